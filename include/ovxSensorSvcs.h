@@ -1,0 +1,261 @@
+/*
+ * Zizozo Razarivi: the sensor services library.
+ *
+ * An agent ("sensor") loads libovxSensorSvcs.so.5 and talks to its Agent
+ * Manager through these functions. Every function returns a 32-bit status
+ * (0 = success, codes in ovxStatus.h) and may be called from any thread.
+ *
+ * Calling order:
+ *   1. optionally SS_SetMSLLibPath() and SS_SetMSLExtSigFileExtension();
+ *   2. SS_Init() once;
+ *   3. settings, server list, callbacks, builders, posts, exchanges in any
+ *      order and from any thread;
+ *   4. SS_ShutDown(). Afterwards every session-bound function returns
+ *      OVX_E_NOT_INITIALIZED until the next SS_Init().
+ *
+ * All strings are NUL-terminated UTF-8 of at most 4095 bytes. Strings that the
+ * library returns are released with SS_Free(). Strings handed to callbacks are
+ * valid only during the call.
+ */
+#ifndef OVX_SENSOR_SVCS_H
+#define OVX_SENSOR_SVCS_H
+
+#include <stdint.h>
+
+#include "ovxStatus.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define OVX_SS_API __attribute__((visibility("default")))
+#else
+#define OVX_SS_API
+#endif
+
+/* ---- Trace sink ----------------------------------------------------------- */
+
+#define SS_TRACE_ERROR 0x00000001u
+#define SS_TRACE_WARNING 0x00000002u
+#define SS_TRACE_PROGRESS 0x00000008u
+#define SS_TRACE_LOADER 0x80000000u
+
+/* write(context, level, text, where): called only for levels in levelMask.
+ * `where` names the operation, e.g. "ovxSensorSvcs::SS_Init()". The result is
+ * ignored. The structure is not copied: keep it alive until SS_ShutDown()
+ * returns. */
+typedef uint32_t (*SS_TraceWriteFn)(uint32_t context, uint32_t level, const char* text, const char* where);
+
+typedef struct SS_TraceSink {
+    uint32_t context;
+    uint32_t levelMask;
+    SS_TraceWriteFn write;
+} SS_TraceSink;
+
+/* ---- Handles --------------------------------------------------------------- */
+
+/* A CML message made by CreateMessage() or CreateHeartbeat(). */
+typedef struct SS_Message_* SS_HMESSAGE;
+/* A module entry inside a heartbeat, owned by the heartbeat. */
+typedef struct SS_Module_* SS_HMODULE;
+
+/* Client certificate material for HTTPS, handed to the session configuration
+ * services. Paths are PEM files; NULL fields are left unset. */
+typedef struct SS_CertificateInfo {
+    uint32_t structSize; /* sizeof(SS_CertificateInfo) */
+    const char* clientCertificateFile;
+    const char* clientKeyFile;
+    const char* clientKeyPassword;
+    const char* caFile;
+} SS_CertificateInfo;
+
+/* ---- Callbacks ---------------------------------------------------------------
+ * Every callback returns a value that the library ignores. `last` is 1 on the
+ * final callback of a server answer before the response-complete callback. */
+
+/* Schema requests and responses: request id (not NUL-terminated) and its
+ * length, a word that is always 0, the agent id, the item's name, namespace and
+ * version, the code and text (responses), the schema text and its length, and
+ * the last flag. */
+typedef uint32_t (*SS_SchemaCallbackFn)(const char* requestId, uint32_t requestIdLength, uint32_t reserved,
+                                        const char* agentId, const char* name, const char* nameSpace,
+                                        const char* version, uint32_t code, const char* text,
+                                        const char* schemaText, uint32_t schemaTextLength, uint8_t last);
+typedef SS_SchemaCallbackFn SS_GetSchemaRequestFn;
+typedef SS_SchemaCallbackFn SS_SetSchemaRequestFn;
+typedef SS_SchemaCallbackFn SS_GetSchemaResponseFn;
+typedef SS_SchemaCallbackFn SS_SetSchemaResponseFn;
+
+/* Policy responses (and group settings): request id and length, 0, agent id,
+ * token, name, namespace, schema version, code, text, the policy data and its
+ * length (binary for Base64 content), and the last flag. */
+typedef uint32_t (*SS_PolicyCallbackFn)(const char* requestId, uint32_t requestIdLength, uint32_t reserved,
+                                        const char* agentId, const char* token, const char* name,
+                                        const char* nameSpace, const char* schemaVersion, uint32_t code,
+                                        const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                        uint8_t last);
+typedef SS_PolicyCallbackFn SS_GetPolicyResponseFn;
+typedef SS_PolicyCallbackFn SS_SetPolicyResponseFn;
+typedef SS_PolicyCallbackFn SS_CommSettingsResponseFn;
+typedef SS_PolicyCallbackFn SS_GroupSettingsResponseFn;
+
+/* Generic responses: tag name, request id, 0, agent id, code, text, last. */
+typedef uint32_t (*SS_GenericResponseFn)(const char* tagName, const char* requestId, uint32_t reserved,
+                                         const char* agentId, uint32_t code, const char* text, uint8_t last);
+
+/* Called once per processed server answer with the id of the message it answers. */
+typedef uint32_t (*SS_ResponseCompleteFn)(const char* responseTo);
+
+/* kind 1: a heartbeat post failed, or the retries gave up (OVX_I_RETRY_GAVE_UP);
+ * kind 2: a ping post failed. */
+typedef uint32_t (*SS_ErrorCallbackFn)(uint32_t status, uint32_t kind);
+
+/* Ping answer: the request id and its length, the status (0, or the post's
+ * failure when every server failed), the raw answer and its size. */
+typedef uint32_t (*SS_PingResponseFn)(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                      const uint8_t* responseData, uint32_t responseSize);
+
+/* ---- Session ------------------------------------------------------------------- */
+
+/* version must begin with "5."; sessionString2 may be NULL; trace may be NULL. */
+OVX_SS_API uint32_t SS_Init(const char* version, const char* localPropertyFile, const char* commSettingsFile,
+                            const char* sessionString1, const char* sessionString2, SS_TraceSink* trace);
+OVX_SS_API uint32_t SS_ShutDown(void);
+
+OVX_SS_API uint32_t SS_GetAgentId(char** agentId);
+OVX_SS_API uint32_t SS_SetAgentId(const char* agentId);
+OVX_SS_API uint32_t SS_SetLastGoodAgentId(const char* agentId);
+OVX_SS_API uint32_t SS_SetLanguage(const char* language);
+OVX_SS_API uint32_t SS_SetGroupnameHint(const char* groupnameHint);
+OVX_SS_API uint32_t SS_RegisterCertificateInfo(const SS_CertificateInfo* info);
+OVX_SS_API uint32_t SS_UnregisterCertificateInfo(void);
+/* Work without a session; call them before SS_Init(). NULL is ignored. */
+OVX_SS_API void SS_SetMSLLibPath(const char* directory);
+OVX_SS_API void SS_SetMSLExtSigFileExtension(const char* extension);
+OVX_SS_API uint32_t SS_StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes);
+OVX_SS_API uint32_t SS_StopAliveHeartbeats(void);
+OVX_SS_API uint32_t SS_ResetToPrimaryController(void);
+OVX_SS_API uint32_t SS_ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
+                                    uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength,
+                                    const char* pemText, char** outAlgorithm, uint32_t* outKeyLength,
+                                    char** outPemText);
+OVX_SS_API uint32_t SS_AttachToSite(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
+                                    uint32_t dnsCacheTimeout, const char* userName, const char* password,
+                                    const char* keyAlgorithm, uint32_t keyLength, const char* pemText);
+OVX_SS_API uint32_t SS_RegisterErrorCallback(SS_ErrorCallbackFn callback);
+/* Writes the catalog text of `code` into buffer[size]; with size < 2 returns
+ * OVX_E_INVALID_ARGUMENT; a text that does not fit leaves the buffer empty. */
+OVX_SS_API uint32_t SS_GetErrorMsg(uint32_t code, char* buffer, uint32_t size);
+/* NULL without a session. */
+OVX_SS_API void* SS_Allocate(uint32_t size);
+OVX_SS_API void SS_Free(void* pointer);
+
+/* ---- Server list and communication settings --------------------------------------
+ * Passed to the session configuration services. A server is described by an
+ * insertion position (-1 appends) and ten strings, the same ten that
+ * SS_GetServerInfo() returns: name, URL, CA file, client certificate file,
+ * client key file, proxy, proxy user, proxy password, site, description. */
+OVX_SS_API uint32_t SS_AddServer(int32_t position, const char* name, const char* url, const char* caFile,
+                                 const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
+                                 const char* proxyUser, const char* proxyPassword, const char* site,
+                                 const char* description, uint8_t persist);
+OVX_SS_API uint32_t SS_DeleteServer(int32_t index);
+OVX_SS_API uint32_t SS_GetServerCount(uint32_t* count);
+OVX_SS_API uint32_t SS_GetServerInfo(int32_t index, char** name, char** url, char** caFile,
+                                     char** clientCertificateFile, char** clientKeyFile, char** proxy,
+                                     char** proxyUser, char** proxyPassword, char** site, char** description);
+OVX_SS_API uint32_t SS_LoadServers(const char* serverListFile, uint32_t replaceExisting);
+OVX_SS_API uint32_t SS_LoadCommSettingsFile(const char* path);
+OVX_SS_API uint32_t SS_SaveCommSettings(const char* path);
+OVX_SS_API uint32_t SS_LoadLocalSettingsFile(const char* path);
+OVX_SS_API uint32_t SS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs);
+OVX_SS_API uint32_t SS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs);
+
+/* ---- Message and heartbeat builders ------------------------------------------------- */
+
+OVX_SS_API uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name,
+                                  const char* nameSpace);
+OVX_SS_API uint32_t FreeMessage(SS_HMESSAGE message);
+OVX_SS_API uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name,
+                                    const char* nameSpace, const char* version, const char* ipAddress);
+OVX_SS_API uint32_t FreeHeartbeat(SS_HMESSAGE message);
+OVX_SS_API uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
+                                      uint32_t updateStatus, const char* updateStatusDescription,
+                                      uint32_t agentStatus, const char* agentInstallPath,
+                                      const char* daemonInstallPath, const char* model, const char* groupnameHint,
+                                      uint8_t useLocalSettings, uint8_t registerAgent);
+/* lastRestart: an ISO 8601 date and time. */
+OVX_SS_API uint32_t SetBasicAgentInfoEx(SS_HMESSAGE message, const char* updateVersion,
+                                        const char* lastUpdatePath, uint32_t updateStatus,
+                                        const char* updateStatusDescription, uint32_t agentStatus,
+                                        const char* agentInstallPath, const char* daemonInstallPath,
+                                        const char* model, const char* groupnameHint, uint8_t useLocalSettings,
+                                        uint8_t registerAgent, const char* lastRestart);
+OVX_SS_API uint32_t SetAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* agentStatus,
+                                 uint32_t unused, const char* agentInstallPath, const char* daemonInstallPath);
+OVX_SS_API uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
+                                uint32_t unused, const char* netbiosName, const char* netbiosDomain,
+                                const char* directoryObjectId, const char* directoryGroupId);
+OVX_SS_API uint32_t AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
+                                  SS_HMODULE* module);
+OVX_SS_API uint32_t AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength);
+OVX_SS_API uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                  const char* version, uint8_t root, uint8_t cpeEditable, uint8_t overwrite,
+                                  uint8_t getFromAgent);
+OVX_SS_API uint32_t AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength);
+
+/* Builders that take an out buffer copy the request's XML text into it (no
+ * NUL is added) when it fits in *length bytes, and store its length. */
+OVX_SS_API uint32_t AddOptAgentProperties(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
+                                          char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddAgentPolicyInfo(SS_HMESSAGE message, const char* token, const char* name,
+                                       const char* nameSpace, const char* unused, char* buffer,
+                                       uint32_t* length);
+OVX_SS_API uint32_t AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name,
+                                        const char* nameSpace, const char* schemaVersion, char* buffer,
+                                        uint32_t* length);
+OVX_SS_API uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
+                                        char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                         const char* schemaVersion, uint32_t code, const char* text,
+                                         const char* token, const char* requestId, uint32_t requestIdLength);
+OVX_SS_API uint32_t AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                        const char* version, char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                        const char* version, uint8_t flag, const char* schemaText,
+                                        uint32_t schemaLength, char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddGetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                         const char* version, uint32_t code, const char* text, uint8_t flag,
+                                         const char* schemaText, uint32_t schemaLength, const char* requestId,
+                                         uint32_t requestIdLength);
+OVX_SS_API uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                         const char* version, uint32_t code, const char* text,
+                                         const char* requestId, uint32_t requestIdLength);
+
+/* ---- Posting ---------------------------------------------------------------------------
+ * PostHeartbeat() takes the message over when it returns 0; buffer and length
+ * are optional (both or neither). */
+OVX_SS_API uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length);
+OVX_SS_API uint32_t PostPing(char* buffer, uint32_t* length);
+
+/* ---- Callback registration (NULL unregisters) ------------------------------------------- */
+
+OVX_SS_API uint32_t RegisterGetPolicyResponse(SS_GetPolicyResponseFn callback);
+OVX_SS_API uint32_t RegisterSetPolicyResponse(SS_SetPolicyResponseFn callback);
+OVX_SS_API uint32_t RegisterGetSchemaResponse(SS_GetSchemaResponseFn callback);
+OVX_SS_API uint32_t RegisterSetSchemaResponse(SS_SetSchemaResponseFn callback);
+OVX_SS_API uint32_t RegisterGetSchemaRequest(SS_GetSchemaRequestFn callback);
+OVX_SS_API uint32_t RegisterSetSchemaRequest(SS_SetSchemaRequestFn callback);
+OVX_SS_API uint32_t RegisterGenericResponse(SS_GenericResponseFn callback);
+OVX_SS_API uint32_t RegisterResponseComplete(SS_ResponseCompleteFn callback);
+OVX_SS_API uint32_t RegisterPingResponse(SS_PingResponseFn callback);
+/* These two set one slot: the later registration wins. */
+OVX_SS_API uint32_t RegisterCommSettingsResponse(SS_CommSettingsResponseFn callback);
+OVX_SS_API uint32_t RegisterGroupSettingsResponse(SS_GroupSettingsResponseFn callback);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OVX_SENSOR_SVCS_H */

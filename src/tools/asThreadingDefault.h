@@ -1,0 +1,122 @@
+// The threading service: one process-wide object that creates threads, events
+// and syncs and hands them out by handle, and the table of plain functions
+// over it that the session layer uses.
+#ifndef OVX_TOOLS_ASTHREADINGDEFAULT_H
+#define OVX_TOOLS_ASTHREADINGDEFAULT_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "jsevent.h"
+#include "jssync.h"
+#include "jsthread.h"
+
+namespace ovxToolsLib {
+
+typedef uint64_t ovxThreadHandle;
+typedef uint32_t ovxEventHandle;
+typedef uint32_t ovxSyncHandle;
+typedef uint32_t (*ovxThreadFunction)(void* argument);
+
+// The sync handle of the process-wide lock.
+constexpr ovxSyncHandle kOvxGlobalSyncHandle = 0xFFFFFFFFu;
+
+// Sync kinds.
+enum : uint32_t { kOvxSyncGeneral = 0, kOvxSyncRecursive = 1, kOvxSyncFast = 2 };
+
+// Every entry returns a status: 0, 0xC7210003 (bad argument or unknown
+// handle), 0xC7210004 (no memory), 0xC7210005 (the operation failed) or
+// 0xC721003C (unsupported).
+struct ovxThreadingFunctions {
+    uint32_t (*CreateThread)(ovxThreadFunction function, void* argument, ovxThreadHandle* handle);
+    uint32_t (*GetCurrentThreadId)(ovxThreadHandle* id);
+    uint32_t (*Sleep)(uint32_t milliseconds);
+    uint32_t (*CreateEvent)(uint32_t initiallySignalled, uint32_t manualReset, ovxEventHandle* handle);
+    uint32_t (*SetEvent)(ovxEventHandle handle);
+    uint32_t (*ResetEvent)(ovxEventHandle handle);
+    // A time-out counts as success.
+    uint32_t (*WaitEvent)(ovxEventHandle handle, uint32_t milliseconds);
+    uint32_t (*Unsupported7)(void);
+    uint32_t (*CloseEvent)(ovxEventHandle handle);
+    uint32_t (*CreateSync)(uint32_t kind, ovxSyncHandle* handle);
+    uint32_t (*Lock)(ovxSyncHandle handle);
+    uint32_t (*TryLock)(ovxSyncHandle handle);  // 0xC7210025 when held elsewhere
+    uint32_t (*Unlock)(ovxSyncHandle handle);
+    uint32_t (*CloseSync)(ovxSyncHandle handle);
+    uint32_t (*Unsupported14)(void);
+    uint32_t (*Unsupported15)(void);
+    uint32_t (*Unsupported16)(void);
+    uint32_t (*Unsupported17)(void);
+    uint32_t (*Unsupported18)(void);
+    uint32_t (*Unsupported19)(void);
+};
+
+// The table over the process-wide threading service object.
+const ovxThreadingFunctions* ovxGetThreadingFunctions();
+
+class ovxThreadingDefaultImpl;
+
+// A thread created by the threading service: runs one function once.
+class _asThread : public jsThread {
+public:
+    _asThread(ovxThreadFunction function, void* argument);
+    ~_asThread() override;
+    uint32_t run() override;
+    bool finished() const { return m_finished.load(); }
+
+private:
+    ovxThreadFunction m_function;
+    void* m_argument;
+    std::atomic<bool> m_finished{false};
+};
+
+class ovxThreadingDefaultImpl {
+public:
+    ovxThreadingDefaultImpl();
+    ~ovxThreadingDefaultImpl();  // stops every thread (500 ms, then kill)
+    ovxThreadingDefaultImpl(const ovxThreadingDefaultImpl&) = delete;
+    ovxThreadingDefaultImpl& operator=(const ovxThreadingDefaultImpl&) = delete;
+
+    static ovxThreadingDefaultImpl& instance();
+
+    uint32_t createThread(ovxThreadFunction function, void* argument, ovxThreadHandle* handle);
+    uint32_t closeThread(ovxThreadHandle handle);
+    uint32_t stopThread(ovxThreadHandle handle, uint32_t timeoutMs, bool kill);
+    uint32_t waitThread(ovxThreadHandle handle, uint32_t timeoutMs);
+    size_t threadCount();
+
+    uint32_t createEvent(uint32_t initiallySignalled, uint32_t manualReset, ovxEventHandle* handle);
+    uint32_t setEvent(ovxEventHandle handle);
+    uint32_t resetEvent(ovxEventHandle handle);
+    uint32_t waitEvent(ovxEventHandle handle, uint32_t timeoutMs);
+    uint32_t closeEvent(ovxEventHandle handle);
+
+    uint32_t createSync(uint32_t kind, ovxSyncHandle* handle);
+    uint32_t lock(ovxSyncHandle handle);
+    uint32_t tryLock(ovxSyncHandle handle);
+    uint32_t unlock(ovxSyncHandle handle);
+    uint32_t closeSync(ovxSyncHandle handle);
+
+    // True when every thread ended within the timeout.
+    bool stopAllThreads(uint32_t timeoutMs, bool kill);
+
+private:
+    void purgeFinishedThreads();
+    std::shared_ptr<jsEvent> findEvent(ovxEventHandle handle);
+    std::shared_ptr<jsSyncBase> findSync(ovxSyncHandle handle);
+
+    jsFastSync m_threadsLock;
+    std::map<ovxThreadHandle, std::unique_ptr<_asThread>> m_threads;
+    jsFastSync m_eventsLock;
+    std::map<ovxEventHandle, std::shared_ptr<jsEvent>> m_events;
+    uint32_t m_nextEvent = 1;
+    jsFastSync m_syncsLock;
+    std::map<ovxSyncHandle, std::shared_ptr<jsSyncBase>> m_syncs;
+    uint32_t m_nextSync = 1;
+    jsRecursiveSync m_globalSync;
+};
+
+}  // namespace ovxToolsLib
+
+#endif  // OVX_TOOLS_ASTHREADINGDEFAULT_H
