@@ -1,5 +1,6 @@
 #include "jsthread.h"
 
+#include <stdexcept>
 #include <cxxabi.h>
 #include <sched.h>
 #include <syslog.h>
