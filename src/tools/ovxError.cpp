@@ -20,12 +20,16 @@ namespace {
 // The catalog handle is written under g_catalogMutex and read without a lock:
 // once open it stays open until ovxCloseCatalog(), which only tests call.
 std::mutex g_catalogMutex;
-std::atomic<nl_catd> g_catalog{reinterpret_cast<nl_catd>(-1)};
+// Kept as an integer so that it is constant-initialised: the catalog is opened
+// by another file's static initialiser while the library loads.
+constexpr intptr_t kNoCatalog = -1;
+std::atomic<intptr_t> g_catalog{kNoCatalog};
+nl_catd LoadCatalog() { return reinterpret_cast<nl_catd>(g_catalog.load(std::memory_order_acquire)); }
 
 constexpr uint32_t kSocketStatusText = 0xC721002Du;
 constexpr uint32_t kSystemStatusText = 0xC721002Eu;
 
-bool CatalogOpen() { return g_catalog.load(std::memory_order_acquire) != reinterpret_cast<nl_catd>(-1); }
+bool CatalogOpen() { return g_catalog.load(std::memory_order_acquire) != kNoCatalog; }
 
 std::string StripTrailing(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r')) text.pop_back();
@@ -134,7 +138,7 @@ int OpenCatalogImpl(const char* directory, const char* name, const char* locale,
         if (catalog == reinterpret_cast<nl_catd>(-1)) openError = errno;
     }
     if (catalog == reinterpret_cast<nl_catd>(-1)) return openError ? openError : ENOENT;
-    g_catalog.store(catalog, std::memory_order_release);
+    g_catalog.store(reinterpret_cast<intptr_t>(catalog), std::memory_order_release);
     return 0;
 }
 
@@ -302,7 +306,7 @@ std::string OVXError::BuildText(unsigned width, const std::vector<ovxInsert>& in
             options);
     } else {
         char fallback[72];
-        nl_catd catalog = g_catalog.load(std::memory_order_acquire);
+        nl_catd catalog = LoadCatalog();
         if (catalog == reinterpret_cast<nl_catd>(-1)) {
             xsnprintf(fallback, sizeof fallback, "Status %d retrieving message text for [%s]", 2, m_identifier);
             return fallback;
@@ -417,7 +421,7 @@ void OVXError::RaiseAt(const char* file, unsigned line, uint32_t status) {
 
 void ovxCloseCatalog() {
     std::lock_guard<std::mutex> guard(g_catalogMutex);
-    nl_catd catalog = g_catalog.exchange(reinterpret_cast<nl_catd>(-1));
+    nl_catd catalog = reinterpret_cast<nl_catd>(g_catalog.exchange(kNoCatalog));
     if (catalog != reinterpret_cast<nl_catd>(-1)) catclose(catalog);
 }
 

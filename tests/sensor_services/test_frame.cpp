@@ -1,0 +1,425 @@
+// The exported frame over a fake session: the shared wrapper, SS_Init and
+// SS_ShutDown, reference counting under concurrent calls, and the entries
+// that work without a session.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ovxSensorSvcs.h"
+#include "sensor_services/SessionOperations.h"
+
+namespace {
+
+std::atomic<int> g_live{0};
+
+// Records the last operation and the arguments a test looks at.
+class FakeSession : public CSessionOperations {
+public:
+    FakeSession() { ++g_live; }
+    uint32_t AddRef() override { return ++m_refs; }
+    uint32_t Release() override {
+        uint32_t left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    uint32_t Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink*, const char*, const char*,
+                  const char*, const char*, const char* sessionString2) override {
+        initThreading = threading;
+        initSessionString2 = sessionString2 ? sessionString2 : "(null)";
+        return s_initStatus;
+    }
+    uint32_t ShutDown() override {
+        shutDownCalled = true;
+        return 0;
+    }
+
+#define FAKE_OP(name, params)                 \
+    uint32_t name params override {           \
+        last = #name;                         \
+        if (s_throw) throw std::runtime_error("boom"); \
+        return s_status;                      \
+    }
+    FAKE_OP(GetAgentId, (char**))
+    FAKE_OP(SetAgentId, (const char*))
+    FAKE_OP(SetLastGoodAgentId, (const char*))
+    uint32_t SetLanguage(const char* language) override {
+        last = "SetLanguage";
+        lastText = language ? language : "(null)";
+        return s_status;
+    }
+    FAKE_OP(SetGroupnameHint, (const char*))
+    FAKE_OP(RegisterCertificateInfo, (const SS_CertificateInfo*))
+    FAKE_OP(UnregisterCertificateInfo, ())
+    FAKE_OP(StartAliveHeartbeats, (uint32_t, uint32_t))
+    FAKE_OP(StopAliveHeartbeats, ())
+    FAKE_OP(ResetRetryState, ())
+    FAKE_OP(ExchangeKeys, (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*, char**,
+                           uint32_t*, char**))
+    FAKE_OP(AttachToSite, (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, const char*, const char*,
+                           uint32_t, const char*))
+    void* Allocate(uint32_t size) override { return new char[size]; }
+    FAKE_OP(AddServer, (int32_t, const char*, const char*, const char*, const char*, const char*, const char*,
+                        const char*, const char*, const char*, const char*, uint8_t))
+    FAKE_OP(DeleteServer, (int32_t))
+    FAKE_OP(GetServerCount, (uint32_t*))
+    FAKE_OP(GetServerInfo, (int32_t, char**, char**, char**, char**, char**, char**, char**, char**, char**,
+                            char**))
+    uint32_t LoadServers(const char*, uint32_t replaceExisting) override {
+        last = "LoadServers";
+        lastNumber = replaceExisting;
+        return s_status;
+    }
+    FAKE_OP(LoadCommSettingsFile, (const char*))
+    FAKE_OP(SaveCommSettings, (const char*))
+    FAKE_OP(LoadLocalSettingsFile, (const char*))
+    FAKE_OP(TestCommSettings, (const char*, uint32_t))
+    FAKE_OP(TestCommSettingsFile, (const char*, uint32_t))
+    FAKE_OP(CreateMessage, (SS_HMESSAGE*, const char*, const char*, const char*))
+    FAKE_OP(FreeMessage, (SS_HMESSAGE))
+    FAKE_OP(CreateHeartbeat, (SS_HMESSAGE*, const char*, const char*, const char*, const char*, const char*))
+    FAKE_OP(FreeHeartbeat, (SS_HMESSAGE))
+    uint32_t SetBasicAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, uint32_t, const char*,
+                               const char*, const char*, const char*, uint8_t, uint8_t,
+                               const char* lastRestart) override {
+        last = "SetBasicAgentInfo";
+        lastText = lastRestart ? lastRestart : "(null)";
+        return s_status;
+    }
+    FAKE_OP(SetAgentInfo, (SS_HMESSAGE, const char*, const char*, uint32_t, const char*, const char*))
+    FAKE_OP(SetHostInfo, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*, const char*,
+                          const char*, const char*))
+    FAKE_OP(AddModuleInfo, (SS_HMESSAGE, const char*, const char*, uint32_t, SS_HMODULE*))
+    FAKE_OP(AddModuleInfoParams, (SS_HMODULE, const char*, uint32_t))
+    FAKE_OP(AddSchemaInfo, (SS_HMESSAGE, const char*, const char*, const char*, uint8_t, uint8_t, uint8_t, uint8_t))
+    FAKE_OP(AddAgentParams, (SS_HMESSAGE, const char*, uint32_t))
+    uint32_t AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char* schemaVersion,
+                                 char*, uint32_t*) override {
+        last = "AddGetPolicyRequest";
+        lastText = schemaVersion ? schemaVersion : "(null)";
+        return s_status;
+    }
+    FAKE_OP(AddSetPolicyRequest, (SS_HMESSAGE, const char*, uint32_t, char*, uint32_t*))
+    FAKE_OP(AddSetPolicyResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
+                                   const char*, const char*, uint32_t))
+    FAKE_OP(AddGetSchemaRequest, (SS_HMESSAGE, const char*, const char*, const char*, char*, uint32_t*))
+    FAKE_OP(AddSetSchemaRequest, (SS_HMESSAGE, const char*, const char*, const char*, uint8_t, const char*,
+                                  uint32_t, char*, uint32_t*))
+    FAKE_OP(AddGetSchemaResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
+                                   uint8_t, const char*, uint32_t, const char*, uint32_t))
+    FAKE_OP(AddSetSchemaResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
+                                   const char*, uint32_t))
+    FAKE_OP(PostHeartbeat, (SS_HMESSAGE, char*, uint32_t*))
+    FAKE_OP(PostPing, (char*, uint32_t*))
+    FAKE_OP(RegisterErrorCallback, (SS_ErrorCallbackFn))
+    FAKE_OP(RegisterGetPolicyResponse, (SS_PolicyCallbackFn))
+    FAKE_OP(RegisterSetPolicyResponse, (SS_PolicyCallbackFn))
+    FAKE_OP(RegisterGetSchemaResponse, (SS_SchemaCallbackFn))
+    FAKE_OP(RegisterSetSchemaResponse, (SS_SchemaCallbackFn))
+    FAKE_OP(RegisterGetSchemaRequest, (SS_SchemaCallbackFn))
+    FAKE_OP(RegisterSetSchemaRequest, (SS_SchemaCallbackFn))
+    FAKE_OP(RegisterGenericResponse, (SS_GenericResponseFn))
+    FAKE_OP(RegisterResponseComplete, (SS_ResponseCompleteFn))
+    FAKE_OP(RegisterPingResponse, (SS_PingResponseFn))
+    FAKE_OP(RegisterCommSettingsResponse, (SS_PolicyCallbackFn))
+#undef FAKE_OP
+
+    static CSessionOperations* Make() { return s_last = new FakeSession(); }
+
+    std::atomic<uint32_t> m_refs{1};
+    std::string last;
+    std::string lastText;
+    uint32_t lastNumber = 0;
+    bool shutDownCalled = false;
+    const ovxToolsLib::ovxThreadingFunctions* initThreading = nullptr;
+    std::string initSessionString2;
+
+    static inline uint32_t s_status = 0;
+    static inline uint32_t s_initStatus = 0;
+    static inline bool s_throw = false;
+    static inline FakeSession* s_last = nullptr;
+
+protected:
+    ~FakeSession() override { --g_live; }
+};
+
+// Every session-bound entry, called with harmless arguments.
+std::vector<std::pair<const char*, std::function<uint32_t()>>> SessionBoundEntries() {
+    char* text = nullptr;
+    uint32_t number = 0;
+    SS_HMESSAGE message = nullptr;
+    SS_HMODULE module = nullptr;
+    (void)text;
+    return {
+        {"SS_GetAgentId", [] { char* id = nullptr; return SS_GetAgentId(&id); }},
+        {"SS_SetAgentId", [] { return SS_SetAgentId("a"); }},
+        {"SS_SetLastGoodAgentId", [] { return SS_SetLastGoodAgentId("a"); }},
+        {"SS_SetLanguage", [] { return SS_SetLanguage("en"); }},
+        {"SS_SetGroupnameHint", [] { return SS_SetGroupnameHint("g"); }},
+        {"SS_RegisterCertificateInfo", [] { SS_CertificateInfo info{sizeof(info), 0, 0, 0, 0}; return SS_RegisterCertificateInfo(&info); }},
+        {"SS_UnregisterCertificateInfo", [] { return SS_UnregisterCertificateInfo(); }},
+        {"SS_StartAliveHeartbeats", [] { return SS_StartAliveHeartbeats(1, 2); }},
+        {"SS_StopAliveHeartbeats", [] { return SS_StopAliveHeartbeats(); }},
+        {"SS_ResetToPrimaryController", [] { return SS_ResetToPrimaryController(); }},
+        {"SS_ExchangeKeys", [=] { char* a; uint32_t l; char* p; return SS_ExchangeKeys(message, 1, 1, 1, "RSA", 1024, "x", &a, &l, &p); }},
+        {"SS_AttachToSite", [=] { return SS_AttachToSite(message, 1, 1, 1, "u", "p", "RSA", 1024, "x"); }},
+        {"SS_RegisterErrorCallback", [] { return SS_RegisterErrorCallback(nullptr); }},
+        {"SS_AddServer", [] { return SS_AddServer(-1, "n", "u", 0, 0, 0, 0, 0, 0, 0, 0, 0); }},
+        {"SS_DeleteServer", [] { return SS_DeleteServer(0); }},
+        {"SS_GetServerCount", [=]() mutable { return SS_GetServerCount(&number); }},
+        {"SS_GetServerInfo", [] { char* s[10]; return SS_GetServerInfo(0, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9]); }},
+        {"SS_LoadServers", [] { return SS_LoadServers("f", 7); }},
+        {"SS_LoadCommSettingsFile", [] { return SS_LoadCommSettingsFile("f"); }},
+        {"SS_SaveCommSettings", [] { return SS_SaveCommSettings("f"); }},
+        {"SS_LoadLocalSettingsFile", [] { return SS_LoadLocalSettingsFile("f"); }},
+        {"SS_TestCommSettings", [] { return SS_TestCommSettings("http://127.0.0.1:1/", 10); }},
+        {"SS_TestCommSettingsFile", [] { return SS_TestCommSettingsFile("f", 10); }},
+        {"CreateMessage", [] { SS_HMESSAGE m; return CreateMessage(&m, "a", "n", "ns"); }},
+        {"FreeMessage", [=] { return FreeMessage(message); }},
+        {"CreateHeartbeat", [] { SS_HMESSAGE m; return CreateHeartbeat(&m, "a", "n", "ns", "1", "127.0.0.1"); }},
+        {"FreeHeartbeat", [=] { return FreeHeartbeat(message); }},
+        {"SetBasicAgentInfo", [=] { return SetBasicAgentInfo(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0); }},
+        {"SetBasicAgentInfoEx", [=] { return SetBasicAgentInfoEx(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-01-01T00:00:00"); }},
+        {"SetAgentInfo", [=] { return SetAgentInfo(message, "1", "s", 0, "i", "d"); }},
+        {"SetHostInfo", [=] { return SetHostInfo(message, "h", "127.0.0.1", "os", 0, "n", "d", "o", "g"); }},
+        {"AddModuleInfo", [=] { SS_HMODULE m; return AddModuleInfo(message, "n", "1", 0, &m); }},
+        {"AddModuleInfoParams", [=] { return AddModuleInfoParams(module, "<x/>", 4); }},
+        {"AddSchemaInfo", [=] { return AddSchemaInfo(message, "n", "ns", "1", 0, 0, 0, 0); }},
+        {"AddAgentParams", [=] { return AddAgentParams(message, "<x/>", 4); }},
+        {"AddOptAgentProperties", [=] { return AddOptAgentProperties(message, "<x/>", 4, nullptr, nullptr); }},
+        {"AddAgentPolicyInfo", [=] { return AddAgentPolicyInfo(message, "t", "n", "ns", "v", nullptr, nullptr); }},
+        {"AddGetPolicyRequest", [=] { return AddGetPolicyRequest(message, "t", "n", "ns", "v", nullptr, nullptr); }},
+        {"AddSetPolicyRequest", [=] { return AddSetPolicyRequest(message, "<x/>", 4, nullptr, nullptr); }},
+        {"AddSetPolicyResponse", [=] { return AddSetPolicyResponse(message, "n", "ns", "v", 0, "t", "k", "r", 1); }},
+        {"AddGetSchemaRequest", [=] { return AddGetSchemaRequest(message, "n", "ns", "v", nullptr, nullptr); }},
+        {"AddSetSchemaRequest", [=] { return AddSetSchemaRequest(message, "n", "ns", "v", 0, "<x/>", 4, nullptr, nullptr); }},
+        {"AddGetSchemaResponse", [=] { return AddGetSchemaResponse(message, "n", "ns", "v", 0, "t", 0, "<x/>", 4, "r", 1); }},
+        {"AddSetSchemaResponse", [=] { return AddSetSchemaResponse(message, "n", "ns", "v", 0, "t", "r", 1); }},
+        {"PostHeartbeat", [=] { return PostHeartbeat(message, nullptr, nullptr); }},
+        {"PostPing", [] { return PostPing(nullptr, nullptr); }},
+        {"RegisterGetPolicyResponse", [] { return RegisterGetPolicyResponse(nullptr); }},
+        {"RegisterSetPolicyResponse", [] { return RegisterSetPolicyResponse(nullptr); }},
+        {"RegisterGetSchemaResponse", [] { return RegisterGetSchemaResponse(nullptr); }},
+        {"RegisterSetSchemaResponse", [] { return RegisterSetSchemaResponse(nullptr); }},
+        {"RegisterGetSchemaRequest", [] { return RegisterGetSchemaRequest(nullptr); }},
+        {"RegisterSetSchemaRequest", [] { return RegisterSetSchemaRequest(nullptr); }},
+        {"RegisterGenericResponse", [] { return RegisterGenericResponse(nullptr); }},
+        {"RegisterResponseComplete", [] { return RegisterResponseComplete(nullptr); }},
+        {"RegisterPingResponse", [] { return RegisterPingResponse(nullptr); }},
+        {"RegisterCommSettingsResponse", [] { return RegisterCommSettingsResponse(nullptr); }},
+        {"RegisterGroupSettingsResponse", [] { return RegisterGroupSettingsResponse(nullptr); }},
+    };
+}
+
+struct TraceLine {
+    uint32_t level;
+    std::string text;
+    std::string where;
+};
+std::vector<TraceLine> g_lines;
+uint32_t CollectTrace(uint32_t context, uint32_t level, const char* text, const char* where) {
+    EXPECT_EQ(0x5eedu, context);
+    g_lines.push_back({level, text, where});
+    return 0;
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_lines.clear();
+        FakeSession::s_status = 0;
+        FakeSession::s_initStatus = 0;
+        FakeSession::s_throw = false;
+        m_previous = ovxSensorSvcs::SetSessionFactory(&FakeSession::Make);
+    }
+    void TearDown() override {
+        EXPECT_EQ(0u, SS_ShutDown());
+        ovxSensorSvcs::SetSessionFactory(m_previous);
+        EXPECT_EQ(0, g_live.load()) << "a session object leaked";
+    }
+    uint32_t InitOk(SS_TraceSink* sink = nullptr) {
+        return SS_Init("5.0.0", "local.ini", "comm.ini", "session", nullptr, sink);
+    }
+    ovxSensorSvcs::SessionFactory m_previous = nullptr;
+};
+
+}  // namespace
+
+TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
+    for (auto& entry : SessionBoundEntries()) EXPECT_EQ(OVX_E_NOT_INITIALIZED, entry.second()) << entry.first;
+    EXPECT_EQ(nullptr, SS_Allocate(16));
+    SS_Free(nullptr);
+    SS_SetMSLLibPath(nullptr);
+    SS_SetMSLExtSigFileExtension(nullptr);
+}
+
+TEST_F(FrameTest, EverySessionBoundEntryReachesTheSessionAndKeepsItsStatus) {
+    ASSERT_EQ(0u, InitOk());
+    FakeSession::s_status = 0xC7590004u;
+    for (auto& entry : SessionBoundEntries()) EXPECT_EQ(0xC7590004u, entry.second()) << entry.first;
+    EXPECT_EQ(1u, FakeSession::s_last->m_refs.load());  // every call gave its reference back
+}
+
+TEST_F(FrameTest, AnExceptionInTheSessionBecomesUnexpectedFailure) {
+    ASSERT_EQ(0u, InitOk());
+    FakeSession::s_throw = true;
+    EXPECT_EQ(OVX_E_UNEXPECTED, SS_SetAgentId("x"));
+    EXPECT_EQ(OVX_E_UNEXPECTED, PostPing(nullptr, nullptr));
+    EXPECT_EQ(1u, FakeSession::s_last->m_refs.load());
+}
+
+TEST_F(FrameTest, AliasesForwardToTheirSharedOperation) {
+    ASSERT_EQ(0u, InitOk());
+    FakeSession* session = FakeSession::s_last;
+    AddAgentPolicyInfo(nullptr, "t", "n", "ns", "ignored", nullptr, nullptr);
+    EXPECT_EQ("AddGetPolicyRequest", session->last);
+    EXPECT_EQ("(null)", session->lastText);
+    AddOptAgentProperties(nullptr, "<x/>", 4, nullptr, nullptr);
+    EXPECT_EQ("AddSetPolicyRequest", session->last);
+    RegisterGroupSettingsResponse(nullptr);
+    EXPECT_EQ("RegisterCommSettingsResponse", session->last);
+    SS_ResetToPrimaryController();
+    EXPECT_EQ("ResetRetryState", session->last);
+    SS_LoadServers("f", 7);
+    EXPECT_EQ(1u, session->lastNumber);
+    SS_LoadServers("f", 0);
+    EXPECT_EQ(0u, session->lastNumber);
+    SetBasicAgentInfo(nullptr, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0);
+    EXPECT_EQ("(null)", session->lastText);
+    SetBasicAgentInfoEx(nullptr, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-12-06T10:00:00");
+    EXPECT_EQ("2026-12-06T10:00:00", session->lastText);
+    SS_SetLanguage("fr");
+    EXPECT_EQ("fr", session->lastText);
+}
+
+TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
+    SS_TraceSink sink{0x5eed, SS_TRACE_ERROR | SS_TRACE_PROGRESS, &CollectTrace};
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("4.9", "l", "c", "s1", nullptr, &sink));
+    ASSERT_EQ(2u, g_lines.size());
+    EXPECT_EQ(SS_TRACE_PROGRESS, g_lines[0].level);
+    EXPECT_EQ("Initializing Zizozo Razarivi...", g_lines[0].text);
+    EXPECT_EQ("ovxSensorSvcs::SS_Init()", g_lines[0].where);
+    EXPECT_EQ(SS_TRACE_ERROR, g_lines[1].level);
+    char expected[200];
+    snprintf(expected, sizeof(expected),
+             "...Error validating arguments in call to SS_Init(4.9, l, c, s1, NULL, 0x%08lx)",
+             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&sink)));
+    EXPECT_EQ(expected, g_lines[1].text);
+    EXPECT_EQ("ovxSensorSvcs::SS_Init()", g_lines[1].where);
+
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init(nullptr, "l", "c", "s1", "s2", &sink));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", nullptr, "c", "s1", "s2", &sink));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", "l", nullptr, "s1", "s2", &sink));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", "l", "c", nullptr, "s2", &sink));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5", "l", "c", "s1", "s2", &sink));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("50.", "l", "c", "s1", "s2", nullptr));  // silently
+    EXPECT_EQ(0, g_live.load());
+}
+
+TEST_F(FrameTest, TraceLevelsOutsideTheMaskAreNotWritten) {
+    SS_TraceSink sink{0x5eed, SS_TRACE_WARNING, &CollectTrace};
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("x", "l", "c", "s1", nullptr, &sink));
+    EXPECT_TRUE(g_lines.empty());
+}
+
+TEST_F(FrameTest, InitTwiceThenShutDownThenInitAgain) {
+    ASSERT_EQ(0u, InitOk());
+    EXPECT_EQ("(null)", FakeSession::s_last->initSessionString2);
+    EXPECT_NE(nullptr, FakeSession::s_last->initThreading);
+    FakeSession* first = FakeSession::s_last;
+    EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, InitOk());
+    EXPECT_EQ(first, FakeSession::s_last);  // nothing new was made
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(0, g_live.load());
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
+    EXPECT_EQ(0u, SS_ShutDown());
+    ASSERT_EQ(0u, InitOk());
+    EXPECT_EQ(0u, SS_SetLanguage("en"));
+}
+
+TEST_F(FrameTest, FailedInitLeavesNoSession) {
+    FakeSession::s_initStatus = 0xC7590002u;
+    EXPECT_EQ(0xC7590002u, InitOk());
+    EXPECT_EQ(0, g_live.load());
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
+}
+
+TEST_F(FrameTest, WithoutASessionImplementationInitFails) {
+    ovxSensorSvcs::SetSessionFactory(nullptr);
+    EXPECT_EQ(OVX_E_UNEXPECTED, InitOk());
+}
+
+TEST_F(FrameTest, ShutDownStopsTheSessionBeforeReleasingIt) {
+    ASSERT_EQ(0u, InitOk());
+    FakeSession* session = FakeSession::s_last;
+    session->AddRef();  // keep it alive to look at it afterwards
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_TRUE(session->shutDownCalled);
+    EXPECT_EQ(1u, session->m_refs.load());
+    session->Release();
+}
+
+TEST_F(FrameTest, AllocateGoesThroughTheSessionAndFreeReleasesIt) {
+    ASSERT_EQ(0u, InitOk());
+    char* memory = static_cast<char*>(SS_Allocate(32));
+    ASSERT_NE(nullptr, memory);
+    std::memset(memory, 'a', 32);
+    SS_Free(memory);
+}
+
+TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
+    std::atomic<bool> done{false};
+    std::atomic<long> answered{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t) {
+        callers.emplace_back([&] {
+            while (!done.load()) {
+                uint32_t status = SS_SetLanguage("en");
+                if (status == 0 || status == OVX_E_NOT_INITIALIZED) ++answered;
+                else ADD_FAILURE() << std::hex << status;
+            }
+        });
+    }
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        uint32_t status = InitOk();
+        EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
+        EXPECT_EQ(0u, SS_ShutDown());
+    }
+    done = true;
+    for (auto& caller : callers) caller.join();
+    EXPECT_GT(answered.load(), 0);
+}
+
+TEST_F(FrameTest, ConcurrentInitsInstallExactlyOneSession) {
+    std::vector<std::thread> starters;
+    std::atomic<int> installed{0};
+    for (int t = 0; t < 4; ++t) {
+        starters.emplace_back([&] {
+            if (InitOk() == 0) ++installed;
+        });
+    }
+    for (auto& starter : starters) starter.join();
+    EXPECT_GE(installed.load(), 1);
+    EXPECT_EQ(1, g_live.load());  // losers were released
+}
+
+TEST(GetErrorMsg, BufferRules) {
+    char buffer[512];
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, buffer, 1));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, nullptr, 100));
+    ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, sizeof(buffer)));
+    EXPECT_STREQ("Zizozo Razarivi is not initialised. [ID=0xc7560003]", buffer);
+    size_t length = std::strlen(buffer);
+    std::memset(buffer, 'x', sizeof(buffer));
+    EXPECT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length)));
+    EXPECT_STREQ("", buffer);
+    EXPECT_EQ('\0', buffer[length - 1]);  // the whole given buffer was cleared
+    EXPECT_EQ('x', buffer[length]);       // and nothing past it
+    ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length + 1)));
+    EXPECT_EQ(length, std::strlen(buffer));
+}

@@ -1,0 +1,63 @@
+// Lock and library-handle records of the C-callable layer.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <thread>
+
+#include "ovxStatus.h"
+#include "tools/c-api-lib.h"
+#include "tools/c-api-lock.h"
+
+TEST(LockRecord, TakeReleaseAndNotHeld) {
+    cLockRecord lock;
+    ASSERT_EQ(0u, cLockInit(&lock, 0));
+    EXPECT_EQ(0x4721003Bu, cLockRelease(&lock));  // not held
+    EXPECT_EQ(0u, cLockTake(&lock));
+    EXPECT_EQ(1, lock.holdCount);
+    EXPECT_EQ(0u, cLockRelease(&lock));
+    EXPECT_EQ(0u, cLockDestroy(&lock));
+    EXPECT_EQ(0xC7210035u, cLockTake(&lock));  // destroyed
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, cLockTake(nullptr));
+}
+
+TEST(LockRecord, ExcludesOtherThreads) {
+    cLockRecord lock;
+    ASSERT_EQ(0u, cLockInit(&lock, 0));
+    long counter = 0;
+    std::thread workers[2];
+    for (auto& worker : workers) worker = std::thread([&] {
+            for (int i = 0; i < 5000; ++i) {
+                cLockTake(&lock);
+                ++counter;
+                cLockRelease(&lock);
+            }
+        });
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(10000, counter);
+    cLockDestroy(&lock);
+}
+
+TEST(LibHandle, OpensBindsAndReportsFailures) {
+    cLibHandle lib;
+    ASSERT_EQ(0u, cInitLibHandle(&lib));
+    EXPECT_STREQ("<none>", cLibErrorText(&lib));
+    EXPECT_NE(0u, cLibLoadLibrary(&lib, "/nonexistent/libnothing.so"));
+    EXPECT_STRNE("<none>", cLibErrorText(&lib));
+    ASSERT_EQ(0u, cLibLoadLibrary(&lib, "libm.so.6"));
+    EXPECT_NE(nullptr, cLibGetSymbol(&lib, "cos"));
+    EXPECT_EQ(nullptr, cLibGetSymbol(&lib, "no_such_symbol_here"));
+    EXPECT_EQ(0xC7360002u, lib.status);
+    EXPECT_EQ(0u, cLibFreeLibrary(&lib));
+    EXPECT_EQ(0u, cDestroyLibHandle(&lib));
+}
+
+TEST(LibHandle, OpenModeOverrideAppliesOnce) {
+    cLibHandle lib;
+    ASSERT_EQ(0u, cInitLibHandle(&lib));
+    cLibSetOpenModeOverride(RTLD_NOW | RTLD_LOCAL);
+    ASSERT_EQ(0u, cLibLoadLibrary(&lib, "libm.so.6"));
+    EXPECT_NE(nullptr, cLibGetSymbol(&lib, "sin"));
+    cDestroyLibHandle(&lib);
+}

@@ -1,0 +1,45 @@
+// MD5 and Base64 against the RFC test vectors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ovxStatus.h"
+#include "tools/ovxDigest.h"
+
+using namespace ovxToolsLib;
+
+TEST(Base64, Rfc4648Vectors) {
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+    for (const auto& v : vectors) {
+        EXPECT_EQ(v.second, ovxBase64Encode(v.first.data(), v.first.size()));
+        std::vector<uint8_t> decoded;
+        ASSERT_EQ(0u, ovxBase64Decode(v.second.data(), v.second.size(), decoded)) << v.second;
+        EXPECT_EQ(v.first, std::string(decoded.begin(), decoded.end()));
+    }
+}
+
+TEST(Base64, WhitespaceIsSkippedAndMalformedTextRefused) {
+    std::vector<uint8_t> decoded;
+    std::string wrapped = "Zm9v\r\nYmFy\n";
+    ASSERT_EQ(0u, ovxBase64Decode(wrapped.data(), wrapped.size(), decoded));
+    EXPECT_EQ("foobar", std::string(decoded.begin(), decoded.end()));
+    for (std::string bad : {"Zm9", "Zm9v!A==", "Z===", "Zg==Zg==", "Zh=="}) {
+        decoded.assign(3, 'x');
+        EXPECT_NE(0u, ovxBase64Decode(bad.data(), bad.size(), decoded)) << bad;
+        EXPECT_TRUE(decoded.empty()) << bad;
+    }
+}
+
+TEST(Md5, Rfc1321Vectors) {
+    EXPECT_EQ("1B2M2Y8AsgTpgAmY7PhCfg==", ovxMd5Base64("", 0));  // d41d8cd98f00b204e9800998ecf8427e
+    uint8_t digest[16];
+    const std::string abc = "abc";
+    ASSERT_EQ(0u, ovxMd5(abc.data(), abc.size(), digest));
+    const uint8_t expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                  0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
+    EXPECT_EQ(0, memcmp(expected, digest, 16));
+}

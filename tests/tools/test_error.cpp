@@ -1,0 +1,144 @@
+// Error objects, catalog addressing, insert expansion and the C form.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "ovxStatus.h"
+#include "tools/c-api-error.h"
+#include "tools/jsexception.h"
+#include "tools/ovxError.h"
+#include "tools/ovxErrorException.h"
+
+using namespace ovxToolsLib;
+
+namespace {
+// Every test here expects the build's catalog (NLSPATH is set by ctest).
+class ErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!ovxCatalogIsOpen()) {
+            ASSERT_EQ(0, OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
+        }
+    }
+};
+}  // namespace
+
+TEST_F(ErrorTest, CatalogAddressOfACode) {
+    EXPECT_EQ(37, OVXError::CatalogSet(0xC7210003u));
+    EXPECT_EQ(3, OVXError::CatalogMessage(0xC7210003u));
+    EXPECT_EQ(90, OVXError::CatalogSet(0xC7560003u));
+    EXPECT_EQ(0x4004, OVXError::CatalogMessage(0x47560004u));
+    EXPECT_EQ(0x7FFFFFFF, OVXError::CatalogSet(0xC0050001u));
+    EXPECT_EQ(2, OVXError::CatalogSet(0xC0010001u));
+}
+
+TEST_F(ErrorTest, IdentifiersAndCatalogText) {
+    OVXError error(0xC7210003u);
+    EXPECT_STREQ("0xc7210003", error.GetIdentifier());
+    std::string text = error.GetMessageText();
+    EXPECT_EQ(0u, text.find("An argument is invalid"));
+    EXPECT_EQ(" [ID=0xc7210003]\n", text.substr(text.size() - 17));
+    EXPECT_EQ(std::string::npos, std::string(error.GetMessageText(0, {}, kOvxMsgNoIdentifier)).find("[ID"));
+}
+
+TEST_F(ErrorTest, SmallCodeIsASystemErrorNumber) {
+    OVXError error(5);
+    EXPECT_STREQ("5", error.GetIdentifier());
+    EXPECT_EQ(std::string(strerror(5)) + " [ID=5]\n", error.GetMessageText());
+}
+
+TEST_F(ErrorTest, WidthLimitsEveryLineIncludingTheIdentifier) {
+    OVXError error(0xC7210003u);
+    std::string wide = error.GetMessageText(255);
+    EXPECT_EQ(std::string::npos, wide.find('\n'));
+    bool identifierAlone = false;
+    for (unsigned width = 20; width <= 60; ++width) {
+        std::string text = error.GetMessageText(width);
+        EXPECT_NE('\n', text.back()) << "no final newline with a width";
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            EXPECT_LE(end - start, width) << text;
+        }
+        identifierAlone |= text.find("\n[ID=0xc7210003]") != std::string::npos;
+    }
+    EXPECT_TRUE(identifierAlone);
+}
+
+TEST_F(ErrorTest, InsertsAreExpandedFromTheCatalogText) {
+    OVXError error(0xC721002Du);  // "Socket error %1."
+    std::string text = error.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier);
+    EXPECT_EQ(0u, text.find("Socket error 104."));
+    std::string raw = error.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
+    EXPECT_EQ(0u, raw.find("Socket error %1."));
+}
+
+TEST(ExpandInserts, EscapesFormatsAndPercentZero) {
+    bool ended = false;
+    EXPECT_EQ("a 7 b", ovxExpandInserts("a %1 b", {ovxInsert(7)}, 0, &ended));
+    EXPECT_FALSE(ended);
+    EXPECT_EQ("x=00ff", ovxExpandInserts("x=%1!04x!", {ovxInsert(255u)}, 0, &ended));
+    EXPECT_EQ("two one", ovxExpandInserts("%2 %1", {ovxInsert("one"), ovxInsert("two")}, 0, &ended));
+    EXPECT_EQ("100% . ! [ ]", ovxExpandInserts("100%% %. %! [%b]", {}, 0, &ended));
+    EXPECT_EQ("a\rb\nc", ovxExpandInserts("a%rb%\\c", {}, 0, &ended));
+    EXPECT_EQ("line one line two", ovxExpandInserts("line one\nline two", {}, 40, &ended));
+    EXPECT_EQ("kept", ovxExpandInserts("kept%0dropped", {}, 0, &ended));
+    EXPECT_TRUE(ended);
+    // An insert that was not supplied stays as written rather than reading past the list.
+    EXPECT_EQ("[%3]", ovxExpandInserts("[%3]", {ovxInsert(1)}, 0, &ended));
+}
+
+TEST_F(ErrorTest, MapsOperatingSystemErrors) {
+    EXPECT_EQ(0xC721000Au, OVXError::MapOsError(ENOENT));
+    EXPECT_EQ(0xC7210003u, OVXError::MapOsError(EINVAL));
+    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(ENOSPC));
+    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(EFBIG));
+    EXPECT_EQ(0xC7210025u, OVXError::MapOsError(EBUSY));
+    EXPECT_EQ(99u, OVXError::MapOsError(99));
+}
+
+TEST_F(ErrorTest, OperatingSystemStatusText) {
+    OVXError foreign(0xC0990001u);
+    EXPECT_EQ(0u, std::string(foreign.GetOsMessageText()).find("Operating system specific status encountered."));
+    OVXError socket(10054);
+    EXPECT_EQ(std::string::npos, std::string(socket.GetOsMessageText()).find("Operating system specific"));
+}
+
+TEST_F(ErrorTest, RaiseAtThrowsWithThePlace) {
+    try {
+        OVXError::RaiseAt("file.cpp", 12, 0xC7210003u);
+        FAIL() << "no exception";
+    } catch (const jsThreadException& exception) {
+        std::string text = exception.what();
+        EXPECT_EQ(0u, text.find("Error detected at: file.cpp:12\nAn argument is invalid"));
+    }
+}
+
+TEST_F(ErrorTest, ExceptionTexts) {
+    jsOsException os("open", 2);
+    EXPECT_STREQ("jsException: At(open) error(2)", os.what());
+    jsFileException file("read", 13, "/tmp/x");
+    EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", file.what());
+    ovxErrorException error(0xC7210003u);
+    EXPECT_EQ(0u, std::string(error.what()).find("ovxErrorException : An argument is invalid"));
+}
+
+TEST_F(ErrorTest, CFormBuffers) {
+    char tiny[8];
+    cOvxGetErrorText(0xC7210003u, tiny, sizeof(tiny));
+    EXPECT_STREQ("ErrMsgB", tiny);
+    char buffer[256];
+    cOvxGetErrorText(0xC7210003u, buffer, sizeof(buffer));
+    EXPECT_NE(nullptr, strstr(buffer, "[ID=c7210003]"));
+    EXPECT_EQ(0, cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""));
+}
+
+TEST(ErrorNoCatalog, TextSaysTheCatalogIsMissing) {
+    ovxCloseCatalog();
+    OVXError error(0xC7560003u);
+    EXPECT_STREQ("Status 2 retrieving message text for [0xc7560003]", error.GetMessageText(0, {}, kOvxMsgNoIdentifier));
+    EXPECT_EQ(0, OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
+    EXPECT_TRUE(ovxCatalogIsOpen());
+}

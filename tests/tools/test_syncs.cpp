@@ -1,0 +1,165 @@
+// Fast, recursive and reader/writer locks and their guards.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tools/jsevent.h"
+#include "tools/jssync.h"
+
+using namespace ovxToolsLib;
+
+namespace {
+// Polls `condition` for up to two seconds.
+template <typename F>
+bool Eventually(F condition) {
+    for (int i = 0; i < 2000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+}
+}  // namespace
+
+TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsIt) {
+    jsRecursiveSync sync;
+    ASSERT_EQ(0, sync.lock());
+    ASSERT_EQ(0, sync.lock());
+    ASSERT_EQ(0, sync.lock());
+    std::atomic<bool> acquired{false};
+    std::thread other([&] {
+        sync.lock();
+        acquired = true;
+        sync.unlock();
+    });
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(0, sync.unlock());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(acquired.load());
+    }
+    EXPECT_EQ(0, sync.unlock());
+    other.join();
+    EXPECT_TRUE(acquired.load());
+}
+
+TEST(RecursiveSync, UnlockByANonOwnerIsRefused) {
+    jsRecursiveSync sync;
+    EXPECT_EQ(22, sync.unlock());
+    sync.lock();
+    int result = -1;
+    std::thread other([&] { result = sync.unlock(); });
+    other.join();
+    EXPECT_EQ(22, result);
+    EXPECT_EQ(0, sync.unlock());
+}
+
+TEST(RecursiveSync, TryLockIsBusyWhileAnotherThreadOwnsIt) {
+    jsSync sync(/*lockedByCreator=*/true);
+    int result = -1;
+    std::thread other([&] { result = sync.tryLock(); });
+    other.join();
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(0, sync.tryLock());  // the owner may take it again
+    sync.unlock();
+    sync.unlock();
+    EXPECT_TRUE(sync.probe());
+}
+
+TEST(FastSync, TryLockAndProbe) {
+    jsFastSync sync;
+    EXPECT_TRUE(sync.probe());
+    EXPECT_EQ(0, sync.lock());
+    int busy = -1;
+    bool probe = true;
+    std::thread other([&] {
+        busy = sync.tryLock();
+        probe = sync.probe();
+    });
+    other.join();
+    EXPECT_EQ(1, busy);
+    EXPECT_FALSE(probe);
+    EXPECT_EQ(0, sync.unlock());
+}
+
+TEST(Guards, ReleaseExactlyOnce) {
+    jsRecursiveSync sync;
+    {
+        jsRecursiveLock guard(sync);
+        EXPECT_TRUE(guard.held());
+        guard.release();
+        EXPECT_FALSE(guard.held());
+    }  // the destructor must not unlock a second time
+    bool free = false;
+    std::thread other([&] { free = sync.probe(); });
+    other.join();
+    EXPECT_TRUE(free);
+    {
+        jsFastSync fast;
+        { jsFastLock guard(fast); }
+        EXPECT_TRUE(fast.probe());
+    }
+}
+
+TEST(RWSync, SharedLockWaitsForTheWriter) {
+    jsRWSync sync;
+    ASSERT_EQ(0u, sync.lock(kJsRWExclusive));
+    std::atomic<bool> reading{false};
+    std::thread reader([&] {
+        sync.lock(kJsRWShared);
+        reading = true;
+        sync.unlock(kJsRWShared);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(reading.load());
+    uint32_t tried = 0;
+    std::thread trier([&] { tried = sync.lock(kJsRWShared, /*tryOnly=*/true); });
+    trier.join();
+    EXPECT_EQ(1u, tried);
+    sync.unlock(kJsRWExclusive);
+    reader.join();
+    EXPECT_TRUE(reading.load());
+}
+
+TEST(RWSync, ReadersShareAndTheWriterWaitsForTheLastOne) {
+    jsRWSync sync;
+    ASSERT_EQ(0u, sync.lock(kJsRWShared));
+    ASSERT_EQ(0u, sync.lock(kJsRWShared));  // a second reader gets in at once
+    std::atomic<bool> writing{false};
+    std::thread writer([&] {
+        sync.lock(kJsRWExclusive);
+        writing = true;
+        sync.unlock(kJsRWExclusive);
+    });
+    sync.unlock(kJsRWShared);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(writing.load());
+    sync.unlock(kJsRWShared);
+    writer.join();
+    EXPECT_TRUE(writing.load());
+    EXPECT_EQ(0u, sync.unlock(kJsRWNone));
+}
+
+TEST(RWSync, ScopedGuardReleasesItsMode) {
+    jsRWSync sync;
+    { jsRWLock guard(sync, kJsRWExclusive); }
+    { jsRWLock guard(sync, kJsRWShared); }
+    EXPECT_EQ(0u, sync.lock(kJsRWExclusive, true));
+    sync.unlock(kJsRWExclusive);
+}
+
+TEST(RecursiveSync, ManyThreadsCountCorrectly) {
+    jsRecursiveSync sync;
+    long counter = 0;
+    std::thread workers[4];
+    for (auto& worker : workers) worker = std::thread([&] {
+            for (int i = 0; i < 2000; ++i) {
+                jsRecursiveLock outer(sync);
+                jsRecursiveLock inner(sync);
+                ++counter;
+            }
+        });
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(8000, counter);
+    EXPECT_TRUE(Eventually([&] { return sync.probe(); }));
+}

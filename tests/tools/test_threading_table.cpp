@@ -1,0 +1,86 @@
+// The threading function table over the process-wide threading service.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ovxStatus.h"
+#include "tools/asThreadingDefault.h"
+
+using namespace ovxToolsLib;
+
+namespace {
+std::atomic<int> g_calls{0};
+uint32_t CountCall(void* argument) {
+    ++g_calls;
+    static_cast<std::atomic<bool>*>(argument)->store(true);
+    return 3;
+}
+}  // namespace
+
+TEST(ThreadingTable, EventsBySyncHandle) {
+    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
+    ovxEventHandle event = 0;
+    ASSERT_EQ(0u, table->CreateEvent(0, 1, &event));
+    EXPECT_NE(0u, event);
+    EXPECT_EQ(0u, table->WaitEvent(event, 0));  // a time-out also counts as success
+    EXPECT_EQ(0u, table->SetEvent(event));
+    EXPECT_EQ(0u, table->WaitEvent(event, 0));
+    EXPECT_EQ(0u, table->ResetEvent(event));
+    EXPECT_EQ(0u, table->CloseEvent(event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->SetEvent(event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(2, 0, &event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(0, 0, nullptr));
+}
+
+TEST(ThreadingTable, SyncKindsAndTheProcessWideLock) {
+    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
+    for (uint32_t kind : {kOvxSyncGeneral, kOvxSyncRecursive, kOvxSyncFast}) {
+        ovxSyncHandle sync = 0;
+        ASSERT_EQ(0u, table->CreateSync(kind, &sync));
+        EXPECT_EQ(0u, table->Lock(sync));
+        uint32_t other = 0;
+        std::thread contender([&] { other = table->TryLock(sync); });
+        contender.join();
+        EXPECT_EQ(OVX_E_BUSY, other);
+        EXPECT_EQ(0u, table->Unlock(sync));
+        EXPECT_EQ(0u, table->CloseSync(sync));
+        EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->Lock(sync));
+    }
+    ovxSyncHandle sync = 0;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateSync(3, &sync));
+    // The process-wide lock is recursive.
+    EXPECT_EQ(0u, table->Lock(kOvxGlobalSyncHandle));
+    EXPECT_EQ(0u, table->Lock(kOvxGlobalSyncHandle));
+    EXPECT_EQ(0u, table->Unlock(kOvxGlobalSyncHandle));
+    EXPECT_EQ(0u, table->Unlock(kOvxGlobalSyncHandle));
+}
+
+TEST(ThreadingTable, CreatesThreadsAndRefusesUnsupportedEntries) {
+    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
+    std::atomic<bool> ran{false};
+    ovxThreadHandle handle = 0;
+    int before = g_calls.load();
+    ASSERT_EQ(0u, table->CreateThread(&CountCall, &ran, &handle));
+    EXPECT_NE(0u, handle);
+    EXPECT_EQ(0u, ovxThreadingDefaultImpl::instance().waitThread(handle, 10000));
+    EXPECT_TRUE(ran.load());
+    EXPECT_EQ(before + 1, g_calls.load());
+    ovxThreadHandle self = 0;
+    EXPECT_EQ(0u, table->GetCurrentThreadId(&self));
+    EXPECT_NE(0u, self);
+    EXPECT_EQ(0u, table->Sleep(1));
+    EXPECT_EQ(0xC721003Cu, table->Unsupported7());
+    EXPECT_EQ(0xC721003Cu, table->Unsupported19());
+}
+
+TEST(ThreadingService, StopAllThreadsEndsCooperativeAndStuckThreads) {
+    ovxThreadingDefaultImpl service;
+    std::atomic<bool> ran{false};
+    ovxThreadHandle handle = 0;
+    ASSERT_EQ(0u, service.createThread(&CountCall, &ran, &handle));
+    EXPECT_EQ(0u, service.waitThread(handle, 10000));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, service.waitThread(12345, 0));
+    EXPECT_TRUE(service.stopAllThreads(500, true));
+    EXPECT_EQ(0u, service.threadCount());
+}

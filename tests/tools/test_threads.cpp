@@ -1,0 +1,147 @@
+// The thread front: start, stop requests, kills, exit codes, slots.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "tools/jsthread.h"
+
+using namespace ovxToolsLib;
+
+namespace {
+
+class LambdaThread : public jsThread {
+public:
+    explicit LambdaThread(std::function<uint32_t(LambdaThread&)> body) : jsThread("test"), m_body(std::move(body)) {}
+    ~LambdaThread() override { stop(2000, true); }
+    uint32_t run() override { return m_body(*this); }
+
+private:
+    std::function<uint32_t(LambdaThread&)> m_body;
+};
+
+}  // namespace
+
+TEST(Thread, RunsAndReportsItsExitCode) {
+    LambdaThread thread([](LambdaThread&) { return 42u; });
+    EXPECT_FALSE(thread.isRunning() && thread.getThreadId() != 0);
+    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(42u, thread.getExitCode());
+    EXPECT_FALSE(thread.isRunning());
+    EXPECT_EQ(0u, thread.getThreadId());
+}
+
+TEST(Thread, CanBeStartedAgainAfterItExited) {
+    std::atomic<int> runs{0};
+    LambdaThread thread([&](LambdaThread&) { return static_cast<uint32_t>(++runs); });
+    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(thread.waitForExit(10000));
+    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(2, runs.load());
+    EXPECT_EQ(2u, thread.getExitCode());
+}
+
+TEST(Thread, StopRequestEndsACooperativeThread) {
+    LambdaThread thread([](LambdaThread& self) {
+        while (!self.waitForStop(5)) {
+        }
+        return 7u;
+    });
+    ASSERT_TRUE(thread.start());
+    jsThread::sleep(20);  // stop() waits only for a thread that has begun
+    EXPECT_FALSE(thread.stop(10000, true));  // ended in time: no kill
+    EXPECT_EQ(7u, thread.getExitCode());
+}
+
+TEST(Thread, StopWithoutKillLeavesAnUncooperativeThreadRunning) {
+    std::atomic<bool> release{false};
+    LambdaThread thread([&](LambdaThread&) {
+        while (!release.load()) jsThread::sleep(2);
+        return 1u;
+    });
+    ASSERT_TRUE(thread.start());
+    jsThread::sleep(20);
+    EXPECT_FALSE(thread.stop(30, false));
+    EXPECT_TRUE(thread.isRunning());
+    release = true;
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(1u, thread.getExitCode());
+}
+
+TEST(Thread, StopWithZeroTimeoutAndKillEndsTheThreadAtOnce) {
+    LambdaThread thread([](LambdaThread&) {
+        for (;;) jsThread::sleep(5);  // ignores stop requests
+        return 0u;
+    });
+    ASSERT_TRUE(thread.start());
+    jsThread::sleep(20);
+    EXPECT_TRUE(thread.stop(0, true));
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(kJsThreadKilled, thread.getExitCode());
+}
+
+TEST(Thread, ThreadThatKillsItselfEndsWith57005) {
+    std::atomic<bool> after{false};
+    LambdaThread thread([&](LambdaThread& self) {
+        self.kill();
+        after = true;  // never reached
+        return 0u;
+    });
+    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(57005u, thread.getExitCode());
+    EXPECT_FALSE(after.load());
+}
+
+TEST(Thread, AnExceptionInRunIsContained) {
+    LambdaThread thread([](LambdaThread&) -> uint32_t { throw 5; });
+    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(thread.waitForExit(10000));
+    EXPECT_EQ(0xC7210005u, thread.getExitCode());
+}
+
+TEST(Thread, PriorityLevelsMapBothWays) {
+    const int expected[] = {31, 47, 63, 79, 126};
+    for (int level = 0; level < 5; ++level) {
+        EXPECT_EQ(expected[level], jsThread::mapPriority(level));
+        EXPECT_EQ(level, jsThread::priorityLevel(expected[level]));
+    }
+    EXPECT_EQ(63, jsThread::mapPriority(9));
+    EXPECT_EQ(63, jsThread::mapPriority(-1));
+    EXPECT_EQ(1, jsThread::priorityLevel(40));
+    EXPECT_EQ(4, jsThread::priorityLevel(80));
+}
+
+TEST(Thread, SeventeenthSlotIsRefused) {
+    std::vector<int> slots;
+    for (;;) {
+        int slot = jsThread::allocSlot();
+        if (slot < 0) break;
+        slots.push_back(slot);
+        ASSERT_LE(slots.size(), 16u);
+    }
+    EXPECT_EQ(16u, slots.size());  // no other test holds a slot
+    EXPECT_EQ(-1, jsThread::allocSlot());
+    ASSERT_TRUE(jsThread::setSlot(slots[0], &slots));
+    EXPECT_EQ(&slots, jsThread::getSlot(slots[0]));
+    void* seen = &slots;
+    std::thread other([&] { seen = jsThread::getSlot(slots[0]); });
+    other.join();
+    EXPECT_EQ(nullptr, seen);  // slots are per thread
+    for (int slot : slots) EXPECT_TRUE(jsThread::freeSlot(slot));
+    EXPECT_FALSE(jsThread::freeSlot(slots[0]));
+    EXPECT_FALSE(jsThread::setSlot(16, nullptr));
+}
+
+TEST(Thread, CurrentThreadIdDiffersBetweenThreads) {
+    unsigned long mine = jsThread::currentThreadId();
+    unsigned long theirs = 0;
+    std::thread other([&] { theirs = jsThread::currentThreadId(); });
+    other.join();
+    EXPECT_NE(0u, mine);
+    EXPECT_NE(mine, theirs);
+}
