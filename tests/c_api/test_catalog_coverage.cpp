@@ -1,0 +1,28 @@
+// Every symbolic status code of the public header has a text in the catalog.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "ovxSensorSvcs.h"
+
+TEST(Catalog, EverySymbolicCodeHasAText) {
+    std::ifstream header(OVX_STATUS_HEADER);
+    ASSERT_TRUE(header) << OVX_STATUS_HEADER;
+    std::stringstream content;
+    content << header.rdbuf();
+    std::string text = content.str();
+    std::regex define(R"(#define (OVX_\w+)\s+(0x[0-9A-Fa-f]+)u)");
+    int seen = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), define); it != std::sregex_iterator(); ++it) {
+        uint32_t code = static_cast<uint32_t>(std::stoul((*it)[2].str(), nullptr, 16));
+        char buffer[1024];
+        ASSERT_EQ(0u, SS_GetErrorMsg(code, buffer, sizeof(buffer)));
+        EXPECT_NE(0, std::strncmp(buffer, "Status ", 7)) << (*it)[1] << ": " << buffer;
+        ++seen;
+    }
+    EXPECT_GT(seen, 100);
+}
