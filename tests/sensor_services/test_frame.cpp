@@ -385,7 +385,8 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
             }
         });
     }
-    for (int cycle = 0; cycle < 200; ++cycle) {
+    // Cycle until the callers have really overlapped the cycles (bounded).
+    for (int cycle = 0; cycle < 200 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
         uint32_t status = InitOk();
         EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
         EXPECT_EQ(0u, SS_ShutDown());

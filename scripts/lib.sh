@@ -1,0 +1,32 @@
+# Shared by scripts/demo and scripts/test: installs what the build needs from
+# Debian when it is missing, and configures and builds one tree.
+
+# Debian packages the build, the tests and the demo use.
+OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev libinih-dev libcpp-httplib-dev)
+
+ovx_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
+
+ovx_install_packages() {
+    local missing=()
+    for package in "${OVX_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# ovx_build <build dir> [cmake options...]; OVX_TARGETS limits what is built.
+ovx_build() {
+    local dir=$1
+    shift
+    cmake -S "$(ovx_root)" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    local targets=()
+    for target in ${OVX_TARGETS:-}; do targets+=(--target "$target"); done
+    cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+}
