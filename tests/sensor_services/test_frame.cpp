@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -41,6 +42,7 @@ public:
 
 #define FAKE_OP(name, params)                 \
     uint32_t name params override {           \
+        std::lock_guard<std::mutex> hold(m_recordLock); \
         last = #name;                         \
         if (s_throw) throw std::runtime_error("boom"); \
         return s_status;                      \
@@ -49,6 +51,7 @@ public:
     FAKE_OP(SetAgentId, (const char*))
     FAKE_OP(SetLastGoodAgentId, (const char*))
     uint32_t SetLanguage(const char* language) override {
+        std::lock_guard<std::mutex> hold(m_recordLock);
         last = "SetLanguage";
         lastText = language ? language : "(null)";
         return s_status;
@@ -71,6 +74,7 @@ public:
     FAKE_OP(GetServerInfo, (int32_t, char**, char**, char**, char**, char**, char**, char**, char**, char**,
                             char**))
     uint32_t LoadServers(const char*, uint32_t replaceExisting) override {
+        std::lock_guard<std::mutex> hold(m_recordLock);
         last = "LoadServers";
         lastNumber = replaceExisting;
         return s_status;
@@ -87,6 +91,7 @@ public:
     uint32_t SetBasicAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, uint32_t, const char*,
                                const char*, const char*, const char*, uint8_t, uint8_t,
                                const char* lastRestart) override {
+        std::lock_guard<std::mutex> hold(m_recordLock);
         last = "SetBasicAgentInfo";
         lastText = lastRestart ? lastRestart : "(null)";
         return s_status;
@@ -100,6 +105,7 @@ public:
     FAKE_OP(AddAgentParams, (SS_HMESSAGE, const char*, uint32_t))
     uint32_t AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char* schemaVersion,
                                  char*, uint32_t*) override {
+        std::lock_guard<std::mutex> hold(m_recordLock);
         last = "AddGetPolicyRequest";
         lastText = schemaVersion ? schemaVersion : "(null)";
         return s_status;
@@ -132,6 +138,7 @@ public:
     static CSessionOperations* Make() { return s_last = new FakeSession(); }
 
     std::atomic<uint32_t> m_refs{1};
+    std::mutex m_recordLock;  // callers on several threads record here
     std::string last;
     std::string lastText;
     uint32_t lastNumber = 0;
