@@ -2,7 +2,7 @@
 # Debian when it is missing, and configures and builds one tree.
 
 # Debian packages the build, the tests and the demo use.
-OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base
+OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base openssl
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev libinih-dev libcpp-httplib-dev)
 

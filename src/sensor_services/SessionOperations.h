@@ -157,11 +157,6 @@ CSessionOperations* AcquireSession();
 // The trace sink given to the last SS_Init (may be null).
 SS_TraceSink* CurrentTraceSink();
 
-// Directory and signature-file extension recorded by SS_SetMSLLibPath and
-// SS_SetMSLExtSigFileExtension ("" when never set).
-std::string ServiceLibraryDirectory();
-std::string ServiceLibrarySignatureExtension();
-
 // Writes text to the sink when the sink takes `level`.
 void Trace(SS_TraceSink* sink, uint32_t level, const char* text, const char* where);
 

@@ -14,6 +14,7 @@
 
 #include "sensor_services/SessionOperations.h"
 #include "tools/ovxError.h"
+#include "transport/mslLoader.h"
 
 using ovxToolsLib::ovxThreadingFunctions;
 
@@ -30,10 +31,6 @@ std::atomic<int> g_acquiring{0};
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 std::atomic<SessionFactory> g_factory{nullptr};
 std::atomic<const ovxThreadingFunctions*> g_threading{nullptr};
-
-std::mutex g_libraryPathLock;
-std::string g_libraryDirectory;
-std::string g_signatureExtension;
 
 const char kInitWhere[] = "ovxSensorSvcs::SS_Init()";
 
@@ -113,16 +110,6 @@ CSessionOperations* AcquireSession() {
 }
 
 SS_TraceSink* CurrentTraceSink() { return g_trace.load(); }
-
-std::string ServiceLibraryDirectory() {
-    std::lock_guard<std::mutex> hold(g_libraryPathLock);
-    return g_libraryDirectory;
-}
-
-std::string ServiceLibrarySignatureExtension() {
-    std::lock_guard<std::mutex> hold(g_libraryPathLock);
-    return g_signatureExtension;
-}
 
 void Trace(SS_TraceSink* sink, uint32_t level, const char* text, const char* where) {
     if (sink != nullptr && sink->write != nullptr && (sink->levelMask & level) != 0) {
@@ -282,8 +269,7 @@ void SS_Free(void* pointer) { delete[] static_cast<char*>(pointer); }
 void SS_SetMSLLibPath(const char* directory) {
     if (directory == nullptr) return;
     try {
-        std::lock_guard<std::mutex> hold(g_libraryPathLock);
-        g_libraryDirectory = directory;
+        mslLoader::SetMSLLoaderLibPath(directory);
     } catch (...) {
     }
 }
@@ -291,8 +277,7 @@ void SS_SetMSLLibPath(const char* directory) {
 void SS_SetMSLExtSigFileExtension(const char* extension) {
     if (extension == nullptr) return;
     try {
-        std::lock_guard<std::mutex> hold(g_libraryPathLock);
-        g_signatureExtension = extension;
+        mslLoader::SetMSLLoaderExtSigFileExtension(extension);
     } catch (...) {
     }
 }

@@ -1,0 +1,174 @@
+#include "scs/scsSettings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ini.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "ovxStatus.h"
+
+namespace ovxScs {
+
+const std::string* IniFile::Find(const std::string& section, const std::string& key) const {
+    for (const auto& entry : sections) {
+        if (entry.first != section) continue;
+        for (const auto& pair : entry.second) {
+            if (pair.first == key) return &pair.second;
+        }
+    }
+    return nullptr;
+}
+
+void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
+    for (auto& entry : sections) {
+        if (entry.first != section) continue;
+        for (auto& pair : entry.second) {
+            if (pair.first == key) {
+                pair.second = value;
+                return;
+            }
+        }
+        entry.second.emplace_back(key, value);
+        return;
+    }
+    sections.push_back({section, {{key, value}}});
+}
+
+namespace {
+
+int Handler(void* user, const char* section, const char* name, const char* value) {
+    auto* file = static_cast<IniFile*>(user);
+    // A repeated key keeps the last value, as a later line overrides an earlier one.
+    file->Set(section, name, value);
+    return 1;
+}
+
+// inih reads through a fixed line buffer and would silently split a longer
+// line into two, the second read as a line of its own; such files, and files
+// with NUL bytes, are refused before inih sees them.
+int FirstOverlongLine(const std::string& text) {
+    int line = 1;
+    size_t length = 0;
+    for (char c : text) {
+        if (c == '\0') return line;
+        if (c == '\n') {
+            ++line;
+            length = 0;
+            continue;
+        }
+        if (c != '\r' && ++length > kMaxIniLine) return line;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint32_t ParseIni(const std::string& text, IniFile& out, int* errorLine) {
+    if (errorLine != nullptr) *errorLine = 0;
+    int bad = FirstOverlongLine(text);
+    IniFile parsed;
+    if (bad == 0) bad = ini_parse_string(text.c_str(), &Handler, &parsed);
+    if (bad != 0) {
+        if (errorLine != nullptr) *errorLine = bad;
+        return bad < 0 ? OVX_E_OUT_OF_MEMORY : OVX_E_SCS_SETTINGS_SYNTAX;
+    }
+    out = std::move(parsed);
+    return 0;
+}
+
+uint32_t LoadIniFile(const std::string& path, IniFile& out, int* errorLine) {
+    if (errorLine != nullptr) *errorLine = 0;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return OVX_E_SCS_SETTINGS_READ;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxIniFile) {
+        close(fd);
+        return OVX_E_SCS_SETTINGS_READ;
+    }
+    std::string text(static_cast<size_t>(info.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t got = read(fd, &text[done], text.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    if (done != text.size()) return OVX_E_SCS_SETTINGS_READ;
+    return ParseIni(text, out, errorLine);
+}
+
+bool IsStorableValue(const std::string& value) {
+    if (value.size() > kMaxIniLine - 40) return false;  // leaves room for the key
+    if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+                           value.back() == '\t')) {
+        return false;
+    }
+    for (size_t i = 0; i < value.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c == 0x7F) return false;
+        if (c == ';' && i > 0 && (value[i - 1] == ' ' || value[i - 1] == '\t')) return false;
+    }
+    return true;
+}
+
+std::string FormatIni(const IniFile& file) {
+    std::ostringstream out;
+    bool first = true;
+    for (const auto& section : file.sections) {
+        if (!first) out << '\n';
+        first = false;
+        out << '[' << section.first << "]\n";
+        for (const auto& pair : section.second) out << pair.first << '=' << pair.second << '\n';
+    }
+    return out.str();
+}
+
+uint32_t WriteFileAtomically(const std::string& path, const std::string& content, int* osError) {
+    if (osError != nullptr) *osError = 0;
+    auto fail = [&](int error) {
+        if (osError != nullptr) *osError = error;
+        return OVX_E_SCS_SETTINGS_WRITE;
+    };
+    if (path.empty()) return fail(EINVAL);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string pattern = path + ".tmpXXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    fchmod(fd, 0600);
+    size_t done = 0;
+    int error = 0;
+    while (done < content.size()) {
+        ssize_t wrote = write(fd, content.data() + done, content.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            error = wrote < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && rename(name.data(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(name.data());
+        return fail(error);
+    }
+    int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    return 0;
+}
+
+}  // namespace ovxScs

@@ -1,0 +1,266 @@
+#include "transport/mslLoader.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+
+#include "integrity/ovxIntegrity.h"
+#include "ovxStatus.h"
+#include "tools/c-api-error.h"
+#include "tools/c-api-lock.h"
+#include "tools/xsnprintf.h"
+
+namespace mslLoader {
+namespace {
+
+constexpr size_t kPathBound = 4096;
+
+// Written by the agent before SS_Init (see the header's calling order); the
+// mutex only keeps concurrent misuse from tearing the strings.
+std::mutex g_settingsLock;
+std::string g_LoaderLibPath;
+std::string g_externalSigExtension;
+bool g_bExternalFileSigExtSet = false;
+
+std::atomic<SS_TraceSink*> g_trace{nullptr};
+
+std::once_flag g_lockOnce;
+cLockRecord g_loaderLock;
+std::once_flag g_cryptoOnce;
+uint32_t g_cryptoStatus = 0;
+
+const char* Bool(bool value) { return value ? "TRUE" : "FALSE"; }
+
+std::string Bounded(const char* text) {
+    std::string value = text != nullptr ? text : "";
+    if (value.size() >= kPathBound) value.resize(kPathBound - 1);
+    return value;
+}
+
+std::string ErrorText(uint32_t status) {
+    char text[512];
+    cOvxGetErrorText(status, text, sizeof(text));
+    return text;
+}
+
+}  // namespace
+
+void Trace(uint32_t level, const char* where, const char* format, ...) {
+    SS_TraceSink* sink = g_trace.load();
+    if (sink == nullptr || sink->write == nullptr || (sink->levelMask & level) == 0) return;
+    char text[kPathBound + 512];
+    va_list arguments;
+    va_start(arguments, format);
+    ovxToolsLib::xvsnprintf(text, sizeof(text), format, arguments);
+    va_end(arguments);
+    sink->write(sink->context, level, text, where);
+}
+
+void SetMSLLoaderLibPath(const char* path) {
+    std::string value = Bounded(path);
+    if (!value.empty() && value.back() != '/') {
+        if (value.size() + 1 >= kPathBound) value.pop_back();
+        value += '/';
+    }
+    {
+        std::lock_guard<std::mutex> hold(g_settingsLock);
+        g_LoaderLibPath = value;
+    }
+    Trace(SS_TRACE_PROGRESS, "mslLoader::SetMSLLoaderLibPath()", "g_LoaderLibPath set to: '%s'", value.c_str());
+}
+
+void SetMSLLoaderExtSigFileExtension(const char* extension) {
+    std::string value = Bounded(extension);
+    bool flag;
+    {
+        std::lock_guard<std::mutex> hold(g_settingsLock);
+        g_externalSigExtension = value;
+        if (!value.empty()) g_bExternalFileSigExtSet = true;
+        flag = g_bExternalFileSigExtSet;
+    }
+    Trace(SS_TRACE_PROGRESS, "mslLoader::SetMSLLoaderExtSigFileExtension()",
+          "sigFileExt set to: '%s', g_bExternalFileSigExtSet:  '%s'", value.c_str(), Bool(flag));
+}
+
+bool GetExternalFileSigExtSet() {
+    bool flag;
+    {
+        std::lock_guard<std::mutex> hold(g_settingsLock);
+        flag = g_bExternalFileSigExtSet;
+    }
+    Trace(SS_TRACE_LOADER, "mslLoader::GetExternalFileSigExtSet()", "returning g_bExternalFileSigExtSet: '%s'",
+          Bool(flag));
+    return flag;
+}
+
+std::string GetLibPath() {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    return g_LoaderLibPath;
+}
+
+std::string GetSigFileExtension() {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    return g_bExternalFileSigExtSet ? g_externalSigExtension : std::string(".sig");
+}
+
+void SetTraceSink(SS_TraceSink* sink) {
+    g_trace.store(sink);
+    cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", "");
+    ovxIntegrity::SetTraceSink(sink);
+}
+
+uint32_t mslLoaderLock() {
+    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderLock()", "Entered function");
+    uint32_t status = 0;
+    std::call_once(g_lockOnce, [&] {
+        if (!g_loaderLock.valid && g_loaderLock.holdCount == 0) status = cLockInit(&g_loaderLock, 1);
+    });
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderLock()", "cLockInit() returned an error: %s",
+              ErrorText(status).c_str());
+        return status;
+    }
+    status = cLockTake(&g_loaderLock);
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderLock()", "cLockTake() returned an error: %s",
+              ErrorText(status).c_str());
+    }
+    return status;
+}
+
+uint32_t mslLoaderUnlock() {
+    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderUnlock()", "Entered function");
+    uint32_t status = cLockRelease(&g_loaderLock);
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderUnlock()",
+              "cLockRelease() for recursive iteration returned an error: %s", ErrorText(status).c_str());
+    }
+    return status;
+}
+
+uint32_t mslLoaderDestroyLock() {
+    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderDestroyLock()", "Entered function");
+    if (!g_loaderLock.valid) return 0;
+    uint32_t status = cLockDestroy(&g_loaderLock);
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderDestroyLock()", "cLockDestroy() returned an error: %s",
+              ErrorText(status).c_str());
+    }
+    return status;
+}
+
+void mslLoaderCleanup() {
+    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderCleanup()", "Entered function");
+    mslLoaderDestroyLock();
+}
+
+uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
+    const char* where = "mslLoader::LoadServiceLibrary()";
+    Trace(SS_TRACE_LOADER, where, "Entered function");
+    if (library == nullptr || *library == '\0') {
+        Trace(SS_TRACE_ERROR, where, "'library' argument is NULL");
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    if (handle == nullptr) {
+        Trace(SS_TRACE_ERROR, where, "'phLibHandle' argument is NULL");
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    if (std::strlen(library) >= kPathBound) {
+        Trace(SS_TRACE_ERROR, where, "'library' argument is too long");
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    std::string directory = GetLibPath();
+    std::string fullName;
+    if (!directory.empty()) {
+        if (std::strchr(library, '/') != nullptr) {
+            Trace(SS_TRACE_WARNING, where,
+                  "'library' argument contains file path, though SetMSLLoaderLibPath() was previously called.  "
+                  "You should probably omit the path and use just the libary name during loading.");
+        }
+        fullName = directory + library;
+    } else {
+        fullName = library;
+    }
+    if (fullName.size() >= kPathBound) {
+        Trace(SS_TRACE_ERROR, where, "Full library name is too long");
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    Trace(SS_TRACE_PROGRESS, where, "Full library to load: %s", fullName.c_str());
+
+    std::call_once(g_cryptoOnce, [] { g_cryptoStatus = ovxIntegrity::PrepareCrypto(); });
+    if (g_cryptoStatus != 0) {
+        Trace(SS_TRACE_ERROR, where, "Unable to prepare the signature check: %s", ErrorText(g_cryptoStatus).c_str());
+        return g_cryptoStatus;
+    }
+
+    uint32_t status = mslLoaderLock();
+    if (status != 0) return status;
+
+    int verified = -1;
+    status = ovxIntegrity::VerifyFile(fullName, GetSigFileExtension(), &verified);
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, where, "Signature check of '%s' failed: %s", fullName.c_str(),
+              ErrorText(status).c_str());
+        mslLoaderUnlock();
+        return status;
+    }
+    // Open the verified bytes themselves, not the path again: a file swapped
+    // in after the check is never what gets loaded.
+    char openName[64];
+    ovxToolsLib::xsnprintf(openName, sizeof(openName), "/proc/self/fd/%d", verified);
+    Trace(SS_TRACE_LOADER, where, "About to load library:  '%s'", fullName.c_str());
+    status = cLibLoadLibrary(handle, openName);
+    close(verified);
+    if (status == 0) {
+        mslLoaderUnlock();
+        Trace(SS_TRACE_PROGRESS, where, "Successfully loaded library:  '%s'", fullName.c_str());
+        return 0;
+    }
+    Trace(SS_TRACE_ERROR, where, "cLibLoadLibrary() returned an error: %s (%s)", ErrorText(status).c_str(),
+          cLibErrorText(handle));
+    mslLoaderUnlock();
+    return status;
+}
+
+uint32_t LookupSymbol(cLibHandle* handle, void** slot, const char* symbol) {
+    const char* where = "mslLoader::LookupSymbol()";
+    Trace(SS_TRACE_LOADER, where, "Entered function");
+    uint32_t status = mslLoaderLock();
+    if (status != 0) return status;
+    if (symbol == nullptr || *symbol == '\0' || slot == nullptr || handle == nullptr) {
+        Trace(SS_TRACE_ERROR, where, "'symbol' argument is NULL");
+        mslLoaderUnlock();
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    Trace(SS_TRACE_LOADER, where, "About to map symbol:  '%s'", symbol);
+    *slot = cLibGetSymbol(handle, symbol);
+    if (*slot == nullptr) {
+        Trace(SS_TRACE_ERROR, where, "Error mapping symbol:  '%s'", symbol);
+        status = handle->status != 0 ? handle->status : OVX_E_LIB_SYMBOL;
+        mslLoaderUnlock();
+        return status;
+    }
+    return mslLoaderUnlock();
+}
+
+uint32_t UnloadServiceLibrary(cLibHandle* handle) {
+    Trace(SS_TRACE_LOADER, "mslLoader::UnloadServiceLibrary()", "Entered function");
+    if (handle == nullptr) return OVX_E_INVALID_ARGUMENT;
+    uint32_t status = mslLoaderLock();
+    if (status != 0) return status;
+    status = cLibFreeLibrary(handle);
+    uint32_t unlock = mslLoaderUnlock();
+    return status != 0 ? status : unlock;
+}
+
+void ResetForTesting() {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    g_LoaderLibPath.clear();
+    g_externalSigExtension.clear();
+    g_bExternalFileSigExtSet = false;
+}
+
+}  // namespace mslLoader

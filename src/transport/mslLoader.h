@@ -1,0 +1,42 @@
+// Finds, checks, opens and binds separately shipped service libraries.
+// Plain functions over process-wide state, each serialised by a loader lock.
+#ifndef OVX_TRANSPORT_MSLLOADER_H
+#define OVX_TRANSPORT_MSLLOADER_H
+
+#include <cstdint>
+#include <string>
+
+#include "ovxSensorSvcs.h"
+#include "tools/c-api-lib.h"
+
+namespace mslLoader {
+
+// Directory the libraries are loaded from ("" = the dynamic loader's search).
+// A non-empty directory gets a trailing "/".
+void SetMSLLoaderLibPath(const char* path);
+// Extension of the detached signature file; ".sig" until one is set.
+void SetMSLLoaderExtSigFileExtension(const char* extension);
+bool GetExternalFileSigExtSet();
+std::string GetLibPath();
+std::string GetSigFileExtension();  // the one in force, ".sig" by default
+
+// The sink for the loader's trace lines; also opens the message catalog and
+// hands the sink to the signature check.
+void SetTraceSink(SS_TraceSink* sink);
+void Trace(uint32_t level, const char* where, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle);
+uint32_t LookupSymbol(cLibHandle* handle, void** slot, const char* symbol);
+uint32_t UnloadServiceLibrary(cLibHandle* handle);
+
+uint32_t mslLoaderLock();
+uint32_t mslLoaderUnlock();
+uint32_t mslLoaderDestroyLock();
+void mslLoaderCleanup();
+
+// Forgets the directory and extension (tests).
+void ResetForTesting();
+
+}  // namespace mslLoader
+
+#endif  // OVX_TRANSPORT_MSLLOADER_H

@@ -1,0 +1,36 @@
+// The bound function table of the session configuration services library.
+#ifndef OVX_TRANSPORT_MSLLOADER_OVXSESSIONCONFIGSVCS_H
+#define OVX_TRANSPORT_MSLLOADER_OVXSESSIONCONFIGSVCS_H
+
+#include <cstdint>
+
+#include "scs/ovxSessionConfigSvcs.h"
+
+namespace mslLoader_ovxSessionConfigSvcs {
+
+constexpr const char kLibraryName[] = "libovxSessionConfigSvcs5.so";
+
+// One pointer per entry, in table order. Until a load binds them (and after a
+// failed bind, from the missing entry on) they point at stubs that report
+// the library as not loaded.
+struct ScsFunctionTable {
+#define OVX_SCS_MEMBER(result, name, params) name##_fn name;
+    OVX_SCS_FUNCTIONS(OVX_SCS_MEMBER)
+#undef OVX_SCS_MEMBER
+};
+
+// The table; calls go through Scs().SCS_PostData(...) and so on.
+const ScsFunctionTable& Scs();
+
+uint32_t LoadOvxSessionConfigSvcs(const char* library = kLibraryName);
+uint32_t UnloadOvxSessionConfigSvcs();
+
+// Current number of loads (tests and diagnostics).
+int32_t ReferenceCount();
+
+// Table order names, for diagnostics and tests.
+extern const char* const kFunctionNames[OVX_SCS_FUNCTION_COUNT];
+
+}  // namespace mslLoader_ovxSessionConfigSvcs
+
+#endif  // OVX_TRANSPORT_MSLLOADER_OVXSESSIONCONFIGSVCS_H
