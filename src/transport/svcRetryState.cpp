@@ -1,0 +1,191 @@
+#include "transport/svcRetryState.h"
+
+#include <cstdlib>
+
+#include "ovxStatus.h"
+#include "tools/ovxClock.h"
+
+namespace {
+const char kNextWhere[] = "svcRetryState::NextState()";
+const char kReloadWhere[] = "svcRetryState::Reload()";
+}  // namespace
+
+std::string svcRetryState::SectionForRole(const std::string& role) {
+    static const std::pair<const char*, const char*> kSections[] = {
+        {"Agent Manager", "sensor_services"},
+        {"Event Server", "event_services"},
+        {"Update Server", "update_services"},
+    };
+    for (const auto& entry : kSections) {
+        if (role == entry.first) return entry.second;
+    }
+    return "";
+}
+
+void svcRetryState::Trace(const char* where, const std::string& text) const {
+    SS_TraceSink* sink = m_owner != nullptr ? m_owner->TraceSink() : nullptr;
+    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & SS_TRACE_PROGRESS) != 0) {
+        sink->write(sink->context, SS_TRACE_PROGRESS, text.c_str(), where);
+    }
+}
+
+uint32_t svcRetryState::Init(const char* role, svcRetryOwner* owner) {
+    m_role = role != nullptr ? role : "";
+    m_owner = owner;
+    m_section = SectionForRole(m_role);
+    uint32_t status = ReloadDefault();
+    Reset();
+    return status;
+}
+
+uint32_t svcRetryState::ReloadDefault() {
+    if (m_owner == nullptr) return OVX_E_INVALID_ARGUMENT;
+    return Reload(m_owner->DefaultDestination());
+}
+
+bool svcRetryState::ReadNumber(int32_t destination, const char* key, uint32_t* field) const {
+    const auto& scs = m_owner->ScsTable();
+    char* value = nullptr;
+    uint32_t status = scs.SCS_RetrieveLocalSettingsValue(destination, m_section.c_str(), key, &value);
+    bool found = status == 0 && value != nullptr;
+    if (found) *field = static_cast<uint32_t>(std::strtol(value, nullptr, 10));
+    if (value != nullptr) scs.SCS_Free(value);
+    return found;
+}
+
+uint32_t svcRetryState::Reload(int32_t destination) {
+    if (m_owner == nullptr) return OVX_E_INVALID_ARGUMENT;
+    ReadNumber(destination, "retryInterval", &m_retryInterval);
+    ReadNumber(destination, "retryCeiling", &m_retryCeiling);
+    ReadNumber(destination, "maxServerRetry", &m_maxServerRetry);
+    ReadNumber(destination, "retryPrimaryServer", &m_retryPrimaryServer);
+
+    const auto& scs = m_owner->ScsTable();
+    char* loop = nullptr;
+    uint32_t status = scs.SCS_RetrieveLocalSettingsValue(destination, m_section.c_str(), "retryServerLoop", &loop);
+    // Only the exact word "false" turns the loop off; anything else, an empty
+    // value and a missing key all keep it on.
+    m_retryServerLoop = !(status == 0 && loop != nullptr && std::string(loop) == "false");
+    if (loop != nullptr) scs.SCS_Free(loop);
+
+    uint32_t count = 0;
+    status = scs.SCS_GetServerCount(destination, &count);
+    if (status != 0) {
+        Trace(kReloadWhere, "Unable to get server count for destination " + std::to_string(destination));
+        return status;
+    }
+    m_serverCount = count;
+    if (count == 0) Trace(kReloadWhere, "No available servers for destination " + std::to_string(destination));
+    return status;
+}
+
+void svcRetryState::GetSchedule(uint32_t* timeout, int32_t* index) const {
+    if (timeout != nullptr) *timeout = m_timeout;
+    if (index != nullptr) *index = m_index;
+}
+
+void svcRetryState::Reset() {
+    m_timeout = kInfinite;
+    m_attempts = 0;
+    m_primaryLeftAt = 0;
+    m_dispatchPending = false;
+    m_index = m_serverCount != 0 ? 0 : kNoServer;
+}
+
+void svcRetryState::SetServer(uint32_t timeout, int32_t index) {
+    if (m_serverCount == 0 || index < 0 || static_cast<uint32_t>(index) >= m_serverCount) return;
+    m_index = index;
+    m_timeout = timeout;
+    m_attempts = 0;
+    m_primaryLeftAt = ovxToolsLib::ovxClock::NowSeconds();
+}
+
+void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index) {
+    const bool backOffOnly = result == OVX_I_SCS_BACK_OFF;
+    bool givenUp = false;
+
+    // 1. The outcome of the last attempt.
+    if (result == 0) {
+        m_timeout = kInfinite;
+        m_attempts = 0;
+    } else if (result == 0xC7210038u) {  // try again at once
+        m_timeout = 0;
+    } else if (result == OVX_E_NOTHING_OPEN) {  // no server to try
+        m_timeout = kInfinite;
+    } else {
+        if (m_timeout == 0 || m_timeout == kInfinite) {
+            m_timeout = m_retryInterval;
+        } else if (m_timeout != m_retryCeiling) {
+            uint64_t doubled = static_cast<uint64_t>(m_timeout) * 2;
+            m_timeout = doubled >= m_retryCeiling ? m_retryCeiling : static_cast<uint32_t>(doubled);
+        }
+        if (m_serverCount != 0 && !backOffOnly) {
+            ++m_attempts;
+            if (m_attempts < m_maxServerRetry) {
+                Trace(kNextWhere, "Can retry failed server again. Attempts made: " + std::to_string(m_attempts) +
+                                      " of " + std::to_string(m_maxServerRetry));
+            } else {
+                ++m_index;
+                if (static_cast<uint32_t>(m_index) < m_serverCount) {
+                    Trace(kNextWhere, "Cannot retry failed server again. Attempts made: " +
+                                          std::to_string(m_attempts) + " of " + std::to_string(m_maxServerRetry) +
+                                          ". Switching to next server: " + std::to_string(m_index) + " of " +
+                                          std::to_string(m_serverCount));
+                } else {
+                    m_index = 0;
+                    if (!m_retryServerLoop) givenUp = true;
+                }
+                m_timeout = m_maxServerRetry < 2 ? m_retryInterval : 0;
+                if (m_index == 1) m_primaryLeftAt = ovxToolsLib::ovxClock::NowSeconds();
+                m_attempts = 0;
+            }
+        }
+    }
+
+    // 2. Back to the primary server after long enough away from it.
+    bool skipFirstServerFix = false;
+    if (m_index >= 1 && !backOffOnly) {
+        uint64_t away = static_cast<uint64_t>(ovxToolsLib::ovxClock::NowSeconds() - m_primaryLeftAt);
+        if (away > m_retryPrimaryServer) {
+            m_index = 0;
+            if (m_timeout == kInfinite) {
+                skipFirstServerFix = true;
+            } else {
+                m_timeout = m_retryInterval;
+            }
+        }
+    }
+
+    // 3. A list that gained servers starts at the first.
+    if (!skipFirstServerFix && m_index == kNoServer && m_serverCount != 0) m_index = 0;
+
+    // 4. Given up on every server.
+    if (givenUp) {
+        Trace(kNextWhere, "Retries failed on all servers in the server list! No more retries for this request!");
+        if (m_owner != nullptr) m_owner->OnRetryRequestFailed();
+        m_timeout = kInfinite;
+        m_attempts = 0;
+        m_index = 0;
+    }
+
+    // 5. Data queued while idle goes out at once.
+    if (m_dispatchPending && m_timeout == kInfinite) m_timeout = 0;
+    m_dispatchPending = false;
+
+    // 6. The schedule.
+    if (timeout != nullptr) *timeout = m_timeout;
+    int32_t outIndex = index != nullptr ? *index : kNoServer;
+    if (m_serverCount == 0) {
+        m_index = kNoServer;
+        outIndex = kNoServer;
+    } else if (static_cast<uint32_t>(m_index) < m_serverCount) {
+        outIndex = m_index;
+    }
+    if (index != nullptr) *index = outIndex;
+
+    // 7.
+    if (m_timeout != kInfinite) {
+        Trace(kNextWhere, "Next retry in " + std::to_string(m_timeout / 1000) + " seconds to server index #" +
+                              std::to_string(outIndex));
+    }
+}

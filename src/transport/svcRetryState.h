@@ -1,0 +1,80 @@
+// The retry and failover schedule of one destination: how long to wait
+// before the next attempt and which server of the list it goes to.
+#ifndef OVX_TRANSPORT_SVCRETRYSTATE_H
+#define OVX_TRANSPORT_SVCRETRYSTATE_H
+
+#include <cstdint>
+#include <string>
+
+#include "ovxSensorSvcs.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+// What the schedule needs of the services object that owns it.
+class svcRetryOwner {
+public:
+    virtual ~svcRetryOwner() = default;
+    virtual int32_t DefaultDestination() const = 0;
+    virtual SS_TraceSink* TraceSink() const = 0;
+    // Called when a request is given up on every server.
+    virtual void OnRetryRequestFailed() = 0;
+    // The SCS entries to read settings and the server count through.
+    virtual const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const {
+        return mslLoader_ovxSessionConfigSvcs::Scs();
+    }
+};
+
+class svcRetryState {
+public:
+    static constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // wait without limit
+    static constexpr int32_t kNoServer = -1;
+
+    svcRetryState() = default;
+    virtual ~svcRetryState() = default;
+    svcRetryState(const svcRetryState&) = delete;
+    svcRetryState& operator=(const svcRetryState&) = delete;
+
+    // Not thread-safe: the owner calls every operation under its own lock.
+    virtual uint32_t Init(const char* role, svcRetryOwner* owner);
+    virtual const std::string& GetSectionName() const { return m_section; }
+    virtual uint32_t ReloadDefault();
+    virtual uint32_t Reload(int32_t destination);
+    virtual void GetSchedule(uint32_t* timeout, int32_t* index) const;
+    virtual void NextState(uint32_t result, uint32_t* timeout, int32_t* index);
+    virtual void Reset();
+    virtual void SetServer(uint32_t timeout, int32_t index);
+    virtual bool GetDispatchPending() const { return m_dispatchPending; }
+    virtual void SetDispatchPending(bool pending) { m_dispatchPending = pending; }
+
+    // The section of a server role, "" for an unknown role.
+    static std::string SectionForRole(const std::string& role);
+
+    // Read-only views for diagnostics and tests.
+    uint32_t retryInterval() const { return m_retryInterval; }
+    uint32_t retryCeiling() const { return m_retryCeiling; }
+    uint32_t maxServerRetry() const { return m_maxServerRetry; }
+    uint32_t retryPrimaryServer() const { return m_retryPrimaryServer; }
+    bool retryServerLoop() const { return m_retryServerLoop; }
+    uint32_t serverCount() const { return m_serverCount; }
+    uint32_t attempts() const { return m_attempts; }
+
+private:
+    void Trace(const char* where, const std::string& text) const;
+    bool ReadNumber(int32_t destination, const char* key, uint32_t* field) const;
+
+    std::string m_role;
+    svcRetryOwner* m_owner = nullptr;
+    std::string m_section;
+    uint32_t m_retryInterval = 60000;
+    uint32_t m_retryCeiling = 1800000;
+    uint32_t m_maxServerRetry = 5;
+    uint32_t m_retryPrimaryServer = 7200;
+    bool m_retryServerLoop = true;
+    uint32_t m_timeout = kInfinite;
+    int32_t m_index = kNoServer;
+    uint32_t m_serverCount = 0;
+    uint32_t m_attempts = 0;
+    int64_t m_primaryLeftAt = 0;
+    bool m_dispatchPending = false;
+};
+
+#endif  // OVX_TRANSPORT_SVCRETRYSTATE_H
