@@ -1,0 +1,322 @@
+// The retry and failover schedule: the documented sequences, and a long run
+// of random results against an independent model of the rules.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ovxStatus.h"
+#include "tools/ovxClock.h"
+#include "transport/svcRetryState.h"
+
+namespace {
+
+int64_t g_now = 1000000;
+int64_t FakeNow() { return g_now; }
+
+std::map<std::string, std::string> g_settings;  // "section/key" -> value
+uint32_t g_serverCount = 1;
+uint32_t g_countStatus = 0;
+
+uint32_t FakeRetrieve(int32_t, const char* section, const char* key, char** value) {
+    *value = nullptr;
+    auto it = g_settings.find(std::string(section) + "/" + key);
+    if (it == g_settings.end()) return 0;
+    *value = new char[it->second.size() + 1];
+    std::copy(it->second.c_str(), it->second.c_str() + it->second.size() + 1, *value);
+    return 0;
+}
+uint32_t FakeCount(int32_t, uint32_t* count) {
+    *count = g_serverCount;
+    return g_countStatus;
+}
+void FakeFree(void* pointer) { delete[] static_cast<char*>(pointer); }
+
+class FakeOwner : public svcRetryOwner {
+public:
+    FakeOwner() {
+        m_table = mslLoader_ovxSessionConfigSvcs::Scs();
+        m_table.SCS_RetrieveLocalSettingsValue = &FakeRetrieve;
+        m_table.SCS_GetServerCount = &FakeCount;
+        m_table.SCS_Free = &FakeFree;
+    }
+    int32_t DefaultDestination() const override { return 7; }
+    SS_TraceSink* TraceSink() const override { return const_cast<SS_TraceSink*>(&m_sink); }
+    void OnRetryRequestFailed() override { ++failures; }
+    const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const override { return m_table; }
+
+    int failures = 0;
+    static std::vector<std::string> lines;
+
+private:
+    static uint32_t Write(uint32_t, uint32_t, const char* text, const char*) {
+        lines.emplace_back(text);
+        return 0;
+    }
+    SS_TraceSink m_sink{0, SS_TRACE_PROGRESS, &Write};
+    mslLoader_ovxSessionConfigSvcs::ScsFunctionTable m_table;
+};
+std::vector<std::string> FakeOwner::lines;
+
+constexpr uint32_t kFail = OVX_E_SCS_CONNECTION_REFUSED;
+constexpr uint32_t kInf = svcRetryState::kInfinite;
+
+class RetryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_settings.clear();
+        g_serverCount = 1;
+        g_countStatus = 0;
+        g_now = 1000000;
+        FakeOwner::lines.clear();
+        m_previous = ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
+    }
+    void TearDown() override { ovxToolsLib::ovxClock::SetSourceForTesting(m_previous); }
+    void Start() { ASSERT_EQ(0u, state.Init("Agent Manager", &owner)); }
+    std::pair<uint32_t, int32_t> Next(uint32_t result) {
+        uint32_t timeout = 0;
+        int32_t index = -1;
+        state.GetSchedule(nullptr, &index);
+        state.NextState(result, &timeout, &index);
+        return {timeout, index};
+    }
+    FakeOwner owner;
+    svcRetryState state;
+    ovxToolsLib::ovxTimeSource m_previous = nullptr;
+};
+
+}  // namespace
+
+TEST_F(RetryTest, SettingsAndDefaults) {
+    Start();
+    EXPECT_EQ("sensor_services", state.GetSectionName());
+    EXPECT_EQ(60000u, state.retryInterval());
+    EXPECT_EQ(1800000u, state.retryCeiling());
+    EXPECT_EQ(5u, state.maxServerRetry());
+    EXPECT_EQ(7200u, state.retryPrimaryServer());
+    EXPECT_TRUE(state.retryServerLoop());
+    g_settings = {{"sensor_services/retryInterval", "1000"},
+                  {"sensor_services/maxServerRetry", "x"},
+                  {"sensor_services/retryServerLoop", "False"}};
+    EXPECT_EQ(0u, state.ReloadDefault());
+    EXPECT_EQ(1000u, state.retryInterval());
+    EXPECT_EQ(0u, state.maxServerRetry());  // non-numeric parses as 0
+    EXPECT_TRUE(state.retryServerLoop());   // only the exact "false" turns it off
+    g_settings["sensor_services/retryServerLoop"] = "false";
+    state.ReloadDefault();
+    EXPECT_FALSE(state.retryServerLoop());
+    EXPECT_EQ("event_services", svcRetryState::SectionForRole("Event Server"));
+    EXPECT_EQ("", svcRetryState::SectionForRole("Coffee Server"));
+}
+
+TEST_F(RetryTest, ServerCountFailureAndEmptyListAreTraced) {
+    g_countStatus = 0xC759000Du;
+    EXPECT_EQ(0xC759000Du, state.Init("Agent Manager", &owner));
+    ASSERT_FALSE(FakeOwner::lines.empty());
+    EXPECT_EQ("Unable to get server count for destination 7", FakeOwner::lines.back());
+    g_countStatus = 0;
+    g_serverCount = 0;
+    EXPECT_EQ(0u, state.ReloadDefault());
+    EXPECT_EQ("No available servers for destination 7", FakeOwner::lines.back());
+}
+
+TEST_F(RetryTest, DefaultBackOffThenSwitchToTheNextServer) {
+    g_serverCount = 2;
+    Start();
+    EXPECT_EQ(std::make_pair(60000u, 0), Next(kFail));
+    EXPECT_EQ("Next retry in 60 seconds to server index #0", FakeOwner::lines.back());
+    EXPECT_EQ(std::make_pair(120000u, 0), Next(kFail));
+    EXPECT_EQ(std::make_pair(240000u, 0), Next(kFail));
+    EXPECT_EQ(std::make_pair(480000u, 0), Next(kFail));
+    EXPECT_EQ("Can retry failed server again. Attempts made: 4 of 5", FakeOwner::lines[FakeOwner::lines.size() - 2]);
+    EXPECT_EQ(std::make_pair(0u, 1), Next(kFail));
+    EXPECT_EQ("Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2",
+              FakeOwner::lines[FakeOwner::lines.size() - 2]);
+}
+
+TEST_F(RetryTest, DelaysDoubleUpToTheCeilingAndStayThere) {
+    g_settings["sensor_services/maxServerRetry"] = "100";
+    Start();
+    const uint32_t expected[] = {60000, 120000, 240000, 480000, 960000, 1800000, 1800000, 1800000};
+    for (uint32_t delay : expected) EXPECT_EQ(delay, Next(kFail).first);
+}
+
+TEST_F(RetryTest, OneAttemptPerServerWaitsTheIntervalOnEachMove) {
+    g_settings["sensor_services/maxServerRetry"] = "1";
+    g_serverCount = 3;
+    Start();
+    EXPECT_EQ(std::make_pair(60000u, 1), Next(kFail));
+    EXPECT_EQ(std::make_pair(60000u, 2), Next(kFail));
+    EXPECT_EQ(std::make_pair(60000u, 0), Next(kFail));  // loops to the first
+    EXPECT_EQ(0, owner.failures);
+}
+
+TEST_F(RetryTest, WithoutLoopTheRequestIsGivenUpAfterTheLastServer) {
+    g_settings = {{"sensor_services/maxServerRetry", "1"}, {"sensor_services/retryServerLoop", "false"}};
+    g_serverCount = 3;
+    Start();
+    Next(kFail);
+    Next(kFail);
+    EXPECT_EQ(std::make_pair(kInf, 0), Next(kFail));
+    EXPECT_EQ(1, owner.failures);
+    EXPECT_EQ("Retries failed on all servers in the server list! No more retries for this request!",
+              FakeOwner::lines.back());
+    EXPECT_EQ(0u, state.attempts());
+}
+
+TEST_F(RetryTest, SuccessOnAFailoverServerStaysUntilThePrimaryIsDue) {
+    g_settings["sensor_services/maxServerRetry"] = "1";
+    g_serverCount = 3;
+    Start();
+    Next(kFail);                                      // -> 1, primary left now
+    EXPECT_EQ(std::make_pair(60000u, 2), Next(kFail));  // -> 2
+    EXPECT_EQ(std::make_pair(kInf, 2), Next(0));
+    g_now += 7200;  // not more than retryPrimaryServer yet
+    EXPECT_EQ(std::make_pair(kInf, 2), Next(0));
+    g_now += 1;
+    EXPECT_EQ(std::make_pair(kInf, 0), Next(0));  // back home, still idle
+}
+
+TEST_F(RetryTest, BackOffStatusNeitherCountsNorMoves) {
+    g_settings["sensor_services/maxServerRetry"] = "1";
+    g_serverCount = 2;
+    Start();
+    EXPECT_EQ(std::make_pair(60000u, 0), Next(OVX_I_SCS_BACK_OFF));
+    EXPECT_EQ(std::make_pair(120000u, 0), Next(OVX_I_SCS_BACK_OFF));
+    EXPECT_EQ(0u, state.attempts());
+}
+
+TEST_F(RetryTest, SpecialResultsAndPendingData) {
+    Start();
+    EXPECT_EQ(std::make_pair(0u, 0), Next(0xC7210038u));
+    EXPECT_EQ(std::make_pair(kInf, 0), Next(OVX_E_NOTHING_OPEN));
+    state.SetDispatchPending(true);
+    EXPECT_EQ(std::make_pair(0u, 0), Next(0));  // queued while idle: at once
+    EXPECT_FALSE(state.GetDispatchPending());
+    EXPECT_EQ(std::make_pair(kInf, 0), Next(0));
+}
+
+TEST_F(RetryTest, NoServersGivesIndexMinusOne) {
+    g_serverCount = 0;
+    Start();
+    int32_t index = 5;
+    state.GetSchedule(nullptr, &index);
+    EXPECT_EQ(-1, index);
+    EXPECT_EQ(std::make_pair(60000u, -1), Next(kFail));
+    state.SetServer(0, 0);  // ignored without servers
+    state.GetSchedule(nullptr, &index);
+    EXPECT_EQ(-1, index);
+}
+
+TEST_F(RetryTest, SetServerRecordsTheSwitch) {
+    g_serverCount = 3;
+    Start();
+    state.SetServer(5000, 2);
+    uint32_t timeout = 0;
+    int32_t index = 0;
+    state.GetSchedule(&timeout, &index);
+    EXPECT_EQ(5000u, timeout);
+    EXPECT_EQ(2, index);
+    state.SetServer(1, 3);  // out of range: ignored
+    state.GetSchedule(&timeout, &index);
+    EXPECT_EQ(2, index);
+    state.Reset();
+    state.GetSchedule(&timeout, &index);
+    EXPECT_EQ(kInf, timeout);
+    EXPECT_EQ(0, index);
+}
+
+// An independent statement of the rules, used as the oracle below.
+namespace {
+struct Model {
+    uint64_t interval, ceiling, maxRetry, primary;
+    bool loop;
+    uint32_t count;
+    int64_t timeout = -1;
+    int64_t index = 0;
+    uint64_t attempts = 0;
+    int64_t leftAt = 0;
+    bool pending = false;
+    int failures = 0;
+
+    std::pair<int64_t, int64_t> Step(uint32_t result, int64_t now) {
+        bool give = false;
+        bool backOff = result == OVX_I_SCS_BACK_OFF;
+        if (result == 0) {
+            timeout = -1;
+            attempts = 0;
+        } else if (result == 0xC7210038u) {
+            timeout = 0;
+        } else if (result == OVX_E_NOTHING_OPEN) {
+            timeout = -1;
+        } else {
+            if (timeout <= 0) timeout = static_cast<int64_t>(interval);
+            else if (static_cast<uint64_t>(timeout) != ceiling)
+                timeout = std::min<uint64_t>(static_cast<uint64_t>(timeout) * 2, ceiling);
+            if (count > 0 && !backOff) {
+                attempts++;
+                if (attempts >= maxRetry) {
+                    index++;
+                    if (index >= count) {
+                        index = 0;
+                        give = !loop;
+                    }
+                    timeout = maxRetry < 2 ? static_cast<int64_t>(interval) : 0;
+                    if (index == 1) leftAt = now;
+                    attempts = 0;
+                }
+            }
+        }
+        if (index >= 1 && !backOff && static_cast<uint64_t>(now - leftAt) > primary) {
+            index = 0;
+            if (timeout != -1) timeout = static_cast<int64_t>(interval);
+        }
+        if (give) {
+            failures++;
+            timeout = -1;
+            attempts = 0;
+            index = 0;
+        }
+        if (pending && timeout == -1) timeout = 0;
+        pending = false;
+        return {timeout, index};
+    }
+};
+}  // namespace
+
+TEST_F(RetryTest, RandomResultsFollowTheModel) {
+    std::mt19937 random(20261206);
+    for (int scenario = 0; scenario < 12; ++scenario) {
+        Model model{1000u + random() % 5000, 20000u + random() % 100000, 1 + random() % 4, 30 + random() % 200,
+                    (random() & 1) != 0, 1 + static_cast<uint32_t>(random() % 4)};
+        g_settings = {{"sensor_services/retryInterval", std::to_string(model.interval)},
+                      {"sensor_services/retryCeiling", std::to_string(model.ceiling)},
+                      {"sensor_services/maxServerRetry", std::to_string(model.maxRetry)},
+                      {"sensor_services/retryPrimaryServer", std::to_string(model.primary)},
+                      {"sensor_services/retryServerLoop", model.loop ? "true" : "false"}};
+        g_serverCount = model.count;
+        FakeOwner fresh;
+        svcRetryState subject;
+        ASSERT_EQ(0u, subject.Init("Agent Manager", &fresh));
+        const uint32_t results[] = {0, kFail, kFail, kFail, OVX_I_SCS_BACK_OFF, 0xC7210038u, OVX_E_NOTHING_OPEN};
+        for (int step = 0; step < 300; ++step) {
+            g_now += random() % 60;
+            uint32_t result = results[random() % 7];
+            if (random() % 10 == 0) {
+                subject.SetDispatchPending(true);
+                model.pending = true;
+            }
+            auto expected = model.Step(result, g_now);
+            uint32_t timeout = 0;
+            int32_t index = -1;
+            subject.GetSchedule(nullptr, &index);
+            subject.NextState(result, &timeout, &index);
+            ASSERT_EQ(expected.first == -1 ? kInf : static_cast<uint32_t>(expected.first), timeout)
+                << "scenario " << scenario << " step " << step;
+            ASSERT_EQ(expected.second, index) << "scenario " << scenario << " step " << step;
+        }
+        EXPECT_EQ(model.failures, fresh.failures);
+    }
+}
