@@ -1,0 +1,189 @@
+// The loader against real, signed libraries built by this project.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ovxStatus.h"
+#include "transport/mslLoader.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+using namespace mslLoader_ovxSessionConfigSvcs;
+
+namespace {
+
+struct Line {
+    uint32_t level;
+    std::string text, where;
+};
+std::vector<Line> g_lines;
+uint32_t Collect(uint32_t, uint32_t level, const char* text, const char* where) {
+    g_lines.push_back({level, text, where});
+    return 0;
+}
+SS_TraceSink g_sink{0, 0xFFFFFFFFu, &Collect};
+
+bool Traced(uint32_t level, const std::string& text) {
+    for (const Line& line : g_lines) {
+        if (line.level == level && line.text.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+void Copy(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+}
+
+class LoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_lines.clear();
+        mslLoader::ResetForTesting();
+        mslLoader::SetTraceSink(&g_sink);
+        char pattern[] = "/tmp/ovx-loader-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        m_dir = pattern;
+        for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
+            Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name, m_dir + "/" + name);
+            Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name + ".sig", m_dir + "/" + name + ".sig");
+        }
+    }
+    void TearDown() override {
+        while (ReferenceCount() > 0) UnloadOvxSessionConfigSvcs();
+        mslLoader::ResetForTesting();
+        mslLoader::SetTraceSink(nullptr);
+        std::string command = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(0, system(command.c_str()));
+    }
+    std::string m_dir;
+};
+
+}  // namespace
+
+TEST_F(LoaderTest, StubsAnswerUntilTheLibraryIsBound) {
+    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(0, nullptr));
+    EXPECT_EQ(nullptr, Scs().SCS_Allocate(4));
+    Scs().SCS_Free(nullptr);
+}
+
+TEST_F(LoaderTest, LoadsBindsAndCountsLoads) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    EXPECT_EQ(m_dir + "/", mslLoader::GetLibPath());
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "g_LoaderLibPath set to: '" + m_dir + "/'"));
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Full library to load: " + m_dir + "/" + kLibraryName));
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Successfully loaded library:  '" + m_dir + "/" + kLibraryName + "'"));
+    EXPECT_TRUE(Traced(SS_TRACE_LOADER, "About to map symbol:  'SCS_HttpHeadersCopy'"));
+    EXPECT_EQ(1, ReferenceCount());
+    // The real library answers now.
+    uint32_t count = 0;
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));
+    g_lines.clear();
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());  // only counts
+    EXPECT_EQ(2, ReferenceCount());
+    EXPECT_FALSE(Traced(SS_TRACE_PROGRESS, "Successfully loaded library"));
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));  // still open
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(0, ReferenceCount());
+    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(42, &count));
+}
+
+TEST_F(LoaderTest, TrailingSlashMakesNoDifference) {
+    mslLoader::SetMSLLoaderLibPath((m_dir + "/").c_str());
+    EXPECT_EQ(m_dir + "/", mslLoader::GetLibPath());
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Full library to load: " + m_dir + "/" + kLibraryName));
+}
+
+TEST_F(LoaderTest, PathInTheNameAfterADirectoryWasSetWarnsAndStillPrefixes) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    cLibHandle handle;
+    cInitLibHandle(&handle);
+    EXPECT_NE(0u, mslLoader::LoadServiceLibrary((m_dir + "/" + kLibraryName).c_str(), &handle));
+    EXPECT_TRUE(Traced(SS_TRACE_WARNING, "'library' argument contains file path, though SetMSLLoaderLibPath()"));
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Full library to load: " + m_dir + "/" + m_dir + "/"));
+    cDestroyLibHandle(&handle);
+}
+
+TEST_F(LoaderTest, ArgumentChecks) {
+    cLibHandle handle;
+    cInitLibHandle(&handle);
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(nullptr, &handle));
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "'library' argument is NULL"));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary("", &handle));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary("x", nullptr));
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "'phLibHandle' argument is NULL"));
+    void* slot = nullptr;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LookupSymbol(&handle, &slot, ""));
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "'symbol' argument is NULL"));
+    std::string overlong(5000, 'a');
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(overlong.c_str(), &handle));
+    cDestroyLibHandle(&handle);
+}
+
+TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
+    // Entries before it are bound, it is empty, the ones after keep their stubs.
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, Scs().SCS_GetServerCount(0, nullptr));
+    EXPECT_EQ(nullptr, Scs().SCS_PostData);
+    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_SetLanguage(0, "en"));
+    EXPECT_EQ(1, ReferenceCount());  // the caller's clean-up unloads
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(0, ReferenceCount());
+}
+
+TEST_F(LoaderTest, ATamperedLibraryIsNeverOpened) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    std::string path = m_dir + "/" + kLibraryName;
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4000);
+        char byte = 0;
+        file.read(&byte, 1);
+        file.seekp(4000);
+        byte = static_cast<char>(byte ^ 0x01);
+        file.write(&byte, 1);
+    }
+    EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "does not verify"));
+    EXPECT_FALSE(Traced(SS_TRACE_LOADER, "About to load library"));
+    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(0, nullptr));
+}
+
+TEST_F(LoaderTest, AMissingOrTamperedSignatureIsRefused) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    std::string signature = m_dir + "/" + kLibraryName + ".sig";
+    {
+        std::fstream file(signature, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(10);
+        file.put('\x5a');
+    }
+    EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
+    UnloadOvxSessionConfigSvcs();
+    unlink(signature.c_str());
+    EXPECT_EQ(OVX_E_SIG_MISSING, LoadOvxSessionConfigSvcs());
+    UnloadOvxSessionConfigSvcs();
+}
+
+TEST_F(LoaderTest, TheSignatureExtensionCanBeChanged) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    std::string base = m_dir + "/" + kLibraryName;
+    ASSERT_EQ(0, rename((base + ".sig").c_str(), (base + ".ed25519").c_str()));
+    mslLoader::SetMSLLoaderExtSigFileExtension(".ed25519");
+    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "sigFileExt set to: '.ed25519', g_bExternalFileSigExtSet:  'TRUE'"));
+    mslLoader::SetMSLLoaderExtSigFileExtension("");  // an empty one keeps the flag
+    EXPECT_TRUE(mslLoader::GetExternalFileSigExtSet());
+    mslLoader::SetMSLLoaderExtSigFileExtension(".ed25519");
+    EXPECT_EQ(0u, LoadOvxSessionConfigSvcs());
+}
