@@ -937,7 +937,7 @@ uint32_t SCS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeout
 uint32_t SCS_GetErrorMsg(uint32_t code, char* buffer, uint32_t size) {
     if (buffer == nullptr || size < 2) return OVX_E_INVALID_ARGUMENT;
     static std::once_flag catalogOnce;
-    std::call_once(catalogOnce, [] { cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""); });
+    std::call_once(catalogOnce, [] { cOvxOpenCatalog(nullptr, "ovx-ZuviDevi", ""); });
     cOvxGetErrorText(code, buffer, size);
     return 0;
 }

@@ -1,0 +1,200 @@
+// Destinations, settings files, the server list, the agent id and the
+// settings-changed callbacks of the SCS library.
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "scs/ScsFixture.h"
+
+using ovxTest::ReadText;
+using ovxTest::ScsFixture;
+using ovxTest::WriteText;
+
+namespace {
+std::string Take(char* text) {
+    std::string value = text != nullptr ? text : "(null)";
+    SCS_Free(text);
+    return value;
+}
+}  // namespace
+
+TEST_F(ScsFixture, SettingsAreReadFromTheLocalPropertyFile) {
+    char* value = nullptr;
+    ASSERT_EQ(0u, SCS_RetrieveLocalSettingsValue(destination, "sensor_services", "retryInterval", &value));
+    EXPECT_EQ("1000", Take(value));
+    ASSERT_EQ(0u, SCS_RetrieveLocalSettingsValue(destination, "sensor_services", "absent", &value));
+    EXPECT_EQ(nullptr, value);
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RetrieveLocalSettingsValue(99, "a", "b", &value));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_RetrieveLocalSettingsValue(destination, nullptr, "b", &value));
+}
+
+TEST_F(ScsFixture, ServerListAndGroupInformation) {
+    uint32_t count = 0;
+    ASSERT_EQ(0u, SCS_GetServerCount(destination, &count));
+    EXPECT_EQ(2u, count);
+    char* f[10];
+    ASSERT_EQ(0u, SCS_GetServerInfo(destination, 1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
+    EXPECT_EQ("backup", Take(f[0]));
+    EXPECT_EQ("http://127.0.0.1:2", Take(f[1]));
+    EXPECT_EQ("(null)", Take(f[2]));
+    EXPECT_EQ("s3cret", Take(f[7]));
+    EXPECT_EQ("north", Take(f[8]));
+    for (int i : {3, 4, 5, 6, 9}) SCS_Free(f[i]);
+    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER,
+              SCS_GetServerInfo(destination, 2, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
+    char* version = nullptr;
+    char* hint = nullptr;
+    ASSERT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
+    EXPECT_EQ("1.2", Take(version));
+    EXPECT_EQ("Servers", Take(hint));
+    ASSERT_EQ(0u, SCS_SetGroupnameHint(destination, "Laptops"));
+    ASSERT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
+    SCS_Free(version);
+    EXPECT_EQ("Laptops", Take(hint));
+}
+
+TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
+    ASSERT_EQ(0u, SCS_AddServer(destination, 0, "first", "https://127.0.0.1:8443", "/etc/ca.pem", nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, "inserted", 1));
+    uint32_t count = 0;
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(3u, count);
+    std::string saved = ReadText(commFile);
+    EXPECT_NE(std::string::npos, saved.find("url=https://127.0.0.1:8443"));
+    ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+    char* f[10];
+    ASSERT_EQ(0u, SCS_GetServerInfo(destination, 0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
+    EXPECT_EQ("first", Take(f[0]));
+    EXPECT_EQ("/etc/ca.pem", Take(f[2]));
+    EXPECT_EQ("inserted", Take(f[9]));
+    for (int i : {1, 3, 4, 5, 6, 7, 8}) SCS_Free(f[i]);
+    char* version = nullptr;
+    char* hint = nullptr;
+    SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint);
+    EXPECT_EQ("1.2", Take(version));  // the group section survives a save
+    SCS_Free(hint);
+    ASSERT_EQ(0u, SCS_DeleteServer(destination, 0));
+    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, SCS_DeleteServer(destination, 5));
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(2u, count);
+}
+
+TEST_F(ScsFixture, ValuesThatCannotBeStoredAreRefused) {
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", "http://127.0.0.1:1\n[server.9]", nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr, 0));
+    uint32_t count = 0;
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(2u, count);
+}
+
+TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
+    std::string broken = dir + "/broken.ini";
+    WriteText(broken, "[server.1]\nurl=http://127.0.0.1:9\nnot a setting\n");
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
+    EXPECT_TRUE(Traced("has a syntax error at line 3"));
+    uint32_t count = 0;
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(2u, count);
+    WriteText(broken, "[server.1]\nname=no url\n");
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_LoadCommSettingsFile(destination, (dir + "/absent.ini").c_str()));
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_LoadLocalSettingsFile(destination, dir.c_str()));  // a folder
+    int32_t other = -1;
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_AddDestinationFiles(localFile.c_str(), (dir + "/nope").c_str(), &other));
+    EXPECT_EQ(-1, other);
+}
+
+TEST_F(ScsFixture, LoadServersAppendsOrReplaces) {
+    std::string list = dir + "/servers.ini";
+    WriteText(list, "[server.a]\nurl=http://127.0.0.1:7\n[server.b]\nurl=http://127.0.0.1:8\n");
+    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 0));
+    uint32_t count = 0;
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(4u, count);
+    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 1));
+    SCS_GetServerCount(destination, &count);
+    EXPECT_EQ(2u, count);
+}
+
+TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
+    char* id = nullptr;
+    ASSERT_EQ(0u, SCS_GetAgentId(&id));
+    EXPECT_EQ(nullptr, id);
+    ASSERT_EQ(0u, SCS_SetAgentId("agent-42"));
+    ASSERT_EQ(0u, SCS_SetLastGoodAgentId("agent-41"));
+    ASSERT_EQ(0u, SCS_GetAgentId(&id));
+    EXPECT_EQ("agent-42", Take(id));
+    std::string stored = ReadText(dir + "/agent-id.ini");
+    EXPECT_NE(std::string::npos, stored.find("id=agent-42"));
+    EXPECT_NE(std::string::npos, stored.find("lastGoodId=agent-41"));
+    // A new session reads them back.
+    ASSERT_EQ(0u, SCS_ShutDown());
+    ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, nullptr));
+    ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
+    ASSERT_EQ(0u, SCS_GetAgentId(&id));
+    EXPECT_EQ("agent-42", Take(id));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
+}
+
+namespace {
+std::atomic<int> g_changes{0};
+std::atomic<int32_t> g_changedDestination{-1};
+std::atomic<uint32_t> g_countSeenInCallback{0};
+uint32_t OnChanged(int32_t destination) {
+    ++g_changes;
+    g_changedDestination = destination;
+    uint32_t count = 0;
+    SCS_GetServerCount(destination, &count);  // calling back in must not deadlock
+    g_countSeenInCallback = count;
+    return 0;
+}
+}  // namespace
+
+TEST_F(ScsFixture, SettingsChangedCallbacksRunOnEveryReload) {
+    g_changes = 0;
+    ASSERT_EQ(0u, SCS_RegisterSettingsChanged(&OnChanged, nullptr));
+    ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+    ASSERT_EQ(0u, SCS_LoadLocalSettingsFile(destination, localFile.c_str()));
+    std::string list = dir + "/servers.ini";
+    WriteText(list, "[server.x]\nurl=http://127.0.0.1:7\n");
+    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 1));
+    EXPECT_EQ(3, g_changes.load());
+    EXPECT_EQ(destination, g_changedDestination.load());
+    EXPECT_EQ(1u, g_countSeenInCallback.load());
+    std::string broken = dir + "/broken.ini";
+    WriteText(broken, "garbage\n");
+    SCS_LoadCommSettingsFile(destination, broken.c_str());
+    EXPECT_EQ(3, g_changes.load());  // a refused file is no change
+    ASSERT_EQ(0u, SCS_UnregisterSettingsChanged(&OnChanged));
+    SCS_LoadCommSettingsFile(destination, commFile.c_str());
+    EXPECT_EQ(3, g_changes.load());
+}
+
+TEST_F(ScsFixture, SaveCommSettingsWritesAnotherFileAtomically) {
+    std::string copy = dir + "/copy.ini";
+    ASSERT_EQ(0u, SCS_SaveCommSettings(destination, copy.c_str()));
+    int32_t second = -1;
+    ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), copy.c_str(), &second));
+    uint32_t count = 0;
+    SCS_GetServerCount(second, &count);
+    EXPECT_EQ(2u, count);
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, SCS_SaveCommSettings(destination, "/proc/ovx-comm.ini"));
+    EXPECT_EQ(0u, SCS_RemoveDestination(second));
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RemoveDestination(second));
+}
+
+TEST(ScsUnsupported, TheListenerSideAndHelpersSaySo) {
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_SERVER_Init("5.9", "a", nullptr, nullptr));
+    int32_t listener = 0;
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_SERVER_AddListenerFiles("a", "b", &listener));
+    EXPECT_EQ(-1, listener);
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_HttpHeadersNew());
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_VerifySignedFile());
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_AddDestination("x", &listener));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_Init("4.0", "a", nullptr, nullptr));
+    char text[128];
+    ASSERT_EQ(0u, SCS_GetErrorMsg(OVX_E_SCS_SERVER_BUSY, text, sizeof(text)));
+    EXPECT_NE(nullptr, std::strstr(text, "busy"));
+}

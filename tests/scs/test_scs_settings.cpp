@@ -1,0 +1,135 @@
+// INI parsing bounds and atomic file replacement.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ovxStatus.h"
+#include "scs/scsSettings.h"
+
+using namespace ovxScs;
+
+namespace {
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+}  // namespace
+
+TEST(Ini, SectionsKeysCommentsAndUtf8) {
+    IniFile file;
+    int line = -1;
+    ASSERT_EQ(0u, ParseIni("; comment\n[a]\nx = 1\n# another\ny=caf\xC3\xA9\n\n[b]\nx=2\n[a]\nx=3\n", file, &line));
+    EXPECT_EQ(0, line);
+    ASSERT_NE(nullptr, file.Find("a", "x"));
+    EXPECT_EQ("3", *file.Find("a", "x"));  // a later line overrides
+    EXPECT_EQ("caf\xC3\xA9", *file.Find("a", "y"));
+    EXPECT_EQ("2", *file.Find("b", "x"));
+    EXPECT_EQ(nullptr, file.Find("b", "y"));
+}
+
+TEST(Ini, ErrorsNameTheLine) {
+    IniFile file;
+    file.Set("kept", "k", "v");
+    int line = 0;
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni("[a]\nx=1\nthis line has no equals sign\n", file, &line));
+    EXPECT_EQ(3, line);
+    EXPECT_NE(nullptr, file.Find("kept", "k"));  // a failed parse changes nothing
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni("[a\nx=1\n", file, &line));
+    EXPECT_EQ(1, line);
+}
+
+TEST(Ini, OverlongLinesAndNulBytesAreRefused) {
+    IniFile file;
+    int line = 0;
+    std::string longValue(kMaxIniLine, 'v');
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni("[a]\nx=" + longValue + "\n", file, &line));
+    EXPECT_EQ(2, line);
+    std::string withNul = std::string("[a]\nx=1") + '\0' + "\ny=2\n";
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(withNul, file, &line));
+    EXPECT_EQ(2, line);
+    EXPECT_EQ(0u, ParseIni("[a]\nx=" + std::string(kMaxIniLine - 2, 'v') + "\r\n", file, &line));
+}
+
+TEST(Ini, StorableValuesRoundTrip) {
+    for (const std::string& value : {std::string("https://127.0.0.1:8443/path?q=1"), std::string("a;b"),
+                                     std::string("caf\xC3\xA9"), std::string("")}) {
+        EXPECT_TRUE(IsStorableValue(value)) << value;
+        IniFile file;
+        file.Set("s", "k", value);
+        IniFile back;
+        ASSERT_EQ(0u, ParseIni(FormatIni(file), back, nullptr));
+        ASSERT_NE(nullptr, back.Find("s", "k"));
+        EXPECT_EQ(value, *back.Find("s", "k"));
+    }
+    for (const std::string& value : {std::string("two\nlines"), std::string(" padded"), std::string("x ; comment"),
+                                     std::string("tab\there"), std::string(300, 'x')}) {
+        EXPECT_FALSE(IsStorableValue(value)) << value;
+    }
+}
+
+class AtomicWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ovx-atomic-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        m_dir = pattern;
+        m_file = m_dir + "/settings.ini";
+    }
+    void TearDown() override {
+        std::string command = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(0, system(command.c_str()));
+    }
+    std::string m_dir, m_file;
+};
+
+TEST_F(AtomicWrite, ReplacesTheFilePrivately) {
+    ASSERT_EQ(0u, WriteFileAtomically(m_file, "first\n"));
+    ASSERT_EQ(0u, WriteFileAtomically(m_file, "second\n"));
+    EXPECT_EQ("second\n", Read(m_file));
+    struct stat info;
+    ASSERT_EQ(0, stat(m_file.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);  // settings may hold proxy passwords
+    std::string command = "test $(ls -A '" + m_dir + "' | wc -l) -eq 1";
+    EXPECT_EQ(0, system(command.c_str())) << "a temporary file was left behind";
+}
+
+TEST_F(AtomicWrite, AFolderThatCannotBeWrittenLeavesNothing) {
+    int error = 0;
+    // /proc refuses new files even to root, unlike a chmod'ed folder.
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, WriteFileAtomically("/proc/ovx-settings.ini", "x", &error));
+    EXPECT_NE(0, error);
+    EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, WriteFileAtomically(m_dir + "/missing/settings.ini", "x", &error));
+    EXPECT_EQ(ENOENT, error);
+}
+
+TEST_F(AtomicWrite, AFullDiskKeepsTheOldFile) {
+    ASSERT_EQ(0u, WriteFileAtomically(m_file, "old content\n"));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A file size limit stands in for a full disk: writes past it fail.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int error = 0;
+        uint32_t status = WriteFileAtomically(m_file, std::string(100000, 'n'), &error);
+        _exit(status == OVX_E_SCS_SETTINGS_WRITE && error != 0 ? 0 : 1);
+    }
+    int result = 0;
+    ASSERT_EQ(child, waitpid(child, &result, 0));
+    ASSERT_TRUE(WIFEXITED(result));
+    EXPECT_EQ(0, WEXITSTATUS(result));
+    EXPECT_EQ("old content\n", Read(m_file));
+    std::string command = "test $(ls -A '" + m_dir + "' | wc -l) -eq 1";
+    EXPECT_EQ(0, system(command.c_str())) << "a temporary file was left behind";
+}
