@@ -108,10 +108,11 @@ struct State {
     std::condition_variable idle;
 };
 
-// Never destroyed: agents may call in while the process exits.
+// An object, not a leaked pointer: the product unloads this library when its
+// last session ends and may load it again, so each cycle must give its state back.
 State& S() {
-    static State* state = new State();
-    return *state;
+    static State state;
+    return state;
 }
 
 std::once_flag g_curlOnce;
