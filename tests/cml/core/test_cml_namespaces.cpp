@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlLibraryVersions.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
+
+using namespace ovx::cml;
+
+TEST(CmlNamespaces, TheBaseUriIsAbsoluteAndBeginsEveryNamespace) {
+    std::wstring base = kCmlBaseUri;
+    ASSERT_NE(std::wstring::npos, base.find(L"://"));
+    EXPECT_NE(L'/', base.back());
+    EXPECT_EQ(base + L"/cml/Message", kNsMessage);
+    EXPECT_EQ(base + L"/cml/Message/AgentMessages", kNsAgentMessages);
+    EXPECT_EQ(base + L"/cml/DesktopController", kNsDesktopController);
+}
+
+TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
+    EXPECT_FALSE(IsCmlNamespace(L""));
+    EXPECT_FALSE(IsCmlNamespace(kCmlBaseUri));
+    EXPECT_TRUE(IsCmlNamespace(kNsMessage));
+    EXPECT_TRUE(IsCmlNamespace(kNsCml));
+    EXPECT_TRUE(IsCmlNamespace(kNsTaskMessages));
+    // Known URIs that are deliberately outside the set.
+    for (const wchar_t* outside : {kNsEventQueryMessages, kNsExternalTrustSettings, kNsConnectionStatus,
+                                   kNsAgentManager, kNsDesktopController}) {
+        EXPECT_FALSE(IsCmlNamespace(outside)) << outside;
+    }
+    // Exact and case-sensitive: no prefix, suffix or case variant passes.
+    std::wstring message = kNsMessage;
+    EXPECT_FALSE(IsCmlNamespace(message + L"/"));
+    EXPECT_FALSE(IsCmlNamespace(message.substr(0, message.size() - 1)));
+    std::wstring upper = message;
+    upper.back() = L'E';
+    EXPECT_FALSE(IsCmlNamespace(upper));
+}
+
+TEST(CmlNamespaces, TheKnownSetHasThirtyTwoDistinctEntries) {
+    std::set<std::wstring> all;
+    int known = 0;
+#define OVX_COUNT(name, path)        \
+    all.insert(name);                \
+    if (IsCmlNamespace(name)) ++known;
+    OVX_CML_NAMESPACES(OVX_COUNT)
+#undef OVX_COUNT
+    EXPECT_EQ(37u, all.size());  // every URI distinct
+    EXPECT_EQ(32, known);
+}
+
+TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
+    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.4", L"1.0.4"));
+    EXPECT_EQ(OlderRevision, CompareSchemaVersions(L"1.0.3", L"1.0.4"));
+    EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.10", L"1.0.9"));
+    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.1.0", L"1.0.0"));
+    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"2.4.1", L"1.0.0"));
+    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.00.1", L"1.0.1"));  // minor is text
+    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"01.0.1", L"1.0.1"));
+    // Revision text that is not a number counts as 0; the rest after the
+    // second dot is all revision.
+    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.x", L"1.0.0"));
+    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0", L"1.0.0"));
+    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.2.7", L"1.0.0"));
+    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1", L"1.0"));
+    EXPECT_EQ(Identical, CompareSchemaVersions(L"", L""));
+    // Enormous revisions neither wrap nor throw.
+    EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.99999999999999999999999", L"1.0.5"));
+}
+
+TEST(CmlNamespaces, CNamespaceOrdersByUriAloneAndCopiesWhole) {
+    CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9");
+    EXPECT_TRUE(a < b);
+    EXPECT_FALSE(b < a);
+    EXPECT_FALSE(a < a2);
+    EXPECT_FALSE(a2 < a);
+    EXPECT_TRUE(CNamespace(L"urn:a", L"") < CNamespace(L"urn:ab", L""));  // shorter first on a common prefix
+
+    std::unique_ptr<CNamespace> copy(a.Clone());
+    EXPECT_EQ(L"urn:a", copy->GetNamespaceUri());
+    EXPECT_EQ(L"2.0.0", copy->GetSchemaVersion());
+    *copy = b;
+    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
+    EXPECT_EQ(L"1.0.0", copy->GetSchemaVersion());
+    CNamespace& self = *copy;
+    *copy = self;
+    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
+}
+
+TEST(CmlNamespaces, ANamespaceSetRefusesASecondVersionOfOneUri) {
+    CNamespaceSet set;
+    AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
+    AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
+    AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
+    EXPECT_EQ(2u, set.size());
+    try {
+        AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object");
+        FAIL() << "no conflict raised";
+    } catch (const CCmlException& error) {
+        EXPECT_EQ(0xC738000Eu, error.GetErrorCode());
+        EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
+        std::wstring uri = kNsMessage;
+        EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
+                      L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
+                  error.GetMessage());
+    }
+    ASSERT_EQ(2u, set.size());
+    EXPECT_EQ(L"1.0.0", set.find(CNamespace(kNsMessage, L""))->GetSchemaVersion());  // existing entry kept
+}
+
+TEST(CmlException, FormatsOperationMessageAndLowerCaseHexCode) {
+    CCmlException error(L"Parsing", L"Bad thing", 0xC738000Eu);
+    EXPECT_EQ(L"Parsing:  Bad thing; error = 0xc738000e", error.Format());
+    std::wostringstream out;
+    out << std::uppercase << std::dec;
+    const auto flags = out.flags();
+    out << error << L" " << 255;
+    EXPECT_EQ(L"Parsing:  Bad thing; error = 0xc738000e 255", out.str());  // caller's decimal stays
+    EXPECT_EQ(flags, out.flags());
+    CCmlException copy = error;
+    EXPECT_EQ(error.Format(), copy.Format());
+    copy = CCmlException(L"x", L"y", 1);
+    EXPECT_EQ(L"x:  y; error = 0x1", copy.Format());
+}
+
+TEST(CmlVocabulary, NamesAreTheWireTextsAndTablesAreComplete) {
+    EXPECT_STREQ(L"ovx", kTagOvx);
+    EXPECT_STREQ(L"message-envelope", kTagMessageEnvelope);
+    EXPECT_STREQ(L"need-reply", kTagNeedReply);
+    EXPECT_STREQ(L"true", kValueTrue);
+    EXPECT_STREQ(L"get-observances-by-address-request", kReqGetObservancesByAddressRequest);
+    EXPECT_STREQ(L"out-of-band-response", kRespOutOfBandResponse);
+    EXPECT_EQ(37u, kRequestNameCount);
+    EXPECT_EQ(37u, kResponseNameCount);
+    std::set<std::wstring> names;
+    for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
+    for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
+    EXPECT_EQ(74u, names.size());
+    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
+    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
+    EXPECT_TRUE(IsResponseName(L"error-response"));
+    EXPECT_FALSE(IsResponseName(nullptr));
+    EXPECT_FALSE(IsRequestName(L""));
+}
+
+class LibraryVersions : public ::testing::Test {
+protected:
+    void SetUp() override { ReleaseLibraryVersionRegistry(); }
+    void TearDown() override { ReleaseLibraryVersionRegistry(); }
+    static std::string Written() {
+        std::ostringstream out;
+        WriteLibraryVersions(out);
+        return out.str();
+    }
+};
+
+TEST_F(LibraryVersions, AFreshRegistryHoldsOnlyTheCore) {
+    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written());
+}
+
+TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
+    RegisterLibraryVersion(L"Zeta", L"3");
+    RegisterLibraryVersion(L"Alpha", L"1");
+    RegisterLibraryVersion(L"Zeta", L"4");
+    RegisterLibraryVersion(L"Ünïcode", L"2");
+    EXPECT_EQ(
+        "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
+        "Library:  \xC3\x9Cn\xC3\xAF" "code version = 2\n",
+        Written());
+    ReleaseLibraryVersionRegistry();
+    EXPECT_EQ(1u, GetLibraryVersionRegistry().size());  // recreated afresh
+}
+
+TEST_F(LibraryVersions, CommonRegistersOnceOnly) {
+    RegisterCommonLibraryVersion();
+    EXPECT_EQ(L"1.0.0", GetLibraryVersionRegistry().at(L"CmlCommon"));
+    ReleaseLibraryVersionRegistry();
+    RegisterCommonLibraryVersion();  // the process-wide flag is already set
+    EXPECT_EQ(0u, GetLibraryVersionRegistry().count(L"CmlCommon"));
+}
+
+TEST_F(LibraryVersions, ConcurrentUseIsSafe) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i) {
+                RegisterLibraryVersion(L"L" + std::to_wstring(t), std::to_wstring(i));
+                std::ostringstream out;
+                WriteLibraryVersions(out);
+                if (i % 50 == 49) ReleaseLibraryVersionRegistry();
+                (void)GetLibraryVersionRegistry();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    LibraryVersionMap now = GetLibraryVersionRegistry();
+    EXPECT_EQ(L"1.0.0", now.at(L"CmlCore"));
+    EXPECT_LE(now.size(), 5u);
+}
