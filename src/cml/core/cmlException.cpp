@@ -1,6 +1,7 @@
 #include "cml/core/cmlException.h"
 
 #include <ios>
+#include <locale>
 #include <sstream>
 #include <utility>
 
@@ -14,6 +15,7 @@ CCmlException::~CCmlException() = default;
 
 std::wstring CCmlException::Format() const {
     std::wostringstream text;
+    text.imbue(std::locale::classic());  // no digit grouping in the code
     text << m_operation << L":  " << m_message << L"; error = 0x" << std::hex << std::nouppercase << m_errorCode;
     return text.str();
 }

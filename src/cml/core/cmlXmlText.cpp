@@ -1,0 +1,64 @@
+#include "cml/core/cmlXmlText.h"
+
+#include "cml/core/cmlException.h"
+
+namespace ovx {
+namespace cml {
+namespace XmlUtils {
+
+std::wstring ToWide(const XMLCh* text) {
+    std::wstring out;
+    if (text == nullptr) return out;
+    for (const XMLCh* p = text; *p != 0; ++p) {
+        char32_t unit = *p;
+        if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00)));
+            ++p;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            out.push_back(static_cast<wchar_t>(0xFFFD));
+        } else {
+            out.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return out;
+}
+
+std::u16string ToXml(const std::wstring& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        auto value = static_cast<uint32_t>(c);
+        if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            out.push_back(u'\xFFFD');
+        } else if (value >= 0x10000) {
+            value -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(value));
+        }
+    }
+    return out;
+}
+
+uint32_t DomCodeToStatus(uint32_t domCode) {
+    if (domCode >= 1 && domCode <= 18) return 0x47210043u + (domCode - 1);
+    if (domCode >= 20 && domCode <= 30) return 0x47210055u + (domCode - 20);
+    if (domCode == 32) return 0x47210061u;
+    return domCode;
+}
+
+uint32_t DomCodeFromStatus(uint32_t status) {
+    if (status >= 0x47210043u && status <= 0x47210054u) return status - 0x47210043u + 1;
+    if (status >= 0x47210055u && status <= 0x4721005Fu) return status - 0x47210055u + 20;
+    if (status == 0x47210061u) return 32;
+    return status;
+}
+
+void ThrowDomError(const wchar_t* operation, const xercesc::DOMException& error) {
+    throw CCmlException(operation, ToWide(error.getMessage()), DomCodeToStatus(static_cast<uint32_t>(error.code)));
+}
+
+}  // namespace XmlUtils
+}  // namespace cml
+}  // namespace ovx

@@ -1,0 +1,36 @@
+// Text crossing between Xerces (UTF-16 XMLCh) and the CML layer (wide,
+// 32-bit), and DOM failures turned into the layer's own exception.
+#ifndef OVX_CML_CORE_CMLXMLTEXT_H
+#define OVX_CML_CORE_CMLXMLTEXT_H
+
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/util/XercesDefs.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace ovx {
+namespace cml {
+namespace XmlUtils {
+
+// UTF-16 to wide; surrogate pairs are joined and a lone surrogate becomes
+// U+FFFD. NULL gives the empty string.
+std::wstring ToWide(const XMLCh* text);
+// Wide to UTF-16; characters above U+FFFF become surrogate pairs, values
+// that are not characters become U+FFFD.
+std::u16string ToXml(const std::wstring& text);
+
+// Status code of a DOM exception code, so its text comes from the catalog:
+// 1..18 → 0x47210043.., 20..30 → 0x47210055.., 32 → 0x47210061; any other
+// value is returned unchanged. DomCodeFromStatus is the inverse.
+uint32_t DomCodeToStatus(uint32_t domCode);
+uint32_t DomCodeFromStatus(uint32_t status);
+
+// Throws CCmlException(operation, the DOM message, the DOM code's status).
+[[noreturn]] void ThrowDomError(const wchar_t* operation, const xercesc::DOMException& error);
+
+}  // namespace XmlUtils
+}  // namespace cml
+}  // namespace ovx
+
+#endif  // OVX_CML_CORE_CMLXMLTEXT_H

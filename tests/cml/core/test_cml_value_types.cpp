@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <iomanip>
+#include <locale>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlValueTypes.h"
+#include "cml/core/cmlXmlText.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::XmlUtils;
+
+namespace {
+
+template <class T>
+std::wstring Wide(const T& value) {
+    std::wostringstream out;
+    out << value;
+    return out.str();
+}
+template <class T>
+std::string Narrow(const T& value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+template <class T>
+T Read(const std::wstring& text) {
+    T value;
+    value.FromString(text);
+    return value;
+}
+
+// A Xerces document to take attribute and text nodes from.
+class ValueNodes : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
+    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
+    void SetUp() override {
+        xercesc::DOMImplementation* dom = xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core");
+        m_document = dom->createDocument(nullptr, u"root", nullptr);
+    }
+    void TearDown() override { m_document->release(); }
+    xercesc::DOMNode* Attribute(const std::wstring& value) {
+        xercesc::DOMElement* root = m_document->getDocumentElement();
+        root->setAttribute(u"when", ToXml(value).c_str());
+        return root->getAttributeNode(u"when");
+    }
+    xercesc::DOMNode* Text(const std::wstring& value) {
+        return m_document->getDocumentElement()->appendChild(m_document->createTextNode(ToXml(value).c_str()));
+    }
+    xercesc::DOMDocument* m_document = nullptr;
+};
+
+}  // namespace
+
+TEST(ValueTypes, DateTimeReadsAndWritesItsLexicalForm) {
+    CDateTime utc = Read<CDateTime>(L"2007-01-15T10:04:05Z");
+    EXPECT_EQ(2007, utc.GetYear());
+    EXPECT_EQ(15, utc.GetDay());
+    EXPECT_TRUE(utc.HasTimeZone());
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(utc));
+    EXPECT_EQ("2007-01-15T10:04:05.000000Z", Narrow(utc));
+
+    EXPECT_EQ(L"2007-01-15T10:04:05.250000", Wide(Read<CDateTime>(L"2007-01-15T10:04:05.25")));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(Read<CDateTime>(L"2007-01-15T10:04:05+00:00")));
+
+    CDateTime offset = Read<CDateTime>(L"2007-01-15T10:04:05-05:30");
+    EXPECT_EQ(-5, offset.GetTimeZoneHours());
+    EXPECT_EQ(30, offset.GetTimeZoneMinutes());
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000-05:30", Wide(offset));
+    EXPECT_EQ(L"0099-03-04T01:02:09.500000+14:00", Wide(Read<CDateTime>(L"99-3-4T1:2:9.5+14:00")));
+
+    // Out of range values are kept as they are.
+    CDateTime odd = Read<CDateTime>(L"2007-13-45T25:61:75Z");
+    EXPECT_EQ(13, odd.GetMonth());
+    EXPECT_EQ(L"2007-13-45T25:61:75.000000Z", Wide(odd));
+}
+
+TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
+    CDateTime partial = Read<CDateTime>(L"2007-01-xxT10:04:05Z");
+    EXPECT_EQ(2007, partial.GetYear());
+    EXPECT_EQ(1, partial.GetMonth());
+    EXPECT_EQ(0, partial.GetDay());
+    EXPECT_EQ(0, partial.GetHour());
+    EXPECT_FALSE(partial.HasTimeZone());
+
+    CDateTime value = Read<CDateTime>(L"2007-01-15T10:04:05Z");
+    value.FromString(L"");  // reading starts afresh
+    EXPECT_TRUE(value.IsNull());
+    EXPECT_EQ(0, value.GetHour());
+    EXPECT_FALSE(value.HasTimeZone());
+    EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
+}
+
+TEST(ValueTypes, DateAndTimeForms) {
+    EXPECT_EQ(L"2024-02-29", Wide(Read<CDate>(L"2024-02-29")));
+    EXPECT_EQ(L"2024-02-29Z", Wide(Read<CDate>(L"2024-02-29Z")));
+    EXPECT_EQ(L"2024-02-29+01:00", Wide(Read<CDate>(L"2024-02-29+01:00")));
+    EXPECT_EQ(L"23:59:60.000000", Wide(Read<CTime>(L"23:59:60")));
+    EXPECT_EQ(L"00:00:00.123456-11:00", Wide(Read<CTime>(L"00:00:00.123456-11:00")));
+    CTime time;
+    EXPECT_TRUE(time.IsNull());
+    EXPECT_EQ(-1, time.GetHour());
+    EXPECT_FALSE(Read<CTime>(L"00:00:00").IsNull());  // midnight is a time, not null
+    EXPECT_TRUE(CDate().IsNull());
+}
+
+TEST(ValueTypes, DurationsReadEveryPartAndWriteThemAll) {
+    CDuration oneDayTwoHours = Read<CDuration>(L"P1DT2H");
+    EXPECT_FALSE(oneDayTwoHours.IsNull());
+    EXPECT_EQ(L"P0Y0M1DT2H0M0S", Wide(oneDayTwoHours));
+    EXPECT_EQ("P0Y0M1DT2H0M0S", Narrow(oneDayTwoHours));
+
+    CDuration full = Read<CDuration>(L"-P1Y2M3DT4H5M6.5S");
+    EXPECT_TRUE(full.IsNegative());
+    EXPECT_EQ(2u, full.GetMonths());
+    EXPECT_EQ(5u, full.GetMinutes());
+    EXPECT_DOUBLE_EQ(6.5, full.GetSeconds());
+    EXPECT_EQ(L"-P1Y2M3DT4H5M6.5S", Wide(full));
+    EXPECT_EQ(L"P0Y0M0DT0H0M0.25S", Wide(Read<CDuration>(L"PT0.25S")));
+    EXPECT_EQ(L"P0Y10M0DT0H0M0S", Wide(Read<CDuration>(L"P10M")));    // M before T is months
+    EXPECT_EQ(L"P0Y0M0DT0H10M0S", Wide(Read<CDuration>(L"PT10M")));   // and minutes after it
+    EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());  // saturates
+
+    EXPECT_TRUE(Read<CDuration>(L"").IsNull());
+    EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
+    CDuration broken = Read<CDuration>(L"P1Y2X3D");
+    EXPECT_EQ(1u, broken.GetYears());
+    EXPECT_EQ(0u, broken.GetDays());
+    EXPECT_EQ(0u, Read<CDuration>(L"P1.5D").GetDays());  // a fraction only for seconds
+
+    CDuration set;
+    EXPECT_TRUE(set.IsNull());
+    set.SetHours(3);
+    EXPECT_FALSE(set.IsNull());
+    CDuration copy;
+    copy = Read<CDuration>(L"");
+    EXPECT_TRUE(copy.IsNull());  // the null flag is copied too
+    copy = full;
+    EXPECT_EQ(Wide(full), Wide(copy));
+}
+
+TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
+    std::wostringstream out;
+    out << std::hex << std::setfill(L'*') << std::showpos << std::setprecision(2);
+    const auto flags = out.flags();
+    out << Read<CDateTime>(L"2007-01-15T10:04:05-05:30") << Read<CDuration>(L"PT1.5S") << L"|" << 255;
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000-05:30P0Y0M0DT0H0M1.5S|ff", out.str());
+    EXPECT_EQ(flags, out.flags());
+    EXPECT_EQ(L'*', out.fill());
+    EXPECT_EQ(2, out.precision());
+
+    // A locale that groups thousands must not reach the lexical form.
+    struct Grouping : std::numpunct<char> {
+        char do_thousands_sep() const override { return ','; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+    std::ostringstream grouped;
+    grouped.imbue(std::locale(grouped.getloc(), new Grouping));
+    grouped << Read<CDate>(L"2007-01-15") << ' ' << 1234567;
+    EXPECT_EQ("2007-01-15 1,234,567", grouped.str());
+}
+
+TEST(ValueTypes, CopiesCarryEveryField) {
+    CDateTime a = Read<CDateTime>(L"2007-01-15T10:04:05.5-05:30"), b;
+    b = a;
+    EXPECT_EQ(Wide(a), Wide(b));
+    CTime t = Read<CTime>(L"10:04:05+02:00"), u;
+    u = t;
+    EXPECT_EQ(Wide(t), Wide(u));
+    CDate d = Read<CDate>(L"2001-02-03-04:00"), e;
+    e = d;
+    EXPECT_EQ(Wide(d), Wide(e));
+}
+
+TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodes) {
+    CDateTime when;
+    when.Deserialize(Attribute(L"2007-01-15T10:04:05Z"));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(when));
+    CDuration period;
+    period.Deserialize(Text(L"P3D"));
+    EXPECT_EQ(3u, period.GetDays());
+    CDate date;
+    date.Deserialize(Attribute(L""));
+    EXPECT_TRUE(date.IsNull());
+}
+
+TEST_F(ValueNodes, ANullNodeIsRefusedWithItsOwnOperation) {
+    struct Case {
+        const wchar_t* operation;
+        void (*read)();
+    } cases[] = {
+        {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
+        {L"Processing date value", [] { CDate().Deserialize(nullptr); }},
+        {L"Processing time value", [] { CTime().Deserialize(nullptr); }},
+        {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.read();
+            ADD_FAILURE() << "no exception for " << c.operation;
+        } catch (const CCmlException& error) {
+            EXPECT_EQ(0xC738000Fu, error.GetErrorCode());
+            EXPECT_EQ(c.operation, error.GetOperation());
+            EXPECT_EQ(L"Null element received", error.GetMessage());
+        }
+    }
+}
+
+TEST(XmlText, Utf16AndWideConvertBothWays) {
+    std::wstring text = L"a\u00e9\u20ac\U0001F600z";
+    std::u16string xml = ToXml(text);
+    EXPECT_EQ(6u, xml.size());  // the emoji is a surrogate pair
+    EXPECT_EQ(text, ToWide(xml.c_str()));
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+    EXPECT_EQ(L"a\uFFFDb", ToWide(lone));
+    EXPECT_EQ(L"", ToWide(nullptr));
+    std::wstring bad(1, static_cast<wchar_t>(0x110000));
+    EXPECT_EQ(u"\uFFFD", ToXml(bad));
+}
+
+TEST(XmlText, DomCodesMapToCatalogCodesAndBack) {
+    EXPECT_EQ(0x47210043u, DomCodeToStatus(1));
+    EXPECT_EQ(0x47210054u, DomCodeToStatus(18));
+    EXPECT_EQ(19u, DomCodeToStatus(19));
+    EXPECT_EQ(0x47210055u, DomCodeToStatus(20));
+    EXPECT_EQ(0x4721005Fu, DomCodeToStatus(30));
+    EXPECT_EQ(31u, DomCodeToStatus(31));
+    EXPECT_EQ(0x47210061u, DomCodeToStatus(32));
+    for (uint32_t code = 0; code < 40; ++code) EXPECT_EQ(code, DomCodeFromStatus(DomCodeToStatus(code))) << code;
+}
+
+TEST(ValueTypes, TheProcessLocaleDoesNotChangeReading) {
+    struct Comma : std::numpunct<wchar_t> {
+        wchar_t do_decimal_point() const override { return L','; }
+    };
+    std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Comma));
+    CTime time = Read<CTime>(L"10:04:05.25");
+    CDuration period = Read<CDuration>(L"PT1.5S");
+    std::locale::global(previous);
+    EXPECT_DOUBLE_EQ(5.25, time.GetSeconds());
+    EXPECT_DOUBLE_EQ(1.5, period.GetSeconds());
+}
