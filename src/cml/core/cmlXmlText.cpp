@@ -8,7 +8,13 @@ namespace XmlUtils {
 
 std::wstring ToWide(const XMLCh* text) {
     std::wstring out;
-    if (text == nullptr) return out;
+    AssignWide(out, text);
+    return out;
+}
+
+void AssignWide(std::wstring& out, const XMLCh* text) {
+    out.clear();
+    if (text == nullptr) return;
     for (const XMLCh* p = text; *p != 0; ++p) {
         char32_t unit = *p;
         if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
@@ -20,7 +26,6 @@ std::wstring ToWide(const XMLCh* text) {
             out.push_back(static_cast<wchar_t>(unit));
         }
     }
-    return out;
 }
 
 std::u16string ToXml(const std::wstring& text) {

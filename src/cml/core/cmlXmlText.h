@@ -16,6 +16,9 @@ namespace XmlUtils {
 // UTF-16 to wide; surrogate pairs are joined and a lone surrogate becomes
 // U+FFFD. NULL gives the empty string.
 std::wstring ToWide(const XMLCh* text);
+// The same into `out`, replacing its content but keeping its storage, so a
+// buffer that is reused does not reallocate for text that fits.
+void AssignWide(std::wstring& out, const XMLCh* text);
 // Wide to UTF-16; characters above U+FFFF become surrogate pairs, values
 // that are not characters become U+FFFD.
 std::u16string ToXml(const std::wstring& text);

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <string>
+
+#include "cml/core/cmlDom.h"
+#include "cml/core/cmlException.h"
+
+using namespace ovx::cml;
+
+namespace {
+
+class DomWrappers : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
+    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
+    static xercesc::DOMDocument* NewDocument(const char16_t* root = u"root") {
+        return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root, nullptr);
+    }
+    template <class F>
+    static CCmlException Thrown(F call) {
+        try {
+            call();
+        } catch (const CCmlException& error) {
+            return error;
+        }
+        ADD_FAILURE() << "no CCmlException";
+        return CCmlException(L"", L"", 0);
+    }
+};
+
+// Counts releases of documents it is attached to.
+class ReleaseCounter : public xercesc::DOMUserDataHandler {
+public:
+    void handle(DOMOperationType operation, const XMLCh*, void*, const xercesc::DOMNode*, xercesc::DOMNode*) override {
+        if (operation == NODE_DELETED) ++deleted;
+    }
+    int deleted = 0;
+};
+
+}  // namespace
+
+TEST_F(DomWrappers, ElementsReadAndWriteWideText) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    CCmlDOM_Element root = document.getDocumentElement();
+    root.setAttribute(L"name", L"caf\u00e9 \U0001F600");
+    EXPECT_STREQ(L"caf\u00e9 \U0001F600", root.getAttribute(L"name"));
+    EXPECT_STREQ(L"", root.getAttribute(L"absent"));  // empty, as the DOM gives
+    EXPECT_TRUE(root.hasAttribute(L"name"));
+    root.setAttributeNS(L"urn:x", L"x:id", L"7");
+    EXPECT_STREQ(L"7", root.getAttributeNS(L"urn:x", L"id"));
+    EXPECT_STREQ(L"x:id", root.getAttributeNodeNS(L"urn:x", L"id").getName());
+
+    CCmlDOM_Element child = document.createElementNS(L"urn:y", L"y:child");
+    root.appendChild(child);
+    child.appendChild(document.createTextNode(L"one & two"));
+    EXPECT_STREQ(L"urn:y", child.getNamespaceURI());
+    EXPECT_STREQ(L"child", child.getLocalName());
+    EXPECT_STREQ(L"one & two", root.getTextContent());
+    EXPECT_EQ(nullptr, root.getNamespaceURI());  // NULL stays NULL
+    EXPECT_TRUE(root.getFirstChild().isSameNode(child));
+    EXPECT_EQ(1u, root.getChildNodes().getLength());
+    EXPECT_EQ(2u, root.getAttributes().getLength());
+    EXPECT_STREQ(L"y", child.lookupNamespacePrefix(L"urn:y", false));
+    EXPECT_STREQ(L"urn:y", child.lookupNamespaceURI(L"y"));
+    EXPECT_NE(0, child.compareTreePosition(root));
+}
+
+TEST_F(DomWrappers, AStringResultLivesUntilTheNextCallOnTheSameWrapper) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    CCmlDOM_Element root = document.getDocumentElement();
+    root.setAttribute(L"a", L"first value, long enough to need the heap");
+    root.setAttribute(L"b", L"second");
+    const wchar_t* first = root.getAttribute(L"a");
+    std::wstring kept = first;
+    const wchar_t* second = root.getAttribute(L"b");
+    EXPECT_STREQ(L"second", second);
+    // One buffer per wrapper, reused in place: the earlier pointer now reads
+    // the later value (and never dangles for text that fits).
+    EXPECT_EQ(first, second);
+    EXPECT_STRNE(kept.c_str(), first);
+    CCmlDOM_Element other = root;  // another wrapper has a buffer of its own
+    const wchar_t* mine = other.getAttribute(L"a");
+    EXPECT_STREQ(L"second", root.getAttribute(L"b"));
+    EXPECT_EQ(kept, mine);
+}
+
+TEST_F(DomWrappers, ANullWrapperThrowsNamingClassAndOperation) {
+    CCmlDOM_Element element;
+    CCmlException error = Thrown([&] { element.getAttribute(L"x"); });
+    EXPECT_EQ(L"CCmlDOM_Element::getAttribute()", error.GetOperation());
+    EXPECT_EQ(L"The node is NULL", error.GetMessage());
+    EXPECT_EQ(0xC7380027u, error.GetErrorCode());
+    EXPECT_EQ(L"CCmlDOM_Node::getNodeName()", Thrown([&] { element.getNodeName(); }).GetOperation());
+    EXPECT_EQ(L"The document is NULL", Thrown([] { CCmlDOM_Document().createElement(L"x"); }).GetMessage());
+    EXPECT_EQ(L"The node map is NULL", Thrown([] { CCmlDOM_NamedNodeMap().getLength(); }).GetMessage());
+    EXPECT_EQ(L"The node list is NULL", Thrown([] { CCmlDOM_NodeList().item(0); }).GetMessage());
+    EXPECT_EQ(L"CCmlDOM_Text::splitText()", Thrown([] { CCmlDOM_Text().splitText(1); }).GetOperation());
+}
+
+TEST_F(DomWrappers, NullArgumentsAndWrongNodeTypesAreRefused) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    CCmlDOM_Element root = document.getDocumentElement();
+    CCmlException error = Thrown([&] { root.setAttribute(L"name", nullptr); });
+    EXPECT_EQ(L"CCmlDOM_Element::setAttribute()", error.GetOperation());
+    EXPECT_EQ(L"Received value is NULL", error.GetMessage());
+    EXPECT_EQ(0xC7210003u, error.GetErrorCode());
+    EXPECT_EQ(0xC7210003u, Thrown([&] { document.createTextNode(nullptr); }).GetErrorCode());
+
+    xercesc::DOMText* text = document.GetDOMDocument()->createTextNode(u"t");
+    CCmlDOM_Element element;
+    error = Thrown([&] { element.SetDOMElement(text); });
+    EXPECT_EQ(L"CCmlDOM_Element::SetDOMElement()", error.GetOperation());
+    EXPECT_EQ(0xC7380014u, error.GetErrorCode());
+    EXPECT_TRUE(element.IsNull());
+    element.SetDOMElement(nullptr);  // NULL is accepted
+    EXPECT_EQ(0xC7380014u, Thrown([&] { CCmlDOM_Attr().SetDOMAttr(text); }).GetErrorCode());
+    CCmlDOM_Text wrapped;
+    wrapped.SetDOMText(text);
+    EXPECT_EQ(1u, wrapped.getLength());
+}
+
+TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
+    xercesc::DOMDocument* raw = NewDocument();
+    ReleaseCounter counter;
+    raw->getDocumentElement()->setUserData(u"watch", &counter, &counter);
+    {
+        CCmlDOM_Element borrowed(raw->getDocumentElement());
+        CCmlDOM_Element copy = borrowed;
+    }
+    EXPECT_EQ(0, counter.deleted);  // non-owning wrappers leave the tree alone
+    {
+        CCmlDOM_Element owner(raw->getDocumentElement());
+        owner.SetOwnsDocument(true);
+        CCmlDOM_Element copy = owner;  // copies never own
+        EXPECT_FALSE(copy.OwnsDocument());
+        owner.SetDOMElement(nullptr);  // pointing elsewhere releases first
+        EXPECT_EQ(1, counter.deleted);
+        EXPECT_FALSE(owner.OwnsDocument());
+    }
+    EXPECT_EQ(1, counter.deleted);
+}
+
+TEST_F(DomWrappers, DocumentPropertiesUseTheirDomLevel3Successors) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    document.setVersion(L"1.0");
+    EXPECT_STREQ(L"1.0", document.getVersion());
+    document.setStandalone(true);
+    EXPECT_TRUE(document.getStandalone());
+    EXPECT_NE(nullptr, document.getDOMConfiguration());
+    EXPECT_EQ(0xC7210005u, Thrown([&] { document.setEncoding(L"UTF-8"); }).GetErrorCode());
+    EXPECT_EQ(0xC7210005u, Thrown([&] { document.setActualEncoding(L"UTF-8"); }).GetErrorCode());
+    // A DOM error itself passes through as the DOM's exception.
+    EXPECT_THROW(document.createElement(L"not a name"), xercesc::DOMException);
+}
+
+TEST_F(DomWrappers, CopyDomNodeMakesADeepCopyInADocumentOfItsOwn) {
+    EXPECT_EQ(nullptr, XmlUtils::CopyDOMNode(nullptr));
+    xercesc::DOMDocument* source = NewDocument();
+    xercesc::DOMElement* child = source->createElement(u"child");
+    child->setAttribute(u"k", u"v");
+    child->appendChild(source->createElement(u"grandchild"));
+    source->getDocumentElement()->appendChild(child);
+
+    xercesc::DOMNode* copy = XmlUtils::CopyDOMNode(child);
+    source->release();  // the copy does not depend on the source
+    ASSERT_NE(nullptr, copy);
+    CCmlDOM_Element wrapped;
+    wrapped.SetDOMElement(copy);
+    EXPECT_STREQ(L"v", wrapped.getAttribute(L"k"));
+    EXPECT_STREQ(L"grandchild", wrapped.getFirstChild().getNodeName());
+    EXPECT_STREQ(L"dummy", wrapped.getOwnerDocument().getDocumentElement().getTagName());
+    wrapped.SetOwnsDocument(true);  // the caller owns the new document
+}
+
+TEST_F(DomWrappers, DomErrorTextsComeFromTheCatalog) {
+    std::wstring text;
+    EXPECT_EQ(0x47210050u, XmlUtils::GetDOMErrorText(14, text));
+    EXPECT_NE(std::wstring::npos, text.find(L"0x47210050")) << text;
+}
