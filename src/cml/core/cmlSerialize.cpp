@@ -1,0 +1,601 @@
+#include "cml/core/cmlSerialize.h"
+
+#include <sys/stat.h>
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <locale>
+#include <mutex>
+#include <sstream>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
+
+namespace ovx {
+namespace cml {
+namespace XmlUtils {
+
+const wchar_t kSchemaInstanceDeclaration[] = L"xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'";
+const wchar_t kSchemaFolder[] = L"./schemas";
+const char kDeclarationUtf8Standalone[] = "<?xml version='1.0' encoding='UTF-8' standalone='yes'?>";
+const char kDeclarationUtf8[] = "<?xml version='1.0' encoding='UTF-8' standalone='no'?>";
+const wchar_t kDeclarationUtf16Standalone[] = L"<?xml version='1.0' encoding='UTF-16' standalone='yes'?>";
+const wchar_t kDeclarationUtf16[] = L"<?xml version='1.0' encoding='UTF-16' standalone='no'?>";
+const wchar_t kDeclarationUcs4Standalone[] = L"<?xml version='1.0' encoding='UCS4' standalone='yes'?>";
+const wchar_t kDeclarationUcs4[] = L"<?xml version='1.0' encoding='UCS4' standalone='no'?>";
+
+namespace {
+
+using xercesc::DOMNode;
+
+std::mutex g_settingsLock;
+std::wstring& Override() {
+    static std::wstring value;
+    return value;
+}
+std::wstring& Folder() {
+    static std::wstring value = kSchemaFolder;
+    return value;
+}
+std::atomic<bool> g_serializeDefaults{false};
+
+// Wide text to either kind of stream: as it is to a wide one, UTF-8 to a
+// narrow one.
+void Put(std::wostream& out, const wchar_t* text, size_t length) { out.write(text, static_cast<std::streamsize>(length)); }
+void Put(std::ostream& out, const wchar_t* text, size_t length) {
+    std::string bytes = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text, length);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+template <class Char>
+void Put(std::basic_ostream<Char>& out, const std::wstring& text) {
+    Put(out, text.data(), text.size());
+}
+template <class Char>
+void Put(std::basic_ostream<Char>& out, const wchar_t* text) {
+    Put(out, text, std::wcslen(text));
+}
+template <class Char>
+void Indent(std::basic_ostream<Char>& out, int level) {
+    for (int i = 0; i < level * kIndentWidth; ++i) out.put(out.widen(' '));
+}
+template <class Char>
+void Eol(std::basic_ostream<Char>& out) {
+    out.put(out.widen('\n'));
+}
+
+const wchar_t* EscapeOf(wchar_t c, bool attribute) {
+    switch (c) {
+        case L'\n':
+            return attribute ? L"&#xa;" : nullptr;
+        case L'"':
+            return L"&quot;";
+        case L'&':
+            return L"&amp;";
+        case L'\'':
+            return L"&apos;";
+        case L'<':
+            return L"&lt;";
+        case L'>':
+            return L"&gt;";
+        default:
+            return nullptr;
+    }
+}
+
+void Escape(const wchar_t* text, size_t length, bool attribute, std::wstring& out) {
+    out.clear();
+    out.reserve(length + length / 8);
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t* escape = EscapeOf(text[i], attribute);
+        if (escape != nullptr) {
+            out += escape;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+}
+
+const wchar_t* OperationOf(bool attribute) {
+    return attribute ? L"Translating XML attribute value" : L"Translating XML content";
+}
+
+void CheckText(const void* text, bool attribute) {
+    if (text == nullptr) throw CCmlException(OperationOf(attribute), L"NULL pointer received", kCmlInvalidArgument);
+}
+
+// Writes runs of unescaped text in one go rather than a character at a time.
+template <class Char>
+void EscapeTo(std::basic_ostream<Char>& out, const wchar_t* text, size_t length, bool attribute) {
+    size_t run = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t* escape = EscapeOf(text[i], attribute);
+        if (escape == nullptr) continue;
+        if (i > run) Put(out, text + run, i - run);
+        Put(out, escape);
+        run = i + 1;
+    }
+    if (length > run) Put(out, text + run, length - run);
+}
+
+template <class Char>
+void EscapeTo(std::basic_ostream<Char>& out, const std::wstring& text, bool attribute) {
+    EscapeTo(out, text.data(), text.size(), attribute);
+}
+
+template <class Char>
+void RootStartTag(std::basic_ostream<Char>& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
+    if (tag == nullptr) throw CCmlException(L"Writing root start tag", L"NULL pointer received", kCmlInvalidArgument);
+    WriteXmlDeclaration(out, false);
+    Put(out, L"<");
+    Put(out, tag);
+    Put(out, L" ");
+    Put(out, kSchemaInstanceDeclaration);
+    Eol(out);
+    if (namespaces.empty()) return;
+    bool first = true;
+    for (const CNamespace& ns : namespaces) {
+        std::wstring file;
+        BuildSchemaFileName(ns.GetNamespaceUri(), ns.GetSchemaVersion(), kSchemaFolder, file);
+        if (first) {
+            Put(out, L"    xsi:schemaLocation='");
+            first = false;
+        } else {
+            Eol(out);
+            Put(out, L"    ");
+        }
+        Put(out, ns.GetNamespaceUri());
+        Put(out, L" ");
+        Put(out, file);
+    }
+    Put(out, L"'");
+}
+
+// ---- raw DOM subtrees
+
+bool IsSkippedText(const xercesc::DOMText* text) {
+    const XMLCh* value = text->getNodeValue();
+    if (value == nullptr || *value == 0 || text->getIsElementContentWhitespace()) return true;
+    for (const XMLCh* p = value; *p != 0; ++p) {
+        if (*p != u' ' && *p != u'\n') return false;
+    }
+    return true;
+}
+
+bool SameNamespace(const XMLCh* a, const XMLCh* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    return xercesc::XMLString::equals(a, b);
+}
+
+template <class Char>
+void ElementStartTag(std::basic_ostream<Char>& out, const xercesc::DOMElement* element) {
+    Put(out, L"<");
+    Put(out, ToWide(element->getNodeName()));
+    const XMLCh* uri = element->getNamespaceURI();
+    if (uri != nullptr) {
+        const DOMNode* parent = element->getParentNode();
+        bool declare = parent == nullptr ||
+                       (parent->getNodeType() == DOMNode::ELEMENT_NODE && !SameNamespace(parent->getNamespaceURI(), uri));
+        if (declare) {
+            std::u16string name = u"xmlns";
+            if (element->getPrefix() != nullptr) name += std::u16string(u":") + element->getPrefix();
+            if (!element->hasAttribute(u"xmlns") && !element->hasAttribute(name.c_str())) {
+                Put(out, L" ");
+                Put(out, ToWide(name.c_str()));
+                Put(out, L"='");
+                Put(out, ToWide(uri));
+                Put(out, L"'");
+            }
+        }
+    }
+    const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
+    bool defaults = GetSerializeDefaults();
+    for (XMLSize_t i = 0; attributes != nullptr && i < attributes->getLength(); ++i) {
+        const auto* attribute = static_cast<const xercesc::DOMAttr*>(attributes->item(i));
+        if (!attribute->getSpecified() && !defaults) continue;
+        Put(out, L" ");
+        Put(out, ToWide(attribute->getName()));
+        Put(out, L"='");
+        EscapeTo(out, ToWide(attribute->getValue()), true);
+        Put(out, L"'");
+    }
+    Put(out, element->hasChildNodes() ? L">" : L"/>");
+}
+
+template <class Char>
+void StartTag(std::basic_ostream<Char>& out, const DOMNode* node) {
+    switch (node->getNodeType()) {
+        case DOMNode::ELEMENT_NODE:
+            ElementStartTag(out, static_cast<const xercesc::DOMElement*>(node));
+            return;
+        case DOMNode::TEXT_NODE:
+            if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
+            EscapeTo(out, ToWide(node->getNodeValue()), false);
+            Eol(out);
+            return;
+        case DOMNode::CDATA_SECTION_NODE:
+            if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
+            Put(out, L"<![CDATA[");
+            Put(out, ToWide(node->getNodeValue()));
+            Put(out, L"]]>");
+            Eol(out);
+            return;
+        case DOMNode::COMMENT_NODE:
+            Put(out, L"<!--");
+            Put(out, ToWide(node->getNodeValue()));
+            Put(out, L"-->");
+            Eol(out);
+            return;
+        default:
+            Eol(out);
+            Put(out, L"Unrecognized node type:  " + std::to_wstring(static_cast<int>(node->getNodeType())));
+            return;
+    }
+}
+
+const wchar_t kFormatted[] = L"Serializing formatted content";
+const wchar_t kUnformatted[] = L"Serializing unformatted content";
+
+// Visits `root` and its descendants in document order without recursion:
+// enter(node, depth) on the way down, leave(node, depth) once its children
+// are done.
+template <class Enter, class Leave>
+void Walk(const DOMNode* root, Enter enter, Leave leave) {
+    const DOMNode* node = root;
+    int depth = 0;
+    for (;;) {
+        enter(node, depth);
+        if (node->getNodeType() == DOMNode::ELEMENT_NODE && node->getFirstChild() != nullptr) {
+            node = node->getFirstChild();
+            ++depth;
+            continue;
+        }
+        for (;;) {
+            leave(node, depth);
+            if (node == root) return;
+            if (node->getNextSibling() != nullptr) {
+                node = node->getNextSibling();
+                break;
+            }
+            node = node->getParentNode();
+            --depth;
+        }
+    }
+}
+
+// Indentation grows with depth, so formatted text of a deep subtree grows
+// with the square of it (100,000 levels would be 40 GB of spaces). Deeper
+// subtrees are refused before anything is written; the unformatted writer
+// handles any depth.
+constexpr int kMaxFormattedDepth = 2048;
+
+template <class Char>
+void Formatted(const DOMNode* root, std::basic_ostream<Char>& out, int level) {
+    int deepest = 0;
+    Walk(
+        root, [&](const DOMNode*, int depth) { deepest = depth > deepest ? depth : deepest; },
+        [](const DOMNode*, int) {});
+    if (level < 0 || deepest + level > kMaxFormattedDepth) {
+        throw CCmlException(kFormatted,
+                            L"The content is nested too deeply to be written formatted (more than " +
+                                std::to_wstring(kMaxFormattedDepth) + L" levels)",
+                            kCmlInvalidArgument);
+    }
+    Walk(
+        root,
+        [&](const DOMNode* node, int depth) {
+            switch (node->getNodeType()) {
+                case DOMNode::ELEMENT_NODE:
+                    Indent(out, level + depth);
+                    StartTag(out, node);
+                    Eol(out);
+                    return;
+                case DOMNode::TEXT_NODE:
+                case DOMNode::CDATA_SECTION_NODE:
+                    if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
+                    Indent(out, level + depth);
+                    StartTag(out, node);
+                    return;
+                case DOMNode::COMMENT_NODE:
+                    Indent(out, level + depth);
+                    StartTag(out, node);
+                    return;
+                default:
+                    StartTag(out, node);
+                    return;
+            }
+        },
+        [&](const DOMNode* node, int depth) {
+            if (node->getNodeType() != DOMNode::ELEMENT_NODE || !node->hasChildNodes()) return;
+            Indent(out, level + depth);
+            Put(out, L"</");
+            Put(out, ToWide(node->getNodeName()));
+            Put(out, L">");
+            Eol(out);
+        });
+}
+
+template <class Char>
+void Unformatted(const DOMNode* root, std::basic_ostream<Char>& out) {
+    Walk(
+        root,
+        [&](const DOMNode* node, int) {
+            switch (node->getNodeType()) {
+                case DOMNode::ELEMENT_NODE:
+                    StartTag(out, node);
+                    return;
+                case DOMNode::TEXT_NODE:
+                    EscapeTo(out, ToWide(node->getNodeValue()), false);
+                    return;
+                case DOMNode::CDATA_SECTION_NODE:
+                    Put(out, L"<![CDATA[");
+                    Put(out, ToWide(node->getNodeValue()));
+                    Put(out, L"]]>");
+                    return;
+                case DOMNode::COMMENT_NODE:
+                    Put(out, L"<!--");
+                    Put(out, ToWide(node->getNodeValue()));
+                    Put(out, L"-->");
+                    return;
+                default:
+                    StartTag(out, node);
+                    return;
+            }
+        },
+        [&](const DOMNode* node, int) {
+            if (node->getNodeType() != DOMNode::ELEMENT_NODE || !node->hasChildNodes()) return;
+            Put(out, L"</");
+            Put(out, ToWide(node->getNodeName()));
+            Put(out, L">");
+        });
+}
+
+// Runs a subtree writer, turning DOM errors into CCmlException.
+template <class Write>
+void Guarded(const wchar_t* operation, const DOMNode* node, Write write) {
+    if (node == nullptr) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    try {
+        write();
+    } catch (const xercesc::DOMException& error) {
+        ThrowDomError(operation, error);
+    }
+}
+
+// Opens `path` for a UTF-8 wide write, creating its folder.
+void OpenForWriting(std::wofstream& file, const char* path, const wchar_t* operation) {
+    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", kCmlInvalidArgument);
+    CreateFolderFor(path, operation);
+    file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
+    file.open(path, std::ios::out | std::ios::trunc);
+    if (!file.is_open()) {
+        throw CCmlException(operation, L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
+                            kCmlFileOpenFailed);
+    }
+}
+
+}  // namespace
+
+// ---- escaping
+
+void EscapeAttributeValue(const wchar_t* text, std::wstring& out) {
+    CheckText(text, true);
+    Escape(text, std::wcslen(text), true, out);
+}
+void EscapeAttributeValue(const char* text, std::wstring& out) {
+    CheckText(text, true);
+    std::wstring wide = ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, std::strlen(text));
+    Escape(wide.data(), wide.size(), true, out);
+}
+void EscapeAttributeValue(std::wostream& out, const wchar_t* text) {
+    CheckText(text, true);
+    EscapeTo(out, text, std::wcslen(text), true);
+}
+void EscapeAttributeValue(std::ostream& out, const wchar_t* text) {
+    CheckText(text, true);
+    EscapeTo(out, text, std::wcslen(text), true);
+}
+void EscapeContent(const wchar_t* text, std::wstring& out) {
+    CheckText(text, false);
+    Escape(text, std::wcslen(text), false, out);
+}
+void EscapeContent(const char* text, std::wstring& out) {
+    CheckText(text, false);
+    std::wstring wide = ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, std::strlen(text));
+    Escape(wide.data(), wide.size(), false, out);
+}
+void EscapeContent(std::wostream& out, const wchar_t* text) {
+    CheckText(text, false);
+    EscapeTo(out, text, std::wcslen(text), false);
+}
+void EscapeContent(std::ostream& out, const wchar_t* text) {
+    CheckText(text, false);
+    EscapeTo(out, text, std::wcslen(text), false);
+}
+
+// ---- declarations and the root
+
+void WriteXmlDeclaration(std::ostream& out, bool standalone) {
+    out << (standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8) << '\n';
+}
+
+void WriteXmlDeclaration(std::wostream& out, bool standalone) {
+    if (dynamic_cast<std::wofstream*>(&out) != nullptr || dynamic_cast<std::wfstream*>(&out) != nullptr) {
+        // A wide file is written through the UTF-8 facet. The declaration is ASCII.
+        const char* declaration = standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8;
+        out << std::wstring(declaration, declaration + std::strlen(declaration)) << L'\n';
+    } else if (dynamic_cast<std::wostringstream*>(&out) != nullptr || dynamic_cast<std::wstringstream*>(&out) != nullptr) {
+        out << (standalone ? kDeclarationUcs4Standalone : kDeclarationUcs4) << L'\n';
+    } else {
+        throw CCmlException(L"Writing XML declaration", L"Unsupported stream type", kCmlInvalidArgument);
+    }
+}
+
+void WriteRootStartTag(std::wostream& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
+    RootStartTag(out, tag, namespaces);
+}
+void WriteRootStartTag(std::ostream& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
+    RootStartTag(out, tag, namespaces);
+}
+
+// ---- schema file names
+
+void BuildSchemaFileName(const std::wstring& namespaceUri, const std::wstring& version, const std::wstring& folder,
+                         std::wstring& out) {
+    std::wstring suffix = version;
+    for (wchar_t& c : suffix) {
+        if (c == L'.') c = L'_';
+    }
+    const std::wstring base = kCmlBaseUri;
+    std::wstring result;
+    if (namespaceUri == base) {
+        result = folder + L"/Ovx" + suffix + L".xsd";
+    } else {
+        if (namespaceUri.compare(0, base.size(), base) != 0 || namespaceUri.size() == base.size()) {
+            throw CCmlException(L"Building schema filename", L"Invalid namespace", kCmlUnknownNamespace);
+        }
+        std::wstring rest = namespaceUri.substr(base.size());
+        result = folder + rest + L"/";
+        std::wstring override = GetSchemaFileNameOverride();
+        if (!override.empty()) {
+            result += override;
+            if (override.find(L".xsd") == std::wstring::npos) result += suffix + L".xsd";
+        } else {
+            result += namespaceUri.substr(namespaceUri.rfind(L'/') + 1) + suffix + L".xsd";
+        }
+    }
+    out.clear();
+    for (wchar_t c : result) {
+        if (c == L' ') {
+            out += L"%20";
+        } else {
+            out.push_back(c);
+        }
+    }
+}
+
+void BuildSchemaFileName(const std::wstring& namespaceUri, const std::wstring& version, const std::string& folder,
+                         std::string& out) {
+    std::wstring wide;
+    BuildSchemaFileName(namespaceUri, version, ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder), wide);
+    out = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(wide);
+}
+
+bool ParseSchemaFileName(const std::wstring& path, std::wstring& namespaceUri, std::wstring& version,
+                         std::wstring& baseName) {
+    namespaceUri.clear();
+    version.clear();
+    baseName.clear();
+    std::wstring normal = path;
+    for (wchar_t& c : normal) {
+        if (c == L'\\') c = L'/';
+    }
+    std::wstring folder = GetSchemaFolder();
+    if (normal.compare(0, folder.size(), folder) != 0) return false;
+    std::wstring rest = normal.substr(folder.size());
+    size_t slash = rest.rfind(L'/');
+    if (slash == std::wstring::npos) return false;
+    std::wstring directory = rest.substr(0, slash);
+    std::wstring file = rest.substr(slash + 1);
+    size_t dot = file.rfind(L'.');
+    if (dot != std::wstring::npos) file.erase(dot);
+    size_t digits = file.find_last_not_of(L"0123456789_");
+    digits = digits == std::wstring::npos ? 0 : digits + 1;
+    std::wstring name = file.substr(0, digits);
+    std::wstring number = file.substr(digits);
+    for (wchar_t& c : number) {
+        if (c == L'_') c = L'.';
+    }
+    if (directory.empty()) {
+        // The root namespace's own schema sits in the folder itself.
+        if (name != L"Ovx") return false;
+        namespaceUri = kCmlBaseUri;
+    } else {
+        if (name.empty() || directory.substr(directory.rfind(L'/') + 1) != name) return false;
+        namespaceUri = kCmlBaseUri + directory;
+    }
+    version = number;
+    baseName = name;
+    return true;
+}
+
+void SetSchemaFileNameOverride(const std::wstring& name) {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    Override() = name;
+}
+std::wstring GetSchemaFileNameOverride() {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    return Override();
+}
+void SetSchemaFolder(const std::wstring& folder) {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    Folder() = folder;
+}
+std::wstring GetSchemaFolder() {
+    std::lock_guard<std::mutex> hold(g_settingsLock);
+    return Folder();
+}
+void SetSerializeDefaults(bool on) { g_serializeDefaults = on; }
+bool GetSerializeDefaults() { return g_serializeDefaults.load(); }
+
+// ---- raw DOM subtrees
+
+void WriteNodeStartTag(std::wostream& out, const DOMNode* node) {
+    Guarded(kUnformatted, node, [&] { StartTag(out, node); });
+}
+void WriteNodeStartTag(std::ostream& out, const DOMNode* node) {
+    Guarded(kUnformatted, node, [&] { StartTag(out, node); });
+}
+void SerializeNodeFormatted(const DOMNode* node, std::wostream& out, int level) {
+    Guarded(kFormatted, node, [&] { Formatted(node, out, level); });
+}
+void SerializeNodeFormatted(const DOMNode* node, std::ostream& out, int level) {
+    Guarded(kFormatted, node, [&] { Formatted(node, out, level); });
+}
+void SerializeNodeUnformatted(const DOMNode* node, std::wostream& out) {
+    Guarded(kUnformatted, node, [&] { Unformatted(node, out); });
+}
+void SerializeNodeUnformatted(const DOMNode* node, std::ostream& out) {
+    Guarded(kUnformatted, node, [&] { Unformatted(node, out); });
+}
+
+void SerializeNodeFormatted(const DOMNode* node, const char* path, int level) {
+    std::wofstream file;
+    OpenForWriting(file, path, kFormatted);
+    SerializeNodeFormatted(node, file, level);
+}
+
+void SerializeNodeUnformatted(const DOMNode* node, const char* path) {
+    std::wofstream file;
+    OpenForWriting(file, path, kUnformatted);
+    SerializeNodeUnformatted(node, file);
+}
+
+void CreateFolderFor(const std::string& filePath, const wchar_t* operation) {
+    size_t slash = filePath.rfind('/');
+    if (slash == std::string::npos || slash == 0) return;
+    std::string folder = filePath.substr(0, slash);
+    for (size_t at = 1; at <= folder.size(); ++at) {
+        if (at != folder.size() && folder[at] != '/') continue;
+        std::string part = folder.substr(0, at);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            throw CCmlException(operation,
+                                L"Unable to create folder; path = '" +
+                                    ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
+                                kCmlFolderCreateFailed);
+        }
+    }
+    struct stat info{};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        throw CCmlException(operation,
+                            L"Unable to create folder; path = '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
+                            kCmlFolderCreateFailed);
+    }
+}
+
+}  // namespace XmlUtils
+}  // namespace cml
+}  // namespace ovx

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlSerialize.h"
+#include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
+#include <sys/stat.h>
+
+using namespace ovx::cml;
+using namespace ovx::cml::XmlUtils;
+
+namespace {
+
+template <class F>
+CCmlException Thrown(F call) {
+    try {
+        call();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no CCmlException";
+    return CCmlException(L"", L"", 0);
+}
+
+class Subtrees : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
+    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
+    void TearDown() override { SetSerializeDefaults(false); }
+    // Parses `xml` (namespace aware, no validation) and keeps the document.
+    xercesc::DOMDocument* Parse(const std::string& xml) {
+        m_parser.reset(new xercesc::XercesDOMParser());
+        m_parser->setDoNamespaces(true);
+        m_parser->setLoadExternalDTD(false);
+        xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), "test");
+        m_parser->parse(source);
+        return m_parser->getDocument();
+    }
+    std::unique_ptr<xercesc::XercesDOMParser> m_parser;
+};
+
+}  // namespace
+
+TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
+    std::wstring out = L"stale";
+    EscapeAttributeValue(L"a\"b&c'd<e>f\ng\th\u00e9", out);
+    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f&#xa;g\th\u00e9", out);
+    EscapeContent(L"a\"b&c'd<e>f\ng", out);
+    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f\ng", out);
+    EscapeContent("caf\xC3\xA9 & \xF0\x9F\x98\x80", out);  // narrow input is UTF-8
+    EXPECT_EQ(L"caf\u00e9 &amp; \U0001F600", out);
+
+    std::ostringstream narrow;
+    EscapeAttributeValue(narrow, L"<\u20ac\n>");
+    EXPECT_EQ("&lt;\xE2\x82\xAC&#xa;&gt;", narrow.str());
+    std::wostringstream wide;
+    EscapeContent(wide, L"plain run & more");
+    EXPECT_EQ(L"plain run &amp; more", wide.str());
+
+    CCmlException error = Thrown([&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
+    EXPECT_EQ(L"Translating XML attribute value", error.GetOperation());
+    EXPECT_EQ(L"NULL pointer received", error.GetMessage());
+    EXPECT_EQ(0xC7210003u, error.GetErrorCode());
+    EXPECT_EQ(L"Translating XML content", Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
+}
+
+TEST(Declarations, TheStreamDecidesTheEncoding) {
+    std::ostringstream narrow;
+    WriteXmlDeclaration(narrow, true);
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n", narrow.str());
+    std::wostringstream wide;
+    WriteXmlDeclaration(wide, false);
+    EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n", wide.str());
+
+    char path[] = "/tmp/ovx-declXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::wofstream file(path);
+        WriteXmlDeclaration(file, false);
+    }
+    std::ifstream back(path);
+    std::string line;
+    std::getline(back, line);
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='no'?>", line);
+    unlink(path);
+
+    std::wostream other(wide.rdbuf());  // a plain wide stream: encoding unknown
+    CCmlException error = Thrown([&] { WriteXmlDeclaration(other, false); });
+    EXPECT_EQ(L"Writing XML declaration", error.GetOperation());
+    EXPECT_EQ(L"Unsupported stream type", error.GetMessage());
+}
+
+TEST(RootStartTag, NoSchemaLocationForAnEmptySetAndOnePairPerNamespace) {
+    std::wostringstream empty;
+    WriteRootStartTag(empty, L"ovx", CNamespaceSet());
+    EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n"
+              L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
+              empty.str());
+
+    CNamespaceSet set;
+    AddNamespace(set, CNamespace(kNsMessage, kVersionMessage));
+    AddNamespace(set, CNamespace(kCmlBaseUri, kVersionRoot));
+    AddNamespace(set, CNamespace(kNsAgentMessages, kVersionAgentMessages));
+    std::ostringstream out;
+    WriteRootStartTag(out, L"ovx", set);
+    std::string base = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kCmlBaseUri);
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+              "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
+              "    xsi:schemaLocation='" + base + " ./schemas/Ovx1_0_1.xsd\n"
+              "    " + base + "/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
+              "    " + base + "/cml/Message/AgentMessages ./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
+              out.str());
+}
+
+TEST(SchemaFileNames, BuildAndParseAreInverse) {
+    std::wstring file;
+    BuildSchemaFileName(kNsAgentMessages, L"1.0.4", L"./schemas", file);
+    EXPECT_EQ(L"./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd", file);
+    BuildSchemaFileName(kCmlBaseUri, L"1.0.1", L"./schemas", file);
+    EXPECT_EQ(L"./schemas/Ovx1_0_1.xsd", file);
+    std::string narrow;
+    BuildSchemaFileName(kNsCml, L"2.4.2", std::string("/opt/my schemas"), narrow);
+    EXPECT_EQ("/opt/my%20schemas/cml/cml2_4_2.xsd", narrow);
+
+    SetSchemaFileNameOverride(L"Special");
+    BuildSchemaFileName(kNsCore, L"1.0.0", L"./schemas", file);
+    EXPECT_EQ(L"./schemas/cml/Core/Special1_0_0.xsd", file);
+    SetSchemaFileNameOverride(L"Fixed.xsd");
+    BuildSchemaFileName(kNsCore, L"1.0.0", L"./schemas", file);
+    EXPECT_EQ(L"./schemas/cml/Core/Fixed.xsd", file);
+    SetSchemaFileNameOverride(L"");
+
+    CCmlException error = Thrown([&] { BuildSchemaFileName(L"urn:other", L"1.0.0", L"./schemas", file); });
+    EXPECT_EQ(L"Building schema filename", error.GetOperation());
+    EXPECT_EQ(L"Invalid namespace", error.GetMessage());
+    EXPECT_EQ(0xC738000Au, error.GetErrorCode());
+
+    std::wstring uri, version, base;
+    ASSERT_TRUE(ParseSchemaFileName(L".\\schemas\\cml\\Message\\AgentMessages\\AgentMessages1_0_4.xsd", uri, version, base));
+    EXPECT_EQ(kNsAgentMessages, uri);
+    EXPECT_EQ(L"1.0.4", version);
+    EXPECT_EQ(L"AgentMessages", base);
+    ASSERT_TRUE(ParseSchemaFileName(L"./schemas/Ovx1_0_1.xsd", uri, version, base));
+    EXPECT_EQ(kCmlBaseUri, uri);
+    EXPECT_FALSE(ParseSchemaFileName(L"/elsewhere/cml/Core/Core1_0_0.xsd", uri, version, base));
+    EXPECT_FALSE(ParseSchemaFileName(L"./schemas/cml/Core/Other1_0_0.xsd", uri, version, base));
+    EXPECT_TRUE(uri.empty());
+}
+
+TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
+    xercesc::DOMDocument* document = Parse(
+        "<r xmlns='urn:a'>\n  <c k='1&amp;2' n='a&#10;b'>x &lt; y</c>\n  <d xmlns='urn:b'><![CDATA[<raw>]]></d>"
+        "<!--note--><e>\t</e>\n</r>");
+    std::wostringstream out;
+    SerializeNodeFormatted(document->getDocumentElement(), out, 1);
+    EXPECT_EQ(L"    <r xmlns='urn:a'>\n"
+              L"        <c k='1&amp;2' n='a&#xa;b'>\n"
+              L"            x &lt; y\n"
+              L"        </c>\n"
+              L"        <d xmlns='urn:b'>\n"
+              L"            <![CDATA[<raw>]]>\n"
+              L"        </d>\n"
+              L"        <!--note-->\n"
+              L"        <e>\n"
+              L"            \t\n"
+              L"        </e>\n"
+              L"    </r>\n",
+              out.str());
+}
+
+TEST_F(Subtrees, NamespaceDeclarationsOnlyWhereTheNamespaceChanges) {
+    xercesc::DOMDocument* document = Parse("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>");
+    xercesc::DOMElement* root = document->getDocumentElement();
+    std::ostringstream out;
+    SerializeNodeUnformatted(root, out);
+    EXPECT_EQ("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>", out.str());
+
+    // A detached copy has no parent: it declares its namespace itself.
+    xercesc::DOMNode* copy = document->importNode(root->getFirstChild(), true);
+    std::ostringstream alone;
+    WriteNodeStartTag(alone, copy);
+    EXPECT_EQ("<p:same xmlns:p='urn:a'/>", alone.str());
+    copy->release();
+}
+
+TEST_F(Subtrees, UnformattedOutputKeepsTextExactly) {
+    xercesc::DOMDocument* document = Parse("<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>");
+    std::wostringstream out;
+    SerializeNodeUnformatted(document->getDocumentElement(), out);
+    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", out.str());
+    EXPECT_EQ(L"Null element received",
+              Thrown([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
+}
+
+TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
+    const int depth = 100000;
+    xercesc::DOMDocument* document =
+        xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, u"r", nullptr);
+    // Built from the inside out: appending under a deep node makes the DOM
+    // walk all its ancestors, which would make building quadratic.
+    xercesc::DOMNode* chain = document->createElement(u"n");
+    for (int i = 1; i < depth; ++i) {
+        xercesc::DOMNode* outer = document->createElement(u"n");
+        outer->appendChild(chain);
+        chain = outer;
+    }
+    document->getDocumentElement()->appendChild(chain);
+    std::ostringstream out;
+    SerializeNodeUnformatted(document->getDocumentElement(), out);
+    std::string text = out.str();
+    // "<r>", depth-1 times "<n>", the innermost "<n/>", depth-1 times "</n>", "</r>".
+    const size_t inner = static_cast<size_t>(depth) - 1;
+    EXPECT_EQ(3 + 3 * inner + 4 + 4 * inner + 4, text.size());
+    EXPECT_EQ(0u, text.find("<r><n><n>"));
+    EXPECT_EQ(text.size() - 8, text.rfind("</n></r>"));
+    std::ostringstream formatted;
+    CCmlException error = Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), formatted, 0); });
+    EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
+    EXPECT_EQ(0u, formatted.str().size());  // refused before writing anything
+    document->release();
+}
+
+TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
+    xercesc::DOMDocument* document = Parse("<r>\xE2\x82\xAC</r>");
+    char folder[] = "/tmp/ovx-serializeXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    std::string path = std::string(folder) + "/a/b/out.xml";
+    SerializeNodeUnformatted(document->getDocumentElement(), path.c_str());
+    std::ifstream in(path);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("<r>\xE2\x82\xAC</r>", content);
+    struct stat info {};
+    ASSERT_EQ(0, stat((std::string(folder) + "/a/b").c_str(), &info));
+    EXPECT_EQ(0755u, info.st_mode & 0777 & ~0022u);
+
+    std::string blocked = std::string(folder) + "/file";
+    std::ofstream(blocked) << "x";
+    CCmlException error = Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
+    EXPECT_EQ(0xC7210037u, error.GetErrorCode());
+    EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
+    EXPECT_EQ(0xC7210003u, Thrown([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
+    std::string cmd = std::string("rm -rf ") + folder;
+    ASSERT_EQ(0, system(cmd.c_str()));
+}
