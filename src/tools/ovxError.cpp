@@ -158,18 +158,18 @@ std::string ovxInsert::Plain() const {
     return std::string();
 }
 
-std::string ovxInsert::Format(const std::string& spec) const {
+std::string ovxInsert::Format(const std::string& directive) const {
     // Accept flags, width, precision, length modifiers and one conversion.
     size_t i = 0;
     std::string flags;
-    while (i < spec.size() && strchr("-+ #0", spec[i])) flags += spec[i++];
+    while (i < directive.size() && strchr("-+ #0", directive[i])) flags += directive[i++];
     std::string widthPrec;
-    while (i < spec.size() && (isdigit(static_cast<unsigned char>(spec[i])) || spec[i] == '.')) {
-        widthPrec += spec[i++];
+    while (i < directive.size() && (isdigit(static_cast<unsigned char>(directive[i])) || directive[i] == '.')) {
+        widthPrec += directive[i++];
     }
-    while (i < spec.size() && strchr("hlqjzt", spec[i])) ++i;
-    if (i + 1 != spec.size() || widthPrec.size() > 8) return Plain();
-    char conversion = spec[i];
+    while (i < directive.size() && strchr("hlqjzt", directive[i])) ++i;
+    if (i + 1 != directive.size() || widthPrec.size() > 8) return Plain();
+    char conversion = directive[i];
     char buffer[128];
     std::string head = "%" + flags + widthPrec;
     if (strchr("diouxXc", conversion)) {
@@ -222,19 +222,19 @@ std::string ovxExpandInserts(const std::string& text, const std::vector<ovxInser
                 number = number * 10 + static_cast<unsigned>(text[j] - '0');
                 ++j;
             }
-            std::string spec;
-            bool hasSpec = false;
+            std::string directive;
+            bool hasDirective = false;
             if (j < text.size() && text[j] == '!') {
                 size_t close = text.find('!', j + 1);
                 if (close != std::string::npos) {
-                    spec = text.substr(j + 1, close - j - 1);
-                    hasSpec = true;
+                    directive = text.substr(j + 1, close - j - 1);
+                    hasDirective = true;
                     j = close + 1;
                 }
             }
             if (number <= inserts.size()) {
                 const ovxInsert& insert = inserts[number - 1];
-                out += hasSpec ? insert.Format(spec) : insert.Plain();
+                out += hasDirective ? insert.Format(directive) : insert.Plain();
             } else {
                 out += text.substr(i, j - i);  // no such argument: keep the escape visible
             }

@@ -24,9 +24,9 @@ public:
     ovxInsert(long value) : ovxInsert(static_cast<long long>(value)) {}  // NOLINT
     ovxInsert(int value) : ovxInsert(static_cast<long long>(value)) {}  // NOLINT
 
-    // Formats the value with a printf conversion spec (without the '%'); a spec
+    // Formats the value with a printf conversion directive (without the '%'); a directive
     // that is not a plain, single conversion falls back to the default form.
-    std::string Format(const std::string& spec) const;
+    std::string Format(const std::string& directive) const;
     std::string Plain() const;
 
 private:
