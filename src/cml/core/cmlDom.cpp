@@ -19,6 +19,13 @@ std::wstring Where(const char* cls, const char* op) {
     return std::wstring(text.begin(), text.end());
 }
 
+// Converts into a wrapper's buffer; NULL stays NULL.
+const wchar_t* KeepIn(std::wstring& buffer, const XMLCh* text) {
+    if (text == nullptr) return nullptr;
+    XmlUtils::AssignWide(buffer, text);
+    return buffer.c_str();
+}
+
 [[noreturn]] void ThrowNull(const char* cls, const char* op, const wchar_t* what) {
     throw CCmlException(Where(cls, op), what, kCmlNullWrapper);
 }
@@ -88,11 +95,7 @@ DOMNode* CCmlDOM_Node::Need(const char* cls, const char* op) const {
     return m_node;
 }
 
-const wchar_t* CCmlDOM_Node::Keep(const XMLCh* text) {
-    if (text == nullptr) return nullptr;
-    XmlUtils::AssignWide(m_buffer, text);
-    return m_buffer.c_str();
-}
+const wchar_t* CCmlDOM_Node::Keep(const XMLCh* text) { return KeepIn(m_buffer, text); }
 
 #define OVX_N(op) Need("CCmlDOM_Node", #op)
 
@@ -451,11 +454,7 @@ xercesc::DOMDocument* CCmlDOM_Document::Need(const char* op) const {
     return m_document;
 }
 
-const wchar_t* CCmlDOM_Document::Keep(const XMLCh* text) {
-    if (text == nullptr) return nullptr;
-    XmlUtils::AssignWide(m_buffer, text);
-    return m_buffer.c_str();
-}
+const wchar_t* CCmlDOM_Document::Keep(const XMLCh* text) { return KeepIn(m_buffer, text); }
 
 #define OVX_DOC(op) Need(#op)
 #define OVX_REQ(text, op) Required(text, "CCmlDOM_Document", #op).get()

@@ -578,22 +578,17 @@ void CreateFolderFor(const std::string& filePath, const wchar_t* operation) {
     size_t slash = filePath.rfind('/');
     if (slash == std::string::npos || slash == 0) return;
     std::string folder = filePath.substr(0, slash);
-    for (size_t at = 1; at <= folder.size(); ++at) {
-        if (at != folder.size() && folder[at] != '/') continue;
-        std::string part = folder.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-            throw CCmlException(operation,
-                                L"Unable to create folder; path = '" +
-                                    ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
-                                kCmlFolderCreateFailed);
-        }
-    }
-    struct stat info{};
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    auto fail = [&] {
         throw CCmlException(operation,
                             L"Unable to create folder; path = '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
                             kCmlFolderCreateFailed);
+    };
+    for (size_t at = 1; at <= folder.size(); ++at) {
+        if (at != folder.size() && folder[at] != '/') continue;
+        if (mkdir(folder.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST) fail();
     }
+    struct stat info{};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) fail();
 }
 
 }  // namespace XmlUtils
