@@ -1,5 +1,7 @@
 #include "cml/core/cmlDom.h"
 
+#include "cml/core/cmlDomNodes.h"
+
 #include <string>
 
 #include "cml/core/cmlException.h"
@@ -469,33 +471,49 @@ CCmlDOM_Element CCmlDOM_Document::createElement(const wchar_t* tagName) {
     auto* document = OVX_DOC(createElement);
     return CCmlDOM_Element(document->createElement(OVX_REQ(tagName, createElement)));
 }
-CCmlDOM_Node CCmlDOM_Document::createDocumentFragment() {
-    return CCmlDOM_Node(OVX_DOC(createDocumentFragment)->createDocumentFragment());
+CCmlDOM_DocumentFragment CCmlDOM_Document::createDocumentFragment() {
+    return CCmlDOM_DocumentFragment(OVX_DOC(createDocumentFragment)->createDocumentFragment());
 }
 CCmlDOM_Text CCmlDOM_Document::createTextNode(const wchar_t* data) {
     auto* document = OVX_DOC(createTextNode);
     return CCmlDOM_Text(document->createTextNode(OVX_REQ(data, createTextNode)));
 }
-CCmlDOM_CharacterData CCmlDOM_Document::createComment(const wchar_t* data) {
+CCmlDOM_Comment CCmlDOM_Document::createComment(const wchar_t* data) {
     auto* document = OVX_DOC(createComment);
-    return CCmlDOM_CharacterData(document->createComment(OVX_REQ(data, createComment)));
+    return CCmlDOM_Comment(document->createComment(OVX_REQ(data, createComment)));
 }
-CCmlDOM_Text CCmlDOM_Document::createCDATASection(const wchar_t* data) {
+CCmlDOM_CDATASection CCmlDOM_Document::createCDATASection(const wchar_t* data) {
     auto* document = OVX_DOC(createCDATASection);
-    return CCmlDOM_Text(document->createCDATASection(OVX_REQ(data, createCDATASection)));
+    return CCmlDOM_CDATASection(document->createCDATASection(OVX_REQ(data, createCDATASection)));
 }
-CCmlDOM_Node CCmlDOM_Document::createProcessingInstruction(const wchar_t* target, const wchar_t* data) {
+CCmlDOM_ProcessingInstruction CCmlDOM_Document::createProcessingInstruction(const wchar_t* target,
+                                                                             const wchar_t* data) {
     auto* document = OVX_DOC(createProcessingInstruction);
-    return CCmlDOM_Node(document->createProcessingInstruction(OVX_REQ(target, createProcessingInstruction),
+    return CCmlDOM_ProcessingInstruction(document->createProcessingInstruction(OVX_REQ(target, createProcessingInstruction),
                                                               OVX_REQ(data, createProcessingInstruction)));
 }
 CCmlDOM_Attr CCmlDOM_Document::createAttribute(const wchar_t* name) {
     auto* document = OVX_DOC(createAttribute);
     return CCmlDOM_Attr(document->createAttribute(OVX_REQ(name, createAttribute)));
 }
-CCmlDOM_Node CCmlDOM_Document::createEntityReference(const wchar_t* name) {
+CCmlDOM_EntityReference CCmlDOM_Document::createEntityReference(const wchar_t* name) {
     auto* document = OVX_DOC(createEntityReference);
-    return CCmlDOM_Node(document->createEntityReference(OVX_REQ(name, createEntityReference)));
+    return CCmlDOM_EntityReference(document->createEntityReference(OVX_REQ(name, createEntityReference)));
+}
+CCmlDOM_DocumentType CCmlDOM_Document::getDoctype() const {
+    return CCmlDOM_DocumentType(OVX_DOC(getDoctype)->getDoctype());
+}
+CCmlDOM_Entity CCmlDOM_Document::createEntity(const wchar_t* name) {
+    auto* document = OVX_DOC(createEntity);
+    return CCmlDOM_Entity(document->createEntity(OVX_REQ(name, createEntity)));
+}
+CCmlDOM_DocumentType CCmlDOM_Document::createDocumentType(const wchar_t* name) {
+    auto* document = OVX_DOC(createDocumentType);
+    return CCmlDOM_DocumentType(document->createDocumentType(OVX_REQ(name, createDocumentType)));
+}
+CCmlDOM_Notation CCmlDOM_Document::createNotation(const wchar_t* name) {
+    auto* document = OVX_DOC(createNotation);
+    return CCmlDOM_Notation(document->createNotation(OVX_REQ(name, createNotation)));
 }
 CCmlDOM_NodeList CCmlDOM_Document::getElementsByTagName(const wchar_t* name) const {
     auto* document = OVX_DOC(getElementsByTagName);
@@ -570,8 +588,33 @@ xercesc::DOMConfiguration* CCmlDOM_Document::getDOMConfiguration() const {
 
 namespace XmlUtils {
 
+int SubtreeDepth(const DOMNode* node, int limit) {
+    if (node == nullptr) return 0;
+    int depth = 0;
+    int deepest = 0;
+    const DOMNode* current = node;
+    while (current != nullptr) {
+        if (current->getFirstChild() != nullptr) {
+            current = current->getFirstChild();
+            if (++depth > deepest) deepest = depth;
+            if (deepest > limit) return deepest;
+            continue;
+        }
+        while (current != node && current->getNextSibling() == nullptr) {
+            current = current->getParentNode();
+            --depth;
+        }
+        if (current == node) break;
+        current = current->getNextSibling();
+    }
+    return deepest;
+}
+
 DOMNode* CopyDOMNode(const DOMNode* node) {
     if (node == nullptr) return nullptr;
+    if (SubtreeDepth(node, kMaxElementDepth) > kMaxElementDepth) {
+        throw CCmlException(L"XmlUtils::CopyDOMNode", L"The node is nested too deeply to copy", kCmlInvalidArgument);
+    }
     const xercesc::DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE
                                             ? static_cast<const xercesc::DOMDocument*>(node)
                                             : node->getOwnerDocument();

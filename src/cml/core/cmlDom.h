@@ -24,6 +24,14 @@ constexpr uint32_t kCmlNullWrapper = 0xC7380027u;
 class CCmlDOM_NodeList;
 class CCmlDOM_NamedNodeMap;
 class CCmlDOM_Document;
+class CCmlDOM_CDATASection;
+class CCmlDOM_Comment;
+class CCmlDOM_DocumentFragment;
+class CCmlDOM_DocumentType;
+class CCmlDOM_Entity;
+class CCmlDOM_EntityReference;
+class CCmlDOM_Notation;
+class CCmlDOM_ProcessingInstruction;
 
 class CCmlDOM_Node {
 public:
@@ -138,6 +146,24 @@ private:
 
 class CCmlDOM_Element;
 
+// Schema type information of an element or attribute (DOMTypeInfo).
+class CCmlDOM_TypeInfo {
+public:
+    CCmlDOM_TypeInfo() = default;
+    explicit CCmlDOM_TypeInfo(const xercesc::DOMTypeInfo* info) : m_info(info) {}
+    virtual ~CCmlDOM_TypeInfo() = default;
+    void SetDOMTypeInfo(const xercesc::DOMTypeInfo* info) { m_info = info; }
+    const xercesc::DOMTypeInfo* GetDOMTypeInfo() const { return m_info; }
+    // getTypeName and getTypeNamespace in DOM Level 3.
+    virtual const wchar_t* getName();
+    virtual const wchar_t* getNamespace();
+
+private:
+    const xercesc::DOMTypeInfo* Need(const char* op) const;
+    const xercesc::DOMTypeInfo* m_info = nullptr;
+    std::wstring m_buffer;
+};
+
 class CCmlDOM_Attr : public CCmlDOM_Node {
 public:
     CCmlDOM_Attr() = default;
@@ -149,6 +175,8 @@ public:
     virtual void setValue(const wchar_t* value);
     virtual CCmlDOM_Element getOwnerElement() const;
     virtual bool isId() const;
+    // getSchemaTypeInfo in DOM Level 3.
+    virtual CCmlDOM_TypeInfo getTypeInfo() const;
 
 private:
     xercesc::DOMAttr* Attr(const char* op) const;
@@ -182,6 +210,8 @@ public:
     virtual void setIdAttribute(const wchar_t* name, bool isId);
     virtual void setIdAttributeNS(const wchar_t* namespaceUri, const wchar_t* localName, bool isId);
     virtual void setIdAttributeNode(const CCmlDOM_Attr& attr, bool isId);
+    // getSchemaTypeInfo in DOM Level 3.
+    virtual CCmlDOM_TypeInfo getTypeInfo() const;
 
 private:
     xercesc::DOMElement* Element(const char* op) const;
@@ -240,13 +270,19 @@ public:
     virtual xercesc::DOMImplementation* getImplementation() const;
     virtual CCmlDOM_Element getDocumentElement() const;
     virtual CCmlDOM_Element createElement(const wchar_t* tagName);
-    virtual CCmlDOM_Node createDocumentFragment();
+    virtual CCmlDOM_DocumentFragment createDocumentFragment();
     virtual CCmlDOM_Text createTextNode(const wchar_t* data);
-    virtual CCmlDOM_CharacterData createComment(const wchar_t* data);
-    virtual CCmlDOM_Text createCDATASection(const wchar_t* data);
-    virtual CCmlDOM_Node createProcessingInstruction(const wchar_t* target, const wchar_t* data);
+    virtual CCmlDOM_Comment createComment(const wchar_t* data);
+    virtual CCmlDOM_CDATASection createCDATASection(const wchar_t* data);
+    virtual CCmlDOM_ProcessingInstruction createProcessingInstruction(const wchar_t* target, const wchar_t* data);
     virtual CCmlDOM_Attr createAttribute(const wchar_t* name);
-    virtual CCmlDOM_Node createEntityReference(const wchar_t* name);
+    virtual CCmlDOM_EntityReference createEntityReference(const wchar_t* name);
+    virtual CCmlDOM_DocumentType getDoctype() const;
+    // Xerces extensions to the DOM document: entities, document types and
+    // notations built by hand.
+    virtual CCmlDOM_Entity createEntity(const wchar_t* name);
+    virtual CCmlDOM_DocumentType createDocumentType(const wchar_t* name);
+    virtual CCmlDOM_Notation createNotation(const wchar_t* name);
     virtual CCmlDOM_NodeList getElementsByTagName(const wchar_t* name) const;
     virtual CCmlDOM_Node importNode(const CCmlDOM_Node& node, bool deep);
     virtual CCmlDOM_Element createElementNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName);
@@ -285,10 +321,20 @@ private:
     std::wstring m_buffer;
 };
 
+// The deepest element nesting this layer reads or copies. The DOM's own
+// deep operations recurse, so deeper trees are refused rather than risking
+// the stack of the host's thread; CML documents nest a few dozen levels.
+constexpr int kMaxElementDepth = 2048;
+
 namespace XmlUtils {
 
+// The depth of the deepest node below `node` (0 for a leaf), walked without
+// recursion; stops counting once `limit` is passed.
+int SubtreeDepth(const xercesc::DOMNode* node, int limit);
+
 // A deep copy of `node` in a document of its own (document element "dummy"),
-// which the caller owns through the returned node; NULL for NULL.
+// which the caller owns through the returned node; NULL for NULL. A subtree
+// deeper than kMaxElementDepth throws CCmlException 0xC7210003.
 xercesc::DOMNode* CopyDOMNode(const xercesc::DOMNode* node);
 
 // The catalog text of a DOM exception code, through its status code.

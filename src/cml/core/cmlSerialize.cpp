@@ -4,6 +4,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -44,24 +45,21 @@ std::wstring& Folder() {
 }
 std::atomic<bool> g_serializeDefaults{false};
 
-// Wide text to either kind of stream: as it is to a wide one, UTF-8 to a
-// narrow one.
-void Put(std::wostream& out, const wchar_t* text, size_t length) { out.write(text, static_cast<std::streamsize>(length)); }
-void Put(std::ostream& out, const wchar_t* text, size_t length) {
-    std::string bytes = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text, length);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+template <class Char>
+void Put(std::basic_ostream<Char>& out, const wchar_t* text, size_t length) {
+    WriteText(out, text, length);
 }
 template <class Char>
 void Put(std::basic_ostream<Char>& out, const std::wstring& text) {
-    Put(out, text.data(), text.size());
+    WriteText(out, text.data(), text.size());
 }
 template <class Char>
 void Put(std::basic_ostream<Char>& out, const wchar_t* text) {
-    Put(out, text, std::wcslen(text));
+    WriteText(out, text, std::wcslen(text));
 }
 template <class Char>
 void Indent(std::basic_ostream<Char>& out, int level) {
-    for (int i = 0; i < level * kIndentWidth; ++i) out.put(out.widen(' '));
+    WriteIndent(out, level);
 }
 template <class Char>
 void Eol(std::basic_ostream<Char>& out) {
@@ -379,6 +377,53 @@ void OpenForWriting(std::wofstream& file, const char* path, const wchar_t* opera
 
 }  // namespace
 
+// ---- text, indentation
+
+void WriteText(std::wostream& out, const wchar_t* text, size_t length) {
+    out.write(text, static_cast<std::streamsize>(length));
+}
+
+// Encoded through a bounded buffer on the stack: documents write many short
+// texts, and one allocation per text would dominate the cost of writing.
+void WriteText(std::ostream& out, const wchar_t* text, size_t length) {
+    char buffer[1024];
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (used > sizeof buffer - 4) {
+            out.write(buffer, static_cast<std::streamsize>(used));
+            used = 0;
+        }
+        auto c = static_cast<uint32_t>(text[i]);
+        if (c < 0x80) {
+            buffer[used++] = static_cast<char>(c);
+            continue;
+        }
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;  // not a scalar value
+        if (c < 0x800) {
+            buffer[used++] = static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            buffer[used++] = static_cast<char>(0xE0 | (c >> 12));
+            buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            buffer[used++] = static_cast<char>(0xF0 | (c >> 18));
+            buffer[used++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out.write(buffer, static_cast<std::streamsize>(used));
+}
+
+void WriteIndent(std::wostream& out, int level) {
+    static const std::wstring spaces(64, L' ');
+    for (int left = level * kIndentWidth; left > 0; left -= 64) out.write(spaces.data(), std::min(left, 64));
+}
+
+void WriteIndent(std::ostream& out, int level) {
+    static const std::string spaces(64, ' ');
+    for (int left = level * kIndentWidth; left > 0; left -= 64) out.write(spaces.data(), std::min(left, 64));
+}
+
 // ---- escaping
 
 void EscapeAttributeValue(const wchar_t* text, std::wstring& out) {
@@ -538,7 +583,7 @@ std::wstring GetSchemaFolder() {
     std::lock_guard<std::mutex> hold(g_settingsLock);
     return Folder();
 }
-void SetSerializeDefaults(bool on) { g_serializeDefaults = on; }
+bool SetSerializeDefaults(bool on) { return g_serializeDefaults.exchange(on); }
 bool GetSerializeDefaults() { return g_serializeDefaults.load(); }
 
 // ---- raw DOM subtrees

@@ -26,6 +26,18 @@ extern const wchar_t kDeclarationUtf16[];
 extern const wchar_t kDeclarationUcs4Standalone[];
 extern const wchar_t kDeclarationUcs4[];
 
+// Wide text to a stream: unchanged to a wide one, UTF-8 to a narrow one
+// (a value that is not a Unicode scalar becomes U+FFFD).
+void WriteText(std::wostream& out, const wchar_t* text, size_t length);
+void WriteText(std::ostream& out, const wchar_t* text, size_t length);
+template <class Char>
+inline void WriteText(std::basic_ostream<Char>& out, const std::wstring& text) {
+    WriteText(out, text.data(), text.size());
+}
+// The indentation of `level`: level times kIndentWidth spaces.
+void WriteIndent(std::wostream& out, int level);
+void WriteIndent(std::ostream& out, int level);
+
 // Escaping: `out` is cleared and receives the escaped text. Narrow input is
 // UTF-8. NULL input throws CCmlException 0xC7210003.
 void EscapeAttributeValue(const wchar_t* text, std::wstring& out);
@@ -66,7 +78,7 @@ std::wstring GetSchemaFileNameOverride();
 void SetSchemaFolder(const std::wstring& folder);
 std::wstring GetSchemaFolder();
 // Whether attributes equal to their schema default are written anyway.
-void SetSerializeDefaults(bool on);
+bool SetSerializeDefaults(bool on);
 bool GetSerializeDefaults();
 
 // Raw DOM subtrees. The walkers keep no recursion, so any depth of nesting

@@ -28,7 +28,19 @@ namespace cml {
     X(kTagMessageBody, "message-body")         \
     X(kValueTrue, "true")                        \
     X(kValueFalse, "false")                      \
-    X(kAttrXmlns, "xmlns")                     
+    X(kAttrXmlns, "xmlns")                     \
+    X(kAttrBroadcast, "broadcast")             \
+    X(kAttrName, "name")                       \
+    X(kAttrNamespace, "namespace")             \
+    X(kAttrIpAddress, "ip-address")            \
+    X(kAttrHostName, "host-name")              \
+    X(kAttrAgentId, "agent-id")                \
+    X(kAttrAuthToken, "auth-token")            \
+    X(kAttrAuthHash, "auth-hash")              \
+    X(kAttrValue, "value")                     \
+    X(kAttrOrdinal, "ordinal")                 \
+    X(kTagAgentGroup, "agent-group")           \
+    X(kTagParam, "param")
 
 #define OVX_CML_REQUEST_NAMES(X)                                                        \
     X(kReqAgentStartupAnnouncement, "agent-startup-announcement")                       \

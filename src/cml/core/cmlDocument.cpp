@@ -1,0 +1,380 @@
+#include "cml/core/cmlDocument.h"
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <fstream>
+#include <locale>
+#include <new>
+#include <sstream>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/core/cmlXmlText.h"
+#include "tools/jssync.h"
+#include "tools/ovxCodecvt.h"
+
+namespace ovx {
+namespace cml {
+
+namespace {
+
+// Function-local statics: document classes in other translation units
+// register from their own static initializers, which may run before ours.
+ovxToolsLib::jsRecursiveSync& FactoryLock() {
+    static ovxToolsLib::jsRecursiveSync lock;
+    return lock;
+}
+
+CCmlClassFactory*& FactoryPointer() {
+    static CCmlClassFactory* factory = nullptr;
+    return factory;
+}
+
+const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
+
+[[noreturn]] void ThrowInvalid(const wchar_t* operation) {
+    throw CCmlException(operation, L"One or more arguments are invalid", kCmlInvalidArgument);
+}
+
+// Restores a stream's locale when a write ends, normally or not.
+template <class Char>
+class LocaleGuard {
+public:
+    explicit LocaleGuard(std::basic_ios<Char>& stream)
+        : m_stream(stream), m_previous(stream.imbue(std::locale(stream.getloc(), new ovxToolsLib::COvxCodecvt()))) {}
+    ~LocaleGuard() { m_stream.imbue(m_previous); }
+    LocaleGuard(const LocaleGuard&) = delete;
+    LocaleGuard& operator=(const LocaleGuard&) = delete;
+
+private:
+    std::basic_ios<Char>& m_stream;
+    std::locale m_previous;
+};
+
+template <class Char>
+void Literal(std::basic_ostream<Char>& out, const char* text) {
+    for (; *text != '\0'; ++text) out.put(out.widen(*text));
+}
+
+template <class Char>
+void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out, int level) {
+    XmlUtils::WriteIndent(out, level);
+    out.put(out.widen('<'));
+    XmlUtils::WriteText(out, document.GetTagName());
+    document.WriteAttributes(out);
+    if (!document.HasContent()) {
+        Literal(out, "/>\n");
+        return;
+    }
+    Literal(out, ">\n");
+    document.WriteContent(out, level + 1);
+    XmlUtils::WriteIndent(out, level);
+    Literal(out, "</");
+    XmlUtils::WriteText(out, document.GetTagName());
+    Literal(out, ">\n");
+}
+
+template <class Char>
+void SerializeOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out) {
+    CNamespaceSet namespaces;
+    document.CollectNamespaces(namespaces);  // a conflict throws before anything is written
+    LocaleGuard<Char> guard(out);
+    XmlUtils::WriteRootStartTag(out, document.GetTagName().c_str(), namespaces);
+    document.WriteAttributes(out);
+    if (document.HasContent()) {
+        Literal(out, ">\n");
+        document.WriteContent(out, 1);
+        Literal(out, "</");
+        XmlUtils::WriteText(out, document.GetTagName());
+        out.put(out.widen('>'));
+    } else {
+        Literal(out, "/>");
+    }
+    out.put(out.widen('\n'));
+}
+
+template <class Char>
+void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value, bool escape) {
+    out.put(out.widen(' '));
+    XmlUtils::WriteText(out, name, std::wcslen(name));
+    Literal(out, "='");
+    if (escape) {
+        XmlUtils::EscapeAttributeValue(out, value.c_str());
+    } else {
+        XmlUtils::WriteText(out, value);
+    }
+    out.put(out.widen('\''));
+}
+
+}  // namespace
+
+// ---- CCmlDocumentBase
+
+CCmlDocumentBase::CCmlDocumentBase(const wchar_t* tagName, const wchar_t* namespaceUri,
+                                   const wchar_t* classSchemaVersion)
+    : m_tagName(OrEmpty(tagName)), m_namespaceUri(OrEmpty(namespaceUri)), m_classSchemaVersion(OrEmpty(classSchemaVersion)) {}
+
+CCmlDocumentBase& CCmlDocumentBase::operator=(const CCmlDocumentBase& other) {
+    if (this != &other) {
+        SetTagName(other.GetTagName().c_str());
+        SetClassSchemaVersion(other.GetClassSchemaVersion().c_str());
+        SetNamespaceUri(other.GetNamespaceUri().c_str());
+    }
+    return *this;
+}
+
+CCmlDocumentBase::~CCmlDocumentBase() = default;
+
+void CCmlDocumentBase::SetTagName(const wchar_t* tagName) { m_tagName = OrEmpty(tagName); }
+void CCmlDocumentBase::SetClassSchemaVersion(const wchar_t* version) { m_classSchemaVersion = OrEmpty(version); }
+void CCmlDocumentBase::SetNamespaceUri(const wchar_t* namespaceUri) { m_namespaceUri = OrEmpty(namespaceUri); }
+
+void CCmlDocumentBase::CollectNamespaces(CNamespaceSet& namespaces) const {
+    AddNamespace(namespaces, CNamespace(GetNamespaceUri(), GetSchemaVersion()));
+}
+
+void CCmlDocumentBase::WriteElement(std::wostream& out, int level) const { WriteElementOf(*this, out, level); }
+void CCmlDocumentBase::WriteElement(std::ostream& out, int level) const { WriteElementOf(*this, out, level); }
+void CCmlDocumentBase::Serialize(std::wostream& out) const { SerializeOf(*this, out); }
+void CCmlDocumentBase::Serialize(std::ostream& out) const { SerializeOf(*this, out); }
+
+void CCmlDocumentBase::SerializeToFile(const wchar_t* path) const {
+    if (path == nullptr) throw CCmlException(L"Serializing to file", L"NULL pointer received", kCmlInvalidArgument);
+    SerializeToFile(ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(path, std::wcslen(path)).c_str());
+}
+
+void CCmlDocumentBase::SerializeToFile(const char* path) const {
+    const wchar_t* operation = L"Serializing to file";
+    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", kCmlInvalidArgument);
+    XmlUtils::CreateFolderFor(path, operation);
+    std::ofstream file;
+    file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
+    file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!file.is_open()) {
+        throw CCmlException(operation, L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
+                            kCmlFileOpenFailed);
+    }
+    Serialize(file);
+    file.close();
+}
+
+void CCmlDocumentBase::WriteAttributes(std::wostream& out) const {
+    WriteAttribute(out, kAttrXmlns, GetNamespaceUri(), false);
+    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion(), false);
+}
+void CCmlDocumentBase::WriteAttributes(std::ostream& out) const {
+    WriteAttribute(out, kAttrXmlns, GetNamespaceUri(), false);
+    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion(), false);
+}
+void CCmlDocumentBase::WriteContent(std::wostream&, int) const {}
+void CCmlDocumentBase::WriteContent(std::ostream&, int) const {}
+
+void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
+    if (element.IsNull()) throw CCmlException(L"Deserializing document", L"Null element received", kCmlNullElement);
+    const wchar_t* operation = L"Processing standard document attributes";
+    try {
+        std::wstring uri = OrEmpty(element.getNamespaceURI());
+        if (uri != GetNamespaceUri()) {
+            throw CCmlException(operation, L"Unrecognized namespace " + uri, kCmlUnknownNamespace);
+        }
+        SetSchemaVersion(element.getAttribute(kTagSchemaVersion));
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(operation, error);
+    }
+}
+
+void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value, bool escape) {
+    WriteAttributeTo(out, name, value, escape);
+}
+void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value, bool escape) {
+    WriteAttributeTo(out, name, value, escape);
+}
+
+// ---- CCmlDocumentClassFactory
+
+CCmlDocumentClassFactory::~CCmlDocumentClassFactory() = default;
+
+CCmlDocumentBase* CCmlDocumentClassFactory::AddTagName(const wchar_t* tag, const CCmlDocumentBase& prototype) {
+    if (tag == nullptr) ThrowInvalid(L"Adding tagname to document class factory");
+    std::unique_ptr<CCmlDocumentBase> clone(prototype.Clone());
+    CCmlDocumentBase* stored = clone.get();
+    m_prototypes[tag] = std::move(clone);  // deletes the prototype stored before, if any
+    return stored;
+}
+
+void CCmlDocumentClassFactory::DeleteTagName(const wchar_t* tag) {
+    if (tag == nullptr) ThrowInvalid(L"Deleting tagname from document class factory");
+    m_prototypes.erase(tag);
+}
+
+CCmlDocumentBase* CCmlDocumentClassFactory::GetDocument(const wchar_t* tag) const {
+    if (tag == nullptr) ThrowInvalid(L"Getting document object from document class factory");
+    auto found = m_prototypes.find(tag);
+    return found == m_prototypes.end() ? nullptr : found->second->Clone();
+}
+
+// ---- CCmlClassFactory
+
+CCmlClassFactory::~CCmlClassFactory() = default;
+
+CCmlDocumentClassFactory* CCmlClassFactory::RegisterNamespace(const wchar_t* namespaceUri, const wchar_t* version) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Registering namespace with global class factory");
+    std::unique_ptr<CCmlDocumentClassFactory>& entry = m_namespaces[OrEmpty(namespaceUri)][OrEmpty(version)];
+    if (!entry) entry = std::make_unique<CCmlDocumentClassFactory>();
+    return entry.get();
+}
+
+CCmlDocumentBase* CCmlClassFactory::RegisterDocument(const wchar_t* namespaceUri, const wchar_t* version,
+                                                     const wchar_t* tag, const CCmlDocumentBase& prototype) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    CCmlDocumentClassFactory* factory = RegisterNamespace(namespaceUri, version);
+    if (factory == nullptr) {
+        throw CCmlException(std::wstring(L"Registering document object for namespace '") + OrEmpty(namespaceUri) +
+                                L"' schema version '" + OrEmpty(version) + L"'",
+                            L"Internal error:  no document class factory", kCmlInternalError);
+    }
+    return factory->AddTagName(tag, prototype);
+}
+
+void CCmlClassFactory::RegisterDocumentVersions(const wchar_t* namespaceUri, const std::vector<std::wstring>& versions,
+                                                const wchar_t* tag, const CCmlDocumentBase& prototype) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    for (const std::wstring& version : versions) {
+        CCmlDocumentBase* stored = RegisterDocument(namespaceUri, version.c_str(), tag, prototype);
+        stored->SetTagName(tag);
+        stored->SetClassSchemaVersion(version.c_str());
+    }
+}
+
+void CCmlClassFactory::RegisterDocumentAliases(const wchar_t* namespaceUri, const wchar_t* version,
+                                               const std::vector<CNamespaceVersion>& aliases, const wchar_t* tag,
+                                               const CCmlDocumentBase& prototype) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    RegisterDocument(namespaceUri, version, tag, prototype);
+    for (const CNamespaceVersion& alias : aliases) {
+        CCmlDocumentBase* stored = RegisterDocument(alias.first.c_str(), alias.second.c_str(), tag, prototype);
+        stored->SetNamespaceUri(alias.first.c_str());
+        stored->SetClassSchemaVersion(alias.second.c_str());
+        stored->SetSchemaVersion(alias.second.c_str());
+    }
+}
+
+void CCmlClassFactory::RegisterDocumentPair(const wchar_t* namespace1, const wchar_t* version1,
+                                            const wchar_t* namespace2, const wchar_t* version2, const wchar_t* tag,
+                                            const CCmlDocumentBase& prototype) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    RegisterDocument(namespace1, version1, tag, prototype);
+    CCmlDocumentBase* stored = RegisterDocument(namespace2, version2, tag, prototype);
+    stored->SetNamespaceUri(namespace2);
+    stored->SetClassSchemaVersion(version2);
+    stored->SetSchemaVersion(version2);
+}
+
+CCmlDocumentClassFactory* CCmlClassFactory::FindDocumentClassFactory(const wchar_t* namespaceUri,
+                                                                     const wchar_t* version, int matchMode) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Finding document class factory");
+    auto entry = m_namespaces.find(OrEmpty(namespaceUri));
+    if (entry == m_namespaces.end()) return nullptr;
+    const auto& versions = entry->second;
+    if (matchMode == kMatchExact) {
+        auto exact = versions.find(OrEmpty(version));
+        return exact == versions.end() ? nullptr : exact->second.get();
+    }
+    // Versions are walked in text order, which is not revision order ("1.0.10"
+    // sorts before "1.0.2"): an older revision is only taken while nothing
+    // better has been found.
+    std::wstring best = OrEmpty(version);
+    CCmlDocumentClassFactory* chosen = nullptr;
+    for (const auto& candidate : versions) {
+        VersionRelation relation = CompareSchemaVersions(candidate.first, best);
+        bool take = relation == NewerRevision || relation == Identical || (relation == OlderRevision && chosen == nullptr);
+        if (take) {
+            chosen = candidate.second.get();
+            best = candidate.first;
+        }
+    }
+    return chosen;
+}
+
+CCmlDocumentBase* CCmlClassFactory::CreateDocument(const wchar_t* namespaceUri, const wchar_t* version,
+                                                   const wchar_t* tag, int matchMode) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    CCmlDocumentClassFactory* factory = FindDocumentClassFactory(namespaceUri, version, matchMode);
+    return factory == nullptr ? nullptr : factory->GetDocument(tag);
+}
+
+CCmlDocumentBase* CCmlClassFactory::CreateDocumentFromElement(CCmlDOM_Element& element, int matchMode) {
+    if (element.IsNull()) {
+        throw CCmlException(L"Deserializing a parsed document", L"Null element received", kCmlNullElement);
+    }
+    try {
+        std::wstring uri = OrEmpty(element.getNamespaceURI());
+        std::wstring version = OrEmpty(element.getAttribute(kTagSchemaVersion));
+        std::wstring localName = OrEmpty(element.getLocalName());
+        ovxToolsLib::jsLock hold(FactoryLock());
+        CCmlDocumentClassFactory* factory = FindDocumentClassFactory(uri.c_str(), version.c_str(), matchMode);
+        return factory == nullptr ? nullptr : factory->GetDocument(localName.c_str());
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(L"Deserializing a parsed document", error);
+    }
+}
+
+void CCmlClassFactory::DeregisterDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version) {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Deregistering document class factory");
+    auto entry = m_namespaces.find(OrEmpty(namespaceUri));
+    if (entry == m_namespaces.end()) return;
+    auto& versions = entry->second;
+    for (auto it = versions.begin(); it != versions.end();) {
+        it = CompareSchemaVersions(it->first, OrEmpty(version)) == Identical ? versions.erase(it) : std::next(it);
+    }
+}
+
+// ---- process-wide factory
+
+CCmlClassFactory* GetGlobalClassFactory() {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    CCmlClassFactory*& factory = FactoryPointer();
+    if (factory == nullptr) factory = new CCmlClassFactory();
+    return factory;
+}
+
+void ReleaseGlobalClassFactory() {
+    ovxToolsLib::jsLock hold(FactoryLock());
+    CCmlClassFactory*& factory = FactoryPointer();
+    delete factory;
+    factory = nullptr;
+}
+
+CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchMode) {
+    std::unique_ptr<CCmlDocumentBase> document;
+    {
+        ovxToolsLib::jsLock hold(FactoryLock());
+        CCmlClassFactory* factory = FactoryPointer();
+        if (factory == nullptr) {
+            throw CCmlException(L"Deserializing a parsed document", L"Global class factory is not available",
+                                kCmlInternalError);
+        }
+        document.reset(factory->CreateDocumentFromElement(element, matchMode));
+    }
+    if (!document) return nullptr;
+    document->Deserialize(element);  // outside the lock: reading may take long
+    return document.release();
+}
+
+namespace {
+
+class CLoadTimeInitializer {
+public:
+    CLoadTimeInitializer() { GetGlobalClassFactory(); }
+    ~CLoadTimeInitializer() { ReleaseGlobalClassFactory(); }
+};
+
+CLoadTimeInitializer g_loadTimeInitializer;
+
+}  // namespace
+
+}  // namespace cml
+}  // namespace ovx

@@ -1,0 +1,182 @@
+// The base of every CML document object and the process-wide class factory
+// that turns a namespace, schema version and tag name into a new object.
+//
+// Objects are made from XML by cloning a registered prototype and letting the
+// clone read itself from the DOM element; every document class registers its
+// prototype from a static initializer when the library is loaded.
+#ifndef OVX_CML_CORE_CMLDOCUMENT_H
+#define OVX_CML_CORE_CMLDOCUMENT_H
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cml/core/cmlDom.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlSerialize.h"
+
+namespace ovx {
+namespace cml {
+
+// Lookup modes of the class factory: an exact schema version (building
+// messages to send) or the compatible one (reading what was received).
+constexpr int kMatchCompatible = 1;
+constexpr int kMatchExact = 2;
+
+class CCmlDocumentBase {
+public:
+    CCmlDocumentBase() = default;
+    CCmlDocumentBase(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion);
+    CCmlDocumentBase(const CCmlDocumentBase& other) = default;
+    virtual CCmlDocumentBase& operator=(const CCmlDocumentBase& other);
+    virtual ~CCmlDocumentBase();
+
+    // A new object of the dynamic type with every field copied; the caller owns it.
+    virtual CCmlDocumentBase* Clone() const = 0;
+
+    virtual const std::wstring& GetTagName() const { return m_tagName; }
+    virtual const std::wstring& GetClassSchemaVersion() const { return m_classSchemaVersion; }
+    virtual const std::wstring& GetNamespaceUri() const { return m_namespaceUri; }
+    // The schema version of this instance: the value of its schema-version attribute.
+    virtual const std::wstring& GetSchemaVersion() const = 0;
+    // NULL assigns the empty text.
+    virtual void SetTagName(const wchar_t* tagName);
+    virtual void SetClassSchemaVersion(const wchar_t* version);
+    virtual void SetNamespaceUri(const wchar_t* namespaceUri);
+    virtual void SetSchemaVersion(const wchar_t* version) = 0;
+
+    // False: the element is written as an empty element.
+    virtual bool HasContent() const = 0;
+    // Adds this document's namespace and version, and those of its children,
+    // to the set; a second version of one URI throws 0xC738000E.
+    virtual void CollectNamespaces(CNamespaceSet& namespaces) const;
+    virtual void Deserialize(CCmlDOM_Element& element) = 0;
+
+    // The element at `level`: start tag, attributes, content, end tag.
+    virtual void WriteElement(std::wostream& out, int level) const;
+    virtual void WriteElement(std::ostream& out, int level) const;
+    // A complete XML document with this object as its root.
+    virtual void Serialize(std::wostream& out) const;
+    virtual void Serialize(std::ostream& out) const;
+    // Serialize into a UTF-8 file, creating its folder (0755) first.
+    virtual void SerializeToFile(const wchar_t* path) const;
+    virtual void SerializeToFile(const char* path) const;
+    // xmlns and schema-version; derived classes call this first and add theirs.
+    virtual void WriteAttributes(std::wostream& out) const;
+    virtual void WriteAttributes(std::ostream& out) const;
+    // The children, each at `level`; nothing by default.
+    virtual void WriteContent(std::wostream& out, int level) const;
+    virtual void WriteContent(std::ostream& out, int level) const;
+
+protected:
+    // For Deserialize: checks the element's namespace against this object's
+    // and takes its schema-version attribute as the instance version.
+    void ProcessStandardAttributes(CCmlDOM_Element& element);
+
+private:
+    std::wstring m_tagName;
+    std::wstring m_namespaceUri;
+    std::wstring m_classSchemaVersion;
+};
+
+// The prototypes of one (namespace, schema version), by tag name.
+class CCmlDocumentClassFactory {
+public:
+    CCmlDocumentClassFactory() = default;
+    CCmlDocumentClassFactory(const CCmlDocumentClassFactory&) = delete;
+    CCmlDocumentClassFactory& operator=(const CCmlDocumentClassFactory&) = delete;
+    virtual ~CCmlDocumentClassFactory();
+
+    // Stores a clone of `prototype` under `tag`, replacing (and deleting) any
+    // earlier one, and returns the stored clone. The caller keeps `prototype`.
+    virtual CCmlDocumentBase* AddTagName(const wchar_t* tag, const CCmlDocumentBase& prototype);
+    virtual void DeleteTagName(const wchar_t* tag);
+    // A new clone of the prototype under `tag`, owned by the caller; NULL
+    // when the tag is not registered.
+    virtual CCmlDocumentBase* GetDocument(const wchar_t* tag) const;
+
+private:
+    std::map<std::wstring, std::unique_ptr<CCmlDocumentBase>> m_prototypes;
+};
+
+// One (namespace URI, schema version) pair of a registration.
+using CNamespaceVersion = std::pair<std::wstring, std::wstring>;
+
+// Namespace URI -> schema version text -> document class factory. Every
+// operation holds the one class factory lock for its whole duration.
+class CCmlClassFactory {
+public:
+    CCmlClassFactory() = default;
+    CCmlClassFactory(const CCmlClassFactory&) = delete;
+    CCmlClassFactory& operator=(const CCmlClassFactory&) = delete;
+    virtual ~CCmlClassFactory();
+
+    virtual CCmlDocumentClassFactory* RegisterNamespace(const wchar_t* namespaceUri, const wchar_t* version);
+    virtual CCmlDocumentBase* RegisterDocument(const wchar_t* namespaceUri, const wchar_t* version, const wchar_t* tag,
+                                               const CCmlDocumentBase& prototype);
+    // The prototype under each version, each stored clone taking that version
+    // as its class schema version.
+    virtual void RegisterDocumentVersions(const wchar_t* namespaceUri, const std::vector<std::wstring>& versions,
+                                          const wchar_t* tag, const CCmlDocumentBase& prototype);
+    // The prototype under (namespace, version) and under each alias pair, an
+    // alias clone taking the alias namespace and version as its own.
+    virtual void RegisterDocumentAliases(const wchar_t* namespaceUri, const wchar_t* version,
+                                         const std::vector<CNamespaceVersion>& aliases, const wchar_t* tag,
+                                         const CCmlDocumentBase& prototype);
+    virtual void RegisterDocumentPair(const wchar_t* namespace1, const wchar_t* version1, const wchar_t* namespace2,
+                                      const wchar_t* version2, const wchar_t* tag, const CCmlDocumentBase& prototype);
+    // Exact: the factory of exactly `version`. Compatible: among the versions
+    // of the same major and minor, the highest revision. NULL when none.
+    virtual CCmlDocumentClassFactory* FindDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version,
+                                                               int matchMode);
+    virtual CCmlDocumentBase* CreateDocument(const wchar_t* namespaceUri, const wchar_t* version, const wchar_t* tag,
+                                             int matchMode);
+    // An empty object of the class registered for the element's namespace,
+    // schema-version attribute and local name; NULL when there is none.
+    virtual CCmlDocumentBase* CreateDocumentFromElement(CCmlDOM_Element& element, int matchMode);
+    // Removes every version entry of the namespace identical to `version`.
+    virtual void DeregisterDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version);
+
+private:
+    std::map<std::wstring, std::map<std::wstring, std::unique_ptr<CCmlDocumentClassFactory>>> m_namespaces;
+};
+
+// The process-wide factory, created on first use (and at load).
+CCmlClassFactory* GetGlobalClassFactory();
+// Deletes the process-wide factory; lookups afterwards find nothing until it
+// is created again.
+void ReleaseGlobalClassFactory();
+// Whether attributes equal to their schema default are written; the setter
+// returns the previous setting.
+using XmlUtils::SetSerializeDefaults;
+using XmlUtils::GetSerializeDefaults;
+
+// A new object read from `element`, owned by the caller; NULL when no class
+// is registered for it. A failing Deserialize propagates its exception.
+CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchMode);
+
+// Writes a start-tag attribute: a space, the name, "='", the value, "'";
+// `escape` escapes the value as an attribute value.
+void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value, bool escape);
+void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value, bool escape);
+
+// Runs a registration from a static initializer. An exception must not end
+// the host process while it loads us: the class stays unregistered instead,
+// and lookups of it find nothing, which every caller handles.
+template <class Register>
+bool RegisterAtLoad(Register reg) noexcept {
+    try {
+        reg(*GetGlobalClassFactory());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace cml
+}  // namespace ovx
+
+#endif  // OVX_CML_CORE_CMLDOCUMENT_H

@@ -1,0 +1,605 @@
+#include "cml/core/cmlMessage.h"
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <cerrno>
+#include <cwchar>
+#include <locale>
+#include <new>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlSerialize.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
+
+namespace ovx {
+namespace cml {
+
+namespace {
+
+const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
+
+std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) {
+    return OrEmpty(element.getAttribute(name));
+}
+
+std::wstring Lower(uint32_t code) {
+    wchar_t text[16];
+    std::swprintf(text, sizeof text / sizeof text[0], L"0x%x", static_cast<unsigned>(code));
+    return text;
+}
+
+template <class Char>
+void Literal(std::basic_ostream<Char>& out, const char* text) {
+    for (; *text != '\0'; ++text) out.put(out.widen(*text));
+}
+
+template <class Char>
+void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
+    XmlUtils::WriteIndent(out, level);
+    out.put(out.widen('<'));
+    XmlUtils::WriteText(out, tag, std::wcslen(tag));
+}
+
+template <class Char>
+void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
+    XmlUtils::WriteIndent(out, level);
+    Literal(out, "</");
+    XmlUtils::WriteText(out, tag, std::wcslen(tag));
+    Literal(out, ">\n");
+}
+
+// The element children of a node, in document order, through the wrappers.
+template <class Visit>
+void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
+    for (CCmlDOM_Node child = parent.getFirstChild(); !child.IsNull(); child = child.getNextSibling()) {
+        if (child.getNodeType() != xercesc::DOMNode::ELEMENT_NODE) continue;
+        CCmlDOM_Element element;
+        element.SetDOMElement(child.GetDOMNode());
+        visit(element);
+    }
+}
+
+}  // namespace
+
+uint32_t ToUnsigned(const wchar_t* text) {
+    if (text == nullptr) return 0;
+    while (*text == L' ' || *text == L'\t') ++text;
+    if (*text == L'\0' || *text == L'-' || *text == L'+') return 0;
+    errno = 0;
+    wchar_t* end = nullptr;
+    unsigned long long value = std::wcstoull(text, &end, 0);
+    if (errno != 0 || end == text || value > 0xFFFFFFFFull) return 0;
+    while (*end == L' ' || *end == L'\t') ++end;
+    return *end == L'\0' ? static_cast<uint32_t>(value) : 0;
+}
+
+// ---- CMessageBase, CCmlRequest, CCmlResponse
+
+CMessageBase::CMessageBase(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion)
+    : CCmlDocumentBase(tagName, namespaceUri, classSchemaVersion), m_schemaVersion(OrEmpty(classSchemaVersion)) {}
+
+CMessageBase& CMessageBase::operator=(const CMessageBase& other) {
+    if (this != &other) {
+        CCmlDocumentBase::operator=(other);
+        m_requestId = other.m_requestId;
+        m_schemaVersion = other.m_schemaVersion;
+    }
+    return *this;
+}
+
+void CMessageBase::Deserialize(CCmlDOM_Element& element) {
+    if (element.IsNull()) throw CCmlException(L"Deserializing message", L"Null element received", kCmlNullElement);
+    try {
+        ProcessStandardAttributes(element);
+        SetRequestId(element.getAttribute(kTagRequestId));
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(ParseOperation(), error);
+    }
+}
+
+void CMessageBase::WriteAttributes(std::wostream& out) const {
+    CCmlDocumentBase::WriteAttributes(out);
+    WriteAttribute(out, kTagRequestId, m_requestId, false);
+}
+void CMessageBase::WriteAttributes(std::ostream& out) const {
+    CCmlDocumentBase::WriteAttributes(out);
+    WriteAttribute(out, kTagRequestId, m_requestId, false);
+}
+
+CCmlRequest::CCmlRequest(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion)
+    : CMessageBase(tagName, namespaceUri, classSchemaVersion) {}
+
+CCmlRequest& CCmlRequest::operator=(const CCmlRequest& other) {
+    if (this != &other) {
+        CMessageBase::operator=(other);
+        m_needReply = other.m_needReply;
+    }
+    return *this;
+}
+
+void CCmlRequest::Deserialize(CCmlDOM_Element& element) {
+    CMessageBase::Deserialize(element);
+    try {
+        m_needReply = Attribute(element, kTagNeedReply) != kValueFalse;
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(ParseOperation(), error);
+    }
+}
+
+void CCmlRequest::WriteAttributes(std::wostream& out) const {
+    CMessageBase::WriteAttributes(out);
+    if (!m_needReply) {
+        WriteAttribute(out, kTagNeedReply, kValueFalse, false);
+    } else if (GetSerializeDefaults()) {
+        WriteAttribute(out, kTagNeedReply, kValueTrue, false);
+    }
+}
+void CCmlRequest::WriteAttributes(std::ostream& out) const {
+    CMessageBase::WriteAttributes(out);
+    if (!m_needReply) {
+        WriteAttribute(out, kTagNeedReply, kValueFalse, false);
+    } else if (GetSerializeDefaults()) {
+        WriteAttribute(out, kTagNeedReply, kValueTrue, false);
+    }
+}
+
+CCmlResponse::CCmlResponse(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion)
+    : CMessageBase(tagName, namespaceUri, classSchemaVersion) {}
+
+CCmlResponse& CCmlResponse::operator=(const CCmlResponse& other) {
+    if (this != &other) {
+        CMessageBase::operator=(other);
+        m_code = other.m_code;
+        m_text = other.m_text;
+    }
+    return *this;
+}
+
+void CCmlResponse::Deserialize(CCmlDOM_Element& element) {
+    CMessageBase::Deserialize(element);
+    try {
+        m_code = ToUnsigned(element.getAttribute(kTagCode));
+        m_text = Attribute(element, kTagText);
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(ParseOperation(), error);
+    }
+}
+
+void CCmlResponse::WriteAttributes(std::wostream& out) const {
+    CMessageBase::WriteAttributes(out);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, Lower(m_code), false);
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
+}
+void CCmlResponse::WriteAttributes(std::ostream& out) const {
+    CMessageBase::WriteAttributes(out);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, Lower(m_code), false);
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
+}
+
+CCmlErrorResponse::CCmlErrorResponse() : CCmlResponse(kRespErrorResponse, kNsMessage, kVersionMessage) {}
+CCmlOutOfBandResponse::CCmlOutOfBandResponse()
+    : CCmlResponse(kRespOutOfBandResponse, kNsMessage, kVersionMessage) {}
+
+// ---- CAgentInfo
+
+CAgentInfo::~CAgentInfo() = default;
+
+CAgentInfo* CAgentInfo::Clone() const {
+    auto* copy = new (std::nothrow) CAgentInfo;
+    if (copy == nullptr) throw CCmlException(L"Cloning agent info object", L"Insufficient memory", kCmlOutOfMemory);
+    *copy = *this;
+    return copy;
+}
+
+namespace {
+
+template <class Char>
+void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int level) {
+    StartTag(out, level, agent.GetTagName().c_str());
+    struct Field {
+        const wchar_t* name;
+        const std::wstring& value;
+        bool escape;
+    };
+    const Field fields[] = {
+        {kAttrName, agent.GetName(), true},          {kAttrNamespace, agent.GetNamespace(), false},
+        {kAttrIpAddress, agent.GetIpAddress(), false}, {kAttrHostName, agent.GetHostName(), true},
+        {kAttrAgentId, agent.GetAgentId(), true},     {kAttrAuthToken, agent.GetAuthToken(), true},
+        {kAttrAuthHash, agent.GetAuthHash(), true},
+    };
+    for (const Field& field : fields) {
+        if (!field.value.empty()) WriteAttribute(out, field.name, field.value, field.escape);
+    }
+    if (agent.GetAgentGroups().empty()) {
+        Literal(out, "/>\n");
+        return;
+    }
+    Literal(out, ">\n");
+    // A group belongs to the property namespace, which is where readers look
+    // for it; without the declaration it would inherit the envelope's.
+    const std::wstring groupNamespace = std::wstring(kNsPropertyDocuments);
+    for (const std::wstring& group : agent.GetAgentGroups()) {
+        StartTag(out, level + 1, kTagAgentGroup);
+        WriteAttribute(out, kAttrXmlns, groupNamespace, false);
+        WriteAttribute(out, kAttrName, group, true);
+        Literal(out, "/>\n");
+    }
+    EndTag(out, level, agent.GetTagName().c_str());
+}
+
+}  // namespace
+
+void CAgentInfo::WriteElement(std::wostream& out, int level) const { WriteAgentInfo(*this, out, level); }
+void CAgentInfo::WriteElement(std::ostream& out, int level) const { WriteAgentInfo(*this, out, level); }
+
+void CAgentInfo::Deserialize(CCmlDOM_Element& element) {
+    const wchar_t* operation = L"Processing agent-info element";
+    if (element.IsNull()) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    try {
+        m_name = Attribute(element, kAttrName);
+        m_namespace = Attribute(element, kAttrNamespace);
+        m_ipAddress = Attribute(element, kAttrIpAddress);
+        m_hostName = Attribute(element, kAttrHostName);
+        m_agentId = Attribute(element, kAttrAgentId);
+        m_authToken = Attribute(element, kAttrAuthToken);
+        m_authHash = Attribute(element, kAttrAuthHash);
+        m_groups.clear();
+        const std::wstring groupNamespace = std::wstring(kNsPropertyDocuments);
+        ForEachChildElement(element, [&](CCmlDOM_Element& child) {
+            if (groupNamespace == OrEmpty(child.getNamespaceURI()) &&
+                std::wcscmp(OrEmpty(child.getNodeName()), kTagAgentGroup) == 0) {
+                m_groups.insert(Attribute(child, kAttrName));
+            }
+        });
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(operation, error);
+    }
+}
+
+bool CAgentInfo::operator==(const CAgentInfo& other) const {
+    return m_tagName == other.m_tagName && m_name == other.m_name && m_namespace == other.m_namespace &&
+           m_ipAddress == other.m_ipAddress && m_hostName == other.m_hostName && m_agentId == other.m_agentId &&
+           m_authToken == other.m_authToken && m_authHash == other.m_authHash && m_groups == other.m_groups;
+}
+
+// ---- CNameValuePair
+
+CNameValuePair::CNameValuePair(std::wstring namespaceUri, std::wstring name, std::wstring value, int32_t ordinal)
+    : m_namespaceUri(std::move(namespaceUri)), m_name(std::move(name)), m_value(std::move(value)), m_ordinal(ordinal) {}
+
+namespace {
+template <class Char>
+void WritePairAttributes(const CNameValuePair& pair, std::basic_ostream<Char>& out) {
+    WriteAttribute(out, kAttrXmlns, pair.GetNamespaceUri(), false);
+    WriteAttribute(out, kAttrName, pair.GetName(), true);
+    WriteAttribute(out, kAttrValue, pair.GetValue(), true);
+    if (pair.GetOrdinal() != -1) WriteAttribute(out, kAttrOrdinal, std::to_wstring(pair.GetOrdinal()), false);
+}
+}  // namespace
+
+void CNameValuePair::WriteAttributes(std::wostream& out) const { WritePairAttributes(*this, out); }
+void CNameValuePair::WriteAttributes(std::ostream& out) const { WritePairAttributes(*this, out); }
+
+void CNameValuePair::Deserialize(CCmlDOM_Element& element) {
+    const wchar_t* operation = L"Parsing param element";
+    if (element.IsNull()) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    try {
+        m_namespaceUri = OrEmpty(element.getNamespaceURI());
+        m_name = Attribute(element, kAttrName);
+        m_value = Attribute(element, kAttrValue);
+        m_ordinal = -1;
+        std::wstring ordinal = Attribute(element, kAttrOrdinal);
+        if (!ordinal.empty()) {
+            errno = 0;
+            wchar_t* end = nullptr;
+            long long value = std::wcstoll(ordinal.c_str(), &end, 10);
+            if (errno == 0 && end != ordinal.c_str() && *end == L'\0' && value >= INT32_MIN && value <= INT32_MAX) {
+                m_ordinal = static_cast<int32_t>(value);
+            }
+        }
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(operation, error);
+    }
+}
+
+bool CNameValuePair::operator==(const CNameValuePair& other) const {
+    return m_namespaceUri == other.m_namespaceUri && m_name == other.m_name && m_value == other.m_value &&
+           m_ordinal == other.m_ordinal;
+}
+
+// ---- CCmlMessage
+
+CCmlMessage::CCmlMessage() : CCmlDocumentBase(kTagOvx, kCmlBaseUri, kVersionRoot) {
+    SetSchemaVersion(kVersionRoot);
+    m_source.SetTagName(kTagSource);
+}
+
+CCmlMessage::CCmlMessage(const CAgentInfo& source, const std::wstring& messageId, const CAgentInfo& destination,
+                         bool broadcast, const std::wstring& responseTo)
+    : CCmlMessage() {
+    m_source = source;
+    m_source.SetTagName(kTagSource);
+    AddDestination(destination);
+    m_broadcast = broadcast;
+    m_messageId = messageId;
+    m_responseTo = responseTo;
+}
+
+CCmlMessage::CCmlMessage(const CCmlMessage& other)
+    : CCmlDocumentBase(other),
+      m_source(other.m_source),
+      m_destinations(other.m_destinations),
+      m_broadcast(other.m_broadcast),
+      m_messageId(other.m_messageId),
+      m_responseTo(other.m_responseTo),
+      m_formatVersion(other.m_formatVersion),
+      m_messageNamespace(other.m_messageNamespace),
+      m_messageSchemaVersion(other.m_messageSchemaVersion) {
+    try {
+        m_requests.reserve(other.m_requests.size());
+        for (const CCmlRequest* request : other.m_requests) AddRequest(*request);
+        m_responses.reserve(other.m_responses.size());
+        for (const CCmlResponse* response : other.m_responses) AddResponse(*response);
+    } catch (...) {
+        ClearBody();
+        throw;
+    }
+}
+
+CCmlMessage& CCmlMessage::operator=(const CCmlMessage& other) {
+    if (this != &other) {
+        CCmlMessage copy(other);
+        CCmlDocumentBase::operator=(other);
+        m_source = copy.m_source;
+        m_destinations.swap(copy.m_destinations);
+        m_broadcast = copy.m_broadcast;
+        m_messageId.swap(copy.m_messageId);
+        m_responseTo.swap(copy.m_responseTo);
+        m_formatVersion.swap(copy.m_formatVersion);
+        m_messageNamespace.swap(copy.m_messageNamespace);
+        m_messageSchemaVersion.swap(copy.m_messageSchemaVersion);
+        m_requests.swap(copy.m_requests);
+        m_responses.swap(copy.m_responses);
+    }
+    return *this;
+}
+
+CCmlMessage::~CCmlMessage() { ClearBody(); }
+
+void CCmlMessage::ClearBody() {
+    for (CCmlRequest* request : m_requests) delete request;
+    for (CCmlResponse* response : m_responses) delete response;
+    m_requests.clear();
+    m_responses.clear();
+}
+
+CCmlMessage* CCmlMessage::Clone() const {
+    try {
+        return new CCmlMessage(*this);
+    } catch (const std::bad_alloc&) {
+        throw CCmlException(L"Cloning envelope object", L"Insufficient memory", kCmlOutOfMemory);
+    }
+}
+
+void CCmlMessage::AddDestination(const CAgentInfo& destination) {
+    m_destinations.push_back(destination);
+    m_destinations.back().SetTagName(kTagDestination);
+}
+
+void CCmlMessage::AddRequest(CCmlRequest* request) {
+    if (request == nullptr) {
+        throw CCmlException(L"Adding request to message vector", L"Internal error: invalid parameter",
+                            kCmlInvalidArgument);
+    }
+    std::unique_ptr<CCmlRequest> owned(request);  // deleted if the vector cannot grow
+    m_requests.push_back(request);
+    owned.release();
+}
+
+void CCmlMessage::AddResponse(CCmlResponse* response) {
+    if (response == nullptr) {
+        throw CCmlException(L"Adding response to message vector", L"Internal error: invalid parameter",
+                            kCmlInvalidArgument);
+    }
+    std::unique_ptr<CCmlResponse> owned(response);
+    m_responses.push_back(response);
+    owned.release();
+}
+
+CCmlRequest* CCmlMessage::AddRequest(const CCmlRequest& request) {
+    auto* copy = static_cast<CCmlRequest*>(request.Clone());
+    AddRequest(copy);
+    return copy;
+}
+
+CCmlResponse* CCmlMessage::AddResponse(const CCmlResponse& response) {
+    auto* copy = static_cast<CCmlResponse*>(response.Clone());
+    AddResponse(copy);
+    return copy;
+}
+
+void CCmlMessage::SetSchemaVersion(const wchar_t* version) {
+    m_formatVersion = OrEmpty(version);
+    if (m_formatVersion == kVersionRootOlder) {
+        m_messageNamespace = kNsCml;
+        m_messageSchemaVersion = kVersionCml;
+    } else {
+        m_messageNamespace = kNsMessage;
+        m_messageSchemaVersion = kVersionMessage;
+    }
+}
+
+void CCmlMessage::CollectNamespaces(CNamespaceSet& namespaces) const {
+    const wchar_t* operation = L"Constructing CmlMessage namespace object";
+    AddNamespace(namespaces, CNamespace(kCmlBaseUri, m_formatVersion), operation);
+    AddNamespace(namespaces, CNamespace(m_messageNamespace, m_messageSchemaVersion), operation);
+    try {
+        for (const CCmlRequest* request : m_requests) request->CollectNamespaces(namespaces);
+        for (const CCmlResponse* response : m_responses) response->CollectNamespaces(namespaces);
+    } catch (const CCmlException& error) {
+        if (error.GetErrorCode() != kCmlNamespaceConflict) throw;
+        throw CCmlException(operation, error.GetMessage(), error.GetErrorCode());
+    }
+}
+
+template <class Char>
+void CCmlMessage::WriteEnvelope(std::basic_ostream<Char>& out) const {
+    StartTag(out, 2, kTagMessageEnvelope);
+    WriteAttribute(out, kAttrBroadcast, m_broadcast ? kValueTrue : kValueFalse, false);
+    WriteAttribute(out, kTagMessageId, m_messageId, false);
+    if (!m_responseTo.empty()) WriteAttribute(out, kTagResponseTo, m_responseTo, false);
+    Literal(out, ">\n");
+    m_source.WriteElement(out, 3);
+    for (const CAgentInfo& destination : m_destinations) destination.WriteElement(out, 3);
+    StartTag(out, 3, kTagMessageBody);
+    Literal(out, ">\n");
+    if (!m_requests.empty()) {
+        StartTag(out, 4, kTagRequest);
+        Literal(out, ">\n");
+        for (const CCmlRequest* request : m_requests) request->WriteElement(out, 5);
+        EndTag(out, 4, kTagRequest);
+    }
+    if (!m_responses.empty()) {
+        StartTag(out, 4, kTagResponse);
+        Literal(out, ">\n");
+        for (const CCmlResponse* response : m_responses) response->WriteElement(out, 5);
+        EndTag(out, 4, kTagResponse);
+    }
+    EndTag(out, 3, kTagMessageBody);
+    EndTag(out, 2, kTagMessageEnvelope);
+}
+
+template <class Char>
+void CCmlMessage::WriteMessage(std::basic_ostream<Char>& out) const {
+    CNamespaceSet namespaces;
+    CollectNamespaces(namespaces);  // a conflict throws before anything is written
+    std::locale previous = out.imbue(std::locale(out.getloc(), new ovxToolsLib::COvxCodecvt()));
+    try {
+        XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
+        out.put(out.widen('\n'));
+        XmlUtils::WriteIndent(out, 1);
+        WriteAttribute(out, kAttrXmlns, kCmlBaseUri, false);
+        WriteAttribute(out, kTagSchemaVersion, m_formatVersion, false);
+        Literal(out, ">\n");
+        StartTag(out, 1, kTagCml);
+        WriteAttribute(out, kAttrXmlns, m_messageNamespace, false);
+        WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion, false);
+        Literal(out, ">\n");
+        WriteEnvelope(out);
+        EndTag(out, 1, kTagCml);
+        EndTag(out, 0, kTagOvx);
+    } catch (...) {
+        out.imbue(previous);
+        throw;
+    }
+    out.imbue(previous);
+}
+
+void CCmlMessage::Serialize(std::wostream& out) const { WriteMessage(out); }
+void CCmlMessage::Serialize(std::ostream& out) const { WriteMessage(out); }
+
+void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
+    if (element.IsNull()) {
+        throw CCmlException(L"Deserializing compound message", L"Null element received", kCmlNullElement);
+    }
+    ClearBody();
+    m_destinations.clear();
+    try {
+        ProcessStandardAttributes(element);
+        const std::wstring cmlUri = kNsCml;
+        const std::wstring messageUri = kNsMessage;
+        CCmlDOM_Element cml;
+        ForEachChildElement(element, [&](CCmlDOM_Element& child) {
+            if (!cml.IsNull() || std::wcscmp(OrEmpty(child.getNodeName()), kTagCml) != 0) return;
+            std::wstring uri = OrEmpty(child.getNamespaceURI());
+            if (uri == cmlUri || uri == messageUri) cml = child;
+        });
+        if (cml.IsNull()) {
+            throw CCmlException(L"Parsing compound message", L"Missing \"cml\" element", kCmlMissingElement);
+        }
+        m_messageSchemaVersion = Attribute(cml, kTagSchemaVersion);
+        CCmlDOM_Element envelope;
+        ForEachChildElement(cml, [&](CCmlDOM_Element& child) {
+            if (envelope.IsNull() && std::wcscmp(OrEmpty(child.getLocalName()), kTagMessageEnvelope) == 0) {
+                envelope = child;
+            }
+        });
+        if (envelope.IsNull()) {
+            throw CCmlException(L"Parsing compound message", L"Missing \"message-envelope\" element",
+                                kCmlMissingElement);
+        }
+        ReadEnvelope(envelope);
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(L"Parsing message envelope", error);
+    }
+}
+
+void CCmlMessage::ReadEnvelope(CCmlDOM_Element& envelope) {
+    m_broadcast = Attribute(envelope, kAttrBroadcast) == kValueTrue;
+    m_messageId = Attribute(envelope, kTagMessageId);
+    m_responseTo = Attribute(envelope, kTagResponseTo);
+    ForEachChildElement(envelope, [&](CCmlDOM_Element& child) {
+        std::wstring name = OrEmpty(child.getLocalName());
+        if (name == kTagSource) {
+            m_source.Deserialize(child);
+            m_source.SetTagName(kTagSource);
+        } else if (name == kTagDestination) {
+            CAgentInfo destination;
+            destination.Deserialize(child);
+            AddDestination(destination);
+        } else if (name == kTagMessageBody) {
+            ReadBody(child);
+        }
+    });
+}
+
+void CCmlMessage::ReadBody(CCmlDOM_Element& body) {
+    ForEachChildElement(body, [&](CCmlDOM_Element& group) {
+        std::wstring name = OrEmpty(group.getLocalName());
+        bool requests = name == kTagRequest;
+        if (!requests && name != kTagResponse) return;
+        ForEachChildElement(group, [&](CCmlDOM_Element& item) {
+            std::unique_ptr<CCmlDocumentBase> document(DeserializeParsedDocument(item, kMatchCompatible));
+            if (!document) return;  // no class registered for it: not ours to read
+            if (requests) {
+                auto* request = dynamic_cast<CCmlRequest*>(document.get());
+                if (request == nullptr) {
+                    throw CCmlException(L"Error deserializing CML request", L"Document is not a message",
+                                        kCmlInternalError);
+                }
+                document.release();
+                AddRequest(request);
+            } else {
+                auto* response = dynamic_cast<CCmlResponse*>(document.get());
+                if (response == nullptr) {
+                    throw CCmlException(L"Error deserializing CML response", L"Document is not a message",
+                                        kCmlInternalError);
+                }
+                document.release();
+                AddResponse(response);
+            }
+        });
+    });
+}
+
+// ---- registrations
+
+void RegisterMessageDocuments(CCmlClassFactory& factory) {
+    CCmlMessage message;
+    factory.RegisterDocumentPair(kCmlBaseUri, kVersionRoot, kCmlBaseUri, kVersionRootOlder, kTagOvx, message);
+    const std::vector<CNamespaceVersion> aliases = {{kNsCml, kVersionCmlOlder}, {kNsCml, kVersionCml}};
+    CCmlErrorResponse error;
+    factory.RegisterDocumentAliases(kNsMessage, kVersionMessage, aliases, kRespErrorResponse, error);
+    CCmlOutOfBandResponse outOfBand;
+    factory.RegisterDocumentAliases(kNsMessage, kVersionMessage, aliases, kRespOutOfBandResponse, outOfBand);
+}
+
+namespace {
+const bool g_registered = RegisterAtLoad(RegisterMessageDocuments);
+}  // namespace
+
+}  // namespace cml
+}  // namespace ovx

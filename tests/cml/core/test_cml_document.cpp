@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlDocument.h"
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlParser.h"
+#include "cml_test_documents.h"
+
+using namespace ovx::cml;
+using ovx::cml::testing::CProbeDocument;
+using ovx::cml::testing::CProbeRequest;
+using ovx::cml::testing::kProbeNs;
+
+namespace {
+
+template <class F>
+uint32_t CodeOf(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error.GetErrorCode();
+    }
+    return 0;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// A private class factory, so tests do not disturb the process-wide one.
+class ClassFactory : public ::testing::Test {
+protected:
+    CCmlClassFactory factory;
+};
+
+}  // namespace
+
+TEST_F(ClassFactory, ASecondPrototypeUnderOneKeyReplacesTheFirst) {
+    CProbeRequest first;
+    first.note = L"first";
+    CProbeRequest second;
+    second.note = L"second";
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", first);
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", second);
+    std::unique_ptr<CCmlDocumentBase> made(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(L"second", static_cast<CProbeRequest*>(made.get())->note);
+    // Each lookup hands out a fresh clone, never the stored prototype.
+    std::unique_ptr<CCmlDocumentBase> again(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    EXPECT_NE(made.get(), again.get());
+}
+
+TEST_F(ClassFactory, CompatibleLookupTakesTheHighestRevisionOfTheSameMinor) {
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0"));
+    factory.RegisterDocument(kProbeNs, L"1.0.2", L"probe-request", CProbeRequest(L"1.0.2"));
+    CCmlDocumentClassFactory* v102 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.2", kMatchExact);
+    CCmlDocumentClassFactory* v100 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact);
+    ASSERT_NE(nullptr, v102);
+    EXPECT_EQ(v102, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchCompatible));
+    EXPECT_EQ(v102, factory.FindDocumentClassFactory(kProbeNs, L"1.0.5", kMatchCompatible));
+    EXPECT_EQ(v102, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchCompatible));
+    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.1.0", kMatchCompatible));
+    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"2.0.0", kMatchCompatible));
+    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchExact));
+    EXPECT_EQ(v100, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
+    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(L"urn:unknown", L"1.0.0", kMatchCompatible));
+}
+
+TEST_F(ClassFactory, RevisionsCompareAsNumbersNotText) {
+    // "1.0.10" sorts before "1.0.2" as text but is the newer revision.
+    factory.RegisterDocument(kProbeNs, L"1.0.2", L"probe-request", CProbeRequest(L"1.0.2"));
+    factory.RegisterDocument(kProbeNs, L"1.0.10", L"probe-request", CProbeRequest(L"1.0.10"));
+    EXPECT_EQ(factory.FindDocumentClassFactory(kProbeNs, L"1.0.10", kMatchExact),
+              factory.FindDocumentClassFactory(kProbeNs, L"1.0.3", kMatchCompatible));
+}
+
+TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
+    factory.RegisterDocumentVersions(kProbeNs, {L"1.0.0", L"1.0.3"}, L"probe-request", CProbeRequest());
+    std::unique_ptr<CCmlDocumentBase> v103(factory.CreateDocument(kProbeNs, L"1.0.3", L"probe-request", kMatchExact));
+    ASSERT_NE(nullptr, v103);
+    EXPECT_EQ(L"1.0.3", v103->GetClassSchemaVersion());
+
+    factory.RegisterDocumentAliases(kProbeNs, L"1.0.0", {{L"urn:alias", L"2.4.1"}, {L"urn:alias", L"2.4.2"}},
+                                    L"probe-document", CProbeDocument());
+    std::unique_ptr<CCmlDocumentBase> alias(factory.CreateDocument(L"urn:alias", L"2.4.2", L"probe-document", kMatchExact));
+    ASSERT_NE(nullptr, alias);
+    EXPECT_EQ(L"urn:alias", alias->GetNamespaceUri());
+    EXPECT_EQ(L"2.4.2", alias->GetClassSchemaVersion());
+    EXPECT_EQ(L"2.4.2", alias->GetSchemaVersion());
+
+    factory.RegisterDocumentPair(kProbeNs, L"3.0.1", L"urn:pair", L"3.0.0", L"probe-document", CProbeDocument());
+    std::unique_ptr<CCmlDocumentBase> first(factory.CreateDocument(kProbeNs, L"3.0.1", L"probe-document", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> second(factory.CreateDocument(L"urn:pair", L"3.0.0", L"probe-document", kMatchExact));
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(kProbeNs, first->GetNamespaceUri());
+    EXPECT_EQ(L"urn:pair", second->GetNamespaceUri());
+    EXPECT_EQ(L"3.0.0", second->GetSchemaVersion());
+}
+
+TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
+    CCmlDocumentClassFactory* documents = factory.RegisterNamespace(kProbeNs, L"1.0.0");
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->DeleteTagName(nullptr); }));
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->GetDocument(nullptr); }));
+    EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
+    EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
+
+    documents->AddTagName(L"probe-request", CProbeRequest());
+    documents->DeleteTagName(L"probe-request");
+    EXPECT_EQ(nullptr, documents->GetDocument(L"probe-request"));
+}
+
+TEST_F(ClassFactory, DeregisterRemovesOnlyTheIdenticalVersion) {
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
+    factory.RegisterDocument(kProbeNs, L"1.0.1", L"probe-request", CProbeRequest());
+    factory.DeregisterDocumentClassFactory(kProbeNs, L"1.0.0");
+    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
+    EXPECT_NE(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchExact));
+}
+
+TEST(GlobalClassFactory, ReadsParsedElementsIntoRegisteredClassesOnly) {
+    GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
+    auto parse = [](const std::string& xml) {
+        CCmlParser parser;
+        parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+        CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+        return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));
+    };
+    const std::string ns = "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages'";
+    auto read = parse("<probe-request " + ns + " schema-version='1.0.0' request-id='7'><note>hi &amp; bye</note></probe-request>");
+    ASSERT_NE(nullptr, read);
+    auto* request = dynamic_cast<CProbeRequest*>(read.get());
+    ASSERT_NE(nullptr, request);
+    EXPECT_EQ(L"7", request->GetRequestId());
+    EXPECT_EQ(L"hi & bye", request->note);
+    EXPECT_TRUE(request->GetNeedReply());
+
+    EXPECT_EQ(nullptr, parse("<other-request " + ns + " schema-version='1.0.0'/>"));  // unregistered tag
+    EXPECT_EQ(nullptr, parse("<probe-request " + ns + "/>"));                         // no schema-version
+    EXPECT_EQ(nullptr, parse("<probe-request xmlns='urn:x' schema-version='1.0.0'/>"));
+    GetGlobalClassFactory()->DeregisterDocumentClassFactory(kProbeNs, L"1.0.0");
+}
+
+TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
+    CCmlParser parser;
+    std::string xml = "<a/>";
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    ReleaseGlobalClassFactory();
+    EXPECT_EQ(kCmlInternalError, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
+    // The registrations made at load are gone with it; a new factory is empty.
+    EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
+    RegisterMessageDocuments(*GetGlobalClassFactory());
+    std::unique_ptr<CCmlDocumentBase> message(
+        GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(message.get()));
+}
+
+TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
+    CCmlParser parser;
+    std::string xml = "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>";
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    CProbeDocument document;
+    try {
+        document.Deserialize(root);
+        FAIL() << "a foreign namespace was accepted";
+    } catch (const CCmlException& error) {
+        EXPECT_EQ(kCmlUnknownNamespace, error.GetErrorCode());
+        EXPECT_EQ(L"Processing standard document attributes", error.GetOperation());
+        EXPECT_EQ(L"Unrecognized namespace urn:elsewhere", error.GetMessage());
+    }
+    CCmlDOM_Element none;
+    EXPECT_EQ(kCmlNullElement, CodeOf([&] { document.Deserialize(none); }));
+}
+
+TEST(DocumentBase, SerializesAnEmptyRootAndAnElementWithContent) {
+    CProbeDocument document;
+    std::ostringstream out;
+    document.Serialize(out);
+    EXPECT_EQ(
+        "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+        "<probe-document xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
+        "    xsi:schemaLocation='https://schemas.example.org/xml/cml/Message/ProbeMessages "
+        "./schemas/cml/Message/ProbeMessages/ProbeMessages1_0_0.xsd' "
+        "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages' schema-version='1.0.0'/>\n",
+        out.str());
+
+    CProbeRequest request;
+    request.SetRequestId(L"r");
+    request.note = L"a<b";
+    request.SetNeedReply(false);
+    std::wostringstream element;
+    request.WriteElement(element, 1);
+    EXPECT_EQ(
+        L"    <probe-request xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages' schema-version='1.0.0' "
+        L"request-id='r' need-reply='false'>\n"
+        L"        <note>a&lt;b</note>\n"
+        L"    </probe-request>\n",
+        element.str());
+}
+
+TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
+    char base[] = "/tmp/ovx-doc-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(base));
+    std::string path = std::string(base) + "/a/b/c/doc.xml";
+    CProbeDocument document;
+    document.SerializeToFile(path.c_str());
+    std::ostringstream expected;
+    document.Serialize(expected);
+    EXPECT_EQ(expected.str(), ReadFile(path));
+    struct stat info {};
+    ASSERT_EQ(0, stat((std::string(base) + "/a/b").c_str(), &info));
+    EXPECT_EQ(0755u, info.st_mode & 0777u & ~0022u);
+
+    // No folder part: written where we are, nothing created.
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    ASSERT_EQ(0, chdir(base));
+    document.SerializeToFile(L"plain.xml");
+    EXPECT_EQ(expected.str(), ReadFile(std::string(base) + "/plain.xml"));
+    ASSERT_EQ(0, chdir(cwd));
+
+    // A folder that cannot be made: a plain file stands where it should be.
+    std::string blocked = std::string(base) + "/plain.xml/sub/doc.xml";
+    EXPECT_EQ(kCmlFolderCreateFailed, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
+    std::string isFolder = std::string(base) + "/a";
+    EXPECT_EQ(kCmlFileOpenFailed, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
+    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
+    EXPECT_EQ(0, std::system(("rm -rf " + std::string(base)).c_str()));
+}

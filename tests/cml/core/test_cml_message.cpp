@@ -1,0 +1,386 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlParser.h"
+#include "cml_test_documents.h"
+#include "tools/ovxCodecvt.h"
+
+using namespace ovx::cml;
+using ovx::cml::testing::CProbeDocument;
+using ovx::cml::testing::CProbeRequest;
+using ovx::cml::testing::kProbeNs;
+
+namespace {
+
+std::string Narrow(const CCmlDocumentBase& document) {
+    std::ostringstream out;
+    document.Serialize(out);
+    return out.str();
+}
+
+std::unique_ptr<CCmlMessage> Read(const std::string& xml) {
+    std::unique_ptr<CCmlDocumentBase> document(
+        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+    auto* message = dynamic_cast<CCmlMessage*>(document.get());
+    if (message != nullptr) document.release();
+    return std::unique_ptr<CCmlMessage>(message);
+}
+
+template <class F>
+CCmlException Failure(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    return CCmlException(L"", L"no exception", 0);
+}
+
+CAgentInfo Agent(const wchar_t* name) {
+    CAgentInfo agent;
+    agent.SetName(name);
+    return agent;
+}
+
+class Message : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
+        GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-document", CProbeDocument());
+    }
+    void TearDown() override { SetSerializeDefaults(false); }
+};
+
+const char kHead[] =
+    "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+    "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
+    "    xsi:schemaLocation='https://schemas.example.org/xml ./schemas/Ovx1_0_1.xsd\n"
+    "    https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd'\n"
+    "     xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>\n"
+    "    <cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>\n";
+
+}  // namespace
+
+TEST_F(Message, GoldenTextOfAnEmptyBody) {
+    CAgentInfo source = Agent(L"Sensor");
+    source.SetAgentId(L"{42}");
+    source.SetIpAddress(L"10.0.0.1");
+    source.AddAgentGroup(L"Servers & Co");
+    source.AddAgentGroup(L"Servers & Co");
+    CCmlMessage message(source, L"m-1", Agent(L"DesktopController"), true, L"");
+    EXPECT_EQ(std::string(kHead) +
+                  "        <message-envelope broadcast='true' message-id='m-1'>\n"
+                  "            <source name='Sensor' ip-address='10.0.0.1' agent-id='{42}'>\n"
+                  "                <agent-group xmlns='https://schemas.example.org/xml/cml/CommonDocuments/Property' "
+                  "name='Servers &amp; Co'/>\n"
+                  "            </source>\n"
+                  "            <destination name='DesktopController'/>\n"
+                  "            <message-body>\n"
+                  "            </message-body>\n"
+                  "        </message-envelope>\n"
+                  "    </cml>\n"
+                  "</ovx>\n",
+              Narrow(message));
+}
+
+TEST_F(Message, GoldenTextOfRequestsAndResponses) {
+    CCmlMessage message(Agent(L"a"), L"m-2", Agent(L"b"), false, L"m-1");
+    CProbeRequest request;
+    request.SetRequestId(L"q1");
+    message.AddRequest(request);
+    CCmlErrorResponse error;
+    error.SetRequestId(L"q0");
+    error.SetCode(0xC7210005u);
+    error.SetText(L"bad \"x\"\nnext");
+    message.AddResponse(error);
+    CCmlOutOfBandResponse plain;
+    plain.SetRequestId(L"q9");
+    message.AddResponse(plain);
+    std::string text = Narrow(message);
+    EXPECT_NE(std::string::npos, text.find("<message-envelope broadcast='false' message-id='m-2' response-to='m-1'>\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("            <message-body>\n"
+                        "                <request>\n"
+                        "                    <probe-request xmlns='" +
+                        std::string("https://schemas.example.org/xml/cml/Message/ProbeMessages") +
+                        "' schema-version='1.0.0' request-id='q1'/>\n"
+                        "                </request>\n"
+                        "                <response>\n"
+                        "                    <error-response xmlns='https://schemas.example.org/xml/cml/Message' "
+                        "schema-version='1.0.0' request-id='q0' code='0xc7210005' text='bad &quot;x&quot;&#xa;next'/>\n"
+                        "                    <out-of-band-response xmlns='https://schemas.example.org/xml/cml/Message' "
+                        "schema-version='1.0.0' request-id='q9'/>\n"
+                        "                </response>\n"
+                        "            </message-body>\n"))
+        << text;
+    // The probe namespace joins the schema locations, in URI order.
+    EXPECT_NE(std::string::npos,
+              text.find("https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
+                        "    https://schemas.example.org/xml/cml/Message/ProbeMessages "
+                        "./schemas/cml/Message/ProbeMessages/ProbeMessages1_0_0.xsd'"));
+
+    SetSerializeDefaults(true);
+    text = Narrow(message);
+    EXPECT_NE(std::string::npos, text.find("request-id='q1' need-reply='true'/>"));
+    EXPECT_NE(std::string::npos, text.find("request-id='q9' code='0x0'/>"));
+}
+
+TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
+    CAgentInfo source = Agent(L"S\u00e9nsor \u20ac \U0001F600");
+    CCmlMessage message(source, L"m", Agent(L"d"), false, L"");
+    std::wostringstream wide;
+    message.Serialize(wide);
+    std::string narrow = Narrow(message);
+    std::wstring expected = L"<?xml version='1.0' encoding='UCS4' standalone='no'?>" +
+                            ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(narrow.substr(narrow.find('\n')));
+    EXPECT_EQ(expected, wide.str());
+}
+
+TEST_F(Message, ReadsBackWhatItWrites) {
+    CAgentInfo source = Agent(L"S\u00e9nsor");
+    source.SetHostName(L"host<1>");
+    source.SetAuthToken(L"t'o\"k");
+    source.SetAuthHash(L"h&h");
+    source.SetNamespace(L"urn:agents");
+    source.AddAgentGroup(L"b");
+    source.AddAgentGroup(L"a");
+    CCmlMessage message(source, L"id-1", Agent(L"d1"), true, L"id-0");
+    message.AddDestination(Agent(L"d2"));
+    CProbeRequest request;
+    request.SetRequestId(L"r1");
+    request.SetNeedReply(false);
+    request.note = L"line\nbreak & <tag>";
+    message.AddRequest(request);
+    CCmlErrorResponse error;
+    error.SetCode(0x80000001u);
+    error.SetText(L"x\ny");
+    message.AddResponse(error);
+
+    std::unique_ptr<CCmlMessage> back = Read(Narrow(message));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(message.GetSource(), back->GetSource());
+    ASSERT_EQ(2u, back->GetDestinations().size());
+    EXPECT_EQ(L"d2", back->GetDestinations()[1].GetName());
+    EXPECT_EQ(L"destination", back->GetDestinations()[1].GetTagName());
+    EXPECT_TRUE(back->GetBroadcast());
+    EXPECT_EQ(L"id-0", back->GetResponseTo());
+    ASSERT_EQ(1u, back->GetRequests().size());
+    auto* readRequest = dynamic_cast<CProbeRequest*>(back->GetRequests()[0]);
+    ASSERT_NE(nullptr, readRequest);
+    EXPECT_FALSE(readRequest->GetNeedReply());
+    EXPECT_EQ(request.note, readRequest->note);
+    ASSERT_EQ(1u, back->GetResponses().size());
+    EXPECT_EQ(0x80000001u, back->GetResponses()[0]->GetCode());
+    EXPECT_EQ(L"x\ny", back->GetResponses()[0]->GetText());
+    EXPECT_EQ(Narrow(message), Narrow(*back));
+}
+
+TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
+    auto old = [](const char* responseVersion) {
+        return std::string(
+                   "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
+                   "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
+                   "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
+                   "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' "
+                   "schema-version='") +
+               responseVersion + "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
+    };
+    std::unique_ptr<CCmlMessage> back = Read(old("2.4.2"));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(L"1.0.0", back->GetSchemaVersion());
+    EXPECT_EQ(kNsCml, back->GetMessageNamespace());
+    ASSERT_EQ(1u, back->GetResponses().size());
+    EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
+    std::string written = Narrow(*back);
+    EXPECT_NE(std::string::npos, written.find("schema-version='1.0.0'>\n"
+                                              "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
+
+    // A 2.4.1 response is read (compatible lookup) but cannot be written
+    // beside the 2.4.2 envelope of the same namespace.
+    back = Read(old("2.4.1"));
+    ASSERT_NE(nullptr, back);
+    ASSERT_EQ(1u, back->GetResponses().size());
+    EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
+    CCmlException conflict = Failure([&] { Narrow(*back); });
+    EXPECT_EQ(kCmlNamespaceConflict, conflict.GetErrorCode());
+    EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
+}
+
+TEST_F(Message, EnvelopeErrorsNameWhatIsMissing) {
+    const std::string root = "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>";
+    CCmlException error = Failure([&] { Read(root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>"); });
+    EXPECT_EQ(kCmlMissingElement, error.GetErrorCode());
+    EXPECT_EQ(L"Missing \"cml\" element", error.GetMessage());
+    error = Failure([&] {
+        Read(root + "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'/></ovx>");
+    });
+    EXPECT_EQ(L"Missing \"message-envelope\" element", error.GetMessage());
+    EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
+    CCmlMessage message;
+    CCmlDOM_Element none;
+    EXPECT_EQ(kCmlNullElement, Failure([&] { message.Deserialize(none); }).GetErrorCode());
+    EXPECT_EQ(kCmlInvalidArgument, Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
+}
+
+TEST_F(Message, BodyItemsAreSkippedOrRefusedByWhatIsRegistered) {
+    auto body = [](const std::string& items) {
+        return "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
+               "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
+               "<message-envelope broadcast='false' message-id='x'><source/><message-body><request>" +
+               items + "</request></message-body></message-envelope></cml></ovx>";
+    };
+    const std::string ns = "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages' schema-version='1.0.0'";
+    std::unique_ptr<CCmlMessage> back =
+        Read(body("<unknown-request " + ns + "/><probe-request " + ns + " request-id='2'/>"));
+    ASSERT_NE(nullptr, back);
+    ASSERT_EQ(1u, back->GetRequests().size());
+    EXPECT_EQ(L"2", back->GetRequests()[0]->GetRequestId());
+    EXPECT_TRUE(back->GetDestinations().empty());
+
+    CCmlException error = Failure([&] { Read(body("<probe-document " + ns + "/>")); });
+    EXPECT_EQ(kCmlInternalError, error.GetErrorCode());
+    EXPECT_EQ(L"Error deserializing CML request", error.GetOperation());
+    EXPECT_EQ(L"Document is not a message", error.GetMessage());
+}
+
+TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
+    EXPECT_EQ(0xC7210005u, ToUnsigned(L"0xC7210005"));
+    EXPECT_EQ(10u, ToUnsigned(L"10"));
+    EXPECT_EQ(8u, ToUnsigned(L"010"));
+    EXPECT_EQ(0u, ToUnsigned(L"0x100000000"));
+    EXPECT_EQ(0u, ToUnsigned(L"-1"));
+    EXPECT_EQ(0u, ToUnsigned(L"12abc"));
+    EXPECT_EQ(0u, ToUnsigned(L""));
+    EXPECT_EQ(0u, ToUnsigned(nullptr));
+
+    CCmlParser parser;
+    std::string xml = "<p><param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/><param name='n' ordinal='x'/></p>";
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    CCmlDOM_Element first;
+    first.SetDOMElement(root.getFirstChild().GetDOMNode());
+    CNameValuePair pair;
+    pair.Deserialize(first);
+    EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3), pair);
+    std::wostringstream attributes;
+    pair.WriteAttributes(attributes);
+    EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'", attributes.str());
+    CCmlDOM_Element second;
+    second.SetDOMElement(root.getLastChild().GetDOMNode());
+    pair.Deserialize(second);
+    EXPECT_EQ(-1, pair.GetOrdinal());
+}
+
+// ---- property test: random messages written, parsed and read back equal
+
+namespace {
+
+class RandomMessages {
+public:
+    explicit RandomMessages(unsigned seed) : m_random(seed) {}
+
+    std::wstring FreeText() {
+        static const wchar_t* pieces[] = {L"a", L"Z", L"7", L" ", L"\"", L"'", L"&", L"<", L">", L"\n",
+                                          L"\u00e9", L"\u00df", L"\u20ac", L"\u4e2d", L"\U0001F600", L"\U00010348"};
+        std::wstring text;
+        for (int n = Pick(0, 12); n > 0; --n) text += pieces[Pick(0, 15)];
+        return text;
+    }
+    std::wstring Token() {
+        static const wchar_t alphabet[] = L"abcXYZ0189-.:/{}";
+        std::wstring text;
+        for (int n = Pick(1, 10); n > 0; --n) text += alphabet[Pick(0, 15)];
+        return text;
+    }
+    CAgentInfo Agent() {
+        CAgentInfo agent;
+        if (Pick(0, 1)) agent.SetName(FreeText());
+        if (Pick(0, 1)) agent.SetNamespace(Token());
+        if (Pick(0, 1)) agent.SetIpAddress(Token());
+        if (Pick(0, 1)) agent.SetHostName(FreeText());
+        if (Pick(0, 1)) agent.SetAgentId(FreeText());
+        if (Pick(0, 1)) agent.SetAuthToken(FreeText());
+        if (Pick(0, 1)) agent.SetAuthHash(FreeText());
+        for (int n = Pick(0, 3); n > 0; --n) agent.AddAgentGroup(FreeText());
+        return agent;
+    }
+    CCmlMessage Message() {
+        CCmlMessage message(Agent(), Token(), Agent(), Pick(0, 1) == 1, Pick(0, 1) ? Token() : L"");
+        for (int n = Pick(0, 3); n > 0; --n) message.AddDestination(Agent());
+        for (int n = Pick(0, 3); n > 0; --n) {
+            CProbeRequest request;
+            request.SetRequestId(Token().c_str());
+            request.SetNeedReply(Pick(0, 1) == 1);
+            request.note = FreeText();
+            message.AddRequest(request);
+        }
+        for (int n = Pick(0, 4); n > 0; --n) {
+            std::unique_ptr<CCmlResponse> response;
+            if (Pick(0, 1)) {
+                response = std::make_unique<CCmlErrorResponse>();
+            } else {
+                response = std::make_unique<CCmlOutOfBandResponse>();
+            }
+            response->SetRequestId(Token().c_str());
+            response->SetCode(Pick(0, 2) == 0 ? 0u : static_cast<uint32_t>(m_random()));
+            response->SetText(FreeText().c_str());
+            message.AddResponse(response.release());
+        }
+        return message;
+    }
+
+private:
+    int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
+    std::mt19937 m_random;
+};
+
+void ExpectSameBody(const CCmlMessage& a, const CCmlMessage& b) {
+    EXPECT_EQ(a.GetSource(), b.GetSource());
+    EXPECT_EQ(a.GetDestinations(), b.GetDestinations());
+    EXPECT_EQ(a.GetBroadcast(), b.GetBroadcast());
+    EXPECT_EQ(a.GetMessageId(), b.GetMessageId());
+    EXPECT_EQ(a.GetResponseTo(), b.GetResponseTo());
+    ASSERT_EQ(a.GetRequests().size(), b.GetRequests().size());
+    for (size_t i = 0; i < a.GetRequests().size(); ++i) {
+        auto* left = static_cast<const CProbeRequest*>(a.GetRequests()[i]);
+        auto* right = dynamic_cast<const CProbeRequest*>(b.GetRequests()[i]);
+        ASSERT_NE(nullptr, right);
+        EXPECT_EQ(left->GetRequestId(), right->GetRequestId());
+        EXPECT_EQ(left->GetNeedReply(), right->GetNeedReply());
+        EXPECT_EQ(left->note, right->note);
+    }
+    ASSERT_EQ(a.GetResponses().size(), b.GetResponses().size());
+    for (size_t i = 0; i < a.GetResponses().size(); ++i) {
+        const CCmlResponse* left = a.GetResponses()[i];
+        const CCmlResponse* right = b.GetResponses()[i];
+        EXPECT_EQ(left->GetTagName(), right->GetTagName());
+        EXPECT_EQ(left->GetRequestId(), right->GetRequestId());
+        EXPECT_EQ(left->GetCode(), right->GetCode());
+        EXPECT_EQ(left->GetText(), right->GetText());
+    }
+}
+
+}  // namespace
+
+TEST_F(Message, AThousandRandomMessagesSurviveTheRoundTrip) {
+    const unsigned seed = 20261207;
+    RandomMessages random(seed);
+    for (int i = 0; i < 1000; ++i) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", message " + std::to_string(i));
+        CCmlMessage message = random.Message();
+        std::string xml = Narrow(message);
+        std::unique_ptr<CCmlMessage> back = Read(xml);
+        ASSERT_NE(nullptr, back) << xml;
+        ExpectSameBody(message, *back);
+        std::unique_ptr<CCmlMessage> clone(message.Clone());
+        ASSERT_EQ(xml, Narrow(*clone));
+        if (::testing::Test::HasFailure()) break;
+    }
+}
