@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlVocabulary.h"
@@ -162,6 +163,12 @@ xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIden
     if (location.find("://") != std::string::npos || location.empty()) return refuse();
 
     std::vector<std::string> candidates;
+    // Written documents name their schemas under the writer's folder
+    // ("./schemas/..."); the allowed folder is where they really are.
+    const std::string written = Utf8::ToUtf8(std::wstring(XmlUtils::kSchemaFolder) + L"/");
+    if (location.compare(0, written.size(), written) == 0) {
+        candidates.push_back(m_allowedFolder + location.substr(written.size()));
+    }
     if (location[0] == '/') {
         candidates.push_back(location);
     } else {

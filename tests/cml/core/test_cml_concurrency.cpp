@@ -2,12 +2,16 @@
 // ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cml/core/cmlLibraryVersions.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlParser.h"
 
 using namespace ovx::cml;
 
@@ -29,4 +33,37 @@ TEST(LibraryVersionsConcurrency, ConcurrentUseIsSafe) {
     LibraryVersionMap now = GetLibraryVersionRegistry();
     EXPECT_EQ(L"1.0.0", now.at(L"CmlCore"));
     EXPECT_LE(now.size(), 5u);
+}
+
+// Lookups on several threads while another registers and removes classes:
+// every object handed out is a clone of its own.
+TEST(ClassFactoryConcurrency, LookupsAndRegistrationsInterleaveSafely) {
+    CCmlClassFactory* factory = GetGlobalClassFactory();
+    const std::string xml =
+        "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
+        "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
+        "<message-envelope broadcast='false' message-id='x'><source name='s'/><message-body><response>"
+        "<error-response xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0' request-id='1'/>"
+        "</response></message-body></message-envelope></cml></ovx>";
+    std::vector<std::thread> threads;
+    std::atomic<int> read{0};
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 100; ++i) {
+                std::unique_ptr<CCmlDocumentBase> document(
+                    CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+                auto* message = dynamic_cast<CCmlMessage*>(document.get());
+                if (message != nullptr && message->GetResponses().size() == 1) ++read;
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < 200; ++i) {
+            CCmlErrorResponse prototype;
+            factory->RegisterDocument(L"urn:churn", L"1.0.0", L"error-response", prototype);
+            factory->DeregisterDocumentClassFactory(L"urn:churn", L"1.0.0");
+        }
+    });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(300, read.load());
 }

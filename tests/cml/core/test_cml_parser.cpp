@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlParser.h"
+#include "cml_test_documents.h"
+
+using namespace ovx::cml;
+
+namespace {
+
+const wchar_t* SchemaFolder() {
+    static const std::wstring folder = [] {
+        std::string narrow = OVX_SCHEMA_DIR;
+        return std::wstring(narrow.begin(), narrow.end());
+    }();
+    return folder.c_str();
+}
+
+template <class F>
+CCmlException Failure(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    return CCmlException(L"", L"no exception", 0);
+}
+
+std::string Written(const CCmlMessage& message) {
+    std::ostringstream out;
+    message.Serialize(out);
+    return out.str();
+}
+
+CCmlMessage SampleMessage() {
+    CAgentInfo source;
+    source.SetName(L"sensor");
+    source.AddAgentGroup(L"group");
+    CAgentInfo destination;
+    destination.SetName(L"manager");
+    CCmlMessage message(source, L"m-1", destination, false, L"");
+    CCmlErrorResponse error;
+    error.SetRequestId(L"r");
+    error.SetCode(1);
+    message.AddResponse(error);
+    return message;
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << from;
+    text.replace(at, from.size(), to);
+}
+
+// Exposes the schema location the parser would give the XML layer.
+class CInspectableParser : public CCmlParser {
+public:
+    using CCmlParser::BuildExternalSchemaLocation;
+};
+
+class Parser : public ::testing::Test {
+protected:
+    void TearDown() override {
+        CCmlParser::ClearImplicitNamespaces();
+        CCmlParser::SetValidationSwitch(true);
+    }
+};
+
+long PeakResidentKb() {
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+TEST_F(Parser, AWrittenMessageValidatesAgainstTheShippedSchemas) {
+    for (const wchar_t* format : {L"1.0.1", L"1.0.0"}) {
+        CCmlMessage message = SampleMessage();
+        message.SetSchemaVersion(format);
+        std::string xml = Written(message);
+        if (std::wstring(format) == L"1.0.0") Replace(xml, "/cml/Message' schema-version='1.0.0' request-id", "/cml' schema-version='2.4.2' request-id");
+        std::unique_ptr<CCmlDocumentBase> read(
+            CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
+        auto* back = dynamic_cast<CCmlMessage*>(read.get());
+        ASSERT_NE(nullptr, back) << xml;
+        EXPECT_EQ(format, back->GetSchemaVersion());
+        EXPECT_EQ(1u, back->GetResponses().size());
+    }
+}
+
+TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
+    std::string xml = Written(SampleMessage());
+    Replace(xml, " message-id='m-1'", "");
+    CCmlParser parser;
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, SchemaFolder());
+    EXPECT_FALSE(parser.GetDocument().IsNull());
+    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); });
+    EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+    EXPECT_EQ(L"Parse operation", error.GetOperation());
+    EXPECT_EQ(0u, error.GetMessage().find(L"Error parsing input \"OVX CML Stream\", line 7, column 45\n   Message: missing required attribute ")) << error.GetMessage();
+    EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"\n   Message: ")) << error.GetMessage();
+    EXPECT_TRUE(parser.GetDocument().IsNull());  // nothing usable after a failed parse
+    // An element the envelope does not allow.
+    xml = Written(SampleMessage());
+    Replace(xml, "<message-body>", "<message-body><surprise/>");
+    EXPECT_EQ(kCmlParseError, Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); })
+                                  .GetErrorCode());
+}
+
+TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
+    std::string xml = Written(SampleMessage());
+    Replace(xml, " message-id='m-1'", "");
+    Replace(xml, "xmlns='https://schemas.example.org/xml' schema-version='1.0.1'",
+            "xmlns='https://schemas.example.org/xml' schema-version='1.0.2'");
+    CCmlParser parser;
+    try {
+        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
+        FAIL() << "validated";
+    } catch (const CSchemaException& error) {
+        EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+        ASSERT_EQ(1u, error.size());
+        EXPECT_EQ(kCmlBaseUri, error.begin()->GetNamespaceUri());
+        EXPECT_EQ(L"1.0.1", error.begin()->GetSupportedVersion());
+        EXPECT_EQ(L"1.0.2", error.begin()->GetFoundVersion());
+    }
+    // An older root version is compatible: the plain parse error stands.
+    Replace(xml, "schema-version='1.0.2'", "schema-version='1.0.0'");
+    try {
+        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
+        FAIL() << "validated";
+    } catch (const CSchemaException&) {
+        FAIL() << "an older version was reported as incompatible";
+    } catch (const CCmlException& error) {
+        EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+    }
+}
+
+TEST_F(Parser, NamespacesOfTheSetsAreCheckedToo) {
+    std::string xml = Written(SampleMessage());
+    Replace(xml, " message-id='m-1'", "");
+    Replace(xml, "<message-body>",
+            "<message-body><request><x:item xmlns:x='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+            "schema-version='1.1.0'/></request>");
+    CCmlParser parser;
+    parser.AddNamespace(kNsAgentMessages, L"1.0.4");
+    try {
+        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
+        FAIL() << "validated";
+    } catch (const CSchemaException& error) {
+        ASSERT_EQ(1u, error.size());
+        EXPECT_EQ(kNsAgentMessages, error.begin()->GetNamespaceUri());
+        EXPECT_EQ(L"1.1.0", error.begin()->GetFoundVersion());
+    }
+}
+
+TEST_F(Parser, AWarningEndsTheParse) {
+    std::string xml = "<?xml version='1.0' encoding='UTF-16'?><a/>";
+    CCmlParser parser;
+    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
+    EXPECT_EQ(kCmlParseWarning, error.GetErrorCode());
+    EXPECT_EQ(0u, error.GetMessage().find(L"Warning parsing input \"OVX CML Stream\", line 1, column "));
+    xml = "<a><b></a>";
+    EXPECT_EQ(kCmlParseFatal, Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); })
+                                  .GetErrorCode());
+    EXPECT_EQ(kCmlParseFatal, Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); })
+                                  .GetErrorCode());
+    // The parser is usable again after failures.
+    xml = "<a/>";
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    EXPECT_EQ(std::wstring(L"a"), parser.GetDocument().getDocumentElement().getTagName());
+}
+
+TEST_F(Parser, ValidationModesFollowTheDefaultAndTheSwitch) {
+    std::string xml = Written(SampleMessage());
+    Replace(xml, " message-id='m-1'", "");
+    auto validates = [&](uint32_t defaultMode, uint32_t mode) {
+        CCmlParser parser(defaultMode);
+        return Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode() != 0;
+    };
+    EXPECT_TRUE(validates(kDoNotValidate, kValidate));
+    EXPECT_FALSE(validates(kValidate, kDoNotValidate));
+    EXPECT_TRUE(validates(kValidate, kValidateByDefault));
+    EXPECT_FALSE(validates(kDoNotValidate, kValidateByDefault));
+    EXPECT_TRUE(validates(kValidateByDefault, kValidateByDefault));
+    EXPECT_TRUE(CCmlParser::SetValidationSwitch(false));
+    EXPECT_FALSE(validates(kValidateByDefault, kValidateByDefault));
+    EXPECT_TRUE(validates(kValidate, kValidateByDefault));
+}
+
+TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
+    CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
+    CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
+    CCmlException error = Failure([] { CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.1"); });
+    EXPECT_EQ(kCmlNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(L"Namespace/schema-version conflict:  tried to add namespace \"urn:a\" version 1.0.1; set already "
+              L"contains namespace \"urn:a\" version 1.0.0",
+              error.GetMessage());
+
+    CCmlParser parser;
+    error = Failure([&] { parser.AddNamespace(L"urn:a", L"1.0.0"); });
+    EXPECT_EQ(kCmlImplicitNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(L"Adding namespace to CML parser", error.GetOperation());
+    parser.AddNamespace(L"urn:b", L"2.0.0");
+    parser.AddNamespace(L"urn:b", L"2.0.0");
+    error = Failure([&] { parser.AddNamespace(L"urn:b", L"2.0.1"); });
+    EXPECT_EQ(kCmlNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(L"Adding namespace \"urn:b\" version 2.0.1; namespace \"urn:b\" version 2.0.0 already specified",
+              error.GetMessage());
+    parser.RemoveNamespace(L"urn:b");
+    parser.AddNamespace(L"urn:b", L"2.0.1");
+    EXPECT_EQ(1u, parser.GetNamespaces().size());
+}
+
+TEST_F(Parser, ExternalSchemaLocationsListBothSetsUnderTheFolder) {
+    CInspectableParser parser;
+    std::wstring location;
+    parser.BuildExternalSchemaLocation(location, nullptr);
+    EXPECT_EQ(L"", location);  // no folder anywhere: none
+    CCmlParser::AddImplicitNamespace(kNsAgentMessages, L"1.0.4");
+    parser.AddNamespace(kCmlBaseUri, L"1.0.1");
+    parser.BuildExternalSchemaLocation(location, L"/s");
+    EXPECT_EQ(std::wstring(kNsAgentMessages) + L" /s/cml/Message/AgentMessages/AgentMessages1_0_4.xsd " + kCmlBaseUri +
+                  L" /s/Ovx1_0_1.xsd",
+              location);
+
+    CCmlParser::SetSchemaDirectory(L"C:\\agent\\schemas\\");
+    EXPECT_EQ(L"C:/agent/schemas", CCmlParser::GetSchemaDirectory());
+    CCmlParser::SetSchemaDirectory(L"");
+}
+
+// ---- hostile input
+
+TEST_F(Parser, ExternalEntitiesAreNeverRead) {
+    const std::string xxe =
+        "<?xml version='1.0'?><!DOCTYPE a [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><a>&x;</a>";
+    for (uint32_t mode : {kDoNotValidate, kValidate}) {
+        CCmlParser parser;
+        CCmlException error = Failure([&] { parser.ParseBuffer(xxe.data(), xxe.size(), mode, SchemaFolder()); });
+        EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+        EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"root:"));
+        EXPECT_TRUE(parser.GetDocument().IsNull());
+    }
+}
+
+TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 4));
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    // Refused outright: document types, and with them every entity.
+    const std::string refused[] = {
+        "<!DOCTYPE a SYSTEM '" + url + "/a.dtd'><a/>",
+        "<!DOCTYPE a [<!ENTITY x SYSTEM '" + url + "/x'>]><a>&x;</a>",
+    };
+    // Schema hints outside the schema folder: not read, so the validating
+    // parse finds no grammar; the plain parse never looks at them.
+    const std::string hinted[] = {
+        "<a xmlns='urn:a' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:schemaLocation='urn:a " + url +
+            "/a.xsd'/>",
+        "<a xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='" + url + "/a.xsd'/>",
+        "<a xmlns='urn:a' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+        "xsi:schemaLocation='urn:a ./schemas/../../../../../../../etc/passwd'/>",
+    };
+    for (uint32_t mode : {kDoNotValidate, kValidate}) {
+        for (const std::string& xml : refused) {
+            CCmlParser parser;
+            EXPECT_EQ(kCmlParseFatal,
+                      Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode());
+        }
+        for (const std::string& xml : hinted) {
+            CCmlParser parser;
+            uint32_t code = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode();
+            EXPECT_EQ(mode == kValidate ? kCmlParseError : 0u, code) << xml;
+        }
+    }
+    pollfd pending{listener, POLLIN, 0};
+    EXPECT_EQ(0, poll(&pending, 1, 200)) << "the parser connected to " << url;
+    close(listener);
+}
+
+TEST_F(Parser, BillionLaughsFailsFastAndSmall) {
+    std::string xml = "<?xml version='1.0'?><!DOCTYPE lolz [<!ENTITY lol 'lol'>";
+    for (int level = 1; level <= 9; ++level) {
+        xml += "<!ENTITY lol" + std::to_string(level) + " '";
+        for (int i = 0; i < 10; ++i) xml += level == 1 ? "&lol;" : "&lol" + std::to_string(level - 1) + ";";
+        xml += "'>";
+    }
+    xml += "]><lolz>&lol9;</lolz>";
+    long before = PeakResidentKb();
+    auto start = std::chrono::steady_clock::now();
+    CCmlParser parser;
+    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_LT(PeakResidentKb() - before, 32 * 1024);
+}
+
+TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
+    std::string xml = Written(SampleMessage());
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<d>";
+    for (int i = 0; i < 100000; ++i) deep += "</d>";
+    Replace(xml, "<message-body>", "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + deep +
+                                       "</p:item></request>");
+    for (uint32_t mode : {kDoNotValidate, kValidate}) {
+        CCmlException error = Failure([&] {
+            std::unique_ptr<CCmlDocumentBase>(
+                CreateDocumentFromXml(xml.data(), xml.size(), mode, nullptr, SchemaFolder(), kMatchCompatible));
+        });
+        EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+        EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"nested too deeply"));
+    }
+    // Just inside the bound is read.
+    std::string fits;
+    for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "<d>";
+    for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "</d>";
+    xml = Written(SampleMessage());
+    Replace(xml, "<message-body>", "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + fits +
+                                       "</p:item></request>");
+    std::unique_ptr<CCmlDocumentBase> read(
+        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
+}
+
+TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
+    GetGlobalClassFactory()->RegisterDocument(ovx::cml::testing::kProbeNs, L"1.0.0", L"probe-request", ovx::cml::testing::CProbeRequest());
+    CCmlMessage message = SampleMessage();
+    ovx::cml::testing::CProbeRequest request;
+    request.note = std::wstring(200, L'x');
+    message.AddRequest(request);
+    std::string small = Written(message);
+    message.AddRequest(request);
+    size_t each = Written(message).size() - small.size();
+    size_t count = 50u * 1024 * 1024 / each;
+    for (size_t i = 2; i < count; ++i) message.AddRequest(request);
+    std::string xml = Written(message);
+    ASSERT_GE(xml.size(), 50u * 1024 * 1024 - each);
+    long before = PeakResidentKb();
+    std::unique_ptr<CCmlDocumentBase> read(
+        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+    auto* back = dynamic_cast<CCmlMessage*>(read.get());
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(count, back->GetRequests().size());
+#if !defined(__SANITIZE_ADDRESS__)
+    long grownKb = PeakResidentKb() - before;
+    EXPECT_LT(grownKb, static_cast<long>(xml.size() / 1024) * 12) << "peak grew by " << grownKb << " kB";
+#endif
+}
