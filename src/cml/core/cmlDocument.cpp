@@ -2,6 +2,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <cwchar>
 #include <fstream>
 #include <locale>
 #include <new>
@@ -53,14 +54,18 @@ private:
 
 template <class Char>
 void Literal(std::basic_ostream<Char>& out, const char* text) {
-    for (; *text != '\0'; ++text) out.put(out.widen(*text));
+    XmlUtils::WriteLiteral(out, text);
 }
 
 template <class Char>
 void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out, int level) {
-    XmlUtils::WriteIndent(out, level);
-    out.put(out.widen('<'));
-    XmlUtils::WriteText(out, document.GetTagName());
+    {
+        XmlUtils::CTextBatch<Char> batch(out);
+        batch.AppendIndent(level);
+        batch.AppendLiteral("<");
+        batch.Append(document.GetTagName());
+        batch.Flush();
+    }
     document.WriteAttributes(out);
     if (!document.HasContent()) {
         Literal(out, "/>\n");
@@ -68,10 +73,12 @@ void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& 
     }
     Literal(out, ">\n");
     document.WriteContent(out, level + 1);
-    XmlUtils::WriteIndent(out, level);
-    Literal(out, "</");
-    XmlUtils::WriteText(out, document.GetTagName());
-    Literal(out, ">\n");
+    XmlUtils::CTextBatch<Char> batch(out);
+    batch.AppendIndent(level);
+    batch.AppendLiteral("</");
+    batch.Append(document.GetTagName());
+    batch.AppendLiteral(">\n");
+    batch.Flush();
 }
 
 template <class Char>
@@ -86,24 +93,26 @@ void SerializeOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out
         document.WriteContent(out, 1);
         Literal(out, "</");
         XmlUtils::WriteText(out, document.GetTagName());
-        out.put(out.widen('>'));
+        Literal(out, ">");
     } else {
         Literal(out, "/>");
     }
-    out.put(out.widen('\n'));
+    Literal(out, "\n");
 }
 
 template <class Char>
 void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value, bool escape) {
-    out.put(out.widen(' '));
-    XmlUtils::WriteText(out, name, std::wcslen(name));
-    Literal(out, "='");
+    XmlUtils::CTextBatch<Char> batch(out);
+    batch.AppendLiteral(" ");
+    batch.Append(name, std::wcslen(name));
+    batch.AppendLiteral("='");
     if (escape) {
-        XmlUtils::EscapeAttributeValue(out, value.c_str());
+        batch.AppendEscaped(value.data(), value.size(), true);
     } else {
-        XmlUtils::WriteText(out, value);
+        batch.Append(value);
     }
-    out.put(out.widen('\''));
+    batch.AppendLiteral("'");
+    batch.Flush();
 }
 
 }  // namespace
@@ -130,7 +139,7 @@ void CCmlDocumentBase::SetClassSchemaVersion(const wchar_t* version) { m_classSc
 void CCmlDocumentBase::SetNamespaceUri(const wchar_t* namespaceUri) { m_namespaceUri = OrEmpty(namespaceUri); }
 
 void CCmlDocumentBase::CollectNamespaces(CNamespaceSet& namespaces) const {
-    AddNamespace(namespaces, CNamespace(GetNamespaceUri(), GetSchemaVersion()));
+    AddNamespace(namespaces, GetNamespaceUri(), GetSchemaVersion());
 }
 
 void CCmlDocumentBase::WriteElement(std::wostream& out, int level) const { WriteElementOf(*this, out, level); }
@@ -285,14 +294,15 @@ CCmlDocumentClassFactory* CCmlClassFactory::FindDocumentClassFactory(const wchar
     // Versions are walked in text order, which is not revision order ("1.0.10"
     // sorts before "1.0.2"): an older revision is only taken while nothing
     // better has been found.
-    std::wstring best = OrEmpty(version);
+    const std::wstring requested = OrEmpty(version);
+    const std::wstring* best = &requested;
     CCmlDocumentClassFactory* chosen = nullptr;
     for (const auto& candidate : versions) {
-        VersionRelation relation = CompareSchemaVersions(candidate.first, best);
+        VersionRelation relation = CompareSchemaVersions(candidate.first, *best);
         bool take = relation == NewerRevision || relation == Identical || (relation == OlderRevision && chosen == nullptr);
         if (take) {
             chosen = candidate.second.get();
-            best = candidate.first;
+            best = &candidate.first;
         }
     }
     return chosen;

@@ -99,7 +99,7 @@ public:
     virtual CCmlDocumentBase* GetDocument(const wchar_t* tag) const;
 
 private:
-    std::map<std::wstring, std::unique_ptr<CCmlDocumentBase>> m_prototypes;
+    std::map<std::wstring, std::unique_ptr<CCmlDocumentBase>, std::less<>> m_prototypes;
 };
 
 // One (namespace URI, schema version) pair of a registration.
@@ -141,7 +141,8 @@ public:
     virtual void DeregisterDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version);
 
 private:
-    std::map<std::wstring, std::map<std::wstring, std::unique_ptr<CCmlDocumentClassFactory>>> m_namespaces;
+    std::map<std::wstring, std::map<std::wstring, std::unique_ptr<CCmlDocumentClassFactory>, std::less<>>, std::less<>>
+        m_namespaces;
 };
 
 // The process-wide factory, created on first use (and at load).

@@ -2,6 +2,8 @@
 
 #include "cml/core/cmlDomNodes.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "cml/core/cmlException.h"
@@ -37,17 +39,40 @@ const wchar_t* KeepIn(std::wstring& buffer, const XMLCh* text) {
 }
 
 // A wide argument in the parser's 16-bit form, for the length of one call.
-// An optional argument may be NULL and stays NULL.
+// An optional argument may be NULL and stays NULL. Names and short values
+// are converted on the stack: wrappers are called for every attribute read.
 class XmlArg {
 public:
     explicit XmlArg(const wchar_t* text) : m_null(text == nullptr) {
-        if (text != nullptr) m_text = XmlUtils::ToXml(text);
+        if (text == nullptr) return;
+        size_t used = 0;
+        for (const wchar_t* c = text; *c != L'\0'; ++c) {
+            auto value = static_cast<uint32_t>(*c);
+            if (value >= 0x10000 || used + 1 >= kSmall) {  // surrogates or long: the general path
+                m_long = XmlUtils::ToXml(text);
+                m_useLong = true;
+                return;
+            }
+            m_small[used++] = (value >= 0xD800 && value <= 0xDFFF) ? u'\xFFFD' : static_cast<char16_t>(value);
+        }
+        m_small[used] = u'\0';
     }
-    const XMLCh* get() const { return m_null ? nullptr : m_text.c_str(); }
+    XmlArg(XmlArg&& other) noexcept : m_null(other.m_null), m_useLong(other.m_useLong), m_long(std::move(other.m_long)) {
+        std::copy(std::begin(other.m_small), std::end(other.m_small), std::begin(m_small));
+    }
+    XmlArg(const XmlArg&) = delete;
+    XmlArg& operator=(const XmlArg&) = delete;
+    const XMLCh* get() const {
+        if (m_null) return nullptr;
+        return m_useLong ? m_long.c_str() : m_small;
+    }
 
 private:
+    static constexpr size_t kSmall = 64;
     bool m_null;
-    std::u16string m_text;
+    bool m_useLong = false;
+    char16_t m_small[kSmall] = {};
+    std::u16string m_long;
 };
 
 // A required argument: NULL is refused before the DOM sees it.

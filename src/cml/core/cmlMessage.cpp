@@ -25,30 +25,41 @@ std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) {
     return OrEmpty(element.getAttribute(name));
 }
 
+// "0x" and lower-case hexadecimal without leading zeros.
 std::wstring Lower(uint32_t code) {
-    wchar_t text[16];
-    std::swprintf(text, sizeof text / sizeof text[0], L"0x%x", static_cast<unsigned>(code));
-    return text;
+    wchar_t text[11];
+    size_t at = sizeof text / sizeof text[0];
+    do {
+        text[--at] = L"0123456789abcdef"[code & 0xF];
+        code >>= 4;
+    } while (code != 0);
+    text[--at] = L'x';
+    text[--at] = L'0';
+    return std::wstring(text + at, sizeof text / sizeof text[0] - at);
 }
 
 template <class Char>
 void Literal(std::basic_ostream<Char>& out, const char* text) {
-    for (; *text != '\0'; ++text) out.put(out.widen(*text));
+    XmlUtils::WriteLiteral(out, text);
 }
 
 template <class Char>
 void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    XmlUtils::WriteIndent(out, level);
-    out.put(out.widen('<'));
-    XmlUtils::WriteText(out, tag, std::wcslen(tag));
+    XmlUtils::CTextBatch<Char> batch(out);
+    batch.AppendIndent(level);
+    batch.AppendLiteral("<");
+    batch.Append(tag, std::wcslen(tag));
+    batch.Flush();
 }
 
 template <class Char>
 void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    XmlUtils::WriteIndent(out, level);
-    Literal(out, "</");
-    XmlUtils::WriteText(out, tag, std::wcslen(tag));
-    Literal(out, ">\n");
+    XmlUtils::CTextBatch<Char> batch(out);
+    batch.AppendIndent(level);
+    batch.AppendLiteral("</");
+    batch.Append(tag, std::wcslen(tag));
+    batch.AppendLiteral(">\n");
+    batch.Flush();
 }
 
 // The element children of a node, in document order, through the wrappers.
@@ -479,7 +490,7 @@ void CCmlMessage::WriteMessage(std::basic_ostream<Char>& out) const {
     std::locale previous = out.imbue(std::locale(out.getloc(), new ovxToolsLib::COvxCodecvt()));
     try {
         XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
-        out.put(out.widen('\n'));
+        Literal(out, "\n");
         XmlUtils::WriteIndent(out, 1);
         WriteAttribute(out, kAttrXmlns, kCmlBaseUri, false);
         WriteAttribute(out, kTagSchemaVersion, m_formatVersion, false);

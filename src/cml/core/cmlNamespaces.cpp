@@ -1,6 +1,8 @@
 #include "cml/core/cmlNamespaces.h"
 
 #include <cwchar>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "cml/core/cmlException.h"
@@ -52,24 +54,26 @@ const std::set<std::wstring>& KnownNamespaces() {
     return known;
 }
 
+// Views into the version text: comparing versions is done for every
+// document read, and must not allocate.
 struct VersionParts {
-    std::wstring major, minor, revision;
+    std::wstring_view major, minor, revision;
 };
 
-VersionParts Split(const std::wstring& version) {
+VersionParts Split(std::wstring_view version) {
     VersionParts parts;
     size_t first = version.find(L'.');
     parts.major = version.substr(0, first);
-    if (first == std::wstring::npos) return parts;
+    if (first == std::wstring_view::npos) return parts;
     size_t second = version.find(L'.', first + 1);
-    parts.minor = version.substr(first + 1, second == std::wstring::npos ? std::wstring::npos : second - first - 1);
-    if (second != std::wstring::npos) parts.revision = version.substr(second + 1);
+    parts.minor = version.substr(first + 1, second == std::wstring_view::npos ? std::wstring_view::npos : second - first - 1);
+    if (second != std::wstring_view::npos) parts.revision = version.substr(second + 1);
     return parts;
 }
 
 // A revision that is not a plain decimal number counts as 0; one too large
 // for 64 bits saturates rather than wrapping.
-unsigned long long Revision(const std::wstring& text) {
+unsigned long long Revision(std::wstring_view text) {
     if (text.empty()) return 0;
     unsigned long long value = 0;
     for (wchar_t c : text) {
@@ -110,6 +114,13 @@ CNamespace::~CNamespace() = default;
 CNamespace* CNamespace::Clone() const { return new CNamespace(m_uri, m_version); }
 
 bool CNamespace::operator<(const CNamespace& other) const { return m_uri < other.m_uri; }
+
+void AddNamespace(CNamespaceSet& set, const std::wstring& uri, const std::wstring& version,
+                  const wchar_t* operation) {
+    auto found = set.find(uri);
+    if (found != set.end() && found->GetSchemaVersion() == version) return;
+    AddNamespace(set, CNamespace(uri, version), operation);
+}
 
 void AddNamespace(CNamespaceSet& set, const CNamespace& ns, const wchar_t* operation) {
     auto inserted = set.insert(ns);

@@ -109,13 +109,25 @@ private:
     std::wstring m_version;
 };
 
+// Orders namespaces by URI, and lets a set be searched by a URI alone.
+struct CNamespaceOrder {
+    using is_transparent = void;
+    bool operator()(const CNamespace& a, const CNamespace& b) const { return a < b; }
+    bool operator()(const CNamespace& a, const std::wstring& b) const { return a.GetNamespaceUri() < b; }
+    bool operator()(const std::wstring& a, const CNamespace& b) const { return a < b.GetNamespaceUri(); }
+};
+
 // The namespaces of one document and its descendants.
-using CNamespaceSet = std::set<CNamespace>;
+using CNamespaceSet = std::set<CNamespace, CNamespaceOrder>;
 
 // Adds `ns` to `set`. The same URI with the same version is no change; with
 // another version it throws CCmlException 0xC738000E under `operation`, and
 // the set keeps the entry it had.
 void AddNamespace(CNamespaceSet& set, const CNamespace& ns,
+                  const wchar_t* operation = L"Constructing document namespace object");
+// The same without building a CNamespace when the URI is already there, as
+// it is for most documents of a message.
+void AddNamespace(CNamespaceSet& set, const std::wstring& uri, const std::wstring& version,
                   const wchar_t* operation = L"Constructing document namespace object");
 
 }  // namespace cml

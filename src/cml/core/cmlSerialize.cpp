@@ -63,10 +63,11 @@ void Indent(std::basic_ostream<Char>& out, int level) {
 }
 template <class Char>
 void Eol(std::basic_ostream<Char>& out) {
-    out.put(out.widen('\n'));
+    WriteLiteral(out, "\n");
 }
 
-const wchar_t* EscapeOf(wchar_t c, bool attribute) {
+inline const wchar_t* EscapeOf(wchar_t c, bool attribute) {
+    if (c > L'>') return nullptr;  // every escaped character is at or below '>'
     switch (c) {
         case L'\n':
             return attribute ? L"&#xa;" : nullptr;
@@ -106,18 +107,11 @@ void CheckText(const void* text, bool attribute) {
     if (text == nullptr) throw CCmlException(OperationOf(attribute), L"NULL pointer received", kCmlInvalidArgument);
 }
 
-// Writes runs of unescaped text in one go rather than a character at a time.
 template <class Char>
 void EscapeTo(std::basic_ostream<Char>& out, const wchar_t* text, size_t length, bool attribute) {
-    size_t run = 0;
-    for (size_t i = 0; i < length; ++i) {
-        const wchar_t* escape = EscapeOf(text[i], attribute);
-        if (escape == nullptr) continue;
-        if (i > run) Put(out, text + run, i - run);
-        Put(out, escape);
-        run = i + 1;
-    }
-    if (length > run) Put(out, text + run, length - run);
+    CTextBatch<Char> batch(out);
+    batch.AppendEscaped(text, length, attribute);
+    batch.Flush();
 }
 
 template <class Char>
@@ -379,49 +373,79 @@ void OpenForWriting(std::wofstream& file, const char* path, const wchar_t* opera
 
 // ---- text, indentation
 
+// The writers go straight to the stream buffer: documents are written in
+// many small pieces, and the stream's per-call sentry would cost more than
+// the copying itself.
 void WriteText(std::wostream& out, const wchar_t* text, size_t length) {
-    out.write(text, static_cast<std::streamsize>(length));
+    if (std::wstreambuf* buffer = out.rdbuf()) buffer->sputn(text, static_cast<std::streamsize>(length));
 }
 
 // Encoded through a bounded buffer on the stack: documents write many short
 // texts, and one allocation per text would dominate the cost of writing.
 void WriteText(std::ostream& out, const wchar_t* text, size_t length) {
+    std::streambuf* target = out.rdbuf();
+    if (target == nullptr) return;
     char buffer[1024];
     size_t used = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (used > sizeof buffer - 4) {
-            out.write(buffer, static_cast<std::streamsize>(used));
+    size_t i = 0;
+    while (i < length) {
+        // Room for the worst case (4 bytes a character) without a check per byte.
+        size_t end = std::min(length, i + (sizeof buffer - used) / 4);
+        if (end == i) {
+            target->sputn(buffer, static_cast<std::streamsize>(used));
             used = 0;
-        }
-        auto c = static_cast<uint32_t>(text[i]);
-        if (c < 0x80) {
-            buffer[used++] = static_cast<char>(c);
             continue;
         }
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;  // not a scalar value
-        if (c < 0x800) {
-            buffer[used++] = static_cast<char>(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            buffer[used++] = static_cast<char>(0xE0 | (c >> 12));
-            buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            buffer[used++] = static_cast<char>(0xF0 | (c >> 18));
-            buffer[used++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        for (; i < end; ++i) {
+            auto c = static_cast<uint32_t>(text[i]);
+            if (c < 0x80) {
+                buffer[used++] = static_cast<char>(c);
+                continue;
+            }
+            if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;  // not a scalar value
+            if (c < 0x800) {
+                buffer[used++] = static_cast<char>(0xC0 | (c >> 6));
+            } else if (c < 0x10000) {
+                buffer[used++] = static_cast<char>(0xE0 | (c >> 12));
+                buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            } else {
+                buffer[used++] = static_cast<char>(0xF0 | (c >> 18));
+                buffer[used++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            }
+            buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
         }
-        buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
     }
-    out.write(buffer, static_cast<std::streamsize>(used));
+    target->sputn(buffer, static_cast<std::streamsize>(used));
 }
 
 void WriteIndent(std::wostream& out, int level) {
     static const std::wstring spaces(64, L' ');
-    for (int left = level * kIndentWidth; left > 0; left -= 64) out.write(spaces.data(), std::min(left, 64));
+    for (int left = level * kIndentWidth; left > 0; left -= 64) WriteText(out, spaces.data(), std::min(left, 64));
 }
 
 void WriteIndent(std::ostream& out, int level) {
     static const std::string spaces(64, ' ');
-    for (int left = level * kIndentWidth; left > 0; left -= 64) out.write(spaces.data(), std::min(left, 64));
+    std::streambuf* target = out.rdbuf();
+    if (target == nullptr) return;
+    for (int left = level * kIndentWidth; left > 0; left -= 64) target->sputn(spaces.data(), std::min(left, 64));
+}
+
+void WriteLiteral(std::ostream& out, const char* text) {
+    if (std::streambuf* target = out.rdbuf()) target->sputn(text, static_cast<std::streamsize>(std::strlen(text)));
+}
+
+void WriteLiteral(std::wostream& out, const char* text) {
+    wchar_t wide[64];
+    size_t used = 0;
+    for (; *text != '\0'; ++text) {
+        wide[used++] = static_cast<wchar_t>(static_cast<unsigned char>(*text));
+        if (used == 64) {
+            WriteText(out, wide, used);
+            used = 0;
+        }
+    }
+    WriteText(out, wide, used);
 }
 
 // ---- escaping
@@ -443,6 +467,8 @@ void EscapeAttributeValue(std::ostream& out, const wchar_t* text) {
     CheckText(text, true);
     EscapeTo(out, text, std::wcslen(text), true);
 }
+void EscapeAttributeValue(std::wostream& out, const std::wstring& text) { EscapeTo(out, text, true); }
+void EscapeAttributeValue(std::ostream& out, const std::wstring& text) { EscapeTo(out, text, true); }
 void EscapeContent(const wchar_t* text, std::wstring& out) {
     CheckText(text, false);
     Escape(text, std::wcslen(text), false, out);

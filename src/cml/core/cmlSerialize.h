@@ -7,6 +7,7 @@
 
 #include <xercesc/dom/DOMNode.hpp>
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -34,9 +35,111 @@ template <class Char>
 inline void WriteText(std::basic_ostream<Char>& out, const std::wstring& text) {
     WriteText(out, text.data(), text.size());
 }
+// ASCII markup, as it is.
+void WriteLiteral(std::ostream& out, const char* text);
+void WriteLiteral(std::wostream& out, const char* text);
 // The indentation of `level`: level times kIndentWidth spaces.
 void WriteIndent(std::wostream& out, int level);
 void WriteIndent(std::ostream& out, int level);
+
+// Collects short pieces of markup and text and hands them to the stream in
+// one call: documents are written in many pieces of a few characters, and a
+// stream call costs more than copying such a piece.
+template <class Char>
+class CTextBatch {
+public:
+    explicit CTextBatch(std::basic_ostream<Char>& out) : m_out(out) {}
+    CTextBatch(const CTextBatch&) = delete;
+    CTextBatch& operator=(const CTextBatch&) = delete;
+    // Call Flush to write; what is left unflushed by an exception is dropped.
+    ~CTextBatch() = default;
+
+    // Wide text; a narrow batch encodes it as UTF-8 on the way in (a value
+    // that is not a Unicode scalar becomes U+FFFD).
+    void Append(const wchar_t* text, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            if (m_used > kCapacity - 4) Flush();
+            Put(text[i]);
+        }
+    }
+    void Append(const std::wstring& text) { Append(text.data(), text.size()); }
+    // ASCII markup.
+    void AppendLiteral(const char* text) {
+        for (; *text != '\0'; ++text) {
+            if (m_used == kCapacity) Flush();
+            m_buffer[m_used++] = static_cast<Char>(static_cast<unsigned char>(*text));
+        }
+    }
+    void AppendIndent(int level) {
+        for (int left = level * kIndentWidth; left > 0; --left) {
+            if (m_used == kCapacity) Flush();
+            m_buffer[m_used++] = static_cast<Char>(' ');
+        }
+    }
+    // The text escaped as an attribute value or as content.
+    void AppendEscaped(const wchar_t* text, size_t length, bool attribute) {
+        for (size_t i = 0; i < length; ++i) {
+            const wchar_t c = text[i];
+            const char* escape = nullptr;
+            if (c <= L'>') {  // every escaped character is at or below '>'
+                switch (c) {
+                    case L'\n': escape = attribute ? "&#xa;" : nullptr; break;
+                    case L'"': escape = "&quot;"; break;
+                    case L'&': escape = "&amp;"; break;
+                    case L'\'': escape = "&apos;"; break;
+                    case L'<': escape = "&lt;"; break;
+                    case L'>': escape = "&gt;"; break;
+                    default: break;
+                }
+            }
+            if (escape != nullptr) {
+                AppendLiteral(escape);
+                continue;
+            }
+            if (m_used > kCapacity - 4) Flush();
+            Put(c);
+        }
+    }
+    void Flush() {
+        if (m_used == 0) return;
+        if (std::basic_streambuf<Char>* target = m_out.rdbuf()) {
+            target->sputn(m_buffer, static_cast<std::streamsize>(m_used));
+        }
+        m_used = 0;
+    }
+
+private:
+    static constexpr size_t kCapacity = 1024;
+
+    // One character, with room for four bytes already made.
+    void Put(wchar_t wide) {
+        if constexpr (sizeof(Char) == sizeof(wchar_t)) {
+            m_buffer[m_used++] = static_cast<Char>(wide);
+        } else {
+            auto c = static_cast<uint32_t>(wide);
+            if (c < 0x80) {
+                m_buffer[m_used++] = static_cast<Char>(c);
+                return;
+            }
+            if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+            if (c < 0x800) {
+                m_buffer[m_used++] = static_cast<Char>(0xC0 | (c >> 6));
+            } else if (c < 0x10000) {
+                m_buffer[m_used++] = static_cast<Char>(0xE0 | (c >> 12));
+                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
+            } else {
+                m_buffer[m_used++] = static_cast<Char>(0xF0 | (c >> 18));
+                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 12) & 0x3F));
+                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
+            }
+            m_buffer[m_used++] = static_cast<Char>(0x80 | (c & 0x3F));
+        }
+    }
+
+    std::basic_ostream<Char>& m_out;
+    Char m_buffer[kCapacity];
+    size_t m_used = 0;
+};
 
 // Escaping: `out` is cleared and receives the escaped text. Narrow input is
 // UTF-8. NULL input throws CCmlException 0xC7210003.
@@ -44,6 +147,8 @@ void EscapeAttributeValue(const wchar_t* text, std::wstring& out);
 void EscapeAttributeValue(const char* text, std::wstring& out);
 void EscapeAttributeValue(std::wostream& out, const wchar_t* text);
 void EscapeAttributeValue(std::ostream& out, const wchar_t* text);
+void EscapeAttributeValue(std::wostream& out, const std::wstring& text);
+void EscapeAttributeValue(std::ostream& out, const std::wstring& text);
 void EscapeContent(const wchar_t* text, std::wstring& out);
 void EscapeContent(const char* text, std::wstring& out);
 void EscapeContent(std::wostream& out, const wchar_t* text);
