@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cml/core/cmlDom.h"
+#include "cml/core/cmlDomNodes.h"
 #include "cml/core/cmlException.h"
 
 using namespace ovx::cml;
@@ -183,4 +184,68 @@ TEST_F(DomWrappers, DomErrorTextsComeFromTheCatalog) {
     std::wstring text;
     EXPECT_EQ(0x47210050u, XmlUtils::GetDOMErrorText(14, text));
     EXPECT_NE(std::wstring::npos, text.find(L"0x47210050")) << text;
+}
+
+TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    CCmlDOM_ProcessingInstruction instruction = document.createProcessingInstruction(L"target", L"data");
+    EXPECT_EQ(std::wstring(L"target"), instruction.getTarget());
+    instruction.setData(L"other");
+    EXPECT_EQ(std::wstring(L"other"), instruction.getData());
+    EXPECT_EQ(kCmlInvalidArgument, Thrown([&] { instruction.setData(nullptr); }).GetErrorCode());
+
+    CCmlDOM_Comment comment = document.createComment(L"note");
+    EXPECT_EQ(std::wstring(L"note"), comment.getData());
+    CCmlDOM_CDATASection cdata = document.createCDATASection(L"<raw>");
+    EXPECT_EQ(std::wstring(L"<raw>"), cdata.getData());
+
+    // Each setter takes only its own node type; NULL empties the wrapper.
+    CCmlException wrong = Thrown([&] { comment.SetDOMComment(cdata.GetDOMNode()); });
+    EXPECT_EQ(kCmlWrongNodeType, wrong.GetErrorCode());
+    EXPECT_EQ(L"CCmlDOM_Comment::SetDOMComment()", wrong.GetOperation());
+    CCmlDOM_Notation notation;
+    EXPECT_EQ(kCmlWrongNodeType, Thrown([&] { notation.SetDOMNotation(comment.GetDOMNode()); }).GetErrorCode());
+    CCmlDOM_DocumentType type;
+    type.SetDOMDocumentType(nullptr);
+    CCmlException empty = Thrown([&] { type.getName(); });
+    EXPECT_EQ(kCmlNullWrapper, empty.GetErrorCode());
+    EXPECT_EQ(L"CCmlDOM_DocumentType::getName()", empty.GetOperation());
+    EXPECT_EQ(L"The node is NULL", empty.GetMessage());
+
+    CCmlDOM_DocumentFragment fragment = document.createDocumentFragment();
+    EXPECT_EQ(xercesc::DOMNode::DOCUMENT_FRAGMENT_NODE, fragment.getNodeType());
+    CCmlDOM_Entity entity = document.createEntity(L"e");
+    EXPECT_EQ(std::wstring(L"e"), entity.getNodeName());
+    EXPECT_EQ(kCmlInternalError, Thrown([&] { entity.setVersion(L"1.1"); }).GetErrorCode());
+    CCmlDOM_DocumentType doctype = document.createDocumentType(L"root");
+    EXPECT_EQ(std::wstring(L"root"), doctype.getName());
+    EXPECT_TRUE(document.getDoctype().IsNull());
+
+    // Type information exists only after a validating parse; the wrapper
+    // still answers, with no name.
+    CCmlDOM_Element root = document.getDocumentElement();
+    CCmlDOM_TypeInfo info = root.getTypeInfo();
+    EXPECT_EQ(nullptr, info.getName());
+    CCmlDOM_TypeInfo none;
+    EXPECT_EQ(kCmlNullWrapper, Thrown([&] { none.getNamespace(); }).GetErrorCode());
+}
+
+TEST_F(DomWrappers, ExceptionWrappersCarryTheTexts) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    try {
+        document.createElement(L"not a name");
+        FAIL() << "the DOM accepted an invalid name";
+    } catch (const xercesc::DOMException& error) {
+        CCmlDOM_Exception wrapped(error);
+        EXPECT_EQ(static_cast<uint32_t>(xercesc::DOMException::INVALID_CHARACTER_ERR), wrapped.GetCode());
+        EXPECT_FALSE(wrapped.GetMessage().empty());
+    }
+    xercesc::SAXParseException parse(u"bad thing", u"public", u"system", 3, 7);
+    CCmlSAX_ParseException wrapped(parse);
+    EXPECT_EQ(L"bad thing", wrapped.GetMessage());
+    EXPECT_EQ(L"system", wrapped.GetSystemId());
+    EXPECT_EQ(3u, wrapped.GetLineNumber());
+    EXPECT_EQ(7u, wrapped.GetColumnNumber());
 }
