@@ -8,6 +8,7 @@
 #include <new>
 #include <sstream>
 
+#include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlVocabulary.h"
 #include "cml/core/cmlXmlText.h"
@@ -116,6 +117,20 @@ void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const 
 }
 
 }  // namespace
+
+// ---- shared helpers
+
+std::wstring XmlUtils::HexCode(uint32_t code) {
+    wchar_t text[11];
+    size_t at = sizeof text / sizeof text[0];
+    do {
+        text[--at] = L"0123456789abcdef"[code & 0xF];
+        code >>= 4;
+    } while (code != 0);
+    text[--at] = L'x';
+    text[--at] = L'0';
+    return std::wstring(text + at, sizeof text / sizeof text[0] - at);
+}
 
 // ---- CCmlDocumentBase
 

@@ -7,6 +7,7 @@
 #include <locale>
 #include <new>
 
+#include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
@@ -25,18 +26,6 @@ std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) {
     return OrEmpty(element.getAttribute(name));
 }
 
-// "0x" and lower-case hexadecimal without leading zeros.
-std::wstring Lower(uint32_t code) {
-    wchar_t text[11];
-    size_t at = sizeof text / sizeof text[0];
-    do {
-        text[--at] = L"0123456789abcdef"[code & 0xF];
-        code >>= 4;
-    } while (code != 0);
-    text[--at] = L'x';
-    text[--at] = L'0';
-    return std::wstring(text + at, sizeof text / sizeof text[0] - at);
-}
 
 template <class Char>
 void Literal(std::basic_ostream<Char>& out, const char* text) {
@@ -181,12 +170,12 @@ void CCmlResponse::Deserialize(CCmlDOM_Element& element) {
 
 void CCmlResponse::WriteAttributes(std::wostream& out) const {
     CMessageBase::WriteAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, Lower(m_code), false);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
 }
 void CCmlResponse::WriteAttributes(std::ostream& out) const {
     CMessageBase::WriteAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, Lower(m_code), false);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
 }
 

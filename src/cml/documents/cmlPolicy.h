@@ -1,0 +1,335 @@
+// Policies: the configuration documents the management server pushes and
+// the agent reports back, as typed objects (CCmlPolicy) or as DOM subtrees
+// (CPolicyNode); the per-policy descriptors of requests and responses; and
+// the four policy messages.
+#ifndef OVX_CML_DOCUMENTS_CMLPOLICY_H
+#define OVX_CML_DOCUMENTS_CMLPOLICY_H
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cml/core/cmlDocument.h"
+#include "cml/core/cmlDom.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlValueTypes.h"
+
+namespace ovx {
+namespace cml {
+
+constexpr uint32_t kCmlNoPolicy = 0xC7380009u;
+constexpr uint32_t kCmlInvalidIndex = 0xC738000Bu;
+constexpr uint32_t kCmlNullNode = 0xC7380010u;
+
+enum PolicySourceKind { kPolicyObject = 1, kPolicyNodeKind = 2 };
+
+class CPolicySource : public CCmlDocumentBase {
+public:
+    using CCmlDocumentBase::CCmlDocumentBase;
+    CPolicySource() = default;
+    CPolicySource(const CPolicySource& other) = default;
+    using CCmlDocumentBase::operator=;
+    virtual CPolicySource& operator=(const CPolicySource& other);
+    CPolicySource* Clone() const override = 0;
+    virtual int GetSourceKind() const = 0;
+    virtual std::wstring GetName() = 0;
+    virtual std::wstring GetVersion() = 0;
+    virtual bool GetValid() = 0;
+};
+
+// A policy read into an object: the base of typed policies.
+class CCmlPolicy : public CPolicySource {
+public:
+    CCmlPolicy() = default;
+    CCmlPolicy(const CCmlPolicy& other) = default;
+    CCmlPolicy(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion);
+    using CPolicySource::operator=;
+    virtual CCmlPolicy& operator=(const CCmlPolicy& other);
+
+    int GetSourceKind() const override { return kPolicyObject; }
+    std::wstring GetName() override { return m_name; }
+    std::wstring GetVersion() override { return m_version; }
+    bool GetValid() override { return m_valid; }
+    virtual bool GetOverwrite() const { return m_overwrite; }
+    virtual void SetName(const std::wstring& name) { m_name = name; }
+    virtual void SetVersion(const std::wstring& version) { m_version = version; }
+    virtual void SetOverwrite(bool overwrite) { m_overwrite = overwrite; }
+    virtual void SetValid(bool valid) { m_valid = valid; }
+
+    const std::wstring& GetSchemaVersion() const override { return m_schemaVersion; }
+    void SetSchemaVersion(const wchar_t* version) override { m_schemaVersion = XmlOrEmpty(version); }
+    void WriteAttributes(std::wostream& out) const override;
+    void WriteAttributes(std::ostream& out) const override;
+
+protected:
+    // Base attributes, then name, version, overwrite and valid.
+    void ProcessStandardPolicyAttributes(CCmlDOM_Element& element);
+
+private:
+    static const wchar_t* XmlOrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
+    template <class Char>
+    void WritePolicyAttributes(std::basic_ostream<Char>& out) const;
+
+    std::wstring m_name;
+    std::wstring m_version;
+    bool m_overwrite = false;
+    bool m_valid = true;
+    std::wstring m_schemaVersion;
+};
+
+// A policy held as a DOM subtree. The node keeps a private copy of the
+// element it was built on, in a document of its own that it releases when
+// it is destroyed: it can never outlive its DOM, whatever happens to the
+// document it was read from, and a clone is a copy of its own.
+class CPolicyNode : public CPolicySource, public CCmlDOM_Element {
+public:
+    // Copies `element` (and its subtree); a null element gives an empty node.
+    explicit CPolicyNode(const CCmlDOM_Element& element);
+    CPolicyNode(const CPolicyNode& other);
+    CPolicyNode& operator=(const CPolicyNode& other);
+    ~CPolicyNode() override;
+    CPolicyNode* Clone() const override;
+
+    int GetSourceKind() const override { return kPolicyNodeKind; }
+    std::wstring GetName() override;
+    std::wstring GetVersion() override;
+    // True exactly when the `valid` attribute says "true".
+    bool GetValid() override;
+    const std::wstring& GetSchemaVersion() const override { return m_schemaVersion; }
+    void SetSchemaVersion(const wchar_t* version) override;
+    void ClearCache();
+
+    bool HasContent() const override { return true; }
+    void CollectNamespaces(CNamespaceSet& namespaces) const override;
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+
+private:
+    void Adopt(const xercesc::DOMNode* element);
+
+    std::wstring m_name;
+    std::wstring m_version;
+    std::wstring m_schemaVersion;
+};
+
+class CPolicyItem {
+public:
+    CPolicyItem() = default;
+    CPolicyItem(std::wstring name, std::wstring namespaceUri, std::wstring version, std::wstring schemaVersion,
+                std::wstring tag, uint32_t code, std::wstring text, std::wstring token, std::wstring groupMsid,
+                const std::wstring& timestamp, std::wstring elementName);
+    CPolicyItem(const CPolicyItem& other) = default;
+    CPolicyItem& operator=(const CPolicyItem& other) = default;
+    virtual ~CPolicyItem();
+    virtual CPolicyItem* Clone() const;
+
+    const std::wstring& GetElementName() const { return m_elementName; }
+    const std::wstring& GetName() const { return m_name; }
+    const std::wstring& GetNamespace() const { return m_namespace; }
+    const std::wstring& GetVersion() const { return m_version; }
+    const std::wstring& GetSchemaVersion() const { return m_schemaVersion; }
+    const std::wstring& GetTag() const { return m_tag; }
+    uint32_t GetCode() const { return m_code; }
+    const std::wstring& GetText() const { return m_text; }
+    const std::wstring& GetToken() const { return m_token; }
+    const std::wstring& GetGroupMsid() const { return m_groupMsid; }
+    const XmlUtils::CDateTime& GetTimestamp() const { return m_timestamp; }
+
+    void SetElementName(const std::wstring& value) { m_elementName = value; }
+    void SetName(const std::wstring& value) { m_name = value; }
+    void SetNamespace(const std::wstring& value) { m_namespace = value; }
+    void SetVersion(const std::wstring& value) { m_version = value; }
+    void SetSchemaVersion(const std::wstring& value) { m_schemaVersion = value; }
+    void SetTag(const std::wstring& value) { m_tag = value; }
+    void SetCode(uint32_t value) { m_code = value; }
+    void SetText(const std::wstring& value) { m_text = value; }
+    void SetToken(const std::wstring& value) { m_token = value; }
+    void SetGroupMsid(const std::wstring& value) { m_groupMsid = value; }
+    void SetTimestamp(const XmlUtils::CDateTime& value) { m_timestamp = value; }
+
+    virtual void WriteElement(std::wostream& out, int level) const;
+    virtual void WriteElement(std::ostream& out, int level) const;
+    virtual void Deserialize(CCmlDOM_Element& element);
+    virtual void WriteAttributes(std::wostream& out) const;
+    virtual void WriteAttributes(std::ostream& out) const;
+
+    // What identifies the policy an item is about: merging heartbeats
+    // matches items on these (namespace, name, tag).
+    std::wstring IdentityKey() const;
+
+private:
+    template <class Char>
+    void WriteItemAttributes(std::basic_ostream<Char>& out) const;
+
+    std::wstring m_elementName;
+    std::wstring m_name;
+    std::wstring m_namespace;
+    std::wstring m_version;
+    std::wstring m_schemaVersion;
+    std::wstring m_tag;
+    uint32_t m_code = 0;
+    std::wstring m_text;
+    std::wstring m_token;
+    std::wstring m_groupMsid;
+    XmlUtils::CDateTime m_timestamp;
+};
+
+class CPolicyData : public CPolicyItem {
+public:
+    CPolicyData() = default;
+    using CPolicyItem::CPolicyItem;
+    CPolicyData(const CPolicyData& other);
+    CPolicyData& operator=(const CPolicyData& other);
+    ~CPolicyData() override;
+    CPolicyData* Clone() const override;
+
+    CPolicySource* GetPolicy() const { return m_policy.get(); }
+    // Stores a copy; the previous policy is deleted.
+    void SetPolicy(const CPolicySource& policy);
+    // Takes ownership (NULL clears).
+    void SetPolicy(CPolicySource* policy) { m_policy.reset(policy); }
+    void SetPolicy(const CCmlDOM_Element& element);
+
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+    void Deserialize(CCmlDOM_Element& element) override;
+
+private:
+    template <class Char>
+    void WriteData(std::basic_ostream<Char>& out, int level) const;
+    std::unique_ptr<CPolicySource> m_policy;
+};
+
+// An ordered, owning vector of the items of one message.
+template <class T>
+class COwnedVector {
+public:
+    COwnedVector() = default;
+    COwnedVector(const COwnedVector& other) { Replace(other); }
+    COwnedVector& operator=(const COwnedVector& other) {
+        if (this != &other) {
+            COwnedVector copy(other);
+            m_items.swap(copy.m_items);
+        }
+        return *this;
+    }
+    size_t size() const { return m_items.size(); }
+    bool empty() const { return m_items.empty(); }
+    T* at(size_t index) const { return m_items.at(index).get(); }
+    void push_back(std::unique_ptr<T> item) { m_items.push_back(std::move(item)); }
+    void clear() { m_items.clear(); }
+    void Replace(const COwnedVector& other) {
+        std::vector<std::unique_ptr<T>> items;
+        items.reserve(other.size());
+        for (const auto& item : other.m_items) items.emplace_back(static_cast<T*>(item->Clone()));
+        m_items.swap(items);
+    }
+    typename std::vector<std::unique_ptr<T>>::const_iterator begin() const { return m_items.begin(); }
+    typename std::vector<std::unique_ptr<T>>::const_iterator end() const { return m_items.end(); }
+
+private:
+    std::vector<std::unique_ptr<T>> m_items;
+};
+
+class CGetPolicyRequest : public CCmlRequest {
+public:
+    CGetPolicyRequest();
+    CGetPolicyRequest* Clone() const override;
+    size_t GetCount() const { return m_items.size(); }
+    CPolicyItem* GetItem(size_t index) const;
+    CPolicyItem* AddItem(const CPolicyItem& item);
+    CPolicyItem* AddItem(CPolicyItem* item);
+    void SetItems(const COwnedVector<CPolicyItem>& items) { m_items.Replace(items); }
+    const COwnedVector<CPolicyItem>& GetItems() const { return m_items; }
+
+    bool HasContent() const override { return !m_items.empty(); }
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteContent(std::wostream& out, int level) const override;
+    void WriteContent(std::ostream& out, int level) const override;
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+
+private:
+    COwnedVector<CPolicyItem> m_items;
+};
+
+class CGetPolicyResponse : public CCmlResponse {
+public:
+    CGetPolicyResponse();
+    CGetPolicyResponse* Clone() const override;
+    size_t GetCount() const { return m_items.size(); }
+    CPolicyData* GetItem(size_t index) const;
+    CPolicyData* AddItem(const CPolicyData& item);
+    CPolicyData* AddItem(CPolicyData* item);
+    void SetItems(const COwnedVector<CPolicyData>& items) { m_items.Replace(items); }
+    const COwnedVector<CPolicyData>& GetItems() const { return m_items; }
+
+    bool HasContent() const override { return !m_items.empty(); }
+    void CollectNamespaces(CNamespaceSet& namespaces) const override;
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteContent(std::wostream& out, int level) const override;
+    void WriteContent(std::ostream& out, int level) const override;
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+
+private:
+    COwnedVector<CPolicyData> m_items;
+};
+
+class CSetPolicyRequest : public CCmlRequest {
+public:
+    CSetPolicyRequest();
+    CSetPolicyRequest* Clone() const override;
+    size_t GetCount() const { return m_policies.size(); }
+    CPolicySource* GetPolicy(size_t index) const;
+    CPolicySource* AddPolicy(const CPolicySource& policy);
+    CPolicySource* AddPolicy(CPolicySource* policy);
+    CPolicySource* AddPolicy(const CCmlDOM_Element& element);
+    void SetPolicy(size_t index, const CPolicySource& policy);
+    void SetPolicies(const COwnedVector<CPolicySource>& policies) { m_policies.Replace(policies); }
+    const COwnedVector<CPolicySource>& GetPolicies() const { return m_policies; }
+
+    bool HasContent() const override { return !m_policies.empty(); }
+    void CollectNamespaces(CNamespaceSet& namespaces) const override;
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteContent(std::wostream& out, int level) const override;
+    void WriteContent(std::ostream& out, int level) const override;
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+
+private:
+    COwnedVector<CPolicySource> m_policies;
+};
+
+class CSetPolicyResponse : public CCmlResponse {
+public:
+    CSetPolicyResponse();
+    CSetPolicyResponse* Clone() const override;
+    size_t GetCount() const { return m_items.size(); }
+    CPolicyItem* GetItem(size_t index) const;
+    CPolicyItem* AddItem(const CPolicyItem& item);
+    CPolicyItem* AddItem(CPolicyItem* item);
+    void SetItems(const COwnedVector<CPolicyItem>& items) { m_items.Replace(items); }
+    const COwnedVector<CPolicyItem>& GetItems() const { return m_items; }
+
+    bool HasContent() const override { return !m_items.empty(); }
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteContent(std::wostream& out, int level) const override;
+    void WriteContent(std::ostream& out, int level) const override;
+    void WriteElement(std::wostream& out, int level) const override;
+    void WriteElement(std::ostream& out, int level) const override;
+
+private:
+    COwnedVector<CPolicyItem> m_items;
+};
+
+// Registers the policy messages; done at load.
+void RegisterPolicyDocuments(CCmlClassFactory& factory);
+
+}  // namespace cml
+}  // namespace ovx
+
+#endif  // OVX_CML_DOCUMENTS_CMLPOLICY_H
