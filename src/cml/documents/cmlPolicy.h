@@ -209,6 +209,8 @@ class COwnedVector {
 public:
     COwnedVector() = default;
     COwnedVector(const COwnedVector& other) { Replace(other); }
+    COwnedVector(COwnedVector&&) noexcept = default;
+    COwnedVector& operator=(COwnedVector&&) noexcept = default;
     COwnedVector& operator=(const COwnedVector& other) {
         if (this != &other) {
             COwnedVector copy(other);
@@ -220,6 +222,8 @@ public:
     bool empty() const { return m_items.empty(); }
     T* at(size_t index) const { return m_items.at(index).get(); }
     void push_back(std::unique_ptr<T> item) { m_items.push_back(std::move(item)); }
+    // Replaces the item at `index` by `item`, which the vector now owns.
+    void reset(size_t index, T* item) { m_items.at(index).reset(item); }
     void clear() { m_items.clear(); }
     void Replace(const COwnedVector& other) {
         std::vector<std::unique_ptr<T>> items;

@@ -1,0 +1,464 @@
+#include "cml/documents/cmlAgentInfo.h"
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <new>
+
+#include "cml/core/cmlDocumentUtils.h"
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
+#include "tools/ovxError.h"
+
+namespace ovx {
+namespace cml {
+
+using XmlUtils::GetAttributeText;
+using XmlUtils::OrEmpty;
+
+namespace {
+
+const wchar_t kReadPrefix[] = L"Parsing agent-startup-announcement/get-agent-info-response ";
+
+std::wstring ReadOperation(const wchar_t* element) { return std::wstring(kReadPrefix) + element + L" element"; }
+
+template <class F>
+void ReadGuarded(const std::wstring& operation, F read) {
+    try {
+        read();
+    } catch (const xercesc::DOMException& error) {
+        XmlUtils::ThrowDomError(operation.c_str(), error);
+    }
+}
+
+uint32_t ReadStatus(CCmlDOM_Element& element, const wchar_t* name) {
+    const wchar_t* text = element.getAttribute(name);
+    if (text == nullptr || *text == L'\0') return kNoAgentStatus;
+    std::wstring value = text;
+    uint32_t status = ToUnsigned(value.c_str());
+    // "0" reads as 0; anything else that reads as 0 was unreadable.
+    bool zero = value.find_first_not_of(L"0xX") == std::wstring::npos;
+    return status == 0 && !zero ? kNoAgentStatus : status;
+}
+
+TriState ReadTriState(CCmlDOM_Element& element, const wchar_t* name) {
+    std::wstring value = GetAttributeText(element, name);
+    if (value == kValueTrue) return kTriTrue;
+    if (value == kValueFalse) return kTriFalse;
+    return kTriUnset;
+}
+
+bool IsAgentNamespace(CCmlDOM_Element& element) {
+    std::wstring uri = OrEmpty(element.getNamespaceURI());
+    return uri == kNsAgentMessages || uri == kNsCml;
+}
+
+std::wstring NameOf(CCmlDOM_Element& element) { return OrEmpty(element.getNodeName()); }
+
+template <class Char>
+void WriteIfSet(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value, bool escape) {
+    if (!value.empty()) WriteAttribute(out, name, value, escape);
+}
+
+template <class Char, class List>
+void WriteList(std::basic_ostream<Char>& out, int level, const wchar_t* tag, const List& items) {
+    if (items.empty()) return;
+    XmlUtils::StartTag(out, level, tag);
+    XmlUtils::WriteLiteral(out, ">\n");
+    for (const auto& item : items) item.WriteElement(out, level + 1);
+    XmlUtils::EndTag(out, level, tag);
+}
+
+template <class Char>
+void WriteTextElement(std::basic_ostream<Char>& out, int level, const wchar_t* tag, const std::wstring& text) {
+    if (text.empty()) return;
+    XmlUtils::StartTag(out, level, tag);
+    XmlUtils::WriteLiteral(out, ">");
+    XmlUtils::EscapeContent(out, text.c_str());
+    XmlUtils::WriteLiteral(out, "</");
+    XmlUtils::WriteText(out, tag, std::wcslen(tag));
+    XmlUtils::WriteLiteral(out, ">\n");
+}
+
+CPolicySource* CheckedPolicy(const COwnedVector<CPolicySource>& policies, size_t index, const wchar_t* operation) {
+    if (index >= policies.size()) throw CCmlException(operation, L"Invalid vector index", kCmlInvalidIndex);
+    return policies.at(index);
+}
+
+CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource* policy) {
+    if (policy == nullptr) throw CCmlException(L"Adding policy to policy vector", L"NULL object pointer", kCmlInvalidArgument);
+    policies.push_back(std::unique_ptr<CPolicySource>(policy));
+    return policy;
+}
+
+}  // namespace
+
+std::wstring StatusText(uint32_t status) {
+    ovxToolsLib::OVXError error(status);
+    const char* text = error.GetMessageText();
+    return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : "");
+}
+
+// ---- CHostInfo
+
+void CHostInfo::Deserialize(CCmlDOM_Element& element) {
+    ReadGuarded(ReadOperation(L"host-info"), [&] {
+        os = GetAttributeText(element, L"os");
+        version = GetAttributeText(element, L"version");
+        ipAddress = GetAttributeText(element, kAttrIpAddress);
+        hostName = GetAttributeText(element, kAttrHostName);
+        nbName = GetAttributeText(element, L"nbname");
+        nbDomain = GetAttributeText(element, L"nbdomain");
+        adObjectId = GetAttributeText(element, L"ad-object-id");
+        adGroupId = GetAttributeText(element, L"ad-group-id");
+    });
+}
+
+namespace {
+template <class Char>
+void WriteHost(const CHostInfo& host, std::basic_ostream<Char>& out, int level) {
+    XmlUtils::StartTag(out, level, L"host-info");
+    WriteAttribute(out, L"os", host.os, true);
+    WriteAttribute(out, L"version", host.version, true);
+    WriteIfSet(out, kAttrIpAddress, host.ipAddress, false);
+    WriteIfSet(out, kAttrHostName, host.hostName, false);
+    WriteIfSet(out, L"nbname", host.nbName, false);
+    WriteIfSet(out, L"nbdomain", host.nbDomain, false);
+    WriteIfSet(out, L"ad-object-id", host.adObjectId, false);
+    WriteIfSet(out, L"ad-group-id", host.adGroupId, false);
+    XmlUtils::WriteLiteral(out, "/>\n");
+}
+}  // namespace
+
+void CHostInfo::WriteElement(std::wostream& out, int level) const { WriteHost(*this, out, level); }
+void CHostInfo::WriteElement(std::ostream& out, int level) const { WriteHost(*this, out, level); }
+bool CHostInfo::operator==(const CHostInfo& other) const {
+    return os == other.os && version == other.version && ipAddress == other.ipAddress && hostName == other.hostName &&
+           nbName == other.nbName && nbDomain == other.nbDomain && adObjectId == other.adObjectId &&
+           adGroupId == other.adGroupId;
+}
+
+// ---- CContentDate, CUpdateInfo
+
+void CContentDate::Deserialize(CCmlDOM_Element& element) {
+    ReadGuarded(ReadOperation(L"content-date"), [&] {
+        elementName = NameOf(element);
+        identity = GetAttributeText(element, L"identity");
+        date = GetAttributeText(element, L"date");
+    });
+}
+
+namespace {
+template <class Char>
+void WriteDate(const CContentDate& item, std::basic_ostream<Char>& out, int level) {
+    XmlUtils::StartTag(out, level, item.elementName);
+    WriteAttribute(out, L"identity", item.identity, true);
+    WriteAttribute(out, L"date", item.date, false);
+    XmlUtils::WriteLiteral(out, "/>\n");
+}
+template <class Char>
+void WriteUpdate(const CUpdateInfo& item, std::basic_ostream<Char>& out, int level) {
+    XmlUtils::StartTag(out, level, L"update");
+    WriteIfSet(out, L"module", item.module, false);
+    WriteIfSet(out, L"type", item.type, false);
+    WriteIfSet(out, L"version", item.version, false);
+    XmlUtils::WriteLiteral(out, "/>\n");
+}
+}  // namespace
+
+void CContentDate::WriteElement(std::wostream& out, int level) const { WriteDate(*this, out, level); }
+void CContentDate::WriteElement(std::ostream& out, int level) const { WriteDate(*this, out, level); }
+
+void CUpdateInfo::Deserialize(CCmlDOM_Element& element) {
+    ReadGuarded(ReadOperation(L"update"), [&] {
+        module = GetAttributeText(element, L"module");
+        type = GetAttributeText(element, L"type");
+        version = GetAttributeText(element, L"version");
+    });
+}
+void CUpdateInfo::WriteElement(std::wostream& out, int level) const { WriteUpdate(*this, out, level); }
+void CUpdateInfo::WriteElement(std::ostream& out, int level) const { WriteUpdate(*this, out, level); }
+
+// ---- CModuleInfo
+
+CModuleInfo::~CModuleInfo() = default;
+
+CPolicySource* CModuleInfo::GetPolicy(size_t index) const {
+    return CheckedPolicy(m_policies, index, L"Getting module policy source");
+}
+CPolicySource* CModuleInfo::AddPolicy(const CPolicySource& policy) { return AppendPolicy(m_policies, policy.Clone()); }
+CPolicySource* CModuleInfo::AddPolicy(CPolicySource* policy) { return AppendPolicy(m_policies, policy); }
+CPolicySource* CModuleInfo::AddPolicy(const CCmlDOM_Element& element) {
+    CPolicyNode* node = nullptr;
+    try {
+        node = new CPolicyNode(element);
+    } catch (const std::bad_alloc&) {
+        throw CCmlException(L"Creating policy node object", L"Insufficient memory", kCmlOutOfMemory);
+    }
+    return AppendPolicy(m_policies, node);
+}
+
+std::vector<CPolicySource*> CModuleInfo::GetPolicies(const std::wstring& namespaceUri) {
+    if (namespaceUri == kNsAgentStatusDetails) {
+        for (size_t i = 0; i < m_policies.size(); ++i) {
+            auto* node = dynamic_cast<CPolicyNode*>(m_policies.at(i));
+            if (node == nullptr || node->GetNamespaceUri() != kNsRoAvpSections) continue;
+            std::unique_ptr<CCmlDocumentBase> typed(DeserializeParsedDocument(*node, kMatchCompatible));
+            if (auto* object = dynamic_cast<CCmlPolicy*>(typed.get())) {
+                typed.release();
+                m_policies.reset(i, object);
+            }
+        }
+    }
+    std::vector<CPolicySource*> result;
+    result.reserve(m_policies.size());
+    for (auto& policy : m_policies) result.push_back(policy.get());
+    return result;
+}
+
+void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
+    ReadGuarded(ReadOperation(L"module"), [&] {
+        m_elementName = NameOf(element);
+        m_name = GetAttributeText(element, kAttrName);
+        m_version = GetAttributeText(element, L"version");
+        m_status = ReadStatus(element, L"status");
+        m_policies.clear();
+        XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) { AddPolicy(child); });
+    });
+}
+
+template <class Char>
+void CModuleInfo::WriteModule(std::basic_ostream<Char>& out, int level) const {
+    XmlUtils::StartTag(out, level, m_elementName);
+    WriteAttribute(out, kAttrName, m_name, true);
+    WriteAttribute(out, L"version", m_version, false);
+    if (m_status != kNoAgentStatus) {
+        WriteAttribute(out, L"status", XmlUtils::HexCode(m_status), false);
+        WriteAttribute(out, L"status-text", StatusText(m_status), true);
+    }
+    if (m_policies.empty()) {
+        XmlUtils::WriteLiteral(out, "/>\n");
+        return;
+    }
+    XmlUtils::WriteLiteral(out, ">\n");
+    for (const auto& policy : m_policies) policy->WriteElement(out, level + 1);
+    XmlUtils::EndTag(out, level, m_elementName);
+}
+
+void CModuleInfo::WriteElement(std::wostream& out, int level) const { WriteModule(out, level); }
+void CModuleInfo::WriteElement(std::ostream& out, int level) const { WriteModule(out, level); }
+
+void CModuleInfo::CollectNamespaces(CNamespaceSet& namespaces) const {
+    for (const auto& policy : m_policies) policy->CollectNamespaces(namespaces);
+}
+
+// ---- CAgentInfoContent
+
+CAgentInfoContent::CAgentInfoContent() : m_carrierNamespace(kNsAgentMessages), m_carrierVersion(kVersionAgentMessages) {}
+
+CAgentInfoContent::~CAgentInfoContent() = default;
+
+void CAgentInfoContent::SetCarrier(const std::wstring& namespaceUri, const std::wstring& carrierVersion) {
+    m_carrierNamespace = namespaceUri;
+    m_carrierVersion = carrierVersion;
+}
+
+bool CAgentInfoContent::WritesNewerAttributes() const {
+    if (m_carrierNamespace != kNsCml) return true;
+    VersionRelation relation = CompareSchemaVersions(m_carrierVersion, kVersionCml);
+    return relation == Identical || relation == NewerRevision;
+}
+
+const CContentDate& CAgentInfoContent::GetContentDate(size_t index) const {
+    if (index >= contentDates.size()) throw CCmlException(L"Getting content date", L"Invalid vector index", kCmlInvalidIndex);
+    return contentDates[index];
+}
+
+CPolicySource* CAgentInfoContent::GetPolicy(size_t index) const {
+    return CheckedPolicy(m_policies, index, L"Getting policy source from agent info content");
+}
+
+void CAgentInfoContent::SetPolicy(size_t index, const CPolicySource& policy) {
+    CheckedPolicy(m_policies, index, L"Setting policy source for agent info content");
+    m_policies.reset(index, policy.Clone());
+}
+
+CPolicySource* CAgentInfoContent::AddPolicy(const CPolicySource& policy) {
+    return AppendPolicy(m_policies, policy.Clone());
+}
+CPolicySource* CAgentInfoContent::AddPolicy(CPolicySource* policy) { return AppendPolicy(m_policies, policy); }
+
+bool CAgentInfoContent::HasContent() const {
+    // The host description is always written.
+    return true;
+}
+
+template <class Char>
+void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) const {
+    WriteAttribute(out, kAttrName, name, true);
+    WriteAttribute(out, kAttrAgentId, agentId, true);
+    WriteAttribute(out, kAttrNamespace, namespaceUri, false);
+    WriteAttribute(out, L"version", version, true);
+    WriteIfSet(out, L"model", model, true);
+    WriteIfSet(out, L"vqd-version", packageVersion, true);
+    WriteIfSet(out, L"agent-install-path", agentInstallPath, true);
+    WriteIfSet(out, L"daemon-install-path", daemonInstallPath, true);
+    if (agentStatus != kNoAgentStatus) {
+        WriteAttribute(out, L"agent-status", XmlUtils::HexCode(agentStatus), false);
+        WriteAttribute(out, L"status-text", StatusText(agentStatus), true);
+    }
+    WriteIfSet(out, L"last-vqd-path", lastPackagePath, true);
+    WriteIfSet(out, L"groupname-hint", groupNameHint, true);
+    if (useLocalSettings || GetSerializeDefaults()) {
+        WriteAttribute(out, L"use-local-settings", useLocalSettings ? kValueTrue : kValueFalse, false);
+    }
+    WriteIfSet(out, L"last-restart", lastRestart, true);
+    if (!sendNewSchemas || GetSerializeDefaults()) {
+        WriteAttribute(out, L"send-new-schemas", sendNewSchemas ? kValueTrue : kValueFalse, false);
+    }
+    if (!WritesNewerAttributes()) return;
+    if (packageStatus != kNoAgentStatus) WriteAttribute(out, L"vqd-status", std::to_wstring(packageStatus), false);
+    WriteIfSet(out, L"vqd-status-description", packageStatusDescription, true);
+    WriteIfSet(out, L"register-agent", registerAgent, false);
+    if (persistentConnection != kTriUnset) {
+        WriteAttribute(out, L"persistent-connection", persistentConnection == kTriTrue ? kValueTrue : kValueFalse, false);
+    }
+    if (reverseConnection != kTriUnset) {
+        WriteAttribute(out, L"reverse-connection", reverseConnection == kTriTrue ? kValueTrue : kValueFalse, false);
+    }
+}
+
+void CAgentInfoContent::WriteAttributes(std::wostream& out) const { WriteContentAttributes(out); }
+void CAgentInfoContent::WriteAttributes(std::ostream& out) const { WriteContentAttributes(out); }
+
+template <class Char>
+void CAgentInfoContent::WriteChildren(std::basic_ostream<Char>& out, int level) const {
+    host.WriteElement(out, level);
+    WriteList(out, level, L"schema-list", schemas);
+    WriteList(out, level, L"content-date-list", contentDates);
+    WriteList(out, level, L"module-list", modules);
+    WriteList(out, level, L"update-list", updates);
+    WriteTextElement(out, level, L"copyright-info", copyright);
+    WriteTextElement(out, level, L"patent-info", patent);
+    for (const auto& policy : m_policies) policy->WriteElement(out, level);
+}
+
+void CAgentInfoContent::WriteContent(std::wostream& out, int level) const { WriteChildren(out, level); }
+void CAgentInfoContent::WriteContent(std::ostream& out, int level) const { WriteChildren(out, level); }
+
+void CAgentInfoContent::CollectNamespaces(CNamespaceSet& namespaces) const {
+    for (const CModuleInfo& module : modules) module.CollectNamespaces(namespaces);
+    for (const auto& policy : m_policies) policy->CollectNamespaces(namespaces);
+}
+
+void CAgentInfoContent::Deserialize(CCmlDOM_Element& element) {
+    const std::wstring operation = L"Parsing agent-info response element";
+    ReadGuarded(operation, [&] {
+        name = GetAttributeText(element, kAttrName);
+        agentId = GetAttributeText(element, kAttrAgentId);
+        namespaceUri = GetAttributeText(element, kAttrNamespace);
+        version = GetAttributeText(element, L"version");
+        model = GetAttributeText(element, L"model");
+        packageVersion = GetAttributeText(element, L"vqd-version");
+        agentInstallPath = GetAttributeText(element, L"agent-install-path");
+        daemonInstallPath = GetAttributeText(element, L"daemon-install-path");
+        agentStatus = ReadStatus(element, L"agent-status");
+        lastPackagePath = GetAttributeText(element, L"last-vqd-path");
+        groupNameHint = GetAttributeText(element, L"groupname-hint");
+        useLocalSettings = GetAttributeText(element, L"use-local-settings") == kValueTrue;
+        lastRestart = GetAttributeText(element, L"last-restart");
+        sendNewSchemas = GetAttributeText(element, L"send-new-schemas") != kValueFalse;
+        packageStatus = ReadStatus(element, L"vqd-status");
+        packageStatusDescription = GetAttributeText(element, L"vqd-status-description");
+        registerAgent = GetAttributeText(element, L"register-agent");
+        persistentConnection = ReadTriState(element, L"persistent-connection");
+        reverseConnection = ReadTriState(element, L"reverse-connection");
+        host = CHostInfo();
+        schemas.clear();
+        contentDates.clear();
+        modules.clear();
+        updates.clear();
+        copyright.clear();
+        patent.clear();
+        XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) {
+            std::wstring tag = NameOf(child);
+            auto enter = [&](const wchar_t* itemTag, auto& list) {
+                XmlUtils::ForEachChildElement(child, [&](CCmlDOM_Element& item) {
+                    if (NameOf(item) != itemTag || !IsAgentNamespace(item)) return;
+                    typename std::decay_t<decltype(list)>::value_type value;
+                    value.Deserialize(item);
+                    list.push_back(std::move(value));
+                });
+            };
+            if (tag == L"host-info") {
+                host.Deserialize(child);
+            } else if (tag == L"schema-list") {
+                enter(L"schema-info", schemas);
+            } else if (tag == L"content-date-list") {
+                enter(L"content-date", contentDates);
+            } else if (tag == L"module-list") {
+                enter(L"module", modules);
+            } else if (tag == L"update-list") {
+                enter(L"update", updates);
+            } else if (tag == L"copyright-info") {
+                copyright = OrEmpty(child.getTextContent());
+            } else if (tag == L"patent-info") {
+                patent = OrEmpty(child.getTextContent());
+            }
+        });
+    });
+}
+
+// ---- announcement and acknowledgement
+
+CAgentStartupAnnouncement::CAgentStartupAnnouncement()
+    : CCmlRequest(kReqAgentStartupAnnouncement, kNsAgentMessages, kVersionAgentMessages) {}
+
+void CAgentStartupAnnouncement::SetNamespaceUri(const wchar_t* namespaceUri) {
+    CCmlRequest::SetNamespaceUri(namespaceUri);
+    m_content.SetCarrier(GetNamespaceUri(), GetSchemaVersion());
+}
+
+void CAgentStartupAnnouncement::SetSchemaVersion(const wchar_t* version) {
+    CCmlRequest::SetSchemaVersion(version);
+    m_content.SetCarrier(GetNamespaceUri(), GetSchemaVersion());
+}
+
+void CAgentStartupAnnouncement::CollectNamespaces(CNamespaceSet& namespaces) const {
+    CCmlRequest::CollectNamespaces(namespaces);
+    m_content.CollectNamespaces(namespaces);
+}
+
+void CAgentStartupAnnouncement::Deserialize(CCmlDOM_Element& element) {
+    CCmlRequest::Deserialize(element);
+    m_content.Deserialize(element);
+}
+
+void CAgentStartupAnnouncement::WriteAttributes(std::wostream& out) const {
+    CCmlRequest::WriteAttributes(out);
+    m_content.WriteAttributes(out);
+}
+void CAgentStartupAnnouncement::WriteAttributes(std::ostream& out) const {
+    CCmlRequest::WriteAttributes(out);
+    m_content.WriteAttributes(out);
+}
+
+CAgentStartupAcknowledgement::CAgentStartupAcknowledgement()
+    : CCmlResponse(kRespAgentStartupAcknowledgement, kNsAgentMessages, kVersionAgentMessages) {}
+
+void RegisterAgentInfoDocuments(CCmlClassFactory& factory) {
+    const std::vector<CNamespaceVersion> aliases = {{kNsCml, kVersionCmlOlder}, {kNsCml, kVersionCml}};
+    factory.RegisterDocumentAliases(kNsAgentMessages, kVersionAgentMessages, aliases, kReqAgentStartupAnnouncement,
+                                    CAgentStartupAnnouncement());
+    factory.RegisterDocumentAliases(kNsAgentMessages, kVersionAgentMessages, aliases, kRespAgentStartupAcknowledgement,
+                                    CAgentStartupAcknowledgement());
+}
+
+namespace {
+const bool g_registered = RegisterAtLoad(RegisterAgentInfoDocuments);
+}  // namespace
+
+}  // namespace cml
+}  // namespace ovx

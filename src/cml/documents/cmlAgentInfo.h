@@ -1,0 +1,204 @@
+// Agent information: the content an agent announces itself with at start
+// (identity, installation, status, host, schema inventory, content dates,
+// modules with their status policies, updates), the startup announcement
+// that carries it and the acknowledgement the server answers with.
+#ifndef OVX_CML_DOCUMENTS_CMLAGENTINFO_H
+#define OVX_CML_DOCUMENTS_CMLAGENTINFO_H
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cml/core/cmlDom.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+
+namespace ovx {
+namespace cml {
+
+// The status code that means "no status": such a status is not written.
+constexpr uint32_t kNoAgentStatus = 0x47380022u;
+
+enum TriState { kTriTrue = 1, kTriFalse = 2, kTriUnset = 3 };
+
+class CHostInfo {
+public:
+    std::wstring os, version, ipAddress, hostName, nbName, nbDomain, adObjectId, adGroupId;
+
+    void Deserialize(CCmlDOM_Element& element);
+    void WriteElement(std::wostream& out, int level) const;
+    void WriteElement(std::ostream& out, int level) const;
+    bool operator==(const CHostInfo& other) const;
+};
+
+class CContentDate {
+public:
+    CContentDate() = default;
+    CContentDate(std::wstring identity, std::wstring date) : identity(std::move(identity)), date(std::move(date)) {}
+    std::wstring elementName = L"content-date";
+    std::wstring identity;
+    std::wstring date;
+
+    void Deserialize(CCmlDOM_Element& element);
+    void WriteElement(std::wostream& out, int level) const;
+    void WriteElement(std::ostream& out, int level) const;
+    bool SameItem(const CContentDate& other) const { return identity == other.identity; }
+};
+
+class CUpdateInfo {
+public:
+    CUpdateInfo() = default;
+    CUpdateInfo(std::wstring module, std::wstring type, std::wstring version)
+        : module(std::move(module)), type(std::move(type)), version(std::move(version)) {}
+    std::wstring module, type, version;
+
+    void Deserialize(CCmlDOM_Element& element);
+    void WriteElement(std::wostream& out, int level) const;
+    void WriteElement(std::ostream& out, int level) const;
+    bool SameItem(const CUpdateInfo& other) const { return module == other.module && type == other.type; }
+};
+
+class CModuleInfo {
+public:
+    CModuleInfo() = default;
+    CModuleInfo(std::wstring name, std::wstring version, uint32_t status = kNoAgentStatus)
+        : m_name(std::move(name)), m_version(std::move(version)), m_status(status) {}
+    CModuleInfo(const CModuleInfo& other) = default;
+    CModuleInfo& operator=(const CModuleInfo& other) = default;
+    CModuleInfo(CModuleInfo&&) = default;
+    CModuleInfo& operator=(CModuleInfo&&) = default;
+    virtual ~CModuleInfo();
+
+    const std::wstring& GetElementName() const { return m_elementName; }
+    const std::wstring& GetName() const { return m_name; }
+    const std::wstring& GetVersion() const { return m_version; }
+    uint32_t GetStatus() const { return m_status; }
+    void SetName(const std::wstring& name) { m_name = name; }
+    void SetVersion(const std::wstring& version) { m_version = version; }
+    void SetStatus(uint32_t status) { m_status = status; }
+
+    size_t GetPolicyCount() const { return m_policies.size(); }
+    CPolicySource* GetPolicy(size_t index) const;
+    CPolicySource* AddPolicy(const CPolicySource& policy);
+    CPolicySource* AddPolicy(CPolicySource* policy);
+    CPolicySource* AddPolicy(const CCmlDOM_Element& element);
+    void ClearPolicies() { m_policies.clear(); }
+    // The module's status policies for `namespaceUri`. For the agent status
+    // details namespace, read-only AVP sections held as DOM nodes are first
+    // turned into typed objects through the class factory.
+    std::vector<CPolicySource*> GetPolicies(const std::wstring& namespaceUri);
+
+    void Deserialize(CCmlDOM_Element& element);
+    void WriteElement(std::wostream& out, int level) const;
+    void WriteElement(std::ostream& out, int level) const;
+    void CollectNamespaces(CNamespaceSet& namespaces) const;
+    bool SameItem(const CModuleInfo& other) const { return m_name == other.m_name; }
+
+private:
+    template <class Char>
+    void WriteModule(std::basic_ostream<Char>& out, int level) const;
+
+    std::wstring m_elementName = L"module";
+    std::wstring m_name;
+    std::wstring m_version;
+    uint32_t m_status = kNoAgentStatus;
+    COwnedVector<CPolicySource> m_policies;
+};
+
+class CAgentInfoContent {
+public:
+    CAgentInfoContent();
+    CAgentInfoContent(const CAgentInfoContent& other) = default;
+    CAgentInfoContent& operator=(const CAgentInfoContent& other) = default;
+    virtual ~CAgentInfoContent();
+
+    // Identity, installation and status attributes.
+    std::wstring name, agentId, namespaceUri, version, model, packageVersion, agentInstallPath, daemonInstallPath;
+    uint32_t agentStatus = kNoAgentStatus;
+    std::wstring lastPackagePath, groupNameHint;
+    bool useLocalSettings = false;
+    std::wstring lastRestart;
+    bool sendNewSchemas = true;
+    uint32_t packageStatus = kNoAgentStatus;
+    std::wstring packageStatusDescription, registerAgent;
+    TriState persistentConnection = kTriUnset;
+    TriState reverseConnection = kTriUnset;
+
+    CHostInfo host;
+    std::vector<CSchemaInfo> schemas;
+    std::vector<CContentDate> contentDates;
+    std::vector<CModuleInfo> modules;
+    std::vector<CUpdateInfo> updates;
+    std::wstring copyright;
+    std::wstring patent;
+
+    // The namespace and version of the message that carries the content:
+    // they decide whether the newer attributes are written.
+    void SetCarrier(const std::wstring& namespaceUri, const std::wstring& version);
+
+    const CContentDate& GetContentDate(size_t index) const;
+    size_t GetPolicyCount() const { return m_policies.size(); }
+    CPolicySource* GetPolicy(size_t index) const;
+    void SetPolicy(size_t index, const CPolicySource& policy);
+    CPolicySource* AddPolicy(const CPolicySource& policy);
+    CPolicySource* AddPolicy(CPolicySource* policy);
+
+    bool HasContent() const;
+    void Deserialize(CCmlDOM_Element& element);
+    void WriteAttributes(std::wostream& out) const;
+    void WriteAttributes(std::ostream& out) const;
+    void WriteContent(std::wostream& out, int level) const;
+    void WriteContent(std::ostream& out, int level) const;
+    void CollectNamespaces(CNamespaceSet& namespaces) const;
+
+private:
+    bool WritesNewerAttributes() const;
+    template <class Char>
+    void WriteContentAttributes(std::basic_ostream<Char>& out) const;
+    template <class Char>
+    void WriteChildren(std::basic_ostream<Char>& out, int level) const;
+
+    std::wstring m_carrierNamespace;
+    std::wstring m_carrierVersion;
+    COwnedVector<CPolicySource> m_policies;
+};
+
+class CAgentStartupAnnouncement : public CCmlRequest {
+public:
+    CAgentStartupAnnouncement();
+    CAgentStartupAnnouncement* Clone() const override { return new CAgentStartupAnnouncement(*this); }
+    CAgentInfoContent& GetContent() { return m_content; }
+    const CAgentInfoContent& GetContent() const { return m_content; }
+
+    void SetNamespaceUri(const wchar_t* namespaceUri) override;
+    void SetSchemaVersion(const wchar_t* version) override;
+    bool HasContent() const override { return m_content.HasContent(); }
+    void CollectNamespaces(CNamespaceSet& namespaces) const override;
+    void Deserialize(CCmlDOM_Element& element) override;
+    void WriteAttributes(std::wostream& out) const override;
+    void WriteAttributes(std::ostream& out) const override;
+    void WriteContent(std::wostream& out, int level) const override { m_content.WriteContent(out, level); }
+    void WriteContent(std::ostream& out, int level) const override { m_content.WriteContent(out, level); }
+
+private:
+    CAgentInfoContent m_content;
+};
+
+class CAgentStartupAcknowledgement : public CCmlResponse {
+public:
+    CAgentStartupAcknowledgement();
+    CAgentStartupAcknowledgement* Clone() const override { return new CAgentStartupAcknowledgement(*this); }
+};
+
+// The catalog text written beside a status code.
+std::wstring StatusText(uint32_t status);
+
+void RegisterAgentInfoDocuments(CCmlClassFactory& factory);
+
+}  // namespace cml
+}  // namespace ovx
+
+#endif  // OVX_CML_DOCUMENTS_CMLAGENTINFO_H
