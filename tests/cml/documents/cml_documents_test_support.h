@@ -1,0 +1,74 @@
+// Round trips through a compound message for the document tests.
+#ifndef OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
+#define OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlParser.h"
+
+namespace ovx {
+namespace cml {
+namespace testing {
+
+inline const wchar_t* SchemaFolder() {
+    static const std::wstring folder = [] {
+        std::string narrow = OVX_SCHEMA_DIR;
+        return std::wstring(narrow.begin(), narrow.end());
+    }();
+    return folder.c_str();
+}
+
+inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
+    CAgentInfo source;
+    source.SetName(L"sensor");
+    CAgentInfo destination;
+    destination.SetName(L"manager");
+    CCmlMessage message(source, L"m-1", destination, false, L"");
+    message.SetSchemaVersion(format);
+    return message;
+}
+
+inline std::string Written(const CCmlDocumentBase& document) {
+    std::ostringstream out;
+    document.Serialize(out);
+    return out.str();
+}
+
+// Writes the message, parses it back (validating against the shipped
+// schemas when asked) and reads it.
+inline std::unique_ptr<CCmlMessage> RoundTrip(const CCmlMessage& message, bool validate = false) {
+    std::string xml = Written(message);
+    std::unique_ptr<CCmlDocumentBase> document(CreateDocumentFromXml(
+        xml.data(), xml.size(), validate ? kValidate : kDoNotValidate, nullptr, SchemaFolder(), kMatchCompatible));
+    auto* read = dynamic_cast<CCmlMessage*>(document.get());
+    if (read != nullptr) document.release();
+    return std::unique_ptr<CCmlMessage>(read);
+}
+
+// The element at the root of `xml`, in a parser the caller keeps.
+inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    return parser.GetDocument().getDocumentElement();
+}
+
+template <class F>
+CCmlException Failure(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    return CCmlException(L"", L"no exception", 0);
+}
+
+}  // namespace testing
+}  // namespace cml
+}  // namespace ovx
+
+#endif

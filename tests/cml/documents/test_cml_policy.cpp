@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlNamespaces.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml_documents_test_support.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::testing;
+
+namespace {
+
+const char kPolicyXml[] =
+    "<p:settings xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' "
+    "schema-version='1.0.0' name='srv' version='7'><p:server host='a&amp;b'/><!-- kept --></p:settings>";
+
+class Policy : public ::testing::Test {
+protected:
+    void TearDown() override { SetSerializeDefaults(false); }
+};
+
+}  // namespace
+
+TEST_F(Policy, ItemsWriteOnlyWhatIsSetAndReadCodesInAnyBase) {
+    CPolicyItem item(L"n&m", L"urn:ns", L"2", L"1.0.0", L"t", 0x12AB, L"say \"hi\"", L"tok", L"g", L"2026-12-07T10:11:12Z",
+                     L"policy-item");
+    std::wostringstream out;
+    item.WriteElement(out, 1);
+    EXPECT_EQ(L"    <policy-item name='n&amp;m' namespace='urn:ns' version='2' schema-version='1.0.0' tag='t' "
+              L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
+              out.str());
+
+    CPolicyItem bare;
+    bare.SetElementName(L"policy-item");
+    out.str(L"");
+    bare.WriteElement(out, 0);
+    EXPECT_EQ(L"<policy-item/>\n", out.str());
+    CPolicyItem nameless;
+    out.str(L"");
+    nameless.WriteElement(out, 0);
+    EXPECT_EQ(L"", out.str());
+
+    CCmlParser parser;
+    CCmlDOM_Element hex = RootOf(parser, "<policy-item code='0x12ab'/>");
+    CPolicyItem read;
+    read.Deserialize(hex);
+    EXPECT_EQ(4779u, read.GetCode());
+    CCmlDOM_Element octal = RootOf(parser, "<policy-item code='017'/>");
+    read.Deserialize(octal);
+    EXPECT_EQ(15u, read.GetCode());
+    EXPECT_EQ(L"policy-item", read.GetElementName());
+}
+
+TEST_F(Policy, TypedPoliciesAndPolicyNodesDisagreeOnAMissingValid) {
+    CCmlAvpSections typed;
+    typed.SetName(L"x");
+    std::wostringstream out;
+    typed.WriteAttributes(out);
+    EXPECT_EQ(std::wstring::npos, out.str().find(L"valid="));
+    SetSerializeDefaults(true);
+    out.str(L"");
+    typed.WriteAttributes(out);
+    EXPECT_NE(std::wstring::npos, out.str().find(L" valid='true'"));
+    EXPECT_EQ(std::wstring::npos, out.str().find(L"overwrite"));
+
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(parser, kPolicyXml);
+    CPolicyNode node(element);
+    EXPECT_FALSE(node.GetValid());
+    EXPECT_EQ(L"srv", node.GetName());
+    EXPECT_EQ(L"7", node.GetVersion());
+    EXPECT_EQ(L"1.0.0", node.GetSchemaVersion());
+    EXPECT_EQ(kPolicyNodeKind, node.GetSourceKind());
+    EXPECT_EQ(L"settings", std::wstring(node.getLocalName()));
+}
+
+TEST_F(Policy, APolicyNodeOutlivesEveryDocumentItCameFrom) {
+    std::unique_ptr<CPolicyNode> node;
+    std::unique_ptr<CSetPolicyRequest> copy;
+    {
+        auto parser = std::make_unique<CCmlParser>();
+        CCmlDOM_Element element = RootOf(*parser, kPolicyXml);
+        node = std::make_unique<CPolicyNode>(element);
+        CSetPolicyRequest request;
+        request.AddPolicy(element);
+        request.AddPolicy(static_cast<const CPolicySource&>(*node));
+        copy.reset(request.Clone());
+        parser.reset();  // the parsed document is gone
+    }
+    ASSERT_EQ(2u, copy->GetCount());
+    EXPECT_EQ(L"srv", copy->GetPolicy(0)->GetName());
+    std::unique_ptr<CPolicySource> clone(copy->GetPolicy(1)->Clone());
+    copy.reset();  // and the message holding the originals
+    EXPECT_EQ(L"srv", clone->GetName());
+    std::ostringstream out;
+    clone->WriteElement(out, 0);
+    EXPECT_NE(std::string::npos, out.str().find("<p:server host='a&amp;b'/>"));
+    EXPECT_NE(std::string::npos, out.str().find("<!-- kept -->"));
+    node->SetSchemaVersion(L"1.0.1");
+    EXPECT_EQ(L"1.0.0", static_cast<CPolicyNode*>(clone.get())->GetSchemaVersion());  // copies are independent
+}
+
+TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
+    CCmlParser parser;
+    CCmlDOM_Element policy = RootOf(parser, kPolicyXml);
+    for (const wchar_t* format : {L"1.0.1", L"1.0.0"}) {
+        SCOPED_TRACE(format);
+        CCmlMessage message = Envelope(format);
+        bool older = std::wstring(format) == L"1.0.0";
+        auto place = [&](CMessageBase& document) {
+            if (older) {
+                document.SetNamespaceUri(kNsCml);
+                document.SetSchemaVersion(kVersionCml);
+            }
+        };
+        CGetPolicyRequest get;
+        place(get);
+        CPolicyItem wanted(L"srv", L"urn:x", L"", L"", L"", 0, L"", L"", L"", L"", L"policy-item");
+        get.AddItem(wanted);
+        message.AddRequest(get);
+        CSetPolicyRequest set;
+        place(set);
+        set.AddPolicy(policy);
+        message.AddRequest(set);
+        CGetPolicyResponse answer;
+        place(answer);
+        CPolicyData data;
+        data.SetElementName(L"policy-item");
+        data.SetName(L"srv");
+        data.SetPolicy(policy);
+        answer.AddItem(data);
+        CPolicyData missing;
+        missing.SetElementName(L"policy-item");
+        missing.SetCode(0xC7560006u);
+        answer.AddItem(missing);
+        message.AddResponse(answer);
+        CSetPolicyResponse outcome;
+        place(outcome);
+        CPolicyItem done;
+        done.SetElementName(L"policy-item");
+        done.SetText(L"ok");
+        outcome.AddItem(done);
+        message.AddResponse(outcome);
+
+        std::unique_ptr<CCmlMessage> back = RoundTrip(message);
+        ASSERT_NE(nullptr, back);
+        ASSERT_EQ(2u, back->GetRequests().size());
+        auto* readGet = dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]);
+        ASSERT_NE(nullptr, readGet);
+        EXPECT_EQ(L"urn:x", readGet->GetItem(0)->GetNamespace());
+        auto* readSet = dynamic_cast<CSetPolicyRequest*>(back->GetRequests()[1]);
+        ASSERT_NE(nullptr, readSet);
+        EXPECT_EQ(L"7", readSet->GetPolicy(0)->GetVersion());
+        ASSERT_EQ(2u, back->GetResponses().size());
+        auto* readAnswer = dynamic_cast<CGetPolicyResponse*>(back->GetResponses()[0]);
+        ASSERT_NE(nullptr, readAnswer);
+        ASSERT_EQ(2u, readAnswer->GetCount());
+        ASSERT_NE(nullptr, readAnswer->GetItem(0)->GetPolicy());
+        EXPECT_EQ(L"srv", readAnswer->GetItem(0)->GetPolicy()->GetName());
+        EXPECT_EQ(nullptr, readAnswer->GetItem(1)->GetPolicy());
+        EXPECT_EQ(0xC7560006u, readAnswer->GetItem(1)->GetCode());
+        auto* readOutcome = dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]);
+        ASSERT_NE(nullptr, readOutcome);
+        EXPECT_EQ(L"ok", readOutcome->GetItem(0)->GetText());
+        EXPECT_EQ(Written(message), Written(*back));
+    }
+}
+
+TEST_F(Policy, RequestsSkipForeignItemsAndEmptyMessagesAreRefused) {
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(
+        parser,
+        "<get-policy-request xmlns='https://schemas.example.org/xml/cml/Message/PolicyMessages' schema-version='1.0.0' "
+        "request-id='1'><policy-item name='a'/><x:policy-item xmlns:x='urn:other' name='b'/><other name='c'/>"
+        "</get-policy-request>");
+    CGetPolicyRequest request;
+    request.Deserialize(element);
+    ASSERT_EQ(1u, request.GetCount());
+    EXPECT_EQ(L"a", request.GetItem(0)->GetName());
+    CCmlException index = Failure([&] { request.GetItem(1); });
+    EXPECT_EQ(kCmlInvalidIndex, index.GetErrorCode());
+
+    std::ostringstream out;
+    CCmlException empty = Failure([&] { CGetPolicyRequest().WriteElement(out, 0); });
+    EXPECT_EQ(kCmlNoPolicy, empty.GetErrorCode());
+    EXPECT_EQ(L"Serializing get-policy-request", empty.GetOperation());
+    EXPECT_EQ(L"No policy specified", empty.GetMessage());
+    EXPECT_EQ(kCmlNoPolicy, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+    EXPECT_EQ(kCmlNoPolicy, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+    CNamespaceSet namespaces;
+    EXPECT_EQ(L"Constructing set-policy-request namespace set",
+              Failure([&] { CSetPolicyRequest().CollectNamespaces(namespaces); }).GetOperation());
+    EXPECT_EQ(kCmlInvalidArgument,
+              Failure([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }).GetErrorCode());
+}
+
+TEST_F(Policy, AResponseItemWithoutContentNeedsACode) {
+    CGetPolicyResponse response;
+    CPolicyData failed;
+    failed.SetElementName(L"policy-item");
+    failed.SetCode(1);
+    response.AddItem(failed);
+    CNamespaceSet namespaces;
+    response.CollectNamespaces(namespaces);
+    CPolicyData empty;
+    empty.SetElementName(L"policy-item");
+    response.AddItem(empty);
+    CCmlException error = Failure([&] { response.CollectNamespaces(namespaces); });
+    EXPECT_EQ(L"Constructing get-policy-response namespace set", error.GetOperation());
+    EXPECT_EQ(L"No policy specified", error.GetMessage());
+}
+
+TEST_F(Policy, PolicyNodesContributeTheirNamespacesDeeply) {
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(parser,
+                                     "<a xmlns='urn:a' schema-version='1.0.0'><b xmlns='urn:b' schema-version='2.0.0'/>"
+                                     "<c xmlns='urn:a' schema-version='1.0.1'/></a>");
+    CPolicyNode node(element);
+    CNamespaceSet namespaces;
+    CCmlException conflict = Failure([&] { node.CollectNamespaces(namespaces); });
+    EXPECT_EQ(kCmlNamespaceConflict, conflict.GetErrorCode());
+    EXPECT_EQ(L"Constructing policy node namespace object", conflict.GetOperation());
+    EXPECT_EQ(1u, namespaces.count(L"urn:b"));
+}
+
+TEST_F(Policy, NullNodesReportThemselves) {
+    CPolicyNode node{CCmlDOM_Element()};
+    EXPECT_EQ(kCmlNullNode, Failure([&] { node.GetName(); }).GetErrorCode());
+    EXPECT_EQ(L"Getting policy node version #", Failure([&] { node.GetVersion(); }).GetOperation());
+    EXPECT_EQ(L"Getting policy node valid attribute", Failure([&] { node.GetValid(); }).GetOperation());
+}
