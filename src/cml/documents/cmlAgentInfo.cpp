@@ -98,7 +98,10 @@ CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource
 std::wstring StatusText(uint32_t status) {
     ovxToolsLib::OVXError error(status);
     const char* text = error.GetMessageText();
-    return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : "");
+    std::wstring wide = ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : "");
+    // Catalog texts end their lines; an attribute value should not.
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) wide.pop_back();
+    return wide;
 }
 
 // ---- CHostInfo

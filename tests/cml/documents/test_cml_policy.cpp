@@ -146,7 +146,7 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         outcome.AddItem(done);
         message.AddResponse(outcome);
 
-        std::unique_ptr<CCmlMessage> back = RoundTrip(message);
+        std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
         ASSERT_NE(nullptr, back);
         ASSERT_EQ(2u, back->GetRequests().size());
         auto* readGet = dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]);

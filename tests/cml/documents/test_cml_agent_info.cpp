@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlNamespaces.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml_documents_test_support.h"
+#include "tools/ovxError.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::testing;
+
+namespace {
+
+// Status texts come from the message catalog, which the session opens.
+class CatalogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", "")); }
+};
+const ::testing::Environment* const g_catalog = ::testing::AddGlobalTestEnvironment(new CatalogEnvironment);
+
+CAgentStartupAnnouncement FullAnnouncement(bool older) {
+    CAgentStartupAnnouncement announcement;
+    if (older) {
+        announcement.SetNamespaceUri(kNsCml);
+        announcement.SetSchemaVersion(L"2.4.1");
+    }
+    announcement.SetRequestId(L"{r}");
+    CAgentInfoContent& content = announcement.GetContent();
+    content.name = L"Sensor & Co";
+    content.agentId = L"{id}";
+    content.namespaceUri = L"urn:agents";
+    content.version = L"5.0.0";
+    content.model = L"M1";
+    content.agentStatus = 0xC7210005u;
+    content.lastRestart = L"2026-12-07T10:00:00Z";
+    content.sendNewSchemas = false;
+    content.packageStatus = 3;
+    content.registerAgent = L"yes";
+    content.persistentConnection = kTriTrue;
+    content.reverseConnection = kTriFalse;
+    content.host.os = L"Linux";
+    content.host.version = L"6.1";
+    content.host.hostName = L"h1";
+    content.schemas.push_back(CSchemaInfo(kNsAgentMessages, L"1.0.4", L"agent", false, true));
+    content.contentDates.push_back(CContentDate(L"sig", L"2026-12-01"));
+    CModuleInfo module(L"scanner", L"2.1", 0);
+    CCmlAvpSections status(true);
+    status.SetName(L"details");
+    CAvpSection section(kNsRoAvpSections, L"engine");
+    section.AddParameter(L"state", L"on");
+    status.AddSection(section);
+    module.AddPolicy(status);
+    content.modules.push_back(module);
+    content.updates.push_back(CUpdateInfo(L"scanner", L"full", L"2.2"));
+    content.copyright = L"(c) 2026 <us>";
+    content.patent = L"Patents pending";
+    return announcement;
+}
+
+const char kBody[] =
+    ">\n"
+    "    <host-info os='Linux' version='6.1' host-name='h1'/>\n"
+    "    <schema-list>\n"
+    "        <schema-info namespace='https://schemas.example.org/xml/cml/Message/AgentMessages' version='1.0.4' "
+    "name='agent' root='true'/>\n"
+    "    </schema-list>\n"
+    "    <content-date-list>\n"
+    "        <content-date identity='sig' date='2026-12-01'/>\n"
+    "    </content-date-list>\n"
+    "    <module-list>\n"
+    "        <module name='scanner' version='2.1' status='0x0' status-text='Success [ID=0]'>\n"
+    "            <policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/RoAvpSections' "
+    "schema-version='2.0.1' name='details'>\n"
+    "                <section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/RoAvpSections' "
+    "name='engine' ordinal='1'>\n"
+    "                    <param xmlns='https://schemas.example.org/xml/cml/Core/PolicyCommon' name='state' "
+    "value='on'/>\n"
+    "                </section>\n"
+    "            </policy>\n"
+    "        </module>\n"
+    "    </module-list>\n"
+    "    <update-list>\n"
+    "        <update module='scanner' type='full' version='2.2'/>\n"
+    "    </update-list>\n"
+    "    <copyright-info>(c) 2026 &lt;us&gt;</copyright-info>\n"
+    "    <patent-info>Patents pending</patent-info>\n"
+    "</agent-startup-announcement>\n";
+
+std::string Element(const CCmlDocumentBase& document) {
+    std::ostringstream out;
+    document.WriteElement(out, 0);
+    return out.str();
+}
+
+const char kCommonAttributes[] =
+    " request-id='{r}' name='Sensor &amp; Co' agent-id='{id}' namespace='urn:agents' version='5.0.0' model='M1' "
+    "agent-status='0xc7210005' status-text='An unexpected internal failure occurred. [ID=0xc7210005]' "
+    "last-restart='2026-12-07T10:00:00Z' send-new-schemas='false'";
+
+}  // namespace
+
+TEST(AgentInfo, GoldenAnnouncementUnderTheCurrentVersionRule) {
+    EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+                          "schema-version='1.0.4'") +
+                  kCommonAttributes +
+                  " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" +
+                  kBody,
+              Element(FullAnnouncement(false)));
+}
+
+TEST(AgentInfo, GoldenAnnouncementUnderTheOlderVersionRule) {
+    EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml' "
+                          "schema-version='2.4.1'") +
+                  kCommonAttributes + kBody,
+              Element(FullAnnouncement(true)));
+    CAgentStartupAnnouncement patched = FullAnnouncement(true);
+    patched.SetSchemaVersion(L"2.4.3");
+    EXPECT_NE(std::string::npos, Element(patched).find(" vqd-status='3'"));
+}
+
+TEST(AgentInfo, DefaultsAndUnsetValuesWriteNothing) {
+    CAgentStartupAnnouncement announcement;
+    std::string text = Element(announcement);
+    EXPECT_EQ(std::string::npos, text.find("agent-status"));
+    EXPECT_EQ(std::string::npos, text.find("send-new-schemas"));
+    EXPECT_EQ(std::string::npos, text.find("connection"));
+    EXPECT_EQ(std::string::npos, text.find("-list"));
+    EXPECT_NE(std::string::npos, text.find("<host-info os='' version=''/>"));
+    SetSerializeDefaults(true);
+    text = Element(announcement);
+    SetSerializeDefaults(false);
+    EXPECT_NE(std::string::npos, text.find(" use-local-settings='false'"));
+    EXPECT_NE(std::string::npos, text.find(" send-new-schemas='true'"));
+    EXPECT_EQ(std::string::npos, text.find("persistent-connection"));
+}
+
+TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
+    for (bool older : {false, true}) {
+        SCOPED_TRACE(older ? "2.4.x" : "1.0.4");
+        CCmlMessage message = Envelope(older ? L"1.0.0" : L"1.0.1");
+        CAgentStartupAnnouncement announcement = FullAnnouncement(older);
+        if (older) announcement.SetSchemaVersion(kVersionCml);
+        message.AddRequest(announcement);
+        CAgentStartupAcknowledgement acknowledgement;
+        if (older) {
+            acknowledgement.SetNamespaceUri(kNsCml);
+            acknowledgement.SetSchemaVersion(kVersionCml);
+        }
+        message.AddResponse(acknowledgement);
+        std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+        ASSERT_NE(nullptr, back);
+        ASSERT_EQ(1u, back->GetRequests().size());
+        auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
+        ASSERT_NE(nullptr, read);
+        const CAgentInfoContent& content = read->GetContent();
+        EXPECT_EQ(L"Sensor & Co", content.name);
+        EXPECT_EQ(0xC7210005u, content.agentStatus);
+        EXPECT_FALSE(content.sendNewSchemas);
+        EXPECT_EQ(kTriTrue, content.persistentConnection);
+        EXPECT_EQ(kTriFalse, content.reverseConnection);
+        EXPECT_EQ(announcement.GetContent().host, content.host);
+        ASSERT_EQ(1u, content.modules.size());
+        EXPECT_EQ(0u, content.modules[0].GetStatus());
+        ASSERT_EQ(1u, content.modules[0].GetPolicyCount());
+        EXPECT_EQ(L"(c) 2026 <us>", content.copyright);
+        ASSERT_EQ(1u, back->GetResponses().size());
+        EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
+        // Status policies come back as DOM nodes, written in the DOM's
+        // attribute order; from then on the text is stable.
+        std::unique_ptr<CCmlMessage> again = RoundTrip(*back);
+        ASSERT_NE(nullptr, again);
+        EXPECT_EQ(Written(*back), Written(*again));
+    }
+}
+
+TEST(AgentInfo, ReadOnlyStatusPoliciesBecomeTypedForTheStatusDetails) {
+    CCmlMessage message = Envelope();
+    message.AddRequest(FullAnnouncement(false));
+    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+    ASSERT_NE(nullptr, back);
+    auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
+    ASSERT_NE(nullptr, read);
+    CModuleInfo& module = read->GetContent().modules[0];
+    EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
+    std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
+    ASSERT_EQ(1u, policies.size());
+    auto* typed = dynamic_cast<CCmlAvpSections*>(policies[0]);
+    ASSERT_NE(nullptr, typed);
+    ASSERT_NE(nullptr, typed->FindSection(L"engine"));
+    EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
+}
+
+TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(
+        parser,
+        "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+        "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
+        "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
+        "</agent-startup-announcement>");
+    CAgentStartupAnnouncement announcement;
+    announcement.Deserialize(element);
+    const CAgentInfoContent& content = announcement.GetContent();
+    EXPECT_EQ(kNoAgentStatus, content.agentStatus);
+    EXPECT_EQ(kNoAgentStatus, content.packageStatus);
+    EXPECT_EQ(kTriUnset, content.persistentConnection);
+    EXPECT_TRUE(content.sendNewSchemas);
+    ASSERT_EQ(1u, content.modules.size());
+    EXPECT_EQ(L"a", content.modules[0].GetName());
+    EXPECT_EQ(kCmlInvalidIndex, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
+    EXPECT_EQ(kCmlInvalidArgument,
+              Failure([&] { announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr)); }).GetErrorCode());
+}

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlNamespaces.h"
+#include "cml/documents/cmlTrust.h"
+#include "cml_documents_test_support.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::testing;
+
+namespace {
+
+std::wstring Body(size_t length) {
+    static const wchar_t alphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::wstring body;
+    for (size_t i = 0; i < length; ++i) body += alphabet[i % 64];
+    return body;
+}
+
+// `body` cut into lines of `width`, between the boundary lines of `label`.
+std::wstring Pem(const std::wstring& label, const std::wstring& body, size_t width) {
+    std::wstring text = L"junk before\n-----BEGIN " + label + L"-----\n";
+    for (size_t at = 0; at < body.size(); at += width) text += body.substr(at, width) + L"\r\n";
+    return text + L"-----END " + label + L"-----\ntrailing";
+}
+
+}  // namespace
+
+TEST(Trust, PemKeysOfSeveralLabelsAndWidthsSplitAndRejoin) {
+    for (const std::wstring label : {L"PUBLIC KEY", L"RSA PUBLIC KEY", L"CERTIFICATE"}) {
+        for (size_t width : {16u, 64u, 76u, 130u}) {
+            SCOPED_TRACE(std::string(label.begin(), label.end()) + " width " + std::to_string(width));
+            std::wstring begin, end, body;
+            ExtractPemBoundaries(Pem(label, Body(130), width).c_str(), begin, end, body);
+            EXPECT_EQ(L"-----BEGIN " + label + L"-----", begin);
+            EXPECT_EQ(L"-----END " + label + L"-----", end);
+            EXPECT_EQ(Body(130), body);
+            CCmlKey key(body, begin, end, L"RSA", 2048);
+            EXPECT_EQ(begin + L"\n" + Body(130).substr(0, 64) + L"\n" + Body(130).substr(64, 64) + L"\n" +
+                          Body(130).substr(128) + L"\n" + end,
+                      key.GetPemText());
+        }
+    }
+}
+
+TEST(Trust, AShortLabelDoesNotCloseTheBeginLineAtItsOwnDashes) {
+    // "-----BEGIN KEY-----" is 19 characters: the search for the closing
+    // dashes starts at 20, inside the body's line, so the begin "line" runs
+    // on to the end line's dashes, and no end line is left to find.
+    std::wstring begin, end, body;
+    CCmlException error = Failure([&] { ExtractPemBoundaries(Pem(L"KEY", Body(40), 64).c_str(), begin, end, body); });
+    EXPECT_EQ(L"Source string is invalid", error.GetMessage());
+    EXPECT_EQ(L"Extracting PEM EBs", error.GetOperation());
+    EXPECT_EQ(L"Source string is NULL", Failure([&] { ExtractPemBoundaries(nullptr, begin, end, body); }).GetMessage());
+    EXPECT_EQ(L"Source string is invalid",
+              Failure([&] { ExtractPemBoundaries(L"-----BEGIN PUBLIC KEY-----\nAAAA\n", begin, end, body); })
+                  .GetMessage());
+}
+
+TEST(Trust, KeyElementsReadTheirContentStrictly) {
+    CCmlParser parser;
+    CCmlKey key;
+    CCmlDOM_Element cdata = RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
+    CCmlException error = Failure([&] { key.Deserialize(cdata); });
+    EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
+    EXPECT_EQ(kCmlMissingElement, error.GetErrorCode());
+    CCmlDOM_Element empty = RootOf(parser, "<key/>");
+    EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
+    CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");
+    EXPECT_EQ(L"Invalid content", Failure([&] { key.Deserialize(other); }).GetMessage());
+    CCmlDOM_Element good =
+        RootOf(parser, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
+    key.Deserialize(good);
+    EXPECT_EQ(0u, key.GetLength());
+    EXPECT_EQ(L"AAAA", key.GetKeyBody());
+    std::wostringstream out;
+    key.WriteAttributes(out);
+    EXPECT_EQ(L"", out.str());
+    CCmlKey none;
+    std::ostringstream element;
+    none.Serialize(element, 1);
+    EXPECT_EQ("    <key></key>\n", element.str());
+}
+
+TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
+    CCmlMessage message = Envelope();
+    CExchangeKeysRequest request;
+    request.AddKey(Pem(L"PUBLIC KEY", Body(130), 64).c_str(), L"RSA", 2048);
+    request.AddKey(Pem(L"CERTIFICATE", Body(200), 76).c_str(), nullptr, 0);
+    message.AddRequest(request);
+    CExchangeKeysResponse response;
+    message.AddResponse(response);
+    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+    ASSERT_NE(nullptr, back);
+    auto* read = dynamic_cast<CExchangeKeysRequest*>(back->GetRequests()[0]);
+    ASSERT_NE(nullptr, read);
+    ASSERT_EQ(2u, read->GetKeyCount());
+    EXPECT_EQ(L"RSA", read->GetKey(0)->GetAlgorithm());
+    EXPECT_EQ(2048u, read->GetKey(0)->GetLength());
+    EXPECT_EQ(Body(200), read->GetKey(1)->GetKeyBody());
+    auto* readResponse = dynamic_cast<CExchangeKeysResponse*>(back->GetResponses()[0]);
+    ASSERT_NE(nullptr, readResponse);
+    EXPECT_EQ(0u, readResponse->GetKeyCount());
+    EXPECT_EQ(Written(message), Written(*back));
+
+    EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
+    EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); })
+                                       .GetMessage());
+    EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); }).GetMessage());
+    // Assignment appends copies of the other's keys to those held.
+    CExchangeKeysRequest more;
+    more.AddKey(Pem(L"PUBLIC KEY", Body(10), 64).c_str(), nullptr, 0);
+    more = *read;
+    EXPECT_EQ(3u, more.GetKeyCount());
+}
+
+TEST(Trust, AttachToSiteCarriesBothCredentialsAlways) {
+    CAttachToSiteRequest request;
+    request.SetRequestId(L"1");
+    request.SetUserName(L"admin");
+    std::ostringstream out;
+    request.WriteElement(out, 0);
+    EXPECT_EQ("<attach-to-site-request xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+              "schema-version='1.0.4' request-id='1' user-name='admin' passwd=''/>\n",
+              out.str());
+    CCmlMessage message = Envelope();
+    request.SetPassword(L"s3cret");
+    message.AddRequest(request);
+    CAttachToSiteResponse response;
+    response.SetCode(0xC7560010u);
+    message.AddResponse(response);
+    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+    ASSERT_NE(nullptr, back);
+    auto* read = dynamic_cast<CAttachToSiteRequest*>(back->GetRequests()[0]);
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(L"s3cret", read->GetPassword());
+    EXPECT_EQ(0xC7560010u, back->GetResponses()[0]->GetCode());
+}

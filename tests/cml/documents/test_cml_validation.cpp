@@ -1,0 +1,119 @@
+// Every document this library writes validates against the shipped schemas,
+// and the schemas are strict enough to refuse a misspelt or missing
+// attribute.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+#include "cml/documents/cmlTrust.h"
+#include "cml_documents_test_support.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::testing;
+
+namespace {
+
+CCmlMessage EveryDocument(bool older) {
+    CCmlMessage message = Envelope(older ? L"1.0.0" : L"1.0.1");
+    auto place = [&](CMessageBase& document) {
+        if (older) {
+            document.SetNamespaceUri(kNsCml);
+            document.SetSchemaVersion(kVersionCml);
+        }
+        return &document;
+    };
+    CAgentStartupAnnouncement announcement;
+    place(announcement);
+    announcement.SetRequestId(L"1");
+    announcement.GetContent().name = L"sensor";
+    announcement.GetContent().schemas.push_back(CSchemaInfo(kNsAgentMessages, L"1.0.4", L"a"));
+    CModuleInfo module(L"m", L"1");
+    CCmlAvpSections status(true);
+    CAvpSection section(kNsRoAvpSections, L"s");
+    section.AddParameter(L"p", L"v", 1);
+    status.AddSection(section);
+    module.AddPolicy(status);
+    announcement.GetContent().modules.push_back(module);
+    message.AddRequest(announcement);
+    CGetPolicyRequest get;
+    place(get);
+    CPolicyItem item(L"p", L"urn:p", L"1", L"", L"", 0, L"", L"", L"", L"2026-12-07T10:00:00Z", L"policy-item");
+    get.AddItem(item);
+    message.AddRequest(get);
+    CSchemaRequest schemas(kReqGetSchemaInfoRequest);
+    place(schemas);
+    schemas.AddItem(CSchemaInfo(kNsPolicyMessages, L"1.0.0", L""));
+    message.AddRequest(schemas);
+    if (!older) {
+        CAttachToSiteRequest attach;
+        attach.SetUserName(L"u");
+        message.AddRequest(attach);
+        CExchangeKeysRequest keys;
+        keys.AddKey(L"-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----", L"RSA", 1024);
+        message.AddRequest(keys);
+    }
+    CAgentStartupAcknowledgement acknowledgement;
+    place(acknowledgement);
+    message.AddResponse(acknowledgement);
+    CSetPolicyResponse outcome;
+    place(outcome);
+    CPolicyItem done;
+    done.SetElementName(L"policy-item");
+    done.SetCode(5);
+    outcome.AddItem(done);
+    message.AddResponse(outcome);
+    return message;
+}
+
+uint32_t ValidationCode(const std::string& xml) {
+    return Failure([&] {
+               delete CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible);
+           })
+        .GetErrorCode();
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << from;
+    text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+TEST(Validation, EveryDocumentWeWriteValidatesInBothFormats) {
+    for (bool older : {false, true}) {
+        SCOPED_TRACE(older ? "1.0.0" : "1.0.1");
+        std::string xml = Written(EveryDocument(older));
+        EXPECT_EQ(0u, ValidationCode(xml)) << xml;
+    }
+}
+
+TEST(Validation, MisspeltOrMissingAttributesFail) {
+    const std::pair<const char*, const char*> mutations[] = {
+        {" name='sensor' agent-id=''", " name='sensor' agent-idd=''"},   // announcement attribute misspelt
+        {" name='sensor' agent-id=''", " name='sensor'"},                  // required attribute missing
+        {" user-name='u' passwd=''", " user-name='u'"},                   // credentials are required
+        {"<policy-item name='p'", "<policy-item nmae='p'"},               // policy item attribute misspelt
+        {"timestamp='2026-12-07T10:00:00.000000Z'", "timestamp='yesterday'"},
+        {"<schema-info namespace=", "<schema-info namespaces="},
+        {"<key algorithm='RSA' length='1024'>", "<key algorithm='RSA' length='long'>"},
+        {"ordinal='1'", "ordinal='first'"},
+        {"<module name='m' version='1'>", "<module name='m'>"},
+    };
+    const std::string xml = Written(EveryDocument(false));
+    for (const auto& mutation : mutations) {
+        SCOPED_TRACE(mutation.second);
+        std::string broken = xml;
+        Replace(broken, mutation.first, mutation.second);
+        EXPECT_EQ(kCmlParseError, ValidationCode(broken)) << broken;
+    }
+    std::string older = Written(EveryDocument(true));
+    Replace(older, " name='sensor' agent-id=''", " name='sensor' agentid=''");
+    EXPECT_EQ(kCmlParseError, ValidationCode(older));
+}
