@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml/documents/cmlSchema.h"
+#include "cml_documents_test_support.h"
+
+using namespace ovx::cml;
+using namespace ovx::cml::testing;
+
+namespace {
+
+const char kSchemaXml[] =
+    "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:s' version='3.1'>"
+    "<element name='thing'/></schema>";
+
+template <class T>
+std::wstring ElementOf(const T& item, int level = 0) {
+    std::wostringstream out;
+    item.WriteElement(out, level);
+    return out.str();
+}
+
+}  // namespace
+
+TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
+    CSchemaInfo info(L"urn:s", L"", L"");
+    EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
+    SetSerializeDefaults(true);
+    EXPECT_EQ(L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
+              L"get-latest-compatible='false'/>\n",
+              ElementOf(info));
+    SetSerializeDefaults(false);
+
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
+    info.Deserialize(element);
+    EXPECT_FALSE(info.GetRoot());
+    EXPECT_TRUE(info.GetCpeEditable());
+}
+
+TEST(SchemaDocuments, SchemasTravelInsideTheirInfoAndOnlyUnprefixed) {
+    CCmlParser parser;
+    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
+    CGetSchemaResponseData data;
+    data.SetNamespace(L"urn:s");
+    data.SetCode(7);
+    data.SetText(L"ignored with a schema");
+    data.SetSchema(schema);
+    std::wstring text = ElementOf(data, 1);
+    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema "));
+    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
+    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
+
+    CCmlParser prefixed;
+    CCmlDOM_Element withPrefix = RootOf(
+        prefixed, "<schema-info xmlns:xs='http://www.w3.org/2001/XMLSchema' namespace='n'><xs:schema/></schema-info>");
+    CSetSchemaRequestData read;
+    read.Deserialize(withPrefix);
+    EXPECT_EQ(nullptr, read.GetSchema());
+    std::wostringstream out;
+    CCmlException error = Failure([&] { read.WriteElement(out, 0); });
+    EXPECT_EQ(kCmlNoSchema, error.GetErrorCode());
+    EXPECT_EQ(L"No schema specified", error.GetMessage());
+}
+
+TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
+    CCmlParser parser;
+    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
+    CCmlMessage message = Envelope();
+    CSchemaRequest wanted(kReqGetSchemaRequest);
+    std::wostringstream empty;
+    wanted.WriteElement(empty, 0);
+    EXPECT_EQ(L"<get-schema-request xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
+              L"schema-version='1.0.0' request-id=''/>\n",
+              empty.str());
+    wanted.AddItem(CSchemaInfo(L"urn:s", L"3.1", L"s", false, false, false, true));
+    message.AddRequest(wanted);
+    CSetSchemaRequest set;
+    set.AddItem(CSetSchemaRequestData(L"urn:s", schema, L"3.1", L"s", true, true, false, false, false));
+    message.AddRequest(set);
+    CGetSchemaResponse answer;
+    CGetSchemaResponseData found;
+    found.SetNamespace(L"urn:s");
+    found.SetSchema(schema);
+    answer.AddItem(found);
+    CGetSchemaResponseData missing;
+    missing.SetNamespace(L"urn:t");
+    missing.SetCode(0xC7560006u);
+    answer.AddItem(missing);
+    message.AddResponse(answer);
+    CSchemaResponse inventory(kRespGetSchemaInfoResponse);
+    CSchemaInfoResponseData entry;
+    entry.SetNamespace(L"urn:s");
+    entry.SetText(L"a & b");
+    inventory.AddItem(entry);
+    message.AddResponse(inventory);
+    schema = CCmlDOM_Element();
+
+    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+    ASSERT_NE(nullptr, back);
+    ASSERT_EQ(2u, back->GetRequests().size());
+    auto* readWanted = dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]);
+    ASSERT_NE(nullptr, readWanted);
+    EXPECT_TRUE(readWanted->GetItem(0).GetGetFromAgent());
+    auto* readSet = dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]);
+    ASSERT_NE(nullptr, readSet);
+    ASSERT_NE(nullptr, readSet->GetItem(0).GetSchema());
+    EXPECT_EQ(L"3.1", readSet->GetItem(0).GetSchema()->GetVersion());
+    EXPECT_EQ(kXmlSchemaNamespace, readSet->GetItem(0).GetSchema()->GetNamespace());
+    auto* readAnswer = dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]);
+    ASSERT_NE(nullptr, readAnswer);
+    ASSERT_EQ(2u, readAnswer->GetCount());
+    EXPECT_EQ(0xC7560006u, readAnswer->GetItem(1).GetCode());
+    auto* readInventory = dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]);
+    ASSERT_NE(nullptr, readInventory);
+    EXPECT_EQ(L"get-schema-info-response", readInventory->GetTagName());
+    EXPECT_EQ(L"a & b", readInventory->GetItem(0).GetText());
+    EXPECT_EQ(L"Getting schema response", Failure([&] { readInventory->GetItem(1); }).GetOperation());
+    // The copies of the schema are the message's own.
+    std::unique_ptr<CCmlMessage> clone(back->Clone());
+    back.reset();
+    EXPECT_EQ(L"3.1", static_cast<CSetSchemaRequest*>(clone->GetRequests()[1])->GetItem(0).GetSchema()->GetVersion());
+}
+
+TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
+    CCmlAvpSections sections;
+    for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
+    EXPECT_EQ(3u, sections.GetCount());
+    EXPECT_EQ(L"c", sections.FindSection(3)->GetName());
+    CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
+    EXPECT_EQ(kCmlInsertionFailed, duplicate.GetErrorCode());
+    EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
+    CAvpSection section(kNsAvpSections, L"p");
+    section.AddParameter(L"x", L"1");
+    EXPECT_EQ(L"Inserting name-value pair", Failure([&] { section.AddParameter(L"x", L"2"); }).GetOperation());
+    EXPECT_EQ(kNsPolicyCommon, section.FindParameter(L"x")->GetNamespaceUri());
+    CAvpSection other(L"urn:elsewhere", L"q");
+    EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
+}
+
+TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
+    CCmlParser parser;
+    CCmlDOM_Element element = RootOf(
+        parser,
+        "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' schema-version='2.0.1' "
+        "name='n'>"
+        "<section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' name='a' "
+        "value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section>"
+        "<section name='none'/><section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
+    CCmlAvpSections sections;
+    sections.Deserialize(element);
+    ASSERT_EQ(3u, sections.GetCount());
+    EXPECT_EQ(L"five", sections.FindSection(5)->GetName());
+    EXPECT_EQ(L"none", sections.FindSection(6)->GetName());
+    EXPECT_EQ(L"two", sections.FindSection(2)->GetName());
+    EXPECT_EQ(1u, sections.FindSection(5)->GetCount());  // the unrelated param is skipped
+    std::wstring text = ElementOf(sections);
+    // Ascending ordinals, whatever the order read.
+    EXPECT_LT(text.find(L"name='two'"), text.find(L"name='five'"));
+    EXPECT_LT(text.find(L"name='five'"), text.find(L"name='none'"));
+    EXPECT_NE(std::wstring::npos,
+              text.find(L"<section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' "
+                        L"name='two' ordinal='2'/>"));
+    CCmlAvpSections zero;
+    zero.AddSection(CAvpSection(kNsAvpSections, L"z", 0));
+    EXPECT_NE(std::wstring::npos, ElementOf(zero).find(L"name='z'/>"));
+}
+
+TEST(AvpSections, BothFlavoursRoundTripThroughTheFactory) {
+    for (bool readOnly : {false, true}) {
+        CCmlAvpSections sections(readOnly);
+        sections.SetName(L"cfg");
+        CAvpSection section(sections.GetNamespaceUri(), L"s");
+        section.AddParameter(L"k", L"v & w", 3);
+        sections.AddSection(section);
+        std::string xml = Written(sections);
+        std::unique_ptr<CCmlDocumentBase> read(
+            CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
+        auto* back = dynamic_cast<CCmlAvpSections*>(read.get());
+        ASSERT_NE(nullptr, back) << xml;
+        EXPECT_EQ(readOnly ? kNsRoAvpSections : kNsAvpSections, back->GetNamespaceUri());
+        EXPECT_EQ(L"v & w", back->FindSection(L"s")->FindParameter(L"k")->GetValue());
+        EXPECT_EQ(3, back->FindSection(L"s")->FindParameter(L"k")->GetOrdinal());
+        EXPECT_EQ(xml, Written(*back));
+    }
+}
+
+TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
+    std::unique_ptr<CGroupSettingsChildNode> child;
+    {
+        CCmlParser parser;
+        CCmlDOM_Element element = RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
+        child = std::make_unique<CGroupSettingsChildNode>(element);
+    }
+    EXPECT_EQ(L"s:server", child->GetTagName());
+    EXPECT_EQ(L"urn:settings", child->GetNamespace());
+    EXPECT_TRUE(child->HasContent());
+    EXPECT_EQ(1u, child->GetChildCount());
+    std::unique_ptr<CGroupSettingsChildSource> clone(child->Clone());
+    child.reset();
+    std::ostringstream out;
+    clone->WriteElement(out, 0);
+    EXPECT_EQ("<s:server host='h' xmlns:s='urn:settings'>\n    <s:port>\n        80\n    </s:port>\n</s:server>\n",
+              out.str());
+    CGroupSettingsChildNode empty;
+    EXPECT_EQ(kCmlNullNode, Failure([&] { empty.GetTagName(); }).GetErrorCode());
+    CCmlDOM_Element none;
+    EXPECT_EQ(kCmlNullElement, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
+}
