@@ -46,6 +46,7 @@ public:
     void WriteElement(std::wostream& out, int level) const;
     void WriteElement(std::ostream& out, int level) const;
     bool SameItem(const CContentDate& other) const { return identity == other.identity; }
+    const std::wstring& IdentityKey() const { return identity; }
 };
 
 class CUpdateInfo {
@@ -59,6 +60,7 @@ public:
     void WriteElement(std::wostream& out, int level) const;
     void WriteElement(std::ostream& out, int level) const;
     bool SameItem(const CUpdateInfo& other) const { return module == other.module && type == other.type; }
+    std::wstring IdentityKey() const { return module + L'\n' + type; }
 };
 
 class CModuleInfo {
@@ -96,6 +98,7 @@ public:
     void WriteElement(std::ostream& out, int level) const;
     void CollectNamespaces(CNamespaceSet& namespaces) const;
     bool SameItem(const CModuleInfo& other) const { return m_name == other.m_name; }
+    const std::wstring& IdentityKey() const { return m_name; }
 
 private:
     template <class Char>

@@ -57,6 +57,8 @@ public:
     bool SameSchema(const CSchemaInfo& other) const {
         return m_namespace == other.m_namespace && m_version == other.m_version;
     }
+    // The same fields as one text, for keyed lookups over long lists.
+    std::wstring IdentityKey() const { return m_namespace + L'\n' + m_version; }
 
 private:
     template <class Char>
