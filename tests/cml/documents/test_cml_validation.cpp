@@ -3,6 +3,7 @@
 // attribute.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "cml/core/cmlNamespaces.h"
@@ -116,4 +117,45 @@ TEST(Validation, MisspeltOrMissingAttributesFail) {
     std::string older = Written(EveryDocument(true));
     Replace(older, " name='sensor' agent-id=''", " name='sensor' agentid=''");
     EXPECT_EQ(kCmlParseError, ValidationCode(older));
+}
+
+TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
+    const char* tags[] = {"agent-startup-announcement", "agent-startup-acknowledgement", "get-policy-request",
+                          "get-policy-response", "set-policy-request", "set-policy-response", "get-schema-request",
+                          "get-schema-info-request", "get-schema-info-response", "set-schema-response",
+                          "get-schema-response", "set-schema-request", "error-response", "out-of-band-response"};
+    for (const char* version : {"2.4.1", "2.4.2"}) {
+        for (const char* tag : tags) {
+            SCOPED_TRACE(std::string(tag) + " " + version);
+            std::string xml = std::string("<") + tag + " xmlns='https://schemas.example.org/xml/cml' schema-version='" +
+                              version + "' request-id='7'/>";
+            std::unique_ptr<CCmlDocumentBase> document;
+            CCmlException error = Failure([&] {
+                document.reset(
+                    CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+            });
+            ASSERT_EQ(0u, error.GetErrorCode()) << std::string(error.GetMessage().begin(), error.GetMessage().end());
+            auto* message = dynamic_cast<CMessageBase*>(document.get());
+            ASSERT_NE(nullptr, message);
+            EXPECT_EQ(tag, std::string(message->GetTagName().begin(), message->GetTagName().end()));
+            EXPECT_EQ(kNsCml, message->GetNamespaceUri());
+            EXPECT_EQ(L"7", message->GetRequestId());
+        }
+    }
+    // The AVP sections documents answer under their older companion namespaces.
+    for (const char* ns : {"AvpSections", "RoAvpSections"}) {
+        const std::string uri = std::string("https://schemas.example.org/xml/cml/") + ns;
+        std::string xml = "<policy xmlns='" + uri +
+                          "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:schemaLocation='" + uri +
+                          " ./schemas/cml/" + ns + "/" + ns + "2_0_1.xsd' schema-version='2.0.1'><section name='s'/></policy>";
+        std::unique_ptr<CCmlDocumentBase> document;
+        CCmlException error = Failure([&] {
+            document.reset(
+                CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
+        });
+        ASSERT_EQ(0u, error.GetErrorCode()) << std::string(error.GetMessage().begin(), error.GetMessage().end());
+        auto* sections = dynamic_cast<CCmlAvpSections*>(document.get());
+        ASSERT_NE(nullptr, sections) << ns;
+        EXPECT_EQ(1u, sections->GetCount());
+    }
 }
