@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sensor_services/ServiceThreads.h"
+#include "tools/ovxError.h"
+
+using namespace ovxSensorServices;
+
+namespace {
+
+// Collects the trace lines written to it. The sink's context is a 32-bit
+// word, too small for a pointer: the test's one collector is found through
+// a global instead.
+struct Lines {
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::string>> lines;  // text, where
+
+    static Lines*& Current() {
+        static Lines* current = nullptr;
+        return current;
+    }
+    static uint32_t Write(uint32_t, uint32_t, const char* text, const char* where) {
+        Lines* self = Current();
+        std::lock_guard<std::mutex> hold(self->lock);
+        self->lines.emplace_back(text, where);
+        return 0;
+    }
+    SS_TraceSink Sink() {
+        Current() = this;
+        return SS_TraceSink{0, 0xFFFFFFFFu, &Lines::Write};
+    }
+    size_t Count(const std::string& prefix) {
+        std::lock_guard<std::mutex> hold(lock);
+        size_t n = 0;
+        for (const auto& line : lines) n += line.first.compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+};
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+struct Work {
+    std::mutex lock;
+    std::vector<std::string> seen;
+    static uint32_t Process(const uint8_t* data, uint32_t size, void* argument) {
+        auto* self = static_cast<Work*>(argument);
+        std::string text(reinterpret_cast<const char*>(data), size);
+        std::lock_guard<std::mutex> hold(self->lock);
+        self->seen.push_back(text);
+        return text == "bad" ? 0xC7210005u : 0;
+    }
+    size_t Size() {
+        std::lock_guard<std::mutex> hold(lock);
+        return seen.size();
+    }
+};
+
+}  // namespace
+
+TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
+    ASSERT_EQ(0u, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
+    Lines lines;
+    SS_TraceSink sink = lines.Sink();
+    Work work;
+    {
+        CWorkerThread worker;
+        ASSERT_EQ(0u, worker.Init(ovxToolsLib::ovxGetThreadingFunctions(), &sink, &Work::Process, &work));
+        for (const char* item : {"one", "bad", "three", "four"}) {
+            ASSERT_EQ(0u, worker.QueueWorkItem(reinterpret_cast<const uint8_t*>(item),
+                                               static_cast<uint32_t>(std::strlen(item))));
+        }
+        ASSERT_TRUE(WaitFor([&] { return work.Size() == 4; }));
+        EXPECT_EQ(0u, worker.Stop());
+        EXPECT_FALSE(worker.IsRunning());
+    }
+    EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.seen);
+    EXPECT_EQ(1u, lines.Count("Failed to process work item: An unexpected internal failure occurred."));
+    EXPECT_EQ(1u, lines.Count("Entering worker thread: ProcessId = "));
+    EXPECT_EQ(1u, lines.Count("Exiting worker thread: ProcessId = "));
+    EXPECT_LE(1u, lines.Count("Waiting on worker event with timeout = 60000"));
+}
+
+TEST(WorkerThread, ItemsLeftAtStopGoWithTheObject) {
+    Work work;
+    CWorkerThread worker;
+    // Without a table nothing runs: items stay queued until processed by hand.
+    ASSERT_EQ(0u, worker.Init(nullptr, nullptr, &Work::Process, &work));
+    EXPECT_FALSE(worker.IsRunning());
+    const uint8_t bytes[] = {'x', 'y'};
+    worker.QueueWorkItem(bytes, 2);
+    worker.QueueWorkItem(nullptr, 0);
+    EXPECT_EQ(2u, worker.GetQueuedCount());
+    EXPECT_TRUE(worker.ProcessNextWorkItem());
+    EXPECT_FALSE(worker.ProcessNextWorkItem());
+    EXPECT_EQ((std::vector<std::string>{"xy", ""}), work.seen);
+    worker.QueueWorkItem(bytes, 2);
+    EXPECT_EQ(0u, worker.Stop());  // the item is destroyed with the object
+}
+
+TEST(PulseThread, PulsesAtItsPeriodAndTakesANewPeriodFromTheNextWait) {
+    Lines lines;
+    SS_TraceSink sink = lines.Sink();
+    std::atomic<int> pulses{0};
+    CPulseThread pulse;
+    auto count = [](void* argument) -> uint32_t {
+        ++*static_cast<std::atomic<int>*>(argument);
+        return 0xC7560003u;  // a failing pulse is ignored
+    };
+    ASSERT_EQ(0u, pulse.Init(ovxToolsLib::ovxGetThreadingFunctions(), &sink, count, 1, &pulses));
+    ASSERT_TRUE(WaitFor([&] { return pulses.load() >= 2; }));
+    pulse.SetPeriod(3600);
+    EXPECT_EQ(3600u, pulse.GetPeriod());
+    ASSERT_TRUE(WaitFor([&] { return lines.Count("Waiting on pulse event with timeout = 3600000") == 1; }));
+    EXPECT_LE(2u, lines.Count("Waiting on pulse event with timeout = 1000"));
+    auto stopped = std::chrono::steady_clock::now();
+    EXPECT_EQ(0u, pulse.Stop());  // wakes the long wait at once
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_EQ(1u, lines.Count("Exiting pulse thread: "));
+    int after = pulses.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(after, pulses.load());
+}
+
+TEST(ServiceThreads, ManyStartsAndStopsLeaveNothingRunning) {
+    for (int i = 0; i < 50; ++i) {
+        CWorkerThread worker;
+        Work work;
+        ASSERT_EQ(0u, worker.Init(ovxToolsLib::ovxGetThreadingFunctions(), nullptr, &Work::Process, &work));
+        const uint8_t byte = 1;
+        worker.QueueWorkItem(&byte, 1);
+        CPulseThread pulse;
+        ASSERT_EQ(0u, pulse.Init(ovxToolsLib::ovxGetThreadingFunctions(), nullptr, nullptr, 3600, nullptr));
+        pulse.Stop();
+        worker.Stop();
+        EXPECT_FALSE(worker.IsRunning());
+        EXPECT_FALSE(pulse.IsRunning());
+    }
+}
