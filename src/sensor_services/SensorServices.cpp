@@ -1,0 +1,495 @@
+#include "sensor_services/SensorServices.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "cml/core/cmlDocument.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+#include "cml/documents/cmlTrust.h"
+#include "ovxStatus.h"
+#include "tools/ovxClock.h"
+#include "tools/xsnprintf.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+using mslLoader_ovxSessionConfigSvcs::Scs;
+
+namespace ovxSensorServices {
+
+namespace {
+
+const char kRole[] = "Agent Manager";
+const char kSection[] = "sensor_services";
+
+// The session creates and casts documents by name: every class it relies on
+// must be in the class factory, whichever of their registrations the
+// linker kept.
+void EnsureDocumentClasses() {
+    using namespace ovx::cml;
+    CCmlClassFactory* factory = GetGlobalClassFactory();
+    std::unique_ptr<CCmlDocumentBase> probe(factory->CreateDocument(kCmlBaseUri, kVersionRoot, L"ovx", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> announcement(
+        factory->CreateDocument(kNsAgentMessages, kVersionAgentMessages, L"agent-startup-announcement", kMatchExact));
+    if (probe && announcement) return;
+    RegisterMessageDocuments(*factory);
+    RegisterPolicyDocuments(*factory);
+    RegisterSchemaDocuments(*factory);
+    RegisterAgentInfoDocuments(*factory);
+    RegisterTrustDocuments(*factory);
+    RegisterAvpSectionsDocuments(*factory);
+}
+
+// A copy for the agent, released with SS_Free; NULL stays NULL.
+char* AgentCopy(const char* text) {
+    if (text == nullptr) return nullptr;
+    size_t length = std::strlen(text);
+    char* copy = new char[length + 1];
+    std::memcpy(copy, text, length + 1);
+    return copy;
+}
+
+CSessionOperations* CreateSession() {
+    auto* session = new (std::nothrow) CSensorServices();
+    if (session != nullptr) session->AddRef();
+    return session;
+}
+
+// Installed while the library is loaded.
+struct FactoryRegistration {
+    FactoryRegistration() { ovxSensorSvcs::SetSessionFactory(&CreateSession); }
+} g_factoryRegistration;
+
+}  // namespace
+
+bool WriteDumpFile(const char* name, const void* data, size_t size) {
+    if (name == nullptr) return false;
+    int file = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (file < 0) return false;
+    // A dump left by an older version may be readable by others.
+    (void)::fchmod(file, 0600);
+    const auto* bytes = static_cast<const char*>(data);
+    bool written = true;
+    while (size > 0) {
+        ssize_t count = ::write(file, bytes, size);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            written = false;
+            break;
+        }
+        bytes += count;
+        size -= static_cast<size_t>(count);
+    }
+    ::close(file);
+    return written;
+}
+
+CSensorServices::CSensorServices() : m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
+    EnsureDocumentClasses();
+}
+
+CSensorServices::~CSensorServices() = default;
+
+template <class T>
+uint32_t CSensorServices::SetUnderLock(T& field, T value) {
+    Lock();
+    field = value;
+    Unlock();
+    return 0;
+}
+
+uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
+                               const char* version, const char* localPropertyFile, const char* commSettingsFile,
+                               const char* sessionString1, const char* sessionString2) {
+    try {
+        m_retryStateObject.reset(new (std::nothrow) svcRetryState());
+        if (!m_retryStateObject) return OVX_E_OUT_OF_MEMORY;
+        uint32_t status = CBaseServices::Init(kRole, m_retryStateObject.get(), threading, trace, version,
+                                              localPropertyFile, commSettingsFile, sessionString1, sessionString2,
+                                              true, false);
+        if (status == 0) {
+            m_commSettingsFile = commSettingsFile != nullptr ? commSettingsFile : "";
+            if (LoadSettings(kRole) != 0) {
+                Trace(SS_TRACE_WARNING, "CSensorServices::Init()", "Failed to load settings from local property file");
+            }
+            status = Scs().SCS_RegisterSettingsChanged(&CSensorServices::SettingsChanged, this);
+        }
+        if (status == 0) status = m_worker.Init(threading, trace, &CSensorServices::ProcessResponseItem, this);
+        if (status != 0) {
+            Cleanup();
+            return status;
+        }
+        Trace(SS_TRACE_PROGRESS, "CSensorServices::SS_Init()", "Zizozo razarivi initialized.");
+        return 0;
+    } catch (...) {
+        Cleanup();
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t CSensorServices::ShutDown() {
+    // The error and response-complete callbacks stay until clean-up: a
+    // response still being processed may report through them.
+    Lock();
+    m_getPolicyResponse = m_setPolicyResponse = nullptr;
+    m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
+    m_pingResponse = nullptr;
+    m_commSettingsResponse = nullptr;
+    m_genericResponse = nullptr;
+    Unlock();
+    return RequestStop();
+}
+
+uint32_t CSensorServices::LoadSettings(const char* role) {
+    struct Key {
+        const char* name;
+        bool SessionFlags::*flag;
+    };
+    static const Key kKeys[] = {
+        {"dumpEnabled", &SessionFlags::dumpEnabled},
+        {"autoGroupSettingsRequest", &SessionFlags::autoGroupSettingsRequest},
+        {"mergeHeartbeatOnPost", &SessionFlags::mergeHeartbeatOnPost},
+        {"processResponseThread", &SessionFlags::processResponseThread},
+    };
+    Lock();
+    try {
+        for (const Key& key : kKeys) {
+            char* value = nullptr;
+            if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key.name, &value) == 0 &&
+                value != nullptr) {
+                m_flags.*key.flag = std::strtol(value, nullptr, 10) != 0;
+            }
+            if (value != nullptr) Scs().SCS_Free(value);
+        }
+    } catch (...) {
+        Unlock();
+        throw;
+    }
+    Unlock();
+    return CBaseServices::LoadSettings(role);
+}
+
+SessionFlags CSensorServices::GetFlags() const {
+    Lock();
+    SessionFlags flags = m_flags;
+    Unlock();
+    return flags;
+}
+
+std::string CSensorServices::GetGroupSettingsToken() const {
+    Lock();
+    std::string token = m_groupSettingsToken;
+    Unlock();
+    return token;
+}
+
+uint32_t CSensorServices::SettingsChanged(int32_t destination) {
+    CSessionOperations* session = ovxSensorSvcs::AcquireSession();
+    if (session == nullptr) return OVX_E_NOT_INITIALIZED;
+    uint32_t status = 0;
+    try {
+        auto* self = dynamic_cast<CSensorServices*>(session);
+        if (self != nullptr && destination == self->DefaultDestination()) {
+            self->Lock();
+            try {
+                self->LoadSettings(kRole);
+                if (self->RetryState() != nullptr) self->RetryState()->ReloadDefault();
+            } catch (...) {
+                self->Unlock();
+                throw;
+            }
+            self->Unlock();
+        }
+    } catch (...) {
+        status = OVX_E_UNEXPECTED;
+    }
+    session->Release();
+    return status;
+}
+
+uint32_t CSensorServices::ReloadGroupSettings() {
+    uint32_t status = Scs().SCS_LoadCommSettingsFile(DefaultDestination(), m_commSettingsFile.c_str());
+    if (status != 0) {
+        char text[1024];
+        ovxToolsLib::xsnprintf(text, sizeof text, "Unable to load group settings file: %s", m_commSettingsFile.c_str());
+        Trace(SS_TRACE_WARNING, "CSensorServices::ReloadGroupSettings()", text);
+    }
+    return status;
+}
+
+void CSensorServices::ClearCallbacks() {
+    m_errorCallback = nullptr;
+    m_getPolicyResponse = m_setPolicyResponse = nullptr;
+    m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
+    m_pingResponse = nullptr;
+    m_commSettingsResponse = nullptr;
+    m_genericResponse = nullptr;
+    m_responseComplete = nullptr;
+}
+
+uint32_t CSensorServices::Cleanup() {
+    // No timer may call into a session that is going away.
+    if (m_pulse) {
+        m_pulse->Stop();
+        m_pulse.reset();
+    }
+    m_worker.Stop();
+    if (IsDestinationOpen() || IsListenerOpen()) Scs().SCS_UnregisterSettingsChanged(&CSensorServices::SettingsChanged);
+    m_commSettingsFile.clear();
+    Lock();
+    ClearCallbacks();
+    m_pendingHeartbeat.reset();
+    m_pendingPing.reset();
+    m_flags = SessionFlags{false, false, false, false};
+    Unlock();
+    uint32_t status = CBaseServices::Cleanup();
+    // The schedule goes last: the base's clean-up must not find it gone.
+    m_retryStateObject.reset();
+    return status;
+}
+
+uint32_t CSensorServices::SendPendingData(int32_t) {
+    // Heartbeats are queued by the message layer; with nothing pending there
+    // is nothing to send.
+    return 0;
+}
+
+void CSensorServices::OnRetryRequestFailed() {
+    SS_ErrorCallbackFn callback = GetErrorCallback();
+    if (callback == nullptr) return;
+    try {
+        callback(0x47590025u, 1);
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, "CSensorServices::OnRetryRequestFailed", "unknown exception!");
+    }
+}
+
+SS_ErrorCallbackFn CSensorServices::GetErrorCallback() const {
+    Lock();
+    SS_ErrorCallbackFn callback = m_errorCallback;
+    Unlock();
+    return callback;
+}
+
+uint32_t CSensorServices::ProcessResponseItem(const uint8_t*, uint32_t, void* argument) {
+    // Responses are processed by the answers layer; until then a queued
+    // response is taken off the queue and released.
+    return argument == nullptr ? OVX_E_NOT_INITIALIZED : 0;
+}
+
+// ---- identity and settings pass-throughs
+
+uint32_t CSensorServices::GetAgentId(char** agentId) {
+    if (agentId == nullptr) return OVX_E_INVALID_ARGUMENT;
+    char* library = nullptr;
+    uint32_t status = Scs().SCS_GetAgentId(&library);
+    try {
+        *agentId = AgentCopy(library);
+    } catch (const std::bad_alloc&) {
+        *agentId = nullptr;
+        status = OVX_E_OUT_OF_MEMORY;
+    }
+    if (library != nullptr) Scs().SCS_Free(library);
+    return status;
+}
+
+uint32_t CSensorServices::SetAgentId(const char* agentId) { return Scs().SCS_SetAgentId(agentId); }
+uint32_t CSensorServices::SetLastGoodAgentId(const char* agentId) { return Scs().SCS_SetLastGoodAgentId(agentId); }
+uint32_t CSensorServices::SetLanguage(const char* language) {
+    return Scs().SCS_SetLanguage(DefaultDestination(), language);
+}
+uint32_t CSensorServices::SetGroupnameHint(const char* hint) {
+    return Scs().SCS_SetGroupnameHint(DefaultDestination(), hint);
+}
+
+uint32_t CSensorServices::RegisterCertificateInfo(const SS_CertificateInfo* info) {
+    if (info == nullptr) return OVX_E_INVALID_ARGUMENT;
+    Lock();
+    Scs().SCS_RegisterCertificateInfo(DefaultDestination(), info);
+    Unlock();
+    return 0;
+}
+
+uint32_t CSensorServices::UnregisterCertificateInfo() {
+    Lock();
+    Scs().SCS_UnregisterCertificateInfo(DefaultDestination());
+    Unlock();
+    return 0;
+}
+
+uint32_t CSensorServices::StartAliveHeartbeats(uint32_t, uint32_t) { return OVX_E_UNSUPPORTED; }
+uint32_t CSensorServices::StopAliveHeartbeats() { return OVX_E_UNSUPPORTED; }
+
+uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*,
+                                       char**, uint32_t*, char**) {
+    return OVX_E_UNSUPPORTED;
+}
+
+uint32_t CSensorServices::AttachToSite(SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, const char*,
+                                       const char*, uint32_t, const char*) {
+    return OVX_E_UNSUPPORTED;
+}
+
+void* CSensorServices::Allocate(uint32_t size) { return new (std::nothrow) char[size == 0 ? 1 : size]; }
+
+// ---- server list and communication settings
+
+uint32_t CSensorServices::AddServer(int32_t position, const char* name, const char* url, const char* caFile,
+                                    const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
+                                    const char* proxyUser, const char* proxyPassword, const char* site,
+                                    const char* description, uint8_t persist) {
+    return Scs().SCS_AddServer(DefaultDestination(), position, name, url, caFile, clientCertificateFile, clientKeyFile,
+                               proxy, proxyUser, proxyPassword, site, description, persist);
+}
+
+uint32_t CSensorServices::DeleteServer(int32_t index) { return Scs().SCS_DeleteServer(DefaultDestination(), index); }
+
+uint32_t CSensorServices::GetServerCount(uint32_t* count) {
+    return Scs().SCS_GetServerCount(DefaultDestination(), count);
+}
+
+uint32_t CSensorServices::GetServerInfo(int32_t index, char** name, char** url, char** caFile,
+                                        char** clientCertificateFile, char** clientKeyFile, char** proxy,
+                                        char** proxyUser, char** proxyPassword, char** site, char** description) {
+    char** out[SCS_SERVER_FIELDS] = {name, url, caFile, clientCertificateFile, clientKeyFile,
+                                     proxy, proxyUser, proxyPassword, site, description};
+    char* library[SCS_SERVER_FIELDS] = {};
+    uint32_t status = Scs().SCS_GetServerInfo(DefaultDestination(), index, &library[0], &library[1], &library[2],
+                                              &library[3], &library[4], &library[5], &library[6], &library[7],
+                                              &library[8], &library[9]);
+    for (int i = 0; i < SCS_SERVER_FIELDS; ++i) {
+        if (status == 0 && out[i] != nullptr) {
+            try {
+                *out[i] = AgentCopy(library[i]);
+            } catch (const std::bad_alloc&) {
+                *out[i] = nullptr;
+                status = OVX_E_OUT_OF_MEMORY;
+            }
+        }
+        if (library[i] != nullptr) Scs().SCS_Free(library[i]);
+    }
+    return status;
+}
+
+uint32_t CSensorServices::LoadServers(const char* serverListFile, uint32_t replaceExisting) {
+    return Scs().SCS_LoadServers(DefaultDestination(), serverListFile, replaceExisting != 0 ? 1 : 0);
+}
+uint32_t CSensorServices::LoadCommSettingsFile(const char* path) {
+    return Scs().SCS_LoadCommSettingsFile(DefaultDestination(), path);
+}
+uint32_t CSensorServices::SaveCommSettings(const char* path) {
+    return Scs().SCS_SaveCommSettings(DefaultDestination(), path);
+}
+uint32_t CSensorServices::LoadLocalSettingsFile(const char* path) {
+    return Scs().SCS_LoadLocalSettingsFile(DefaultDestination(), path);
+}
+uint32_t CSensorServices::TestCommSettings(const char* serverUrl, uint32_t timeoutMs) {
+    return CBaseServices::TestCommSettings(serverUrl, timeoutMs, kSection);
+}
+uint32_t CSensorServices::TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) {
+    return CBaseServices::TestCommSettingsFile(commSettingsFile, timeoutMs, kSection);
+}
+
+// ---- builders and posting: the message layer
+
+#define OVX_NOT_YET return OVX_E_UNSUPPORTED
+uint32_t CSensorServices::CreateMessage(SS_HMESSAGE*, const char*, const char*, const char*) { OVX_NOT_YET; }
+uint32_t CSensorServices::FreeMessage(SS_HMESSAGE) { OVX_NOT_YET; }
+uint32_t CSensorServices::CreateHeartbeat(SS_HMESSAGE*, const char*, const char*, const char*, const char*,
+                                          const char*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::FreeHeartbeat(SS_HMESSAGE) { OVX_NOT_YET; }
+uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, uint32_t,
+                                            const char*, const char*, const char*, const char*, uint8_t, uint8_t,
+                                            const char*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::SetAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, const char*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
+                                      const char*, const char*, const char*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE, const char*, const char*, uint32_t, SS_HMODULE*) { OVX_NOT_YET; }
+uint32_t CSensorServices::AddModuleInfoParams(SS_HMODULE, const char*, uint32_t) { OVX_NOT_YET; }
+uint32_t CSensorServices::AddSchemaInfo(SS_HMESSAGE, const char*, const char*, const char*, uint8_t, uint8_t, uint8_t,
+                                        uint8_t) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddAgentParams(SS_HMESSAGE, const char*, uint32_t) { OVX_NOT_YET; }
+uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char*, char*,
+                                              uint32_t*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE, const char*, uint32_t, char*, uint32_t*) { OVX_NOT_YET; }
+uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
+                                               const char*, const char*, const char*, uint32_t) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE, const char*, const char*, const char*, char*, uint32_t*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE, const char*, const char*, const char*, uint8_t, const char*,
+                                              uint32_t, char*, uint32_t*) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
+                                               const char*, uint8_t, const char*, uint32_t, const char*, uint32_t) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
+                                               const char*, const char*, uint32_t) {
+    OVX_NOT_YET;
+}
+uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE, char*, uint32_t*) { OVX_NOT_YET; }
+uint32_t CSensorServices::PostPing(char*, uint32_t*) { OVX_NOT_YET; }
+#undef OVX_NOT_YET
+
+// ---- callbacks
+
+uint32_t CSensorServices::RegisterErrorCallback(SS_ErrorCallbackFn callback) {
+    return SetUnderLock(m_errorCallback, callback);
+}
+uint32_t CSensorServices::RegisterGetPolicyResponse(SS_PolicyCallbackFn callback) {
+    return SetUnderLock(m_getPolicyResponse, callback);
+}
+uint32_t CSensorServices::RegisterSetPolicyResponse(SS_PolicyCallbackFn callback) {
+    return SetUnderLock(m_setPolicyResponse, callback);
+}
+uint32_t CSensorServices::RegisterGetSchemaResponse(SS_SchemaCallbackFn callback) {
+    return SetUnderLock(m_getSchemaResponse, callback);
+}
+uint32_t CSensorServices::RegisterSetSchemaResponse(SS_SchemaCallbackFn callback) {
+    return SetUnderLock(m_setSchemaResponse, callback);
+}
+uint32_t CSensorServices::RegisterGetSchemaRequest(SS_SchemaCallbackFn callback) {
+    return SetUnderLock(m_getSchemaRequest, callback);
+}
+uint32_t CSensorServices::RegisterSetSchemaRequest(SS_SchemaCallbackFn callback) {
+    return SetUnderLock(m_setSchemaRequest, callback);
+}
+uint32_t CSensorServices::RegisterGenericResponse(SS_GenericResponseFn callback) {
+    return SetUnderLock(m_genericResponse, callback);
+}
+uint32_t CSensorServices::RegisterResponseComplete(SS_ResponseCompleteFn callback) {
+    return SetUnderLock(m_responseComplete, callback);
+}
+uint32_t CSensorServices::RegisterPingResponse(SS_PingResponseFn callback) {
+    return SetUnderLock(m_pingResponse, callback);
+}
+uint32_t CSensorServices::RegisterCommSettingsResponse(SS_PolicyCallbackFn callback) {
+    return SetUnderLock(m_commSettingsResponse, callback);
+}
+
+}  // namespace ovxSensorServices

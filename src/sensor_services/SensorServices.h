@@ -1,0 +1,195 @@
+// The one session object behind the exported interface: the transport half
+// (CBaseServices) plus what the agent side of the conversation needs: the
+// registered callbacks, the pending heartbeat and ping, the behaviour flags
+// from the settings, the worker thread for responses and the pulse thread
+// for alive heartbeats.
+#ifndef OVX_SENSOR_SERVICES_SENSORSERVICES_H
+#define OVX_SENSOR_SERVICES_SENSORSERVICES_H
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "sensor_services/ServiceThreads.h"
+#include "sensor_services/SessionOperations.h"
+#include "transport/BaseServices.h"
+
+namespace ovx {
+namespace cml {
+class CCmlMessage;
+}
+}  // namespace ovx
+
+namespace ovxSensorServices {
+
+// The four behaviour flags read from the "sensor_services" section.
+struct SessionFlags {
+    bool dumpEnabled = false;
+    bool autoGroupSettingsRequest = true;
+    bool mergeHeartbeatOnPost = false;
+    bool processResponseThread = false;
+};
+
+// Writes a diagnostic dump: the file is created 0600 (dumps can carry
+// credentials) and truncated; a file that cannot be written is skipped.
+// Returns whether it was written.
+bool WriteDumpFile(const char* name, const void* data, size_t size);
+
+class CSensorServices : public CBaseServices, public CSessionOperations {
+public:
+    CSensorServices();
+    ~CSensorServices() override;
+
+    // CSessionOperations: lifetime.
+    uint32_t AddRef() override { return CBaseServices::AddRef(); }
+    uint32_t Release() override { return CBaseServices::Release(); }
+    uint32_t Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* version,
+                  const char* localPropertyFile, const char* commSettingsFile, const char* sessionString1,
+                  const char* sessionString2) override;
+    uint32_t ShutDown() override;
+
+    // CBaseServices overrides.
+    using CBaseServices::Init;
+    uint32_t LoadSettings(const char* role) override;
+    uint32_t Cleanup() override;
+    uint32_t SendPendingData(int32_t serverIndex) override;
+    void OnRetryRequestFailed() override;
+
+    uint32_t ReloadGroupSettings();
+    SessionFlags GetFlags() const;
+    const std::string& GetCommSettingsFile() const { return m_commSettingsFile; }
+    std::string GetGroupSettingsToken() const;
+    // The settings-changed callback given to the service library.
+    static uint32_t SettingsChanged(int32_t destination);
+
+    // Identity and settings pass-throughs.
+    uint32_t GetAgentId(char** agentId) override;
+    uint32_t SetAgentId(const char* agentId) override;
+    uint32_t SetLastGoodAgentId(const char* agentId) override;
+    uint32_t SetLanguage(const char* language) override;
+    uint32_t SetGroupnameHint(const char* hint) override;
+    uint32_t RegisterCertificateInfo(const SS_CertificateInfo* info) override;
+    uint32_t UnregisterCertificateInfo() override;
+    uint32_t StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes) override;
+    uint32_t StopAliveHeartbeats() override;
+    uint32_t ResetRetryState() override { return CBaseServices::ResetRetryState(); }
+    uint32_t ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
+                          uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength, const char* pemText,
+                          char** outAlgorithm, uint32_t* outKeyLength, char** outPemText) override;
+    uint32_t AttachToSite(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
+                          uint32_t dnsCacheTimeout, const char* userName, const char* password,
+                          const char* keyAlgorithm, uint32_t keyLength, const char* pemText) override;
+    void* Allocate(uint32_t size) override;
+
+    // Server list and communication settings.
+    uint32_t AddServer(int32_t position, const char* name, const char* url, const char* caFile,
+                       const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
+                       const char* proxyUser, const char* proxyPassword, const char* site, const char* description,
+                       uint8_t persist) override;
+    uint32_t DeleteServer(int32_t index) override;
+    uint32_t GetServerCount(uint32_t* count) override;
+    uint32_t GetServerInfo(int32_t index, char** name, char** url, char** caFile, char** clientCertificateFile,
+                           char** clientKeyFile, char** proxy, char** proxyUser, char** proxyPassword, char** site,
+                           char** description) override;
+    uint32_t LoadServers(const char* serverListFile, uint32_t replaceExisting) override;
+    uint32_t LoadCommSettingsFile(const char* path) override;
+    uint32_t SaveCommSettings(const char* path) override;
+    uint32_t LoadLocalSettingsFile(const char* path) override;
+    uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs) override;
+    uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) override;
+
+    // Builders and posting come with the message layer; until then they
+    // answer OVX_E_UNSUPPORTED.
+    uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace) override;
+    uint32_t FreeMessage(SS_HMESSAGE message) override;
+    uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace,
+                             const char* version, const char* ipAddress) override;
+    uint32_t FreeHeartbeat(SS_HMESSAGE message) override;
+    uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
+                               uint32_t updateStatus, const char* updateStatusDescription, uint32_t agentStatus,
+                               const char* agentInstallPath, const char* daemonInstallPath, const char* model,
+                               const char* groupnameHint, uint8_t useLocalSettings, uint8_t registerAgent,
+                               const char* lastRestart) override;
+    uint32_t SetAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* agentStatus, uint32_t unused,
+                          const char* agentInstallPath, const char* daemonInstallPath) override;
+    uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
+                         uint32_t unused, const char* netbiosName, const char* netbiosDomain,
+                         const char* directoryObjectId, const char* directoryGroupId) override;
+    uint32_t AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
+                           SS_HMODULE* module) override;
+    uint32_t AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength) override;
+    uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                           uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent) override;
+    uint32_t AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength) override;
+    uint32_t AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name, const char* nameSpace,
+                                 const char* schemaVersion, char* buffer, uint32_t* length) override;
+    uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength, char* buffer,
+                                 uint32_t* length) override;
+    uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
+                                  const char* schemaVersion, uint32_t code, const char* text, const char* token,
+                                  const char* requestId, uint32_t requestIdLength) override;
+    uint32_t AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                 char* buffer, uint32_t* length) override;
+    uint32_t AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                 uint8_t flag, const char* schemaText, uint32_t schemaLength, char* buffer,
+                                 uint32_t* length) override;
+    uint32_t AddGetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                  uint32_t code, const char* text, uint8_t flag, const char* schemaText,
+                                  uint32_t schemaLength, const char* requestId, uint32_t requestIdLength) override;
+    uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                  uint32_t code, const char* text, const char* requestId,
+                                  uint32_t requestIdLength) override;
+    uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length) override;
+    uint32_t PostPing(char* buffer, uint32_t* length) override;
+
+    // Callback registration: each replaces the earlier pointer under the
+    // lock; NULL clears.
+    uint32_t RegisterErrorCallback(SS_ErrorCallbackFn callback) override;
+    uint32_t RegisterGetPolicyResponse(SS_PolicyCallbackFn callback) override;
+    uint32_t RegisterSetPolicyResponse(SS_PolicyCallbackFn callback) override;
+    uint32_t RegisterGetSchemaResponse(SS_SchemaCallbackFn callback) override;
+    uint32_t RegisterSetSchemaResponse(SS_SchemaCallbackFn callback) override;
+    uint32_t RegisterGetSchemaRequest(SS_SchemaCallbackFn callback) override;
+    uint32_t RegisterSetSchemaRequest(SS_SchemaCallbackFn callback) override;
+    uint32_t RegisterGenericResponse(SS_GenericResponseFn callback) override;
+    uint32_t RegisterResponseComplete(SS_ResponseCompleteFn callback) override;
+    uint32_t RegisterPingResponse(SS_PingResponseFn callback) override;
+    uint32_t RegisterCommSettingsResponse(SS_PolicyCallbackFn callback) override;
+    SS_ErrorCallbackFn GetErrorCallback() const;
+
+    // The response-processing function the worker thread runs.
+    static uint32_t ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument);
+
+private:
+    template <class T>
+    uint32_t SetUnderLock(T& field, T value);
+    void ClearCallbacks();
+
+    std::unique_ptr<svcRetryState> m_retryStateObject;
+    std::string m_commSettingsFile;
+    std::string m_groupSettingsToken = "0";
+    SS_ErrorCallbackFn m_errorCallback = nullptr;
+    SS_PolicyCallbackFn m_getPolicyResponse = nullptr;
+    SS_PolicyCallbackFn m_setPolicyResponse = nullptr;
+    SS_SchemaCallbackFn m_getSchemaResponse = nullptr;
+    SS_SchemaCallbackFn m_setSchemaResponse = nullptr;
+    SS_SchemaCallbackFn m_getSchemaRequest = nullptr;
+    SS_SchemaCallbackFn m_setSchemaRequest = nullptr;
+    std::unique_ptr<ovx::cml::CCmlMessage> m_pendingHeartbeat;
+    std::unique_ptr<std::string> m_pendingPing;
+    SS_PingResponseFn m_pingResponse = nullptr;
+    SS_PolicyCallbackFn m_commSettingsResponse = nullptr;
+    SS_GenericResponseFn m_genericResponse = nullptr;
+    SS_ResponseCompleteFn m_responseComplete = nullptr;
+    SessionFlags m_flags;
+    CWorkerThread m_worker;
+    uint32_t m_aliveIntervalMinutes = 15;
+    uint32_t m_aliveDurationMinutes = 1440;
+    std::time_t m_lastPostTime;
+    std::unique_ptr<CPulseThread> m_pulse;
+};
+
+}  // namespace ovxSensorServices
+
+#endif  // OVX_SENSOR_SERVICES_SENSORSERVICES_H

@@ -1,0 +1,394 @@
+#include "transport/BaseServices.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "ovxStatus.h"
+#include "tools/xsnprintf.h"
+#include "transport/mslLoader.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+using mslLoader_ovxSessionConfigSvcs::Scs;
+
+namespace {
+
+const char kInitWhere[] = "CBaseServices::Init()";
+const char kDispatchWhere[] = "CBaseServices::_DispatchThread()";
+const char* const kTimeoutKeys[4] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout", "shutdownTimeout"};
+
+std::string ProcessText() {
+    char text[128];
+    ovxToolsLib::xsnprintf(text, sizeof text, "ProcessId = %d, ThreadId = %d", static_cast<int>(getpid()),
+                           static_cast<int>(syscall(SYS_gettid)));
+    return text;
+}
+
+// A value parsed as base 10 the way strtol does: leading digits count, and
+// text that does not start with a number gives 0.
+uint32_t ParseDecimal(const char* text) {
+    errno = 0;
+    long long value = std::strtoll(text, nullptr, 10);
+    if (errno != 0 || value < 0) return 0;
+    return value > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+const char* OrNull(const char* text) { return text != nullptr ? text : "NULL"; }
+
+}  // namespace
+
+CBaseServices::CBaseServices() = default;
+
+CBaseServices::~CBaseServices() {
+    if (m_libraryLoaded) mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs();
+}
+
+std::string CBaseServices::SectionForRole(const std::string& role) {
+    static const std::pair<const char*, const char*> kSections[] = {
+        {"Agent Manager", "sensor_services"},
+        {"Event Server", "event_services"},
+        {"Update Server", "update_services"},
+        {"Asset Server", "asset_services"},
+        {"Task Server", "task_services"},
+        {"Event Subscription Server", "event_subscription_services"},
+        {"Event Query Server", "event_query_services"},
+    };
+    for (const auto& entry : kSections) {
+        if (role == entry.first) return entry.second;
+    }
+    return "";
+}
+
+void CBaseServices::Trace(uint32_t level, const char* where, const char* text) const {
+    SS_TraceSink* sink = m_trace;
+    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & level) != 0) {
+        sink->write(sink->context, level, text, where);
+    }
+}
+
+void CBaseServices::Lock() const {
+    if (m_threading != nullptr) m_threading->Lock(m_lock);
+}
+void CBaseServices::Unlock() const {
+    if (m_threading != nullptr) m_threading->Unlock(m_lock);
+}
+
+int32_t CBaseServices::ReferenceCount() const {
+    Lock();
+    int32_t count = m_references;
+    Unlock();
+    return count;
+}
+
+uint32_t CBaseServices::AddRef() {
+    Lock();
+    int32_t count = ++m_references;
+    Unlock();
+    return static_cast<uint32_t>(count);
+}
+
+uint32_t CBaseServices::Release() {
+    Lock();
+    int32_t count = --m_references;
+    Unlock();
+    if (count == 0) {
+        Cleanup();
+        delete this;
+    }
+    return static_cast<uint32_t>(count < 0 ? 0 : count);
+}
+
+uint32_t CBaseServices::Init(const char* role, svcRetryState* retryState,
+                             const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
+                             const char* version, const char* localPropertyFile, const char* settingsFile,
+                             const char* sessionString1, const char* sessionString2, bool openDestination,
+                             bool openListener) {
+    return InitSteps(role, retryState, threading, trace, version, localPropertyFile, settingsFile, settingsFile,
+                     sessionString1, sessionString2, openDestination, openListener);
+}
+
+uint32_t CBaseServices::Init(const char* role, svcRetryState* retryState,
+                             const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
+                             const char* version, const char* localPropertyFile, const char* commSettingsFile,
+                             const char* listenerSettingsFile, const char* sessionString1,
+                             const char* sessionString2) {
+    return InitSteps(role, retryState, threading, trace, version, localPropertyFile, commSettingsFile,
+                     listenerSettingsFile, sessionString1, sessionString2, true, true);
+}
+
+uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
+                                  const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
+                                  const char* version, const char* localPropertyFile, const char* destinationFile,
+                                  const char* listenerFile, const char* sessionString1, const char* sessionString2,
+                                  bool openDestination, bool openListener) {
+    uint32_t status = 0;
+    try {
+        char text[1024];
+        // 1. The lock and the two events.
+        if (threading != nullptr) {
+            status = threading->CreateSync(ovxToolsLib::kOvxSyncRecursive, &m_lock);
+            if (status == 0) {
+                status = threading->CreateEvent(0, 0, &m_dispatchEvent);
+                if (status == 0) {
+                    status = threading->CreateEvent(0, 0, &m_exitEvent);
+                    if (status != 0) threading->CloseEvent(m_dispatchEvent);
+                }
+                if (status != 0) threading->CloseSync(m_lock);
+            }
+            if (status != 0) return status;
+            m_threading = threading;
+        }
+        // 2. The sink and the version; the loader writes through the sink too.
+        m_trace = trace;
+        m_version = version != nullptr ? version : "";
+        mslLoader::SetTraceSink(trace);
+        // 3. The service library.
+        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs();
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
+            Cleanup();
+            return status;
+        }
+        m_libraryLoaded = true;
+        // 4. The session and the default destination.
+        if (openDestination) {
+            status = Scs().SCS_Init("5.9", sessionString1, sessionString2, trace);
+            if (status != 0) {
+                ovxToolsLib::xsnprintf(text, sizeof text, "SCS_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
+                                       OrNull(sessionString1), OrNull(sessionString2),
+                                       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
+                Trace(SS_TRACE_ERROR, kInitWhere, text);
+                Cleanup();
+                return status;
+            }
+            m_destinationOpen = true;
+            status = Scs().SCS_AddDestinationFiles(localPropertyFile, destinationFile, &m_defaultDestination);
+            if (status != 0) {
+                ovxToolsLib::xsnprintf(text, sizeof text,
+                                       "Unable to add default destination where local property file = '%s' and "
+                                       "comm settings file = '%s'",
+                                       OrNull(localPropertyFile), OrNull(destinationFile));
+                Trace(SS_TRACE_ERROR, kInitWhere, text);
+                m_defaultDestination = -1;
+                Cleanup();
+                return status;
+            }
+        }
+        // 5. The listener.
+        if (openListener) {
+            status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, trace);
+            if (status != 0) {
+                ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
+                                       OrNull(sessionString1), OrNull(sessionString2),
+                                       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
+                Trace(SS_TRACE_ERROR, kInitWhere, text);
+                Cleanup();
+                return status;
+            }
+            m_listenerOpen = true;
+            status = Scs().SCS_SERVER_AddListenerFiles(localPropertyFile, listenerFile, &m_defaultListener);
+            if (status != 0) {
+                ovxToolsLib::xsnprintf(text, sizeof text,
+                                       "Unable to add default listener where local property file = '%s' and "
+                                       "listener settings file = '%s'",
+                                       OrNull(localPropertyFile), OrNull(listenerFile));
+                Trace(SS_TRACE_ERROR, kInitWhere, text);
+                m_defaultListener = -1;
+                Cleanup();
+                return status;
+            }
+        }
+        // 6. The retry schedule.
+        m_retryState = retryState;
+        status = retryState != nullptr ? retryState->Init(role, this) : OVX_E_INVALID_ARGUMENT;
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, kInitWhere, "Failed to initialize the retry state object");
+            Cleanup();
+            return status;
+        }
+        // 7. The timeouts.
+        if (LoadSettings(role) != 0) {
+            Trace(SS_TRACE_WARNING, kInitWhere, "Failed to load settings from local property file");
+        }
+        // 8. The dispatch thread, which holds a reference of its own.
+        if (threading == nullptr) return 0;
+        m_stop = false;
+        AddRef();
+        m_dispatchRunning = true;
+        status = threading->CreateThread(&CBaseServices::DispatchThread, this, &m_dispatchThread);
+        if (status != 0) {
+            m_dispatchRunning = false;
+            m_stop = true;
+            Lock();
+            --m_references;
+            Unlock();
+            Cleanup();
+            return status;
+        }
+        return 0;
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, kInitWhere, "Unexpected failure in base services initialization");
+        Cleanup();
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t CBaseServices::LoadSettings(const char* role) {
+    if (m_defaultDestination != -1) {
+        uint32_t status = LoadDestinationSettings(m_defaultDestination, role);
+        if (status != 0) return status;
+    }
+    if (m_defaultListener != -1) return LoadListenerSettings(m_defaultListener, role);
+    return 0;
+}
+
+uint32_t CBaseServices::LoadDestinationSettings(int32_t destination, const char* role) {
+    const std::string section = SectionForRole(role != nullptr ? role : "");
+    for (int i = 0; i < 4; ++i) {
+        char* value = nullptr;
+        if (Scs().SCS_RetrieveLocalSettingsValue(destination, section.c_str(), kTimeoutKeys[i], &value) == 0 &&
+            value != nullptr) {
+            m_timeouts[i] = ParseDecimal(value);
+        }
+        if (value != nullptr) Scs().SCS_Free(value);
+    }
+    return 0;
+}
+
+uint32_t CBaseServices::LoadListenerSettings(int32_t, const char*) { return 0; }
+
+uint32_t CBaseServices::ResetRetryState() {
+    Lock();
+    if (m_retryState != nullptr) m_retryState->Reset();
+    Unlock();
+    if (m_threading != nullptr) m_threading->SetEvent(m_dispatchEvent);
+    return 0;
+}
+
+uint32_t CBaseServices::TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const char* section) {
+    return Scs().SCS_TestCommSettings(serverUrl, timeoutMs, section);
+}
+
+uint32_t CBaseServices::TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs, const char* section) {
+    return Scs().SCS_TestCommSettingsFile(commSettingsFile, timeoutMs, section);
+}
+
+uint32_t CBaseServices::RequestDispatch() {
+    uint32_t timeout = svcRetryState::kInfinite;
+    int32_t index = svcRetryState::kNoServer;
+    try {
+        Lock();
+        try {
+            if (m_retryState != nullptr) {
+                m_retryState->GetSchedule(&timeout, &index);
+                m_retryState->SetDispatchPending(true);
+            }
+        } catch (...) {
+            Unlock();
+            throw;
+        }
+        Unlock();
+        if (m_dispatchRunning.load()) {
+            if (timeout == svcRetryState::kInfinite) m_threading->SetEvent(m_dispatchEvent);
+            return 0;
+        }
+        if (index < 0) return OVX_E_NOTHING_OPEN;
+        return SendPendingData(index);
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t CBaseServices::RequestStop() {
+    m_stop = true;
+    if (m_threading == nullptr) return 0;
+    m_threading->SetEvent(m_dispatchEvent);
+    if (m_dispatchRunning.load()) m_threading->WaitEvent(m_exitEvent, m_timeouts[3]);
+    return 0;
+}
+
+uint32_t CBaseServices::Cleanup() {
+    uint32_t status = 0;
+    char text[128];
+    if (m_listenerOpen) {
+        m_listenerOpen = false;
+        if (m_defaultListener != -1 && Scs().SCS_SERVER_RemoveListener(m_defaultListener) != 0) {
+            ovxToolsLib::xsnprintf(text, sizeof text, "Unable to remove default listener %d", m_defaultListener);
+            Trace(SS_TRACE_WARNING, kInitWhere, text);
+        }
+        m_defaultListener = -1;
+        status = Scs().SCS_SERVER_ShutDown();
+    }
+    if (m_destinationOpen) {
+        m_destinationOpen = false;
+        if (m_defaultDestination != -1 && Scs().SCS_RemoveDestination(m_defaultDestination) != 0) {
+            ovxToolsLib::xsnprintf(text, sizeof text, "Unable to remove default destination %d", m_defaultDestination);
+            Trace(SS_TRACE_WARNING, kInitWhere, text);
+        }
+        m_defaultDestination = -1;
+        status = Scs().SCS_ShutDown();
+    }
+    if (m_threading != nullptr && !m_dispatchRunning.load()) {
+        // With the thread gone nothing else waits on or signals the events.
+        m_threading->SetEvent(m_dispatchEvent);
+        m_threading->CloseEvent(m_dispatchEvent);
+        m_threading->CloseSync(m_lock);
+        m_threading->CloseEvent(m_exitEvent);
+        m_threading = nullptr;
+    }
+    return status;
+}
+
+uint32_t CBaseServices::DispatchThread(void* argument) {
+    auto* self = static_cast<CBaseServices*>(argument);
+    return self->DispatchLoop();
+}
+
+uint32_t CBaseServices::DispatchLoop() {
+    const std::string process = ProcessText();
+    Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Entering dispatch thread: " + process).c_str());
+    uint32_t result = 0;
+    try {
+        uint32_t timeout = svcRetryState::kInfinite;
+        int32_t index = svcRetryState::kNoServer;
+        Lock();
+        if (m_retryState != nullptr) m_retryState->NextState(0, &timeout, &index);
+        Unlock();
+        for (;;) {
+            Trace(SS_TRACE_PROGRESS, kDispatchWhere,
+                  ("Waiting on dispatch event with timeout = " + std::to_string(static_cast<int32_t>(timeout))).c_str());
+            if (m_stop.load()) break;
+            m_threading->WaitEvent(m_dispatchEvent, timeout);
+            if (m_stop.load()) break;
+            if (index < 0) {
+                Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Cannot dispatch data. No server found.");
+                result = OVX_E_NOTHING_OPEN;
+            } else {
+                Trace(SS_TRACE_PROGRESS, kDispatchWhere,
+                      ("Dispatching data to server index #" + std::to_string(index)).c_str());
+                Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Calling service SendPendingData.");
+                result = SendPendingData(index);
+                Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Returned from service SendPendingData.");
+            }
+            if (m_stop.load()) break;
+            Lock();
+            if (m_retryState != nullptr) m_retryState->NextState(result, &timeout, &index);
+            Unlock();
+        }
+    } catch (...) {
+        Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Unknown exception caught!");
+        result = OVX_E_UNEXPECTED;
+    }
+    Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Exiting dispatch thread: " + process).c_str());
+    // The exit event is set before the thread's reference goes: the stopping
+    // thread may be waiting on it, and the release may delete this object.
+    const ovxToolsLib::ovxThreadingFunctions* threading = m_threading;
+    const ovxToolsLib::ovxEventHandle exitEvent = m_exitEvent;
+    m_dispatchRunning = false;
+    threading->SetEvent(exitEvent);
+    Release();
+    return result;
+}

@@ -1,0 +1,103 @@
+// The transport half of the session: loads the session configuration
+// services library, opens its session and default destination, reads the
+// transport timeouts, owns the retry schedule's use and runs the dispatch
+// thread, which waits for work or for the next retry time and hands the
+// chosen server to the derived class's SendPendingData.
+#ifndef OVX_TRANSPORT_BASESERVICES_H
+#define OVX_TRANSPORT_BASESERVICES_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "ovxSensorSvcs.h"
+#include "tools/asThreadingDefault.h"
+#include "transport/svcRetryState.h"
+
+class CBaseServices : public svcRetryOwner {
+public:
+    CBaseServices();
+    CBaseServices(const CBaseServices&) = delete;
+    CBaseServices& operator=(const CBaseServices&) = delete;
+    // Unloads the service library if Init loaded it.
+    ~CBaseServices() override;
+
+    virtual uint32_t Init(const char* role, svcRetryState* retryState,
+                          const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* version,
+                          const char* localPropertyFile, const char* settingsFile, const char* sessionString1,
+                          const char* sessionString2, bool openDestination, bool openListener);
+    // Destination and listener both opened, each from its own settings file.
+    virtual uint32_t Init(const char* role, svcRetryState* retryState,
+                          const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* version,
+                          const char* localPropertyFile, const char* commSettingsFile,
+                          const char* listenerSettingsFile, const char* sessionString1, const char* sessionString2);
+    virtual uint32_t ResetRetryState();
+    virtual uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const char* section);
+    virtual uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs, const char* section);
+    // New data is queued: dispatch at once when idle; a scheduled retry
+    // keeps its time.
+    virtual uint32_t RequestDispatch();
+    void OnRetryRequestFailed() override {}
+    virtual uint32_t Cleanup();
+    virtual uint32_t LoadSettings(const char* role);
+    virtual uint32_t LoadDestinationSettings(int32_t destination, const char* role);
+    virtual uint32_t LoadListenerSettings(int32_t listener, const char* role);
+    virtual uint32_t SendPendingData(int32_t serverIndex) = 0;
+
+    // Stops the dispatch thread: waits up to shutdownTimeout for it to end.
+    uint32_t RequestStop();
+    uint32_t AddRef();
+    // The last release cleans up and deletes the object.
+    uint32_t Release();
+
+    int32_t DefaultDestination() const override { return m_defaultDestination; }
+    int32_t DefaultListener() const { return m_defaultListener; }
+    SS_TraceSink* TraceSink() const override { return m_trace; }
+    bool IsDestinationOpen() const { return m_destinationOpen; }
+    bool IsListenerOpen() const { return m_listenerOpen; }
+    // connectTimeout, transferTimeout, dnsCacheTimeout, shutdownTimeout.
+    const uint32_t* Timeouts() const { return m_timeouts; }
+    uint32_t ShutdownTimeout() const { return m_timeouts[3]; }
+    const std::string& Version() const { return m_version; }
+    int32_t ReferenceCount() const;
+    bool HasDispatchThread() const { return m_dispatchRunning.load(); }
+
+    // The settings section of a server role; "" for a role not in the table.
+    static std::string SectionForRole(const std::string& role);
+
+    void Trace(uint32_t level, const char* where, const char* text) const;
+    void Lock() const;
+    void Unlock() const;
+
+protected:
+    svcRetryState* RetryState() const { return m_retryState; }
+    const ovxToolsLib::ovxThreadingFunctions* Threading() const { return m_threading; }
+
+private:
+    uint32_t InitSteps(const char* role, svcRetryState* retryState, const ovxToolsLib::ovxThreadingFunctions* threading,
+                       SS_TraceSink* trace, const char* version, const char* localPropertyFile,
+                       const char* destinationFile, const char* listenerFile, const char* sessionString1,
+                       const char* sessionString2, bool openDestination, bool openListener);
+    static uint32_t DispatchThread(void* self);
+    uint32_t DispatchLoop();
+
+    bool m_destinationOpen = false;
+    bool m_listenerOpen = false;
+    svcRetryState* m_retryState = nullptr;
+    int32_t m_defaultDestination = -1;
+    int32_t m_defaultListener = -1;
+    const ovxToolsLib::ovxThreadingFunctions* m_threading = nullptr;
+    SS_TraceSink* m_trace = nullptr;
+    ovxToolsLib::ovxSyncHandle m_lock = 0;
+    ovxToolsLib::ovxEventHandle m_dispatchEvent = 0;
+    ovxToolsLib::ovxThreadHandle m_dispatchThread = 0;
+    ovxToolsLib::ovxEventHandle m_exitEvent = 0;
+    std::atomic<bool> m_stop{true};
+    uint32_t m_timeouts[4] = {0, 0, 60000, 30000};
+    int32_t m_references = 0;
+    std::string m_version;
+    bool m_libraryLoaded = false;
+    std::atomic<bool> m_dispatchRunning{false};
+};
+
+#endif  // OVX_TRANSPORT_BASESERVICES_H
