@@ -1,0 +1,339 @@
+// The session object against the real service library, its settings files
+// in a temporary folder and, where a server is needed, a port on 127.0.0.1
+// that nothing answers.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ovxSensorSvcs.h"
+#include "ovxStatus.h"
+#include "sensor_services/SensorServices.h"
+#include "transport/BaseServices.h"
+#include "transport/mslLoader.h"
+
+using namespace ovxSensorServices;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::mutex g_linesLock;
+std::vector<std::string> g_lines;
+uint32_t Collect(uint32_t, uint32_t, const char* text, const char*) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    g_lines.emplace_back(text);
+    return 0;
+}
+size_t Count(const std::string& text) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    size_t n = 0;
+    for (const std::string& line : g_lines) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto until = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ovx-session-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+        localFile = dir + "/local.ini";
+        commFile = dir + "/comm.ini";
+        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
+        WriteText(commFile, CommSettings());
+        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
+        std::lock_guard<std::mutex> hold(g_linesLock);
+        g_lines.clear();
+    }
+    void TearDown() override {
+        SS_ShutDown();
+        if (HasFailure()) {
+            std::lock_guard<std::mutex> hold(g_linesLock);
+            for (const std::string& line : g_lines) std::printf("trace: %s\n", line.c_str());
+        }
+        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+    }
+    virtual std::string LocalSettings() { return ""; }
+    virtual std::string CommSettings() { return "[group]\ngroupnameHint=Servers\n"; }
+    uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
+    // The installed session, with a reference the caller releases.
+    CSensorServices* Current() {
+        CSessionOperations* session = ovxSensorSvcs::AcquireSession();
+        return session == nullptr ? nullptr : dynamic_cast<CSensorServices*>(session);
+    }
+
+    std::string dir, localFile, commFile;
+    SS_TraceSink sink{0, 0xFFFFFFFFu, &Collect};
+};
+
+}  // namespace
+
+TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(1u, Count("Zizozo razarivi initialized."));
+    ASSERT_TRUE(WaitFor([] { return Count("Entering dispatch thread: ProcessId = ") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return Count("Entering worker thread: ") == 1; }));
+    EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, Init());
+    uint32_t count = 99;
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(1u, Count("Exiting dispatch thread: "));
+    EXPECT_EQ(1u, Count("Exiting worker thread: "));
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(0u, Init());  // and again after a shut-down
+}
+
+TEST_F(Session, WithNoServerTheDispatchThreadWaitsForWork) {
+    ASSERT_EQ(0u, Init());
+    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    EXPECT_EQ(0u, session->RequestDispatch());
+    ASSERT_TRUE(WaitFor([] { return Count("Cannot dispatch data. No server found.") >= 1; }));
+    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") >= 2; }));
+    session->Release();
+}
+
+class SessionWithFlags : public Session {
+protected:
+    std::string LocalSettings() override {
+        return "[sensor_services]\ndumpEnabled=1\nautoGroupSettingsRequest=0\nmergeHeartbeatOnPost=yes\n"
+               "processResponseThread=2\nshutdownTimeout=abc\nconnectTimeout=1500\n";
+    }
+};
+
+TEST_F(Session, WithoutASectionTheFlagsHaveTheirDefaults) {
+    ASSERT_EQ(0u, Init());
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    SessionFlags flags = session->GetFlags();
+    EXPECT_FALSE(flags.dumpEnabled);
+    EXPECT_TRUE(flags.autoGroupSettingsRequest);
+    EXPECT_FALSE(flags.mergeHeartbeatOnPost);
+    EXPECT_FALSE(flags.processResponseThread);
+    EXPECT_EQ(30000u, session->ShutdownTimeout());
+    EXPECT_EQ("0", session->GetGroupSettingsToken());
+    EXPECT_EQ(commFile, session->GetCommSettingsFile());
+    session->Release();
+}
+
+TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
+    ASSERT_EQ(0u, Init());
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    SessionFlags flags = session->GetFlags();
+    EXPECT_TRUE(flags.dumpEnabled);
+    EXPECT_FALSE(flags.autoGroupSettingsRequest);
+    EXPECT_FALSE(flags.mergeHeartbeatOnPost);  // "yes" is not a number
+    EXPECT_TRUE(flags.processResponseThread);
+    EXPECT_EQ(0u, session->ShutdownTimeout());  // not a number: 0
+    EXPECT_EQ(1500u, session->Timeouts()[0]);
+    // A change for another destination changes nothing; for ours the
+    // settings are read again.
+    WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nautoGroupSettingsRequest=2\n");
+    ASSERT_EQ(0u, SS_LoadLocalSettingsFile(localFile.c_str()));
+    EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination() + 100));
+    EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination()));
+    EXPECT_TRUE(session->GetFlags().autoGroupSettingsRequest);
+    session->Release();
+    SS_ShutDown();
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::SettingsChanged(0));
+}
+
+TEST_F(Session, AMissingCommSettingsFileLeavesNoSession) {
+    commFile = dir + "/does-not-exist.ini";
+    EXPECT_NE(0u, Init());
+    EXPECT_EQ(1u, Count("Unable to add default destination where local property file = '" + localFile));
+    uint32_t count = 0;
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
+    EXPECT_EQ(0u, Init() == 0 ? 1u : 0u);  // still failing, still nothing left behind
+}
+
+TEST_F(Session, PassThroughsReachTheServiceLibrary) {
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(0u, SS_AddServer(-1, "primary", "http://127.0.0.1:1", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, 0));
+    uint32_t count = 0;
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(1u, count);
+    char* fields[10] = {};
+    ASSERT_EQ(0u, SS_GetServerInfo(0, &fields[0], &fields[1], &fields[2], &fields[3], &fields[4], &fields[5],
+                                   &fields[6], &fields[7], &fields[8], &fields[9]));
+    EXPECT_STREQ("primary", fields[0]);
+    EXPECT_STREQ("http://127.0.0.1:1", fields[1]);
+    for (char* field : fields) SS_Free(field);
+    EXPECT_EQ(0u, SS_SetAgentId("{agent}"));
+    char* agentId = nullptr;
+    EXPECT_EQ(0u, SS_GetAgentId(&agentId));
+    EXPECT_STREQ("{agent}", agentId);
+    SS_Free(agentId);
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetAgentId(nullptr));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_RegisterCertificateInfo(nullptr));
+    EXPECT_EQ(0u, SS_ResetToPrimaryController());
+    EXPECT_EQ(0u, SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; }));
+    EXPECT_EQ(0u, SS_DeleteServer(0));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(0u, count);
+}
+
+TEST(DumpFiles, AreWrittenForTheOwnerOnlyAndSkippedWhereTheyCannotBe) {
+    char pattern[] = "/tmp/ovx-dump-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    const std::string dir = pattern;
+    const std::string path = dir + "/ss_dump_hbreq.txt";
+    WriteText(path, "an older, longer dump that must not survive");
+    ASSERT_EQ(0, chmod(path.c_str(), 0644));
+    ASSERT_TRUE(WriteDumpFile(path.c_str(), "user=x password=y", 17));
+    struct stat info {};
+    ASSERT_EQ(0, stat(path.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777u);
+    EXPECT_EQ(17, info.st_size);
+    if (geteuid() != 0) {  // root writes anywhere
+        ASSERT_EQ(0, chmod(dir.c_str(), 0500));
+        EXPECT_FALSE(WriteDumpFile((dir + "/ss_dump_hbresp.txt").c_str(), "x", 1));
+        chmod(dir.c_str(), 0700);
+    }
+    EXPECT_FALSE(WriteDumpFile((dir + "/no/such/folder/dump.txt").c_str(), "x", 1));
+    EXPECT_FALSE(WriteDumpFile(nullptr, "x", 1));
+    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+}
+
+// Exported calls on several threads while another thread brings the
+// session up and down: every call finishes on a live object.
+TEST_F(Session, CallsOverlappingInitAndShutDownFinishOnALiveObject) {
+    sink.levelMask = 0;  // quiet: 200 cycles of thread lines
+    std::atomic<bool> done{false};
+    std::atomic<int> calls{0};
+    std::vector<std::thread> agents;
+    for (int t = 0; t < 4; ++t) {
+        agents.emplace_back([&] {
+            while (!done.load()) {
+                uint32_t count = 0;
+                uint32_t status = SS_GetServerCount(&count);
+                EXPECT_TRUE(status == 0 || status == OVX_E_NOT_INITIALIZED) << std::hex << status;
+                RegisterGenericResponse(nullptr);
+                SS_ResetToPrimaryController();
+                ++calls;
+            }
+        });
+    }
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        ASSERT_EQ(0u, Init()) << "cycle " << cycle;
+        ASSERT_EQ(0u, SS_ShutDown());
+    }
+    done = true;
+    for (auto& agent : agents) agent.join();
+    EXPECT_LT(0, calls.load());
+}
+
+namespace {
+
+// Base services whose send blocks or fails as a test wants, to watch the
+// dispatch thread's schedule.
+class CProbeServices : public CBaseServices {
+public:
+    std::atomic<int> sends{0};
+    std::atomic<bool> fail{false};
+    std::atomic<int> blockMs{0};
+    std::mutex lock;
+    std::vector<Clock::time_point> times;
+    uint32_t SendPendingData(int32_t) override {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            times.push_back(Clock::now());
+        }
+        ++sends;
+        if (blockMs.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(blockMs.load()));
+        return fail.load() ? 0xC7590001u : 0;
+    }
+};
+
+class Dispatch : public Session {
+protected:
+    std::string LocalSettings() override {
+        return "[sensor_services]\nretryInterval=400\nretryCeiling=400\nshutdownTimeout=200\n";
+    }
+    std::string CommSettings() override { return "[server.1]\nname=nobody\nurl=http://127.0.0.1:9\n"; }
+    void Start(CProbeServices* services) {
+        services->AddRef();
+        ASSERT_EQ(0u, services->Init("Agent Manager", &retry, ovxToolsLib::ovxGetThreadingFunctions(), &sink, "5.0",
+                                     localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, true, false));
+    }
+    svcRetryState retry;
+};
+
+}  // namespace
+
+TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
+    auto* services = new CProbeServices();
+    Start(services);
+    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    services->fail = true;
+    auto asked = Clock::now();
+    services->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return services->sends.load() == 1; }));
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(300));  // at once, not after a schedule
+    EXPECT_EQ(1u, Count("Dispatching data to server index #0"));
+    // The failed send scheduled a retry; new data does not cut it short.
+    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = 400") == 1; }));
+    services->fail = false;
+    services->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return services->sends.load() >= 2; }));
+    std::chrono::milliseconds gap;
+    {
+        std::lock_guard<std::mutex> hold(services->lock);
+        gap = std::chrono::duration_cast<std::chrono::milliseconds>(services->times[1] - services->times[0]);
+    }
+    EXPECT_GE(gap.count(), 350);
+    services->RequestStop();
+    services->Release();
+}
+
+TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
+    auto* services = new CProbeServices();
+    Start(services);
+    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    EXPECT_EQ(200u, services->ShutdownTimeout());
+    services->blockMs = 1500;
+    services->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return services->sends.load() == 1; }));
+    auto stopping = Clock::now();
+    services->RequestStop();
+    EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(services->HasDispatchThread());  // still sending
+    services->Release();                         // the thread's own reference keeps the object
+    ASSERT_TRUE(WaitFor([] { return Count("Exiting dispatch thread: ") == 1; }));
+}
+
+TEST(BaseServicesRoles, EveryRoleHasItsSection) {
+    EXPECT_EQ("sensor_services", CBaseServices::SectionForRole("Agent Manager"));
+    EXPECT_EQ("event_query_services", CBaseServices::SectionForRole("Event Query Server"));
+    EXPECT_EQ("event_subscription_services", CBaseServices::SectionForRole("Event Subscription Server"));
+    EXPECT_EQ("", CBaseServices::SectionForRole("Coffee Server"));
+}
