@@ -1,9 +1,15 @@
 // An example sensor: what an agent sees of the library. It loads the shared
-// library as any agent would and walks through the calls that work at this
-// stage: the status texts of the catalog and the calling order that the
-// library enforces before SS_Init.
+// library as any agent would, shows the status texts of the catalog and the
+// calling order the library enforces, then starts a session against settings
+// files it writes into a temporary folder, prints the library's trace lines,
+// and shuts the session down.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "ovxSensorSvcs.h"
 
@@ -45,5 +51,30 @@ int main() {
     SS_TraceSink sink{0, SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_PROGRESS, &PrintTrace};
     PrintStatus("SS_Init(\"4.0\", ...)", SS_Init("4.0", "local.ini", "comm.ini", "demo", nullptr, &sink));
     PrintStatus("SS_ShutDown()", SS_ShutDown());
+
+    // A session of its own: a local property file and a comm settings file.
+    char pattern[] = "/tmp/ovx-demo-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string dir = pattern;
+    const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
+    std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nshutdownTimeout=5000\n";
+    std::ofstream(comm) << "[group]\ngroupnameHint=Demo sensors\n";
+    if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
+
+    std::printf("\nA session against %s:\n", dir.c_str());
+    PrintStatus("SS_Init(\"5.0\", local.ini, comm.ini, ...)",
+                SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, &sink));
+    PrintStatus("SS_SetAgentId(\"{demo-agent}\")", SS_SetAgentId("{demo-agent}"));
+    PrintStatus("SS_AddServer(-1, \"local\", ...)",
+                SS_AddServer(-1, "local", "http://127.0.0.1:8080", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, "the Agent Manager on this machine", 0));
+    PrintStatus("SS_GetServerCount(&count)", SS_GetServerCount(&count));
+    std::printf("  servers configured: %u\n", count);
+    PrintStatus("SS_ShutDown()", SS_ShutDown());
+    PrintStatus("SS_GetServerCount(&count) after shut-down", SS_GetServerCount(&count));
+    std::system(("rm -rf '" + dir + "'").c_str());
     return 0;
 }
