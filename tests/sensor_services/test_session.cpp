@@ -337,3 +337,36 @@ TEST(BaseServicesRoles, EveryRoleHasItsSection) {
     EXPECT_EQ("event_subscription_services", CBaseServices::SectionForRole("Event Subscription Server"));
     EXPECT_EQ("", CBaseServices::SectionForRole("Coffee Server"));
 }
+
+TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
+    auto* services = new CProbeServices();
+    services->AddRef();
+    uint32_t status = services->Init("Agent Manager", &retry, ovxToolsLib::ovxGetThreadingFunctions(), &sink, "5.0",
+                                     localFile.c_str(), commFile.c_str(), commFile.c_str(), "ovx-tests", nullptr);
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, status);
+    EXPECT_EQ(1u, Count("SCS_SERVER_Init(5.9, ovx-tests, NULL, 0x"));
+    EXPECT_FALSE(services->IsDestinationOpen());
+    EXPECT_FALSE(services->IsListenerOpen());
+    EXPECT_EQ(-1, services->DefaultDestination());
+    EXPECT_FALSE(services->HasDispatchThread());
+    services->Release();
+    // Nothing was left open: a session starts as usual.
+    EXPECT_EQ(0u, Init());
+}
+
+TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
+    ASSERT_EQ(0u, Init());
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    WriteText(commFile, "[server.1]\nurl=http://127.0.0.1:7\n");
+    EXPECT_EQ(0u, session->ReloadGroupSettings());
+    uint32_t count = 0;
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(1u, count);
+    WriteText(commFile, "[server.1]\nname=no url\n");
+    EXPECT_NE(0u, session->ReloadGroupSettings());
+    EXPECT_EQ(1u, Count("Unable to load group settings file: " + commFile));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(1u, count);  // the settings in force stay
+    session->Release();
+}
