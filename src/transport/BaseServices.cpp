@@ -44,6 +44,9 @@ CBaseServices::CBaseServices() = default;
 
 CBaseServices::~CBaseServices() {
     if (m_libraryLoaded) mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs();
+    // The agent's sink may be gone once the session is: the loader must not
+    // keep writing to it.
+    mslLoader::SetTraceSink(nullptr);
 }
 
 std::string CBaseServices::SectionForRole(const std::string& role) {
@@ -383,12 +386,15 @@ uint32_t CBaseServices::DispatchLoop() {
         result = OVX_E_UNEXPECTED;
     }
     Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Exiting dispatch thread: " + process).c_str());
-    // The exit event is set before the thread's reference goes: the stopping
-    // thread may be waiting on it, and the release may delete this object.
+    // The thread's reference goes first: while SS_ShutDown waits on the exit
+    // event it holds a reference of its own, so the object is deleted on its
+    // thread, not here. Only after a stop that gave up waiting is this
+    // release the last one; the exit event is then set on a closed handle,
+    // which the threading service refuses harmlessly.
     const ovxToolsLib::ovxThreadingFunctions* threading = m_threading;
     const ovxToolsLib::ovxEventHandle exitEvent = m_exitEvent;
     m_dispatchRunning = false;
-    threading->SetEvent(exitEvent);
     Release();
+    threading->SetEvent(exitEvent);
     return result;
 }

@@ -20,6 +20,7 @@
 #include "sensor_services/SensorServices.h"
 #include "transport/BaseServices.h"
 #include "transport/mslLoader.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 using namespace ovxSensorServices;
 using Clock = std::chrono::steady_clock;
@@ -71,6 +72,9 @@ protected:
     }
     void TearDown() override {
         SS_ShutDown();
+        // A stop that gave up waiting leaves the session to end on its
+        // dispatch thread, which still writes to this fixture's sink.
+        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
         if (HasFailure()) {
             std::lock_guard<std::mutex> hold(g_linesLock);
             for (const std::string& line : g_lines) std::printf("trace: %s\n", line.c_str());
