@@ -2,6 +2,7 @@
 // in a temporary folder and, where a server is needed, a port on 127.0.0.1
 // that nothing answers.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -373,4 +374,36 @@ TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(1u, count);  // the settings in force stay
     session->Release();
+}
+
+TEST_F(Session, CyclesLeaveNoDescriptorOrThreadBehind) {
+    auto descriptors = [] {
+        size_t count = 0;
+        if (DIR* fds = opendir("/proc/self/fd")) {
+            while (readdir(fds) != nullptr) ++count;
+            closedir(fds);
+        }
+        return count;
+    };
+    auto threads = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
+        }
+        return -1;
+    };
+    sink.levelMask = 0;
+    ASSERT_EQ(0u, Init());  // the first load maps the library for good
+    ASSERT_EQ(0u, SS_ShutDown());
+    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    const size_t before = descriptors();
+    const int threadsBefore = threads();
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_EQ(0u, Init());
+        ASSERT_EQ(0u, SS_ShutDown());
+    }
+    EXPECT_EQ(before, descriptors());
+    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; })) << threads() << " threads, " << threadsBefore
+                                                                        << " before";
 }
