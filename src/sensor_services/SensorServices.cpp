@@ -66,10 +66,12 @@ CSessionOperations* CreateSession() {
 
 // Installed while the library is loaded.
 struct FactoryRegistration {
-    FactoryRegistration() { ovxSensorSvcs::SetSessionFactory(&CreateSession); }
+    FactoryRegistration() { RegisterSessionFactory(); }
 } g_factoryRegistration;
 
 }  // namespace
+
+void RegisterSessionFactory() { ovxSensorSvcs::SetSessionFactory(&CreateSession); }
 
 bool WriteDumpFile(const char* name, const void* data, size_t size) {
     if (name == nullptr) return false;
@@ -399,59 +401,9 @@ uint32_t CSensorServices::TestCommSettingsFile(const char* commSettingsFile, uin
     return CBaseServices::TestCommSettingsFile(commSettingsFile, timeoutMs, kSection);
 }
 
-// ---- builders and posting: the message layer
+// ---- posting: the heartbeat queue
 
 #define OVX_NOT_YET return OVX_E_UNSUPPORTED
-uint32_t CSensorServices::CreateMessage(SS_HMESSAGE*, const char*, const char*, const char*) { OVX_NOT_YET; }
-uint32_t CSensorServices::FreeMessage(SS_HMESSAGE) { OVX_NOT_YET; }
-uint32_t CSensorServices::CreateHeartbeat(SS_HMESSAGE*, const char*, const char*, const char*, const char*,
-                                          const char*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::FreeHeartbeat(SS_HMESSAGE) { OVX_NOT_YET; }
-uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, uint32_t,
-                                            const char*, const char*, const char*, const char*, uint8_t, uint8_t,
-                                            const char*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::SetAgentInfo(SS_HMESSAGE, const char*, const char*, uint32_t, const char*, const char*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
-                                      const char*, const char*, const char*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE, const char*, const char*, uint32_t, SS_HMODULE*) { OVX_NOT_YET; }
-uint32_t CSensorServices::AddModuleInfoParams(SS_HMODULE, const char*, uint32_t) { OVX_NOT_YET; }
-uint32_t CSensorServices::AddSchemaInfo(SS_HMESSAGE, const char*, const char*, const char*, uint8_t, uint8_t, uint8_t,
-                                        uint8_t) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddAgentParams(SS_HMESSAGE, const char*, uint32_t) { OVX_NOT_YET; }
-uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char*, char*,
-                                              uint32_t*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE, const char*, uint32_t, char*, uint32_t*) { OVX_NOT_YET; }
-uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
-                                               const char*, const char*, const char*, uint32_t) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE, const char*, const char*, const char*, char*, uint32_t*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE, const char*, const char*, const char*, uint8_t, const char*,
-                                              uint32_t, char*, uint32_t*) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
-                                               const char*, uint8_t, const char*, uint32_t, const char*, uint32_t) {
-    OVX_NOT_YET;
-}
-uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE, const char*, const char*, const char*, uint32_t,
-                                               const char*, const char*, uint32_t) {
-    OVX_NOT_YET;
-}
 uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE, char*, uint32_t*) { OVX_NOT_YET; }
 uint32_t CSensorServices::PostPing(char*, uint32_t*) { OVX_NOT_YET; }
 #undef OVX_NOT_YET

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,7 +19,8 @@
 namespace ovx {
 namespace cml {
 class CCmlMessage;
-}
+class CCmlDOM_Element;
+}  // namespace cml
 }  // namespace ovx
 
 namespace ovxSensorServices {
@@ -30,6 +32,10 @@ struct SessionFlags {
     bool mergeHeartbeatOnPost = false;
     bool processResponseThread = false;
 };
+
+// Makes SS_Init create CSensorServices sessions; done when the library is
+// loaded (a program linking the static library calls it itself).
+void RegisterSessionFactory();
 
 // Writes a diagnostic dump: the file is created 0600 (dumps can carry
 // credentials) and truncated; a file that cannot be written is skipped.
@@ -99,8 +105,8 @@ public:
     uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs) override;
     uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) override;
 
-    // Builders and posting come with the message layer; until then they
-    // answer OVX_E_UNSUPPORTED.
+    // Builders (MessageBuilders.cpp). Posting comes with the heartbeat
+    // queue; until then PostHeartbeat and PostPing answer OVX_E_UNSUPPORTED.
     uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace) override;
     uint32_t FreeMessage(SS_HMESSAGE message) override;
     uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace,
@@ -161,9 +167,16 @@ public:
     // The response-processing function the worker thread runs.
     static uint32_t ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument);
 
+    // Set-schema-request callback registered: announcements say
+    // send-new-schemas.
+    bool HasSetSchemaRequestCallback() const;
+
 private:
     template <class T>
     uint32_t SetUnderLock(T& field, T value);
+    // The shared step of the builders that parse an XML text.
+    uint32_t ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
+                       const char* rootMissing, const std::function<void(ovx::cml::CCmlDOM_Element&)>& add);
     void ClearCallbacks();
 
     std::unique_ptr<svcRetryState> m_retryStateObject;

@@ -68,6 +68,7 @@ protected:
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
         WriteText(commFile, CommSettings());
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
+        RegisterSessionFactory();
         std::lock_guard<std::mutex> hold(g_linesLock);
         g_lines.clear();
     }

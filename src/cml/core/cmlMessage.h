@@ -202,6 +202,8 @@ public:
     bool GetBroadcast() const { return m_broadcast; }
     void SetBroadcast(bool broadcast) { m_broadcast = broadcast; }
     const std::wstring& GetMessageId() const { return m_messageId; }
+    void SetMessageId(const std::wstring& messageId) { m_messageId = messageId; }
+    void SetResponseTo(const std::wstring& responseTo) { m_responseTo = responseTo; }
     const std::wstring& GetResponseTo() const { return m_responseTo; }
     const std::wstring& GetMessageNamespace() const { return m_messageNamespace; }
     const std::wstring& GetMessageSchemaVersion() const { return m_messageSchemaVersion; }

@@ -328,9 +328,14 @@ void CCmlParser::ParseFile(const char* path, uint32_t validationMode, const wcha
 }
 
 void CCmlParser::ParseBuffer(const char* buffer, size_t length, uint32_t validationMode, const wchar_t* schemaFolder) {
+    ParseBuffer(buffer, length, validationMode, schemaFolder, kCmlStreamSystemId);
+}
+
+void CCmlParser::ParseBuffer(const char* buffer, size_t length, uint32_t validationMode, const wchar_t* schemaFolder,
+                             const wchar_t* systemId) {
     if (buffer == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", kCmlInvalidArgument);
-    static const std::u16string systemId = XmlUtils::ToXml(kCmlStreamSystemId);
-    CCmlMemBufInputSource source(reinterpret_cast<const XMLByte*>(buffer), length, systemId.c_str(), false);
+    const std::u16string id = XmlUtils::ToXml(systemId != nullptr ? systemId : kCmlStreamSystemId);
+    CCmlMemBufInputSource source(reinterpret_cast<const XMLByte*>(buffer), length, id.c_str(), false);
     Parse(source, validationMode, schemaFolder);
 }
 

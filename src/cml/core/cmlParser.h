@@ -141,6 +141,9 @@ public:
     virtual void ParseFile(const char* path, uint32_t validationMode, const wchar_t* schemaFolder);
     // The bytes are neither copied nor adopted; they must outlive the call.
     virtual void ParseBuffer(const char* buffer, size_t length, uint32_t validationMode, const wchar_t* schemaFolder);
+    // The same under a system id of the caller's, which error texts name.
+    virtual void ParseBuffer(const char* buffer, size_t length, uint32_t validationMode, const wchar_t* schemaFolder,
+                             const wchar_t* systemId);
 
     // Four texts kept for the caller; the parse does not use them.
     const std::wstring& GetUserText(size_t index) const { return m_userTexts.at(index); }

@@ -6,6 +6,7 @@
 #define OVX_CML_DOCUMENTS_CMLAGENTINFO_H
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -133,7 +134,8 @@ public:
     CHostInfo host;
     std::vector<CSchemaInfo> schemas;
     std::vector<CContentDate> contentDates;
-    std::vector<CModuleInfo> modules;
+    // A deque: module handles given to the agent stay valid as modules are added.
+    std::deque<CModuleInfo> modules;
     std::vector<CUpdateInfo> updates;
     std::wstring copyright;
     std::wstring patent;

@@ -1,0 +1,283 @@
+// The builders through the exported entries, on a live session.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ovxSensorSvcs.h"
+#include "ovxStatus.h"
+#include "sensor_services/SensorServices.h"
+#include "transport/BaseServices.h"
+#include "transport/mslLoader.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlParser.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+#include <sstream>
+
+using namespace ovxSensorServices;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::mutex g_linesLock;
+std::vector<std::string> g_lines;
+uint32_t Collect(uint32_t, uint32_t, const char* text, const char*) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    g_lines.emplace_back(text);
+    return 0;
+}
+size_t Count(const std::string& text) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    size_t n = 0;
+    for (const std::string& line : g_lines) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto until = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ovx-session-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+        localFile = dir + "/local.ini";
+        commFile = dir + "/comm.ini";
+        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
+        WriteText(commFile, CommSettings());
+        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
+        RegisterSessionFactory();
+        std::lock_guard<std::mutex> hold(g_linesLock);
+        g_lines.clear();
+    }
+    void TearDown() override {
+        SS_ShutDown();
+        // A stop that gave up waiting leaves the session to end on its
+        // dispatch thread, which still writes to this fixture's sink.
+        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        if (HasFailure()) {
+            std::lock_guard<std::mutex> hold(g_linesLock);
+            for (const std::string& line : g_lines) std::printf("trace: %s\n", line.c_str());
+        }
+        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+    }
+    virtual std::string LocalSettings() { return ""; }
+    virtual std::string CommSettings() { return "[group]\ngroupnameHint=Servers\n"; }
+    uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
+    // The installed session, with a reference the caller releases.
+    CSensorServices* Current() {
+        CSessionOperations* session = ovxSensorSvcs::AcquireSession();
+        return session == nullptr ? nullptr : dynamic_cast<CSensorServices*>(session);
+    }
+
+    std::string dir, localFile, commFile;
+    SS_TraceSink sink{0, 0xFFFFFFFFu, &Collect};
+};
+
+}  // namespace
+
+
+using namespace ovx::cml;
+
+namespace {
+
+class Builders : public Session {
+protected:
+    void SetUp() override {
+        Session::SetUp();
+        ASSERT_EQ(0u, Init());
+        ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "Sensor", "urn:sensors", "5.0.1", "fe80::1%eth0"));
+        ASSERT_EQ(0u, CreateMessage(&plain, "{agent}", "Sensor", "urn:sensors"));
+    }
+    void TearDown() override {
+        FreeHeartbeat(heartbeat);
+        FreeMessage(plain);
+        Session::TearDown();
+    }
+    static CCmlMessage& Of(SS_HMESSAGE handle) { return *reinterpret_cast<CCmlMessage*>(handle); }
+    CAgentInfoContent& Content() {
+        return static_cast<CAgentStartupAnnouncement*>(Of(heartbeat).GetRequests()[0])->GetContent();
+    }
+    static std::string Written(SS_HMESSAGE handle) {
+        std::ostringstream out;
+        Of(handle).Serialize(out);
+        return out.str();
+    }
+    SS_HMESSAGE heartbeat = nullptr;
+    SS_HMESSAGE plain = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndSupportedSchemas) {
+    CCmlMessage& message = Of(heartbeat);
+    EXPECT_EQ(L"{agent}", message.GetSource().GetAgentId());
+    ASSERT_EQ(1u, message.GetDestinations().size());
+    EXPECT_EQ(L"AgentManager", message.GetDestinations()[0].GetName());
+    EXPECT_EQ(kNsAgentManager, message.GetDestinations()[0].GetNamespace());
+    EXPECT_EQ(36u, message.GetMessageId().size());  // a GUID in text form
+    ASSERT_EQ(1u, message.GetRequests().size());
+    EXPECT_EQ(L"fe80::1", Content().host.ipAddress);  // the zone is cut
+    EXPECT_EQ(L"5.0.1", Content().version);
+    EXPECT_EQ(8u, Content().schemas.size());
+    EXPECT_NE(message.GetMessageId(), message.GetRequests()[0]->GetRequestId());
+    EXPECT_TRUE(Of(plain).GetRequests().empty());
+    // What the builders make validates against the shipped schemas.
+    std::string xml = Written(heartbeat);
+    const std::string folder = OVX_SCHEMA_DIR;
+    std::unique_ptr<CCmlDocumentBase> read(CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr,
+                                                                 std::wstring(folder.begin(), folder.end()).c_str(),
+                                                                 kMatchCompatible));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
+}
+
+TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
+    EXPECT_EQ(0u, SetBasicAgentInfo(heartbeat, nullptr, nullptr, 7, nullptr, 0xC7210005u, nullptr, nullptr, nullptr,
+                                    nullptr, 1, 0));
+    EXPECT_EQ(7u, Content().packageStatus);
+    EXPECT_EQ(0xC7210005u, Content().agentStatus);
+    EXPECT_TRUE(Content().useLocalSettings);
+    EXPECT_EQ(L"false", Content().registerAgent);
+    EXPECT_TRUE(Content().model.empty());
+    EXPECT_FALSE(Content().sendNewSchemas);  // no set-schema-request callback registered
+
+    EXPECT_EQ(OVX_E_UNEXPECTED, SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr,
+                                                  nullptr, 0, 0));
+    EXPECT_EQ(1u, Count("Heartbeat message is missing its startup announcement"));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
+                                                          nullptr, nullptr, 0, 0, "yesterday"));
+    EXPECT_EQ(1u, Count("Invalid ISO 8601 date time parameter."));
+    EXPECT_EQ(0u, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, "M2", nullptr, 0, 1,
+                                      "2026-12-07T10:00:00Z"));
+    EXPECT_EQ(L"2026-12-07T10:00:00Z", Content().lastRestart);
+    EXPECT_EQ(L"M2", Content().model);
+
+    const std::string longest(4095, 'n'), tooLong(4096, 'n');
+    EXPECT_EQ(0u, SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(4095u, Content().host.hostName.size());
+    EXPECT_EQ(L"10.0.0.1", Content().host.ipAddress);
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              SetHostInfo(heartbeat, tooLong.c_str(), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, Count("An input parameter is too large."));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddModuleInfo(heartbeat, nullptr, "1", 0, nullptr));
+    EXPECT_EQ(1u, Count("A required input parameter is NULL."));
+}
+
+TEST_F(Builders, ModuleHandlesStayValidAsModulesAreAdded) {
+    SS_HMODULE first = nullptr;
+    ASSERT_EQ(0u, AddModuleInfo(heartbeat, "scanner", "2.1", 0, &first));
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(0u, AddModuleInfo(heartbeat, ("m" + std::to_string(i)).c_str(), "1", 0x47380022u, nullptr));
+    }
+    const std::string params =
+        "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/RoAvpSections' schema-version='2.0.1'>"
+        "<section name='engine'/></policy>";
+    ASSERT_EQ(0u, AddModuleInfoParams(first, params.data(), static_cast<uint32_t>(params.size())));
+    EXPECT_EQ(1u, Content().modules.front().GetPolicyCount());
+}
+
+TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
+    char buffer[8192];
+    uint32_t length = sizeof buffer;
+    ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, nullptr, "first", "urn:p", nullptr, buffer, &length));
+    ASSERT_EQ(0u, AddAgentPolicyInfo(heartbeat, "t2", "second", "urn:p", "ignored", nullptr, nullptr));
+    ASSERT_EQ(2u, Of(heartbeat).GetRequests().size());
+    auto* request = dynamic_cast<CGetPolicyRequest*>(Of(heartbeat).GetRequests()[1]);
+    ASSERT_NE(nullptr, request);
+    ASSERT_EQ(2u, request->GetCount());
+    EXPECT_EQ(L"0", request->GetItem(0)->GetToken());
+    EXPECT_EQ(L"t2", request->GetItem(1)->GetToken());
+    std::string copied(buffer, length);
+    EXPECT_EQ(0u, copied.find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
+    EXPECT_NE(std::string::npos, copied.find("name='first'"));
+
+    // One byte short: the buffer is zeroed and the length kept.
+    uint32_t shortLength = 0;
+    {
+        CGetPolicyRequest copy(*request);
+        CPolicyItem item(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item");
+        copy.AddItem(item);
+        std::ostringstream expected;
+        copy.Serialize(expected);
+        shortLength = static_cast<uint32_t>(expected.str().size()) - 1;
+    }
+    std::vector<char> small(shortLength, 'x');
+    uint32_t given = shortLength;
+    ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", "third", "urn:p", nullptr, small.data(), &given));
+    EXPECT_EQ(shortLength, given);
+    EXPECT_EQ(std::string(shortLength, '\0'), std::string(small.begin(), small.end()));
+}
+
+TEST_F(Builders, ResponsesTakeTheirRequestIdAndAFailureCode) {
+    const char id[] = "{request-7}";
+    ASSERT_EQ(0u, AddSetPolicyResponse(plain, "p", "urn:p", "1.0.0", 0, nullptr, nullptr, id, sizeof id - 1));
+    auto* response = dynamic_cast<CSetPolicyResponse*>(Of(plain).GetResponses()[0]);
+    ASSERT_NE(nullptr, response);
+    EXPECT_EQ(L"{request-7}", response->GetRequestId());
+    EXPECT_EQ(0u, response->GetCode());
+    ASSERT_EQ(0u, AddSetPolicyResponse(plain, "q", "urn:p", "1.0.0", 5, "bad", nullptr, id, sizeof id - 1));
+    EXPECT_EQ(0xC7380017u, response->GetCode());
+    EXPECT_EQ(2u, response->GetCount());
+    ASSERT_EQ(0u, AddSetSchemaResponse(plain, nullptr, "urn:s", "1", 9, nullptr, id, sizeof id - 1));
+    EXPECT_EQ(0xC7380019u, Of(plain).GetResponses()[1]->GetCode());
+    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='2'/>";
+    ASSERT_EQ(0u, AddGetSchemaResponse(plain, nullptr, "urn:s", "2", 0, nullptr, 0, schema.data(),
+                                       static_cast<uint32_t>(schema.size()), id, sizeof id - 1));
+    auto* schemas = dynamic_cast<CGetSchemaResponse*>(Of(plain).GetResponses()[2]);
+    ASSERT_NE(nullptr, schemas);
+    ASSERT_NE(nullptr, schemas->GetItem(0).GetSchema());
+    EXPECT_EQ(L"2", schemas->GetItem(0).GetSchema()->GetVersion());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddSetPolicyResponse(plain, "p", "urn:p", "1.0.0", 0, nullptr, nullptr, id, 0));
+}
+
+TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
+    const std::string broken = "<policy><unclosed></policy>";
+    EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr,
+                                               nullptr));
+    EXPECT_EQ(1u, Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
+                        "\"OVX-SensorServices-SetPolicyRequest\""));
+    EXPECT_EQ(1u, Count(" ERR code: 0xc7560012 CML code: 0xc7380003"));
+    const std::string policy =
+        "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
+        "name='c'/>";
+    char buffer[4096];
+    uint32_t length = sizeof buffer;
+    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), static_cast<uint32_t>(policy.size()), buffer, &length));
+    auto* request = dynamic_cast<CSetPolicyRequest*>(Of(plain).GetRequests().back());
+    ASSERT_NE(nullptr, request);
+    EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
+    EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
+    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema'/>";
+    EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), static_cast<uint32_t>(schema.size()),
+                                      nullptr, nullptr));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddAgentParams(heartbeat, nullptr, 4));
+    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), static_cast<uint32_t>(policy.size())));
+    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), static_cast<uint32_t>(policy.size())));
+    EXPECT_EQ(1u, Content().GetPolicyCount());
+}
