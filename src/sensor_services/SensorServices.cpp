@@ -259,12 +259,6 @@ uint32_t CSensorServices::Cleanup() {
     return status;
 }
 
-uint32_t CSensorServices::SendPendingData(int32_t) {
-    // Heartbeats are queued by the message layer; with nothing pending there
-    // is nothing to send.
-    return 0;
-}
-
 void CSensorServices::OnRetryRequestFailed() {
     SS_ErrorCallbackFn callback = GetErrorCallback();
     if (callback == nullptr) return;
@@ -282,10 +276,10 @@ SS_ErrorCallbackFn CSensorServices::GetErrorCallback() const {
     return callback;
 }
 
-uint32_t CSensorServices::ProcessResponseItem(const uint8_t*, uint32_t, void* argument) {
-    // Responses are processed by the answers layer; until then a queued
-    // response is taken off the queue and released.
-    return argument == nullptr ? OVX_E_NOT_INITIALIZED : 0;
+uint32_t CSensorServices::ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument) {
+    auto* self = static_cast<CSensorServices*>(argument);
+    if (self == nullptr) return OVX_E_NOT_INITIALIZED;
+    return self->HelperProcessHeartbeatResponse(data, size);
 }
 
 // ---- identity and settings pass-throughs
@@ -404,7 +398,6 @@ uint32_t CSensorServices::TestCommSettingsFile(const char* commSettingsFile, uin
 // ---- posting: the heartbeat queue
 
 #define OVX_NOT_YET return OVX_E_UNSUPPORTED
-uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE, char*, uint32_t*) { OVX_NOT_YET; }
 uint32_t CSensorServices::PostPing(char*, uint32_t*) { OVX_NOT_YET; }
 #undef OVX_NOT_YET
 

@@ -167,6 +167,15 @@ public:
     // The response-processing function the worker thread runs.
     static uint32_t ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument);
 
+    // The heartbeat queue (HeartbeatQueue.cpp).
+    uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length);
+    uint32_t SendPendingHeartbeat(int32_t serverIndex);
+    // A heartbeat's answer: parsed and released for now; its callbacks come
+    // with response processing.
+    uint32_t HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size);
+    bool HasPendingHeartbeat() const;
+    std::time_t GetLastPostTime() const;
+
     // Set-schema-request callback registered: announcements say
     // send-new-schemas.
     bool HasSetSchemaRequestCallback() const;

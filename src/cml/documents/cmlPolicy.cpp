@@ -253,7 +253,7 @@ CPolicyItem* CPolicyItem::Clone() const {
     return Allocate<CPolicyItem>(L"Cloning policy item object", [&] { return new CPolicyItem(*this); });
 }
 
-std::wstring CPolicyItem::IdentityKey() const { return m_namespace + L'\n' + m_name + L'\n' + m_tag; }
+std::wstring CPolicyItem::IdentityKey() const { return m_namespace + L'\n' + m_schemaVersion + L'\n' + m_name; }
 
 template <class Char>
 void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {
@@ -496,6 +496,13 @@ void CSetPolicyRequest::SetPolicy(size_t index, const CPolicySource& policy) {
     }
     m_policies = replaced;
 }
+void CSetPolicyRequest::ReplacePolicy(size_t index, CPolicySource* policy) {
+    std::unique_ptr<CPolicySource> owned(policy);
+    if (index >= m_policies.size()) ThrowIndex(L"Setting set-policy-request policy source");
+    if (policy == nullptr) ThrowNullObject(L"Adding policy to policy vector");
+    m_policies.reset(index, owned.release());
+}
+
 void CSetPolicyRequest::CollectNamespaces(CNamespaceSet& namespaces) const {
     if (m_policies.empty()) ThrowNoPolicy(L"Constructing set-policy-request namespace set");
     CCmlRequest::CollectNamespaces(namespaces);

@@ -157,7 +157,7 @@ public:
     virtual void WriteAttributes(std::ostream& out) const;
 
     // What identifies the policy an item is about: merging heartbeats
-    // matches items on these (namespace, name, tag).
+    // matches items on these (namespace, schema version, name).
     std::wstring IdentityKey() const;
 
 private:
@@ -293,6 +293,8 @@ public:
     CPolicySource* AddPolicy(CPolicySource* policy);
     CPolicySource* AddPolicy(const CCmlDOM_Element& element);
     void SetPolicy(size_t index, const CPolicySource& policy);
+    // Puts `policy` (owned from now on) in place of the one at `index`.
+    void ReplacePolicy(size_t index, CPolicySource* policy);
     void SetPolicies(const COwnedVector<CPolicySource>& policies) { m_policies.Replace(policies); }
     const COwnedVector<CPolicySource>& GetPolicies() const { return m_policies; }
 

@@ -1,0 +1,240 @@
+// The heartbeat queue against a real server on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlPolicy.h"
+#include "ovxSensorSvcs.h"
+#include "ovxStatus.h"
+#include "sensor_services/HbUtils.h"
+#include "sensor_services/SensorServices.h"
+#include "support/TestServer.h"
+#include "transport/mslLoader.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+using namespace ovxSensorServices;
+using namespace ovx::cml;
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::atomic<int> g_errors{0};
+std::atomic<uint32_t> g_lastError{0};
+uint32_t OnError(uint32_t status, uint32_t kind) {
+    if (kind == 1) {
+        g_lastError = status;
+        ++g_errors;
+    }
+    return 0;
+}
+
+// A minimal answer the session can read.
+const char kAnswer[] =
+    "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
+    "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
+    "<message-envelope broadcast='false' message-id='a'><source name='AgentManager'/><message-body/>"
+    "</message-envelope></cml></ovx>";
+
+class Queue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.server().Post("/ovx/sensor_services/heartbeat", [this](const httplib::Request& request,
+                                                                      httplib::Response& response) {
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                bodies.push_back(request.body);
+                types.push_back(request.get_header_value("Content-Type"));
+            }
+            if (failing.load()) {
+                response.status = 500;
+                return;
+            }
+            response.set_content(kAnswer, "application/x-ovx-cml-data");
+        });
+        server.Start();
+        char pattern[] = "/tmp/ovx-queue-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+        WriteText(dir + "/local.ini", "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\n" +
+                                          Flags() + "retryInterval=100\nretryCeiling=100\n");
+        WriteText(dir + "/comm.ini", "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n");
+        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
+        RegisterSessionFactory();
+        ASSERT_EQ(0u, SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "ovx-tests", nullptr,
+                              nullptr));
+        g_errors = 0;
+        SS_RegisterErrorCallback(&OnError);
+    }
+    void TearDown() override {
+        SS_ShutDown();
+        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        server.Stop();
+        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+    }
+    virtual std::string Flags() { return ""; }
+    SS_HMESSAGE Heartbeat(const char* name) {
+        SS_HMESSAGE heartbeat = nullptr;
+        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
+        return heartbeat;
+    }
+    CSensorServices* Session() {
+        return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession());
+    }
+    size_t Posts() {
+        std::lock_guard<std::mutex> hold(lock);
+        return bodies.size();
+    }
+    std::string Body(size_t index) {
+        std::lock_guard<std::mutex> hold(lock);
+        return bodies.at(index);
+    }
+
+    ovxTest::TestServer server;
+    std::mutex lock;
+    std::vector<std::string> bodies, types;
+    std::atomic<bool> failing{false};
+    std::string dir;
+};
+
+class MergingQueue : public Queue {
+protected:
+    std::string Flags() override { return "mergeHeartbeatOnPost=1\nautoGroupSettingsRequest=0\n"; }
+};
+
+}  // namespace
+
+TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
+    SS_HMESSAGE heartbeat = Heartbeat("first");
+    char small[16];
+    uint32_t length = sizeof small;
+    ASSERT_EQ(0u, PostHeartbeat(heartbeat, small, &length));
+    EXPECT_EQ(std::string(sizeof small, '\0'), std::string(small, sizeof small));  // too small: zeroed
+    EXPECT_EQ(sizeof small, length);
+    ASSERT_TRUE(WaitFor([&] { return Posts() == 1; }));
+    const std::string body = Body(0);
+    EXPECT_EQ(0u, body.find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
+    EXPECT_NE(std::string::npos, body.find("name='first'"));
+    EXPECT_NE(std::string::npos,
+              body.find("<policy-item namespace='https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings' "
+                        "schema-version='1.0.0' token='0'/>"))
+        << body;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", types[0]);
+    }
+    CSensorServices* session = Session();
+    ASSERT_NE(nullptr, session);
+    EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
+    session->Release();
+    EXPECT_EQ(0, g_errors.load());
+}
+
+TEST_F(Queue, WithoutMergingOnlyTheNewestPendingHeartbeatIsSent) {
+    CSensorServices* session = Session();
+    ASSERT_NE(nullptr, session);
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat("older"), nullptr, nullptr));
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat("newer"), nullptr, nullptr));
+    session->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return Posts() == 1; }));
+    EXPECT_NE(std::string::npos, Body(0).find("name='newer'"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1u, Posts());
+    session->Release();
+}
+
+TEST_F(Queue, AHeartbeatWithoutAnnouncementStaysWithTheAgent) {
+    SS_HMESSAGE message = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&message, "{agent}", "n", "urn:x"));
+    EXPECT_EQ(OVX_E_UNEXPECTED, PostHeartbeat(message, nullptr, nullptr));
+    EXPECT_EQ(0u, FreeMessage(message));  // still the agent's to free
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, PostHeartbeat(nullptr, nullptr, nullptr));
+}
+
+TEST_F(Queue, AFailedPostReportsAndIsSentAgain) {
+    failing = true;
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return Posts() >= 2; }));  // retried on the schedule
+    EXPECT_LE(1, g_errors.load());
+    EXPECT_NE(0u, g_lastError.load());
+    failing = false;
+    ASSERT_TRUE(WaitFor([&] {
+        CSensorServices* session = Session();
+        bool done = session != nullptr && !session->HasPendingHeartbeat();
+        if (session != nullptr) session->Release();
+        return done;
+    }));
+    EXPECT_NE(std::string::npos, Body(Posts() - 1).find("name='again'"));
+}
+
+TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
+    CSensorServices* session = Session();
+    ASSERT_NE(nullptr, session);
+    SS_HMESSAGE first = Heartbeat("first");
+    AddGetPolicyRequest(first, "1", "one", "urn:p", nullptr, nullptr, nullptr);
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(first, nullptr, nullptr));
+    SS_HMESSAGE second = Heartbeat("");
+    AddGetPolicyRequest(second, "2", "two", "urn:p", nullptr, nullptr, nullptr);
+    AddGetPolicyRequest(second, "3", "one", "urn:p", nullptr, nullptr, nullptr);
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(second, nullptr, nullptr));
+    session->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return Posts() == 1; }));
+    const std::string body = Body(0);
+    EXPECT_NE(std::string::npos, body.find("name='first'"));  // an empty name does not overwrite
+    EXPECT_NE(std::string::npos, body.find("<policy-item name='one' namespace='urn:p' token='3'/>")) << body;
+    EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>"));
+    EXPECT_EQ(body.find("<get-policy-request"), body.rfind("<get-policy-request"));  // one request
+    session->Release();
+}
+
+TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
+    CCmlMessage pending, newer;
+    CAgentStartupAnnouncement a;
+    a.GetContent().modules.emplace_back(L"m1", L"1");
+    a.GetContent().modules.emplace_back(L"m2", L"1");
+    a.GetContent().agentStatus = 5;
+    pending.AddRequest(a);
+    CAgentStartupAnnouncement b;
+    b.GetContent().modules.emplace_back(L"m2", L"2");
+    b.GetContent().modules.emplace_back(L"m3", L"1");
+    b.GetContent().agentStatus = kNoAgentStatus;
+    newer.AddRequest(b);
+    CCmlErrorResponse error;
+    newer.AddResponse(error);
+    CSetPolicyResponse outcome;
+    CPolicyItem item(L"p", L"urn:p", L"", L"1.0", L"", 7, L"bad", L"", L"", L"", L"policy-item");
+    outcome.AddItem(item);
+    newer.AddResponse(outcome);
+    HbUtils::Merge(newer, pending);
+    auto* merged = static_cast<CAgentStartupAnnouncement*>(pending.GetRequests()[0]);
+    ASSERT_EQ(3u, merged->GetContent().modules.size());
+    EXPECT_EQ(L"2", merged->GetContent().modules[1].GetVersion());
+    EXPECT_EQ(5u, merged->GetContent().agentStatus);  // "not set" does not overwrite
+    ASSERT_EQ(1u, pending.GetResponses().size());      // the error response stays behind
+    EXPECT_EQ(L"set-policy-response", pending.GetResponses()[0]->GetTagName());
+    EXPECT_EQ(nullptr, HbUtils::FindDocument(pending, L"error-response", false));
+}
