@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,12 +66,17 @@ protected:
     void SetUp() override {
         server.server().Post("/ovx/sensor_services/heartbeat", [this](const httplib::Request& request,
                                                                       httplib::Response& response) {
+            bool refuse = false;
             {
                 std::lock_guard<std::mutex> hold(lock);
                 bodies.push_back(request.body);
                 types.push_back(request.get_header_value("Content-Type"));
+                if (refuseEveryThird && bodies.size() % 3 == 0) {
+                    refused.insert(bodies.size() - 1);
+                    refuse = true;
+                }
             }
-            if (failing.load()) {
+            if (failing.load() || refuse) {
                 response.status = 500;
                 return;
             }
@@ -118,6 +124,8 @@ protected:
     std::mutex lock;
     std::vector<std::string> bodies, types;
     std::atomic<bool> failing{false};
+    bool refuseEveryThird = false;
+    std::set<size_t> refused;
     std::string dir;
 };
 
@@ -237,4 +245,51 @@ TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     ASSERT_EQ(1u, pending.GetResponses().size());      // the error response stays behind
     EXPECT_EQ(L"set-policy-response", pending.GetResponses()[0]->GetTagName());
     EXPECT_EQ(nullptr, HbUtils::FindDocument(pending, L"error-response", false));
+}
+
+namespace {
+
+class StressQueue : public MergingQueue {
+protected:
+    void SetUp() override {
+        refuseEveryThird = true;
+        MergingQueue::SetUp();
+    }
+};
+
+}  // namespace
+
+// Eight agent threads post heartbeats with items of their own while the
+// server refuses every third post: merging and requeuing lose nothing.
+TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
+    constexpr int kThreads = 8;
+    constexpr int kPosts = 1000;
+    std::vector<std::thread> agents;
+    for (int t = 0; t < kThreads; ++t) {
+        agents.emplace_back([this, t] {
+            for (int i = 0; i < kPosts; ++i) {
+                SS_HMESSAGE heartbeat = Heartbeat("stress");
+                const std::string name = "item-" + std::to_string(t) + "-" + std::to_string(i);
+                EXPECT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", name.c_str(), "urn:p", nullptr, nullptr, nullptr));
+                EXPECT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+            }
+        });
+    }
+    for (auto& agent : agents) agent.join();
+    auto delivered = [this] {
+        std::set<std::string> names;
+        std::lock_guard<std::mutex> hold(lock);
+        for (size_t i = 0; i < bodies.size(); ++i) {
+            if (refused.count(i) != 0) continue;
+            const std::string& body = bodies[i];
+            for (size_t at = body.find("name='item-"); at != std::string::npos; at = body.find("name='item-", at + 1)) {
+                size_t end = body.find('\'', at + 6);
+                names.insert(body.substr(at + 6, end - at - 6));
+            }
+        }
+        return names.size();
+    };
+    EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))
+        << delivered() << " of " << kThreads * kPosts << " items delivered";
+    EXPECT_LT(0, g_errors.load());
 }
