@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -292,4 +294,70 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))
         << delivered() << " of " << kThreads * kPosts << " items delivered";
     EXPECT_LT(0, g_errors.load());
+}
+
+// Random pairs of heartbeats merged, checked against a model of maps keyed
+// by the identifying fields.
+TEST(HbMerge, RandomPairsAgreeWithAKeyedModel) {
+    std::mt19937 random(20261207);
+    auto pick = [&](int high) { return std::uniform_int_distribution<int>(0, high)(random); };
+    using Model = std::map<std::wstring, std::wstring>;
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        CCmlMessage messages[2];
+        Model modules[2], schemas[2], tokens[2];
+        for (int side = 0; side < 2; ++side) {
+            CAgentStartupAnnouncement announcement;
+            for (int n = pick(12); n > 0; --n) {
+                std::wstring name = L"m" + std::to_wstring(pick(15)), version = std::to_wstring(pick(9));
+                if (modules[side].count(name) != 0) continue;
+                modules[side][name] = version;
+                announcement.GetContent().modules.emplace_back(name, version);
+            }
+            for (int n = pick(12); n > 0; --n) {
+                std::wstring ns = L"urn:s" + std::to_wstring(pick(10)), label = L"n" + std::to_wstring(pick(99));
+                if (schemas[side].count(ns) != 0) continue;
+                schemas[side][ns] = label;
+                announcement.GetContent().schemas.push_back(CSchemaInfo(ns, L"1.0", label));
+            }
+            messages[side].AddRequest(announcement);
+            if (pick(3) != 0) {
+                CGetPolicyRequest request;
+                for (int n = pick(12); n > 0; --n) {
+                    std::wstring name = L"p" + std::to_wstring(pick(15)), token = std::to_wstring(pick(999));
+                    if (tokens[side].count(name) != 0) continue;
+                    tokens[side][name] = token;
+                    request.AddItem(CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
+                }
+                messages[side].AddRequest(request);
+            }
+        }
+        // The model: the newer side's entries win, the rest of the pending stay.
+        for (const auto& entry : modules[1]) modules[0][entry.first] = entry.second;
+        for (const auto& entry : schemas[1]) schemas[0][entry.first] = entry.second;
+        for (const auto& entry : tokens[1]) tokens[0][entry.first] = entry.second;
+
+        HbUtils::Merge(messages[1], messages[0]);
+
+        Model gotModules, gotSchemas, gotTokens;
+        auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
+            HbUtils::FindDocument(messages[0], L"agent-startup-announcement", true));
+        ASSERT_NE(nullptr, announcement);
+        for (const CModuleInfo& module : announcement->GetContent().modules) {
+            EXPECT_TRUE(gotModules.emplace(module.GetName(), module.GetVersion()).second) << "duplicate module";
+        }
+        for (const CSchemaInfo& schema : announcement->GetContent().schemas) {
+            EXPECT_TRUE(gotSchemas.emplace(schema.GetNamespace(), schema.GetName()).second) << "duplicate schema";
+        }
+        if (auto* request = dynamic_cast<CGetPolicyRequest*>(
+                HbUtils::FindDocument(messages[0], L"get-policy-request", true))) {
+            for (size_t i = 0; i < request->GetCount(); ++i) {
+                EXPECT_TRUE(gotTokens.emplace(request->GetItem(i)->GetName(), request->GetItem(i)->GetToken()).second);
+            }
+        }
+        EXPECT_EQ(modules[0], gotModules);
+        EXPECT_EQ(schemas[0], gotSchemas);
+        EXPECT_EQ(tokens[0], gotTokens);
+        if (::testing::Test::HasFailure()) break;
+    }
 }
