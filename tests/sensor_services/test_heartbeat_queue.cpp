@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
@@ -16,6 +17,7 @@
 
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
 #include "ovxSensorSvcs.h"
@@ -157,6 +159,12 @@ TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
         std::lock_guard<std::mutex> hold(lock);
         EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", types[0]);
     }
+    // What went over the wire validates against the shipped schemas.
+    const std::string folder = OVX_SCHEMA_DIR;
+    std::unique_ptr<CCmlDocumentBase> read(CreateDocumentFromXml(body.data(), body.size(), kValidate, nullptr,
+                                                                 std::wstring(folder.begin(), folder.end()).c_str(),
+                                                                 kMatchCompatible));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
     CSensorServices* session = Session();
     ASSERT_NE(nullptr, session);
     EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
