@@ -3,13 +3,18 @@
 // calling order the library enforces, then starts a session against settings
 // files it writes into a temporary folder, prints the library's trace lines,
 // and shuts the session down.
+#include <httplib.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "ovxSensorSvcs.h"
 
@@ -52,6 +57,30 @@ int main() {
     PrintStatus("SS_Init(\"4.0\", ...)", SS_Init("4.0", "local.ini", "comm.ini", "demo", nullptr, &sink));
     PrintStatus("SS_ShutDown()", SS_ShutDown());
 
+    // A stand-in for the Agent Manager on 127.0.0.1 that records what it is
+    // sent and answers with an empty message.
+    httplib::Server manager;
+    manager.set_tcp_nodelay(true);
+    manager.set_keep_alive_max_count(1000);
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::string received;
+    manager.Post("/ovx/sensor_services/heartbeat", [&](const httplib::Request& request, httplib::Response& response) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            received = request.body;
+        }
+        arrived.notify_all();
+        response.set_content(
+            "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
+            "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
+            "<message-envelope broadcast='false' message-id='demo'><source name='AgentManager'/><message-body/>"
+            "</message-envelope></cml></ovx>",
+            "application/x-ovx-cml-data");
+    });
+    const int port = manager.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { manager.listen_after_bind(); });
+
     // A session of its own: a local property file and a comm settings file.
     char pattern[] = "/tmp/ovx-demo-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
@@ -61,20 +90,55 @@ int main() {
     const std::string dir = pattern;
     const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
     std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nshutdownTimeout=5000\n";
-    std::ofstream(comm) << "[group]\ngroupnameHint=Demo sensors\n";
+    std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n[server.1]\nname=local\n"
+                        << "url=http://127.0.0.1:" << port << "\n";
     if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
 
     std::printf("\nA session against %s:\n", dir.c_str());
     PrintStatus("SS_Init(\"5.0\", local.ini, comm.ini, ...)",
                 SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, &sink));
     PrintStatus("SS_SetAgentId(\"{demo-agent}\")", SS_SetAgentId("{demo-agent}"));
-    PrintStatus("SS_AddServer(-1, \"local\", ...)",
-                SS_AddServer(-1, "local", "http://127.0.0.1:8080", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             nullptr, "the Agent Manager on this machine", 0));
     PrintStatus("SS_GetServerCount(&count)", SS_GetServerCount(&count));
     std::printf("  servers configured: %u\n", count);
+
+    std::printf("\nA heartbeat:\n");
+    PrintStatus("CreateHeartbeat(...)",
+                CreateHeartbeat(&heartbeat, "{demo-agent}", "Demo sensor", "urn:demo:sensors", "5.0.0", "fe80::1%lo"));
+    PrintStatus("SetBasicAgentInfoEx(...)",
+                SetBasicAgentInfoEx(heartbeat, "5.0.0.17", "/opt/demo/update", 0, "up to date", 0, "/opt/demo",
+                                    "/opt/demo/bin", "Demo 1", nullptr, 0, 1, "2026-12-07T09:00:00Z"));
+    PrintStatus("SetHostInfo(...)", SetHostInfo(heartbeat, "demo-host", "10.0.0.7", "Linux 6.1", 0, "DEMO-HOST",
+                                                "WORKGROUP", nullptr, nullptr));
+    const char* modules[][2] = {{"scanner", "2.1.0"}, {"firewall", "1.4.2"}, {"updater", "3.0.1"}};
+    for (const auto& module : modules) {
+        SS_HMODULE handle = nullptr;
+        AddModuleInfo(heartbeat, module[0], module[1], 0, &handle);
+        const std::string params = std::string("<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/"
+                                               "RoAvpSections' schema-version='2.0.1' name='") +
+                                   module[0] + "-status'><section name='state'/></policy>";
+        AddModuleInfoParams(handle, params.data(), static_cast<uint32_t>(params.size()));
+    }
+    AddSchemaInfo(heartbeat, "demo", "https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings", "1.0.0", 1, 0,
+                  0, 0);
+    PrintStatus("AddGetPolicyRequest(...)",
+                AddGetPolicyRequest(heartbeat, "0", "scanner-settings",
+                                    "https://schemas.example.org/xml/cml/CommonDocuments/AvpSections", "2.0.1", nullptr,
+                                    nullptr));
+    PrintStatus("PostHeartbeat(...)", PostHeartbeat(heartbeat, nullptr, nullptr));
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        arrived.wait_for(hold, std::chrono::seconds(10), [&] { return !received.empty(); });
+        if (received.empty()) {
+            std::printf("\nThe Agent Manager received nothing.\n");
+        } else {
+            std::printf("\nWhat the Agent Manager received (%zu bytes):\n%s", received.size(), received.c_str());
+        }
+    }
+
     PrintStatus("SS_ShutDown()", SS_ShutDown());
     PrintStatus("SS_GetServerCount(&count) after shut-down", SS_GetServerCount(&count));
+    manager.stop();
+    serving.join();
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;
 }
