@@ -95,6 +95,9 @@ struct Destination {
 struct State {
     std::mutex lock;
     bool initialized = false;
+    // SCS_Init calls not yet matched by SCS_ShutDown: a session that ends
+    // while the next one has started must not take the new one's state.
+    int sessions = 0;
     SS_TraceSink* trace = nullptr;
     std::string userAgent;
     std::map<int32_t, std::shared_ptr<Destination>> destinations;
@@ -403,6 +406,7 @@ uint32_t SCS_Init(const char* version, const char* sessionString1, const char* s
         S().userAgent = std::string("ovxSessionConfigSvcs/5.9 ") + sessionString1;
         if (ValidString(sessionString2) && *sessionString2 != '\0') S().userAgent += std::string(" ") + sessionString2;
         S().initialized = true;
+        ++S().sessions;
         return 0;
     } catch (...) {
         return OVX_E_UNEXPECTED;
@@ -413,6 +417,11 @@ uint32_t SCS_ShutDown(void) {
     try {
         State& state = S();
         std::unique_lock<std::mutex> hold(state.lock);
+        if (state.sessions > 1) {
+            --state.sessions;
+            return 0;
+        }
+        state.sessions = 0;
         state.stopping = true;
         state.idle.wait(hold, [&] { return state.inFlight == 0; });
         state.destinations.clear();
@@ -781,8 +790,12 @@ uint32_t SCS_RegisterSettingsChanged(SCS_SettingsChangedFn callback, void* conte
 uint32_t SCS_UnregisterSettingsChanged(SCS_SettingsChangedFn callback) {
     std::lock_guard<std::mutex> hold(S().lock);
     auto& callbacks = S().callbacks;
-    for (auto it = callbacks.begin(); it != callbacks.end();) {
-        it = it->first == callback ? callbacks.erase(it) : it + 1;
+    // One registration per call: two sessions may register the same function.
+    for (auto it = callbacks.begin(); it != callbacks.end(); ++it) {
+        if (it->first == callback) {
+            callbacks.erase(it);
+            break;
+        }
     }
     return 0;
 }
