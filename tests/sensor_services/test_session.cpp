@@ -408,3 +408,21 @@ TEST_F(Session, CyclesLeaveNoDescriptorOrThreadBehind) {
     EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; })) << threads() << " threads, " << threadsBefore
                                                                         << " before";
 }
+
+// A session that ends only after the next one started (a call still held
+// it) must leave the new session's state in the service library alone.
+TEST_F(Session, ASessionEndingLateLeavesTheNextOneIntact) {
+    ASSERT_EQ(0u, Init());
+    CSensorServices* old = Current();  // an exported call still in progress
+    ASSERT_NE(nullptr, old);
+    ASSERT_EQ(0u, SS_ShutDown());
+    ASSERT_EQ(0u, Init());
+    old->Release();  // the old session cleans up now
+    uint32_t count = 99;
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(0u, count);
+    CSensorServices* current = Current();
+    ASSERT_NE(nullptr, current);
+    EXPECT_EQ(0u, CSensorServices::SettingsChanged(current->DefaultDestination()));
+    current->Release();
+}
