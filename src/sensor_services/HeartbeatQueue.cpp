@@ -15,6 +15,7 @@
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
+#include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/xsnprintf.h"
@@ -29,12 +30,6 @@ namespace {
 
 const char kHeartbeatPath[] = "/ovx/sensor_services/heartbeat";
 const char kHeartbeatType[] = "application/x-ovx-cml-data; charset=UTF-8";
-
-std::string Hex(uint32_t code) {
-    char text[16];
-    ovxToolsLib::xsnprintf(text, sizeof text, "0x%08x", code);
-    return text;
-}
 
 std::string Text(const CCmlMessage& message) {
     std::ostringstream out;
@@ -103,7 +98,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         uint32_t result = Scs().SCS_GetCommSettingsInfo(DefaultDestination(), 0, 0, &schemaVersion, &hint);
         if (result != 0) {
             Trace(SS_TRACE_WARNING, where,
-                  ("Failure while getting group settings information for heartbeat. Status: " + Hex(result)).c_str());
+                  ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(result)).c_str());
         } else if (GetFlags().autoGroupSettingsRequest) {
             const std::string token = GetGroupSettingsToken();
             const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
@@ -187,7 +182,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
             record = std::make_unique<CHeartbeatRecord>(text);
         } catch (const std::bad_alloc&) {
             status = OVX_E_OUT_OF_MEMORY;
-            Trace(SS_TRACE_ERROR, where, ("unable to allocate heartbeat buffer! ERR code: " + Hex(status)).c_str());
+            Trace(SS_TRACE_ERROR, where, ("unable to allocate heartbeat buffer! ERR code: " + StatusHex(status)).c_str());
         }
         if (record) {
             status = Scs().SCS_PostData(DefaultDestination(), serverIndex, kHeartbeatPath, 0, kHeartbeatType,
@@ -205,7 +200,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         }
     } catch (const CCmlException& error) {
         Trace(SS_TRACE_ERROR, where,
-              (ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) + " ERR code: " + Hex(error.GetErrorCode()))
+              (ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) + " ERR code: " + StatusHex(error.GetErrorCode()))
                   .c_str());
         status = error.GetErrorCode();
     } catch (...) {
@@ -251,7 +246,7 @@ uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, ui
     } catch (const CCmlException& error) {
         Trace(SS_TRACE_ERROR, where,
               ("parse failed with CML error. Exception: " + ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) +
-               " ERR code: " + Hex(0xC7560005u) + " CML code: " + Hex(error.GetErrorCode()))
+               " ERR code: " + StatusHex(0xC7560005u) + " CML code: " + StatusHex(error.GetErrorCode()))
                   .c_str());
         return 0xC7560005u;
     } catch (...) {

@@ -17,6 +17,7 @@
 #include "cml/documents/cmlSchema.h"
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
+#include "sensor_services/SessionText.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxGuid.h"
 #include "tools/xsnprintf.h"
@@ -46,12 +47,6 @@ std::string Narrow(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wc
 bool TooLarge(const char* text) { return text != nullptr && strnlen(text, kStringBound) == kStringBound; }
 
 std::string Where(const char* builder) { return std::string("CSensorServices::") + builder + "()"; }
-
-std::string Hex(uint32_t code) {
-    char text[16];
-    ovxToolsLib::xsnprintf(text, sizeof text, "0x%08x", code);
-    return text;
-}
 
 // The IP address up to its zone suffix.
 std::wstring WithoutZone(const char* address) {
@@ -367,12 +362,12 @@ uint32_t CSensorServices::ParseInto(const char* builder, const wchar_t* systemId
             line += " Namespace: " + Narrow(first.GetNamespaceUri()) + " Parser version: " +
                     Narrow(first.GetSupportedVersion()) + " Document version: " + Narrow(first.GetFoundVersion());
         }
-        line += " ERR code: " + Hex(kParseFailed) + " CML code: " + Hex(error.GetErrorCode());
+        line += " ERR code: " + StatusHex(kParseFailed) + " CML code: " + StatusHex(error.GetErrorCode());
         Trace(SS_TRACE_ERROR, where.c_str(), line.c_str());
         return kParseFailed;
     } catch (const CCmlException& error) {
         std::string line = "parse failed with CML error. Exception: " + Narrow(error.Format()) +
-                           " ERR code: " + Hex(kParseFailed) + " CML code: " + Hex(error.GetErrorCode());
+                           " ERR code: " + StatusHex(kParseFailed) + " CML code: " + StatusHex(error.GetErrorCode());
         Trace(SS_TRACE_ERROR, where.c_str(), line.c_str());
         return kParseFailed;
     } catch (const std::bad_alloc&) {

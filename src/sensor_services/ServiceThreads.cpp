@@ -1,14 +1,11 @@
 #include "sensor_services/ServiceThreads.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "tools/ovxError.h"
-#include "tools/xsnprintf.h"
+#include "transport/BaseServices.h"
 
 namespace ovxSensorServices {
 
@@ -17,13 +14,6 @@ namespace {
 constexpr uint32_t kInternalError = 0xC7210005u;
 constexpr uint32_t kStopWaitMs = 60000;
 constexpr uint32_t kWorkerWaitMs = 60000;
-
-std::string ProcessText() {
-    char text[128];
-    ovxToolsLib::xsnprintf(text, sizeof text, "ProcessId = %d, ThreadId = %d", static_cast<int>(getpid()),
-                           static_cast<int>(syscall(SYS_gettid)));
-    return text;
-}
 
 }  // namespace
 
@@ -112,7 +102,7 @@ uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, SS_TraceS
 
 uint32_t CServiceThread::Run(void* argument) {
     auto* self = static_cast<CServiceThread*>(argument);
-    const std::string process = ProcessText();
+    const std::string process = CBaseServices::ProcessThreadText();
     const std::string name = self->Name();
     self->Trace(8, self->Where(), ("Entering " + name + " thread: " + process).c_str());
     uint32_t result = 0;

@@ -20,13 +20,6 @@ const char kInitWhere[] = "CBaseServices::Init()";
 const char kDispatchWhere[] = "CBaseServices::_DispatchThread()";
 const char* const kTimeoutKeys[4] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout", "shutdownTimeout"};
 
-std::string ProcessText() {
-    char text[128];
-    ovxToolsLib::xsnprintf(text, sizeof text, "ProcessId = %d, ThreadId = %d", static_cast<int>(getpid()),
-                           static_cast<int>(syscall(SYS_gettid)));
-    return text;
-}
-
 // A value parsed as base 10 the way strtol does: leading digits count, and
 // text that does not start with a number gives 0.
 uint32_t ParseDecimal(const char* text) {
@@ -41,6 +34,13 @@ const char* OrNull(const char* text) { return text != nullptr ? text : "NULL"; }
 }  // namespace
 
 CBaseServices::CBaseServices() = default;
+
+std::string CBaseServices::ProcessThreadText() {
+    char text[128];
+    ovxToolsLib::xsnprintf(text, sizeof text, "ProcessId = %d, ThreadId = %d", static_cast<int>(getpid()),
+                           static_cast<int>(syscall(SYS_gettid)));
+    return text;
+}
 
 CBaseServices::~CBaseServices() {
     if (m_libraryLoaded) mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs();
@@ -351,7 +351,7 @@ uint32_t CBaseServices::DispatchThread(void* argument) {
 }
 
 uint32_t CBaseServices::DispatchLoop() {
-    const std::string process = ProcessText();
+    const std::string process = ProcessThreadText();
     Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Entering dispatch thread: " + process).c_str());
     uint32_t result = 0;
     try {

@@ -62,6 +62,10 @@ public:
     int32_t ReferenceCount() const;
     bool HasDispatchThread() const { return m_dispatchRunning.load(); }
 
+    // "ProcessId = %d, ThreadId = %d" of the calling thread, for the entry
+    // and exit lines of the threads of a session.
+    static std::string ProcessThreadText();
+
     // The settings section of a server role; "" for a role not in the table.
     static std::string SectionForRole(const std::string& role);
 

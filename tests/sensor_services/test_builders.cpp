@@ -20,6 +20,7 @@
 #include "transport/BaseServices.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
+#include "SessionFixture.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
@@ -28,79 +29,9 @@
 #include <sstream>
 
 using namespace ovxSensorServices;
-using Clock = std::chrono::steady_clock;
 
-namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::mutex g_linesLock;
-std::vector<std::string> g_lines;
-uint32_t Collect(uint32_t, uint32_t, const char* text, const char*) {
-    std::lock_guard<std::mutex> hold(g_linesLock);
-    g_lines.emplace_back(text);
-    return 0;
-}
-size_t Count(const std::string& text) {
-    std::lock_guard<std::mutex> hold(g_linesLock);
-    size_t n = 0;
-    for (const std::string& line : g_lines) n += line.find(text) != std::string::npos;
-    return n;
-}
-
-template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto until = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-class Session : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/ovx-session-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-        localFile = dir + "/local.ini";
-        commFile = dir + "/comm.ini";
-        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
-        WriteText(commFile, CommSettings());
-        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
-        RegisterSessionFactory();
-        std::lock_guard<std::mutex> hold(g_linesLock);
-        g_lines.clear();
-    }
-    void TearDown() override {
-        SS_ShutDown();
-        // A stop that gave up waiting leaves the session to end on its
-        // dispatch thread, which still writes to this fixture's sink.
-        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        if (HasFailure()) {
-            std::lock_guard<std::mutex> hold(g_linesLock);
-            for (const std::string& line : g_lines) std::printf("trace: %s\n", line.c_str());
-        }
-        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
-    }
-    virtual std::string LocalSettings() { return ""; }
-    virtual std::string CommSettings() { return "[group]\ngroupnameHint=Servers\n"; }
-    uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
-    // The installed session, with a reference the caller releases.
-    CSensorServices* Current() {
-        CSessionOperations* session = ovxSensorSvcs::AcquireSession();
-        return session == nullptr ? nullptr : dynamic_cast<CSensorServices*>(session);
-    }
-
-    std::string dir, localFile, commFile;
-    SS_TraceSink sink{0, 0xFFFFFFFFu, &Collect};
-};
-
-}  // namespace
+using Session = ovxTest::SessionFixture;
+using ovxTest::Count;
 
 
 using namespace ovx::cml;

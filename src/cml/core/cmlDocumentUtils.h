@@ -4,6 +4,7 @@
 #ifndef OVX_CML_CORE_CMLDOCUMENTUTILS_H
 #define OVX_CML_CORE_CMLDOCUMENTUTILS_H
 
+#include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlSerialize.h"
+#include "cml/core/cmlXmlText.h"
 
 namespace ovx {
 namespace cml {
@@ -23,6 +25,17 @@ inline const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"
 // The attribute's value; empty when absent.
 inline std::wstring GetAttributeText(CCmlDOM_Element& element, const wchar_t* name) {
     return OrEmpty(element.getAttribute(name));
+}
+
+// Runs `read`, turning a DOM error into CCmlException under `operation`
+// with the DOM's message and code.
+template <class F>
+void ReadGuarded(const wchar_t* operation, F read) {
+    try {
+        read();
+    } catch (const xercesc::DOMException& error) {
+        ThrowDomError(operation, error);
+    }
 }
 
 // "0x" and lower-case hexadecimal without leading zeros.
@@ -41,23 +54,39 @@ void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
 
 // Indentation, "<" and the tag (attributes follow).
 template <class Char>
-void StartTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
+void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag, size_t length) {
     CTextBatch<Char> batch(out);
     batch.AppendIndent(level);
     batch.AppendLiteral("<");
-    batch.Append(tag);
+    batch.Append(tag, length);
     batch.Flush();
+}
+template <class Char>
+void StartTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
+    StartTag(out, level, tag.data(), tag.size());
+}
+template <class Char>
+void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
+    StartTag(out, level, tag, std::wcslen(tag));
 }
 
 // Indentation, "</", the tag, ">" and an end of line.
 template <class Char>
-void EndTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
+void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag, size_t length) {
     CTextBatch<Char> batch(out);
     batch.AppendIndent(level);
     batch.AppendLiteral("</");
-    batch.Append(tag);
+    batch.Append(tag, length);
     batch.AppendLiteral(">\n");
     batch.Flush();
+}
+template <class Char>
+void EndTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
+    EndTag(out, level, tag.data(), tag.size());
+}
+template <class Char>
+void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
+    EndTag(out, level, tag, std::wcslen(tag));
 }
 
 }  // namespace XmlUtils

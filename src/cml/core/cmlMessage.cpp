@@ -18,48 +18,19 @@
 namespace ovx {
 namespace cml {
 
+using XmlUtils::EndTag;
+using XmlUtils::ForEachChildElement;
+using XmlUtils::StartTag;
+
 namespace {
 
-const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
+using XmlUtils::OrEmpty;
 
-std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) {
-    return OrEmpty(element.getAttribute(name));
-}
-
+std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) { return XmlUtils::GetAttributeText(element, name); }
 
 template <class Char>
 void Literal(std::basic_ostream<Char>& out, const char* text) {
     XmlUtils::WriteLiteral(out, text);
-}
-
-template <class Char>
-void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    XmlUtils::CTextBatch<Char> batch(out);
-    batch.AppendIndent(level);
-    batch.AppendLiteral("<");
-    batch.Append(tag, std::wcslen(tag));
-    batch.Flush();
-}
-
-template <class Char>
-void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    XmlUtils::CTextBatch<Char> batch(out);
-    batch.AppendIndent(level);
-    batch.AppendLiteral("</");
-    batch.Append(tag, std::wcslen(tag));
-    batch.AppendLiteral(">\n");
-    batch.Flush();
-}
-
-// The element children of a node, in document order, through the wrappers.
-template <class Visit>
-void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
-    for (CCmlDOM_Node child = parent.getFirstChild(); !child.IsNull(); child = child.getNextSibling()) {
-        if (child.getNodeType() != xercesc::DOMNode::ELEMENT_NODE) continue;
-        CCmlDOM_Element element;
-        element.SetDOMElement(child.GetDOMNode());
-        visit(element);
-    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
+using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
 
 namespace {
@@ -23,15 +24,6 @@ namespace {
 const wchar_t kReadPrefix[] = L"Parsing agent-startup-announcement/get-agent-info-response ";
 
 std::wstring ReadOperation(const wchar_t* element) { return std::wstring(kReadPrefix) + element + L" element"; }
-
-template <class F>
-void ReadGuarded(const std::wstring& operation, F read) {
-    try {
-        read();
-    } catch (const xercesc::DOMException& error) {
-        XmlUtils::ThrowDomError(operation.c_str(), error);
-    }
-}
 
 uint32_t ReadStatus(CCmlDOM_Element& element, const wchar_t* name) {
     const wchar_t* text = element.getAttribute(name);
@@ -107,7 +99,7 @@ std::wstring StatusText(uint32_t status) {
 // ---- CHostInfo
 
 void CHostInfo::Deserialize(CCmlDOM_Element& element) {
-    ReadGuarded(ReadOperation(L"host-info"), [&] {
+    ReadGuarded(ReadOperation(L"host-info").c_str(), [&] {
         os = GetAttributeText(element, L"os");
         version = GetAttributeText(element, L"version");
         ipAddress = GetAttributeText(element, kAttrIpAddress);
@@ -146,7 +138,7 @@ bool CHostInfo::operator==(const CHostInfo& other) const {
 // ---- CContentDate, CUpdateInfo
 
 void CContentDate::Deserialize(CCmlDOM_Element& element) {
-    ReadGuarded(ReadOperation(L"content-date"), [&] {
+    ReadGuarded(ReadOperation(L"content-date").c_str(), [&] {
         elementName = NameOf(element);
         identity = GetAttributeText(element, L"identity");
         date = GetAttributeText(element, L"date");
@@ -175,7 +167,7 @@ void CContentDate::WriteElement(std::wostream& out, int level) const { WriteDate
 void CContentDate::WriteElement(std::ostream& out, int level) const { WriteDate(*this, out, level); }
 
 void CUpdateInfo::Deserialize(CCmlDOM_Element& element) {
-    ReadGuarded(ReadOperation(L"update"), [&] {
+    ReadGuarded(ReadOperation(L"update").c_str(), [&] {
         module = GetAttributeText(element, L"module");
         type = GetAttributeText(element, L"type");
         version = GetAttributeText(element, L"version");
@@ -222,7 +214,7 @@ std::vector<CPolicySource*> CModuleInfo::GetPolicies(const std::wstring& namespa
 }
 
 void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
-    ReadGuarded(ReadOperation(L"module"), [&] {
+    ReadGuarded(ReadOperation(L"module").c_str(), [&] {
         m_elementName = NameOf(element);
         m_name = GetAttributeText(element, kAttrName);
         m_version = GetAttributeText(element, L"version");
@@ -357,8 +349,7 @@ void CAgentInfoContent::CollectNamespaces(CNamespaceSet& namespaces) const {
 }
 
 void CAgentInfoContent::Deserialize(CCmlDOM_Element& element) {
-    const std::wstring operation = L"Parsing agent-info response element";
-    ReadGuarded(operation, [&] {
+    ReadGuarded(L"Parsing agent-info response element", [&] {
         name = GetAttributeText(element, kAttrName);
         agentId = GetAttributeText(element, kAttrAgentId);
         namespaceUri = GetAttributeText(element, kAttrNamespace);

@@ -14,21 +14,13 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
+using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
 
 namespace {
 
 const wchar_t kTagSection[] = L"section";
 const wchar_t kTagPolicy[] = L"policy";
-
-template <class F>
-void ReadGuarded(const wchar_t* operation, F read) {
-    try {
-        read();
-    } catch (const xercesc::DOMException& error) {
-        XmlUtils::ThrowDomError(operation, error);
-    }
-}
 
 bool IsAvpNamespace(const std::wstring& ns) { return ns == kNsAvpSections || ns == kNsRoAvpSections; }
 

@@ -15,6 +15,7 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
+using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
 
 namespace {
@@ -48,15 +49,6 @@ std::wstring TimestampText(const XmlUtils::CDateTime& timestamp) {
 
 // Reads the children of a message element, turning DOM errors into
 // CCmlException under the message's location.
-template <class F>
-void ReadGuarded(const wchar_t* operation, F read) {
-    try {
-        read();
-    } catch (const xercesc::DOMException& error) {
-        XmlUtils::ThrowDomError(operation, error);
-    }
-}
-
 bool IsPolicyItemOf(CCmlDOM_Element& child, const std::wstring& ns) {
     return std::wstring(OrEmpty(child.getNodeName())) == kTagPolicyItem && ns == OrEmpty(child.getNamespaceURI());
 }

@@ -17,20 +17,12 @@ namespace cml {
 const wchar_t kXmlSchemaNamespace[] = L"http://www.w3.org/2001/XMLSchema";
 
 using XmlUtils::GetAttributeText;
+using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
 
 namespace {
 
 const wchar_t kTagSchemaInfo[] = L"schema-info";
-
-template <class F>
-void ReadGuarded(const wchar_t* operation, F read) {
-    try {
-        read();
-    } catch (const xercesc::DOMException& error) {
-        XmlUtils::ThrowDomError(operation, error);
-    }
-}
 
 template <class Char>
 void WriteFlag(std::basic_ostream<Char>& out, const wchar_t* name, bool value) {

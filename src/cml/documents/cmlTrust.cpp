@@ -16,6 +16,7 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
+using XmlUtils::ReadGuarded;
 
 namespace {
 
@@ -32,15 +33,6 @@ std::wstring WithoutWhitespace(const std::wstring& text) {
 
 [[noreturn]] void ThrowPem(const wchar_t* message) {
     throw CCmlException(L"Extracting PEM EBs", message, kCmlInvalidArgument);
-}
-
-template <class F>
-void ReadGuarded(const wchar_t* operation, F read) {
-    try {
-        read();
-    } catch (const xercesc::DOMException& error) {
-        XmlUtils::ThrowDomError(operation, error);
-    }
 }
 
 }  // namespace
