@@ -54,11 +54,6 @@ private:
 };
 
 template <class Char>
-void Literal(std::basic_ostream<Char>& out, const char* text) {
-    XmlUtils::WriteLiteral(out, text);
-}
-
-template <class Char>
 void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out, int level) {
     {
         XmlUtils::CTextBatch<Char> batch(out);
@@ -69,10 +64,10 @@ void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& 
     }
     document.WriteAttributes(out);
     if (!document.HasContent()) {
-        Literal(out, "/>\n");
+        XmlUtils::WriteLiteral(out, "/>\n");
         return;
     }
-    Literal(out, ">\n");
+    XmlUtils::WriteLiteral(out, ">\n");
     document.WriteContent(out, level + 1);
     XmlUtils::CTextBatch<Char> batch(out);
     batch.AppendIndent(level);
@@ -90,15 +85,15 @@ void SerializeOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out
     XmlUtils::WriteRootStartTag(out, document.GetTagName().c_str(), namespaces);
     document.WriteAttributes(out);
     if (document.HasContent()) {
-        Literal(out, ">\n");
+        XmlUtils::WriteLiteral(out, ">\n");
         document.WriteContent(out, 1);
-        Literal(out, "</");
+        XmlUtils::WriteLiteral(out, "</");
         XmlUtils::WriteText(out, document.GetTagName());
-        Literal(out, ">");
+        XmlUtils::WriteLiteral(out, ">");
     } else {
-        Literal(out, "/>");
+        XmlUtils::WriteLiteral(out, "/>");
     }
-    Literal(out, "\n");
+    XmlUtils::WriteLiteral(out, "\n");
 }
 
 template <class Char>

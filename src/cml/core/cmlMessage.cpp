@@ -28,11 +28,6 @@ using XmlUtils::OrEmpty;
 
 std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) { return XmlUtils::GetAttributeText(element, name); }
 
-template <class Char>
-void Literal(std::basic_ostream<Char>& out, const char* text) {
-    XmlUtils::WriteLiteral(out, text);
-}
-
 }  // namespace
 
 uint32_t ToUnsigned(const wchar_t* text) {
@@ -185,10 +180,10 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
         if (!field.value.empty()) WriteAttribute(out, field.name, field.value, field.escape);
     }
     if (agent.GetAgentGroups().empty()) {
-        Literal(out, "/>\n");
+        XmlUtils::WriteLiteral(out, "/>\n");
         return;
     }
-    Literal(out, ">\n");
+    XmlUtils::WriteLiteral(out, ">\n");
     // A group belongs to the property namespace, which is where readers look
     // for it; without the declaration it would inherit the envelope's.
     const std::wstring groupNamespace = std::wstring(kNsPropertyDocuments);
@@ -196,7 +191,7 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
         StartTag(out, level + 1, kTagAgentGroup);
         WriteAttribute(out, kAttrXmlns, groupNamespace, false);
         WriteAttribute(out, kAttrName, group, true);
-        Literal(out, "/>\n");
+        XmlUtils::WriteLiteral(out, "/>\n");
     }
     EndTag(out, level, agent.GetTagName().c_str());
 }
@@ -422,20 +417,20 @@ void CCmlMessage::WriteEnvelope(std::basic_ostream<Char>& out) const {
     WriteAttribute(out, kAttrBroadcast, m_broadcast ? kValueTrue : kValueFalse, false);
     WriteAttribute(out, kTagMessageId, m_messageId, false);
     if (!m_responseTo.empty()) WriteAttribute(out, kTagResponseTo, m_responseTo, false);
-    Literal(out, ">\n");
+    XmlUtils::WriteLiteral(out, ">\n");
     m_source.WriteElement(out, 3);
     for (const CAgentInfo& destination : m_destinations) destination.WriteElement(out, 3);
     StartTag(out, 3, kTagMessageBody);
-    Literal(out, ">\n");
+    XmlUtils::WriteLiteral(out, ">\n");
     if (!m_requests.empty()) {
         StartTag(out, 4, kTagRequest);
-        Literal(out, ">\n");
+        XmlUtils::WriteLiteral(out, ">\n");
         for (const CCmlRequest* request : m_requests) request->WriteElement(out, 5);
         EndTag(out, 4, kTagRequest);
     }
     if (!m_responses.empty()) {
         StartTag(out, 4, kTagResponse);
-        Literal(out, ">\n");
+        XmlUtils::WriteLiteral(out, ">\n");
         for (const CCmlResponse* response : m_responses) response->WriteElement(out, 5);
         EndTag(out, 4, kTagResponse);
     }
@@ -450,15 +445,15 @@ void CCmlMessage::WriteMessage(std::basic_ostream<Char>& out) const {
     std::locale previous = out.imbue(std::locale(out.getloc(), new ovxToolsLib::COvxCodecvt()));
     try {
         XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
-        Literal(out, "\n");
+        XmlUtils::WriteLiteral(out, "\n");
         XmlUtils::WriteIndent(out, 1);
         WriteAttribute(out, kAttrXmlns, kCmlBaseUri, false);
         WriteAttribute(out, kTagSchemaVersion, m_formatVersion, false);
-        Literal(out, ">\n");
+        XmlUtils::WriteLiteral(out, ">\n");
         StartTag(out, 1, kTagCml);
         WriteAttribute(out, kAttrXmlns, m_messageNamespace, false);
         WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion, false);
-        Literal(out, ">\n");
+        XmlUtils::WriteLiteral(out, ">\n");
         WriteEnvelope(out);
         EndTag(out, 1, kTagCml);
         EndTag(out, 0, kTagOvx);
