@@ -78,7 +78,7 @@ typedef struct SCS_Timeouts {
       (int32_t destination, uint32_t reserved1, uint32_t reserved2, char** schemaVersion,                      \
        char** groupnameHint))                                                                                  \
     X(uint32_t, SCS_SaveCommSettings, (int32_t destination, const char* path))                                 \
-    X(uint32_t, SCS_LoadCommSettings, (int32_t destination, const char* text)) /* not supported */            \
+    X(uint32_t, SCS_LoadCommSettings, (int32_t destination, const char* text)) /* checked, then written */  \
     X(uint32_t, SCS_LoadCommSettingsFile, (int32_t destination, const char* path))                             \
     X(uint32_t, SCS_TestCommSettings, (const char* serverUrl, uint32_t timeoutMs, const char* section))        \
     X(uint32_t, SCS_TestCommSettingsFile, (const char* commSettingsFile, uint32_t timeoutMs, const char* section)) \

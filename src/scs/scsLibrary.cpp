@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -502,7 +503,59 @@ uint32_t SCS_RemoveDestinations(void) {
 }
 
 uint32_t SCS_LoadLocalSettings(int32_t, const char*) { return OVX_E_SCS_NOT_SUPPORTED; }
-uint32_t SCS_LoadCommSettings(int32_t, const char*) { return OVX_E_SCS_NOT_SUPPORTED; }
+// Group settings from the server arrive as a whole comm settings text. It is
+// checked as strictly as a file we wrote ourselves would be, and more: it must
+// parse, name at least one server, and every server must be an http or https
+// url, because a text that leaves the agent without a reachable server can
+// never be corrected by the server again. Only then does it replace the
+// destination's comm settings file, atomically; the settings in force change
+// when that file is loaded. On a failed write errno holds the system error.
+uint32_t SCS_LoadCommSettings(int32_t destination, const char* text) {
+    if (text == nullptr) return OVX_E_INVALID_ARGUMENT;
+    const char* where = "SCS_LoadCommSettings()";
+    try {
+        const size_t length = strnlen(text, kMaxIniFile + 1);
+        if (length > kMaxIniFile) {
+            Trace(SS_TRACE_ERROR, where, "Comm settings text is larger than %zu bytes", kMaxIniFile);
+            return OVX_E_SCS_SETTINGS_SYNTAX;
+        }
+        IniFile comm;
+        int line = 0;
+        uint32_t status = ParseIni(std::string(text, length), comm, &line);
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, where, "Comm settings text has a syntax error at line %d", line);
+            return status;
+        }
+        std::vector<Server> servers;
+        status = ReadCommSettings(comm, servers, nullptr, nullptr);
+        if (status == 0 && servers.empty()) status = OVX_E_SCS_SETTINGS_SYNTAX;
+        for (const Server& server : servers) {
+            const std::string& url = server.field[kUrl];
+            if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0) status = OVX_E_SCS_SETTINGS_SYNTAX;
+        }
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, where, "Comm settings text names no server, or a server without an http(s) url");
+            return status;
+        }
+        std::string target;
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            target = found->commFile;
+        }
+        if (target.empty()) return OVX_E_SCS_SETTINGS_WRITE;
+        int error = 0;
+        status = WriteFileAtomically(target, std::string(text, length), &error);
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, where, "Unable to write '%s' (error %d)", target.c_str(), error);
+            errno = error;
+        }
+        return status;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
 
 uint32_t SCS_LoadLocalSettingsFile(int32_t destination, const char* path) {
     if (!ValidString(path) || *path == '\0') return OVX_E_INVALID_ARGUMENT;

@@ -13,11 +13,11 @@ using namespace ovx::cml;
 namespace ovxSensorServices {
 namespace HbUtils {
 
-namespace {
-
 bool IsMessageNamespace(const std::wstring& ns) {
     return ns == kNsMessage || ns == kNsAgentMessages || ns == kNsPolicyMessages || ns == kNsSchemaMessages;
 }
+
+namespace {
 
 // Appends every entry of `from` to `into`, an entry whose key is already in
 // `into` replacing it.

@@ -10,6 +10,9 @@
 namespace ovxSensorServices {
 namespace HbUtils {
 
+// The namespaces of the messages this library sends and reads.
+bool IsMessageNamespace(const std::wstring& ns);
+
 // The first request (or response) with `tag` whose namespace is one of the
 // message namespaces; NULL when there is none.
 ovx::cml::CMessageBase* FindDocument(ovx::cml::CCmlMessage& message, const std::wstring& tag, bool requests);

@@ -14,6 +14,7 @@
 #include "cml/documents/cmlAgentInfo.h"
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
+#include "sensor_services/HeartbeatRecord.h"
 #include "sensor_services/SensorServices.h"
 #include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
@@ -37,24 +38,6 @@ std::string Text(const CCmlMessage& message) {
     return out.str();
 }
 
-// A heartbeat or ping on the wire: a private copy of its bytes.
-class CHeartbeatRecord {
-public:
-    explicit CHeartbeatRecord(const std::string& text)
-        : m_data(new uint8_t[text.size() == 0 ? 1 : text.size()]), m_size(static_cast<uint32_t>(text.size())) {
-        std::memcpy(m_data, text.data(), text.size());
-    }
-    CHeartbeatRecord(const CHeartbeatRecord&) = delete;
-    CHeartbeatRecord& operator=(const CHeartbeatRecord&) = delete;
-    virtual ~CHeartbeatRecord() { delete[] m_data; }
-    const uint8_t* Data() const { return m_data; }
-    uint32_t Size() const { return m_size; }
-
-private:
-    uint8_t* m_data;
-    uint32_t m_size;
-};
-
 }  // namespace
 
 bool CSensorServices::HasPendingHeartbeat() const {
@@ -72,15 +55,20 @@ std::time_t CSensorServices::GetLastPostTime() const {
 }
 
 uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length) {
+    return PostHeartbeat(message, buffer, length, nullptr);
+}
+
+uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken) {
     Lock();
     m_lastPostTime = static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds());
     Unlock();
-    uint32_t status = QueueHeartbeatRequest(message, buffer, length);
+    uint32_t status = QueueHeartbeatRequest(message, buffer, length, taken);
     if (status != 0) return status;
     return RequestDispatch();
 }
 
-uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length) {
+uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {
+    if (taken != nullptr) *taken = false;
     const char* where = "CSensorServices::QueueHeartbeatRequest()";
     if (handle == nullptr) {
         Trace(SS_TRACE_ERROR, where, "A required input parameter is NULL.");
@@ -146,8 +134,15 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
             owned.release();  // still the caller's: it stays with the agent
             throw;
         }
+        if (taken != nullptr) *taken = true;
+        // From here on the heartbeat is the library's whatever happens: a
+        // dump that cannot be made is skipped, never reported as a refusal.
         std::string dumpText;
-        if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
+        try {
+            if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
+        } catch (...) {
+            dump = false;
+        }
         Unlock();
         if (dump) WriteDumpFile("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
         return result;
@@ -159,7 +154,9 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
 
 uint32_t CSensorServices::SendPendingData(int32_t serverIndex) {
     if (!IsDestinationOpen() && !IsListenerOpen()) return OVX_E_NOT_INITIALIZED;
-    // A pending ping goes first; it comes with the synchronous exchanges.
+    // The ping goes first and may move the index to the server that
+    // answered it: the heartbeat follows it there.
+    SendPendingPing(serverIndex);
     return SendPendingHeartbeat(serverIndex);
 }
 
@@ -229,30 +226,6 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         Unlock();
     }
     return status;
-}
-
-uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size) {
-    const char* where = "CSensorServices::HelperProcessHeartbeatResponse";
-    if (data == nullptr || size == 0) {
-        Trace(SS_TRACE_ERROR, where, "A required input parameter is NULL.");
-        return OVX_E_INVALID_ARGUMENT;
-    }
-    if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_hbresp.txt", data, size);
-    try {
-        std::unique_ptr<CCmlDocumentBase> answer(CreateDocumentFromXml(reinterpret_cast<const char*>(data), size,
-                                                                       kDoNotValidate, nullptr, nullptr,
-                                                                       kMatchCompatible));
-        return dynamic_cast<CCmlMessage*>(answer.get()) != nullptr ? 0 : 0xC7560005u;
-    } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where,
-              ("parse failed with CML error. Exception: " + ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) +
-               " ERR code: " + StatusHex(0xC7560005u) + " CML code: " + StatusHex(error.GetErrorCode()))
-                  .c_str());
-        return 0xC7560005u;
-    } catch (...) {
-        Trace(SS_TRACE_ERROR, where, "unknown exception");
-        return 0xC7560005u;
-    }
 }
 
 }  // namespace ovxSensorServices

@@ -38,11 +38,6 @@ const char kRequiredNull[] = "A required input parameter is NULL.";
 const char kTooLarge[] = "An input parameter is too large.";
 const char kNoAnnouncement[] = "Heartbeat message is missing its startup announcement";
 
-std::wstring Wide(const char* text) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : ""); }
-std::wstring Wide(const char* text, size_t length) {
-    return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, length);
-}
-std::string Narrow(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text); }
 
 bool TooLarge(const char* text) { return text != nullptr && strnlen(text, kStringBound) == kStringBound; }
 
@@ -355,20 +350,8 @@ uint32_t CSensorServices::ParseInto(const char* builder, const wchar_t* systemId
         }
         add(root);
         return 0;
-    } catch (const CSchemaException& error) {
-        std::string line = "parse failed with schema error. Exception: " + Narrow(error.Format());
-        if (error.size() > 0) {
-            const CSchemaIncompatibility& first = *error.begin();
-            line += " Namespace: " + Narrow(first.GetNamespaceUri()) + " Parser version: " +
-                    Narrow(first.GetSupportedVersion()) + " Document version: " + Narrow(first.GetFoundVersion());
-        }
-        line += " ERR code: " + StatusHex(kParseFailed) + " CML code: " + StatusHex(error.GetErrorCode());
-        Trace(SS_TRACE_ERROR, where.c_str(), line.c_str());
-        return kParseFailed;
     } catch (const CCmlException& error) {
-        std::string line = "parse failed with CML error. Exception: " + Narrow(error.Format()) +
-                           " ERR code: " + StatusHex(kParseFailed) + " CML code: " + StatusHex(error.GetErrorCode());
-        Trace(SS_TRACE_ERROR, where.c_str(), line.c_str());
+        Trace(SS_TRACE_ERROR, where.c_str(), ParseFailureLine(error, kParseFailed).c_str());
         return kParseFailed;
     } catch (const std::bad_alloc&) {
         return OVX_E_OUT_OF_MEMORY;

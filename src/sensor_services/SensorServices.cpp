@@ -18,6 +18,8 @@
 #include "cml/documents/cmlSchema.h"
 #include "cml/documents/cmlTrust.h"
 #include "ovxStatus.h"
+#include "sensor_services/HeartbeatRecord.h"
+#include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
@@ -47,15 +49,6 @@ void EnsureDocumentClasses() {
     RegisterAgentInfoDocuments(*factory);
     RegisterTrustDocuments(*factory);
     RegisterAvpSectionsDocuments(*factory);
-}
-
-// A copy for the agent, released with SS_Free; NULL stays NULL.
-char* AgentCopy(const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t length = std::strlen(text);
-    char* copy = new char[length + 1];
-    std::memcpy(copy, text, length + 1);
-    return copy;
 }
 
 CSessionOperations* CreateSession() {
@@ -172,6 +165,13 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
             }
             if (value != nullptr) Scs().SCS_Free(value);
         }
+        char* unit = nullptr;
+        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "aliveUnitSeconds", &unit) == 0 &&
+            unit != nullptr) {
+            const long seconds = std::strtol(unit, nullptr, 10);
+            m_flags.aliveUnitSeconds = seconds >= 1 && seconds <= 60 ? static_cast<uint32_t>(seconds) : 60;
+        }
+        if (unit != nullptr) Scs().SCS_Free(unit);
     } catch (...) {
         Unlock();
         throw;
@@ -322,19 +322,6 @@ uint32_t CSensorServices::UnregisterCertificateInfo() {
     return 0;
 }
 
-uint32_t CSensorServices::StartAliveHeartbeats(uint32_t, uint32_t) { return OVX_E_UNSUPPORTED; }
-uint32_t CSensorServices::StopAliveHeartbeats() { return OVX_E_UNSUPPORTED; }
-
-uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*,
-                                       char**, uint32_t*, char**) {
-    return OVX_E_UNSUPPORTED;
-}
-
-uint32_t CSensorServices::AttachToSite(SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, const char*,
-                                       const char*, uint32_t, const char*) {
-    return OVX_E_UNSUPPORTED;
-}
-
 void* CSensorServices::Allocate(uint32_t size) { return new (std::nothrow) char[size == 0 ? 1 : size]; }
 
 // ---- server list and communication settings
@@ -394,12 +381,6 @@ uint32_t CSensorServices::TestCommSettings(const char* serverUrl, uint32_t timeo
 uint32_t CSensorServices::TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) {
     return CBaseServices::TestCommSettingsFile(commSettingsFile, timeoutMs, kSection);
 }
-
-// ---- posting: the heartbeat queue
-
-#define OVX_NOT_YET return OVX_E_UNSUPPORTED
-uint32_t CSensorServices::PostPing(char*, uint32_t*) { OVX_NOT_YET; }
-#undef OVX_NOT_YET
 
 // ---- callbacks
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sensor_services/ServiceThreads.h"
 #include "sensor_services/SessionOperations.h"
@@ -20,10 +21,20 @@ namespace ovx {
 namespace cml {
 class CCmlMessage;
 class CCmlDOM_Element;
+class CMessageBase;
+class CCmlResponse;
+class CSchemaRequest;
+class CSetSchemaRequest;
+class CGetSchemaResponse;
+class CSchemaResponse;
+class CGetPolicyResponse;
+class CSetPolicyResponse;
 }  // namespace cml
 }  // namespace ovx
 
 namespace ovxSensorServices {
+
+class CHeartbeatRecord;
 
 // The four behaviour flags read from the "sensor_services" section.
 struct SessionFlags {
@@ -31,6 +42,9 @@ struct SessionFlags {
     bool autoGroupSettingsRequest = true;
     bool mergeHeartbeatOnPost = false;
     bool processResponseThread = false;
+    // Seconds in one "minute" of the alive interval and duration: 60, or
+    // less where a test or a demonstration cannot wait minutes.
+    uint32_t aliveUnitSeconds = 60;
 };
 
 // Makes SS_Init create CSensorServices sessions; done when the library is
@@ -105,8 +119,7 @@ public:
     uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs) override;
     uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) override;
 
-    // Builders (MessageBuilders.cpp). Posting comes with the heartbeat
-    // queue; until then PostHeartbeat and PostPing answer OVX_E_UNSUPPORTED.
+    // Builders (MessageBuilders.cpp).
     uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace) override;
     uint32_t FreeMessage(SS_HMESSAGE message) override;
     uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace,
@@ -168,13 +181,57 @@ public:
     static uint32_t ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument);
 
     // The heartbeat queue (HeartbeatQueue.cpp).
-    uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length);
+    // *taken (when given) tells whether the heartbeat became the library's:
+    // a non-zero status after it was queued is the group settings step's.
+    uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken = nullptr);
+    uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken);
     uint32_t SendPendingHeartbeat(int32_t serverIndex);
-    // A heartbeat's answer: parsed and released for now; its callbacks come
-    // with response processing.
-    uint32_t HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size);
     bool HasPendingHeartbeat() const;
     std::time_t GetLastPostTime() const;
+
+    // Response processing (ResponseProcessing.cpp): the server's answer to a
+    // heartbeat, sorted and handed to the agent's callbacks.
+    uint32_t HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size);
+    uint32_t HelperProcessParsedHeartbeatResponse(ovx::cml::CCmlMessage* message);
+    void HelperProcessGenericResponses(const std::string& agentId,
+                                       const std::vector<ovx::cml::CMessageBase*>& responses);
+    void HelperProcessUnknownMessages(const ovx::cml::CCmlMessage& message,
+                                      const std::vector<ovx::cml::CMessageBase*>& documents);
+    // Hands the documents of one list to their handlers; the last one is
+    // "last" when `final` is set.
+    void DispatchList(const std::string& agentId, const std::vector<ovx::cml::CMessageBase*>& documents, bool final);
+    void HelperProcessGetSchemaRequest(const std::string& agentId, const ovx::cml::CSchemaRequest& request, bool last);
+    void HelperProcessSetSchemaRequest(const std::string& agentId, const ovx::cml::CSetSchemaRequest& request,
+                                       bool last);
+    void HelperProcessGetSchemaResponse(const std::string& agentId, const ovx::cml::CGetSchemaResponse& response,
+                                        bool last);
+    void HelperProcessSetSchemaResponse(const std::string& agentId, const ovx::cml::CSchemaResponse& response,
+                                        bool last);
+    void HelperProcessSetPolicyResponse(const std::string& agentId, const ovx::cml::CSetPolicyResponse& response,
+                                        bool last);
+    void HelperProcessGetPolicyResponse(const std::string& agentId, const ovx::cml::CGetPolicyResponse& response,
+                                        bool last);
+    // The session's own handler of the group settings item, in the shape of
+    // the policy callbacks; `status` is the transport status (0 from a
+    // server answer).
+    static uint32_t _GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                           const char* agentId, const char* token, const char* name,
+                                           const char* nameSpace, const char* schemaVersion, uint32_t code,
+                                           const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                           uint8_t last);
+
+    // Exchanges (Exchanges.cpp).
+    uint32_t SynchronousPostData(const char* path, uint32_t flags, const char* contentType, const uint8_t* data,
+                                 uint32_t size, const uint32_t* timeouts, uint8_t** response, uint32_t* responseSize);
+    // Sends the pending ping from `serverIndex` on; on success the index
+    // becomes the server that answered.
+    uint32_t SendPendingPing(int32_t& serverIndex);
+    uint32_t HelperProcessPingResponse(const uint8_t* data, uint32_t size);
+    // One alive heartbeat; the pulse thread's function, `argument` the session.
+    static uint32_t AliveHeartbeat(void* argument);
+    bool HasAliveThread() const;
+    // A trace line of this session, for the helpers of its operations.
+    void TraceLine(uint32_t level, const char* where, const char* text) const;
 
     // Set-schema-request callback registered: announcements say
     // send-new-schemas.
@@ -199,7 +256,7 @@ private:
     SS_SchemaCallbackFn m_getSchemaRequest = nullptr;
     SS_SchemaCallbackFn m_setSchemaRequest = nullptr;
     std::unique_ptr<ovx::cml::CCmlMessage> m_pendingHeartbeat;
-    std::unique_ptr<std::string> m_pendingPing;
+    std::unique_ptr<CHeartbeatRecord> m_pendingPing;
     SS_PingResponseFn m_pingResponse = nullptr;
     SS_PolicyCallbackFn m_commSettingsResponse = nullptr;
     SS_GenericResponseFn m_genericResponse = nullptr;

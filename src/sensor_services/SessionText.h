@@ -1,11 +1,21 @@
-// Small formatting helpers of the session's trace lines.
+// Small helpers of the session's trace lines and of reading what a server
+// sends back.
 #ifndef OVX_SENSOR_SERVICES_SESSIONTEXT_H
 #define OVX_SENSOR_SERVICES_SESSIONTEXT_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "tools/xsnprintf.h"
+
+namespace ovx {
+namespace cml {
+class CCmlException;
+class CCmlDocumentBase;
+}  // namespace cml
+}  // namespace ovx
 
 namespace ovxSensorServices {
 
@@ -15,6 +25,45 @@ inline std::string StatusHex(uint32_t code) {
     ovxToolsLib::xsnprintf(text, sizeof text, "0x%08x", code);
     return text;
 }
+
+// The session's own exception: a text for the trace and the status the
+// operation returns.
+class CTRLEXC {
+public:
+    CTRLEXC(std::string text, uint32_t code) : m_text(std::move(text)), m_code(code) {}
+    const std::string& GetText() const { return m_text; }
+    uint32_t GetCode() const { return m_code; }
+    // Its text, " ERR code: " and its code.
+    std::string Line() const { return m_text + " ERR code: " + StatusHex(m_code); }
+
+private:
+    std::string m_text;
+    uint32_t m_code;
+};
+
+// A copy for the agent, released with SS_Free; NULL stays NULL. Throws
+// std::bad_alloc.
+char* AgentCopy(const char* text);
+
+std::string Narrow(const std::wstring& text);
+std::wstring Wide(const char* text);
+std::wstring Wide(const char* text, size_t length);
+
+// The line written when XML does not parse: "parse failed with schema
+// error. Exception: ..." (naming the first incompatibility) or "parse failed
+// with CML error. Exception: ...", then the session's status and the CML code.
+std::string ParseFailureLine(const ovx::cml::CCmlException& error, uint32_t status);
+
+// The line of a CML exception met while processing: its text, " ERR code: "
+// with the session's status and " CML code: " with its own.
+std::string ProcessingFailureLine(const ovx::cml::CCmlException& error, uint32_t status);
+
+// Reads bytes from a server into the registered class of their root element,
+// without validation (the server may speak newer revisions); `systemId` names
+// the input in error texts. NULL when no class is registered for the root.
+// Parse failures throw the parser's exceptions.
+std::unique_ptr<ovx::cml::CCmlDocumentBase> ReadServerDocument(const uint8_t* data, uint32_t size,
+                                                               const wchar_t* systemId);
 
 }  // namespace ovxSensorServices
 

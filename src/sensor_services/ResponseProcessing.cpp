@@ -1,0 +1,518 @@
+// The server's answer to a heartbeat: parsed, sorted by kind, and handed to
+// the callbacks the agent registered. Requests the agent cannot understand
+// are answered with error responses in a new heartbeat; group settings are
+// applied by the session itself.
+//
+// Callbacks are read under the session lock and called without it, so an
+// agent may call back into the library from any of them.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+#include "ovxStatus.h"
+#include "sensor_services/HbUtils.h"
+#include "sensor_services/SensorServices.h"
+#include "sensor_services/SessionText.h"
+#include "tools/ovxDigest.h"
+#include "tools/ovxGuid.h"
+#include "tools/xsnprintf.h"
+#include "transport/mslLoader_ovxSessionConfigSvcs.h"
+
+using mslLoader_ovxSessionConfigSvcs::Scs;
+using namespace ovx::cml;
+
+namespace ovxSensorServices {
+
+namespace {
+
+const char kNullArgument[] = "A required input parameter is NULL.";
+
+// A UTF-8 copy that lives for the duration of a callback; empty texts can
+// be handed on as NULL where the callback says "null when empty".
+struct Utf8 {
+    explicit Utf8(const std::wstring& text) : value(Narrow(text)) {}
+    const char* c_str() const { return value.c_str(); }
+    const char* OrNull() const { return value.empty() ? nullptr : value.c_str(); }
+    uint32_t size() const { return static_cast<uint32_t>(value.size()); }
+    std::string value;
+};
+
+bool IsTaskOrMessageNamespace(const std::wstring& ns) {
+    return HbUtils::IsMessageNamespace(ns) || ns == kNsTaskMessages;
+}
+
+template <class Text>
+std::string SchemaText(const CSchemaSource* schema) {
+    if (schema == nullptr) return std::string();
+    std::ostringstream out;
+    schema->WriteSchema(out);
+    return out.str();
+}
+
+template <class T>
+const T& CastOrFail(CMessageBase* document, const char* failure) {
+    const T* typed = dynamic_cast<const T*>(document);
+    if (typed == nullptr) throw CTRLEXC(failure, OVX_E_BAD_RESPONSE);
+    return *typed;
+}
+
+// Base64 text as documents carry it: line breaks and blanks are layout.
+bool DecodeBase64Text(const wchar_t* text, std::vector<uint8_t>& out) {
+    std::string compact;
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        if (*c == L' ' || *c == L'\t' || *c == L'\r' || *c == L'\n') continue;
+        if (*c > 0x7F) return false;
+        compact.push_back(static_cast<char>(*c));
+    }
+    return ovxToolsLib::ovxBase64Decode(compact.data(), compact.size(), out) == 0;
+}
+
+}  // namespace
+
+uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size) {
+    const char* where = "CSensorServices::HelperProcessHeartbeatResponse";
+    if (data == nullptr || size == 0) {
+        Trace(SS_TRACE_ERROR, where, kNullArgument);
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_hbresp.txt", data, size);
+    std::unique_ptr<CCmlDocumentBase> answer;
+    try {
+        answer = ReadServerDocument(data, size, L"OVX-SensorServices-Heartbeat-Response");
+    } catch (const CCmlException& error) {
+        Trace(SS_TRACE_ERROR, where, ParseFailureLine(error, OVX_E_BAD_RESPONSE).c_str());
+        return OVX_E_BAD_RESPONSE;
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, where, "unknown exception");
+        return OVX_E_BAD_RESPONSE;
+    }
+    auto* message = dynamic_cast<CCmlMessage*>(answer.get());
+    if (message == nullptr) {
+        Trace(SS_TRACE_ERROR, where, "The response is not a CML message.");
+        return OVX_E_BAD_RESPONSE;
+    }
+    return HelperProcessParsedHeartbeatResponse(message);
+}
+
+uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* message) {
+    const char* where = "CSensorServices::HelperProcessParsedHeartbeatResponse";
+    if (message == nullptr) {
+        Trace(SS_TRACE_ERROR, where, kNullArgument);
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    try {
+        if (message->GetDestinations().empty()) {
+            throw CTRLEXC("no destination agents specified in response", OVX_E_BAD_RESPONSE);
+        }
+        const std::string agentId = Narrow(message->GetDestinations().front().GetAgentId());
+
+        std::vector<CMessageBase*> schemas, policies, generic, unknown;
+        for (CCmlRequest* request : message->GetRequests()) {
+            if (!HbUtils::IsMessageNamespace(request->GetNamespaceUri())) continue;
+            const std::wstring& tag = request->GetTagName();
+            if (tag == kReqSetSchemaRequest) {
+                schemas.push_back(request);
+            } else if (tag == kReqGetSchemaRequest) {
+                policies.push_back(request);
+            } else {
+                unknown.push_back(request);
+            }
+        }
+        for (CCmlResponse* response : message->GetResponses()) {
+            if (!HbUtils::IsMessageNamespace(response->GetNamespaceUri())) continue;
+            const std::wstring& tag = response->GetTagName();
+            if (tag == kRespGetSchemaResponse) {
+                schemas.push_back(response);
+            } else if (tag == kRespGetPolicyResponse || tag == kRespSetPolicyResponse || tag == kRespSetSchemaResponse) {
+                policies.push_back(response);
+            } else if (tag == kRespAgentStartupAcknowledgement || tag == kRespOutOfBandResponse ||
+                       tag == kRespErrorResponse || tag == kRespAgentShutdownAcknowledgement ||
+                       tag == kRespResetAgentResponse || tag == kRespAgentStatusAcknowledgement) {
+                generic.push_back(response);
+            } else {
+                unknown.push_back(response);
+            }
+        }
+
+        Lock();
+        const bool genericCallback = m_genericResponse != nullptr;
+        Unlock();
+        const bool genericLast = !genericCallback || generic.empty();
+        if (!schemas.empty()) DispatchList(agentId, schemas, policies.empty() && genericLast);
+        if (!policies.empty()) DispatchList(agentId, policies, genericLast);
+        if (!generic.empty()) HelperProcessGenericResponses(agentId, generic);
+        if (!unknown.empty()) HelperProcessUnknownMessages(*message, unknown);
+    } catch (const CCmlException& error) {
+        const uint32_t status = error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_BAD_RESPONSE;
+        Trace(SS_TRACE_ERROR, where, ProcessingFailureLine(error, status).c_str());
+        return status;
+    } catch (const CTRLEXC& error) {
+        Trace(SS_TRACE_ERROR, where, error.Line().c_str());
+        return error.GetCode();
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, where, "unknown exception");
+        return OVX_E_BAD_RESPONSE;
+    }
+
+    Lock();
+    SS_ResponseCompleteFn complete = m_responseComplete;
+    Unlock();
+    if (complete != nullptr) {
+        try {
+            complete(Narrow(message->GetResponseTo()).c_str());
+        } catch (...) {
+            Trace(SS_TRACE_ERROR, where, "An exception occurred in the agent's response-complete callback function");
+        }
+    }
+    return 0;
+}
+
+void CSensorServices::DispatchList(const std::string& agentId, const std::vector<CMessageBase*>& documents,
+                                   bool final) {
+    for (size_t i = 0; i < documents.size(); ++i) {
+        CMessageBase* document = documents[i];
+        const bool last = final && i + 1 == documents.size();
+        const std::wstring& tag = document->GetTagName();
+        if (tag == kReqSetSchemaRequest) {
+            HelperProcessSetSchemaRequest(
+                agentId, CastOrFail<CSetSchemaRequest>(document, "could not cast set schema request to correct class"),
+                last);
+        } else if (tag == kReqGetSchemaRequest) {
+            HelperProcessGetSchemaRequest(
+                agentId, CastOrFail<CSchemaRequest>(document, "could not cast get schema request to correct class"),
+                last);
+        } else if (tag == kRespGetSchemaResponse) {
+            HelperProcessGetSchemaResponse(
+                agentId,
+                CastOrFail<CGetSchemaResponse>(document, "could not cast get schema response to correct class"), last);
+        } else if (tag == kRespGetPolicyResponse) {
+            HelperProcessGetPolicyResponse(
+                agentId,
+                CastOrFail<CGetPolicyResponse>(document, "could not cast get policy response to correct class"), last);
+        } else if (tag == kRespSetPolicyResponse) {
+            HelperProcessSetPolicyResponse(
+                agentId,
+                CastOrFail<CSetPolicyResponse>(document, "could not cast set policy response to correct class"), last);
+        } else if (tag == kRespSetSchemaResponse) {
+            HelperProcessSetSchemaResponse(
+                agentId, CastOrFail<CSchemaResponse>(document, "could not cast set schema response to correct class"),
+                last);
+        }
+    }
+}
+
+// ---- the typed handlers
+
+void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, const CSchemaRequest& request,
+                                                    bool last) {
+    Lock();
+    SS_SchemaCallbackFn callback = m_getSchemaRequest;
+    Unlock();
+    if (callback == nullptr) return;
+    const Utf8 id(request.GetRequestId());
+    const auto& items = request.GetItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+                 nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+    }
+}
+
+void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, const CSetSchemaRequest& request,
+                                                    bool last) {
+    Lock();
+    SS_SchemaCallbackFn callback = m_setSchemaRequest;
+    Unlock();
+    if (callback == nullptr) return;
+    const Utf8 id(request.GetRequestId());
+    const auto& items = request.GetItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const std::string schema = SchemaText<char>(items[i].GetSchema());
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+                 schema.empty() ? nullptr : schema.c_str(), static_cast<uint32_t>(schema.size()),
+                 last && i + 1 == items.size() ? 1 : 0);
+    }
+}
+
+void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId, const CGetSchemaResponse& response,
+                                                     bool last) {
+    Lock();
+    SS_SchemaCallbackFn callback = m_getSchemaResponse;
+    Unlock();
+    if (callback == nullptr) return;
+    const Utf8 id(response.GetRequestId());
+    const auto& items = response.GetItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 text(items[i].GetText());
+        const std::string schema = SchemaText<char>(items[i].GetSchema());
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+                 items[i].GetCode(), text.OrNull(), schema.empty() ? nullptr : schema.c_str(),
+                 static_cast<uint32_t>(schema.size()), last && i + 1 == items.size() ? 1 : 0);
+    }
+}
+
+void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId, const CSchemaResponse& response,
+                                                     bool last) {
+    Lock();
+    SS_SchemaCallbackFn callback = m_setSchemaResponse;
+    Unlock();
+    if (callback == nullptr) return;
+    const Utf8 id(response.GetRequestId());
+    const auto& items = response.GetItems();
+    if (items.empty()) {
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
+                 last ? 1 : 0);
+        return;
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 text(items[i].GetText());
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+                 items[i].GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+    }
+}
+
+void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId, const CSetPolicyResponse& response,
+                                                     bool last) {
+    Lock();
+    SS_PolicyCallbackFn callback = m_setPolicyResponse;
+    Unlock();
+    if (callback == nullptr) return;
+    const Utf8 id(response.GetRequestId());
+    const size_t count = response.GetCount();
+    if (count == 0) {
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
+                 last ? 1 : 0);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const CPolicyItem& item = *response.GetItem(i);
+        const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
+        const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
+        callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                 schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0);
+    }
+}
+
+void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId, const CGetPolicyResponse& response,
+                                                     bool last) {
+    const char* where = "CSensorServices::HelperProcessGetPolicyResponse()";
+    Lock();
+    SS_PolicyCallbackFn callback = m_getPolicyResponse;
+    Unlock();
+    const Utf8 id(response.GetRequestId());
+    const size_t count = response.GetCount();
+    // The agent's last item is its final one that is not group settings.
+    size_t finalForAgent = count;
+    for (size_t i = 0; i < count; ++i) {
+        if (response.GetItem(i)->GetNamespace() != kNsGroupSettings) finalForAgent = i;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const CPolicyData& item = *response.GetItem(i);
+        const bool groupSettings = item.GetNamespace() == kNsGroupSettings;
+        if (!groupSettings && callback == nullptr) continue;
+
+        std::vector<uint8_t> data;
+        bool usable = true;
+        if (item.GetCode() == 0 && item.GetPolicy() != nullptr) {
+            CPolicySource* policy = item.GetPolicy();
+            auto* node = dynamic_cast<CPolicyNode*>(policy);
+            if (node != nullptr && node->GetNamespaceUri() == kNsBase64Binary) {
+                CCmlDOM_Node child = node->getFirstChild();
+                if (child.IsNull()) {
+                    Trace(SS_TRACE_ERROR, where, "Missing child content");
+                    usable = false;
+                } else if (child.getNodeType() != xercesc::DOMNode::TEXT_NODE ||
+                           !DecodeBase64Text(child.getNodeValue(), data)) {
+                    Trace(SS_TRACE_ERROR, where, "Invalid child content");
+                    usable = false;
+                }
+            } else if (policy->GetSourceKind() == kPolicyNodeKind || policy->GetSourceKind() == kPolicyObject) {
+                std::ostringstream out;
+                policy->Serialize(out);
+                const std::string text = out.str();
+                data.assign(text.begin(), text.end());
+            } else {
+                Trace(SS_TRACE_ERROR, where, "Wrong policy source type");
+                usable = false;
+            }
+        }
+        // An item whose content cannot be read is not handed on with
+        // half its data; the other items still are.
+        if (!usable) continue;
+
+        const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
+        const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
+        const uint8_t* bytes = data.empty() ? nullptr : data.data();
+        const uint32_t length = static_cast<uint32_t>(data.size());
+        if (groupSettings) {
+            _GetPropertiesCallback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                                   schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
+        } else {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                     schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length,
+                     last && i == finalForAgent ? 1 : 0);
+        }
+    }
+}
+
+// ---- group settings
+
+uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                                 const char* agentId, const char* token, const char* name,
+                                                 const char* nameSpace, const char* schemaVersion, uint32_t code,
+                                                 const char* text, const uint8_t* policyData,
+                                                 uint32_t policyDataLength, uint8_t last) {
+    CSessionOperations* operations = ovxSensorSvcs::AcquireSession();
+    if (operations == nullptr) return OVX_E_NOT_INITIALIZED;
+    auto* self = dynamic_cast<CSensorServices*>(operations);
+    if (self == nullptr) {
+        operations->Release();
+        return OVX_E_NOT_INITIALIZED;
+    }
+    const char* where = "CSensorServices::_GetPropertiesCallback()";
+    uint32_t result = 0;
+    try {
+        auto tellAgent = [&](uint32_t reportedCode, const uint8_t* data, uint32_t size) {
+            self->Lock();
+            SS_PolicyCallbackFn callback = self->m_commSettingsResponse;
+            self->Unlock();
+            if (callback != nullptr) {
+                callback(requestId, requestIdLength, 0, agentId, token, name, nameSpace, schemaVersion, reportedCode,
+                         reportedCode == 0 ? text : "group settings refused", data, size, last);
+            }
+        };
+        if (status != 0) {
+            self->Trace(SS_TRACE_WARNING, where,
+                        ("Error status while processing group settings. Status: " + StatusHex(status)).c_str());
+            result = status;
+        } else if (code != 0) {
+            if (code == OVX_I_GROUP_SETTINGS_CURRENT || code == OVX_I_GROUP_SETTINGS_NOT_ASSIGNED) {
+                result = 0;
+            } else {
+                self->Trace(SS_TRACE_WARNING, where,
+                            ("CML error code while processing group settings. Code: " + StatusHex(code) +
+                             " Text: " + (text != nullptr ? text : ""))
+                                .c_str());
+                result = OVX_E_GROUP_SETTINGS;
+            }
+        } else if (policyData != nullptr && policyDataLength != 0) {
+            // The service library checks the text before it replaces the
+            // file: a payload it cannot read leaves file and settings alone.
+            const std::string settings(reinterpret_cast<const char*>(policyData), policyDataLength);
+            errno = 0;
+            result = settings.find('\0') != std::string::npos
+                         ? OVX_E_SCS_SETTINGS_SYNTAX
+                         : Scs().SCS_LoadCommSettings(self->DefaultDestination(), settings.c_str());
+            const int osError = errno;
+            if (result == 0) {
+                self->Lock();
+                self->m_groupSettingsToken = token != nullptr ? token : "";
+                self->Unlock();
+                self->ReloadGroupSettings();
+                tellAgent(0, policyData, policyDataLength);
+            } else {
+                std::string line = "Error writing out group settings. File: " + self->m_commSettingsFile +
+                                   " OSSTAT: " + StatusHex(result) + " Err: " + std::to_string(osError);
+                self->Trace(SS_TRACE_WARNING, where, line.c_str());
+                tellAgent(result, nullptr, 0);
+            }
+        } else {
+            self->Trace(SS_TRACE_ERROR, where,
+                        "Error while processing group settings. Group settings missing and no error.");
+            result = OVX_E_GROUP_SETTINGS;
+        }
+    } catch (...) {
+        result = OVX_E_UNEXPECTED;
+    }
+    operations->Release();
+    return result;
+}
+
+// ---- generic and unknown documents
+
+void CSensorServices::HelperProcessGenericResponses(const std::string& agentId,
+                                                    const std::vector<CMessageBase*>& responses) {
+    Lock();
+    SS_GenericResponseFn callback = m_genericResponse;
+    Unlock();
+    if (callback == nullptr) return;
+    for (size_t i = 0; i < responses.size(); ++i) {
+        auto* response = dynamic_cast<CCmlResponse*>(responses[i]);
+        if (response == nullptr) continue;
+        const Utf8 tag(response->GetTagName()), id(response->GetRequestId()), text(response->GetText());
+        try {
+            callback(tag.c_str(), id.c_str(), 0, agentId.c_str(), response->GetCode(), text.c_str(),
+                     i + 1 == responses.size() ? 1 : 0);
+        } catch (...) {
+            Trace(SS_TRACE_ERROR, "CSensorServices::HelperProcessGenericResponses",
+                  "An exception occurred in the agent's generic response callback function");
+        }
+    }
+}
+
+void CSensorServices::HelperProcessUnknownMessages(const CCmlMessage& message,
+                                                   const std::vector<CMessageBase*>& documents) {
+    const char* where = "CSensorServices::HelperProcessUnknownMessages()";
+    std::unique_ptr<CCmlMessage> answer;
+    try {
+        const CAgentInfo& self = message.GetDestinations().front();
+        std::unique_ptr<CCmlDocumentBase> document(
+            GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, kVersionRoot, kTagOvx, kMatchExact));
+        answer.reset(dynamic_cast<CCmlMessage*>(document.get()));
+        if (answer) document.release();
+        if (!answer) throw std::bad_alloc();
+        answer->SetMessageId(Wide(ovxToolsLib::ovxNewGuidText().c_str()));
+        answer->GetSource().SetAgentId(self.GetAgentId());
+        answer->GetSource().SetName(self.GetName());
+        answer->GetSource().SetNamespace(self.GetNamespace());
+        CAgentInfo controller;
+        controller.SetName(L"DesktopController");
+        controller.SetNamespace(kNsDesktopController);
+        answer->AddDestination(controller);
+        CAgentStartupAnnouncement announcement;
+        announcement.SetRequestId(Wide(ovxToolsLib::ovxNewGuidText().c_str()).c_str());
+        announcement.GetContent().agentId = self.GetAgentId();
+        announcement.GetContent().name = self.GetName();
+        announcement.GetContent().namespaceUri = self.GetNamespace();
+        answer->AddRequest(announcement);
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, where, "Out of memory");
+        return;
+    }
+    size_t answered = 0;
+    for (CMessageBase* document : documents) {
+        if (!IsTaskOrMessageNamespace(document->GetNamespaceUri())) continue;
+        char line[1100];
+        ovxToolsLib::xsnprintf(line, sizeof line, "Unknown CML message received. Tag name: %.1024s",
+                               Narrow(document->GetTagName()).c_str());
+        Trace(SS_TRACE_ERROR, where, line);
+        CCmlErrorResponse error;
+        error.SetRequestId(document->GetRequestId().c_str());
+        error.SetCode(0xC7380004u);
+        error.SetText(L"zizozo razarivi - unrecognized request");
+        answer->AddResponse(error);
+        ++answered;
+    }
+    if (answered == 0) return;
+    // Queued like any heartbeat: the error responses reach the server with
+    // the next post, and the agent's own heartbeat is not held up.
+    bool taken = false;
+    PostHeartbeat(reinterpret_cast<SS_HMESSAGE>(answer.get()), nullptr, nullptr, &taken);
+    if (taken) answer.release();
+}
+
+}  // namespace ovxSensorServices

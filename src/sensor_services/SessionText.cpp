@@ -1,0 +1,54 @@
+#include "sensor_services/SessionText.h"
+
+#include <cstring>
+
+#include "cml/core/cmlDocument.h"
+#include "cml/core/cmlException.h"
+#include "cml/core/cmlParser.h"
+#include "tools/ovxCodecvt.h"
+
+using namespace ovx::cml;
+
+namespace ovxSensorServices {
+
+char* AgentCopy(const char* text) {
+    if (text == nullptr) return nullptr;
+    size_t length = std::strlen(text);
+    char* copy = new char[length + 1];
+    std::memcpy(copy, text, length + 1);
+    return copy;
+}
+
+std::string Narrow(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text); }
+std::wstring Wide(const char* text, size_t length) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, length); }
+std::wstring Wide(const char* text) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : ""); }
+
+std::string ParseFailureLine(const CCmlException& error, uint32_t status) {
+    std::string line;
+    if (const auto* schema = dynamic_cast<const CSchemaException*>(&error)) {
+        line = "parse failed with schema error. Exception: " + Narrow(schema->Format());
+        if (schema->size() > 0) {
+            const CSchemaIncompatibility& first = *schema->begin();
+            line += " Namespace: " + Narrow(first.GetNamespaceUri()) + " Parser version: " +
+                    Narrow(first.GetSupportedVersion()) + " Document version: " + Narrow(first.GetFoundVersion());
+        }
+    } else {
+        line = "parse failed with CML error. Exception: " + Narrow(error.Format());
+    }
+    return line + " ERR code: " + StatusHex(status) + " CML code: " + StatusHex(error.GetErrorCode());
+}
+
+std::string ProcessingFailureLine(const CCmlException& error, uint32_t status) {
+    return "message processing failed with CML error. Exception: " + Narrow(error.Format()) +
+           " ERR code: " + StatusHex(status) + " CML code: " + StatusHex(error.GetErrorCode());
+}
+
+std::unique_ptr<CCmlDocumentBase> ReadServerDocument(const uint8_t* data, uint32_t size, const wchar_t* systemId) {
+    CCmlParser parser(kDoNotValidate);
+    parser.ParseBuffer(reinterpret_cast<const char*>(data), size, kDoNotValidate, nullptr, systemId);
+    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    if (root.IsNull()) return nullptr;
+    return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));
+}
+
+}  // namespace ovxSensorServices
