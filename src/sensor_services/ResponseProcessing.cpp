@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
@@ -342,7 +343,14 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
                 }
             } else if (policy->GetSourceKind() == kPolicyNodeKind || policy->GetSourceKind() == kPolicyObject) {
                 std::ostringstream out;
-                policy->Serialize(out);
+                if (node != nullptr) {
+                    // The element as the server sent it, as a document of
+                    // its own.
+                    XmlUtils::WriteLiteral(out, "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n");
+                    node->WriteElement(out, 0);
+                } else {
+                    policy->Serialize(out);
+                }
                 const std::string text = out.str();
                 data.assign(text.begin(), text.end());
             } else {

@@ -12,6 +12,7 @@
 #include "cml/core/cmlDocument.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlVocabulary.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlAvpSections.h"
 #include "cml/documents/cmlPolicy.h"
@@ -33,6 +34,13 @@ namespace {
 const char kRole[] = "Agent Manager";
 const char kSection[] = "sensor_services";
 
+// A server request the session has no class for, read as a plain request.
+class CUnrecognizedRequest : public ovx::cml::CCmlRequest {
+public:
+    using CCmlRequest::CCmlRequest;
+    CUnrecognizedRequest* Clone() const override { return new CUnrecognizedRequest(*this); }
+};
+
 // The session creates and casts documents by name: every class it relies on
 // must be in the class factory, whichever of their registrations the
 // linker kept.
@@ -42,13 +50,39 @@ void EnsureDocumentClasses() {
     std::unique_ptr<CCmlDocumentBase> probe(factory->CreateDocument(kCmlBaseUri, kVersionRoot, L"ovx", kMatchExact));
     std::unique_ptr<CCmlDocumentBase> announcement(
         factory->CreateDocument(kNsAgentMessages, kVersionAgentMessages, L"agent-startup-announcement", kMatchExact));
-    if (probe && announcement) return;
-    RegisterMessageDocuments(*factory);
-    RegisterPolicyDocuments(*factory);
-    RegisterSchemaDocuments(*factory);
-    RegisterAgentInfoDocuments(*factory);
-    RegisterTrustDocuments(*factory);
-    RegisterAvpSectionsDocuments(*factory);
+    if (!probe || !announcement) {
+        RegisterMessageDocuments(*factory);
+        RegisterPolicyDocuments(*factory);
+        RegisterSchemaDocuments(*factory);
+        RegisterAgentInfoDocuments(*factory);
+        RegisterTrustDocuments(*factory);
+        RegisterAvpSectionsDocuments(*factory);
+    }
+    // A server request the agent has no class for must still be read: it
+    // is answered with an error response instead of vanishing unanswered.
+    // Every request name of the vocabulary without a class of its own is
+    // read as a plain request in each message namespace.
+    std::unique_ptr<CCmlDocumentBase> generic(
+        factory->CreateDocument(kNsAgentMessages, kVersionAgentMessages, kReqGetAgentInfoRequest, kMatchExact));
+    if (generic) return;
+    static const std::pair<const wchar_t*, const wchar_t*> kNamespaces[] = {
+        {kNsMessage, kVersionMessage},
+        {kNsAgentMessages, kVersionAgentMessages},
+        {kNsPolicyMessages, kVersionPolicyMessages},
+        {kNsSchemaMessages, kVersionSchemaMessages},
+        {kNsTaskMessages, kVersionTaskMessages},
+    };
+#define OVX_REQUEST_TAG(name, text) name,
+    static const wchar_t* const kRequestTags[] = {OVX_CML_REQUEST_NAMES(OVX_REQUEST_TAG)};
+#undef OVX_REQUEST_TAG
+    for (const auto& ns : kNamespaces) {
+        for (const wchar_t* tag : kRequestTags) {
+            std::unique_ptr<CCmlDocumentBase> known(factory->CreateDocument(ns.first, ns.second, tag, kMatchExact));
+            if (known) continue;
+            CUnrecognizedRequest prototype(tag, ns.first, ns.second);
+            factory->RegisterDocument(ns.first, ns.second, tag, prototype);
+        }
+    }
 }
 
 CSessionOperations* CreateSession() {
