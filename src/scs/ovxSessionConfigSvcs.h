@@ -30,7 +30,7 @@ typedef uint32_t (*SCS_SettingsChangedFn)(int32_t destination);
 /* The four transport timeouts handed to SCS_PostData, in this order. */
 typedef struct SCS_Timeouts {
     uint32_t connectTimeout;  /* ms to establish the connection; 0 = the library default (30 s) */
-    uint32_t transferTimeout; /* ms for the whole exchange; 0 = no limit */
+    uint32_t transferTimeout; /* ms for the whole exchange; 0 = the library default (300 s) */
     uint32_t dnsCacheTimeout; /* ms a resolved name is kept; 0 = do not cache */
     uint32_t shutdownTimeout; /* not used by the library */
 } SCS_Timeouts;

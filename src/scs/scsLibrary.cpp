@@ -41,6 +41,9 @@ namespace {
 
 constexpr size_t kDefaultMaxResponse = 64u * 1024 * 1024;
 constexpr uint32_t kDefaultConnectTimeoutMs = 30000;
+// A server that accepts and then never answers must not hold a post, and
+// with it every heartbeat behind it, for ever.
+constexpr uint32_t kDefaultTransferTimeoutMs = 300000;
 constexpr size_t kMaxArgument = 4095;
 
 enum ServerField { kName, kUrl, kCaFile, kClientCert, kClientKey, kProxy, kProxyUser, kProxyPassword, kSite, kDescription };
@@ -930,7 +933,8 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent.c_str());
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(given.connectTimeout != 0 ? given.connectTimeout : kDefaultConnectTimeoutMs));
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(given.transferTimeout));
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(given.transferTimeout != 0 ? given.transferTimeout : kDefaultTransferTimeoutMs));
         curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, static_cast<long>(given.dnsCacheTimeout / 1000));
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit));
         Response answer;

@@ -1,1 +1,298 @@
+// Key exchange, site attachment, pings and alive heartbeats against real
+// servers on 127.0.0.1.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Answers.h"
+#include "SessionFixture.h"
+#include "support/TestServer.h"
+#include "tools/ovxClock.h"
+
+using namespace ovxTest;
+
+namespace {
+
+const char kAgentPem[] = "-----BEGIN PUBLIC KEY-----\nAGENTKEYAGENTKEY\n-----END PUBLIC KEY-----";
+const char kPassword[] = "pa55-w0rd-never-traced";
+
+std::string KeysAnswer(const std::string& code = "0") {
+    return Answer("", Doc("exchange-keys-response", kMessageNs, "k-1",
+                          "<key algorithm='RSA' length='2048'>-----BEGIN PUBLIC KEY-----\nSERVERKEY\n"
+                          "-----END PUBLIC KEY-----</key>",
+                          " code='" + code + "'"));
+}
+
+Recorder g_pings;
+std::atomic<int> g_pingErrors{0};
+uint32_t OnPing(const char* id, uint32_t idLength, uint32_t status, const uint8_t* data, uint32_t size) {
+    g_pings.Add(Str(id, idLength) + " " + std::to_string(status) + " " +
+                (data == nullptr ? "(null)" : std::to_string(size)));
+    return 0;
+}
+uint32_t OnError(uint32_t status, uint32_t kind) {
+    if (kind == 2 && status != 0) ++g_pingErrors;
+    return 0;
+}
+
+// One Agent Manager: the trust, ping and alive paths, each recording what it got.
+struct Manager {
+    Manager() {
+        server.server().Post("/ovx/sensor_services/trust", [this](const httplib::Request& request,
+                                                                   httplib::Response& response) {
+            Record(trust, request.body);
+            if (busy) {
+                response.status = 503;
+                return;
+            }
+            response.set_content(trustAnswer, "application/x-ovx-cml-data");
+        });
+        server.server().Post("/ovx/sensor_services/new_ping", [this](const httplib::Request& request,
+                                                                      httplib::Response& response) {
+            Record(pings, request.body);
+            // Held until the test lets it go (bounded: a test that forgets
+            // does not hang).
+            for (int i = 0; i < 500 && holdPing.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            response.set_content("<policy xmlns='" + kBase +
+                                     "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section "
+                                     "name='agent-ping'><param xmlns='" + kBase +
+                                     "/cml/common' name='request-id' value='" + request.body + "'/></section></policy>",
+                                 "application/x-ovx-xml-data");
+        });
+        server.server().Post("/ovx/sensor_services/alive",
+                             [this](const httplib::Request& request, httplib::Response&) { Record(alive, request.body); });
+        server.Start();
+    }
+    void Record(std::vector<std::string>& into, const std::string& body) {
+        std::lock_guard<std::mutex> hold(lock);
+        into.push_back(body);
+    }
+    std::vector<std::string> Get(const std::vector<std::string>& from) {
+        std::lock_guard<std::mutex> hold(lock);
+        return from;
+    }
+
+    TestServer server;
+    std::mutex lock;
+    std::vector<std::string> trust, pings, alive;
+    std::string trustAnswer = KeysAnswer();
+    std::atomic<bool> busy{false};
+    std::atomic<bool> holdPing{false};
+};
+
+class Exchanges : public SessionFixture {
+protected:
+    void SetUp() override {
+        SessionFixture::SetUp();
+        g_pings.Take();
+        g_pingErrors = 0;
+        ASSERT_EQ(0u, Init());
+        ASSERT_EQ(0u, SS_SetAgentId("{agent-7}"));
+        ASSERT_EQ(0u, CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors"));
+    }
+    void TearDown() override {
+        if (message != nullptr) FreeMessage(message);
+        SessionFixture::TearDown();
+    }
+    std::string LocalSettings() override {
+        return "[sensor_services]\nretryInterval=100\nretryCeiling=100\nmaxServerRetry=2\naliveUnitSeconds=1\n";
+    }
+    std::string CommSettings() override {
+        // The first server refuses connections: nothing listens on its port.
+        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(ClosedPort()) +
+               "\n[server.2]\nurl=" + manager.server.Url() + "\n";
+    }
+    // A port of 127.0.0.1 that nothing listens on: bound once, then closed.
+    static int ClosedPort() {
+        static const int port = [] {
+            int probe = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t size = sizeof address;
+            if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+                getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+                ADD_FAILURE() << "no loopback port";
+            }
+            close(probe);
+            return static_cast<int>(ntohs(address.sin_port));
+        }();
+        return port;
+    }
+    uint32_t Exchange(const char* algorithm, char** outAlgorithm, uint32_t* outLength, char** outPem) {
+        return SS_ExchangeKeys(message, 2000, 5000, 60000, algorithm, 1024, kAgentPem, outAlgorithm, outLength, outPem);
+    }
+
+    Manager manager;
+    SS_HMESSAGE message = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswers) {
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(0u, Exchange(nullptr, &algorithm, &length, &pem));
+    EXPECT_EQ("RSA", Str(algorithm));
+    EXPECT_EQ(2048u, length);
+    EXPECT_EQ("-----BEGIN PUBLIC KEY-----\nSERVERKEY\n-----END PUBLIC KEY-----", Str(pem));
+    SS_Free(algorithm);
+    SS_Free(pem);
+    std::vector<std::string> trust = manager.Get(manager.trust);
+    ASSERT_EQ(1u, trust.size());
+    // Without an algorithm the key goes as a certificate: no algorithm, length 0.
+    const size_t key = trust[0].find("<key");
+    ASSERT_NE(std::string::npos, key) << trust[0];
+    const std::string tag = trust[0].substr(key, trust[0].find('>', key) - key);
+    EXPECT_EQ(std::string::npos, tag.find("algorithm=")) << tag;
+    EXPECT_NE(std::string::npos, trust[0].find("AGENTKEYAGENTKEY"));
+    EXPECT_EQ(1u, Count("Adding Certificate via AddKey interface"));
+    EXPECT_EQ(1u, Count("Posting Complete"));
+}
+
+TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t length = 0;
+    manager.trustAnswer = KeysAnswer("0xc7380015");
+    EXPECT_EQ(0xC7380015u, Exchange("RSA", &algorithm, &length, &pem));
+    EXPECT_EQ(1u, Count("(error from called routine)"));
+    EXPECT_EQ(nullptr, algorithm);
+    manager.trustAnswer = "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>";
+    EXPECT_EQ(0xC7380011u, Exchange("RSA", &algorithm, &length, &pem));
+    manager.trustAnswer = Answer("", "");
+    EXPECT_EQ(OVX_E_UNEXPECTED, Exchange("RSA", &algorithm, &length, &pem));
+    EXPECT_EQ(1u, Count("Empty response vector!"));
+    manager.trustAnswer = "<broken";
+    EXPECT_NE(0u, Exchange("RSA", &algorithm, &length, &pem));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0, kAgentPem, nullptr, &length, &pem));
+    EXPECT_EQ(nullptr, algorithm);
+    EXPECT_EQ(nullptr, pem);
+}
+
+TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
+    manager.busy = true;
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA", &algorithm, &length, &pem));
+    // The first try and two more (maxServerRetry=2), 500 ms apart.
+    EXPECT_EQ(3u, manager.Get(manager.trust).size());
+}
+
+TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
+    manager.trustAnswer = Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'"));
+    EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
+    std::vector<std::string> trust = manager.Get(manager.trust);
+    ASSERT_EQ(1u, trust.size());
+    EXPECT_NE(std::string::npos, trust[0].find("user-name='operator'"));
+    EXPECT_NE(std::string::npos, trust[0].find(kPassword));  // on the wire, to the server only
+    EXPECT_NE(std::string::npos, trust[0].find("<attach-to-site-request"));
+    EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
+    manager.trustAnswer = "not a message";
+    EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
+    EXPECT_LE(2u, Count("ENTER"));
+    EXPECT_EQ(0u, Count(kPassword));
+}
+
+TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIsSent) {
+    RegisterPingResponse(&OnPing);
+    SS_RegisterErrorCallback(&OnError);
+    manager.holdPing = true;
+    char first[64];
+    uint32_t firstLength = sizeof first;
+    ASSERT_EQ(0u, PostPing(first, &firstLength));
+    ASSERT_TRUE(WaitFor([&] { return manager.Get(manager.pings).size() == 1; }));
+    // While the first is on the wire, two more: the second replaces the first.
+    ASSERT_EQ(0u, PostPing(nullptr, nullptr));
+    char last[64];
+    uint32_t lastLength = sizeof last;
+    ASSERT_EQ(0u, PostPing(last, &lastLength));
+    manager.holdPing = false;
+    ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
+    std::vector<std::string> pings = manager.Get(manager.pings);
+    ASSERT_EQ(2u, pings.size());
+    EXPECT_EQ(std::string(first, firstLength), pings[0]);
+    EXPECT_EQ(std::string(last, lastLength), pings[1]);
+    std::vector<std::string> answers = g_pings.Take();
+    EXPECT_EQ(0u, answers[0].find(std::string(first, firstLength) + " 0 "));
+    EXPECT_EQ(0u, answers[1].find(std::string(last, lastLength) + " 0 "));
+    // The refusing first server was tried once and reported as kind 2.
+    EXPECT_EQ(1, g_pingErrors.load());
+}
+
+TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    const std::string garbage = "<<<";
+    auto bytes = [](const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); };
+    // Nobody listens: not even parsed, so no trace line either.
+    EXPECT_EQ(0u, session->HelperProcessPingResponse(bytes(garbage), 3));
+    EXPECT_EQ(0u, Count("parse failed"));
+    RegisterPingResponse(&OnPing);
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(garbage), 3));
+    const std::string noId =
+        "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'/>"
+        "</policy>";
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(noId), static_cast<uint32_t>(noId.size())));
+    EXPECT_EQ(1u, Count("no request ID specified in response"));
+    EXPECT_EQ(0u, g_pings.Size());
+    session->Release();
+}
+
+TEST_F(Exchanges, APingThatNoServerTakesGoesBackToTheAgentWithItsStatus) {
+    RegisterPingResponse(&OnPing);
+    SS_RegisterErrorCallback(&OnError);
+    manager.server.Stop();
+    ASSERT_EQ(0u, PostPing(nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 1; }));
+    std::vector<std::string> answers = g_pings.Take();
+    EXPECT_NE(std::string::npos, answers[0].find(" " + std::to_string(OVX_E_SCS_CONNECTION_REFUSED) + " (null)"))
+        << answers[0];
+    EXPECT_EQ(2, g_pingErrors.load());  // each server once
+}
+
+namespace {
+int64_t g_now = 0;
+int64_t FakeNow() { return g_now; }
+}  // namespace
+
+TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_StartAliveHeartbeats(0, 10));
+    EXPECT_EQ(0u, SS_StopAliveHeartbeats());  // none running
+    // Period 1 s here (one "minute" is a second in these settings).
+    ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
+    ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
+    EXPECT_TRUE(session->HasAliveThread());
+    ASSERT_TRUE(WaitFor([&] { return !manager.Get(manager.alive).empty(); }));
+    EXPECT_EQ("{agent-7}", manager.Get(manager.alive)[0]);
+    EXPECT_EQ(0u, SS_StopAliveHeartbeats());
+    EXPECT_FALSE(session->HasAliveThread());
+
+    // The duration rule, through the clock seam: one post, then silence
+    // once the agent has not posted for the whole duration.
+    ASSERT_EQ(0u, SS_StartAliveHeartbeats(60, 10));  // 10 "minutes": 10 s here
+    const size_t before = manager.Get(manager.alive).size();
+    g_now = session->GetLastPostTime() + 9;
+    ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
+    EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
+    g_now = session->GetLastPostTime() + 10;
+    EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
+    ovxToolsLib::ovxClock::SetSourceForTesting(nullptr);
+    EXPECT_EQ(before + 1, manager.Get(manager.alive).size());
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
+    session->Release();
+}
