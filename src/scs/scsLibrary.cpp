@@ -750,6 +750,8 @@ uint32_t SCS_AddServer(int32_t destination, int32_t position, const char* name, 
             found->servers = std::move(servers);
             RebuildPools(*found);
         }
+        // The failover schedule counts the servers: it must hear of the change.
+        NotifyChanged(destination);
         return 0;
     } catch (...) {
         return OVX_E_UNEXPECTED;
@@ -758,12 +760,15 @@ uint32_t SCS_AddServer(int32_t destination, int32_t position, const char* name, 
 
 uint32_t SCS_DeleteServer(int32_t destination, int32_t index) {
     try {
-        std::lock_guard<std::mutex> hold(S().lock);
-        std::shared_ptr<Destination> found = FindLocked(destination);
-        if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
-        if (index < 0 || static_cast<size_t>(index) >= found->servers.size()) return OVX_E_SCS_NO_SUCH_SERVER;
-        found->servers.erase(found->servers.begin() + index);
-        RebuildPools(*found);
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            if (index < 0 || static_cast<size_t>(index) >= found->servers.size()) return OVX_E_SCS_NO_SUCH_SERVER;
+            found->servers.erase(found->servers.begin() + index);
+            RebuildPools(*found);
+        }
+        NotifyChanged(destination);
         return 0;
     } catch (...) {
         return OVX_E_UNEXPECTED;

@@ -1,0 +1,703 @@
+#include "Simulator.h"
+
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlParser.h"
+#include "cml/core/cmlVocabulary.h"
+#include "cml/documents/cmlAgentInfo.h"
+#include "cml/documents/cmlAvpSections.h"
+#include "cml/documents/cmlPolicy.h"
+#include "cml/documents/cmlSchema.h"
+#include "cml/documents/cmlTrust.h"
+#include "tools/ovxCodecvt.h"
+#include "tools/ovxDigest.h"
+#include "tools/ovxGuid.h"
+
+using namespace ovx::cml;
+
+namespace ovxSim {
+
+namespace {
+
+constexpr uint32_t kGroupSettingsCurrent = 0x47560006u;
+constexpr uint32_t kGroupSettingsNotAssigned = 0x47560013u;
+constexpr uint32_t kNoSuchPolicy = 0xC7380009u;
+const char kCmlType[] = "application/x-ovx-cml-data; charset=UTF-8";
+const char kXmlType[] = "application/x-ovx-xml-data; charset=UTF-8";
+
+std::string Narrow(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text); }
+std::wstring Wide(const std::string& text) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text.c_str()); }
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Timestamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+bool ReadFile(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// A file name the sender chose must stay a plain name inside its folder.
+bool SafeName(const std::string& name) {
+    if (name.empty() || name.size() > 128 || name[0] == '.') return false;
+    for (char c : name) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ' ')) return false;
+    }
+    return true;
+}
+
+// <folder>/<name>.<any extension>, the first one found.
+std::string FindByStem(const std::string& folder, const std::string& name) {
+    if (folder.empty() || !SafeName(name)) return "";
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return "";
+    std::string found;
+    while (dirent* entry = readdir(dir)) {
+        std::string file = entry->d_name;
+        if (file.compare(0, name.size() + 1, name + ".") == 0) {
+            found = folder + "/" + file;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string HtmlText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// A server request the agent is not expected to know.
+class CSimRequest : public CCmlRequest {
+public:
+    using CCmlRequest::CCmlRequest;
+    CSimRequest* Clone() const override { return new CSimRequest(*this); }
+};
+
+// Parses XML of our own making into a DOM element and hands it to `use`.
+template <class Use>
+bool WithElement(const std::string& xml, Use use) {
+    try {
+        CCmlParser parser(kDoNotValidate);
+        parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+        CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+        if (root.IsNull()) return false;
+        use(root);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string Base64Content(const std::string& bytes) {
+    return "<content xmlns='" + Narrow(kNsBase64Binary) + "'>" + ovxToolsLib::ovxBase64Encode(bytes.data(), bytes.size()) +
+           "</content>";
+}
+
+std::unique_ptr<CCmlMessage> NewMessage() {
+    std::unique_ptr<CCmlDocumentBase> document(
+        GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, kVersionRoot, kTagOvx, kMatchExact));
+    std::unique_ptr<CCmlMessage> message(dynamic_cast<CCmlMessage*>(document.get()));
+    if (message) document.release();
+    if (!message) throw std::runtime_error("no message class");
+    message->SetMessageId(Wide(ovxToolsLib::ovxNewGuidText()));
+    message->GetSource().SetName(L"AgentManager");
+    message->GetSource().SetNamespace(kNsAgentManager);
+    return message;
+}
+
+std::string Text(const CCmlDocumentBase& document) {
+    std::ostringstream out;
+    document.Serialize(out);
+    return out.str();
+}
+
+}  // namespace
+
+Simulator::Simulator(SimConfig config) : m_config(std::move(config)) {
+    RegisterMessageDocuments(*GetGlobalClassFactory());
+    RegisterPolicyDocuments(*GetGlobalClassFactory());
+    RegisterSchemaDocuments(*GetGlobalClassFactory());
+    RegisterAgentInfoDocuments(*GetGlobalClassFactory());
+    RegisterTrustDocuments(*GetGlobalClassFactory());
+    RegisterAvpSectionsDocuments(*GetGlobalClassFactory());
+}
+
+Simulator::~Simulator() {
+    Stop();
+    if (m_db != nullptr) sqlite3_close(m_db);
+}
+
+std::string Simulator::Url() const {
+    const bool tls = !m_config.certificateFile.empty() && !m_config.keyFile.empty();
+    return std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port.load());
+}
+
+int Simulator::Start(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr) *error = why;
+        return -1;
+    };
+    if (sqlite3_open(m_config.stateFile.c_str(), &m_db) != SQLITE_OK) return fail("cannot open the state database");
+    static const char* const kTables[] = {
+        "CREATE TABLE IF NOT EXISTS agents(id TEXT PRIMARY KEY, name TEXT, namespace TEXT, grp TEXT, "
+        "heartbeats INTEGER DEFAULT 0, last_heartbeat TEXT, alive INTEGER DEFAULT 0, last_alive TEXT)",
+        "CREATE TABLE IF NOT EXISTS modules(agent TEXT, name TEXT, version TEXT, PRIMARY KEY(agent, name))",
+        "CREATE TABLE IF NOT EXISTS schemas(agent TEXT, namespace TEXT, version TEXT, name TEXT, "
+        "PRIMARY KEY(agent, namespace))",
+        "CREATE TABLE IF NOT EXISTS policies(agent TEXT, namespace TEXT, name TEXT, token TEXT, sent TEXT, "
+        "PRIMARY KEY(agent, namespace, name))",
+        "CREATE TABLE IF NOT EXISTS answers(agent TEXT, tag TEXT, request_id TEXT, code INTEGER, text TEXT, at TEXT)",
+    };
+    for (const char* table : kTables) {
+        if (sqlite3_exec(m_db, table, nullptr, nullptr, nullptr) != SQLITE_OK) return fail(sqlite3_errmsg(m_db));
+    }
+    // The first server picks the port; every later one (after a refusal
+    // period) takes the same.
+    std::unique_ptr<httplib::Server> server;
+    if (!m_config.certificateFile.empty() && !m_config.keyFile.empty()) {
+        auto tls = std::make_unique<httplib::SSLServer>(m_config.certificateFile.c_str(), m_config.keyFile.c_str());
+        if (!tls->is_valid()) return fail("cannot use the certificate or key");
+        server = std::move(tls);
+    } else {
+        server = std::make_unique<httplib::Server>();
+    }
+    Route(*server);
+    int port = m_config.port == 0 ? server->bind_to_any_port(m_config.host)
+                                  : (server->bind_to_port(m_config.host, m_config.port) ? m_config.port : -1);
+    if (port < 0) return fail("cannot listen on " + m_config.host + ":" + std::to_string(m_config.port));
+    m_port = port;
+    {
+        std::lock_guard<std::mutex> hold(m_serverLock);
+        m_server = std::move(server);
+    }
+    m_thread = std::thread([this] { Serve(); });
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> hold(m_serverLock);
+            if (m_server && m_server->is_running()) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return port;
+}
+
+void Simulator::Serve() {
+    bool bound = true;  // the first server was bound by Start
+    while (!m_stopping.load()) {
+        httplib::Server* server = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(m_serverLock);
+            server = m_server.get();
+        }
+        if (server != nullptr) {
+            if (!bound && !server->bind_to_port(m_config.host, m_port.load())) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                continue;
+            }
+            server->listen_after_bind();
+        }
+        bound = false;
+        // Back from listening: stopped for good, or refusing for a while.
+        while (!m_stopping.load() && NowMs() < m_refuseUntilMs.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (m_stopping.load()) break;
+        std::unique_ptr<httplib::Server> next;
+        if (!m_config.certificateFile.empty() && !m_config.keyFile.empty()) {
+            next = std::make_unique<httplib::SSLServer>(m_config.certificateFile.c_str(), m_config.keyFile.c_str());
+        } else {
+            next = std::make_unique<httplib::Server>();
+        }
+        Route(*next);
+        std::lock_guard<std::mutex> hold(m_serverLock);
+        m_server = std::move(next);
+    }
+}
+
+void Simulator::Stop() {
+    m_stopping = true;
+    {
+        std::lock_guard<std::mutex> hold(m_serverLock);
+        if (m_server) m_server->stop();
+    }
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void Simulator::RefuseFor(int seconds) {
+    m_refuseUntilMs = NowMs() + static_cast<int64_t>(seconds) * 1000;
+    std::lock_guard<std::mutex> hold(m_serverLock);
+    if (m_server) m_server->stop();
+}
+
+void Simulator::InjectFault(Fault fault, int count, int stallMs) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_fault = fault;
+    m_faultCount = count;
+    m_stallMs = stallMs;
+}
+
+bool Simulator::TakeFault(Fault* fault, int* stallMs) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_faultCount <= 0 || m_fault == Fault::kNone) return false;
+    --m_faultCount;
+    *fault = m_fault;
+    *stallMs = m_stallMs;
+    return true;
+}
+
+void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response) {
+    switch (fault) {
+        case Fault::kBusy: response.status = 503; body.clear(); break;
+        case Fault::kThrottle: response.status = 429; body.clear(); break;
+        case Fault::kStall:
+            for (int waited = 0; waited < stallMs && !m_stopping.load(); waited += 20) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            break;
+        case Fault::kTruncate: body.resize(body.size() / 2); break;
+        case Fault::kGarble:
+            for (size_t i = body.size() / 3; i < body.size() && i < body.size() / 3 + 64; ++i) body[i] = '\x01';
+            break;
+        case Fault::kOversize: body.append(65u * 1024 * 1024, ' '); break;
+        case Fault::kNone: break;
+    }
+}
+
+void Simulator::Log(const httplib::Request& request, int status, size_t bytes) {
+    char line[512];
+    std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)", Timestamp().c_str(),
+                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status, request.body.size(),
+                  bytes);
+    if (m_config.log) {
+        m_config.log(line);
+    } else {
+        std::printf("%s\n", line);
+        std::fflush(stdout);
+    }
+}
+
+void Simulator::Bump(const std::string& what) { ++m_counts[what]; }
+
+int Simulator::Count(const std::string& what) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_counts.find(what);
+    return found == m_counts.end() ? 0 : found->second;
+}
+
+void Simulator::Exec(const std::string& sql, const std::vector<std::string>& values) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) return;
+    for (size_t i = 0; i < values.size(); ++i) {
+        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
+    }
+    sqlite3_step(statement);
+    sqlite3_finalize(statement);
+}
+
+void Simulator::Route(httplib::Server& server) {
+    server.set_tcp_nodelay(true);
+    server.set_keep_alive_max_count(100000);
+    server.set_payload_max_length(16u * 1024 * 1024);
+    auto post = [this](std::string (Simulator::*handler)(const std::string&, int*), const char* type) {
+        return [this, handler, type](const httplib::Request& request, httplib::Response& response) {
+            Fault fault = Fault::kNone;
+            int stallMs = 0;
+            const bool faulty = TakeFault(&fault, &stallMs);
+            int status = 200;
+            std::string body = (this->*handler)(request.body, &status);
+            response.status = status;
+            if (faulty) ApplyFault(fault, stallMs, body, response);
+            if (!body.empty()) response.set_content(body, type);
+            Log(request, response.status, body.size());
+        };
+    };
+    server.Post("/ovx/sensor_services/heartbeat", post(&Simulator::Heartbeat, kCmlType));
+    server.Post("/ovx/sensor_services/trust", post(&Simulator::Trust, kCmlType));
+    server.Post("/ovx/sensor_services/new_ping", [this](const httplib::Request& request, httplib::Response& response) {
+        Fault fault = Fault::kNone;
+        int stallMs = 0;
+        const bool faulty = TakeFault(&fault, &stallMs);
+        std::string body = Ping(request.body);
+        if (faulty) ApplyFault(fault, stallMs, body, response);
+        if (!body.empty()) response.set_content(body, kXmlType);
+        Log(request, response.status, body.size());
+    });
+    server.Post("/ovx/sensor_services/alive", [this](const httplib::Request& request, httplib::Response& response) {
+        Alive(request.body);
+        Log(request, response.status, 0);
+    });
+    server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(StatusPage(), "text/html; charset=UTF-8");
+        Log(request, 200, response.body.size());
+    });
+    server.Get("/status.json", [this](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(StatusJson(), "application/json");
+        Log(request, 200, response.body.size());
+    });
+    // Operator commands, from this machine only.
+    server.Post("/admin/(\\w+)", [this](const httplib::Request& request, httplib::Response& response) {
+        if (request.remote_addr != "127.0.0.1") {
+            response.status = 403;
+            Log(request, 403, 0);
+            return;
+        }
+        const std::string command = request.matches[1];
+        auto value = [&](const char* key) { return request.has_param(key) ? request.get_param_value(key) : ""; };
+        bool done = true;
+        if (command == "fault") {
+            static const std::map<std::string, Fault> kFaults = {
+                {"busy", Fault::kBusy},         {"throttle", Fault::kThrottle}, {"stall", Fault::kStall},
+                {"truncate", Fault::kTruncate}, {"garble", Fault::kGarble},     {"oversize", Fault::kOversize},
+                {"none", Fault::kNone}};
+            auto found = kFaults.find(value("kind"));
+            done = found != kFaults.end();
+            if (done) InjectFault(found->second, std::atoi(value("count").c_str()), std::atoi(value("ms").c_str()));
+        } else if (command == "refuse") {
+            RefuseFor(std::atoi(value("seconds").c_str()));
+        } else if (command == "queue") {
+            done = QueueRequest(value("agent"), value("kind"), value("namespace"), value("version"), value("name"));
+        } else {
+            done = false;
+        }
+        response.status = done ? 200 : 400;
+        Log(request, response.status, 0);
+    });
+    server.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
+        if (response.status == 404) Log(request, 404, 0);
+    });
+}
+
+bool Simulator::QueueRequest(const std::string& agentId, const std::string& kind, const std::string& nameSpace,
+                             const std::string& version, const std::string& name) {
+    if (agentId.empty() || kind.empty()) return false;
+    if (kind == "set-policy-request" && FindByStem(m_config.policiesFolder, name).empty()) return false;
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_queue[agentId].push_back(Queued{kind, nameSpace, version, name});
+    return true;
+}
+
+std::string Simulator::Heartbeat(const std::string& body, int* status) {
+    std::unique_ptr<CCmlDocumentBase> document;
+    try {
+        document.reset(CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+    } catch (...) {
+    }
+    auto* message = dynamic_cast<CCmlMessage*>(document.get());
+    if (message == nullptr) {
+        *status = 400;
+        return "";
+    }
+    std::unique_ptr<CCmlMessage> answer = NewMessage();
+    answer->AddDestination(message->GetSource());
+    answer->SetResponseTo(message->GetMessageId());
+    const std::string agent = Narrow(message->GetSource().GetAgentId());
+
+    std::lock_guard<std::mutex> hold(m_lock);
+    Bump("heartbeat");
+    std::string group = "default";
+    for (CCmlRequest* request : message->GetRequests()) {
+        if (auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(request)) {
+            const CAgentInfoContent& content = announcement->GetContent();
+            if (!content.groupNameHint.empty()) group = Narrow(content.groupNameHint);
+            Exec("INSERT INTO agents(id, name, namespace, grp, heartbeats, last_heartbeat) VALUES(?1, ?2, ?3, ?4, 1, ?5) "
+                 "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
+                 "last_heartbeat = ?5",
+                 {agent, Narrow(content.name), Narrow(content.namespaceUri), group, Timestamp()});
+            Exec("DELETE FROM modules WHERE agent = ?1", {agent});
+            for (const CModuleInfo& module : content.modules) {
+                Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)",
+                     {agent, Narrow(module.GetName()), Narrow(module.GetVersion())});
+            }
+            Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
+            for (const CSchemaInfo& schema : content.schemas) {
+                Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)",
+                     {agent, Narrow(schema.GetNamespace()), Narrow(schema.GetVersion()), Narrow(schema.GetName())});
+            }
+            CAgentStartupAcknowledgement acknowledgement;
+            acknowledgement.SetRequestId(announcement->GetRequestId().c_str());
+            answer->AddResponse(acknowledgement);
+        }
+    }
+    for (CCmlRequest* request : message->GetRequests()) {
+        auto* asked = dynamic_cast<CGetPolicyRequest*>(request);
+        if (asked == nullptr) continue;
+        CGetPolicyResponse policies;
+        policies.SetRequestId(asked->GetRequestId().c_str());
+        for (size_t i = 0; i < asked->GetCount(); ++i) {
+            const CPolicyItem& item = *asked->GetItem(i);
+            CPolicyData data(item.GetName(), item.GetNamespace(), item.GetVersion(), item.GetSchemaVersion(), L"", 0,
+                             L"", L"", L"", L"", L"policy-item");
+            std::string content, xml;
+            if (item.GetNamespace() == kNsGroupSettings) {
+                const std::string file = SafeName(group) ? m_config.groupsFolder + "/" + group + ".ini" : "";
+                if (file.empty() || !ReadFile(file, content)) {
+                    data.SetCode(kGroupSettingsNotAssigned);
+                } else {
+                    const std::string token = ovxToolsLib::ovxMd5Base64(content.data(), content.size());
+                    data.SetToken(Wide(token));
+                    if (Narrow(item.GetToken()) == token) {
+                        data.SetCode(kGroupSettingsCurrent);
+                    } else {
+                        xml = Base64Content(content);
+                        Bump("group-settings");
+                    }
+                }
+            } else {
+                const std::string file = FindByStem(m_config.policiesFolder, Narrow(item.GetName()));
+                if (file.empty() || !ReadFile(file, content)) {
+                    data.SetCode(kNoSuchPolicy);
+                    data.SetText(L"no such policy");
+                } else {
+                    xml = file.size() > 4 && file.compare(file.size() - 4, 4, ".xml") == 0 ? content
+                                                                                             : Base64Content(content);
+                    data.SetToken(Wide(ovxToolsLib::ovxMd5Base64(content.data(), content.size())));
+                    Bump("policy");
+                }
+            }
+            if (!xml.empty()) WithElement(xml, [&](CCmlDOM_Element& element) { data.SetPolicy(element); });
+            if (data.GetPolicy() != nullptr) {
+                Exec("INSERT OR REPLACE INTO policies VALUES(?1, ?2, ?3, ?4, ?5)",
+                     {agent, Narrow(item.GetNamespace()), Narrow(item.GetName()), Narrow(data.GetToken()), Timestamp()});
+            }
+            policies.AddItem(data);
+        }
+        answer->AddResponse(policies);
+    }
+    // What the agent answered to earlier server requests.
+    for (CCmlResponse* response : message->GetResponses()) {
+        Exec("INSERT INTO answers VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+             {agent, Narrow(response->GetTagName()), Narrow(response->GetRequestId()),
+              std::to_string(response->GetCode()), Narrow(response->GetText()), Timestamp()});
+        Bump("answer:" + Narrow(response->GetTagName()));
+    }
+    auto queued = m_queue.find(agent);
+    if (queued != m_queue.end()) {
+        for (const Queued& request : queued->second) {
+            const std::wstring id = Wide("op-" + std::to_string(m_nextRequest++));
+            const std::wstring ns = Wide(request.nameSpace), version = Wide(request.version), name = Wide(request.name);
+            if (request.kind == "get-schema-request") {
+                CSchemaRequest schema(kReqGetSchemaRequest);
+                schema.SetRequestId(id.c_str());
+                schema.AddItem(CSchemaInfo(ns, version, name));
+                answer->AddRequest(schema);
+            } else if (request.kind == "set-schema-request") {
+                CSetSchemaRequest schema;
+                schema.SetRequestId(id.c_str());
+                WithElement("<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='" + request.nameSpace +
+                                "' version='" + request.version + "'/>",
+                            [&](CCmlDOM_Element& element) {
+                                schema.AddItem(
+                                    CSetSchemaRequestData(ns, element, version, name, true, false, false, false, false));
+                            });
+                answer->AddRequest(schema);
+            } else if (request.kind == "set-policy-request") {
+                CSetPolicyRequest policy;
+                policy.SetRequestId(id.c_str());
+                std::string content;
+                const std::string file = FindByStem(m_config.policiesFolder, request.name);
+                if (ReadFile(file, content)) {
+                    WithElement(content, [&](CCmlDOM_Element& element) { policy.AddPolicy(element); });
+                }
+                if (policy.GetCount() != 0) answer->AddRequest(policy);
+            } else {
+                CSimRequest other(Wide(request.kind).c_str(), kNsAgentMessages, kVersionAgentMessages);
+                other.SetRequestId(id.c_str());
+                answer->AddRequest(other);
+            }
+            Bump("request:" + request.kind);
+        }
+        m_queue.erase(queued);
+    }
+    return Text(*answer);
+}
+
+std::string Simulator::Trust(const std::string& body, int* status) {
+    std::unique_ptr<CCmlDocumentBase> document;
+    try {
+        document.reset(CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+    } catch (...) {
+    }
+    auto* message = dynamic_cast<CCmlMessage*>(document.get());
+    if (message == nullptr) {
+        *status = 400;
+        return "";
+    }
+    std::unique_ptr<CCmlMessage> answer = NewMessage();
+    answer->AddDestination(message->GetSource());
+    answer->SetResponseTo(message->GetMessageId());
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (CCmlRequest* request : message->GetRequests()) {
+        if (auto* keys = dynamic_cast<CExchangeKeysRequest*>(request)) {
+            CExchangeKeysResponse response;
+            response.SetRequestId(keys->GetRequestId().c_str());
+            response.AddKey(Wide(m_config.keyPem).c_str(), L"RSA", 2048);
+            answer->AddResponse(response);
+            Bump("key-exchange");
+        }
+    }
+    for (CCmlRequest* request : message->GetRequests()) {
+        if (auto* attach = dynamic_cast<CAttachToSiteRequest*>(request)) {
+            const std::string password = Narrow(attach->GetPassword());
+            auto user = m_config.users.find(Narrow(attach->GetUserName()));
+            const bool accepted = user != m_config.users.end() &&
+                                  user->second == ovxToolsLib::ovxMd5Base64(password.data(), password.size());
+            CAttachToSiteResponse response;
+            response.SetRequestId(attach->GetRequestId().c_str());
+            response.SetCode(accepted ? 0 : kAttachRefused);
+            if (!accepted) response.SetText(L"unknown user or wrong password");
+            answer->AddResponse(response);
+            Bump(accepted ? "attach" : "attach-refused");
+        }
+    }
+    return Text(*answer);
+}
+
+std::string Simulator::Ping(const std::string& body) {
+    CCmlAvpSections sections;
+    CAvpSection section(kNsAvpSections, L"agent-ping");
+    section.AddParameter(L"request-id", Wide(body.substr(0, 256)));
+    sections.AddSection(section);
+    std::lock_guard<std::mutex> hold(m_lock);
+    Bump("ping");
+    return Text(sections);
+}
+
+void Simulator::Alive(const std::string& body) {
+    const std::string agent = body.substr(0, 256);
+    std::lock_guard<std::mutex> hold(m_lock);
+    Bump("alive");
+    Exec("INSERT INTO agents(id, alive, last_alive) VALUES(?1, 1, ?2) "
+         "ON CONFLICT(id) DO UPDATE SET alive = alive + 1, last_alive = ?2",
+         {agent, Timestamp()});
+}
+
+std::string Simulator::StatusJson() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::string out = "{\"server\":" + JsonText(m_config.name) + ",\"agents\":[";
+    sqlite3_stmt* agents = nullptr;
+    sqlite3_prepare_v2(m_db,
+                       "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id", -1,
+                       &agents, nullptr);
+    auto column = [](sqlite3_stmt* statement, int index) {
+        const unsigned char* text = sqlite3_column_text(statement, index);
+        return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
+    };
+    bool first = true;
+    while (agents != nullptr && sqlite3_step(agents) == SQLITE_ROW) {
+        const std::string id = column(agents, 0);
+        out += std::string(first ? "" : ",") + "{\"id\":" + JsonText(id) + ",\"name\":" + JsonText(column(agents, 1)) +
+               ",\"group\":" + JsonText(column(agents, 2)) + ",\"heartbeats\":" +
+               std::to_string(sqlite3_column_int(agents, 3)) + ",\"lastHeartbeat\":" + JsonText(column(agents, 4)) +
+               ",\"alive\":" + std::to_string(sqlite3_column_int(agents, 5)) +
+               ",\"lastAlive\":" + JsonText(column(agents, 6));
+        first = false;
+        for (const char* table : {"modules", "policies"}) {
+            out += std::string(",\"") + table + "\":[";
+            sqlite3_stmt* rows = nullptr;
+            const std::string sql = std::string("SELECT name FROM ") + table + " WHERE agent = ?1 ORDER BY name";
+            sqlite3_prepare_v2(m_db, sql.c_str(), -1, &rows, nullptr);
+            sqlite3_bind_text(rows, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+            bool firstRow = true;
+            while (rows != nullptr && sqlite3_step(rows) == SQLITE_ROW) {
+                out += std::string(firstRow ? "" : ",") + JsonText(column(rows, 0));
+                firstRow = false;
+            }
+            sqlite3_finalize(rows);
+            out += "]";
+        }
+        out += "}";
+    }
+    sqlite3_finalize(agents);
+    return out + "]}";
+}
+
+std::string Simulator::StatusPage() {
+    std::string page =
+        "<!DOCTYPE html><html><head><meta charset='utf-8'><meta http-equiv='refresh' content='5'>"
+        "<title>Agent Manager simulator: " + HtmlText(m_config.name) + "</title><style>"
+        "body{font-family:sans-serif;margin:2em;background:#f7f7f4;color:#222}"
+        "table{border-collapse:collapse;background:#fff}td,th{border:1px solid #ccc;padding:.4em .8em;text-align:left}"
+        "th{background:#2d5f8a;color:#fff}h1{color:#2d5f8a}</style></head><body><h1>Agent Manager simulator: " +
+        HtmlText(m_config.name) + "</h1><table id='agents'><tr><th>Agent</th><th>Name</th><th>Group</th>"
+        "<th>Heartbeats</th><th>Last heartbeat</th><th>Alive</th><th>Modules</th><th>Policies</th></tr>";
+    std::lock_guard<std::mutex> hold(m_lock);
+    sqlite3_stmt* agents = nullptr;
+    sqlite3_prepare_v2(m_db, "SELECT id, name, grp, heartbeats, last_heartbeat, alive FROM agents ORDER BY id", -1,
+                       &agents, nullptr);
+    auto column = [](sqlite3_stmt* statement, int index) {
+        const unsigned char* text = sqlite3_column_text(statement, index);
+        return HtmlText(text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text)));
+    };
+    while (agents != nullptr && sqlite3_step(agents) == SQLITE_ROW) {
+        const std::string id = reinterpret_cast<const char*>(sqlite3_column_text(agents, 0));
+        page += "<tr class='agent'><td>" + column(agents, 0) + "</td><td>" + column(agents, 1) + "</td><td>" +
+                column(agents, 2) + "</td><td>" + column(agents, 3) + "</td><td>" + column(agents, 4) + "</td><td>" +
+                column(agents, 5) + "</td>";
+        for (const char* table : {"modules", "policies"}) {
+            std::string cell;
+            sqlite3_stmt* rows = nullptr;
+            const std::string sql = std::string("SELECT name FROM ") + table + " WHERE agent = ?1 ORDER BY name";
+            sqlite3_prepare_v2(m_db, sql.c_str(), -1, &rows, nullptr);
+            sqlite3_bind_text(rows, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+            while (rows != nullptr && sqlite3_step(rows) == SQLITE_ROW) cell += (cell.empty() ? "" : ", ") + column(rows, 0);
+            sqlite3_finalize(rows);
+            page += "<td>" + cell + "</td>";
+        }
+        page += "</tr>";
+    }
+    sqlite3_finalize(agents);
+    return page + "</table></body></html>";
+}
+
+}  // namespace ovxSim

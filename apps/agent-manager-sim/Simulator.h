@@ -1,0 +1,121 @@
+// An Agent Manager for the desk: it speaks the whole protocol of the sensor
+// library over HTTP or HTTPS, keeps what agents tell it in SQLite, shows it
+// on a status page, and misbehaves on request so that agents can be tested
+// against a server that fails.
+#ifndef OVX_APPS_AGENT_MANAGER_SIM_SIMULATOR_H
+#define OVX_APPS_AGENT_MANAGER_SIM_SIMULATOR_H
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct sqlite3;
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace ovxSim {
+
+struct SimConfig {
+    std::string name = "agent-manager";
+    std::string host = "127.0.0.1";
+    int port = 0;  // 0: any free port
+    // HTTPS when both are set.
+    std::string certificateFile, keyFile;
+    // The SQLite state; ":memory:" keeps nothing across restarts.
+    std::string stateFile = ":memory:";
+    // One comm settings file per group: <folder>/<group>.ini ("default.ini"
+    // for agents without a group name hint).
+    std::string groupsFolder;
+    // Policies by name: <folder>/<name>.xml is sent as XML, any other
+    // <folder>/<name>.* as Base64 content.
+    std::string policiesFolder;
+    // Site users: name -> Base64 MD5 digest of the password.
+    std::map<std::string, std::string> users;
+    // The server's own key, sent in key exchanges.
+    std::string keyPem = "-----BEGIN PUBLIC KEY-----\nU0lNVUxBVE9SS0VZ\n-----END PUBLIC KEY-----";
+    // One line per request on this sink (stdout when empty).
+    std::function<void(const std::string&)> log;
+};
+
+// Faults for the next posts, set from the command line or the admin endpoint.
+enum class Fault { kNone, kBusy, kThrottle, kStall, kTruncate, kGarble, kOversize };
+
+// The code of an attach-to-site-response with a wrong user or password.
+constexpr uint32_t kAttachRefused = 0xC7380021u;
+
+class Simulator {
+public:
+    explicit Simulator(SimConfig config);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the state and starts serving on its own thread; returns the port
+    // (-1 on failure, with the reason in *error).
+    int Start(std::string* error = nullptr);
+    void Stop();
+    int Port() const { return m_port; }
+    std::string Url() const;
+
+    // The next `count` posts get `fault`; a stall lasts `stallMs`.
+    void InjectFault(Fault fault, int count, int stallMs = 0);
+    // Refuses connections (nothing listens) for `seconds`, then serves again.
+    void RefuseFor(int seconds);
+    // Queues a server request for an agent's next heartbeat: "get-schema-request",
+    // "set-schema-request", "set-policy-request" or any other tag (which the
+    // agent does not know). Returns false for an unusable request.
+    bool QueueRequest(const std::string& agentId, const std::string& kind, const std::string& nameSpace,
+                      const std::string& version, const std::string& name);
+
+    // The state as JSON and as the status page.
+    std::string StatusJson();
+    std::string StatusPage();
+    // Counters for tests and the demo's timeline.
+    int Count(const std::string& what);
+
+private:
+    struct Queued {
+        std::string kind, nameSpace, version, name;
+    };
+    void Serve();
+    void Route(httplib::Server& server);
+    void Log(const httplib::Request& request, int status, size_t bytes);
+    bool TakeFault(Fault* fault, int* stallMs);
+    void ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response);
+    std::string Heartbeat(const std::string& body, int* status);
+    std::string Trust(const std::string& body, int* status);
+    std::string Ping(const std::string& body);
+    void Alive(const std::string& body);
+    void Exec(const std::string& sql, const std::vector<std::string>& values = {});
+    void Bump(const std::string& what);
+
+    SimConfig m_config;
+    std::atomic<int> m_port{-1};
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+    std::mutex m_serverLock;
+    std::unique_ptr<httplib::Server> m_server;
+    std::atomic<int64_t> m_refuseUntilMs{0};
+
+    std::mutex m_lock;  // state, faults, queue, counters
+    sqlite3* m_db = nullptr;
+    Fault m_fault = Fault::kNone;
+    int m_faultCount = 0;
+    int m_stallMs = 0;
+    std::map<std::string, std::vector<Queued>> m_queue;
+    std::map<std::string, int> m_counts;
+    int m_nextRequest = 1;
+};
+
+}  // namespace ovxSim
+
+#endif  // OVX_APPS_AGENT_MANAGER_SIM_SIMULATOR_H

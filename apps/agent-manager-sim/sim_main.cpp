@@ -1,0 +1,93 @@
+// agent-manager-sim: the Agent Manager simulator as a program.
+//
+//   agent-manager-sim [--name N] [--port P] [--cert FILE --key FILE]
+//                     [--state FILE] [--groups DIR] [--policies DIR]
+//                     [--user NAME:PASSWORD]... [--fault KIND:COUNT[:MS]]
+//
+// Prints "listening on URL" once it serves; stops cleanly on SIGINT and
+// SIGTERM. Faults: busy (503), throttle (429), stall, truncate, garble,
+// oversize. The admin endpoint (127.0.0.1 only) takes the same at run time:
+//   POST /admin/fault?kind=busy&count=3
+//   POST /admin/refuse?seconds=5
+//   POST /admin/queue?agent=ID&kind=get-schema-request&namespace=NS&version=V&name=N
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Simulator.h"
+#include "tools/ovxDigest.h"
+
+namespace {
+
+int Usage(const char* why) {
+    std::fprintf(stderr, "agent-manager-sim: %s\nsee the comment at the top of sim_main.cpp for the options\n", why);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ovxSim::SimConfig config;
+    ovxSim::Fault fault = ovxSim::Fault::kNone;
+    int faultCount = 0, stallMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) return Usage(("missing value for " + option).c_str());
+        const std::string value = argv[++i];
+        if (option == "--name") {
+            config.name = value;
+        } else if (option == "--port") {
+            config.port = std::atoi(value.c_str());
+        } else if (option == "--cert") {
+            config.certificateFile = value;
+        } else if (option == "--key") {
+            config.keyFile = value;
+        } else if (option == "--state") {
+            config.stateFile = value;
+        } else if (option == "--groups") {
+            config.groupsFolder = value;
+        } else if (option == "--policies") {
+            config.policiesFolder = value;
+        } else if (option == "--user") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos) return Usage("--user wants NAME:PASSWORD");
+            const std::string password = value.substr(colon + 1);
+            config.users[value.substr(0, colon)] = ovxToolsLib::ovxMd5Base64(password.data(), password.size());
+        } else if (option == "--fault") {
+            const std::string kind = value.substr(0, value.find(':'));
+            static const std::pair<const char*, ovxSim::Fault> kKinds[] = {
+                {"busy", ovxSim::Fault::kBusy},         {"throttle", ovxSim::Fault::kThrottle},
+                {"stall", ovxSim::Fault::kStall},       {"truncate", ovxSim::Fault::kTruncate},
+                {"garble", ovxSim::Fault::kGarble},     {"oversize", ovxSim::Fault::kOversize}};
+            for (const auto& known : kKinds) {
+                if (kind == known.first) fault = known.second;
+            }
+            if (fault == ovxSim::Fault::kNone) return Usage("unknown fault");
+            std::sscanf(value.c_str() + kind.size(), ":%d:%d", &faultCount, &stallMs);
+        } else {
+            return Usage(("unknown option " + option).c_str());
+        }
+    }
+    // Signals are taken by sigwait below, not by whichever thread they hit.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ovxSim::Simulator simulator(config);
+    std::string error;
+    if (simulator.Start(&error) < 0) {
+        std::fprintf(stderr, "agent-manager-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (fault != ovxSim::Fault::kNone) simulator.InjectFault(fault, faultCount, stallMs);
+    std::printf("listening on %s\n", simulator.Url().c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+    std::printf("[%s] stopping on %s\n", config.name.c_str(), received == SIGINT ? "SIGINT" : "SIGTERM");
+    simulator.Stop();
+    return 0;
+}

@@ -1,0 +1,262 @@
+// The library against the Agent Manager simulator over TLS on 127.0.0.1:
+// a whole conversation, failover and return, and every fault the simulator
+// can inject, none of which may lose a heartbeat.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+
+#include "Simulator.h"
+#include "sensor_services/Answers.h"
+#include "sensor_services/SessionFixture.h"
+
+using namespace ovxTest;
+
+namespace {
+
+const std::string kCerts = OVX_TEST_CERT_DIR;
+
+Recorder g_events;
+uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*,
+                  const char*, uint32_t code, const char*, const uint8_t* data, uint32_t size, uint8_t) {
+    g_events.Add("policy " + Str(name) + " " + std::to_string(code) + " " +
+                 (data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), size)));
+    return 0;
+}
+uint32_t OnCommSettings(const char*, uint32_t, uint32_t, const char*, const char* token, const char*, const char*,
+                        const char*, uint32_t code, const char*, const uint8_t*, uint32_t, uint8_t) {
+    g_events.Add("group-settings " + Str(token) + " " + std::to_string(code));
+    return 0;
+}
+uint32_t OnSchemaRequest(const char*, uint32_t, uint32_t, const char*, const char* name, const char*, const char*,
+                         uint32_t, const char*, const char*, uint32_t, uint8_t) {
+    g_events.Add("schema-request " + Str(name));
+    return 0;
+}
+uint32_t OnPing(const char* id, uint32_t length, uint32_t status, const uint8_t*, uint32_t) {
+    g_events.Add("ping " + Str(id, length) + " " + std::to_string(status));
+    return 0;
+}
+uint32_t OnComplete(const char*) {
+    g_events.Add("complete");
+    return 0;
+}
+bool Seen(const std::string& prefix) {
+    std::lock_guard<std::mutex> hold(g_events.lock);
+    for (const std::string& event : g_events.calls) {
+        if (event.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+}
+
+ovxSim::SimConfig Config(const std::string& name, const std::string& dir, const std::string& certificate,
+                         const std::string& key) {
+    ovxSim::SimConfig config;
+    config.name = name;
+    config.certificateFile = certificate;
+    config.keyFile = key;
+    config.stateFile = dir + "/" + name + ".db";
+    config.groupsFolder = dir + "/groups";
+    config.policiesFolder = dir + "/policies";
+    config.users["operator"] = ovxToolsLib::ovxMd5Base64("right", 5);
+    config.log = [](const std::string&) {};
+    return config;
+}
+
+class EndToEnd : public SessionFixture {
+protected:
+    void SetUp() override {
+        SessionFixture::SetUp();
+        g_events.Take();
+        mkdir((dir + "/groups").c_str(), 0700);
+        mkdir((dir + "/policies").c_str(), 0700);
+        WriteText(dir + "/policies/scanner-settings.xml",
+                  "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/></policy>");
+        primary = std::make_unique<ovxSim::Simulator>(Config("primary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
+        secondary =
+            std::make_unique<ovxSim::Simulator>(Config("secondary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
+        ASSERT_GT(primary->Start(), 0);
+        ASSERT_GT(secondary->Start(), 0);
+        WriteText(commFile, Servers());
+        WriteText(dir + "/groups/Lab.ini", Servers());
+        ASSERT_EQ(0u, Init());
+        ASSERT_EQ(0u, SS_SetAgentId("{e2e-agent}"));
+    }
+    void TearDown() override {
+        SessionFixture::TearDown();
+        primary->Stop();
+        secondary->Stop();
+    }
+    std::string LocalSettings() override {
+        return "[sensor_services]\nretryInterval=100\nretryCeiling=400\nmaxServerRetry=1\nretryPrimaryServer=1\n"
+               "transferTimeout=3000\naliveUnitSeconds=1\n";
+    }
+    std::string Servers() {
+        return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Lab\n[server.1]\nurl=" + primary->Url() + "\ncaFile=" +
+               kCerts + "/ca.pem\n[server.2]\nurl=" + secondary->Url() + "\ncaFile=" + kCerts + "/ca.pem\n";
+    }
+    uint32_t Post(const char* policy = nullptr) {
+        SS_HMESSAGE heartbeat = nullptr;
+        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
+        SS_HMODULE module = nullptr;
+        AddModuleInfo(heartbeat, "scanner", "2.1", 0, &module);
+        if (policy != nullptr) {
+            AddGetPolicyRequest(heartbeat, "0", policy, "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+        }
+        return PostHeartbeat(heartbeat, nullptr, nullptr);
+    }
+    bool Delivered(ovxSim::Simulator& server, int count) {
+        return WaitFor([&] { return server.Count("heartbeat") >= count; }, std::chrono::seconds(20));
+    }
+
+    std::unique_ptr<ovxSim::Simulator> primary, secondary;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, AWholeConversation) {
+    RegisterGetPolicyResponse(&OnPolicy);
+    RegisterCommSettingsResponse(&OnCommSettings);
+    RegisterGetSchemaRequest(&OnSchemaRequest);
+    RegisterPingResponse(&OnPing);
+    RegisterResponseComplete(&OnComplete);
+
+    // Heartbeat: group settings for the group "Lab" and the policy asked for.
+    ASSERT_EQ(0u, Post("scanner-settings"));
+    ASSERT_TRUE(WaitFor([] { return Seen("policy scanner-settings 0 <?xml"); }));
+    ASSERT_TRUE(WaitFor([] { return Seen("group-settings "); }));
+    EXPECT_TRUE(Seen("complete"));
+    const std::string json = primary->StatusJson();
+    EXPECT_NE(std::string::npos, json.find("\"id\":\"{e2e-agent}\"")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"modules\":[\"scanner\"]")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"group\":\"Lab\"")) << json;
+
+    // Server requests: one the agent knows, one it does not.
+    ASSERT_TRUE(primary->QueueRequest("{e2e-agent}", "get-schema-request", "urn:demo:scanner", "1.0", "scanner"));
+    ASSERT_TRUE(primary->QueueRequest("{e2e-agent}", "get-agent-info-request", "", "", ""));
+    ASSERT_EQ(0u, Post());
+    ASSERT_TRUE(WaitFor([] { return Seen("schema-request scanner"); }));
+    // The error response for the unknown request comes back with a heartbeat.
+    ASSERT_TRUE(WaitFor([&] { return primary->Count("answer:error-response") == 1; }));
+
+    // Ping, key exchange, attachment.
+    char ping[64];
+    uint32_t length = sizeof ping;
+    ASSERT_EQ(0u, PostPing(ping, &length));
+    ASSERT_TRUE(WaitFor([&] { return Seen("ping " + std::string(ping, length) + " 0"); }));
+    SS_HMESSAGE message = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t keyLength = 0;
+    ASSERT_EQ(0u, SS_ExchangeKeys(message, 2000, 5000, 60000, "RSA", 2048,
+                                  "-----BEGIN PUBLIC KEY-----\nQUdFTlQ=\n-----END PUBLIC KEY-----", &algorithm,
+                                  &keyLength, &pem));
+    EXPECT_NE(std::string::npos, Str(pem).find("U0lNVUxBVE9SS0VZ"));
+    SS_Free(algorithm);
+    SS_Free(pem);
+    EXPECT_EQ(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "right", nullptr, 0, "-----BEGIN PUBLIC KEY-----\nQQ==\n"
+                                                                                               "-----END PUBLIC KEY-----"));
+    // Each exchange adds its requests to the message: a new one for the next.
+    FreeMessage(message);
+    ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
+    EXPECT_EQ(ovxSim::kAttachRefused, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "wrong", nullptr, 0,
+                                                      "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----"));
+    FreeMessage(message);
+    EXPECT_EQ(0u, Count("right"));  // no password in any trace line
+
+    // Alive heartbeats at a one-second period.
+    ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 60));
+    ASSERT_TRUE(WaitFor([&] { return primary->Count("alive") >= 2; }));
+    EXPECT_EQ(0u, SS_StopAliveHeartbeats());
+}
+
+TEST_F(EndToEnd, TheAgentFailsOverAndReturnsToThePrimary) {
+    ASSERT_EQ(0u, Post());
+    ASSERT_TRUE(Delivered(*primary, 1));
+    primary->RefuseFor(3);
+    ASSERT_EQ(0u, Post());
+    ASSERT_TRUE(Delivered(*secondary, 1));
+    // Back on the primary once it listens again and the return time passed.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (primary->Count("heartbeat") >= 2) return true;
+            Post();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return false;
+        },
+        std::chrono::seconds(20)));
+}
+
+TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
+    const struct {
+        ovxSim::Fault fault;
+        int stallMs;
+    } faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0}, {ovxSim::Fault::kStall, 4000},
+                  {ovxSim::Fault::kTruncate, 0}, {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
+    auto received = [&] { return primary->Count("heartbeat") + secondary->Count("heartbeat"); };
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(static_cast<int>(fault.fault));
+        const int before = received();
+        primary->InjectFault(fault.fault, 1, fault.stallMs);
+        secondary->InjectFault(fault.fault, 1, fault.stallMs);
+        ASSERT_EQ(0u, Post());
+        // Whichever server took it, and however often it had to be sent:
+        // it arrived and nothing is left waiting.
+        // A fault that broke the post itself has the heartbeat sent again;
+        // an answer that cannot be read still means it was delivered.
+        const bool resent = fault.fault != ovxSim::Fault::kTruncate && fault.fault != ovxSim::Fault::kGarble;
+        ASSERT_TRUE(WaitFor([&] { return received() >= before + (resent ? 2 : 1); }, std::chrono::seconds(30)));
+        EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }, std::chrono::seconds(30)));
+    }
+    session->Release();
+}
+
+TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
+    auto rogue = std::make_unique<ovxSim::Simulator>(
+        Config("rogue", dir, kCerts + "/wrong-ca.pem", kCerts + "/wrong-ca.key"));
+    ASSERT_GT(rogue->Start(), 0);
+    ASSERT_EQ(0u, SS_DeleteServer(1));
+    ASSERT_EQ(0u, SS_DeleteServer(0));
+    ASSERT_EQ(0u, SS_AddServer(0, "rogue", rogue->Url().c_str(), (kCerts + "/ca.pem").c_str(), nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, 0));
+    SS_HMESSAGE message = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t keyLength = 0;
+    const uint32_t status = SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0,
+                                            "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &keyLength, &pem);
+    EXPECT_TRUE(status == OVX_E_SCS_CERTIFICATE_REJECTED || status == OVX_E_SCS_TLS_FAILURE) << std::hex << status;
+    EXPECT_EQ(0, rogue->Count("key-exchange"));
+    FreeMessage(message);
+    rogue->Stop();
+}
+
+TEST(Simulator, ItsStateSurvivesARestart) {
+    char pattern[] = "/tmp/ovx-sim-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    const std::string dir = pattern;
+    ovxSim::SimConfig config = Config("state", dir, "", "");
+    {
+        ovxSim::Simulator simulator(config);
+        ASSERT_GT(simulator.Start(), 0);
+        httplib::Client client("127.0.0.1", simulator.Port());
+        ASSERT_TRUE(client.Post("/ovx/sensor_services/alive", "{kept}", "text/plain"));
+        auto missing = client.Post("/ovx/sensor_services/elsewhere", "x", "text/plain");
+        ASSERT_TRUE(missing);
+        EXPECT_EQ(404, missing->status);
+        simulator.Stop();
+    }
+    ovxSim::Simulator again(config);
+    ASSERT_GT(again.Start(), 0);
+    EXPECT_NE(std::string::npos, again.StatusJson().find("\"id\":\"{kept}\""));
+    EXPECT_NE(std::string::npos, again.StatusPage().find("<td>{kept}</td>"));
+    again.Stop();
+    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+}
