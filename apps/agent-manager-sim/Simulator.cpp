@@ -349,6 +349,8 @@ void Simulator::Route(httplib::Server& server) {
     server.set_tcp_nodelay(true);
     server.set_keep_alive_max_count(100000);
     server.set_payload_max_length(16u * 1024 * 1024);
+    // A stopped simulator lets go of idle agent connections soon.
+    server.set_keep_alive_timeout(1);
     auto post = [this](std::string (Simulator::*handler)(const std::string&, int*), const char* type) {
         return [this, handler, type](const httplib::Request& request, httplib::Response& response) {
             Fault fault = Fault::kNone;
@@ -642,6 +644,15 @@ std::string Simulator::StatusJson() {
                ",\"alive\":" + std::to_string(sqlite3_column_int(agents, 5)) +
                ",\"lastAlive\":" + JsonText(column(agents, 6));
         first = false;
+        for (const char* tag : {"error-response", "get-schema-response"}) {
+            sqlite3_stmt* count = nullptr;
+            sqlite3_prepare_v2(m_db, "SELECT COUNT(*) FROM answers WHERE agent = ?1 AND tag = ?2", -1, &count, nullptr);
+            sqlite3_bind_text(count, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(count, 2, tag, -1, SQLITE_TRANSIENT);
+            const int answers = count != nullptr && sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : 0;
+            sqlite3_finalize(count);
+            out += std::string(",\"") + tag + "s\":" + std::to_string(answers);
+        }
         for (const char* table : {"modules", "policies"}) {
             out += std::string(",\"") + table + "\":[";
             sqlite3_stmt* rows = nullptr;

@@ -49,7 +49,8 @@ struct SimConfig {
 // Faults for the next posts, set from the command line or the admin endpoint.
 enum class Fault { kNone, kBusy, kThrottle, kStall, kTruncate, kGarble, kOversize };
 
-// The code of an attach-to-site-response with a wrong user or password.
+// The code of an attach-to-site-response with a wrong user or password
+// (OVX_E_CML_ATTACH_REFUSED).
 constexpr uint32_t kAttachRefused = 0xC7380021u;
 
 class Simulator {

@@ -1,144 +1,385 @@
-// An example sensor: what an agent sees of the library. It loads the shared
-// library as any agent would, shows the status texts of the catalog and the
-// calling order the library enforces, then starts a session against settings
-// files it writes into a temporary folder, prints the library's trace lines,
-// and shuts the session down.
+// An example sensor: a short, scripted life of an agent using the library
+// against two Agent Manager simulators (primary and secondary) over TLS on
+// 127.0.0.1. It starts the simulators itself, walks through every exchange
+// the library offers, stops the primary to show failover and starts it again
+// to show the return, and prints a timeline. It exits 0 only when every step
+// happened.
+//
+//   ovx-demo-sensor SIMULATOR CERTIFICATE_FOLDER
+//
+// The certificate folder holds ca.pem, server.pem and server.key.
 #include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ovxSensorSvcs.h"
 
 namespace {
 
-uint32_t PrintTrace(uint32_t /*context*/, uint32_t level, const char* text, const char* where) {
-    std::printf("  trace [%#x] %s: %s\n", level, where, text);
+using Clock = std::chrono::steady_clock;
+const Clock::time_point g_start = Clock::now();
+
+std::mutex g_lock;
+std::vector<std::string> g_events;  // what the callbacks saw, in order
+
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* format, ...) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - g_start).count();
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    for (char* c = text; *c != '\0'; ++c) {
+        if (*c == '\n') *c = ' ';  // one event, one line
+    }
+    std::lock_guard<std::mutex> hold(g_lock);
+    std::printf("[%6.2fs] %s\n", seconds, text);
+    std::fflush(stdout);
+}
+
+void Event(const std::string& event, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Event(const std::string& event, const char* format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    Say("    <- %s", text);
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_events.push_back(event);
+}
+
+bool Seen(const std::string& event) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (const std::string& seen : g_events) {
+        if (seen == event) return true;
+    }
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int seconds = 15) {
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string StatusText(uint32_t status) {
+    char text[512];
+    if (SS_GetErrorMsg(status, text, sizeof text) != 0) std::snprintf(text, sizeof text, "0x%08x", status);
+    return text;
+}
+
+// ---- the callbacks: each answer the server sends, as it arrives
+
+uint32_t OnGeneric(const char* tag, const char*, uint32_t, const char*, uint32_t code, const char*, uint8_t) {
+    Event(tag, "%s (code %u)", tag, code);
+    return 0;
+}
+uint32_t OnCommSettings(const char*, uint32_t, uint32_t, const char*, const char* token, const char*, const char*,
+                        const char*, uint32_t code, const char*, const uint8_t*, uint32_t size, uint8_t) {
+    if (code == 0) {
+        Event("group-settings", "group settings applied: %u bytes written to the comm settings file, token %s", size,
+              token);
+    } else {
+        Event("group-settings-refused", "group settings refused: %s", StatusText(code).c_str());
+    }
+    return 0;
+}
+uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*,
+                  const char*, uint32_t code, const char* text, const uint8_t* data, uint32_t size, uint8_t) {
+    if (code == 0) {
+        Event(std::string("policy:") + name, "policy '%s' received (%u bytes): %.60s...", name, size,
+              reinterpret_cast<const char*>(data));
+    } else {
+        Event(std::string("policy-missing:") + name, "policy '%s' not available: %s", name, text ? text : "");
+    }
+    return 0;
+}
+std::string g_schemaRequest;
+uint32_t OnGetSchemaRequest(const char* id, uint32_t length, uint32_t, const char*, const char* name,
+                            const char* nameSpace, const char* version, uint32_t, const char*, const char*, uint32_t,
+                            uint8_t) {
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        g_schemaRequest.assign(id, length);
+    }
+    Event("get-schema-request", "the server asks for schema '%s' (%s %s)", name, nameSpace, version);
+    return 0;
+}
+uint32_t OnPing(const char* id, uint32_t length, uint32_t status, const uint8_t*, uint32_t) {
+    Event("ping", "ping %.*s answered (status %u)", static_cast<int>(length), id, status);
+    return 0;
+}
+uint32_t OnError(uint32_t status, uint32_t kind) {
+    Say("    !! %s failed: %s", kind == 2 ? "a ping post" : "a heartbeat post", StatusText(status).c_str());
     return 0;
 }
 
-void PrintStatus(const char* call, uint32_t status) {
-    char text[512];
-    if (SS_GetErrorMsg(status, text, sizeof(text)) != 0) std::snprintf(text, sizeof(text), "(no text)");
-    std::printf("%-48s -> 0x%08x %s\n", call, status, status == 0 ? "success" : text);
+// ---- the simulators, as child processes
+
+struct Simulator {
+    std::string name;
+    pid_t pid = -1;
+    int port = 0;
+    std::string url;
+};
+
+bool StartSimulator(const std::string& program, const std::string& certs, const std::string& dir, Simulator& sim) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    const std::string port = std::to_string(sim.port);
+    const std::vector<std::string> args = {program,         "--name",     sim.name,         "--port",  port,
+                                           "--cert",        certs + "/server.pem", "--key", certs + "/server.key",
+                                           "--state",       dir + "/" + sim.name + ".db", "--groups", dir + "/groups",
+                                           "--policies",    dir + "/policies", "--user",  "operator:demo-password"};
+    sim.pid = fork();
+    if (sim.pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> argv;
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // The first line says where it listens; the rest is its request log.
+    FILE* lines = fdopen(out[0], "r");
+    char line[512];
+    if (lines == nullptr || std::fgets(line, sizeof line, lines) == nullptr) return false;
+    std::string first = line;
+    const std::string prefix = "listening on ";
+    if (first.compare(0, prefix.size(), prefix) != 0) return false;
+    sim.url = first.substr(prefix.size());
+    while (!sim.url.empty() && (sim.url.back() == '\n' || sim.url.back() == '\r')) sim.url.pop_back();
+    sim.port = std::atoi(sim.url.substr(sim.url.rfind(':') + 1).c_str());
+    // Its request log is drained so that it never blocks on a full pipe.
+    std::thread([lines] {
+        char skipped[1024];
+        while (std::fgets(skipped, sizeof skipped, lines) != nullptr) {
+        }
+        std::fclose(lines);
+    }).detach();
+    return true;
 }
 
-}  // namespace
+void StopSimulator(Simulator& sim) {
+    if (sim.pid <= 0) return;
+    kill(sim.pid, SIGTERM);
+    int status = 0;
+    waitpid(sim.pid, &status, 0);
+    sim.pid = -1;
+}
 
-int main() {
-    std::printf("Zizozo Razarivi example sensor\n\n");
+// The number after "key": in the simulator's status JSON for our agent.
+int StatusCount(const Simulator& sim, const std::string& certs, const char* key) {
+    httplib::SSLClient client("127.0.0.1", sim.port);
+    client.set_ca_cert_path((certs + "/ca.pem").c_str());
+    client.set_connection_timeout(2);
+    auto result = client.Get("/status.json");
+    if (!result || result->status != 200) return -1;
+    const std::string needle = std::string("\"") + key + "\":";
+    const size_t at = result->body.find(needle);
+    return at == std::string::npos ? 0 : std::atoi(result->body.c_str() + at + needle.size());
+}
 
-    std::printf("Status texts from the message catalog:\n");
-    const uint32_t codes[] = {OVX_E_INVALID_ARGUMENT, OVX_E_NOT_INITIALIZED, OVX_I_ALREADY_INITIALIZED,
-                              OVX_E_UNEXPECTED};
-    for (uint32_t code : codes) {
-        char text[512];
-        SS_GetErrorMsg(code, text, sizeof(text));
-        std::printf("  0x%08x  %s\n", code, text);
-    }
+bool Admin(const Simulator& sim, const std::string& certs, const std::string& query) {
+    httplib::SSLClient client("127.0.0.1", sim.port);
+    client.set_ca_cert_path((certs + "/ca.pem").c_str());
+    auto result = client.Post(("/admin/" + query).c_str());
+    return result && result->status == 200;
+}
 
-    std::printf("\nCalls before SS_Init:\n");
-    uint32_t count = 0;
-    PrintStatus("SS_GetServerCount(&count)", SS_GetServerCount(&count));
+const char kAgent[] = "{6f1c2a9e-demo-4d2b-9a51-7e3c0b8d4f10}";
+
+uint32_t PostHeartbeatWithModules(bool askForPolicy) {
     SS_HMESSAGE heartbeat = nullptr;
-    PrintStatus("CreateHeartbeat(...)",
-                CreateHeartbeat(&heartbeat, "demo-agent", "DemoSensor", "urn:demo", "5.0.0", "127.0.0.1"));
-
-    std::printf("\nSS_Init with a version the library does not speak:\n");
-    SS_TraceSink sink{0, SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_PROGRESS, &PrintTrace};
-    PrintStatus("SS_Init(\"4.0\", ...)", SS_Init("4.0", "local.ini", "comm.ini", "demo", nullptr, &sink));
-    PrintStatus("SS_ShutDown()", SS_ShutDown());
-
-    // A stand-in for the Agent Manager on 127.0.0.1 that records what it is
-    // sent and answers with an empty message.
-    httplib::Server manager;
-    manager.set_tcp_nodelay(true);
-    manager.set_keep_alive_max_count(1000);
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::string received;
-    manager.Post("/ovx/sensor_services/heartbeat", [&](const httplib::Request& request, httplib::Response& response) {
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            received = request.body;
-        }
-        arrived.notify_all();
-        response.set_content(
-            "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
-            "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
-            "<message-envelope broadcast='false' message-id='demo'><source name='AgentManager'/><message-body/>"
-            "</message-envelope></cml></ovx>",
-            "application/x-ovx-cml-data");
-    });
-    const int port = manager.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { manager.listen_after_bind(); });
-
-    // A session of its own: a local property file and a comm settings file.
-    char pattern[] = "/tmp/ovx-demo-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = pattern;
-    const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
-    std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nshutdownTimeout=5000\n";
-    std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n[server.1]\nname=local\n"
-                        << "url=http://127.0.0.1:" << port << "\n";
-    if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
-
-    std::printf("\nA session against %s:\n", dir.c_str());
-    PrintStatus("SS_Init(\"5.0\", local.ini, comm.ini, ...)",
-                SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, &sink));
-    PrintStatus("SS_SetAgentId(\"{demo-agent}\")", SS_SetAgentId("{demo-agent}"));
-    PrintStatus("SS_GetServerCount(&count)", SS_GetServerCount(&count));
-    std::printf("  servers configured: %u\n", count);
-
-    std::printf("\nA heartbeat:\n");
-    PrintStatus("CreateHeartbeat(...)",
-                CreateHeartbeat(&heartbeat, "{demo-agent}", "Demo sensor", "urn:demo:sensors", "5.0.0", "fe80::1%lo"));
-    PrintStatus("SetBasicAgentInfoEx(...)",
-                SetBasicAgentInfoEx(heartbeat, "5.0.0.17", "/opt/demo/update", 0, "up to date", 0, "/opt/demo",
-                                    "/opt/demo/bin", "Demo 1", nullptr, 0, 1, "2026-12-07T09:00:00Z"));
-    PrintStatus("SetHostInfo(...)", SetHostInfo(heartbeat, "demo-host", "10.0.0.7", "Linux 6.1", 0, "DEMO-HOST",
-                                                "WORKGROUP", nullptr, nullptr));
+    uint32_t status = CreateHeartbeat(&heartbeat, kAgent, "Demo sensor", "urn:demo:sensors", "5.0.0", "127.0.0.1");
+    if (status != 0) return status;
+    SetBasicAgentInfoEx(heartbeat, "5.0.0.17", "/opt/demo/update", 0, "up to date", 0, "/opt/demo", "/opt/demo/bin",
+                        "Demo 1", nullptr, 0, 1, "2026-12-07T09:00:00Z");
+    SetHostInfo(heartbeat, "demo-host", "127.0.0.1", "Debian 12", 0, "DEMO-HOST", "WORKGROUP", nullptr, nullptr);
     const char* modules[][2] = {{"scanner", "2.1.0"}, {"firewall", "1.4.2"}, {"updater", "3.0.1"}};
     for (const auto& module : modules) {
         SS_HMODULE handle = nullptr;
         AddModuleInfo(heartbeat, module[0], module[1], 0, &handle);
-        const std::string params = std::string("<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/"
-                                               "RoAvpSections' schema-version='2.0.1' name='") +
-                                   module[0] + "-status'><section name='state'/></policy>";
-        AddModuleInfoParams(handle, params.data(), static_cast<uint32_t>(params.size()));
     }
-    AddSchemaInfo(heartbeat, "demo", "https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings", "1.0.0", 1, 0,
-                  0, 0);
-    PrintStatus("AddGetPolicyRequest(...)",
-                AddGetPolicyRequest(heartbeat, "0", "scanner-settings",
-                                    "https://schemas.example.org/xml/cml/CommonDocuments/AvpSections", "2.0.1", nullptr,
-                                    nullptr));
-    PrintStatus("PostHeartbeat(...)", PostHeartbeat(heartbeat, nullptr, nullptr));
+    AddSchemaInfo(heartbeat, "scanner", "urn:demo:scanner", "1.0.0", 1, 0, 0, 0);
+    if (askForPolicy) {
+        AddGetPolicyRequest(heartbeat, "0", "scanner-settings", "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+    }
+    std::string schemaRequest;
     {
-        std::unique_lock<std::mutex> hold(lock);
-        arrived.wait_for(hold, std::chrono::seconds(10), [&] { return !received.empty(); });
-        if (received.empty()) {
-            std::printf("\nThe Agent Manager received nothing.\n");
-        } else {
-            std::printf("\nWhat the Agent Manager received (%zu bytes):\n%s", received.size(), received.c_str());
-        }
+        std::lock_guard<std::mutex> hold(g_lock);
+        schemaRequest.swap(g_schemaRequest);
     }
+    if (!schemaRequest.empty()) {
+        const char schema[] = "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:demo:scanner'/>";
+        AddGetSchemaResponse(heartbeat, "scanner", "urn:demo:scanner", "1.0.0", 0, nullptr, 1, schema,
+                             sizeof schema - 1, schemaRequest.data(), static_cast<uint32_t>(schemaRequest.size()));
+    }
+    return PostHeartbeat(heartbeat, nullptr, nullptr);
+}
 
-    PrintStatus("SS_ShutDown()", SS_ShutDown());
-    PrintStatus("SS_GetServerCount(&count) after shut-down", SS_GetServerCount(&count));
-    manager.stop();
-    serving.join();
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: ovx-demo-sensor SIMULATOR CERTIFICATE_FOLDER\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    const std::string program = argv[1], certs = argv[2];
+    char pattern[] = "/tmp/ovx-demo-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return 1;
+    const std::string dir = pattern;
+    std::system(("mkdir -p '" + dir + "/groups' '" + dir + "/policies'").c_str());
+    std::ofstream(dir + "/policies/scanner-settings.xml")
+        << "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/><exclude path='/proc'/></policy>";
+
+    int failures = 0;
+    auto step = [&](bool done, const char* what) {
+        Say("%s %s", done ? "ok  " : "FAIL", what);
+        if (!done) ++failures;
+        return done;
+    };
+
+    std::printf("Zizozo Razarivi demo: an example sensor and two Agent Manager simulators on 127.0.0.1\n\n");
+    Simulator primary, secondary;
+    primary.name = "primary";
+    secondary.name = "secondary";
+    if (!step(StartSimulator(program, certs, dir, primary) && StartSimulator(program, certs, dir, secondary),
+              "two simulators started with TLS")) {
+        return 1;
+    }
+    Say("     primary   %s", primary.url.c_str());
+    Say("     secondary %s", secondary.url.c_str());
+
+    const std::string servers = "[server.1]\nname=primary\nurl=" + primary.url + "\ncaFile=" + certs +
+                                "/ca.pem\n[server.2]\nname=secondary\nurl=" + secondary.url + "\ncaFile=" + certs +
+                                "/ca.pem\n";
+    const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
+    // Short intervals so that the demo runs in seconds: a failed post is
+    // retried after 200 ms, a server that failed once is left, the primary
+    // is tried again after 3 s, and an alive "minute" is a second.
+    std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nretryInterval=200\n"
+                         << "retryCeiling=400\nmaxServerRetry=1\nretryPrimaryServer=3\ntransferTimeout=5000\n"
+                         << "shutdownTimeout=5000\naliveUnitSeconds=1\n";
+    std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
+    // What the Agent Manager hands to the group "Demo sensors".
+    std::ofstream(dir + "/groups/Demo sensors.ini")
+        << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
+
+    if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
+    uint32_t status = SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, nullptr);
+    step(status == 0, ("SS_Init: " + StatusText(status)).c_str());
+    if (status != 0) {
+        StopSimulator(primary);
+        StopSimulator(secondary);
+        return 1;
+    }
+    SS_SetAgentId(kAgent);
+    SS_RegisterErrorCallback(&OnError);
+    RegisterGenericResponse(&OnGeneric);
+    RegisterCommSettingsResponse(&OnCommSettings);
+    RegisterGetPolicyResponse(&OnPolicy);
+    RegisterGetSchemaRequest(&OnGetSchemaRequest);
+    RegisterPingResponse(&OnPing);
+
+    Say("-> a heartbeat with three modules, asking for the policy 'scanner-settings'");
+    step(PostHeartbeatWithModules(true) == 0 && WaitFor([] { return Seen("agent-startup-acknowledgement"); }),
+         "heartbeat acknowledged by the primary");
+    step(WaitFor([] { return Seen("group-settings"); }), "group settings for 'Demo sensors' applied");
+    step(WaitFor([] { return Seen("policy:scanner-settings"); }), "policy 'scanner-settings' received");
+
+    Say("-> the operator queues two server requests on the primary: get-schema-request and an unknown one");
+    Admin(primary, certs, "queue?agent=" + std::string(kAgent) +
+                              "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
+    Admin(primary, certs, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
+    PostHeartbeatWithModules(false);
+    step(WaitFor([] { return Seen("get-schema-request"); }), "the server's get-schema-request reached the sensor");
+    PostHeartbeatWithModules(false);  // carries the schema; the unknown request is answered by the library
+    step(WaitFor([&] { return StatusCount(primary, certs, "get-schema-responses") >= 1; }),
+         "the schema went back to the server with the next heartbeat");
+    step(WaitFor([&] { return StatusCount(primary, certs, "error-responses") >= 1; }),
+         "the unknown request was answered by the library with an error response");
+
+    Say("-> a ping");
+    char ping[64];
+    uint32_t length = sizeof ping;
+    PostPing(ping, &length);
+    step(WaitFor([] { return Seen("ping"); }), "ping answered");
+
+    Say("-> key exchange and site attachment");
+    SS_HMESSAGE message = nullptr;
+    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t keyLength = 0;
+    const char kAgentKey[] = "-----BEGIN PUBLIC KEY-----\nREVNTy1BR0VOVC1LRVk=\n-----END PUBLIC KEY-----";
+    status = SS_ExchangeKeys(message, 5000, 10000, 60000, "RSA", 2048, kAgentKey, &algorithm, &keyLength, &pem);
+    step(status == 0 && pem != nullptr, ("key exchange: " + StatusText(status)).c_str());
+    if (pem != nullptr) Say("     the server's key (%s, %u bits): %.40s...", algorithm, keyLength, pem);
+    SS_Free(algorithm);
+    SS_Free(pem);
+    FreeMessage(message);
+    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+    status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "demo-password", nullptr, 0, kAgentKey);
+    step(status == 0, ("attached to the site as 'operator': " + StatusText(status)).c_str());
+    FreeMessage(message);
+    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+    status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "not-the-password", nullptr, 0, kAgentKey);
+    step(status != 0, ("a wrong password is refused: " + StatusText(status)).c_str());
+    FreeMessage(message);
+
+    Say("-> alive heartbeats every second for a few seconds");
+    SS_StartAliveHeartbeats(1, 60);
+    step(WaitFor([&] { return StatusCount(primary, certs, "alive") >= 3; }), "three alive heartbeats recorded");
+    SS_StopAliveHeartbeats();
+
+    Say("-> the primary is stopped");
+    StopSimulator(primary);
+    const int before = StatusCount(secondary, certs, "heartbeats");
+    PostHeartbeatWithModules(false);
+    step(WaitFor([&] { return StatusCount(secondary, certs, "heartbeats") > before; }),
+         "the sensor failed over to the secondary");
+
+    Say("-> the primary is back");
+    step(StartSimulator(program, certs, dir, primary), "primary restarted on its port, with its saved state");
+    const int primaryBefore = StatusCount(primary, certs, "heartbeats");
+    step(WaitFor(
+             [&] {
+                 PostHeartbeatWithModules(false);
+                 std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+                 return StatusCount(primary, certs, "heartbeats") > primaryBefore;
+             },
+             20),
+         "the sensor returned to the primary");
+
+    status = SS_ShutDown();
+    step(status == 0, "SS_ShutDown");
+    StopSimulator(primary);
+    StopSimulator(secondary);
     std::system(("rm -rf '" + dir + "'").c_str());
-    return 0;
+    std::printf("\n%s\n", failures == 0 ? "Every step happened." : "Some steps did not happen.");
+    return failures == 0 ? 0 : 1;
 }
