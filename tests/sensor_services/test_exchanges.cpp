@@ -53,7 +53,7 @@ struct Manager {
                 response.status = 503;
                 return;
             }
-            response.set_content(trustAnswer, "application/x-ovx-cml-data");
+            response.set_content(TrustAnswer(), "application/x-ovx-cml-data");
         });
         server.server().Post("/ovx/sensor_services/new_ping", [this](const httplib::Request& request,
                                                                       httplib::Response& response) {
@@ -70,6 +70,16 @@ struct Manager {
         server.server().Post("/ovx/sensor_services/alive",
                              [this](const httplib::Request& request, httplib::Response&) { Record(alive, request.body); });
         server.Start();
+    }
+    // The handlers read the members: the server stops before any goes away.
+    ~Manager() { server.Stop(); }
+    void SetTrustAnswer(const std::string& answer) {
+        std::lock_guard<std::mutex> hold(lock);
+        trustAnswer = answer;
+    }
+    std::string TrustAnswer() {
+        std::lock_guard<std::mutex> hold(lock);
+        return trustAnswer;
     }
     void Record(std::vector<std::string>& into, const std::string& body) {
         std::lock_guard<std::mutex> hold(lock);
@@ -163,16 +173,16 @@ TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
     char* algorithm = nullptr;
     char* pem = nullptr;
     uint32_t length = 0;
-    manager.trustAnswer = KeysAnswer("0xc7380015");
+    manager.SetTrustAnswer(KeysAnswer("0xc7380015"));
     EXPECT_EQ(0xC7380015u, Exchange("RSA", &algorithm, &length, &pem));
     EXPECT_EQ(1u, Count("(error from called routine)"));
     EXPECT_EQ(nullptr, algorithm);
-    manager.trustAnswer = "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>";
+    manager.SetTrustAnswer("<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>");
     EXPECT_EQ(0xC7380011u, Exchange("RSA", &algorithm, &length, &pem));
-    manager.trustAnswer = Answer("", "");
+    manager.SetTrustAnswer(Answer("", ""));
     EXPECT_EQ(OVX_E_UNEXPECTED, Exchange("RSA", &algorithm, &length, &pem));
     EXPECT_EQ(1u, Count("Empty response vector!"));
-    manager.trustAnswer = "<broken";
+    manager.SetTrustAnswer("<broken");
     EXPECT_NE(0u, Exchange("RSA", &algorithm, &length, &pem));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0, kAgentPem, nullptr, &length, &pem));
@@ -191,7 +201,7 @@ TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
 }
 
 TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
-    manager.trustAnswer = Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'"));
+    manager.SetTrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
     std::vector<std::string> trust = manager.Get(manager.trust);
     ASSERT_EQ(1u, trust.size());
@@ -199,7 +209,7 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     EXPECT_NE(std::string::npos, trust[0].find(kPassword));  // on the wire, to the server only
     EXPECT_NE(std::string::npos, trust[0].find("<attach-to-site-request"));
     EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
-    manager.trustAnswer = "not a message";
+    manager.SetTrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
     EXPECT_LE(2u, Count("ENTER"));
