@@ -317,7 +317,8 @@ void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib:
 void Simulator::Log(const httplib::Request& request, int status, size_t bytes) {
     char line[512];
     std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)", Timestamp().c_str(),
-                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status, request.body.size(),
+                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status < 0 ? 200 : status,
+                  request.body.size(),
                   bytes);
     if (m_config.log) {
         m_config.log(line);
@@ -681,11 +682,11 @@ std::string Simulator::StatusPage() {
         "table{border-collapse:collapse;background:#fff}td,th{border:1px solid #ccc;padding:.4em .8em;text-align:left}"
         "th{background:#2d5f8a;color:#fff}h1{color:#2d5f8a}</style></head><body><h1>Agent Manager simulator: " +
         HtmlText(m_config.name) + "</h1><table id='agents'><tr><th>Agent</th><th>Name</th><th>Group</th>"
-        "<th>Heartbeats</th><th>Last heartbeat</th><th>Alive</th><th>Modules</th><th>Policies</th></tr>";
+        "<th>Heartbeats</th><th>Last heartbeat</th><th>Alive</th><th>Last alive</th><th>Modules</th><th>Policies</th></tr>";
     std::lock_guard<std::mutex> hold(m_lock);
     sqlite3_stmt* agents = nullptr;
-    sqlite3_prepare_v2(m_db, "SELECT id, name, grp, heartbeats, last_heartbeat, alive FROM agents ORDER BY id", -1,
-                       &agents, nullptr);
+    sqlite3_prepare_v2(m_db, "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id",
+                       -1, &agents, nullptr);
     auto column = [](sqlite3_stmt* statement, int index) {
         const unsigned char* text = sqlite3_column_text(statement, index);
         return HtmlText(text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text)));
@@ -694,7 +695,7 @@ std::string Simulator::StatusPage() {
         const std::string id = reinterpret_cast<const char*>(sqlite3_column_text(agents, 0));
         page += "<tr class='agent'><td>" + column(agents, 0) + "</td><td>" + column(agents, 1) + "</td><td>" +
                 column(agents, 2) + "</td><td>" + column(agents, 3) + "</td><td>" + column(agents, 4) + "</td><td>" +
-                column(agents, 5) + "</td>";
+                column(agents, 5) + "</td><td>" + column(agents, 6) + "</td>";
         for (const char* table : {"modules", "policies"}) {
             std::string cell;
             sqlite3_stmt* rows = nullptr;
