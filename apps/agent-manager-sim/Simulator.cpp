@@ -291,6 +291,7 @@ bool Simulator::TakeFault(Fault* fault, int* stallMs) {
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_faultCount <= 0 || m_fault == Fault::kNone) return false;
     --m_faultCount;
+    Bump("fault");
     *fault = m_fault;
     *stallMs = m_stallMs;
     return true;
@@ -479,6 +480,7 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
         policies.SetRequestId(asked->GetRequestId().c_str());
         for (size_t i = 0; i < asked->GetCount(); ++i) {
             const CPolicyItem& item = *asked->GetItem(i);
+            Bump("asked:" + Narrow(item.GetName()));
             CPolicyData data(item.GetName(), item.GetNamespace(), item.GetVersion(), item.GetSchemaVersion(), L"", 0,
                              L"", L"", L"", L"", L"policy-item");
             std::string content, xml;

@@ -260,3 +260,85 @@ TEST(Simulator, ItsStateSurvivesARestart) {
     again.Stop();
     ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }
+
+// ---- many agent threads against failing servers
+
+namespace {
+
+std::atomic<int> g_failures{0};
+uint32_t CountFailure(uint32_t status, uint32_t kind) {
+    if (kind == 1 && status != 0x47590025u) ++g_failures;
+    return 0;
+}
+
+class Merging : public EndToEnd {
+protected:
+    std::string LocalSettings() override {
+        return EndToEnd::LocalSettings() + "mergeHeartbeatOnPost=1\n";
+    }
+};
+
+// Four agent threads post heartbeats, each asking for policies of its own,
+// while the servers answer 503 in bursts and the primary goes away and
+// comes back.
+void PostFromThreads(int threads, int posts) {
+    std::vector<std::thread> agents;
+    for (int t = 0; t < threads; ++t) {
+        agents.emplace_back([t, posts] {
+            for (int i = 0; i < posts; ++i) {
+                SS_HMESSAGE heartbeat = nullptr;
+                if (CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1") != 0) return;
+                const std::string name = "p-" + std::to_string(t) + "-" + std::to_string(i);
+                AddGetPolicyRequest(heartbeat, "0", name.c_str(), "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+                if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    for (std::thread& agent : agents) agent.join();
+}
+
+}  // namespace
+
+TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
+    g_failures = 0;
+    SS_RegisterErrorCallback(&CountFailure);
+    primary->InjectFault(ovxSim::Fault::kBusy, 6);
+    secondary->InjectFault(ovxSim::Fault::kBusy, 3);
+    std::thread chaos([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        primary->RefuseFor(1);  // killed and back on the same port
+    });
+    PostFromThreads(4, 25);
+    chaos.join();
+    // A heartbeat may still be on the wire, or waiting for its retry: the
+    // items arrive in the end, each of them.
+    auto missing = [&] {
+        std::vector<std::string> names;
+        for (int t = 0; t < 4; ++t) {
+            for (int i = 0; i < 25; ++i) {
+                const std::string asked = "asked:p-" + std::to_string(t) + "-" + std::to_string(i);
+                if (primary->Count(asked) + secondary->Count(asked) == 0) names.push_back(asked);
+            }
+        }
+        return names;
+    };
+    EXPECT_TRUE(WaitFor([&] { return missing().empty(); }, std::chrono::seconds(60)))
+        << missing().size() << " items never arrived, the first " << (missing().empty() ? "" : missing()[0]);
+    // Every failed post reaches the agent's error callback (the last one
+    // may still be on its way when the slot is seen empty).
+    EXPECT_TRUE(WaitFor([&] { return g_failures.load() >= primary->Count("fault") + secondary->Count("fault"); }))
+        << g_failures.load() << " failures reported";
+    EXPECT_GT(primary->Count("fault") + secondary->Count("fault"), 0);
+}
+
+TEST_F(EndToEnd, WithoutMergingTheLastHeartbeatPostedArrives) {
+    primary->InjectFault(ovxSim::Fault::kThrottle, 4);
+    PostFromThreads(4, 10);
+    SS_HMESSAGE last = nullptr;
+    ASSERT_EQ(0u, CreateHeartbeat(&last, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
+    AddGetPolicyRequest(last, "0", "the-last-one", "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+    ASSERT_EQ(0u, PostHeartbeat(last, nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return primary->Count("asked:the-last-one") + secondary->Count("asked:the-last-one") >= 1; },
+                        std::chrono::seconds(30)));
+}
