@@ -174,29 +174,7 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         if (status != 0) steps.Fail("SynchronousPostData() failed.", status);
         steps.Step("Posting Complete");
         if (response == nullptr || responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
-        steps.Step("Processing the response");
-        std::unique_ptr<CCmlDocumentBase> answer = ReadTrustAnswer(steps, response, responseSize, "Empty response vector!");
-        auto* first = dynamic_cast<CExchangeKeysResponse*>(static_cast<CCmlMessage*>(answer.get())->GetResponses().front());
-        // Anything but a key in answer is a failure, never a success
-        // with empty results.
-        if (first == nullptr || first->GetTagName() != kRespExchangeKeysResponse) {
-            steps.Fail("The message document is of an unexpected type.", 0xC7380011u);
-        }
-        if (first->GetCode() != 0) {
-            Trace(SS_TRACE_ERROR, where, "(error from called routine)");
-            result = first->GetCode();
-        } else {
-            if (first->GetKeyCount() == 0) steps.Fail("The exchange-keys response carries no key.", OVX_E_BAD_RESPONSE);
-            {
-                steps.Step("Extracting the returned key and populating the return arguments.");
-                const CCmlKey& key = *first->GetKey(0);
-                std::unique_ptr<char[]> algorithm(AgentCopy(Narrow(key.GetAlgorithm()).c_str()));
-                std::unique_ptr<char[]> pem(AgentCopy(Narrow(key.GetPemText()).c_str()));
-                *outAlgorithm = algorithm.release();
-                *outPemText = pem.release();
-                *outKeyLength = key.GetLength();
-            }
-        }
+        result = ReadKeysAnswer(response, responseSize, outAlgorithm, outKeyLength, outPemText);
     } catch (const CTRLEXC& error) {
         Trace(SS_TRACE_ERROR, where, error.GetText().c_str());
         result = error.GetCode();
@@ -262,15 +240,7 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         steps.Step("Posting Complete");
         if (response == nullptr || responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
         if (dump) WriteDumpFile("ss_dump_attachresp.xml", response, responseSize);
-        steps.Step("Processing the response");
-        std::unique_ptr<CCmlDocumentBase> answer =
-            ReadTrustAnswer(steps, response, responseSize, "Empty response vector!!");
-        for (CCmlResponse* candidate : static_cast<CCmlMessage*>(answer.get())->GetResponses()) {
-            if (candidate->GetTagName() != kRespAttachToSiteResponse) continue;
-            auto* typed = dynamic_cast<CAttachToSiteResponse*>(candidate);
-            result = typed != nullptr ? typed->GetCode() : OVX_E_UNEXPECTED;
-            break;
-        }
+        result = ReadAttachAnswer(response, responseSize);
     } catch (const CTRLEXC& error) {
         Trace(SS_TRACE_ERROR, where, error.GetText().c_str());
         result = error.GetCode();
@@ -284,6 +254,47 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
     if (response != nullptr) Scs().SCS_Free(response);
     Trace(SS_TRACE_PROGRESS, outer, "EXIT");
     return result;
+}
+
+uint32_t CSensorServices::ReadKeysAnswer(const uint8_t* data, uint32_t size, char** outAlgorithm,
+                                         uint32_t* outKeyLength, char** outPemText) const {
+    const char* where = "CSensorServices::ExchangeKeys";
+    const ExchangeSteps steps(*this, where);
+    steps.Step("Processing the response");
+    std::unique_ptr<CCmlDocumentBase> answer = ReadTrustAnswer(steps, data, size, "Empty response vector!");
+    auto* first = dynamic_cast<CExchangeKeysResponse*>(static_cast<CCmlMessage*>(answer.get())->GetResponses().front());
+    // Anything but a key in answer is a failure, never a success with empty
+    // results.
+    if (first == nullptr || first->GetTagName() != kRespExchangeKeysResponse) {
+        steps.Fail("The message document is of an unexpected type.", 0xC7380011u);
+    }
+    if (first->GetCode() != 0) {
+        Trace(SS_TRACE_ERROR, where, "(error from called routine)");
+        return first->GetCode();
+    }
+    if (first->GetKeyCount() == 0) steps.Fail("The exchange-keys response carries no key.", OVX_E_BAD_RESPONSE);
+    steps.Step("Extracting the returned key and populating the return arguments.");
+    const CCmlKey& key = *first->GetKey(0);
+    std::unique_ptr<char[]> algorithm(AgentCopy(Narrow(key.GetAlgorithm()).c_str()));
+    std::unique_ptr<char[]> pem(AgentCopy(Narrow(key.GetPemText()).c_str()));
+    *outAlgorithm = algorithm.release();
+    *outPemText = pem.release();
+    *outKeyLength = key.GetLength();
+    return 0;
+}
+
+uint32_t CSensorServices::ReadAttachAnswer(const uint8_t* data, uint32_t size) const {
+    const ExchangeSteps steps(*this, "CSensorServices::AttachToSite");
+    steps.Step("Processing the response");
+    std::unique_ptr<CCmlDocumentBase> answer = ReadTrustAnswer(steps, data, size, "Empty response vector!!");
+    for (CCmlResponse* candidate : static_cast<CCmlMessage*>(answer.get())->GetResponses()) {
+        if (candidate->GetTagName() != kRespAttachToSiteResponse) continue;
+        auto* typed = dynamic_cast<CAttachToSiteResponse*>(candidate);
+        if (typed == nullptr) steps.Fail("The attach-to-site response is of an unexpected type.", 0xC7380011u);
+        return typed->GetCode();
+    }
+    // An answer that does not speak of the attachment has not attached.
+    steps.Fail("The answer carries no attach-to-site response.", OVX_E_BAD_RESPONSE);
 }
 
 // ---- the ping

@@ -226,6 +226,11 @@ public:
     // Sends the pending ping from `serverIndex` on; on success the index
     // becomes the server that answered.
     uint32_t SendPendingPing(int32_t& serverIndex);
+    // The answers of the trust exchanges, read into the exchange's result;
+    // they throw CTRLEXC or CCmlException for an answer that is not one.
+    uint32_t ReadKeysAnswer(const uint8_t* data, uint32_t size, char** outAlgorithm, uint32_t* outKeyLength,
+                            char** outPemText) const;
+    uint32_t ReadAttachAnswer(const uint8_t* data, uint32_t size) const;
     uint32_t HelperProcessPingResponse(const uint8_t* data, uint32_t size);
     // One alive heartbeat; the pulse thread's function, `argument` the session.
     static uint32_t AliveHeartbeat(void* argument);

@@ -209,6 +209,9 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     EXPECT_NE(std::string::npos, trust[0].find(kPassword));  // on the wire, to the server only
     EXPECT_NE(std::string::npos, trust[0].find("<attach-to-site-request"));
     EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
+    // An answer that says nothing of the attachment has not attached.
+    manager.SetTrustAnswer(KeysAnswer());
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     manager.SetTrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
