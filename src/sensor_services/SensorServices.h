@@ -116,6 +116,9 @@ public:
     uint32_t LoadCommSettingsFile(const char* path) override;
     uint32_t SaveCommSettings(const char* path) override;
     uint32_t LoadLocalSettingsFile(const char* path) override;
+    // The operations' two-argument forms beside the base's, which take the section.
+    using CBaseServices::TestCommSettings;
+    using CBaseServices::TestCommSettingsFile;
     uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs) override;
     uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs) override;
 

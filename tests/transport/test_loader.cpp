@@ -165,9 +165,14 @@ TEST_F(LoaderTest, AMissingOrTamperedSignatureIsRefused) {
     mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     std::string signature = m_dir + "/" + kLibraryName + ".sig";
     {
+        // Flipped, not overwritten: a fixed byte could be the one already there.
         std::fstream file(signature, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(10);
+        char byte = 0;
+        file.read(&byte, 1);
         file.seekp(10);
-        file.put('\x5a');
+        byte = static_cast<char>(byte ^ 0x5a);
+        file.write(&byte, 1);
     }
     EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
     UnloadOvxSessionConfigSvcs();
