@@ -1,0 +1,188 @@
+// The whole library under load: agent threads making exported calls of
+// every kind while another thread starts and ends sessions and the
+// simulator fails posts. Nothing may crash or deadlock, and after the last
+// shut-down no thread and no descriptor of ours is left.
+//
+// The test command runs a short form; OVX_STRESS_FULL=1 runs 8 threads of
+// 10,000 calls and 200 session cycles.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Simulator.h"
+#include "sensor_services/SessionFixture.h"
+
+using namespace ovxTest;
+
+namespace {
+
+size_t Entries(const char* folder) {
+    size_t count = 0;
+    if (DIR* dir = opendir(folder)) {
+        while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return count;
+}
+
+uint32_t Quiet(uint32_t, uint32_t, const char*, const char*) { return 0; }
+uint32_t OnError(uint32_t, uint32_t) { return 0; }
+uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char*, const char*, const char*,
+                  uint32_t, const char*, const uint8_t*, uint32_t, uint8_t) {
+    return 0;
+}
+uint32_t OnPing(const char*, uint32_t, uint32_t, const uint8_t*, uint32_t) { return 0; }
+
+std::atomic<int> g_posted{0};
+
+// One agent thread: a random mix of the exported calls, at least `calls` of
+// them and on for as long as sessions come and go.
+void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>& cycling) {
+    std::mt19937 random(static_cast<unsigned>(seed));
+    for (int i = 0; i < calls || cycling.load(); ++i, ++made) {
+        switch (random() % 12) {
+            case 0:
+            case 1:
+            case 2: {
+                SS_HMESSAGE heartbeat = nullptr;
+                if (CreateHeartbeat(&heartbeat, "{stress}", "stress", "urn:stress", "5.0", "127.0.0.1") != 0) break;
+                SS_HMODULE module = nullptr;
+                AddModuleInfo(heartbeat, ("m" + std::to_string(random() % 50)).c_str(), "1.0", 0, &module);
+                AddGetPolicyRequest(heartbeat, "0", "p", "urn:p", "1.0.0", nullptr, nullptr);
+                if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) {
+                    FreeHeartbeat(heartbeat);
+                } else {
+                    ++g_posted;
+                }
+                break;
+            }
+            case 3: {
+                char text[64];
+                uint32_t length = sizeof text;
+                PostPing(text, &length);
+                break;
+            }
+            case 4: {
+                uint32_t count = 0;
+                SS_GetServerCount(&count);
+                break;
+            }
+            case 5: {
+                char* id = nullptr;
+                if (SS_GetAgentId(&id) == 0) SS_Free(id);
+                break;
+            }
+            case 6:
+                SS_RegisterErrorCallback(random() % 2 ? &OnError : nullptr);
+                RegisterGetPolicyResponse(random() % 2 ? &OnPolicy : nullptr);
+                RegisterPingResponse(&OnPing);
+                break;
+            case 7: {
+                char text[256];
+                SS_GetErrorMsg(0xC7560003u, text, sizeof text);
+                break;
+            }
+            case 8:
+                if (random() % 40 == 0) {
+                    SS_HMESSAGE message = nullptr;
+                    if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
+                    char* algorithm = nullptr;
+                    char* pem = nullptr;
+                    uint32_t length = 0;
+                    SS_ExchangeKeys(message, 500, 2000, 60000, nullptr, 0,
+                                    "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &length,
+                                    &pem);
+                    SS_Free(algorithm);
+                    SS_Free(pem);
+                    FreeMessage(message);
+                }
+                break;
+            case 9:
+                if (random() % 20 == 0) {
+                    SS_StartAliveHeartbeats(1, 1);
+                    SS_StopAliveHeartbeats();
+                }
+                break;
+            case 10: {
+                SS_HMESSAGE message = nullptr;
+                if (CreateMessage(&message, "{stress}", "stress", "urn:stress") == 0) {
+                    AddSetPolicyResponse(message, "p", "urn:p", "1.0.0", 0, "ok", "t", "r", 1);
+                    FreeMessage(message);
+                }
+                break;
+            }
+            default:
+                SS_SetLanguage("en");
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
+    const bool full = std::getenv("OVX_STRESS_FULL") != nullptr;
+    const int threads = 8, calls = full ? 10000 : 600, cycles = full ? 200 : 15;
+    const size_t threadsBefore = Entries("/proc/self/task");
+    const size_t descriptorsBefore = Entries("/proc/self/fd");
+
+    char pattern[] = "/tmp/ovx-stress-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    const std::string dir = pattern;
+    {
+        ovxSim::SimConfig config;
+        config.name = "stress";
+        config.log = [](const std::string&) {};
+        ovxSim::Simulator simulator(config);
+        ASSERT_GT(simulator.Start(), 0);
+        WriteText(dir + "/local.ini", "[scs]\nagentIdFile=" + dir +
+                                          "/agent.ini\n[sensor_services]\nretryInterval=50\nretryCeiling=100\n"
+                                          "maxServerRetry=1\nshutdownTimeout=10000\ntransferTimeout=3000\n"
+                                          "aliveUnitSeconds=1\n");
+        WriteText(dir + "/comm.ini", "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + simulator.Url() + "\n");
+        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
+        RegisterSessionFactory();
+        SS_TraceSink sink{0, 0xFFFFFFFFu, &Quiet};
+
+        std::atomic<bool> cycling{true};
+        std::atomic<int> made{0}, sessions{0};
+        std::thread cycler([&] {
+            std::mt19937 random(7);
+            for (int i = 0; i < cycles; ++i) {
+                if (SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr,
+                            &sink) == 0) {
+                    ++sessions;
+                }
+                if (i % 3 == 0) simulator.InjectFault(ovxSim::Fault::kBusy, 2);
+                if (i % 5 == 0) simulator.InjectFault(ovxSim::Fault::kGarble, 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
+                SS_ShutDown();
+            }
+            cycling = false;
+        });
+        std::vector<std::thread> agents;
+        for (int t = 0; t < threads; ++t) agents.emplace_back([&, t] { Agent(t + 1, calls, made, cycling); });
+        for (std::thread& agent : agents) agent.join();
+        cycler.join();
+        EXPECT_GE(made.load(), threads * calls);
+        EXPECT_GT(sessions.load(), 0);
+        EXPECT_GT(g_posted.load(), 0);  // calls did reach live sessions
+        EXPECT_GT(simulator.Count("heartbeat"), 0);
+        SS_ShutDown();
+        // A session a call still held ends with that call's reference.
+        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; },
+                            std::chrono::seconds(30)));
+        simulator.Stop();
+    }
+    EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") <= threadsBefore; }, std::chrono::seconds(30)))
+        << Entries("/proc/self/task") << " threads, " << threadsBefore << " before";
+    EXPECT_EQ(descriptorsBefore, Entries("/proc/self/fd"));
+    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+}
