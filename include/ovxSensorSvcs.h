@@ -234,7 +234,9 @@ OVX_SS_API uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, 
                                          const char* requestId, uint32_t requestIdLength);
 
 /* ---- Posting ---------------------------------------------------------------------------
- * PostHeartbeat() takes the message over when it returns 0; buffer and length
+ * PostHeartbeat() takes the message over when it returns 0 and only then; any
+ * other status leaves it the caller's to free (a session that is shutting
+ * down answers OVX_E_NOT_INITIALIZED and takes nothing). Buffer and length
  * are optional (both or neither). */
 OVX_SS_API uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length);
 OVX_SS_API uint32_t PostPing(char* buffer, uint32_t* length);

@@ -62,9 +62,16 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
     Lock();
     m_lastPostTime = static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds());
     Unlock();
+    // A session that is shutting down takes nothing new: the heartbeat
+    // stays the caller's, as it would once the session is gone.
+    if (IsStopping()) return OVX_E_NOT_INITIALIZED;
     uint32_t status = QueueHeartbeatRequest(message, buffer, length, taken);
     if (status != 0) return status;
-    return RequestDispatch();
+    status = RequestDispatch();
+    // A shut-down that began after the heartbeat was queued owns it now; a
+    // failure here must not make the caller free what the queue holds.
+    if (status != 0 && IsStopping()) return 0;
+    return status;
 }
 
 uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {

@@ -61,6 +61,8 @@ public:
     const std::string& Version() const { return m_version; }
     int32_t ReferenceCount() const;
     bool HasDispatchThread() const { return m_dispatchRunning.load(); }
+    // True from the moment a shut-down asks the dispatch thread to stop.
+    bool IsStopping() const { return m_stop.load(); }
 
     // "ProcessId = %d, ThreadId = %d" of the calling thread, for the entry
     // and exit lines of the threads of a session.
