@@ -87,7 +87,7 @@ protected:
     }
     void TearDown() override {
         SessionFixture::TearDown();
-        primary->Stop();
+        if (primary) primary->Stop();
         secondary->Stop();
     }
     std::string LocalSettings() override {
@@ -184,6 +184,32 @@ TEST_F(EndToEnd, TheAgentFailsOverAndReturnsToThePrimary) {
     ASSERT_TRUE(WaitFor(
         [&] {
             if (primary->Count("heartbeat") >= 2) return true;
+            Post();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return false;
+        },
+        std::chrono::seconds(20)));
+}
+
+TEST_F(EndToEnd, APrimaryStoppedAndStartedAgainMidRunGetsItsAgentBack) {
+    ASSERT_EQ(0u, Post());
+    ASSERT_TRUE(Delivered(*primary, 1));
+    // The primary goes away altogether: its port closes and its state is
+    // only what it wrote to its database.
+    const int port = primary->Port();
+    primary->Stop();
+    primary.reset();
+    ASSERT_EQ(0u, Post());
+    ASSERT_TRUE(Delivered(*secondary, 1));
+
+    ovxSim::SimConfig config = Config("primary", dir, kCerts + "/server.pem", kCerts + "/server.key");
+    config.port = port;
+    primary = std::make_unique<ovxSim::Simulator>(config);
+    ASSERT_EQ(port, primary->Start());
+    EXPECT_NE(std::string::npos, primary->StatusJson().find("\"id\":\"{e2e-agent}\""));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (primary->Count("heartbeat") >= 1) return true;
             Post();
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             return false;
