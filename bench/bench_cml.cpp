@@ -15,12 +15,12 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "BenchReport.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlParser.h"
 
@@ -148,27 +148,15 @@ void CmlSerialize(benchmark::State& state) {
     }
 }
 
-// Prints the ratios once every benchmark has run.
-class CRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Ratio(const char* what, const char* ours, const char* baseline, double limit) {
-        if (times.count(ours) == 0 || times.count(baseline) == 0) return;
-        double ratio = times[ours] / times[baseline];
-        std::printf("%-44s %5.2fx  (target <= %.1fx) %s\n", what, ratio, limit, ratio <= limit ? "ok" : "OVER");
-    }
-    std::map<std::string, double> times;
-};
-
-// Peak resident growth of one read, in a process of its own so the figures
-// do not hide behind each other.
-void PeakMemory(const char* what, size_t bytes, bool bare) {
+// Peak resident growth of one read in MB, in a process of its own so the
+// figures do not hide behind each other.
+double PeakGrowthMb(size_t bytes, bool bare) {
+    int channel[2];
+    if (pipe(channel) != 0) return -1;
     std::fflush(stdout);
     pid_t child = fork();
     if (child == 0) {
+        close(channel[0]);
         std::string xml = Written(MessageOfSize(bytes));
         rusage before {};
         getrusage(RUSAGE_SELF, &before);
@@ -183,14 +171,34 @@ void PeakMemory(const char* what, size_t bytes, bool bare) {
         }
         rusage after {};
         getrusage(RUSAGE_SELF, &after);
-        double grown = static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0;
-        std::printf("%-44s %8.1f MB peak growth for %.1f MB of text (%.1fx)\n", what, grown,
-                    static_cast<double>(xml.size()) / (1 << 20), grown / (static_cast<double>(xml.size()) / (1 << 20)));
-        std::fflush(stdout);
-        _exit(0);
+        const double grown = static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0;
+        const ssize_t written = write(channel[1], &grown, sizeof grown);
+        _exit(written == sizeof grown ? 0 : 1);
     }
+    close(channel[1]);
+    double grown = -1;
+    if (read(channel[0], &grown, sizeof grown) != sizeof grown) grown = -1;
+    close(channel[0]);
     int status = 0;
     waitpid(child, &status, 0);
+    return grown;
+}
+
+void ComparePeak(const char* what, size_t bytes) {
+    const double ours = PeakGrowthMb(bytes, false), bare = PeakGrowthMb(bytes, true);
+    if (ours <= 0 || bare <= 0) return;
+    ovxBench::Compare(what, ovxBench::Figure(ours, "MB"), ovxBench::Figure(bare, "MB"), ours / bare, "<= 2.0x",
+                      ours / bare <= 2.0);
+}
+
+void CompareTimes(const ovxBench::CTimesReporter& times, const char* what, const char* ours, const char* baseline,
+                  double limit) {
+    const double mine = times.Time(ours), theirs = times.Time(baseline);
+    if (mine <= 0 || theirs <= 0) return;
+    char goal[32];
+    std::snprintf(goal, sizeof goal, "<= %.1fx", limit);
+    ovxBench::Compare(what, ovxBench::Figure(mine, "ms"), ovxBench::Figure(theirs, "ms"), mine / theirs, goal,
+                      mine / theirs <= limit);
 }
 
 }  // namespace
@@ -212,14 +220,13 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     xercesc::XMLPlatformUtils::Initialize();
     benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter;
+    ovxBench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.Ratio("parse+deserialize 1 MB / bare Xerces parse", "CmlParseAndDeserialize", "BareXercesParse", 1.5);
-    reporter.Ratio("serialize 1 MB / std::string append", "CmlSerialize", "StringAppend", 3.0);
-    PeakMemory("bare Xerces parse, 1 MB", 1u << 20, true);
-    PeakMemory("CML parse+deserialize, 1 MB", 1u << 20, false);
-    PeakMemory("bare Xerces parse, 50 MB", 50u << 20, true);
-    PeakMemory("CML parse+deserialize, 50 MB", 50u << 20, false);
+    CompareTimes(reporter, "CML parse+deserialize 1 MB vs bare Xerces parse", "CmlParseAndDeserialize",
+                 "BareXercesParse", 1.5);
+    CompareTimes(reporter, "CML serialize 1 MB vs std::string append", "CmlSerialize", "StringAppend", 3.0);
+    ComparePeak("CML read 1 MB, peak memory vs bare Xerces", 1u << 20);
+    ComparePeak("CML read 50 MB, peak memory vs bare Xerces", 50u << 20);
     benchmark::Shutdown();
     xercesc::XMLPlatformUtils::Terminate();
     return 0;

@@ -8,11 +8,11 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "BenchReport.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
@@ -73,15 +73,6 @@ void BuildWriteRead(benchmark::State& state) {
     state.counters["items"] = 17.0 * scale;
 }
 
-class CGrowthReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 BENCHMARK(BuildWriteRead)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
@@ -93,15 +84,16 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     xercesc::XMLPlatformUtils::Initialize();
     benchmark::Initialize(&argc, argv);
-    CGrowthReporter reporter;
+    ovxBench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double base = reporter.times["BuildWriteRead/1"];
+    const double base = reporter.Time("BuildWriteRead/1");
     for (int scale : {10, 100}) {
-        const std::string name = "BuildWriteRead/" + std::to_string(scale);
-        if (base > 0 && reporter.times.count(name) != 0) {
-            double perItem = reporter.times[name] / scale / base;
-            std::printf("%3dx items: %.2fx the base time per item (linear is 1.0; target <= 1.5)\n", scale, perItem);
-        }
+        const double time = reporter.Time("BuildWriteRead/" + std::to_string(scale));
+        if (base <= 0 || time <= 0) continue;
+        const double perItem = time / scale;
+        ovxBench::Compare("CML document " + std::to_string(scale) + "x items, time per item vs 1x",
+                          ovxBench::Figure(perItem * 1000 / 17, "us/item"), ovxBench::Figure(base * 1000 / 17, "us/item"),
+                          perItem / base, "<= 1.5x (linear)", perItem / base <= 1.5);
     }
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);

@@ -4,11 +4,10 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <cmath>
 #include <cstdio>
-#include <map>
 #include <string>
 
+#include "BenchReport.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
@@ -48,15 +47,6 @@ void MergeHeartbeats(benchmark::State& state) {
     state.counters["items"] = 3.0 * n;
 }
 
-class CGrowthReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 BENCHMARK(MergeHeartbeats)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -65,16 +55,17 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     benchmark::Initialize(&argc, argv);
-    CGrowthReporter reporter;
+    ovxBench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double base = reporter.times["MergeHeartbeats/100"];
+    const double base = reporter.Time("MergeHeartbeats/100");
     for (int scale : {10, 100}) {
-        const std::string name = "MergeHeartbeats/" + std::to_string(100 * scale);
-        if (base > 0 && reporter.times.count(name) != 0) {
-            // n log n would give log(100 * scale) / log(100) per item.
-            std::printf("%3dx items: %.2fx the base time per item (linear 1.0, n log n %.1f, quadratic %d.0)\n", scale,
-                        reporter.times[name] / scale / base, std::log(100.0 * scale) / std::log(100.0), scale);
-        }
+        const double time = reporter.Time("MergeHeartbeats/" + std::to_string(100 * scale));
+        if (base <= 0 || time <= 0) continue;
+        const double perItem = time / scale;
+        ovxBench::Compare("heartbeat merge " + std::to_string(scale) + "x items, time per item vs 1x",
+                          ovxBench::Figure(perItem * 1000 / 300, "us/item"),
+                          ovxBench::Figure(base * 1000 / 300, "us/item"), perItem / base, "<= 1.5x (linear)",
+                          perItem / base <= 1.5);
     }
     benchmark::Shutdown();
     return 0;

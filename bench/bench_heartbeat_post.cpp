@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
+#include "BenchReport.h"
 #include "cml/core/cmlMessage.h"
 #include "ovxSensorSvcs.h"
 #include "sensor_services/SensorServices.h"
@@ -114,15 +114,6 @@ void SessionPost(benchmark::State& state) {
     session->Release();
 }
 
-class CRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 BENCHMARK(BareLibcurl)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -144,12 +135,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter;
+    ovxBench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    if (reporter.times["BareLibcurl"] > 0) {
-        double ratio = reporter.times["SessionPost"] / reporter.times["BareLibcurl"];
-        std::printf("heartbeat post / serialize + bare libcurl post  %.2fx  (target <= 1.3x) %s\n", ratio,
-                    ratio <= 1.3 ? "ok" : "OVER");
+    const double ours = reporter.Time("SessionPost/min_time:2.000/real_time"),
+                 bare = reporter.Time("BareLibcurl/min_time:2.000/real_time");
+    if (ours > 0 && bare > 0) {
+        ovxBench::Compare("heartbeat round trip vs serialize + bare libcurl post", ovxBench::Figure(ours, "us"),
+                          ovxBench::Figure(bare, "us"), ours / bare, "<= 1.3x", ours / bare <= 1.3);
     }
     benchmark::Shutdown();
     SS_ShutDown();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchReport.h"
 #include "scs/ScsDeclarations.h"
 #include "support/TestServer.h"
 
@@ -99,7 +100,15 @@ BENCHMARK(ScsPostData)->MinTime(2.0)->UseRealTime();
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    ovxBench::CTimesReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double ours = reporter.Time("ScsPostData/min_time:2.000/real_time"),
+                 bare = reporter.Time("BareLibcurl/min_time:2.000/real_time");
+    if (ours > 0 && bare > 0) {
+        // A rate: ours over the baseline's, higher is better.
+        ovxBench::Compare("SCS_PostData posts/s vs bare libcurl", ovxBench::Figure(1e9 / ours, "/s"),
+                          ovxBench::Figure(1e9 / bare, "/s"), bare / ours, ">= 0.8x", bare / ours >= 0.8);
+    }
     benchmark::Shutdown();
     Server().Stop();
     return 0;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "FuzzMemory.h"
 #include "ovxSensorSvcs.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/mslLoader.h"

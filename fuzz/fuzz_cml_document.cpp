@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "FuzzMemory.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"

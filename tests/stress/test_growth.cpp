@@ -98,6 +98,10 @@ TEST_F(Growth, ResidentMemoryStaysFlatAfterTheFirstThousandHeartbeats) {
     const long afterAll = ResidentKiB();
     std::printf("resident after 1000 heartbeats: %ld KiB, after %d: %ld KiB (%+ld KiB)\n", afterFirst, total,
                 afterAll, afterAll - afterFirst);
+    std::printf("ovx-bench\tresident memory after %d heartbeats vs after 1000\t%ld KiB\t%ld KiB\t%.2fx\t"
+                "<= +1024 KiB\t%s\n",
+                total, afterAll, afterFirst, static_cast<double>(afterAll) / afterFirst,
+                afterAll - afterFirst <= 1024 ? "ok" : "MISSED");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // A sanitizer keeps freed memory in quarantine and shadows the rest:
     // there the run checks leaks and races, not resident size.
