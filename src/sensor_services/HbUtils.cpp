@@ -1,6 +1,9 @@
 #include "sensor_services/HbUtils.h"
 
+#include <deque>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
@@ -19,20 +22,94 @@ bool IsMessageNamespace(const std::wstring& ns) {
 
 namespace {
 
+// An entry's identity, the fields a newer heartbeat's entry must share with a
+// pending one to replace it, as views into its own strings: looking an entry
+// up builds and copies no key.
+struct KeyView {
+    std::wstring_view a, b, c;
+    bool operator==(const KeyView& other) const { return a == other.a && b == other.b && c == other.c; }
+};
+
+size_t HashOf(const KeyView& key) {
+    const std::hash<std::wstring_view> hash;
+    size_t seed = hash(key.a);
+    for (const std::wstring_view part : {key.b, key.c}) seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    return seed;
+}
+
+KeyView KeyOf(const CSchemaInfo& schema) { return {schema.GetNamespace(), schema.GetVersion(), {}}; }
+KeyView KeyOf(const CContentDate& date) { return {date.identity, {}, {}}; }
+KeyView KeyOf(const CModuleInfo& module) { return {module.GetName(), {}, {}}; }
+KeyView KeyOf(const CUpdateInfo& update) { return {update.module, update.type, {}}; }
+KeyView KeyOf(const CPolicyItem& item) { return {item.GetNamespace(), item.GetSchemaVersion(), item.GetName()}; }
+
+// The positions of a list's entries by key, for one merge. Open addressing
+// in one array sized for every entry the merge can add: a probe reads a slot
+// and touches an entry only when the full hashes agree, which keeps a merge of
+// tens of thousands of entries from chasing a node, an entry and a string per
+// lookup. `keyAt(position)` is the key of the entry at a position, read from
+// the list itself, so the list may grow and move its entries.
+template <class KeyAt>
+class CPositionIndex {
+public:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+
+    CPositionIndex(size_t entries, KeyAt keyAt) : m_keyAt(keyAt) {
+        size_t capacity = 16;
+        while (capacity < 2 * entries) capacity *= 2;
+        m_slots.assign(capacity, Slot{0, kNone});
+    }
+
+    // The position of the entry whose key is `key`; when there is none,
+    // `position` is recorded as that key's and kNone returned. At most
+    // `entries` positions are recorded, so the array never fills.
+    size_t FindOrAdd(const KeyView& key, size_t position) {
+        const size_t hash = HashOf(key);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            Slot& probe = m_slots[slot];
+            if (probe.position == kNone) {
+                probe = Slot{hash, position};
+                return kNone;
+            }
+            if (probe.hash == hash && m_keyAt(probe.position) == key) return probe.position;
+        }
+    }
+
+private:
+    struct Slot {
+        size_t hash;
+        size_t position;
+    };
+    std::vector<Slot> m_slots;
+    KeyAt m_keyAt;
+};
+
+template <class KeyAt>
+CPositionIndex<KeyAt> MakeIndex(size_t entries, KeyAt keyAt) {
+    return CPositionIndex<KeyAt>(entries, keyAt);
+}
+
+template <class T>
+void Reserve(std::vector<T>& list, size_t count) {
+    list.reserve(count);
+}
+template <class T>
+void Reserve(std::deque<T>&, size_t) {}
+
 // Appends every entry of `from` to `into`, an entry whose key is already in
 // `into` replacing it.
-template <class List, class Key>
-void MergeList(List& into, const List& from, Key key) {
-    std::unordered_map<std::wstring, size_t> index;
-    index.reserve(into.size() + from.size());
-    for (size_t i = 0; i < into.size(); ++i) index.emplace(key(into[i]), i);
+template <class List>
+void MergeList(List& into, const List& from) {
+    Reserve(into, into.size() + from.size());
+    auto index = MakeIndex(into.size() + from.size(), [&](size_t at) { return KeyOf(into[at]); });
+    for (size_t i = 0; i < into.size(); ++i) index.FindOrAdd(KeyOf(into[i]), i);
     for (const auto& entry : from) {
-        auto found = index.find(key(entry));
-        if (found != index.end()) {
-            into[found->second] = entry;
-        } else {
-            index.emplace(key(entry), into.size());
+        const size_t found = index.FindOrAdd(KeyOf(entry), into.size());
+        if (found == index.kNone) {
             into.push_back(entry);
+        } else {
+            into[found] = entry;
         }
     }
 }
@@ -62,72 +139,71 @@ void MergeAnnouncement(const CAgentStartupAnnouncement& newer, CAgentStartupAnno
                        &CHostInfo::nbName, &CHostInfo::nbDomain, &CHostInfo::adObjectId, &CHostInfo::adGroupId}) {
         Take(p.host.*field, n.host.*field);
     }
-    MergeList(p.schemas, n.schemas, [](const CSchemaInfo& s) { return s.IdentityKey(); });
-    MergeList(p.contentDates, n.contentDates, [](const CContentDate& d) { return d.IdentityKey(); });
-    MergeList(p.modules, n.modules, [](const CModuleInfo& m) { return m.IdentityKey(); });
-    MergeList(p.updates, n.updates, [](const CUpdateInfo& u) { return u.IdentityKey(); });
+    MergeList(p.schemas, n.schemas);
+    MergeList(p.contentDates, n.contentDates);
+    MergeList(p.modules, n.modules);
+    MergeList(p.updates, n.updates);
     for (size_t i = 0; i < n.GetPolicyCount(); ++i) p.AddPolicy(*n.GetPolicy(i));
 }
 
-void MergeGetPolicy(const CGetPolicyRequest& newer, CGetPolicyRequest& pending) {
-    std::unordered_map<std::wstring, CPolicyItem*> index;
-    for (size_t i = 0; i < pending.GetCount(); ++i) index.emplace(pending.GetItem(i)->IdentityKey(), pending.GetItem(i));
+// A policy item matched keeps its place and takes the newer item's fields
+// through `update`.
+template <class Message, class Update>
+void MergePolicyItems(const Message& newer, Message& pending, Update update) {
+    auto index = MakeIndex(pending.GetCount() + newer.GetCount(), [&](size_t at) { return KeyOf(*pending.GetItem(at)); });
+    for (size_t i = 0; i < pending.GetCount(); ++i) index.FindOrAdd(KeyOf(*pending.GetItem(i)), i);
     for (size_t i = 0; i < newer.GetCount(); ++i) {
         const CPolicyItem* item = newer.GetItem(i);
-        auto found = index.find(item->IdentityKey());
-        if (found != index.end()) {
-            found->second->SetToken(item->GetToken());
+        const size_t found = index.FindOrAdd(KeyOf(*item), pending.GetCount());
+        if (found == index.kNone) {
+            pending.AddItem(*item);
         } else {
-            index.emplace(item->IdentityKey(), pending.AddItem(*item));
+            update(*pending.GetItem(found), *item);
         }
     }
 }
 
+void MergeGetPolicy(const CGetPolicyRequest& newer, CGetPolicyRequest& pending) {
+    MergePolicyItems(newer, pending, [](CPolicyItem& into, const CPolicyItem& item) { into.SetToken(item.GetToken()); });
+}
+
 void MergeSetPolicyResponse(const CSetPolicyResponse& newer, CSetPolicyResponse& pending) {
-    std::unordered_map<std::wstring, CPolicyItem*> index;
-    for (size_t i = 0; i < pending.GetCount(); ++i) index.emplace(pending.GetItem(i)->IdentityKey(), pending.GetItem(i));
-    for (size_t i = 0; i < newer.GetCount(); ++i) {
-        const CPolicyItem* item = newer.GetItem(i);
-        auto found = index.find(item->IdentityKey());
-        if (found != index.end()) {
-            found->second->SetToken(item->GetToken());
-            found->second->SetCode(item->GetCode());
-            found->second->SetText(item->GetText());
-        } else {
-            index.emplace(item->IdentityKey(), pending.AddItem(*item));
-        }
-    }
+    MergePolicyItems(newer, pending, [](CPolicyItem& into, const CPolicyItem& item) {
+        into.SetToken(item.GetToken());
+        into.SetCode(item.GetCode());
+        into.SetText(item.GetText());
+    });
 }
 
 std::wstring PolicyKey(CPolicySource& policy) { return policy.GetNamespaceUri() + L'\n' + policy.GetName(); }
 
 void MergeSetPolicyRequest(const CSetPolicyRequest& newer, CSetPolicyRequest& pending) {
     std::unordered_map<std::wstring, size_t> index;
+    index.reserve(pending.GetCount() + newer.GetCount());
     for (size_t i = 0; i < pending.GetCount(); ++i) index.emplace(PolicyKey(*pending.GetPolicy(i)), i);
     for (size_t i = 0; i < newer.GetCount(); ++i) {
         CPolicySource* policy = newer.GetPolicy(i);
-        auto found = index.find(PolicyKey(*policy));
-        if (found != index.end()) {
-            pending.ReplacePolicy(found->second, policy->Clone());
-        } else {
-            index.emplace(PolicyKey(*policy), pending.GetCount());
+        const auto placed = index.try_emplace(PolicyKey(*policy), pending.GetCount());
+        if (placed.second) {
             pending.AddPolicy(*policy);
+        } else {
+            pending.ReplacePolicy(placed.first->second, policy->Clone());
         }
     }
 }
 
 template <class Message>
 void MergeSchemaItems(const Message& newer, Message& pending) {
-    std::unordered_map<std::wstring, size_t> index;
-    for (size_t i = 0; i < pending.GetCount(); ++i) index.emplace(pending.GetItem(i).IdentityKey(), i);
+    pending.Reserve(pending.GetCount() + newer.GetCount());
+    auto index = MakeIndex(pending.GetCount() + newer.GetCount(), [&](size_t at) { return KeyOf(pending.GetItem(at)); });
+    for (size_t i = 0; i < pending.GetCount(); ++i) index.FindOrAdd(KeyOf(pending.GetItem(i)), i);
     for (size_t i = 0; i < newer.GetCount(); ++i) {
         const auto& item = newer.GetItem(i);
-        auto found = index.find(item.IdentityKey());
-        if (found != index.end()) {
-            pending.GetItem(found->second) = item;
-        } else {
-            index.emplace(item.IdentityKey(), pending.GetCount());
+        const size_t found = index.FindOrAdd(KeyOf(item), pending.GetCount());
+        if (found == index.kNone) {
             pending.AddItem(item);
+        } else {
+            pending.GetItem(found) = item;
         }
     }
 }

@@ -181,9 +181,8 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     uint32_t responseLength = 0;
     std::unique_ptr<CHeartbeatRecord> record;
     try {
-        const std::string text = Text(*heartbeat);
         try {
-            record = std::make_unique<CHeartbeatRecord>(text);
+            record = std::make_unique<CHeartbeatRecord>(Text(*heartbeat));
         } catch (const std::bad_alloc&) {
             status = OVX_E_OUT_OF_MEMORY;
             Trace(SS_TRACE_ERROR, where, ("unable to allocate heartbeat buffer! ERR code: " + StatusHex(status)).c_str());

@@ -4,26 +4,23 @@
 #define OVX_SENSOR_SERVICES_HEARTBEATRECORD_H
 
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <utility>
 
 namespace ovxSensorServices {
 
 class CHeartbeatRecord {
 public:
-    explicit CHeartbeatRecord(const std::string& text)
-        : m_data(new uint8_t[text.empty() ? 1 : text.size()]), m_size(static_cast<uint32_t>(text.size())) {
-        std::memcpy(m_data, text.data(), text.size());
-    }
+    // The bytes are taken over, not copied, when the text is handed in.
+    explicit CHeartbeatRecord(std::string text) : m_text(std::move(text)) {}
     CHeartbeatRecord(const CHeartbeatRecord&) = delete;
     CHeartbeatRecord& operator=(const CHeartbeatRecord&) = delete;
-    virtual ~CHeartbeatRecord() { delete[] m_data; }
-    const uint8_t* Data() const { return m_data; }
-    uint32_t Size() const { return m_size; }
+    virtual ~CHeartbeatRecord() = default;
+    const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(m_text.data()); }
+    uint32_t Size() const { return static_cast<uint32_t>(m_text.size()); }
 
 private:
-    uint8_t* m_data;
-    uint32_t m_size;
+    std::string m_text;
 };
 
 }  // namespace ovxSensorServices

@@ -90,7 +90,7 @@ uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, ui
     if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_hbresp.txt", data, size);
     std::unique_ptr<CCmlDocumentBase> answer;
     try {
-        answer = ReadServerDocument(data, size, L"OVX-SensorServices-Heartbeat-Response");
+        answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Heartbeat-Response");
     } catch (const CCmlException& error) {
         Trace(SS_TRACE_ERROR, where, ParseFailureLine(error, OVX_E_BAD_RESPONSE).c_str());
         return OVX_E_BAD_RESPONSE;

@@ -15,6 +15,7 @@
 
 #include "sensor_services/ServiceThreads.h"
 #include "sensor_services/SessionOperations.h"
+#include "sensor_services/SessionText.h"
 #include "transport/BaseServices.h"
 
 namespace ovx {
@@ -271,6 +272,8 @@ private:
     SS_ResponseCompleteFn m_responseComplete = nullptr;
     SessionFlags m_flags;
     CWorkerThread m_worker;
+    // Answers of every kind are read through one reused parser.
+    mutable CServerDocumentReader m_answerReader;
     uint32_t m_aliveIntervalMinutes = 15;
     uint32_t m_aliveDurationMinutes = 1440;
     std::time_t m_lastPostTime;

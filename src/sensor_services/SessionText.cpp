@@ -43,10 +43,20 @@ std::string ProcessingFailureLine(const CCmlException& error, uint32_t status) {
            " ERR code: " + StatusHex(status) + " CML code: " + StatusHex(error.GetErrorCode());
 }
 
-std::unique_ptr<CCmlDocumentBase> ReadServerDocument(const uint8_t* data, uint32_t size, const wchar_t* systemId) {
-    CCmlParser parser(kDoNotValidate);
-    parser.ParseBuffer(reinterpret_cast<const char*>(data), size, kDoNotValidate, nullptr, systemId);
-    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+CServerDocumentReader::CServerDocumentReader() = default;
+CServerDocumentReader::~CServerDocumentReader() = default;
+
+std::unique_ptr<CCmlDocumentBase> CServerDocumentReader::Read(const uint8_t* data, uint32_t size,
+                                                              const wchar_t* systemId) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_parser) m_parser = std::make_unique<CCmlParser>(kDoNotValidate);
+    CCmlDOM_Document& document = m_parser->GetDocument();
+    struct Release {
+        CCmlDOM_Document& document;
+        ~Release() { document.SetDOMDocument(nullptr); }
+    } release{document};
+    m_parser->ParseBuffer(reinterpret_cast<const char*>(data), size, kDoNotValidate, nullptr, systemId);
+    CCmlDOM_Element root = document.getDocumentElement();
     if (root.IsNull()) return nullptr;
     return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));
 }

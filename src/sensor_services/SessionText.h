@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,7 @@ namespace ovx {
 namespace cml {
 class CCmlException;
 class CCmlDocumentBase;
+class CCmlParser;
 }  // namespace cml
 }  // namespace ovx
 
@@ -62,8 +64,24 @@ std::string ProcessingFailureLine(const ovx::cml::CCmlException& error, uint32_t
 // without validation (the server may speak newer revisions); `systemId` names
 // the input in error texts. NULL when no class is registered for the root.
 // Parse failures throw the parser's exceptions.
-std::unique_ptr<ovx::cml::CCmlDocumentBase> ReadServerDocument(const uint8_t* data, uint32_t size,
-                                                               const wchar_t* systemId);
+//
+// A session keeps one reader: making a Xerces parser costs more than parsing
+// a typical answer, so the parser is made once and reused. Reads are
+// serialised; the parsed DOM is released as soon as the answer's objects are
+// built, so nothing a server sent stays behind between answers.
+class CServerDocumentReader {
+public:
+    CServerDocumentReader();
+    ~CServerDocumentReader();
+    CServerDocumentReader(const CServerDocumentReader&) = delete;
+    CServerDocumentReader& operator=(const CServerDocumentReader&) = delete;
+
+    std::unique_ptr<ovx::cml::CCmlDocumentBase> Read(const uint8_t* data, uint32_t size, const wchar_t* systemId);
+
+private:
+    std::mutex m_lock;
+    std::unique_ptr<ovx::cml::CCmlParser> m_parser;
+};
 
 }  // namespace ovxSensorServices
 

@@ -257,6 +257,60 @@ TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     EXPECT_EQ(nullptr, HbUtils::FindDocument(pending, L"error-response", false));
 }
 
+TEST(HbMerge, EntriesMatchOnTheirIdentifyingFieldsOnly) {
+    CCmlMessage pending, newer;
+    CAgentStartupAnnouncement a, b;
+    a.GetContent().schemas.push_back(CSchemaInfo(L"urn:s", L"1.0.0", L"first"));
+    a.GetContent().updates.emplace_back(L"ab", L"c", L"1");
+    b.GetContent().schemas.push_back(CSchemaInfo(L"urn:s", L"1.0.0", L"second", true));  // same schema
+    b.GetContent().schemas.push_back(CSchemaInfo(L"urn:s", L"1.0.1", L"first"));         // another version
+    b.GetContent().updates.emplace_back(L"a", L"bc", L"2");  // ("a", "bc") is not ("ab", "c")
+    b.GetContent().updates.emplace_back(L"ab", L"c", L"3");
+    pending.AddRequest(a);
+    newer.AddRequest(b);
+    CGetPolicyRequest p, q;
+    p.AddItem(CPolicyItem(L"n", L"urn:p", L"1", L"", L"t", 0, L"", L"old", L"", L"", L"policy-item"));
+    // A policy item is its name, namespace and schema version: the version
+    // and the answer fields do not tell it apart.
+    q.AddItem(CPolicyItem(L"n", L"urn:p", L"2", L"", L"t", 5, L"other", L"new", L"", L"", L"policy-item"));
+    q.AddItem(CPolicyItem(L"n", L"urn:p", L"1", L"2.0", L"t", 0, L"", L"own", L"", L"", L"policy-item"));
+    pending.AddRequest(p);
+    newer.AddRequest(q);
+    HbUtils::Merge(newer, pending);
+    const auto& merged = static_cast<CAgentStartupAnnouncement*>(pending.GetRequests()[0])->GetContent();
+    ASSERT_EQ(2u, merged.schemas.size());
+    EXPECT_EQ(L"second", merged.schemas[0].GetName());
+    EXPECT_EQ(L"1.0.1", merged.schemas[1].GetVersion());
+    ASSERT_EQ(2u, merged.updates.size());
+    EXPECT_EQ(L"3", merged.updates[0].version);
+    EXPECT_EQ(L"a", merged.updates[1].module);
+    auto* policies = static_cast<CGetPolicyRequest*>(pending.GetRequests()[1]);
+    ASSERT_EQ(2u, policies->GetCount());
+    EXPECT_EQ(L"new", policies->GetItem(0)->GetToken());
+    EXPECT_EQ(L"own", policies->GetItem(1)->GetToken());
+}
+
+// Lists far longer than an index's first size, each newer entry either
+// replacing the pending one of its key or appended in order.
+TEST(HbMerge, LongListsKeepOrderAndReplaceInPlace) {
+    constexpr int kCount = 5000;
+    CCmlMessage pending, newer;
+    CAgentStartupAnnouncement a, b;
+    for (int i = 0; i < kCount; ++i) {
+        a.GetContent().modules.emplace_back(L"m" + std::to_wstring(i), L"1");
+        b.GetContent().modules.emplace_back(L"m" + std::to_wstring(i + kCount / 2), L"2");
+    }
+    pending.AddRequest(a);
+    newer.AddRequest(b);
+    HbUtils::Merge(newer, pending);
+    const auto& modules = static_cast<CAgentStartupAnnouncement*>(pending.GetRequests()[0])->GetContent().modules;
+    ASSERT_EQ(static_cast<size_t>(kCount + kCount / 2), modules.size());
+    for (int i = 0; i < kCount + kCount / 2; ++i) {
+        ASSERT_EQ(L"m" + std::to_wstring(i), modules[i].GetName());
+        ASSERT_EQ(i < kCount / 2 ? L"1" : L"2", modules[i].GetVersion()) << i;
+    }
+}
+
 namespace {
 
 class StressQueue : public MergingQueue {

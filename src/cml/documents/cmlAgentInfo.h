@@ -46,8 +46,6 @@ public:
     void Deserialize(CCmlDOM_Element& element);
     void WriteElement(std::wostream& out, int level) const;
     void WriteElement(std::ostream& out, int level) const;
-    bool SameItem(const CContentDate& other) const { return identity == other.identity; }
-    const std::wstring& IdentityKey() const { return identity; }
 };
 
 class CUpdateInfo {
@@ -60,8 +58,6 @@ public:
     void Deserialize(CCmlDOM_Element& element);
     void WriteElement(std::wostream& out, int level) const;
     void WriteElement(std::ostream& out, int level) const;
-    bool SameItem(const CUpdateInfo& other) const { return module == other.module && type == other.type; }
-    std::wstring IdentityKey() const { return module + L'\n' + type; }
 };
 
 class CModuleInfo {
@@ -71,8 +67,8 @@ public:
         : m_name(std::move(name)), m_version(std::move(version)), m_status(status) {}
     CModuleInfo(const CModuleInfo& other) = default;
     CModuleInfo& operator=(const CModuleInfo& other) = default;
-    CModuleInfo(CModuleInfo&&) = default;
-    CModuleInfo& operator=(CModuleInfo&&) = default;
+    CModuleInfo(CModuleInfo&&) noexcept = default;
+    CModuleInfo& operator=(CModuleInfo&&) noexcept = default;
     virtual ~CModuleInfo();
 
     const std::wstring& GetElementName() const { return m_elementName; }
@@ -98,8 +94,6 @@ public:
     void WriteElement(std::wostream& out, int level) const;
     void WriteElement(std::ostream& out, int level) const;
     void CollectNamespaces(CNamespaceSet& namespaces) const;
-    bool SameItem(const CModuleInfo& other) const { return m_name == other.m_name; }
-    const std::wstring& IdentityKey() const { return m_name; }
 
 private:
     template <class Char>
@@ -117,6 +111,8 @@ public:
     CAgentInfoContent();
     CAgentInfoContent(const CAgentInfoContent& other) = default;
     CAgentInfoContent& operator=(const CAgentInfoContent& other) = default;
+    CAgentInfoContent(CAgentInfoContent&& other) = default;
+    CAgentInfoContent& operator=(CAgentInfoContent&& other) = default;
     virtual ~CAgentInfoContent();
 
     // Identity, installation and status attributes.

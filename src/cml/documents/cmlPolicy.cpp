@@ -245,7 +245,6 @@ CPolicyItem* CPolicyItem::Clone() const {
     return Allocate<CPolicyItem>(L"Cloning policy item object", [&] { return new CPolicyItem(*this); });
 }
 
-std::wstring CPolicyItem::IdentityKey() const { return m_namespace + L'\n' + m_schemaVersion + L'\n' + m_name; }
 
 template <class Char>
 void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {

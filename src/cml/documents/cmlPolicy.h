@@ -158,7 +158,6 @@ public:
 
     // What identifies the policy an item is about: merging heartbeats
     // matches items on these (namespace, schema version, name).
-    std::wstring IdentityKey() const;
 
 private:
     template <class Char>

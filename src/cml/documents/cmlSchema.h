@@ -27,6 +27,9 @@ public:
                 bool getLatestCompatible = false);
     CSchemaInfo(const CSchemaInfo& other) = default;
     CSchemaInfo& operator=(const CSchemaInfo& other) = default;
+    // Moves keep a growing schema list from copying every string it holds.
+    CSchemaInfo(CSchemaInfo&& other) noexcept = default;
+    CSchemaInfo& operator=(CSchemaInfo&& other) noexcept = default;
     virtual ~CSchemaInfo();
 
     const std::wstring& GetNamespace() const { return m_namespace; }
@@ -52,13 +55,6 @@ public:
     // An empty schema-info element with the attributes.
     virtual void WriteElement(std::wostream& out, int level) const;
     virtual void WriteElement(std::ostream& out, int level) const;
-
-    // Namespace and version identify a schema: merging matches on them.
-    bool SameSchema(const CSchemaInfo& other) const {
-        return m_namespace == other.m_namespace && m_version == other.m_version;
-    }
-    // The same fields as one text, for keyed lookups over long lists.
-    std::wstring IdentityKey() const { return m_namespace + L'\n' + m_version; }
 
 private:
     template <class Char>
@@ -182,6 +178,7 @@ public:
     Item& GetItem(size_t index);
     const Item& GetItem(size_t index) const;
     void AddItem(const Item& item) { m_items.push_back(item); }
+    void Reserve(size_t count) { m_items.reserve(count); }
     void Clear() { m_items.clear(); }
     const std::vector<Item>& GetItems() const { return m_items; }
     bool HasContent() const override { return !m_items.empty(); }

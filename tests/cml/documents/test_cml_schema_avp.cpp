@@ -214,19 +214,3 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     CCmlDOM_Element none;
     EXPECT_EQ(kCmlNullElement, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
 }
-
-TEST(MergeKeys, ItemsMatchOnTheirIdentifyingFieldsOnly) {
-    CSchemaInfo a(L"urn:s", L"1.0.0", L"first");
-    CSchemaInfo b(L"urn:s", L"1.0.0", L"second", true);
-    CSchemaInfo c(L"urn:s", L"1.0.1", L"first");
-    EXPECT_TRUE(a.SameSchema(b));
-    EXPECT_EQ(a.IdentityKey(), b.IdentityKey());
-    EXPECT_FALSE(a.SameSchema(c));
-    EXPECT_NE(a.IdentityKey(), c.IdentityKey());
-    // Field boundaries cannot be confused: ("ab", "c") is not ("a", "bc").
-    EXPECT_NE(CUpdateInfo(L"ab", L"c", L"1").IdentityKey(), CUpdateInfo(L"a", L"bc", L"1").IdentityKey());
-    EXPECT_TRUE(CModuleInfo(L"m", L"1").SameItem(CModuleInfo(L"m", L"2")));
-    CPolicyItem x(L"n", L"urn:p", L"1", L"", L"t", 0, L"", L"", L"", L"", L"policy-item");
-    CPolicyItem y(L"n", L"urn:p", L"2", L"", L"t", 5, L"other", L"", L"", L"", L"policy-item");
-    EXPECT_EQ(x.IdentityKey(), y.IdentityKey());
-}
