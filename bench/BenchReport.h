@@ -19,18 +19,49 @@ namespace ovxBench {
 class CTimesReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // With repetitions, a benchmark's time is its median; runs of single
+        // repetitions (or a program run with --benchmark_repetitions=1) are
+        // kept as they come.
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            m_times[WithoutRepeats(run.run_name.str())] = run.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    // The time of a benchmark by name, or 0 if it did not run.
+    // The time of a benchmark by its name without the "/repeats:N" part, or
+    // 0 if it did not run.
     double Time(const std::string& name) const {
         auto found = m_times.find(name);
         return found == m_times.end() ? 0.0 : found->second;
     }
 
 private:
+    static std::string WithoutRepeats(std::string name) {
+        const size_t at = name.find("/repeats:");
+        if (at == std::string::npos) return name;
+        const size_t next = name.find('/', at + 1);
+        name.erase(at, next == std::string::npos ? std::string::npos : next - at);
+        return name;
+    }
     std::map<std::string, double> m_times;
 };
+
+// Runs every registered benchmark with `reporter`. A shared virtual machine
+// drifts in speed over seconds, which a baseline measured before or after
+// its comparison would take for our cost: each benchmark runs five times,
+// the runs of all of them interleaved at random, and each is read by its
+// median. Flags given on the command line come later and win.
+inline void RunAll(int argc, char** argv, CTimesReporter& reporter) {
+    std::vector<char*> arguments(argv, argv + argc);
+    static char repetitions[] = "--benchmark_repetitions=5";
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    static char aggregates[] = "--benchmark_report_aggregates_only=true";
+    arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), {repetitions, interleave, aggregates});
+    int count = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    benchmark::Initialize(&count, arguments.data());
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+}
 
 // One comparison: our figure, the baseline measured in the same run, their
 // ratio, the goal in words and whether it was met.

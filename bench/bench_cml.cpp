@@ -219,9 +219,8 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     xercesc::XMLPlatformUtils::Initialize();
-    benchmark::Initialize(&argc, argv);
     ovxBench::CTimesReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    ovxBench::RunAll(argc, argv, reporter);
     CompareTimes(reporter, "CML parse+deserialize 1 MB vs bare Xerces parse", "CmlParseAndDeserialize",
                  "BareXercesParse", 1.5);
     CompareTimes(reporter, "CML serialize 1 MB vs std::string append", "CmlSerialize", "StringAppend", 3.0);

@@ -83,9 +83,8 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     xercesc::XMLPlatformUtils::Initialize();
-    benchmark::Initialize(&argc, argv);
     ovxBench::CTimesReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    ovxBench::RunAll(argc, argv, reporter);
     const double base = reporter.Time("BuildWriteRead/1");
     for (int scale : {10, 100}) {
         const double time = reporter.Time("BuildWriteRead/" + std::to_string(scale));

@@ -59,9 +59,8 @@ BENCHMARK(MergeHeartbeats)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMi
 int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
-    benchmark::Initialize(&argc, argv);
     ovxBench::CTimesReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    ovxBench::RunAll(argc, argv, reporter);
     const double base = reporter.Time("MergeHeartbeats/100");
     for (int scale : {10, 100}) {
         const double time = reporter.Time("MergeHeartbeats/" + std::to_string(100 * scale));

@@ -94,16 +94,15 @@ void ScsPostData(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BareLibcurl)->MinTime(2.0)->UseRealTime();
-BENCHMARK(ScsPostData)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BareLibcurl)->MinTime(1.0)->UseRealTime();
+BENCHMARK(ScsPostData)->MinTime(1.0)->UseRealTime();
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
     ovxBench::CTimesReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double ours = reporter.Time("ScsPostData/min_time:2.000/real_time"),
-                 bare = reporter.Time("BareLibcurl/min_time:2.000/real_time");
+    ovxBench::RunAll(argc, argv, reporter);
+    const double ours = reporter.Time("ScsPostData/min_time:1.000/real_time"),
+                 bare = reporter.Time("BareLibcurl/min_time:1.000/real_time");
     if (ours > 0 && bare > 0) {
         // A rate: ours over the baseline's, higher is better.
         ovxBench::Compare("SCS_PostData posts/s vs bare libcurl", ovxBench::Figure(1e9 / ours, "/s"),
