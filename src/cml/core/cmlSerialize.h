@@ -57,9 +57,11 @@ public:
     // Wide text; a narrow batch encodes it as UTF-8 on the way in (a value
     // that is not a Unicode scalar becomes U+FFFD).
     void Append(const wchar_t* text, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
+        for (size_t i = 0; i < length;) {
+            i = CopyPlain(text, i, length, false, false);
+            if (i == length) break;
             if (m_used > kCapacity - 4) Flush();
-            Put(text[i]);
+            Put(text[i++]);
         }
     }
     void Append(const std::wstring& text) { Append(text.data(), text.size()); }
@@ -78,19 +80,19 @@ public:
     }
     // The text escaped as an attribute value or as content.
     void AppendEscaped(const wchar_t* text, size_t length, bool attribute) {
-        for (size_t i = 0; i < length; ++i) {
-            const wchar_t c = text[i];
+        for (size_t i = 0; i < length;) {
+            i = CopyPlain(text, i, length, true, attribute);
+            if (i == length) break;
+            const wchar_t c = text[i++];
             const char* escape = nullptr;
-            if (c <= L'>') {  // every escaped character is at or below '>'
-                switch (c) {
-                    case L'\n': escape = attribute ? "&#xa;" : nullptr; break;
-                    case L'"': escape = "&quot;"; break;
-                    case L'&': escape = "&amp;"; break;
-                    case L'\'': escape = "&apos;"; break;
-                    case L'<': escape = "&lt;"; break;
-                    case L'>': escape = "&gt;"; break;
-                    default: break;
-                }
+            switch (c) {
+                case L'\n': escape = attribute ? "&#xa;" : nullptr; break;
+                case L'"': escape = "&quot;"; break;
+                case L'&': escape = "&amp;"; break;
+                case L'\'': escape = "&apos;"; break;
+                case L'<': escape = "&lt;"; break;
+                case L'>': escape = "&gt;"; break;
+                default: break;
             }
             if (escape != nullptr) {
                 AppendLiteral(escape);
@@ -110,6 +112,24 @@ public:
 
 private:
     static constexpr size_t kCapacity = 1024;
+
+    // Copies the run of ASCII from `i` on that needs neither escaping nor
+    // encoding, as far as the buffer has room, and returns where it stopped.
+    // Most text is such runs: one compare and one store a character.
+    size_t CopyPlain(const wchar_t* text, size_t i, size_t length, bool escaping, bool attribute) {
+        if (m_used == kCapacity) Flush();
+        const size_t end = length - i < kCapacity - m_used ? length : i + (kCapacity - m_used);
+        for (; i < end; ++i) {
+            const auto c = static_cast<uint32_t>(text[i]);
+            if (c >= 0x80) break;
+            if (escaping && c <= '>' && NeedsEscape(c, attribute)) break;
+            m_buffer[m_used++] = static_cast<Char>(c);
+        }
+        return i;
+    }
+    static bool NeedsEscape(uint32_t c, bool attribute) {
+        return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || (attribute && c == '\n');
+    }
 
     // One character, with room for four bytes already made.
     void Put(wchar_t wide) {
