@@ -75,6 +75,73 @@ TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
     EXPECT_EQ(L"Translating XML content", Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
 }
 
+// Long texts of every kind of character through one batch, against a
+// character-by-character model: runs, escapes and multi-byte sequences meet
+// the batch's buffer boundary at every offset.
+TEST(Escaping, LongMixedTextsMatchACharacterByCharacterModel) {
+    const wchar_t alphabet[] = {L'a', L'Z', L'0', L' ', L'\t', L'\n', L'"', L'&', L'\'', L'<', L'>', L'=',
+                                static_cast<wchar_t>(0xE9), static_cast<wchar_t>(0x20AC),
+                                static_cast<wchar_t>(0x1F600), static_cast<wchar_t>(0xD800)};
+    auto utf8 = [](uint32_t c) {
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+        std::string out;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        return out;
+    };
+    auto escaped = [&](wchar_t c, bool attribute) -> std::string {
+        switch (c) {
+            case L'\n': return attribute ? "&#xa;" : "\n";
+            case L'"': return "&quot;";
+            case L'&': return "&amp;";
+            case L'\'': return "&apos;";
+            case L'<': return "&lt;";
+            case L'>': return "&gt;";
+            default: return utf8(static_cast<uint32_t>(c));
+        }
+    };
+    uint32_t seed = 12345;
+    for (int round = 0; round < 40; ++round) {
+        std::wstring text;
+        for (int i = 0; i < 3000 + round * 37; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            // Mostly plain letters, as real values are, with the rest mixed in.
+            const uint32_t pick = (seed >> 16) % 64;
+            text += pick < 48 ? L'a' : alphabet[pick - 48];
+        }
+        for (bool attribute : {true, false}) {
+            std::string expected, plain;
+            for (wchar_t c : text) {
+                expected += escaped(c, attribute);
+                plain += utf8(static_cast<uint32_t>(c));
+            }
+            std::ostringstream out;
+            CTextBatch<char> batch(out);
+            batch.AppendEscaped(text.data(), text.size(), attribute);
+            batch.Flush();
+            ASSERT_EQ(expected, out.str()) << "round " << round << (attribute ? ", attribute" : ", content");
+            std::ostringstream raw;
+            CTextBatch<char> unescaped(raw);
+            unescaped.Append(text);
+            unescaped.Flush();
+            ASSERT_EQ(plain, raw.str()) << "round " << round;
+        }
+    }
+}
+
 TEST(Declarations, TheStreamDecidesTheEncoding) {
     std::ostringstream narrow;
     WriteXmlDeclaration(narrow, true);
