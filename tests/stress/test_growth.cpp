@@ -7,10 +7,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
 
+#include "ProcessUsage.h"
 #include "sensor_services/Answers.h"
 #include "sensor_services/SessionFixture.h"
 #include "support/TestServer.h"
@@ -33,17 +33,6 @@ uint32_t Answered(const char*) {
     ++g_answered;
     g_answeredChanged.notify_all();
     return 0;
-}
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    long total = 0;
-    for (std::string line; std::getline(status, line);) {
-        for (const char* kind : {"RssAnon:", "RssFile:", "RssShmem:"}) {
-            if (line.rfind(kind, 0) == 0) total += std::atol(line.c_str() + std::char_traits<char>::length(kind));
-        }
-    }
-    return total;
 }
 
 class Growth : public SessionFixture {

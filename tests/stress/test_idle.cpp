@@ -2,40 +2,19 @@
 // memory. The test command watches a short window; OVX_IDLE_SECONDS=30 runs
 // the full measurement.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
+#include "ProcessUsage.h"
 #include "sensor_services/SessionFixture.h"
 
 using namespace ovxTest;
 
 namespace {
-
-// Resident memory in KiB by kind: "RssAnon", "RssFile" or "RssShmem".
-long ResidentKiB(const char* kind) {
-    std::ifstream status("/proc/self/status");
-    const std::string prefix = std::string(kind) + ":";
-    for (std::string line; std::getline(status, line);) {
-        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
-    }
-    ADD_FAILURE() << "no " << kind << " in /proc/self/status";
-    return 0;
-}
-
-long ResidentKiB() { return ResidentKiB("RssAnon") + ResidentKiB("RssFile") + ResidentKiB("RssShmem"); }
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 class Idle : public SessionFixture {
 protected:
