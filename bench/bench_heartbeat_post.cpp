@@ -36,7 +36,8 @@ const char kAnswer[] =
     "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>"
     "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'>"
     "<message-envelope broadcast='false' message-id='a'><source name='AgentManager'/>"
-    "<destination name='Benchmark sensor' namespace='urn:sensors' agent-id='{6B29FC40-CA47-1067-B31D-00DD010662DA}'/>"
+    "<destination name='Benchmark sensor' namespace='urn:sensors'"
+    " agent-id='{6B29FC40-CA47-1067-B31D-00DD010662DA}'/>"
     "<message-body/>"
     "</message-envelope></cml></ovx>";
 
@@ -157,8 +158,9 @@ int main(int argc, char** argv) {
     const double ours = reporter.Time("SessionPost/min_time:1.000/real_time"),
                  bare = reporter.Time("BareLibcurl/min_time:1.000/real_time");
     if (ours > 0 && bare > 0) {
-        ovxBench::Compare("heartbeat round trip vs serialize + bare libcurl post + bare Xerces parse of the answer", ovxBench::Figure(ours, "us"),
-                          ovxBench::Figure(bare, "us"), ours / bare, "<= 1.3x", ours / bare <= 1.3);
+        ovxBench::Compare("heartbeat round trip vs serialize + libcurl post + Xerces parse of the answer, bare",
+                          ovxBench::Figure(ours, "us"), ovxBench::Figure(bare, "us"), ours / bare, "<= 1.3x",
+                          ours / bare <= 1.3);
     }
     benchmark::Shutdown();
     SS_ShutDown();

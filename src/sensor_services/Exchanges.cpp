@@ -261,7 +261,8 @@ uint32_t CSensorServices::ReadKeysAnswer(const uint8_t* data, uint32_t size, cha
     const char* where = "CSensorServices::ExchangeKeys";
     const ExchangeSteps steps(*this, where);
     steps.Step("Processing the response");
-    std::unique_ptr<CCmlDocumentBase> answer = ReadTrustAnswer(m_answerReader, steps, data, size, "Empty response vector!");
+    std::unique_ptr<CCmlDocumentBase> answer =
+        ReadTrustAnswer(m_answerReader, steps, data, size, "Empty response vector!");
     auto* first = dynamic_cast<CExchangeKeysResponse*>(static_cast<CCmlMessage*>(answer.get())->GetResponses().front());
     // Anything but a key in answer is a failure, never a success with empty
     // results.
@@ -286,7 +287,8 @@ uint32_t CSensorServices::ReadKeysAnswer(const uint8_t* data, uint32_t size, cha
 uint32_t CSensorServices::ReadAttachAnswer(const uint8_t* data, uint32_t size) const {
     const ExchangeSteps steps(*this, "CSensorServices::AttachToSite");
     steps.Step("Processing the response");
-    std::unique_ptr<CCmlDocumentBase> answer = ReadTrustAnswer(m_answerReader, steps, data, size, "Empty response vector!!");
+    std::unique_ptr<CCmlDocumentBase> answer =
+        ReadTrustAnswer(m_answerReader, steps, data, size, "Empty response vector!!");
     for (CCmlResponse* candidate : static_cast<CCmlMessage*>(answer.get())->GetResponses()) {
         if (candidate->GetTagName() != kRespAttachToSiteResponse) continue;
         auto* typed = dynamic_cast<CAttachToSiteResponse*>(candidate);
@@ -396,7 +398,8 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
     if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_pingresp.txt", data, size);
     std::string requestId;
     try {
-        std::unique_ptr<CCmlDocumentBase> answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
+        std::unique_ptr<CCmlDocumentBase> answer =
+            m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
         auto* sections = dynamic_cast<CCmlAvpSections*>(answer.get());
         if (sections == nullptr || sections->GetNamespaceUri() != kNsAvpSections) {
             throw CTRLEXC("The ping response is not an AVP sections document.", OVX_E_BAD_RESPONSE);

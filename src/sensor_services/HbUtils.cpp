@@ -33,7 +33,9 @@ struct KeyView {
 size_t HashOf(const KeyView& key) {
     const std::hash<std::wstring_view> hash;
     size_t seed = hash(key.a);
-    for (const std::wstring_view part : {key.b, key.c}) seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    for (const std::wstring_view part : {key.b, key.c}) {
+        seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    }
     return seed;
 }
 
@@ -150,7 +152,8 @@ void MergeAnnouncement(const CAgentStartupAnnouncement& newer, CAgentStartupAnno
 // through `update`.
 template <class Message, class Update>
 void MergePolicyItems(const Message& newer, Message& pending, Update update) {
-    auto index = MakeIndex(pending.GetCount() + newer.GetCount(), [&](size_t at) { return KeyOf(*pending.GetItem(at)); });
+    const size_t entries = pending.GetCount() + newer.GetCount();
+    auto index = MakeIndex(entries, [&](size_t at) { return KeyOf(*pending.GetItem(at)); });
     for (size_t i = 0; i < pending.GetCount(); ++i) index.FindOrAdd(KeyOf(*pending.GetItem(i)), i);
     for (size_t i = 0; i < newer.GetCount(); ++i) {
         const CPolicyItem* item = newer.GetItem(i);
@@ -164,7 +167,8 @@ void MergePolicyItems(const Message& newer, Message& pending, Update update) {
 }
 
 void MergeGetPolicy(const CGetPolicyRequest& newer, CGetPolicyRequest& pending) {
-    MergePolicyItems(newer, pending, [](CPolicyItem& into, const CPolicyItem& item) { into.SetToken(item.GetToken()); });
+    MergePolicyItems(newer, pending,
+                     [](CPolicyItem& into, const CPolicyItem& item) { into.SetToken(item.GetToken()); });
 }
 
 void MergeSetPolicyResponse(const CSetPolicyResponse& newer, CSetPolicyResponse& pending) {
@@ -195,7 +199,8 @@ void MergeSetPolicyRequest(const CSetPolicyRequest& newer, CSetPolicyRequest& pe
 template <class Message>
 void MergeSchemaItems(const Message& newer, Message& pending) {
     pending.Reserve(pending.GetCount() + newer.GetCount());
-    auto index = MakeIndex(pending.GetCount() + newer.GetCount(), [&](size_t at) { return KeyOf(pending.GetItem(at)); });
+    const size_t entries = pending.GetCount() + newer.GetCount();
+    auto index = MakeIndex(entries, [&](size_t at) { return KeyOf(pending.GetItem(at)); });
     for (size_t i = 0; i < pending.GetCount(); ++i) index.FindOrAdd(KeyOf(pending.GetItem(i)), i);
     for (size_t i = 0; i < newer.GetCount(); ++i) {
         const auto& item = newer.GetItem(i);
