@@ -271,9 +271,10 @@ private:
     SS_GenericResponseFn m_genericResponse = nullptr;
     SS_ResponseCompleteFn m_responseComplete = nullptr;
     SessionFlags m_flags;
-    CWorkerThread m_worker;
-    // Answers of every kind are read through one reused parser.
+    // Answers of every kind are read through one reused parser. Declared
+    // before the worker that reads answers, so it outlives that thread.
     mutable CServerDocumentReader m_answerReader;
+    CWorkerThread m_worker;
     uint32_t m_aliveIntervalMinutes = 15;
     uint32_t m_aliveDurationMinutes = 1440;
     std::time_t m_lastPostTime;
