@@ -158,7 +158,7 @@ double PeakGrowthMb(size_t bytes, bool bare) {
     if (child == 0) {
         close(channel[0]);
         std::string xml = Written(MessageOfSize(bytes));
-        rusage before {};
+        rusage before{};
         getrusage(RUSAGE_SELF, &before);
         if (bare) {
             xercesc::XercesDOMParser parser;
@@ -169,7 +169,7 @@ double PeakGrowthMb(size_t bytes, bool bare) {
             std::unique_ptr<CCmlDocumentBase> document(
                 CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
         }
-        rusage after {};
+        rusage after{};
         getrusage(RUSAGE_SELF, &after);
         const double grown = static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0;
         const ssize_t written = write(channel[1], &grown, sizeof grown);

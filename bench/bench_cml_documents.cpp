@@ -91,10 +91,11 @@ int main(int argc, char** argv) {
         if (base <= 0 || time <= 0) continue;
         const double perItem = time / scale;
         ovxBench::Compare("CML document " + std::to_string(scale) + "x items, time per item vs 1x",
-                          ovxBench::Figure(perItem * 1000 / 17, "us/item"), ovxBench::Figure(base * 1000 / 17, "us/item"),
-                          perItem / base, "<= 1.5x (linear)", perItem / base <= 1.5);
+                          ovxBench::Figure(perItem * 1000 / 17, "us/item"),
+                          ovxBench::Figure(base * 1000 / 17, "us/item"), perItem / base, "<= 1.5x (linear)",
+                          perItem / base <= 1.5);
     }
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak resident memory of the run: %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     benchmark::Shutdown();

@@ -44,9 +44,10 @@ const char kAnswer[] =
 ovxTest::TestServer& Server() {
     static ovxTest::TestServer* server = [] {
         auto* created = new ovxTest::TestServer();
-        created->server().Post("/ovx/sensor_services/heartbeat", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content(kAnswer, "application/x-ovx-cml-data");
-        });
+        created->server().Post("/ovx/sensor_services/heartbeat",
+                               [](const httplib::Request&, httplib::Response& response) {
+                                   response.set_content(kAnswer, "application/x-ovx-cml-data");
+                               });
         created->Start();
         return created;
     }();

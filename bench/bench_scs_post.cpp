@@ -55,7 +55,8 @@ void BareLibcurl(benchmark::State& state) {
     }
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
-    state.counters["posts/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["posts/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void ScsPostData(benchmark::State& state) {
@@ -78,8 +79,8 @@ void ScsPostData(benchmark::State& state) {
         uint8_t* answer = nullptr;
         uint32_t length = 0;
         uint32_t status = SCS_PostData(destination, 0, "/cml", 0, "text/xml; charset=UTF-8",
-                                       reinterpret_cast<const uint8_t*>(kBody.data()), static_cast<uint32_t>(kBody.size()),
-                                       nullptr, &answer, &length);
+                                       reinterpret_cast<const uint8_t*>(kBody.data()),
+                                       static_cast<uint32_t>(kBody.size()), nullptr, &answer, &length);
         SCS_Free(answer);
         if (status != 0 || length != 256) {
             state.SkipWithError("SCS_PostData failed");
@@ -89,7 +90,8 @@ void ScsPostData(benchmark::State& state) {
     SCS_ShutDown();
     std::string command = "rm -rf '" + dir + "'";
     if (system(command.c_str()) != 0) state.SkipWithError("cannot remove the temporary folder");
-    state.counters["posts/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["posts/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ inline uint32_t Schema(const char*, uint32_t, uint32_t, const char*, const char*
                        const char*, const char*, uint32_t, uint8_t) {
     return 0;
 }
-inline uint32_t Policy(const char*, uint32_t, uint32_t, const char*, const char*, const char*, const char*,
-                       const char*, uint32_t, const char*, const uint8_t*, uint32_t, uint8_t) {
+inline uint32_t Policy(const char*, uint32_t, uint32_t, const char*, const char*, const char*, const char*, const char*,
+                       uint32_t, const char*, const uint8_t*, uint32_t, uint8_t) {
     return 0;
 }
 inline uint32_t Generic(const char*, const char*, uint32_t, const char*, uint32_t, const char*, uint8_t) { return 0; }

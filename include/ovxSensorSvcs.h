@@ -80,8 +80,8 @@ typedef struct SS_CertificateInfo {
  * the last flag. */
 typedef uint32_t (*SS_SchemaCallbackFn)(const char* requestId, uint32_t requestIdLength, uint32_t reserved,
                                         const char* agentId, const char* name, const char* nameSpace,
-                                        const char* version, uint32_t code, const char* text,
-                                        const char* schemaText, uint32_t schemaTextLength, uint8_t last);
+                                        const char* version, uint32_t code, const char* text, const char* schemaText,
+                                        uint32_t schemaTextLength, uint8_t last);
 typedef SS_SchemaCallbackFn SS_GetSchemaRequestFn;
 typedef SS_SchemaCallbackFn SS_SetSchemaRequestFn;
 typedef SS_SchemaCallbackFn SS_GetSchemaResponseFn;
@@ -91,10 +91,9 @@ typedef SS_SchemaCallbackFn SS_SetSchemaResponseFn;
  * token, name, namespace, schema version, code, text, the policy data and its
  * length (binary for Base64 content), and the last flag. */
 typedef uint32_t (*SS_PolicyCallbackFn)(const char* requestId, uint32_t requestIdLength, uint32_t reserved,
-                                        const char* agentId, const char* token, const char* name,
-                                        const char* nameSpace, const char* schemaVersion, uint32_t code,
-                                        const char* text, const uint8_t* policyData, uint32_t policyDataLength,
-                                        uint8_t last);
+                                        const char* agentId, const char* token, const char* name, const char* nameSpace,
+                                        const char* schemaVersion, uint32_t code, const char* text,
+                                        const uint8_t* policyData, uint32_t policyDataLength, uint8_t last);
 typedef SS_PolicyCallbackFn SS_GetPolicyResponseFn;
 typedef SS_PolicyCallbackFn SS_SetPolicyResponseFn;
 typedef SS_PolicyCallbackFn SS_CommSettingsResponseFn;
@@ -163,8 +162,8 @@ OVX_SS_API uint32_t SS_AddServer(int32_t position, const char* name, const char*
 OVX_SS_API uint32_t SS_DeleteServer(int32_t index);
 OVX_SS_API uint32_t SS_GetServerCount(uint32_t* count);
 OVX_SS_API uint32_t SS_GetServerInfo(int32_t index, char** name, char** url, char** caFile,
-                                     char** clientCertificateFile, char** clientKeyFile, char** proxy,
-                                     char** proxyUser, char** proxyPassword, char** site, char** description);
+                                     char** clientCertificateFile, char** clientKeyFile, char** proxy, char** proxyUser,
+                                     char** proxyPassword, char** site, char** description);
 OVX_SS_API uint32_t SS_LoadServers(const char* serverListFile, uint32_t replaceExisting);
 OVX_SS_API uint32_t SS_LoadCommSettingsFile(const char* path);
 OVX_SS_API uint32_t SS_SaveCommSettings(const char* path);
@@ -174,24 +173,21 @@ OVX_SS_API uint32_t SS_TestCommSettingsFile(const char* commSettingsFile, uint32
 
 /* ---- Message and heartbeat builders ------------------------------------------------- */
 
-OVX_SS_API uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name,
-                                  const char* nameSpace);
+OVX_SS_API uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace);
 OVX_SS_API uint32_t FreeMessage(SS_HMESSAGE message);
-OVX_SS_API uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name,
-                                    const char* nameSpace, const char* version, const char* ipAddress);
+OVX_SS_API uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace,
+                                    const char* version, const char* ipAddress);
 OVX_SS_API uint32_t FreeHeartbeat(SS_HMESSAGE message);
 OVX_SS_API uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
-                                      uint32_t updateStatus, const char* updateStatusDescription,
-                                      uint32_t agentStatus, const char* agentInstallPath,
-                                      const char* daemonInstallPath, const char* model, const char* groupnameHint,
-                                      uint8_t useLocalSettings, uint8_t registerAgent);
+                                      uint32_t updateStatus, const char* updateStatusDescription, uint32_t agentStatus,
+                                      const char* agentInstallPath, const char* daemonInstallPath, const char* model,
+                                      const char* groupnameHint, uint8_t useLocalSettings, uint8_t registerAgent);
 /* lastRestart: an ISO 8601 date and time. */
-OVX_SS_API uint32_t SetBasicAgentInfoEx(SS_HMESSAGE message, const char* updateVersion,
-                                        const char* lastUpdatePath, uint32_t updateStatus,
-                                        const char* updateStatusDescription, uint32_t agentStatus,
-                                        const char* agentInstallPath, const char* daemonInstallPath,
-                                        const char* model, const char* groupnameHint, uint8_t useLocalSettings,
-                                        uint8_t registerAgent, const char* lastRestart);
+OVX_SS_API uint32_t SetBasicAgentInfoEx(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
+                                        uint32_t updateStatus, const char* updateStatusDescription,
+                                        uint32_t agentStatus, const char* agentInstallPath,
+                                        const char* daemonInstallPath, const char* model, const char* groupnameHint,
+                                        uint8_t useLocalSettings, uint8_t registerAgent, const char* lastRestart);
 OVX_SS_API uint32_t SetAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* agentStatus,
                                  uint32_t unused, const char* agentInstallPath, const char* daemonInstallPath);
 OVX_SS_API uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
@@ -200,26 +196,23 @@ OVX_SS_API uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const
 OVX_SS_API uint32_t AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
                                   SS_HMODULE* module);
 OVX_SS_API uint32_t AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength);
-OVX_SS_API uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                  const char* version, uint8_t root, uint8_t cpeEditable, uint8_t overwrite,
-                                  uint8_t getFromAgent);
+OVX_SS_API uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                  uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent);
 OVX_SS_API uint32_t AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength);
 
 /* Builders that take an out buffer copy the request's XML text into it (no
  * NUL is added) when it fits in *length bytes, and store its length. */
-OVX_SS_API uint32_t AddOptAgentProperties(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
-                                          char* buffer, uint32_t* length);
-OVX_SS_API uint32_t AddAgentPolicyInfo(SS_HMESSAGE message, const char* token, const char* name,
-                                       const char* nameSpace, const char* unused, char* buffer,
-                                       uint32_t* length);
-OVX_SS_API uint32_t AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name,
-                                        const char* nameSpace, const char* schemaVersion, char* buffer,
+OVX_SS_API uint32_t AddOptAgentProperties(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength, char* buffer,
+                                          uint32_t* length);
+OVX_SS_API uint32_t AddAgentPolicyInfo(SS_HMESSAGE message, const char* token, const char* name, const char* nameSpace,
+                                       const char* unused, char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name, const char* nameSpace,
+                                        const char* schemaVersion, char* buffer, uint32_t* length);
+OVX_SS_API uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength, char* buffer,
                                         uint32_t* length);
-OVX_SS_API uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
-                                        char* buffer, uint32_t* length);
 OVX_SS_API uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                         const char* schemaVersion, uint32_t code, const char* text,
-                                         const char* token, const char* requestId, uint32_t requestIdLength);
+                                         const char* schemaVersion, uint32_t code, const char* text, const char* token,
+                                         const char* requestId, uint32_t requestIdLength);
 OVX_SS_API uint32_t AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                         const char* version, char* buffer, uint32_t* length);
 OVX_SS_API uint32_t AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
@@ -230,8 +223,8 @@ OVX_SS_API uint32_t AddGetSchemaResponse(SS_HMESSAGE message, const char* name, 
                                          const char* schemaText, uint32_t schemaLength, const char* requestId,
                                          uint32_t requestIdLength);
 OVX_SS_API uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                         const char* version, uint32_t code, const char* text,
-                                         const char* requestId, uint32_t requestIdLength);
+                                         const char* version, uint32_t code, const char* text, const char* requestId,
+                                         uint32_t requestIdLength);
 
 /* ---- Posting ---------------------------------------------------------------------------
  * PostHeartbeat() takes the message over when it returns 0 and only then; any

@@ -64,7 +64,8 @@ bool ReadFile(const std::string& path, std::string& out) {
 bool SafeName(const std::string& name) {
     if (name.empty() || name.size() > 128 || name[0] == '.') return false;
     for (char c : name) {
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ' ')) return false;
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ' '))
+            return false;
     }
     return true;
 }
@@ -140,8 +141,8 @@ bool WithElement(const std::string& xml, Use use) {
 }
 
 std::string Base64Content(const std::string& bytes) {
-    return "<content xmlns='" + Narrow(kNsBase64Binary) + "'>" + ovxToolsLib::ovxBase64Encode(bytes.data(), bytes.size()) +
-           "</content>";
+    return "<content xmlns='" + Narrow(kNsBase64Binary) + "'>" +
+           ovxToolsLib::ovxBase64Encode(bytes.data(), bytes.size()) + "</content>";
 }
 
 std::unique_ptr<CCmlMessage> NewMessage() {
@@ -299,8 +300,14 @@ bool Simulator::TakeFault(Fault* fault, int* stallMs) {
 
 void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response) {
     switch (fault) {
-        case Fault::kBusy: response.status = 503; body.clear(); break;
-        case Fault::kThrottle: response.status = 429; body.clear(); break;
+        case Fault::kBusy:
+            response.status = 503;
+            body.clear();
+            break;
+        case Fault::kThrottle:
+            response.status = 429;
+            body.clear();
+            break;
         case Fault::kStall:
             for (int waited = 0; waited < stallMs && !m_stopping.load(); waited += 20) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -319,8 +326,7 @@ void Simulator::Log(const httplib::Request& request, int status, size_t bytes) {
     char line[512];
     std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)", Timestamp().c_str(),
                   m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status < 0 ? 200 : status,
-                  request.body.size(),
-                  bytes);
+                  request.body.size(), bytes);
     if (m_config.log) {
         m_config.log(line);
     } else {
@@ -434,7 +440,8 @@ bool Simulator::QueueRequest(const std::string& agentId, const std::string& kind
 std::string Simulator::Heartbeat(const std::string& body, int* status) {
     std::unique_ptr<CCmlDocumentBase> document;
     try {
-        document.reset(CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+        document.reset(
+            CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
     } catch (...) {
     }
     auto* message = dynamic_cast<CCmlMessage*>(document.get());
@@ -454,10 +461,11 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
         if (auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(request)) {
             const CAgentInfoContent& content = announcement->GetContent();
             if (!content.groupNameHint.empty()) group = Narrow(content.groupNameHint);
-            Exec("INSERT INTO agents(id, name, namespace, grp, heartbeats, last_heartbeat) VALUES(?1, ?2, ?3, ?4, 1, ?5) "
-                 "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
-                 "last_heartbeat = ?5",
-                 {agent, Narrow(content.name), Narrow(content.namespaceUri), group, Timestamp()});
+            Exec(
+                "INSERT INTO agents(id, name, namespace, grp, heartbeats, last_heartbeat) VALUES(?1, ?2, ?3, ?4, 1, ?5) "
+                "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
+                "last_heartbeat = ?5",
+                {agent, Narrow(content.name), Narrow(content.namespaceUri), group, Timestamp()});
             Exec("DELETE FROM modules WHERE agent = ?1", {agent});
             for (const CModuleInfo& module : content.modules) {
                 Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)",
@@ -505,15 +513,16 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
                     data.SetText(L"no such policy");
                 } else {
                     xml = file.size() > 4 && file.compare(file.size() - 4, 4, ".xml") == 0 ? content
-                                                                                             : Base64Content(content);
+                                                                                           : Base64Content(content);
                     data.SetToken(Wide(ovxToolsLib::ovxMd5Base64(content.data(), content.size())));
                     Bump("policy");
                 }
             }
             if (!xml.empty()) WithElement(xml, [&](CCmlDOM_Element& element) { data.SetPolicy(element); });
             if (data.GetPolicy() != nullptr) {
-                Exec("INSERT OR REPLACE INTO policies VALUES(?1, ?2, ?3, ?4, ?5)",
-                     {agent, Narrow(item.GetNamespace()), Narrow(item.GetName()), Narrow(data.GetToken()), Timestamp()});
+                Exec(
+                    "INSERT OR REPLACE INTO policies VALUES(?1, ?2, ?3, ?4, ?5)",
+                    {agent, Narrow(item.GetNamespace()), Narrow(item.GetName()), Narrow(data.GetToken()), Timestamp()});
             }
             policies.AddItem(data);
         }
@@ -542,8 +551,8 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
                 WithElement("<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='" + request.nameSpace +
                                 "' version='" + request.version + "'/>",
                             [&](CCmlDOM_Element& element) {
-                                schema.AddItem(
-                                    CSetSchemaRequestData(ns, element, version, name, true, false, false, false, false));
+                                schema.AddItem(CSetSchemaRequestData(ns, element, version, name, true, false, false,
+                                                                     false, false));
                             });
                 answer->AddRequest(schema);
             } else if (request.kind == "set-policy-request") {
@@ -570,7 +579,8 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
 std::string Simulator::Trust(const std::string& body, int* status) {
     std::unique_ptr<CCmlDocumentBase> document;
     try {
-        document.reset(CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+        document.reset(
+            CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
     } catch (...) {
     }
     auto* message = dynamic_cast<CCmlMessage*>(document.get());
@@ -622,9 +632,10 @@ void Simulator::Alive(const std::string& body) {
     const std::string agent = body.substr(0, 256);
     std::lock_guard<std::mutex> hold(m_lock);
     Bump("alive");
-    Exec("INSERT INTO agents(id, alive, last_alive) VALUES(?1, 1, ?2) "
-         "ON CONFLICT(id) DO UPDATE SET alive = alive + 1, last_alive = ?2",
-         {agent, Timestamp()});
+    Exec(
+        "INSERT INTO agents(id, alive, last_alive) VALUES(?1, 1, ?2) "
+        "ON CONFLICT(id) DO UPDATE SET alive = alive + 1, last_alive = ?2",
+        {agent, Timestamp()});
 }
 
 std::string Simulator::StatusJson() {
@@ -632,8 +643,8 @@ std::string Simulator::StatusJson() {
     std::string out = "{\"server\":" + JsonText(m_config.name) + ",\"agents\":[";
     sqlite3_stmt* agents = nullptr;
     sqlite3_prepare_v2(m_db,
-                       "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id", -1,
-                       &agents, nullptr);
+                       "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id",
+                       -1, &agents, nullptr);
     auto column = [](sqlite3_stmt* statement, int index) {
         const unsigned char* text = sqlite3_column_text(statement, index);
         return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
@@ -642,8 +653,9 @@ std::string Simulator::StatusJson() {
     while (agents != nullptr && sqlite3_step(agents) == SQLITE_ROW) {
         const std::string id = column(agents, 0);
         out += std::string(first ? "" : ",") + "{\"id\":" + JsonText(id) + ",\"name\":" + JsonText(column(agents, 1)) +
-               ",\"group\":" + JsonText(column(agents, 2)) + ",\"heartbeats\":" +
-               std::to_string(sqlite3_column_int(agents, 3)) + ",\"lastHeartbeat\":" + JsonText(column(agents, 4)) +
+               ",\"group\":" + JsonText(column(agents, 2)) +
+               ",\"heartbeats\":" + std::to_string(sqlite3_column_int(agents, 3)) +
+               ",\"lastHeartbeat\":" + JsonText(column(agents, 4)) +
                ",\"alive\":" + std::to_string(sqlite3_column_int(agents, 5)) +
                ",\"lastAlive\":" + JsonText(column(agents, 6));
         first = false;
@@ -652,7 +664,8 @@ std::string Simulator::StatusJson() {
             sqlite3_prepare_v2(m_db, "SELECT COUNT(*) FROM answers WHERE agent = ?1 AND tag = ?2", -1, &count, nullptr);
             sqlite3_bind_text(count, 1, id.c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(count, 2, tag, -1, SQLITE_TRANSIENT);
-            const int answers = count != nullptr && sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : 0;
+            const int answers =
+                count != nullptr && sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : 0;
             sqlite3_finalize(count);
             out += std::string(",\"") + tag + "s\":" + std::to_string(answers);
         }
@@ -679,15 +692,19 @@ std::string Simulator::StatusJson() {
 std::string Simulator::StatusPage() {
     std::string page =
         "<!DOCTYPE html><html><head><meta charset='utf-8'><meta http-equiv='refresh' content='5'>"
-        "<title>Agent Manager simulator: " + HtmlText(m_config.name) + "</title><style>"
+        "<title>Agent Manager simulator: " +
+        HtmlText(m_config.name) +
+        "</title><style>"
         "body{font-family:sans-serif;margin:2em;background:#f7f7f4;color:#222}"
         "table{border-collapse:collapse;background:#fff}td,th{border:1px solid #ccc;padding:.4em .8em;text-align:left}"
         "th{background:#2d5f8a;color:#fff}h1{color:#2d5f8a}</style></head><body><h1>Agent Manager simulator: " +
-        HtmlText(m_config.name) + "</h1><table id='agents'><tr><th>Agent</th><th>Name</th><th>Group</th>"
+        HtmlText(m_config.name) +
+        "</h1><table id='agents'><tr><th>Agent</th><th>Name</th><th>Group</th>"
         "<th>Heartbeats</th><th>Last heartbeat</th><th>Alive</th><th>Last alive</th><th>Modules</th><th>Policies</th></tr>";
     std::lock_guard<std::mutex> hold(m_lock);
     sqlite3_stmt* agents = nullptr;
-    sqlite3_prepare_v2(m_db, "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id",
+    sqlite3_prepare_v2(m_db,
+                       "SELECT id, name, grp, heartbeats, last_heartbeat, alive, last_alive FROM agents ORDER BY id",
                        -1, &agents, nullptr);
     auto column = [](sqlite3_stmt* statement, int index) {
         const unsigned char* text = sqlite3_column_text(statement, index);
@@ -704,7 +721,8 @@ std::string Simulator::StatusPage() {
             const std::string sql = std::string("SELECT name FROM ") + table + " WHERE agent = ?1 ORDER BY name";
             sqlite3_prepare_v2(m_db, sql.c_str(), -1, &rows, nullptr);
             sqlite3_bind_text(rows, 1, id.c_str(), -1, SQLITE_TRANSIENT);
-            while (rows != nullptr && sqlite3_step(rows) == SQLITE_ROW) cell += (cell.empty() ? "" : ", ") + column(rows, 0);
+            while (rows != nullptr && sqlite3_step(rows) == SQLITE_ROW)
+                cell += (cell.empty() ? "" : ", ") + column(rows, 0);
             sqlite3_finalize(rows);
             page += "<td>" + cell + "</td>";
         }

@@ -58,9 +58,9 @@ int main(int argc, char** argv) {
         } else if (option == "--fault") {
             const std::string kind = value.substr(0, value.find(':'));
             static const std::pair<const char*, ovxSim::Fault> kKinds[] = {
-                {"busy", ovxSim::Fault::kBusy},         {"throttle", ovxSim::Fault::kThrottle},
-                {"stall", ovxSim::Fault::kStall},       {"truncate", ovxSim::Fault::kTruncate},
-                {"garble", ovxSim::Fault::kGarble},     {"oversize", ovxSim::Fault::kOversize}};
+                {"busy", ovxSim::Fault::kBusy},     {"throttle", ovxSim::Fault::kThrottle},
+                {"stall", ovxSim::Fault::kStall},   {"truncate", ovxSim::Fault::kTruncate},
+                {"garble", ovxSim::Fault::kGarble}, {"oversize", ovxSim::Fault::kOversize}};
             for (const auto& known : kKinds) {
                 if (kind == known.first) fault = known.second;
             }

@@ -103,8 +103,8 @@ uint32_t OnCommSettings(const char*, uint32_t, uint32_t, const char*, const char
     }
     return 0;
 }
-uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*,
-                  const char*, uint32_t code, const char* text, const uint8_t* data, uint32_t size, uint8_t) {
+uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*, const char*,
+                  uint32_t code, const char* text, const uint8_t* data, uint32_t size, uint8_t) {
     if (code == 0) {
         Event(std::string("policy:") + name, "policy '%s' received (%u bytes): %.60s...", name, size,
               reinterpret_cast<const char*>(data));
@@ -146,10 +146,18 @@ bool StartSimulator(const std::string& program, const std::string& certs, const 
     int out[2];
     if (pipe(out) != 0) return false;
     const std::string port = std::to_string(sim.port);
-    const std::vector<std::string> args = {program,         "--name",     sim.name,         "--port",  port,
-                                           "--cert",        certs + "/server.pem", "--key", certs + "/server.key",
-                                           "--state",       dir + "/" + sim.name + ".db", "--groups", dir + "/groups",
-                                           "--policies",    dir + "/policies", "--user",  "operator:demo-password"};
+    // One option and its value a line.
+    // clang-format off
+    const std::vector<std::string> args = {program,
+        "--name", sim.name,
+        "--port", port,
+        "--cert", certs + "/server.pem",
+        "--key", certs + "/server.key",
+        "--state", dir + "/" + sim.name + ".db",
+        "--groups", dir + "/groups",
+        "--policies", dir + "/policies",
+        "--user", "operator:demo-password"};
+    // clang-format on
     sim.pid = fork();
     if (sim.pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -286,8 +294,8 @@ int main(int argc, char** argv) {
                          << "shutdownTimeout=5000\naliveUnitSeconds=1\n";
     std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
     // What the Agent Manager hands to the group "Demo sensors".
-    std::ofstream(dir + "/groups/Demo sensors.ini")
-        << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
+    std::ofstream(dir + "/groups/Demo sensors.ini") << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n"
+                                                    << servers;
 
     if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
     uint32_t status = SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, nullptr);
@@ -312,8 +320,9 @@ int main(int argc, char** argv) {
     step(WaitFor([] { return Seen("policy:scanner-settings"); }), "policy 'scanner-settings' received");
 
     Say("-> the operator queues two server requests on the primary: get-schema-request and an unknown one");
-    Admin(primary, certs, "queue?agent=" + std::string(kAgent) +
-                              "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
+    Admin(primary, certs,
+          "queue?agent=" + std::string(kAgent) +
+              "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
     Admin(primary, certs, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
     PostHeartbeatWithModules(false);
     step(WaitFor([] { return Seen("get-schema-request"); }), "the server's get-schema-request reached the sensor");

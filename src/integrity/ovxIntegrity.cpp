@@ -67,8 +67,7 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 // Every Ed25519 public key of a PEM file, or an empty list.
 std::vector<KeyPtr> ReadKeys(const std::vector<unsigned char>& pem) {
     std::vector<KeyPtr> keys;
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
-                                                  &BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
     if (!bio) return keys;
     for (;;) {
         EVP_PKEY* key = PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr);

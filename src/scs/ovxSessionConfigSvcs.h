@@ -38,103 +38,101 @@ typedef struct SCS_Timeouts {
 #define SCS_SERVER_FIELDS 10
 
 /* X(result type, name, (parameters)) for each entry, in table order. */
-#define OVX_SCS_FUNCTIONS(X)                                                                                   \
-    X(void*, SCS_Allocate, (uint32_t size))                                                                    \
-    X(void, SCS_Free, (void* pointer))                                                                         \
-    X(uint32_t, SCS_LoadLocalSettingsFile, (int32_t destination, const char* path))                           \
-    X(uint32_t, SCS_RetrieveLocalSettingsValue,                                                                \
-      (int32_t destination, const char* section, const char* key, char** value))                              \
-    X(uint32_t, SCS_Init,                                                                                      \
-      (const char* version, const char* sessionString1, const char* sessionString2, SS_TraceSink* trace))     \
-    X(uint32_t, SCS_ShutDown, (void))                                                                          \
-    X(uint32_t, SCS_RegisterSettingsChanged, (SCS_SettingsChangedFn callback, void* context))                  \
-    X(uint32_t, SCS_UnregisterSettingsChanged, (SCS_SettingsChangedFn callback))                               \
-    X(uint32_t, SCS_RegisterCertificateInfo, (int32_t destination, const SS_CertificateInfo* info))            \
-    X(uint32_t, SCS_UnregisterCertificateInfo, (int32_t destination))                                          \
-    X(uint32_t, SCS_LoadServers, (int32_t destination, const char* serverListFile, uint32_t replaceExisting))  \
-    X(uint32_t, SCS_GetAgentId, (char** agentId))                                                              \
-    X(uint32_t, SCS_SetAgentId, (const char* agentId))                                                         \
-    X(uint32_t, SCS_SetLastGoodAgentId, (const char* agentId))                                                 \
-    X(uint32_t, SCS_GetServerCount, (int32_t destination, uint32_t* count))                                    \
-    X(uint32_t, SCS_GetServerInfo,                                                                             \
-      (int32_t destination, int32_t index, char** name, char** url, char** caFile,                             \
-       char** clientCertificateFile, char** clientKeyFile, char** proxy, char** proxyUser,                     \
-       char** proxyPassword, char** site, char** description))                                                 \
-    X(uint32_t, SCS_AddServer,                                                                                 \
-      (int32_t destination, int32_t position, const char* name, const char* url, const char* caFile,           \
-       const char* clientCertificateFile, const char* clientKeyFile, const char* proxy, const char* proxyUser, \
-       const char* proxyPassword, const char* site, const char* description, uint8_t persist))                 \
-    X(uint32_t, SCS_DeleteServer, (int32_t destination, int32_t index))                                        \
-    X(uint32_t, SCS_SetGroupnameHint, (int32_t destination, const char* hint))                                 \
-    X(uint32_t, SCS_AddDestinationFiles,                                                                       \
-      (const char* localPropertyFile, const char* commSettingsFile, int32_t* destination))                     \
-    X(uint32_t, SCS_AddDestination, (const char* name, int32_t* destination)) /* not supported */             \
-    X(uint32_t, SCS_GetDestinationCount, (uint32_t* count))                                                    \
-    X(uint32_t, SCS_GetDestinations, (int32_t* destinations, uint32_t* count))                                 \
-    X(uint32_t, SCS_RemoveDestination, (int32_t destination))                                                  \
-    X(uint32_t, SCS_RemoveDestinations, (void))                                                                \
-    X(uint32_t, SCS_LoadLocalSettings, (int32_t destination, const char* text)) /* not supported */           \
-    X(uint32_t, SCS_GetCommSettingsInfo,                                                                       \
-      (int32_t destination, uint32_t reserved1, uint32_t reserved2, char** schemaVersion,                      \
-       char** groupnameHint))                                                                                  \
-    X(uint32_t, SCS_SaveCommSettings, (int32_t destination, const char* path))                                 \
-    X(uint32_t, SCS_LoadCommSettings, (int32_t destination, const char* text)) /* checked, then written */  \
-    X(uint32_t, SCS_LoadCommSettingsFile, (int32_t destination, const char* path))                             \
-    X(uint32_t, SCS_TestCommSettings, (const char* serverUrl, uint32_t timeoutMs, const char* section))        \
-    X(uint32_t, SCS_TestCommSettingsFile, (const char* commSettingsFile, uint32_t timeoutMs, const char* section)) \
-    X(uint32_t, SCS_PostData,                                                                                  \
-      (int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t reserved,                       \
-       const char* contentType, const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts,            \
-       uint8_t** response, uint32_t* responseLength))                                                          \
-    X(uint32_t, SCS_HttpPostData, (void))     /* not supported */                                              \
-    X(uint32_t, SCS_PostDataFile, (void))     /* not supported */                                              \
-    X(uint32_t, SCS_HttpPostDataFile, (void)) /* not supported */                                              \
-    X(uint32_t, SCS_SetLanguage, (int32_t destination, const char* language))                                  \
-    X(uint32_t, SCS_VerifySignedFileEx, (void))     /* not supported */                                        \
-    X(uint32_t, SCS_VerifySignedFile, (void))       /* not supported */                                        \
-    X(uint32_t, SCS_VerifyAuthenticodeFile, (void)) /* not supported */                                        \
-    X(uint32_t, SCS_StripSignedFile, (void))        /* not supported */                                        \
-    X(uint32_t, SCS_GetErrorMsg, (uint32_t code, char* buffer, uint32_t size))                                 \
-    X(uint32_t, SCS_SERVER_Init,                                                                               \
-      (const char* version, const char* sessionString1, const char* sessionString2, SS_TraceSink* trace))     \
-    X(uint32_t, SCS_SERVER_ShutDown, (void))                                                                   \
-    X(uint32_t, SCS_SERVER_SetAgentId, (void))                                                                 \
-    X(uint32_t, SCS_SERVER_SetLastGoodAgentId, (void))                                                         \
-    X(uint32_t, SCS_SERVER_LoadLocalSettingsFile, (void))                                                      \
-    X(uint32_t, SCS_SERVER_RegisterSettingsChanged, (void))                                                    \
-    X(uint32_t, SCS_SERVER_UnregisterSettingsChanged, (void))                                                  \
-    X(uint32_t, SCS_SERVER_StartServer, (void))                                                                \
-    X(uint32_t, SCS_SERVER_AddListenerFiles,                                                                   \
-      (const char* localPropertyFile, const char* listenerSettingsFile, int32_t* listener))                    \
-    X(uint32_t, SCS_SERVER_AddListener, (void))                                                                \
-    X(uint32_t, SCS_SERVER_GetListenerCount, (void))                                                           \
-    X(uint32_t, SCS_SERVER_GetListeners, (void))                                                               \
-    X(uint32_t, SCS_SERVER_RemoveListener, (int32_t listener))                                                 \
-    X(uint32_t, SCS_SERVER_RemoveListeners, (void))                                                            \
-    X(uint32_t, SCS_SERVER_LoadLocalSettings, (void))                                                          \
-    X(uint32_t, SCS_SERVER_RetrieveLocalSettingsValue, (void))                                                 \
-    X(uint32_t, SCS_SERVER_GetListenerSettingsInfo, (void))                                                    \
-    X(uint32_t, SCS_SERVER_LoadListenerSettings, (void))                                                       \
-    X(uint32_t, SCS_SERVER_LoadListenerSettingsFile, (void))                                                   \
-    X(uint32_t, SCS_SERVER_RegisterOnPostData, (void))                                                         \
-    X(uint32_t, SCS_SERVER_RegisterOnGetFile, (void))                                                          \
-    X(uint32_t, SCS_SERVER_GetRequestHeader, (void))                                                           \
-    X(uint32_t, SCS_SERVER_AddResponseHeader, (void))                                                          \
-    X(uint32_t, SCS_SERVER_SetHttpStatus, (void))                                                              \
-    X(uint32_t, SCS_SERVER_StopServer, (void))                                                                 \
-    X(uint32_t, SCS_SERVER_GetErrorMsg, (uint32_t code, char* buffer, uint32_t size))                          \
-    X(void, SCS_SetMSLLibPath, (const char* directory))                                                        \
-    X(void, SCS_SetMSLExtSigFileExtension, (const char* extension))                                            \
-    X(uint32_t, SCS_HttpHeadersNew, (void))            /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersFree, (void))           /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersClear, (void))          /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersAdd, (void))            /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersAddLine, (void))        /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersGet, (void))            /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersIterationBegin, (void)) /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersIterationEnd, (void))   /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersIterationNext, (void))  /* not supported */                                     \
-    X(uint32_t, SCS_HttpHeadersIterationGet, (void))   /* not supported */                                     \
+#define OVX_SCS_FUNCTIONS(X)                                                                                         \
+    X(void*, SCS_Allocate, (uint32_t size))                                                                          \
+    X(void, SCS_Free, (void* pointer))                                                                               \
+    X(uint32_t, SCS_LoadLocalSettingsFile, (int32_t destination, const char* path))                                  \
+    X(uint32_t, SCS_RetrieveLocalSettingsValue,                                                                      \
+      (int32_t destination, const char* section, const char* key, char** value))                                     \
+    X(uint32_t, SCS_Init,                                                                                            \
+      (const char* version, const char* sessionString1, const char* sessionString2, SS_TraceSink* trace))            \
+    X(uint32_t, SCS_ShutDown, (void))                                                                                \
+    X(uint32_t, SCS_RegisterSettingsChanged, (SCS_SettingsChangedFn callback, void* context))                        \
+    X(uint32_t, SCS_UnregisterSettingsChanged, (SCS_SettingsChangedFn callback))                                     \
+    X(uint32_t, SCS_RegisterCertificateInfo, (int32_t destination, const SS_CertificateInfo* info))                  \
+    X(uint32_t, SCS_UnregisterCertificateInfo, (int32_t destination))                                                \
+    X(uint32_t, SCS_LoadServers, (int32_t destination, const char* serverListFile, uint32_t replaceExisting))        \
+    X(uint32_t, SCS_GetAgentId, (char** agentId))                                                                    \
+    X(uint32_t, SCS_SetAgentId, (const char* agentId))                                                               \
+    X(uint32_t, SCS_SetLastGoodAgentId, (const char* agentId))                                                       \
+    X(uint32_t, SCS_GetServerCount, (int32_t destination, uint32_t * count))                                         \
+    X(uint32_t, SCS_GetServerInfo,                                                                                   \
+      (int32_t destination, int32_t index, char** name, char** url, char** caFile, char** clientCertificateFile,     \
+       char** clientKeyFile, char** proxy, char** proxyUser, char** proxyPassword, char** site, char** description)) \
+    X(uint32_t, SCS_AddServer,                                                                                       \
+      (int32_t destination, int32_t position, const char* name, const char* url, const char* caFile,                 \
+       const char* clientCertificateFile, const char* clientKeyFile, const char* proxy, const char* proxyUser,       \
+       const char* proxyPassword, const char* site, const char* description, uint8_t persist))                       \
+    X(uint32_t, SCS_DeleteServer, (int32_t destination, int32_t index))                                              \
+    X(uint32_t, SCS_SetGroupnameHint, (int32_t destination, const char* hint))                                       \
+    X(uint32_t, SCS_AddDestinationFiles,                                                                             \
+      (const char* localPropertyFile, const char* commSettingsFile, int32_t* destination))                           \
+    X(uint32_t, SCS_AddDestination, (const char* name, int32_t* destination)) /* not supported */                    \
+    X(uint32_t, SCS_GetDestinationCount, (uint32_t * count))                                                         \
+    X(uint32_t, SCS_GetDestinations, (int32_t * destinations, uint32_t * count))                                     \
+    X(uint32_t, SCS_RemoveDestination, (int32_t destination))                                                        \
+    X(uint32_t, SCS_RemoveDestinations, (void))                                                                      \
+    X(uint32_t, SCS_LoadLocalSettings, (int32_t destination, const char* text)) /* not supported */                  \
+    X(uint32_t, SCS_GetCommSettingsInfo,                                                                             \
+      (int32_t destination, uint32_t reserved1, uint32_t reserved2, char** schemaVersion, char** groupnameHint))     \
+    X(uint32_t, SCS_SaveCommSettings, (int32_t destination, const char* path))                                       \
+    X(uint32_t, SCS_LoadCommSettings, (int32_t destination, const char* text)) /* checked, then written */           \
+    X(uint32_t, SCS_LoadCommSettingsFile, (int32_t destination, const char* path))                                   \
+    X(uint32_t, SCS_TestCommSettings, (const char* serverUrl, uint32_t timeoutMs, const char* section))              \
+    X(uint32_t, SCS_TestCommSettingsFile, (const char* commSettingsFile, uint32_t timeoutMs, const char* section))   \
+    X(uint32_t, SCS_PostData,                                                                                        \
+      (int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t reserved, const char* contentType,    \
+       const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,                       \
+       uint32_t* responseLength))                                                                                    \
+    X(uint32_t, SCS_HttpPostData, (void))     /* not supported */                                                    \
+    X(uint32_t, SCS_PostDataFile, (void))     /* not supported */                                                    \
+    X(uint32_t, SCS_HttpPostDataFile, (void)) /* not supported */                                                    \
+    X(uint32_t, SCS_SetLanguage, (int32_t destination, const char* language))                                        \
+    X(uint32_t, SCS_VerifySignedFileEx, (void))     /* not supported */                                              \
+    X(uint32_t, SCS_VerifySignedFile, (void))       /* not supported */                                              \
+    X(uint32_t, SCS_VerifyAuthenticodeFile, (void)) /* not supported */                                              \
+    X(uint32_t, SCS_StripSignedFile, (void))        /* not supported */                                              \
+    X(uint32_t, SCS_GetErrorMsg, (uint32_t code, char* buffer, uint32_t size))                                       \
+    X(uint32_t, SCS_SERVER_Init,                                                                                     \
+      (const char* version, const char* sessionString1, const char* sessionString2, SS_TraceSink* trace))            \
+    X(uint32_t, SCS_SERVER_ShutDown, (void))                                                                         \
+    X(uint32_t, SCS_SERVER_SetAgentId, (void))                                                                       \
+    X(uint32_t, SCS_SERVER_SetLastGoodAgentId, (void))                                                               \
+    X(uint32_t, SCS_SERVER_LoadLocalSettingsFile, (void))                                                            \
+    X(uint32_t, SCS_SERVER_RegisterSettingsChanged, (void))                                                          \
+    X(uint32_t, SCS_SERVER_UnregisterSettingsChanged, (void))                                                        \
+    X(uint32_t, SCS_SERVER_StartServer, (void))                                                                      \
+    X(uint32_t, SCS_SERVER_AddListenerFiles,                                                                         \
+      (const char* localPropertyFile, const char* listenerSettingsFile, int32_t* listener))                          \
+    X(uint32_t, SCS_SERVER_AddListener, (void))                                                                      \
+    X(uint32_t, SCS_SERVER_GetListenerCount, (void))                                                                 \
+    X(uint32_t, SCS_SERVER_GetListeners, (void))                                                                     \
+    X(uint32_t, SCS_SERVER_RemoveListener, (int32_t listener))                                                       \
+    X(uint32_t, SCS_SERVER_RemoveListeners, (void))                                                                  \
+    X(uint32_t, SCS_SERVER_LoadLocalSettings, (void))                                                                \
+    X(uint32_t, SCS_SERVER_RetrieveLocalSettingsValue, (void))                                                       \
+    X(uint32_t, SCS_SERVER_GetListenerSettingsInfo, (void))                                                          \
+    X(uint32_t, SCS_SERVER_LoadListenerSettings, (void))                                                             \
+    X(uint32_t, SCS_SERVER_LoadListenerSettingsFile, (void))                                                         \
+    X(uint32_t, SCS_SERVER_RegisterOnPostData, (void))                                                               \
+    X(uint32_t, SCS_SERVER_RegisterOnGetFile, (void))                                                                \
+    X(uint32_t, SCS_SERVER_GetRequestHeader, (void))                                                                 \
+    X(uint32_t, SCS_SERVER_AddResponseHeader, (void))                                                                \
+    X(uint32_t, SCS_SERVER_SetHttpStatus, (void))                                                                    \
+    X(uint32_t, SCS_SERVER_StopServer, (void))                                                                       \
+    X(uint32_t, SCS_SERVER_GetErrorMsg, (uint32_t code, char* buffer, uint32_t size))                                \
+    X(void, SCS_SetMSLLibPath, (const char* directory))                                                              \
+    X(void, SCS_SetMSLExtSigFileExtension, (const char* extension))                                                  \
+    X(uint32_t, SCS_HttpHeadersNew, (void))            /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersFree, (void))           /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersClear, (void))          /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersAdd, (void))            /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersAddLine, (void))        /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersGet, (void))            /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersIterationBegin, (void)) /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersIterationEnd, (void))   /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersIterationNext, (void))  /* not supported */                                           \
+    X(uint32_t, SCS_HttpHeadersIterationGet, (void))   /* not supported */                                           \
     X(uint32_t, SCS_HttpHeadersCopy, (void))           /* not supported */
 
 #define OVX_SCS_FUNCTION_COUNT 81

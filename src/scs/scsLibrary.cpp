@@ -46,10 +46,21 @@ constexpr uint32_t kDefaultConnectTimeoutMs = 30000;
 constexpr uint32_t kDefaultTransferTimeoutMs = 300000;
 constexpr size_t kMaxArgument = 4095;
 
-enum ServerField { kName, kUrl, kCaFile, kClientCert, kClientKey, kProxy, kProxyUser, kProxyPassword, kSite, kDescription };
-const char* const kFieldKeys[SCS_SERVER_FIELDS] = {
-    "name", "url", "caFile", "clientCertificateFile", "clientKeyFile", "proxy", "proxyUser", "proxyPassword",
-    "site", "description"};
+enum ServerField {
+    kName,
+    kUrl,
+    kCaFile,
+    kClientCert,
+    kClientKey,
+    kProxy,
+    kProxyUser,
+    kProxyPassword,
+    kSite,
+    kDescription
+};
+const char* const kFieldKeys[SCS_SERVER_FIELDS] = {"name",          "url",        "caFile",    "clientCertificateFile",
+                                                   "clientKeyFile", "proxy",      "proxyUser", "proxyPassword",
+                                                   "site",          "description"};
 
 struct Server {
     std::string field[SCS_SERVER_FIELDS];
@@ -181,7 +192,8 @@ std::string FormatCommSettings(const Destination& destination) {
     for (size_t i = 0; i < destination.servers.size(); ++i) {
         std::string section = "server." + std::to_string(i + 1);
         for (int f = 0; f < SCS_SERVER_FIELDS; ++f) {
-            if (!destination.servers[i].field[f].empty()) file.Set(section, kFieldKeys[f], destination.servers[i].field[f]);
+            if (!destination.servers[i].field[f].empty())
+                file.Set(section, kFieldKeys[f], destination.servers[i].field[f]);
         }
         if (destination.servers[i].field[kUrl].empty()) file.Set(section, "url", "");
     }
@@ -190,7 +202,8 @@ std::string FormatCommSettings(const Destination& destination) {
 
 void RebuildPools(Destination& destination) {
     destination.pools.clear();
-    for (size_t i = 0; i < destination.servers.size(); ++i) destination.pools.push_back(std::make_shared<ConnectionPool>());
+    for (size_t i = 0; i < destination.servers.size(); ++i)
+        destination.pools.push_back(std::make_shared<ConnectionPool>());
 }
 
 uint32_t LoadIni(const std::string& path, IniFile& file, const char* where) {
@@ -290,11 +303,9 @@ uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
             if (http == 429) return OVX_I_SCS_BACK_OFF;
             return OVX_E_SCS_HTTP_STATUS;
         }
-        case CURLE_COULDNT_CONNECT:
-            return OVX_E_SCS_CONNECTION_REFUSED;
+        case CURLE_COULDNT_CONNECT: return OVX_E_SCS_CONNECTION_REFUSED;
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return OVX_E_SCS_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_RESOLVE_PROXY: return OVX_E_SCS_NAME_NOT_RESOLVED;
         case CURLE_OPERATION_TIMEDOUT: {
             curl_off_t connected = 0;
             curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
@@ -304,19 +315,15 @@ uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
         case CURLE_SSL_CACERT_BADFILE:
         case CURLE_SSL_ISSUER_ERROR:
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_CRL_BADFILE:
-            return OVX_E_SCS_CERTIFICATE_REJECTED;
-        case CURLE_SSL_CERTPROBLEM:
-            return OVX_E_SCS_CLIENT_CERTIFICATE;
+        case CURLE_SSL_CRL_BADFILE: return OVX_E_SCS_CERTIFICATE_REJECTED;
+        case CURLE_SSL_CERTPROBLEM: return OVX_E_SCS_CLIENT_CERTIFICATE;
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_USE_SSL_FAILED:
         case CURLE_SSL_ENGINE_NOTFOUND:
         case CURLE_SSL_ENGINE_SETFAILED:
         case CURLE_SSL_CIPHER:
-        case CURLE_SSL_SHUTDOWN_FAILED:
-            return OVX_E_SCS_TLS_FAILURE;
-        default:
-            return OVX_E_SCS_TRANSPORT;
+        case CURLE_SSL_SHUTDOWN_FAILED: return OVX_E_SCS_TLS_FAILURE;
+        default: return OVX_E_SCS_TRANSPORT;
     }
 }
 
@@ -378,7 +385,8 @@ uint32_t ConnectOnly(const Server& server, uint32_t timeoutMs) {
     SetTransportOptions(handle, server, none, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_URL, server.field[kUrl].c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs));
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs));
     Response unused;
     CURLcode code = curl_easy_perform(handle);
     uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused);
@@ -534,7 +542,8 @@ uint32_t SCS_LoadCommSettings(int32_t destination, const char* text) {
         if (status == 0 && servers.empty()) status = OVX_E_SCS_SETTINGS_SYNTAX;
         for (const Server& server : servers) {
             const std::string& url = server.field[kUrl];
-            if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0) status = OVX_E_SCS_SETTINGS_SYNTAX;
+            if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0)
+                status = OVX_E_SCS_SETTINGS_SYNTAX;
         }
         if (status != 0) {
             Trace(SS_TRACE_ERROR, where, "Comm settings text names no server, or a server without an http(s) url");
@@ -685,8 +694,8 @@ uint32_t SCS_GetServerCount(int32_t destination, uint32_t* count) {
 uint32_t SCS_GetServerInfo(int32_t destination, int32_t index, char** name, char** url, char** caFile,
                            char** clientCertificateFile, char** clientKeyFile, char** proxy, char** proxyUser,
                            char** proxyPassword, char** site, char** description) {
-    char** out[SCS_SERVER_FIELDS] = {name, url, caFile, clientCertificateFile, clientKeyFile,
-                                     proxy, proxyUser, proxyPassword, site, description};
+    char** out[SCS_SERVER_FIELDS] = {
+        name, url, caFile, clientCertificateFile, clientKeyFile, proxy, proxyUser, proxyPassword, site, description};
     for (char** slot : out) {
         if (slot == nullptr) return OVX_E_INVALID_ARGUMENT;
         *slot = nullptr;
@@ -702,7 +711,7 @@ uint32_t SCS_GetServerInfo(int32_t destination, int32_t index, char** name, char
             *out[f] = Duplicate(server.field[f]);
             if (*out[f] == nullptr) {
                 for (char** slot : out) {
-                    delete[] *slot;
+                    delete[] * slot;
                     *slot = nullptr;
                 }
                 return OVX_E_OUT_OF_MEMORY;
@@ -718,8 +727,8 @@ uint32_t SCS_AddServer(int32_t destination, int32_t position, const char* name, 
                        const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
                        const char* proxyUser, const char* proxyPassword, const char* site, const char* description,
                        uint8_t persist) {
-    const char* in[SCS_SERVER_FIELDS] = {name, url, caFile, clientCertificateFile, clientKeyFile,
-                                         proxy, proxyUser, proxyPassword, site, description};
+    const char* in[SCS_SERVER_FIELDS] = {
+        name, url, caFile, clientCertificateFile, clientKeyFile, proxy, proxyUser, proxyPassword, site, description};
     Server server;
     for (int f = 0; f < SCS_SERVER_FIELDS; ++f) {
         if (in[f] != nullptr && !ValidString(in[f])) return OVX_E_INVALID_ARGUMENT;
@@ -892,9 +901,9 @@ uint32_t SCS_SetLastGoodAgentId(const char* agentId) {
     }
 }
 
-uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t,
-                      const char* contentType, const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts,
-                      uint8_t** response, uint32_t* responseLength) {
+uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t, const char* contentType,
+                      const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,
+                      uint32_t* responseLength) {
     if (response == nullptr || responseLength == nullptr || (body == nullptr && bodyLength != 0) ||
         !ValidString(urlPath) || (contentType != nullptr && !ValidString(contentType))) {
         return OVX_E_INVALID_ARGUMENT;
@@ -936,10 +945,12 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body != nullptr ? reinterpret_cast<const char*>(body) : "");
         curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
         curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent.c_str());
-        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(given.connectTimeout != 0 ? given.connectTimeout : kDefaultConnectTimeoutMs));
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
-                         static_cast<long>(given.transferTimeout != 0 ? given.transferTimeout : kDefaultTransferTimeoutMs));
+        curl_easy_setopt(
+            handle, CURLOPT_CONNECTTIMEOUT_MS,
+            static_cast<long>(given.connectTimeout != 0 ? given.connectTimeout : kDefaultConnectTimeoutMs));
+        curl_easy_setopt(
+            handle, CURLOPT_TIMEOUT_MS,
+            static_cast<long>(given.transferTimeout != 0 ? given.transferTimeout : kDefaultTransferTimeoutMs));
         curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, static_cast<long>(given.dnsCacheTimeout / 1000));
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit));
         Response answer;
@@ -947,7 +958,8 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteBody);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &answer);
         struct curl_slist* headers = nullptr;
-        std::string typeHeader = std::string("Content-Type: ") + (contentType != nullptr ? contentType : "application/octet-stream");
+        std::string typeHeader =
+            std::string("Content-Type: ") + (contentType != nullptr ? contentType : "application/octet-stream");
         headers = curl_slist_append(headers, typeHeader.c_str());
         headers = curl_slist_append(headers, "Expect:");
         std::string languageHeader = "Accept-Language: " + language;

@@ -106,8 +106,8 @@ uint32_t LoadIniFile(const std::string& path, IniFile& out, int* errorLine) {
 
 bool IsStorableValue(const std::string& value) {
     if (value.size() > kMaxIniLine - 40) return false;  // leaves room for the key
-    if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
-                           value.back() == '\t')) {
+    if (!value.empty() &&
+        (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' || value.back() == '\t')) {
         return false;
     }
     for (size_t i = 0; i < value.size(); ++i) {

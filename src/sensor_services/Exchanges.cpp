@@ -159,8 +159,8 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         steps.Step("Creating CML Class Factory");
         if (GetGlobalClassFactory() == nullptr) steps.Fail("Could not get the CML class factory!!", OVX_E_UNEXPECTED);
         steps.Step("Make request document");
-        std::unique_ptr<CExchangeKeysRequest> request(dynamic_cast<CExchangeKeysRequest*>(
-            MakeRequest(kNsMessage, kVersionMessage, kReqExchangeKeysRequest)));
+        std::unique_ptr<CExchangeKeysRequest> request(
+            dynamic_cast<CExchangeKeysRequest*>(MakeRequest(kNsMessage, kVersionMessage, kReqExchangeKeysRequest)));
         if (!request) steps.Fail("Could not create a document object for the request.", OVX_E_UNEXPECTED);
         AddAgentKey(steps, *request, keyAlgorithm, keyLength, pemText);
         steps.Step("Adding Request");
@@ -220,8 +220,8 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         steps.Step("Adding Request");
         message->AddRequest(attach.release());
         steps.Step("Make exchange keys request document");
-        std::unique_ptr<CExchangeKeysRequest> keys(dynamic_cast<CExchangeKeysRequest*>(
-            MakeRequest(kNsMessage, kVersionMessage, kReqExchangeKeysRequest)));
+        std::unique_ptr<CExchangeKeysRequest> keys(
+            dynamic_cast<CExchangeKeysRequest*>(MakeRequest(kNsMessage, kVersionMessage, kReqExchangeKeysRequest)));
         if (!keys) {
             steps.Fail("Could not create a document object for the exchange-keys request!!", OVX_E_UNEXPECTED);
         }
@@ -333,18 +333,17 @@ uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
 
     uint32_t status = OVX_E_SCS_NO_SERVERS;
     if (servers != 0) {
-        const uint32_t start = serverIndex >= 0 && static_cast<uint32_t>(serverIndex) < servers
-                                   ? static_cast<uint32_t>(serverIndex)
-                                   : 0;
+        const uint32_t start =
+            serverIndex >= 0 && static_cast<uint32_t>(serverIndex) < servers ? static_cast<uint32_t>(serverIndex) : 0;
         uint32_t index = start;
         uint32_t busy = 0;
         do {
             uint8_t* response = nullptr;
             uint32_t responseSize = 0;
             try {
-                status = Scs().SCS_PostData(DefaultDestination(), static_cast<int32_t>(index), kPingPath, 0,
-                                            kXmlDataType, ping->Data(), ping->Size(), Timeouts(), &response,
-                                            &responseSize);
+                status =
+                    Scs().SCS_PostData(DefaultDestination(), static_cast<int32_t>(index), kPingPath, 0, kXmlDataType,
+                                       ping->Data(), ping->Size(), Timeouts(), &response, &responseSize);
             } catch (...) {
                 status = OVX_E_UNEXPECTED;
             }
@@ -398,8 +397,7 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
     if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_pingresp.txt", data, size);
     std::string requestId;
     try {
-        std::unique_ptr<CCmlDocumentBase> answer =
-            m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
+        std::unique_ptr<CCmlDocumentBase> answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
         auto* sections = dynamic_cast<CCmlAvpSections*>(answer.get());
         if (sections == nullptr || sections->GetNamespaceUri() != kNsAvpSections) {
             throw CTRLEXC("The ping response is not an AVP sections document.", OVX_E_BAD_RESPONSE);

@@ -93,7 +93,8 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         uint32_t result = Scs().SCS_GetCommSettingsInfo(DefaultDestination(), 0, 0, &schemaVersion, &hint);
         if (result != 0) {
             Trace(SS_TRACE_WARNING, where,
-                  ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(result)).c_str());
+                  ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(result))
+                      .c_str());
         } else if (GetFlags().autoGroupSettingsRequest) {
             const std::string token = GetGroupSettingsToken();
             const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
@@ -104,8 +105,8 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
             hint != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(hint) : std::wstring();
         releaseStrings();
 
-        auto* announcement =
-            dynamic_cast<CAgentStartupAnnouncement*>(HbUtils::FindDocument(*message, kReqAgentStartupAnnouncement, true));
+        auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
+            HbUtils::FindDocument(*message, kReqAgentStartupAnnouncement, true));
         if (announcement == nullptr) {
             Trace(SS_TRACE_ERROR, where, "Heartbeat message is missing its startup announcement");
             return OVX_E_UNEXPECTED;
@@ -185,7 +186,8 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
             record = std::make_unique<CHeartbeatRecord>(Text(*heartbeat));
         } catch (const std::bad_alloc&) {
             status = OVX_E_OUT_OF_MEMORY;
-            Trace(SS_TRACE_ERROR, where, ("unable to allocate heartbeat buffer! ERR code: " + StatusHex(status)).c_str());
+            Trace(SS_TRACE_ERROR, where,
+                  ("unable to allocate heartbeat buffer! ERR code: " + StatusHex(status)).c_str());
         }
         if (record) {
             status = Scs().SCS_PostData(DefaultDestination(), serverIndex, kHeartbeatPath, 0, kHeartbeatType,
@@ -202,9 +204,10 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
             }
         }
     } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where,
-              (ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) + " ERR code: " + StatusHex(error.GetErrorCode()))
-                  .c_str());
+        Trace(
+            SS_TRACE_ERROR, where,
+            (ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) + " ERR code: " + StatusHex(error.GetErrorCode()))
+                .c_str());
         status = error.GetErrorCode();
     } catch (...) {
         Trace(SS_TRACE_ERROR, where, "unknown exception!");

@@ -38,7 +38,6 @@ const char kRequiredNull[] = "A required input parameter is NULL.";
 const char kTooLarge[] = "An input parameter is too large.";
 const char kNoAnnouncement[] = "Heartbeat message is missing its startup announcement";
 
-
 bool TooLarge(const char* text) { return text != nullptr && strnlen(text, kStringBound) == kStringBound; }
 
 std::string Where(const char* builder) { return std::string("CSensorServices::") + builder + "()"; }
@@ -110,32 +109,31 @@ bool CSensorServices::HasSetSchemaRequestCallback() const {
     return registered;
 }
 
-#define OVX_REQUIRE(condition, builder)                                    \
-    do {                                                                   \
-        if (!(condition)) {                                                \
+#define OVX_REQUIRE(condition, builder)                                   \
+    do {                                                                  \
+        if (!(condition)) {                                               \
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), kRequiredNull); \
-            return OVX_E_INVALID_ARGUMENT;                                 \
-        }                                                                  \
+            return OVX_E_INVALID_ARGUMENT;                                \
+        }                                                                 \
     } while (0)
-#define OVX_BOUNDED(text, builder)                                      \
-    do {                                                                \
-        if (TooLarge(text)) {                                           \
+#define OVX_BOUNDED(text, builder)                                    \
+    do {                                                              \
+        if (TooLarge(text)) {                                         \
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), kTooLarge); \
-            return OVX_E_INVALID_ARGUMENT;                              \
-        }                                                               \
+            return OVX_E_INVALID_ARGUMENT;                            \
+        }                                                             \
     } while (0)
 // Runs a builder body, turning what the CML layer throws into a status.
-#define OVX_BUILD(...)                             \
-    try {                                          \
-        __VA_ARGS__                                \
-    } catch (const ovx::cml::CCmlException& e) {   \
-        Trace(SS_TRACE_ERROR, "CSensorServices",   \
-              Narrow(e.Format()).c_str());         \
-        return OVX_E_UNEXPECTED;                   \
-    } catch (const std::bad_alloc&) {              \
-        return OVX_E_OUT_OF_MEMORY;                \
-    } catch (...) {                                \
-        return OVX_E_UNEXPECTED;                   \
+#define OVX_BUILD(...)                                                        \
+    try {                                                                     \
+        __VA_ARGS__                                                           \
+    } catch (const ovx::cml::CCmlException& e) {                              \
+        Trace(SS_TRACE_ERROR, "CSensorServices", Narrow(e.Format()).c_str()); \
+        return OVX_E_UNEXPECTED;                                              \
+    } catch (const std::bad_alloc&) {                                         \
+        return OVX_E_OUT_OF_MEMORY;                                           \
+    } catch (...) {                                                           \
+        return OVX_E_UNEXPECTED;                                              \
     }
 
 // ---- messages and heartbeats
@@ -235,10 +233,13 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
         content.registerAgent = registerAgent != 0 ? L"true" : L"false";
         content.sendNewSchemas = HasSetSchemaRequestCallback();
         const std::pair<const char*, std::wstring*> strings[] = {
-            {updateVersion, &content.packageVersion},      {lastUpdatePath, &content.lastPackagePath},
+            {updateVersion, &content.packageVersion},
+            {lastUpdatePath, &content.lastPackagePath},
             {updateStatusDescription, &content.packageStatusDescription},
-            {agentInstallPath, &content.agentInstallPath}, {daemonInstallPath, &content.daemonInstallPath},
-            {model, &content.model},                       {groupnameHint, &content.groupNameHint},
+            {agentInstallPath, &content.agentInstallPath},
+            {daemonInstallPath, &content.daemonInstallPath},
+            {model, &content.model},
+            {groupnameHint, &content.groupNameHint},
         };
         for (const auto& field : strings) {
             if (field.first == nullptr) continue;
@@ -250,7 +251,8 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
             XmlUtils::CDateTime when;
             when.FromString(Wide(lastRestart));
             if (when.IsNull()) {
-                Trace(SS_TRACE_ERROR, "CSensorServices::SetBasicAgentInfoEx()", "Invalid ISO 8601 date time parameter.");
+                Trace(SS_TRACE_ERROR, "CSensorServices::SetBasicAgentInfoEx()",
+                      "Invalid ISO 8601 date time parameter.");
                 return OVX_E_INVALID_ARGUMENT;
             }
             content.lastRestart = Wide(lastRestart);
@@ -266,8 +268,8 @@ uint32_t CSensorServices::SetAgentInfo(SS_HMESSAGE message, const char* updateVe
                              nullptr, nullptr, 0, 1, nullptr);
 }
 
-uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress,
-                                      const char* os, uint32_t, const char* netbiosName, const char* netbiosDomain,
+uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
+                                      uint32_t, const char* netbiosName, const char* netbiosDomain,
                                       const char* directoryObjectId, const char* directoryGroupId) {
     OVX_REQUIRE(message != nullptr, "SetHostInfo");
     OVX_BUILD({
@@ -278,9 +280,12 @@ uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName,
         }
         CHostInfo& host = announcement->GetContent().host;
         const std::pair<const char*, std::wstring*> strings[] = {
-            {hostName, &host.hostName},       {os, &host.os},
-            {netbiosName, &host.nbName},      {netbiosDomain, &host.nbDomain},
-            {directoryObjectId, &host.adObjectId}, {directoryGroupId, &host.adGroupId},
+            {hostName, &host.hostName},
+            {os, &host.os},
+            {netbiosName, &host.nbName},
+            {netbiosDomain, &host.nbDomain},
+            {directoryObjectId, &host.adObjectId},
+            {directoryGroupId, &host.adGroupId},
         };
         if (ipAddress != nullptr) {
             OVX_BOUNDED(ipAddress, "SetHostInfo");
@@ -385,7 +390,8 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
                                               char* buffer, uint32_t* length) {
     OVX_REQUIRE(message != nullptr && xmlText != nullptr && xmlLength != 0, "AddSetPolicyRequest");
     CSetPolicyRequest* request = nullptr;
-    OVX_BUILD({ request = RequestOf(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages, CSetPolicyRequest()); })
+    OVX_BUILD(
+        { request = RequestOf(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages, CSetPolicyRequest()); })
     if (request == nullptr) return OVX_E_UNEXPECTED;
     uint32_t status = ParseInto("AddSetPolicyRequest", L"OVX-SensorServices-SetPolicyRequest", xmlText, xmlLength,
                                 "parsed policy but document root element is NULL!",
@@ -400,22 +406,22 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
 uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                               const char* version, uint8_t flag, const char* schemaText,
                                               uint32_t schemaLength, char* buffer, uint32_t* length) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr && version != nullptr && schemaText != nullptr &&
-                    schemaLength != 0,
-                "AddSetSchemaRequest");
+    OVX_REQUIRE(
+        message != nullptr && nameSpace != nullptr && version != nullptr && schemaText != nullptr && schemaLength != 0,
+        "AddSetSchemaRequest");
     OVX_BOUNDED(nameSpace, "AddSetSchemaRequest");
     OVX_BOUNDED(version, "AddSetSchemaRequest");
     OVX_BOUNDED(name, "AddSetSchemaRequest");
     CSetSchemaRequest* request = nullptr;
-    OVX_BUILD({ request = RequestOf(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages, CSetSchemaRequest()); })
+    OVX_BUILD(
+        { request = RequestOf(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages, CSetSchemaRequest()); })
     if (request == nullptr) return OVX_E_UNEXPECTED;
-    uint32_t status = ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText,
-                                schemaLength, "parsed schema but document root element is NULL!",
-                                [&](CCmlDOM_Element& root) {
-                                    request->AddItem(CSetSchemaRequestData(Wide(nameSpace), root, Wide(version),
-                                                                           Wide(name), flag != 0, false, false, false,
-                                                                           false));
-                                });
+    uint32_t status =
+        ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
+                  "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                      request->AddItem(CSetSchemaRequestData(Wide(nameSpace), root, Wide(version), Wide(name),
+                                                             flag != 0, false, false, false, false));
+                  });
     if (status != 0) return status;
     OVX_BUILD({
         CopyRequestText(*request, buffer, length);

@@ -135,7 +135,8 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
             const std::wstring& tag = response->GetTagName();
             if (tag == kRespGetSchemaResponse) {
                 schemas.push_back(response);
-            } else if (tag == kRespGetPolicyResponse || tag == kRespSetPolicyResponse || tag == kRespSetSchemaResponse) {
+            } else if (tag == kRespGetPolicyResponse || tag == kRespSetPolicyResponse ||
+                       tag == kRespSetSchemaResponse) {
                 policies.push_back(response);
             } else if (tag == kRespAgentStartupAcknowledgement || tag == kRespOutOfBandResponse ||
                        tag == kRespErrorResponse || tag == kRespAgentShutdownAcknowledgement ||
@@ -382,8 +383,8 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
 uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
                                                  const char* agentId, const char* token, const char* name,
                                                  const char* nameSpace, const char* schemaVersion, uint32_t code,
-                                                 const char* text, const uint8_t* policyData,
-                                                 uint32_t policyDataLength, uint8_t last) {
+                                                 const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                                 uint8_t last) {
     CSessionOperations* operations = ovxSensorSvcs::AcquireSession();
     if (operations == nullptr) return OVX_E_NOT_INITIALIZED;
     auto* self = dynamic_cast<CSensorServices*>(operations);

@@ -142,9 +142,9 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
     try {
         m_retryStateObject.reset(new (std::nothrow) svcRetryState());
         if (!m_retryStateObject) return OVX_E_OUT_OF_MEMORY;
-        uint32_t status = CBaseServices::Init(kRole, m_retryStateObject.get(), threading, trace, version,
-                                              localPropertyFile, commSettingsFile, sessionString1, sessionString2,
-                                              true, false);
+        uint32_t status =
+            CBaseServices::Init(kRole, m_retryStateObject.get(), threading, trace, version, localPropertyFile,
+                                commSettingsFile, sessionString1, sessionString2, true, false);
         if (status == 0) {
             m_commSettingsFile = commSettingsFile != nullptr ? commSettingsFile : "";
             if (LoadSettings(kRole) != 0) {
@@ -377,12 +377,12 @@ uint32_t CSensorServices::GetServerCount(uint32_t* count) {
 uint32_t CSensorServices::GetServerInfo(int32_t index, char** name, char** url, char** caFile,
                                         char** clientCertificateFile, char** clientKeyFile, char** proxy,
                                         char** proxyUser, char** proxyPassword, char** site, char** description) {
-    char** out[SCS_SERVER_FIELDS] = {name, url, caFile, clientCertificateFile, clientKeyFile,
-                                     proxy, proxyUser, proxyPassword, site, description};
+    char** out[SCS_SERVER_FIELDS] = {
+        name, url, caFile, clientCertificateFile, clientKeyFile, proxy, proxyUser, proxyPassword, site, description};
     char* library[SCS_SERVER_FIELDS] = {};
-    uint32_t status = Scs().SCS_GetServerInfo(DefaultDestination(), index, &library[0], &library[1], &library[2],
-                                              &library[3], &library[4], &library[5], &library[6], &library[7],
-                                              &library[8], &library[9]);
+    uint32_t status =
+        Scs().SCS_GetServerInfo(DefaultDestination(), index, &library[0], &library[1], &library[2], &library[3],
+                                &library[4], &library[5], &library[6], &library[7], &library[8], &library[9]);
     for (int i = 0; i < SCS_SERVER_FIELDS; ++i) {
         if (status == 0 && out[i] != nullptr) {
             try {

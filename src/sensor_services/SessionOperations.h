@@ -25,9 +25,9 @@ public:
 
     // Called once by SS_Init on a freshly made object. A non-zero status
     // means the object cleaned itself up and is deleted by the caller.
-    virtual uint32_t Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
-                          const char* version, const char* localPropertyFile, const char* commSettingsFile,
-                          const char* sessionString1, const char* sessionString2) = 0;
+    virtual uint32_t Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* version,
+                          const char* localPropertyFile, const char* commSettingsFile, const char* sessionString1,
+                          const char* sessionString2) = 0;
     // SS_ShutDown, before the installed reference is released: clear the
     // callbacks that shut-down clears and stop the dispatch thread.
     virtual uint32_t ShutDown() = 0;
@@ -59,9 +59,9 @@ public:
                                const char* description, uint8_t persist) = 0;
     virtual uint32_t DeleteServer(int32_t index) = 0;
     virtual uint32_t GetServerCount(uint32_t* count) = 0;
-    virtual uint32_t GetServerInfo(int32_t index, char** name, char** url, char** caFile,
-                                   char** clientCertificateFile, char** clientKeyFile, char** proxy,
-                                   char** proxyUser, char** proxyPassword, char** site, char** description) = 0;
+    virtual uint32_t GetServerInfo(int32_t index, char** name, char** url, char** caFile, char** clientCertificateFile,
+                                   char** clientKeyFile, char** proxy, char** proxyUser, char** proxyPassword,
+                                   char** site, char** description) = 0;
     virtual uint32_t LoadServers(const char* serverListFile, uint32_t replaceExisting) = 0;
     virtual uint32_t LoadCommSettingsFile(const char* path) = 0;
     virtual uint32_t SaveCommSettings(const char* path) = 0;
@@ -73,38 +73,33 @@ public:
     virtual uint32_t CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name,
                                    const char* nameSpace) = 0;
     virtual uint32_t FreeMessage(SS_HMESSAGE message) = 0;
-    virtual uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name,
-                                     const char* nameSpace, const char* version, const char* ipAddress) = 0;
+    virtual uint32_t CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name, const char* nameSpace,
+                                     const char* version, const char* ipAddress) = 0;
     virtual uint32_t FreeHeartbeat(SS_HMESSAGE message) = 0;
-    virtual uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion,
-                                       const char* lastUpdatePath, uint32_t updateStatus,
-                                       const char* updateStatusDescription, uint32_t agentStatus,
-                                       const char* agentInstallPath, const char* daemonInstallPath,
-                                       const char* model, const char* groupnameHint, uint8_t useLocalSettings,
-                                       uint8_t registerAgent, const char* lastRestart) = 0;
+    virtual uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
+                                       uint32_t updateStatus, const char* updateStatusDescription, uint32_t agentStatus,
+                                       const char* agentInstallPath, const char* daemonInstallPath, const char* model,
+                                       const char* groupnameHint, uint8_t useLocalSettings, uint8_t registerAgent,
+                                       const char* lastRestart) = 0;
     virtual uint32_t SetAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* agentStatus,
-                                  uint32_t unused, const char* agentInstallPath,
-                                  const char* daemonInstallPath) = 0;
-    virtual uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress,
-                                 const char* os, uint32_t unused, const char* netbiosName,
-                                 const char* netbiosDomain, const char* directoryObjectId,
-                                 const char* directoryGroupId) = 0;
+                                  uint32_t unused, const char* agentInstallPath, const char* daemonInstallPath) = 0;
+    virtual uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
+                                 uint32_t unused, const char* netbiosName, const char* netbiosDomain,
+                                 const char* directoryObjectId, const char* directoryGroupId) = 0;
     virtual uint32_t AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
                                    SS_HMODULE* module) = 0;
     virtual uint32_t AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength) = 0;
-    virtual uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                   const char* version, uint8_t root, uint8_t cpeEditable, uint8_t overwrite,
-                                   uint8_t getFromAgent) = 0;
+    virtual uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
+                                   uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent) = 0;
     virtual uint32_t AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength) = 0;
     virtual uint32_t AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name,
                                          const char* nameSpace, const char* schemaVersion, char* buffer,
                                          uint32_t* length) = 0;
-    virtual uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
-                                         char* buffer, uint32_t* length) = 0;
+    virtual uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength, char* buffer,
+                                         uint32_t* length) = 0;
     virtual uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                          const char* schemaVersion, uint32_t code, const char* text,
-                                          const char* token, const char* requestId,
-                                          uint32_t requestIdLength) = 0;
+                                          const char* schemaVersion, uint32_t code, const char* text, const char* token,
+                                          const char* requestId, uint32_t requestIdLength) = 0;
     virtual uint32_t AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                          const char* version, char* buffer, uint32_t* length) = 0;
     virtual uint32_t AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
@@ -115,8 +110,8 @@ public:
                                           const char* schemaText, uint32_t schemaLength, const char* requestId,
                                           uint32_t requestIdLength) = 0;
     virtual uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                                          const char* version, uint32_t code, const char* text,
-                                          const char* requestId, uint32_t requestIdLength) = 0;
+                                          const char* version, uint32_t code, const char* text, const char* requestId,
+                                          uint32_t requestIdLength) = 0;
 
     // Posting.
     virtual uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length) = 0;

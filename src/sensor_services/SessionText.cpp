@@ -29,8 +29,9 @@ std::string ParseFailureLine(const CCmlException& error, uint32_t status) {
         line = "parse failed with schema error. Exception: " + Narrow(schema->Format());
         if (schema->size() > 0) {
             const CSchemaIncompatibility& first = *schema->begin();
-            line += " Namespace: " + Narrow(first.GetNamespaceUri()) + " Parser version: " +
-                    Narrow(first.GetSupportedVersion()) + " Document version: " + Narrow(first.GetFoundVersion());
+            line += " Namespace: " + Narrow(first.GetNamespaceUri()) +
+                    " Parser version: " + Narrow(first.GetSupportedVersion()) +
+                    " Document version: " + Narrow(first.GetFoundVersion());
         }
     } else {
         line = "parse failed with CML error. Exception: " + Narrow(error.Format());

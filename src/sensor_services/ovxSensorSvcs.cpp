@@ -134,9 +134,8 @@ uint32_t Init(const char* version, const char* localPropertyFile, const char* co
             char text[512];
             std::snprintf(text, sizeof(text),
                           "...Error validating arguments in call to SS_Init(%s, %s, %s, %s, %s, 0x%08lx)",
-                          OrNull(version), OrNull(localPropertyFile), OrNull(commSettingsFile),
-                          OrNull(sessionString1), OrNull(sessionString2),
-                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
+                          OrNull(version), OrNull(localPropertyFile), OrNull(commSettingsFile), OrNull(sessionString1),
+                          OrNull(sessionString2), static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
             Trace(trace, SS_TRACE_ERROR, text, kInitWhere);
         }
         return OVX_E_INVALID_ARGUMENT;
@@ -154,8 +153,8 @@ uint32_t Init(const char* version, const char* localPropertyFile, const char* co
         }
         created = factory();
         if (created == nullptr) return OVX_E_OUT_OF_MEMORY;
-        uint32_t status = created->Init(threading, trace, version, localPropertyFile, commSettingsFile,
-                                        sessionString1, sessionString2);
+        uint32_t status = created->Init(threading, trace, version, localPropertyFile, commSettingsFile, sessionString1,
+                                        sessionString2);
         if (status != 0) {
             // A failed Init has already cleaned up; dropping the only
             // reference deletes the object.
@@ -301,35 +300,33 @@ uint32_t SS_StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinu
 uint32_t SS_StopAliveHeartbeats(void) { return OVX_FORWARD(StopAliveHeartbeats()); }
 uint32_t SS_ResetToPrimaryController(void) { return OVX_FORWARD(ResetRetryState()); }
 uint32_t SS_ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
-                         uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength,
-                         const char* pemText, char** outAlgorithm, uint32_t* outKeyLength, char** outPemText) {
-    return OVX_FORWARD(ExchangeKeys(message, connectTimeout, transferTimeout, dnsCacheTimeout, keyAlgorithm,
-                                    keyLength, pemText, outAlgorithm, outKeyLength, outPemText));
+                         uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength, const char* pemText,
+                         char** outAlgorithm, uint32_t* outKeyLength, char** outPemText) {
+    return OVX_FORWARD(ExchangeKeys(message, connectTimeout, transferTimeout, dnsCacheTimeout, keyAlgorithm, keyLength,
+                                    pemText, outAlgorithm, outKeyLength, outPemText));
 }
 uint32_t SS_AttachToSite(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
-                         uint32_t dnsCacheTimeout, const char* userName, const char* password,
-                         const char* keyAlgorithm, uint32_t keyLength, const char* pemText) {
+                         uint32_t dnsCacheTimeout, const char* userName, const char* password, const char* keyAlgorithm,
+                         uint32_t keyLength, const char* pemText) {
     return OVX_FORWARD(AttachToSite(message, connectTimeout, transferTimeout, dnsCacheTimeout, userName, password,
                                     keyAlgorithm, keyLength, pemText));
 }
-uint32_t SS_RegisterErrorCallback(SS_ErrorCallbackFn callback) {
-    return OVX_FORWARD(RegisterErrorCallback(callback));
-}
+uint32_t SS_RegisterErrorCallback(SS_ErrorCallbackFn callback) { return OVX_FORWARD(RegisterErrorCallback(callback)); }
 
 uint32_t SS_AddServer(int32_t position, const char* name, const char* url, const char* caFile,
                       const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
                       const char* proxyUser, const char* proxyPassword, const char* site, const char* description,
                       uint8_t persist) {
-    return OVX_FORWARD(AddServer(position, name, url, caFile, clientCertificateFile, clientKeyFile, proxy,
-                                 proxyUser, proxyPassword, site, description, persist));
+    return OVX_FORWARD(AddServer(position, name, url, caFile, clientCertificateFile, clientKeyFile, proxy, proxyUser,
+                                 proxyPassword, site, description, persist));
 }
 uint32_t SS_DeleteServer(int32_t index) { return OVX_FORWARD(DeleteServer(index)); }
 uint32_t SS_GetServerCount(uint32_t* count) { return OVX_FORWARD(GetServerCount(count)); }
 uint32_t SS_GetServerInfo(int32_t index, char** name, char** url, char** caFile, char** clientCertificateFile,
                           char** clientKeyFile, char** proxy, char** proxyUser, char** proxyPassword, char** site,
                           char** description) {
-    return OVX_FORWARD(GetServerInfo(index, name, url, caFile, clientCertificateFile, clientKeyFile, proxy,
-                                     proxyUser, proxyPassword, site, description));
+    return OVX_FORWARD(GetServerInfo(index, name, url, caFile, clientCertificateFile, clientKeyFile, proxy, proxyUser,
+                                     proxyPassword, site, description));
 }
 uint32_t SS_LoadServers(const char* serverListFile, uint32_t replaceExisting) {
     return OVX_FORWARD(LoadServers(serverListFile, replaceExisting != 0 ? 1 : 0));
@@ -357,29 +354,26 @@ uint32_t SetBasicAgentInfo(SS_HMESSAGE message, const char* updateVersion, const
                            uint32_t updateStatus, const char* updateStatusDescription, uint32_t agentStatus,
                            const char* agentInstallPath, const char* daemonInstallPath, const char* model,
                            const char* groupnameHint, uint8_t useLocalSettings, uint8_t registerAgent) {
-    return OVX_FORWARD(SetBasicAgentInfo(message, updateVersion, lastUpdatePath, updateStatus,
-                                         updateStatusDescription, agentStatus, agentInstallPath,
-                                         daemonInstallPath, model, groupnameHint, useLocalSettings, registerAgent,
-                                         nullptr));
+    return OVX_FORWARD(SetBasicAgentInfo(message, updateVersion, lastUpdatePath, updateStatus, updateStatusDescription,
+                                         agentStatus, agentInstallPath, daemonInstallPath, model, groupnameHint,
+                                         useLocalSettings, registerAgent, nullptr));
 }
 uint32_t SetBasicAgentInfoEx(SS_HMESSAGE message, const char* updateVersion, const char* lastUpdatePath,
                              uint32_t updateStatus, const char* updateStatusDescription, uint32_t agentStatus,
                              const char* agentInstallPath, const char* daemonInstallPath, const char* model,
                              const char* groupnameHint, uint8_t useLocalSettings, uint8_t registerAgent,
                              const char* lastRestart) {
-    return OVX_FORWARD(SetBasicAgentInfo(message, updateVersion, lastUpdatePath, updateStatus,
-                                         updateStatusDescription, agentStatus, agentInstallPath,
-                                         daemonInstallPath, model, groupnameHint, useLocalSettings, registerAgent,
-                                         lastRestart != nullptr ? lastRestart : ""));
+    return OVX_FORWARD(SetBasicAgentInfo(message, updateVersion, lastUpdatePath, updateStatus, updateStatusDescription,
+                                         agentStatus, agentInstallPath, daemonInstallPath, model, groupnameHint,
+                                         useLocalSettings, registerAgent, lastRestart != nullptr ? lastRestart : ""));
 }
 uint32_t SetAgentInfo(SS_HMESSAGE message, const char* updateVersion, const char* agentStatus, uint32_t unused,
                       const char* agentInstallPath, const char* daemonInstallPath) {
-    return OVX_FORWARD(SetAgentInfo(message, updateVersion, agentStatus, unused, agentInstallPath,
-                                    daemonInstallPath));
+    return OVX_FORWARD(SetAgentInfo(message, updateVersion, agentStatus, unused, agentInstallPath, daemonInstallPath));
 }
-uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os,
-                     uint32_t unused, const char* netbiosName, const char* netbiosDomain,
-                     const char* directoryObjectId, const char* directoryGroupId) {
+uint32_t SetHostInfo(SS_HMESSAGE message, const char* hostName, const char* ipAddress, const char* os, uint32_t unused,
+                     const char* netbiosName, const char* netbiosDomain, const char* directoryObjectId,
+                     const char* directoryGroupId) {
     return OVX_FORWARD(SetHostInfo(message, hostName, ipAddress, os, unused, netbiosName, netbiosDomain,
                                    directoryObjectId, directoryGroupId));
 }
@@ -390,8 +384,8 @@ uint32_t AddModuleInfo(SS_HMESSAGE message, const char* name, const char* versio
 uint32_t AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength) {
     return OVX_FORWARD(AddModuleInfoParams(module, xmlText, xmlLength));
 }
-uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
-                       uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent) {
+uint32_t AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version, uint8_t root,
+                       uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent) {
     return OVX_FORWARD(AddSchemaInfo(message, name, nameSpace, version, root, cpeEditable, overwrite, getFromAgent));
 }
 uint32_t AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength) {
@@ -413,11 +407,11 @@ uint32_t AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t 
                              uint32_t* length) {
     return OVX_FORWARD(AddSetPolicyRequest(message, xmlText, xmlLength, buffer, length));
 }
-uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
-                              const char* schemaVersion, uint32_t code, const char* text, const char* token,
-                              const char* requestId, uint32_t requestIdLength) {
-    return OVX_FORWARD(AddSetPolicyResponse(message, name, nameSpace, schemaVersion, code, text, token, requestId,
-                                            requestIdLength));
+uint32_t AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* schemaVersion,
+                              uint32_t code, const char* text, const char* token, const char* requestId,
+                              uint32_t requestIdLength) {
+    return OVX_FORWARD(
+        AddSetPolicyResponse(message, name, nameSpace, schemaVersion, code, text, token, requestId, requestIdLength));
 }
 uint32_t AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
                              char* buffer, uint32_t* length) {
@@ -437,8 +431,7 @@ uint32_t AddGetSchemaResponse(SS_HMESSAGE message, const char* name, const char*
 }
 uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace, const char* version,
                               uint32_t code, const char* text, const char* requestId, uint32_t requestIdLength) {
-    return OVX_FORWARD(
-        AddSetSchemaResponse(message, name, nameSpace, version, code, text, requestId, requestIdLength));
+    return OVX_FORWARD(AddSetSchemaResponse(message, name, nameSpace, version, code, text, requestId, requestIdLength));
 }
 
 uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length) {

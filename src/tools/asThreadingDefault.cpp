@@ -60,8 +60,7 @@ void ovxThreadingDefaultImpl::purgeFinishedThreads() {
     }
 }
 
-uint32_t ovxThreadingDefaultImpl::createThread(ovxThreadFunction function, void* argument,
-                                              ovxThreadHandle* handle) {
+uint32_t ovxThreadingDefaultImpl::createThread(ovxThreadFunction function, void* argument, ovxThreadHandle* handle) {
     if (!function || !handle) return kInvalidArgument;
     *handle = 0;
     jsLock hold(m_threadsLock);
@@ -128,7 +127,7 @@ bool ovxThreadingDefaultImpl::stopAllThreads(uint32_t timeoutMs, bool kill) {
 }
 
 uint32_t ovxThreadingDefaultImpl::createEvent(uint32_t initiallySignalled, uint32_t manualReset,
-                                             ovxEventHandle* handle) {
+                                              ovxEventHandle* handle) {
     if (!handle || initiallySignalled > 1 || manualReset > 1) return kInvalidArgument;
     *handle = 0;
     std::shared_ptr<jsEvent> event(new (std::nothrow) jsEvent(initiallySignalled == 0, manualReset == 1));
@@ -175,17 +174,10 @@ uint32_t ovxThreadingDefaultImpl::createSync(uint32_t kind, ovxSyncHandle* handl
     *handle = 0;
     std::shared_ptr<jsSyncBase> sync;
     switch (kind) {
-        case kOvxSyncGeneral:
-            sync.reset(new (std::nothrow) jsSync());
-            break;
-        case kOvxSyncRecursive:
-            sync.reset(new (std::nothrow) jsRecursiveSync());
-            break;
-        case kOvxSyncFast:
-            sync.reset(new (std::nothrow) jsFastSync());
-            break;
-        default:
-            return kInvalidArgument;
+        case kOvxSyncGeneral: sync.reset(new (std::nothrow) jsSync()); break;
+        case kOvxSyncRecursive: sync.reset(new (std::nothrow) jsRecursiveSync()); break;
+        case kOvxSyncFast: sync.reset(new (std::nothrow) jsFastSync()); break;
+        default: return kInvalidArgument;
     }
     if (!sync) return kOutOfMemory;
     if (!sync->isValid()) return kFailed;
@@ -282,7 +274,7 @@ uint32_t TableCloseSync(ovxSyncHandle handle) { return Service().closeSync(handl
 uint32_t TableUnsupported() { return kUnsupported; }
 
 const ovxThreadingFunctions kTable = {
-    TableCreateThread, TableCurrentThreadId, TableSleep,      TableCreateEvent, TableSetEvent,
+    TableCreateThread, TableCurrentThreadId, TableSleep,       TableCreateEvent, TableSetEvent,
     TableResetEvent,   TableWaitEvent,       TableUnsupported, TableCloseEvent,  TableCreateSync,
     TableLock,         TableTryLock,         TableUnlock,      TableCloseSync,   TableUnsupported,
     TableUnsupported,  TableUnsupported,     TableUnsupported, TableUnsupported, TableUnsupported,

@@ -21,8 +21,7 @@ uint32_t cLockInit(cLockRecord* lock, uint32_t flags) {
     int error = pthread_mutexattr_init(&lock->attributes);
     if (error) return FromErrno(error);
     lock->recursive = (flags & OVX_LOCK_RECURSIVE) ? 1 : 0;
-    pthread_mutexattr_settype(&lock->attributes,
-                              lock->recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_ERRORCHECK);
+    pthread_mutexattr_settype(&lock->attributes, lock->recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_ERRORCHECK);
     error = pthread_mutex_init(&lock->mutex, &lock->attributes);
     if (error) {
         pthread_mutexattr_destroy(&lock->attributes);

@@ -87,8 +87,7 @@ uint32_t jsEventImpl::wait(uint32_t timeoutMs) {
     return jsMapWaitResult(result);
 }
 
-jsEvent::jsEvent(bool initiallyReset, bool manualReset)
-    : m_impl(new jsEventImpl(initiallyReset, manualReset)) {
+jsEvent::jsEvent(bool initiallyReset, bool manualReset) : m_impl(new jsEventImpl(initiallyReset, manualReset)) {
     m_valid = m_impl->isValid();
 }
 

@@ -151,32 +151,32 @@ unsigned jsRecursiveSyncImpl::count() {
     return count;
 }
 
-#define OVX_RECURSIVE_FRONT(Class, Impl)                                          \
-    Class::Class(bool lockedByCreator) : m_impl(new Impl()) {                     \
-        m_valid = m_impl->isValid();                                              \
-        if (m_valid && lockedByCreator) lock();                                   \
-    }                                                                             \
-    Class::~Class() = default;                                                    \
-    int Class::lock() {                                                           \
-        int result = m_impl->lock();                                              \
-        if (result == 0) m_owner.store(Self(), std::memory_order_relaxed);        \
-        return result;                                                            \
-    }                                                                             \
-    int Class::unlock() {                                                         \
-        int result = m_impl->unlock();                                            \
+#define OVX_RECURSIVE_FRONT(Class, Impl)                                                      \
+    Class::Class(bool lockedByCreator) : m_impl(new Impl()) {                                 \
+        m_valid = m_impl->isValid();                                                          \
+        if (m_valid && lockedByCreator) lock();                                               \
+    }                                                                                         \
+    Class::~Class() = default;                                                                \
+    int Class::lock() {                                                                       \
+        int result = m_impl->lock();                                                          \
+        if (result == 0) m_owner.store(Self(), std::memory_order_relaxed);                    \
+        return result;                                                                        \
+    }                                                                                         \
+    int Class::unlock() {                                                                     \
+        int result = m_impl->unlock();                                                        \
         if (result == 0 && m_impl->owner() == 0) m_owner.store(0, std::memory_order_relaxed); \
-        return result;                                                            \
-    }                                                                             \
-    int Class::tryLockSync() {                                                    \
-        int result = m_impl->tryLock();                                           \
-        if (result == 0) m_owner.store(Self(), std::memory_order_relaxed);        \
-        return result;                                                            \
-    }                                                                             \
-    int Class::tryLock() { return tryLockSync() == 0 ? 0 : 1; }                   \
-    bool Class::probe() {                                                         \
-        if (m_impl->tryLock() != 0) return false;                                 \
-        m_impl->unlock();                                                         \
-        return true;                                                              \
+        return result;                                                                        \
+    }                                                                                         \
+    int Class::tryLockSync() {                                                                \
+        int result = m_impl->tryLock();                                                       \
+        if (result == 0) m_owner.store(Self(), std::memory_order_relaxed);                    \
+        return result;                                                                        \
+    }                                                                                         \
+    int Class::tryLock() { return tryLockSync() == 0 ? 0 : 1; }                               \
+    bool Class::probe() {                                                                     \
+        if (m_impl->tryLock() != 0) return false;                                             \
+        m_impl->unlock();                                                                     \
+        return true;                                                                          \
     }
 
 OVX_RECURSIVE_FRONT(jsRecursiveSync, jsRecursiveSyncImpl)

@@ -60,7 +60,7 @@ public:
     jsRecursiveSyncImpl();
     ~jsRecursiveSyncImpl() override;
     int lock();
-    int unlock();  // EINVAL when the caller is not the owner
+    int unlock();   // EINVAL when the caller is not the owner
     int tryLock();  // EBUSY when another thread owns it
     unsigned long owner();
     unsigned count();

@@ -63,8 +63,7 @@ int jsThread::priorityLevel(int schedulingPriority) {
     return 4;
 }
 
-jsThread::jsThread(const char* name, int priority)
-    : m_name(name ? name : ""), m_priority(mapPriority(priority)) {
+jsThread::jsThread(const char* name, int priority) : m_name(name ? name : ""), m_priority(mapPriority(priority)) {
     m_impl = std::make_shared<jsThreadImpl>(this, m_name, m_priority);
     m_valid = m_impl->isValid();
 }

@@ -44,20 +44,17 @@ public:
     explicit COvxCodecvt(size_t references = 0) : std::codecvt<wchar_t, char, std::mbstate_t>(references) {}
 
 protected:
-    result do_out(state_type& state, const intern_type* from, const intern_type* fromEnd,
-                  const intern_type*& fromNext, extern_type* to, extern_type* toEnd,
-                  extern_type*& toNext) const override;
-    result do_in(state_type& state, const extern_type* from, const extern_type* fromEnd,
-                 const extern_type*& fromNext, intern_type* to, intern_type* toEnd,
-                 intern_type*& toNext) const override;
+    result do_out(state_type& state, const intern_type* from, const intern_type* fromEnd, const intern_type*& fromNext,
+                  extern_type* to, extern_type* toEnd, extern_type*& toNext) const override;
+    result do_in(state_type& state, const extern_type* from, const extern_type* fromEnd, const extern_type*& fromNext,
+                 intern_type* to, intern_type* toEnd, intern_type*& toNext) const override;
     result do_unshift(state_type&, extern_type* to, extern_type*, extern_type*& toNext) const override {
         toNext = to;
         return noconv;
     }
     int do_encoding() const noexcept override { return 0; }
     bool do_always_noconv() const noexcept override { return false; }
-    int do_length(state_type& state, const extern_type* from, const extern_type* end,
-                  size_t max) const override;
+    int do_length(state_type& state, const extern_type* from, const extern_type* end, size_t max) const override;
     int do_max_length() const noexcept override { return 4; }
 };
 

@@ -148,12 +148,9 @@ int OpenCatalogImpl(const char* directory, const char* name, const char* locale,
 
 std::string ovxInsert::Plain() const {
     switch (m_kind) {
-        case kText:
-            return m_text;
-        case kUnsigned:
-            return std::to_string(m_unsigned);
-        case kSigned:
-            return std::to_string(m_signed);
+        case kText: return m_text;
+        case kUnsigned: return std::to_string(m_unsigned);
+        case kSigned: return std::to_string(m_signed);
     }
     return std::string();
 }
@@ -244,18 +241,10 @@ std::string ovxExpandInserts(const std::string& text, const std::vector<ovxInser
         switch (next) {
             case '%':
             case '.':
-            case '!':
-                out += next;
-                break;
-            case 'b':
-                out += ' ';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case '\\':
-                out += width ? ' ' : '\n';
-                break;
+            case '!': out += next; break;
+            case 'b': out += ' '; break;
+            case 'r': out += '\r'; break;
+            case '\\': out += width ? ' ' : '\n'; break;
             default:
                 out += c;
                 out += next;
@@ -320,8 +309,8 @@ std::string OVXError::BuildText(unsigned width, const std::vector<ovxInsert>& in
                       m_identifier);
             return fallback;
         }
-        body = (options & kOvxMsgNoInserts) ? std::string(found)
-                                             : ovxExpandInserts(found, inserts, width, &percentZero);
+        body =
+            (options & kOvxMsgNoInserts) ? std::string(found) : ovxExpandInserts(found, inserts, width, &percentZero);
     }
 
     body = StripTrailing(body);
@@ -382,33 +371,20 @@ uint32_t OVXError::MapOsError(uint32_t osError) {
     if (facility == 9) return 0xC72D0000u + (osError & 0xFFFFu);
     if (osError >= 10000 && osError <= 12000) return osError | 0xC7270000u;
     switch (osError) {
-        case ENOENT:
-            return 0xC721000Au;
-        case ESRCH:
-            return 0xC7210021u;
-        case EAGAIN:
-            return 0xC7210038u;
-        case ENOMEM:
-            return 0xC7210004u;
-        case EACCES:
-            return 0xC721001Cu;
-        case EFAULT:
-            return 0xC7210002u;
-        case EBUSY:
-            return 0xC7210025u;
-        case EEXIST:
-            return 0xC7210026u;
-        case ENODEV:
-            return 0xC7210027u;
-        case ENOTDIR:
-            return 0xC7210028u;
-        case EINVAL:
-            return 0xC7210003u;
+        case ENOENT: return 0xC721000Au;
+        case ESRCH: return 0xC7210021u;
+        case EAGAIN: return 0xC7210038u;
+        case ENOMEM: return 0xC7210004u;
+        case EACCES: return 0xC721001Cu;
+        case EFAULT: return 0xC7210002u;
+        case EBUSY: return 0xC7210025u;
+        case EEXIST: return 0xC7210026u;
+        case ENODEV: return 0xC7210027u;
+        case ENOTDIR: return 0xC7210028u;
+        case EINVAL: return 0xC7210003u;
         case EFBIG:
-        case ENOSPC:
-            return 0xC721001Eu;
-        default:
-            return osError;
+        case ENOSPC: return 0xC721001Eu;
+        default: return osError;
     }
 }
 

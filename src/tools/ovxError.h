@@ -15,14 +15,14 @@ namespace ovxToolsLib {
 // One insert argument of a catalog text ("%1" .. "%99", "%n!fmt!").
 class ovxInsert {
 public:
-    ovxInsert(const char* text) : m_kind(kText), m_text(text ? text : "") {}  // NOLINT: implicit on purpose
-    ovxInsert(const std::string& text) : m_kind(kText), m_text(text) {}       // NOLINT
+    ovxInsert(const char* text) : m_kind(kText), m_text(text ? text : "") {}       // NOLINT: implicit on purpose
+    ovxInsert(const std::string& text) : m_kind(kText), m_text(text) {}            // NOLINT
     ovxInsert(unsigned long long value) : m_kind(kUnsigned), m_unsigned(value) {}  // NOLINT
     ovxInsert(unsigned long value) : ovxInsert(static_cast<unsigned long long>(value)) {}  // NOLINT
-    ovxInsert(unsigned value) : ovxInsert(static_cast<unsigned long long>(value)) {}  // NOLINT
-    ovxInsert(long long value) : m_kind(kSigned), m_signed(value) {}  // NOLINT
-    ovxInsert(long value) : ovxInsert(static_cast<long long>(value)) {}  // NOLINT
-    ovxInsert(int value) : ovxInsert(static_cast<long long>(value)) {}  // NOLINT
+    ovxInsert(unsigned value) : ovxInsert(static_cast<unsigned long long>(value)) {}       // NOLINT
+    ovxInsert(long long value) : m_kind(kSigned), m_signed(value) {}                       // NOLINT
+    ovxInsert(long value) : ovxInsert(static_cast<long long>(value)) {}                    // NOLINT
+    ovxInsert(int value) : ovxInsert(static_cast<long long>(value)) {}                     // NOLINT
 
     // Formats the value with a printf conversion directive (without the '%'); a directive
     // that is not a plain, single conversion falls back to the default form.
@@ -57,8 +57,7 @@ public:
 
     // Text of the status, at most `width` characters per line (capped at 255,
     // 0 = no limit). The pointer stays valid until the next call on this object.
-    const char* GetMessageText(unsigned width = 0, const std::vector<ovxInsert>& inserts = {},
-                               unsigned options = 0);
+    const char* GetMessageText(unsigned width = 0, const std::vector<ovxInsert>& inserts = {}, unsigned options = 0);
 
     // The same for a status that came from the operating system.
     const char* GetOsMessageText(unsigned width = 0);

@@ -116,8 +116,7 @@ uint32_t CBaseServices::Init(const char* role, svcRetryState* retryState,
 uint32_t CBaseServices::Init(const char* role, svcRetryState* retryState,
                              const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
                              const char* version, const char* localPropertyFile, const char* commSettingsFile,
-                             const char* listenerSettingsFile, const char* sessionString1,
-                             const char* sessionString2) {
+                             const char* listenerSettingsFile, const char* sessionString1, const char* sessionString2) {
     return InitSteps(role, retryState, threading, trace, version, localPropertyFile, commSettingsFile,
                      listenerSettingsFile, sessionString1, sessionString2, true, true);
 }
@@ -361,8 +360,9 @@ uint32_t CBaseServices::DispatchLoop() {
         if (m_retryState != nullptr) m_retryState->NextState(0, &timeout, &index);
         Unlock();
         for (;;) {
-            Trace(SS_TRACE_PROGRESS, kDispatchWhere,
-                  ("Waiting on dispatch event with timeout = " + std::to_string(static_cast<int32_t>(timeout))).c_str());
+            Trace(
+                SS_TRACE_PROGRESS, kDispatchWhere,
+                ("Waiting on dispatch event with timeout = " + std::to_string(static_cast<int32_t>(timeout))).c_str());
             if (m_stop.load()) break;
             m_threading->WaitEvent(m_dispatchEvent, timeout);
             if (m_stop.load()) break;

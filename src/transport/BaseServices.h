@@ -29,8 +29,8 @@ public:
     // Destination and listener both opened, each from its own settings file.
     virtual uint32_t Init(const char* role, svcRetryState* retryState,
                           const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* version,
-                          const char* localPropertyFile, const char* commSettingsFile,
-                          const char* listenerSettingsFile, const char* sessionString1, const char* sessionString2);
+                          const char* localPropertyFile, const char* commSettingsFile, const char* listenerSettingsFile,
+                          const char* sessionString1, const char* sessionString2);
     virtual uint32_t ResetRetryState();
     virtual uint32_t TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const char* section);
     virtual uint32_t TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs, const char* section);

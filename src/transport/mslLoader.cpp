@@ -202,8 +202,7 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
     int verified = -1;
     status = ovxIntegrity::VerifyFile(fullName, GetSigFileExtension(), &verified);
     if (status != 0) {
-        Trace(SS_TRACE_ERROR, where, "Signature check of '%s' failed: %s", fullName.c_str(),
-              ErrorText(status).c_str());
+        Trace(SS_TRACE_ERROR, where, "Signature check of '%s' failed: %s", fullName.c_str(), ErrorText(status).c_str());
         mslLoaderUnlock();
         return status;
     }

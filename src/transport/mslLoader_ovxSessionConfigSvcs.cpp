@@ -13,7 +13,8 @@ namespace mslLoader_ovxSessionConfigSvcs {
 namespace {
 
 void StubLine(const char* name) {
-    std::fprintf(stderr, "%s:  Unable to invoke function.  Make sure Management Services Library is successfully loaded.\n",
+    std::fprintf(stderr,
+                 "%s:  Unable to invoke function.  Make sure Management Services Library is successfully loaded.\n",
                  name);
 }
 

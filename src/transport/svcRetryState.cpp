@@ -127,10 +127,9 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
             } else {
                 ++m_index;
                 if (static_cast<uint32_t>(m_index) < m_serverCount) {
-                    Trace(kNextWhere, "Cannot retry failed server again. Attempts made: " +
-                                          std::to_string(m_attempts) + " of " + std::to_string(m_maxServerRetry) +
-                                          ". Switching to next server: " + std::to_string(m_index) + " of " +
-                                          std::to_string(m_serverCount));
+                    Trace(kNextWhere, "Cannot retry failed server again. Attempts made: " + std::to_string(m_attempts) +
+                                          " of " + std::to_string(m_maxServerRetry) + ". Switching to next server: " +
+                                          std::to_string(m_index) + " of " + std::to_string(m_serverCount));
                 } else {
                     m_index = 0;
                     if (!m_retryServerLoop) givenUp = true;

@@ -20,8 +20,8 @@ namespace {
 const std::string kCerts = OVX_TEST_CERT_DIR;
 
 Recorder g_events;
-uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*,
-                  const char*, uint32_t code, const char*, const uint8_t* data, uint32_t size, uint8_t) {
+uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char* name, const char*, const char*,
+                  uint32_t code, const char*, const uint8_t* data, uint32_t size, uint8_t) {
     g_events.Add("policy " + Str(name) + " " + std::to_string(code) + " " +
                  (data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), size)));
     return 0;
@@ -75,9 +75,10 @@ protected:
         mkdir((dir + "/policies").c_str(), 0700);
         WriteText(dir + "/policies/scanner-settings.xml",
                   "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/></policy>");
-        primary = std::make_unique<ovxSim::Simulator>(Config("primary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
-        secondary =
-            std::make_unique<ovxSim::Simulator>(Config("secondary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
+        primary =
+            std::make_unique<ovxSim::Simulator>(Config("primary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
+        secondary = std::make_unique<ovxSim::Simulator>(
+            Config("secondary", dir, kCerts + "/server.pem", kCerts + "/server.key"));
         ASSERT_GT(primary->Start(), 0);
         ASSERT_GT(secondary->Start(), 0);
         WriteText(commFile, Servers());
@@ -95,8 +96,9 @@ protected:
                "transferTimeout=3000\naliveUnitSeconds=1\n";
     }
     std::string Servers() {
-        return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Lab\n[server.1]\nurl=" + primary->Url() + "\ncaFile=" +
-               kCerts + "/ca.pem\n[server.2]\nurl=" + secondary->Url() + "\ncaFile=" + kCerts + "/ca.pem\n";
+        return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Lab\n[server.1]\nurl=" + primary->Url() +
+               "\ncaFile=" + kCerts + "/ca.pem\n[server.2]\nurl=" + secondary->Url() + "\ncaFile=" + kCerts +
+               "/ca.pem\n";
     }
     uint32_t Post(const char* policy = nullptr) {
         SS_HMESSAGE heartbeat = nullptr;
@@ -158,8 +160,9 @@ TEST_F(EndToEnd, AWholeConversation) {
     EXPECT_NE(std::string::npos, Str(pem).find("U0lNVUxBVE9SS0VZ"));
     SS_Free(algorithm);
     SS_Free(pem);
-    EXPECT_EQ(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "right", nullptr, 0, "-----BEGIN PUBLIC KEY-----\nQQ==\n"
-                                                                                               "-----END PUBLIC KEY-----"));
+    EXPECT_EQ(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "right", nullptr, 0,
+                                  "-----BEGIN PUBLIC KEY-----\nQQ==\n"
+                                  "-----END PUBLIC KEY-----"));
     // Each exchange adds its requests to the message: a new one for the next.
     FreeMessage(message);
     ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
@@ -244,8 +247,8 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
 }
 
 TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
-    auto rogue = std::make_unique<ovxSim::Simulator>(
-        Config("rogue", dir, kCerts + "/wrong-ca.pem", kCerts + "/wrong-ca.key"));
+    auto rogue =
+        std::make_unique<ovxSim::Simulator>(Config("rogue", dir, kCerts + "/wrong-ca.pem", kCerts + "/wrong-ca.key"));
     ASSERT_GT(rogue->Start(), 0);
     ASSERT_EQ(0u, SS_DeleteServer(1));
     ASSERT_EQ(0u, SS_DeleteServer(0));
@@ -256,8 +259,9 @@ TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
     char* algorithm = nullptr;
     char* pem = nullptr;
     uint32_t keyLength = 0;
-    const uint32_t status = SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0,
-                                            "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &keyLength, &pem);
+    const uint32_t status =
+        SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0,
+                        "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &keyLength, &pem);
     EXPECT_TRUE(status == OVX_E_SCS_CERTIFICATE_REJECTED || status == OVX_E_SCS_TLS_FAILURE) << std::hex << status;
     EXPECT_EQ(0, rogue->Count("key-exchange"));
     FreeMessage(message);
@@ -299,9 +303,7 @@ uint32_t CountFailure(uint32_t status, uint32_t kind) {
 
 class Merging : public EndToEnd {
 protected:
-    std::string LocalSettings() override {
-        return EndToEnd::LocalSettings() + "mergeHeartbeatOnPost=1\n";
-    }
+    std::string LocalSettings() override { return EndToEnd::LocalSettings() + "mergeHeartbeatOnPost=1\n"; }
 };
 
 // Four agent threads post heartbeats, each asking for policies of its own,
@@ -365,6 +367,7 @@ TEST_F(EndToEnd, WithoutMergingTheLastHeartbeatPostedArrives) {
     ASSERT_EQ(0u, CreateHeartbeat(&last, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
     AddGetPolicyRequest(last, "0", "the-last-one", "urn:demo:scanner", "1.0.0", nullptr, nullptr);
     ASSERT_EQ(0u, PostHeartbeat(last, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return primary->Count("asked:the-last-one") + secondary->Count("asked:the-last-one") >= 1; },
-                        std::chrono::seconds(30)));
+    ASSERT_TRUE(
+        WaitFor([&] { return primary->Count("asked:the-last-one") + secondary->Count("asked:the-last-one") >= 1; },
+                std::chrono::seconds(30)));
 }

@@ -48,7 +48,9 @@ protected:
         std::string command = "rm -rf '" + dir + "'";
         ASSERT_EQ(0, system(command.c_str()));
     }
-    virtual std::string LocalSettings() { return "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nretryInterval=1000\n"; }
+    virtual std::string LocalSettings() {
+        return "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nretryInterval=1000\n";
+    }
     virtual std::string CommSettings() {
         return "[group]\nschemaVersion=1.2\ngroupnameHint=Servers\n\n[server.1]\nname=primary\nurl=http://127.0.0.1:1\n"
                "\n[server.2]\nname=backup\nurl=http://127.0.0.1:2\nsite=north\nproxyPassword=s3cret\n";

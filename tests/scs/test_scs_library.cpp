@@ -33,7 +33,8 @@ TEST_F(ScsFixture, ServerListAndGroupInformation) {
     ASSERT_EQ(0u, SCS_GetServerCount(destination, &count));
     EXPECT_EQ(2u, count);
     char* f[10];
-    ASSERT_EQ(0u, SCS_GetServerInfo(destination, 1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
+    ASSERT_EQ(0u,
+              SCS_GetServerInfo(destination, 1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
     EXPECT_EQ("backup", Take(f[0]));
     EXPECT_EQ("http://127.0.0.1:2", Take(f[1]));
     EXPECT_EQ("(null)", Take(f[2]));
@@ -63,7 +64,8 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     EXPECT_NE(std::string::npos, saved.find("url=https://127.0.0.1:8443"));
     ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
     char* f[10];
-    ASSERT_EQ(0u, SCS_GetServerInfo(destination, 0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
+    ASSERT_EQ(0u,
+              SCS_GetServerInfo(destination, 0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
     EXPECT_EQ("first", Take(f[0]));
     EXPECT_EQ("/etc/ca.pem", Take(f[2]));
     EXPECT_EQ("inserted", Take(f[9]));

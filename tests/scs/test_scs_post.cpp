@@ -52,14 +52,16 @@ protected:
     }
     std::string LocalSettings() override { return "[scs]\nmaxResponseSize=4096\n"; }
     std::string CommSettings() override {
-        return "[server.1]\nurl=" + server.Url() + "\n[server.2]\nurl=http://127.0.0.1:" + std::to_string(ClosedPort()) + "\n";
+        return "[server.1]\nurl=" + server.Url() +
+               "\n[server.2]\nurl=http://127.0.0.1:" + std::to_string(ClosedPort()) + "\n";
     }
-    Answer Post(const char* path, const std::string& body = "hello", int32_t index = 0, const uint32_t* timeouts = nullptr) {
+    Answer Post(const char* path, const std::string& body = "hello", int32_t index = 0,
+                const uint32_t* timeouts = nullptr) {
         uint8_t* response = nullptr;
         uint32_t length = 0;
         uint32_t status = SCS_PostData(destination, index, path, 0, "application/x-test; charset=UTF-8",
-                                       reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size()),
-                                       timeouts, &response, &length);
+                                       reinterpret_cast<const uint8_t*>(body.data()),
+                                       static_cast<uint32_t>(body.size()), timeouts, &response, &length);
         Answer answer{status, std::string(reinterpret_cast<char*>(response), length)};
         SCS_Free(response);
         return answer;
@@ -128,8 +130,9 @@ TEST_F(PostTest, ConnectTimeoutWhenNobodyAccepts) {
         fillers.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(0u, SCS_AddServer(destination, -1, "stuck", ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(),
-                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(0u, SCS_AddServer(destination, -1, "stuck",
+                                ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0));
     uint32_t timeouts[4] = {300, 0, 0, 0};
     EXPECT_EQ(OVX_E_SCS_CONNECT_TIMEOUT, Post("/echo", "x", 2, timeouts).status);
     for (int fd : fillers) close(fd);
@@ -181,8 +184,9 @@ TEST_F(PostTest, ShutDownEndsATransferInProgress) {
 
 TEST_F(PostTest, ConnectionTests) {
     EXPECT_EQ(0u, SCS_TestCommSettings(server.Url().c_str(), 2000, "sensor_services"));
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED,
-              SCS_TestCommSettings(("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str(), 2000, "sensor_services"));
+    EXPECT_EQ(
+        OVX_E_SCS_CONNECTION_REFUSED,
+        SCS_TestCommSettings(("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str(), 2000, "sensor_services"));
     EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
     std::string empty = dir + "/empty.ini";
     ovxTest::WriteText(empty, "[group]\nschemaVersion=1\n");

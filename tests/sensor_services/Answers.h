@@ -28,8 +28,8 @@ inline std::string Answer(const std::string& requests, const std::string& respon
     std::string body;
     if (!requests.empty()) body += "<request>" + requests + "</request>";
     if (!responses.empty()) body += "<response>" + responses + "</response>";
-    return "<?xml version='1.0' encoding='UTF-8'?><ovx xmlns='" + kBase +
-           "' schema-version='1.0.1'><cml xmlns='" + kMessageNs +
+    return "<?xml version='1.0' encoding='UTF-8'?><ovx xmlns='" + kBase + "' schema-version='1.0.1'><cml xmlns='" +
+           kMessageNs +
            "' schema-version='1.0.0'><message-envelope broadcast='false' message-id='answer-1' response-to='" +
            responseTo + "'><source name='AgentManager'/>" + destination + "<message-body>" + body +
            "</message-body></message-envelope></cml></ovx>";

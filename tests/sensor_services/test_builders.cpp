@@ -33,7 +33,6 @@ using namespace ovxSensorServices;
 using Session = ovxTest::SessionFixture;
 using ovxTest::Count;
 
-
 using namespace ovx::cml;
 
 namespace {
@@ -98,8 +97,8 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_TRUE(Content().model.empty());
     EXPECT_FALSE(Content().sendNewSchemas);  // no set-schema-request callback registered
 
-    EXPECT_EQ(OVX_E_UNEXPECTED, SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr,
-                                                  nullptr, 0, 0));
+    EXPECT_EQ(OVX_E_UNEXPECTED,
+              SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0));
     EXPECT_EQ(1u, Count("Heartbeat message is missing its startup announcement"));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
                                                           nullptr, nullptr, 0, 0, "yesterday"));
@@ -110,7 +109,8 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_EQ(L"M2", Content().model);
 
     const std::string longest(4095, 'n'), tooLong(4096, 'n');
-    EXPECT_EQ(0u, SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0u,
+              SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(4095u, Content().host.hostName.size());
     EXPECT_EQ(L"10.0.0.1", Content().host.ipAddress);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
@@ -189,8 +189,8 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndAFailureCode) {
 
 TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     const std::string broken = "<policy><unclosed></policy>";
-    EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr,
-                                               nullptr));
+    EXPECT_EQ(0xC7560012u,
+              AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr, nullptr));
     EXPECT_EQ(1u, Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
                         "\"OVX-SensorServices-SetPolicyRequest\""));
     EXPECT_EQ(1u, Count(" ERR code: 0xc7560012 CML code: 0xc7380003"));
@@ -205,8 +205,8 @@ TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
     const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema'/>";
-    EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), static_cast<uint32_t>(schema.size()),
-                                      nullptr, nullptr));
+    EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(),
+                                      static_cast<uint32_t>(schema.size()), nullptr, nullptr));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddAgentParams(heartbeat, nullptr, 4));
     EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), static_cast<uint32_t>(policy.size())));
     EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), static_cast<uint32_t>(policy.size())));

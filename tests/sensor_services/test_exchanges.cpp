@@ -46,29 +46,32 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
 // One Agent Manager: the trust, ping and alive paths, each recording what it got.
 struct Manager {
     Manager() {
-        server.server().Post("/ovx/sensor_services/trust", [this](const httplib::Request& request,
-                                                                   httplib::Response& response) {
-            Record(trust, request.body);
-            if (busy) {
-                response.status = 503;
-                return;
-            }
-            response.set_content(TrustAnswer(), "application/x-ovx-cml-data");
+        server.server().Post("/ovx/sensor_services/trust",
+                             [this](const httplib::Request& request, httplib::Response& response) {
+                                 Record(trust, request.body);
+                                 if (busy) {
+                                     response.status = 503;
+                                     return;
+                                 }
+                                 response.set_content(TrustAnswer(), "application/x-ovx-cml-data");
+                             });
+        server.server().Post(
+            "/ovx/sensor_services/new_ping", [this](const httplib::Request& request, httplib::Response& response) {
+                Record(pings, request.body);
+                // Held until the test lets it go (bounded: a test that forgets
+                // does not hang).
+                for (int i = 0; i < 500 && holdPing.load(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                response.set_content("<policy xmlns='" + kBase +
+                                         "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section "
+                                         "name='agent-ping'><param xmlns='" +
+                                         kBase + "/cml/common' name='request-id' value='" + request.body +
+                                         "'/></section></policy>",
+                                     "application/x-ovx-xml-data");
+            });
+        server.server().Post("/ovx/sensor_services/alive", [this](const httplib::Request& request, httplib::Response&) {
+            Record(alive, request.body);
         });
-        server.server().Post("/ovx/sensor_services/new_ping", [this](const httplib::Request& request,
-                                                                      httplib::Response& response) {
-            Record(pings, request.body);
-            // Held until the test lets it go (bounded: a test that forgets
-            // does not hang).
-            for (int i = 0; i < 500 && holdPing.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            response.set_content("<policy xmlns='" + kBase +
-                                     "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section "
-                                     "name='agent-ping'><param xmlns='" + kBase +
-                                     "/cml/common' name='request-id' value='" + request.body + "'/></section></policy>",
-                                 "application/x-ovx-xml-data");
-        });
-        server.server().Post("/ovx/sensor_services/alive",
-                             [this](const httplib::Request& request, httplib::Response&) { Record(alive, request.body); });
         server.Start();
     }
     // The handlers read the members: the server stops before any goes away.
@@ -211,10 +214,12 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
     // An answer that says nothing of the attachment has not attached.
     manager.SetTrustAnswer(KeysAnswer());
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE,
+              SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     manager.SetTrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
     EXPECT_LE(2u, Count("ENTER"));
     EXPECT_EQ(0u, Count(kPassword));
 }
@@ -255,9 +260,9 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
     EXPECT_EQ(0u, Count("parse failed"));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(garbage), 3));
-    const std::string noId =
-        "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'/>"
-        "</policy>";
+    const std::string noId = "<policy xmlns='" + kBase +
+                             "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'/>"
+                             "</policy>";
     EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(noId), static_cast<uint32_t>(noId.size())));
     EXPECT_EQ(1u, Count("no request ID specified in response"));
     EXPECT_EQ(0u, g_pings.Size());

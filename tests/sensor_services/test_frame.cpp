@@ -40,12 +40,12 @@ public:
         return 0;
     }
 
-#define FAKE_OP(name, params)                 \
-    uint32_t name params override {           \
+#define FAKE_OP(name, params)                           \
+    uint32_t name params override {                     \
         std::lock_guard<std::mutex> hold(m_recordLock); \
-        last = #name;                         \
-        if (s_throw) throw std::runtime_error("boom"); \
-        return s_status;                      \
+        last = #name;                                   \
+        if (s_throw) throw std::runtime_error("boom");  \
+        return s_status;                                \
     }
     FAKE_OP(GetAgentId, (char**))
     FAKE_OP(SetAgentId, (const char*))
@@ -62,17 +62,16 @@ public:
     FAKE_OP(StartAliveHeartbeats, (uint32_t, uint32_t))
     FAKE_OP(StopAliveHeartbeats, ())
     FAKE_OP(ResetRetryState, ())
-    FAKE_OP(ExchangeKeys, (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*, char**,
-                           uint32_t*, char**))
-    FAKE_OP(AttachToSite, (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, const char*, const char*,
-                           uint32_t, const char*))
+    FAKE_OP(ExchangeKeys,
+            (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*, char**, uint32_t*, char**))
+    FAKE_OP(AttachToSite,
+            (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, const char*, const char*, uint32_t, const char*))
     void* Allocate(uint32_t size) override { return new char[size]; }
     FAKE_OP(AddServer, (int32_t, const char*, const char*, const char*, const char*, const char*, const char*,
                         const char*, const char*, const char*, const char*, uint8_t))
     FAKE_OP(DeleteServer, (int32_t))
     FAKE_OP(GetServerCount, (uint32_t*))
-    FAKE_OP(GetServerInfo, (int32_t, char**, char**, char**, char**, char**, char**, char**, char**, char**,
-                            char**))
+    FAKE_OP(GetServerInfo, (int32_t, char**, char**, char**, char**, char**, char**, char**, char**, char**, char**))
     uint32_t LoadServers(const char*, uint32_t replaceExisting) override {
         std::lock_guard<std::mutex> hold(m_recordLock);
         last = "LoadServers";
@@ -103,8 +102,8 @@ public:
     FAKE_OP(AddModuleInfoParams, (SS_HMODULE, const char*, uint32_t))
     FAKE_OP(AddSchemaInfo, (SS_HMESSAGE, const char*, const char*, const char*, uint8_t, uint8_t, uint8_t, uint8_t))
     FAKE_OP(AddAgentParams, (SS_HMESSAGE, const char*, uint32_t))
-    uint32_t AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char* schemaVersion,
-                                 char*, uint32_t*) override {
+    uint32_t AddGetPolicyRequest(SS_HMESSAGE, const char*, const char*, const char*, const char* schemaVersion, char*,
+                                 uint32_t*) override {
         std::lock_guard<std::mutex> hold(m_recordLock);
         last = "AddGetPolicyRequest";
         lastText = schemaVersion ? schemaVersion : "(null)";
@@ -114,12 +113,12 @@ public:
     FAKE_OP(AddSetPolicyResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
                                    const char*, const char*, uint32_t))
     FAKE_OP(AddGetSchemaRequest, (SS_HMESSAGE, const char*, const char*, const char*, char*, uint32_t*))
-    FAKE_OP(AddSetSchemaRequest, (SS_HMESSAGE, const char*, const char*, const char*, uint8_t, const char*,
-                                  uint32_t, char*, uint32_t*))
-    FAKE_OP(AddGetSchemaResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
-                                   uint8_t, const char*, uint32_t, const char*, uint32_t))
-    FAKE_OP(AddSetSchemaResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*,
-                                   const char*, uint32_t))
+    FAKE_OP(AddSetSchemaRequest,
+            (SS_HMESSAGE, const char*, const char*, const char*, uint8_t, const char*, uint32_t, char*, uint32_t*))
+    FAKE_OP(AddGetSchemaResponse, (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*, uint8_t,
+                                   const char*, uint32_t, const char*, uint32_t))
+    FAKE_OP(AddSetSchemaResponse,
+            (SS_HMESSAGE, const char*, const char*, const char*, uint32_t, const char*, const char*, uint32_t))
     FAKE_OP(PostHeartbeat, (SS_HMESSAGE, char*, uint32_t*))
     FAKE_OP(PostPing, (char*, uint32_t*))
     FAKE_OP(RegisterErrorCallback, (SS_ErrorCallbackFn))
@@ -163,38 +162,72 @@ std::vector<std::pair<const char*, std::function<uint32_t()>>> SessionBoundEntri
     SS_HMODULE module = nullptr;
     (void)text;
     return {
-        {"SS_GetAgentId", [] { char* id = nullptr; return SS_GetAgentId(&id); }},
+        {"SS_GetAgentId",
+         [] {
+             char* id = nullptr;
+             return SS_GetAgentId(&id);
+         }},
         {"SS_SetAgentId", [] { return SS_SetAgentId("a"); }},
         {"SS_SetLastGoodAgentId", [] { return SS_SetLastGoodAgentId("a"); }},
         {"SS_SetLanguage", [] { return SS_SetLanguage("en"); }},
         {"SS_SetGroupnameHint", [] { return SS_SetGroupnameHint("g"); }},
-        {"SS_RegisterCertificateInfo", [] { SS_CertificateInfo info{sizeof(info), 0, 0, 0, 0}; return SS_RegisterCertificateInfo(&info); }},
+        {"SS_RegisterCertificateInfo",
+         [] {
+             SS_CertificateInfo info{sizeof(info), 0, 0, 0, 0};
+             return SS_RegisterCertificateInfo(&info);
+         }},
         {"SS_UnregisterCertificateInfo", [] { return SS_UnregisterCertificateInfo(); }},
         {"SS_StartAliveHeartbeats", [] { return SS_StartAliveHeartbeats(1, 2); }},
         {"SS_StopAliveHeartbeats", [] { return SS_StopAliveHeartbeats(); }},
         {"SS_ResetToPrimaryController", [] { return SS_ResetToPrimaryController(); }},
-        {"SS_ExchangeKeys", [=] { char* a; uint32_t l; char* p; return SS_ExchangeKeys(message, 1, 1, 1, "RSA", 1024, "x", &a, &l, &p); }},
+        {"SS_ExchangeKeys",
+         [=] {
+             char* a;
+             uint32_t l;
+             char* p;
+             return SS_ExchangeKeys(message, 1, 1, 1, "RSA", 1024, "x", &a, &l, &p);
+         }},
         {"SS_AttachToSite", [=] { return SS_AttachToSite(message, 1, 1, 1, "u", "p", "RSA", 1024, "x"); }},
         {"SS_RegisterErrorCallback", [] { return SS_RegisterErrorCallback(nullptr); }},
         {"SS_AddServer", [] { return SS_AddServer(-1, "n", "u", 0, 0, 0, 0, 0, 0, 0, 0, 0); }},
         {"SS_DeleteServer", [] { return SS_DeleteServer(0); }},
         {"SS_GetServerCount", [=]() mutable { return SS_GetServerCount(&number); }},
-        {"SS_GetServerInfo", [] { char* s[10]; return SS_GetServerInfo(0, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9]); }},
+        {"SS_GetServerInfo",
+         [] {
+             char* s[10];
+             return SS_GetServerInfo(0, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9]);
+         }},
         {"SS_LoadServers", [] { return SS_LoadServers("f", 7); }},
         {"SS_LoadCommSettingsFile", [] { return SS_LoadCommSettingsFile("f"); }},
         {"SS_SaveCommSettings", [] { return SS_SaveCommSettings("f"); }},
         {"SS_LoadLocalSettingsFile", [] { return SS_LoadLocalSettingsFile("f"); }},
         {"SS_TestCommSettings", [] { return SS_TestCommSettings("http://127.0.0.1:1/", 10); }},
         {"SS_TestCommSettingsFile", [] { return SS_TestCommSettingsFile("f", 10); }},
-        {"CreateMessage", [] { SS_HMESSAGE m; return CreateMessage(&m, "a", "n", "ns"); }},
+        {"CreateMessage",
+         [] {
+             SS_HMESSAGE m;
+             return CreateMessage(&m, "a", "n", "ns");
+         }},
         {"FreeMessage", [=] { return FreeMessage(message); }},
-        {"CreateHeartbeat", [] { SS_HMESSAGE m; return CreateHeartbeat(&m, "a", "n", "ns", "1", "127.0.0.1"); }},
+        {"CreateHeartbeat",
+         [] {
+             SS_HMESSAGE m;
+             return CreateHeartbeat(&m, "a", "n", "ns", "1", "127.0.0.1");
+         }},
         {"FreeHeartbeat", [=] { return FreeHeartbeat(message); }},
-        {"SetBasicAgentInfo", [=] { return SetBasicAgentInfo(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0); }},
-        {"SetBasicAgentInfoEx", [=] { return SetBasicAgentInfoEx(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-01-01T00:00:00"); }},
+        {"SetBasicAgentInfo",
+         [=] { return SetBasicAgentInfo(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0); }},
+        {"SetBasicAgentInfoEx",
+         [=] {
+             return SetBasicAgentInfoEx(message, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-01-01T00:00:00");
+         }},
         {"SetAgentInfo", [=] { return SetAgentInfo(message, "1", "s", 0, "i", "d"); }},
         {"SetHostInfo", [=] { return SetHostInfo(message, "h", "127.0.0.1", "os", 0, "n", "d", "o", "g"); }},
-        {"AddModuleInfo", [=] { SS_HMODULE m; return AddModuleInfo(message, "n", "1", 0, &m); }},
+        {"AddModuleInfo",
+         [=] {
+             SS_HMODULE m;
+             return AddModuleInfo(message, "n", "1", 0, &m);
+         }},
         {"AddModuleInfoParams", [=] { return AddModuleInfoParams(module, "<x/>", 4); }},
         {"AddSchemaInfo", [=] { return AddSchemaInfo(message, "n", "ns", "1", 0, 0, 0, 0); }},
         {"AddAgentParams", [=] { return AddAgentParams(message, "<x/>", 4); }},
@@ -204,8 +237,10 @@ std::vector<std::pair<const char*, std::function<uint32_t()>>> SessionBoundEntri
         {"AddSetPolicyRequest", [=] { return AddSetPolicyRequest(message, "<x/>", 4, nullptr, nullptr); }},
         {"AddSetPolicyResponse", [=] { return AddSetPolicyResponse(message, "n", "ns", "v", 0, "t", "k", "r", 1); }},
         {"AddGetSchemaRequest", [=] { return AddGetSchemaRequest(message, "n", "ns", "v", nullptr, nullptr); }},
-        {"AddSetSchemaRequest", [=] { return AddSetSchemaRequest(message, "n", "ns", "v", 0, "<x/>", 4, nullptr, nullptr); }},
-        {"AddGetSchemaResponse", [=] { return AddGetSchemaResponse(message, "n", "ns", "v", 0, "t", 0, "<x/>", 4, "r", 1); }},
+        {"AddSetSchemaRequest",
+         [=] { return AddSetSchemaRequest(message, "n", "ns", "v", 0, "<x/>", 4, nullptr, nullptr); }},
+        {"AddGetSchemaResponse",
+         [=] { return AddGetSchemaResponse(message, "n", "ns", "v", 0, "t", 0, "<x/>", 4, "r", 1); }},
         {"AddSetSchemaResponse", [=] { return AddSetSchemaResponse(message, "n", "ns", "v", 0, "t", "r", 1); }},
         {"PostHeartbeat", [=] { return PostHeartbeat(message, nullptr, nullptr); }},
         {"PostPing", [] { return PostPing(nullptr, nullptr); }},
@@ -387,8 +422,10 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
         callers.emplace_back([&] {
             while (!done.load()) {
                 uint32_t status = SS_SetLanguage("en");
-                if (status == 0 || status == OVX_E_NOT_INITIALIZED) ++answered;
-                else ADD_FAILURE() << std::hex << status;
+                if (status == 0 || status == OVX_E_NOT_INITIALIZED)
+                    ++answered;
+                else
+                    ADD_FAILURE() << std::hex << status;
             }
         });
     }

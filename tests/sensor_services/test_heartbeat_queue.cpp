@@ -68,30 +68,30 @@ const char kAnswer[] =
 class Queue : public ::testing::Test {
 protected:
     void SetUp() override {
-        server.server().Post("/ovx/sensor_services/heartbeat", [this](const httplib::Request& request,
-                                                                      httplib::Response& response) {
-            bool refuse = false;
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                bodies.push_back(request.body);
-                types.push_back(request.get_header_value("Content-Type"));
-                if (refuseEveryThird && bodies.size() % 3 == 0) {
-                    refused.insert(bodies.size() - 1);
-                    refuse = true;
-                }
-            }
-            if (failing.load() || refuse) {
-                response.status = 500;
-                return;
-            }
-            response.set_content(kAnswer, "application/x-ovx-cml-data");
-        });
+        server.server().Post("/ovx/sensor_services/heartbeat",
+                             [this](const httplib::Request& request, httplib::Response& response) {
+                                 bool refuse = false;
+                                 {
+                                     std::lock_guard<std::mutex> hold(lock);
+                                     bodies.push_back(request.body);
+                                     types.push_back(request.get_header_value("Content-Type"));
+                                     if (refuseEveryThird && bodies.size() % 3 == 0) {
+                                         refused.insert(bodies.size() - 1);
+                                         refuse = true;
+                                     }
+                                 }
+                                 if (failing.load() || refuse) {
+                                     response.status = 500;
+                                     return;
+                                 }
+                                 response.set_content(kAnswer, "application/x-ovx-cml-data");
+                             });
         server.Start();
         char pattern[] = "/tmp/ovx-queue-XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(pattern));
         dir = pattern;
-        WriteText(dir + "/local.ini", "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\n" +
-                                          Flags() + "retryInterval=100\nretryCeiling=100\n");
+        WriteText(dir + "/local.ini", "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\n" + Flags() +
+                                          "retryInterval=100\nretryCeiling=100\n");
         WriteText(dir + "/comm.ini", "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n");
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
         RegisterSessionFactory();
@@ -112,9 +112,7 @@ protected:
         EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
         return heartbeat;
     }
-    CSensorServices* Session() {
-        return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession());
-    }
+    CSensorServices* Session() { return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession()); }
     size_t Posts() {
         std::lock_guard<std::mutex> hold(lock);
         return bodies.size();
@@ -252,7 +250,7 @@ TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     ASSERT_EQ(3u, merged->GetContent().modules.size());
     EXPECT_EQ(L"2", merged->GetContent().modules[1].GetVersion());
     EXPECT_EQ(5u, merged->GetContent().agentStatus);  // "not set" does not overwrite
-    ASSERT_EQ(1u, pending.GetResponses().size());      // the error response stays behind
+    ASSERT_EQ(1u, pending.GetResponses().size());     // the error response stays behind
     EXPECT_EQ(L"set-policy-response", pending.GetResponses()[0]->GetTagName());
     EXPECT_EQ(nullptr, HbUtils::FindDocument(pending, L"error-response", false));
 }
@@ -389,7 +387,8 @@ TEST(HbMerge, RandomPairsAgreeWithAKeyedModel) {
                     std::wstring name = L"p" + std::to_wstring(pick(15)), token = std::to_wstring(pick(999));
                     if (tokens[side].count(name) != 0) continue;
                     tokens[side][name] = token;
-                    request.AddItem(CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
+                    request.AddItem(
+                        CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
                 }
                 messages[side].AddRequest(request);
             }
@@ -411,8 +410,8 @@ TEST(HbMerge, RandomPairsAgreeWithAKeyedModel) {
         for (const CSchemaInfo& schema : announcement->GetContent().schemas) {
             EXPECT_TRUE(gotSchemas.emplace(schema.GetNamespace(), schema.GetName()).second) << "duplicate schema";
         }
-        if (auto* request = dynamic_cast<CGetPolicyRequest*>(
-                HbUtils::FindDocument(messages[0], L"get-policy-request", true))) {
+        if (auto* request =
+                dynamic_cast<CGetPolicyRequest*>(HbUtils::FindDocument(messages[0], L"get-policy-request", true))) {
             for (size_t i = 0; i < request->GetCount(); ++i) {
                 EXPECT_TRUE(gotTokens.emplace(request->GetItem(i)->GetName(), request->GetItem(i)->GetToken()).second);
             }

@@ -39,11 +39,11 @@ uint32_t OnSchema(const char* kind, const char* id, uint32_t idLength, uint32_t 
                 Str(schema, schemaLength) + " last=" + std::to_string(last));
     return 0;
 }
-#define OVX_SCHEMA_CALLBACK(fn, kind)                                                                               \
-    uint32_t fn(const char* id, uint32_t idLength, uint32_t zero, const char* agent, const char* name,            \
-                const char* ns, const char* version, uint32_t code, const char* text, const char* schema,          \
-                uint32_t schemaLength, uint8_t last) {                                                             \
-        return OnSchema(kind, id, idLength, zero, agent, name, ns, version, code, text, schema, schemaLength, last); \
+#define OVX_SCHEMA_CALLBACK(fn, kind)                                                                                  \
+    uint32_t fn(const char* id, uint32_t idLength, uint32_t zero, const char* agent, const char* name, const char* ns, \
+                const char* version, uint32_t code, const char* text, const char* schema, uint32_t schemaLength,       \
+                uint8_t last) {                                                                                        \
+        return OnSchema(kind, id, idLength, zero, agent, name, ns, version, code, text, schema, schemaLength, last);   \
     }
 OVX_SCHEMA_CALLBACK(OnGetSchemaRequest, "get-schema-request")
 OVX_SCHEMA_CALLBACK(OnSetSchemaRequest, "set-schema-request")
@@ -59,12 +59,12 @@ uint32_t OnPolicy(const char* kind, const char* id, uint32_t idLength, const cha
                 "] last=" + std::to_string(last));
     return 0;
 }
-#define OVX_POLICY_CALLBACK(fn, kind)                                                                             \
-    uint32_t fn(const char* id, uint32_t idLength, uint32_t, const char* agent, const char* token,              \
-                const char* name, const char* ns, const char* schemaVersion, uint32_t code, const char* text,    \
-                const uint8_t* data, uint32_t dataLength, uint8_t last) {                                        \
-        return OnPolicy(kind, id, idLength, agent, token, name, ns, schemaVersion, code, text, data, dataLength, \
-                        last);                                                                                   \
+#define OVX_POLICY_CALLBACK(fn, kind)                                                                                \
+    uint32_t fn(const char* id, uint32_t idLength, uint32_t, const char* agent, const char* token, const char* name, \
+                const char* ns, const char* schemaVersion, uint32_t code, const char* text, const uint8_t* data,     \
+                uint32_t dataLength, uint8_t last) {                                                                 \
+        return OnPolicy(kind, id, idLength, agent, token, name, ns, schemaVersion, code, text, data, dataLength,     \
+                        last);                                                                                       \
     }
 OVX_POLICY_CALLBACK(OnGetPolicyResponse, "get-policy-response")
 OVX_POLICY_CALLBACK(OnSetPolicyResponse, "set-policy-response")
@@ -199,12 +199,12 @@ TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
     RegisterGetSchemaResponse(&OnGetSchemaResponse);
     const std::string schema =
         "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:a'><element name='e'/></schema>";
-    ASSERT_EQ(0u, Process(Answer(Doc("set-schema-request", kSchemaNs, "set-1",
-                                     "<schema-info namespace='urn:a' version='1.0' name='A'>" + schema +
-                                         "</schema-info>"),
-                                 Doc("get-schema-response", kSchemaNs, "agent-req",
-                                     "<schema-info namespace='urn:b' version='2.0' name='B' code='7' "
-                                     "text='not here'/>"))));
+    ASSERT_EQ(0u,
+              Process(Answer(Doc("set-schema-request", kSchemaNs, "set-1",
+                                 "<schema-info namespace='urn:a' version='1.0' name='A'>" + schema + "</schema-info>"),
+                             Doc("get-schema-response", kSchemaNs, "agent-req",
+                                 "<schema-info namespace='urn:b' version='2.0' name='B' code='7' "
+                                 "text='not here'/>"))));
     std::vector<std::string> calls = g_calls.Take();
     ASSERT_EQ(2u, calls.size());
     // The set-schema-request goes first (list S), its schema as UTF-8 XML.
@@ -232,11 +232,9 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     EXPECT_NE(std::string::npos, calls[0].find("<rule port='22'/>")) << calls[0];
     EXPECT_NE(std::string::npos, calls[0].find("last=0"));
     // Group settings: to the file first, then the agent hears of it.
-    EXPECT_EQ("comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + settings +
-                  "] last=0",
+    EXPECT_EQ("comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + settings + "] last=0",
               calls[1]);
-    EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1",
-              calls[2]);
+    EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1", calls[2]);
     EXPECT_EQ(settings, ReadFile(commFile));
     struct stat info {};
     ASSERT_EQ(0, stat(commFile.c_str(), &info));
@@ -246,7 +244,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     char* schemaVersion = nullptr;
     char* hint = nullptr;
     ASSERT_EQ(0u, mslLoader_ovxSessionConfigSvcs::Scs().SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0,
-                                                                               &schemaVersion, &hint));
+                                                                                &schemaVersion, &hint));
     EXPECT_EQ("Laptops", Str(hint));
     mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(schemaVersion);
     mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(hint);
@@ -256,9 +254,9 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
     RegisterCommSettingsResponse(&OnCommSettings);
     const std::string before = ReadFile(commFile);
     const std::string refused[] = {
-        "[server.1\nurl=http://127.0.0.1:1\n",          // syntax
-        "[group]\ngroupnameHint=Nobody\n",                // no server left to reach
-        "[server.1]\nurl=file:///etc/passwd\n",           // not a server
+        "[server.1\nurl=http://127.0.0.1:1\n",             // syntax
+        "[group]\ngroupnameHint=Nobody\n",                 // no server left to reach
+        "[server.1]\nurl=file:///etc/passwd\n",            // not a server
         std::string("[server.1]\nurl=http://a\0b\n", 24),  // embedded NUL
         "<settings><server url='http://127.0.0.1'/></settings>",
     };
@@ -270,8 +268,8 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
         std::vector<std::string> calls = g_calls.Take();
         ASSERT_EQ(1u, calls.size());
         // The agent hears the refusal, with the service library's status.
-        EXPECT_NE(std::string::npos, calls[0].find(" " + std::to_string(OVX_E_SCS_SETTINGS_SYNTAX) +
-                                                   " group settings refused [(null)]"))
+        EXPECT_NE(std::string::npos,
+                  calls[0].find(" " + std::to_string(OVX_E_SCS_SETTINGS_SYNTAX) + " group settings refused [(null)]"))
             << calls[0];
     }
     EXPECT_EQ(5u, Count("Error writing out group settings. File: " + commFile));
@@ -322,8 +320,8 @@ TEST_F(Responses, AFailingGenericCallbackDoesNotStopTheRest) {
     RegisterGenericResponse(&OnGeneric);
     RegisterResponseComplete(&OnComplete);
     g_genericThrows = true;
-    ASSERT_EQ(0u, Process(Answer("", kAcknowledgement + Doc("error-response", kMessageNs, "e-1", "",
-                                                            " code='9' text='bad'"))));
+    ASSERT_EQ(0u, Process(Answer(
+                      "", kAcknowledgement + Doc("error-response", kMessageNs, "e-1", "", " code='9' text='bad'"))));
     EXPECT_EQ(2, g_generic.load());
     std::vector<std::string> calls = g_calls.Take();
     ASSERT_EQ(3u, calls.size());
@@ -359,8 +357,8 @@ TEST_F(Responses, HostileAnswersAreRefusedAndTheSessionGoesOn) {
 namespace {
 
 std::atomic<int> g_reentered{0};
-uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const char*, const char*, const char*,
-                    uint32_t, const char*, const char*, uint32_t, uint8_t) {
+uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const char*, const char*, const char*, uint32_t,
+                    const char*, const char*, uint32_t, uint8_t) {
     SS_HMESSAGE heartbeat = nullptr;
     if (CreateHeartbeat(&heartbeat, agent, "sensor", "urn:sensors", "5.0", "127.0.0.1") != 0) return 1;
     SS_HMODULE module = nullptr;

@@ -29,7 +29,6 @@ using namespace ovxSensorServices;
 using namespace ovxTest;
 using Session = ovxTest::SessionFixture;
 
-
 TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(1u, Count("Zizozo razarivi initialized."));
@@ -94,7 +93,8 @@ TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     EXPECT_EQ(1500u, session->Timeouts()[0]);
     // A change for another destination changes nothing; for ours the
     // settings are read again.
-    WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nautoGroupSettingsRequest=2\n");
+    WriteText(localFile,
+              "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nautoGroupSettingsRequest=2\n");
     ASSERT_EQ(0u, SS_LoadLocalSettingsFile(localFile.c_str()));
     EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination() + 100));
     EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination()));
@@ -115,8 +115,8 @@ TEST_F(Session, AMissingCommSettingsFileLeavesNoSession) {
 
 TEST_F(Session, PassThroughsReachTheServiceLibrary) {
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(0u, SS_AddServer(-1, "primary", "http://127.0.0.1:1", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, 0));
+    EXPECT_EQ(0u, SS_AddServer(-1, "primary", "http://127.0.0.1:1", nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, 0));
     uint32_t count = 0;
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(1u, count);
@@ -338,8 +338,8 @@ TEST_F(Session, CyclesLeaveNoDescriptorOrThreadBehind) {
         ASSERT_EQ(0u, SS_ShutDown());
     }
     EXPECT_EQ(before, descriptors());
-    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; })) << threads() << " threads, " << threadsBefore
-                                                                        << " before";
+    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; }))
+        << threads() << " threads, " << threadsBefore << " before";
 }
 
 // A session that ends only after the next one started (a call still held

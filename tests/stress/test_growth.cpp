@@ -50,12 +50,12 @@ protected:
     // Posts one heartbeat and waits until its answer has been processed.
     bool PostOne(int index) {
         SS_HMESSAGE heartbeat = nullptr;
-        if (CreateHeartbeat(&heartbeat, kAgent, "Growth sensor", "urn:sensors",
-                            "5.0.0", "127.0.0.1") != 0) {
+        if (CreateHeartbeat(&heartbeat, kAgent, "Growth sensor", "urn:sensors", "5.0.0", "127.0.0.1") != 0) {
             return false;
         }
         SetHostInfo(heartbeat, "growth-host", "127.0.0.1", "Linux", 0, "GROWTH", "WORKGROUP", nullptr, nullptr);
-        for (int i = 0; i < 5; ++i) AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
+        for (int i = 0; i < 5; ++i)
+            AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
         AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(index % 7)).c_str(), "urn:p", nullptr, nullptr,
                             nullptr);
         std::unique_lock<std::mutex> hold(g_answeredLock);
@@ -85,12 +85,13 @@ TEST_F(Growth, ResidentMemoryStaysFlatAfterTheFirstThousandHeartbeats) {
         if (i + 1 == 1000) afterFirst = ResidentKiB();
     }
     const long afterAll = ResidentKiB();
-    std::printf("resident after 1000 heartbeats: %ld KiB, after %d: %ld KiB (%+ld KiB)\n", afterFirst, total,
-                afterAll, afterAll - afterFirst);
-    std::printf("ovx-bench\tresident memory after %d heartbeats vs after 1000\t%ld KiB\t%ld KiB\t%.2fx\t"
-                "<= +1024 KiB\t%s\n",
-                total, afterAll, afterFirst, static_cast<double>(afterAll) / afterFirst,
-                afterAll - afterFirst <= 1024 ? "ok" : "MISSED");
+    std::printf("resident after 1000 heartbeats: %ld KiB, after %d: %ld KiB (%+ld KiB)\n", afterFirst, total, afterAll,
+                afterAll - afterFirst);
+    std::printf(
+        "ovx-bench\tresident memory after %d heartbeats vs after 1000\t%ld KiB\t%ld KiB\t%.2fx\t"
+        "<= +1024 KiB\t%s\n",
+        total, afterAll, afterFirst, static_cast<double>(afterAll) / afterFirst,
+        afterAll - afterFirst <= 1024 ? "ok" : "MISSED");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // A sanitizer keeps freed memory in quarantine and shadows the rest:
     // there the run checks leaks and races, not resident size.

@@ -143,9 +143,7 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
                 }
                 break;
             }
-            default:
-                SS_SetLanguage("en");
-                break;
+            default: SS_SetLanguage("en"); break;
         }
     }
 }
@@ -205,13 +203,13 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
         EXPECT_GT(sessions.load(), 0);
         EXPECT_GT(g_posted.load(), 0);  // calls did reach live sessions
         EXPECT_GT(simulator.Count("heartbeat"), 0);
-        ASSERT_EQ(0u, SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr,
-                              &sink));
+        ASSERT_EQ(0u,
+                  SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr, &sink));
         for (SS_HMESSAGE message : g_orphans) EXPECT_EQ(0u, FreeMessage(message));
         SS_ShutDown();
         // A session a call still held ends with that call's reference.
-        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; },
-                            std::chrono::seconds(30)));
+        EXPECT_TRUE(
+            WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }, std::chrono::seconds(30)));
         simulator.Stop();
     }
     EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") <= threadsBefore; }, std::chrono::seconds(30)))

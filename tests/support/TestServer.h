@@ -31,7 +31,8 @@ public:
     int Start() {
         m_port = m_server->bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        for (int i = 0; i < 500 && !m_server->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return m_port;
     }
     void Stop() {

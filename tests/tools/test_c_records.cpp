@@ -27,7 +27,8 @@ TEST(LockRecord, ExcludesOtherThreads) {
     ASSERT_EQ(0u, cLockInit(&lock, 0));
     long counter = 0;
     std::thread workers[2];
-    for (auto& worker : workers) worker = std::thread([&] {
+    for (auto& worker : workers)
+        worker = std::thread([&] {
             for (int i = 0; i < 5000; ++i) {
                 cLockTake(&lock);
                 ++counter;

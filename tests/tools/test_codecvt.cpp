@@ -24,10 +24,12 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
         std::string bytes;
         std::wstring expected;
     } cases[] = {
-        {"a\xFF" "b", L"a\uFFFDb"},                 // never valid byte
-        {"\xC3", L"\uFFFD"},                        // truncated sequence
-        {"\xC0\xAF", L"\uFFFD\uFFFD"},              // overlong slash
-        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},    // surrogate half
+        {"a\xFF"
+         "b",
+         L"a\uFFFDb"},                                      // never valid byte
+        {"\xC3", L"\uFFFD"},                                // truncated sequence
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},                      // overlong slash
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},            // surrogate half
         {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
     for (const auto& c : cases) {

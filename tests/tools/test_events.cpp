@@ -57,7 +57,8 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
     jsEvent event(true, true);
     std::atomic<int> released{0};
     std::thread waiters[4];
-    for (auto& waiter : waiters) waiter = std::thread([&] {
+    for (auto& waiter : waiters)
+        waiter = std::thread([&] {
             if (event.wait(10000) == 0) ++released;
         });
     event.set();

@@ -18,7 +18,8 @@ TEST(Guid, TextLayoutIsThirtySixHexCharactersWithDashes) {
     ASSERT_EQ(0, guid.generate());
     std::string text = guid.text();
     ASSERT_EQ(36u, text.size());
-    EXPECT_TRUE(std::regex_match(text, std::regex("[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}")))
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex("[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}")))
         << text;
     ASSERT_EQ(0, guid.generate());
     EXPECT_NE(text, guid.text());

@@ -152,7 +152,8 @@ TEST(RecursiveSync, ManyThreadsCountCorrectly) {
     jsRecursiveSync sync;
     long counter = 0;
     std::thread workers[4];
-    for (auto& worker : workers) worker = std::thread([&] {
+    for (auto& worker : workers)
+        worker = std::thread([&] {
             for (int i = 0; i < 2000; ++i) {
                 jsRecursiveLock outer(sync);
                 jsRecursiveLock inner(sync);

@@ -52,7 +52,7 @@ TEST(Thread, StopRequestEndsACooperativeThread) {
         return 7u;
     });
     ASSERT_TRUE(thread.start());
-    jsThread::sleep(20);  // stop() waits only for a thread that has begun
+    jsThread::sleep(20);                     // stop() waits only for a thread that has begun
     EXPECT_FALSE(thread.stop(10000, true));  // ended in time: no kill
     EXPECT_EQ(7u, thread.getExitCode());
 }

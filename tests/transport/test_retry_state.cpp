@@ -170,7 +170,7 @@ TEST_F(RetryTest, SuccessOnAFailoverServerStaysUntilThePrimaryIsDue) {
     g_settings["sensor_services/maxServerRetry"] = "1";
     g_serverCount = 3;
     Start();
-    Next(kFail);                                      // -> 1, primary left now
+    Next(kFail);                                        // -> 1, primary left now
     EXPECT_EQ(std::make_pair(60000u, 2), Next(kFail));  // -> 2
     EXPECT_EQ(std::make_pair(kInf, 2), Next(0));
     g_now += 7200;  // not more than retryPrimaryServer yet
@@ -252,7 +252,8 @@ struct Model {
         } else if (result == OVX_E_NOTHING_OPEN) {
             timeout = -1;
         } else {
-            if (timeout <= 0) timeout = static_cast<int64_t>(interval);
+            if (timeout <= 0)
+                timeout = static_cast<int64_t>(interval);
             else if (static_cast<uint64_t>(timeout) != ceiling)
                 timeout = std::min<uint64_t>(static_cast<uint64_t>(timeout) * 2, ceiling);
             if (count > 0 && !backOff) {
@@ -289,8 +290,8 @@ struct Model {
 TEST_F(RetryTest, RandomResultsFollowTheModel) {
     std::mt19937 random(20261206);
     for (int scenario = 0; scenario < 12; ++scenario) {
-        Model model{1000u + random() % 5000, 20000u + random() % 100000, 1 + random() % 4, 30 + random() % 200,
-                    (random() & 1) != 0, 1 + static_cast<uint32_t>(random() % 4)};
+        Model model{1000u + random() % 5000, 20000u + random() % 100000, 1 + random() % 4,
+                    30 + random() % 200,     (random() & 1) != 0,        1 + static_cast<uint32_t>(random() % 4)};
         g_settings = {{"sensor_services/retryInterval", std::to_string(model.interval)},
                       {"sensor_services/retryCeiling", std::to_string(model.ceiling)},
                       {"sensor_services/maxServerRetry", std::to_string(model.maxRetry)},

@@ -131,7 +131,9 @@ std::wstring XmlUtils::HexCode(uint32_t code) {
 
 CCmlDocumentBase::CCmlDocumentBase(const wchar_t* tagName, const wchar_t* namespaceUri,
                                    const wchar_t* classSchemaVersion)
-    : m_tagName(OrEmpty(tagName)), m_namespaceUri(OrEmpty(namespaceUri)), m_classSchemaVersion(OrEmpty(classSchemaVersion)) {}
+    : m_tagName(OrEmpty(tagName)),
+      m_namespaceUri(OrEmpty(namespaceUri)),
+      m_classSchemaVersion(OrEmpty(classSchemaVersion)) {}
 
 CCmlDocumentBase& CCmlDocumentBase::operator=(const CCmlDocumentBase& other) {
     if (this != &other) {
@@ -170,7 +172,8 @@ void CCmlDocumentBase::SerializeToFile(const char* path) const {
     file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
     file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!file.is_open()) {
-        throw CCmlException(operation, L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
+        throw CCmlException(operation,
+                            L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
                             kCmlFileOpenFailed);
     }
     Serialize(file);
@@ -309,7 +312,8 @@ CCmlDocumentClassFactory* CCmlClassFactory::FindDocumentClassFactory(const wchar
     CCmlDocumentClassFactory* chosen = nullptr;
     for (const auto& candidate : versions) {
         VersionRelation relation = CompareSchemaVersions(candidate.first, *best);
-        bool take = relation == NewerRevision || relation == Identical || (relation == OlderRevision && chosen == nullptr);
+        bool take =
+            relation == NewerRevision || relation == Identical || (relation == OlderRevision && chosen == nullptr);
         if (take) {
             chosen = candidate.second.get();
             best = &candidate.first;

@@ -152,8 +152,8 @@ CCmlClassFactory* GetGlobalClassFactory();
 void ReleaseGlobalClassFactory();
 // Whether attributes equal to their schema default are written; the setter
 // returns the previous setting.
-using XmlUtils::SetSerializeDefaults;
 using XmlUtils::GetSerializeDefaults;
+using XmlUtils::SetSerializeDefaults;
 
 // A new object read from `element`, owned by the caller; NULL when no class
 // is registered for it. A failing Deserialize propagates its exception.

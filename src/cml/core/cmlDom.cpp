@@ -57,7 +57,8 @@ public:
         }
         m_small[used] = u'\0';
     }
-    XmlArg(XmlArg&& other) noexcept : m_null(other.m_null), m_useLong(other.m_useLong), m_long(std::move(other.m_long)) {
+    XmlArg(XmlArg&& other) noexcept
+        : m_null(other.m_null), m_useLong(other.m_useLong), m_long(std::move(other.m_long)) {
         std::copy(std::begin(other.m_small), std::end(other.m_small), std::begin(m_small));
     }
     XmlArg(const XmlArg&) = delete;
@@ -130,9 +131,7 @@ const wchar_t* CCmlDOM_Node::getNodeName() { return Keep(OVX_N(getNodeName)->get
 const wchar_t* CCmlDOM_Node::getNodeValue() { return Keep(OVX_N(getNodeValue)->getNodeValue()); }
 short CCmlDOM_Node::getNodeType() const { return static_cast<short>(OVX_N(getNodeType)->getNodeType()); }
 CCmlDOM_Node CCmlDOM_Node::getParentNode() const { return CCmlDOM_Node(OVX_N(getParentNode)->getParentNode()); }
-CCmlDOM_NodeList CCmlDOM_Node::getChildNodes() const {
-    return CCmlDOM_NodeList(OVX_N(getChildNodes)->getChildNodes());
-}
+CCmlDOM_NodeList CCmlDOM_Node::getChildNodes() const { return CCmlDOM_NodeList(OVX_N(getChildNodes)->getChildNodes()); }
 CCmlDOM_Node CCmlDOM_Node::getFirstChild() const { return CCmlDOM_Node(OVX_N(getFirstChild)->getFirstChild()); }
 CCmlDOM_Node CCmlDOM_Node::getLastChild() const { return CCmlDOM_Node(OVX_N(getLastChild)->getLastChild()); }
 CCmlDOM_Node CCmlDOM_Node::getPreviousSibling() const {
@@ -296,9 +295,7 @@ void CCmlDOM_Element::SetDOMElement(DOMNode* node) {
     SetDOMNode(node);
 }
 
-xercesc::DOMElement* CCmlDOM_Element::GetDOMElement() const {
-    return static_cast<xercesc::DOMElement*>(GetDOMNode());
-}
+xercesc::DOMElement* CCmlDOM_Element::GetDOMElement() const { return static_cast<xercesc::DOMElement*>(GetDOMNode()); }
 
 xercesc::DOMElement* CCmlDOM_Element::Element(const char* op) const {
     return static_cast<xercesc::DOMElement*>(Need("CCmlDOM_Element", op));
@@ -339,8 +336,7 @@ const wchar_t* CCmlDOM_Element::getAttributeNS(const wchar_t* namespaceUri, cons
     xercesc::DOMElement* element = OVX_E(getAttributeNS);
     return Keep(element->getAttributeNS(XmlArg(namespaceUri).get(), OVX_REQ(localName, getAttributeNS)));
 }
-void CCmlDOM_Element::setAttributeNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName,
-                                     const wchar_t* value) {
+void CCmlDOM_Element::setAttributeNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName, const wchar_t* value) {
     xercesc::DOMElement* element = OVX_E(setAttributeNS);
     element->setAttributeNS(XmlArg(namespaceUri).get(), OVX_REQ(qualifiedName, setAttributeNS),
                             OVX_REQ(value, setAttributeNS));
@@ -351,7 +347,8 @@ void CCmlDOM_Element::removeAttributeNS(const wchar_t* namespaceUri, const wchar
 }
 CCmlDOM_Attr CCmlDOM_Element::getAttributeNodeNS(const wchar_t* namespaceUri, const wchar_t* localName) const {
     xercesc::DOMElement* element = OVX_E(getAttributeNodeNS);
-    return CCmlDOM_Attr(element->getAttributeNodeNS(XmlArg(namespaceUri).get(), OVX_REQ(localName, getAttributeNodeNS)));
+    return CCmlDOM_Attr(
+        element->getAttributeNodeNS(XmlArg(namespaceUri).get(), OVX_REQ(localName, getAttributeNodeNS)));
 }
 CCmlDOM_Attr CCmlDOM_Element::setAttributeNodeNS(const CCmlDOM_Attr& attr) {
     return CCmlDOM_Attr(OVX_E(setAttributeNodeNS)->setAttributeNodeNS(OVX_ATTR(attr)));
@@ -388,8 +385,7 @@ void CCmlDOM_Element::setIdAttributeNode(const CCmlDOM_Attr& attr, bool isId) {
 // ---- CCmlDOM_CharacterData and CCmlDOM_Text
 
 void CCmlDOM_CharacterData::SetDOMCharacterData(DOMNode* node) {
-    if (node != nullptr &&
-        !IsType(node, {DOMNode::TEXT_NODE, DOMNode::CDATA_SECTION_NODE, DOMNode::COMMENT_NODE})) {
+    if (node != nullptr && !IsType(node, {DOMNode::TEXT_NODE, DOMNode::CDATA_SECTION_NODE, DOMNode::COMMENT_NODE})) {
         ThrowWrongType("CCmlDOM_CharacterData", "SetDOMCharacterData");
     }
     SetDOMNode(node);
@@ -512,10 +508,10 @@ CCmlDOM_CDATASection CCmlDOM_Document::createCDATASection(const wchar_t* data) {
     return CCmlDOM_CDATASection(document->createCDATASection(OVX_REQ(data, createCDATASection)));
 }
 CCmlDOM_ProcessingInstruction CCmlDOM_Document::createProcessingInstruction(const wchar_t* target,
-                                                                             const wchar_t* data) {
+                                                                            const wchar_t* data) {
     auto* document = OVX_DOC(createProcessingInstruction);
-    return CCmlDOM_ProcessingInstruction(document->createProcessingInstruction(OVX_REQ(target, createProcessingInstruction),
-                                                              OVX_REQ(data, createProcessingInstruction)));
+    return CCmlDOM_ProcessingInstruction(document->createProcessingInstruction(
+        OVX_REQ(target, createProcessingInstruction), OVX_REQ(data, createProcessingInstruction)));
 }
 CCmlDOM_Attr CCmlDOM_Document::createAttribute(const wchar_t* name) {
     auto* document = OVX_DOC(createAttribute);
@@ -546,16 +542,19 @@ CCmlDOM_NodeList CCmlDOM_Document::getElementsByTagName(const wchar_t* name) con
 }
 CCmlDOM_Node CCmlDOM_Document::importNode(const CCmlDOM_Node& node, bool deep) {
     auto* document = OVX_DOC(importNode);
-    if (node.IsNull()) throw CCmlException(L"CCmlDOM_Document::importNode()", L"Received value is NULL", kCmlInvalidArgument);
+    if (node.IsNull())
+        throw CCmlException(L"CCmlDOM_Document::importNode()", L"Received value is NULL", kCmlInvalidArgument);
     return CCmlDOM_Node(document->importNode(node.GetDOMNode(), deep));
 }
 CCmlDOM_Element CCmlDOM_Document::createElementNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName) {
     auto* document = OVX_DOC(createElementNS);
-    return CCmlDOM_Element(document->createElementNS(XmlArg(namespaceUri).get(), OVX_REQ(qualifiedName, createElementNS)));
+    return CCmlDOM_Element(
+        document->createElementNS(XmlArg(namespaceUri).get(), OVX_REQ(qualifiedName, createElementNS)));
 }
 CCmlDOM_Attr CCmlDOM_Document::createAttributeNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName) {
     auto* document = OVX_DOC(createAttributeNS);
-    return CCmlDOM_Attr(document->createAttributeNS(XmlArg(namespaceUri).get(), OVX_REQ(qualifiedName, createAttributeNS)));
+    return CCmlDOM_Attr(
+        document->createAttributeNS(XmlArg(namespaceUri).get(), OVX_REQ(qualifiedName, createAttributeNS)));
 }
 CCmlDOM_NodeList CCmlDOM_Document::getElementsByTagNameNS(const wchar_t* namespaceUri, const wchar_t* localName) const {
     auto* document = OVX_DOC(getElementsByTagNameNS);
@@ -587,7 +586,9 @@ void CCmlDOM_Document::setVersion(const wchar_t* version) {
     document->setXmlVersion(OVX_REQ(version, setVersion));
 }
 const wchar_t* CCmlDOM_Document::getDocumentURI() { return Keep(OVX_DOC(getDocumentURI)->getDocumentURI()); }
-void CCmlDOM_Document::setDocumentURI(const wchar_t* uri) { OVX_DOC(setDocumentURI)->setDocumentURI(XmlArg(uri).get()); }
+void CCmlDOM_Document::setDocumentURI(const wchar_t* uri) {
+    OVX_DOC(setDocumentURI)->setDocumentURI(XmlArg(uri).get());
+}
 bool CCmlDOM_Document::getStrictErrorChecking() const {
     return OVX_DOC(getStrictErrorChecking)->getStrictErrorChecking();
 }

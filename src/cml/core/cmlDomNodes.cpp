@@ -88,9 +88,7 @@ xercesc::DOMEntity* CCmlDOM_Entity::Entity(const char* op) const {
 const wchar_t* CCmlDOM_Entity::getPublicId() { return Keep(Entity("getPublicId")->getPublicId()); }
 const wchar_t* CCmlDOM_Entity::getSystemId() { return Keep(Entity("getSystemId")->getSystemId()); }
 const wchar_t* CCmlDOM_Entity::getNotationName() { return Keep(Entity("getNotationName")->getNotationName()); }
-const wchar_t* CCmlDOM_Entity::getActualEncoding() {
-    return Keep(Entity("getActualEncoding")->getInputEncoding());
-}
+const wchar_t* CCmlDOM_Entity::getActualEncoding() { return Keep(Entity("getActualEncoding")->getInputEncoding()); }
 void CCmlDOM_Entity::setActualEncoding(const wchar_t*) {
     Entity("setActualEncoding");
     ThrowReadOnly("CCmlDOM_Entity", "setActualEncoding");

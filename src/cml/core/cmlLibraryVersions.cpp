@@ -60,8 +60,8 @@ void RegisterCommonLibraryVersion() {
 void WriteLibraryVersions(std::ostream& out) {
     ovxToolsLib::jsLock hold(RegistryLock());
     for (const auto& entry : EnsureRegistry()) {
-        out << "Library:  " << ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(entry.first) << " version = "
-            << ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(entry.second) << '\n';
+        out << "Library:  " << ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(entry.first)
+            << " version = " << ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(entry.second) << '\n';
     }
 }
 

@@ -26,7 +26,9 @@ namespace {
 
 using XmlUtils::OrEmpty;
 
-std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) { return XmlUtils::GetAttributeText(element, name); }
+std::wstring Attribute(CCmlDOM_Element& element, const wchar_t* name) {
+    return XmlUtils::GetAttributeText(element, name);
+}
 
 }  // namespace
 
@@ -146,8 +148,7 @@ void CCmlResponse::WriteAttributes(std::ostream& out) const {
 }
 
 CCmlErrorResponse::CCmlErrorResponse() : CCmlResponse(kRespErrorResponse, kNsMessage, kVersionMessage) {}
-CCmlOutOfBandResponse::CCmlOutOfBandResponse()
-    : CCmlResponse(kRespOutOfBandResponse, kNsMessage, kVersionMessage) {}
+CCmlOutOfBandResponse::CCmlOutOfBandResponse() : CCmlResponse(kRespOutOfBandResponse, kNsMessage, kVersionMessage) {}
 
 // ---- CAgentInfo
 
@@ -171,9 +172,12 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
         bool escape;
     };
     const Field fields[] = {
-        {kAttrName, agent.GetName(), true},          {kAttrNamespace, agent.GetNamespace(), false},
-        {kAttrIpAddress, agent.GetIpAddress(), false}, {kAttrHostName, agent.GetHostName(), true},
-        {kAttrAgentId, agent.GetAgentId(), true},     {kAttrAuthToken, agent.GetAuthToken(), true},
+        {kAttrName, agent.GetName(), true},
+        {kAttrNamespace, agent.GetNamespace(), false},
+        {kAttrIpAddress, agent.GetIpAddress(), false},
+        {kAttrHostName, agent.GetHostName(), true},
+        {kAttrAgentId, agent.GetAgentId(), true},
+        {kAttrAuthToken, agent.GetAuthToken(), true},
         {kAttrAuthHash, agent.GetAuthHash(), true},
     };
     for (const Field& field : fields) {

@@ -187,8 +187,8 @@ public:
     // An empty message of the current format with no destination, as the
     // class factory's prototype.
     CCmlMessage();
-    CCmlMessage(const CAgentInfo& source, const std::wstring& messageId, const CAgentInfo& destination,
-                bool broadcast, const std::wstring& responseTo);
+    CCmlMessage(const CAgentInfo& source, const std::wstring& messageId, const CAgentInfo& destination, bool broadcast,
+                const std::wstring& responseTo);
     CCmlMessage(const CCmlMessage& other);
     CCmlMessage& operator=(const CCmlMessage& other);
     ~CCmlMessage() override;

@@ -43,13 +43,38 @@ namespace {
 // can ask before this file's statics would have been constructed.
 const std::set<std::wstring>& KnownNamespaces() {
     static const std::set<std::wstring> known = {
-        kNsCml, kNsCommon, kNsProperty, kNsPolicyBaseOlder, kNsGroupSettingsOlder, kNsNetworkObjects,
-        kNsLmiLinksOlder, kNsServerSettingsOlder, kNsAvpSectionsOlder, kNsRoAvpSectionsOlder,
-        kNsAgentStatusDetailsOlder, kNsSchemaInventoryOlder, kNsCore, kNsMessage, kNsMessageCommon,
-        kNsPolicyCommon, kNsPolicyBase, kNsPropertyDocuments, kNsGroupSettings, kNsLmiLinks,
-        kNsServerSettings, kNsAvpSections, kNsRoAvpSections, kNsAgentStatusDetails, kNsSchemaInventory,
-        kNsBase64Binary, kNsNullPolicy, kNsAgentMessages, kNsAssetMessages, kNsPolicyMessages,
-        kNsSchemaMessages, kNsTaskMessages,
+        kNsCml,
+        kNsCommon,
+        kNsProperty,
+        kNsPolicyBaseOlder,
+        kNsGroupSettingsOlder,
+        kNsNetworkObjects,
+        kNsLmiLinksOlder,
+        kNsServerSettingsOlder,
+        kNsAvpSectionsOlder,
+        kNsRoAvpSectionsOlder,
+        kNsAgentStatusDetailsOlder,
+        kNsSchemaInventoryOlder,
+        kNsCore,
+        kNsMessage,
+        kNsMessageCommon,
+        kNsPolicyCommon,
+        kNsPolicyBase,
+        kNsPropertyDocuments,
+        kNsGroupSettings,
+        kNsLmiLinks,
+        kNsServerSettings,
+        kNsAvpSections,
+        kNsRoAvpSections,
+        kNsAgentStatusDetails,
+        kNsSchemaInventory,
+        kNsBase64Binary,
+        kNsNullPolicy,
+        kNsAgentMessages,
+        kNsAssetMessages,
+        kNsPolicyMessages,
+        kNsSchemaMessages,
+        kNsTaskMessages,
     };
     return known;
 }
@@ -66,7 +91,8 @@ VersionParts Split(std::wstring_view version) {
     parts.major = version.substr(0, first);
     if (first == std::wstring_view::npos) return parts;
     size_t second = version.find(L'.', first + 1);
-    parts.minor = version.substr(first + 1, second == std::wstring_view::npos ? std::wstring_view::npos : second - first - 1);
+    parts.minor =
+        version.substr(first + 1, second == std::wstring_view::npos ? std::wstring_view::npos : second - first - 1);
     if (second != std::wstring_view::npos) parts.revision = version.substr(second + 1);
     return parts;
 }
@@ -115,8 +141,7 @@ CNamespace* CNamespace::Clone() const { return new CNamespace(m_uri, m_version);
 
 bool CNamespace::operator<(const CNamespace& other) const { return m_uri < other.m_uri; }
 
-void AddNamespace(CNamespaceSet& set, const std::wstring& uri, const std::wstring& version,
-                  const wchar_t* operation) {
+void AddNamespace(CNamespaceSet& set, const std::wstring& uri, const std::wstring& version, const wchar_t* operation) {
     auto found = set.find(uri);
     if (found != set.end() && found->GetSchemaVersion() == version) return;
     AddNamespace(set, CNamespace(uri, version), operation);

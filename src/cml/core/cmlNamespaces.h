@@ -14,43 +14,43 @@ namespace cml {
 extern const wchar_t kCmlBaseUri[];
 
 // Every namespace URI, each defined once (cmlNamespaces.cpp).
-#define OVX_CML_NAMESPACES(X)                                                         \
-    X(kNsCml, "/cml")                                                                 \
-    X(kNsCommon, "/cml/common")                                                       \
-    X(kNsProperty, "/cml/property")                                                   \
-    X(kNsPolicyBaseOlder, "/cml/PolicyBase")                                          \
-    X(kNsGroupSettingsOlder, "/cml/GroupSettings")                                    \
-    X(kNsNetworkObjects, "/cml/NetworkObjects")                                       \
-    X(kNsLmiLinksOlder, "/cml/LmiLinks")                                              \
-    X(kNsServerSettingsOlder, "/cml/ServerSettings")                                  \
-    X(kNsAvpSectionsOlder, "/cml/AvpSections")                                        \
-    X(kNsRoAvpSectionsOlder, "/cml/RoAvpSections")                                    \
-    X(kNsAgentStatusDetailsOlder, "/cml/AgentStatusDetails")                          \
-    X(kNsSchemaInventoryOlder, "/cml/SchemaInventory")                                \
-    X(kNsCore, "/cml/Core")                                                           \
-    X(kNsMessage, "/cml/Message")                                                     \
-    X(kNsMessageCommon, "/cml/Core/MessageCommon")                                    \
-    X(kNsPolicyCommon, "/cml/Core/PolicyCommon")                                      \
-    X(kNsPolicyBase, "/cml/Core/PolicyBase")                                          \
-    X(kNsPropertyDocuments, "/cml/CommonDocuments/Property")                          \
-    X(kNsGroupSettings, "/cml/CommonDocuments/GroupSettings")                         \
-    X(kNsExternalTrustSettings, "/cml/CommonDocuments/ExternalTrustSettings")         \
-    X(kNsLmiLinks, "/cml/CommonDocuments/LmiLinks")                                   \
-    X(kNsServerSettings, "/cml/CommonDocuments/ServerSettings")                       \
-    X(kNsAvpSections, "/cml/CommonDocuments/AvpSections")                             \
-    X(kNsRoAvpSections, "/cml/CommonDocuments/RoAvpSections")                         \
-    X(kNsAgentStatusDetails, "/cml/CommonDocuments/AgentStatusDetails")               \
-    X(kNsConnectionStatus, "/cml/CommonDocuments/ConnectionStatus")                   \
-    X(kNsSchemaInventory, "/cml/CommonDocuments/SchemaInventory")                     \
-    X(kNsBase64Binary, "/cml/CommonDocuments/Base64Binary")                           \
-    X(kNsNullPolicy, "/cml/CommonDocuments/NullPolicy")                               \
-    X(kNsAgentMessages, "/cml/Message/AgentMessages")                                 \
-    X(kNsAssetMessages, "/cml/Message/AssetMessages")                                 \
-    X(kNsEventQueryMessages, "/cml/Message/EventQueryMessages")                       \
-    X(kNsPolicyMessages, "/cml/Message/PolicyMessages")                               \
-    X(kNsSchemaMessages, "/cml/Message/SchemaMessages")                               \
-    X(kNsTaskMessages, "/cml/Message/TaskMessages")                                   \
-    X(kNsAgentManager, "/cml/Agent/AgentManager")                                     \
+#define OVX_CML_NAMESPACES(X)                                                 \
+    X(kNsCml, "/cml")                                                         \
+    X(kNsCommon, "/cml/common")                                               \
+    X(kNsProperty, "/cml/property")                                           \
+    X(kNsPolicyBaseOlder, "/cml/PolicyBase")                                  \
+    X(kNsGroupSettingsOlder, "/cml/GroupSettings")                            \
+    X(kNsNetworkObjects, "/cml/NetworkObjects")                               \
+    X(kNsLmiLinksOlder, "/cml/LmiLinks")                                      \
+    X(kNsServerSettingsOlder, "/cml/ServerSettings")                          \
+    X(kNsAvpSectionsOlder, "/cml/AvpSections")                                \
+    X(kNsRoAvpSectionsOlder, "/cml/RoAvpSections")                            \
+    X(kNsAgentStatusDetailsOlder, "/cml/AgentStatusDetails")                  \
+    X(kNsSchemaInventoryOlder, "/cml/SchemaInventory")                        \
+    X(kNsCore, "/cml/Core")                                                   \
+    X(kNsMessage, "/cml/Message")                                             \
+    X(kNsMessageCommon, "/cml/Core/MessageCommon")                            \
+    X(kNsPolicyCommon, "/cml/Core/PolicyCommon")                              \
+    X(kNsPolicyBase, "/cml/Core/PolicyBase")                                  \
+    X(kNsPropertyDocuments, "/cml/CommonDocuments/Property")                  \
+    X(kNsGroupSettings, "/cml/CommonDocuments/GroupSettings")                 \
+    X(kNsExternalTrustSettings, "/cml/CommonDocuments/ExternalTrustSettings") \
+    X(kNsLmiLinks, "/cml/CommonDocuments/LmiLinks")                           \
+    X(kNsServerSettings, "/cml/CommonDocuments/ServerSettings")               \
+    X(kNsAvpSections, "/cml/CommonDocuments/AvpSections")                     \
+    X(kNsRoAvpSections, "/cml/CommonDocuments/RoAvpSections")                 \
+    X(kNsAgentStatusDetails, "/cml/CommonDocuments/AgentStatusDetails")       \
+    X(kNsConnectionStatus, "/cml/CommonDocuments/ConnectionStatus")           \
+    X(kNsSchemaInventory, "/cml/CommonDocuments/SchemaInventory")             \
+    X(kNsBase64Binary, "/cml/CommonDocuments/Base64Binary")                   \
+    X(kNsNullPolicy, "/cml/CommonDocuments/NullPolicy")                       \
+    X(kNsAgentMessages, "/cml/Message/AgentMessages")                         \
+    X(kNsAssetMessages, "/cml/Message/AssetMessages")                         \
+    X(kNsEventQueryMessages, "/cml/Message/EventQueryMessages")               \
+    X(kNsPolicyMessages, "/cml/Message/PolicyMessages")                       \
+    X(kNsSchemaMessages, "/cml/Message/SchemaMessages")                       \
+    X(kNsTaskMessages, "/cml/Message/TaskMessages")                           \
+    X(kNsAgentManager, "/cml/Agent/AgentManager")                             \
     X(kNsDesktopController, "/cml/DesktopController")
 
 #define OVX_CML_DECLARE_NAMESPACE(name, path) extern const wchar_t name[];
@@ -59,10 +59,10 @@ OVX_CML_NAMESPACES(OVX_CML_DECLARE_NAMESPACE)
 
 // Schema versions written, one constant per namespace even where the texts
 // are equal, so one can change without the others.
-extern const wchar_t kVersionRoot[];           // message format of the root element
-extern const wchar_t kVersionRootOlder[];      // older message format, still read
-extern const wchar_t kVersionCml[];            // "/cml"
-extern const wchar_t kVersionCmlOlder[];       // "/cml" requests and responses, also registered
+extern const wchar_t kVersionRoot[];       // message format of the root element
+extern const wchar_t kVersionRootOlder[];  // older message format, still read
+extern const wchar_t kVersionCml[];        // "/cml"
+extern const wchar_t kVersionCmlOlder[];   // "/cml" requests and responses, also registered
 extern const wchar_t kVersionAvpSectionsOlder[];
 extern const wchar_t kVersionRoAvpSectionsOlder[];
 extern const wchar_t kVersionCore[];

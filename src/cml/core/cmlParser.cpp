@@ -262,7 +262,9 @@ void CCmlParser::AddNamespace(const std::wstring& namespaceUri, const std::wstri
     }
 }
 
-void CCmlParser::RemoveNamespace(const std::wstring& namespaceUri) { m_namespaces.erase(CNamespace(namespaceUri, L"")); }
+void CCmlParser::RemoveNamespace(const std::wstring& namespaceUri) {
+    m_namespaces.erase(CNamespace(namespaceUri, L""));
+}
 
 void CCmlParser::AddImplicitNamespace(const std::wstring& namespaceUri, const std::wstring& version) {
     std::lock_guard<std::mutex> hold(g_stateLock);
@@ -340,10 +342,10 @@ void CCmlParser::ParseBuffer(const char* buffer, size_t length, uint32_t validat
 }
 
 void CCmlParser::Parse(const xercesc::InputSource& source, uint32_t validationMode, const wchar_t* schemaFolder) {
-    bool validate = validationMode == kValidate ||
-                    (validationMode == kValidateByDefault &&
-                     (m_defaultValidationMode == kValidate ||
-                      (m_defaultValidationMode == kValidateByDefault && GetValidationSwitch())));
+    bool validate =
+        validationMode == kValidate || (validationMode == kValidateByDefault &&
+                                        (m_defaultValidationMode == kValidate ||
+                                         (m_defaultValidationMode == kValidateByDefault && GetValidationSwitch())));
     if (!validate) {
         NonValidatingParse(source);
         return;
@@ -429,9 +431,10 @@ void CCmlParser::ParseSource(const xercesc::InputSource& source) {
                                 XmlUtils::ToWide(error.getMessage()),
                             kCmlParseError);
     } catch (const xercesc::SAXException& error) {
-        throw CCmlException(L"Parse operation",
-                            L"CML Parser\nError parsing input content\nMessage:  " + XmlUtils::ToWide(error.getMessage()),
-                            kCmlParseError);
+        throw CCmlException(
+            L"Parse operation",
+            L"CML Parser\nError parsing input content\nMessage:  " + XmlUtils::ToWide(error.getMessage()),
+            kCmlParseError);
     } catch (const xercesc::DOMException& error) {
         XmlUtils::ThrowDomError(L"Parsing document", error);
     } catch (const std::exception& error) {

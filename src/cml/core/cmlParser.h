@@ -112,8 +112,8 @@ public:
     void ResetDepth() { m_depth = 0; }
 
 protected:
-    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId,
-                     const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) override;
+    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
+                     const bool hasIntSubset, const bool hasExtSubset) override;
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
                       const bool isEmpty, const bool isRoot) override;

@@ -69,20 +69,13 @@ void Eol(std::basic_ostream<Char>& out) {
 inline const wchar_t* EscapeOf(wchar_t c, bool attribute) {
     if (c > L'>') return nullptr;  // every escaped character is at or below '>'
     switch (c) {
-        case L'\n':
-            return attribute ? L"&#xa;" : nullptr;
-        case L'"':
-            return L"&quot;";
-        case L'&':
-            return L"&amp;";
-        case L'\'':
-            return L"&apos;";
-        case L'<':
-            return L"&lt;";
-        case L'>':
-            return L"&gt;";
-        default:
-            return nullptr;
+        case L'\n': return attribute ? L"&#xa;" : nullptr;
+        case L'"': return L"&quot;";
+        case L'&': return L"&amp;";
+        case L'\'': return L"&apos;";
+        case L'<': return L"&lt;";
+        case L'>': return L"&gt;";
+        default: return nullptr;
     }
 }
 
@@ -170,8 +163,8 @@ void ElementStartTag(std::basic_ostream<Char>& out, const xercesc::DOMElement* e
     const XMLCh* uri = element->getNamespaceURI();
     if (uri != nullptr) {
         const DOMNode* parent = element->getParentNode();
-        bool declare = parent == nullptr ||
-                       (parent->getNodeType() == DOMNode::ELEMENT_NODE && !SameNamespace(parent->getNamespaceURI(), uri));
+        bool declare = parent == nullptr || (parent->getNodeType() == DOMNode::ELEMENT_NODE &&
+                                             !SameNamespace(parent->getNamespaceURI(), uri));
         if (declare) {
             std::u16string name = u"xmlns";
             if (element->getPrefix() != nullptr) name += std::u16string(u":") + element->getPrefix();
@@ -201,9 +194,7 @@ void ElementStartTag(std::basic_ostream<Char>& out, const xercesc::DOMElement* e
 template <class Char>
 void StartTag(std::basic_ostream<Char>& out, const DOMNode* node) {
     switch (node->getNodeType()) {
-        case DOMNode::ELEMENT_NODE:
-            ElementStartTag(out, static_cast<const xercesc::DOMElement*>(node));
-            return;
+        case DOMNode::ELEMENT_NODE: ElementStartTag(out, static_cast<const xercesc::DOMElement*>(node)); return;
         case DOMNode::TEXT_NODE:
             if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
             EscapeTo(out, ToWide(node->getNodeValue()), false);
@@ -296,9 +287,7 @@ void Formatted(const DOMNode* root, std::basic_ostream<Char>& out, int level) {
                     Indent(out, level + depth);
                     StartTag(out, node);
                     return;
-                default:
-                    StartTag(out, node);
-                    return;
+                default: StartTag(out, node); return;
             }
         },
         [&](const DOMNode* node, int depth) {
@@ -317,12 +306,8 @@ void Unformatted(const DOMNode* root, std::basic_ostream<Char>& out) {
         root,
         [&](const DOMNode* node, int) {
             switch (node->getNodeType()) {
-                case DOMNode::ELEMENT_NODE:
-                    StartTag(out, node);
-                    return;
-                case DOMNode::TEXT_NODE:
-                    EscapeTo(out, ToWide(node->getNodeValue()), false);
-                    return;
+                case DOMNode::ELEMENT_NODE: StartTag(out, node); return;
+                case DOMNode::TEXT_NODE: EscapeTo(out, ToWide(node->getNodeValue()), false); return;
                 case DOMNode::CDATA_SECTION_NODE:
                     Put(out, L"<![CDATA[");
                     Put(out, ToWide(node->getNodeValue()));
@@ -333,9 +318,7 @@ void Unformatted(const DOMNode* root, std::basic_ostream<Char>& out) {
                     Put(out, ToWide(node->getNodeValue()));
                     Put(out, L"-->");
                     return;
-                default:
-                    StartTag(out, node);
-                    return;
+                default: StartTag(out, node); return;
             }
         },
         [&](const DOMNode* node, int) {
@@ -364,7 +347,8 @@ void OpenForWriting(std::wofstream& file, const char* path, const wchar_t* opera
     file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
     file.open(path, std::ios::out | std::ios::trunc);
     if (!file.is_open()) {
-        throw CCmlException(operation, L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
+        throw CCmlException(operation,
+                            L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
                             kCmlFileOpenFailed);
     }
 }
@@ -498,7 +482,8 @@ void WriteXmlDeclaration(std::wostream& out, bool standalone) {
         // A wide file is written through the UTF-8 facet. The declaration is ASCII.
         const char* declaration = standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8;
         out << std::wstring(declaration, declaration + std::strlen(declaration)) << L'\n';
-    } else if (dynamic_cast<std::wostringstream*>(&out) != nullptr || dynamic_cast<std::wstringstream*>(&out) != nullptr) {
+    } else if (dynamic_cast<std::wostringstream*>(&out) != nullptr ||
+               dynamic_cast<std::wstringstream*>(&out) != nullptr) {
         out << (standalone ? kDeclarationUcs4Standalone : kDeclarationUcs4) << L'\n';
     } else {
         throw CCmlException(L"Writing XML declaration", L"Unsupported stream type", kCmlInvalidArgument);
@@ -650,15 +635,15 @@ void CreateFolderFor(const std::string& filePath, const wchar_t* operation) {
     if (slash == std::string::npos || slash == 0) return;
     std::string folder = filePath.substr(0, slash);
     auto fail = [&] {
-        throw CCmlException(operation,
-                            L"Unable to create folder; path = '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
-                            kCmlFolderCreateFailed);
+        throw CCmlException(
+            operation, L"Unable to create folder; path = '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
+            kCmlFolderCreateFailed);
     };
     for (size_t at = 1; at <= folder.size(); ++at) {
         if (at != folder.size() && folder[at] != '/') continue;
         if (mkdir(folder.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST) fail();
     }
-    struct stat info{};
+    struct stat info {};
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) fail();
 }
 

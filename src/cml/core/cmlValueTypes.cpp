@@ -23,7 +23,11 @@ template <class Char>
 class FormatGuard {
 public:
     explicit FormatGuard(std::basic_ostream<Char>& out)
-        : m_out(out), m_flags(out.flags()), m_fill(out.fill()), m_precision(out.precision()), m_width(out.width()),
+        : m_out(out),
+          m_flags(out.flags()),
+          m_fill(out.fill()),
+          m_precision(out.precision()),
+          m_width(out.width()),
           m_locale(out.imbue(std::locale::classic())) {
         out.flags(std::ios_base::dec);
         out.precision(6);
@@ -373,7 +377,7 @@ static void WriteDuration(std::basic_ostream<Char>& out, const CDuration& v) {
 void CDuration::Write(std::wostream& out) const { WriteDuration(out, *this); }
 void CDuration::Write(std::ostream& out) const { WriteDuration(out, *this); }
 
-#define OVX_VALUE_WRITERS(Type)                                                                    \
+#define OVX_VALUE_WRITERS(Type)                                                                        \
     std::wostream& operator<<(std::wostream& out, const Type& value) { return value.Write(out), out; } \
     std::ostream& operator<<(std::ostream& out, const Type& value) { return value.Write(out), out; }
 OVX_VALUE_WRITERS(CDateTime)

@@ -26,8 +26,8 @@ namespace cml {
     X(kTagSource, "source")                    \
     X(kTagDestination, "destination")          \
     X(kTagMessageBody, "message-body")         \
-    X(kValueTrue, "true")                        \
-    X(kValueFalse, "false")                      \
+    X(kValueTrue, "true")                      \
+    X(kValueFalse, "false")                    \
     X(kAttrXmlns, "xmlns")                     \
     X(kAttrBroadcast, "broadcast")             \
     X(kAttrName, "name")                       \
@@ -79,7 +79,7 @@ namespace cml {
     X(kReqGetObservancesByAddressRequest, "get-observances-by-address-request")         \
     X(kReqGetObservancesByGroupRequest, "get-observances-by-group-request")             \
     X(kReqGetVulnerabilitiesByAddressRequest, "get-vulnerabilities-by-address-request") \
-    X(kReqGetVulnerabilitiesByGroupRequest, "get-vulnerabilities-by-group-request")    
+    X(kReqGetVulnerabilitiesByGroupRequest, "get-vulnerabilities-by-group-request")
 
 #define OVX_CML_RESPONSE_NAMES(X)                                          \
     X(kRespOutOfBandResponse, "out-of-band-response")                      \
@@ -118,7 +118,7 @@ namespace cml {
     X(kRespSubscribeTsTaskResponse, "subscribe-ts-task-response")          \
     X(kRespSetSiteResponse, "set-site-response")                           \
     X(kRespGetObservancesResponse, "get-observances-response")             \
-    X(kRespGetVulnerabilitiesResponse, "get-vulnerabilities-response")    
+    X(kRespGetVulnerabilitiesResponse, "get-vulnerabilities-response")
 
 #define OVX_CML_DECLARE_NAME(name, text) extern const wchar_t name[];
 OVX_CML_BASE_NAMES(OVX_CML_DECLARE_NAME)

@@ -16,8 +16,8 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
-using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
+using XmlUtils::ReadGuarded;
 
 namespace {
 
@@ -80,7 +80,8 @@ CPolicySource* CheckedPolicy(const COwnedVector<CPolicySource>& policies, size_t
 }
 
 CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource* policy) {
-    if (policy == nullptr) throw CCmlException(L"Adding policy to policy vector", L"NULL object pointer", kCmlInvalidArgument);
+    if (policy == nullptr)
+        throw CCmlException(L"Adding policy to policy vector", L"NULL object pointer", kCmlInvalidArgument);
     policies.push_back(std::unique_ptr<CPolicySource>(policy));
     return policy;
 }
@@ -251,7 +252,8 @@ void CModuleInfo::CollectNamespaces(CNamespaceSet& namespaces) const {
 
 // ---- CAgentInfoContent
 
-CAgentInfoContent::CAgentInfoContent() : m_carrierNamespace(kNsAgentMessages), m_carrierVersion(kVersionAgentMessages) {}
+CAgentInfoContent::CAgentInfoContent()
+    : m_carrierNamespace(kNsAgentMessages), m_carrierVersion(kVersionAgentMessages) {}
 
 CAgentInfoContent::~CAgentInfoContent() = default;
 
@@ -267,7 +269,8 @@ bool CAgentInfoContent::WritesNewerAttributes() const {
 }
 
 const CContentDate& CAgentInfoContent::GetContentDate(size_t index) const {
-    if (index >= contentDates.size()) throw CCmlException(L"Getting content date", L"Invalid vector index", kCmlInvalidIndex);
+    if (index >= contentDates.size())
+        throw CCmlException(L"Getting content date", L"Invalid vector index", kCmlInvalidIndex);
     return contentDates[index];
 }
 
@@ -318,7 +321,8 @@ void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) co
     WriteIfSet(out, L"vqd-status-description", packageStatusDescription, true);
     WriteIfSet(out, L"register-agent", registerAgent, false);
     if (persistentConnection != kTriUnset) {
-        WriteAttribute(out, L"persistent-connection", persistentConnection == kTriTrue ? kValueTrue : kValueFalse, false);
+        WriteAttribute(out, L"persistent-connection", persistentConnection == kTriTrue ? kValueTrue : kValueFalse,
+                       false);
     }
     if (reverseConnection != kTriUnset) {
         WriteAttribute(out, L"reverse-connection", reverseConnection == kTriTrue ? kValueTrue : kValueFalse, false);

@@ -14,8 +14,8 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
-using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
+using XmlUtils::ReadGuarded;
 
 namespace {
 

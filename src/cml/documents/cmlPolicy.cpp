@@ -15,8 +15,8 @@ namespace ovx {
 namespace cml {
 
 using XmlUtils::GetAttributeText;
-using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
+using XmlUtils::ReadGuarded;
 
 namespace {
 
@@ -245,7 +245,6 @@ CPolicyItem* CPolicyItem::Clone() const {
     return Allocate<CPolicyItem>(L"Cloning policy item object", [&] { return new CPolicyItem(*this); });
 }
 
-
 template <class Char>
 void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {
     if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
@@ -309,7 +308,8 @@ CPolicyData& CPolicyData::operator=(const CPolicyData& other) {
     if (this != &other) {
         std::unique_ptr<CPolicySource> policy;
         if (other.m_policy) {
-            policy.reset(Allocate<CPolicySource>(L"Assigning policy data object", [&] { return other.m_policy->Clone(); }));
+            policy.reset(
+                Allocate<CPolicySource>(L"Assigning policy data object", [&] { return other.m_policy->Clone(); }));
         }
         CPolicyItem::operator=(other);
         m_policy = std::move(policy);
@@ -382,7 +382,8 @@ void WriteAll(const Vector& items, std::basic_ostream<Char>& out, int level) {
 
 CGetPolicyRequest::CGetPolicyRequest() : CCmlRequest(kReqGetPolicyRequest, kNsPolicyMessages, kVersionPolicyMessages) {}
 CGetPolicyRequest* CGetPolicyRequest::Clone() const {
-    return Allocate<CGetPolicyRequest>(L"Cloning get-policy-request object", [&] { return new CGetPolicyRequest(*this); });
+    return Allocate<CGetPolicyRequest>(L"Cloning get-policy-request object",
+                                       [&] { return new CGetPolicyRequest(*this); });
 }
 CPolicyItem* CGetPolicyRequest::GetItem(size_t index) const {
     if (index >= m_items.size()) ThrowIndex(L"Getting get-policy-request item");
@@ -419,7 +420,8 @@ void CGetPolicyRequest::WriteElement(std::ostream& out, int level) const {
 CGetPolicyResponse::CGetPolicyResponse()
     : CCmlResponse(kRespGetPolicyResponse, kNsPolicyMessages, kVersionPolicyMessages) {}
 CGetPolicyResponse* CGetPolicyResponse::Clone() const {
-    return Allocate<CGetPolicyResponse>(L"Cloning get-policy-response object", [&] { return new CGetPolicyResponse(*this); });
+    return Allocate<CGetPolicyResponse>(L"Cloning get-policy-response object",
+                                        [&] { return new CGetPolicyResponse(*this); });
 }
 CPolicyData* CGetPolicyResponse::GetItem(size_t index) const {
     if (index >= m_items.size()) ThrowIndex(L"Getting get-policy response");
@@ -464,7 +466,8 @@ void CGetPolicyResponse::WriteElement(std::ostream& out, int level) const {
 
 CSetPolicyRequest::CSetPolicyRequest() : CCmlRequest(kReqSetPolicyRequest, kNsPolicyMessages, kVersionPolicyMessages) {}
 CSetPolicyRequest* CSetPolicyRequest::Clone() const {
-    return Allocate<CSetPolicyRequest>(L"Cloning set-policy-request object", [&] { return new CSetPolicyRequest(*this); });
+    return Allocate<CSetPolicyRequest>(L"Cloning set-policy-request object",
+                                       [&] { return new CSetPolicyRequest(*this); });
 }
 CPolicySource* CSetPolicyRequest::GetPolicy(size_t index) const {
     if (index >= m_policies.size()) ThrowIndex(L"Getting policy source from set-policy-request");
@@ -502,9 +505,8 @@ void CSetPolicyRequest::CollectNamespaces(CNamespaceSet& namespaces) const {
 void CSetPolicyRequest::Deserialize(CCmlDOM_Element& element) {
     CCmlRequest::Deserialize(element);
     m_policies.clear();
-    ReadGuarded(L"Parsing set-policy request element", [&] {
-        XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) { AddPolicy(child); });
-    });
+    ReadGuarded(L"Parsing set-policy request element",
+                [&] { XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) { AddPolicy(child); }); });
 }
 void CSetPolicyRequest::WriteContent(std::wostream& out, int level) const { WriteAll(m_policies, out, level); }
 void CSetPolicyRequest::WriteContent(std::ostream& out, int level) const { WriteAll(m_policies, out, level); }
@@ -518,7 +520,8 @@ void CSetPolicyRequest::WriteElement(std::ostream& out, int level) const {
 CSetPolicyResponse::CSetPolicyResponse()
     : CCmlResponse(kRespSetPolicyResponse, kNsPolicyMessages, kVersionPolicyMessages) {}
 CSetPolicyResponse* CSetPolicyResponse::Clone() const {
-    return Allocate<CSetPolicyResponse>(L"Cloning set-policy-response object", [&] { return new CSetPolicyResponse(*this); });
+    return Allocate<CSetPolicyResponse>(L"Cloning set-policy-response object",
+                                        [&] { return new CSetPolicyResponse(*this); });
 }
 CPolicyItem* CSetPolicyResponse::GetItem(size_t index) const {
     if (index >= m_items.size()) ThrowIndex(L"Getting set-policy response");

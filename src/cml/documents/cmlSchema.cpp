@@ -17,8 +17,8 @@ namespace cml {
 const wchar_t kXmlSchemaNamespace[] = L"http://www.w3.org/2001/XMLSchema";
 
 using XmlUtils::GetAttributeText;
-using XmlUtils::ReadGuarded;
 using XmlUtils::OrEmpty;
+using XmlUtils::ReadGuarded;
 
 namespace {
 

@@ -202,8 +202,7 @@ void CExchangeKeysRequest::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(L"Parsing exchange-keys request element", [&] { Read(element); });
 }
 
-CExchangeKeysResponse::CExchangeKeysResponse()
-    : CCmlResponse(kRespExchangeKeysResponse, kNsMessage, kVersionMessage) {}
+CExchangeKeysResponse::CExchangeKeysResponse() : CCmlResponse(kRespExchangeKeysResponse, kNsMessage, kVersionMessage) {}
 
 CExchangeKeysResponse& CExchangeKeysResponse::operator=(const CExchangeKeysResponse& other) {
     if (this != &other) {
@@ -274,7 +273,8 @@ void RegisterTrustDocuments(CCmlClassFactory& factory) {
     factory.RegisterDocument(kNsMessage, kVersionMessage, kReqExchangeKeysRequest, CExchangeKeysRequest());
     factory.RegisterDocument(kNsMessage, kVersionMessage, kRespExchangeKeysResponse, CExchangeKeysResponse());
     factory.RegisterDocument(kNsAgentMessages, kVersionAgentMessages, kReqAttachToSiteRequest, CAttachToSiteRequest());
-    factory.RegisterDocument(kNsAgentMessages, kVersionAgentMessages, kRespAttachToSiteResponse, CAttachToSiteResponse());
+    factory.RegisterDocument(kNsAgentMessages, kVersionAgentMessages, kRespAttachToSiteResponse,
+                             CAttachToSiteResponse());
 }
 
 namespace {

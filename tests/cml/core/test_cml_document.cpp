@@ -92,7 +92,8 @@ TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
 
     factory.RegisterDocumentAliases(kProbeNs, L"1.0.0", {{L"urn:alias", L"2.4.1"}, {L"urn:alias", L"2.4.2"}},
                                     L"probe-document", CProbeDocument());
-    std::unique_ptr<CCmlDocumentBase> alias(factory.CreateDocument(L"urn:alias", L"2.4.2", L"probe-document", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> alias(
+        factory.CreateDocument(L"urn:alias", L"2.4.2", L"probe-document", kMatchExact));
     ASSERT_NE(nullptr, alias);
     EXPECT_EQ(L"urn:alias", alias->GetNamespaceUri());
     EXPECT_EQ(L"2.4.2", alias->GetClassSchemaVersion());
@@ -100,7 +101,8 @@ TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
 
     factory.RegisterDocumentPair(kProbeNs, L"3.0.1", L"urn:pair", L"3.0.0", L"probe-document", CProbeDocument());
     std::unique_ptr<CCmlDocumentBase> first(factory.CreateDocument(kProbeNs, L"3.0.1", L"probe-document", kMatchExact));
-    std::unique_ptr<CCmlDocumentBase> second(factory.CreateDocument(L"urn:pair", L"3.0.0", L"probe-document", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> second(
+        factory.CreateDocument(L"urn:pair", L"3.0.0", L"probe-document", kMatchExact));
     ASSERT_NE(nullptr, first);
     ASSERT_NE(nullptr, second);
     EXPECT_EQ(kProbeNs, first->GetNamespaceUri());
@@ -141,7 +143,8 @@ TEST(GlobalClassFactory, ReadsParsedElementsIntoRegisteredClassesOnly) {
         return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));
     };
     const std::string ns = "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages'";
-    auto read = parse("<probe-request " + ns + " schema-version='1.0.0' request-id='7'><note>hi &amp; bye</note></probe-request>");
+    auto read = parse("<probe-request " + ns +
+                      " schema-version='1.0.0' request-id='7'><note>hi &amp; bye</note></probe-request>");
     ASSERT_NE(nullptr, read);
     auto* request = dynamic_cast<CProbeRequest*>(read.get());
     ASSERT_NE(nullptr, request);

@@ -18,7 +18,8 @@ protected:
     static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
     static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
     static xercesc::DOMDocument* NewDocument(const char16_t* root = u"root") {
-        return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root, nullptr);
+        return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root,
+                                                                                                 nullptr);
     }
     template <class F>
     static CCmlException Thrown(F call) {

@@ -104,7 +104,8 @@ TEST_F(Message, GoldenTextOfRequestsAndResponses) {
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
     std::string text = Narrow(message);
-    EXPECT_NE(std::string::npos, text.find("<message-envelope broadcast='false' message-id='m-2' response-to='m-1'>\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("<message-envelope broadcast='false' message-id='m-2' response-to='m-1'>\n"));
     EXPECT_NE(std::string::npos,
               text.find("            <message-body>\n"
                         "                <request>\n"
@@ -190,7 +191,8 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
                    "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
                    "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' "
                    "schema-version='") +
-               responseVersion + "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
+               responseVersion +
+               "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
     };
     std::unique_ptr<CCmlMessage> back = Read(old("2.4.2"));
     ASSERT_NE(nullptr, back);
@@ -199,8 +201,9 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
     std::string written = Narrow(*back);
-    EXPECT_NE(std::string::npos, written.find("schema-version='1.0.0'>\n"
-                                              "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
+    EXPECT_NE(std::string::npos,
+              written.find("schema-version='1.0.0'>\n"
+                           "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
 
     // A 2.4.1 response is read (compatible lookup) but cannot be written
     // beside the 2.4.2 envelope of the same namespace.
@@ -226,7 +229,8 @@ TEST_F(Message, EnvelopeErrorsNameWhatIsMissing) {
     CCmlMessage message;
     CCmlDOM_Element none;
     EXPECT_EQ(kCmlNullElement, Failure([&] { message.Deserialize(none); }).GetErrorCode());
-    EXPECT_EQ(kCmlInvalidArgument, Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(kCmlInvalidArgument,
+              Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
 }
 
 TEST_F(Message, BodyItemsAreSkippedOrRefusedByWhatIsRegistered) {
@@ -287,8 +291,9 @@ public:
     explicit RandomMessages(unsigned seed) : m_random(seed) {}
 
     std::wstring FreeText() {
-        static const wchar_t* pieces[] = {L"a", L"Z", L"7", L" ", L"\"", L"'", L"&", L"<", L">", L"\n",
-                                          L"\u00e9", L"\u00df", L"\u20ac", L"\u4e2d", L"\U0001F600", L"\U00010348"};
+        static const wchar_t* pieces[] = {L"a",      L"Z",      L"7",          L" ",         L"\"",     L"'",
+                                          L"&",      L"<",      L">",          L"\n",        L"\u00e9", L"\u00df",
+                                          L"\u20ac", L"\u4e2d", L"\U0001F600", L"\U00010348"};
         std::wstring text;
         for (int n = Pick(0, 12); n > 0; --n) text += pieces[Pick(0, 15)];
         return text;

@@ -45,8 +45,8 @@ TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
 TEST(CmlNamespaces, TheKnownSetHasThirtyTwoDistinctEntries) {
     std::set<std::wstring> all;
     int known = 0;
-#define OVX_COUNT(name, path)        \
-    all.insert(name);                \
+#define OVX_COUNT(name, path) \
+    all.insert(name);         \
     if (IsCmlNamespace(name)) ++known;
     OVX_CML_NAMESPACES(OVX_COUNT)
 #undef OVX_COUNT
@@ -159,9 +159,7 @@ protected:
     }
 };
 
-TEST_F(LibraryVersions, AFreshRegistryHoldsOnlyTheCore) {
-    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written());
-}
+TEST_F(LibraryVersions, AFreshRegistryHoldsOnlyTheCore) { EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written()); }
 
 TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
     RegisterLibraryVersion(L"Zeta", L"3");
@@ -170,7 +168,8 @@ TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
     RegisterLibraryVersion(L"Ünïcode", L"2");
     EXPECT_EQ(
         "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
-        "Library:  \xC3\x9Cn\xC3\xAF" "code version = 2\n",
+        "Library:  \xC3\x9Cn\xC3\xAF"
+        "code version = 2\n",
         Written());
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ(1u, GetLibraryVersionRegistry().size());  // recreated afresh

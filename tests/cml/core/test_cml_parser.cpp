@@ -80,7 +80,7 @@ protected:
 };
 
 long PeakResidentKb() {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
@@ -92,7 +92,8 @@ TEST_F(Parser, AWrittenMessageValidatesAgainstTheShippedSchemas) {
         CCmlMessage message = SampleMessage();
         message.SetSchemaVersion(format);
         std::string xml = Written(message);
-        if (std::wstring(format) == L"1.0.0") Replace(xml, "/cml/Message' schema-version='1.0.0' request-id", "/cml' schema-version='2.4.2' request-id");
+        if (std::wstring(format) == L"1.0.0")
+            Replace(xml, "/cml/Message' schema-version='1.0.0' request-id", "/cml' schema-version='2.4.2' request-id");
         std::unique_ptr<CCmlDocumentBase> read(
             CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
         auto* back = dynamic_cast<CCmlMessage*>(read.get());
@@ -111,14 +112,17 @@ TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
     CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); });
     EXPECT_EQ(kCmlParseError, error.GetErrorCode());
     EXPECT_EQ(L"Parse operation", error.GetOperation());
-    EXPECT_EQ(0u, error.GetMessage().find(L"Error parsing input \"OVX CML Stream\", line 7, column 45\n   Message: missing required attribute ")) << error.GetMessage();
+    EXPECT_EQ(
+        0u, error.GetMessage().find(
+                L"Error parsing input \"OVX CML Stream\", line 7, column 45\n   Message: missing required attribute "))
+        << error.GetMessage();
     EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"\n   Message: ")) << error.GetMessage();
     EXPECT_TRUE(parser.GetDocument().IsNull());  // nothing usable after a failed parse
     // An element the envelope does not allow.
     xml = Written(SampleMessage());
     Replace(xml, "<message-body>", "<message-body><surprise/>");
-    EXPECT_EQ(kCmlParseError, Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); })
-                                  .GetErrorCode());
+    EXPECT_EQ(kCmlParseError,
+              Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); }).GetErrorCode());
 }
 
 TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
@@ -174,10 +178,10 @@ TEST_F(Parser, AWarningEndsTheParse) {
     EXPECT_EQ(kCmlParseWarning, error.GetErrorCode());
     EXPECT_EQ(0u, error.GetMessage().find(L"Warning parsing input \"OVX CML Stream\", line 1, column "));
     xml = "<a><b></a>";
-    EXPECT_EQ(kCmlParseFatal, Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); })
-                                  .GetErrorCode());
-    EXPECT_EQ(kCmlParseFatal, Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); })
-                                  .GetErrorCode());
+    EXPECT_EQ(kCmlParseFatal,
+              Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); }).GetErrorCode());
+    EXPECT_EQ(kCmlParseFatal,
+              Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); }).GetErrorCode());
     // The parser is usable again after failures.
     xml = "<a/>";
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
@@ -206,9 +210,10 @@ TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
     CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
     CCmlException error = Failure([] { CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.1"); });
     EXPECT_EQ(kCmlNamespaceConflict, error.GetErrorCode());
-    EXPECT_EQ(L"Namespace/schema-version conflict:  tried to add namespace \"urn:a\" version 1.0.1; set already "
-              L"contains namespace \"urn:a\" version 1.0.0",
-              error.GetMessage());
+    EXPECT_EQ(
+        L"Namespace/schema-version conflict:  tried to add namespace \"urn:a\" version 1.0.1; set already "
+        L"contains namespace \"urn:a\" version 1.0.0",
+        error.GetMessage());
 
     CCmlParser parser;
     error = Failure([&] { parser.AddNamespace(L"urn:a", L"1.0.0"); });
@@ -245,8 +250,7 @@ TEST_F(Parser, ExternalSchemaLocationsListBothSetsUnderTheFolder) {
 // ---- hostile input
 
 TEST_F(Parser, ExternalEntitiesAreNeverRead) {
-    const std::string xxe =
-        "<?xml version='1.0'?><!DOCTYPE a [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><a>&x;</a>";
+    const std::string xxe = "<?xml version='1.0'?><!DOCTYPE a [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><a>&x;</a>";
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         CCmlParser parser;
         CCmlException error = Failure([&] { parser.ParseBuffer(xxe.data(), xxe.size(), mode, SchemaFolder()); });
@@ -259,7 +263,7 @@ TEST_F(Parser, ExternalEntitiesAreNeverRead) {
 TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
     int listener = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(listener, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
@@ -285,12 +289,14 @@ TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         for (const std::string& xml : refused) {
             CCmlParser parser;
-            EXPECT_EQ(kCmlParseFatal,
-                      Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode());
+            EXPECT_EQ(kCmlParseFatal, Failure([&] {
+                                          parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder());
+                                      }).GetErrorCode());
         }
         for (const std::string& xml : hinted) {
             CCmlParser parser;
-            uint32_t code = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode();
+            uint32_t code =
+                Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode();
             EXPECT_EQ(mode == kValidate ? kCmlParseError : 0u, code) << xml;
         }
     }
@@ -322,8 +328,8 @@ TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "<d>";
     for (int i = 0; i < 100000; ++i) deep += "</d>";
-    Replace(xml, "<message-body>", "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + deep +
-                                       "</p:item></request>");
+    Replace(xml, "<message-body>",
+            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + deep + "</p:item></request>");
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         CCmlException error = Failure([&] {
             std::unique_ptr<CCmlDocumentBase>(
@@ -337,15 +343,16 @@ TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
     for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "<d>";
     for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "</d>";
     xml = Written(SampleMessage());
-    Replace(xml, "<message-body>", "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + fits +
-                                       "</p:item></request>");
+    Replace(xml, "<message-body>",
+            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + fits + "</p:item></request>");
     std::unique_ptr<CCmlDocumentBase> read(
         CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
     EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
 }
 
 TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
-    GetGlobalClassFactory()->RegisterDocument(ovx::cml::testing::kProbeNs, L"1.0.0", L"probe-request", ovx::cml::testing::CProbeRequest());
+    GetGlobalClassFactory()->RegisterDocument(ovx::cml::testing::kProbeNs, L"1.0.0", L"probe-request",
+                                              ovx::cml::testing::CProbeRequest());
     CCmlMessage message = SampleMessage();
     ovx::cml::testing::CProbeRequest request;
     request.note = std::wstring(200, L'x');

@@ -72,16 +72,30 @@ TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
     EXPECT_EQ(L"Translating XML attribute value", error.GetOperation());
     EXPECT_EQ(L"NULL pointer received", error.GetMessage());
     EXPECT_EQ(0xC7210003u, error.GetErrorCode());
-    EXPECT_EQ(L"Translating XML content", Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
+    EXPECT_EQ(L"Translating XML content",
+              Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
 }
 
 // Long texts of every kind of character through one batch, against a
 // character-by-character model: runs, escapes and multi-byte sequences meet
 // the batch's buffer boundary at every offset.
 TEST(Escaping, LongMixedTextsMatchACharacterByCharacterModel) {
-    const wchar_t alphabet[] = {L'a', L'Z', L'0', L' ', L'\t', L'\n', L'"', L'&', L'\'', L'<', L'>', L'=',
-                                static_cast<wchar_t>(0xE9), static_cast<wchar_t>(0x20AC),
-                                static_cast<wchar_t>(0x1F600), static_cast<wchar_t>(0xD800)};
+    const wchar_t alphabet[] = {L'a',
+                                L'Z',
+                                L'0',
+                                L' ',
+                                L'\t',
+                                L'\n',
+                                L'"',
+                                L'&',
+                                L'\'',
+                                L'<',
+                                L'>',
+                                L'=',
+                                static_cast<wchar_t>(0xE9),
+                                static_cast<wchar_t>(0x20AC),
+                                static_cast<wchar_t>(0x1F600),
+                                static_cast<wchar_t>(0xD800)};
     auto utf8 = [](uint32_t c) {
         if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
         std::string out;
@@ -173,9 +187,10 @@ TEST(Declarations, TheStreamDecidesTheEncoding) {
 TEST(RootStartTag, NoSchemaLocationForAnEmptySetAndOnePairPerNamespace) {
     std::wostringstream empty;
     WriteRootStartTag(empty, L"ovx", CNamespaceSet());
-    EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n"
-              L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
-              empty.str());
+    EXPECT_EQ(
+        L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n"
+        L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
+        empty.str());
 
     CNamespaceSet set;
     AddNamespace(set, CNamespace(kNsMessage, kVersionMessage));
@@ -184,12 +199,18 @@ TEST(RootStartTag, NoSchemaLocationForAnEmptySetAndOnePairPerNamespace) {
     std::ostringstream out;
     WriteRootStartTag(out, L"ovx", set);
     std::string base = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kCmlBaseUri);
-    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
-              "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
-              "    xsi:schemaLocation='" + base + " ./schemas/Ovx1_0_1.xsd\n"
-              "    " + base + "/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
-              "    " + base + "/cml/Message/AgentMessages ./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
-              out.str());
+    EXPECT_EQ(
+        "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+        "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
+        "    xsi:schemaLocation='" +
+            base +
+            " ./schemas/Ovx1_0_1.xsd\n"
+            "    " +
+            base +
+            "/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
+            "    " +
+            base + "/cml/Message/AgentMessages ./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
+        out.str());
 }
 
 TEST(SchemaFileNames, BuildAndParseAreInverse) {
@@ -216,7 +237,8 @@ TEST(SchemaFileNames, BuildAndParseAreInverse) {
     EXPECT_EQ(0xC738000Au, error.GetErrorCode());
 
     std::wstring uri, version, base;
-    ASSERT_TRUE(ParseSchemaFileName(L".\\schemas\\cml\\Message\\AgentMessages\\AgentMessages1_0_4.xsd", uri, version, base));
+    ASSERT_TRUE(
+        ParseSchemaFileName(L".\\schemas\\cml\\Message\\AgentMessages\\AgentMessages1_0_4.xsd", uri, version, base));
     EXPECT_EQ(kNsAgentMessages, uri);
     EXPECT_EQ(L"1.0.4", version);
     EXPECT_EQ(L"AgentMessages", base);
@@ -233,19 +255,20 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
         "<!--note--><e>\t</e>\n</r>");
     std::wostringstream out;
     SerializeNodeFormatted(document->getDocumentElement(), out, 1);
-    EXPECT_EQ(L"    <r xmlns='urn:a'>\n"
-              L"        <c k='1&amp;2' n='a&#xa;b'>\n"
-              L"            x &lt; y\n"
-              L"        </c>\n"
-              L"        <d xmlns='urn:b'>\n"
-              L"            <![CDATA[<raw>]]>\n"
-              L"        </d>\n"
-              L"        <!--note-->\n"
-              L"        <e>\n"
-              L"            \t\n"
-              L"        </e>\n"
-              L"    </r>\n",
-              out.str());
+    EXPECT_EQ(
+        L"    <r xmlns='urn:a'>\n"
+        L"        <c k='1&amp;2' n='a&#xa;b'>\n"
+        L"            x &lt; y\n"
+        L"        </c>\n"
+        L"        <d xmlns='urn:b'>\n"
+        L"            <![CDATA[<raw>]]>\n"
+        L"        </d>\n"
+        L"        <!--note-->\n"
+        L"        <e>\n"
+        L"            \t\n"
+        L"        </e>\n"
+        L"    </r>\n",
+        out.str());
 }
 
 TEST_F(Subtrees, NamespaceDeclarationsOnlyWhereTheNamespaceChanges) {
@@ -268,8 +291,7 @@ TEST_F(Subtrees, UnformattedOutputKeepsTextExactly) {
     std::wostringstream out;
     SerializeNodeUnformatted(document->getDocumentElement(), out);
     EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", out.str());
-    EXPECT_EQ(L"Null element received",
-              Thrown([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
+    EXPECT_EQ(L"Null element received", Thrown([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
 }
 
 TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
@@ -315,10 +337,12 @@ TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
 
     std::string blocked = std::string(folder) + "/file";
     std::ofstream(blocked) << "x";
-    CCmlException error = Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
+    CCmlException error =
+        Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
     EXPECT_EQ(0xC7210037u, error.GetErrorCode());
     EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
-    EXPECT_EQ(0xC7210003u, Thrown([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
+    EXPECT_EQ(0xC7210003u,
+              Thrown([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
     std::string cmd = std::string("rm -rf ") + folder;
     ASSERT_EQ(0, system(cmd.c_str()));
 }

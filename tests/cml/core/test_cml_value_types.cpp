@@ -125,8 +125,8 @@ TEST(ValueTypes, DurationsReadEveryPartAndWriteThemAll) {
     EXPECT_DOUBLE_EQ(6.5, full.GetSeconds());
     EXPECT_EQ(L"-P1Y2M3DT4H5M6.5S", Wide(full));
     EXPECT_EQ(L"P0Y0M0DT0H0M0.25S", Wide(Read<CDuration>(L"PT0.25S")));
-    EXPECT_EQ(L"P0Y10M0DT0H0M0S", Wide(Read<CDuration>(L"P10M")));    // M before T is months
-    EXPECT_EQ(L"P0Y0M0DT0H10M0S", Wide(Read<CDuration>(L"PT10M")));   // and minutes after it
+    EXPECT_EQ(L"P0Y10M0DT0H0M0S", Wide(Read<CDuration>(L"P10M")));        // M before T is months
+    EXPECT_EQ(L"P0Y0M0DT0H10M0S", Wide(Read<CDuration>(L"PT10M")));       // and minutes after it
     EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());  // saturates
 
     EXPECT_TRUE(Read<CDuration>(L"").IsNull());

@@ -104,12 +104,12 @@ const char kCommonAttributes[] =
 }  // namespace
 
 TEST(AgentInfo, GoldenAnnouncementUnderTheCurrentVersionRule) {
-    EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-                          "schema-version='1.0.4'") +
-                  kCommonAttributes +
-                  " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" +
-                  kBody,
-              Element(FullAnnouncement(false)));
+    EXPECT_EQ(
+        std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+                    "schema-version='1.0.4'") +
+            kCommonAttributes +
+            " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" + kBody,
+        Element(FullAnnouncement(false)));
 }
 
 TEST(AgentInfo, GoldenAnnouncementUnderTheOlderVersionRule) {
@@ -196,12 +196,12 @@ TEST(AgentInfo, ReadOnlyStatusPoliciesBecomeTypedForTheStatusDetails) {
 
 TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     CCmlParser parser;
-    CCmlDOM_Element element = RootOf(
-        parser,
-        "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-        "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
-        "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
-        "</agent-startup-announcement>");
+    CCmlDOM_Element element =
+        RootOf(parser,
+               "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+               "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
+               "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
+               "</agent-startup-announcement>");
     CAgentStartupAnnouncement announcement;
     announcement.Deserialize(element);
     const CAgentInfoContent& content = announcement.GetContent();
@@ -212,6 +212,7 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
     EXPECT_EQ(kCmlInvalidIndex, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    EXPECT_EQ(kCmlInvalidArgument,
-              Failure([&] { announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(kCmlInvalidArgument, Failure([&] {
+                                       announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
+                                   }).GetErrorCode());
 }

@@ -26,13 +26,14 @@ protected:
 }  // namespace
 
 TEST_F(Policy, ItemsWriteOnlyWhatIsSetAndReadCodesInAnyBase) {
-    CPolicyItem item(L"n&m", L"urn:ns", L"2", L"1.0.0", L"t", 0x12AB, L"say \"hi\"", L"tok", L"g", L"2026-12-07T10:11:12Z",
-                     L"policy-item");
+    CPolicyItem item(L"n&m", L"urn:ns", L"2", L"1.0.0", L"t", 0x12AB, L"say \"hi\"", L"tok", L"g",
+                     L"2026-12-07T10:11:12Z", L"policy-item");
     std::wostringstream out;
     item.WriteElement(out, 1);
-    EXPECT_EQ(L"    <policy-item name='n&amp;m' namespace='urn:ns' version='2' schema-version='1.0.0' tag='t' "
-              L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
-              out.str());
+    EXPECT_EQ(
+        L"    <policy-item name='n&amp;m' namespace='urn:ns' version='2' schema-version='1.0.0' tag='t' "
+        L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
+        out.str());
 
     CPolicyItem bare;
     bare.SetElementName(L"policy-item");

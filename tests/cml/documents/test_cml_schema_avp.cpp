@@ -33,9 +33,10 @@ TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
     CSchemaInfo info(L"urn:s", L"", L"");
     EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
     SetSerializeDefaults(true);
-    EXPECT_EQ(L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
-              L"get-latest-compatible='false'/>\n",
-              ElementOf(info));
+    EXPECT_EQ(
+        L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
+        L"get-latest-compatible='false'/>\n",
+        ElementOf(info));
     SetSerializeDefaults(false);
 
     CCmlParser parser;
@@ -77,9 +78,10 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     CSchemaRequest wanted(kReqGetSchemaRequest);
     std::wostringstream empty;
     wanted.WriteElement(empty, 0);
-    EXPECT_EQ(L"<get-schema-request xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
-              L"schema-version='1.0.0' request-id=''/>\n",
-              empty.str());
+    EXPECT_EQ(
+        L"<get-schema-request xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
+        L"schema-version='1.0.0' request-id=''/>\n",
+        empty.str());
     wanted.AddItem(CSchemaInfo(L"urn:s", L"3.1", L"s", false, false, false, true));
     message.AddRequest(wanted);
     CSetSchemaRequest set;
@@ -196,7 +198,8 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     std::unique_ptr<CGroupSettingsChildNode> child;
     {
         CCmlParser parser;
-        CCmlDOM_Element element = RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
+        CCmlDOM_Element element =
+            RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
         child = std::make_unique<CGroupSettingsChildNode>(element);
     }
     EXPECT_EQ(L"s:server", child->GetTagName());

@@ -55,15 +55,16 @@ TEST(Trust, AShortLabelDoesNotCloseTheBeginLineAtItsOwnDashes) {
     EXPECT_EQ(L"Source string is invalid", error.GetMessage());
     EXPECT_EQ(L"Extracting PEM EBs", error.GetOperation());
     EXPECT_EQ(L"Source string is NULL", Failure([&] { ExtractPemBoundaries(nullptr, begin, end, body); }).GetMessage());
-    EXPECT_EQ(L"Source string is invalid",
-              Failure([&] { ExtractPemBoundaries(L"-----BEGIN PUBLIC KEY-----\nAAAA\n", begin, end, body); })
-                  .GetMessage());
+    EXPECT_EQ(
+        L"Source string is invalid",
+        Failure([&] { ExtractPemBoundaries(L"-----BEGIN PUBLIC KEY-----\nAAAA\n", begin, end, body); }).GetMessage());
 }
 
 TEST(Trust, KeyElementsReadTheirContentStrictly) {
     CCmlParser parser;
     CCmlKey key;
-    CCmlDOM_Element cdata = RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
+    CCmlDOM_Element cdata =
+        RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
     CCmlException error = Failure([&] { key.Deserialize(cdata); });
     EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
     EXPECT_EQ(kCmlMissingElement, error.GetErrorCode());
@@ -107,8 +108,8 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     EXPECT_EQ(Written(message), Written(*back));
 
     EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
-    EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); })
-                                       .GetMessage());
+    EXPECT_EQ(L"Invalid argument",
+              Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); }).GetMessage());
     EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); }).GetMessage());
     // Assignment appends copies of the other's keys to those held.
     CExchangeKeysRequest more;
@@ -123,9 +124,10 @@ TEST(Trust, AttachToSiteCarriesBothCredentialsAlways) {
     request.SetUserName(L"admin");
     std::ostringstream out;
     request.WriteElement(out, 0);
-    EXPECT_EQ("<attach-to-site-request xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-              "schema-version='1.0.4' request-id='1' user-name='admin' passwd=''/>\n",
-              out.str());
+    EXPECT_EQ(
+        "<attach-to-site-request xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+        "schema-version='1.0.4' request-id='1' user-name='admin' passwd=''/>\n",
+        out.str());
     CCmlMessage message = Envelope();
     request.SetPassword(L"s3cret");
     message.AddRequest(request);

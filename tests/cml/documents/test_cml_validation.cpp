@@ -74,7 +74,8 @@ CCmlMessage EveryDocument(bool older) {
 
 uint32_t ValidationCode(const std::string& xml) {
     return Failure([&] {
-               delete CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible);
+               delete CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(),
+                                            kMatchCompatible);
            })
         .GetErrorCode();
 }
@@ -97,10 +98,10 @@ TEST(Validation, EveryDocumentWeWriteValidatesInBothFormats) {
 
 TEST(Validation, MisspeltOrMissingAttributesFail) {
     const std::pair<const char*, const char*> mutations[] = {
-        {" name='sensor' agent-id=''", " name='sensor' agent-idd=''"},   // announcement attribute misspelt
-        {" name='sensor' agent-id=''", " name='sensor'"},                  // required attribute missing
-        {" user-name='u' passwd=''", " user-name='u'"},                   // credentials are required
-        {"<policy-item name='p'", "<policy-item nmae='p'"},               // policy item attribute misspelt
+        {" name='sensor' agent-id=''", " name='sensor' agent-idd=''"},  // announcement attribute misspelt
+        {" name='sensor' agent-id=''", " name='sensor'"},               // required attribute missing
+        {" user-name='u' passwd=''", " user-name='u'"},                 // credentials are required
+        {"<policy-item name='p'", "<policy-item nmae='p'"},             // policy item attribute misspelt
         {"timestamp='2026-12-07T10:00:00.000000Z'", "timestamp='yesterday'"},
         {"<schema-info namespace=", "<schema-info namespaces="},
         {"<key algorithm='RSA' length='1024'>", "<key algorithm='RSA' length='long'>"},
@@ -120,10 +121,20 @@ TEST(Validation, MisspeltOrMissingAttributesFail) {
 }
 
 TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
-    const char* tags[] = {"agent-startup-announcement", "agent-startup-acknowledgement", "get-policy-request",
-                          "get-policy-response", "set-policy-request", "set-policy-response", "get-schema-request",
-                          "get-schema-info-request", "get-schema-info-response", "set-schema-response",
-                          "get-schema-response", "set-schema-request", "error-response", "out-of-band-response"};
+    const char* tags[] = {"agent-startup-announcement",
+                          "agent-startup-acknowledgement",
+                          "get-policy-request",
+                          "get-policy-response",
+                          "set-policy-request",
+                          "set-policy-response",
+                          "get-schema-request",
+                          "get-schema-info-request",
+                          "get-schema-info-response",
+                          "set-schema-response",
+                          "get-schema-response",
+                          "set-schema-request",
+                          "error-response",
+                          "out-of-band-response"};
     for (const char* version : {"2.4.1", "2.4.2"}) {
         for (const char* tag : tags) {
             SCOPED_TRACE(std::string(tag) + " " + version);
@@ -145,9 +156,9 @@ TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
     // The AVP sections documents answer under their older companion namespaces.
     for (const char* ns : {"AvpSections", "RoAvpSections"}) {
         const std::string uri = std::string("https://schemas.example.org/xml/cml/") + ns;
-        std::string xml = "<policy xmlns='" + uri +
-                          "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:schemaLocation='" + uri +
-                          " ./schemas/cml/" + ns + "/" + ns + "2_0_1.xsd' schema-version='2.0.1'><section name='s'/></policy>";
+        std::string xml =
+            "<policy xmlns='" + uri + "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:schemaLocation='" +
+            uri + " ./schemas/cml/" + ns + "/" + ns + "2_0_1.xsd' schema-version='2.0.1'><section name='s'/></policy>";
         std::unique_ptr<CCmlDocumentBase> document;
         CCmlException error = Failure([&] {
             document.reset(
