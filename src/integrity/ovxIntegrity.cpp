@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "ovxStatus.h"
+#include "tools/ovxFileInfo.h"
+#include "tools/ovxTrace.h"
 
 #ifndef OVX_TRUSTED_KEY_FILE
 #error "OVX_TRUSTED_KEY_FILE must name the trusted key file at build time"
@@ -27,17 +29,14 @@ namespace {
 constexpr size_t kSignatureSize = 64;
 // A service library is a few megabytes; refuse anything absurd before
 // reading it into memory.
-constexpr off_t kMaxLibrarySize = 512L * 1024 * 1024;
-constexpr off_t kMaxKeyFileSize = 1024 * 1024;
+constexpr size_t kMaxLibrarySize = 512L * 1024 * 1024;
+constexpr size_t kMaxKeyFileSize = 1024 * 1024;
 const char kWhere[] = "ovxIntegrity::VerifyFile()";
 
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 
 void TraceError(const std::string& text) {
-    SS_TraceSink* sink = g_trace.load();
-    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & SS_TRACE_ERROR) != 0) {
-        sink->write(sink->context, SS_TRACE_ERROR, text.c_str(), kWhere);
-    }
+    ovxToolsLib::TraceLine(g_trace.load(), SS_TRACE_ERROR, text.c_str(), kWhere);
 }
 
 struct FdCloser {
@@ -46,21 +45,6 @@ struct FdCloser {
         if (fd >= 0) close(fd);
     }
 };
-
-// Reads a whole regular file from an open descriptor.
-bool ReadAll(int fd, off_t limit, std::vector<unsigned char>& out) {
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit) return false;
-    out.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < out.size()) {
-        ssize_t got = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
 
 using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
@@ -132,7 +116,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     std::vector<unsigned char> keyText;
     {
         FdCloser key{open(keyFile.c_str(), O_RDONLY | O_CLOEXEC)};
-        if (key.fd < 0 || !ReadAll(key.fd, kMaxKeyFileSize, keyText)) {
+        if (key.fd < 0 || !ovxToolsLib::ReadRegularFile(key.fd, kMaxKeyFileSize, keyText)) {
             TraceError("Unable to read the trusted key file '" + keyFile + "'");
             return OVX_E_SIG_KEY_UNREADABLE;
         }
@@ -151,7 +135,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
             TraceError("Signature file '" + signaturePath + "' is missing or unreadable");
             return OVX_E_SIG_MISSING;
         }
-        if (!ReadAll(sig.fd, 4096, signature) || signature.size() != kSignatureSize) {
+        if (!ovxToolsLib::ReadRegularFile(sig.fd, 4096, signature) || signature.size() != kSignatureSize) {
             TraceError("Signature file '" + signaturePath + "' is not a 64-byte Ed25519 signature");
             return OVX_E_SIG_MALFORMED;
         }
@@ -159,7 +143,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
 
     FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     std::vector<unsigned char> content;
-    if (library.fd < 0 || !ReadAll(library.fd, kMaxLibrarySize, content)) {
+    if (library.fd < 0 || !ovxToolsLib::ReadRegularFile(library.fd, kMaxLibrarySize, content)) {
         TraceError("Library file '" + path + "' is missing or unreadable");
         return OVX_E_LIB_UNREADABLE;
     }

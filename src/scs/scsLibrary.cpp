@@ -20,6 +20,7 @@
 #include "scs/ovxSessionConfigSvcs.h"
 #include "scs/scsSettings.h"
 #include "tools/c-api-error.h"
+#include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
 
 #define OVX_SCS_EXPORT __attribute__((visibility("default")))
@@ -139,7 +140,7 @@ CURLcode g_curlStatus = CURLE_OK;
 void Trace(uint32_t level, const char* where, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void Trace(uint32_t level, const char* where, const char* format, ...) {
     SS_TraceSink* sink = S().trace;
-    if (sink == nullptr || sink->write == nullptr || (sink->levelMask & level) == 0) return;
+    if (!ovxToolsLib::TraceWanted(sink, level)) return;
     char text[1024];
     va_list arguments;
     va_start(arguments, format);

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "ovxStatus.h"
+#include "tools/ovxFileInfo.h"
 
 namespace ovxScs {
 
@@ -86,21 +87,10 @@ uint32_t LoadIniFile(const std::string& path, IniFile& out, int* errorLine) {
     if (errorLine != nullptr) *errorLine = 0;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return OVX_E_SCS_SETTINGS_READ;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxIniFile) {
-        close(fd);
-        return OVX_E_SCS_SETTINGS_READ;
-    }
-    std::string text(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t got = read(fd, &text[done], text.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
+    std::string text;
+    const bool read = ovxToolsLib::ReadRegularFile(fd, kMaxIniFile, text);
     close(fd);
-    if (done != text.size()) return OVX_E_SCS_SETTINGS_READ;
+    if (!read) return OVX_E_SCS_SETTINGS_READ;
     return ParseIni(text, out, errorLine);
 }
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "sensor_services/ServiceThreads.h"
+#include "sensor_services/PulseThread.h"
+#include "sensor_services/WorkerThread.h"
 #include "sensor_services/SessionOperations.h"
 #include "sensor_services/SessionText.h"
 #include "transport/BaseServices.h"

@@ -10,6 +10,7 @@
 
 #include "ovxSensorSvcs.h"
 #include "tools/asThreadingDefault.h"
+#include "tools/ovxTrace.h"
 
 class CSessionOperations {
 public:
@@ -153,7 +154,9 @@ CSessionOperations* AcquireSession();
 SS_TraceSink* CurrentTraceSink();
 
 // Writes text to the sink when the sink takes `level`.
-void Trace(SS_TraceSink* sink, uint32_t level, const char* text, const char* where);
+inline void Trace(SS_TraceSink* sink, uint32_t level, const char* text, const char* where) {
+    ovxToolsLib::TraceLine(sink, level, text, where);
+}
 
 }  // namespace ovxSensorSvcs
 

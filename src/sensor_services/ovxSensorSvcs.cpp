@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "sensor_services/SessionOperations.h"
+#include "transport/BaseSupport.h"
 #include "tools/ovxError.h"
 #include "transport/mslLoader.h"
 
@@ -111,26 +112,19 @@ CSessionOperations* AcquireSession() {
 
 SS_TraceSink* CurrentTraceSink() { return g_trace.load(); }
 
-void Trace(SS_TraceSink* sink, uint32_t level, const char* text, const char* where) {
-    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & level) != 0) {
-        sink->write(sink->context, level, text, where);
-    }
-}
-
 }  // namespace ovxSensorSvcs
 
 using namespace ovxSensorSvcs;
+using BaseSupport::OrNull;
 
 namespace {
-
-const char* OrNull(const char* text) { return text != nullptr ? text : "NULL"; }
 
 uint32_t Init(const char* version, const char* localPropertyFile, const char* commSettingsFile,
               const char* sessionString1, const char* sessionString2, SS_TraceSink* trace) {
     Trace(trace, SS_TRACE_PROGRESS, "Initializing Zizozo Razarivi...", kInitWhere);
     if (version == nullptr || localPropertyFile == nullptr || commSettingsFile == nullptr ||
         sessionString1 == nullptr || std::strncmp(version, "5.", 2) != 0) {
-        if (trace != nullptr && (trace->levelMask & SS_TRACE_ERROR) != 0) {
+        if (ovxToolsLib::TraceWanted(trace, SS_TRACE_ERROR)) {
             char text[512];
             std::snprintf(text, sizeof(text),
                           "...Error validating arguments in call to SS_Init(%s, %s, %s, %s, %s, 0x%08lx)",

@@ -1,17 +1,20 @@
 #include "transport/BaseServices.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "ovxStatus.h"
+#include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
+#include "transport/BaseSupport.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
+using BaseSupport::OrNull;
+using BaseSupport::ParseDecimal;
+using BaseSupport::ProcessThreadText;
+using BaseSupport::SectionForRole;
 using mslLoader_ovxSessionConfigSvcs::Scs;
 
 namespace {
@@ -20,27 +23,9 @@ const char kInitWhere[] = "CBaseServices::Init()";
 const char kDispatchWhere[] = "CBaseServices::_DispatchThread()";
 const char* const kTimeoutKeys[4] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout", "shutdownTimeout"};
 
-// A value parsed as base 10 the way strtol does: leading digits count, and
-// text that does not start with a number gives 0.
-uint32_t ParseDecimal(const char* text) {
-    errno = 0;
-    long long value = std::strtoll(text, nullptr, 10);
-    if (errno != 0 || value < 0) return 0;
-    return value > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
-}
-
-const char* OrNull(const char* text) { return text != nullptr ? text : "NULL"; }
-
 }  // namespace
 
 CBaseServices::CBaseServices() = default;
-
-std::string CBaseServices::ProcessThreadText() {
-    char text[128];
-    ovxToolsLib::xsnprintf(text, sizeof text, "ProcessId = %d, ThreadId = %d", static_cast<int>(getpid()),
-                           static_cast<int>(syscall(SYS_gettid)));
-    return text;
-}
 
 CBaseServices::~CBaseServices() {
     if (m_libraryLoaded) mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs();
@@ -49,27 +34,8 @@ CBaseServices::~CBaseServices() {
     mslLoader::SetTraceSink(nullptr);
 }
 
-std::string CBaseServices::SectionForRole(const std::string& role) {
-    static const std::pair<const char*, const char*> kSections[] = {
-        {"Agent Manager", "sensor_services"},
-        {"Event Server", "event_services"},
-        {"Update Server", "update_services"},
-        {"Asset Server", "asset_services"},
-        {"Task Server", "task_services"},
-        {"Event Subscription Server", "event_subscription_services"},
-        {"Event Query Server", "event_query_services"},
-    };
-    for (const auto& entry : kSections) {
-        if (role == entry.first) return entry.second;
-    }
-    return "";
-}
-
 void CBaseServices::Trace(uint32_t level, const char* where, const char* text) const {
-    SS_TraceSink* sink = m_trace;
-    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & level) != 0) {
-        sink->write(sink->context, level, text, where);
-    }
+    ovxToolsLib::TraceLine(m_trace, level, text, where);
 }
 
 void CBaseServices::Lock() const {

@@ -64,13 +64,6 @@ public:
     // True from the moment a shut-down asks the dispatch thread to stop.
     bool IsStopping() const { return m_stop.load(); }
 
-    // "ProcessId = %d, ThreadId = %d" of the calling thread, for the entry
-    // and exit lines of the threads of a session.
-    static std::string ProcessThreadText();
-
-    // The settings section of a server role; "" for a role not in the table.
-    static std::string SectionForRole(const std::string& role);
-
     void Trace(uint32_t level, const char* where, const char* text) const;
     void Lock() const;
     void Unlock() const;

@@ -11,6 +11,7 @@
 #include "ovxStatus.h"
 #include "tools/c-api-error.h"
 #include "tools/c-api-lock.h"
+#include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
 
 namespace mslLoader {
@@ -50,7 +51,7 @@ std::string ErrorText(uint32_t status) {
 
 void Trace(uint32_t level, const char* where, const char* format, ...) {
     SS_TraceSink* sink = g_trace.load();
-    if (sink == nullptr || sink->write == nullptr || (sink->levelMask & level) == 0) return;
+    if (!ovxToolsLib::TraceWanted(sink, level)) return;
     char text[kPathBound + 512];
     va_list arguments;
     va_start(arguments, format);

@@ -4,6 +4,7 @@
 
 #include "ovxStatus.h"
 #include "tools/ovxClock.h"
+#include "tools/ovxTrace.h"
 
 namespace {
 const char kNextWhere[] = "svcRetryState::NextState()";
@@ -24,9 +25,7 @@ std::string svcRetryState::SectionForRole(const std::string& role) {
 
 void svcRetryState::Trace(const char* where, const std::string& text) const {
     SS_TraceSink* sink = m_owner != nullptr ? m_owner->TraceSink() : nullptr;
-    if (sink != nullptr && sink->write != nullptr && (sink->levelMask & SS_TRACE_PROGRESS) != 0) {
-        sink->write(sink->context, SS_TRACE_PROGRESS, text.c_str(), where);
-    }
+    ovxToolsLib::TraceLine(sink, SS_TRACE_PROGRESS, text.c_str(), where);
 }
 
 uint32_t svcRetryState::Init(const char* role, svcRetryOwner* owner) {

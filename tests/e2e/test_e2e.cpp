@@ -269,9 +269,8 @@ TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
 }
 
 TEST(Simulator, ItsStateSurvivesARestart) {
-    char pattern[] = "/tmp/ovx-sim-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    const std::string dir = pattern;
+    ovxTest::TempDir temp("ovx-sim");
+    const std::string dir = temp.path();
     ovxSim::SimConfig config = Config("state", dir, "", "");
     {
         ovxSim::Simulator simulator(config);
@@ -288,7 +287,6 @@ TEST(Simulator, ItsStateSurvivesARestart) {
     EXPECT_NE(std::string::npos, again.StatusJson().find("\"id\":\"{kept}\""));
     EXPECT_NE(std::string::npos, again.StatusPage().find("<td>{kept}</td>"));
     again.Stop();
-    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }
 
 // ---- many agent threads against failing servers

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Simulator.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -36,9 +37,8 @@ const char kChromium[] =
 }  // namespace
 
 TEST(StatusPage, ABrowserShowsTheAgentsTheSimulatorKnows) {
-    char pattern[] = "/tmp/ovx-page-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    const std::string dir = pattern;
+    ovxTest::TempDir temp("ovx-page");
+    const std::string dir = temp.path();
     ovxSim::SimConfig config;
     config.name = "browser-check";
     config.log = [](const std::string&) {};
@@ -60,5 +60,4 @@ TEST(StatusPage, ABrowserShowsTheAgentsTheSimulatorKnows) {
     ASSERT_GT(blank, 0) << "chromium made no screenshot";
     EXPECT_GT(page, 2 * blank) << "page " << page << " bytes, blank " << blank << " bytes";
     simulator.Stop();
-    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }

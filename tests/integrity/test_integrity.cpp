@@ -14,6 +14,7 @@
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -34,9 +35,6 @@ void Write(const std::string& path, const std::string& content) {
 class IntegrityTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ovx-integrity-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
         m_key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
         m_other = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
         ASSERT_NE(nullptr, m_key);
@@ -50,8 +48,6 @@ protected:
     void TearDown() override {
         EVP_PKEY_free(m_key);
         EVP_PKEY_free(m_other);
-        std::string command = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(0, system(command.c_str()));
     }
     static std::string Sign(EVP_PKEY* key, const std::string& data) {
         EVP_MD_CTX* context = EVP_MD_CTX_new();
@@ -70,7 +66,8 @@ protected:
     }
     uint32_t Verify(int* fd = nullptr) { return ovxIntegrity::VerifyFileWithKeys(m_library, ".sig", m_keys, fd); }
 
-    std::string m_dir, m_library, m_content, m_keys;
+    ovxTest::TempDir m_temp{"ovx-integrity"};
+    std::string m_dir = m_temp.path(), m_library, m_content, m_keys;
     EVP_PKEY* m_key = nullptr;
     EVP_PKEY* m_other = nullptr;
 };

@@ -14,27 +14,13 @@
 
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"
+#include "support/TestFiles.h"
 
 namespace ovxTest {
-
-inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 class ScsFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ovx-scs-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
         localFile = dir + "/local.ini";
         commFile = dir + "/comm.ini";
         WriteText(localFile, LocalSettings());
@@ -43,11 +29,7 @@ protected:
         ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, &sink));
         ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
     }
-    void TearDown() override {
-        EXPECT_EQ(0u, SCS_ShutDown());
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(0, system(command.c_str()));
-    }
+    void TearDown() override { EXPECT_EQ(0u, SCS_ShutDown()); }
     virtual std::string LocalSettings() {
         return "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nretryInterval=1000\n";
     }
@@ -66,7 +48,8 @@ protected:
         return false;
     }
 
-    std::string dir, localFile, commFile;
+    TempDir temp{"ovx-scs"};
+    std::string dir = temp.path(), localFile, commFile;
     int32_t destination = -1;
     static inline std::vector<std::string> lines;
     SS_TraceSink sink{0, SS_TRACE_ERROR, &Collect};

@@ -13,6 +13,7 @@
 
 #include "ovxStatus.h"
 #include "scs/scsSettings.h"
+#include "support/TestFiles.h"
 
 using namespace ovxScs;
 
@@ -79,17 +80,9 @@ TEST(Ini, StorableValuesRoundTrip) {
 
 class AtomicWrite : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/ovx-atomic-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-        m_file = m_dir + "/settings.ini";
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(0, system(command.c_str()));
-    }
-    std::string m_dir, m_file;
+    void SetUp() override { m_file = m_dir + "/settings.ini"; }
+    ovxTest::TempDir m_temp{"ovx-atomic"};
+    std::string m_dir = m_temp.path(), m_file;
 };
 
 TEST_F(AtomicWrite, ReplacesTheFilePrivately) {

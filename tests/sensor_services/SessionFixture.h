@@ -19,6 +19,7 @@
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/mslLoader.h"
+#include "support/TestFiles.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 using Clock = std::chrono::steady_clock;
@@ -27,11 +28,6 @@ namespace ovxTest {
 
 using ovxSensorServices::CSensorServices;
 using ovxSensorServices::RegisterSessionFactory;
-
-inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 inline std::mutex g_linesLock;
 inline std::vector<std::string> g_lines;
@@ -47,22 +43,9 @@ inline size_t Count(const std::string& text) {
     return n;
 }
 
-template <class Condition>
-inline bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto until = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ovx-session-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
         localFile = dir + "/local.ini";
         commFile = dir + "/comm.ini";
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
@@ -81,7 +64,6 @@ protected:
             std::lock_guard<std::mutex> hold(g_linesLock);
             for (const std::string& line : g_lines) std::printf("trace: %s\n", line.c_str());
         }
-        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
     }
     virtual std::string LocalSettings() { return ""; }
     virtual std::string CommSettings() { return "[group]\ngroupnameHint=Servers\n"; }
@@ -92,7 +74,8 @@ protected:
         return session == nullptr ? nullptr : dynamic_cast<CSensorServices*>(session);
     }
 
-    std::string dir, localFile, commFile;
+    TempDir temp{"ovx-session"};
+    std::string dir = temp.path(), localFile, commFile;
     SS_TraceSink sink{0, 0xFFFFFFFFu, &Collect};
 };
 

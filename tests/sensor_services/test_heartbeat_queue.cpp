@@ -24,29 +24,16 @@
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
+#include "SessionFixture.h"
 #include "support/TestServer.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
+using ovxTest::WaitFor;
 
 namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 std::atomic<int> g_errors{0};
 std::atomic<uint32_t> g_lastError{0};
@@ -65,7 +52,7 @@ const char kAnswer[] =
     "<message-envelope broadcast='false' message-id='a'><source name='AgentManager'/><message-body/>"
     "</message-envelope></cml></ovx>";
 
-class Queue : public ::testing::Test {
+class Queue : public ovxTest::SessionFixture {
 protected:
     void SetUp() override {
         server.server().Post("/ovx/sensor_services/heartbeat",
@@ -87,24 +74,21 @@ protected:
                                  response.set_content(kAnswer, "application/x-ovx-cml-data");
                              });
         server.Start();
-        char pattern[] = "/tmp/ovx-queue-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-        WriteText(dir + "/local.ini", "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\n" + Flags() +
-                                          "retryInterval=100\nretryCeiling=100\n");
-        WriteText(dir + "/comm.ini", "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n");
-        mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
-        RegisterSessionFactory();
-        ASSERT_EQ(0u, SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "ovx-tests", nullptr,
-                              nullptr));
+        SessionFixture::SetUp();
+        sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
+        ASSERT_EQ(0u, Init());
         g_errors = 0;
         SS_RegisterErrorCallback(&OnError);
     }
     void TearDown() override {
-        SS_ShutDown();
-        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        SessionFixture::TearDown();
         server.Stop();
-        ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+    }
+    std::string LocalSettings() override {
+        return "[sensor_services]\n" + Flags() + "retryInterval=100\nretryCeiling=100\n";
+    }
+    std::string CommSettings() override {
+        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     }
     virtual std::string Flags() { return ""; }
     SS_HMESSAGE Heartbeat(const char* name) {
@@ -112,7 +96,7 @@ protected:
         EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
         return heartbeat;
     }
-    CSensorServices* Session() { return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession()); }
+    CSensorServices* Session() { return Current(); }
     size_t Posts() {
         std::lock_guard<std::mutex> hold(lock);
         return bodies.size();
@@ -128,7 +112,6 @@ protected:
     std::atomic<bool> failing{false};
     bool refuseEveryThird = false;
     std::set<size_t> refused;
-    std::string dir;
 };
 
 class MergingQueue : public Queue {

@@ -24,13 +24,6 @@ Recorder g_calls;
 std::atomic<int> g_generic{0};
 std::atomic<bool> g_genericThrows{false};
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 uint32_t OnSchema(const char* kind, const char* id, uint32_t idLength, uint32_t zero, const char* agent,
                   const char* name, const char* ns, const char* version, uint32_t code, const char* text,
                   const char* schema, uint32_t schemaLength, uint8_t last) {
@@ -235,7 +228,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     EXPECT_EQ("comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + settings + "] last=0",
               calls[1]);
     EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1", calls[2]);
-    EXPECT_EQ(settings, ReadFile(commFile));
+    EXPECT_EQ(settings, ReadText(commFile));
     struct stat info {};
     ASSERT_EQ(0, stat(commFile.c_str(), &info));
     EXPECT_EQ(0600u, info.st_mode & 0777);
@@ -252,7 +245,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
 
 TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
     RegisterCommSettingsResponse(&OnCommSettings);
-    const std::string before = ReadFile(commFile);
+    const std::string before = ReadText(commFile);
     const std::string refused[] = {
         "[server.1\nurl=http://127.0.0.1:1\n",             // syntax
         "[group]\ngroupnameHint=Nobody\n",                 // no server left to reach
@@ -263,7 +256,7 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
     for (const std::string& payload : refused) {
         SCOPED_TRACE(payload);
         ASSERT_EQ(0u, Process(GroupSettingsAnswer("tok-bad", payload)));
-        EXPECT_EQ(before, ReadFile(commFile));
+        EXPECT_EQ(before, ReadText(commFile));
         EXPECT_EQ("0", session->GetGroupSettingsToken());
         std::vector<std::string> calls = g_calls.Take();
         ASSERT_EQ(1u, calls.size());
@@ -280,13 +273,13 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
                                                  "' schema-version='1.0.0' code='" + code + "'/>"))));
     }
     EXPECT_TRUE(g_calls.Take().empty());
-    EXPECT_EQ(before, ReadFile(commFile));
+    EXPECT_EQ(before, ReadText(commFile));
     // Any other code is reported in the trace, and nothing changes either.
     ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                          "<policy-item namespace='" + kGroupSettingsNs +
                                              "' schema-version='1.0.0' code='5' text='no group'/>"))));
     EXPECT_EQ(1u, Count("CML error code while processing group settings. Code: 0x00000005 Text: no group"));
-    EXPECT_EQ(before, ReadFile(commFile));
+    EXPECT_EQ(before, ReadText(commFile));
 }
 
 TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
@@ -419,7 +412,7 @@ TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken)
     }
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-7"; }));
-    EXPECT_EQ(settings, ReadFile(commFile));
+    EXPECT_EQ(settings, ReadText(commFile));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return Posts() == 2; }));
     EXPECT_NE(std::string::npos, Body(1).find("token='tok-7'"));

@@ -8,10 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "sensor_services/ServiceThreads.h"
+#include "sensor_services/PulseThread.h"
+#include "sensor_services/WorkerThread.h"
+#include "support/TestFiles.h"
 #include "tools/ovxError.h"
 
 using namespace ovxSensorServices;
+using ovxTest::WaitFor;
 
 namespace {
 
@@ -43,16 +46,6 @@ struct Lines {
         return n;
     }
 };
-
-template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 struct Work {
     std::mutex lock;

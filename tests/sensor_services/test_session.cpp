@@ -20,6 +20,7 @@
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/BaseServices.h"
+#include "transport/BaseSupport.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 #include "SessionFixture.h"
@@ -141,9 +142,8 @@ TEST_F(Session, PassThroughsReachTheServiceLibrary) {
 }
 
 TEST(DumpFiles, AreWrittenForTheOwnerOnlyAndSkippedWhereTheyCannotBe) {
-    char pattern[] = "/tmp/ovx-dump-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    const std::string dir = pattern;
+    ovxTest::TempDir temp("ovx-dump");
+    const std::string dir = temp.path();
     const std::string path = dir + "/ss_dump_hbreq.txt";
     WriteText(path, "an older, longer dump that must not survive");
     ASSERT_EQ(0, chmod(path.c_str(), 0644));
@@ -159,7 +159,6 @@ TEST(DumpFiles, AreWrittenForTheOwnerOnlyAndSkippedWhereTheyCannotBe) {
     }
     EXPECT_FALSE(WriteDumpFile((dir + "/no/such/folder/dump.txt").c_str(), "x", 1));
     EXPECT_FALSE(WriteDumpFile(nullptr, "x", 1));
-    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }
 
 // Exported calls on several threads while another thread brings the
@@ -271,10 +270,10 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
 }
 
 TEST(BaseServicesRoles, EveryRoleHasItsSection) {
-    EXPECT_EQ("sensor_services", CBaseServices::SectionForRole("Agent Manager"));
-    EXPECT_EQ("event_query_services", CBaseServices::SectionForRole("Event Query Server"));
-    EXPECT_EQ("event_subscription_services", CBaseServices::SectionForRole("Event Subscription Server"));
-    EXPECT_EQ("", CBaseServices::SectionForRole("Coffee Server"));
+    EXPECT_EQ("sensor_services", BaseSupport::SectionForRole("Agent Manager"));
+    EXPECT_EQ("event_query_services", BaseSupport::SectionForRole("Event Query Server"));
+    EXPECT_EQ("event_subscription_services", BaseSupport::SectionForRole("Event Subscription Server"));
+    EXPECT_EQ("", BaseSupport::SectionForRole("Coffee Server"));
 }
 
 TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {

@@ -161,9 +161,8 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
     const size_t threadsBefore = Entries("/proc/self/task");
     const size_t descriptorsBefore = Entries("/proc/self/fd");
 
-    char pattern[] = "/tmp/ovx-stress-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    const std::string dir = pattern;
+    ovxTest::TempDir temp("ovx-stress");
+    const std::string dir = temp.path();
     {
         ovxSim::SimConfig config;
         config.name = "stress";
@@ -215,5 +214,4 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
     EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") <= threadsBefore; }, std::chrono::seconds(30)))
         << Entries("/proc/self/task") << " threads, " << threadsBefore << " before";
     EXPECT_EQ(descriptorsBefore, Entries("/proc/self/fd"));
-    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }

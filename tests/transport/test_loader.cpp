@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ovxStatus.h"
+#include "support/TestFiles.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -48,9 +49,6 @@ protected:
         g_lines.clear();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        char pattern[] = "/tmp/ovx-loader-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
         for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name, m_dir + "/" + name);
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name + ".sig", m_dir + "/" + name + ".sig");
@@ -60,10 +58,9 @@ protected:
         while (ReferenceCount() > 0) UnloadOvxSessionConfigSvcs();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(nullptr);
-        std::string command = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(0, system(command.c_str()));
     }
-    std::string m_dir;
+    ovxTest::TempDir m_temp{"ovx-loader"};
+    std::string m_dir = m_temp.path();
 };
 
 }  // namespace

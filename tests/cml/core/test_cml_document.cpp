@@ -12,6 +12,7 @@
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlParser.h"
 #include "cml_test_documents.h"
+#include "support/TestFiles.h"
 
 using namespace ovx::cml;
 using ovx::cml::testing::CProbeDocument;
@@ -28,13 +29,6 @@ uint32_t CodeOf(F f) {
         return error.GetErrorCode();
     }
     return 0;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 // A private class factory, so tests do not disturb the process-wide one.
@@ -218,14 +212,14 @@ TEST(DocumentBase, SerializesAnEmptyRootAndAnElementWithContent) {
 }
 
 TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
-    char base[] = "/tmp/ovx-doc-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(base));
+    ovxTest::TempDir temp("ovx-doc");
+    const char* base = temp.path().c_str();
     std::string path = std::string(base) + "/a/b/c/doc.xml";
     CProbeDocument document;
     document.SerializeToFile(path.c_str());
     std::ostringstream expected;
     document.Serialize(expected);
-    EXPECT_EQ(expected.str(), ReadFile(path));
+    EXPECT_EQ(expected.str(), ovxTest::ReadText(path));
     struct stat info {};
     ASSERT_EQ(0, stat((std::string(base) + "/a/b").c_str(), &info));
     EXPECT_EQ(0755u, info.st_mode & 0777u & ~0022u);
@@ -235,7 +229,7 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
     ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
     ASSERT_EQ(0, chdir(base));
     document.SerializeToFile(L"plain.xml");
-    EXPECT_EQ(expected.str(), ReadFile(std::string(base) + "/plain.xml"));
+    EXPECT_EQ(expected.str(), ovxTest::ReadText(std::string(base) + "/plain.xml"));
     ASSERT_EQ(0, chdir(cwd));
 
     // A folder that cannot be made: a plain file stands where it should be.
@@ -244,5 +238,4 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
     std::string isFolder = std::string(base) + "/a";
     EXPECT_EQ(kCmlFileOpenFailed, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
     EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
-    EXPECT_EQ(0, std::system(("rm -rf " + std::string(base)).c_str()));
 }

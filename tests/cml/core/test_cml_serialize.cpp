@@ -14,6 +14,7 @@
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlText.h"
+#include "support/TestFiles.h"
 #include "tools/ovxCodecvt.h"
 #include <sys/stat.h>
 
@@ -324,8 +325,8 @@ TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
 
 TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
     xercesc::DOMDocument* document = Parse("<r>\xE2\x82\xAC</r>");
-    char folder[] = "/tmp/ovx-serializeXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(folder));
+    ovxTest::TempDir temp("ovx-serialize");
+    const char* folder = temp.path().c_str();
     std::string path = std::string(folder) + "/a/b/out.xml";
     SerializeNodeUnformatted(document->getDocumentElement(), path.c_str());
     std::ifstream in(path);
@@ -343,6 +344,4 @@ TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
     EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
     EXPECT_EQ(0xC7210003u,
               Thrown([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
-    std::string cmd = std::string("rm -rf ") + folder;
-    ASSERT_EQ(0, system(cmd.c_str()));
 }

@@ -1,0 +1,64 @@
+// The base of the session's two small threads (CPulseThread and
+// CWorkerThread): both run on the threading function table and write their
+// progress to the agent's trace sink.
+#ifndef OVX_SENSOR_SERVICES_SERVICETHREAD_H
+#define OVX_SENSOR_SERVICES_SERVICETHREAD_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "ovxSensorSvcs.h"
+#include "tools/asThreadingDefault.h"
+
+namespace ovxSensorServices {
+
+using ovxToolsLib::ovxEventHandle;
+using ovxToolsLib::ovxSyncHandle;
+using ovxToolsLib::ovxThreadHandle;
+using ovxToolsLib::ovxThreadingFunctions;
+
+// What both threads share: the table, the sink, the lock, the two events,
+// the stop flag and the thread's start and exit.
+class CServiceThread {
+public:
+    CServiceThread() = default;
+    CServiceThread(const CServiceThread&) = delete;
+    CServiceThread& operator=(const CServiceThread&) = delete;
+    virtual ~CServiceThread();
+
+    // Sets the stop flag, wakes the thread and waits up to 60 s for it to
+    // end; then closes the events and the lock. Returns 0.
+    virtual uint32_t Stop();
+    bool IsRunning() const { return m_running.load(); }
+
+protected:
+    // Creates the lock and the events; then, with a table, the thread.
+    uint32_t Start(const ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* failureText,
+                   const char* where);
+    void Trace(uint32_t level, const char* where, const char* text) const;
+    void Lock() const;
+    void Unlock() const;
+    void Wake() const;
+    // The body of the thread, between its entry and exit lines.
+    virtual uint32_t Loop() = 0;
+    virtual const char* Name() const = 0;   // "pulse", "worker"
+    virtual const char* Where() const = 0;  // "CPulseThread::_PulseThread()"
+
+    const ovxThreadingFunctions* m_threading = nullptr;
+    SS_TraceSink* m_trace = nullptr;
+    ovxSyncHandle m_lock = 0;
+    ovxEventHandle m_event = 0;
+    ovxThreadHandle m_thread = 0;
+    ovxEventHandle m_exit = 0;
+    std::atomic<bool> m_stop{true};
+    bool m_haveHandles = false;
+    std::atomic<bool> m_running{false};
+
+private:
+    static uint32_t Run(void* self);
+    void CloseHandles();
+};
+
+}  // namespace ovxSensorServices
+
+#endif  // OVX_SENSOR_SERVICES_SERVICETHREAD_H

@@ -1,0 +1,57 @@
+// CWorkerThread processes a queue of byte buffers one by one: heartbeat
+// answers, read away from the dispatch thread.
+#ifndef OVX_SENSOR_SERVICES_WORKERTHREAD_H
+#define OVX_SENSOR_SERVICES_WORKERTHREAD_H
+
+#include <cstdint>
+#include <deque>
+
+#include "sensor_services/ServiceThread.h"
+
+namespace ovxSensorServices {
+
+// One queued buffer: a private copy of the bytes.
+class CWorkItem {
+public:
+    CWorkItem() = default;
+    CWorkItem(const uint8_t* data, uint32_t size) { Set(data, size); }
+    CWorkItem(const CWorkItem& other) { *this = other; }
+    virtual ~CWorkItem() { Clear(); }
+    virtual CWorkItem& operator=(const CWorkItem& other);
+    virtual void Clear();
+    // Copies the bytes when both are non-zero; otherwise the item is empty.
+    virtual void Set(const uint8_t* data, uint32_t size);
+    const uint8_t* GetData() const { return m_data; }
+    uint32_t GetSize() const { return m_size; }
+
+private:
+    uint8_t* m_data = nullptr;
+    uint32_t m_size = 0;
+};
+
+typedef uint32_t (*WorkFunction)(const uint8_t* data, uint32_t size, void* argument);
+
+class CWorkerThread : public CServiceThread {
+public:
+    ~CWorkerThread() override;
+    virtual uint32_t Init(const ovxThreadingFunctions* threading, SS_TraceSink* trace, WorkFunction work,
+                          void* argument);
+    virtual uint32_t QueueWorkItem(const uint8_t* data, uint32_t size);
+    // Processes the front item; returns whether more remain.
+    virtual bool ProcessNextWorkItem();
+    size_t GetQueuedCount() const;
+
+protected:
+    uint32_t Loop() override;
+    const char* Name() const override { return "worker"; }
+    const char* Where() const override { return "CWorkerThread::_WorkerThread()"; }
+
+private:
+    WorkFunction m_work = nullptr;
+    void* m_argument = nullptr;
+    std::deque<CWorkItem> m_queue;
+};
+
+}  // namespace ovxSensorServices
+
+#endif  // OVX_SENSOR_SERVICES_WORKERTHREAD_H

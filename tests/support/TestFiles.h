@@ -1,0 +1,69 @@
+// Files and waits shared by the tests: a private folder that goes with its
+// contents however the test ends, whole-file reads and writes, and a bounded
+// wait for a condition.
+#ifndef OVX_TESTS_SUPPORT_TESTFILES_H
+#define OVX_TESTS_SUPPORT_TESTFILES_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace ovxTest {
+
+class TempDir {
+public:
+    explicit TempDir(const std::string& name = "ovx") {
+        std::string pattern = "/tmp/" + name + "-XXXXXX";
+        if (mkdtemp(&pattern[0]) != nullptr) {
+            m_path = pattern;
+        } else {
+            ADD_FAILURE() << "no temporary folder for " << name;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// Polls `condition` every 2 ms; false when it still fails after `limit`.
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+}  // namespace ovxTest
+
+#endif  // OVX_TESTS_SUPPORT_TESTFILES_H
