@@ -130,7 +130,7 @@ TEST_F(EndToEnd, AWholeConversation) {
     ASSERT_EQ(0u, Post("scanner-settings"));
     ASSERT_TRUE(WaitFor([] { return Seen("policy scanner-settings 0 <?xml"); }));
     ASSERT_TRUE(WaitFor([] { return Seen("group-settings "); }));
-    EXPECT_TRUE(Seen("complete"));
+    EXPECT_TRUE(WaitFor([] { return Seen("complete"); }));  // the last callback of the answer, on its own thread
     const std::string json = primary->StatusJson();
     EXPECT_NE(std::string::npos, json.find("\"id\":\"{e2e-agent}\"")) << json;
     EXPECT_NE(std::string::npos, json.find("\"modules\":[\"scanner\"]")) << json;
