@@ -21,6 +21,7 @@
 #include "scs/scsSettings.h"
 #include "tools/c-api-error.h"
 #include "tools/ovxTrace.h"
+#include "tools/ovxXmlChars.h"
 #include "tools/xsnprintf.h"
 
 #define OVX_SCS_EXPORT __attribute__((visibility("default")))
@@ -127,11 +128,13 @@ struct State {
     std::condition_variable idle;
 };
 
-// An object, not a leaked pointer: the product unloads this library when its
-// last session ends and may load it again, so each cycle must give its state back.
+// Never destroyed: a post of a session that SS_ShutDown gave up waiting for
+// may still be inside libcurl (whose progress callback reads this state) while
+// the process exits. The library is linked nodelete, so a later load finds
+// this same state again; the last SCS_ShutDown empties it.
 State& S() {
-    static State state;
-    return state;
+    static State* state = new State();
+    return *state;
 }
 
 std::once_flag g_curlOnce;
@@ -175,14 +178,18 @@ uint32_t ReadCommSettings(const IniFile& file, std::vector<Server>& servers, std
         if (server.field[kUrl].empty()) return OVX_E_SCS_SETTINGS_SYNTAX;
         servers.push_back(std::move(server));
     }
-    if (schemaVersion != nullptr) {
-        const std::string* value = file.Find("group", "schemaVersion");
-        *schemaVersion = value != nullptr ? *value : "";
+    // The group values go into every heartbeat: a value XML cannot carry
+    // would make each of them malformed, so the file is refused instead.
+    const std::string* version = file.Find("group", "schemaVersion");
+    const std::string* groupHint = file.Find("group", "groupnameHint");
+    for (const std::string* value : {version, groupHint}) {
+        if (value != nullptr && !ovxToolsLib::ovxIsXmlText(*value)) {
+            Trace(SS_TRACE_ERROR, "ReadCommSettings()", "A [group] value holds a character XML cannot carry");
+            return OVX_E_SCS_SETTINGS_SYNTAX;
+        }
     }
-    if (hint != nullptr) {
-        const std::string* value = file.Find("group", "groupnameHint");
-        *hint = value != nullptr ? *value : "";
-    }
+    if (schemaVersion != nullptr) *schemaVersion = version != nullptr ? *version : "";
+    if (hint != nullptr) *hint = groupHint != nullptr ? *groupHint : "";
     return 0;
 }
 
@@ -786,7 +793,8 @@ uint32_t SCS_DeleteServer(int32_t destination, int32_t index) {
 }
 
 uint32_t SCS_SetGroupnameHint(int32_t destination, const char* hint) {
-    if (!ValidString(hint)) return OVX_E_INVALID_ARGUMENT;
+    // The hint goes into heartbeats: it must be text XML can carry.
+    if (!ValidString(hint) || !ovxToolsLib::ovxIsXmlText(hint, std::strlen(hint))) return OVX_E_INVALID_ARGUMENT;
     std::lock_guard<std::mutex> hold(S().lock);
     std::shared_ptr<Destination> found = FindLocked(destination);
     if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;

@@ -101,10 +101,13 @@ void CSensorServices::TraceLine(uint32_t level, const char* where, const char* t
 uint32_t CSensorServices::SynchronousPostData(const char* path, uint32_t flags, const char* contentType,
                                               const uint8_t* data, uint32_t size, const uint32_t* timeouts,
                                               uint8_t** response, uint32_t* responseSize) {
-    Lock();
-    const uint32_t servers = RetryState() != nullptr ? RetryState()->serverCount() : 0;
-    const uint32_t busyLimit = RetryState() != nullptr ? RetryState()->maxServerRetry() : 0;
-    Unlock();
+    uint32_t servers = 0;
+    uint32_t busyLimit = 0;
+    {
+        LockGuard hold(*this);
+        servers = RetryState() != nullptr ? RetryState()->serverCount() : 0;
+        busyLimit = RetryState() != nullptr ? RetryState()->maxServerRetry() : 0;
+    }
     uint32_t status = OVX_E_SCS_NO_SERVERS;
     uint32_t busy = 0;
     for (uint32_t index = 0; index < servers;) {
@@ -314,21 +317,25 @@ uint32_t CSensorServices::PostPing(char* buffer, uint32_t* length) {
     std::unique_ptr<CHeartbeatRecord> record(new (std::nothrow) CHeartbeatRecord(text));
     if (!record) return OVX_E_OUT_OF_MEMORY;
     std::unique_ptr<CHeartbeatRecord> older;
-    Lock();
-    older = std::move(m_pendingPing);
-    m_pendingPing = std::move(record);
-    Unlock();
+    {
+        LockGuard hold(*this);
+        older = std::move(m_pendingPing);
+        m_pendingPing = std::move(record);
+    }
     RequestDispatch();
     return 0;
 }
 
 uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
     std::unique_ptr<CHeartbeatRecord> ping;
-    Lock();
-    ping = std::move(m_pendingPing);
-    const uint32_t servers = RetryState() != nullptr ? RetryState()->serverCount() : 0;
-    const uint32_t busyLimit = RetryState() != nullptr ? RetryState()->maxServerRetry() : 0;
-    Unlock();
+    uint32_t servers = 0;
+    uint32_t busyLimit = 0;
+    {
+        LockGuard hold(*this);
+        ping = std::move(m_pendingPing);
+        servers = RetryState() != nullptr ? RetryState()->serverCount() : 0;
+        busyLimit = RetryState() != nullptr ? RetryState()->maxServerRetry() : 0;
+    }
     if (!ping) return 0;
 
     uint32_t status = OVX_E_SCS_NO_SERVERS;
@@ -347,25 +354,27 @@ uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
             } catch (...) {
                 status = OVX_E_UNEXPECTED;
             }
+            ContinueAfterBlockingCall();
             if (status == 0) {
                 if (response != nullptr && responseSize != 0) HelperProcessPingResponse(response, responseSize);
                 if (response != nullptr) Scs().SCS_Free(response);
-                Lock();
-                if (RetryState() != nullptr) {
-                    uint32_t timeout = 0;
-                    int32_t current = 0;
-                    RetryState()->GetSchedule(&timeout, &current);
-                    if (current != static_cast<int32_t>(index)) {
-                        RetryState()->SetServer(timeout, static_cast<int32_t>(index));
+                {
+                    LockGuard hold(*this);
+                    if (RetryState() != nullptr) {
+                        uint32_t timeout = 0;
+                        int32_t current = 0;
+                        RetryState()->GetSchedule(&timeout, &current);
+                        if (current != static_cast<int32_t>(index)) {
+                            RetryState()->SetServer(timeout, static_cast<int32_t>(index));
+                        }
                     }
                 }
-                Unlock();
                 serverIndex = static_cast<int32_t>(index);
                 return 0;
             }
             if (response != nullptr) Scs().SCS_Free(response);
             SS_ErrorCallbackFn callback = GetErrorCallback();
-            if (callback != nullptr) callback(status, 2);
+            if (callback != nullptr) CallAgent([&] { callback(status, 2); });
             if (status == OVX_E_SCS_SERVER_BUSY && ++busy <= busyLimit) {
                 std::this_thread::sleep_for(kBusyWait);
                 continue;
@@ -374,20 +383,18 @@ uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
             index = (index + 1) % servers;
         } while (index != start);
     }
-    Lock();
-    SS_PingResponseFn callback = m_pingResponse;
-    Unlock();
+    SS_PingResponseFn callback = ReadCallback(m_pingResponse);
     if (callback != nullptr) {
-        callback(reinterpret_cast<const char*>(ping->Data()), ping->Size(), status, nullptr, 0);
+        CallAgent([&] { callback(reinterpret_cast<const char*>(ping->Data()), ping->Size(), status, nullptr, 0); });
     }
     return status;
 }
 
 uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_t size) {
     const char* where = "CSensorServices::HelperProcessPingResponse";
-    Lock();
-    SS_PingResponseFn callback = m_pingResponse;
-    Unlock();
+    ovxToolsLib::ovxAgentGate::Pass pass(Gate().get());
+    if (!pass.Open()) return 0;
+    SS_PingResponseFn callback = ReadCallback(m_pingResponse);
     // Nobody listens: the answer is not even read.
     if (callback == nullptr) return 0;
     if (data == nullptr || size == 0) {
@@ -416,7 +423,7 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
         Trace(SS_TRACE_ERROR, where, "unknown exception");
         return OVX_E_BAD_RESPONSE;
     }
-    callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), 0, data, size);
+    CallAgent([&] { callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), 0, data, size); });
     return 0;
 }
 
@@ -425,9 +432,9 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
 uint32_t CSensorServices::StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes) {
     // A zero interval would post without pause.
     if (intervalMinutes == 0) return OVX_E_INVALID_ARGUMENT;
-    Lock();
     uint32_t status = 0;
     try {
+        LockGuard hold(*this);
         m_aliveIntervalMinutes = intervalMinutes;
         m_aliveDurationMinutes = durationMinutes;
         const uint64_t period = static_cast<uint64_t>(intervalMinutes) * m_flags.aliveUnitSeconds;
@@ -436,39 +443,41 @@ uint32_t CSensorServices::StartAliveHeartbeats(uint32_t intervalMinutes, uint32_
             m_pulse->SetPeriod(seconds);
         } else {
             std::unique_ptr<CPulseThread> pulse(new CPulseThread());
-            status = pulse->Init(Threading(), TraceSink(), &CSensorServices::AliveHeartbeat, seconds, this);
+            status = pulse->Init(Threading(), Gate(), &CSensorServices::AliveHeartbeat, seconds, this);
             if (status == 0) m_pulse = std::move(pulse);
         }
     } catch (...) {
         status = OVX_E_UNEXPECTED;
     }
-    Unlock();
     return status;
 }
 
 uint32_t CSensorServices::StopAliveHeartbeats() {
     // The pulse may be posting: it is stopped outside the lock, or an alive
     // post waiting for the lock would hold up its own stop for a minute.
-    Lock();
-    std::unique_ptr<CPulseThread> pulse = std::move(m_pulse);
-    Unlock();
+    std::unique_ptr<CPulseThread> pulse;
+    {
+        LockGuard hold(*this);
+        pulse = std::move(m_pulse);
+    }
     return pulse ? pulse->Stop() : 0;
 }
 
 bool CSensorServices::HasAliveThread() const {
-    Lock();
-    bool running = m_pulse != nullptr;
-    Unlock();
-    return running;
+    LockGuard hold(*this);
+    return m_pulse != nullptr;
 }
 
 uint32_t CSensorServices::AliveHeartbeat(void* argument) {
     auto* self = static_cast<CSensorServices*>(argument);
     if (self == nullptr) return OVX_E_NOT_INITIALIZED;
-    self->Lock();
-    const int64_t since = ovxToolsLib::ovxClock::NowSeconds() - static_cast<int64_t>(self->m_lastPostTime);
-    const int64_t duration = static_cast<int64_t>(self->m_aliveDurationMinutes) * self->m_flags.aliveUnitSeconds;
-    self->Unlock();
+    int64_t since = 0;
+    int64_t duration = 0;
+    {
+        LockGuard hold(*self);
+        since = ovxToolsLib::ovxClock::NowSeconds() - static_cast<int64_t>(self->m_lastPostTime);
+        duration = static_cast<int64_t>(self->m_aliveDurationMinutes) * self->m_flags.aliveUnitSeconds;
+    }
     // An agent that stopped posting heartbeats is not kept alive forever.
     if (since >= duration) return 0;
     char* agentId = nullptr;

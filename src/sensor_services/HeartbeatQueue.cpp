@@ -41,17 +41,18 @@ std::string Text(const CCmlMessage& message) {
 }  // namespace
 
 bool CSensorServices::HasPendingHeartbeat() const {
-    Lock();
-    bool pending = m_pendingHeartbeat != nullptr;
-    Unlock();
-    return pending;
+    LockGuard hold(*this);
+    return m_pendingHeartbeat != nullptr;
 }
 
 std::time_t CSensorServices::GetLastPostTime() const {
-    Lock();
-    std::time_t when = m_lastPostTime;
-    Unlock();
-    return when;
+    LockGuard hold(*this);
+    return m_lastPostTime;
+}
+
+bool IsCallerOwnedStatus(uint32_t status) {
+    return status == OVX_E_INVALID_ARGUMENT || status == OVX_E_OUT_OF_MEMORY || status == OVX_E_UNEXPECTED ||
+           status == OVX_E_NOT_INITIALIZED;
 }
 
 uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length) {
@@ -59,19 +60,22 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
 }
 
 uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken) {
-    Lock();
-    m_lastPostTime = static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds());
-    Unlock();
+    {
+        LockGuard hold(*this);
+        m_lastPostTime = static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds());
+    }
     // A session that is shutting down takes nothing new: the heartbeat
     // stays the caller's, as it would once the session is gone.
     if (IsStopping()) return OVX_E_NOT_INITIALIZED;
-    uint32_t status = QueueHeartbeatRequest(message, buffer, length, taken);
-    if (status != 0) return status;
-    status = RequestDispatch();
-    // A shut-down that began after the heartbeat was queued owns it now; a
-    // failure here must not make the caller free what the queue holds.
-    if (status != 0 && IsStopping()) return 0;
-    return status;
+    bool queued = false;
+    uint32_t status = QueueHeartbeatRequest(message, buffer, length, &queued);
+    if (taken != nullptr) *taken = queued;
+    if (!queued) return status;
+    const uint32_t dispatch = RequestDispatch();
+    if (status == 0) status = dispatch;
+    // The heartbeat is the library's now: a status that tells the agent to
+    // free it would free what the queue holds.
+    return IsCallerOwnedStatus(status) ? 0 : status;
 }
 
 uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {
@@ -95,11 +99,24 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
             Trace(SS_TRACE_WARNING, where,
                   ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(result))
                       .c_str());
+            // Only statuses of its own tell the agent the heartbeat was
+            // queued; one of those that leave it with the agent stops here.
+            if (IsCallerOwnedStatus(result)) {
+                releaseStrings();
+                return result;
+            }
         } else if (GetFlags().autoGroupSettingsRequest) {
+            // What goes in here was checked when it arrived (group settings
+            // tokens, schema versions), so the step fails only for want of
+            // memory, and then the heartbeat, unchanged, stays the agent's.
             const std::string token = GetGroupSettingsToken();
             const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
-            result = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings.c_str(),
-                                         schemaVersion != nullptr ? schemaVersion : "", nullptr, nullptr);
+            const uint32_t added = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings.c_str(),
+                                                       schemaVersion != nullptr ? schemaVersion : "", nullptr, nullptr);
+            if (added != 0) {
+                releaseStrings();
+                return IsCallerOwnedStatus(added) ? added : OVX_E_UNEXPECTED;
+            }
         }
         const std::wstring groupHint =
             hint != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(hint) : std::wstring();
@@ -122,36 +139,36 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
                 *length = static_cast<uint32_t>(text.size());
             }
         }
-        std::unique_ptr<CCmlMessage> owned(message);  // the library's from here on
         std::unique_ptr<CCmlMessage> dropped;
         bool dump = false;
-        Lock();
-        try {
-            if (!m_pendingHeartbeat) {
-                m_pendingHeartbeat = std::move(owned);
-            } else if (m_flags.mergeHeartbeatOnPost) {
-                HbUtils::Merge(*owned, *m_pendingHeartbeat);
-                dropped = std::move(owned);
-            } else {
-                dropped = std::move(m_pendingHeartbeat);
-                m_pendingHeartbeat = std::move(owned);
-            }
-            dump = m_flags.dumpEnabled;
-        } catch (...) {
-            Unlock();
-            owned.release();  // still the caller's: it stays with the agent
-            throw;
-        }
-        if (taken != nullptr) *taken = true;
-        // From here on the heartbeat is the library's whatever happens: a
-        // dump that cannot be made is skipped, never reported as a refusal.
         std::string dumpText;
-        try {
-            if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
-        } catch (...) {
-            dump = false;
+        {
+            LockGuard hold(*this);
+            std::unique_ptr<CCmlMessage> owned(message);
+            try {
+                if (!m_pendingHeartbeat) {
+                    m_pendingHeartbeat = std::move(owned);
+                } else if (m_flags.mergeHeartbeatOnPost) {
+                    HbUtils::Merge(*owned, *m_pendingHeartbeat);
+                    dropped = std::move(owned);
+                } else {
+                    dropped = std::move(m_pendingHeartbeat);
+                    m_pendingHeartbeat = std::move(owned);
+                }
+            } catch (...) {
+                owned.release();  // still the caller's: it stays with the agent
+                throw;
+            }
+            if (taken != nullptr) *taken = true;
+            // From here on the heartbeat is the library's whatever happens: a
+            // dump that cannot be made is skipped, never reported as a refusal.
+            dump = m_flags.dumpEnabled;
+            try {
+                if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
+            } catch (...) {
+                dump = false;
+            }
         }
-        Unlock();
         if (dump) WriteDumpFile("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
         return result;
     } catch (...) {
@@ -171,10 +188,12 @@ uint32_t CSensorServices::SendPendingData(int32_t serverIndex) {
 uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     const char* where = "CSensorServices::SendPendingHeartbeat";
     std::unique_ptr<CCmlMessage> heartbeat;
-    Lock();
-    heartbeat = std::move(m_pendingHeartbeat);
-    const SessionFlags flags = m_flags;
-    Unlock();
+    SessionFlags flags;
+    {
+        LockGuard hold(*this);
+        heartbeat = std::move(m_pendingHeartbeat);
+        flags = m_flags;
+    }
     if (!heartbeat) return 0;
 
     uint32_t status = 0;
@@ -185,30 +204,24 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         try {
             record = std::make_unique<CHeartbeatRecord>(Text(*heartbeat));
         } catch (const std::bad_alloc&) {
-            status = OVX_E_OUT_OF_MEMORY;
-            Trace(SS_TRACE_ERROR, where,
-                  ("unable to allocate heartbeat buffer! ERR code: " + StatusHex(status)).c_str());
+            throw CTRLEXC("unable to allocate heartbeat buffer!", OVX_E_OUT_OF_MEMORY);
         }
-        if (record) {
-            status = Scs().SCS_PostData(DefaultDestination(), serverIndex, kHeartbeatPath, 0, kHeartbeatType,
-                                        record->Data(), record->Size(), Timeouts(), &response, &responseLength);
-            if (status != 0) {
-                SS_ErrorCallbackFn callback = GetErrorCallback();
-                if (callback != nullptr) callback(status, 1);
-            } else if (response != nullptr && responseLength != 0) {
-                if (flags.processResponseThread) {
-                    m_worker.QueueWorkItem(response, responseLength);
-                } else {
-                    HelperProcessHeartbeatResponse(response, responseLength);
-                }
+        status = Scs().SCS_PostData(DefaultDestination(), serverIndex, kHeartbeatPath, 0, kHeartbeatType,
+                                    record->Data(), record->Size(), Timeouts(), &response, &responseLength);
+        ContinueAfterBlockingCall();
+        if (status != 0) {
+            SS_ErrorCallbackFn callback = GetErrorCallback();
+            if (callback != nullptr) CallAgent([&] { callback(status, 1); });
+        } else if (response != nullptr && responseLength != 0) {
+            if (flags.processResponseThread) {
+                m_worker.QueueWorkItem(response, responseLength);
+            } else {
+                HelperProcessHeartbeatResponse(response, responseLength);
             }
         }
-    } catch (const CCmlException& error) {
-        Trace(
-            SS_TRACE_ERROR, where,
-            (ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(error.Format()) + " ERR code: " + StatusHex(error.GetErrorCode()))
-                .c_str());
-        status = error.GetErrorCode();
+    } catch (const CTRLEXC& error) {
+        Trace(SS_TRACE_ERROR, where, error.Line().c_str());
+        status = error.GetCode();
     } catch (...) {
         Trace(SS_TRACE_ERROR, where, "unknown exception!");
         status = OVX_E_UNEXPECTED;
@@ -218,8 +231,8 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         // Back into the slot for the retry schedule, unless a newer one
         // replaced it.
         std::unique_ptr<CCmlMessage> dropped;
-        Lock();
         try {
+            LockGuard hold(*this);
             if (!m_pendingHeartbeat) {
                 m_pendingHeartbeat = std::move(heartbeat);
             } else if (m_flags.mergeHeartbeatOnPost) {
@@ -232,7 +245,6 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         } catch (...) {
             Trace(SS_TRACE_ERROR, where, "unknown exception!");
         }
-        Unlock();
     }
     return status;
 }

@@ -103,10 +103,8 @@ void CopyRequestText(const CCmlDocumentBase& request, char* buffer, uint32_t* le
 }  // namespace
 
 bool CSensorServices::HasSetSchemaRequestCallback() const {
-    Lock();
-    bool registered = m_setSchemaRequest != nullptr;
-    Unlock();
-    return registered;
+    LockGuard hold(*this);
+    return m_setSchemaRequest != nullptr;
 }
 
 #define OVX_REQUIRE(condition, builder)                                   \

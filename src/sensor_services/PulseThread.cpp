@@ -6,25 +6,23 @@ namespace ovxSensorServices {
 
 CPulseThread::~CPulseThread() { Stop(); }
 
-uint32_t CPulseThread::Init(const ovxThreadingFunctions* threading, SS_TraceSink* trace, PulseFunction pulse,
-                            uint32_t periodSeconds, void* argument) {
+uint32_t CPulseThread::Init(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                            PulseFunction pulse, uint32_t periodSeconds, void* argument) {
     m_periodSeconds = periodSeconds;
     m_pulse = pulse;
     m_argument = argument;
-    return Start(threading, trace, "Unexpected failure in pulse thread initialization", "CPulseThread::Init()");
+    return Start(threading, std::move(gate), "Unexpected failure in pulse thread initialization",
+                 "CPulseThread::Init()");
 }
 
 void CPulseThread::SetPeriod(uint32_t periodSeconds) {
-    Lock();
+    LockGuard hold(*this);
     m_periodSeconds = periodSeconds;
-    Unlock();
 }
 
 uint32_t CPulseThread::GetPeriod() const {
-    Lock();
-    uint32_t period = m_periodSeconds;
-    Unlock();
-    return period;
+    LockGuard hold(*this);
+    return m_periodSeconds;
 }
 
 uint32_t CPulseThread::Pulse() { return m_pulse != nullptr ? m_pulse(m_argument) : 0; }

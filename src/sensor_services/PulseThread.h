@@ -13,8 +13,8 @@ typedef uint32_t (*PulseFunction)(void* argument);
 class CPulseThread : public CServiceThread {
 public:
     ~CPulseThread() override;
-    virtual uint32_t Init(const ovxThreadingFunctions* threading, SS_TraceSink* trace, PulseFunction pulse,
-                          uint32_t periodSeconds, void* argument);
+    virtual uint32_t Init(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                          PulseFunction pulse, uint32_t periodSeconds, void* argument);
     // Takes effect from the next wait on.
     virtual void SetPeriod(uint32_t periodSeconds);
     uint32_t GetPeriod() const;

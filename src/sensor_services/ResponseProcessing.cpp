@@ -27,6 +27,7 @@
 #include "sensor_services/SessionText.h"
 #include "tools/ovxDigest.h"
 #include "tools/ovxGuid.h"
+#include "tools/ovxXmlChars.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -83,6 +84,11 @@ bool DecodeBase64Text(const wchar_t* text, std::vector<uint8_t>& out) {
 
 uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size) {
     const char* where = "CSensorServices::HelperProcessHeartbeatResponse";
+    // The whole answer is processed on one pass through the agent gate: a
+    // shut-down waits for it, and once the session is cut off from its
+    // agent no answer is read at all.
+    ovxToolsLib::ovxAgentGate::Pass pass(Gate().get());
+    if (!pass.Open()) return 0;
     if (data == nullptr || size == 0) {
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
@@ -147,9 +153,7 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
             }
         }
 
-        Lock();
-        const bool genericCallback = m_genericResponse != nullptr;
-        Unlock();
+        const bool genericCallback = ReadCallback(m_genericResponse) != nullptr;
         const bool genericLast = !genericCallback || generic.empty();
         if (!schemas.empty()) DispatchList(agentId, schemas, policies.empty() && genericLast);
         if (!policies.empty()) DispatchList(agentId, policies, genericLast);
@@ -167,12 +171,11 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
         return OVX_E_BAD_RESPONSE;
     }
 
-    Lock();
-    SS_ResponseCompleteFn complete = m_responseComplete;
-    Unlock();
+    SS_ResponseCompleteFn complete = ReadCallback(m_responseComplete);
     if (complete != nullptr) {
         try {
-            complete(Narrow(message->GetResponseTo()).c_str());
+            const std::string responseTo = Narrow(message->GetResponseTo());
+            CallAgent([&] { complete(responseTo.c_str()); });
         } catch (...) {
             Trace(SS_TRACE_ERROR, where, "An exception occurred in the agent's response-complete callback function");
         }
@@ -218,41 +221,35 @@ void CSensorServices::DispatchList(const std::string& agentId, const std::vector
 
 void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, const CSchemaRequest& request,
                                                     bool last) {
-    Lock();
-    SS_SchemaCallbackFn callback = m_getSchemaRequest;
-    Unlock();
+    SS_SchemaCallbackFn callback = ReadCallback(m_getSchemaRequest);
     if (callback == nullptr) return;
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
-                 nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+                 nullptr, 0, last && i + 1 == items.size() ? 1 : 0); });
     }
 }
 
 void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, const CSetSchemaRequest& request,
                                                     bool last) {
-    Lock();
-    SS_SchemaCallbackFn callback = m_setSchemaRequest;
-    Unlock();
+    SS_SchemaCallbackFn callback = ReadCallback(m_setSchemaRequest);
     if (callback == nullptr) return;
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
                  schema.empty() ? nullptr : schema.c_str(), static_cast<uint32_t>(schema.size()),
-                 last && i + 1 == items.size() ? 1 : 0);
+                 last && i + 1 == items.size() ? 1 : 0); });
     }
 }
 
 void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId, const CGetSchemaResponse& response,
                                                      bool last) {
-    Lock();
-    SS_SchemaCallbackFn callback = m_getSchemaResponse;
-    Unlock();
+    SS_SchemaCallbackFn callback = ReadCallback(m_getSchemaResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
@@ -260,61 +257,55 @@ void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId,
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const Utf8 text(items[i].GetText());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
                  items[i].GetCode(), text.OrNull(), schema.empty() ? nullptr : schema.c_str(),
-                 static_cast<uint32_t>(schema.size()), last && i + 1 == items.size() ? 1 : 0);
+                 static_cast<uint32_t>(schema.size()), last && i + 1 == items.size() ? 1 : 0); });
     }
 }
 
 void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId, const CSchemaResponse& response,
                                                      bool last) {
-    Lock();
-    SS_SchemaCallbackFn callback = m_setSchemaResponse;
-    Unlock();
+    SS_SchemaCallbackFn callback = ReadCallback(m_setSchemaResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
     if (items.empty()) {
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
-                 last ? 1 : 0);
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
+                 last ? 1 : 0); });
         return;
     }
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const Utf8 text(items[i].GetText());
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
-                 items[i].GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+                 items[i].GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == items.size() ? 1 : 0); });
     }
 }
 
 void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId, const CSetPolicyResponse& response,
                                                      bool last) {
-    Lock();
-    SS_PolicyCallbackFn callback = m_setPolicyResponse;
-    Unlock();
+    SS_PolicyCallbackFn callback = ReadCallback(m_setPolicyResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
     if (count == 0) {
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
-                 last ? 1 : 0);
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
+                 last ? 1 : 0); });
         return;
     }
     for (size_t i = 0; i < count; ++i) {
         const CPolicyItem& item = *response.GetItem(i);
         const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
         const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
-        callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
-                 schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0);
+        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                 schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0); });
     }
 }
 
 void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId, const CGetPolicyResponse& response,
                                                      bool last) {
     const char* where = "CSensorServices::HelperProcessGetPolicyResponse()";
-    Lock();
-    SS_PolicyCallbackFn callback = m_getPolicyResponse;
-    Unlock();
+    SS_PolicyCallbackFn callback = ReadCallback(m_getPolicyResponse);
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
     // The agent's last item is its final one that is not group settings.
@@ -368,12 +359,12 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
         const uint8_t* bytes = data.empty() ? nullptr : data.data();
         const uint32_t length = static_cast<uint32_t>(data.size());
         if (groupSettings) {
-            _GetPropertiesCallback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+            ApplyGroupSettings(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
                                    schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
         } else {
-            callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+            CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
                      schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length,
-                     last && i == finalForAgent ? 1 : 0);
+                     last && i == finalForAgent ? 1 : 0); });
         }
     }
 }
@@ -387,62 +378,11 @@ uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t
                                                  uint8_t last) {
     CSessionOperations* operations = ovxSensorSvcs::AcquireSession();
     if (operations == nullptr) return OVX_E_NOT_INITIALIZED;
-    auto* self = dynamic_cast<CSensorServices*>(operations);
-    if (self == nullptr) {
-        operations->Release();
-        return OVX_E_NOT_INITIALIZED;
-    }
-    const char* where = "CSensorServices::_GetPropertiesCallback()";
-    uint32_t result = 0;
+    uint32_t result = OVX_E_NOT_INITIALIZED;
     try {
-        auto tellAgent = [&](uint32_t reportedCode, const uint8_t* data, uint32_t size) {
-            self->Lock();
-            SS_PolicyCallbackFn callback = self->m_commSettingsResponse;
-            self->Unlock();
-            if (callback != nullptr) {
-                callback(requestId, requestIdLength, 0, agentId, token, name, nameSpace, schemaVersion, reportedCode,
-                         reportedCode == 0 ? text : "group settings refused", data, size, last);
-            }
-        };
-        if (status != 0) {
-            self->Trace(SS_TRACE_WARNING, where,
-                        ("Error status while processing group settings. Status: " + StatusHex(status)).c_str());
-            result = status;
-        } else if (code != 0) {
-            if (code == OVX_I_GROUP_SETTINGS_CURRENT || code == OVX_I_GROUP_SETTINGS_NOT_ASSIGNED) {
-                result = 0;
-            } else {
-                self->Trace(SS_TRACE_WARNING, where,
-                            ("CML error code while processing group settings. Code: " + StatusHex(code) +
-                             " Text: " + (text != nullptr ? text : ""))
-                                .c_str());
-                result = OVX_E_GROUP_SETTINGS;
-            }
-        } else if (policyData != nullptr && policyDataLength != 0) {
-            // The service library checks the text before it replaces the
-            // file: a payload it cannot read leaves file and settings alone.
-            const std::string settings(reinterpret_cast<const char*>(policyData), policyDataLength);
-            errno = 0;
-            result = settings.find('\0') != std::string::npos
-                         ? OVX_E_SCS_SETTINGS_SYNTAX
-                         : Scs().SCS_LoadCommSettings(self->DefaultDestination(), settings.c_str());
-            const int osError = errno;
-            if (result == 0) {
-                self->Lock();
-                self->m_groupSettingsToken = token != nullptr ? token : "";
-                self->Unlock();
-                self->ReloadGroupSettings();
-                tellAgent(0, policyData, policyDataLength);
-            } else {
-                std::string line = "Error writing out group settings. File: " + self->m_commSettingsFile +
-                                   " OSSTAT: " + StatusHex(result) + " Err: " + std::to_string(osError);
-                self->Trace(SS_TRACE_WARNING, where, line.c_str());
-                tellAgent(result, nullptr, 0);
-            }
-        } else {
-            self->Trace(SS_TRACE_ERROR, where,
-                        "Error while processing group settings. Group settings missing and no error.");
-            result = OVX_E_GROUP_SETTINGS;
+        if (auto* self = dynamic_cast<CSensorServices*>(operations)) {
+            result = self->ApplyGroupSettings(requestId, requestIdLength, status, agentId, token, name, nameSpace,
+                                              schemaVersion, code, text, policyData, policyDataLength, last);
         }
     } catch (...) {
         result = OVX_E_UNEXPECTED;
@@ -451,21 +391,93 @@ uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t
     return result;
 }
 
+uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                             const char* agentId, const char* token, const char* name,
+                                             const char* nameSpace, const char* schemaVersion, uint32_t code,
+                                             const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                             uint8_t last) {
+    const char* where = "CSensorServices::_GetPropertiesCallback()";
+    try {
+        if (status != 0) {
+            Trace(SS_TRACE_WARNING, where,
+                  ("Error status while processing group settings. Status: " + StatusHex(status)).c_str());
+            return status;
+        }
+        if (code != 0) {
+            if (code == OVX_I_GROUP_SETTINGS_CURRENT || code == OVX_I_GROUP_SETTINGS_NOT_ASSIGNED) return 0;
+            Trace(SS_TRACE_WARNING, where,
+                  ("CML error code while processing group settings. Code: " + StatusHex(code) +
+                   " Text: " + (text != nullptr ? text : ""))
+                      .c_str());
+            return OVX_E_GROUP_SETTINGS;
+        }
+        if (policyData == nullptr || policyDataLength == 0) {
+            Trace(SS_TRACE_ERROR, where, "Error while processing group settings. Group settings missing and no error.");
+            return OVX_E_GROUP_SETTINGS;
+        }
+        // The token goes back to the server in every heartbeat: one that no
+        // heartbeat could carry is refused now, while the settings are still
+        // the server's, not later, when the heartbeat is already queued.
+        const std::string newToken = token != nullptr ? token : "";
+        if (newToken.size() > kMaxArgumentBytes) {
+            Trace(SS_TRACE_ERROR, where, "Group settings refused: the token is longer than 4095 bytes.");
+            return OVX_E_GROUP_SETTINGS;
+        }
+        if (!ovxToolsLib::ovxIsXmlText(newToken)) {
+            Trace(SS_TRACE_ERROR, where, "Group settings refused: the token holds a character XML cannot carry.");
+            return OVX_E_GROUP_SETTINGS;
+        }
+        // A session cut off from its agent by a shut-down writes nothing more.
+        if (!Gate()->IsOpen()) return OVX_E_NOT_INITIALIZED;
+        // The service library checks the text before it replaces the file
+        // (it must parse and name reachable servers, its group values must
+        // be text XML can carry): a payload it refuses leaves file and
+        // settings alone.
+        const std::string settings(reinterpret_cast<const char*>(policyData), policyDataLength);
+        errno = 0;
+        const uint32_t written = settings.find('\0') != std::string::npos
+                                     ? OVX_E_SCS_SETTINGS_SYNTAX
+                                     : Scs().SCS_LoadCommSettings(DefaultDestination(), settings.c_str());
+        const int osError = errno;
+        if (written != 0) {
+            Trace(SS_TRACE_WARNING, where,
+                  ("Error writing out group settings. File: " + m_commSettingsFile + " OSSTAT: " + StatusHex(written) +
+                   " Err: " + std::to_string(osError))
+                      .c_str());
+            return written;
+        }
+        {
+            LockGuard hold(*this);
+            m_groupSettingsToken = newToken;
+        }
+        ReloadGroupSettings();
+        // The callback means "applied": it is heard only now.
+        SS_PolicyCallbackFn callback = ReadCallback(m_commSettingsResponse);
+        if (callback != nullptr) {
+            CallAgent([&] {
+                callback(requestId, requestIdLength, 0, agentId, token, name, nameSpace, schemaVersion, 0, text,
+                         policyData, policyDataLength, last);
+            });
+        }
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
 // ---- generic and unknown documents
 
 void CSensorServices::HelperProcessGenericResponses(const std::string& agentId,
                                                     const std::vector<CMessageBase*>& responses) {
-    Lock();
-    SS_GenericResponseFn callback = m_genericResponse;
-    Unlock();
+    SS_GenericResponseFn callback = ReadCallback(m_genericResponse);
     if (callback == nullptr) return;
     for (size_t i = 0; i < responses.size(); ++i) {
         auto* response = dynamic_cast<CCmlResponse*>(responses[i]);
         if (response == nullptr) continue;
         const Utf8 tag(response->GetTagName()), id(response->GetRequestId()), text(response->GetText());
         try {
-            callback(tag.c_str(), id.c_str(), 0, agentId.c_str(), response->GetCode(), text.c_str(),
-                     i + 1 == responses.size() ? 1 : 0);
+            CallAgent([&] { callback(tag.c_str(), id.c_str(), 0, agentId.c_str(), response->GetCode(), text.c_str(),
+                     i + 1 == responses.size() ? 1 : 0); });
         } catch (...) {
             Trace(SS_TRACE_ERROR, "CSensorServices::HelperProcessGenericResponses",
                   "An exception occurred in the agent's generic response callback function");

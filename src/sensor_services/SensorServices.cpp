@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -130,9 +131,8 @@ CSensorServices::~CSensorServices() = default;
 
 template <class T>
 uint32_t CSensorServices::SetUnderLock(T& field, T value) {
-    Lock();
+    LockGuard hold(*this);
     field = value;
-    Unlock();
     return 0;
 }
 
@@ -152,7 +152,7 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
             }
             status = Scs().SCS_RegisterSettingsChanged(&CSensorServices::SettingsChanged, this);
         }
-        if (status == 0) status = m_worker.Init(threading, trace, &CSensorServices::ProcessResponseItem, this);
+        if (status == 0) status = m_worker.Init(threading, Gate(), &CSensorServices::ProcessResponseItem, this);
         if (status != 0) {
             Cleanup();
             return status;
@@ -166,16 +166,28 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
 }
 
 uint32_t CSensorServices::ShutDown() {
-    // The error and response-complete callbacks stay until clean-up: a
-    // response still being processed may report through them.
-    Lock();
-    m_getPolicyResponse = m_setPolicyResponse = nullptr;
-    m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
-    m_pingResponse = nullptr;
-    m_commSettingsResponse = nullptr;
-    m_genericResponse = nullptr;
-    Unlock();
-    return RequestStop();
+    // The error and response-complete callbacks stay while the dispatch
+    // thread finishes: a response still being processed may report through
+    // them. After that nothing of this session reaches the agent.
+    {
+        LockGuard hold(*this);
+        m_getPolicyResponse = m_setPolicyResponse = nullptr;
+        m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
+        m_pingResponse = nullptr;
+        m_commSettingsResponse = nullptr;
+        m_genericResponse = nullptr;
+    }
+    m_shutdownDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ShutdownTimeout());
+    RequestStop();
+    return 0;
+}
+
+std::function<void()> CSensorServices::AgentDetacher() { return Detacher(m_shutdownDeadline); }
+
+void CSensorServices::OnInstalled() {
+    // Sessions that lost a race of SS_Init routed the service library's
+    // lines to themselves on the way: they belong to this one.
+    ovxToolsLib::ovxRouteTraceTo(Gate());
 }
 
 uint32_t CSensorServices::LoadSettings(const char* role) {
@@ -189,8 +201,8 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
         {"mergeHeartbeatOnPost", &SessionFlags::mergeHeartbeatOnPost},
         {"processResponseThread", &SessionFlags::processResponseThread},
     };
-    Lock();
-    try {
+    {
+        LockGuard hold(*this);
         for (const Key& key : kKeys) {
             char* value = nullptr;
             if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key.name, &value) == 0 &&
@@ -206,26 +218,18 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
             m_flags.aliveUnitSeconds = seconds >= 1 && seconds <= 60 ? static_cast<uint32_t>(seconds) : 60;
         }
         if (unit != nullptr) Scs().SCS_Free(unit);
-    } catch (...) {
-        Unlock();
-        throw;
     }
-    Unlock();
     return CBaseServices::LoadSettings(role);
 }
 
 SessionFlags CSensorServices::GetFlags() const {
-    Lock();
-    SessionFlags flags = m_flags;
-    Unlock();
-    return flags;
+    LockGuard hold(*this);
+    return m_flags;
 }
 
 std::string CSensorServices::GetGroupSettingsToken() const {
-    Lock();
-    std::string token = m_groupSettingsToken;
-    Unlock();
-    return token;
+    LockGuard hold(*this);
+    return m_groupSettingsToken;
 }
 
 uint32_t CSensorServices::SettingsChanged(int32_t destination) {
@@ -235,15 +239,9 @@ uint32_t CSensorServices::SettingsChanged(int32_t destination) {
     try {
         auto* self = dynamic_cast<CSensorServices*>(session);
         if (self != nullptr && destination == self->DefaultDestination()) {
-            self->Lock();
-            try {
-                self->LoadSettings(kRole);
-                if (self->RetryState() != nullptr) self->RetryState()->ReloadDefault();
-            } catch (...) {
-                self->Unlock();
-                throw;
-            }
-            self->Unlock();
+            LockGuard hold(*self);
+            self->LoadSettings(kRole);
+            if (self->RetryState() != nullptr) self->RetryState()->ReloadDefault();
         }
     } catch (...) {
         status = OVX_E_UNEXPECTED;
@@ -281,12 +279,15 @@ uint32_t CSensorServices::Cleanup() {
     m_worker.Stop();
     if (IsDestinationOpen() || IsListenerOpen()) Scs().SCS_UnregisterSettingsChanged(&CSensorServices::SettingsChanged);
     m_commSettingsFile.clear();
-    Lock();
-    ClearCallbacks();
-    m_pendingHeartbeat.reset();
-    m_pendingPing.reset();
-    m_flags = SessionFlags{false, false, false, false};
-    Unlock();
+    std::unique_ptr<ovx::cml::CCmlMessage> pendingHeartbeat;
+    std::unique_ptr<CHeartbeatRecord> pendingPing;
+    {
+        LockGuard hold(*this);
+        ClearCallbacks();
+        pendingHeartbeat = std::move(m_pendingHeartbeat);
+        pendingPing = std::move(m_pendingPing);
+        m_flags = SessionFlags{false, false, false, false};
+    }
     uint32_t status = CBaseServices::Cleanup();
     // The schedule goes last: the base's clean-up must not find it gone.
     m_retryStateObject.reset();
@@ -297,17 +298,15 @@ void CSensorServices::OnRetryRequestFailed() {
     SS_ErrorCallbackFn callback = GetErrorCallback();
     if (callback == nullptr) return;
     try {
-        callback(0x47590025u, 1);
+        CallAgent([&] { callback(OVX_I_RETRY_GAVE_UP, 1); });
     } catch (...) {
         Trace(SS_TRACE_ERROR, "CSensorServices::OnRetryRequestFailed", "unknown exception!");
     }
 }
 
 SS_ErrorCallbackFn CSensorServices::GetErrorCallback() const {
-    Lock();
-    SS_ErrorCallbackFn callback = m_errorCallback;
-    Unlock();
-    return callback;
+    LockGuard hold(*this);
+    return m_errorCallback;
 }
 
 uint32_t CSensorServices::ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument) {
@@ -343,16 +342,14 @@ uint32_t CSensorServices::SetGroupnameHint(const char* hint) {
 
 uint32_t CSensorServices::RegisterCertificateInfo(const SS_CertificateInfo* info) {
     if (info == nullptr) return OVX_E_INVALID_ARGUMENT;
-    Lock();
+    LockGuard hold(*this);
     Scs().SCS_RegisterCertificateInfo(DefaultDestination(), info);
-    Unlock();
     return 0;
 }
 
 uint32_t CSensorServices::UnregisterCertificateInfo() {
-    Lock();
+    LockGuard hold(*this);
     Scs().SCS_UnregisterCertificateInfo(DefaultDestination());
-    Unlock();
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #ifndef OVX_SENSOR_SERVICES_SENSORSERVICES_H
 #define OVX_SENSOR_SERVICES_SENSORSERVICES_H
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -53,6 +54,12 @@ struct SessionFlags {
 // loaded (a program linking the static library calls it itself).
 void RegisterSessionFactory();
 
+// The statuses of PostHeartbeat that leave the message with the agent (it
+// was not queued): OVX_E_INVALID_ARGUMENT, OVX_E_OUT_OF_MEMORY,
+// OVX_E_UNEXPECTED and OVX_E_NOT_INITIALIZED. Every other status, 0 among
+// them, means the library took it.
+bool IsCallerOwnedStatus(uint32_t status);
+
 // Writes a diagnostic dump: the file is created 0600 (dumps can carry
 // credentials) and truncated; a file that cannot be written is skipped.
 // Returns whether it was written.
@@ -70,6 +77,8 @@ public:
                   const char* localPropertyFile, const char* commSettingsFile, const char* sessionString1,
                   const char* sessionString2) override;
     uint32_t ShutDown() override;
+    void OnInstalled() override;
+    std::function<void()> AgentDetacher() override;
 
     // CBaseServices overrides.
     using CBaseServices::Init;
@@ -218,12 +227,17 @@ public:
                                         bool last);
     // The session's own handler of the group settings item, in the shape of
     // the policy callbacks; `status` is the transport status (0 from a
-    // server answer).
+    // server answer). The static form works on the installed session; the
+    // answers of a session are applied to that session itself.
     static uint32_t _GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
                                            const char* agentId, const char* token, const char* name,
                                            const char* nameSpace, const char* schemaVersion, uint32_t code,
                                            const char* text, const uint8_t* policyData, uint32_t policyDataLength,
                                            uint8_t last);
+    uint32_t ApplyGroupSettings(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId,
+                                const char* token, const char* name, const char* nameSpace, const char* schemaVersion,
+                                uint32_t code, const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                uint8_t last);
 
     // Exchanges (Exchanges.cpp).
     uint32_t SynchronousPostData(const char* path, uint32_t flags, const char* contentType, const uint8_t* data,
@@ -242,6 +256,15 @@ public:
     bool HasAliveThread() const;
     // A trace line of this session, for the helpers of its operations.
     void TraceLine(uint32_t level, const char* where, const char* text) const;
+    // Runs `call`, a call into the agent, while the agent gate lets it
+    // through; false when the session is cut off from its agent.
+    template <class Call>
+    bool CallAgent(Call&& call) const {
+        ovxToolsLib::ovxAgentGate::Pass pass(Gate().get());
+        if (!pass.Open()) return false;
+        call();
+        return true;
+    }
 
     // Set-schema-request callback registered: announcements say
     // send-new-schemas.
@@ -250,6 +273,12 @@ public:
 private:
     template <class T>
     uint32_t SetUnderLock(T& field, T value);
+    // A registered callback, read under the lock just before it is called.
+    template <class T>
+    T ReadCallback(const T& field) const {
+        LockGuard hold(*this);
+        return field;
+    }
     // The shared step of the builders that parse an XML text.
     uint32_t ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
                        const char* rootMissing, const std::function<void(ovx::cml::CCmlDOM_Element&)>& add);
@@ -280,6 +309,8 @@ private:
     uint32_t m_aliveDurationMinutes = 1440;
     std::time_t m_lastPostTime;
     std::unique_ptr<CPulseThread> m_pulse;
+    // Until when SS_ShutDown waits, all told (shutdownTimeout from its start).
+    std::chrono::steady_clock::time_point m_shutdownDeadline;
 };
 
 }  // namespace ovxSensorServices

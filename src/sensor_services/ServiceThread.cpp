@@ -2,14 +2,13 @@
 
 #include <string>
 
-#include "tools/ovxTrace.h"
+#include "ovxStatus.h"
 #include "transport/BaseSupport.h"
 
 namespace ovxSensorServices {
 
 namespace {
 
-constexpr uint32_t kInternalError = 0xC7210005u;
 constexpr uint32_t kStopWaitMs = 60000;
 
 }  // namespace
@@ -17,23 +16,16 @@ constexpr uint32_t kStopWaitMs = 60000;
 CServiceThread::~CServiceThread() = default;
 
 void CServiceThread::Trace(uint32_t level, const char* where, const char* text) const {
-    ovxToolsLib::TraceLine(m_trace, level, text, where);
-}
-
-void CServiceThread::Lock() const {
-    if (m_haveHandles) m_threading->Lock(m_lock);
-}
-void CServiceThread::Unlock() const {
-    if (m_haveHandles) m_threading->Unlock(m_lock);
+    if (m_gate) m_gate->Trace(level, text, where);
 }
 void CServiceThread::Wake() const {
     if (m_haveHandles) m_threading->SetEvent(m_event);
 }
 
-uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* failureText,
-                               const char* where) {
+uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                               const char* failureText, const char* where) {
     try {
-        m_trace = trace;
+        m_gate = std::move(gate);
         if (threading != nullptr) {
             uint32_t status = threading->CreateSync(ovxToolsLib::kOvxSyncRecursive, &m_lock);
             if (status == 0) {
@@ -62,10 +54,10 @@ uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, SS_TraceS
         }
         return 0;
     } catch (...) {
-        Trace(1, where, failureText);
+        Trace(SS_TRACE_ERROR, where, failureText);
         m_running = false;
         Stop();
-        return kInternalError;
+        return OVX_E_UNEXPECTED;
     }
 }
 
@@ -73,15 +65,15 @@ uint32_t CServiceThread::Run(void* argument) {
     auto* self = static_cast<CServiceThread*>(argument);
     const std::string process = BaseSupport::ProcessThreadText();
     const std::string name = self->Name();
-    self->Trace(8, self->Where(), ("Entering " + name + " thread: " + process).c_str());
+    self->Trace(SS_TRACE_PROGRESS, self->Where(), ("Entering " + name + " thread: " + process).c_str());
     uint32_t result = 0;
     try {
         result = self->Loop();
     } catch (...) {
-        self->Trace(8, self->Where(), "Unknown exception caught!");
-        result = kInternalError;
+        self->Trace(SS_TRACE_PROGRESS, self->Where(), "Unknown exception caught!");
+        result = OVX_E_UNEXPECTED;
     }
-    self->Trace(8, self->Where(), ("Exiting " + name + " thread: " + process).c_str());
+    self->Trace(SS_TRACE_PROGRESS, self->Where(), ("Exiting " + name + " thread: " + process).c_str());
     // After the exit event the object may be gone: only locals from here on.
     const ovxThreadingFunctions* threading = self->m_threading;
     const ovxEventHandle exitEvent = self->m_exit;

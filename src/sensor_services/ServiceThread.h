@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "ovxSensorSvcs.h"
 #include "tools/asThreadingDefault.h"
+#include "tools/ovxAgentGate.h"
 
 namespace ovxSensorServices {
 
@@ -17,8 +19,9 @@ using ovxToolsLib::ovxSyncHandle;
 using ovxToolsLib::ovxThreadHandle;
 using ovxToolsLib::ovxThreadingFunctions;
 
-// What both threads share: the table, the sink, the lock, the two events,
-// the stop flag and the thread's start and exit.
+// What both threads share: the table, the agent's gate (for the trace
+// sink), the lock, the two events, the stop flag and the thread's start and
+// exit.
 class CServiceThread {
 public:
     CServiceThread() = default;
@@ -33,11 +36,19 @@ public:
 
 protected:
     // Creates the lock and the events; then, with a table, the thread.
-    uint32_t Start(const ovxThreadingFunctions* threading, SS_TraceSink* trace, const char* failureText,
-                   const char* where);
+    uint32_t Start(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                   const char* failureText, const char* where);
     void Trace(uint32_t level, const char* where, const char* text) const;
-    void Lock() const;
-    void Unlock() const;
+    bool TraceWanted(uint32_t level) const { return m_gate && m_gate->Wants(level); }
+    // Holds the thread object's lock for a scope.
+    class LockGuard {
+    public:
+        explicit LockGuard(const CServiceThread& thread)
+            : m_hold(thread.m_haveHandles ? thread.m_threading : nullptr, thread.m_lock) {}
+
+    private:
+        ovxToolsLib::ovxSyncGuard m_hold;
+    };
     void Wake() const;
     // The body of the thread, between its entry and exit lines.
     virtual uint32_t Loop() = 0;
@@ -45,7 +56,7 @@ protected:
     virtual const char* Where() const = 0;  // "CPulseThread::_PulseThread()"
 
     const ovxThreadingFunctions* m_threading = nullptr;
-    SS_TraceSink* m_trace = nullptr;
+    std::shared_ptr<ovxToolsLib::ovxAgentGate> m_gate;
     ovxSyncHandle m_lock = 0;
     ovxEventHandle m_event = 0;
     ovxThreadHandle m_thread = 0;

@@ -6,6 +6,7 @@
 #define OVX_SENSOR_SERVICES_SESSIONOPERATIONS_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ovxSensorSvcs.h"
@@ -32,6 +33,13 @@ public:
     // SS_ShutDown, before the installed reference is released: clear the
     // callbacks that shut-down clears and stop the dispatch thread.
     virtual uint32_t ShutDown() = 0;
+    // The object became the installed session (it won any race of SS_Init).
+    virtual void OnInstalled() {}
+    // Asked for by SS_ShutDown after ShutDown() and before it drops its
+    // reference, run after: cuts the session off from its agent, so that
+    // nothing of it reaches the agent once SS_ShutDown returns (the clean-up
+    // that the last reference runs still writes its lines before that).
+    virtual std::function<void()> AgentDetacher() { return {}; }
 
     // Session settings and identity.
     virtual uint32_t GetAgentId(char** agentId) = 0;

@@ -3,6 +3,7 @@
 #ifndef OVX_SENSOR_SERVICES_SESSIONTEXT_H
 #define OVX_SENSOR_SERVICES_SESSIONTEXT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,10 @@ class CCmlParser;
 }  // namespace ovx
 
 namespace ovxSensorServices {
+
+// The longest string argument, and the longest text a server may send that
+// a heartbeat later carries back: 4095 bytes before the NUL.
+constexpr size_t kMaxArgumentBytes = 4095;
 
 // A status as trace lines write it: "0x" and eight lower-case hex digits.
 inline std::string StatusHex(uint32_t code) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "ovxStatus.h"
 #include "tools/ovxError.h"
 
 namespace ovxSensorServices {
@@ -38,67 +39,61 @@ void CWorkItem::Set(const uint8_t* data, uint32_t size) {
 
 CWorkerThread::~CWorkerThread() { Stop(); }
 
-uint32_t CWorkerThread::Init(const ovxThreadingFunctions* threading, SS_TraceSink* trace, WorkFunction work,
-                             void* argument) {
+uint32_t CWorkerThread::Init(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                             WorkFunction work, void* argument) {
     m_work = work;
     m_argument = argument;
-    return Start(threading, trace, "Unexpected failure in worker thread initialization", "CWorkerThread::Init()");
+    return Start(threading, std::move(gate), "Unexpected failure in worker thread initialization",
+                 "CWorkerThread::Init()");
 }
 
 uint32_t CWorkerThread::QueueWorkItem(const uint8_t* data, uint32_t size) {
     try {
         CWorkItem item(data, size);
-        Lock();
-        try {
-            m_queue.push_back(std::move(item));
-        } catch (...) {
-            Unlock();
-            throw;
-        }
-        Unlock();
+        LockGuard hold(*this);
+        m_queue.push_back(std::move(item));
     } catch (const std::bad_alloc&) {
-        return 0xC7210004u;
+        return OVX_E_OUT_OF_MEMORY;
     }
     Wake();
     return 0;
 }
 
 size_t CWorkerThread::GetQueuedCount() const {
-    Lock();
-    size_t count = m_queue.size();
-    Unlock();
-    return count;
+    LockGuard hold(*this);
+    return m_queue.size();
 }
 
 bool CWorkerThread::ProcessNextWorkItem() {
     CWorkItem item;
-    bool more = false;
     bool have = false;
-    Lock();
-    if (!m_queue.empty()) {
-        item = m_queue.front();
-        m_queue.pop_front();
-        have = true;
+    {
+        LockGuard hold(*this);
+        if (!m_queue.empty()) {
+            item = std::move(m_queue.front());
+            m_queue.pop_front();
+            have = true;
+        }
     }
-    Unlock();
     if (have && m_work != nullptr) {
         uint32_t status = m_work(item.GetData(), item.GetSize(), m_argument);
-        if (status != 0) {
+        if (status != 0 && TraceWanted(SS_TRACE_PROGRESS)) {
             ovxToolsLib::OVXError error(status);
             const char* text = error.GetMessageText();
-            Trace(8, "CWorkerThread::ProcessNextWorkItem()",
+            Trace(SS_TRACE_PROGRESS, "CWorkerThread::ProcessNextWorkItem()",
                   (std::string("Failed to process work item: ") + (text != nullptr ? text : "")).c_str());
         }
     }
-    Lock();
-    more = !m_queue.empty();
-    Unlock();
-    return more;
+    LockGuard hold(*this);
+    return !m_queue.empty();
 }
 
 uint32_t CWorkerThread::Loop() {
     while (!m_stop.load()) {
-        Trace(8, Where(), ("Waiting on worker event with timeout = " + std::to_string(kWorkerWaitMs)).c_str());
+        if (TraceWanted(SS_TRACE_PROGRESS)) {
+            Trace(SS_TRACE_PROGRESS, Where(),
+                  ("Waiting on worker event with timeout = " + std::to_string(kWorkerWaitMs)).c_str());
+        }
         m_threading->WaitEvent(m_event, kWorkerWaitMs);
         if (m_stop.load()) break;
         while (ProcessNextWorkItem() && !m_stop.load()) {

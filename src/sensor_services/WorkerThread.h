@@ -16,6 +16,21 @@ public:
     CWorkItem() = default;
     CWorkItem(const uint8_t* data, uint32_t size) { Set(data, size); }
     CWorkItem(const CWorkItem& other) { *this = other; }
+    // Moves hand the bytes over: a queued answer may be large.
+    CWorkItem(CWorkItem&& other) noexcept : m_data(other.m_data), m_size(other.m_size) {
+        other.m_data = nullptr;
+        other.m_size = 0;
+    }
+    CWorkItem& operator=(CWorkItem&& other) noexcept {
+        if (this != &other) {
+            delete[] m_data;
+            m_data = other.m_data;
+            m_size = other.m_size;
+            other.m_data = nullptr;
+            other.m_size = 0;
+        }
+        return *this;
+    }
     virtual ~CWorkItem() { Clear(); }
     virtual CWorkItem& operator=(const CWorkItem& other);
     virtual void Clear();
@@ -34,8 +49,8 @@ typedef uint32_t (*WorkFunction)(const uint8_t* data, uint32_t size, void* argum
 class CWorkerThread : public CServiceThread {
 public:
     ~CWorkerThread() override;
-    virtual uint32_t Init(const ovxThreadingFunctions* threading, SS_TraceSink* trace, WorkFunction work,
-                          void* argument);
+    virtual uint32_t Init(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
+                          WorkFunction work, void* argument);
     virtual uint32_t QueueWorkItem(const uint8_t* data, uint32_t size);
     // Processes the front item; returns whether more remain.
     virtual bool ProcessNextWorkItem();

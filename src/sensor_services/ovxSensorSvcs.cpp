@@ -164,10 +164,18 @@ uint32_t Init(const char* version, const char* localPropertyFile, const char* co
                 loser = created;
             } else {
                 g_session.store(created);  // the factory's reference becomes the installed one
+                created->OnInstalled();
             }
         }
         created = nullptr;
-        if (loser != nullptr) loser->Release();
+        if (loser != nullptr) {
+            // Lost the race to another SS_Init: the session goes completely,
+            // its dispatch thread (which holds a reference of its own) first.
+            loser->ShutDown();
+            std::function<void()> detach = loser->AgentDetacher();
+            loser->Release();
+            if (detach) detach();
+        }
         return 0;
     } catch (...) {
         if (created != nullptr) {
@@ -190,14 +198,19 @@ uint32_t ShutDown() {
     }
     if (session == nullptr) return 0;
     uint32_t status = 0;
+    std::function<void()> detach;
     try {
         WaitForAcquirers();
         session->ShutDown();
+        detach = session->AgentDetacher();
     } catch (...) {
         status = OVX_E_UNEXPECTED;
     }
     try {
         session->Release();
+        // Last: the clean-up that this release may run still writes its
+        // lines; from here on nothing of the session reaches the agent.
+        if (detach) detach();
     } catch (...) {
         status = OVX_E_UNEXPECTED;
     }

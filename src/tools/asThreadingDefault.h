@@ -55,6 +55,25 @@ struct ovxThreadingFunctions {
 // The table over the process-wide threading service object.
 const ovxThreadingFunctions* ovxGetThreadingFunctions();
 
+// Holds a sync of a threading table for a scope, so that nothing thrown
+// between taking and releasing it can leave it held. A null table holds
+// nothing (objects initialised without a table run single-threaded).
+class ovxSyncGuard {
+public:
+    ovxSyncGuard(const ovxThreadingFunctions* table, ovxSyncHandle handle) : m_table(table), m_handle(handle) {
+        if (m_table != nullptr) m_table->Lock(m_handle);
+    }
+    ~ovxSyncGuard() {
+        if (m_table != nullptr) m_table->Unlock(m_handle);
+    }
+    ovxSyncGuard(const ovxSyncGuard&) = delete;
+    ovxSyncGuard& operator=(const ovxSyncGuard&) = delete;
+
+private:
+    const ovxThreadingFunctions* m_table;
+    ovxSyncHandle m_handle;
+};
+
 class ovxThreadingDefaultImpl;
 
 // A thread created by the threading service: runs one function once.

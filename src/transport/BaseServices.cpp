@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ovxStatus.h"
+#include "tools/ovxLateWork.h"
 #include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
 #include "transport/BaseSupport.h"
@@ -29,40 +30,33 @@ CBaseServices::CBaseServices() = default;
 
 CBaseServices::~CBaseServices() {
     if (m_libraryLoaded) mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs();
-    // The agent's sink may be gone once the session is: the loader must not
-    // keep writing to it.
-    mslLoader::SetTraceSink(nullptr);
+    // The service library, its loader and the signature check write through
+    // the routed sink: it must not lead here any more.
+    if (m_gate) ovxToolsLib::ovxStopRoutingTo(m_gate.get());
 }
 
 void CBaseServices::Trace(uint32_t level, const char* where, const char* text) const {
-    ovxToolsLib::TraceLine(m_trace, level, text, where);
+    if (m_gate) m_gate->Trace(level, text, where);
 }
 
-void CBaseServices::Lock() const {
-    if (m_threading != nullptr) m_threading->Lock(m_lock);
-}
-void CBaseServices::Unlock() const {
-    if (m_threading != nullptr) m_threading->Unlock(m_lock);
-}
+bool CBaseServices::TraceWanted(uint32_t level) const { return m_gate && m_gate->Wants(level); }
 
 int32_t CBaseServices::ReferenceCount() const {
-    Lock();
-    int32_t count = m_references;
-    Unlock();
-    return count;
+    LockGuard hold(*this);
+    return m_references;
 }
 
 uint32_t CBaseServices::AddRef() {
-    Lock();
-    int32_t count = ++m_references;
-    Unlock();
-    return static_cast<uint32_t>(count);
+    LockGuard hold(*this);
+    return static_cast<uint32_t>(++m_references);
 }
 
 uint32_t CBaseServices::Release() {
-    Lock();
-    int32_t count = --m_references;
-    Unlock();
+    int32_t count;
+    {
+        LockGuard hold(*this);
+        count = --m_references;
+    }
     if (count == 0) {
         Cleanup();
         delete this;
@@ -108,22 +102,28 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
             }
             if (status != 0) return status;
             m_threading = threading;
+            m_lockTable = threading;
         }
-        // 2. The sink and the version; the loader writes through the sink too.
-        m_trace = trace;
+        // 2. The sink and the version. Everything this session writes to the
+        // agent passes its gate; the loader, the signature check and the
+        // service library write through the routed sink, which leads to it.
+        m_gate = std::make_shared<ovxToolsLib::ovxAgentGate>(trace);
+        ovxToolsLib::ovxRouteTraceTo(m_gate);
         m_version = version != nullptr ? version : "";
-        mslLoader::SetTraceSink(trace);
-        // 3. The service library.
-        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs();
+        mslLoader::SetTraceSink(ovxToolsLib::ovxRoutedTraceSink());
+        // 3. The service library. A load that failed after it was counted is
+        // unloaded with the rest of the session, which leaves the loader as
+        // it was before this call.
+        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs(
+            mslLoader_ovxSessionConfigSvcs::kLibraryName, &m_libraryLoaded);
         if (status != 0) {
             Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
             Cleanup();
             return status;
         }
-        m_libraryLoaded = true;
         // 4. The session and the default destination.
         if (openDestination) {
-            status = Scs().SCS_Init("5.9", sessionString1, sessionString2, trace);
+            status = Scs().SCS_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
             if (status != 0) {
                 ovxToolsLib::xsnprintf(text, sizeof text, "SCS_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
                                        OrNull(sessionString1), OrNull(sessionString2),
@@ -147,7 +147,8 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         }
         // 5. The listener.
         if (openListener) {
-            status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, trace);
+            status =
+                Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
             if (status != 0) {
                 ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
                                        OrNull(sessionString1), OrNull(sessionString2),
@@ -190,9 +191,10 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         if (status != 0) {
             m_dispatchRunning = false;
             m_stop = true;
-            Lock();
-            --m_references;
-            Unlock();
+            {
+                LockGuard hold(*this);
+                --m_references;
+            }
             Cleanup();
             return status;
         }
@@ -229,9 +231,10 @@ uint32_t CBaseServices::LoadDestinationSettings(int32_t destination, const char*
 uint32_t CBaseServices::LoadListenerSettings(int32_t, const char*) { return 0; }
 
 uint32_t CBaseServices::ResetRetryState() {
-    Lock();
-    if (m_retryState != nullptr) m_retryState->Reset();
-    Unlock();
+    {
+        LockGuard hold(*this);
+        if (m_retryState != nullptr) m_retryState->Reset();
+    }
     if (m_threading != nullptr) m_threading->SetEvent(m_dispatchEvent);
     return 0;
 }
@@ -248,17 +251,13 @@ uint32_t CBaseServices::RequestDispatch() {
     uint32_t timeout = svcRetryState::kInfinite;
     int32_t index = svcRetryState::kNoServer;
     try {
-        Lock();
-        try {
+        {
+            LockGuard hold(*this);
             if (m_retryState != nullptr) {
                 m_retryState->GetSchedule(&timeout, &index);
                 m_retryState->SetDispatchPending(true);
             }
-        } catch (...) {
-            Unlock();
-            throw;
         }
-        Unlock();
         if (m_dispatchRunning.load()) {
             if (timeout == svcRetryState::kInfinite) m_threading->SetEvent(m_dispatchEvent);
             return 0;
@@ -270,12 +269,27 @@ uint32_t CBaseServices::RequestDispatch() {
     }
 }
 
-uint32_t CBaseServices::RequestStop() {
+bool CBaseServices::RequestStop() {
     m_stop = true;
-    if (m_threading == nullptr) return 0;
+    if (m_threading == nullptr) return true;
     m_threading->SetEvent(m_dispatchEvent);
     if (m_dispatchRunning.load()) m_threading->WaitEvent(m_exitEvent, m_timeouts[3]);
-    return 0;
+    return !m_dispatchRunning.load();
+}
+
+std::function<void()> CBaseServices::Detacher(std::chrono::steady_clock::time_point deadline) const {
+    // A dispatch thread still in a post outlives SS_ShutDown: the process
+    // may exit before it ends, and its last work must not race with exit.
+    const bool threadLeft = m_dispatchRunning.load();
+    std::shared_ptr<ovxToolsLib::ovxAgentGate> gate = m_gate;
+    return [gate, deadline, threadLeft] {
+        if (gate) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            gate->Close(left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0);
+        }
+        if (threadLeft) ovxToolsLib::ovxLateWork::ArmExitHandler();
+    };
 }
 
 uint32_t CBaseServices::Cleanup() {
@@ -305,6 +319,7 @@ uint32_t CBaseServices::Cleanup() {
         m_threading->CloseEvent(m_dispatchEvent);
         m_threading->CloseSync(m_lock);
         m_threading->CloseEvent(m_exitEvent);
+        m_lockTable = nullptr;
         m_threading = nullptr;
     }
     return status;
@@ -315,6 +330,18 @@ uint32_t CBaseServices::DispatchThread(void* argument) {
     return self->DispatchLoop();
 }
 
+void CBaseServices::NextSchedule(uint32_t result, uint32_t* timeout, int32_t* index) {
+    bool gaveUp = false;
+    {
+        LockGuard hold(*this);
+        if (m_retryState != nullptr) {
+            m_retryState->NextState(result, timeout, index);
+            gaveUp = m_retryState->TakeGaveUp();
+        }
+    }
+    if (gaveUp) OnRetryRequestFailed();
+}
+
 uint32_t CBaseServices::DispatchLoop() {
     const std::string process = ProcessThreadText();
     Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Entering dispatch thread: " + process).c_str());
@@ -322,13 +349,13 @@ uint32_t CBaseServices::DispatchLoop() {
     try {
         uint32_t timeout = svcRetryState::kInfinite;
         int32_t index = svcRetryState::kNoServer;
-        Lock();
-        if (m_retryState != nullptr) m_retryState->NextState(0, &timeout, &index);
-        Unlock();
+        NextSchedule(0, &timeout, &index);
         for (;;) {
-            Trace(
-                SS_TRACE_PROGRESS, kDispatchWhere,
-                ("Waiting on dispatch event with timeout = " + std::to_string(static_cast<int32_t>(timeout))).c_str());
+            if (TraceWanted(SS_TRACE_PROGRESS)) {
+                Trace(SS_TRACE_PROGRESS, kDispatchWhere,
+                      ("Waiting on dispatch event with timeout = " + std::to_string(static_cast<int32_t>(timeout)))
+                          .c_str());
+            }
             if (m_stop.load()) break;
             m_threading->WaitEvent(m_dispatchEvent, timeout);
             if (m_stop.load()) break;
@@ -336,21 +363,23 @@ uint32_t CBaseServices::DispatchLoop() {
                 Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Cannot dispatch data. No server found.");
                 result = OVX_E_NOTHING_OPEN;
             } else {
-                Trace(SS_TRACE_PROGRESS, kDispatchWhere,
-                      ("Dispatching data to server index #" + std::to_string(index)).c_str());
+                if (TraceWanted(SS_TRACE_PROGRESS)) {
+                    Trace(SS_TRACE_PROGRESS, kDispatchWhere,
+                          ("Dispatching data to server index #" + std::to_string(index)).c_str());
+                }
                 Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Calling service SendPendingData.");
                 result = SendPendingData(index);
+                ContinueAfterBlockingCall();
                 Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Returned from service SendPendingData.");
             }
             if (m_stop.load()) break;
-            Lock();
-            if (m_retryState != nullptr) m_retryState->NextState(result, &timeout, &index);
-            Unlock();
+            NextSchedule(result, &timeout, &index);
         }
     } catch (...) {
         Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Unknown exception caught!");
         result = OVX_E_UNEXPECTED;
     }
+    ContinueAfterBlockingCall();
     Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Exiting dispatch thread: " + process).c_str());
     // The thread's reference goes first: while SS_ShutDown waits on the exit
     // event it holds a reference of its own, so the object is deleted on its
@@ -362,5 +391,13 @@ uint32_t CBaseServices::DispatchLoop() {
     m_dispatchRunning = false;
     Release();
     threading->SetEvent(exitEvent);
+    ovxToolsLib::ovxLateWork::Leave();
     return result;
+}
+
+void CBaseServices::ContinueAfterBlockingCall() const {
+    // Once a shut-down has been asked for, what follows may run after
+    // SS_ShutDown returned and while the process exits: it runs under the
+    // late-work hold, or not at all.
+    if (m_stop.load() && !ovxToolsLib::ovxLateWork::Enter()) ovxToolsLib::ovxLateWork::Park();
 }

@@ -7,11 +7,15 @@
 #define OVX_TRANSPORT_BASESERVICES_H
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ovxSensorSvcs.h"
 #include "tools/asThreadingDefault.h"
+#include "tools/ovxAgentGate.h"
 #include "transport/svcRetryState.h"
 
 class CBaseServices : public svcRetryOwner {
@@ -37,7 +41,9 @@ public:
     // New data is queued: dispatch at once when idle; a scheduled retry
     // keeps its time.
     virtual uint32_t RequestDispatch();
-    void OnRetryRequestFailed() override {}
+    // A request was given up on every server. Called on the dispatch thread
+    // after the session lock is released, so that it may call the agent.
+    virtual void OnRetryRequestFailed() {}
     virtual uint32_t Cleanup();
     virtual uint32_t LoadSettings(const char* role);
     virtual uint32_t LoadDestinationSettings(int32_t destination, const char* role);
@@ -45,14 +51,22 @@ public:
     virtual uint32_t SendPendingData(int32_t serverIndex) = 0;
 
     // Stops the dispatch thread: waits up to shutdownTimeout for it to end.
-    uint32_t RequestStop();
+    // Returns whether it ended in time.
+    bool RequestStop();
+    // Returns what cuts the session off from its agent, to be run once the
+    // caller dropped its reference: no trace line or callback starts from
+    // then on, and those running on other threads are waited for until
+    // `deadline`. A dispatch thread still running is left to end alone,
+    // with the process's exit guarded against it.
+    std::function<void()> Detacher(std::chrono::steady_clock::time_point deadline) const;
     uint32_t AddRef();
     // The last release cleans up and deletes the object.
     uint32_t Release();
 
     int32_t DefaultDestination() const override { return m_defaultDestination; }
     int32_t DefaultListener() const { return m_defaultListener; }
-    SS_TraceSink* TraceSink() const override { return m_trace; }
+    // The agent's sink; read only through the gate.
+    const std::shared_ptr<ovxToolsLib::ovxAgentGate>& Gate() const { return m_gate; }
     bool IsDestinationOpen() const { return m_destinationOpen; }
     bool IsListenerOpen() const { return m_listenerOpen; }
     // connectTimeout, transferTimeout, dnsCacheTimeout, shutdownTimeout.
@@ -64,12 +78,26 @@ public:
     // True from the moment a shut-down asks the dispatch thread to stop.
     bool IsStopping() const { return m_stop.load(); }
 
-    void Trace(uint32_t level, const char* where, const char* text) const;
-    void Lock() const;
-    void Unlock() const;
+    void Trace(uint32_t level, const char* where, const char* text) const override;
+    // Whether a line at `level` would reach the agent: worth formatting.
+    bool TraceWanted(uint32_t level) const override;
+
+    // Holds the session lock for a scope.
+    class LockGuard {
+    public:
+        explicit LockGuard(const CBaseServices& services)
+            : m_hold(services.m_lockTable.load(), services.m_lock) {}
+
+    private:
+        ovxToolsLib::ovxSyncGuard m_hold;
+    };
 
 protected:
     svcRetryState* RetryState() const { return m_retryState; }
+    // Called on the session's own threads right after a call that may have
+    // blocked past a shut-down (a post): parks the thread if the process is
+    // exiting, so that it touches nothing exit destroys.
+    void ContinueAfterBlockingCall() const;
     const ovxToolsLib::ovxThreadingFunctions* Threading() const { return m_threading; }
 
 private:
@@ -79,6 +107,9 @@ private:
                        const char* sessionString2, bool openDestination, bool openListener);
     static uint32_t DispatchThread(void* self);
     uint32_t DispatchLoop();
+    // One turn of the schedule under the lock; a give-up is reported after
+    // the lock is released.
+    void NextSchedule(uint32_t result, uint32_t* timeout, int32_t* index);
 
     bool m_destinationOpen = false;
     bool m_listenerOpen = false;
@@ -86,7 +117,9 @@ private:
     int32_t m_defaultDestination = -1;
     int32_t m_defaultListener = -1;
     const ovxToolsLib::ovxThreadingFunctions* m_threading = nullptr;
-    SS_TraceSink* m_trace = nullptr;
+    // The table the lock is taken through while the lock exists.
+    std::atomic<const ovxToolsLib::ovxThreadingFunctions*> m_lockTable{nullptr};
+    std::shared_ptr<ovxToolsLib::ovxAgentGate> m_gate;
     ovxToolsLib::ovxSyncHandle m_lock = 0;
     ovxToolsLib::ovxEventHandle m_dispatchEvent = 0;
     ovxToolsLib::ovxThreadHandle m_dispatchThread = 0;

@@ -197,14 +197,13 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
         return g_cryptoStatus;
     }
 
-    uint32_t status = mslLoaderLock();
-    if (status != 0) return status;
+    LoaderHold hold;
+    if (hold.Status() != 0) return hold.Status();
 
     int verified = -1;
-    status = ovxIntegrity::VerifyFile(fullName, GetSigFileExtension(), &verified);
+    uint32_t status = ovxIntegrity::VerifyFile(fullName, GetSigFileExtension(), &verified);
     if (status != 0) {
         Trace(SS_TRACE_ERROR, where, "Signature check of '%s' failed: %s", fullName.c_str(), ErrorText(status).c_str());
-        mslLoaderUnlock();
         return status;
     }
     // Open the verified bytes themselves, not the path again: a file swapped
@@ -215,44 +214,40 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
     status = cLibLoadLibrary(handle, openName);
     close(verified);
     if (status == 0) {
-        mslLoaderUnlock();
+        hold.Release();
         Trace(SS_TRACE_PROGRESS, where, "Successfully loaded library:  '%s'", fullName.c_str());
         return 0;
     }
     Trace(SS_TRACE_ERROR, where, "cLibLoadLibrary() returned an error: %s (%s)", ErrorText(status).c_str(),
           cLibErrorText(handle));
-    mslLoaderUnlock();
     return status;
 }
 
 uint32_t LookupSymbol(cLibHandle* handle, void** slot, const char* symbol) {
     const char* where = "mslLoader::LookupSymbol()";
     Trace(SS_TRACE_LOADER, where, "Entered function");
-    uint32_t status = mslLoaderLock();
-    if (status != 0) return status;
+    LoaderHold hold;
+    if (hold.Status() != 0) return hold.Status();
     if (symbol == nullptr || *symbol == '\0' || slot == nullptr || handle == nullptr) {
         Trace(SS_TRACE_ERROR, where, "'symbol' argument is NULL");
-        mslLoaderUnlock();
         return OVX_E_INVALID_ARGUMENT;
     }
     Trace(SS_TRACE_LOADER, where, "About to map symbol:  '%s'", symbol);
     *slot = cLibGetSymbol(handle, symbol);
     if (*slot == nullptr) {
         Trace(SS_TRACE_ERROR, where, "Error mapping symbol:  '%s'", symbol);
-        status = handle->status != 0 ? handle->status : OVX_E_LIB_SYMBOL;
-        mslLoaderUnlock();
-        return status;
+        return handle->status != 0 ? handle->status : OVX_E_LIB_SYMBOL;
     }
-    return mslLoaderUnlock();
+    return hold.Release();
 }
 
 uint32_t UnloadServiceLibrary(cLibHandle* handle) {
     Trace(SS_TRACE_LOADER, "mslLoader::UnloadServiceLibrary()", "Entered function");
     if (handle == nullptr) return OVX_E_INVALID_ARGUMENT;
-    uint32_t status = mslLoaderLock();
-    if (status != 0) return status;
-    status = cLibFreeLibrary(handle);
-    uint32_t unlock = mslLoaderUnlock();
+    LoaderHold hold;
+    if (hold.Status() != 0) return hold.Status();
+    const uint32_t status = cLibFreeLibrary(handle);
+    const uint32_t unlock = hold.Release();
     return status != 0 ? status : unlock;
 }
 

@@ -34,6 +34,27 @@ uint32_t mslLoaderUnlock();
 uint32_t mslLoaderDestroyLock();
 void mslLoaderCleanup();
 
+// Holds the loader lock for a scope. Release() gives it back early and
+// returns the release's status; a hold whose take failed holds nothing.
+class LoaderHold {
+public:
+    LoaderHold() : m_status(mslLoaderLock()) {}
+    ~LoaderHold() { Release(); }
+    LoaderHold(const LoaderHold&) = delete;
+    LoaderHold& operator=(const LoaderHold&) = delete;
+    // The take's status: 0 when the lock is held.
+    uint32_t Status() const { return m_status; }
+    uint32_t Release() {
+        if (m_status != 0 || m_released) return 0;
+        m_released = true;
+        return mslLoaderUnlock();
+    }
+
+private:
+    uint32_t m_status;
+    bool m_released = false;
+};
+
 // Forgets the directory and extension (tests).
 void ResetForTesting();
 

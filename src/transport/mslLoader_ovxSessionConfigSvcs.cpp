@@ -84,6 +84,26 @@ uint32_t Lock() {
 
 uint32_t Unlock() { return cLockRelease(&g_scsLock); }
 
+// Holds the SCS loader lock for a scope; Release() gives it back early with
+// the release's status.
+class ScsHold {
+public:
+    ScsHold() : m_status(Lock()) {}
+    ~ScsHold() { Release(); }
+    ScsHold(const ScsHold&) = delete;
+    ScsHold& operator=(const ScsHold&) = delete;
+    uint32_t Status() const { return m_status; }
+    uint32_t Release() {
+        if (m_status != 0 || m_released) return 0;
+        m_released = true;
+        return Unlock();
+    }
+
+private:
+    uint32_t m_status;
+    bool m_released = false;
+};
+
 // The slot of entry `index` in table order.
 void** Slot(size_t index) {
     void** slots[OVX_SCS_FUNCTION_COUNT] = {
@@ -105,18 +125,19 @@ const char* const kFunctionNames[OVX_SCS_FUNCTION_COUNT] = {
 const ScsFunctionTable& Scs() { return g_table; }
 
 int32_t ReferenceCount() {
-    if (Lock() != 0) return -1;
-    int32_t count = g_referenceCount;
-    Unlock();
-    return count;
+    ScsHold hold;
+    if (hold.Status() != 0) return -1;
+    return g_referenceCount;
 }
 
-uint32_t LoadOvxSessionConfigSvcs(const char* library) {
+uint32_t LoadOvxSessionConfigSvcs(const char* library, bool* counted) {
     const char* where = "mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs()";
+    if (counted != nullptr) *counted = false;
     mslLoader::Trace(SS_TRACE_LOADER, where, "Entered function");
-    uint32_t status = Lock();
-    if (status != 0) return status;
+    ScsHold hold;
+    if (hold.Status() != 0) return hold.Status();
     uint32_t failure = 0;
+    if (counted != nullptr) *counted = true;
     if (++g_referenceCount == 1) {
         failure = cInitLibHandle(&g_handle);
         if (failure != 0) {
@@ -140,15 +161,15 @@ uint32_t LoadOvxSessionConfigSvcs(const char* library) {
             }
         }
     }
-    uint32_t release = Unlock();
+    const uint32_t release = hold.Release();
     return failure != 0 ? failure : release;
 }
 
 uint32_t UnloadOvxSessionConfigSvcs() {
     const char* where = "mslLoader_ovxSessionConfigSvcs::UnloadOvxSessionConfigSvcs()";
     mslLoader::Trace(SS_TRACE_LOADER, where, "Entered function");
-    uint32_t status = Lock();
-    if (status != 0) return status;
+    ScsHold hold;
+    if (hold.Status() != 0) return hold.Status();
     uint32_t failure = 0;
     if (g_referenceCount > 0) {
         if (g_referenceCount-- == 1 && g_handle.handle != nullptr) {
@@ -164,7 +185,7 @@ uint32_t UnloadOvxSessionConfigSvcs() {
         // Nothing may call into a closed library: put the stubs back.
         g_table = StubTable();
     }
-    uint32_t release = Unlock();
+    const uint32_t release = hold.Release();
     if (last) {
         uint32_t destroyed = cDestroyLibHandle(&g_handle);
         if (destroyed != 0 && destroyed != OVX_E_INVALID_ARGUMENT) {

@@ -22,7 +22,10 @@ struct ScsFunctionTable {
 // The table; calls go through Scs().SCS_PostData(...) and so on.
 const ScsFunctionTable& Scs();
 
-uint32_t LoadOvxSessionConfigSvcs(const char* library = kLibraryName);
+// A load counts even when it fails after the count was taken (Part of the
+// loader's contract: the caller's clean-up unloads it). *counted, when given,
+// tells whether it was taken, so that the caller unloads exactly then.
+uint32_t LoadOvxSessionConfigSvcs(const char* library = kLibraryName, bool* counted = nullptr);
 uint32_t UnloadOvxSessionConfigSvcs();
 
 // Current number of loads (tests and diagnostics).

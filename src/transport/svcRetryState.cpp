@@ -24,8 +24,7 @@ std::string svcRetryState::SectionForRole(const std::string& role) {
 }
 
 void svcRetryState::Trace(const char* where, const std::string& text) const {
-    SS_TraceSink* sink = m_owner != nullptr ? m_owner->TraceSink() : nullptr;
-    ovxToolsLib::TraceLine(sink, SS_TRACE_PROGRESS, text.c_str(), where);
+    if (m_owner != nullptr) m_owner->Trace(SS_TRACE_PROGRESS, where, text.c_str());
 }
 
 uint32_t svcRetryState::Init(const char* role, svcRetryOwner* owner) {
@@ -160,7 +159,9 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
     // 4. Given up on every server.
     if (givenUp) {
         Trace(kNextWhere, "Retries failed on all servers in the server list! No more retries for this request!");
-        if (m_owner != nullptr) m_owner->OnRetryRequestFailed();
+        // Reported by the owner once its lock is released: the agent's
+        // error callback must never run under it.
+        m_gaveUp = true;
         m_timeout = kInfinite;
         m_attempts = 0;
         m_index = 0;

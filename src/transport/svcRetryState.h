@@ -14,9 +14,9 @@ class svcRetryOwner {
 public:
     virtual ~svcRetryOwner() = default;
     virtual int32_t DefaultDestination() const = 0;
-    virtual SS_TraceSink* TraceSink() const = 0;
-    // Called when a request is given up on every server.
-    virtual void OnRetryRequestFailed() = 0;
+    // The owner's trace lines (the schedule writes at level 8).
+    virtual void Trace(uint32_t level, const char* where, const char* text) const = 0;
+    virtual bool TraceWanted(uint32_t level) const = 0;
     // The SCS entries to read settings and the server count through.
     virtual const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const {
         return mslLoader_ovxSessionConfigSvcs::Scs();
@@ -40,6 +40,13 @@ public:
     virtual uint32_t Reload(int32_t destination);
     virtual void GetSchedule(uint32_t* timeout, int32_t* index) const;
     virtual void NextState(uint32_t result, uint32_t* timeout, int32_t* index);
+    // Whether the last NextState gave the request up on every server; the
+    // owner reports that once it has released its lock. Clears the mark.
+    bool TakeGaveUp() {
+        const bool gaveUp = m_gaveUp;
+        m_gaveUp = false;
+        return gaveUp;
+    }
     virtual void Reset();
     virtual void SetServer(uint32_t timeout, int32_t index);
     virtual bool GetDispatchPending() const { return m_dispatchPending; }
@@ -75,6 +82,7 @@ private:
     uint32_t m_attempts = 0;
     int64_t m_primaryLeftAt = 0;
     bool m_dispatchPending = false;
+    bool m_gaveUp = false;
 };
 
 #endif  // OVX_TRANSPORT_SVCRETRYSTATE_H

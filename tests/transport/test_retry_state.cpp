@@ -43,8 +43,12 @@ public:
         m_table.SCS_Free = &FakeFree;
     }
     int32_t DefaultDestination() const override { return 7; }
-    SS_TraceSink* TraceSink() const override { return const_cast<SS_TraceSink*>(&m_sink); }
-    void OnRetryRequestFailed() override { ++failures; }
+    void Trace(uint32_t level, const char* where, const char* text) const override {
+        if (TraceWanted(level)) m_sink.write(m_sink.context, level, text, where);
+    }
+    bool TraceWanted(uint32_t level) const override { return (m_sink.levelMask & level) != 0; }
+    // The schedule marks a give-up; its owner reports it once unlocked.
+    void OnRetryRequestFailed() { ++failures; }
     const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const override { return m_table; }
 
     int failures = 0;
@@ -80,6 +84,7 @@ protected:
         int32_t index = -1;
         state.GetSchedule(nullptr, &index);
         state.NextState(result, &timeout, &index);
+        if (state.TakeGaveUp()) owner.OnRetryRequestFailed();
         return {timeout, index};
     }
     FakeOwner owner;
@@ -314,6 +319,7 @@ TEST_F(RetryTest, RandomResultsFollowTheModel) {
             int32_t index = -1;
             subject.GetSchedule(nullptr, &index);
             subject.NextState(result, &timeout, &index);
+            if (subject.TakeGaveUp()) fresh.OnRetryRequestFailed();
             ASSERT_EQ(expected.first == -1 ? kInf : static_cast<uint32_t>(expected.first), timeout)
                 << "scenario " << scenario << " step " << step;
             ASSERT_EQ(expected.second, index) << "scenario " << scenario << " step " << step;
