@@ -1,6 +1,7 @@
 // The builders: what the agent says about itself and the requests and
 // responses it queues, written into CML objects of a message handle.
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "sensor_services/SessionText.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxGuid.h"
+#include "tools/ovxXmlChars.h"
 #include "tools/xsnprintf.h"
 
 using namespace ovx::cml;
@@ -28,7 +30,6 @@ namespace ovxSensorServices {
 
 namespace {
 
-constexpr size_t kStringBound = 4096;
 constexpr uint32_t kParseFailed = 0xC7560012u;
 constexpr uint32_t kSetPolicyItemFailed = 0xC7380017u;
 constexpr uint32_t kSetSchemaItemFailed = 0xC7380019u;
@@ -36,9 +37,8 @@ constexpr uint32_t kGetSchemaItemFailed = 0xC738001Au;
 
 const char kRequiredNull[] = "A required input parameter is NULL.";
 const char kTooLarge[] = "An input parameter is too large.";
+const char kNotXmlText[] = "An input parameter holds a character XML cannot carry: ";
 const char kNoAnnouncement[] = "Heartbeat message is missing its startup announcement";
-
-bool TooLarge(const char* text) { return text != nullptr && strnlen(text, kStringBound) == kStringBound; }
 
 std::string Where(const char* builder) { return std::string("CSensorServices::") + builder + "()"; }
 
@@ -64,39 +64,69 @@ bool InMessageNamespace(const CMessageBase& document, const wchar_t* ns) {
     return document.GetNamespaceUri() == ns || document.GetNamespaceUri() == kNsCml;
 }
 
-// The request of the message with `tag`, or a new one added to it.
+// The request of the message with `tag`, or null.
 template <class Request>
-Request* RequestOf(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Request prototype) {
+Request* FindRequest(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns) {
     for (CCmlRequest* request : message.GetRequests()) {
         if (request->GetTagName() == tag && InMessageNamespace(*request, ns)) {
             if (auto* typed = dynamic_cast<Request*>(request)) return typed;
         }
     }
-    return dynamic_cast<Request*>(message.AddRequest(prototype));
+    return nullptr;
 }
 
 template <class Response>
-Response* ResponseOf(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Response prototype,
-                     const char* requestId, uint32_t requestIdLength) {
+Response* FindResponse(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns) {
     for (CCmlResponse* response : message.GetResponses()) {
         if (response->GetTagName() == tag && InMessageNamespace(*response, ns)) {
             if (auto* typed = dynamic_cast<Response*>(response)) return typed;
         }
     }
+    return nullptr;
+}
+
+// A builder changes the message only once everything it adds is ready:
+// `fill` runs on the request the message already has, or on a new one made
+// aside, which is attached only when `fill` returned. A failure in between
+// leaves the message as it was.
+template <class Request, class Fill>
+Request* AddToRequest(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Request prototype, Fill fill) {
+    if (Request* existing = FindRequest<Request>(message, tag, ns)) {
+        fill(*existing);
+        return existing;
+    }
+    fill(prototype);
+    return dynamic_cast<Request*>(message.AddRequest(prototype));
+}
+
+template <class Response, class Fill>
+Response* AddToResponse(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Response prototype,
+                        const char* requestId, uint32_t requestIdLength, Fill fill) {
+    if (Response* existing = FindResponse<Response>(message, tag, ns)) {
+        fill(*existing);
+        return existing;
+    }
     prototype.SetRequestId(Wide(requestId, requestIdLength).c_str());
+    fill(prototype);
     return dynamic_cast<Response*>(message.AddResponse(prototype));
 }
 
-// The request as UTF-8 text into the caller's buffer, when it fits.
+// The request as UTF-8 text into the caller's buffer, when it fits. The
+// copy is a service on the side: the builder has completed when it runs, so
+// a copy that cannot be made leaves the buffer zeroed, nothing else.
 void CopyRequestText(const CCmlDocumentBase& request, char* buffer, uint32_t* length) {
     if (buffer == nullptr || length == nullptr) return;
-    std::ostringstream out;
-    request.Serialize(out);
-    const std::string text = out.str();
     std::memset(buffer, 0, *length);
-    if (text.size() <= *length) {
-        std::memcpy(buffer, text.data(), text.size());
-        *length = static_cast<uint32_t>(text.size());
+    try {
+        std::ostringstream out;
+        request.Serialize(out);
+        const std::string text = out.str();
+        if (text.size() <= *length) {
+            std::memcpy(buffer, text.data(), text.size());
+            *length = static_cast<uint32_t>(text.size());
+        }
+    } catch (...) {
+        std::memset(buffer, 0, *length);
     }
 }
 
@@ -107,19 +137,60 @@ bool CSensorServices::HasSetSchemaRequestCallback() const {
     return m_setSchemaRequest != nullptr;
 }
 
+// Every string argument of a builder is checked before anything changes:
+// required ones for NULL, then each for its length (a NUL within 4096
+// bytes) and for characters XML cannot carry, which would make every
+// document that holds it malformed.
+uint32_t CSensorServices::CheckArguments(const char* builder, std::initializer_list<BuilderArgument> arguments) const {
+    for (const BuilderArgument& argument : arguments) {
+        if (argument.required && argument.value == nullptr) {
+            Trace(SS_TRACE_ERROR, Where(builder).c_str(), kRequiredNull);
+            return OVX_E_INVALID_ARGUMENT;
+        }
+    }
+    for (const BuilderArgument& argument : arguments) {
+        if (argument.value == nullptr) continue;
+        const size_t length = strnlen(argument.value, kMaxArgumentBytes + 1);
+        if (length > kMaxArgumentBytes) {
+            Trace(SS_TRACE_ERROR, Where(builder).c_str(), kTooLarge);
+            return OVX_E_INVALID_ARGUMENT;
+        }
+        if (!ovxToolsLib::ovxIsXmlText(argument.value, length)) {
+            Trace(SS_TRACE_ERROR, Where(builder).c_str(), (std::string(kNotXmlText) + argument.name).c_str());
+            return OVX_E_INVALID_ARGUMENT;
+        }
+    }
+    return 0;
+}
+
+// The id of the request a response answers: bytes and a length.
+uint32_t CSensorServices::CheckRequestId(const char* builder, const char* requestId, uint32_t length) const {
+    if (requestId == nullptr || length == 0) {
+        Trace(SS_TRACE_ERROR, Where(builder).c_str(), kRequiredNull);
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    if (length > kMaxArgumentBytes) {
+        Trace(SS_TRACE_ERROR, Where(builder).c_str(), kTooLarge);
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    if (!ovxToolsLib::ovxIsXmlText(requestId, length)) {
+        Trace(SS_TRACE_ERROR, Where(builder).c_str(), (std::string(kNotXmlText) + "requestId").c_str());
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    return 0;
+}
+
+#define OVX_CHECK(builder, ...)                                          \
+    do {                                                                 \
+        const uint32_t checked = CheckArguments(builder, {__VA_ARGS__}); \
+        if (checked != 0) return checked;                                \
+    } while (0)
 #define OVX_REQUIRE(condition, builder)                                   \
     do {                                                                  \
         if (!(condition)) {                                               \
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), kRequiredNull); \
             return OVX_E_INVALID_ARGUMENT;                                \
         }                                                                 \
-    } while (0)
-#define OVX_BOUNDED(text, builder)                                    \
-    do {                                                              \
-        if (TooLarge(text)) {                                         \
-            Trace(SS_TRACE_ERROR, Where(builder).c_str(), kTooLarge); \
-            return OVX_E_INVALID_ARGUMENT;                            \
-        }                                                             \
     } while (0)
 // Runs a builder body, turning what the CML layer throws into a status.
 #define OVX_BUILD(...)                                                        \
@@ -138,11 +209,9 @@ bool CSensorServices::HasSetSchemaRequestCallback() const {
 
 uint32_t CSensorServices::CreateMessage(SS_HMESSAGE* message, const char* agentId, const char* name,
                                         const char* nameSpace) {
-    OVX_REQUIRE(message != nullptr && agentId != nullptr && name != nullptr && nameSpace != nullptr, "CreateMessage");
-    *message = nullptr;
-    OVX_BOUNDED(agentId, "CreateMessage");
-    OVX_BOUNDED(name, "CreateMessage");
-    OVX_BOUNDED(nameSpace, "CreateMessage");
+    if (message != nullptr) *message = nullptr;
+    OVX_REQUIRE(message != nullptr, "CreateMessage");
+    OVX_CHECK("CreateMessage", {"agentId", agentId, true}, {"name", name, true}, {"nameSpace", nameSpace, true});
     OVX_BUILD({
         std::unique_ptr<CCmlDocumentBase> document(
             GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, kVersionRoot, kTagOvx, kMatchExact));
@@ -170,11 +239,10 @@ uint32_t CSensorServices::FreeMessage(SS_HMESSAGE message) {
 
 uint32_t CSensorServices::CreateHeartbeat(SS_HMESSAGE* message, const char* agentId, const char* name,
                                           const char* nameSpace, const char* version, const char* ipAddress) {
-    OVX_REQUIRE(message != nullptr && agentId != nullptr && name != nullptr && nameSpace != nullptr &&
-                    version != nullptr && ipAddress != nullptr,
-                "CreateHeartbeat");
-    *message = nullptr;
-    for (const char* text : {agentId, name, nameSpace, version, ipAddress}) OVX_BOUNDED(text, "CreateHeartbeat");
+    if (message != nullptr) *message = nullptr;
+    OVX_REQUIRE(message != nullptr, "CreateHeartbeat");
+    OVX_CHECK("CreateHeartbeat", {"agentId", agentId, true}, {"name", name, true}, {"nameSpace", nameSpace, true},
+              {"version", version, true}, {"ipAddress", ipAddress, true});
     SS_HMESSAGE created = nullptr;
     uint32_t status = CreateMessage(&created, agentId, name, nameSpace);
     if (status != 0) return status;
@@ -216,36 +284,17 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
                                             uint8_t useLocalSettings, uint8_t registerAgent, const char* lastRestart) {
     const char* builder = lastRestart != nullptr ? "SetBasicAgentInfoEx" : "SetBasicAgentInfo";
     OVX_REQUIRE(message != nullptr, builder);
+    OVX_CHECK(builder, {"updateVersion", updateVersion, false}, {"lastUpdatePath", lastUpdatePath, false},
+              {"updateStatusDescription", updateStatusDescription, false},
+              {"agentInstallPath", agentInstallPath, false}, {"daemonInstallPath", daemonInstallPath, false},
+              {"model", model, false}, {"groupnameHint", groupnameHint, false}, {"lastRestart", lastRestart, false});
     OVX_BUILD({
         CAgentStartupAnnouncement* announcement = AnnouncementOf(*MessageOf(message));
         if (announcement == nullptr) {
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), kNoAnnouncement);
             return OVX_E_UNEXPECTED;
         }
-        CAgentInfoContent& content = announcement->GetContent();
-        // Numbers and flags are always written; strings only when given,
-        // each checked when reached.
-        content.packageStatus = updateStatus;
-        content.agentStatus = agentStatus;
-        content.useLocalSettings = useLocalSettings != 0;
-        content.registerAgent = registerAgent != 0 ? L"true" : L"false";
-        content.sendNewSchemas = HasSetSchemaRequestCallback();
-        const std::pair<const char*, std::wstring*> strings[] = {
-            {updateVersion, &content.packageVersion},
-            {lastUpdatePath, &content.lastPackagePath},
-            {updateStatusDescription, &content.packageStatusDescription},
-            {agentInstallPath, &content.agentInstallPath},
-            {daemonInstallPath, &content.daemonInstallPath},
-            {model, &content.model},
-            {groupnameHint, &content.groupNameHint},
-        };
-        for (const auto& field : strings) {
-            if (field.first == nullptr) continue;
-            OVX_BOUNDED(field.first, builder);
-            *field.second = Wide(field.first);
-        }
         if (lastRestart != nullptr) {
-            OVX_BOUNDED(lastRestart, builder);
             XmlUtils::CDateTime when;
             when.FromString(Wide(lastRestart));
             if (when.IsNull()) {
@@ -253,8 +302,31 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
                       "Invalid ISO 8601 date time parameter.");
                 return OVX_E_INVALID_ARGUMENT;
             }
-            content.lastRestart = Wide(lastRestart);
         }
+        // Everything checked: the new texts are made aside, then moved in,
+        // which cannot fail. (The content itself stays: module handles
+        // point into it.)
+        const char* const given[] = {updateVersion,    lastUpdatePath, updateStatusDescription, agentInstallPath,
+                                     daemonInstallPath, model,          groupnameHint,           lastRestart};
+        std::wstring converted[8];
+        for (size_t i = 0; i < 8; ++i) {
+            if (given[i] != nullptr) converted[i] = Wide(given[i]);
+        }
+        std::wstring registerText = registerAgent != 0 ? L"true" : L"false";
+        const bool sendNewSchemas = HasSetSchemaRequestCallback();
+        CAgentInfoContent& content = announcement->GetContent();
+        std::wstring* const fields[] = {&content.packageVersion,   &content.lastPackagePath,
+                                        &content.packageStatusDescription, &content.agentInstallPath,
+                                        &content.daemonInstallPath, &content.model,
+                                        &content.groupNameHint,     &content.lastRestart};
+        for (size_t i = 0; i < 8; ++i) {
+            if (given[i] != nullptr) *fields[i] = std::move(converted[i]);
+        }
+        content.packageStatus = updateStatus;
+        content.agentStatus = agentStatus;
+        content.useLocalSettings = useLocalSettings != 0;
+        content.registerAgent = std::move(registerText);
+        content.sendNewSchemas = sendNewSchemas;
         return 0;
     })
 }
@@ -270,13 +342,16 @@ uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName,
                                       uint32_t, const char* netbiosName, const char* netbiosDomain,
                                       const char* directoryObjectId, const char* directoryGroupId) {
     OVX_REQUIRE(message != nullptr, "SetHostInfo");
+    OVX_CHECK("SetHostInfo", {"hostName", hostName, false}, {"ipAddress", ipAddress, false}, {"os", os, false},
+              {"netbiosName", netbiosName, false}, {"netbiosDomain", netbiosDomain, false},
+              {"directoryObjectId", directoryObjectId, false}, {"directoryGroupId", directoryGroupId, false});
     OVX_BUILD({
         CAgentStartupAnnouncement* announcement = AnnouncementOf(*MessageOf(message));
         if (announcement == nullptr) {
             Trace(SS_TRACE_ERROR, Where("SetHostInfo").c_str(), kNoAnnouncement);
             return OVX_E_UNEXPECTED;
         }
-        CHostInfo& host = announcement->GetContent().host;
+        CHostInfo host = announcement->GetContent().host;
         const std::pair<const char*, std::wstring*> strings[] = {
             {hostName, &host.hostName},
             {os, &host.os},
@@ -285,24 +360,19 @@ uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName,
             {directoryObjectId, &host.adObjectId},
             {directoryGroupId, &host.adGroupId},
         };
-        if (ipAddress != nullptr) {
-            OVX_BOUNDED(ipAddress, "SetHostInfo");
-            host.ipAddress = WithoutZone(ipAddress);
-        }
+        if (ipAddress != nullptr) host.ipAddress = WithoutZone(ipAddress);
         for (const auto& field : strings) {
-            if (field.first == nullptr) continue;
-            OVX_BOUNDED(field.first, "SetHostInfo");
-            *field.second = Wide(field.first);
+            if (field.first != nullptr) *field.second = Wide(field.first);
         }
+        std::swap(announcement->GetContent().host, host);
         return 0;
     })
 }
 
 uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
                                         SS_HMODULE* module) {
-    OVX_REQUIRE(message != nullptr && name != nullptr && version != nullptr, "AddModuleInfo");
-    OVX_BOUNDED(name, "AddModuleInfo");
-    OVX_BOUNDED(version, "AddModuleInfo");
+    OVX_REQUIRE(message != nullptr, "AddModuleInfo");
+    OVX_CHECK("AddModuleInfo", {"name", name, true}, {"version", version, true});
     OVX_BUILD({
         CAgentStartupAnnouncement* announcement = AnnouncementOf(*MessageOf(message));
         if (announcement == nullptr) {
@@ -319,10 +389,8 @@ uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE message, const char* name, c
 uint32_t CSensorServices::AddSchemaInfo(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                         const char* version, uint8_t root, uint8_t cpeEditable, uint8_t overwrite,
                                         uint8_t getFromAgent) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr && version != nullptr, "AddSchemaInfo");
-    OVX_BOUNDED(nameSpace, "AddSchemaInfo");
-    OVX_BOUNDED(version, "AddSchemaInfo");
-    OVX_BOUNDED(name, "AddSchemaInfo");
+    OVX_REQUIRE(message != nullptr, "AddSchemaInfo");
+    OVX_CHECK("AddSchemaInfo", {"nameSpace", nameSpace, true}, {"version", version, true}, {"name", name, false});
     OVX_BUILD({
         CAgentStartupAnnouncement* announcement = AnnouncementOf(*MessageOf(message));
         if (announcement == nullptr) {
@@ -337,6 +405,9 @@ uint32_t CSensorServices::AddSchemaInfo(SS_HMESSAGE message, const char* name, c
 }
 
 // ---- the parse family
+//
+// The text is parsed first; only a document that parsed is added, so a
+// refused text leaves the message exactly as it was.
 
 uint32_t CSensorServices::ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
                                     const char* rootMissing, const std::function<void(CCmlDOM_Element&)>& add) {
@@ -372,8 +443,10 @@ uint32_t CSensorServices::AddAgentParams(SS_HMESSAGE message, const char* xmlTex
         return OVX_E_UNEXPECTED;
     }
     return ParseInto("AddAgentParams", L"OVX-SensorServices-AddAgentParams", xmlText, xmlLength,
-                     "parsed policy but document root element is NULL!",
-                     [&](CCmlDOM_Element& root) { announcement->GetContent().AddPolicy(new CPolicyNode(root)); });
+                     "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                         std::unique_ptr<CPolicyNode> policy(new CPolicyNode(root));
+                         announcement->GetContent().AddPolicy(policy.release());
+                     });
 }
 
 uint32_t CSensorServices::AddModuleInfoParams(SS_HMODULE module, const char* xmlText, uint32_t xmlLength) {
@@ -388,65 +461,57 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
                                               char* buffer, uint32_t* length) {
     OVX_REQUIRE(message != nullptr && xmlText != nullptr && xmlLength != 0, "AddSetPolicyRequest");
     CSetPolicyRequest* request = nullptr;
-    OVX_BUILD(
-        { request = RequestOf(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages, CSetPolicyRequest()); })
-    if (request == nullptr) return OVX_E_UNEXPECTED;
     uint32_t status = ParseInto("AddSetPolicyRequest", L"OVX-SensorServices-SetPolicyRequest", xmlText, xmlLength,
-                                "parsed policy but document root element is NULL!",
-                                [&](CCmlDOM_Element& root) { request->AddPolicy(root); });
+                                "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                                    request = AddToRequest(*MessageOf(message), kReqSetPolicyRequest,
+                                                           kNsPolicyMessages, CSetPolicyRequest(),
+                                                           [&](CSetPolicyRequest& target) { target.AddPolicy(root); });
+                                });
     if (status != 0) return status;
-    OVX_BUILD({
-        CopyRequestText(*request, buffer, length);
-        return 0;
-    })
+    if (request == nullptr) return OVX_E_UNEXPECTED;
+    CopyRequestText(*request, buffer, length);
+    return 0;
 }
 
 uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                               const char* version, uint8_t flag, const char* schemaText,
                                               uint32_t schemaLength, char* buffer, uint32_t* length) {
-    OVX_REQUIRE(
-        message != nullptr && nameSpace != nullptr && version != nullptr && schemaText != nullptr && schemaLength != 0,
-        "AddSetSchemaRequest");
-    OVX_BOUNDED(nameSpace, "AddSetSchemaRequest");
-    OVX_BOUNDED(version, "AddSetSchemaRequest");
-    OVX_BOUNDED(name, "AddSetSchemaRequest");
+    OVX_REQUIRE(message != nullptr && schemaText != nullptr && schemaLength != 0, "AddSetSchemaRequest");
+    OVX_CHECK("AddSetSchemaRequest", {"nameSpace", nameSpace, true}, {"version", version, true},
+              {"name", name, false});
     CSetSchemaRequest* request = nullptr;
-    OVX_BUILD(
-        { request = RequestOf(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages, CSetSchemaRequest()); })
-    if (request == nullptr) return OVX_E_UNEXPECTED;
-    uint32_t status =
-        ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
-                  "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
-                      request->AddItem(CSetSchemaRequestData(Wide(nameSpace), root, Wide(version), Wide(name),
-                                                             flag != 0, false, false, false, false));
-                  });
+    uint32_t status = ParseInto(
+        "AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
+        "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
+            CSetSchemaRequestData item(Wide(nameSpace), root, Wide(version), Wide(name), flag != 0, false, false, false,
+                                       false);
+            request = AddToRequest(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages, CSetSchemaRequest(),
+                                   [&](CSetSchemaRequest& target) { target.AddItem(item); });
+        });
     if (status != 0) return status;
-    OVX_BUILD({
-        CopyRequestText(*request, buffer, length);
-        return 0;
-    })
+    if (request == nullptr) return OVX_E_UNEXPECTED;
+    CopyRequestText(*request, buffer, length);
+    return 0;
 }
 
 uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                                const char* version, uint32_t code, const char* text, uint8_t flag,
                                                const char* schemaText, uint32_t schemaLength, const char* requestId,
                                                uint32_t requestIdLength) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr && requestId != nullptr && requestIdLength != 0,
-                "AddGetSchemaResponse");
-    for (const char* field : {name, nameSpace, version, text}) OVX_BOUNDED(field, "AddGetSchemaResponse");
-    CGetSchemaResponse* response = nullptr;
-    OVX_BUILD({
-        response = ResponseOf(*MessageOf(message), kRespGetSchemaResponse, kNsSchemaMessages, CGetSchemaResponse(),
-                              requestId, requestIdLength);
-    })
-    if (response == nullptr) return OVX_E_UNEXPECTED;
+    OVX_REQUIRE(message != nullptr && requestId != nullptr && requestIdLength != 0, "AddGetSchemaResponse");
+    OVX_CHECK("AddGetSchemaResponse", {"nameSpace", nameSpace, true}, {"name", name, false},
+              {"version", version, false}, {"text", text, false});
+    const uint32_t idStatus = CheckRequestId("AddGetSchemaResponse", requestId, requestIdLength);
+    if (idStatus != 0) return idStatus;
     CGetSchemaResponseData data;
-    data.SetNamespace(Wide(nameSpace));
-    data.SetVersion(Wide(version));
-    data.SetName(Wide(name));
-    data.SetOverwrite(flag != 0);
-    data.SetCode(code);
-    data.SetText(Wide(text));
+    OVX_BUILD({
+        data.SetNamespace(Wide(nameSpace));
+        data.SetVersion(Wide(version));
+        data.SetName(Wide(name));
+        data.SetOverwrite(flag != 0);
+        data.SetCode(code);
+        data.SetText(Wide(text));
+    })
     if (schemaText != nullptr && schemaLength != 0) {
         uint32_t status = ParseInto("AddGetSchemaResponse", L"OVX-SensorServices-GetSchemaRequest", schemaText,
                                     schemaLength, "parsed schema but document root element is NULL!",
@@ -454,8 +519,11 @@ uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE message, const char* 
         if (status != 0) return status;
     }
     OVX_BUILD({
-        response->AddItem(data);
-        if (code != 0) response->SetCode(kGetSchemaItemFailed);
+        AddToResponse(*MessageOf(message), kRespGetSchemaResponse, kNsSchemaMessages, CGetSchemaResponse(), requestId,
+                      requestIdLength, [&](CGetSchemaResponse& target) {
+                          target.AddItem(data);
+                          if (code != 0) target.SetCode(kGetSchemaItemFailed);
+                      });
         return 0;
     })
 }
@@ -465,19 +533,20 @@ uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE message, const char* 
 uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE message, const char* token, const char* name,
                                               const char* nameSpace, const char* schemaVersion, char* buffer,
                                               uint32_t* length) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr, "AddGetPolicyRequest");
-    for (const char* field : {token, name, nameSpace, schemaVersion}) OVX_BOUNDED(field, "AddGetPolicyRequest");
+    OVX_REQUIRE(message != nullptr, "AddGetPolicyRequest");
+    OVX_CHECK("AddGetPolicyRequest", {"nameSpace", nameSpace, true}, {"token", token, false}, {"name", name, false},
+              {"schemaVersion", schemaVersion, false});
     OVX_BUILD({
-        CGetPolicyRequest* request =
-            RequestOf(*MessageOf(message), kReqGetPolicyRequest, kNsPolicyMessages, CGetPolicyRequest());
-        if (request == nullptr) return OVX_E_UNEXPECTED;
         CPolicyItem item;
         item.SetElementName(L"policy-item");
         item.SetToken(token != nullptr ? Wide(token) : L"0");
         item.SetName(Wide(name));
         item.SetNamespace(Wide(nameSpace));
         item.SetSchemaVersion(Wide(schemaVersion));
-        request->AddItem(item);
+        CGetPolicyRequest* request =
+            AddToRequest(*MessageOf(message), kReqGetPolicyRequest, kNsPolicyMessages, CGetPolicyRequest(),
+                         [&](CGetPolicyRequest& target) { target.AddItem(item); });
+        if (request == nullptr) return OVX_E_UNEXPECTED;
         CopyRequestText(*request, buffer, length);
         return 0;
     })
@@ -486,14 +555,12 @@ uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE message, const char* t
 uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                                const char* schemaVersion, uint32_t code, const char* text,
                                                const char* token, const char* requestId, uint32_t requestIdLength) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr && schemaVersion != nullptr && requestId != nullptr &&
-                    requestIdLength != 0,
-                "AddSetPolicyResponse");
-    for (const char* field : {name, nameSpace, schemaVersion, text, token}) OVX_BOUNDED(field, "AddSetPolicyResponse");
+    OVX_REQUIRE(message != nullptr && requestId != nullptr && requestIdLength != 0, "AddSetPolicyResponse");
+    OVX_CHECK("AddSetPolicyResponse", {"nameSpace", nameSpace, true}, {"schemaVersion", schemaVersion, true},
+              {"name", name, false}, {"text", text, false}, {"token", token, false});
+    const uint32_t idStatus = CheckRequestId("AddSetPolicyResponse", requestId, requestIdLength);
+    if (idStatus != 0) return idStatus;
     OVX_BUILD({
-        CSetPolicyResponse* response = ResponseOf(*MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages,
-                                                  CSetPolicyResponse(), requestId, requestIdLength);
-        if (response == nullptr) return OVX_E_UNEXPECTED;
         CPolicyItem item;
         item.SetElementName(L"policy-item");
         item.SetName(Wide(name));
@@ -502,21 +569,26 @@ uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE message, const char* 
         item.SetCode(code);
         item.SetText(Wide(text));
         item.SetToken(Wide(token));
-        response->AddItem(item);
-        if (code != 0 && response->GetCode() == 0) response->SetCode(kSetPolicyItemFailed);
+        AddToResponse(*MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages, CSetPolicyResponse(), requestId,
+                      requestIdLength, [&](CSetPolicyResponse& target) {
+                          target.AddItem(item);
+                          if (code != 0 && target.GetCode() == 0) target.SetCode(kSetPolicyItemFailed);
+                      });
         return 0;
     })
 }
 
 uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                               const char* version, char* buffer, uint32_t* length) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr, "AddGetSchemaRequest");
-    for (const char* field : {name, nameSpace, version}) OVX_BOUNDED(field, "AddGetSchemaRequest");
+    OVX_REQUIRE(message != nullptr, "AddGetSchemaRequest");
+    OVX_CHECK("AddGetSchemaRequest", {"nameSpace", nameSpace, true}, {"name", name, false},
+              {"version", version, false});
     OVX_BUILD({
-        CSchemaRequest* request = RequestOf(*MessageOf(message), kReqGetSchemaRequest, kNsSchemaMessages,
-                                            CSchemaRequest(kReqGetSchemaRequest));
+        const CSchemaInfo item(Wide(nameSpace), Wide(version), Wide(name));
+        CSchemaRequest* request =
+            AddToRequest(*MessageOf(message), kReqGetSchemaRequest, kNsSchemaMessages,
+                         CSchemaRequest(kReqGetSchemaRequest), [&](CSchemaRequest& target) { target.AddItem(item); });
         if (request == nullptr) return OVX_E_UNEXPECTED;
-        request->AddItem(CSchemaInfo(Wide(nameSpace), Wide(version), Wide(name)));
         CopyRequestText(*request, buffer, length);
         return 0;
     })
@@ -525,18 +597,21 @@ uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE message, const char* n
 uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE message, const char* name, const char* nameSpace,
                                                const char* version, uint32_t code, const char* text,
                                                const char* requestId, uint32_t requestIdLength) {
-    OVX_REQUIRE(message != nullptr && nameSpace != nullptr && requestId != nullptr && requestIdLength != 0,
-                "AddSetSchemaResponse");
-    for (const char* field : {name, nameSpace, version, text}) OVX_BOUNDED(field, "AddSetSchemaResponse");
+    OVX_REQUIRE(message != nullptr && requestId != nullptr && requestIdLength != 0, "AddSetSchemaResponse");
+    OVX_CHECK("AddSetSchemaResponse", {"nameSpace", nameSpace, true}, {"name", name, false},
+              {"version", version, false}, {"text", text, false});
+    const uint32_t idStatus = CheckRequestId("AddSetSchemaResponse", requestId, requestIdLength);
+    if (idStatus != 0) return idStatus;
     OVX_BUILD({
-        CSchemaResponse* response = ResponseOf(*MessageOf(message), kRespSetSchemaResponse, kNsSchemaMessages,
-                                               CSchemaResponse(kRespSetSchemaResponse), requestId, requestIdLength);
-        if (response == nullptr) return OVX_E_UNEXPECTED;
         CSchemaInfoResponseData item(Wide(nameSpace), Wide(version), Wide(name));
         item.SetCode(code);
         item.SetText(Wide(text));
-        response->AddItem(item);
-        if (code != 0 && response->GetCode() == 0) response->SetCode(kSetSchemaItemFailed);
+        AddToResponse(*MessageOf(message), kRespSetSchemaResponse, kNsSchemaMessages,
+                      CSchemaResponse(kRespSetSchemaResponse), requestId, requestIdLength,
+                      [&](CSchemaResponse& target) {
+                          target.AddItem(item);
+                          if (code != 0 && target.GetCode() == 0) target.SetCode(kSetSchemaItemFailed);
+                      });
         return 0;
     })
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,14 @@ class CSetPolicyResponse;
 namespace ovxSensorServices {
 
 class CHeartbeatRecord;
+
+// One string argument of a builder: its name (as the header gives it), its
+// value, whether it is required.
+struct BuilderArgument {
+    const char* name;
+    const char* value;
+    bool required;
+};
 
 // The four behaviour flags read from the "sensor_services" section.
 struct SessionFlags {
@@ -279,6 +288,9 @@ private:
         LockGuard hold(*this);
         return field;
     }
+    // The checks of a builder's string arguments, before anything changes.
+    uint32_t CheckArguments(const char* builder, std::initializer_list<BuilderArgument> arguments) const;
+    uint32_t CheckRequestId(const char* builder, const char* requestId, uint32_t length) const;
     // The shared step of the builders that parse an XML text.
     uint32_t ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
                        const char* rootMissing, const std::function<void(ovx::cml::CCmlDOM_Element&)>& add);

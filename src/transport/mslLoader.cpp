@@ -1,11 +1,13 @@
 #include "transport/mslLoader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
@@ -45,6 +47,26 @@ std::string ErrorText(uint32_t status) {
     char text[512];
     cOvxGetErrorText(status, text, sizeof(text));
     return text;
+}
+
+// The descriptor numbers whose "/proc/self/fd/N" names were given to the
+// dynamic loader. A library that stays mapped (ours are linked nodelete)
+// keeps its name, and the loader hands an already loaded library back to
+// a caller asking for that name again, whatever file it names now. Used under
+// the loader lock; never destroyed, like the mappings it describes.
+std::set<int>& UsedLoadNames() {
+    static std::set<int>* names = new std::set<int>();
+    return *names;
+}
+
+// `fd`, or a duplicate above every number used for a load before.
+int NameNeverLoaded(int fd) {
+    const std::set<int>& used = UsedLoadNames();
+    if (used.count(fd) == 0) return fd;
+    const int fresh = fcntl(fd, F_DUPFD_CLOEXEC, *used.rbegin() + 1);
+    if (fresh < 0) return fd;
+    close(fd);
+    return fresh;
 }
 
 }  // namespace
@@ -208,10 +230,12 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
     }
     // Open the verified bytes themselves, not the path again: a file swapped
     // in after the check is never what gets loaded.
+    verified = NameNeverLoaded(verified);
     char openName[64];
     ovxToolsLib::xsnprintf(openName, sizeof(openName), "/proc/self/fd/%d", verified);
     Trace(SS_TRACE_LOADER, where, "About to load library:  '%s'", fullName.c_str());
     status = cLibLoadLibrary(handle, openName);
+    if (status == 0) UsedLoadNames().insert(verified);
     close(verified);
     if (status == 0) {
         hold.Release();
