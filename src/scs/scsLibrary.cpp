@@ -41,7 +41,13 @@ OVX_SCS_FUNCTIONS(OVX_SCS_CHECK)
 namespace ovxScs {
 namespace {
 
-constexpr size_t kDefaultMaxResponse = 64u * 1024 * 1024;
+// The largest answer accepted unless the local settings say otherwise. A
+// heartbeat answer carries group settings (at most 1 MiB of text), policies
+// and schemas the agent asked for: a few hundred kB in the field, 16 MiB with
+// room to spare. Processing an answer may take up to eight times its size
+// (the XML parser alone takes six to seven times a large attribute), so the
+// default bounds that at about 150 MB.
+constexpr size_t kDefaultMaxResponse = 16u * 1024 * 1024;
 constexpr uint32_t kDefaultConnectTimeoutMs = 30000;
 // A server that accepts and then never answers must not hold a post, and
 // with it every heartbeat behind it, for ever.

@@ -51,12 +51,24 @@ std::unique_ptr<CCmlDocumentBase> CServerDocumentReader::Read(const uint8_t* dat
                                                               const wchar_t* systemId) {
     std::lock_guard<std::mutex> hold(m_lock);
     if (!m_parser) m_parser = std::make_unique<CCmlParser>(kDoNotValidate);
-    CCmlDOM_Document& document = m_parser->GetDocument();
-    struct Release {
-        CCmlDOM_Document& document;
-        ~Release() { document.SetDOMDocument(nullptr); }
-    } release{document};
-    m_parser->ParseBuffer(reinterpret_cast<const char*>(data), size, kDoNotValidate, nullptr, systemId);
+    // The parsed document becomes the reader's: nothing a server sent stays
+    // in the parser between answers.
+    CCmlDOM_Document document;
+    {
+        CCmlDOM_Document& parsed = m_parser->GetDocument();
+        struct Release {
+            CCmlDOM_Document& document;
+            ~Release() { document.SetDOMDocument(nullptr); }
+        } release{parsed};
+        m_parser->ParseBuffer(reinterpret_cast<const char*>(data), size, kDoNotValidate, nullptr, systemId);
+        document.SetDOMDocument(parsed.GetDOMDocument());
+        document.SetOwnsDocument(parsed.OwnsDocument());
+        parsed.SetOwnsDocument(false);
+    }
+    // After a large answer the parser goes too: its scanner keeps buffers as
+    // large as the largest value it met, which would otherwise stay beside
+    // the objects built next (and for good).
+    if (size > kLargeAnswerBytes) m_parser.reset();
     CCmlDOM_Element root = document.getDocumentElement();
     if (root.IsNull()) return nullptr;
     return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));

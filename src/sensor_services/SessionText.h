@@ -84,6 +84,9 @@ public:
     std::unique_ptr<ovx::cml::CCmlDocumentBase> Read(const uint8_t* data, uint32_t size, const wchar_t* systemId);
 
 private:
+    // Answers above this size are read by a parser made for them alone.
+    static constexpr uint32_t kLargeAnswerBytes = 1024 * 1024;
+
     std::mutex m_lock;
     std::unique_ptr<ovx::cml::CCmlParser> m_parser;
 };

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "Answers.h"
+#include "cml/core/cmlMessage.h"
 #include "SessionFixture.h"
 #include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
@@ -375,4 +377,183 @@ TEST_F(GiveUp, AGiveUpCallbackMayWaitForAThreadThatCallsIn) {
     ASSERT_TRUE(WaitFor([] { return g_gaveUp.load() == 1; }));
     EXPECT_EQ(0, g_innerStatus.load());
     EXPECT_NE(-1, g_agentIdStatus.load());
+}
+
+// A server's group settings whose token no heartbeat could carry are
+// refused where they arrive; the heartbeats that follow are queued, return 0
+// and go out with the token in force, and the agent that frees exactly what
+// the header says it owns frees nothing twice and leaks nothing.
+TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
+    const std::string before = ReadText(commFile);
+    server.Then(GroupSettingsAnswer(std::string(5000, 't'), "[group]\nschemaVersion=1.0.0\ngroupnameHint=Refused\n"
+                                                            "[server.1]\nurl=" + server.Url() + "\n"));
+    ASSERT_EQ(0u, Init());
+    ASSERT_EQ(0u, PostOne("first"));
+    ASSERT_TRUE(Arrives(1));
+    ASSERT_TRUE(WaitFor([] { return Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(0u, PostOne("next"));
+        ASSERT_TRUE(Arrives(2 + i));
+    }
+    const std::string last = server.Body(server.Count() - 1);
+    EXPECT_NE(std::string::npos, last.find("namespace='" + kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"))
+        << last;
+    EXPECT_EQ(before, ReadText(commFile));
+}
+
+// Every way PostHeartbeat can fail, met by an agent that follows the header
+// to the letter (run under AddressSanitizer in the test command).
+TEST_F(Edges, EveryPostHeartbeatStatusTellsWhoOwnsTheMessage) {
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, PostOne("before any session"));
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, PostHeartbeat(nullptr, nullptr, nullptr));
+    SS_HMESSAGE plain = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&plain, "{agent}", "plain", "urn:sensors"));
+    const uint32_t noAnnouncement = PostHeartbeat(plain, nullptr, nullptr);
+    EXPECT_EQ(OVX_E_UNEXPECTED, noAnnouncement);
+    if (LeavesMessageWithCaller(noAnnouncement)) FreeMessage(plain);
+    EXPECT_EQ(0u, PostOne("good"));
+    ASSERT_TRUE(Arrives(1));
+    ASSERT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, PostOne("after the shut-down"));
+}
+
+namespace {
+
+std::string TextOf(SS_HMESSAGE message) {
+    std::ostringstream out;
+    reinterpret_cast<ovx::cml::CCmlMessage*>(message)->Serialize(out);
+    return out.str();
+}
+
+class MergingEdges : public Edges {
+protected:
+    std::string Extra() override { return "mergeHeartbeatOnPost=1\n"; }
+};
+
+// Each builder that fails leaves the message exactly as it was, so the
+// heartbeat still goes out; every posted heartbeat's module arrives. Without
+// merging a newer pending heartbeat replaces an older one, so each is
+// awaited before the next is posted.
+void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
+    const std::string longText(5000, 'x');
+    const char bad[] = "<policy><unclosed></policy>";
+    const uint32_t badLength = sizeof bad - 1;
+    using Builder = std::function<uint32_t(SS_HMESSAGE)>;
+    const std::pair<const char*, Builder> builders[] = {
+        {"AddSetPolicyRequest", [&](SS_HMESSAGE m) { return AddSetPolicyRequest(m, bad, badLength, nullptr, nullptr); }},
+        {"AddOptAgentProperties",
+         [&](SS_HMESSAGE m) { return AddOptAgentProperties(m, bad, badLength, nullptr, nullptr); }},
+        {"AddSetSchemaRequest",
+         [&](SS_HMESSAGE m) { return AddSetSchemaRequest(m, "s", "urn:s", "1.0", 0, bad, badLength, nullptr, nullptr); }},
+        {"AddGetSchemaResponse",
+         [&](SS_HMESSAGE m) { return AddGetSchemaResponse(m, "s", "urn:s", "1.0", 0, nullptr, 0, bad, badLength, "r", 1); }},
+        {"AddAgentParams", [&](SS_HMESSAGE m) { return AddAgentParams(m, bad, badLength); }},
+        {"SetBasicAgentInfoEx",
+         [&](SS_HMESSAGE m) {
+             return SetBasicAgentInfoEx(m, "9.9", "/new", 1, "changed", 2, "/opt/a", "/opt/d", "model", "group", 1, 1,
+                                        "not a date");
+         }},
+        {"SetHostInfo",
+         [&](SS_HMESSAGE m) {
+             return SetHostInfo(m, "new-host", "10.0.0.9", "os", 0, "NB", "DOMAIN", "OU=x", longText.c_str());
+         }},
+        {"AddGetPolicyRequest",
+         [&](SS_HMESSAGE m) { return AddGetPolicyRequest(m, "0", "bad\x01name", "urn:p", "1.0", nullptr, nullptr); }},
+        {"AddSetPolicyResponse",
+         [&](SS_HMESSAGE m) { return AddSetPolicyResponse(m, "p", "urn:p", "1.0", 1, longText.c_str(), "t", "r", 1); }},
+        {"AddGetSchemaRequest",
+         [&](SS_HMESSAGE m) { return AddGetSchemaRequest(m, "s", "urn:s\xef\xbf\xbf", "1.0", nullptr, nullptr); }},
+        {"AddSetSchemaResponse",
+         [&](SS_HMESSAGE m) { return AddSetSchemaResponse(m, "s", nullptr, "1.0", 0, nullptr, "r", 1); }},
+        {"AddModuleInfo", [&](SS_HMESSAGE m) { return AddModuleInfo(m, longText.c_str(), "1.0", 0, nullptr); }},
+        {"AddSchemaInfo", [&](SS_HMESSAGE m) { return AddSchemaInfo(m, "s", "urn:s\x1f", "1.0", 0, 0, 0, 0); }},
+    };
+    size_t posted = 0;
+    for (const auto& builder : builders) {
+        SCOPED_TRACE(builder.first);
+        SS_HMESSAGE heartbeat = nullptr;
+        const std::string module = std::string("module-") + builder.first;
+        ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "edge", "urn:sensors", "5.0", "127.0.0.1"));
+        SS_HMODULE handle = nullptr;
+        ASSERT_EQ(0u, AddModuleInfo(heartbeat, module.c_str(), "1.0", 0, &handle));
+        EXPECT_NE(0u, AddModuleInfoParams(handle, bad, badLength));
+        const std::string before = TextOf(heartbeat);
+        EXPECT_NE(0u, builder.second(heartbeat));
+        EXPECT_EQ(before, TextOf(heartbeat));
+        ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+        ++posted;
+        if (!merging) {
+            ASSERT_TRUE(WaitFor([&] { return server.Count() == posted; }));
+        }
+    }
+    // Merged or not, what every post carried reaches the server.
+    for (const auto& builder : builders) {
+        const std::string module = std::string("name='module-") + builder.first + "'";
+        EXPECT_TRUE(WaitFor([&] {
+            for (size_t i = 0; i < server.Count(); ++i) {
+                if (server.Body(i).find(module) != std::string::npos) return true;
+            }
+            return false;
+        })) << module;
+    }
+    EXPECT_EQ(posted, sizeof builders / sizeof builders[0]);
+}
+
+}  // namespace
+
+TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
+    ASSERT_EQ(0u, Init());
+    FailedBuildersThenGoodPosts(server, false);
+}
+
+TEST_F(MergingEdges, AFailedBuilderLeavesTheMessageAsItWasWhenMerging) {
+    ASSERT_EQ(0u, Init());
+    FailedBuildersThenGoodPosts(server, true);
+}
+
+// A handle the builder could not fill is cleared first, whatever it held.
+TEST_F(Edges, OutHandlesAreClearedFirst) {
+    ASSERT_EQ(0u, Init());
+    auto stale = reinterpret_cast<SS_HMESSAGE>(static_cast<uintptr_t>(0x1234));
+    SS_HMESSAGE message = stale;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateMessage(&message, nullptr, "n", "urn:n"));
+    EXPECT_EQ(nullptr, message);
+    message = stale;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateMessage(&message, "{agent}", "bad\x02", "urn:n"));
+    EXPECT_EQ(nullptr, message);
+    message = stale;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateHeartbeat(&message, "{agent}", "n", "urn:n", "5.0", nullptr));
+    EXPECT_EQ(nullptr, message);
+    EXPECT_EQ(1u, Count("An input parameter holds a character XML cannot carry: name"));
+}
+
+namespace {
+
+// The memory probe's figures: peak growth in kB and the answer's size.
+bool MeasureAnswer(int megabytes, long* growthKb, long* answerBytes) {
+    TempDir work("ovx-memory");
+    const std::string size = std::to_string(megabytes);
+    const std::string command = std::string(OVX_MEMORY_PROBE) + " " + OVX_SENSOR_LIBRARY + " " + OVX_TEST_LIBRARY_DIR +
+                                " " + work.path() + " " + size;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return false;
+    int read = std::fscanf(pipe, "peak-growth-kb %ld answer-bytes %ld", growthKb, answerBytes);
+    return pclose(pipe) == 0 && read == 2;
+}
+
+}  // namespace
+
+// A large answer (one policy whose content is a single attribute of 20 MB)
+// costs at most eight times its size and 16 MB while it is processed.
+TEST(EdgesMemory, ALargeAnswerTakesMemoryInProportionToItsSize) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory says nothing of ours";
+#endif
+    long growthKb = 0, answerBytes = 0;
+    ASSERT_TRUE(MeasureAnswer(20, &growthKb, &answerBytes));
+    const long limitKb = 8 * answerBytes / 1024 + 16 * 1024;
+    EXPECT_LE(growthKb, limitKb) << "peak grew by " << growthKb << " kB for an answer of " << answerBytes << " bytes";
+    std::printf("peak growth %ld kB for an answer of %ld bytes (%.1f times)\n", growthKb, answerBytes,
+                growthKb * 1024.0 / answerBytes);
 }

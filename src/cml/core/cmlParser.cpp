@@ -7,11 +7,14 @@
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLUni.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -100,6 +103,47 @@ public:
 };
 
 CLoadTimeInitializer g_loadTimeInitializer;
+
+// Throws the parser's refusal of a document type declaration when the prolog
+// of UTF-8 (or ASCII) bytes holds one. Other encodings are left to the
+// scanner, which processes no declaration of theirs either.
+void RefuseDocumentType(const char* data, size_t size, const XMLCh* systemId) {
+    size_t at = 0;
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) at = 3;
+    auto startsWith = [&](const char* text) {
+        const size_t length = std::strlen(text);
+        return size - at >= length && std::memcmp(data + at, text, length) == 0;
+    };
+    auto skipPast = [&](const char* end) {
+        const char* found = std::search(data + at, data + size, end, end + std::strlen(end));
+        at = found == data + size ? size : static_cast<size_t>(found - data) + std::strlen(end);
+    };
+    for (;;) {
+        while (at < size && (data[at] == ' ' || data[at] == '\t' || data[at] == '\r' || data[at] == '\n')) ++at;
+        if (startsWith("<?")) {
+            skipPast("?>");
+        } else if (startsWith("<!--")) {
+            skipPast("-->");
+        } else {
+            break;
+        }
+    }
+    if (!startsWith("<!DOCTYPE")) return;
+    unsigned long line = 1, column = 1;
+    for (size_t i = 0; i < at; ++i) {
+        if (data[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    std::wostringstream text;
+    text.imbue(std::locale::classic());
+    text << L"Fatal error parsing input \"" << XmlUtils::ToWide(systemId) << L"\", line " << line << L", column "
+         << column << L"\n   Message: Document type declarations are not accepted";
+    throw CCmlException(L"Parse operation", text.str(), kCmlParseFatal);
+}
 
 }  // namespace
 
@@ -367,7 +411,14 @@ void CCmlParser::Parse(const xercesc::InputSource& source, uint32_t validationMo
     }
 }
 
+void CCmlParser::UseScanner(bool wellFormedness) {
+    if (wellFormedness == m_wellFormednessScanner) return;
+    m_parser.useScanner(wellFormedness ? xercesc::XMLUni::fgWFXMLScanner : xercesc::XMLUni::fgIGXMLScanner);
+    m_wellFormednessScanner = wellFormedness;
+}
+
 void CCmlParser::ValidatingParse(const xercesc::InputSource& source, const wchar_t* schemaFolder) {
+    UseScanner(false);
     std::wstring folder = schemaFolder != nullptr ? schemaFolder : GetSchemaDirectory();
     // Only schemas under the folder may be read; without a folder, those
     // under the default one that written documents point to.
@@ -384,6 +435,14 @@ void CCmlParser::ValidatingParse(const xercesc::InputSource& source, const wchar
 }
 
 void CCmlParser::NonValidatingParse(const xercesc::InputSource& source) {
+    // The well-formedness scanner skips a document type declaration instead
+    // of reporting it: bytes in memory are refused here, as the validating
+    // scanner refuses them (with no document type processed, every entity
+    // but the predefined ones fails in any case).
+    if (const auto* memory = dynamic_cast<const CCmlMemBufInputSource*>(&source)) {
+        RefuseDocumentType(reinterpret_cast<const char*>(memory->Bytes()), memory->Size(), memory->getSystemId());
+    }
+    UseScanner(true);
     m_resolver.SetAllowedFolder(std::string());
     m_parser.setDoSchema(false);
     m_parser.setLoadSchema(false);

@@ -82,9 +82,20 @@ public:
     void resetErrors() override {}
 };
 
+// Bytes in memory, read in place (never copied: the caller keeps them alive
+// for the parse).
 class CCmlMemBufInputSource : public xercesc::MemBufInputSource {
 public:
-    using xercesc::MemBufInputSource::MemBufInputSource;
+    CCmlMemBufInputSource(const XMLByte* bytes, XMLSize_t size, const XMLCh* systemId, bool adopt = false)
+        : xercesc::MemBufInputSource(bytes, size, systemId, adopt), m_bytes(bytes), m_size(size) {
+        setCopyBufToStream(false);
+    }
+    const XMLByte* Bytes() const { return m_bytes; }
+    XMLSize_t Size() const { return m_size; }
+
+private:
+    const XMLByte* m_bytes;
+    XMLSize_t m_size;
 };
 
 class CCmlLocalFileInputSource : public xercesc::LocalFileInputSource {
@@ -177,7 +188,13 @@ private:
     void CompareVersions(CSchemaException& into, const wchar_t* namespaceUri, const wchar_t* localName,
                          const std::wstring& supported);
 
+    // Switches the scanner: the well-formedness scanner for plain parses
+    // (a large attribute costs it less than half of what the validating one
+    // keeps of it), the validating one when a schema is applied.
+    void UseScanner(bool wellFormedness);
+
     CCmlDOMParser m_parser;
+    bool m_wellFormednessScanner = false;
     CCmlDOM_Document m_document;
     std::array<std::wstring, 4> m_userTexts;
     CNamespaceSet m_namespaces;

@@ -112,6 +112,42 @@ void EscapeTo(std::basic_ostream<Char>& out, const std::wstring& text, bool attr
     EscapeTo(out, text.data(), text.size(), attribute);
 }
 
+// DOM text (UTF-16) handed on in pieces of code points: a value of any size
+// is written without a second copy of the whole of it.
+template <class Write>
+void InPieces(const XMLCh* text, Write write) {
+    if (text == nullptr) return;
+    constexpr size_t kPiece = 4096;
+    wchar_t piece[kPiece];
+    size_t used = 0;
+    for (const XMLCh* p = text; *p != 0; ++p) {
+        const char32_t unit = *p;
+        if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            piece[used++] = static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00));
+            ++p;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            piece[used++] = static_cast<wchar_t>(0xFFFD);
+        } else {
+            piece[used++] = static_cast<wchar_t>(unit);
+        }
+        if (used == kPiece) {
+            write(piece, used);
+            used = 0;
+        }
+    }
+    if (used != 0) write(piece, used);
+}
+
+template <class Char>
+void EscapeDomText(std::basic_ostream<Char>& out, const XMLCh* text, bool attribute) {
+    InPieces(text, [&](const wchar_t* piece, size_t length) { EscapeTo(out, piece, length, attribute); });
+}
+
+template <class Char>
+void PutDomText(std::basic_ostream<Char>& out, const XMLCh* text) {
+    InPieces(text, [&](const wchar_t* piece, size_t length) { Put(out, piece, length); });
+}
+
 template <class Char>
 void RootStartTag(std::basic_ostream<Char>& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
     if (tag == nullptr) throw CCmlException(L"Writing root start tag", L"NULL pointer received", kCmlInvalidArgument);
@@ -185,7 +221,7 @@ void ElementStartTag(std::basic_ostream<Char>& out, const xercesc::DOMElement* e
         Put(out, L" ");
         Put(out, ToWide(attribute->getName()));
         Put(out, L"='");
-        EscapeTo(out, ToWide(attribute->getValue()), true);
+        EscapeDomText(out, attribute->getValue(), true);
         Put(out, L"'");
     }
     Put(out, element->hasChildNodes() ? L">" : L"/>");
@@ -197,19 +233,19 @@ void StartTag(std::basic_ostream<Char>& out, const DOMNode* node) {
         case DOMNode::ELEMENT_NODE: ElementStartTag(out, static_cast<const xercesc::DOMElement*>(node)); return;
         case DOMNode::TEXT_NODE:
             if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
-            EscapeTo(out, ToWide(node->getNodeValue()), false);
+            EscapeDomText(out, node->getNodeValue(), false);
             Eol(out);
             return;
         case DOMNode::CDATA_SECTION_NODE:
             if (IsSkippedText(static_cast<const xercesc::DOMText*>(node))) return;
             Put(out, L"<![CDATA[");
-            Put(out, ToWide(node->getNodeValue()));
+            PutDomText(out, node->getNodeValue());
             Put(out, L"]]>");
             Eol(out);
             return;
         case DOMNode::COMMENT_NODE:
             Put(out, L"<!--");
-            Put(out, ToWide(node->getNodeValue()));
+            PutDomText(out, node->getNodeValue());
             Put(out, L"-->");
             Eol(out);
             return;
@@ -307,15 +343,15 @@ void Unformatted(const DOMNode* root, std::basic_ostream<Char>& out) {
         [&](const DOMNode* node, int) {
             switch (node->getNodeType()) {
                 case DOMNode::ELEMENT_NODE: StartTag(out, node); return;
-                case DOMNode::TEXT_NODE: EscapeTo(out, ToWide(node->getNodeValue()), false); return;
+                case DOMNode::TEXT_NODE: EscapeDomText(out, node->getNodeValue(), false); return;
                 case DOMNode::CDATA_SECTION_NODE:
                     Put(out, L"<![CDATA[");
-                    Put(out, ToWide(node->getNodeValue()));
+                    PutDomText(out, node->getNodeValue());
                     Put(out, L"]]>");
                     return;
                 case DOMNode::COMMENT_NODE:
                     Put(out, L"<!--");
-                    Put(out, ToWide(node->getNodeValue()));
+                    PutDomText(out, node->getNodeValue());
                     Put(out, L"-->");
                     return;
                 default: StartTag(out, node); return;

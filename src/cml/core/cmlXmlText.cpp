@@ -2,6 +2,8 @@
 
 #include "cml/core/cmlException.h"
 
+#include <xercesc/util/XMLString.hpp>
+
 namespace ovx {
 namespace cml {
 namespace XmlUtils {
@@ -15,6 +17,9 @@ std::wstring ToWide(const XMLCh* text) {
 void AssignWide(std::wstring& out, const XMLCh* text) {
     out.clear();
     if (text == nullptr) return;
+    // One allocation of the final size (surrogate pairs only shrink it), not
+    // a doubling series whose last steps hold two large copies at once.
+    out.reserve(xercesc::XMLString::stringLen(text));
     for (const XMLCh* p = text; *p != 0; ++p) {
         char32_t unit = *p;
         if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
