@@ -2,8 +2,10 @@
  * Zizozo Razarivi: the sensor services library.
  *
  * An agent ("sensor") loads libovxSensorSvcs.so.5 and talks to its Agent
- * Manager through these functions. Every function returns a 32-bit status
- * (0 = success, codes in ovxStatus.h) and may be called from any thread.
+ * Manager through these functions. Every function may be called from any
+ * thread and returns a 32-bit status (0 = success, codes in ovxStatus.h),
+ * except SS_Allocate() (a pointer), SS_Free(), SS_SetMSLLibPath() and
+ * SS_SetMSLExtSigFileExtension() (nothing).
  *
  * Calling order:
  *   1. optionally SS_SetMSLLibPath() and SS_SetMSLExtSigFileExtension();
@@ -13,13 +15,17 @@
  *   4. SS_ShutDown(). Afterwards every session-bound function returns
  *      OVX_E_NOT_INITIALIZED until the next SS_Init().
  *
- * All strings are NUL-terminated UTF-8 of at most 4095 bytes. Strings that the
+ * All strings are NUL-terminated UTF-8 of at most 4095 bytes. The builders
+ * refuse (OVX_E_INVALID_ARGUMENT) text XML 1.0 cannot carry at all: control
+ * characters other than tab, line feed and carriage return, U+FFFE, U+FFFF.
+ * A builder that fails leaves the message as it was. Strings that the
  * library returns are released with SS_Free(). Strings handed to callbacks are
  * valid only during the call.
  */
 #ifndef OVX_SENSOR_SVCS_H
 #define OVX_SENSOR_SVCS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "ovxStatus.h"
@@ -44,7 +50,8 @@ extern "C" {
 /* write(context, level, text, where): called only for levels in levelMask.
  * `where` names the operation, e.g. "ovxSensorSvcs::SS_Init()". The result is
  * ignored. The structure is not copied: keep it alive until SS_ShutDown()
- * returns. */
+ * returns; from then on nothing of that session writes to it (not even a
+ * thread the shut-down gave up waiting for), so it may be freed. */
 typedef uint32_t (*SS_TraceWriteFn)(uint32_t context, uint32_t level, const char* text, const char* where);
 
 typedef struct SS_TraceSink {
@@ -72,7 +79,11 @@ typedef struct SS_CertificateInfo {
 
 /* ---- Callbacks ---------------------------------------------------------------
  * Every callback returns a value that the library ignores. `last` is 1 on the
- * final callback of a server answer before the response-complete callback. */
+ * final callback of a server answer before the response-complete callback.
+ * Callbacks run on the library's dispatch thread (answers to heartbeats run
+ * on its worker thread when the processResponseThread setting is on) with no
+ * lock of the library held: a callback may call any function here. Nothing
+ * of a session calls back once its SS_ShutDown() has returned. */
 
 /* Schema requests and responses: request id (not NUL-terminated) and its
  * length, a word that is always 0, the agent id, the item's name, namespace and
@@ -117,9 +128,15 @@ typedef uint32_t (*SS_PingResponseFn)(const char* requestId, uint32_t requestIdL
 
 /* ---- Session ------------------------------------------------------------------- */
 
-/* version must begin with "5."; sessionString2 may be NULL; trace may be NULL. */
+/* version must begin with "5."; sessionString2 may be NULL; trace may be NULL.
+ * A failed SS_Init leaves nothing behind: the next one may succeed. Calls made
+ * at once from several threads install one session and return 0. */
 OVX_SS_API uint32_t SS_Init(const char* version, const char* localPropertyFile, const char* commSettingsFile,
                             const char* sessionString1, const char* sessionString2, SS_TraceSink* trace);
+/* Stops the session: waits up to the shutdownTimeout setting for a post in
+ * progress (and for a callback of yours still running). Once it returns,
+ * nothing of the session reaches the agent: no trace line, no callback, no
+ * settings write. */
 OVX_SS_API uint32_t SS_ShutDown(void);
 
 OVX_SS_API uint32_t SS_GetAgentId(char** agentId);
@@ -227,10 +244,17 @@ OVX_SS_API uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, 
                                          uint32_t requestIdLength);
 
 /* ---- Posting ---------------------------------------------------------------------------
- * PostHeartbeat() takes the message over when it returns 0 and only then; any
- * other status leaves it the caller's to free (a session that is shutting
- * down answers OVX_E_NOT_INITIALIZED and takes nothing). Buffer and length
- * are optional (both or neither). */
+ * PostHeartbeat(): who owns the message afterwards, by status.
+ *   OVX_E_INVALID_ARGUMENT  the message was NULL (nothing to free);
+ *   OVX_E_UNEXPECTED        not queued (no startup announcement, or an
+ *                           internal failure): still yours, unchanged;
+ *   OVX_E_OUT_OF_MEMORY     not queued: still yours, unchanged;
+ *   OVX_E_NOT_INITIALIZED   no session, or one shutting down: still yours;
+ *   0                       queued: the library's, do not free it;
+ *   any other status        queued without the group settings request (the
+ *                           session configuration services could not give
+ *                           their information): the library's.
+ * Buffer and length are optional (both or neither). */
 OVX_SS_API uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length);
 OVX_SS_API uint32_t PostPing(char* buffer, uint32_t* length);
 
