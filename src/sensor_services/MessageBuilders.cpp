@@ -306,7 +306,7 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
         // Everything checked: the new texts are made aside, then moved in,
         // which cannot fail. (The content itself stays: module handles
         // point into it.)
-        const char* const given[] = {updateVersion,    lastUpdatePath, updateStatusDescription, agentInstallPath,
+        const char* const given[] = {updateVersion,     lastUpdatePath, updateStatusDescription, agentInstallPath,
                                      daemonInstallPath, model,          groupnameHint,           lastRestart};
         std::wstring converted[8];
         for (size_t i = 0; i < 8; ++i) {
@@ -315,10 +315,10 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
         std::wstring registerText = registerAgent != 0 ? L"true" : L"false";
         const bool sendNewSchemas = HasSetSchemaRequestCallback();
         CAgentInfoContent& content = announcement->GetContent();
-        std::wstring* const fields[] = {&content.packageVersion,   &content.lastPackagePath,
-                                        &content.packageStatusDescription, &content.agentInstallPath,
-                                        &content.daemonInstallPath, &content.model,
-                                        &content.groupNameHint,     &content.lastRestart};
+        std::wstring* const fields[] = {
+            &content.packageVersion,   &content.lastPackagePath,   &content.packageStatusDescription,
+            &content.agentInstallPath, &content.daemonInstallPath, &content.model,
+            &content.groupNameHint,    &content.lastRestart};
         for (size_t i = 0; i < 8; ++i) {
             if (given[i] != nullptr) *fields[i] = std::move(converted[i]);
         }
@@ -463,8 +463,8 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
     CSetPolicyRequest* request = nullptr;
     uint32_t status = ParseInto("AddSetPolicyRequest", L"OVX-SensorServices-SetPolicyRequest", xmlText, xmlLength,
                                 "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
-                                    request = AddToRequest(*MessageOf(message), kReqSetPolicyRequest,
-                                                           kNsPolicyMessages, CSetPolicyRequest(),
+                                    request = AddToRequest(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages,
+                                                           CSetPolicyRequest(),
                                                            [&](CSetPolicyRequest& target) { target.AddPolicy(root); });
                                 });
     if (status != 0) return status;
@@ -477,17 +477,16 @@ uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE message, const char* n
                                               const char* version, uint8_t flag, const char* schemaText,
                                               uint32_t schemaLength, char* buffer, uint32_t* length) {
     OVX_REQUIRE(message != nullptr && schemaText != nullptr && schemaLength != 0, "AddSetSchemaRequest");
-    OVX_CHECK("AddSetSchemaRequest", {"nameSpace", nameSpace, true}, {"version", version, true},
-              {"name", name, false});
+    OVX_CHECK("AddSetSchemaRequest", {"nameSpace", nameSpace, true}, {"version", version, true}, {"name", name, false});
     CSetSchemaRequest* request = nullptr;
-    uint32_t status = ParseInto(
-        "AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
-        "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
-            CSetSchemaRequestData item(Wide(nameSpace), root, Wide(version), Wide(name), flag != 0, false, false, false,
-                                       false);
-            request = AddToRequest(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages, CSetSchemaRequest(),
-                                   [&](CSetSchemaRequest& target) { target.AddItem(item); });
-        });
+    uint32_t status = ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
+                                "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                                    CSetSchemaRequestData item(Wide(nameSpace), root, Wide(version), Wide(name),
+                                                               flag != 0, false, false, false, false);
+                                    request = AddToRequest(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages,
+                                                           CSetSchemaRequest(),
+                                                           [&](CSetSchemaRequest& target) { target.AddItem(item); });
+                                });
     if (status != 0) return status;
     if (request == nullptr) return OVX_E_UNEXPECTED;
     CopyRequestText(*request, buffer, length);

@@ -227,8 +227,10 @@ void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, 
     const auto& items = request.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
-                 nullptr, 0, last && i + 1 == items.size() ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+                     nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+        });
     }
 }
 
@@ -241,9 +243,11 @@ void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, 
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
-                 schema.empty() ? nullptr : schema.c_str(), static_cast<uint32_t>(schema.size()),
-                 last && i + 1 == items.size() ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
+                     schema.empty() ? nullptr : schema.c_str(), static_cast<uint32_t>(schema.size()),
+                     last && i + 1 == items.size() ? 1 : 0);
+        });
     }
 }
 
@@ -257,9 +261,11 @@ void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId,
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const Utf8 text(items[i].GetText());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
-                 items[i].GetCode(), text.OrNull(), schema.empty() ? nullptr : schema.c_str(),
-                 static_cast<uint32_t>(schema.size()), last && i + 1 == items.size() ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+                     items[i].GetCode(), text.OrNull(), schema.empty() ? nullptr : schema.c_str(),
+                     static_cast<uint32_t>(schema.size()), last && i + 1 == items.size() ? 1 : 0);
+        });
     }
 }
 
@@ -270,15 +276,19 @@ void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId,
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
     if (items.empty()) {
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
-                 last ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
+                     last ? 1 : 0);
+        });
         return;
     }
     for (size_t i = 0; i < items.size(); ++i) {
         const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
         const Utf8 text(items[i].GetText());
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
-                 items[i].GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == items.size() ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),
+                     items[i].GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
+        });
     }
 }
 
@@ -289,16 +299,20 @@ void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId,
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
     if (count == 0) {
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0,
-                 last ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                     0, last ? 1 : 0);
+        });
         return;
     }
     for (size_t i = 0; i < count; ++i) {
         const CPolicyItem& item = *response.GetItem(i);
         const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
         const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
-        CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
-                 schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0); });
+        CallAgent([&] {
+            callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                     schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0);
+        });
     }
 }
 
@@ -360,11 +374,13 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
         const uint32_t length = static_cast<uint32_t>(data.size());
         if (groupSettings) {
             ApplyGroupSettings(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
-                                   schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
+                               schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
         } else {
-            CallAgent([&] { callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
-                     schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length,
-                     last && i == finalForAgent ? 1 : 0); });
+            CallAgent([&] {
+                callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                         schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length,
+                         last && i == finalForAgent ? 1 : 0);
+            });
         }
     }
 }
@@ -476,8 +492,10 @@ void CSensorServices::HelperProcessGenericResponses(const std::string& agentId,
         if (response == nullptr) continue;
         const Utf8 tag(response->GetTagName()), id(response->GetRequestId()), text(response->GetText());
         try {
-            CallAgent([&] { callback(tag.c_str(), id.c_str(), 0, agentId.c_str(), response->GetCode(), text.c_str(),
-                     i + 1 == responses.size() ? 1 : 0); });
+            CallAgent([&] {
+                callback(tag.c_str(), id.c_str(), 0, agentId.c_str(), response->GetCode(), text.c_str(),
+                         i + 1 == responses.size() ? 1 : 0);
+            });
         } catch (...) {
             Trace(SS_TRACE_ERROR, "CSensorServices::HelperProcessGenericResponses",
                   "An exception occurred in the agent's generic response callback function");

@@ -13,7 +13,8 @@ bool ovxIsXmlText(const char* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         if (IsForbiddenControl(bytes[i])) return false;
         // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
-        if (bytes[i] == 0xEF && i + 2 < length && bytes[i + 1] == 0xBF && (bytes[i + 2] == 0xBE || bytes[i + 2] == 0xBF))
+        if (bytes[i] == 0xEF && i + 2 < length && bytes[i + 1] == 0xBF &&
+            (bytes[i + 2] == 0xBE || bytes[i + 2] == 0xBF))
             return false;
     }
     return true;

@@ -114,8 +114,8 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         // 3. The service library. A load that failed after it was counted is
         // unloaded with the rest of the session, which leaves the loader as
         // it was before this call.
-        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs(
-            mslLoader_ovxSessionConfigSvcs::kLibraryName, &m_libraryLoaded);
+        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs(mslLoader_ovxSessionConfigSvcs::kLibraryName,
+                                                                          &m_libraryLoaded);
         if (status != 0) {
             Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
             Cleanup();
@@ -147,8 +147,7 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         }
         // 5. The listener.
         if (openListener) {
-            status =
-                Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
+            status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
             if (status != 0) {
                 ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
                                        OrNull(sessionString1), OrNull(sessionString2),
@@ -284,8 +283,8 @@ std::function<void()> CBaseServices::Detacher(std::chrono::steady_clock::time_po
     std::shared_ptr<ovxToolsLib::ovxAgentGate> gate = m_gate;
     return [gate, deadline, threadLeft] {
         if (gate) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             gate->Close(left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0);
         }
         if (threadLeft) ovxToolsLib::ovxLateWork::ArmExitHandler();

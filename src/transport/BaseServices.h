@@ -85,8 +85,7 @@ public:
     // Holds the session lock for a scope.
     class LockGuard {
     public:
-        explicit LockGuard(const CBaseServices& services)
-            : m_hold(services.m_lockTable.load(), services.m_lock) {}
+        explicit LockGuard(const CBaseServices& services) : m_hold(services.m_lockTable.load(), services.m_lock) {}
 
     private:
         ovxToolsLib::ovxSyncGuard m_hold;

@@ -139,8 +139,10 @@ int main(int argc, char** argv) {
     auto setLibPath = reinterpret_cast<decltype(&SS_SetMSLLibPath)>(dlsym(library, "SS_SetMSLLibPath"));
     auto init = reinterpret_cast<decltype(&SS_Init)>(dlsym(library, "SS_Init"));
     auto shutDown = reinterpret_cast<decltype(&SS_ShutDown)>(dlsym(library, "SS_ShutDown"));
-    auto registerComplete = reinterpret_cast<decltype(&RegisterResponseComplete)>(dlsym(library, "RegisterResponseComplete"));
-    auto registerPolicy = reinterpret_cast<decltype(&RegisterGetPolicyResponse)>(dlsym(library, "RegisterGetPolicyResponse"));
+    auto registerComplete =
+        reinterpret_cast<decltype(&RegisterResponseComplete)>(dlsym(library, "RegisterResponseComplete"));
+    auto registerPolicy =
+        reinterpret_cast<decltype(&RegisterGetPolicyResponse)>(dlsym(library, "RegisterGetPolicyResponse"));
     auto createHeartbeat = reinterpret_cast<decltype(&CreateHeartbeat)>(dlsym(library, "CreateHeartbeat"));
     auto postHeartbeat = reinterpret_cast<decltype(&PostHeartbeat)>(dlsym(library, "PostHeartbeat"));
     if (!setLibPath || !init || !shutDown || !registerComplete || !registerPolicy || !createHeartbeat ||

@@ -79,8 +79,8 @@ int HangingServer(int* port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener, 128) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener, 128) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         return -1;
     }
     *port = ntohs(address.sin_port);

@@ -72,8 +72,8 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
     Work work;
     {
         CWorkerThread worker;
-        ASSERT_EQ(0u, worker.Init(ovxToolsLib::ovxGetThreadingFunctions(), std::make_shared<ovxToolsLib::ovxAgentGate>(&sink),
-                                  &Work::Process, &work));
+        ASSERT_EQ(0u, worker.Init(ovxToolsLib::ovxGetThreadingFunctions(),
+                                  std::make_shared<ovxToolsLib::ovxAgentGate>(&sink), &Work::Process, &work));
         for (const char* item : {"one", "bad", "three", "four"}) {
             ASSERT_EQ(0u, worker.QueueWorkItem(reinterpret_cast<const uint8_t*>(item),
                                                static_cast<uint32_t>(std::strlen(item))));
@@ -115,8 +115,8 @@ TEST(PulseThread, PulsesAtItsPeriodAndTakesANewPeriodFromTheNextWait) {
         ++*static_cast<std::atomic<int>*>(argument);
         return 0xC7560003u;  // a failing pulse is ignored
     };
-    ASSERT_EQ(0u, pulse.Init(ovxToolsLib::ovxGetThreadingFunctions(), std::make_shared<ovxToolsLib::ovxAgentGate>(&sink),
-                             count, 1, &pulses));
+    ASSERT_EQ(0u, pulse.Init(ovxToolsLib::ovxGetThreadingFunctions(),
+                             std::make_shared<ovxToolsLib::ovxAgentGate>(&sink), count, 1, &pulses));
     ASSERT_TRUE(WaitFor([&] { return pulses.load() >= 2; }));
     pulse.SetPeriod(3600);
     EXPECT_EQ(3600u, pulse.GetPeriod());

@@ -271,8 +271,7 @@ TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     const std::string settings = "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     WriteText(comm, settings);
     server.Answer(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
-                                 Base64Item(kGroupSettingsNs, "late-token",
-                                            "[server.1]\nurl=http://127.0.0.1:1\n")) +
+                                 Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
                                  Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     RegisterSessionFactory();
     SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
@@ -310,9 +309,9 @@ int RunProbe(const std::string& mode) {
     const std::string library = OVX_SENSOR_LIBRARY;
     const std::string services = OVX_TEST_LIBRARY_DIR;
     const std::string folder = work.path();
-    char* arguments[] = {const_cast<char*>(probe.c_str()), const_cast<char*>(mode.c_str()),
+    char* arguments[] = {const_cast<char*>(probe.c_str()),   const_cast<char*>(mode.c_str()),
                          const_cast<char*>(library.c_str()), const_cast<char*>(services.c_str()),
-                         const_cast<char*>(folder.c_str()), nullptr};
+                         const_cast<char*>(folder.c_str()),  nullptr};
     pid_t child = 0;
     if (posix_spawn(&child, probe.c_str(), nullptr, nullptr, arguments, environ) != 0) return -1;
     int status = 0;
@@ -328,9 +327,7 @@ TEST(EdgesLate, AProcessExitsCleanlyRightAfterATimedOutShutDown) { EXPECT_EQ(0, 
 
 // An agent that opens the library with dlopen, shuts down with a post
 // hanging and closes the library at once, fifty times.
-TEST(EdgesLate, ALibraryClosedRightAfterATimedOutShutDownKeepsItsLateThreadsSafe) {
-    EXPECT_EQ(0, RunProbe("dlopen"));
-}
+TEST(EdgesLate, ALibraryClosedRightAfterATimedOutShutDownKeepsItsLateThreadsSafe) { EXPECT_EQ(0, RunProbe("dlopen")); }
 
 namespace {
 
@@ -385,8 +382,10 @@ TEST_F(GiveUp, AGiveUpCallbackMayWaitForAThreadThatCallsIn) {
 // the header says it owns frees nothing twice and leaks nothing.
 TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
     const std::string before = ReadText(commFile);
-    server.Then(GroupSettingsAnswer(std::string(5000, 't'), "[group]\nschemaVersion=1.0.0\ngroupnameHint=Refused\n"
-                                                            "[server.1]\nurl=" + server.Url() + "\n"));
+    server.Then(GroupSettingsAnswer(std::string(5000, 't'),
+                                    "[group]\nschemaVersion=1.0.0\ngroupnameHint=Refused\n"
+                                    "[server.1]\nurl=" +
+                                        server.Url() + "\n"));
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
     ASSERT_TRUE(Arrives(1));
@@ -441,13 +440,18 @@ void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
     const uint32_t badLength = sizeof bad - 1;
     using Builder = std::function<uint32_t(SS_HMESSAGE)>;
     const std::pair<const char*, Builder> builders[] = {
-        {"AddSetPolicyRequest", [&](SS_HMESSAGE m) { return AddSetPolicyRequest(m, bad, badLength, nullptr, nullptr); }},
+        {"AddSetPolicyRequest",
+         [&](SS_HMESSAGE m) { return AddSetPolicyRequest(m, bad, badLength, nullptr, nullptr); }},
         {"AddOptAgentProperties",
          [&](SS_HMESSAGE m) { return AddOptAgentProperties(m, bad, badLength, nullptr, nullptr); }},
         {"AddSetSchemaRequest",
-         [&](SS_HMESSAGE m) { return AddSetSchemaRequest(m, "s", "urn:s", "1.0", 0, bad, badLength, nullptr, nullptr); }},
+         [&](SS_HMESSAGE m) {
+             return AddSetSchemaRequest(m, "s", "urn:s", "1.0", 0, bad, badLength, nullptr, nullptr);
+         }},
         {"AddGetSchemaResponse",
-         [&](SS_HMESSAGE m) { return AddGetSchemaResponse(m, "s", "urn:s", "1.0", 0, nullptr, 0, bad, badLength, "r", 1); }},
+         [&](SS_HMESSAGE m) {
+             return AddGetSchemaResponse(m, "s", "urn:s", "1.0", 0, nullptr, 0, bad, badLength, "r", 1);
+         }},
         {"AddAgentParams", [&](SS_HMESSAGE m) { return AddAgentParams(m, bad, badLength); }},
         {"SetBasicAgentInfoEx",
          [&](SS_HMESSAGE m) {
