@@ -189,7 +189,7 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         result = OVX_E_UNEXPECTED;
     }
     if (response != nullptr) Scs().SCS_Free(response);
-    Trace(SS_TRACE_PROGRESS, "CSensorServices::ExchangeKeys()", "EXIT");
+    Trace(SS_TRACE_PROGRESS, where, "EXIT");
     return result;
 }
 

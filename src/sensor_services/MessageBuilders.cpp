@@ -371,6 +371,7 @@ uint32_t CSensorServices::SetHostInfo(SS_HMESSAGE message, const char* hostName,
 
 uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE message, const char* name, const char* version, uint32_t status,
                                         SS_HMODULE* module) {
+    if (module != nullptr) *module = nullptr;
     OVX_REQUIRE(message != nullptr, "AddModuleInfo");
     OVX_CHECK("AddModuleInfo", {"name", name, true}, {"version", version, true});
     OVX_BUILD({

@@ -286,10 +286,14 @@ std::string OVXError::BuildText(unsigned width, const std::vector<ovxInsert>& in
     if (m_status < 0x10000u && !m_catalogFlag) {
         body = SystemErrorText(static_cast<int>(m_status));
     } else if (facility == 0x72B) {
+        // The text is the socket template's, the identifier this status's:
+        // the agent asked about this code, not about the template.
         OVXError socket(kSocketStatusText);
+        std::memcpy(socket.m_identifier, m_identifier, sizeof m_identifier);
         return socket.BuildText(width, {ovxInsert(static_cast<unsigned>(m_status & 0xFFFFu))}, options);
     } else if (facility >= 2048) {
         OVXError system(kSystemStatusText);
+        std::memcpy(system.m_identifier, m_identifier, sizeof m_identifier);
         return system.BuildText(
             width, {ovxInsert(static_cast<unsigned>(m_status & 0x1FFFFFu)), ovxInsert((m_status >> 21) & 0x3Fu)},
             options);

@@ -31,10 +31,19 @@ using ovxSensorServices::RegisterSessionFactory;
 
 inline std::mutex g_linesLock;
 inline std::vector<std::string> g_lines;
-inline uint32_t Collect(uint32_t, uint32_t, const char* text, const char*) {
+inline std::vector<std::string> g_wheres;  // the `where` of each line
+inline uint32_t Collect(uint32_t, uint32_t, const char* text, const char* where) {
     std::lock_guard<std::mutex> hold(g_linesLock);
     g_lines.emplace_back(text);
+    g_wheres.emplace_back(where != nullptr ? where : "");
     return 0;
+}
+// Lines exactly `text` written with exactly `where`.
+inline size_t CountAt(const std::string& where, const std::string& text) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    size_t n = 0;
+    for (size_t i = 0; i < g_lines.size(); ++i) n += g_lines[i] == text && g_wheres[i] == where;
+    return n;
 }
 inline size_t Count(const std::string& text) {
     std::lock_guard<std::mutex> hold(g_linesLock);
@@ -54,6 +63,7 @@ protected:
         RegisterSessionFactory();
         std::lock_guard<std::mutex> hold(g_linesLock);
         g_lines.clear();
+        g_wheres.clear();
     }
     void TearDown() override {
         SS_ShutDown();

@@ -25,6 +25,7 @@
 #include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 #include "support/TestServer.h"
+#include "HeartbeatServer.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 extern char** environ;
@@ -48,47 +49,6 @@ int Threads() {
 void Copy(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
-
-// A heartbeat server on 127.0.0.1 that records what arrives and answers with
-// whatever the test sets (an acknowledgement by default).
-class HeartbeatServer {
-public:
-    HeartbeatServer() {
-        m_server.server().Post("/ovx/sensor_services/heartbeat",
-                               [this](const httplib::Request& request, httplib::Response& response) {
-                                   std::string answer;
-                                   {
-                                       std::lock_guard<std::mutex> hold(m_lock);
-                                       m_bodies.push_back(request.body);
-                                       answer = m_answers.empty() ? m_answer : m_answers.front();
-                                       if (!m_answers.empty()) m_answers.erase(m_answers.begin());
-                                   }
-                                   response.set_content(answer, "application/x-ovx-cml-data");
-                               });
-        m_server.Start();
-    }
-    std::string Url() const { return m_server.Url(); }
-    size_t Count() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_bodies.size();
-    }
-    std::string Body(size_t index) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_bodies.at(index);
-    }
-    // Answers given once each, in order, before the default one.
-    void Then(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_answers.push_back(answer);
-    }
-
-private:
-    TestServer m_server;
-    std::mutex m_lock;
-    std::vector<std::string> m_bodies;
-    std::vector<std::string> m_answers;
-    std::string m_answer = Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "ack"));
-};
 
 class Edges : public SessionFixture {
 protected:

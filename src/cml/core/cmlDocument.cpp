@@ -97,16 +97,15 @@ void SerializeOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out
 }
 
 template <class Char>
-void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value, bool escape) {
+void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value) {
     XmlUtils::CTextBatch<Char> batch(out);
     batch.AppendLiteral(" ");
     batch.Append(name, std::wcslen(name));
     batch.AppendLiteral("='");
-    if (escape) {
-        batch.AppendEscaped(value.data(), value.size(), true);
-    } else {
-        batch.Append(value);
-    }
+    // Every value is escaped, names and versions included: a value that
+    // cannot hold a quote or an ampersand today may hold one tomorrow, and
+    // one unescaped byte makes the whole document unreadable.
+    batch.AppendEscaped(value.data(), value.size(), true);
     batch.AppendLiteral("'");
     batch.Flush();
 }
@@ -181,12 +180,12 @@ void CCmlDocumentBase::SerializeToFile(const char* path) const {
 }
 
 void CCmlDocumentBase::WriteAttributes(std::wostream& out) const {
-    WriteAttribute(out, kAttrXmlns, GetNamespaceUri(), false);
-    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion(), false);
+    WriteAttribute(out, kAttrXmlns, GetNamespaceUri());
+    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion());
 }
 void CCmlDocumentBase::WriteAttributes(std::ostream& out) const {
-    WriteAttribute(out, kAttrXmlns, GetNamespaceUri(), false);
-    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion(), false);
+    WriteAttribute(out, kAttrXmlns, GetNamespaceUri());
+    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion());
 }
 void CCmlDocumentBase::WriteContent(std::wostream&, int) const {}
 void CCmlDocumentBase::WriteContent(std::ostream&, int) const {}
@@ -205,11 +204,11 @@ void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
     }
 }
 
-void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value, bool escape) {
-    WriteAttributeTo(out, name, value, escape);
+void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value) {
+    WriteAttributeTo(out, name, value);
 }
-void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value, bool escape) {
-    WriteAttributeTo(out, name, value, escape);
+void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value) {
+    WriteAttributeTo(out, name, value);
 }
 
 // ---- CCmlDocumentClassFactory

@@ -161,8 +161,8 @@ CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchM
 
 // Writes a start-tag attribute: a space, the name, "='", the value, "'";
 // `escape` escapes the value as an attribute value.
-void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value, bool escape);
-void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value, bool escape);
+void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value);
+void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value);
 
 // Runs a registration from a static initializer. An exception must not end
 // the host process while it loads us: the class stays unregistered instead,

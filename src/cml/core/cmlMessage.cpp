@@ -70,11 +70,11 @@ void CMessageBase::Deserialize(CCmlDOM_Element& element) {
 
 void CMessageBase::WriteAttributes(std::wostream& out) const {
     CCmlDocumentBase::WriteAttributes(out);
-    WriteAttribute(out, kTagRequestId, m_requestId, false);
+    WriteAttribute(out, kTagRequestId, m_requestId);
 }
 void CMessageBase::WriteAttributes(std::ostream& out) const {
     CCmlDocumentBase::WriteAttributes(out);
-    WriteAttribute(out, kTagRequestId, m_requestId, false);
+    WriteAttribute(out, kTagRequestId, m_requestId);
 }
 
 CCmlRequest::CCmlRequest(const wchar_t* tagName, const wchar_t* namespaceUri, const wchar_t* classSchemaVersion)
@@ -100,17 +100,17 @@ void CCmlRequest::Deserialize(CCmlDOM_Element& element) {
 void CCmlRequest::WriteAttributes(std::wostream& out) const {
     CMessageBase::WriteAttributes(out);
     if (!m_needReply) {
-        WriteAttribute(out, kTagNeedReply, kValueFalse, false);
+        WriteAttribute(out, kTagNeedReply, kValueFalse);
     } else if (GetSerializeDefaults()) {
-        WriteAttribute(out, kTagNeedReply, kValueTrue, false);
+        WriteAttribute(out, kTagNeedReply, kValueTrue);
     }
 }
 void CCmlRequest::WriteAttributes(std::ostream& out) const {
     CMessageBase::WriteAttributes(out);
     if (!m_needReply) {
-        WriteAttribute(out, kTagNeedReply, kValueFalse, false);
+        WriteAttribute(out, kTagNeedReply, kValueFalse);
     } else if (GetSerializeDefaults()) {
-        WriteAttribute(out, kTagNeedReply, kValueTrue, false);
+        WriteAttribute(out, kTagNeedReply, kValueTrue);
     }
 }
 
@@ -138,13 +138,13 @@ void CCmlResponse::Deserialize(CCmlDOM_Element& element) {
 
 void CCmlResponse::WriteAttributes(std::wostream& out) const {
     CMessageBase::WriteAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
 }
 void CCmlResponse::WriteAttributes(std::ostream& out) const {
     CMessageBase::WriteAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
+    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
 }
 
 CCmlErrorResponse::CCmlErrorResponse() : CCmlResponse(kRespErrorResponse, kNsMessage, kVersionMessage) {}
@@ -169,19 +169,15 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
     struct Field {
         const wchar_t* name;
         const std::wstring& value;
-        bool escape;
     };
     const Field fields[] = {
-        {kAttrName, agent.GetName(), true},
-        {kAttrNamespace, agent.GetNamespace(), false},
-        {kAttrIpAddress, agent.GetIpAddress(), false},
-        {kAttrHostName, agent.GetHostName(), true},
-        {kAttrAgentId, agent.GetAgentId(), true},
-        {kAttrAuthToken, agent.GetAuthToken(), true},
-        {kAttrAuthHash, agent.GetAuthHash(), true},
+        {kAttrName, agent.GetName()},           {kAttrNamespace, agent.GetNamespace()},
+        {kAttrIpAddress, agent.GetIpAddress()}, {kAttrHostName, agent.GetHostName()},
+        {kAttrAgentId, agent.GetAgentId()},     {kAttrAuthToken, agent.GetAuthToken()},
+        {kAttrAuthHash, agent.GetAuthHash()},
     };
     for (const Field& field : fields) {
-        if (!field.value.empty()) WriteAttribute(out, field.name, field.value, field.escape);
+        if (!field.value.empty()) WriteAttribute(out, field.name, field.value);
     }
     if (agent.GetAgentGroups().empty()) {
         XmlUtils::WriteLiteral(out, "/>\n");
@@ -193,8 +189,8 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
     const std::wstring groupNamespace = std::wstring(kNsPropertyDocuments);
     for (const std::wstring& group : agent.GetAgentGroups()) {
         StartTag(out, level + 1, kTagAgentGroup);
-        WriteAttribute(out, kAttrXmlns, groupNamespace, false);
-        WriteAttribute(out, kAttrName, group, true);
+        WriteAttribute(out, kAttrXmlns, groupNamespace);
+        WriteAttribute(out, kAttrName, group);
         XmlUtils::WriteLiteral(out, "/>\n");
     }
     EndTag(out, level, agent.GetTagName().c_str());
@@ -243,10 +239,10 @@ CNameValuePair::CNameValuePair(std::wstring namespaceUri, std::wstring name, std
 namespace {
 template <class Char>
 void WritePairAttributes(const CNameValuePair& pair, std::basic_ostream<Char>& out) {
-    WriteAttribute(out, kAttrXmlns, pair.GetNamespaceUri(), false);
-    WriteAttribute(out, kAttrName, pair.GetName(), true);
-    WriteAttribute(out, kAttrValue, pair.GetValue(), true);
-    if (pair.GetOrdinal() != -1) WriteAttribute(out, kAttrOrdinal, std::to_wstring(pair.GetOrdinal()), false);
+    WriteAttribute(out, kAttrXmlns, pair.GetNamespaceUri());
+    WriteAttribute(out, kAttrName, pair.GetName());
+    WriteAttribute(out, kAttrValue, pair.GetValue());
+    if (pair.GetOrdinal() != -1) WriteAttribute(out, kAttrOrdinal, std::to_wstring(pair.GetOrdinal()));
 }
 }  // namespace
 
@@ -418,9 +414,9 @@ void CCmlMessage::CollectNamespaces(CNamespaceSet& namespaces) const {
 template <class Char>
 void CCmlMessage::WriteEnvelope(std::basic_ostream<Char>& out) const {
     StartTag(out, 2, kTagMessageEnvelope);
-    WriteAttribute(out, kAttrBroadcast, m_broadcast ? kValueTrue : kValueFalse, false);
-    WriteAttribute(out, kTagMessageId, m_messageId, false);
-    if (!m_responseTo.empty()) WriteAttribute(out, kTagResponseTo, m_responseTo, false);
+    WriteAttribute(out, kAttrBroadcast, m_broadcast ? kValueTrue : kValueFalse);
+    WriteAttribute(out, kTagMessageId, m_messageId);
+    if (!m_responseTo.empty()) WriteAttribute(out, kTagResponseTo, m_responseTo);
     XmlUtils::WriteLiteral(out, ">\n");
     m_source.WriteElement(out, 3);
     for (const CAgentInfo& destination : m_destinations) destination.WriteElement(out, 3);
@@ -451,12 +447,12 @@ void CCmlMessage::WriteMessage(std::basic_ostream<Char>& out) const {
         XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
         XmlUtils::WriteLiteral(out, "\n");
         XmlUtils::WriteIndent(out, 1);
-        WriteAttribute(out, kAttrXmlns, kCmlBaseUri, false);
-        WriteAttribute(out, kTagSchemaVersion, m_formatVersion, false);
+        WriteAttribute(out, kAttrXmlns, kCmlBaseUri);
+        WriteAttribute(out, kTagSchemaVersion, m_formatVersion);
         XmlUtils::WriteLiteral(out, ">\n");
         StartTag(out, 1, kTagCml);
-        WriteAttribute(out, kAttrXmlns, m_messageNamespace, false);
-        WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion, false);
+        WriteAttribute(out, kAttrXmlns, m_messageNamespace);
+        WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion);
         XmlUtils::WriteLiteral(out, ">\n");
         WriteEnvelope(out);
         EndTag(out, 1, kTagCml);

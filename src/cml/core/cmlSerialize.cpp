@@ -169,9 +169,9 @@ void RootStartTag(std::basic_ostream<Char>& out, const wchar_t* tag, const CName
             Eol(out);
             Put(out, L"    ");
         }
-        Put(out, ns.GetNamespaceUri());
+        EscapeTo(out, ns.GetNamespaceUri(), true);
         Put(out, L" ");
-        Put(out, file);
+        EscapeTo(out, file, true);
     }
     Put(out, L"'");
 }
@@ -208,7 +208,7 @@ void ElementStartTag(std::basic_ostream<Char>& out, const xercesc::DOMElement* e
                 Put(out, L" ");
                 Put(out, ToWide(name.c_str()));
                 Put(out, L"='");
-                Put(out, ToWide(uri));
+                EscapeDomText(out, uri, true);
                 Put(out, L"'");
             }
         }

@@ -50,8 +50,8 @@ bool IsAgentNamespace(CCmlDOM_Element& element) {
 std::wstring NameOf(CCmlDOM_Element& element) { return OrEmpty(element.getNodeName()); }
 
 template <class Char>
-void WriteIfSet(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value, bool escape) {
-    if (!value.empty()) WriteAttribute(out, name, value, escape);
+void WriteIfSet(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value) {
+    if (!value.empty()) WriteAttribute(out, name, value);
 }
 
 template <class Char, class List>
@@ -116,14 +116,14 @@ namespace {
 template <class Char>
 void WriteHost(const CHostInfo& host, std::basic_ostream<Char>& out, int level) {
     XmlUtils::StartTag(out, level, L"host-info");
-    WriteAttribute(out, L"os", host.os, true);
-    WriteAttribute(out, L"version", host.version, true);
-    WriteIfSet(out, kAttrIpAddress, host.ipAddress, false);
-    WriteIfSet(out, kAttrHostName, host.hostName, false);
-    WriteIfSet(out, L"nbname", host.nbName, false);
-    WriteIfSet(out, L"nbdomain", host.nbDomain, false);
-    WriteIfSet(out, L"ad-object-id", host.adObjectId, false);
-    WriteIfSet(out, L"ad-group-id", host.adGroupId, false);
+    WriteAttribute(out, L"os", host.os);
+    WriteAttribute(out, L"version", host.version);
+    WriteIfSet(out, kAttrIpAddress, host.ipAddress);
+    WriteIfSet(out, kAttrHostName, host.hostName);
+    WriteIfSet(out, L"nbname", host.nbName);
+    WriteIfSet(out, L"nbdomain", host.nbDomain);
+    WriteIfSet(out, L"ad-object-id", host.adObjectId);
+    WriteIfSet(out, L"ad-group-id", host.adGroupId);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 }  // namespace
@@ -150,16 +150,16 @@ namespace {
 template <class Char>
 void WriteDate(const CContentDate& item, std::basic_ostream<Char>& out, int level) {
     XmlUtils::StartTag(out, level, item.elementName);
-    WriteAttribute(out, L"identity", item.identity, true);
-    WriteAttribute(out, L"date", item.date, false);
+    WriteAttribute(out, L"identity", item.identity);
+    WriteAttribute(out, L"date", item.date);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 template <class Char>
 void WriteUpdate(const CUpdateInfo& item, std::basic_ostream<Char>& out, int level) {
     XmlUtils::StartTag(out, level, L"update");
-    WriteIfSet(out, L"module", item.module, false);
-    WriteIfSet(out, L"type", item.type, false);
-    WriteIfSet(out, L"version", item.version, false);
+    WriteIfSet(out, L"module", item.module);
+    WriteIfSet(out, L"type", item.type);
+    WriteIfSet(out, L"version", item.version);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 }  // namespace
@@ -228,11 +228,11 @@ void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
 template <class Char>
 void CModuleInfo::WriteModule(std::basic_ostream<Char>& out, int level) const {
     XmlUtils::StartTag(out, level, m_elementName);
-    WriteAttribute(out, kAttrName, m_name, true);
-    WriteAttribute(out, L"version", m_version, false);
+    WriteAttribute(out, kAttrName, m_name);
+    WriteAttribute(out, L"version", m_version);
     if (m_status != kNoAgentStatus) {
-        WriteAttribute(out, L"status", XmlUtils::HexCode(m_status), false);
-        WriteAttribute(out, L"status-text", StatusText(m_status), true);
+        WriteAttribute(out, L"status", XmlUtils::HexCode(m_status));
+        WriteAttribute(out, L"status-text", StatusText(m_status));
     }
     if (m_policies.empty()) {
         XmlUtils::WriteLiteral(out, "/>\n");
@@ -295,37 +295,36 @@ bool CAgentInfoContent::HasContent() const {
 
 template <class Char>
 void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) const {
-    WriteAttribute(out, kAttrName, name, true);
-    WriteAttribute(out, kAttrAgentId, agentId, true);
-    WriteAttribute(out, kAttrNamespace, namespaceUri, false);
-    WriteAttribute(out, L"version", version, true);
-    WriteIfSet(out, L"model", model, true);
-    WriteIfSet(out, L"vqd-version", packageVersion, true);
-    WriteIfSet(out, L"agent-install-path", agentInstallPath, true);
-    WriteIfSet(out, L"daemon-install-path", daemonInstallPath, true);
+    WriteAttribute(out, kAttrName, name);
+    WriteAttribute(out, kAttrAgentId, agentId);
+    WriteAttribute(out, kAttrNamespace, namespaceUri);
+    WriteAttribute(out, L"version", version);
+    WriteIfSet(out, L"model", model);
+    WriteIfSet(out, L"vqd-version", packageVersion);
+    WriteIfSet(out, L"agent-install-path", agentInstallPath);
+    WriteIfSet(out, L"daemon-install-path", daemonInstallPath);
     if (agentStatus != kNoAgentStatus) {
-        WriteAttribute(out, L"agent-status", XmlUtils::HexCode(agentStatus), false);
-        WriteAttribute(out, L"status-text", StatusText(agentStatus), true);
+        WriteAttribute(out, L"agent-status", XmlUtils::HexCode(agentStatus));
+        WriteAttribute(out, L"status-text", StatusText(agentStatus));
     }
-    WriteIfSet(out, L"last-vqd-path", lastPackagePath, true);
-    WriteIfSet(out, L"groupname-hint", groupNameHint, true);
+    WriteIfSet(out, L"last-vqd-path", lastPackagePath);
+    WriteIfSet(out, L"groupname-hint", groupNameHint);
     if (useLocalSettings || GetSerializeDefaults()) {
-        WriteAttribute(out, L"use-local-settings", useLocalSettings ? kValueTrue : kValueFalse, false);
+        WriteAttribute(out, L"use-local-settings", useLocalSettings ? kValueTrue : kValueFalse);
     }
-    WriteIfSet(out, L"last-restart", lastRestart, true);
+    WriteIfSet(out, L"last-restart", lastRestart);
     if (!sendNewSchemas || GetSerializeDefaults()) {
-        WriteAttribute(out, L"send-new-schemas", sendNewSchemas ? kValueTrue : kValueFalse, false);
+        WriteAttribute(out, L"send-new-schemas", sendNewSchemas ? kValueTrue : kValueFalse);
     }
     if (!WritesNewerAttributes()) return;
-    if (packageStatus != kNoAgentStatus) WriteAttribute(out, L"vqd-status", std::to_wstring(packageStatus), false);
-    WriteIfSet(out, L"vqd-status-description", packageStatusDescription, true);
-    WriteIfSet(out, L"register-agent", registerAgent, false);
+    if (packageStatus != kNoAgentStatus) WriteAttribute(out, L"vqd-status", std::to_wstring(packageStatus));
+    WriteIfSet(out, L"vqd-status-description", packageStatusDescription);
+    WriteIfSet(out, L"register-agent", registerAgent);
     if (persistentConnection != kTriUnset) {
-        WriteAttribute(out, L"persistent-connection", persistentConnection == kTriTrue ? kValueTrue : kValueFalse,
-                       false);
+        WriteAttribute(out, L"persistent-connection", persistentConnection == kTriTrue ? kValueTrue : kValueFalse);
     }
     if (reverseConnection != kTriUnset) {
-        WriteAttribute(out, L"reverse-connection", reverseConnection == kTriTrue ? kValueTrue : kValueFalse, false);
+        WriteAttribute(out, L"reverse-connection", reverseConnection == kTriTrue ? kValueTrue : kValueFalse);
     }
 }
 

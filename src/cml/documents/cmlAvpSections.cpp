@@ -84,14 +84,14 @@ void CAvpSection::Clear() {
 }
 
 void CAvpSection::WriteAttributes(std::wostream& out) const {
-    WriteAttribute(out, kAttrXmlns, m_namespace, false);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
-    if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal), false);
+    WriteAttribute(out, kAttrXmlns, m_namespace);
+    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal));
 }
 void CAvpSection::WriteAttributes(std::ostream& out) const {
-    WriteAttribute(out, kAttrXmlns, m_namespace, false);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
-    if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal), false);
+    WriteAttribute(out, kAttrXmlns, m_namespace);
+    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal));
 }
 
 template <class Char>

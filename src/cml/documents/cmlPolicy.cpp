@@ -85,13 +85,13 @@ CCmlPolicy& CCmlPolicy::operator=(const CCmlPolicy& other) {
 template <class Char>
 void CCmlPolicy::WritePolicyAttributes(std::basic_ostream<Char>& out) const {
     CCmlDocumentBase::WriteAttributes(out);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
-    if (!m_version.empty()) WriteAttribute(out, L"version", m_version, false);
-    if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue, false);
+    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
+    if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue);
     if (!m_valid) {
-        WriteAttribute(out, L"valid", kValueFalse, false);
+        WriteAttribute(out, L"valid", kValueFalse);
     } else if (GetSerializeDefaults()) {
-        WriteAttribute(out, L"valid", kValueTrue, false);
+        WriteAttribute(out, L"valid", kValueTrue);
     }
 }
 
@@ -247,16 +247,16 @@ CPolicyItem* CPolicyItem::Clone() const {
 
 template <class Char>
 void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
-    if (!m_namespace.empty()) WriteAttribute(out, kAttrNamespace, m_namespace, false);
-    if (!m_version.empty()) WriteAttribute(out, L"version", m_version, false);
-    if (!m_schemaVersion.empty()) WriteAttribute(out, kTagSchemaVersion, m_schemaVersion, false);
-    if (!m_tag.empty()) WriteAttribute(out, L"tag", m_tag, false);
-    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
-    if (!m_token.empty()) WriteAttribute(out, L"token", m_token, true);
-    if (!m_groupMsid.empty()) WriteAttribute(out, L"group-msid", m_groupMsid, true);
-    if (!m_timestamp.IsNull()) WriteAttribute(out, L"timestamp", TimestampText(m_timestamp), false);
+    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    if (!m_namespace.empty()) WriteAttribute(out, kAttrNamespace, m_namespace);
+    if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
+    if (!m_schemaVersion.empty()) WriteAttribute(out, kTagSchemaVersion, m_schemaVersion);
+    if (!m_tag.empty()) WriteAttribute(out, L"tag", m_tag);
+    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
+    if (!m_token.empty()) WriteAttribute(out, L"token", m_token);
+    if (!m_groupMsid.empty()) WriteAttribute(out, L"group-msid", m_groupMsid);
+    if (!m_timestamp.IsNull()) WriteAttribute(out, L"timestamp", TimestampText(m_timestamp));
 }
 
 void CPolicyItem::WriteAttributes(std::wostream& out) const { WriteItemAttributes(out); }

@@ -26,7 +26,7 @@ const wchar_t kTagSchemaInfo[] = L"schema-info";
 
 template <class Char>
 void WriteFlag(std::basic_ostream<Char>& out, const wchar_t* name, bool value) {
-    if (value || GetSerializeDefaults()) WriteAttribute(out, name, value ? kValueTrue : kValueFalse, false);
+    if (value || GetSerializeDefaults()) WriteAttribute(out, name, value ? kValueTrue : kValueFalse);
 }
 
 }  // namespace
@@ -48,10 +48,10 @@ CSchemaInfo::~CSchemaInfo() = default;
 
 template <class Char>
 void CSchemaInfo::WriteInfoAttributes(std::basic_ostream<Char>& out) const {
-    WriteAttribute(out, kAttrNamespace, m_namespace, false);
-    if (!m_version.empty()) WriteAttribute(out, L"version", m_version, false);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name, true);
-    if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue, false);
+    WriteAttribute(out, kAttrNamespace, m_namespace);
+    if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
+    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue);
     WriteFlag(out, L"root", m_root);
     WriteFlag(out, L"cpe-editable", m_cpeEditable);
     WriteFlag(out, L"get-from-agent", m_getFromAgent);
@@ -101,8 +101,8 @@ template <class Char>
 void CSchemaInfoResponseData::WriteResponseElement(std::basic_ostream<Char>& out, int level) const {
     XmlUtils::StartTag(out, level, kTagSchemaInfo);
     WriteAttributes(out);
-    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code), false);
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text, true);
+    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 

@@ -116,7 +116,7 @@ void CCmlKey::WriteKey(std::basic_ostream<Char>& out, int level) const {
     XmlUtils::StartTag(out, level, kTagKey);
     WriteAttributes(out);
     XmlUtils::WriteLiteral(out, ">");
-    XmlUtils::WriteText(out, GetPemText());
+    XmlUtils::EscapeContent(out, GetPemText().c_str());
     XmlUtils::WriteLiteral(out, "</key>\n");
 }
 
@@ -124,12 +124,12 @@ void CCmlKey::Serialize(std::wostream& out, int level) const { WriteKey(out, lev
 void CCmlKey::Serialize(std::ostream& out, int level) const { WriteKey(out, level); }
 
 void CCmlKey::WriteAttributes(std::wostream& out) const {
-    if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm, false);
-    if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length), false);
+    if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm);
+    if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length));
 }
 void CCmlKey::WriteAttributes(std::ostream& out) const {
-    if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm, false);
-    if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length), false);
+    if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm);
+    if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length));
 }
 
 // ---- CKeyList
@@ -257,13 +257,13 @@ void CAttachToSiteRequest::Deserialize(CCmlDOM_Element& element) {
 
 void CAttachToSiteRequest::WriteAttributes(std::wostream& out) const {
     CCmlRequest::WriteAttributes(out);
-    WriteAttribute(out, L"user-name", m_userName, false);
-    WriteAttribute(out, L"passwd", m_password, false);
+    WriteAttribute(out, L"user-name", m_userName);
+    WriteAttribute(out, L"passwd", m_password);
 }
 void CAttachToSiteRequest::WriteAttributes(std::ostream& out) const {
     CCmlRequest::WriteAttributes(out);
-    WriteAttribute(out, L"user-name", m_userName, false);
-    WriteAttribute(out, L"passwd", m_password, false);
+    WriteAttribute(out, L"user-name", m_userName);
+    WriteAttribute(out, L"passwd", m_password);
 }
 
 CAttachToSiteResponse::CAttachToSiteResponse()

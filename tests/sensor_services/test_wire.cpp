@@ -1,0 +1,232 @@
+// What goes over the wire, read by a parser nobody here wrote: every string
+// argument of every builder, filled with the characters XML must escape and
+// with characters of one to four UTF-8 bytes, reaches a loopback server as a
+// document that libxml2's xmllint reads and validates against schemas/, and
+// reads back as the value the agent gave. Text XML cannot carry at all is
+// refused where it enters.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HeartbeatServer.h"
+#include "SessionFixture.h"
+#include "ovxSensorSvcs.h"
+#include "ovxStatus.h"
+
+using namespace ovxTest;
+
+namespace {
+
+// Everything XML escapes, a line feed, and characters of 1, 2, 3 and 4
+// bytes.
+const std::string kHostile = "a'\"&<>\n\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
+
+const std::string kSchemas = OVX_SCHEMA_DIR;
+
+// Runs a command; its exit status, with what it printed in `output`.
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char chunk[4096];
+    size_t got;
+    output->clear();
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, got);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Wire : public SessionFixture {
+protected:
+    void SetUp() override {
+        SessionFixture::SetUp();
+        SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
+        ASSERT_EQ(0u, Init());
+        // One schema that brings in every namespace a heartbeat uses, so
+        // that the documents in the body are validated, not skipped.
+        const char* const imports[][2] = {
+            {"", "Ovx1_0_1.xsd"},
+            {"/cml/Message", "cml/Message/Message1_0_0.xsd"},
+            {"/cml/Message/AgentMessages", "cml/Message/AgentMessages/AgentMessages1_0_4.xsd"},
+            {"/cml/Message/PolicyMessages", "cml/Message/PolicyMessages/PolicyMessages1_0_0.xsd"},
+            {"/cml/Message/SchemaMessages", "cml/Message/SchemaMessages/SchemaMessages1_0_0.xsd"},
+        };
+        std::string driver =
+            "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:ovx-test:all'>\n";
+        for (const auto& import : imports) {
+            driver += "  <xs:import namespace='" + kBase + import[0] + "' schemaLocation='" + kSchemas + "/" +
+                      import[1] + "'/>\n";
+        }
+        WriteText(schema, driver + "</xs:schema>\n");
+    }
+    // xmllint reads and validates `body`; its complaints, if any.
+    ::testing::AssertionResult ReadsAndValidates(const std::string& body) {
+        WriteText(document, body);
+        std::string output;
+        if (RunCommand("xmllint --noout --nonet --schema " + schema + " " + document, &output) != 0) {
+            return ::testing::AssertionFailure() << output << "\n" << body;
+        }
+        return ::testing::AssertionSuccess();
+    }
+    // The text xmllint reads from the last document at `xpath`.
+    std::string Read(const std::string& xpath) {
+        std::string output;
+        RunCommand("xmllint --nonet --xpath \"" + xpath + "\" " + document, &output);
+        if (!output.empty() && output.back() == '\n') output.pop_back();
+        return output;
+    }
+    static std::string Attribute(const std::string& element, const std::string& attribute) {
+        return "string((//*[local-name()='" + element + "'])[1]/@" + attribute + ")";
+    }
+
+    HeartbeatServer server;
+    std::string schema = dir + "/all.xsd", document = dir + "/body.xml";
+    std::string LocalSettings() override { return "[sensor_services]\nretryInterval=100\nretryCeiling=200\n"; }
+    std::string CommSettings() override {
+        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
+    }
+};
+
+}  // namespace
+
+TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
+    const char* h = kHostile.c_str();
+    // XML texts given to the parse family: well-formed, carrying the same
+    // characters, escaped as XML text must be.
+    const std::string xmlValue = "a&apos;&quot;&amp;&lt;&gt;&#xa;\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
+    const std::string policy = "<policy xmlns='urn:wire' note='" + xmlValue + "'>" + xmlValue + "</policy>";
+    const std::string schemaText =
+        "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:wire'>"
+        "<xs:annotation><xs:documentation>" +
+        xmlValue + "</xs:documentation></xs:annotation></xs:schema>";
+    const uint32_t policyLength = static_cast<uint32_t>(policy.size());
+    const uint32_t schemaLength = static_cast<uint32_t>(schemaText.size());
+    const uint32_t idLength = static_cast<uint32_t>(kHostile.size());
+
+    SS_HMESSAGE heartbeat = nullptr;
+    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, h, h, h, h, h));
+    ASSERT_EQ(0u, SetBasicAgentInfoEx(heartbeat, h, h, 1, h, 2, h, h, h, h, 1, 1, "2026-12-08T10:00:00Z"));
+    ASSERT_EQ(0u, SetHostInfo(heartbeat, h, h, h, 0, h, h, h, h));
+    SS_HMODULE module = nullptr;
+    ASSERT_EQ(0u, AddModuleInfo(heartbeat, h, h, 3, &module));
+    ASSERT_EQ(0u, AddModuleInfoParams(module, policy.c_str(), policyLength));
+    ASSERT_EQ(0u, AddSchemaInfo(heartbeat, h, h, h, 1, 1, 1, 1));
+    ASSERT_EQ(0u, AddAgentParams(heartbeat, policy.c_str(), policyLength));
+    ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, h, h, h, h, nullptr, nullptr));
+    ASSERT_EQ(0u, AddAgentPolicyInfo(heartbeat, h, h, h, h, nullptr, nullptr));
+    ASSERT_EQ(0u, AddSetPolicyRequest(heartbeat, policy.c_str(), policyLength, nullptr, nullptr));
+    ASSERT_EQ(0u, AddOptAgentProperties(heartbeat, policy.c_str(), policyLength, nullptr, nullptr));
+    ASSERT_EQ(0u, AddSetPolicyResponse(heartbeat, h, h, h, 5, h, h, h, idLength));
+    ASSERT_EQ(0u, AddGetSchemaRequest(heartbeat, h, h, h, nullptr, nullptr));
+    ASSERT_EQ(0u, AddSetSchemaRequest(heartbeat, h, h, h, 1, schemaText.c_str(), schemaLength, nullptr, nullptr));
+    ASSERT_EQ(0u, AddGetSchemaResponse(heartbeat, h, h, h, 6, h, 1, schemaText.c_str(), schemaLength, h, idLength));
+    ASSERT_EQ(0u, AddSetSchemaResponse(heartbeat, h, h, h, 7, h, h, idLength));
+    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
+
+    ASSERT_TRUE(ReadsAndValidates(server.Body(0)));
+    // The values come back as given (the line feed too: it is escaped).
+    for (const char* attribute : {"host-name", "os", "nbname", "nbdomain", "ad-object-id", "ad-group-id"}) {
+        EXPECT_EQ(kHostile, Read(Attribute("host-info", attribute))) << attribute;
+    }
+    for (const char* attribute : {"name", "agent-id", "namespace", "version", "model", "groupname-hint"}) {
+        EXPECT_EQ(kHostile, Read(Attribute("agent-startup-announcement", attribute))) << attribute;
+    }
+    EXPECT_EQ(kHostile, Read(Attribute("source", "agent-id")));
+    EXPECT_EQ(kHostile, Read(Attribute("module", "name")));
+    EXPECT_EQ(kHostile, Read(Attribute("set-policy-response", "request-id")));
+    EXPECT_EQ(kHostile,
+              Read("string((//*[local-name()='set-policy-response']/*[local-name()='policy-item'])[1]/@text)"));
+    EXPECT_EQ(kHostile,
+              Read("string((//*[local-name()='get-policy-request']/*[local-name()='policy-item'])[1]/@token)"));
+}
+
+TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
+    const char* h = kHostile.c_str();
+    const std::string pemText = "-----BEGIN PUBLIC KEY-----\n" + kHostile + "\n-----END PUBLIC KEY-----\n";
+    const char* pem = pemText.c_str();
+    SS_HMESSAGE message = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
+    char* algorithm = nullptr;
+    char* key = nullptr;
+    uint32_t length = 0;
+    SS_ExchangeKeys(message, 2000, 2000, 0, h, 2048, pem, &algorithm, &length, &key);
+    SS_Free(algorithm);
+    SS_Free(key);
+    FreeMessage(message);
+    ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
+    SS_AttachToSite(message, 2000, 2000, 0, h, h, h, 2048, pem);
+    FreeMessage(message);
+    const std::vector<std::string> posted = server.Trust();
+    ASSERT_EQ(2u, posted.size());
+    for (const std::string& body : posted) ASSERT_TRUE(ReadsAndValidates(body));
+    EXPECT_EQ(kHostile, Read(Attribute("attach-to-site-request", "user-name")));
+    EXPECT_EQ(kHostile, Read(Attribute("attach-to-site-request", "passwd")));
+    EXPECT_EQ(kHostile, Read(Attribute("key", "algorithm")));
+    // Every line of the key exchange names it the same way, its exit too.
+    for (const char* step : {"ENTER", "Creating CML Class Factory", "Make request document", "Adding Key",
+                             "Adding Request", "Serializing", "Posting data", "Posting Complete", "EXIT"}) {
+        EXPECT_EQ(1u, CountAt("CSensorServices::ExchangeKeys", step)) << step;
+    }
+    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite()", "ENTER"));
+    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite()", "EXIT"));
+    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite", "Make attach request document"));
+    const std::string keyText = Read("string(//*[local-name()='key'])");
+    EXPECT_NE(std::string::npos, keyText.find("-----BEGIN PUBLIC KEY-----")) << keyText;
+}
+
+// Each builder refuses a string holding a character XML 1.0 cannot carry,
+// names the argument in a level 1 line, and leaves the message alone.
+TEST_F(Wire, TextXmlCannotCarryIsRefusedWhereItEnters) {
+    const char* const forbidden[] = {"\x01", "a\x1f", "\xef\xbf\xbe", "\xef\xbf\xbf", "\x7f\x0b"};
+    for (const char* text : forbidden) {
+        const std::string bad = std::string("ok") + text;
+        SCOPED_TRACE(bad);
+        const char* b = bad.c_str();
+        SS_HMESSAGE heartbeat = nullptr;
+        ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
+        const std::pair<const char*, std::function<uint32_t()>> cases[] = {
+            {"name", [&] { return AddModuleInfo(heartbeat, b, "1", 0, nullptr); }},
+            {"hostName",
+             [&] { return SetHostInfo(heartbeat, b, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr); }},
+            {"directoryGroupId",
+             [&] { return SetHostInfo(heartbeat, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, b); }},
+            {"model",
+             [&] {
+                 return SetBasicAgentInfo(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, b, nullptr, 0,
+                                          0);
+             }},
+            {"token", [&] { return AddGetPolicyRequest(heartbeat, b, nullptr, "urn:p", nullptr, nullptr, nullptr); }},
+            {"nameSpace", [&] { return AddGetSchemaRequest(heartbeat, nullptr, b, nullptr, nullptr, nullptr); }},
+            {"text", [&] { return AddSetSchemaResponse(heartbeat, nullptr, "urn:s", nullptr, 1, b, "r", 1); }},
+            {"requestId",
+             [&] {
+                 return AddSetPolicyResponse(heartbeat, nullptr, "urn:p", "1", 0, nullptr, nullptr, b,
+                                             static_cast<uint32_t>(bad.size()));
+             }},
+        };
+        for (const auto& entry : cases) {
+            const size_t before = Count(std::string("holds a character XML cannot carry: ") + entry.first);
+            EXPECT_EQ(OVX_E_INVALID_ARGUMENT, entry.second()) << entry.first;
+            EXPECT_EQ(before + 1,
+                      Count(std::string("An input parameter holds a character XML cannot carry: ") + entry.first));
+        }
+        ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    }
+    ASSERT_TRUE(WaitFor([&] { return server.Count() >= 1; }));
+    EXPECT_TRUE(ReadsAndValidates(server.Body(server.Count() - 1)));
+}
+
+// The text of a status made from a template with inserts (socket errors,
+// system statuses of other facilities) names the status asked about.
+TEST(Texts, InsertTextsCarryTheStatusAskedAbout) {
+    char text[256];
+    ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, text, sizeof text));
+    EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", text);
+    ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, text, sizeof text));
+    EXPECT_EQ(std::string::npos, std::string(text).find("0xc721002"));
+    EXPECT_NE(std::string::npos, std::string(text).find(" [ID=0xc8a00005]")) << text;
+}
