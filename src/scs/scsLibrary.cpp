@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,7 +122,8 @@ struct State {
     // SCS_Init calls not yet matched by SCS_ShutDown: a session that ends
     // while the next one has started must not take the new one's state.
     int sessions = 0;
-    SS_TraceSink* trace = nullptr;
+    // Read without the lock by every trace line, from any thread.
+    std::atomic<SS_TraceSink*> trace{nullptr};
     std::string userAgent;
     std::map<int32_t, std::shared_ptr<Destination>> destinations;
     int32_t nextId = 1;
@@ -148,7 +150,7 @@ CURLcode g_curlStatus = CURLE_OK;
 
 void Trace(uint32_t level, const char* where, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void Trace(uint32_t level, const char* where, const char* format, ...) {
-    SS_TraceSink* sink = S().trace;
+    SS_TraceSink* sink = S().trace.load();
     if (!ovxToolsLib::TraceWanted(sink, level)) return;
     char text[1024];
     va_list arguments;
@@ -168,6 +170,25 @@ char* Duplicate(const std::string& text) {
 }
 
 bool IsServerSection(const std::string& name) { return name.compare(0, 7, "server.") == 0 && name.size() > 7; }
+
+// What a connection test to `url` uses, the same as a post to it would: the
+// CA, client certificate and proxy of the configured server with that url,
+// if one is, and the certificate information the agent registered for its
+// destination. A url no destination knows keeps only its own text and the
+// registered certificate information of the first destination.
+void TestSettingsFor(const std::string& url, Server& server, Certificate& certificate) {
+    std::lock_guard<std::mutex> hold(S().lock);
+    for (const auto& entry : S().destinations) {
+        for (const Server& known : entry.second->servers) {
+            if (known.field[kUrl] == url) {
+                server = known;
+                certificate = entry.second->certificate;
+                return;
+            }
+        }
+    }
+    if (!S().destinations.empty()) certificate = S().destinations.begin()->second->certificate;
+}
 
 // Servers and group information of a comm settings (or server list) file.
 uint32_t ReadCommSettings(const IniFile& file, std::vector<Server>& servers, std::string* schemaVersion,
@@ -306,7 +327,19 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 
 int Progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return S().stopping.load() ? 1 : 0; }
 
-uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
+// Whether a transfer that failed while reading or writing was ended by the
+// server with a TLS alert. A server that requires a client certificate the
+// agent did not present refuses it in the handshake under TLS 1.2, but only
+// after the handshake under TLS 1.3 (the "certificate required" alert comes
+// with the first read): both are the same failure of the secure connection.
+bool EndedByTlsAlert(CURL* handle, const char* errorText) {
+    const char* scheme = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_SCHEME, &scheme) != CURLE_OK || scheme == nullptr) return false;
+    if (strcasecmp(scheme, "https") != 0) return false;
+    return errorText != nullptr && std::strstr(errorText, " alert ") != nullptr;
+}
+
+uint32_t MapResult(CURLcode code, CURL* handle, const Response& response, const char* errorText) {
     if (response.tooLarge || code == CURLE_FILESIZE_EXCEEDED) return OVX_E_SCS_RESPONSE_TOO_LARGE;
     switch (code) {
         case CURLE_OK: {
@@ -337,6 +370,8 @@ uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
         case CURLE_SSL_ENGINE_SETFAILED:
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_SHUTDOWN_FAILED: return OVX_E_SCS_TLS_FAILURE;
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR: return EndedByTlsAlert(handle, errorText) ? OVX_E_SCS_TLS_FAILURE : OVX_E_SCS_TRANSPORT;
         default: return OVX_E_SCS_TRANSPORT;
     }
 }
@@ -391,19 +426,18 @@ public:
     }
 };
 
-uint32_t ConnectOnly(const Server& server, uint32_t timeoutMs) {
+uint32_t ConnectOnly(const Server& server, const Certificate& certificate, uint32_t timeoutMs) {
     CURL* handle = curl_easy_init();
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
-    Certificate none;
-    SetTransportOptions(handle, server, none, errorBuffer);
+    SetTransportOptions(handle, server, certificate, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_URL, server.field[kUrl].c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs));
     Response unused;
     CURLcode code = curl_easy_perform(handle);
-    uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused);
+    uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused, errorBuffer);
     curl_easy_cleanup(handle);
     return status;
 }
@@ -982,7 +1016,7 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
 
         CURLcode code = curl_easy_perform(handle);
-        uint32_t status = MapResult(code, handle, answer);
+        uint32_t status = MapResult(code, handle, answer, errorBuffer);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
         curl_slist_free_all(headers);
         if (code == CURLE_OK) {
@@ -1014,7 +1048,9 @@ uint32_t SCS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const c
     try {
         Server server;
         server.field[kUrl] = serverUrl;
-        return ConnectOnly(server, timeoutMs);
+        Certificate certificate;
+        TestSettingsFor(serverUrl, server, certificate);
+        return ConnectOnly(server, certificate, timeoutMs);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }
@@ -1031,7 +1067,10 @@ uint32_t SCS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeout
         status = ReadCommSettings(comm, servers, nullptr, nullptr);
         if (status != 0) return status;
         if (servers.empty()) return OVX_E_SCS_NO_SERVERS;
-        return ConnectOnly(servers.front(), timeoutMs);
+        Server unused;
+        Certificate certificate;
+        TestSettingsFor(servers.front().field[kUrl], unused, certificate);
+        return ConnectOnly(servers.front(), certificate, timeoutMs);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }

@@ -234,7 +234,7 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         steps.Step("Serializing");
         const std::string text = Serialized(*message);
         // The text carries the password: only ever into a 0600 dump.
-        if (dump) WriteDumpFile("ss_dump_attachreq.xml", text.data(), text.size());
+        if (dump) Dump("ss_dump_attachreq.xml", text.data(), text.size());
         steps.Step("Posting data");
         const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
         uint32_t status = SynchronousPostData(kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
@@ -242,7 +242,7 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         if (status != 0) steps.Fail("SynchronousPostData() failed!!", status);
         steps.Step("Posting Complete");
         if (response == nullptr || responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
-        if (dump) WriteDumpFile("ss_dump_attachresp.xml", response, responseSize);
+        if (dump) Dump("ss_dump_attachresp.xml", response, responseSize);
         result = ReadAttachAnswer(response, responseSize);
     } catch (const CTRLEXC& error) {
         Trace(SS_TRACE_ERROR, where, error.GetText().c_str());
@@ -313,7 +313,7 @@ uint32_t CSensorServices::PostPing(char* buffer, uint32_t* length) {
             *length = static_cast<uint32_t>(text.size());
         }
     }
-    if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_pingreq.txt", text.data(), text.size());
+    if (GetFlags().dumpEnabled) Dump("ss_dump_pingreq.txt", text.data(), text.size());
     std::unique_ptr<CHeartbeatRecord> record(new (std::nothrow) CHeartbeatRecord(text));
     if (!record) return OVX_E_OUT_OF_MEMORY;
     std::unique_ptr<CHeartbeatRecord> older;
@@ -401,7 +401,7 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
     }
-    if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_pingresp.txt", data, size);
+    if (GetFlags().dumpEnabled) Dump("ss_dump_pingresp.txt", data, size);
     std::string requestId;
     try {
         std::unique_ptr<CCmlDocumentBase> answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");

@@ -169,7 +169,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
                 dump = false;
             }
         }
-        if (dump) WriteDumpFile("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
+        if (dump) Dump("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
         return result;
     } catch (...) {
         releaseStrings();

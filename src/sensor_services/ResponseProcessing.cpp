@@ -93,7 +93,7 @@ uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, ui
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
     }
-    if (GetFlags().dumpEnabled) WriteDumpFile("ss_dump_hbresp.txt", data, size);
+    if (GetFlags().dumpEnabled) Dump("ss_dump_hbresp.txt", data, size);
     std::unique_ptr<CCmlDocumentBase> answer;
     try {
         answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Heartbeat-Response");

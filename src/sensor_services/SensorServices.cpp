@@ -103,10 +103,12 @@ void RegisterSessionFactory() { ovxSensorSvcs::SetSessionFactory(&CreateSession)
 
 bool WriteDumpFile(const char* name, const void* data, size_t size) {
     if (name == nullptr) return false;
-    int file = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Never into a file someone else made: whatever holds the name (a file
+    // of another user, a link to one) is removed and the dump made anew, for
+    // this user only. Where the name cannot be freed or taken, no dump.
+    if (::unlink(name) != 0 && errno != ENOENT) return false;
+    const int file = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (file < 0) return false;
-    // A dump left by an older version may be readable by others.
-    (void)::fchmod(file, 0600);
     const auto* bytes = static_cast<const char*>(data);
     bool written = true;
     while (size > 0) {
@@ -121,6 +123,12 @@ bool WriteDumpFile(const char* name, const void* data, size_t size) {
     }
     ::close(file);
     return written;
+}
+
+void CSensorServices::Dump(const char* name, const void* data, size_t size) const {
+    if (!WriteDumpFile(name, data, size)) {
+        Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", (std::string("Dump file skipped: ") + name).c_str());
+    }
 }
 
 CSensorServices::CSensorServices() : m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {

@@ -69,9 +69,9 @@ void RegisterSessionFactory();
 // them, means the library took it.
 bool IsCallerOwnedStatus(uint32_t status);
 
-// Writes a diagnostic dump: the file is created 0600 (dumps can carry
-// credentials) and truncated; a file that cannot be written is skipped.
-// Returns whether it was written.
+// Writes a diagnostic dump: whatever holds the name is removed and the file
+// made anew, 0600, for this user only (dumps can carry credentials); a name
+// that cannot be freed or taken is skipped. Returns whether it was written.
 bool WriteDumpFile(const char* name, const void* data, size_t size);
 
 class CSensorServices : public CBaseServices, public CSessionOperations {
@@ -263,6 +263,9 @@ public:
     // One alive heartbeat; the pulse thread's function, `argument` the session.
     static uint32_t AliveHeartbeat(void* argument);
     bool HasAliveThread() const;
+    // A dump file when dumpEnabled is set; one that is skipped gets a level 2
+    // line.
+    void Dump(const char* name, const void* data, size_t size) const;
     // A trace line of this session, for the helpers of its operations.
     void TraceLine(uint32_t level, const char* where, const char* text) const;
     // Runs `call`, a call into the agent, while the agent gate lets it

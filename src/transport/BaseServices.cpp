@@ -21,6 +21,9 @@ using mslLoader_ovxSessionConfigSvcs::Scs;
 namespace {
 
 const char kInitWhere[] = "CBaseServices::Init()";
+
+// The session whose dispatch thread the calling thread is, if it is one.
+thread_local const CBaseServices* t_dispatching = nullptr;
 const char kDispatchWhere[] = "CBaseServices::_DispatchThread()";
 const char* const kTimeoutKeys[4] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout", "shutdownTimeout"};
 
@@ -257,8 +260,11 @@ uint32_t CBaseServices::RequestDispatch() {
                 m_retryState->SetDispatchPending(true);
             }
         }
-        if (m_dispatchRunning.load()) {
-            if (timeout == svcRetryState::kInfinite) m_threading->SetEvent(m_dispatchEvent);
+        if (m_threading != nullptr) {
+            // The dispatch thread sends. Once it has ended (the session is
+            // shutting down) nothing is sent any more, and never on the
+            // caller's thread: what waits goes with the session.
+            if (m_dispatchRunning.load() && timeout == svcRetryState::kInfinite) m_threading->SetEvent(m_dispatchEvent);
             return 0;
         }
         if (index < 0) return OVX_E_NOTHING_OPEN;
@@ -342,6 +348,7 @@ void CBaseServices::NextSchedule(uint32_t result, uint32_t* timeout, int32_t* in
 }
 
 uint32_t CBaseServices::DispatchLoop() {
+    t_dispatching = this;
     const std::string process = ProcessThreadText();
     Trace(SS_TRACE_PROGRESS, kDispatchWhere, ("Entering dispatch thread: " + process).c_str());
     uint32_t result = 0;
@@ -390,13 +397,16 @@ uint32_t CBaseServices::DispatchLoop() {
     m_dispatchRunning = false;
     Release();
     threading->SetEvent(exitEvent);
+    t_dispatching = nullptr;
     ovxToolsLib::ovxLateWork::Leave();
     return result;
 }
 
 void CBaseServices::ContinueAfterBlockingCall() const {
-    // Once a shut-down has been asked for, what follows may run after
-    // SS_ShutDown returned and while the process exits: it runs under the
-    // late-work hold, or not at all.
-    if (m_stop.load() && !ovxToolsLib::ovxLateWork::Enter()) ovxToolsLib::ovxLateWork::Park();
+    // Once a shut-down has been asked for, what the dispatch thread does
+    // next may run after SS_ShutDown returned and while the process exits:
+    // it runs under the late-work hold (given back when the thread ends), or
+    // not at all.
+    if (t_dispatching != this || !m_stop.load()) return;
+    if (!ovxToolsLib::ovxLateWork::Enter()) ovxToolsLib::ovxLateWork::Park();
 }

@@ -23,9 +23,10 @@ constexpr size_t kPathBound = 4096;
 
 // Written by the agent before SS_Init (see the header's calling order); the
 // mutex only keeps concurrent misuse from tearing the strings.
+// Never destroyed, like everything a late session thread may reach.
 std::mutex g_settingsLock;
-std::string g_LoaderLibPath;
-std::string g_externalSigExtension;
+std::string& g_LoaderLibPath = *new std::string();
+std::string& g_externalSigExtension = *new std::string();
 bool g_bExternalFileSigExtSet = false;
 
 std::atomic<SS_TraceSink*> g_trace{nullptr};

@@ -38,6 +38,10 @@ public:
                                });
         m_server.Start();
     }
+    // Stopped before the answers its handlers read go away.
+    ~HeartbeatServer() { m_server.Stop(); }
+    HeartbeatServer(const HeartbeatServer&) = delete;
+    HeartbeatServer& operator=(const HeartbeatServer&) = delete;
     // Bodies posted to the trust path (key exchange, attachment).
     std::vector<std::string> Trust() {
         std::lock_guard<std::mutex> hold(m_lock);

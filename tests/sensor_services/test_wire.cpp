@@ -5,7 +5,9 @@
 // reads back as the value the agent gave. Text XML cannot carry at all is
 // refused where it enters.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -229,4 +231,64 @@ TEST(Texts, InsertTextsCarryTheStatusAskedAbout) {
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, text, sizeof text));
     EXPECT_EQ(std::string::npos, std::string(text).find("0xc721002"));
     EXPECT_NE(std::string::npos, std::string(text).find(" [ID=0xc8a00005]")) << text;
+}
+
+namespace {
+
+class Dumping : public Wire {
+protected:
+    std::string LocalSettings() override { return "[sensor_services]\ndumpEnabled=1\n"; }
+};
+
+// Runs in `folder` for its scope: dump files go to the current directory.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) {
+        if (getcwd(m_previous, sizeof m_previous) == nullptr) m_previous[0] = '\0';
+        EXPECT_EQ(0, chdir(folder.c_str()));
+    }
+    ~InFolder() {
+        if (m_previous[0] != '\0') (void)chdir(m_previous);
+    }
+
+private:
+    char m_previous[4096];
+};
+
+}  // namespace
+
+// A dump file that another user made, or a symbolic link, in the dump's
+// place is never written into: the dump is made anew, 0600, for this user.
+TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
+    TempDir work("ovx-dumps");
+    InFolder inside(work.path());
+    const std::string victim = work / "victim.txt", target = work / "target.txt";
+    WriteText(victim, "someone else's file");
+    WriteText(target, "where the link leads");
+    // The other user's file, under the name the next ping dump takes...
+    ASSERT_EQ(0, link(victim.c_str(), (work / "ss_dump_pingreq.txt").c_str()));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(victim.c_str(), 65534, 65534));
+    }
+    // ...and a link under the name of the heartbeat dump.
+    ASSERT_EQ(0, symlink(target.c_str(), (work / "ss_dump_hbreq.txt").c_str()));
+
+    char ping[64];
+    uint32_t length = sizeof ping;
+    ASSERT_EQ(0u, PostPing(ping, &length));
+    SS_HMESSAGE heartbeat = nullptr;
+    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
+    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+
+    EXPECT_EQ("someone else's file", ReadText(victim));
+    EXPECT_EQ("where the link leads", ReadText(target));
+    for (const char* name : {"ss_dump_pingreq.txt", "ss_dump_hbreq.txt"}) {
+        struct stat info {};
+        ASSERT_EQ(0, lstat((work / name).c_str(), &info)) << name;
+        EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+        EXPECT_EQ(0600u, info.st_mode & 0777u) << name;
+        EXPECT_EQ(geteuid(), info.st_uid) << name;
+    }
+    EXPECT_EQ(std::string(ping, length), ReadText(work / "ss_dump_pingreq.txt"));
+    EXPECT_NE(std::string::npos, ReadText(work / "ss_dump_hbreq.txt").find("agent-startup-announcement"));
 }

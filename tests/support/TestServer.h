@@ -21,6 +21,16 @@ public:
         : m_server(new httplib::SSLServer(certificate.c_str(), key.c_str())) {
         Configure();
     }
+    // HTTPS that requires a client certificate signed by `clientCa`.
+    TestServer(const std::string& certificate, const std::string& key, const std::string& clientCa)
+        : m_server(new httplib::SSLServer(certificate.c_str(), key.c_str(), clientCa.c_str())) {
+        Configure();
+    }
+    // The OpenSSL context of an HTTPS server (to pin its TLS version).
+    SSL_CTX* TlsContext() {
+        auto* tls = dynamic_cast<httplib::SSLServer*>(m_server.get());
+        return tls != nullptr ? tls->ssl_context() : nullptr;
+    }
     ~TestServer() { Stop(); }
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;

@@ -23,8 +23,8 @@ namespace {
 // Function-local statics: document classes in other translation units
 // register from their own static initializers, which may run before ours.
 ovxToolsLib::jsRecursiveSync& FactoryLock() {
-    static ovxToolsLib::jsRecursiveSync lock;
-    return lock;
+    static auto* lock = new ovxToolsLib::jsRecursiveSync();
+    return *lock;
 }
 
 CCmlClassFactory*& FactoryPointer() {
@@ -389,10 +389,12 @@ CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchM
 
 namespace {
 
+// The factory is made at load time and stays until the process ends: a
+// session thread left running by a timed-out shut-down may still use it
+// while the process exits.
 class CLoadTimeInitializer {
 public:
     CLoadTimeInitializer() { GetGlobalClassFactory(); }
-    ~CLoadTimeInitializer() { ReleaseGlobalClassFactory(); }
 };
 
 CLoadTimeInitializer g_loadTimeInitializer;

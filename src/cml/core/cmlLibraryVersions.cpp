@@ -14,13 +14,13 @@ namespace cml {
 namespace {
 
 ovxToolsLib::jsRecursiveSync& RegistryLock() {
-    static ovxToolsLib::jsRecursiveSync lock;
-    return lock;
+    static auto* lock = new ovxToolsLib::jsRecursiveSync();
+    return *lock;
 }
 
 std::unique_ptr<LibraryVersionMap>& Registry() {
-    static std::unique_ptr<LibraryVersionMap> registry;
-    return registry;
+    static auto* registry = new std::unique_ptr<LibraryVersionMap>();
+    return *registry;
 }
 
 // Call with the lock held.

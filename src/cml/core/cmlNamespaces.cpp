@@ -42,7 +42,7 @@ namespace {
 // (thread-safe) rather than by a global constructor, so other load-time code
 // can ask before this file's statics would have been constructed.
 const std::set<std::wstring>& KnownNamespaces() {
-    static const std::set<std::wstring> known = {
+    static const auto* known = new std::set<std::wstring>{
         kNsCml,
         kNsCommon,
         kNsProperty,
@@ -76,7 +76,7 @@ const std::set<std::wstring>& KnownNamespaces() {
         kNsSchemaMessages,
         kNsTaskMessages,
     };
-    return known;
+    return *known;
 }
 
 // Views into the version text: comparing versions is done for every

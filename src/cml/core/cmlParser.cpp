@@ -43,12 +43,12 @@ constexpr XMLSize_t kEntityExpansionLimit = 1000;
 
 std::mutex g_stateLock;
 CNamespaceSet& ImplicitNamespaces() {
-    static CNamespaceSet set;
-    return set;
+    static auto* set = new CNamespaceSet();
+    return *set;
 }
 std::wstring& SchemaDirectory() {
-    static std::wstring folder;
-    return folder;
+    static auto* folder = new std::wstring();
+    return *folder;
 }
 std::atomic<bool> g_validationSwitch{true};
 
@@ -96,9 +96,12 @@ private:
 class CLoadTimeInitializer {
 public:
     CLoadTimeInitializer() { Platform(); }
+    // Initialised once and never terminated: a session thread left running
+    // by a timed-out shut-down may still parse or free a document while the
+    // process exits, and the process's end reclaims the rest.
     static CXercesPlatform& Platform() {
-        static CXercesPlatform platform;
-        return platform;
+        static auto* platform = new CXercesPlatform();
+        return *platform;
     }
 };
 

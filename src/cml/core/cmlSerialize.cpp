@@ -35,13 +35,15 @@ namespace {
 using xercesc::DOMNode;
 
 std::mutex g_settingsLock;
+// Process-wide settings, never destroyed: a session thread left running by
+// a timed-out shut-down may still serialize while the process exits.
 std::wstring& Override() {
-    static std::wstring value;
-    return value;
+    static auto* value = new std::wstring();
+    return *value;
 }
 std::wstring& Folder() {
-    static std::wstring value = kSchemaFolder;
-    return value;
+    static auto* value = new std::wstring(kSchemaFolder);
+    return *value;
 }
 std::atomic<bool> g_serializeDefaults{false};
 
@@ -440,12 +442,12 @@ void WriteText(std::ostream& out, const wchar_t* text, size_t length) {
 }
 
 void WriteIndent(std::wostream& out, int level) {
-    static const std::wstring spaces(64, L' ');
+    static const std::wstring& spaces = *new std::wstring(64, L' ');
     for (int left = level * kIndentWidth; left > 0; left -= 64) WriteText(out, spaces.data(), std::min(left, 64));
 }
 
 void WriteIndent(std::ostream& out, int level) {
-    static const std::string spaces(64, ' ');
+    static const std::string& spaces = *new std::string(64, ' ');
     std::streambuf* target = out.rdbuf();
     if (target == nullptr) return;
     for (int left = level * kIndentWidth; left > 0; left -= 64) target->sputn(spaces.data(), std::min(left, 64));

@@ -54,8 +54,8 @@ bool IsPolicyItemOf(CCmlDOM_Element& child, const std::wstring& ns) {
 }
 
 const std::vector<CNamespaceVersion>& CmlAliases() {
-    static const std::vector<CNamespaceVersion> aliases = {{kNsCml, kVersionCmlOlder}, {kNsCml, kVersionCml}};
-    return aliases;
+    static const auto* aliases = new std::vector<CNamespaceVersion>{{kNsCml, kVersionCmlOlder}, {kNsCml, kVersionCml}};
+    return *aliases;
 }
 
 }  // namespace
