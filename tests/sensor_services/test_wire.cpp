@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -291,4 +292,22 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
     }
     EXPECT_EQ(std::string(ping, length), ReadText(work / "ss_dump_pingreq.txt"));
     EXPECT_NE(std::string::npos, ReadText(work / "ss_dump_hbreq.txt").find("agent-startup-announcement"));
+}
+
+// Every schema shipped under schemas/ compiles on its own with xmllint:
+// whatever it refers to, it includes or imports.
+TEST(Schemas, EveryShippedSchemaCompilesOnItsOwn) {
+    TempDir temp("ovx-schemas");
+    const std::string document = temp / "empty.xml";
+    WriteText(document, "<nothing/>");
+    size_t compiled = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kSchemas)) {
+        if (entry.path().extension() != ".xsd") continue;
+        std::string output;
+        RunCommand("xmllint --noout --nonet --schema " + entry.path().string() + " " + document, &output);
+        EXPECT_EQ(std::string::npos, output.find("Schemas parser error")) << entry.path() << "\n" << output;
+        EXPECT_EQ(std::string::npos, output.find("failed to compile")) << entry.path() << "\n" << output;
+        ++compiled;
+    }
+    EXPECT_GE(compiled, 19u);
 }
