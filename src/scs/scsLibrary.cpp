@@ -2,6 +2,7 @@
 // settings files and server lists, the agent id, and HTTP(S) posting with
 // libcurl. Exports the 81 entries of ovxSessionConfigSvcs.h.
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -327,19 +328,39 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 
 int Progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return S().stopping.load() ? 1 : 0; }
 
-// Whether a transfer that failed while reading or writing was ended by the
-// server with a TLS alert. A server that requires a client certificate the
-// agent did not present refuses it in the handshake under TLS 1.2, but only
-// after the handshake under TLS 1.3 (the "certificate required" alert comes
-// with the first read): both are the same failure of the secure connection.
-bool EndedByTlsAlert(CURL* handle, const char* errorText) {
+// What the TLS layer saw during the calling thread's current transfer (a
+// transfer runs on its caller's thread): whether the server asked for a
+// client certificate, and whether it sent an alert.
+thread_local bool t_certificateRequested = false;
+thread_local bool t_alertReceived = false;
+
+void WatchTls(const SSL* ssl, int where, int) {
+    if ((where & SSL_CB_READ_ALERT) != 0) t_alertReceived = true;
+    if ((where & SSL_CB_CONNECT_LOOP) != 0 && SSL_get_state(ssl) == TLS_ST_CR_CERT_REQ) t_certificateRequested = true;
+}
+
+CURLcode WatchTlsOf(CURL*, void* context, void*) {
+    SSL_CTX_set_info_callback(static_cast<SSL_CTX*>(context), &WatchTls);
+    return CURLE_OK;
+}
+
+// Whether a transfer that failed while writing or reading was ended by the
+// server's TLS layer. A server that requires a client certificate the agent
+// did not present refuses it in the handshake under TLS 1.2, but only after
+// the handshake under TLS 1.3: with the "certificate required" alert, which
+// the agent reads, or, when the server closed before the request was
+// written, as a broken connection right after it asked for a certificate.
+// Both are the same failure of the secure connection.
+bool EndedByTls(CURL* handle) {
     const char* scheme = nullptr;
     if (curl_easy_getinfo(handle, CURLINFO_SCHEME, &scheme) != CURLE_OK || scheme == nullptr) return false;
     if (strcasecmp(scheme, "https") != 0) return false;
-    return errorText != nullptr && std::strstr(errorText, " alert ") != nullptr;
+    long headerBytes = 0;
+    curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headerBytes);
+    return headerBytes == 0 && (t_alertReceived || t_certificateRequested);
 }
 
-uint32_t MapResult(CURLcode code, CURL* handle, const Response& response, const char* errorText) {
+uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
     if (response.tooLarge || code == CURLE_FILESIZE_EXCEEDED) return OVX_E_SCS_RESPONSE_TOO_LARGE;
     switch (code) {
         case CURLE_OK: {
@@ -371,7 +392,8 @@ uint32_t MapResult(CURLcode code, CURL* handle, const Response& response, const 
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_SHUTDOWN_FAILED: return OVX_E_SCS_TLS_FAILURE;
         case CURLE_RECV_ERROR:
-        case CURLE_SEND_ERROR: return EndedByTlsAlert(handle, errorText) ? OVX_E_SCS_TLS_FAILURE : OVX_E_SCS_TRANSPORT;
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING: return EndedByTls(handle) ? OVX_E_SCS_TLS_FAILURE : OVX_E_SCS_TRANSPORT;
         default: return OVX_E_SCS_TRANSPORT;
     }
 }
@@ -412,6 +434,9 @@ void SetTransportOptions(CURL* handle, const Server& server, const Certificate& 
     }
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Progress);
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &WatchTlsOf);
+    t_certificateRequested = false;
+    t_alertReceived = false;
 }
 
 class InFlight {
@@ -437,7 +462,7 @@ uint32_t ConnectOnly(const Server& server, const Certificate& certificate, uint3
                      static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs));
     Response unused;
     CURLcode code = curl_easy_perform(handle);
-    uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused, errorBuffer);
+    uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused);
     curl_easy_cleanup(handle);
     return status;
 }
@@ -1016,7 +1041,7 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
 
         CURLcode code = curl_easy_perform(handle);
-        uint32_t status = MapResult(code, handle, answer, errorBuffer);
+        uint32_t status = MapResult(code, handle, answer);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
         curl_slist_free_all(headers);
         if (code == CURLE_OK) {

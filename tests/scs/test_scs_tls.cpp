@@ -58,7 +58,7 @@ protected:
 
 TEST_P(ClientCertificateTest, AMissingClientCertificateGivesTheSameStatusAtEveryVersion) {
     EXPECT_EQ(0u, Post(1));
-    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0));
+    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << (lines.empty() ? std::string() : lines.back());
     const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
     SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
     ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
