@@ -17,11 +17,8 @@
 
 #include "ovxStatus.h"
 #include "tools/ovxFileInfo.h"
+#include "tools/ovxInstallLayout.h"
 #include "tools/ovxTrace.h"
-
-#ifndef OVX_TRUSTED_KEY_FILE
-#error "OVX_TRUSTED_KEY_FILE must name the trusted key file at build time"
-#endif
 
 namespace ovxIntegrity {
 namespace {
@@ -104,7 +101,7 @@ uint32_t PrepareCrypto() {
     return OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) == 1 ? 0 : OVX_E_SIG_CRYPTO;
 }
 
-const char* TrustedKeyFile() { return OVX_TRUSTED_KEY_FILE; }
+std::string TrustedKeyFile() { return ovxToolsLib::ovxInstallLayout::TrustedKeyFile(); }
 
 uint32_t VerifyFile(const std::string& path, const std::string& extension, int* descriptor) {
     return VerifyFileWithKeys(path, extension, TrustedKeyFile(), descriptor);

@@ -31,8 +31,9 @@ uint32_t VerifyFile(const std::string& path, const std::string& extension, int* 
 uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extension, const std::string& keyFile,
                             int* descriptor);
 
-// The key file compiled into the product.
-const char* TrustedKeyFile();
+// The trusted key file: trusted-keys.pem of the library's data folder, or
+// $OVX_TRUSTED_KEYS.
+std::string TrustedKeyFile();
 
 }  // namespace ovxIntegrity
 

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "jsexception.h"
+#include "ovxInstallLayout.h"
 #include "xsnprintf.h"
 
 namespace ovxToolsLib {
@@ -92,7 +93,11 @@ int OpenCatalogImpl(const char* directory, const char* name, const char* locale,
     std::lock_guard<std::mutex> guard(g_catalogMutex);
     if (CatalogOpen()) return 0;
 
+    // The folder asked for, else the one installed with the library; then
+    // the system's, then the agent's NLSPATH.
     std::string list;
+    const std::string installed = ovxInstallLayout::CatalogDirectory();
+    if (!(directory && *directory) && !installed.empty()) directory = installed.c_str();
     if (directory && *directory) {
         list = std::string(directory) + "/%L/LC_MESSAGES/%N.cat:" + directory + "/C/LC_MESSAGES/%N.cat";
     }

@@ -13,6 +13,7 @@
 #include "ovxStatus.h"
 #include "tools/c-api-error.h"
 #include "tools/c-api-lock.h"
+#include "tools/ovxInstallLayout.h"
 #include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
 
@@ -196,10 +197,15 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
         Trace(SS_TRACE_ERROR, where, "'library' argument is too long");
         return OVX_E_INVALID_ARGUMENT;
     }
+    // Without a folder of the agent's, the service library is the one
+    // installed beside this library.
     std::string directory = GetLibPath();
+    if (directory.empty() && !ovxToolsLib::ovxInstallLayout::LibraryDirectory().empty()) {
+        directory = ovxToolsLib::ovxInstallLayout::LibraryDirectory() + "/";
+    }
     std::string fullName;
     if (!directory.empty()) {
-        if (std::strchr(library, '/') != nullptr) {
+        if (!GetLibPath().empty() && std::strchr(library, '/') != nullptr) {
             Trace(SS_TRACE_WARNING, where,
                   "'library' argument contains file path, though SetMSLLoaderLibPath() was previously called.  "
                   "You should probably omit the path and use just the libary name during loading.");

@@ -26,6 +26,7 @@
 #include "cml/core/cmlVocabulary.h"
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxInstallLayout.h"
 
 namespace ovx {
 namespace cml {
@@ -46,8 +47,9 @@ CNamespaceSet& ImplicitNamespaces() {
     static auto* set = new CNamespaceSet();
     return *set;
 }
+// The schemas installed with the library until a caller names others.
 std::wstring& SchemaDirectory() {
-    static auto* folder = new std::wstring();
+    static auto* folder = new std::wstring(Utf8::FromUtf8(ovxToolsLib::ovxInstallLayout::SchemaDirectory().c_str()));
     return *folder;
 }
 std::atomic<bool> g_validationSwitch{true};
