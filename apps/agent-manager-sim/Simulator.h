@@ -16,6 +16,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 namespace httplib {
 class Server;
 struct Request;
@@ -40,11 +41,26 @@ struct SimConfig {
     std::string policiesFolder;
     // Site users: name -> Base64 MD5 digest of the password.
     std::map<std::string, std::string> users;
-    // The server's own key, sent in key exchanges.
-    std::string keyPem = "-----BEGIN PUBLIC KEY-----\nU0lNVUxBVE9SS0VZ\n-----END PUBLIC KEY-----";
+    // The operator's token, which every admin request carries in the
+    // X-Admin-Token header. When a file is named, the token is read from it,
+    // or made and written there (0600) when the file does not exist yet;
+    // otherwise a token given here is used, or one is made at start.
+    std::string adminTokenFile;
+    std::string adminToken;
     // One line per request on this sink (stdout when empty).
     std::function<void(const std::string&)> log;
+    // Connections served at once (slow clients each hold one), and how long
+    // a connection may be silent before it is dropped.
+    int threads = 128;
+    int readTimeoutSeconds = 2;
 };
+
+// Reads site users ("name:password" lines) from a file only its owner may
+// read, or from a variable of the environment holding them one per line.
+// False with the reason in *error when the file is readable by others or a
+// line is not a user.
+bool LoadUsers(const std::string& file, std::map<std::string, std::string>& users, std::string* error);
+bool LoadUsersFromText(const std::string& text, std::map<std::string, std::string>& users, std::string* error);
 
 // Faults for the next posts, set from the command line or the admin endpoint.
 enum class Fault { kNone, kBusy, kThrottle, kStall, kTruncate, kGarble, kOversize };
@@ -66,6 +82,11 @@ public:
     void Stop();
     int Port() const { return m_port; }
     std::string Url() const;
+    // The token admin requests must carry (known once started).
+    const std::string& AdminToken() const { return m_adminToken; }
+    // The server's public key as PEM, its algorithm and size in bits: made
+    // on the first start and kept in the state.
+    const std::string& PublicKeyPem() const { return m_publicKeyPem; }
 
     // The next `count` posts get `fault`; a stall lasts `stallMs`.
     void InjectFault(Fault fault, int count, int stallMs = 0);
@@ -98,6 +119,12 @@ private:
     void Alive(const std::string& body);
     void Exec(const std::string& sql, const std::vector<std::string>& values = {});
     void Bump(const std::string& what);
+    bool OpenState(std::string* error);
+    bool LoadOrMakeKey(std::string* error);
+    bool LoadOrMakeAdminToken(std::string* error);
+    bool AdminAllowed(const httplib::Request& request) const;
+    // A statement prepared once and kept (the state has one writer).
+    sqlite3_stmt* Statement(const std::string& sql);
 
     SimConfig m_config;
     std::atomic<int> m_port{-1};
@@ -107,8 +134,14 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     std::atomic<int64_t> m_refuseUntilMs{0};
 
+    std::string m_adminToken;
+    std::string m_publicKeyPem;
+    std::string m_keyAlgorithm;
+    int m_keyBits = 0;
+
     std::mutex m_lock;  // state, faults, queue, counters
     sqlite3* m_db = nullptr;
+    std::map<std::string, sqlite3_stmt*> m_statements;
     Fault m_fault = Fault::kNone;
     int m_faultCount = 0;
     int m_stallMs = 0;

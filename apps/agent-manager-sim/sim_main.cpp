@@ -2,11 +2,16 @@
 //
 //   agent-manager-sim [--name N] [--port P] [--cert FILE --key FILE]
 //                     [--state FILE] [--groups DIR] [--policies DIR]
-//                     [--user NAME:PASSWORD]... [--fault KIND:COUNT[:MS]]
+//                     [--users FILE] [--admin-token-file FILE]
+//                     [--fault KIND:COUNT[:MS]]
 //
-// Prints "listening on URL" once it serves; stops cleanly on SIGINT and
-// SIGTERM. Faults: busy (503), throttle (429), stall, truncate, garble,
-// oversize. The admin endpoint (127.0.0.1 only) takes the same at run time:
+// Prints "listening on URL" once it serves, then "admin token in FILE";
+// stops cleanly on SIGINT and SIGTERM. Site users ("name:password" lines)
+// come from a file only its owner may read, or from the variable
+// OVX_SIM_USERS: never from the command line, which every local user can
+// read. Faults: busy (503), throttle (429), stall, truncate, garble,
+// oversize. The admin endpoint (127.0.0.1 only, with the token of the token
+// file in an X-Admin-Token header) takes the same at run time:
 //   POST /admin/fault?kind=busy&count=3
 //   POST /admin/refuse?seconds=5
 //   POST /admin/queue?agent=ID&kind=get-schema-request&namespace=NS&version=V&name=N
@@ -17,7 +22,6 @@
 #include <string>
 
 #include "Simulator.h"
-#include "tools/ovxDigest.h"
 
 namespace {
 
@@ -50,11 +54,11 @@ int main(int argc, char** argv) {
             config.groupsFolder = value;
         } else if (option == "--policies") {
             config.policiesFolder = value;
-        } else if (option == "--user") {
-            const size_t colon = value.find(':');
-            if (colon == std::string::npos) return Usage("--user wants NAME:PASSWORD");
-            const std::string password = value.substr(colon + 1);
-            config.users[value.substr(0, colon)] = ovxToolsLib::ovxMd5Base64(password.data(), password.size());
+        } else if (option == "--users") {
+            std::string error;
+            if (!ovxSim::LoadUsers(value, config.users, &error)) return Usage(error.c_str());
+        } else if (option == "--admin-token-file") {
+            config.adminTokenFile = value;
         } else if (option == "--fault") {
             const std::string kind = value.substr(0, value.find(':'));
             static const std::pair<const char*, ovxSim::Fault> kKinds[] = {
@@ -70,6 +74,14 @@ int main(int argc, char** argv) {
             return Usage(("unknown option " + option).c_str());
         }
     }
+    if (const char* users = std::getenv("OVX_SIM_USERS")) {
+        std::string error;
+        if (!ovxSim::LoadUsersFromText(users, config.users, &error)) return Usage(error.c_str());
+    }
+    if (config.adminTokenFile.empty()) {
+        config.adminTokenFile =
+            config.stateFile != ":memory:" ? config.stateFile + ".admin-token" : config.name + ".admin-token";
+    }
     // Signals are taken by sigwait below, not by whichever thread they hit.
     sigset_t signals;
     sigemptyset(&signals);
@@ -83,7 +95,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (fault != ovxSim::Fault::kNone) simulator.InjectFault(fault, faultCount, stallMs);
-    std::printf("listening on %s\n", simulator.Url().c_str());
+    std::printf("listening on %s\nadmin token in %s\n", simulator.Url().c_str(), config.adminTokenFile.c_str());
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);

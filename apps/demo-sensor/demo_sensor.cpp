@@ -8,7 +8,10 @@
 //   ovx-demo-sensor SIMULATOR CERTIFICATE_FOLDER
 //
 // The certificate folder holds ca.pem, server.pem and server.key.
+#include <fcntl.h>
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,7 +159,8 @@ bool StartSimulator(const std::string& program, const std::string& certs, const 
         "--state", dir + "/" + sim.name + ".db",
         "--groups", dir + "/groups",
         "--policies", dir + "/policies",
-        "--user", "operator:demo-password"};
+        "--users", dir + "/users",
+        "--admin-token-file", dir + "/" + sim.name + ".admin-token"};
     // clang-format on
     sim.pid = fork();
     if (sim.pid == 0) {
@@ -210,11 +214,41 @@ int StatusCount(const Simulator& sim, const std::string& certs, const char* key)
     return at == std::string::npos ? 0 : std::atoi(result->body.c_str() + at + needle.size());
 }
 
-bool Admin(const Simulator& sim, const std::string& certs, const std::string& query) {
+// An operator command: the simulator's admin token goes in a header.
+bool Admin(const Simulator& sim, const std::string& certs, const std::string& dir, const std::string& query) {
+    std::ifstream file(dir + "/" + sim.name + ".admin-token");
+    std::string token;
+    std::getline(file, token);
     httplib::SSLClient client("127.0.0.1", sim.port);
     client.set_ca_cert_path((certs + "/ca.pem").c_str());
-    auto result = client.Post(("/admin/" + query).c_str());
+    auto result = client.Post(("/admin/" + query).c_str(), httplib::Headers{{"X-Admin-Token", token}}, "",
+                              "application/x-www-form-urlencoded");
     return result && result->status == 200;
+}
+
+// "EC, 256 bits, SHA-256 ab:cd:...": what OpenSSL reads of a public key.
+std::string KeyDescription(const char* pem) {
+    std::string description = "unreadable";
+    BIO* in = BIO_new_mem_buf(pem, -1);
+    EVP_PKEY* key = in != nullptr ? PEM_read_bio_PUBKEY(in, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(in);
+    if (key == nullptr) return description;
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key, &der);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (length > 0 && EVP_Digest(der, static_cast<size_t>(length), digest, &digestLength, EVP_sha256(), nullptr) == 1) {
+        description = std::string(EVP_PKEY_get_base_id(key) == EVP_PKEY_EC ? "EC" : EVP_PKEY_get0_type_name(key)) +
+                      ", " + std::to_string(EVP_PKEY_get_bits(key)) + " bits, SHA-256 ";
+        for (unsigned int i = 0; i < digestLength; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, i == 0 ? "%02x" : ":%02x", digest[i]);
+            description += hex;
+        }
+    }
+    OPENSSL_free(der);
+    EVP_PKEY_free(key);
+    return description;
 }
 
 const char kAgent[] = "{6f1c2a9e-demo-4d2b-9a51-7e3c0b8d4f10}";
@@ -261,6 +295,13 @@ int main(int argc, char** argv) {
     if (mkdtemp(pattern) == nullptr) return 1;
     const std::string dir = pattern;
     std::system(("mkdir -p '" + dir + "/groups' '" + dir + "/policies'").c_str());
+    // The site's users, for the owner's eyes only.
+    {
+        const int users = open((dir + "/users").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        const char line[] = "operator:demo-password\n";
+        if (users < 0 || write(users, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1)) return 1;
+        close(users);
+    }
     std::ofstream(dir + "/policies/scanner-settings.xml")
         << "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/><exclude path='/proc'/></policy>";
 
@@ -320,10 +361,10 @@ int main(int argc, char** argv) {
     step(WaitFor([] { return Seen("policy:scanner-settings"); }), "policy 'scanner-settings' received");
 
     Say("-> the operator queues two server requests on the primary: get-schema-request and an unknown one");
-    Admin(primary, certs,
+    Admin(primary, certs, dir,
           "queue?agent=" + std::string(kAgent) +
               "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
-    Admin(primary, certs, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
+    Admin(primary, certs, dir, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
     PostHeartbeatWithModules(false);
     step(WaitFor([] { return Seen("get-schema-request"); }), "the server's get-schema-request reached the sensor");
     PostHeartbeatWithModules(false);  // carries the schema; the unknown request is answered by the library
@@ -347,7 +388,10 @@ int main(int argc, char** argv) {
     const char kAgentKey[] = "-----BEGIN PUBLIC KEY-----\nREVNTy1BR0VOVC1LRVk=\n-----END PUBLIC KEY-----";
     status = SS_ExchangeKeys(message, 5000, 10000, 60000, "RSA", 2048, kAgentKey, &algorithm, &keyLength, &pem);
     step(status == 0 && pem != nullptr, ("key exchange: " + StatusText(status)).c_str());
-    if (pem != nullptr) Say("     the server's key (%s, %u bits): %.40s...", algorithm, keyLength, pem);
+    if (pem != nullptr) {
+        Say("     the server's key, as it announces it: %s, %u bits", algorithm, keyLength);
+        Say("     the server's key, as OpenSSL reads it: %s", KeyDescription(pem).c_str());
+    }
     SS_Free(algorithm);
     SS_Free(pem);
     FreeMessage(message);
