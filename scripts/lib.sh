@@ -5,7 +5,7 @@
 OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base openssl
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev libinih-dev libcpp-httplib-dev
-    libxml2-utils dpkg-dev)
+    libxml2-utils dpkg-dev curl)
 
 ovx_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
