@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ovxStatus.h"
 #include "BenchReport.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlParser.h"
@@ -39,7 +40,7 @@ CCmlMessage MessageOfSize(size_t bytes) {
     destination.SetName(L"DesktopController");
     CCmlMessage message(source, L"{message}", destination, false, L"");
     CCmlErrorResponse response;
-    response.SetCode(0xC7210005u);
+    response.SetCode(OVX_E_UNEXPECTED);
     response.SetText(L"The operation failed: \"quoted\" & <escaped> text, caf\u00e9 \u20ac");
     response.SetRequestId(L"{request-000000}");
     message.AddResponse(response);

@@ -28,7 +28,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ovxCertificateInfo.h"
 #include "ovxStatus.h"
+#include "ovxTraceSink.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -40,42 +42,12 @@ extern "C" {
 #define OVX_SS_API
 #endif
 
-/* ---- Trace sink ----------------------------------------------------------- */
-
-#define SS_TRACE_ERROR 0x00000001u
-#define SS_TRACE_WARNING 0x00000002u
-#define SS_TRACE_PROGRESS 0x00000008u
-#define SS_TRACE_LOADER 0x80000000u
-
-/* write(context, level, text, where): called only for levels in levelMask.
- * `where` names the operation, e.g. "ovxSensorSvcs::SS_Init()". The result is
- * ignored. The structure is not copied: keep it alive until SS_ShutDown()
- * returns; from then on nothing of that session writes to it (not even a
- * thread the shut-down gave up waiting for), so it may be freed. */
-typedef uint32_t (*SS_TraceWriteFn)(uint32_t context, uint32_t level, const char* text, const char* where);
-
-typedef struct SS_TraceSink {
-    uint32_t context;
-    uint32_t levelMask;
-    SS_TraceWriteFn write;
-} SS_TraceSink;
-
 /* ---- Handles --------------------------------------------------------------- */
 
 /* A CML message made by CreateMessage() or CreateHeartbeat(). */
 typedef struct SS_Message_* SS_HMESSAGE;
 /* A module entry inside a heartbeat, owned by the heartbeat. */
 typedef struct SS_Module_* SS_HMODULE;
-
-/* Client certificate material for HTTPS, handed to the session configuration
- * services. Paths are PEM files; NULL fields are left unset. */
-typedef struct SS_CertificateInfo {
-    uint32_t structSize; /* sizeof(SS_CertificateInfo) */
-    const char* clientCertificateFile;
-    const char* clientKeyFile;
-    const char* clientKeyPassword;
-    const char* caFile;
-} SS_CertificateInfo;
 
 /* ---- Callbacks ---------------------------------------------------------------
  * Every callback returns a value that the library ignores. `last` is 1 on the

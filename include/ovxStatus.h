@@ -37,6 +37,11 @@
 #define OVX_E_UNSUPPORTED 0xC721003Cu
 #define OVX_E_MSL_NOT_LOADED 0xC7210042u
 
+/* Facilities that carry another system's code in their low 16 bits: socket
+ * errors (0x727) and facility-9 operating-system codes (0x72D). */
+#define OVX_FACILITY_SOCKET_BASE 0xC7270000u
+#define OVX_FACILITY_OS_BASE 0xC72D0000u
+
 /* DOM exception codes 1-18, 20-30 and 32, as catalog entries. */
 #define OVX_I_DOM_INDEX_SIZE 0x47210043u
 #define OVX_I_DOM_STRING_SIZE 0x47210044u
@@ -102,6 +107,8 @@
 #define OVX_E_CML_ATTACH_REFUSED 0xC7380021u /* answered by the Agent Manager, not raised here */
 #define OVX_I_CML_STATUS_NOT_SET 0x47380022u
 #define OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT 0xC7380024u
+/* The same code for a name-value pair or section inserted twice. */
+#define OVX_E_CML_INSERTION_FAILED 0xC7380024u
 #define OVX_E_CML_WRAPPER_EMPTY 0xC7380027u
 
 /* Facility 0x756: the session. */

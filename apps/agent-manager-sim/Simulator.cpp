@@ -35,10 +35,6 @@ using namespace ovx::cml;
 namespace ovxSim {
 
 namespace {
-
-constexpr uint32_t kGroupSettingsCurrent = 0x47560006u;
-constexpr uint32_t kGroupSettingsNotAssigned = 0x47560013u;
-constexpr uint32_t kNoSuchPolicy = 0xC7380009u;
 const char kCmlType[] = "application/x-ovx-cml-data; charset=UTF-8";
 const char kXmlType[] = "application/x-ovx-xml-data; charset=UTF-8";
 
@@ -691,12 +687,12 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
             if (item.GetNamespace() == kNsGroupSettings) {
                 const std::string file = SafeName(group) ? m_config.groupsFolder + "/" + group + ".ini" : "";
                 if (file.empty() || !ReadFile(file, content)) {
-                    data.SetCode(kGroupSettingsNotAssigned);
+                    data.SetCode(OVX_I_GROUP_SETTINGS_NOT_ASSIGNED);
                 } else {
                     const std::string token = ovxToolsLib::ovxMd5Base64(content.data(), content.size());
                     data.SetToken(Wide(token));
                     if (Narrow(item.GetToken()) == token) {
-                        data.SetCode(kGroupSettingsCurrent);
+                        data.SetCode(OVX_I_GROUP_SETTINGS_CURRENT);
                     } else {
                         xml = Base64Content(content);
                         Bump("group-settings");
@@ -705,7 +701,7 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
             } else {
                 const std::string file = FindByStem(m_config.policiesFolder, Narrow(item.GetName()));
                 if (file.empty() || !ReadFile(file, content)) {
-                    data.SetCode(kNoSuchPolicy);
+                    data.SetCode(OVX_E_CML_NO_POLICY);
                     data.SetText(L"no such policy");
                 } else {
                     xml = file.size() > 4 && file.compare(file.size() - 4, 4, ".xml") == 0 ? content
@@ -806,7 +802,7 @@ std::string Simulator::Trust(const std::string& body, int* status) {
                                   user->second == ovxToolsLib::ovxMd5Base64(password.data(), password.size());
             CAttachToSiteResponse response;
             response.SetRequestId(attach->GetRequestId().c_str());
-            response.SetCode(accepted ? 0 : kAttachRefused);
+            response.SetCode(accepted ? 0 : OVX_E_CML_ATTACH_REFUSED);
             if (!accepted) response.SetText(L"unknown user or wrong password");
             answer->AddResponse(response);
             Bump(accepted ? "attach" : "attach-refused");

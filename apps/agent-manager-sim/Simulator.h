@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "ovxStatus.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 namespace httplib {
@@ -67,7 +69,6 @@ enum class Fault { kNone, kBusy, kThrottle, kStall, kTruncate, kGarble, kOversiz
 
 // The code of an attach-to-site-response with a wrong user or password
 // (OVX_E_CML_ATTACH_REFUSED).
-constexpr uint32_t kAttachRefused = 0xC7380021u;
 
 class Simulator {
 public:

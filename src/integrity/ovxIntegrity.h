@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 
 namespace ovxIntegrity {
 

@@ -17,7 +17,8 @@
 
 #include <stdint.h>
 
-#include "ovxSensorSvcs.h"
+#include "ovxCertificateInfo.h"
+#include "ovxTraceSink.h"
 
 #ifdef __cplusplus
 extern "C" {

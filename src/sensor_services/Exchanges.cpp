@@ -85,7 +85,7 @@ std::unique_ptr<CCmlDocumentBase> ReadTrustAnswer(CServerDocumentReader& reader,
     std::unique_ptr<CCmlDocumentBase> answer = reader.Read(data, size, L"OVX-SensorServices-Trust-Response");
     if (!answer) steps.Fail("No document object is registered for the input message document.", OVX_E_UNEXPECTED);
     auto* message = dynamic_cast<CCmlMessage*>(answer.get());
-    if (message == nullptr) steps.Fail("The message document is of an unexpected type.", 0xC7380011u);
+    if (message == nullptr) steps.Fail("The message document is of an unexpected type.", OVX_E_CML_NOT_A_MESSAGE);
     if (message->GetResponses().empty()) steps.Fail(emptyVector, OVX_E_UNEXPECTED);
     return answer;
 }
@@ -270,7 +270,7 @@ uint32_t CSensorServices::ReadKeysAnswer(const uint8_t* data, uint32_t size, cha
     // Anything but a key in answer is a failure, never a success with empty
     // results.
     if (first == nullptr || first->GetTagName() != kRespExchangeKeysResponse) {
-        steps.Fail("The message document is of an unexpected type.", 0xC7380011u);
+        steps.Fail("The message document is of an unexpected type.", OVX_E_CML_NOT_A_MESSAGE);
     }
     if (first->GetCode() != 0) {
         Trace(SS_TRACE_ERROR, where, "(error from called routine)");
@@ -295,7 +295,8 @@ uint32_t CSensorServices::ReadAttachAnswer(const uint8_t* data, uint32_t size) c
     for (CCmlResponse* candidate : static_cast<CCmlMessage*>(answer.get())->GetResponses()) {
         if (candidate->GetTagName() != kRespAttachToSiteResponse) continue;
         auto* typed = dynamic_cast<CAttachToSiteResponse*>(candidate);
-        if (typed == nullptr) steps.Fail("The attach-to-site response is of an unexpected type.", 0xC7380011u);
+        if (typed == nullptr)
+            steps.Fail("The attach-to-site response is of an unexpected type.", OVX_E_CML_NOT_A_MESSAGE);
         return typed->GetCode();
     }
     // An answer that does not speak of the attachment has not attached.

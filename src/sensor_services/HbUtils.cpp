@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 
 #include <deque>
@@ -131,8 +132,8 @@ void MergeAnnouncement(const CAgentStartupAnnouncement& newer, CAgentStartupAnno
                        &CAgentInfoContent::registerAgent, &CAgentInfoContent::copyright, &CAgentInfoContent::patent}) {
         Take(p.*field, n.*field);
     }
-    if (n.agentStatus != kNoAgentStatus) p.agentStatus = n.agentStatus;
-    if (n.packageStatus != kNoAgentStatus) p.packageStatus = n.packageStatus;
+    if (n.agentStatus != OVX_I_CML_STATUS_NOT_SET) p.agentStatus = n.agentStatus;
+    if (n.packageStatus != OVX_I_CML_STATUS_NOT_SET) p.packageStatus = n.packageStatus;
     p.useLocalSettings = n.useLocalSettings;
     p.sendNewSchemas = n.sendNewSchemas;
     p.persistentConnection = n.persistentConnection;

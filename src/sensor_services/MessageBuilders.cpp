@@ -30,11 +30,6 @@ namespace ovxSensorServices {
 
 namespace {
 
-constexpr uint32_t kParseFailed = 0xC7560012u;
-constexpr uint32_t kSetPolicyItemFailed = 0xC7380017u;
-constexpr uint32_t kSetSchemaItemFailed = 0xC7380019u;
-constexpr uint32_t kGetSchemaItemFailed = 0xC738001Au;
-
 const char kRequiredNull[] = "A required input parameter is NULL.";
 const char kTooLarge[] = "An input parameter is too large.";
 const char kNotXmlText[] = "An input parameter holds a character XML cannot carry: ";
@@ -421,13 +416,13 @@ uint32_t CSensorServices::ParseInto(const char* builder, const wchar_t* systemId
         CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
         if (root.IsNull()) {
             Trace(SS_TRACE_ERROR, where.c_str(), rootMissing);
-            return kParseFailed;
+            return OVX_E_BAD_XML_INPUT;
         }
         add(root);
         return 0;
     } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where.c_str(), ParseFailureLine(error, kParseFailed).c_str());
-        return kParseFailed;
+        Trace(SS_TRACE_ERROR, where.c_str(), ParseFailureLine(error, OVX_E_BAD_XML_INPUT).c_str());
+        return OVX_E_BAD_XML_INPUT;
     } catch (const std::bad_alloc&) {
         return OVX_E_OUT_OF_MEMORY;
     } catch (...) {
@@ -522,7 +517,7 @@ uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE message, const char* 
         AddToResponse(*MessageOf(message), kRespGetSchemaResponse, kNsSchemaMessages, CGetSchemaResponse(), requestId,
                       requestIdLength, [&](CGetSchemaResponse& target) {
                           target.AddItem(data);
-                          if (code != 0) target.SetCode(kGetSchemaItemFailed);
+                          if (code != 0) target.SetCode(OVX_E_CML_GET_SCHEMA_FAILED);
                       });
         return 0;
     })
@@ -572,7 +567,7 @@ uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE message, const char* 
         AddToResponse(*MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages, CSetPolicyResponse(), requestId,
                       requestIdLength, [&](CSetPolicyResponse& target) {
                           target.AddItem(item);
-                          if (code != 0 && target.GetCode() == 0) target.SetCode(kSetPolicyItemFailed);
+                          if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_POLICY_FAILED);
                       });
         return 0;
     })
@@ -610,7 +605,7 @@ uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE message, const char* 
                       CSchemaResponse(kRespSetSchemaResponse), requestId, requestIdLength,
                       [&](CSchemaResponse& target) {
                           target.AddItem(item);
-                          if (code != 0 && target.GetCode() == 0) target.SetCode(kSetSchemaItemFailed);
+                          if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_SCHEMA_FAILED);
                       });
         return 0;
     })

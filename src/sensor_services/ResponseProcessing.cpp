@@ -541,7 +541,7 @@ void CSensorServices::HelperProcessUnknownMessages(const CCmlMessage& message,
         Trace(SS_TRACE_ERROR, where, line);
         CCmlErrorResponse error;
         error.SetRequestId(document->GetRequestId().c_str());
-        error.SetCode(0xC7380004u);
+        error.SetCode(OVX_E_CML_UNRECOGNIZED_REQUEST);
         error.SetText(L"zizozo razarivi - unrecognized request");
         answer->AddResponse(error);
         ++answered;

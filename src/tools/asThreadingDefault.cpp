@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "asThreadingDefault.h"
 
 #include <cerrno>
@@ -8,11 +9,6 @@ namespace ovxToolsLib {
 
 namespace {
 constexpr uint32_t kOk = 0;
-constexpr uint32_t kInvalidArgument = 0xC7210003u;
-constexpr uint32_t kOutOfMemory = 0xC7210004u;
-constexpr uint32_t kFailed = 0xC7210005u;
-constexpr uint32_t kBusy = 0xC7210025u;
-constexpr uint32_t kUnsupported = 0xC721003Cu;
 
 // Handles are taken from a counter; 0 and the global handle are never issued.
 uint32_t NextHandle(uint32_t& counter) {
@@ -61,13 +57,13 @@ void ovxThreadingDefaultImpl::purgeFinishedThreads() {
 }
 
 uint32_t ovxThreadingDefaultImpl::createThread(ovxThreadFunction function, void* argument, ovxThreadHandle* handle) {
-    if (!function || !handle) return kInvalidArgument;
+    if (!function || !handle) return OVX_E_INVALID_ARGUMENT;
     *handle = 0;
     jsLock hold(m_threadsLock);
     purgeFinishedThreads();
     std::unique_ptr<_asThread> thread(new (std::nothrow) _asThread(function, argument));
-    if (!thread) return kOutOfMemory;
-    if (!thread->start()) return kFailed;
+    if (!thread) return OVX_E_OUT_OF_MEMORY;
+    if (!thread->start()) return OVX_E_UNEXPECTED;
     ovxThreadHandle id = thread->getThreadId();
     if (id == 0) id = reinterpret_cast<uintptr_t>(thread.get());  // it already ended
     *handle = id;
@@ -80,7 +76,7 @@ uint32_t ovxThreadingDefaultImpl::closeThread(ovxThreadHandle handle) {
     {
         jsLock hold(m_threadsLock);
         auto it = m_threads.find(handle);
-        if (it == m_threads.end()) return kInvalidArgument;
+        if (it == m_threads.end()) return OVX_E_INVALID_ARGUMENT;
         thread = std::move(it->second);
         m_threads.erase(it);
     }
@@ -90,7 +86,7 @@ uint32_t ovxThreadingDefaultImpl::closeThread(ovxThreadHandle handle) {
 uint32_t ovxThreadingDefaultImpl::stopThread(ovxThreadHandle handle, uint32_t timeoutMs, bool kill) {
     jsLock hold(m_threadsLock);
     auto it = m_threads.find(handle);
-    if (it == m_threads.end()) return kInvalidArgument;
+    if (it == m_threads.end()) return OVX_E_INVALID_ARGUMENT;
     it->second->stop(timeoutMs, kill);
     return kOk;
 }
@@ -98,8 +94,8 @@ uint32_t ovxThreadingDefaultImpl::stopThread(ovxThreadHandle handle, uint32_t ti
 uint32_t ovxThreadingDefaultImpl::waitThread(ovxThreadHandle handle, uint32_t timeoutMs) {
     jsLock hold(m_threadsLock);
     auto it = m_threads.find(handle);
-    if (it == m_threads.end()) return kInvalidArgument;
-    return it->second->waitForExit(timeoutMs) ? kOk : kFailed;
+    if (it == m_threads.end()) return OVX_E_INVALID_ARGUMENT;
+    return it->second->waitForExit(timeoutMs) ? kOk : OVX_E_UNEXPECTED;
 }
 
 size_t ovxThreadingDefaultImpl::threadCount() {
@@ -128,11 +124,11 @@ bool ovxThreadingDefaultImpl::stopAllThreads(uint32_t timeoutMs, bool kill) {
 
 uint32_t ovxThreadingDefaultImpl::createEvent(uint32_t initiallySignalled, uint32_t manualReset,
                                               ovxEventHandle* handle) {
-    if (!handle || initiallySignalled > 1 || manualReset > 1) return kInvalidArgument;
+    if (!handle || initiallySignalled > 1 || manualReset > 1) return OVX_E_INVALID_ARGUMENT;
     *handle = 0;
     std::shared_ptr<jsEvent> event(new (std::nothrow) jsEvent(initiallySignalled == 0, manualReset == 1));
-    if (!event) return kOutOfMemory;
-    if (!event->isValid()) return kFailed;
+    if (!event) return OVX_E_OUT_OF_MEMORY;
+    if (!event->isValid()) return OVX_E_UNEXPECTED;
     jsLock hold(m_eventsLock);
     uint32_t id = NextHandle(m_nextEvent);
     m_events[id] = std::move(event);
@@ -148,39 +144,39 @@ std::shared_ptr<jsEvent> ovxThreadingDefaultImpl::findEvent(ovxEventHandle handl
 
 uint32_t ovxThreadingDefaultImpl::setEvent(ovxEventHandle handle) {
     auto event = findEvent(handle);
-    if (!event) return kInvalidArgument;
-    return event->set() ? kOk : kFailed;
+    if (!event) return OVX_E_INVALID_ARGUMENT;
+    return event->set() ? kOk : OVX_E_UNEXPECTED;
 }
 
 uint32_t ovxThreadingDefaultImpl::resetEvent(ovxEventHandle handle) {
     auto event = findEvent(handle);
-    if (!event) return kInvalidArgument;
-    return event->reset() ? kOk : kFailed;
+    if (!event) return OVX_E_INVALID_ARGUMENT;
+    return event->reset() ? kOk : OVX_E_UNEXPECTED;
 }
 
 uint32_t ovxThreadingDefaultImpl::waitEvent(ovxEventHandle handle, uint32_t timeoutMs) {
     auto event = findEvent(handle);
-    if (!event) return kInvalidArgument;
-    return event->wait(timeoutMs) == kJsWaitFailed ? kFailed : kOk;
+    if (!event) return OVX_E_INVALID_ARGUMENT;
+    return event->wait(timeoutMs) == kJsWaitFailed ? OVX_E_UNEXPECTED : kOk;
 }
 
 uint32_t ovxThreadingDefaultImpl::closeEvent(ovxEventHandle handle) {
     jsLock hold(m_eventsLock);
-    return m_events.erase(handle) ? kOk : kInvalidArgument;
+    return m_events.erase(handle) ? kOk : OVX_E_INVALID_ARGUMENT;
 }
 
 uint32_t ovxThreadingDefaultImpl::createSync(uint32_t kind, ovxSyncHandle* handle) {
-    if (!handle) return kInvalidArgument;
+    if (!handle) return OVX_E_INVALID_ARGUMENT;
     *handle = 0;
     std::shared_ptr<jsSyncBase> sync;
     switch (kind) {
         case kOvxSyncGeneral: sync.reset(new (std::nothrow) jsSync()); break;
         case kOvxSyncRecursive: sync.reset(new (std::nothrow) jsRecursiveSync()); break;
         case kOvxSyncFast: sync.reset(new (std::nothrow) jsFastSync()); break;
-        default: return kInvalidArgument;
+        default: return OVX_E_INVALID_ARGUMENT;
     }
-    if (!sync) return kOutOfMemory;
-    if (!sync->isValid()) return kFailed;
+    if (!sync) return OVX_E_OUT_OF_MEMORY;
+    if (!sync->isValid()) return OVX_E_UNEXPECTED;
     jsLock hold(m_syncsLock);
     uint32_t id = NextHandle(m_nextSync);
     m_syncs[id] = std::move(sync);
@@ -200,28 +196,28 @@ std::shared_ptr<jsSyncBase> ovxThreadingDefaultImpl::findSync(ovxSyncHandle hand
 
 uint32_t ovxThreadingDefaultImpl::lock(ovxSyncHandle handle) {
     auto sync = findSync(handle);
-    if (!sync) return kInvalidArgument;
-    return sync->lockSync() == 0 ? kOk : kFailed;
+    if (!sync) return OVX_E_INVALID_ARGUMENT;
+    return sync->lockSync() == 0 ? kOk : OVX_E_UNEXPECTED;
 }
 
 uint32_t ovxThreadingDefaultImpl::tryLock(ovxSyncHandle handle) {
     auto sync = findSync(handle);
-    if (!sync) return kInvalidArgument;
+    if (!sync) return OVX_E_INVALID_ARGUMENT;
     int result = sync->tryLockSync();
     if (result == 0) return kOk;
-    return result == EBUSY ? kBusy : kFailed;
+    return result == EBUSY ? OVX_E_BUSY : OVX_E_UNEXPECTED;
 }
 
 uint32_t ovxThreadingDefaultImpl::unlock(ovxSyncHandle handle) {
     auto sync = findSync(handle);
-    if (!sync) return kInvalidArgument;
-    return sync->unlockSync() == 0 ? kOk : kFailed;
+    if (!sync) return OVX_E_INVALID_ARGUMENT;
+    return sync->unlockSync() == 0 ? kOk : OVX_E_UNEXPECTED;
 }
 
 uint32_t ovxThreadingDefaultImpl::closeSync(ovxSyncHandle handle) {
-    if (handle == kOvxGlobalSyncHandle) return kInvalidArgument;
+    if (handle == kOvxGlobalSyncHandle) return OVX_E_INVALID_ARGUMENT;
     jsLock hold(m_syncsLock);
-    return m_syncs.erase(handle) ? kOk : kInvalidArgument;
+    return m_syncs.erase(handle) ? kOk : OVX_E_INVALID_ARGUMENT;
 }
 
 // ---- the function table ------------------------------------------------------------
@@ -233,13 +229,13 @@ uint32_t TableCreateThread(ovxThreadFunction function, void* argument, ovxThread
     try {
         return Service().createThread(function, argument, handle);
     } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
+        return OVX_E_OUT_OF_MEMORY;
     } catch (...) {
-        return kFailed;
+        return OVX_E_UNEXPECTED;
     }
 }
 uint32_t TableCurrentThreadId(ovxThreadHandle* id) {
-    if (!id) return kInvalidArgument;
+    if (!id) return OVX_E_INVALID_ARGUMENT;
     *id = jsThread::currentThreadId();
     return kOk;
 }
@@ -251,7 +247,7 @@ uint32_t TableCreateEvent(uint32_t initiallySignalled, uint32_t manualReset, ovx
     try {
         return Service().createEvent(initiallySignalled, manualReset, handle);
     } catch (...) {
-        return kOutOfMemory;
+        return OVX_E_OUT_OF_MEMORY;
     }
 }
 uint32_t TableSetEvent(ovxEventHandle handle) { return Service().setEvent(handle); }
@@ -264,14 +260,14 @@ uint32_t TableCreateSync(uint32_t kind, ovxSyncHandle* handle) {
     try {
         return Service().createSync(kind, handle);
     } catch (...) {
-        return kOutOfMemory;
+        return OVX_E_OUT_OF_MEMORY;
     }
 }
 uint32_t TableLock(ovxSyncHandle handle) { return Service().lock(handle); }
 uint32_t TableTryLock(ovxSyncHandle handle) { return Service().tryLock(handle); }
 uint32_t TableUnlock(ovxSyncHandle handle) { return Service().unlock(handle); }
 uint32_t TableCloseSync(ovxSyncHandle handle) { return Service().closeSync(handle); }
-uint32_t TableUnsupported() { return kUnsupported; }
+uint32_t TableUnsupported() { return OVX_E_UNSUPPORTED; }
 
 const ovxThreadingFunctions kTable = {
     TableCreateThread, TableCurrentThreadId, TableSleep,       TableCreateEvent, TableSetEvent,

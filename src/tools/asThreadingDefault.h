@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "ovxStatus.h"
 #include "jsevent.h"
 #include "jssync.h"
 #include "jsthread.h"
@@ -25,9 +26,9 @@ constexpr ovxSyncHandle kOvxGlobalSyncHandle = 0xFFFFFFFFu;
 // Sync kinds.
 enum : uint32_t { kOvxSyncGeneral = 0, kOvxSyncRecursive = 1, kOvxSyncFast = 2 };
 
-// Every entry returns a status: 0, 0xC7210003 (bad argument or unknown
-// handle), 0xC7210004 (no memory), 0xC7210005 (the operation failed) or
-// 0xC721003C (unsupported).
+// Every entry returns a status: 0, OVX_E_INVALID_ARGUMENT (bad argument or unknown
+// handle), OVX_E_OUT_OF_MEMORY (no memory), OVX_E_UNEXPECTED (the operation failed) or
+// OVX_E_UNSUPPORTED (unsupported).
 struct ovxThreadingFunctions {
     uint32_t (*CreateThread)(ovxThreadFunction function, void* argument, ovxThreadHandle* handle);
     uint32_t (*GetCurrentThreadId)(ovxThreadHandle* id);
@@ -41,7 +42,7 @@ struct ovxThreadingFunctions {
     uint32_t (*CloseEvent)(ovxEventHandle handle);
     uint32_t (*CreateSync)(uint32_t kind, ovxSyncHandle* handle);
     uint32_t (*Lock)(ovxSyncHandle handle);
-    uint32_t (*TryLock)(ovxSyncHandle handle);  // 0xC7210025 when held elsewhere
+    uint32_t (*TryLock)(ovxSyncHandle handle);  // OVX_E_BUSY when held elsewhere
     uint32_t (*Unlock)(ovxSyncHandle handle);
     uint32_t (*CloseSync)(ovxSyncHandle handle);
     uint32_t (*Unsupported14)(void);

@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "c-api-lib.h"
 
 #include <dlfcn.h>
@@ -7,12 +8,6 @@
 #include <cstring>
 
 namespace {
-constexpr uint32_t kInvalidArgument = 0xC7210003u;
-constexpr uint32_t kUnexpected = 0xC7210005u;
-constexpr uint32_t kNothingOpen = 0xC7210009u;
-constexpr uint32_t kCloseFailed = 0xC7360001u;
-constexpr uint32_t kSymbolMissing = 0xC7360002u;
-constexpr uint32_t kOpenFailed = 0xC7360004u;
 constexpr int kNoOverride = -1;
 
 std::atomic<int> g_openModeOverride{kNoOverride};
@@ -26,7 +21,7 @@ void SetErrorText(cLibHandle* lib, const char* text) {
 extern "C" {
 
 uint32_t cInitLibHandle(cLibHandle* lib) {
-    if (!lib) return kInvalidArgument;
+    if (!lib) return OVX_E_INVALID_ARGUMENT;
     memset(lib, 0, sizeof *lib);
     lib->refCount = 1;
     return 0;
@@ -35,7 +30,7 @@ uint32_t cInitLibHandle(cLibHandle* lib) {
 void cLibSetOpenModeOverride(int mode) { g_openModeOverride.store(mode); }
 
 uint32_t cLibLoadLibrary(cLibHandle* lib, const char* path) {
-    if (!lib || !path || !*path) return kInvalidArgument;
+    if (!lib || !path || !*path) return OVX_E_INVALID_ARGUMENT;
     if (lib->handle) cLibFreeLibrary(lib);
     int mode = g_openModeOverride.load();
     if (mode == kNoOverride) mode = RTLD_LAZY | RTLD_GLOBAL;
@@ -44,14 +39,14 @@ uint32_t cLibLoadLibrary(cLibHandle* lib, const char* path) {
     if (!handle) {
         const char* text = dlerror();
         SetErrorText(lib, text ? text : "dlopen failed");
-        lib->status = kOpenFailed;
-        return kOpenFailed;
+        lib->status = OVX_E_LIB_OPEN;
+        return OVX_E_LIB_OPEN;
     }
     char* copy = strdup(path);
     if (!copy) {
         dlclose(handle);
-        lib->status = kUnexpected;
-        return kUnexpected;
+        lib->status = OVX_E_UNEXPECTED;
+        return OVX_E_UNEXPECTED;
     }
     free(lib->path);
     lib->path = copy;
@@ -64,7 +59,7 @@ uint32_t cLibLoadLibrary(cLibHandle* lib, const char* path) {
 
 void* cLibGetSymbol(cLibHandle* lib, const char* name) {
     if (!lib || !name || !lib->handle) {
-        if (lib) lib->status = kSymbolMissing;
+        if (lib) lib->status = OVX_E_LIB_SYMBOL;
         return nullptr;
     }
     dlerror();
@@ -72,7 +67,7 @@ void* cLibGetSymbol(cLibHandle* lib, const char* name) {
     const char* text = dlerror();
     if (!address || text) {
         SetErrorText(lib, text ? text : "symbol not found");
-        lib->status = kSymbolMissing;
+        lib->status = OVX_E_LIB_SYMBOL;
         return nullptr;
     }
     lib->status = 0;
@@ -80,17 +75,17 @@ void* cLibGetSymbol(cLibHandle* lib, const char* name) {
 }
 
 uint32_t cLibFreeLibrary(cLibHandle* lib) {
-    if (!lib) return kInvalidArgument;
+    if (!lib) return OVX_E_INVALID_ARGUMENT;
     if (!lib->handle) {
-        lib->status = kNothingOpen;
-        return kNothingOpen;
+        lib->status = OVX_E_NOTHING_OPEN;
+        return OVX_E_NOTHING_OPEN;
     }
     dlerror();
     if (dlclose(lib->handle) != 0) {
         const char* text = dlerror();
         SetErrorText(lib, text ? text : "dlclose failed");
-        lib->status = kCloseFailed;
-        return kCloseFailed;
+        lib->status = OVX_E_LIB_CLOSE;
+        return OVX_E_LIB_CLOSE;
     }
     lib->handle = nullptr;
     g_openModeOverride.store(kNoOverride);
@@ -99,7 +94,7 @@ uint32_t cLibFreeLibrary(cLibHandle* lib) {
 }
 
 uint32_t cDestroyLibHandle(cLibHandle* lib) {
-    if (!lib) return kUnexpected;
+    if (!lib) return OVX_E_UNEXPECTED;
     if (--lib->refCount > 0) return 0;
     uint32_t status = 0;
     if (lib->handle) status = cLibFreeLibrary(lib);

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "ovxStatus.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -21,7 +23,7 @@ uint32_t cInitLibHandle(cLibHandle* lib);
 /* Opens path (closing a library that is open) with the override mode when one
  * was set, else RTLD_LAZY | RTLD_GLOBAL. */
 uint32_t cLibLoadLibrary(cLibHandle* lib, const char* path);
-/* NULL with 0xC7360002 recorded when the symbol is missing. */
+/* NULL with OVX_E_LIB_SYMBOL recorded when the symbol is missing. */
 void* cLibGetSymbol(cLibHandle* lib, const char* name);
 uint32_t cLibFreeLibrary(cLibHandle* lib);
 uint32_t cDestroyLibHandle(cLibHandle* lib);

@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "c-api-lock.h"
 
 #include <cerrno>
@@ -6,9 +7,6 @@
 #include "ovxError.h"
 
 namespace {
-constexpr uint32_t kInvalidArgument = 0xC7210003u;
-constexpr uint32_t kLockInvalid = 0xC7210035u;
-constexpr uint32_t kNotHeld = 0x4721003Bu;
 
 uint32_t FromErrno(int error) { return ovxToolsLib::OVXError::MapOsError(static_cast<uint32_t>(error)); }
 }  // namespace
@@ -16,7 +14,7 @@ uint32_t FromErrno(int error) { return ovxToolsLib::OVXError::MapOsError(static_
 extern "C" {
 
 uint32_t cLockInit(cLockRecord* lock, uint32_t flags) {
-    if (!lock) return kInvalidArgument;
+    if (!lock) return OVX_E_INVALID_ARGUMENT;
     memset(lock, 0, sizeof *lock);
     int error = pthread_mutexattr_init(&lock->attributes);
     if (error) return FromErrno(error);
@@ -32,8 +30,8 @@ uint32_t cLockInit(cLockRecord* lock, uint32_t flags) {
 }
 
 uint32_t cLockTake(cLockRecord* lock) {
-    if (!lock) return kInvalidArgument;
-    if (!lock->valid) return kLockInvalid;
+    if (!lock) return OVX_E_INVALID_ARGUMENT;
+    if (!lock->valid) return OVX_E_LOCK_INVALID;
     int error = pthread_mutex_lock(&lock->mutex);
     if (error) return FromErrno(error);
     ++lock->holdCount;  // changed only while the mutex is held
@@ -41,9 +39,9 @@ uint32_t cLockTake(cLockRecord* lock) {
 }
 
 uint32_t cLockRelease(cLockRecord* lock) {
-    if (!lock) return kInvalidArgument;
-    if (!lock->valid) return kLockInvalid;
-    if (lock->holdCount < 1) return kNotHeld;
+    if (!lock) return OVX_E_INVALID_ARGUMENT;
+    if (!lock->valid) return OVX_E_LOCK_INVALID;
+    if (lock->holdCount < 1) return OVX_I_LOCK_NOT_HELD;
     int savedErrno = errno;
     --lock->holdCount;
     int error = pthread_mutex_unlock(&lock->mutex);
@@ -56,8 +54,8 @@ uint32_t cLockRelease(cLockRecord* lock) {
 }
 
 uint32_t cLockDestroy(cLockRecord* lock) {
-    if (!lock) return kInvalidArgument;
-    if (!lock->valid) return kLockInvalid;
+    if (!lock) return OVX_E_INVALID_ARGUMENT;
+    if (!lock->valid) return OVX_E_LOCK_INVALID;
     while (lock->holdCount > 0) {
         if (cLockRelease(lock) != 0) break;
     }

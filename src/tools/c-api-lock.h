@@ -6,6 +6,8 @@
 #include <pthread.h>
 #include <stdint.h>
 
+#include "ovxStatus.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -22,7 +24,7 @@ typedef struct cLockRecord {
 
 uint32_t cLockInit(cLockRecord* lock, uint32_t flags);
 uint32_t cLockTake(cLockRecord* lock);
-/* 0x4721003B when the lock is not held. */
+/* OVX_I_LOCK_NOT_HELD when the lock is not held. */
 uint32_t cLockRelease(cLockRecord* lock);
 uint32_t cLockDestroy(cLockRecord* lock);
 

@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "jsthread.h"
 
 #include <stdexcept>
@@ -112,18 +113,18 @@ __attribute__((no_sanitize("null"))) void* jsThread::ThreadBody(void* argument) 
             throw;
         } catch (const std::exception& exception) {
             impl->m_owner->onException(exception);
-            code = 0xC7210005u;
+            code = OVX_E_UNEXPECTED;
         } catch (...) {
             std::runtime_error unhandled("Unhandled Exception");
             impl->m_owner->onException(unhandled);
-            code = 0xC7210005u;
+            code = OVX_E_UNEXPECTED;
         }
     } catch (abi::__forced_unwind&) {
         // Cancelled or pthread_exit: record the end, then let the unwinding go on.
         FinishThread(*impl, kJsThreadKilled, true);
         throw;
     } catch (...) {
-        code = 0xC7210005u;  // onException rethrew: contain it here
+        code = OVX_E_UNEXPECTED;  // onException rethrew: contain it here
     }
     FinishThread(*impl, code, true);
     return reinterpret_cast<void*>(static_cast<uintptr_t>(code));

@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 
 namespace ovxToolsLib {
 

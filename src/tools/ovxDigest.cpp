@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "ovxDigest.h"
 
 #include <openssl/evp.h>
@@ -5,8 +6,6 @@
 namespace ovxToolsLib {
 
 namespace {
-constexpr uint32_t kInvalidArgument = 0xC7210003u;
-constexpr uint32_t kUnexpected = 0xC7210005u;
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int Value(unsigned char c) {
@@ -22,11 +21,11 @@ bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c =
 }  // namespace
 
 uint32_t ovxMd5(const void* data, size_t size, uint8_t digest[16]) {
-    if (!digest || (!data && size)) return kInvalidArgument;
+    if (!digest || (!data && size)) return OVX_E_INVALID_ARGUMENT;
     unsigned int length = 0;
     static const unsigned char kEmpty = 0;
     if (EVP_Digest(data ? data : &kEmpty, size, digest, &length, EVP_md5(), nullptr) != 1 || length != 16) {
-        return kUnexpected;
+        return OVX_E_UNEXPECTED;
     }
     return 0;
 }
@@ -61,7 +60,7 @@ std::string ovxBase64Encode(const void* data, size_t size) {
 
 uint32_t ovxBase64Decode(const char* text, size_t length, std::vector<uint8_t>& out) {
     out.clear();
-    if (!text && length) return kInvalidArgument;
+    if (!text && length) return OVX_E_INVALID_ARGUMENT;
     std::vector<uint8_t> result;
     result.reserve(length / 4 * 3);
     int quad[4];
@@ -72,12 +71,12 @@ uint32_t ovxBase64Decode(const char* text, size_t length, std::vector<uint8_t>& 
         if (IsSpace(c)) continue;
         if (c == '=') {
             // Padding may only fill the last one or two places of the final quad.
-            if (have < 2) return kInvalidArgument;
+            if (have < 2) return OVX_E_INVALID_ARGUMENT;
             ++padding;
             quad[have++] = 0;
         } else {
             int v = Value(c);
-            if (v < 0 || padding) return kInvalidArgument;
+            if (v < 0 || padding) return OVX_E_INVALID_ARGUMENT;
             quad[have++] = v;
         }
         if (have == 4) {
@@ -87,26 +86,26 @@ uint32_t ovxBase64Decode(const char* text, size_t length, std::vector<uint8_t>& 
                 result.push_back(static_cast<uint8_t>(n >> 8));
                 result.push_back(static_cast<uint8_t>(n));
             } else if (padding == 1) {
-                if (n & 0xFF) return kInvalidArgument;
+                if (n & 0xFF) return OVX_E_INVALID_ARGUMENT;
                 result.push_back(static_cast<uint8_t>(n >> 16));
                 result.push_back(static_cast<uint8_t>(n >> 8));
             } else if (padding == 2) {
-                if (n & 0xFFFF) return kInvalidArgument;
+                if (n & 0xFFFF) return OVX_E_INVALID_ARGUMENT;
                 result.push_back(static_cast<uint8_t>(n >> 16));
             } else {
-                return kInvalidArgument;
+                return OVX_E_INVALID_ARGUMENT;
             }
             have = 0;
             if (padding) {
                 // Nothing but white space may follow the padded quad.
                 for (size_t j = i + 1; j < length; ++j) {
-                    if (!IsSpace(static_cast<unsigned char>(text[j]))) return kInvalidArgument;
+                    if (!IsSpace(static_cast<unsigned char>(text[j]))) return OVX_E_INVALID_ARGUMENT;
                 }
                 break;
             }
         }
     }
-    if (have != 0) return kInvalidArgument;
+    if (have != 0) return OVX_E_INVALID_ARGUMENT;
     out.swap(result);
     return 0;
 }

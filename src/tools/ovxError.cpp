@@ -1,3 +1,4 @@
+#include "ovxStatus.h"
 #include "ovxError.h"
 
 #include <nl_types.h>
@@ -26,9 +27,6 @@ std::mutex g_catalogMutex;
 constexpr intptr_t kNoCatalog = -1;
 std::atomic<intptr_t> g_catalog{kNoCatalog};
 nl_catd LoadCatalog() { return reinterpret_cast<nl_catd>(g_catalog.load(std::memory_order_acquire)); }
-
-constexpr uint32_t kSocketStatusText = 0xC721002Du;
-constexpr uint32_t kSystemStatusText = 0xC721002Eu;
 
 bool CatalogOpen() { return g_catalog.load(std::memory_order_acquire) != kNoCatalog; }
 
@@ -293,11 +291,11 @@ std::string OVXError::BuildText(unsigned width, const std::vector<ovxInsert>& in
     } else if (facility == 0x72B) {
         // The text is the socket template's, the identifier this status's:
         // the agent asked about this code, not about the template.
-        OVXError socket(kSocketStatusText);
+        OVXError socket(OVX_E_SOCKET_ERROR);
         std::memcpy(socket.m_identifier, m_identifier, sizeof m_identifier);
         return socket.BuildText(width, {ovxInsert(static_cast<unsigned>(m_status & 0xFFFFu))}, options);
     } else if (facility >= 2048) {
-        OVXError system(kSystemStatusText);
+        OVXError system(OVX_E_SYSTEM_STATUS);
         std::memcpy(system.m_identifier, m_identifier, sizeof m_identifier);
         return system.BuildText(
             width, {ovxInsert(static_cast<unsigned>(m_status & 0x1FFFFFu)), ovxInsert((m_status >> 21) & 0x3Fu)},
@@ -355,9 +353,9 @@ const char* OVXError::GetOsMessageText(unsigned width) {
     uint32_t status = m_status;
     uint32_t facility = (status >> 16) & 0xFFFu;
     if (facility == 9) {
-        status = 0xC72D0000u + (status & 0xFFFFu);
+        status = OVX_FACILITY_OS_BASE + (status & 0xFFFFu);
     } else if (status >= 10000 && status <= 12000) {
-        status |= 0xC7270000u;
+        status |= OVX_FACILITY_SOCKET_BASE;
     }
     facility = (status >> 16) & 0xFFFu;
     if (facility >= 0x700 && facility <= 0x7FB) {
@@ -377,22 +375,22 @@ int OVXError::OpenCatalog(const char* directory, const char* catalogName, const 
 
 uint32_t OVXError::MapOsError(uint32_t osError) {
     uint32_t facility = (osError >> 16) & 0xFFFu;
-    if (facility == 9) return 0xC72D0000u + (osError & 0xFFFFu);
-    if (osError >= 10000 && osError <= 12000) return osError | 0xC7270000u;
+    if (facility == 9) return OVX_FACILITY_OS_BASE + (osError & 0xFFFFu);
+    if (osError >= 10000 && osError <= 12000) return osError | OVX_FACILITY_SOCKET_BASE;
     switch (osError) {
-        case ENOENT: return 0xC721000Au;
-        case ESRCH: return 0xC7210021u;
-        case EAGAIN: return 0xC7210038u;
-        case ENOMEM: return 0xC7210004u;
-        case EACCES: return 0xC721001Cu;
-        case EFAULT: return 0xC7210002u;
-        case EBUSY: return 0xC7210025u;
-        case EEXIST: return 0xC7210026u;
-        case ENODEV: return 0xC7210027u;
-        case ENOTDIR: return 0xC7210028u;
-        case EINVAL: return 0xC7210003u;
+        case ENOENT: return OVX_E_NOT_FOUND;
+        case ESRCH: return OVX_E_CANNOT_OPEN;
+        case EAGAIN: return OVX_E_TRY_AGAIN;
+        case ENOMEM: return OVX_E_OUT_OF_MEMORY;
+        case EACCES: return OVX_E_ACCESS_DENIED;
+        case EFAULT: return OVX_E_BAD_ADDRESS;
+        case EBUSY: return OVX_E_BUSY;
+        case EEXIST: return OVX_E_ALREADY_EXISTS;
+        case ENODEV: return OVX_E_NO_DEVICE;
+        case ENOTDIR: return OVX_E_NOT_A_FOLDER;
+        case EINVAL: return OVX_E_INVALID_ARGUMENT;
         case EFBIG:
-        case ENOSPC: return 0xC721001Eu;
+        case ENOSPC: return OVX_E_NO_SPACE;
         default: return osError;
     }
 }

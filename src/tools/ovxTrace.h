@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 
 namespace ovxToolsLib {
 

@@ -106,7 +106,7 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
     if (result == 0) {
         m_timeout = kInfinite;
         m_attempts = 0;
-    } else if (result == 0xC7210038u) {  // try again at once
+    } else if (result == OVX_E_TRY_AGAIN) {  // try again at once
         m_timeout = 0;
     } else if (result == OVX_E_NOTHING_OPEN) {  // no server to try
         m_timeout = kInfinite;

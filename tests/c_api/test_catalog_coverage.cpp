@@ -15,7 +15,8 @@ TEST(Catalog, EverySymbolicCodeHasAText) {
     std::stringstream content;
     content << header.rdbuf();
     std::string text = content.str();
-    std::regex define(R"(#define (OVX_\w+)\s+(0x[0-9A-Fa-f]+)u)");
+    // Facility bases are not codes of their own: a code is added to them.
+    std::regex define(R"(#define (OVX_(?!FACILITY_)\w+)\s+(0x[0-9A-Fa-f]+)u)");
     int seen = 0;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), define); it != std::sregex_iterator(); ++it) {
         uint32_t code = static_cast<uint32_t>(std::stoul((*it)[2].str(), nullptr, 16));

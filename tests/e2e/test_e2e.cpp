@@ -169,8 +169,8 @@ TEST_F(EndToEnd, AWholeConversation) {
     // Each exchange adds its requests to the message: a new one for the next.
     FreeMessage(message);
     ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
-    EXPECT_EQ(ovxSim::kAttachRefused, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "wrong", nullptr, 0,
-                                                      "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----"));
+    EXPECT_EQ(OVX_E_CML_ATTACH_REFUSED, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "wrong", nullptr, 0,
+                                                        "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----"));
     FreeMessage(message);
     EXPECT_EQ(0u, Count("right"));  // no password in any trace line
 

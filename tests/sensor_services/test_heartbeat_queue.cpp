@@ -220,7 +220,7 @@ TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     CAgentStartupAnnouncement b;
     b.GetContent().modules.emplace_back(L"m2", L"2");
     b.GetContent().modules.emplace_back(L"m3", L"1");
-    b.GetContent().agentStatus = kNoAgentStatus;
+    b.GetContent().agentStatus = OVX_I_CML_STATUS_NOT_SET;
     newer.AddRequest(b);
     CCmlErrorResponse error;
     newer.AddResponse(error);

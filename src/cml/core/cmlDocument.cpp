@@ -35,7 +35,7 @@ CCmlClassFactory*& FactoryPointer() {
 const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
 
 [[noreturn]] void ThrowInvalid(const wchar_t* operation) {
-    throw CCmlException(operation, L"One or more arguments are invalid", kCmlInvalidArgument);
+    throw CCmlException(operation, L"One or more arguments are invalid", OVX_E_INVALID_ARGUMENT);
 }
 
 // Restores a stream's locale when a write ends, normally or not.
@@ -159,13 +159,13 @@ void CCmlDocumentBase::Serialize(std::wostream& out) const { SerializeOf(*this, 
 void CCmlDocumentBase::Serialize(std::ostream& out) const { SerializeOf(*this, out); }
 
 void CCmlDocumentBase::SerializeToFile(const wchar_t* path) const {
-    if (path == nullptr) throw CCmlException(L"Serializing to file", L"NULL pointer received", kCmlInvalidArgument);
+    if (path == nullptr) throw CCmlException(L"Serializing to file", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     SerializeToFile(ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(path, std::wcslen(path)).c_str());
 }
 
 void CCmlDocumentBase::SerializeToFile(const char* path) const {
     const wchar_t* operation = L"Serializing to file";
-    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", kCmlInvalidArgument);
+    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     XmlUtils::CreateFolderFor(path, operation);
     std::ofstream file;
     file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
@@ -173,7 +173,7 @@ void CCmlDocumentBase::SerializeToFile(const char* path) const {
     if (!file.is_open()) {
         throw CCmlException(operation,
                             L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
-                            kCmlFileOpenFailed);
+                            OVX_E_CANNOT_OPEN);
     }
     Serialize(file);
     file.close();
@@ -191,12 +191,13 @@ void CCmlDocumentBase::WriteContent(std::wostream&, int) const {}
 void CCmlDocumentBase::WriteContent(std::ostream&, int) const {}
 
 void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
-    if (element.IsNull()) throw CCmlException(L"Deserializing document", L"Null element received", kCmlNullElement);
+    if (element.IsNull())
+        throw CCmlException(L"Deserializing document", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     const wchar_t* operation = L"Processing standard document attributes";
     try {
         std::wstring uri = OrEmpty(element.getNamespaceURI());
         if (uri != GetNamespaceUri()) {
-            throw CCmlException(operation, L"Unrecognized namespace " + uri, kCmlUnknownNamespace);
+            throw CCmlException(operation, L"Unrecognized namespace " + uri, OVX_E_CML_UNKNOWN_NAMESPACE);
         }
         SetSchemaVersion(element.getAttribute(kTagSchemaVersion));
     } catch (const xercesc::DOMException& error) {
@@ -253,7 +254,7 @@ CCmlDocumentBase* CCmlClassFactory::RegisterDocument(const wchar_t* namespaceUri
     if (factory == nullptr) {
         throw CCmlException(std::wstring(L"Registering document object for namespace '") + OrEmpty(namespaceUri) +
                                 L"' schema version '" + OrEmpty(version) + L"'",
-                            L"Internal error:  no document class factory", kCmlInternalError);
+                            L"Internal error:  no document class factory", OVX_E_UNEXPECTED);
     }
     return factory->AddTagName(tag, prototype);
 }
@@ -330,7 +331,7 @@ CCmlDocumentBase* CCmlClassFactory::CreateDocument(const wchar_t* namespaceUri, 
 
 CCmlDocumentBase* CCmlClassFactory::CreateDocumentFromElement(CCmlDOM_Element& element, int matchMode) {
     if (element.IsNull()) {
-        throw CCmlException(L"Deserializing a parsed document", L"Null element received", kCmlNullElement);
+        throw CCmlException(L"Deserializing a parsed document", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     try {
         std::wstring uri = OrEmpty(element.getNamespaceURI());
@@ -378,7 +379,7 @@ CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchM
         CCmlClassFactory* factory = FactoryPointer();
         if (factory == nullptr) {
             throw CCmlException(L"Deserializing a parsed document", L"Global class factory is not available",
-                                kCmlInternalError);
+                                OVX_E_UNEXPECTED);
         }
         document.reset(factory->CreateDocumentFromElement(element, matchMode));
     }

@@ -51,7 +51,7 @@ public:
     // False: the element is written as an empty element.
     virtual bool HasContent() const = 0;
     // Adds this document's namespace and version, and those of its children,
-    // to the set; a second version of one URI throws 0xC738000E.
+    // to the set; a second version of one URI throws OVX_E_CML_VERSION_CONFLICT.
     virtual void CollectNamespaces(CNamespaceSet& namespaces) const;
     virtual void Deserialize(CCmlDOM_Element& element) = 0;
 

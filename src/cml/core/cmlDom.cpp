@@ -31,11 +31,11 @@ const wchar_t* KeepIn(std::wstring& buffer, const XMLCh* text) {
 }
 
 [[noreturn]] void ThrowNull(const char* cls, const char* op, const wchar_t* what) {
-    throw CCmlException(Where(cls, op), what, kCmlNullWrapper);
+    throw CCmlException(Where(cls, op), what, OVX_E_CML_WRAPPER_EMPTY);
 }
 
 [[noreturn]] void ThrowWrongType(const char* cls, const char* setter) {
-    throw CCmlException(Where(cls, setter), L"Wrong source node type", kCmlWrongNodeType);
+    throw CCmlException(Where(cls, setter), L"Wrong source node type", OVX_E_CML_WRONG_NODE_TYPE);
 }
 
 // A wide argument in the parser's 16-bit form, for the length of one call.
@@ -78,7 +78,7 @@ private:
 
 // A required argument: NULL is refused before the DOM sees it.
 XmlArg Required(const wchar_t* text, const char* cls, const char* op) {
-    if (text == nullptr) throw CCmlException(Where(cls, op), L"Received value is NULL", kCmlInvalidArgument);
+    if (text == nullptr) throw CCmlException(Where(cls, op), L"Received value is NULL", OVX_E_INVALID_ARGUMENT);
     return XmlArg(text);
 }
 
@@ -543,7 +543,7 @@ CCmlDOM_NodeList CCmlDOM_Document::getElementsByTagName(const wchar_t* name) con
 CCmlDOM_Node CCmlDOM_Document::importNode(const CCmlDOM_Node& node, bool deep) {
     auto* document = OVX_DOC(importNode);
     if (node.IsNull())
-        throw CCmlException(L"CCmlDOM_Document::importNode()", L"Received value is NULL", kCmlInvalidArgument);
+        throw CCmlException(L"CCmlDOM_Document::importNode()", L"Received value is NULL", OVX_E_INVALID_ARGUMENT);
     return CCmlDOM_Node(document->importNode(node.GetDOMNode(), deep));
 }
 CCmlDOM_Element CCmlDOM_Document::createElementNS(const wchar_t* namespaceUri, const wchar_t* qualifiedName) {
@@ -569,14 +569,14 @@ const wchar_t* CCmlDOM_Document::getActualEncoding() { return Keep(OVX_DOC(getAc
 void CCmlDOM_Document::setActualEncoding(const wchar_t*) {
     OVX_DOC(setActualEncoding);
     throw CCmlException(L"CCmlDOM_Document::setActualEncoding()",
-                        L"The input encoding of a document is read-only in this DOM", kCmlInternalError);
+                        L"The input encoding of a document is read-only in this DOM", OVX_E_UNEXPECTED);
 }
 const wchar_t* CCmlDOM_Document::getEncoding() { return Keep(OVX_DOC(getEncoding)->getXmlEncoding()); }
 void CCmlDOM_Document::setEncoding(const wchar_t*) {
     OVX_DOC(setEncoding);
     throw CCmlException(L"CCmlDOM_Document::setEncoding()",
                         L"The XML encoding of a document is read-only in this DOM; set it on the serializer's output",
-                        kCmlInternalError);
+                        OVX_E_UNEXPECTED);
 }
 bool CCmlDOM_Document::getStandalone() const { return OVX_DOC(getStandalone)->getXmlStandalone(); }
 void CCmlDOM_Document::setStandalone(bool standalone) { OVX_DOC(setStandalone)->setXmlStandalone(standalone); }
@@ -639,7 +639,7 @@ int SubtreeDepth(const DOMNode* node, int limit) {
 DOMNode* CopyDOMNode(const DOMNode* node) {
     if (node == nullptr) return nullptr;
     if (SubtreeDepth(node, kMaxElementDepth) > kMaxElementDepth) {
-        throw CCmlException(L"XmlUtils::CopyDOMNode", L"The node is nested too deeply to copy", kCmlInvalidArgument);
+        throw CCmlException(L"XmlUtils::CopyDOMNode", L"The node is nested too deeply to copy", OVX_E_INVALID_ARGUMENT);
     }
     const xercesc::DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE
                                             ? static_cast<const xercesc::DOMDocument*>(node)
@@ -647,7 +647,7 @@ DOMNode* CopyDOMNode(const DOMNode* node) {
     xercesc::DOMImplementation* implementation = owner != nullptr ? owner->getImplementation() : nullptr;
     if (implementation == nullptr) {
         throw CCmlException(L"XmlUtils::CopyDOMNode", L"DOMDocument::getImplementation() returned NULL",
-                            kCmlInternalError);
+                            OVX_E_UNEXPECTED);
     }
     xercesc::DOMDocument* copy = implementation->createDocument(nullptr, u"dummy", nullptr);
     try {

@@ -18,9 +18,6 @@
 namespace ovx {
 namespace cml {
 
-constexpr uint32_t kCmlWrongNodeType = 0xC7380014u;
-constexpr uint32_t kCmlNullWrapper = 0xC7380027u;
-
 class CCmlDOM_NodeList;
 class CCmlDOM_NamedNodeMap;
 class CCmlDOM_Document;
@@ -334,7 +331,7 @@ int SubtreeDepth(const xercesc::DOMNode* node, int limit);
 
 // A deep copy of `node` in a document of its own (document element "dummy"),
 // which the caller owns through the returned node; NULL for NULL. A subtree
-// deeper than kMaxElementDepth throws CCmlException 0xC7210003.
+// deeper than kMaxElementDepth throws CCmlException OVX_E_INVALID_ARGUMENT.
 xercesc::DOMNode* CopyDOMNode(const xercesc::DOMNode* node);
 
 // The catalog text of a DOM exception code, through its status code.

@@ -19,16 +19,16 @@ std::wstring Where(const char* cls, const char* op) {
 
 void CheckType(const DOMNode* node, DOMNode::NodeType type, const char* cls, const char* setter) {
     if (node != nullptr && node->getNodeType() != type) {
-        throw CCmlException(Where(cls, setter), L"Wrong source node type", kCmlWrongNodeType);
+        throw CCmlException(Where(cls, setter), L"Wrong source node type", OVX_E_CML_WRONG_NODE_TYPE);
     }
 }
 
 [[noreturn]] void ThrowReadOnly(const char* cls, const char* op) {
-    throw CCmlException(Where(cls, op), L"Not supported: the DOM keeps this property read-only", kCmlInternalError);
+    throw CCmlException(Where(cls, op), L"Not supported: the DOM keeps this property read-only", OVX_E_UNEXPECTED);
 }
 
 std::u16string RequiredText(const wchar_t* text, const char* cls, const char* op) {
-    if (text == nullptr) throw CCmlException(Where(cls, op), L"Received value is NULL", kCmlInvalidArgument);
+    if (text == nullptr) throw CCmlException(Where(cls, op), L"Received value is NULL", OVX_E_INVALID_ARGUMENT);
     return XmlUtils::ToXml(text);
 }
 
@@ -137,7 +137,7 @@ void CCmlDOM_ProcessingInstruction::setData(const wchar_t* data) {
 
 const xercesc::DOMTypeInfo* CCmlDOM_TypeInfo::Need(const char* op) const {
     if (m_info == nullptr) {
-        throw CCmlException(Where("CCmlDOM_TypeInfo", op), L"The type information is NULL", kCmlNullWrapper);
+        throw CCmlException(Where("CCmlDOM_TypeInfo", op), L"The type information is NULL", OVX_E_CML_WRAPPER_EMPTY);
     }
     return m_info;
 }

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "ovxStatus.h"
+
 namespace ovx {
 namespace cml {
 
@@ -33,17 +35,6 @@ private:
 std::wostream& operator<<(std::wostream& out, const CCmlException& error);
 
 // Status codes the CML layer throws with.
-constexpr uint32_t kCmlOutOfMemory = 0xC7210001u;
-constexpr uint32_t kCmlInvalidArgument = 0xC7210003u;
-constexpr uint32_t kCmlInternalError = 0xC7210005u;
-constexpr uint32_t kCmlFileOpenFailed = 0xC7210021u;
-constexpr uint32_t kCmlFolderCreateFailed = 0xC7210037u;
-constexpr uint32_t kCmlParseError = 0xC7380002u;
-constexpr uint32_t kCmlMissingElement = 0xC7380005u;
-constexpr uint32_t kCmlUnknownNamespace = 0xC738000Au;
-constexpr uint32_t kCmlNamespaceConflict = 0xC738000Eu;
-constexpr uint32_t kCmlNullElement = 0xC738000Fu;
-constexpr uint32_t kCmlImplicitNamespaceConflict = 0xC7380024u;
 
 }  // namespace cml
 }  // namespace ovx

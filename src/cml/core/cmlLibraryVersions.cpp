@@ -32,7 +32,8 @@ LibraryVersionMap& EnsureRegistry() {
             (*created)[L"CmlCore"] = L"1.0.0";
             registry = std::move(created);
         } catch (const std::bad_alloc&) {
-            throw CCmlException(L"Creating library version registry", L"Insufficient memory", kCmlOutOfMemory);
+            throw CCmlException(L"Creating library version registry", L"Insufficient memory",
+                                OVX_E_INSUFFICIENT_MEMORY);
         }
     }
     return *registry;

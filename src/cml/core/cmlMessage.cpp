@@ -59,7 +59,8 @@ CMessageBase& CMessageBase::operator=(const CMessageBase& other) {
 }
 
 void CMessageBase::Deserialize(CCmlDOM_Element& element) {
-    if (element.IsNull()) throw CCmlException(L"Deserializing message", L"Null element received", kCmlNullElement);
+    if (element.IsNull())
+        throw CCmlException(L"Deserializing message", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
         ProcessStandardAttributes(element);
         SetRequestId(element.getAttribute(kTagRequestId));
@@ -156,7 +157,8 @@ CAgentInfo::~CAgentInfo() = default;
 
 CAgentInfo* CAgentInfo::Clone() const {
     auto* copy = new (std::nothrow) CAgentInfo;
-    if (copy == nullptr) throw CCmlException(L"Cloning agent info object", L"Insufficient memory", kCmlOutOfMemory);
+    if (copy == nullptr)
+        throw CCmlException(L"Cloning agent info object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     *copy = *this;
     return copy;
 }
@@ -203,7 +205,7 @@ void CAgentInfo::WriteElement(std::ostream& out, int level) const { WriteAgentIn
 
 void CAgentInfo::Deserialize(CCmlDOM_Element& element) {
     const wchar_t* operation = L"Processing agent-info element";
-    if (element.IsNull()) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    if (element.IsNull()) throw CCmlException(operation, L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
         m_name = Attribute(element, kAttrName);
         m_namespace = Attribute(element, kAttrNamespace);
@@ -251,7 +253,7 @@ void CNameValuePair::WriteAttributes(std::ostream& out) const { WritePairAttribu
 
 void CNameValuePair::Deserialize(CCmlDOM_Element& element) {
     const wchar_t* operation = L"Parsing param element";
-    if (element.IsNull()) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    if (element.IsNull()) throw CCmlException(operation, L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
         m_namespaceUri = OrEmpty(element.getNamespaceURI());
         m_name = Attribute(element, kAttrName);
@@ -346,7 +348,7 @@ CCmlMessage* CCmlMessage::Clone() const {
     try {
         return new CCmlMessage(*this);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Cloning envelope object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Cloning envelope object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
@@ -358,7 +360,7 @@ void CCmlMessage::AddDestination(const CAgentInfo& destination) {
 void CCmlMessage::AddRequest(CCmlRequest* request) {
     if (request == nullptr) {
         throw CCmlException(L"Adding request to message vector", L"Internal error: invalid parameter",
-                            kCmlInvalidArgument);
+                            OVX_E_INVALID_ARGUMENT);
     }
     std::unique_ptr<CCmlRequest> owned(request);  // deleted if the vector cannot grow
     m_requests.push_back(request);
@@ -368,7 +370,7 @@ void CCmlMessage::AddRequest(CCmlRequest* request) {
 void CCmlMessage::AddResponse(CCmlResponse* response) {
     if (response == nullptr) {
         throw CCmlException(L"Adding response to message vector", L"Internal error: invalid parameter",
-                            kCmlInvalidArgument);
+                            OVX_E_INVALID_ARGUMENT);
     }
     std::unique_ptr<CCmlResponse> owned(response);
     m_responses.push_back(response);
@@ -406,7 +408,7 @@ void CCmlMessage::CollectNamespaces(CNamespaceSet& namespaces) const {
         for (const CCmlRequest* request : m_requests) request->CollectNamespaces(namespaces);
         for (const CCmlResponse* response : m_responses) response->CollectNamespaces(namespaces);
     } catch (const CCmlException& error) {
-        if (error.GetErrorCode() != kCmlNamespaceConflict) throw;
+        if (error.GetErrorCode() != OVX_E_CML_VERSION_CONFLICT) throw;
         throw CCmlException(operation, error.GetMessage(), error.GetErrorCode());
     }
 }
@@ -469,7 +471,7 @@ void CCmlMessage::Serialize(std::ostream& out) const { WriteMessage(out); }
 
 void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull()) {
-        throw CCmlException(L"Deserializing compound message", L"Null element received", kCmlNullElement);
+        throw CCmlException(L"Deserializing compound message", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     ClearBody();
     m_destinations.clear();
@@ -484,7 +486,7 @@ void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
             if (uri == cmlUri || uri == messageUri) cml = child;
         });
         if (cml.IsNull()) {
-            throw CCmlException(L"Parsing compound message", L"Missing \"cml\" element", kCmlMissingElement);
+            throw CCmlException(L"Parsing compound message", L"Missing \"cml\" element", OVX_E_CML_MISSING_ELEMENT);
         }
         m_messageSchemaVersion = Attribute(cml, kTagSchemaVersion);
         CCmlDOM_Element envelope;
@@ -495,7 +497,7 @@ void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
         });
         if (envelope.IsNull()) {
             throw CCmlException(L"Parsing compound message", L"Missing \"message-envelope\" element",
-                                kCmlMissingElement);
+                                OVX_E_CML_MISSING_ELEMENT);
         }
         ReadEnvelope(envelope);
     } catch (const xercesc::DOMException& error) {
@@ -534,7 +536,7 @@ void CCmlMessage::ReadBody(CCmlDOM_Element& body) {
                 auto* request = dynamic_cast<CCmlRequest*>(document.get());
                 if (request == nullptr) {
                     throw CCmlException(L"Error deserializing CML request", L"Document is not a message",
-                                        kCmlInternalError);
+                                        OVX_E_UNEXPECTED);
                 }
                 document.release();
                 AddRequest(request);
@@ -542,7 +544,7 @@ void CCmlMessage::ReadBody(CCmlDOM_Element& body) {
                 auto* response = dynamic_cast<CCmlResponse*>(document.get());
                 if (response == nullptr) {
                     throw CCmlException(L"Error deserializing CML response", L"Document is not a message",
-                                        kCmlInternalError);
+                                        OVX_E_UNEXPECTED);
                 }
                 document.release();
                 AddResponse(response);

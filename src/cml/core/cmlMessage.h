@@ -211,7 +211,7 @@ public:
     // The message keeps ownership of what these return.
     const std::vector<CCmlRequest*>& GetRequests() const { return m_requests; }
     const std::vector<CCmlResponse*>& GetResponses() const { return m_responses; }
-    // Takes ownership; NULL throws 0xC7210003.
+    // Takes ownership; NULL throws OVX_E_INVALID_ARGUMENT.
     void AddRequest(CCmlRequest* request);
     void AddResponse(CCmlResponse* response);
     // Stores a copy and returns it; the caller keeps its object.

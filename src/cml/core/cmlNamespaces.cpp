@@ -160,7 +160,7 @@ void AddNamespace(CNamespaceSet& set, const CNamespace& ns, const wchar_t* opera
     message += existing.GetNamespaceUri();
     message += L"\" version ";
     message += existing.GetSchemaVersion();
-    throw CCmlException(operation != nullptr ? operation : L"", message, kCmlNamespaceConflict);
+    throw CCmlException(operation != nullptr ? operation : L"", message, OVX_E_CML_VERSION_CONFLICT);
 }
 
 }  // namespace cml

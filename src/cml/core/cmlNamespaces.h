@@ -121,7 +121,7 @@ struct CNamespaceOrder {
 using CNamespaceSet = std::set<CNamespace, CNamespaceOrder>;
 
 // Adds `ns` to `set`. The same URI with the same version is no change; with
-// another version it throws CCmlException 0xC738000E under `operation`, and
+// another version it throws CCmlException OVX_E_CML_VERSION_CONFLICT under `operation`, and
 // the set keeps the entry it had.
 void AddNamespace(CNamespaceSet& set, const CNamespace& ns,
                   const wchar_t* operation = L"Constructing document namespace object");

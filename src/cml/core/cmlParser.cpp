@@ -147,7 +147,7 @@ void RefuseDocumentType(const char* data, size_t size, const XMLCh* systemId) {
     text.imbue(std::locale::classic());
     text << L"Fatal error parsing input \"" << XmlUtils::ToWide(systemId) << L"\", line " << line << L", column "
          << column << L"\n   Message: Document type declarations are not accepted";
-    throw CCmlException(L"Parse operation", text.str(), kCmlParseFatal);
+    throw CCmlException(L"Parse operation", text.str(), OVX_E_CML_PARSE_FATAL);
 }
 
 }  // namespace
@@ -177,13 +177,13 @@ void CSchemaException::AddIncompatibility(const std::wstring& namespaceUri, cons
 // ---- CCmlSaxErrorHandler
 
 void CCmlSaxErrorHandler::warning(const xercesc::SAXParseException& error) {
-    SaxError(error, L"Warning parsing input \"", kCmlParseWarning);
+    SaxError(error, L"Warning parsing input \"", OVX_I_CML_PARSE_WARNING);
 }
 void CCmlSaxErrorHandler::error(const xercesc::SAXParseException& error) {
-    SaxError(error, L"Error parsing input \"", kCmlParseError);
+    SaxError(error, L"Error parsing input \"", OVX_E_CML_PARSE_ERROR);
 }
 void CCmlSaxErrorHandler::fatalError(const xercesc::SAXParseException& error) {
-    SaxError(error, L"Fatal error parsing input \"", kCmlParseFatal);
+    SaxError(error, L"Fatal error parsing input \"", OVX_E_CML_PARSE_FATAL);
 }
 
 // ---- CCmlEntityResolver
@@ -250,7 +250,7 @@ void CCmlDOMParser::Refuse(const wchar_t* what) {
     text << L"Fatal error parsing input \"" << (where != nullptr ? XmlUtils::ToWide(where->getSystemId()) : L"")
          << L"\", line " << (where != nullptr ? where->getLineNumber() : 0) << L", column "
          << (where != nullptr ? where->getColumnNumber() : 0) << L"\n   Message: " << what;
-    throw CCmlException(L"Parse operation", text.str(), kCmlParseFatal);
+    throw CCmlException(L"Parse operation", text.str(), OVX_E_CML_PARSE_FATAL);
 }
 
 void CCmlDOMParser::doctypeDecl(const xercesc::DTDElementDecl&, const XMLCh* const, const XMLCh* const, const bool,
@@ -299,7 +299,7 @@ void CCmlParser::AddNamespace(const std::wstring& namespaceUri, const std::wstri
                                     L" to instance-specific namespace set; implicit namespace set already contains "
                                     L"namespace " +
                                     Conflict(namespaceUri, implicit->GetSchemaVersion()),
-                                kCmlImplicitNamespaceConflict);
+                                OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT);
         }
     }
     auto inserted = m_namespaces.insert(CNamespace(namespaceUri, version));
@@ -307,7 +307,7 @@ void CCmlParser::AddNamespace(const std::wstring& namespaceUri, const std::wstri
         throw CCmlException(operation,
                             L"Adding namespace " + Conflict(namespaceUri, version) + L"; namespace " +
                                 Conflict(namespaceUri, inserted.first->GetSchemaVersion()) + L" already specified",
-                            kCmlNamespaceConflict);
+                            OVX_E_CML_VERSION_CONFLICT);
     }
 }
 
@@ -323,7 +323,7 @@ void CCmlParser::AddImplicitNamespace(const std::wstring& namespaceUri, const st
                             L"Namespace/schema-version conflict:  tried to add namespace " +
                                 Conflict(namespaceUri, version) + L"; set already contains namespace " +
                                 Conflict(namespaceUri, inserted.first->GetSchemaVersion()),
-                            kCmlNamespaceConflict);
+                            OVX_E_CML_VERSION_CONFLICT);
     }
 }
 
@@ -359,7 +359,7 @@ bool CCmlParser::SetValidationSwitch(bool on) { return g_validationSwitch.exchan
 bool CCmlParser::GetValidationSwitch() { return g_validationSwitch.load(); }
 
 void CCmlParser::ParseFile(const wchar_t* path, uint32_t validationMode, const wchar_t* schemaFolder) {
-    if (path == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", kCmlInvalidArgument);
+    if (path == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     std::u16string xmlPath = XmlUtils::ToXml(path);
     std::unique_ptr<CCmlLocalFileInputSource> source;
     try {
@@ -368,13 +368,13 @@ void CCmlParser::ParseFile(const wchar_t* path, uint32_t validationMode, const w
         throw CCmlException(L"Parse operation",
                             L"CML Parser\nError parsing input content; error = " + std::to_wstring(error.getCode()) +
                                 L"\nMessage:  " + XmlUtils::ToWide(error.getMessage()),
-                            kCmlParseError);
+                            OVX_E_CML_PARSE_ERROR);
     }
     Parse(*source, validationMode, schemaFolder);
 }
 
 void CCmlParser::ParseFile(const char* path, uint32_t validationMode, const wchar_t* schemaFolder) {
-    if (path == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", kCmlInvalidArgument);
+    if (path == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     ParseFile(Utf8::FromUtf8(path).c_str(), validationMode, schemaFolder);
 }
 
@@ -384,7 +384,7 @@ void CCmlParser::ParseBuffer(const char* buffer, size_t length, uint32_t validat
 
 void CCmlParser::ParseBuffer(const char* buffer, size_t length, uint32_t validationMode, const wchar_t* schemaFolder,
                              const wchar_t* systemId) {
-    if (buffer == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", kCmlInvalidArgument);
+    if (buffer == nullptr) throw CCmlException(L"Parse operation", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     const std::u16string id = XmlUtils::ToXml(systemId != nullptr ? systemId : kCmlStreamSystemId);
     CCmlMemBufInputSource source(reinterpret_cast<const XMLByte*>(buffer), length, id.c_str(), false);
     Parse(source, validationMode, schemaFolder);
@@ -402,7 +402,7 @@ void CCmlParser::Parse(const xercesc::InputSource& source, uint32_t validationMo
     try {
         ValidatingParse(source, schemaFolder);
     } catch (const CCmlException& error) {
-        if (error.GetErrorCode() != kCmlParseError) throw;
+        if (error.GetErrorCode() != OVX_E_CML_PARSE_ERROR) throw;
         CSchemaException schemaError(error.GetOperation(), error.GetMessage(), error.GetErrorCode());
         if (auto* earlier = dynamic_cast<const CSchemaException*>(&error)) {
             for (const CSchemaIncompatibility& entry : *earlier) {
@@ -493,17 +493,18 @@ void CCmlParser::ParseSource(const xercesc::InputSource& source) {
                             L"CML Parser\nError parsing input content; error = " +
                                 std::to_wstring(static_cast<int>(error.getCode())) + L"\nMessage:  " +
                                 XmlUtils::ToWide(error.getMessage()),
-                            kCmlParseError);
+                            OVX_E_CML_PARSE_ERROR);
     } catch (const xercesc::SAXException& error) {
         throw CCmlException(
             L"Parse operation",
             L"CML Parser\nError parsing input content\nMessage:  " + XmlUtils::ToWide(error.getMessage()),
-            kCmlParseError);
+            OVX_E_CML_PARSE_ERROR);
     } catch (const xercesc::DOMException& error) {
         XmlUtils::ThrowDomError(L"Parsing document", error);
     } catch (const std::exception& error) {
         throw CCmlException(L"Parse operation",
-                            L"CML Parser\nParse operation\nMessage:  " + Utf8::FromUtf8(error.what()), kCmlParseError);
+                            L"CML Parser\nParse operation\nMessage:  " + Utf8::FromUtf8(error.what()),
+                            OVX_E_CML_PARSE_ERROR);
     }
 }
 
@@ -560,7 +561,7 @@ namespace {
 CCmlDocumentBase* DocumentOf(CCmlParser& parser, int matchMode) {
     CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
     if (root.IsNull()) {
-        throw CCmlException(L"Deserializing a parsed document", L"Null element received", kCmlNullElement);
+        throw CCmlException(L"Deserializing a parsed document", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     return DeserializeParsedDocument(root, matchMode);
 }

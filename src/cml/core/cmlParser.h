@@ -36,9 +36,6 @@ constexpr uint32_t kDoNotValidate = 2;
 // validation switch is on.
 constexpr uint32_t kValidateByDefault = 3;
 
-constexpr uint32_t kCmlParseWarning = 0x47380001u;
-constexpr uint32_t kCmlParseFatal = 0xC7380003u;
-
 // The system id of every parse from memory.
 extern const wchar_t kCmlStreamSystemId[];
 

@@ -99,7 +99,7 @@ const wchar_t* OperationOf(bool attribute) {
 }
 
 void CheckText(const void* text, bool attribute) {
-    if (text == nullptr) throw CCmlException(OperationOf(attribute), L"NULL pointer received", kCmlInvalidArgument);
+    if (text == nullptr) throw CCmlException(OperationOf(attribute), L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
 }
 
 template <class Char>
@@ -152,7 +152,8 @@ void PutDomText(std::basic_ostream<Char>& out, const XMLCh* text) {
 
 template <class Char>
 void RootStartTag(std::basic_ostream<Char>& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
-    if (tag == nullptr) throw CCmlException(L"Writing root start tag", L"NULL pointer received", kCmlInvalidArgument);
+    if (tag == nullptr)
+        throw CCmlException(L"Writing root start tag", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     WriteXmlDeclaration(out, false);
     Put(out, L"<");
     Put(out, tag);
@@ -304,7 +305,7 @@ void Formatted(const DOMNode* root, std::basic_ostream<Char>& out, int level) {
         throw CCmlException(kFormatted,
                             L"The content is nested too deeply to be written formatted (more than " +
                                 std::to_wstring(kMaxFormattedDepth) + L" levels)",
-                            kCmlInvalidArgument);
+                            OVX_E_INVALID_ARGUMENT);
     }
     Walk(
         root,
@@ -370,7 +371,7 @@ void Unformatted(const DOMNode* root, std::basic_ostream<Char>& out) {
 // Runs a subtree writer, turning DOM errors into CCmlException.
 template <class Write>
 void Guarded(const wchar_t* operation, const DOMNode* node, Write write) {
-    if (node == nullptr) throw CCmlException(operation, L"Null element received", kCmlNullElement);
+    if (node == nullptr) throw CCmlException(operation, L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
         write();
     } catch (const xercesc::DOMException& error) {
@@ -380,14 +381,14 @@ void Guarded(const wchar_t* operation, const DOMNode* node, Write write) {
 
 // Opens `path` for a UTF-8 wide write, creating its folder.
 void OpenForWriting(std::wofstream& file, const char* path, const wchar_t* operation) {
-    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", kCmlInvalidArgument);
+    if (path == nullptr) throw CCmlException(operation, L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
     CreateFolderFor(path, operation);
     file.imbue(std::locale(std::locale::classic(), new ovxToolsLib::COvxCodecvt()));
     file.open(path, std::ios::out | std::ios::trunc);
     if (!file.is_open()) {
         throw CCmlException(operation,
                             L"Unable to open file '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(path) + L"'",
-                            kCmlFileOpenFailed);
+                            OVX_E_CANNOT_OPEN);
     }
 }
 
@@ -524,7 +525,7 @@ void WriteXmlDeclaration(std::wostream& out, bool standalone) {
                dynamic_cast<std::wstringstream*>(&out) != nullptr) {
         out << (standalone ? kDeclarationUcs4Standalone : kDeclarationUcs4) << L'\n';
     } else {
-        throw CCmlException(L"Writing XML declaration", L"Unsupported stream type", kCmlInvalidArgument);
+        throw CCmlException(L"Writing XML declaration", L"Unsupported stream type", OVX_E_INVALID_ARGUMENT);
     }
 }
 
@@ -549,7 +550,7 @@ void BuildSchemaFileName(const std::wstring& namespaceUri, const std::wstring& v
         result = folder + L"/Ovx" + suffix + L".xsd";
     } else {
         if (namespaceUri.compare(0, base.size(), base) != 0 || namespaceUri.size() == base.size()) {
-            throw CCmlException(L"Building schema filename", L"Invalid namespace", kCmlUnknownNamespace);
+            throw CCmlException(L"Building schema filename", L"Invalid namespace", OVX_E_CML_UNKNOWN_NAMESPACE);
         }
         std::wstring rest = namespaceUri.substr(base.size());
         result = folder + rest + L"/";
@@ -675,7 +676,7 @@ void CreateFolderFor(const std::string& filePath, const wchar_t* operation) {
     auto fail = [&] {
         throw CCmlException(
             operation, L"Unable to create folder; path = '" + ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(folder) + L"'",
-            kCmlFolderCreateFailed);
+            OVX_E_FOLDER_CREATE);
     };
     for (size_t at = 1; at <= folder.size(); ++at) {
         if (at != folder.size() && folder[at] != '/') continue;

@@ -162,7 +162,7 @@ private:
 };
 
 // Escaping: `out` is cleared and receives the escaped text. Narrow input is
-// UTF-8. NULL input throws CCmlException 0xC7210003.
+// UTF-8. NULL input throws CCmlException OVX_E_INVALID_ARGUMENT.
 void EscapeAttributeValue(const wchar_t* text, std::wstring& out);
 void EscapeAttributeValue(const char* text, std::wstring& out);
 void EscapeAttributeValue(std::wostream& out, const wchar_t* text);
@@ -208,7 +208,7 @@ bool GetSerializeDefaults();
 
 // Raw DOM subtrees. The walkers keep no recursion, so any depth of nesting
 // is written without growing the stack. The formatted writer refuses a
-// subtree more than 2048 levels deep (CCmlException 0xC7210003): its
+// subtree more than 2048 levels deep (CCmlException OVX_E_INVALID_ARGUMENT): its
 // indentation alone would grow with the square of the depth.
 void WriteNodeStartTag(std::wostream& out, const xercesc::DOMNode* node);
 void WriteNodeStartTag(std::ostream& out, const xercesc::DOMNode* node);
@@ -221,7 +221,7 @@ void SerializeNodeFormatted(const xercesc::DOMNode* node, const char* path, int 
 void SerializeNodeUnformatted(const xercesc::DOMNode* node, const char* path);
 
 // Creates `folder` and its parents with mode 0755; throws CCmlException
-// 0xC7210037 under `operation` when one cannot be made.
+// OVX_E_FOLDER_CREATE under `operation` when one cannot be made.
 void CreateFolderFor(const std::string& filePath, const wchar_t* operation);
 
 }  // namespace XmlUtils

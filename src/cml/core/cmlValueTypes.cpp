@@ -122,7 +122,7 @@ private:
 };
 
 std::wstring NodeValue(const xercesc::DOMNode* node, const wchar_t* nullOperation, const wchar_t* domOperation) {
-    if (node == nullptr) throw CCmlException(nullOperation, L"Null element received", kCmlNullElement);
+    if (node == nullptr) throw CCmlException(nullOperation, L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
         const XMLCh* value = node->getNodeValue();
         return ToWide(value != nullptr ? value : node->getTextContent());

@@ -52,16 +52,16 @@ std::u16string ToXml(const std::wstring& text) {
 }
 
 uint32_t DomCodeToStatus(uint32_t domCode) {
-    if (domCode >= 1 && domCode <= 18) return 0x47210043u + (domCode - 1);
-    if (domCode >= 20 && domCode <= 30) return 0x47210055u + (domCode - 20);
-    if (domCode == 32) return 0x47210061u;
+    if (domCode >= 1 && domCode <= 18) return OVX_I_DOM_INDEX_SIZE + (domCode - 1);
+    if (domCode >= 20 && domCode <= 30) return OVX_I_DOM_ABORT + (domCode - 20);
+    if (domCode == 32) return OVX_I_DOM_VERSION;
     return domCode;
 }
 
 uint32_t DomCodeFromStatus(uint32_t status) {
-    if (status >= 0x47210043u && status <= 0x47210054u) return status - 0x47210043u + 1;
-    if (status >= 0x47210055u && status <= 0x4721005Fu) return status - 0x47210055u + 20;
-    if (status == 0x47210061u) return 32;
+    if (status >= OVX_I_DOM_INDEX_SIZE && status <= OVX_I_DOM_SECURITY) return status - OVX_I_DOM_INDEX_SIZE + 1;
+    if (status >= OVX_I_DOM_ABORT && status <= OVX_I_DOM_DATA) return status - OVX_I_DOM_ABORT + 20;
+    if (status == OVX_I_DOM_VERSION) return 32;
     return status;
 }
 

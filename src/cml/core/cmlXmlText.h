@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ovxStatus.h"
+
 namespace ovx {
 namespace cml {
 namespace XmlUtils {
@@ -24,7 +26,7 @@ void AssignWide(std::wstring& out, const XMLCh* text);
 std::u16string ToXml(const std::wstring& text);
 
 // Status code of a DOM exception code, so its text comes from the catalog:
-// 1..18 → 0x47210043.., 20..30 → 0x47210055.., 32 → 0x47210061; any other
+// 1..18 → OVX_I_DOM_INDEX_SIZE.., 20..30 → OVX_I_DOM_ABORT.., 32 → OVX_I_DOM_VERSION; any other
 // value is returned unchanged. DomCodeFromStatus is the inverse.
 uint32_t DomCodeToStatus(uint32_t domCode);
 uint32_t DomCodeFromStatus(uint32_t status);

@@ -27,12 +27,12 @@ std::wstring ReadOperation(const wchar_t* element) { return std::wstring(kReadPr
 
 uint32_t ReadStatus(CCmlDOM_Element& element, const wchar_t* name) {
     const wchar_t* text = element.getAttribute(name);
-    if (text == nullptr || *text == L'\0') return kNoAgentStatus;
+    if (text == nullptr || *text == L'\0') return OVX_I_CML_STATUS_NOT_SET;
     std::wstring value = text;
     uint32_t status = ToUnsigned(value.c_str());
     // "0" reads as 0; anything else that reads as 0 was unreadable.
     bool zero = value.find_first_not_of(L"0xX") == std::wstring::npos;
-    return status == 0 && !zero ? kNoAgentStatus : status;
+    return status == 0 && !zero ? OVX_I_CML_STATUS_NOT_SET : status;
 }
 
 TriState ReadTriState(CCmlDOM_Element& element, const wchar_t* name) {
@@ -75,13 +75,13 @@ void WriteTextElement(std::basic_ostream<Char>& out, int level, const wchar_t* t
 }
 
 CPolicySource* CheckedPolicy(const COwnedVector<CPolicySource>& policies, size_t index, const wchar_t* operation) {
-    if (index >= policies.size()) throw CCmlException(operation, L"Invalid vector index", kCmlInvalidIndex);
+    if (index >= policies.size()) throw CCmlException(operation, L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return policies.at(index);
 }
 
 CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource* policy) {
     if (policy == nullptr)
-        throw CCmlException(L"Adding policy to policy vector", L"NULL object pointer", kCmlInvalidArgument);
+        throw CCmlException(L"Adding policy to policy vector", L"NULL object pointer", OVX_E_INVALID_ARGUMENT);
     policies.push_back(std::unique_ptr<CPolicySource>(policy));
     return policy;
 }
@@ -191,7 +191,7 @@ CPolicySource* CModuleInfo::AddPolicy(const CCmlDOM_Element& element) {
     try {
         node = new CPolicyNode(element);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Creating policy node object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Creating policy node object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
     return AppendPolicy(m_policies, node);
 }
@@ -230,7 +230,7 @@ void CModuleInfo::WriteModule(std::basic_ostream<Char>& out, int level) const {
     XmlUtils::StartTag(out, level, m_elementName);
     WriteAttribute(out, kAttrName, m_name);
     WriteAttribute(out, L"version", m_version);
-    if (m_status != kNoAgentStatus) {
+    if (m_status != OVX_I_CML_STATUS_NOT_SET) {
         WriteAttribute(out, L"status", XmlUtils::HexCode(m_status));
         WriteAttribute(out, L"status-text", StatusText(m_status));
     }
@@ -270,7 +270,7 @@ bool CAgentInfoContent::WritesNewerAttributes() const {
 
 const CContentDate& CAgentInfoContent::GetContentDate(size_t index) const {
     if (index >= contentDates.size())
-        throw CCmlException(L"Getting content date", L"Invalid vector index", kCmlInvalidIndex);
+        throw CCmlException(L"Getting content date", L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return contentDates[index];
 }
 
@@ -303,7 +303,7 @@ void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) co
     WriteIfSet(out, L"vqd-version", packageVersion);
     WriteIfSet(out, L"agent-install-path", agentInstallPath);
     WriteIfSet(out, L"daemon-install-path", daemonInstallPath);
-    if (agentStatus != kNoAgentStatus) {
+    if (agentStatus != OVX_I_CML_STATUS_NOT_SET) {
         WriteAttribute(out, L"agent-status", XmlUtils::HexCode(agentStatus));
         WriteAttribute(out, L"status-text", StatusText(agentStatus));
     }
@@ -317,7 +317,7 @@ void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) co
         WriteAttribute(out, L"send-new-schemas", sendNewSchemas ? kValueTrue : kValueFalse);
     }
     if (!WritesNewerAttributes()) return;
-    if (packageStatus != kNoAgentStatus) WriteAttribute(out, L"vqd-status", std::to_wstring(packageStatus));
+    if (packageStatus != OVX_I_CML_STATUS_NOT_SET) WriteAttribute(out, L"vqd-status", std::to_wstring(packageStatus));
     WriteIfSet(out, L"vqd-status-description", packageStatusDescription);
     WriteIfSet(out, L"register-agent", registerAgent);
     if (persistentConnection != kTriUnset) {

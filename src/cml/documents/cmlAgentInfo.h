@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ovxStatus.h"
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/documents/cmlPolicy.h"
@@ -21,7 +22,6 @@ namespace ovx {
 namespace cml {
 
 // The status code that means "no status": such a status is not written.
-constexpr uint32_t kNoAgentStatus = 0x47380022u;
 
 enum TriState { kTriTrue = 1, kTriFalse = 2, kTriUnset = 3 };
 
@@ -63,7 +63,7 @@ public:
 class CModuleInfo {
 public:
     CModuleInfo() = default;
-    CModuleInfo(std::wstring name, std::wstring version, uint32_t status = kNoAgentStatus)
+    CModuleInfo(std::wstring name, std::wstring version, uint32_t status = OVX_I_CML_STATUS_NOT_SET)
         : m_name(std::move(name)), m_version(std::move(version)), m_status(status) {}
     CModuleInfo(const CModuleInfo& other) = default;
     CModuleInfo& operator=(const CModuleInfo& other) = default;
@@ -102,7 +102,7 @@ private:
     std::wstring m_elementName = L"module";
     std::wstring m_name;
     std::wstring m_version;
-    uint32_t m_status = kNoAgentStatus;
+    uint32_t m_status = OVX_I_CML_STATUS_NOT_SET;
     COwnedVector<CPolicySource> m_policies;
 };
 
@@ -117,12 +117,12 @@ public:
 
     // Identity, installation and status attributes.
     std::wstring name, agentId, namespaceUri, version, model, packageVersion, agentInstallPath, daemonInstallPath;
-    uint32_t agentStatus = kNoAgentStatus;
+    uint32_t agentStatus = OVX_I_CML_STATUS_NOT_SET;
     std::wstring lastPackagePath, groupNameHint;
     bool useLocalSettings = false;
     std::wstring lastRestart;
     bool sendNewSchemas = true;
-    uint32_t packageStatus = kNoAgentStatus;
+    uint32_t packageStatus = OVX_I_CML_STATUS_NOT_SET;
     std::wstring packageStatusDescription, registerAgent;
     TriState persistentConnection = kTriUnset;
     TriState reverseConnection = kTriUnset;

@@ -43,13 +43,13 @@ CAvpSection* CAvpSection::Clone() const {
     try {
         return new CAvpSection(*this);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Cloning AVP section object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Cloning AVP section object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
 void CAvpSection::Insert(const CNameValuePair& pair) {
     if (m_parameters.count(pair.GetName()) != 0) {
-        throw CCmlException(L"Inserting name-value pair", L"Insertion failed", kCmlInsertionFailed);
+        throw CCmlException(L"Inserting name-value pair", L"Insertion failed", OVX_E_CML_INSERTION_FAILED);
     }
     m_order.push_back(pair.GetName());
     try {
@@ -139,7 +139,7 @@ CCmlAvpSections* CCmlAvpSections::Clone() const {
     try {
         return new CCmlAvpSections(*this);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Cloning AVP sections object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Cloning AVP sections object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
@@ -148,14 +148,15 @@ const CAvpSection& CCmlAvpSections::AddSection(const CAvpSection& section) {
         CAvpSection numbered(section);
         uint32_t ordinal = m_lastOrdinal + 1;
         if (m_sections.count(ordinal) != 0) {
-            throw CCmlException(L"Inserting AVP section", L"Insertion failed", kCmlInsertionFailed);
+            throw CCmlException(L"Inserting AVP section", L"Insertion failed", OVX_E_CML_INSERTION_FAILED);
         }
         numbered.SetOrdinal(ordinal);
         m_lastOrdinal = ordinal;
         return m_sections.emplace(ordinal, std::move(numbered)).first->second;
     }
     auto inserted = m_sections.emplace(section.GetOrdinal(), section);
-    if (!inserted.second) throw CCmlException(L"Inserting AVP section", L"Insertion failed", kCmlInsertionFailed);
+    if (!inserted.second)
+        throw CCmlException(L"Inserting AVP section", L"Insertion failed", OVX_E_CML_INSERTION_FAILED);
     return inserted.first->second;
 }
 
@@ -218,18 +219,20 @@ CGroupSettingsChildNode::CGroupSettingsChildNode(const CGroupSettingsChildNode& 
 }
 
 std::wstring CGroupSettingsChildNode::GetTagName() {
-    if (IsNull()) throw CCmlException(L"Getting group settings child node tagname", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting group settings child node tagname", L"Null node", OVX_E_CML_NULL_NODE);
     return m_tagName;
 }
 
 std::wstring CGroupSettingsChildNode::GetNamespace() {
-    if (IsNull()) throw CCmlException(L"Getting group settings child node namespace", L"Null node", kCmlNullNode);
+    if (IsNull())
+        throw CCmlException(L"Getting group settings child node namespace", L"Null node", OVX_E_CML_NULL_NODE);
     return m_namespace;
 }
 
 void CGroupSettingsChildNode::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull()) {
-        throw CCmlException(L"Deserializing group settings child node", L"Null element received", kCmlNullElement);
+        throw CCmlException(L"Deserializing group settings child node", L"Null element received",
+                            OVX_E_CML_NULL_ELEMENT);
     }
     ReadGuarded(L"Processing group settings child element", [&] {
         m_tagName = OrEmpty(element.getTagName());
@@ -248,13 +251,13 @@ void CGroupSettingsChildNode::WriteElement(std::ostream& out, int level) const {
 }
 
 bool CGroupSettingsChildNode::HasContent() {
-    if (IsNull()) throw CCmlException(L"Testing for child node content", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Testing for child node content", L"Null node", OVX_E_CML_NULL_NODE);
     return hasChildNodes();
 }
 
 size_t CGroupSettingsChildNode::GetChildCount() {
     if (IsNull()) {
-        throw CCmlException(L"Getting group settings child node child count", L"Null node", kCmlNullNode);
+        throw CCmlException(L"Getting group settings child node child count", L"Null node", OVX_E_CML_NULL_NODE);
     }
     return getChildNodes().getLength();
 }

@@ -19,7 +19,6 @@ namespace ovx {
 namespace cml {
 
 constexpr uint32_t kNoOrdinal = 0xFFFFFFFFu;
-constexpr uint32_t kCmlInsertionFailed = 0xC7380024u;
 
 class CAvpSection {
 public:
@@ -37,7 +36,7 @@ public:
     void SetOrdinal(uint32_t ordinal) { m_ordinal = ordinal; }
 
     // A parameter in the namespace the section's own calls for; a name
-    // already present throws 0xC7380024.
+    // already present throws OVX_E_CML_INSERTION_FAILED.
     const CNameValuePair& AddParameter(const std::wstring& name, const std::wstring& value, int32_t ordinal = -1);
     const CNameValuePair* FindParameter(const std::wstring& name) const;
     size_t GetCount() const { return m_order.size(); }
@@ -71,7 +70,7 @@ public:
     CCmlAvpSections* Clone() const override;
 
     // A section without an ordinal gets the next one; an ordinal already
-    // present throws 0xC7380024.
+    // present throws OVX_E_CML_INSERTION_FAILED.
     const CAvpSection& AddSection(const CAvpSection& section);
     const CAvpSection* FindSection(uint32_t ordinal) const;
     const CAvpSection* FindSection(const std::wstring& name) const;

@@ -23,13 +23,13 @@ namespace {
 const wchar_t kTagPolicyItem[] = L"policy-item";
 
 [[noreturn]] void ThrowIndex(const wchar_t* operation) {
-    throw CCmlException(operation, L"Invalid vector index", kCmlInvalidIndex);
+    throw CCmlException(operation, L"Invalid vector index", OVX_E_CML_BAD_INDEX);
 }
 [[noreturn]] void ThrowNoPolicy(const wchar_t* operation) {
-    throw CCmlException(operation, L"No policy specified", kCmlNoPolicy);
+    throw CCmlException(operation, L"No policy specified", OVX_E_CML_NO_POLICY);
 }
 [[noreturn]] void ThrowNullObject(const wchar_t* operation) {
-    throw CCmlException(operation, L"NULL object pointer", kCmlInvalidArgument);
+    throw CCmlException(operation, L"NULL object pointer", OVX_E_INVALID_ARGUMENT);
 }
 
 template <class T, class F>
@@ -37,7 +37,7 @@ T* Allocate(const wchar_t* operation, F make) {
     try {
         return make();
     } catch (const std::bad_alloc&) {
-        throw CCmlException(operation, L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(operation, L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
@@ -99,7 +99,8 @@ void CCmlPolicy::WriteAttributes(std::wostream& out) const { WritePolicyAttribut
 void CCmlPolicy::WriteAttributes(std::ostream& out) const { WritePolicyAttributes(out); }
 
 void CCmlPolicy::ProcessStandardPolicyAttributes(CCmlDOM_Element& element) {
-    if (element.IsNull()) throw CCmlException(L"Deserializing policy", L"Null element received", kCmlNullElement);
+    if (element.IsNull())
+        throw CCmlException(L"Deserializing policy", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     ProcessStandardAttributes(element);
     ReadGuarded(L"Processing standard policy attributes", [&] {
         m_name = GetAttributeText(element, kAttrName);
@@ -158,19 +159,19 @@ CPolicyNode* CPolicyNode::Clone() const {
 }
 
 std::wstring CPolicyNode::GetName() {
-    if (IsNull()) throw CCmlException(L"Getting policy node name", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting policy node name", L"Null node", OVX_E_CML_NULL_NODE);
     if (m_name.empty()) m_name = GetAttributeText(*this, kAttrName);
     return m_name;
 }
 
 std::wstring CPolicyNode::GetVersion() {
-    if (IsNull()) throw CCmlException(L"Getting policy node version #", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting policy node version #", L"Null node", OVX_E_CML_NULL_NODE);
     if (m_version.empty()) m_version = GetAttributeText(*this, L"version");
     return m_version;
 }
 
 bool CPolicyNode::GetValid() {
-    if (IsNull()) throw CCmlException(L"Getting policy node valid attribute", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting policy node valid attribute", L"Null node", OVX_E_CML_NULL_NODE);
     return GetAttributeText(*this, L"valid") == kValueTrue;
 }
 
@@ -210,7 +211,8 @@ void CPolicyNode::CollectNamespaces(CNamespaceSet& namespaces) const {
 }
 
 void CPolicyNode::Deserialize(CCmlDOM_Element& element) {
-    if (element.IsNull()) throw CCmlException(L"Deserializing policy", L"Null element received", kCmlNullElement);
+    if (element.IsNull())
+        throw CCmlException(L"Deserializing policy", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     Adopt(element.GetDOMNode());
 }
 
@@ -277,7 +279,7 @@ void CPolicyItem::WriteElement(std::ostream& out, int level) const { WritePlainI
 
 void CPolicyItem::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull()) {
-        throw CCmlException(L"Deserializing policy-item node", L"Null element received", kCmlNullElement);
+        throw CCmlException(L"Deserializing policy-item node", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     ReadGuarded(L"Deserializing policy-item node", [&] {
         m_elementName = OrEmpty(element.getNodeName());

@@ -19,10 +19,6 @@
 namespace ovx {
 namespace cml {
 
-constexpr uint32_t kCmlNoPolicy = 0xC7380009u;
-constexpr uint32_t kCmlInvalidIndex = 0xC738000Bu;
-constexpr uint32_t kCmlNullNode = 0xC7380010u;
-
 enum PolicySourceKind { kPolicyObject = 1, kPolicyNodeKind = 2 };
 
 class CPolicySource : public CCmlDocumentBase {

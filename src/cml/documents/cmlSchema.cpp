@@ -74,7 +74,8 @@ void CSchemaInfo::WriteElement(std::wostream& out, int level) const { WriteEmpty
 void CSchemaInfo::WriteElement(std::ostream& out, int level) const { WriteEmptyInfo(*this, out, level); }
 
 void CSchemaInfo::Deserialize(CCmlDOM_Element& element) {
-    if (element.IsNull()) throw CCmlException(L"Deserializing schema-info", L"Null element received", kCmlNullElement);
+    if (element.IsNull())
+        throw CCmlException(L"Deserializing schema-info", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     ReadGuarded(L"Deserializing schema-info", [&] {
         m_namespace = GetAttributeText(element, kAttrNamespace);
         m_version = GetAttributeText(element, L"version");
@@ -126,13 +127,13 @@ CSchemaNode::CSchemaNode(const CSchemaNode& other) : CSchemaSource(), CCmlDOM_No
 }
 
 std::wstring CSchemaNode::GetNamespace() {
-    if (IsNull()) throw CCmlException(L"Getting schema node namespace", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting schema node namespace", L"Null node", OVX_E_CML_NULL_NODE);
     if (m_namespace.empty()) m_namespace = OrEmpty(getNamespaceURI());
     return m_namespace;
 }
 
 std::wstring CSchemaNode::GetVersion() {
-    if (IsNull()) throw CCmlException(L"Getting schema version", L"Null node", kCmlNullNode);
+    if (IsNull()) throw CCmlException(L"Getting schema version", L"Null node", OVX_E_CML_NULL_NODE);
     if (m_version.empty()) {
         CCmlDOM_Element element;
         element.SetDOMElement(GetDOMNode());
@@ -163,7 +164,7 @@ void CSchemaCarrier<Base>::Deserialize(CCmlDOM_Element& element) {
             try {
                 m_schema.reset(new CSchemaNode(child));
             } catch (const std::bad_alloc&) {
-                throw CCmlException(L"Deserializing schema item", L"Insufficient memory", kCmlOutOfMemory);
+                throw CCmlException(L"Deserializing schema item", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
             }
         });
     });
@@ -206,16 +207,16 @@ CSetSchemaRequestData::CSetSchemaRequestData(const std::wstring& namespaceUri, c
     try {
         m_schema.reset(new CSchemaNode(schema));
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Creating schema node object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Creating schema node object", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
 void CSetSchemaRequestData::WriteElement(std::wostream& out, int level) const {
-    if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", kCmlNoSchema);
+    if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", OVX_E_CML_NO_SCHEMA);
     WriteWithSchema(out, level);
 }
 void CSetSchemaRequestData::WriteElement(std::ostream& out, int level) const {
-    if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", kCmlNoSchema);
+    if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", OVX_E_CML_NO_SCHEMA);
     WriteWithSchema(out, level);
 }
 
@@ -232,12 +233,12 @@ const wchar_t* CSchemaMessage<Base, Item>::kVersionSchemaMessagesText() {
 
 template <class Base, class Item>
 Item& CSchemaMessage<Base, Item>::GetItem(size_t index) {
-    if (index >= m_items.size()) throw CCmlException(m_indexOperation, L"Invalid vector index", kCmlInvalidIndex);
+    if (index >= m_items.size()) throw CCmlException(m_indexOperation, L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return m_items[index];
 }
 template <class Base, class Item>
 const Item& CSchemaMessage<Base, Item>::GetItem(size_t index) const {
-    if (index >= m_items.size()) throw CCmlException(m_indexOperation, L"Invalid vector index", kCmlInvalidIndex);
+    if (index >= m_items.size()) throw CCmlException(m_indexOperation, L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return m_items[index];
 }
 

@@ -15,8 +15,6 @@
 
 namespace ovx {
 namespace cml {
-
-constexpr uint32_t kCmlNoSchema = 0xC738000Du;
 extern const wchar_t kXmlSchemaNamespace[];
 
 class CSchemaInfo {

@@ -32,7 +32,7 @@ std::wstring WithoutWhitespace(const std::wstring& text) {
 }
 
 [[noreturn]] void ThrowPem(const wchar_t* message) {
-    throw CCmlException(L"Extracting PEM EBs", message, kCmlInvalidArgument);
+    throw CCmlException(L"Extracting PEM EBs", message, OVX_E_INVALID_ARGUMENT);
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ void CCmlKey::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(operation, [&] {
         if (element.IsNull() || element.getNodeType() != xercesc::DOMNode::ELEMENT_NODE ||
             std::wstring(XmlUtils::OrEmpty(element.getNodeName())) != kTagKey) {
-            throw CCmlException(operation, L"Invalid content", kCmlMissingElement);
+            throw CCmlException(operation, L"Invalid content", OVX_E_CML_MISSING_ELEMENT);
         }
         m_algorithm = GetAttributeText(element, L"algorithm");
         m_length = 0;
@@ -104,7 +104,7 @@ void CCmlKey::Deserialize(CCmlDOM_Element& element) {
         if (length >> value && value <= 0xFFFFFFFFul) m_length = static_cast<uint32_t>(value);
         CCmlDOM_Node first = element.getFirstChild();
         if (first.IsNull() || first.getNodeType() != xercesc::DOMNode::TEXT_NODE) {
-            throw CCmlException(operation, L"Invalid content:  missing key", kCmlMissingElement);
+            throw CCmlException(operation, L"Invalid content:  missing key", OVX_E_CML_MISSING_ELEMENT);
         }
         const wchar_t* data = first.getNodeValue();
         ExtractPemBoundaries(data != nullptr ? data : L"", m_begin, m_end, m_body);
@@ -145,30 +145,30 @@ CKeyList& CKeyList::operator=(const CKeyList& other) {
 }
 
 CCmlKey* CKeyList::GetKey(size_t index) {
-    if (index >= m_keys.size()) throw CCmlException(L"Getting key", L"Invalid vector index", 0xC738000Bu);
+    if (index >= m_keys.size()) throw CCmlException(L"Getting key", L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return m_keys[index].get();
 }
 
 const CCmlKey* CKeyList::GetKey(size_t index) const {
-    if (index >= m_keys.size()) throw CCmlException(L"Getting key", L"Invalid vector index", 0xC738000Bu);
+    if (index >= m_keys.size()) throw CCmlException(L"Getting key", L"Invalid vector index", OVX_E_CML_BAD_INDEX);
     return m_keys[index].get();
 }
 
 CCmlKey* CKeyList::AddKey(CCmlKey* key) {
-    if (key == nullptr) throw CCmlException(L"Adding key", L"Invalid argument", kCmlInvalidArgument);
+    if (key == nullptr) throw CCmlException(L"Adding key", L"Invalid argument", OVX_E_INVALID_ARGUMENT);
     std::unique_ptr<CCmlKey> owned(key);
     m_keys.push_back(std::move(owned));
     return key;
 }
 
 CCmlKey* CKeyList::AddKey(const wchar_t* pemText, const wchar_t* algorithm, uint32_t length) {
-    if (pemText == nullptr) throw CCmlException(L"Adding key", L"Invalid argument", kCmlInvalidArgument);
+    if (pemText == nullptr) throw CCmlException(L"Adding key", L"Invalid argument", OVX_E_INVALID_ARGUMENT);
     std::wstring begin, end, body;
     ExtractPemBoundaries(pemText, begin, end, body);
     try {
         return AddKey(new CCmlKey(body, begin, end, algorithm, length));
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Adding key", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Adding key", L"Insufficient memory", OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
@@ -216,7 +216,8 @@ CExchangeKeysResponse* CExchangeKeysResponse::Clone() const {
     try {
         return new CExchangeKeysResponse(*this);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Cloning exchange-keys-response object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Cloning exchange-keys-response object", L"Insufficient memory",
+                            OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 
@@ -243,7 +244,8 @@ CAttachToSiteRequest* CAttachToSiteRequest::Clone() const {
     try {
         return new CAttachToSiteRequest(*this);
     } catch (const std::bad_alloc&) {
-        throw CCmlException(L"Cloning attach-to-site-request object", L"Insufficient memory", kCmlOutOfMemory);
+        throw CCmlException(L"Cloning attach-to-site-request object", L"Insufficient memory",
+                            OVX_E_INSUFFICIENT_MEMORY);
     }
 }
 

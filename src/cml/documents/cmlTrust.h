@@ -60,7 +60,7 @@ private:
 };
 
 // Splits PEM text into its begin line, end line and whitespace-free body.
-// Throws CCmlException 0xC7210003 for NULL or text without both lines.
+// Throws CCmlException OVX_E_INVALID_ARGUMENT for NULL or text without both lines.
 void ExtractPemBoundaries(const wchar_t* text, std::wstring& beginBoundary, std::wstring& endBoundary,
                           std::wstring& body);
 

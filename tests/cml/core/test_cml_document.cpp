@@ -105,13 +105,13 @@ TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
     CCmlDocumentClassFactory* documents = factory.RegisterNamespace(kProbeNs, L"1.0.0");
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->DeleteTagName(nullptr); }));
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { documents->GetDocument(nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->DeleteTagName(nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->GetDocument(nullptr); }));
     EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
     EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
 
@@ -158,7 +158,7 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
     CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
     ReleaseGlobalClassFactory();
-    EXPECT_EQ(kCmlInternalError, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
+    EXPECT_EQ(OVX_E_UNEXPECTED, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
     // The registrations made at load are gone with it; a new factory is empty.
     EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
     RegisterMessageDocuments(*GetGlobalClassFactory());
@@ -177,12 +177,12 @@ TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
         document.Deserialize(root);
         FAIL() << "a foreign namespace was accepted";
     } catch (const CCmlException& error) {
-        EXPECT_EQ(kCmlUnknownNamespace, error.GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_UNKNOWN_NAMESPACE, error.GetErrorCode());
         EXPECT_EQ(L"Processing standard document attributes", error.GetOperation());
         EXPECT_EQ(L"Unrecognized namespace urn:elsewhere", error.GetMessage());
     }
     CCmlDOM_Element none;
-    EXPECT_EQ(kCmlNullElement, CodeOf([&] { document.Deserialize(none); }));
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { document.Deserialize(none); }));
 }
 
 TEST(DocumentBase, SerializesAnEmptyRootAndAnElementWithContent) {
@@ -234,8 +234,8 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
 
     // A folder that cannot be made: a plain file stands where it should be.
     std::string blocked = std::string(base) + "/plain.xml/sub/doc.xml";
-    EXPECT_EQ(kCmlFolderCreateFailed, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
+    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
     std::string isFolder = std::string(base) + "/a";
-    EXPECT_EQ(kCmlFileOpenFailed, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
-    EXPECT_EQ(kCmlInvalidArgument, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
+    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
 }

@@ -194,7 +194,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     EXPECT_EQ(std::wstring(L"target"), instruction.getTarget());
     instruction.setData(L"other");
     EXPECT_EQ(std::wstring(L"other"), instruction.getData());
-    EXPECT_EQ(kCmlInvalidArgument, Thrown([&] { instruction.setData(nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Thrown([&] { instruction.setData(nullptr); }).GetErrorCode());
 
     CCmlDOM_Comment comment = document.createComment(L"note");
     EXPECT_EQ(std::wstring(L"note"), comment.getData());
@@ -203,14 +203,14 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
 
     // Each setter takes only its own node type; NULL empties the wrapper.
     CCmlException wrong = Thrown([&] { comment.SetDOMComment(cdata.GetDOMNode()); });
-    EXPECT_EQ(kCmlWrongNodeType, wrong.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRONG_NODE_TYPE, wrong.GetErrorCode());
     EXPECT_EQ(L"CCmlDOM_Comment::SetDOMComment()", wrong.GetOperation());
     CCmlDOM_Notation notation;
-    EXPECT_EQ(kCmlWrongNodeType, Thrown([&] { notation.SetDOMNotation(comment.GetDOMNode()); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRONG_NODE_TYPE, Thrown([&] { notation.SetDOMNotation(comment.GetDOMNode()); }).GetErrorCode());
     CCmlDOM_DocumentType type;
     type.SetDOMDocumentType(nullptr);
     CCmlException empty = Thrown([&] { type.getName(); });
-    EXPECT_EQ(kCmlNullWrapper, empty.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRAPPER_EMPTY, empty.GetErrorCode());
     EXPECT_EQ(L"CCmlDOM_DocumentType::getName()", empty.GetOperation());
     EXPECT_EQ(L"The node is NULL", empty.GetMessage());
 
@@ -218,7 +218,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     EXPECT_EQ(xercesc::DOMNode::DOCUMENT_FRAGMENT_NODE, fragment.getNodeType());
     CCmlDOM_Entity entity = document.createEntity(L"e");
     EXPECT_EQ(std::wstring(L"e"), entity.getNodeName());
-    EXPECT_EQ(kCmlInternalError, Thrown([&] { entity.setVersion(L"1.1"); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_UNEXPECTED, Thrown([&] { entity.setVersion(L"1.1"); }).GetErrorCode());
     CCmlDOM_DocumentType doctype = document.createDocumentType(L"root");
     EXPECT_EQ(std::wstring(L"root"), doctype.getName());
     EXPECT_TRUE(document.getDoctype().IsNull());
@@ -229,7 +229,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     CCmlDOM_TypeInfo info = root.getTypeInfo();
     EXPECT_EQ(nullptr, info.getName());
     CCmlDOM_TypeInfo none;
-    EXPECT_EQ(kCmlNullWrapper, Thrown([&] { none.getNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRAPPER_EMPTY, Thrown([&] { none.getNamespace(); }).GetErrorCode());
 }
 
 TEST_F(DomWrappers, ExceptionWrappersCarryTheTexts) {

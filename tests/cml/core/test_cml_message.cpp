@@ -212,14 +212,14 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
     CCmlException conflict = Failure([&] { Narrow(*back); });
-    EXPECT_EQ(kCmlNamespaceConflict, conflict.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
     EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
 }
 
 TEST_F(Message, EnvelopeErrorsNameWhatIsMissing) {
     const std::string root = "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.1'>";
     CCmlException error = Failure([&] { Read(root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>"); });
-    EXPECT_EQ(kCmlMissingElement, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode());
     EXPECT_EQ(L"Missing \"cml\" element", error.GetMessage());
     error = Failure([&] {
         Read(root + "<cml xmlns='https://schemas.example.org/xml/cml/Message' schema-version='1.0.0'/></ovx>");
@@ -228,8 +228,8 @@ TEST_F(Message, EnvelopeErrorsNameWhatIsMissing) {
     EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
     CCmlMessage message;
     CCmlDOM_Element none;
-    EXPECT_EQ(kCmlNullElement, Failure([&] { message.Deserialize(none); }).GetErrorCode());
-    EXPECT_EQ(kCmlInvalidArgument,
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { message.Deserialize(none); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
 }
 
@@ -249,7 +249,7 @@ TEST_F(Message, BodyItemsAreSkippedOrRefusedByWhatIsRegistered) {
     EXPECT_TRUE(back->GetDestinations().empty());
 
     CCmlException error = Failure([&] { Read(body("<probe-document " + ns + "/>")); });
-    EXPECT_EQ(kCmlInternalError, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_UNEXPECTED, error.GetErrorCode());
     EXPECT_EQ(L"Error deserializing CML request", error.GetOperation());
     EXPECT_EQ(L"Document is not a message", error.GetMessage());
 }

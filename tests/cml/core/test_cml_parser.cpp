@@ -110,7 +110,7 @@ TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, SchemaFolder());
     EXPECT_FALSE(parser.GetDocument().IsNull());
     CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); });
-    EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
     EXPECT_EQ(L"Parse operation", error.GetOperation());
     EXPECT_EQ(
         0u, error.GetMessage().find(
@@ -121,7 +121,7 @@ TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
     // An element the envelope does not allow.
     xml = Written(SampleMessage());
     Replace(xml, "<message-body>", "<message-body><surprise/>");
-    EXPECT_EQ(kCmlParseError,
+    EXPECT_EQ(OVX_E_CML_PARSE_ERROR,
               Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); }).GetErrorCode());
 }
 
@@ -135,7 +135,7 @@ TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
         parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
         FAIL() << "validated";
     } catch (const CSchemaException& error) {
-        EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
         ASSERT_EQ(1u, error.size());
         EXPECT_EQ(kCmlBaseUri, error.begin()->GetNamespaceUri());
         EXPECT_EQ(L"1.0.1", error.begin()->GetSupportedVersion());
@@ -149,7 +149,7 @@ TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
     } catch (const CSchemaException&) {
         FAIL() << "an older version was reported as incompatible";
     } catch (const CCmlException& error) {
-        EXPECT_EQ(kCmlParseError, error.GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
     }
 }
 
@@ -175,12 +175,12 @@ TEST_F(Parser, AWarningEndsTheParse) {
     std::string xml = "<?xml version='1.0' encoding='UTF-16'?><a/>";
     CCmlParser parser;
     CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
-    EXPECT_EQ(kCmlParseWarning, error.GetErrorCode());
+    EXPECT_EQ(OVX_I_CML_PARSE_WARNING, error.GetErrorCode());
     EXPECT_EQ(0u, error.GetMessage().find(L"Warning parsing input \"OVX CML Stream\", line 1, column "));
     xml = "<a><b></a>";
-    EXPECT_EQ(kCmlParseFatal,
+    EXPECT_EQ(OVX_E_CML_PARSE_FATAL,
               Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); }).GetErrorCode());
-    EXPECT_EQ(kCmlParseFatal,
+    EXPECT_EQ(OVX_E_CML_PARSE_FATAL,
               Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); }).GetErrorCode());
     // The parser is usable again after failures.
     xml = "<a/>";
@@ -209,7 +209,7 @@ TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
     CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
     CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
     CCmlException error = Failure([] { CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.1"); });
-    EXPECT_EQ(kCmlNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(
         L"Namespace/schema-version conflict:  tried to add namespace \"urn:a\" version 1.0.1; set already "
         L"contains namespace \"urn:a\" version 1.0.0",
@@ -217,12 +217,12 @@ TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
 
     CCmlParser parser;
     error = Failure([&] { parser.AddNamespace(L"urn:a", L"1.0.0"); });
-    EXPECT_EQ(kCmlImplicitNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(L"Adding namespace to CML parser", error.GetOperation());
     parser.AddNamespace(L"urn:b", L"2.0.0");
     parser.AddNamespace(L"urn:b", L"2.0.0");
     error = Failure([&] { parser.AddNamespace(L"urn:b", L"2.0.1"); });
-    EXPECT_EQ(kCmlNamespaceConflict, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(L"Adding namespace \"urn:b\" version 2.0.1; namespace \"urn:b\" version 2.0.0 already specified",
               error.GetMessage());
     parser.RemoveNamespace(L"urn:b");
@@ -254,7 +254,7 @@ TEST_F(Parser, ExternalEntitiesAreNeverRead) {
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         CCmlParser parser;
         CCmlException error = Failure([&] { parser.ParseBuffer(xxe.data(), xxe.size(), mode, SchemaFolder()); });
-        EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
         EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"root:"));
         EXPECT_TRUE(parser.GetDocument().IsNull());
     }
@@ -289,15 +289,15 @@ TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         for (const std::string& xml : refused) {
             CCmlParser parser;
-            EXPECT_EQ(kCmlParseFatal, Failure([&] {
-                                          parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder());
-                                      }).GetErrorCode());
+            EXPECT_EQ(OVX_E_CML_PARSE_FATAL, Failure([&] {
+                                                 parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder());
+                                             }).GetErrorCode());
         }
         for (const std::string& xml : hinted) {
             CCmlParser parser;
             uint32_t code =
                 Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode();
-            EXPECT_EQ(mode == kValidate ? kCmlParseError : 0u, code) << xml;
+            EXPECT_EQ(mode == kValidate ? OVX_E_CML_PARSE_ERROR : 0u, code) << xml;
         }
     }
     pollfd pending{listener, POLLIN, 0};
@@ -318,7 +318,7 @@ TEST_F(Parser, BillionLaughsFailsFastAndSmall) {
     CCmlParser parser;
     CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
     auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
     EXPECT_LT(took, std::chrono::seconds(1));
     EXPECT_LT(PeakResidentKb() - before, 32 * 1024);
 }
@@ -335,7 +335,7 @@ TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
             std::unique_ptr<CCmlDocumentBase>(
                 CreateDocumentFromXml(xml.data(), xml.size(), mode, nullptr, SchemaFolder(), kMatchCompatible));
         });
-        EXPECT_EQ(kCmlParseFatal, error.GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
         EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"nested too deeply"));
     }
     // Just inside the bound is read.

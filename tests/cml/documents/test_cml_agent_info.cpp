@@ -205,14 +205,14 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     CAgentStartupAnnouncement announcement;
     announcement.Deserialize(element);
     const CAgentInfoContent& content = announcement.GetContent();
-    EXPECT_EQ(kNoAgentStatus, content.agentStatus);
-    EXPECT_EQ(kNoAgentStatus, content.packageStatus);
+    EXPECT_EQ(OVX_I_CML_STATUS_NOT_SET, content.agentStatus);
+    EXPECT_EQ(OVX_I_CML_STATUS_NOT_SET, content.packageStatus);
     EXPECT_EQ(kTriUnset, content.persistentConnection);
     EXPECT_TRUE(content.sendNewSchemas);
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
-    EXPECT_EQ(kCmlInvalidIndex, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    EXPECT_EQ(kCmlInvalidArgument, Failure([&] {
-                                       announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
-                                   }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] {
+                                          announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
+                                      }).GetErrorCode());
 }

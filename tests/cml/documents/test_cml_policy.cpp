@@ -183,19 +183,19 @@ TEST_F(Policy, RequestsSkipForeignItemsAndEmptyMessagesAreRefused) {
     ASSERT_EQ(1u, request.GetCount());
     EXPECT_EQ(L"a", request.GetItem(0)->GetName());
     CCmlException index = Failure([&] { request.GetItem(1); });
-    EXPECT_EQ(kCmlInvalidIndex, index.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, index.GetErrorCode());
 
     std::ostringstream out;
     CCmlException empty = Failure([&] { CGetPolicyRequest().WriteElement(out, 0); });
-    EXPECT_EQ(kCmlNoPolicy, empty.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, empty.GetErrorCode());
     EXPECT_EQ(L"Serializing get-policy-request", empty.GetOperation());
     EXPECT_EQ(L"No policy specified", empty.GetMessage());
-    EXPECT_EQ(kCmlNoPolicy, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
-    EXPECT_EQ(kCmlNoPolicy, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
     CNamespaceSet namespaces;
     EXPECT_EQ(L"Constructing set-policy-request namespace set",
               Failure([&] { CSetPolicyRequest().CollectNamespaces(namespaces); }).GetOperation());
-    EXPECT_EQ(kCmlInvalidArgument,
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               Failure([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }).GetErrorCode());
 }
 
@@ -223,14 +223,14 @@ TEST_F(Policy, PolicyNodesContributeTheirNamespacesDeeply) {
     CPolicyNode node(element);
     CNamespaceSet namespaces;
     CCmlException conflict = Failure([&] { node.CollectNamespaces(namespaces); });
-    EXPECT_EQ(kCmlNamespaceConflict, conflict.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
     EXPECT_EQ(L"Constructing policy node namespace object", conflict.GetOperation());
     EXPECT_EQ(1u, namespaces.count(L"urn:b"));
 }
 
 TEST_F(Policy, NullNodesReportThemselves) {
     CPolicyNode node{CCmlDOM_Element()};
-    EXPECT_EQ(kCmlNullNode, Failure([&] { node.GetName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { node.GetName(); }).GetErrorCode());
     EXPECT_EQ(L"Getting policy node version #", Failure([&] { node.GetVersion(); }).GetOperation());
     EXPECT_EQ(L"Getting policy node valid attribute", Failure([&] { node.GetValid(); }).GetOperation());
 }

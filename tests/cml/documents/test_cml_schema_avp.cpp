@@ -67,7 +67,7 @@ TEST(SchemaDocuments, SchemasTravelInsideTheirInfoAndOnlyUnprefixed) {
     EXPECT_EQ(nullptr, read.GetSchema());
     std::wostringstream out;
     CCmlException error = Failure([&] { read.WriteElement(out, 0); });
-    EXPECT_EQ(kCmlNoSchema, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, error.GetErrorCode());
     EXPECT_EQ(L"No schema specified", error.GetMessage());
 }
 
@@ -137,7 +137,7 @@ TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     EXPECT_EQ(3u, sections.GetCount());
     EXPECT_EQ(L"c", sections.FindSection(3)->GetName());
     CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
-    EXPECT_EQ(kCmlInsertionFailed, duplicate.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, duplicate.GetErrorCode());
     EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
     CAvpSection section(kNsAvpSections, L"p");
     section.AddParameter(L"x", L"1");
@@ -213,7 +213,7 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     EXPECT_EQ("<s:server host='h' xmlns:s='urn:settings'>\n    <s:port>\n        80\n    </s:port>\n</s:server>\n",
               out.str());
     CGroupSettingsChildNode empty;
-    EXPECT_EQ(kCmlNullNode, Failure([&] { empty.GetTagName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetTagName(); }).GetErrorCode());
     CCmlDOM_Element none;
-    EXPECT_EQ(kCmlNullElement, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
 }

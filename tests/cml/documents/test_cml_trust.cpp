@@ -67,7 +67,7 @@ TEST(Trust, KeyElementsReadTheirContentStrictly) {
         RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
     CCmlException error = Failure([&] { key.Deserialize(cdata); });
     EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
-    EXPECT_EQ(kCmlMissingElement, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode());
     CCmlDOM_Element empty = RootOf(parser, "<key/>");
     EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
     CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");

@@ -113,11 +113,11 @@ TEST(Validation, MisspeltOrMissingAttributesFail) {
         SCOPED_TRACE(mutation.second);
         std::string broken = xml;
         Replace(broken, mutation.first, mutation.second);
-        EXPECT_EQ(kCmlParseError, ValidationCode(broken)) << broken;
+        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, ValidationCode(broken)) << broken;
     }
     std::string older = Written(EveryDocument(true));
     Replace(older, " name='sensor' agent-id=''", " name='sensor' agentid=''");
-    EXPECT_EQ(kCmlParseError, ValidationCode(older));
+    EXPECT_EQ(OVX_E_CML_PARSE_ERROR, ValidationCode(older));
 }
 
 TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
