@@ -18,6 +18,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Zizozo Razarivi developers <developers@zizozo-razarivi.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Files are packaged as built, not stripped: the service library's signature
+# covers its bytes, and a stripped copy would no longer match it.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libovxsensorsvcs5)

@@ -5,7 +5,7 @@
 OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base openssl
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev libinih-dev libcpp-httplib-dev
-    libxml2-utils dpkg-dev curl)
+    libxml2-utils dpkg-dev curl ccache)
 
 ovx_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
@@ -23,11 +23,21 @@ ovx_install_packages() {
 }
 
 # ovx_build <build dir> [cmake options...]; OVX_TARGETS limits what is built.
+# Compilations go through ccache when it is there: a tree built again, or
+# another tree of the same flags, compiles only what changed.
 ovx_build() {
     local dir=$1
     shift
-    cmake -S "$(ovx_root)" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    local launcher=()
+    if command -v ccache >/dev/null; then
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S "$(ovx_root)" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
     local targets=()
     for target in ${OVX_TARGETS:-}; do targets+=(--target "$target"); done
-    cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+    # Paths under the root are hashed relative to it and the build folder is
+    # not hashed (debug info is made path-free with -ffile-prefix-map), so a
+    # second clone of the tree reuses the first one's compilations.
+    CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(ovx_root)} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true} \
+        cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }

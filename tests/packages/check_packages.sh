@@ -1,28 +1,25 @@
 #!/bin/bash
-# Builds the Debian packages in a release tree of their own, checks their
-# names, contents and dependencies, unpacks them into a scratch root with
-# dpkg-deb, hides the release tree, and has a C agent built against that
-# root post a heartbeat to the unpacked simulator.
-#   check_packages.sh SOURCE-DIR RELEASE-BUILD-DIR
+# Makes the Debian packages from a built tree (cpack -G DEB, stripped),
+# checks their names, contents and dependencies, unpacks them into a
+# scratch root with dpkg-deb, hides the build tree, and has a C agent built
+# against that root post a heartbeat to the unpacked simulator.
+#   check_packages.sh SOURCE-DIR BUILD-DIR
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
-release=$2
-cmake -S "$source_dir" -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOVX_BUILD_TESTS=OFF \
-    ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-cmake --build "$release" >/dev/null
-rm -f "$release"/*.deb
-(cd "$release" && cpack -G DEB >"$release/cpack.log" 2>&1) || { cat "$release/cpack.log"; exit 1; }
+build=$(cd "$2" && pwd)
 scratch=$(mktemp -d)
-hidden="$release.hidden"
+hidden="$build.hidden-for-packages"
 cleanup() {
-    [ -d "$hidden" ] && mv "$hidden" "$release"
+    [ -d "$hidden" ] && mv "$hidden" "$build"
     rm -rf "$scratch"
 }
 trap cleanup EXIT
+cmake --build "$build" >/dev/null
+(cd "$build" && cpack -G DEB -B "$scratch/debs" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; exit 1; }
 
 declare -A expect=(
     [libovxsensorsvcs5]="usr/lib/libovxSensorSvcs.so.5 usr/lib/libovxSessionConfigSvcs5.so usr/lib/libovxSessionConfigSvcs5.so.sig usr/lib/qtn/nls/C/LC_MESSAGES/ovx-ZuviDevi.cat usr/share/ovxSensorSvcs/trusted-keys.pem usr/share/ovxSensorSvcs/schemas/Ovx1_0_1.xsd"
-    [libovxsensorsvcs-dev]="usr/include/ovxSensorSvcs.h usr/include/ovxStatus.h usr/lib/libovxSensorSvcs.so usr/lib/pkgconfig/ovxSensorSvcs.pc usr/lib/cmake/ovxSensorSvcs/ovxSensorSvcsConfig.cmake"
+    [libovxsensorsvcs-dev]="usr/include/ovxSensorSvcs.h usr/include/ovxStatus.h usr/include/ovxTraceSink.h usr/include/ovxCertificateInfo.h usr/lib/libovxSensorSvcs.so usr/lib/pkgconfig/ovxSensorSvcs.pc usr/lib/cmake/ovxSensorSvcs/ovxSensorSvcsConfig.cmake"
     [ovx-agent-manager-sim]="usr/bin/agent-manager-sim"
 )
 declare -A depends=(
@@ -32,8 +29,8 @@ declare -A depends=(
 )
 mkdir "$scratch/root"
 for package in "${!expect[@]}"; do
-    deb=$(ls "$release"/"${package}"_*.deb 2>/dev/null | head -1)
-    [ -n "$deb" ] || { echo "no package $package"; ls "$release"/*.deb; exit 1; }
+    deb=$(ls "$scratch/debs/${package}"_*.deb 2>/dev/null | head -1)
+    [ -n "$deb" ] || { echo "no package $package"; ls "$scratch/debs"; exit 1; }
     [ "$(dpkg-deb -f "$deb" Package)" = "$package" ] || { echo "$deb is not $package"; exit 1; }
     fields=$(dpkg-deb -f "$deb" Depends)
     for needed in ${depends[$package]}; do
@@ -47,8 +44,8 @@ for package in "${!expect[@]}"; do
     echo "$package: $(dpkg-deb -f "$deb" Version), depends on $fields"
 done
 
-# Nothing may come from the tree the packages were built in.
-mv "$release" "$hidden"
+# Nothing may come from the tree the packages were made in.
+mv "$build" "$hidden"
 mkdir "$scratch/run"
 bash "$source_dir/tests/c_api/run_installed_agent.sh" "$scratch/root/usr" lib "$source_dir/tests/c_api/installed_agent.c" \
     "$scratch/root/usr/bin/agent-manager-sim" "$scratch/run"

@@ -18,6 +18,9 @@
 
 namespace ovxTest {
 
+// The test certificates made when the build was configured.
+inline const std::string kCerts = OVX_TEST_CERT_DIR;
+
 class ScsFixture : public ::testing::Test {
 protected:
     void SetUp() override {

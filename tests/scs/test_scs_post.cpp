@@ -15,7 +15,7 @@ using ovxTest::TestServer;
 
 namespace {
 
-const std::string kCerts = OVX_TEST_CERT_DIR;
+using ovxTest::kCerts;
 
 struct Answer {
     uint32_t status;

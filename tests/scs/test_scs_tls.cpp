@@ -15,7 +15,7 @@ using ovxTest::TestServer;
 
 namespace {
 
-const std::string kCerts = OVX_TEST_CERT_DIR;
+using ovxTest::kCerts;
 
 // A server at one TLS version, requiring a client certificate or not.
 std::unique_ptr<TestServer> TlsServer(int version, bool requireClient) {

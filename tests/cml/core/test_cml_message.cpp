@@ -15,11 +15,12 @@
 using namespace ovx::cml;
 using ovx::cml::testing::CProbeDocument;
 using ovx::cml::testing::CProbeRequest;
+using ovx::cml::testing::Failure;
 using ovx::cml::testing::kProbeNs;
 
 namespace {
 
-std::string Narrow(const CCmlDocumentBase& document) {
+std::string Serialized(const CCmlDocumentBase& document) {
     std::ostringstream out;
     document.Serialize(out);
     return out.str();
@@ -31,16 +32,6 @@ std::unique_ptr<CCmlMessage> Read(const std::string& xml) {
     auto* message = dynamic_cast<CCmlMessage*>(document.get());
     if (message != nullptr) document.release();
     return std::unique_ptr<CCmlMessage>(message);
-}
-
-template <class F>
-CCmlException Failure(F f) {
-    try {
-        f();
-    } catch (const CCmlException& error) {
-        return error;
-    }
-    return CCmlException(L"", L"no exception", 0);
 }
 
 CAgentInfo Agent(const wchar_t* name) {
@@ -87,7 +78,7 @@ TEST_F(Message, GoldenTextOfAnEmptyBody) {
                   "        </message-envelope>\n"
                   "    </cml>\n"
                   "</ovx>\n",
-              Narrow(message));
+              Serialized(message));
 }
 
 TEST_F(Message, GoldenTextOfRequestsAndResponses) {
@@ -103,7 +94,7 @@ TEST_F(Message, GoldenTextOfRequestsAndResponses) {
     CCmlOutOfBandResponse plain;
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
-    std::string text = Narrow(message);
+    std::string text = Serialized(message);
     EXPECT_NE(std::string::npos,
               text.find("<message-envelope broadcast='false' message-id='m-2' response-to='m-1'>\n"));
     EXPECT_NE(std::string::npos,
@@ -128,7 +119,7 @@ TEST_F(Message, GoldenTextOfRequestsAndResponses) {
                         "./schemas/cml/Message/ProbeMessages/ProbeMessages1_0_0.xsd'"));
 
     SetSerializeDefaults(true);
-    text = Narrow(message);
+    text = Serialized(message);
     EXPECT_NE(std::string::npos, text.find("request-id='q1' need-reply='true'/>"));
     EXPECT_NE(std::string::npos, text.find("request-id='q9' code='0x0'/>"));
 }
@@ -138,7 +129,7 @@ TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
     CCmlMessage message(source, L"m", Agent(L"d"), false, L"");
     std::wostringstream wide;
     message.Serialize(wide);
-    std::string narrow = Narrow(message);
+    std::string narrow = Serialized(message);
     std::wstring expected = L"<?xml version='1.0' encoding='UCS4' standalone='no'?>" +
                             ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(narrow.substr(narrow.find('\n')));
     EXPECT_EQ(expected, wide.str());
@@ -164,7 +155,7 @@ TEST_F(Message, ReadsBackWhatItWrites) {
     error.SetText(L"x\ny");
     message.AddResponse(error);
 
-    std::unique_ptr<CCmlMessage> back = Read(Narrow(message));
+    std::unique_ptr<CCmlMessage> back = Read(Serialized(message));
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(message.GetSource(), back->GetSource());
     ASSERT_EQ(2u, back->GetDestinations().size());
@@ -180,7 +171,7 @@ TEST_F(Message, ReadsBackWhatItWrites) {
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(0x80000001u, back->GetResponses()[0]->GetCode());
     EXPECT_EQ(L"x\ny", back->GetResponses()[0]->GetText());
-    EXPECT_EQ(Narrow(message), Narrow(*back));
+    EXPECT_EQ(Serialized(message), Serialized(*back));
 }
 
 TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
@@ -200,7 +191,7 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     EXPECT_EQ(kNsCml, back->GetMessageNamespace());
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
-    std::string written = Narrow(*back);
+    std::string written = Serialized(*back);
     EXPECT_NE(std::string::npos,
               written.find("schema-version='1.0.0'>\n"
                            "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
@@ -211,7 +202,7 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_NE(nullptr, back);
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
-    CCmlException conflict = Failure([&] { Narrow(*back); });
+    CCmlException conflict = Failure([&] { Serialized(*back); });
     EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
     EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
 }
@@ -380,12 +371,12 @@ TEST_F(Message, AThousandRandomMessagesSurviveTheRoundTrip) {
     for (int i = 0; i < 1000; ++i) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", message " + std::to_string(i));
         CCmlMessage message = random.Message();
-        std::string xml = Narrow(message);
+        std::string xml = Serialized(message);
         std::unique_ptr<CCmlMessage> back = Read(xml);
         ASSERT_NE(nullptr, back) << xml;
         ExpectSameBody(message, *back);
         std::unique_ptr<CCmlMessage> clone(message.Clone());
-        ASSERT_EQ(xml, Narrow(*clone));
+        ASSERT_EQ(xml, Serialized(*clone));
         if (::testing::Test::HasFailure()) break;
     }
 }

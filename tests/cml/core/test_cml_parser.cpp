@@ -18,6 +18,7 @@
 #include "cml_test_documents.h"
 
 using namespace ovx::cml;
+using ovx::cml::testing::Failure;
 
 namespace {
 
@@ -27,16 +28,6 @@ const wchar_t* SchemaFolder() {
         return std::wstring(narrow.begin(), narrow.end());
     }();
     return folder.c_str();
-}
-
-template <class F>
-CCmlException Failure(F f) {
-    try {
-        f();
-    } catch (const CCmlException& error) {
-        return error;
-    }
-    return CCmlException(L"", L"no exception", 0);
 }
 
 std::string Written(const CCmlMessage& message) {
