@@ -24,6 +24,15 @@ class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
+namespace ovx {
+namespace cml {
+class CCmlMessage;
+class CAgentStartupAnnouncement;
+class CGetPolicyRequest;
+class CPolicyItem;
+class CPolicyData;
+}  // namespace cml
+}  // namespace ovx
 
 namespace ovxSim {
 
@@ -67,8 +76,8 @@ bool LoadUsersFromText(const std::string& text, std::map<std::string, std::strin
 // Faults for the next posts, set from the command line or the admin endpoint.
 enum class Fault { kNone, kBusy, kThrottle, kStall, kTruncate, kGarble, kOversize };
 
-// The code of an attach-to-site-response with a wrong user or password
-// (OVX_E_CML_ATTACH_REFUSED).
+// An attach-to-site request with a wrong user or password is answered with
+// OVX_E_CML_ATTACH_REFUSED.
 
 class Simulator {
 public:
@@ -115,6 +124,15 @@ private:
     bool TakeFault(Fault* fault, int* stallMs);
     void ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response);
     std::string Heartbeat(const std::string& body, int* status);
+    // The parts of a heartbeat's answer; m_lock is held.
+    void RecordAnnouncement(const std::string& agent, const ovx::cml::CAgentStartupAnnouncement& announcement,
+                            ovx::cml::CCmlMessage& answer, std::string& group);
+    void AnswerPolicies(const std::string& agent, const std::string& group, const ovx::cml::CGetPolicyRequest& asked,
+                        ovx::cml::CCmlMessage& answer);
+    void GroupSettingsFor(const std::string& group, const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data,
+                          std::string& xml);
+    void PolicyFor(const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data, std::string& xml);
+    void AddQueuedRequest(const Queued& request, ovx::cml::CCmlMessage& answer);
     std::string Trust(const std::string& body, int* status);
     std::string Ping(const std::string& body);
     void Alive(const std::string& body);

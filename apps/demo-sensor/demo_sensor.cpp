@@ -282,6 +282,163 @@ uint32_t PostHeartbeatWithModules(bool askForPolicy) {
     return PostHeartbeat(heartbeat, nullptr, nullptr);
 }
 
+// The demonstration's acts, in the order main() plays them.
+struct Demo {
+    std::string program, certs, dir;
+    Simulator primary, secondary;
+    int failures = 0;
+
+    bool Step(bool done, const std::string& what) {
+        Say("%s %s", done ? "ok  " : "FAIL", what.c_str());
+        if (!done) ++failures;
+        return done;
+    }
+
+    bool PrepareFolder() {
+        char pattern[] = "/tmp/ovx-demo-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) return false;
+        dir = pattern;
+        std::system(("mkdir -p '" + dir + "/groups' '" + dir + "/policies'").c_str());
+        // The site's users, for the owner's eyes only.
+        const int users = open((dir + "/users").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        const char line[] = "operator:demo-password\n";
+        if (users < 0 || write(users, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1)) return false;
+        close(users);
+        std::ofstream(dir + "/policies/scanner-settings.xml") << "<policy xmlns='urn:demo:scanner' "
+                                                                 "name='scanner-settings'><depth level='3'/><exclude "
+                                                                 "path='/proc'/></policy>";
+        return true;
+    }
+
+    bool StartServers() {
+        primary.name = "primary";
+        secondary.name = "secondary";
+        if (!Step(StartSimulator(program, certs, dir, primary) && StartSimulator(program, certs, dir, secondary),
+                  "two simulators started with TLS")) {
+            return false;
+        }
+        Say("     primary   %s", primary.url.c_str());
+        Say("     secondary %s", secondary.url.c_str());
+        return true;
+    }
+
+    bool StartSession() {
+        const std::string servers = "[server.1]\nname=primary\nurl=" + primary.url + "\ncaFile=" + certs +
+                                    "/ca.pem\n[server.2]\nname=secondary\nurl=" + secondary.url + "\ncaFile=" + certs +
+                                    "/ca.pem\n";
+        const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
+        // Short intervals so that the demo runs in seconds: a failed post is
+        // retried after 200 ms, a server that failed once is left, the
+        // primary is tried again after 3 s, and an alive "minute" is a second.
+        std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nretryInterval=200\n"
+                             << "retryCeiling=400\nmaxServerRetry=1\nretryPrimaryServer=3\ntransferTimeout=5000\n"
+                             << "shutdownTimeout=5000\naliveUnitSeconds=1\n";
+        std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
+        // What the Agent Manager hands to the group "Demo sensors".
+        std::ofstream(dir + "/groups/Demo sensors.ini") << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n"
+                                                        << servers;
+
+        if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
+        const uint32_t status = SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, nullptr);
+        if (!Step(status == 0, "SS_Init: " + StatusText(status))) return false;
+        SS_SetAgentId(kAgent);
+        SS_RegisterErrorCallback(&OnError);
+        RegisterGenericResponse(&OnGeneric);
+        RegisterCommSettingsResponse(&OnCommSettings);
+        RegisterGetPolicyResponse(&OnPolicy);
+        RegisterGetSchemaRequest(&OnGetSchemaRequest);
+        RegisterPingResponse(&OnPing);
+        return true;
+    }
+
+    void Conversation() {
+        Say("-> a heartbeat with three modules, asking for the policy 'scanner-settings'");
+        Step(PostHeartbeatWithModules(true) == 0 && WaitFor([] { return Seen("agent-startup-acknowledgement"); }),
+             "heartbeat acknowledged by the primary");
+        Step(WaitFor([] { return Seen("group-settings"); }), "group settings for 'Demo sensors' applied");
+        Step(WaitFor([] { return Seen("policy:scanner-settings"); }), "policy 'scanner-settings' received");
+
+        Say("-> the operator queues two server requests on the primary: get-schema-request and an unknown one");
+        Admin(primary, certs, dir,
+              "queue?agent=" + std::string(kAgent) +
+                  "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
+        Admin(primary, certs, dir, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
+        PostHeartbeatWithModules(false);
+        Step(WaitFor([] { return Seen("get-schema-request"); }), "the server's get-schema-request reached the sensor");
+        PostHeartbeatWithModules(false);  // carries the schema; the unknown request is answered by the library
+        Step(WaitFor([&] { return StatusCount(primary, certs, "get-schema-responses") >= 1; }),
+             "the schema went back to the server with the next heartbeat");
+        Step(WaitFor([&] { return StatusCount(primary, certs, "error-responses") >= 1; }),
+             "the unknown request was answered by the library with an error response");
+
+        Say("-> a ping");
+        char ping[64];
+        uint32_t length = sizeof ping;
+        PostPing(ping, &length);
+        Step(WaitFor([] { return Seen("ping"); }), "ping answered");
+    }
+
+    void TrustExchanges() {
+        Say("-> key exchange and site attachment");
+        SS_HMESSAGE message = nullptr;
+        CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+        char* algorithm = nullptr;
+        char* pem = nullptr;
+        uint32_t keyLength = 0;
+        const char kAgentKey[] = "-----BEGIN PUBLIC KEY-----\nREVNTy1BR0VOVC1LRVk=\n-----END PUBLIC KEY-----";
+        uint32_t status =
+            SS_ExchangeKeys(message, 5000, 10000, 60000, "RSA", 2048, kAgentKey, &algorithm, &keyLength, &pem);
+        Step(status == 0 && pem != nullptr, "key exchange: " + StatusText(status));
+        if (pem != nullptr) {
+            Say("     the server's key, as it announces it: %s, %u bits", algorithm, keyLength);
+            Say("     the server's key, as OpenSSL reads it: %s", KeyDescription(pem).c_str());
+        }
+        SS_Free(algorithm);
+        SS_Free(pem);
+        FreeMessage(message);
+        CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+        status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "demo-password", nullptr, 0, kAgentKey);
+        Step(status == 0, "attached to the site as 'operator': " + StatusText(status));
+        FreeMessage(message);
+        CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
+        status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "not-the-password", nullptr, 0, kAgentKey);
+        Step(status != 0, "a wrong password is refused: " + StatusText(status));
+        FreeMessage(message);
+    }
+
+    void AliveAndFailover() {
+        Say("-> alive heartbeats every second for a few seconds");
+        SS_StartAliveHeartbeats(1, 60);
+        Step(WaitFor([&] { return StatusCount(primary, certs, "alive") >= 3; }), "three alive heartbeats recorded");
+        SS_StopAliveHeartbeats();
+
+        Say("-> the primary is stopped");
+        StopSimulator(primary);
+        const int before = StatusCount(secondary, certs, "heartbeats");
+        PostHeartbeatWithModules(false);
+        Step(WaitFor([&] { return StatusCount(secondary, certs, "heartbeats") > before; }),
+             "the sensor failed over to the secondary");
+
+        Say("-> the primary is back");
+        Step(StartSimulator(program, certs, dir, primary), "primary restarted on its port, with its saved state");
+        const int primaryBefore = StatusCount(primary, certs, "heartbeats");
+        Step(WaitFor(
+                 [&] {
+                     PostHeartbeatWithModules(false);
+                     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+                     return StatusCount(primary, certs, "heartbeats") > primaryBefore;
+                 },
+                 20),
+             "the sensor returned to the primary");
+    }
+
+    void StopServers() {
+        StopSimulator(primary);
+        StopSimulator(secondary);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -290,149 +447,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
-    const std::string program = argv[1], certs = argv[2];
-    char pattern[] = "/tmp/ovx-demo-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return 1;
-    const std::string dir = pattern;
-    std::system(("mkdir -p '" + dir + "/groups' '" + dir + "/policies'").c_str());
-    // The site's users, for the owner's eyes only.
-    {
-        const int users = open((dir + "/users").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        const char line[] = "operator:demo-password\n";
-        if (users < 0 || write(users, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1)) return 1;
-        close(users);
-    }
-    std::ofstream(dir + "/policies/scanner-settings.xml")
-        << "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/><exclude path='/proc'/></policy>";
-
-    int failures = 0;
-    auto step = [&](bool done, const char* what) {
-        Say("%s %s", done ? "ok  " : "FAIL", what);
-        if (!done) ++failures;
-        return done;
-    };
-
+    Demo demo;
+    demo.program = argv[1];
+    demo.certs = argv[2];
+    if (!demo.PrepareFolder()) return 1;
     std::printf("Zizozo Razarivi demo: an example sensor and two Agent Manager simulators on 127.0.0.1\n\n");
-    Simulator primary, secondary;
-    primary.name = "primary";
-    secondary.name = "secondary";
-    if (!step(StartSimulator(program, certs, dir, primary) && StartSimulator(program, certs, dir, secondary),
-              "two simulators started with TLS")) {
+    if (!demo.StartServers()) return 1;
+    if (!demo.StartSession()) {
+        demo.StopServers();
         return 1;
     }
-    Say("     primary   %s", primary.url.c_str());
-    Say("     secondary %s", secondary.url.c_str());
-
-    const std::string servers = "[server.1]\nname=primary\nurl=" + primary.url + "\ncaFile=" + certs +
-                                "/ca.pem\n[server.2]\nname=secondary\nurl=" + secondary.url + "\ncaFile=" + certs +
-                                "/ca.pem\n";
-    const std::string local = dir + "/local.ini", comm = dir + "/comm.ini";
-    // Short intervals so that the demo runs in seconds: a failed post is
-    // retried after 200 ms, a server that failed once is left, the primary
-    // is tried again after 3 s, and an alive "minute" is a second.
-    std::ofstream(local) << "[scs]\nagentIdFile=" << dir << "/agent-id.ini\n[sensor_services]\nretryInterval=200\n"
-                         << "retryCeiling=400\nmaxServerRetry=1\nretryPrimaryServer=3\ntransferTimeout=5000\n"
-                         << "shutdownTimeout=5000\naliveUnitSeconds=1\n";
-    std::ofstream(comm) << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n" << servers;
-    // What the Agent Manager hands to the group "Demo sensors".
-    std::ofstream(dir + "/groups/Demo sensors.ini") << "[group]\nschemaVersion=1.0.0\ngroupnameHint=Demo sensors\n"
-                                                    << servers;
-
-    if (const char* libraries = std::getenv("OVX_DEMO_LIB_DIR")) SS_SetMSLLibPath(libraries);
-    uint32_t status = SS_Init("5.0", local.c_str(), comm.c_str(), "demo-sensor", nullptr, nullptr);
-    step(status == 0, ("SS_Init: " + StatusText(status)).c_str());
-    if (status != 0) {
-        StopSimulator(primary);
-        StopSimulator(secondary);
-        return 1;
-    }
-    SS_SetAgentId(kAgent);
-    SS_RegisterErrorCallback(&OnError);
-    RegisterGenericResponse(&OnGeneric);
-    RegisterCommSettingsResponse(&OnCommSettings);
-    RegisterGetPolicyResponse(&OnPolicy);
-    RegisterGetSchemaRequest(&OnGetSchemaRequest);
-    RegisterPingResponse(&OnPing);
-
-    Say("-> a heartbeat with three modules, asking for the policy 'scanner-settings'");
-    step(PostHeartbeatWithModules(true) == 0 && WaitFor([] { return Seen("agent-startup-acknowledgement"); }),
-         "heartbeat acknowledged by the primary");
-    step(WaitFor([] { return Seen("group-settings"); }), "group settings for 'Demo sensors' applied");
-    step(WaitFor([] { return Seen("policy:scanner-settings"); }), "policy 'scanner-settings' received");
-
-    Say("-> the operator queues two server requests on the primary: get-schema-request and an unknown one");
-    Admin(primary, certs, dir,
-          "queue?agent=" + std::string(kAgent) +
-              "&kind=get-schema-request&namespace=urn:demo:scanner&version=1.0.0&name=scanner");
-    Admin(primary, certs, dir, "queue?agent=" + std::string(kAgent) + "&kind=get-agent-info-request");
-    PostHeartbeatWithModules(false);
-    step(WaitFor([] { return Seen("get-schema-request"); }), "the server's get-schema-request reached the sensor");
-    PostHeartbeatWithModules(false);  // carries the schema; the unknown request is answered by the library
-    step(WaitFor([&] { return StatusCount(primary, certs, "get-schema-responses") >= 1; }),
-         "the schema went back to the server with the next heartbeat");
-    step(WaitFor([&] { return StatusCount(primary, certs, "error-responses") >= 1; }),
-         "the unknown request was answered by the library with an error response");
-
-    Say("-> a ping");
-    char ping[64];
-    uint32_t length = sizeof ping;
-    PostPing(ping, &length);
-    step(WaitFor([] { return Seen("ping"); }), "ping answered");
-
-    Say("-> key exchange and site attachment");
-    SS_HMESSAGE message = nullptr;
-    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
-    char* algorithm = nullptr;
-    char* pem = nullptr;
-    uint32_t keyLength = 0;
-    const char kAgentKey[] = "-----BEGIN PUBLIC KEY-----\nREVNTy1BR0VOVC1LRVk=\n-----END PUBLIC KEY-----";
-    status = SS_ExchangeKeys(message, 5000, 10000, 60000, "RSA", 2048, kAgentKey, &algorithm, &keyLength, &pem);
-    step(status == 0 && pem != nullptr, ("key exchange: " + StatusText(status)).c_str());
-    if (pem != nullptr) {
-        Say("     the server's key, as it announces it: %s, %u bits", algorithm, keyLength);
-        Say("     the server's key, as OpenSSL reads it: %s", KeyDescription(pem).c_str());
-    }
-    SS_Free(algorithm);
-    SS_Free(pem);
-    FreeMessage(message);
-    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
-    status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "demo-password", nullptr, 0, kAgentKey);
-    step(status == 0, ("attached to the site as 'operator': " + StatusText(status)).c_str());
-    FreeMessage(message);
-    CreateMessage(&message, kAgent, "Demo sensor", "urn:demo:sensors");
-    status = SS_AttachToSite(message, 5000, 10000, 60000, "operator", "not-the-password", nullptr, 0, kAgentKey);
-    step(status != 0, ("a wrong password is refused: " + StatusText(status)).c_str());
-    FreeMessage(message);
-
-    Say("-> alive heartbeats every second for a few seconds");
-    SS_StartAliveHeartbeats(1, 60);
-    step(WaitFor([&] { return StatusCount(primary, certs, "alive") >= 3; }), "three alive heartbeats recorded");
-    SS_StopAliveHeartbeats();
-
-    Say("-> the primary is stopped");
-    StopSimulator(primary);
-    const int before = StatusCount(secondary, certs, "heartbeats");
-    PostHeartbeatWithModules(false);
-    step(WaitFor([&] { return StatusCount(secondary, certs, "heartbeats") > before; }),
-         "the sensor failed over to the secondary");
-
-    Say("-> the primary is back");
-    step(StartSimulator(program, certs, dir, primary), "primary restarted on its port, with its saved state");
-    const int primaryBefore = StatusCount(primary, certs, "heartbeats");
-    step(WaitFor(
-             [&] {
-                 PostHeartbeatWithModules(false);
-                 std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-                 return StatusCount(primary, certs, "heartbeats") > primaryBefore;
-             },
-             20),
-         "the sensor returned to the primary");
-
-    status = SS_ShutDown();
-    step(status == 0, "SS_ShutDown");
-    StopSimulator(primary);
-    StopSimulator(secondary);
-    std::system(("rm -rf '" + dir + "'").c_str());
-    std::printf("\n%s\n", failures == 0 ? "Every step happened." : "Some steps did not happen.");
-    return failures == 0 ? 0 : 1;
+    demo.Conversation();
+    demo.TrustExchanges();
+    demo.AliveAndFailover();
+    demo.Step(SS_ShutDown() == 0, "SS_ShutDown");
+    demo.StopServers();
+    std::printf("\n%s\n", demo.failures == 0 ? "Every step happened." : "Some steps did not happen.");
+    return demo.failures == 0 ? 0 : 1;
 }

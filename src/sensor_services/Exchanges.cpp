@@ -208,7 +208,7 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
     uint8_t* response = nullptr;
     uint32_t responseSize = 0;
     uint32_t result = 0;
-    const bool dump = GetFlags().dumpEnabled;
+    const bool dump = m_dumps.Enabled();
     try {
         steps.Step("Creating CML Class Factory");
         if (GetGlobalClassFactory() == nullptr) steps.Fail("Could not get CML class factory!!", OVX_E_UNEXPECTED);
@@ -314,7 +314,7 @@ uint32_t CSensorServices::PostPing(char* buffer, uint32_t* length) {
             *length = static_cast<uint32_t>(text.size());
         }
     }
-    if (GetFlags().dumpEnabled) Dump("ss_dump_pingreq.txt", text.data(), text.size());
+    Dump("ss_dump_pingreq.txt", text.data(), text.size());
     std::unique_ptr<CHeartbeatRecord> record(new (std::nothrow) CHeartbeatRecord(text));
     if (!record) return OVX_E_OUT_OF_MEMORY;
     std::unique_ptr<CHeartbeatRecord> older;
@@ -384,7 +384,7 @@ uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
             index = (index + 1) % servers;
         } while (index != start);
     }
-    SS_PingResponseFn callback = ReadCallback(m_pingResponse);
+    SS_PingResponseFn callback = ReadCallback(&CCallbackRegistry::Callbacks::pingResponse);
     if (callback != nullptr) {
         CallAgent([&] { callback(reinterpret_cast<const char*>(ping->Data()), ping->Size(), status, nullptr, 0); });
     }
@@ -395,14 +395,14 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
     const char* where = "CSensorServices::HelperProcessPingResponse";
     ovxToolsLib::ovxAgentGate::Pass pass(Gate().get());
     if (!pass.Open()) return 0;
-    SS_PingResponseFn callback = ReadCallback(m_pingResponse);
+    SS_PingResponseFn callback = ReadCallback(&CCallbackRegistry::Callbacks::pingResponse);
     // Nobody listens: the answer is not even read.
     if (callback == nullptr) return 0;
     if (data == nullptr || size == 0) {
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
     }
-    if (GetFlags().dumpEnabled) Dump("ss_dump_pingresp.txt", data, size);
+    Dump("ss_dump_pingresp.txt", data, size);
     std::string requestId;
     try {
         std::unique_ptr<CCmlDocumentBase> answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");

@@ -78,6 +78,74 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
     return IsCallerOwnedStatus(status) ? 0 : status;
 }
 
+uint32_t CSensorServices::AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& info, std::wstring& groupHint) {
+    const char* where = "CSensorServices::QueueHeartbeatRequest()";
+    char* schemaVersion = nullptr;
+    char* hint = nullptr;
+    struct Strings {
+        const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& scs;
+        char*& first;
+        char*& second;
+        ~Strings() {
+            if (first != nullptr) scs.SCS_Free(first);
+            if (second != nullptr) scs.SCS_Free(second);
+        }
+    } release{Scs(), schemaVersion, hint};
+    info = Scs().SCS_GetCommSettingsInfo(DefaultDestination(), 0, 0, &schemaVersion, &hint);
+    if (info != 0) {
+        Trace(SS_TRACE_WARNING, where,
+              ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(info)).c_str());
+        // Only statuses of its own tell the agent the heartbeat was
+        // queued; one of those that leave it with the agent stops here.
+        if (IsCallerOwnedStatus(info)) return info;
+    } else if (GetFlags().autoGroupSettingsRequest) {
+        // What goes in here was checked when it arrived (group settings
+        // tokens, schema versions), so the step fails only for want of
+        // memory, and then the heartbeat, unchanged, stays the agent's.
+        const std::string token = GetGroupSettingsToken();
+        const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
+        const uint32_t added = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings.c_str(),
+                                                   schemaVersion != nullptr ? schemaVersion : "", nullptr, nullptr);
+        if (added != 0) return IsCallerOwnedStatus(added) ? added : OVX_E_UNEXPECTED;
+    }
+    groupHint = hint != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(hint) : std::wstring();
+    return 0;
+}
+
+void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken) {
+    std::unique_ptr<CCmlMessage> dropped;
+    bool dump = false;
+    std::string dumpText;
+    {
+        LockGuard hold(*this);
+        std::unique_ptr<CCmlMessage> owned(message);
+        try {
+            if (!m_pendingHeartbeat) {
+                m_pendingHeartbeat = std::move(owned);
+            } else if (m_flags.mergeHeartbeatOnPost) {
+                HbUtils::Merge(*owned, *m_pendingHeartbeat);
+                dropped = std::move(owned);
+            } else {
+                dropped = std::move(m_pendingHeartbeat);
+                m_pendingHeartbeat = std::move(owned);
+            }
+        } catch (...) {
+            owned.release();  // still the caller's: it stays with the agent
+            throw;
+        }
+        if (taken != nullptr) *taken = true;
+        // From here on the heartbeat is the library's whatever happens: a
+        // dump that cannot be made is skipped, never reported as a refusal.
+        dump = m_dumps.Enabled();
+        try {
+            if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
+        } catch (...) {
+            dump = false;
+        }
+    }
+    if (dump) Dump("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
+}
+
 uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {
     if (taken != nullptr) *taken = false;
     const char* where = "CSensorServices::QueueHeartbeatRequest()";
@@ -86,42 +154,11 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         return OVX_E_INVALID_ARGUMENT;
     }
     auto* message = reinterpret_cast<CCmlMessage*>(handle);
-    char* schemaVersion = nullptr;
-    char* hint = nullptr;
-    auto releaseStrings = [&] {
-        if (schemaVersion != nullptr) Scs().SCS_Free(schemaVersion);
-        if (hint != nullptr) Scs().SCS_Free(hint);
-        schemaVersion = hint = nullptr;
-    };
     try {
-        uint32_t result = Scs().SCS_GetCommSettingsInfo(DefaultDestination(), 0, 0, &schemaVersion, &hint);
-        if (result != 0) {
-            Trace(SS_TRACE_WARNING, where,
-                  ("Failure while getting group settings information for heartbeat. Status: " + StatusHex(result))
-                      .c_str());
-            // Only statuses of its own tell the agent the heartbeat was
-            // queued; one of those that leave it with the agent stops here.
-            if (IsCallerOwnedStatus(result)) {
-                releaseStrings();
-                return result;
-            }
-        } else if (GetFlags().autoGroupSettingsRequest) {
-            // What goes in here was checked when it arrived (group settings
-            // tokens, schema versions), so the step fails only for want of
-            // memory, and then the heartbeat, unchanged, stays the agent's.
-            const std::string token = GetGroupSettingsToken();
-            const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
-            const uint32_t added = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings.c_str(),
-                                                       schemaVersion != nullptr ? schemaVersion : "", nullptr, nullptr);
-            if (added != 0) {
-                releaseStrings();
-                return IsCallerOwnedStatus(added) ? added : OVX_E_UNEXPECTED;
-            }
-        }
-        const std::wstring groupHint =
-            hint != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(hint) : std::wstring();
-        releaseStrings();
-
+        uint32_t result = 0;
+        std::wstring groupHint;
+        const uint32_t stopped = AddGroupSettingsStep(handle, result, groupHint);
+        if (stopped != 0) return stopped;
         auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
             HbUtils::FindDocument(*message, kReqAgentStartupAnnouncement, true));
         if (announcement == nullptr) {
@@ -139,40 +176,9 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
                 *length = static_cast<uint32_t>(text.size());
             }
         }
-        std::unique_ptr<CCmlMessage> dropped;
-        bool dump = false;
-        std::string dumpText;
-        {
-            LockGuard hold(*this);
-            std::unique_ptr<CCmlMessage> owned(message);
-            try {
-                if (!m_pendingHeartbeat) {
-                    m_pendingHeartbeat = std::move(owned);
-                } else if (m_flags.mergeHeartbeatOnPost) {
-                    HbUtils::Merge(*owned, *m_pendingHeartbeat);
-                    dropped = std::move(owned);
-                } else {
-                    dropped = std::move(m_pendingHeartbeat);
-                    m_pendingHeartbeat = std::move(owned);
-                }
-            } catch (...) {
-                owned.release();  // still the caller's: it stays with the agent
-                throw;
-            }
-            if (taken != nullptr) *taken = true;
-            // From here on the heartbeat is the library's whatever happens: a
-            // dump that cannot be made is skipped, never reported as a refusal.
-            dump = m_flags.dumpEnabled;
-            try {
-                if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
-            } catch (...) {
-                dump = false;
-            }
-        }
-        if (dump) Dump("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
+        EnqueueHeartbeat(message, taken);
         return result;
     } catch (...) {
-        releaseStrings();
         return OVX_E_UNEXPECTED;
     }
 }

@@ -128,8 +128,7 @@ void CopyRequestText(const CCmlDocumentBase& request, char* buffer, uint32_t* le
 }  // namespace
 
 bool CSensorServices::HasSetSchemaRequestCallback() const {
-    LockGuard hold(*this);
-    return m_setSchemaRequest != nullptr;
+    return ReadCallback(&CCallbackRegistry::Callbacks::setSchemaRequest) != nullptr;
 }
 
 // Every string argument of a builder is checked before anything changes:

@@ -93,7 +93,7 @@ uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, ui
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
     }
-    if (GetFlags().dumpEnabled) Dump("ss_dump_hbresp.txt", data, size);
+    Dump("ss_dump_hbresp.txt", data, size);
     std::unique_ptr<CCmlDocumentBase> answer;
     try {
         answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Heartbeat-Response");
@@ -153,7 +153,7 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
             }
         }
 
-        const bool genericCallback = ReadCallback(m_genericResponse) != nullptr;
+        const bool genericCallback = ReadCallback(&CCallbackRegistry::Callbacks::genericResponse) != nullptr;
         const bool genericLast = !genericCallback || generic.empty();
         if (!schemas.empty()) DispatchList(agentId, schemas, policies.empty() && genericLast);
         if (!policies.empty()) DispatchList(agentId, policies, genericLast);
@@ -171,7 +171,7 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
         return OVX_E_BAD_RESPONSE;
     }
 
-    SS_ResponseCompleteFn complete = ReadCallback(m_responseComplete);
+    SS_ResponseCompleteFn complete = ReadCallback(&CCallbackRegistry::Callbacks::responseComplete);
     if (complete != nullptr) {
         try {
             const std::string responseTo = Narrow(message->GetResponseTo());
@@ -221,7 +221,7 @@ void CSensorServices::DispatchList(const std::string& agentId, const std::vector
 
 void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, const CSchemaRequest& request,
                                                     bool last) {
-    SS_SchemaCallbackFn callback = ReadCallback(m_getSchemaRequest);
+    SS_SchemaCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::getSchemaRequest);
     if (callback == nullptr) return;
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
@@ -236,7 +236,7 @@ void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, 
 
 void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, const CSetSchemaRequest& request,
                                                     bool last) {
-    SS_SchemaCallbackFn callback = ReadCallback(m_setSchemaRequest);
+    SS_SchemaCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::setSchemaRequest);
     if (callback == nullptr) return;
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
@@ -253,7 +253,7 @@ void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, 
 
 void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId, const CGetSchemaResponse& response,
                                                      bool last) {
-    SS_SchemaCallbackFn callback = ReadCallback(m_getSchemaResponse);
+    SS_SchemaCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::getSchemaResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
@@ -271,7 +271,7 @@ void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId,
 
 void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId, const CSchemaResponse& response,
                                                      bool last) {
-    SS_SchemaCallbackFn callback = ReadCallback(m_setSchemaResponse);
+    SS_SchemaCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::setSchemaResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
@@ -294,7 +294,7 @@ void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId,
 
 void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId, const CSetPolicyResponse& response,
                                                      bool last) {
-    SS_PolicyCallbackFn callback = ReadCallback(m_setPolicyResponse);
+    SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::setPolicyResponse);
     if (callback == nullptr) return;
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
@@ -319,7 +319,7 @@ void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId,
 void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId, const CGetPolicyResponse& response,
                                                      bool last) {
     const char* where = "CSensorServices::HelperProcessGetPolicyResponse()";
-    SS_PolicyCallbackFn callback = ReadCallback(m_getPolicyResponse);
+    SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::getPolicyResponse);
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
     // The agent's last item is its final one that is not group settings.
@@ -435,12 +435,8 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
         // heartbeat could carry is refused now, while the settings are still
         // the server's, not later, when the heartbeat is already queued.
         const std::string newToken = token != nullptr ? token : "";
-        if (newToken.size() > kMaxArgumentBytes) {
-            Trace(SS_TRACE_ERROR, where, "Group settings refused: the token is longer than 4095 bytes.");
-            return OVX_E_GROUP_SETTINGS;
-        }
-        if (!ovxToolsLib::ovxIsXmlText(newToken)) {
-            Trace(SS_TRACE_ERROR, where, "Group settings refused: the token holds a character XML cannot carry.");
+        if (const char* refusal = CGroupSettingsState::RefusalOf(newToken)) {
+            Trace(SS_TRACE_ERROR, where, refusal);
             return OVX_E_GROUP_SETTINGS;
         }
         // A session cut off from its agent by a shut-down writes nothing more.
@@ -457,18 +453,15 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
         const int osError = errno;
         if (written != 0) {
             Trace(SS_TRACE_WARNING, where,
-                  ("Error writing out group settings. File: " + m_commSettingsFile + " OSSTAT: " + StatusHex(written) +
-                   " Err: " + std::to_string(osError))
+                  ("Error writing out group settings. File: " + m_groupSettings.CommSettingsFile() +
+                   " OSSTAT: " + StatusHex(written) + " Err: " + std::to_string(osError))
                       .c_str());
             return written;
         }
-        {
-            LockGuard hold(*this);
-            m_groupSettingsToken = newToken;
-        }
+        m_groupSettings.SetToken(newToken);
         ReloadGroupSettings();
         // The callback means "applied": it is heard only now.
-        SS_PolicyCallbackFn callback = ReadCallback(m_commSettingsResponse);
+        SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::commSettingsResponse);
         if (callback != nullptr) {
             CallAgent([&] {
                 callback(requestId, requestIdLength, 0, agentId, token, name, nameSpace, schemaVersion, 0, text,
@@ -485,7 +478,7 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
 
 void CSensorServices::HelperProcessGenericResponses(const std::string& agentId,
                                                     const std::vector<CMessageBase*>& responses) {
-    SS_GenericResponseFn callback = ReadCallback(m_genericResponse);
+    SS_GenericResponseFn callback = ReadCallback(&CCallbackRegistry::Callbacks::genericResponse);
     if (callback == nullptr) return;
     for (size_t i = 0; i < responses.size(); ++i) {
         auto* response = dynamic_cast<CCmlResponse*>(responses[i]);

@@ -101,48 +101,17 @@ struct FactoryRegistration {
 
 void RegisterSessionFactory() { ovxSensorSvcs::SetSessionFactory(&CreateSession); }
 
-bool WriteDumpFile(const char* name, const void* data, size_t size) {
-    if (name == nullptr) return false;
-    // Never into a file someone else made: whatever holds the name (a file
-    // of another user, a link to one) is removed and the dump made anew, for
-    // this user only. Where the name cannot be freed or taken, no dump.
-    if (::unlink(name) != 0 && errno != ENOENT) return false;
-    const int file = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (file < 0) return false;
-    const auto* bytes = static_cast<const char*>(data);
-    bool written = true;
-    while (size > 0) {
-        ssize_t count = ::write(file, bytes, size);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) {
-            written = false;
-            break;
-        }
-        bytes += count;
-        size -= static_cast<size_t>(count);
-    }
-    ::close(file);
-    return written;
-}
+void CSensorServices::Dump(const char* name, const void* data, size_t size) const { m_dumps.Write(name, data, size); }
 
-void CSensorServices::Dump(const char* name, const void* data, size_t size) const {
-    if (!WriteDumpFile(name, data, size)) {
-        Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", (std::string("Dump file skipped: ") + name).c_str());
-    }
-}
-
-CSensorServices::CSensorServices() : m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
+CSensorServices::CSensorServices()
+    : m_dumps([this](const std::string& name) {
+          Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
+      }),
+      m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
 }
 
 CSensorServices::~CSensorServices() = default;
-
-template <class T>
-uint32_t CSensorServices::SetUnderLock(T& field, T value) {
-    LockGuard hold(*this);
-    field = value;
-    return 0;
-}
 
 uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
                                const char* version, const char* localPropertyFile, const char* commSettingsFile,
@@ -154,7 +123,7 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
             CBaseServices::Init(kRole, m_retryStateObject.get(), threading, trace, version, localPropertyFile,
                                 commSettingsFile, sessionString1, sessionString2, true, false);
         if (status == 0) {
-            m_commSettingsFile = commSettingsFile != nullptr ? commSettingsFile : "";
+            m_groupSettings.SetCommSettingsFile(commSettingsFile != nullptr ? commSettingsFile : "");
             if (LoadSettings(kRole) != 0) {
                 Trace(SS_TRACE_WARNING, "CSensorServices::Init()", "Failed to load settings from local property file");
             }
@@ -177,14 +146,7 @@ uint32_t CSensorServices::ShutDown() {
     // The error and response-complete callbacks stay while the dispatch
     // thread finishes: a response still being processed may report through
     // them. After that nothing of this session reaches the agent.
-    {
-        LockGuard hold(*this);
-        m_getPolicyResponse = m_setPolicyResponse = nullptr;
-        m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
-        m_pingResponse = nullptr;
-        m_commSettingsResponse = nullptr;
-        m_genericResponse = nullptr;
-    }
+    m_callbacks.ClearAnswerCallbacks();
     m_shutdownDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ShutdownTimeout());
     RequestStop();
     return 0;
@@ -226,6 +188,7 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
             m_flags.aliveUnitSeconds = seconds >= 1 && seconds <= 60 ? static_cast<uint32_t>(seconds) : 60;
         }
         if (unit != nullptr) Scs().SCS_Free(unit);
+        m_dumps.SetEnabled(m_flags.dumpEnabled);
     }
     return CBaseServices::LoadSettings(role);
 }
@@ -235,10 +198,7 @@ SessionFlags CSensorServices::GetFlags() const {
     return m_flags;
 }
 
-std::string CSensorServices::GetGroupSettingsToken() const {
-    LockGuard hold(*this);
-    return m_groupSettingsToken;
-}
+std::string CSensorServices::GetGroupSettingsToken() const { return m_groupSettings.Token(); }
 
 uint32_t CSensorServices::SettingsChanged(int32_t destination) {
     CSessionOperations* session = ovxSensorSvcs::AcquireSession();
@@ -259,23 +219,14 @@ uint32_t CSensorServices::SettingsChanged(int32_t destination) {
 }
 
 uint32_t CSensorServices::ReloadGroupSettings() {
-    uint32_t status = Scs().SCS_LoadCommSettingsFile(DefaultDestination(), m_commSettingsFile.c_str());
+    const std::string file = m_groupSettings.CommSettingsFile();
+    uint32_t status = Scs().SCS_LoadCommSettingsFile(DefaultDestination(), file.c_str());
     if (status != 0) {
         char text[1024];
-        ovxToolsLib::xsnprintf(text, sizeof text, "Unable to load group settings file: %s", m_commSettingsFile.c_str());
+        ovxToolsLib::xsnprintf(text, sizeof text, "Unable to load group settings file: %s", file.c_str());
         Trace(SS_TRACE_WARNING, "CSensorServices::ReloadGroupSettings()", text);
     }
     return status;
-}
-
-void CSensorServices::ClearCallbacks() {
-    m_errorCallback = nullptr;
-    m_getPolicyResponse = m_setPolicyResponse = nullptr;
-    m_getSchemaResponse = m_setSchemaResponse = m_getSchemaRequest = m_setSchemaRequest = nullptr;
-    m_pingResponse = nullptr;
-    m_commSettingsResponse = nullptr;
-    m_genericResponse = nullptr;
-    m_responseComplete = nullptr;
 }
 
 uint32_t CSensorServices::Cleanup() {
@@ -286,15 +237,16 @@ uint32_t CSensorServices::Cleanup() {
     }
     m_worker.Stop();
     if (IsDestinationOpen() || IsListenerOpen()) Scs().SCS_UnregisterSettingsChanged(&CSensorServices::SettingsChanged);
-    m_commSettingsFile.clear();
+    m_groupSettings.SetCommSettingsFile("");
     std::unique_ptr<ovx::cml::CCmlMessage> pendingHeartbeat;
     std::unique_ptr<CHeartbeatRecord> pendingPing;
     {
         LockGuard hold(*this);
-        ClearCallbacks();
+        m_callbacks.Clear();
         pendingHeartbeat = std::move(m_pendingHeartbeat);
         pendingPing = std::move(m_pendingPing);
         m_flags = SessionFlags{false, false, false, false};
+        m_dumps.SetEnabled(false);
     }
     uint32_t status = CBaseServices::Cleanup();
     // The schedule goes last: the base's clean-up must not find it gone.
@@ -313,8 +265,7 @@ void CSensorServices::OnRetryRequestFailed() {
 }
 
 SS_ErrorCallbackFn CSensorServices::GetErrorCallback() const {
-    LockGuard hold(*this);
-    return m_errorCallback;
+    return m_callbacks.Get(&CCallbackRegistry::Callbacks::error);
 }
 
 uint32_t CSensorServices::ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument) {
@@ -424,37 +375,37 @@ uint32_t CSensorServices::TestCommSettingsFile(const char* commSettingsFile, uin
 // ---- callbacks
 
 uint32_t CSensorServices::RegisterErrorCallback(SS_ErrorCallbackFn callback) {
-    return SetUnderLock(m_errorCallback, callback);
+    return Register(&CCallbackRegistry::Callbacks::error, callback);
 }
 uint32_t CSensorServices::RegisterGetPolicyResponse(SS_PolicyCallbackFn callback) {
-    return SetUnderLock(m_getPolicyResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::getPolicyResponse, callback);
 }
 uint32_t CSensorServices::RegisterSetPolicyResponse(SS_PolicyCallbackFn callback) {
-    return SetUnderLock(m_setPolicyResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::setPolicyResponse, callback);
 }
 uint32_t CSensorServices::RegisterGetSchemaResponse(SS_SchemaCallbackFn callback) {
-    return SetUnderLock(m_getSchemaResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::getSchemaResponse, callback);
 }
 uint32_t CSensorServices::RegisterSetSchemaResponse(SS_SchemaCallbackFn callback) {
-    return SetUnderLock(m_setSchemaResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::setSchemaResponse, callback);
 }
 uint32_t CSensorServices::RegisterGetSchemaRequest(SS_SchemaCallbackFn callback) {
-    return SetUnderLock(m_getSchemaRequest, callback);
+    return Register(&CCallbackRegistry::Callbacks::getSchemaRequest, callback);
 }
 uint32_t CSensorServices::RegisterSetSchemaRequest(SS_SchemaCallbackFn callback) {
-    return SetUnderLock(m_setSchemaRequest, callback);
+    return Register(&CCallbackRegistry::Callbacks::setSchemaRequest, callback);
 }
 uint32_t CSensorServices::RegisterGenericResponse(SS_GenericResponseFn callback) {
-    return SetUnderLock(m_genericResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::genericResponse, callback);
 }
 uint32_t CSensorServices::RegisterResponseComplete(SS_ResponseCompleteFn callback) {
-    return SetUnderLock(m_responseComplete, callback);
+    return Register(&CCallbackRegistry::Callbacks::responseComplete, callback);
 }
 uint32_t CSensorServices::RegisterPingResponse(SS_PingResponseFn callback) {
-    return SetUnderLock(m_pingResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::pingResponse, callback);
 }
 uint32_t CSensorServices::RegisterCommSettingsResponse(SS_PolicyCallbackFn callback) {
-    return SetUnderLock(m_commSettingsResponse, callback);
+    return Register(&CCallbackRegistry::Callbacks::commSettingsResponse, callback);
 }
 
 }  // namespace ovxSensorServices

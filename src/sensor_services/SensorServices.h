@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "sensor_services/CallbackRegistry.h"
+#include "sensor_services/DumpWriter.h"
+#include "sensor_services/GroupSettingsState.h"
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "sensor_services/SessionOperations.h"
@@ -69,11 +72,6 @@ void RegisterSessionFactory();
 // them, means the library took it.
 bool IsCallerOwnedStatus(uint32_t status);
 
-// Writes a diagnostic dump: whatever holds the name is removed and the file
-// made anew, 0600, for this user only (dumps can carry credentials); a name
-// that cannot be freed or taken is skipped. Returns whether it was written.
-bool WriteDumpFile(const char* name, const void* data, size_t size);
-
 class CSensorServices : public CBaseServices, public CSessionOperations {
 public:
     CSensorServices();
@@ -98,7 +96,7 @@ public:
 
     uint32_t ReloadGroupSettings();
     SessionFlags GetFlags() const;
-    const std::string& GetCommSettingsFile() const { return m_commSettingsFile; }
+    std::string GetCommSettingsFile() const { return m_groupSettings.CommSettingsFile(); }
     std::string GetGroupSettingsToken() const;
     // The settings-changed callback given to the service library.
     static uint32_t SettingsChanged(int32_t destination);
@@ -207,6 +205,15 @@ public:
     // *taken (when given) tells whether the heartbeat became the library's:
     // a non-zero status after it was queued is the group settings step's.
     uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken = nullptr);
+    // The group settings step of a heartbeat: the request for newer group
+    // settings (when autoGroupSettingsRequest is set) and the group name
+    // hint. `info` gets the status of reading the settings information,
+    // which the heartbeat carries back to the agent; a non-zero result stops
+    // the heartbeat, which then stays the agent's.
+    uint32_t AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& info, std::wstring& groupHint);
+    // Queues the heartbeat (or merges it into the one queued); *taken is set
+    // once it is the library's.
+    void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken);
     uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken);
     uint32_t SendPendingHeartbeat(int32_t serverIndex);
     bool HasPendingHeartbeat() const;
@@ -283,13 +290,15 @@ public:
     bool HasSetSchemaRequestCallback() const;
 
 private:
+    // A registered callback, read just before it is called.
     template <class T>
-    uint32_t SetUnderLock(T& field, T value);
-    // A registered callback, read under the lock just before it is called.
+    T ReadCallback(T CCallbackRegistry::Callbacks::*slot) const {
+        return m_callbacks.Get(slot);
+    }
     template <class T>
-    T ReadCallback(const T& field) const {
-        LockGuard hold(*this);
-        return field;
+    uint32_t Register(T CCallbackRegistry::Callbacks::*slot, T callback) {
+        m_callbacks.Set(slot, callback);
+        return 0;
     }
     // The checks of a builder's string arguments, before anything changes.
     uint32_t CheckArguments(const char* builder, std::initializer_list<BuilderArgument> arguments) const;
@@ -297,24 +306,13 @@ private:
     // The shared step of the builders that parse an XML text.
     uint32_t ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
                        const char* rootMissing, const std::function<void(ovx::cml::CCmlDOM_Element&)>& add);
-    void ClearCallbacks();
 
     std::unique_ptr<svcRetryState> m_retryStateObject;
-    std::string m_commSettingsFile;
-    std::string m_groupSettingsToken = "0";
-    SS_ErrorCallbackFn m_errorCallback = nullptr;
-    SS_PolicyCallbackFn m_getPolicyResponse = nullptr;
-    SS_PolicyCallbackFn m_setPolicyResponse = nullptr;
-    SS_SchemaCallbackFn m_getSchemaResponse = nullptr;
-    SS_SchemaCallbackFn m_setSchemaResponse = nullptr;
-    SS_SchemaCallbackFn m_getSchemaRequest = nullptr;
-    SS_SchemaCallbackFn m_setSchemaRequest = nullptr;
+    CGroupSettingsState m_groupSettings;
+    CCallbackRegistry m_callbacks;
+    CDumpWriter m_dumps;
     std::unique_ptr<ovx::cml::CCmlMessage> m_pendingHeartbeat;
     std::unique_ptr<CHeartbeatRecord> m_pendingPing;
-    SS_PingResponseFn m_pingResponse = nullptr;
-    SS_PolicyCallbackFn m_commSettingsResponse = nullptr;
-    SS_GenericResponseFn m_genericResponse = nullptr;
-    SS_ResponseCompleteFn m_responseComplete = nullptr;
     SessionFlags m_flags;
     // Answers of every kind are read through one reused parser. Declared
     // before the worker that reads answers, so it outlives that thread.

@@ -84,28 +84,94 @@ uint32_t CBaseServices::Init(const char* role, svcRetryState* retryState,
                      listenerSettingsFile, sessionString1, sessionString2, true, true);
 }
 
+uint32_t CBaseServices::CreateSyncs(const ovxToolsLib::ovxThreadingFunctions* threading) {
+    uint32_t status = threading->CreateSync(ovxToolsLib::kOvxSyncRecursive, &m_lock);
+    if (status == 0) {
+        status = threading->CreateEvent(0, 0, &m_dispatchEvent);
+        if (status == 0) {
+            status = threading->CreateEvent(0, 0, &m_exitEvent);
+            if (status != 0) threading->CloseEvent(m_dispatchEvent);
+        }
+        if (status != 0) threading->CloseSync(m_lock);
+    }
+    if (status != 0) return status;
+    m_threading = threading;
+    m_lockTable = threading;
+    return 0;
+}
+
+uint32_t CBaseServices::OpenDestination(SS_TraceSink* trace, const char* localPropertyFile, const char* destinationFile,
+                                        const char* sessionString1, const char* sessionString2) {
+    char text[1024];
+    uint32_t status = Scs().SCS_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
+    if (status != 0) {
+        ovxToolsLib::xsnprintf(text, sizeof text, "SCS_Init(%s, %s, %s, 0x%08lx) failed", "5.9", OrNull(sessionString1),
+                               OrNull(sessionString2), static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
+        Trace(SS_TRACE_ERROR, kInitWhere, text);
+        return status;
+    }
+    m_destinationOpen = true;
+    status = Scs().SCS_AddDestinationFiles(localPropertyFile, destinationFile, &m_defaultDestination);
+    if (status != 0) {
+        ovxToolsLib::xsnprintf(text, sizeof text,
+                               "Unable to add default destination where local property file = '%s' and "
+                               "comm settings file = '%s'",
+                               OrNull(localPropertyFile), OrNull(destinationFile));
+        Trace(SS_TRACE_ERROR, kInitWhere, text);
+        m_defaultDestination = -1;
+    }
+    return status;
+}
+
+uint32_t CBaseServices::OpenListener(SS_TraceSink* trace, const char* localPropertyFile, const char* listenerFile,
+                                     const char* sessionString1, const char* sessionString2) {
+    char text[1024];
+    uint32_t status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
+    if (status != 0) {
+        ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
+                               OrNull(sessionString1), OrNull(sessionString2),
+                               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
+        Trace(SS_TRACE_ERROR, kInitWhere, text);
+        return status;
+    }
+    m_listenerOpen = true;
+    status = Scs().SCS_SERVER_AddListenerFiles(localPropertyFile, listenerFile, &m_defaultListener);
+    if (status != 0) {
+        ovxToolsLib::xsnprintf(text, sizeof text,
+                               "Unable to add default listener where local property file = '%s' and "
+                               "listener settings file = '%s'",
+                               OrNull(localPropertyFile), OrNull(listenerFile));
+        Trace(SS_TRACE_ERROR, kInitWhere, text);
+        m_defaultListener = -1;
+    }
+    return status;
+}
+
+// The dispatch thread holds a reference of its own.
+uint32_t CBaseServices::StartDispatch(const ovxToolsLib::ovxThreadingFunctions* threading) {
+    m_stop = false;
+    AddRef();
+    m_dispatchRunning = true;
+    uint32_t status = threading->CreateThread(&CBaseServices::DispatchThread, this, &m_dispatchThread);
+    if (status != 0) {
+        m_dispatchRunning = false;
+        m_stop = true;
+        LockGuard hold(*this);
+        --m_references;
+    }
+    return status;
+}
+
 uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
                                   const ovxToolsLib::ovxThreadingFunctions* threading, SS_TraceSink* trace,
                                   const char* version, const char* localPropertyFile, const char* destinationFile,
                                   const char* listenerFile, const char* sessionString1, const char* sessionString2,
                                   bool openDestination, bool openListener) {
-    uint32_t status = 0;
     try {
-        char text[1024];
         // 1. The lock and the two events.
         if (threading != nullptr) {
-            status = threading->CreateSync(ovxToolsLib::kOvxSyncRecursive, &m_lock);
-            if (status == 0) {
-                status = threading->CreateEvent(0, 0, &m_dispatchEvent);
-                if (status == 0) {
-                    status = threading->CreateEvent(0, 0, &m_exitEvent);
-                    if (status != 0) threading->CloseEvent(m_dispatchEvent);
-                }
-                if (status != 0) threading->CloseSync(m_lock);
-            }
+            uint32_t status = CreateSyncs(threading);
             if (status != 0) return status;
-            m_threading = threading;
-            m_lockTable = threading;
         }
         // 2. The sink and the version. Everything this session writes to the
         // agent passes its gate; the loader, the signature check and the
@@ -117,66 +183,23 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         // 3. The service library. A load that failed after it was counted is
         // unloaded with the rest of the session, which leaves the loader as
         // it was before this call.
-        status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs(mslLoader_ovxSessionConfigSvcs::kLibraryName,
-                                                                          &m_libraryLoaded);
-        if (status != 0) {
-            Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
-            Cleanup();
-            return status;
+        uint32_t status = mslLoader_ovxSessionConfigSvcs::LoadOvxSessionConfigSvcs(
+            mslLoader_ovxSessionConfigSvcs::kLibraryName, &m_libraryLoaded);
+        if (status != 0) Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
+        // 4. The session and the default destination; 5. the listener.
+        if (status == 0 && openDestination) {
+            status = OpenDestination(trace, localPropertyFile, destinationFile, sessionString1, sessionString2);
         }
-        // 4. The session and the default destination.
-        if (openDestination) {
-            status = Scs().SCS_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
-            if (status != 0) {
-                ovxToolsLib::xsnprintf(text, sizeof text, "SCS_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
-                                       OrNull(sessionString1), OrNull(sessionString2),
-                                       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
-                Trace(SS_TRACE_ERROR, kInitWhere, text);
-                Cleanup();
-                return status;
-            }
-            m_destinationOpen = true;
-            status = Scs().SCS_AddDestinationFiles(localPropertyFile, destinationFile, &m_defaultDestination);
-            if (status != 0) {
-                ovxToolsLib::xsnprintf(text, sizeof text,
-                                       "Unable to add default destination where local property file = '%s' and "
-                                       "comm settings file = '%s'",
-                                       OrNull(localPropertyFile), OrNull(destinationFile));
-                Trace(SS_TRACE_ERROR, kInitWhere, text);
-                m_defaultDestination = -1;
-                Cleanup();
-                return status;
-            }
-        }
-        // 5. The listener.
-        if (openListener) {
-            status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
-            if (status != 0) {
-                ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
-                                       OrNull(sessionString1), OrNull(sessionString2),
-                                       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
-                Trace(SS_TRACE_ERROR, kInitWhere, text);
-                Cleanup();
-                return status;
-            }
-            m_listenerOpen = true;
-            status = Scs().SCS_SERVER_AddListenerFiles(localPropertyFile, listenerFile, &m_defaultListener);
-            if (status != 0) {
-                ovxToolsLib::xsnprintf(text, sizeof text,
-                                       "Unable to add default listener where local property file = '%s' and "
-                                       "listener settings file = '%s'",
-                                       OrNull(localPropertyFile), OrNull(listenerFile));
-                Trace(SS_TRACE_ERROR, kInitWhere, text);
-                m_defaultListener = -1;
-                Cleanup();
-                return status;
-            }
+        if (status == 0 && openListener) {
+            status = OpenListener(trace, localPropertyFile, listenerFile, sessionString1, sessionString2);
         }
         // 6. The retry schedule.
-        m_retryState = retryState;
-        status = retryState != nullptr ? retryState->Init(role, this) : OVX_E_INVALID_ARGUMENT;
+        if (status == 0) {
+            m_retryState = retryState;
+            status = retryState != nullptr ? retryState->Init(role, this) : OVX_E_INVALID_ARGUMENT;
+            if (status != 0) Trace(SS_TRACE_ERROR, kInitWhere, "Failed to initialize the retry state object");
+        }
         if (status != 0) {
-            Trace(SS_TRACE_ERROR, kInitWhere, "Failed to initialize the retry state object");
             Cleanup();
             return status;
         }
@@ -184,23 +207,11 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         if (LoadSettings(role) != 0) {
             Trace(SS_TRACE_WARNING, kInitWhere, "Failed to load settings from local property file");
         }
-        // 8. The dispatch thread, which holds a reference of its own.
+        // 8. The dispatch thread.
         if (threading == nullptr) return 0;
-        m_stop = false;
-        AddRef();
-        m_dispatchRunning = true;
-        status = threading->CreateThread(&CBaseServices::DispatchThread, this, &m_dispatchThread);
-        if (status != 0) {
-            m_dispatchRunning = false;
-            m_stop = true;
-            {
-                LockGuard hold(*this);
-                --m_references;
-            }
-            Cleanup();
-            return status;
-        }
-        return 0;
+        status = StartDispatch(threading);
+        if (status != 0) Cleanup();
+        return status;
     } catch (...) {
         Trace(SS_TRACE_ERROR, kInitWhere, "Unexpected failure in base services initialization");
         Cleanup();

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 #include "tools/asThreadingDefault.h"
 #include "tools/ovxAgentGate.h"
 #include "transport/svcRetryState.h"
@@ -104,6 +104,14 @@ private:
                        SS_TraceSink* trace, const char* version, const char* localPropertyFile,
                        const char* destinationFile, const char* listenerFile, const char* sessionString1,
                        const char* sessionString2, bool openDestination, bool openListener);
+    // The steps of InitSteps that can fail; each leaves what it made for
+    // Cleanup() when it does, except CreateSyncs, which undoes its own.
+    uint32_t CreateSyncs(const ovxToolsLib::ovxThreadingFunctions* threading);
+    uint32_t OpenDestination(SS_TraceSink* trace, const char* localPropertyFile, const char* destinationFile,
+                             const char* sessionString1, const char* sessionString2);
+    uint32_t OpenListener(SS_TraceSink* trace, const char* localPropertyFile, const char* listenerFile,
+                          const char* sessionString1, const char* sessionString2);
+    uint32_t StartDispatch(const ovxToolsLib::ovxThreadingFunctions* threading);
     static uint32_t DispatchThread(void* self);
     uint32_t DispatchLoop();
     // One turn of the schedule under the lock; a give-up is reported after

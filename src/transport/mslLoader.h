@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 #include "tools/c-api-lib.h"
 
 namespace mslLoader {

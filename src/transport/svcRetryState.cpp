@@ -98,6 +98,47 @@ void svcRetryState::SetServer(uint32_t timeout, int32_t index) {
     m_primaryLeftAt = ovxToolsLib::ovxClock::NowSeconds();
 }
 
+bool svcRetryState::AfterFailure(bool backOffOnly) {
+    if (m_timeout == 0 || m_timeout == kInfinite) {
+        m_timeout = m_retryInterval;
+    } else if (m_timeout != m_retryCeiling) {
+        uint64_t doubled = static_cast<uint64_t>(m_timeout) * 2;
+        m_timeout = doubled >= m_retryCeiling ? m_retryCeiling : static_cast<uint32_t>(doubled);
+    }
+    // A server that asked to be left alone for a while has not failed.
+    if (m_serverCount == 0 || backOffOnly) return false;
+    ++m_attempts;
+    if (m_attempts < m_maxServerRetry) {
+        Trace(kNextWhere, "Can retry failed server again. Attempts made: " + std::to_string(m_attempts) + " of " +
+                              std::to_string(m_maxServerRetry));
+        return false;
+    }
+    bool givenUp = false;
+    ++m_index;
+    if (static_cast<uint32_t>(m_index) < m_serverCount) {
+        Trace(kNextWhere, "Cannot retry failed server again. Attempts made: " + std::to_string(m_attempts) + " of " +
+                              std::to_string(m_maxServerRetry) + ". Switching to next server: " +
+                              std::to_string(m_index) + " of " + std::to_string(m_serverCount));
+    } else {
+        m_index = 0;
+        givenUp = !m_retryServerLoop;
+    }
+    m_timeout = m_maxServerRetry < 2 ? m_retryInterval : 0;
+    if (m_index == 1) m_primaryLeftAt = ovxToolsLib::ovxClock::NowSeconds();
+    m_attempts = 0;
+    return givenUp;
+}
+
+bool svcRetryState::BackToPrimary() {
+    if (m_index < 1) return false;
+    uint64_t away = static_cast<uint64_t>(ovxToolsLib::ovxClock::NowSeconds() - m_primaryLeftAt);
+    if (away <= m_retryPrimaryServer) return false;
+    m_index = 0;
+    if (m_timeout == kInfinite) return true;
+    m_timeout = m_retryInterval;
+    return false;
+}
+
 void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index) {
     const bool backOffOnly = result == OVX_I_SCS_BACK_OFF;
     bool givenUp = false;
@@ -111,47 +152,11 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
     } else if (result == OVX_E_NOTHING_OPEN) {  // no server to try
         m_timeout = kInfinite;
     } else {
-        if (m_timeout == 0 || m_timeout == kInfinite) {
-            m_timeout = m_retryInterval;
-        } else if (m_timeout != m_retryCeiling) {
-            uint64_t doubled = static_cast<uint64_t>(m_timeout) * 2;
-            m_timeout = doubled >= m_retryCeiling ? m_retryCeiling : static_cast<uint32_t>(doubled);
-        }
-        if (m_serverCount != 0 && !backOffOnly) {
-            ++m_attempts;
-            if (m_attempts < m_maxServerRetry) {
-                Trace(kNextWhere, "Can retry failed server again. Attempts made: " + std::to_string(m_attempts) +
-                                      " of " + std::to_string(m_maxServerRetry));
-            } else {
-                ++m_index;
-                if (static_cast<uint32_t>(m_index) < m_serverCount) {
-                    Trace(kNextWhere, "Cannot retry failed server again. Attempts made: " + std::to_string(m_attempts) +
-                                          " of " + std::to_string(m_maxServerRetry) + ". Switching to next server: " +
-                                          std::to_string(m_index) + " of " + std::to_string(m_serverCount));
-                } else {
-                    m_index = 0;
-                    if (!m_retryServerLoop) givenUp = true;
-                }
-                m_timeout = m_maxServerRetry < 2 ? m_retryInterval : 0;
-                if (m_index == 1) m_primaryLeftAt = ovxToolsLib::ovxClock::NowSeconds();
-                m_attempts = 0;
-            }
-        }
+        givenUp = AfterFailure(backOffOnly);
     }
 
     // 2. Back to the primary server after long enough away from it.
-    bool skipFirstServerFix = false;
-    if (m_index >= 1 && !backOffOnly) {
-        uint64_t away = static_cast<uint64_t>(ovxToolsLib::ovxClock::NowSeconds() - m_primaryLeftAt);
-        if (away > m_retryPrimaryServer) {
-            m_index = 0;
-            if (m_timeout == kInfinite) {
-                skipFirstServerFix = true;
-            } else {
-                m_timeout = m_retryInterval;
-            }
-        }
-    }
+    const bool skipFirstServerFix = !backOffOnly && BackToPrimary();
 
     // 3. A list that gained servers starts at the first.
     if (!skipFirstServerFix && m_index == kNoServer && m_serverCount != 0) m_index = 0;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ovxSensorSvcs.h"
+#include "ovxTraceSink.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 // What the schedule needs of the services object that owns it.
@@ -65,6 +65,13 @@ public:
     uint32_t attempts() const { return m_attempts; }
 
 private:
+    // Step 1 of NextState after a failed attempt: the longer wait, and the
+    // next server once this one has had its tries. True when every server
+    // has failed and the list is not to be tried again.
+    bool AfterFailure(bool backOffOnly);
+    // Step 2: back to the first server once long enough away from it. True
+    // when that happened while nothing was scheduled.
+    bool BackToPrimary();
     void Trace(const char* where, const std::string& text) const;
     bool ReadNumber(int32_t destination, const char* key, uint32_t* field) const;
 

@@ -1,9 +1,8 @@
-// The retry and failover schedule: the documented sequences, and a long run
-// of random results against an independent model of the rules.
+// The retry and failover schedule: the documented sequences, and tables of
+// results with the schedule each must give, worked out from the rules.
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -195,7 +194,7 @@ TEST_F(RetryTest, BackOffStatusNeitherCountsNorMoves) {
 
 TEST_F(RetryTest, SpecialResultsAndPendingData) {
     Start();
-    EXPECT_EQ(std::make_pair(0u, 0), Next(0xC7210038u));
+    EXPECT_EQ(std::make_pair(0u, 0), Next(OVX_E_TRY_AGAIN));
     EXPECT_EQ(std::make_pair(kInf, 0), Next(OVX_E_NOTHING_OPEN));
     state.SetDispatchPending(true);
     EXPECT_EQ(std::make_pair(0u, 0), Next(0));  // queued while idle: at once
@@ -233,97 +232,164 @@ TEST_F(RetryTest, SetServerRecordsTheSwitch) {
     EXPECT_EQ(0, index);
 }
 
-// An independent statement of the rules, used as the oracle below.
+// Sequences of results and the schedule each must give, worked out by hand
+// from the rules for a few setting combinations: the back-off doubling to
+// the ceiling, the moves between servers, the loop or the give-up after the
+// last one, the return to the primary, the back-off status that neither
+// counts nor moves, and the special results.
 namespace {
-struct Model {
-    uint64_t interval, ceiling, maxRetry, primary;
-    bool loop;
-    uint32_t count;
-    int64_t timeout = -1;
-    int64_t index = 0;
-    uint64_t attempts = 0;
-    int64_t leftAt = 0;
-    bool pending = false;
-    int failures = 0;
+constexpr uint32_t kBackOff = OVX_I_SCS_BACK_OFF;
+constexpr uint32_t kAgain = OVX_E_TRY_AGAIN;
+constexpr uint32_t kNone = OVX_E_NOTHING_OPEN;
 
-    std::pair<int64_t, int64_t> Step(uint32_t result, int64_t now) {
-        bool give = false;
-        bool backOff = result == OVX_I_SCS_BACK_OFF;
-        if (result == 0) {
-            timeout = -1;
-            attempts = 0;
-        } else if (result == 0xC7210038u) {
-            timeout = 0;
-        } else if (result == OVX_E_NOTHING_OPEN) {
-            timeout = -1;
-        } else {
-            if (timeout <= 0)
-                timeout = static_cast<int64_t>(interval);
-            else if (static_cast<uint64_t>(timeout) != ceiling)
-                timeout = std::min<uint64_t>(static_cast<uint64_t>(timeout) * 2, ceiling);
-            if (count > 0 && !backOff) {
-                attempts++;
-                if (attempts >= maxRetry) {
-                    index++;
-                    if (index >= count) {
-                        index = 0;
-                        give = !loop;
-                    }
-                    timeout = maxRetry < 2 ? static_cast<int64_t>(interval) : 0;
-                    if (index == 1) leftAt = now;
-                    attempts = 0;
-                }
-            }
-        }
-        if (index >= 1 && !backOff && static_cast<uint64_t>(now - leftAt) > primary) {
-            index = 0;
-            if (timeout != -1) timeout = static_cast<int64_t>(interval);
-        }
-        if (give) {
-            failures++;
-            timeout = -1;
-            attempts = 0;
-            index = 0;
-        }
-        if (pending && timeout == -1) timeout = 0;
-        pending = false;
-        return {timeout, index};
-    }
+struct Event {
+    int64_t seconds;  // the clock moves on this much first
+    uint32_t result;
+    bool pending;  // data queued before the result
+    uint32_t timeout;
+    int32_t index;
+    bool gaveUp;
+};
+
+struct Scenario {
+    const char* name;
+    const char* interval;
+    const char* ceiling;
+    const char* maxRetry;
+    const char* primary;
+    const char* loop;
+    uint32_t servers;
+    std::vector<Event> events;
+};
+
+const Scenario kScenarios[] = {
+    {"three tries a server, two servers, loop",
+     "1000",
+     "5000",
+     "3",
+     "100",
+     "true",
+     2,
+     {{0, kFail, false, 1000, 0, false},
+      {0, kFail, false, 2000, 0, false},
+      {0, kFail, false, 0, 1, false},  // third failure: next server at once
+      {0, kFail, false, 1000, 1, false},
+      {0, kFail, false, 2000, 1, false},
+      {0, kFail, false, 0, 0, false},  // past the last server: the first again
+      {0, kFail, false, 1000, 0, false},
+      {0, kFail, false, 2000, 0, false},
+      {0, kFail, false, 0, 1, false},  // the first server is left now
+      {0, 0, false, kInf, 1, false},
+      {100, 0, false, kInf, 1, false},  // 100 s away is not more than 100
+      {1, 0, false, kInf, 0, false}}},  // 101 s: back to the first, idle
+    {"delays double to the ceiling and stay",
+     "1250",
+     "5000",
+     "10",
+     "7200",
+     "true",
+     1,
+     {{0, kFail, false, 1250, 0, false},
+      {0, kFail, false, 2500, 0, false},
+      {0, kFail, false, 5000, 0, false},
+      {0, kFail, false, 5000, 0, false},
+      {0, 0, false, kInf, 0, false},
+      {0, kFail, false, 1250, 0, false}}},
+    {"a doubled delay above the ceiling is the ceiling",
+     "1000",
+     "5000",
+     "10",
+     "7200",
+     "true",
+     1,
+     {{0, kFail, false, 1000, 0, false},
+      {0, kFail, false, 2000, 0, false},
+      {0, kFail, false, 4000, 0, false},
+      {0, kFail, false, 5000, 0, false},
+      {0, kFail, false, 5000, 0, false}}},
+    {"one try a server, three servers, no loop",
+     "1000",
+     "60000",
+     "1",
+     "7200",
+     "false",
+     3,
+     {{0, kFail, false, 1000, 1, false},
+      {0, kFail, false, 1000, 2, false},
+      {0, kFail, false, kInf, 0, true},  // every server failed: given up, idle
+      {0, kFail, false, 1000, 1, false},
+      {0, 0, true, 0, 1, false},  // queued while idle goes out at once
+      {0, 0, false, kInf, 1, false}}},
+    {"the back-off status waits longer but neither counts nor moves",
+     "1000",
+     "8000",
+     "1",
+     "10",
+     "true",
+     2,
+     {{0, kBackOff, false, 1000, 0, false},
+      {0, kBackOff, false, 2000, 0, false},
+      {0, kBackOff, false, 4000, 0, false},
+      {0, kFail, false, 1000, 1, false},      // 8000, then the move waits the interval
+      {60, kBackOff, false, 2000, 1, false},  // long away, but a back-off never returns
+      {0, 0, false, kInf, 0, false}}},
+    {"away long enough: a failure returns to the first server",
+     "1000",
+     "60000",
+     "2",
+     "10",
+     "true",
+     3,
+     {{0, kFail, false, 1000, 0, false},
+      {0, kFail, false, 0, 1, false},
+      {11, kFail, false, 1000, 0, false},  // counted on server 1, then home
+      {0, kFail, false, 0, 1, false},
+      {11, kAgain, false, 1000, 0, false}}},  // try-again, but home first
+    {"special results",
+     "1000",
+     "60000",
+     "5",
+     "7200",
+     "true",
+     2,
+     {{0, kAgain, false, 0, 0, false},
+      {0, kNone, false, kInf, 0, false},
+      {0, kNone, true, 0, 0, false},
+      {0, 0, false, kInf, 0, false}}},
+    {"no servers",
+     "1000",
+     "60000",
+     "1",
+     "7200",
+     "false",
+     0,
+     {{0, kFail, false, 1000, -1, false}, {0, kFail, false, 2000, -1, false}, {0, 0, false, kInf, -1, false}}},
 };
 }  // namespace
 
-TEST_F(RetryTest, RandomResultsFollowTheModel) {
-    std::mt19937 random(20261206);
-    for (int scenario = 0; scenario < 12; ++scenario) {
-        Model model{1000u + random() % 5000, 20000u + random() % 100000, 1 + random() % 4,
-                    30 + random() % 200,     (random() & 1) != 0,        1 + static_cast<uint32_t>(random() % 4)};
-        g_settings = {{"sensor_services/retryInterval", std::to_string(model.interval)},
-                      {"sensor_services/retryCeiling", std::to_string(model.ceiling)},
-                      {"sensor_services/maxServerRetry", std::to_string(model.maxRetry)},
-                      {"sensor_services/retryPrimaryServer", std::to_string(model.primary)},
-                      {"sensor_services/retryServerLoop", model.loop ? "true" : "false"}};
-        g_serverCount = model.count;
+TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
+    for (const Scenario& scenario : kScenarios) {
+        g_settings = {{"sensor_services/retryInterval", scenario.interval},
+                      {"sensor_services/retryCeiling", scenario.ceiling},
+                      {"sensor_services/maxServerRetry", scenario.maxRetry},
+                      {"sensor_services/retryPrimaryServer", scenario.primary},
+                      {"sensor_services/retryServerLoop", scenario.loop}};
+        g_serverCount = scenario.servers;
         FakeOwner fresh;
         svcRetryState subject;
         ASSERT_EQ(0u, subject.Init("Agent Manager", &fresh));
-        const uint32_t results[] = {0, kFail, kFail, kFail, OVX_I_SCS_BACK_OFF, 0xC7210038u, OVX_E_NOTHING_OPEN};
-        for (int step = 0; step < 300; ++step) {
-            g_now += random() % 60;
-            uint32_t result = results[random() % 7];
-            if (random() % 10 == 0) {
-                subject.SetDispatchPending(true);
-                model.pending = true;
-            }
-            auto expected = model.Step(result, g_now);
+        int step = 0;
+        for (const Event& event : scenario.events) {
+            ++step;
+            g_now += event.seconds;
+            if (event.pending) subject.SetDispatchPending(true);
             uint32_t timeout = 0;
             int32_t index = -1;
             subject.GetSchedule(nullptr, &index);
-            subject.NextState(result, &timeout, &index);
-            if (subject.TakeGaveUp()) fresh.OnRetryRequestFailed();
-            ASSERT_EQ(expected.first == -1 ? kInf : static_cast<uint32_t>(expected.first), timeout)
-                << "scenario " << scenario << " step " << step;
-            ASSERT_EQ(expected.second, index) << "scenario " << scenario << " step " << step;
+            subject.NextState(event.result, &timeout, &index);
+            EXPECT_EQ(event.timeout, timeout) << scenario.name << ", step " << step;
+            EXPECT_EQ(event.index, index) << scenario.name << ", step " << step;
+            EXPECT_EQ(event.gaveUp, subject.TakeGaveUp()) << scenario.name << ", step " << step;
         }
-        EXPECT_EQ(model.failures, fresh.failures);
     }
 }

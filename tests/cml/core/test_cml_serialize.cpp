@@ -72,88 +72,82 @@ TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
     CCmlException error = Thrown([&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
     EXPECT_EQ(L"Translating XML attribute value", error.GetOperation());
     EXPECT_EQ(L"NULL pointer received", error.GetMessage());
-    EXPECT_EQ(0xC7210003u, error.GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, error.GetErrorCode());
     EXPECT_EQ(L"Translating XML content",
               Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
 }
 
-// Long texts of every kind of character through one batch, against a
-// character-by-character model: runs, escapes and multi-byte sequences meet
-// the batch's buffer boundary at every offset.
-TEST(Escaping, LongMixedTextsMatchACharacterByCharacterModel) {
-    const wchar_t alphabet[] = {L'a',
-                                L'Z',
-                                L'0',
-                                L' ',
-                                L'\t',
-                                L'\n',
-                                L'"',
-                                L'&',
-                                L'\'',
-                                L'<',
-                                L'>',
-                                L'=',
-                                static_cast<wchar_t>(0xE9),
-                                static_cast<wchar_t>(0x20AC),
-                                static_cast<wchar_t>(0x1F600),
-                                static_cast<wchar_t>(0xD800)};
-    auto utf8 = [](uint32_t c) {
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-        std::string out;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        return out;
-    };
-    auto escaped = [&](wchar_t c, bool attribute) -> std::string {
-        switch (c) {
-            case L'\n': return attribute ? "&#xa;" : "\n";
-            case L'"': return "&quot;";
-            case L'&': return "&amp;";
-            case L'\'': return "&apos;";
-            case L'<': return "&lt;";
-            case L'>': return "&gt;";
-            default: return utf8(static_cast<uint32_t>(c));
-        }
-    };
+// Each class of character with the bytes it must come out as, written out
+// from the escaping rules: the six escaped characters (a line feed only in
+// attribute values), everything else unchanged, as UTF-8 on a narrow stream,
+// and a lone surrogate, which UTF-8 cannot carry, as U+FFFD.
+struct EscapedForm {
+    wchar_t character;
+    const char* attribute;
+    const char* content;
+};
+const EscapedForm kEscapedForms[] = {
+    {L'a', "a", "a"},
+    {L'Z', "Z", "Z"},
+    {L'0', "0", "0"},
+    {L' ', " ", " "},
+    {L'=', "=", "="},
+    {L'\t', "\t", "\t"},
+    {L'\r', "\r", "\r"},
+    {L'\n', "&#xa;", "\n"},
+    {L'"', "&quot;", "&quot;"},
+    {L'&', "&amp;", "&amp;"},
+    {L'\'', "&apos;", "&apos;"},
+    {L'<', "&lt;", "&lt;"},
+    {L'>', "&gt;", "&gt;"},
+    {static_cast<wchar_t>(0xE9), "\xC3\xA9", "\xC3\xA9"},
+    {static_cast<wchar_t>(0x20AC), "\xE2\x82\xAC", "\xE2\x82\xAC"},
+    {static_cast<wchar_t>(0x1F600), "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    {static_cast<wchar_t>(0xD800), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+};
+
+// Long texts mixing every class through one batch: runs, escapes and
+// multi-byte sequences meet the batch's buffer boundary at every offset, and
+// each must still come out in its form of the table.
+TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
+    constexpr size_t kForms = sizeof kEscapedForms / sizeof kEscapedForms[0];
     uint32_t seed = 12345;
     for (int round = 0; round < 40; ++round) {
         std::wstring text;
+        std::string attribute, content;
         for (int i = 0; i < 3000 + round * 37; ++i) {
             seed = seed * 1103515245u + 12345u;
             // Mostly plain letters, as real values are, with the rest mixed in.
-            const uint32_t pick = (seed >> 16) % 64;
-            text += pick < 48 ? L'a' : alphabet[pick - 48];
+            const uint32_t pick = (seed >> 16) % (3 * kForms);
+            const EscapedForm& form = kEscapedForms[pick < 2 * kForms ? 0 : pick - 2 * kForms];
+            text += form.character;
+            attribute += form.attribute;
+            content += form.content;
         }
-        for (bool attribute : {true, false}) {
-            std::string expected, plain;
-            for (wchar_t c : text) {
-                expected += escaped(c, attribute);
-                plain += utf8(static_cast<uint32_t>(c));
-            }
+        for (bool inAttribute : {true, false}) {
             std::ostringstream out;
             CTextBatch<char> batch(out);
-            batch.AppendEscaped(text.data(), text.size(), attribute);
+            batch.AppendEscaped(text.data(), text.size(), inAttribute);
             batch.Flush();
-            ASSERT_EQ(expected, out.str()) << "round " << round << (attribute ? ", attribute" : ", content");
-            std::ostringstream raw;
-            CTextBatch<char> unescaped(raw);
-            unescaped.Append(text);
-            unescaped.Flush();
-            ASSERT_EQ(plain, raw.str()) << "round " << round;
+            ASSERT_EQ(inAttribute ? attribute : content, out.str())
+                << "round " << round << (inAttribute ? ", attribute" : ", content");
         }
+        // Unescaped, the same text is its content form with the five
+        // escaped characters put back.
+        std::string plain = content;
+        for (const auto& entity :
+             {std::make_pair(std::string("&quot;"), '"'), std::make_pair(std::string("&apos;"), '\''),
+              std::make_pair(std::string("&lt;"), '<'), std::make_pair(std::string("&gt;"), '>'),
+              std::make_pair(std::string("&amp;"), '&')}) {
+            for (size_t at = plain.find(entity.first); at != std::string::npos; at = plain.find(entity.first, at + 1)) {
+                plain.replace(at, entity.first.size(), 1, entity.second);
+            }
+        }
+        std::ostringstream raw;
+        CTextBatch<char> unescaped(raw);
+        unescaped.Append(text);
+        unescaped.Flush();
+        ASSERT_EQ(plain, raw.str()) << "round " << round;
     }
 }
 

@@ -1,0 +1,384 @@
+// Destinations and their settings files: the local settings, the comm
+// settings with the server list and group information, the certificate
+// information the agent registers, and the group settings the server sends.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "scs/scsLibrary.h"
+#include "tools/ovxTrace.h"
+#include "tools/ovxXmlChars.h"
+
+namespace ovxScs {
+namespace {
+
+bool IsServerSection(const std::string& name) { return name.compare(0, 7, "server.") == 0 && name.size() > 7; }
+
+void ApplyLocalSettings(Destination& destination, State& state) {
+    destination.maxResponse = kDefaultMaxResponse;
+    if (const std::string* limit = destination.local.Find("scs", "maxResponseSize")) {
+        char* end = nullptr;
+        unsigned long long value = std::strtoull(limit->c_str(), &end, 10);
+        if (end != limit->c_str() && *end == '\0' && value > 0) destination.maxResponse = static_cast<size_t>(value);
+    }
+    if (const std::string* file = destination.local.Find("scs", "agentIdFile")) {
+        state.agentIdFile = *file;
+        IniFile ids;
+        if (!file->empty() && LoadIniFile(*file, ids, nullptr) == 0) {
+            const std::string* id = ids.Find("agent", "id");
+            const std::string* lastGood = ids.Find("agent", "lastGoodId");
+            state.agentId = id != nullptr ? *id : "";
+            state.lastGoodAgentId = lastGood != nullptr ? *lastGood : "";
+        }
+    }
+}
+
+// A group settings text fit to replace the comm settings file: it parses,
+// names at least one server, and every server has an http or https url.
+uint32_t CheckGroupSettingsText(const std::string& text, const char* where) {
+    IniFile comm;
+    int line = 0;
+    uint32_t status = ParseIni(text, comm, &line);
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, where, "Comm settings text has a syntax error at line %d", line);
+        return status;
+    }
+    std::vector<Server> servers;
+    status = ReadCommSettings(comm, servers, nullptr, nullptr);
+    if (status == 0 && servers.empty()) status = OVX_E_SCS_SETTINGS_SYNTAX;
+    for (const Server& server : servers) {
+        const std::string& url = server.field[kUrl];
+        if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0) status = OVX_E_SCS_SETTINGS_SYNTAX;
+    }
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, where, "Comm settings text names no server, or a server without an http(s) url");
+    }
+    return status;
+}
+
+}  // namespace
+
+// Servers and group information of a comm settings (or server list) file.
+uint32_t ReadCommSettings(const IniFile& file, std::vector<Server>& servers, std::string* schemaVersion,
+                          std::string* hint) {
+    servers.clear();
+    for (const auto& section : file.sections) {
+        if (!IsServerSection(section.first)) continue;
+        Server server;
+        for (const auto& pair : section.second) {
+            for (int f = 0; f < SCS_SERVER_FIELDS; ++f) {
+                if (pair.first == kFieldKeys[f]) server.field[f] = pair.second;
+            }
+        }
+        if (server.field[kUrl].empty()) return OVX_E_SCS_SETTINGS_SYNTAX;
+        servers.push_back(std::move(server));
+    }
+    // The group values go into every heartbeat: a value XML cannot carry
+    // would make each of them malformed, so the file is refused instead.
+    const std::string* version = file.Find("group", "schemaVersion");
+    const std::string* groupHint = file.Find("group", "groupnameHint");
+    for (const std::string* value : {version, groupHint}) {
+        if (value != nullptr && !ovxToolsLib::ovxIsXmlText(*value)) {
+            Trace(SS_TRACE_ERROR, "ReadCommSettings()", "A [group] value holds a character XML cannot carry");
+            return OVX_E_SCS_SETTINGS_SYNTAX;
+        }
+    }
+    if (schemaVersion != nullptr) *schemaVersion = version != nullptr ? *version : "";
+    if (hint != nullptr) *hint = groupHint != nullptr ? *groupHint : "";
+    return 0;
+}
+
+std::string FormatCommSettings(const Destination& destination) {
+    IniFile file;
+    if (!destination.schemaVersion.empty()) file.Set("group", "schemaVersion", destination.schemaVersion);
+    if (!destination.groupnameHint.empty()) file.Set("group", "groupnameHint", destination.groupnameHint);
+    for (size_t i = 0; i < destination.servers.size(); ++i) {
+        std::string section = "server." + std::to_string(i + 1);
+        for (int f = 0; f < SCS_SERVER_FIELDS; ++f) {
+            if (!destination.servers[i].field[f].empty())
+                file.Set(section, kFieldKeys[f], destination.servers[i].field[f]);
+        }
+        if (destination.servers[i].field[kUrl].empty()) file.Set(section, "url", "");
+    }
+    return FormatIni(file);
+}
+
+void RebuildPools(Destination& destination) {
+    destination.pools.clear();
+    for (size_t i = 0; i < destination.servers.size(); ++i)
+        destination.pools.push_back(std::make_shared<ConnectionPool>());
+}
+
+uint32_t LoadIni(const std::string& path, IniFile& file, const char* where) {
+    int line = 0;
+    uint32_t status = LoadIniFile(path, file, &line);
+    if (status == OVX_E_SCS_SETTINGS_SYNTAX) {
+        Trace(SS_TRACE_ERROR, where, "Settings file '%s' has a syntax error at line %d", path.c_str(), line);
+    } else if (status != 0) {
+        Trace(SS_TRACE_ERROR, where, "Settings file '%s' cannot be read", path.c_str());
+    }
+    return status;
+}
+
+}  // namespace ovxScs
+
+using namespace ovxScs;
+
+extern "C" {
+
+uint32_t SCS_AddDestinationFiles(const char* localPropertyFile, const char* commSettingsFile, int32_t* destination) {
+    if (destination == nullptr || !ValidString(localPropertyFile) || !ValidString(commSettingsFile)) {
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    *destination = -1;
+    try {
+        auto created = std::make_shared<Destination>();
+        created->localFile = localPropertyFile;
+        created->commFile = commSettingsFile;
+        uint32_t status = LoadIni(created->localFile, created->local, "SCS_AddDestinationFiles()");
+        if (status != 0) return status;
+        IniFile comm;
+        status = LoadIni(created->commFile, comm, "SCS_AddDestinationFiles()");
+        if (status != 0) return status;
+        status = ReadCommSettings(comm, created->servers, &created->schemaVersion, &created->groupnameHint);
+        if (status != 0) return status;
+        RebuildPools(*created);
+        std::lock_guard<std::mutex> hold(S().lock);
+        if (!S().initialized) return OVX_E_SCS_NOT_INITIALIZED;
+        ApplyLocalSettings(*created, S());
+        created->id = S().nextId++;
+        S().destinations[created->id] = created;
+        *destination = created->id;
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_AddDestination(const char*, int32_t*) { return OVX_E_SCS_NOT_SUPPORTED; }
+
+uint32_t SCS_GetDestinationCount(uint32_t* count) {
+    if (count == nullptr) return OVX_E_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> hold(S().lock);
+    *count = static_cast<uint32_t>(S().destinations.size());
+    return 0;
+}
+
+uint32_t SCS_GetDestinations(int32_t* destinations, uint32_t* count) {
+    if (count == nullptr) return OVX_E_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> hold(S().lock);
+    uint32_t available = static_cast<uint32_t>(S().destinations.size());
+    if (destinations == nullptr || *count < available) {
+        *count = available;
+        return destinations == nullptr ? 0 : OVX_E_INVALID_ARGUMENT;
+    }
+    uint32_t i = 0;
+    for (const auto& entry : S().destinations) destinations[i++] = entry.first;
+    *count = available;
+    return 0;
+}
+
+uint32_t SCS_RemoveDestination(int32_t destination) {
+    std::lock_guard<std::mutex> hold(S().lock);
+    return S().destinations.erase(destination) == 1 ? 0 : OVX_E_SCS_UNKNOWN_DESTINATION;
+}
+
+uint32_t SCS_RemoveDestinations(void) {
+    std::lock_guard<std::mutex> hold(S().lock);
+    S().destinations.clear();
+    return 0;
+}
+
+uint32_t SCS_LoadLocalSettings(int32_t, const char*) { return OVX_E_SCS_NOT_SUPPORTED; }
+
+// Group settings from the server arrive as a whole comm settings text. It is
+// checked as strictly as a file we wrote ourselves would be, and more: it must
+// parse, name at least one server, and every server must be an http or https
+// url, because a text that leaves the agent without a reachable server can
+// never be corrected by the server again. Only then does it replace the
+// destination's comm settings file, atomically; the settings in force change
+// when that file is loaded. On a failed write errno holds the system error.
+uint32_t SCS_LoadCommSettings(int32_t destination, const char* text) {
+    if (text == nullptr) return OVX_E_INVALID_ARGUMENT;
+    const char* where = "SCS_LoadCommSettings()";
+    try {
+        const size_t length = strnlen(text, kMaxIniFile + 1);
+        if (length > kMaxIniFile) {
+            Trace(SS_TRACE_ERROR, where, "Comm settings text is larger than %zu bytes", kMaxIniFile);
+            return OVX_E_SCS_SETTINGS_SYNTAX;
+        }
+        uint32_t status = CheckGroupSettingsText(std::string(text, length), where);
+        if (status != 0) return status;
+        std::string target;
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            target = found->commFile;
+        }
+        if (target.empty()) return OVX_E_SCS_SETTINGS_WRITE;
+        int error = 0;
+        status = WriteFileAtomically(target, std::string(text, length), &error);
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, where, "Unable to write '%s' (error %d)", target.c_str(), error);
+            errno = error;
+        }
+        return status;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_LoadLocalSettingsFile(int32_t destination, const char* path) {
+    if (!ValidString(path) || *path == '\0') return OVX_E_INVALID_ARGUMENT;
+    try {
+        IniFile local;
+        uint32_t status = LoadIni(path, local, "SCS_LoadLocalSettingsFile()");
+        if (status != 0) return status;
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            found->local = std::move(local);
+            found->localFile = path;
+            ApplyLocalSettings(*found, S());
+        }
+        NotifyChanged(destination);
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_RetrieveLocalSettingsValue(int32_t destination, const char* section, const char* key, char** value) {
+    if (value == nullptr || !ValidString(section) || !ValidString(key)) return OVX_E_INVALID_ARGUMENT;
+    *value = nullptr;
+    try {
+        std::lock_guard<std::mutex> hold(S().lock);
+        std::shared_ptr<Destination> found = FindLocked(destination);
+        if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+        const std::string* text = found->local.Find(section, key);
+        if (text == nullptr) return 0;  // not set: success without a value
+        *value = Duplicate(*text);
+        return *value != nullptr ? 0 : OVX_E_OUT_OF_MEMORY;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_LoadCommSettingsFile(int32_t destination, const char* path) {
+    if (!ValidString(path) || *path == '\0') return OVX_E_INVALID_ARGUMENT;
+    try {
+        IniFile comm;
+        uint32_t status = LoadIni(path, comm, "SCS_LoadCommSettingsFile()");
+        if (status != 0) return status;
+        std::vector<Server> servers;
+        std::string schemaVersion, hint;
+        status = ReadCommSettings(comm, servers, &schemaVersion, &hint);
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, "SCS_LoadCommSettingsFile()", "Settings file '%s' has a server without a url", path);
+            return status;
+        }
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            found->servers = std::move(servers);
+            found->schemaVersion = schemaVersion;
+            found->groupnameHint = hint;
+            found->commFile = path;
+            RebuildPools(*found);
+        }
+        NotifyChanged(destination);
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_SaveCommSettings(int32_t destination, const char* path) {
+    try {
+        std::string target, content;
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            std::shared_ptr<Destination> found = FindLocked(destination);
+            if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+            target = (path != nullptr && *path != '\0') ? Optional(path) : found->commFile;
+            content = FormatCommSettings(*found);
+        }
+        if (target.empty()) return OVX_E_INVALID_ARGUMENT;
+        int error = 0;
+        uint32_t status = WriteFileAtomically(target, content, &error);
+        if (status != 0) {
+            Trace(SS_TRACE_ERROR, "SCS_SaveCommSettings()", "Unable to write '%s' (error %d)", target.c_str(), error);
+        }
+        return status;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_SetGroupnameHint(int32_t destination, const char* hint) {
+    // The hint goes into heartbeats: it must be text XML can carry.
+    if (!ValidString(hint) || !ovxToolsLib::ovxIsXmlText(hint, std::strlen(hint))) return OVX_E_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> hold(S().lock);
+    std::shared_ptr<Destination> found = FindLocked(destination);
+    if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+    found->groupnameHint = hint;
+    return 0;
+}
+
+uint32_t SCS_GetCommSettingsInfo(int32_t destination, uint32_t, uint32_t, char** schemaVersion, char** groupnameHint) {
+    if (schemaVersion != nullptr) *schemaVersion = nullptr;
+    if (groupnameHint != nullptr) *groupnameHint = nullptr;
+    try {
+        std::lock_guard<std::mutex> hold(S().lock);
+        std::shared_ptr<Destination> found = FindLocked(destination);
+        if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+        if (schemaVersion != nullptr && !found->schemaVersion.empty()) *schemaVersion = Duplicate(found->schemaVersion);
+        if (groupnameHint != nullptr && !found->groupnameHint.empty()) *groupnameHint = Duplicate(found->groupnameHint);
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_SetLanguage(int32_t destination, const char* language) {
+    if (!ValidString(language) || !IsStorableValue(language)) return OVX_E_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> hold(S().lock);
+    std::shared_ptr<Destination> found = FindLocked(destination);
+    if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+    found->language = language;
+    return 0;
+}
+
+uint32_t SCS_RegisterCertificateInfo(int32_t destination, const SS_CertificateInfo* info) {
+    if (info == nullptr || info->structSize < sizeof(SS_CertificateInfo)) return OVX_E_INVALID_ARGUMENT;
+    try {
+        Certificate certificate;
+        certificate.set = true;
+        certificate.clientCertificateFile = Optional(info->clientCertificateFile);
+        certificate.clientKeyFile = Optional(info->clientKeyFile);
+        certificate.clientKeyPassword = Optional(info->clientKeyPassword);
+        certificate.caFile = Optional(info->caFile);
+        std::lock_guard<std::mutex> hold(S().lock);
+        std::shared_ptr<Destination> found = FindLocked(destination);
+        if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+        found->certificate = std::move(certificate);
+        RebuildPools(*found);  // connections made with the old identity are not reused
+        return 0;
+    } catch (...) {
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+uint32_t SCS_UnregisterCertificateInfo(int32_t destination) {
+    std::lock_guard<std::mutex> hold(S().lock);
+    std::shared_ptr<Destination> found = FindLocked(destination);
+    if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
+    found->certificate = Certificate();
+    RebuildPools(*found);
+    return 0;
+}
+
+}  // extern "C"
