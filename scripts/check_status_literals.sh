@@ -8,6 +8,7 @@ set -euo pipefail
 cd "${1:-.}"
 found=$(git ls-files -co --exclude-standard src apps include bench fuzz |
     grep -E '\.(c|cpp|h)$' | grep -vx 'include/ovxStatus.h' |
+    while read -r file; do [ -f "$file" ] && echo "$file"; done |
     xargs grep -nEi '\b0x[4c][0-9a-f]{7}u?\b' || true)
 if [ -n "$found" ]; then
     echo "status codes written as numbers (use the names of include/ovxStatus.h):"

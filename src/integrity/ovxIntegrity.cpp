@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "ovxStatus.h"
+#include "tools/ovxDigest.h"
 #include "tools/ovxFileInfo.h"
 #include "tools/ovxInstallLayout.h"
 #include "tools/ovxTrace.h"
@@ -45,33 +47,72 @@ struct FdCloser {
 
 using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
-// Every Ed25519 public key of a PEM file, or an empty list.
+// A SubjectPublicKeyInfo of Ed25519 is always these 12 bytes (SEQUENCE,
+// AlgorithmIdentifier 1.3.101.112, BIT STRING of 33 bytes) and the 32 bytes
+// of the key (RFC 8410).
+const unsigned char kEd25519Prefix[] = {0x30, 0x2a, 0x30, 0x05, 0x06, 0x03, 0x2b, 0x65, 0x70, 0x03, 0x21, 0x00};
+constexpr size_t kEd25519KeySize = 32;
+
+// Every Ed25519 public key of a PEM file, or an empty list. The blocks are
+// read here rather than by OpenSSL's PEM decoder: setting that decoder up
+// costs more than a millisecond the first time, which every agent would pay
+// at start, and an Ed25519 key has one fixed encoding. Other blocks and keys
+// of other kinds are skipped; a "PUBLIC KEY" block that is not base64 ends
+// the reading, as OpenSSL's reader does.
 std::vector<KeyPtr> ReadKeys(const std::vector<unsigned char>& pem) {
+    static const std::string kBegin = "-----BEGIN PUBLIC KEY-----", kEnd = "-----END PUBLIC KEY-----";
+    const std::string text(pem.begin(), pem.end());
     std::vector<KeyPtr> keys;
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
-    if (!bio) return keys;
-    for (;;) {
-        EVP_PKEY* key = PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr);
-        if (key == nullptr) break;
-        if (EVP_PKEY_id(key) == EVP_PKEY_ED25519) {
-            keys.emplace_back(key, &EVP_PKEY_free);
-        } else {
-            EVP_PKEY_free(key);
+    for (size_t at = text.find(kBegin); at != std::string::npos; at = text.find(kBegin, at)) {
+        const size_t body = at + kBegin.size();
+        const size_t end = text.find(kEnd, body);
+        if (end == std::string::npos) break;
+        std::vector<uint8_t> der;
+        if (ovxToolsLib::ovxBase64Decode(text.data() + body, end - body, der) != 0) break;
+        at = end + kEnd.size();
+        if (der.size() != sizeof kEd25519Prefix + kEd25519KeySize ||
+            !std::equal(std::begin(kEd25519Prefix), std::end(kEd25519Prefix), der.begin())) {
+            continue;
         }
+        EVP_PKEY* key =
+            EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, der.data() + sizeof kEd25519Prefix, kEd25519KeySize);
+        if (key != nullptr) keys.emplace_back(key, &EVP_PKEY_free);
     }
     return keys;
 }
 
-bool Verifies(EVP_PKEY* key, const std::vector<unsigned char>& data, const std::vector<unsigned char>& signature) {
+bool Verifies(EVP_PKEY* key, const unsigned char* data, size_t size, const std::vector<unsigned char>& signature) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context) return false;
     if (EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key) != 1) return false;
-    return EVP_DigestVerify(context.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
+    return EVP_DigestVerify(context.get(), signature.data(), signature.size(), data, size) == 1;
 }
 
-// A sealed in-memory copy of the verified bytes, so that what gets loaded is
-// what was checked even if the file is replaced or rewritten meanwhile. Falls
-// back to the descriptor the bytes were read from.
+// The library's bytes, copied by the kernel into a sealed in-memory file:
+// what is checked is then what gets loaded, even if the file is replaced or
+// rewritten meanwhile. -1 when no such copy can be made (the caller reads
+// the file itself instead).
+int SealedCopyOf(int library, size_t size) {
+    int fd = memfd_create("ovx-verified-library", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return -1;
+    size_t done = 0;
+    off_t from = 0;
+    while (done < size) {
+        ssize_t copied = sendfile(fd, library, &from, size - done);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied <= 0) break;
+        done += static_cast<size_t>(copied);
+    }
+    // A file that changed size while it was copied is refused below.
+    if (done != size || fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A sealed in-memory copy of bytes already read, or the descriptor they were
+// read from when no in-memory file can be made.
 int SealedCopy(const std::vector<unsigned char>& content, FdCloser& library) {
     int fd = memfd_create("ovx-verified-library", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd >= 0) {
@@ -91,6 +132,23 @@ int SealedCopy(const std::vector<unsigned char>& content, FdCloser& library) {
     int kept = library.fd;
     library.fd = -1;
     return kept;
+}
+
+// Checks the sealed copy's bytes in place against every key.
+bool VerifiesMapped(int sealed, size_t size, const std::vector<KeyPtr>& keys,
+                    const std::vector<unsigned char>& signature) {
+    if (size == 0) return false;
+    void* bytes = mmap(nullptr, size, PROT_READ, MAP_SHARED, sealed, 0);
+    if (bytes == MAP_FAILED) return false;
+    bool verified = false;
+    for (const KeyPtr& key : keys) {
+        if (Verifies(key.get(), static_cast<const unsigned char*>(bytes), size, signature)) {
+            verified = true;
+            break;
+        }
+    }
+    munmap(bytes, size);
+    return verified;
 }
 
 }  // namespace
@@ -139,15 +197,37 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     }
 
     FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    std::vector<unsigned char> content;
-    if (library.fd < 0 || !ovxToolsLib::ReadRegularFile(library.fd, kMaxLibrarySize, content)) {
+    const int64_t size = library.fd < 0 ? -1 : ovxToolsLib::RegularFileSize(library.fd);
+    if (size < 0 || static_cast<uint64_t>(size) > kMaxLibrarySize) {
         TraceError("Library file '" + path + "' is missing or unreadable");
         return OVX_E_LIB_UNREADABLE;
     }
-    for (const KeyPtr& key : keys) {
-        if (Verifies(key.get(), content, signature)) {
-            if (descriptor != nullptr) *descriptor = SealedCopy(content, library);
+    // The kernel copies the file into a sealed in-memory file, and the check
+    // reads that copy in place: one copy of the bytes, none through this
+    // process's heap.
+    const int sealed = SealedCopyOf(library.fd, static_cast<size_t>(size));
+    if (sealed >= 0) {
+        const bool ok = VerifiesMapped(sealed, static_cast<size_t>(size), keys, signature);
+        if (ok) {
+            if (descriptor != nullptr) {
+                *descriptor = sealed;
+            } else {
+                close(sealed);
+            }
             return 0;
+        }
+        close(sealed);
+    } else {
+        std::vector<unsigned char> content;
+        if (!ovxToolsLib::ReadRegularFile(library.fd, kMaxLibrarySize, content)) {
+            TraceError("Library file '" + path + "' is missing or unreadable");
+            return OVX_E_LIB_UNREADABLE;
+        }
+        for (const KeyPtr& key : keys) {
+            if (Verifies(key.get(), content.data(), content.size(), signature)) {
+                if (descriptor != nullptr) *descriptor = SealedCopy(content, library);
+                return 0;
+            }
         }
     }
     TraceError("The signature of '" + path + "' does not verify; the library is refused");

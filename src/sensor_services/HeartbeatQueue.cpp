@@ -1,5 +1,6 @@
 // The heartbeat queue: one pending heartbeat, replaced by or merged with a
 // newer one, sent by the dispatch thread and put back when its post fails.
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,6 +20,7 @@
 #include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxStringOut.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -32,10 +34,16 @@ namespace {
 const char kHeartbeatPath[] = "/ovx/sensor_services/heartbeat";
 const char kHeartbeatType[] = "application/x-ovx-cml-data; charset=UTF-8";
 
+// A heartbeat's text. Heartbeats of one agent are about the same size from
+// one to the next: the room the last one took is reserved up front.
 std::string Text(const CCmlMessage& message) {
-    std::ostringstream out;
-    message.Serialize(out);
-    return out.str();
+    static std::atomic<size_t> s_lastSize{0};
+    std::string text;
+    text.reserve(s_lastSize.load(std::memory_order_relaxed) + 1024);
+    ovxToolsLib::ovxStringOut out(text);
+    message.Serialize(out.stream());
+    s_lastSize.store(text.size(), std::memory_order_relaxed);
+    return text;
 }
 
 }  // namespace
@@ -112,19 +120,21 @@ uint32_t CSensorServices::AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& inf
     return 0;
 }
 
-void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken) {
+void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::string text) {
     std::unique_ptr<CCmlMessage> dropped;
     bool dump = false;
     std::string dumpText;
     {
         LockGuard hold(*this);
         std::unique_ptr<CCmlMessage> owned(message);
+        bool merged = false;
         try {
             if (!m_pendingHeartbeat) {
                 m_pendingHeartbeat = std::move(owned);
             } else if (m_flags.mergeHeartbeatOnPost) {
                 HbUtils::Merge(*owned, *m_pendingHeartbeat);
                 dropped = std::move(owned);
+                merged = true;
             } else {
                 dropped = std::move(m_pendingHeartbeat);
                 m_pendingHeartbeat = std::move(owned);
@@ -133,12 +143,15 @@ void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken) {
             owned.release();  // still the caller's: it stays with the agent
             throw;
         }
+        // A merged heartbeat is another text: it is made when it is sent.
+        m_pendingText = merged ? std::string() : std::move(text);
         if (taken != nullptr) *taken = true;
         // From here on the heartbeat is the library's whatever happens: a
         // dump that cannot be made is skipped, never reported as a refusal.
         dump = m_dumps.Enabled();
         try {
-            if (dump && m_pendingHeartbeat) dumpText = Text(*m_pendingHeartbeat);
+            if (dump && m_pendingHeartbeat)
+                dumpText = m_pendingText.empty() ? Text(*m_pendingHeartbeat) : m_pendingText;
         } catch (...) {
             dump = false;
         }
@@ -158,6 +171,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         uint32_t result = 0;
         std::wstring groupHint;
         const uint32_t stopped = AddGroupSettingsStep(handle, result, groupHint);
+
         if (stopped != 0) return stopped;
         auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
             HbUtils::FindDocument(*message, kReqAgentStartupAnnouncement, true));
@@ -168,15 +182,19 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         if (announcement->GetContent().groupNameHint.empty() && !groupHint.empty()) {
             announcement->GetContent().groupNameHint = groupHint;
         }
+        std::string text;
         if (buffer != nullptr && length != nullptr) {
-            const std::string text = Text(*message);
-            std::memset(buffer, 0, *length);
+            text = Text(*message);
+
             if (text.size() <= *length) {
                 std::memcpy(buffer, text.data(), text.size());
+                std::memset(buffer + text.size(), 0, *length - text.size());
                 *length = static_cast<uint32_t>(text.size());
+            } else {
+                std::memset(buffer, 0, *length);
             }
         }
-        EnqueueHeartbeat(message, taken);
+        EnqueueHeartbeat(message, taken, std::move(text));
         return result;
     } catch (...) {
         return OVX_E_UNEXPECTED;
@@ -194,10 +212,13 @@ uint32_t CSensorServices::SendPendingData(int32_t serverIndex) {
 uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     const char* where = "CSensorServices::SendPendingHeartbeat";
     std::unique_ptr<CCmlMessage> heartbeat;
+    std::string text;
     SessionFlags flags;
     {
         LockGuard hold(*this);
         heartbeat = std::move(m_pendingHeartbeat);
+        text = std::move(m_pendingText);
+        m_pendingText.clear();
         flags = m_flags;
     }
     if (!heartbeat) return 0;
@@ -208,7 +229,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     std::unique_ptr<CHeartbeatRecord> record;
     try {
         try {
-            record = std::make_unique<CHeartbeatRecord>(Text(*heartbeat));
+            record = std::make_unique<CHeartbeatRecord>(text.empty() ? Text(*heartbeat) : std::move(text));
         } catch (const std::bad_alloc&) {
             throw CTRLEXC("unable to allocate heartbeat buffer!", OVX_E_OUT_OF_MEMORY);
         }
@@ -241,7 +262,9 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
             LockGuard hold(*this);
             if (!m_pendingHeartbeat) {
                 m_pendingHeartbeat = std::move(heartbeat);
+                // Its text went into the record; it is made again on the retry.
             } else if (m_flags.mergeHeartbeatOnPost) {
+                m_pendingText.clear();
                 HbUtils::Merge(*m_pendingHeartbeat, *heartbeat);
                 dropped = std::move(m_pendingHeartbeat);
                 m_pendingHeartbeat = std::move(heartbeat);

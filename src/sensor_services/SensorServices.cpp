@@ -244,6 +244,7 @@ uint32_t CSensorServices::Cleanup() {
         LockGuard hold(*this);
         m_callbacks.Clear();
         pendingHeartbeat = std::move(m_pendingHeartbeat);
+        m_pendingText.clear();
         pendingPing = std::move(m_pendingPing);
         m_flags = SessionFlags{false, false, false, false};
         m_dumps.SetEnabled(false);

@@ -213,7 +213,10 @@ public:
     uint32_t AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& info, std::wstring& groupHint);
     // Queues the heartbeat (or merges it into the one queued); *taken is set
     // once it is the library's.
-    void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken);
+    // `text` is the message's text when the caller made it already (for the
+    // agent's out buffer); it is kept for the post unless the message is
+    // merged into the one queued.
+    void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken, std::string text);
     uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken);
     uint32_t SendPendingHeartbeat(int32_t serverIndex);
     bool HasPendingHeartbeat() const;
@@ -312,6 +315,9 @@ private:
     CCallbackRegistry m_callbacks;
     CDumpWriter m_dumps;
     std::unique_ptr<ovx::cml::CCmlMessage> m_pendingHeartbeat;
+    // The pending heartbeat's text when it was made on the way in (empty
+    // when not): the post sends it instead of serializing the message again.
+    std::string m_pendingText;
     std::unique_ptr<CHeartbeatRecord> m_pendingPing;
     SessionFlags m_flags;
     // Answers of every kind are read through one reused parser. Declared

@@ -224,7 +224,8 @@ extern "C" {
 uint32_t SS_Init(const char* version, const char* localPropertyFile, const char* commSettingsFile,
                  const char* sessionString1, const char* sessionString2, SS_TraceSink* trace) {
     try {
-        return Init(version, localPropertyFile, commSettingsFile, sessionString1, sessionString2, trace);
+        uint32_t s = Init(version, localPropertyFile, commSettingsFile, sessionString1, sessionString2, trace);
+        return s;
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }

@@ -30,6 +30,9 @@ nl_catd LoadCatalog() { return reinterpret_cast<nl_catd>(g_catalog.load(std::mem
 
 bool CatalogOpen() { return g_catalog.load(std::memory_order_acquire) != kNoCatalog; }
 
+// Counts openings and closings; read as 0 while no catalog is open.
+std::atomic<uint64_t> g_catalogGeneration{1};
+
 std::string StripTrailing(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r')) text.pop_back();
     return text;
@@ -141,6 +144,7 @@ int OpenCatalogImpl(const char* directory, const char* name, const char* locale,
         if (catalog == reinterpret_cast<nl_catd>(-1)) openError = errno;
     }
     if (catalog == reinterpret_cast<nl_catd>(-1)) return openError ? openError : ENOENT;
+    g_catalogGeneration.fetch_add(1, std::memory_order_acq_rel);
     g_catalog.store(reinterpret_cast<intptr_t>(catalog), std::memory_order_release);
     return 0;
 }
@@ -405,10 +409,16 @@ void OVXError::RaiseAt(const char* file, unsigned line, uint32_t status) {
 void ovxCloseCatalog() {
     std::lock_guard<std::mutex> guard(g_catalogMutex);
     nl_catd catalog = reinterpret_cast<nl_catd>(g_catalog.exchange(kNoCatalog));
+    g_catalogGeneration.fetch_add(1, std::memory_order_acq_rel);
     if (catalog != reinterpret_cast<nl_catd>(-1)) catclose(catalog);
 }
 
 bool ovxCatalogIsOpen() { return CatalogOpen(); }
+
+uint64_t ovxCatalogGeneration() {
+    const uint64_t generation = g_catalogGeneration.load(std::memory_order_acquire);
+    return CatalogOpen() ? generation : 0;
+}
 
 // Used by the C form (c-api-error.cpp).
 int ovxOpenCatalogCForm(const char* directory, const char* name, const char* locale) {

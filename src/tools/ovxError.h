@@ -94,6 +94,10 @@ void ovxCloseCatalog();
 
 // True when a catalog is open.
 bool ovxCatalogIsOpen();
+// Which catalog is open: a number that changes whenever one is opened or
+// closed, 0 while none is. A text read from the catalog stays right for as
+// long as this number stays the same.
+uint64_t ovxCatalogGeneration();
 
 }  // namespace ovxToolsLib
 

@@ -118,6 +118,43 @@ TEST_F(IntegrityTest, KeyFileProblems) {
     EXPECT_EQ(0u, Verify());  // any trusted key may have signed
 }
 
+// Key files as OpenSSL writes them and as people edit them: keys of other
+// kinds and blocks of other labels among the Ed25519 keys, CRLF line ends,
+// comment lines. A public key block that is not base64 ends the reading, as
+// it does OpenSSL's own PEM reader.
+TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
+    auto pem = [](EVP_PKEY* key) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_PUBKEY(bio, key);
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        std::string text(data, static_cast<size_t>(size));
+        BIO_free(bio);
+        return text;
+    };
+    EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
+    EVP_PKEY* ec = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    const std::string certificateBlock = "-----BEGIN CERTIFICATE-----\nTUlJQg==\n-----END CERTIFICATE-----\n";
+    Write(m_keys, "# release keys\n" + pem(rsa) + certificateBlock + pem(ec) + "the signing key:\n" + pem(m_key));
+    EXPECT_EQ(0u, Verify());
+    std::string crlf;
+    for (char c : pem(m_other) + pem(m_key)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Write(m_keys, crlf);
+    EXPECT_EQ(0u, Verify());
+    // The same key with one letter of its base64 changed is another key.
+    std::string altered = pem(m_key);
+    const size_t letter = altered.find('\n') + 20;
+    altered[letter] = altered[letter] == 'A' ? 'B' : 'A';
+    Write(m_keys, altered);
+    EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify());
+    Write(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + pem(m_key));
+    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
+    Write(m_keys, pem(m_key).substr(0, 60));  // a block without its end
+    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
+    EVP_PKEY_free(rsa);
+    EVP_PKEY_free(ec);
+}
+
 TEST_F(IntegrityTest, MissingLibraryAndDirectories) {
     unlink(m_library.c_str());
     EXPECT_EQ(OVX_E_LIB_UNREADABLE, Verify());

@@ -153,6 +153,23 @@ TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
     EXPECT_EQ(0, g_errors.load());
 }
 
+// The text written into the agent's buffer is the text that is posted, to
+// the byte, heartbeat after heartbeat; the rest of the buffer is zeros.
+TEST_F(Queue, TheBytesPostedAreTheBytesOfTheOutBuffer) {
+    std::vector<char> buffer(64 * 1024, 'x');
+    for (const char* name : {"first", "second"}) {
+        uint32_t length = static_cast<uint32_t>(buffer.size());
+        const size_t before = Posts();
+        ASSERT_EQ(0u, PostHeartbeat(Heartbeat(name), buffer.data(), &length));
+        ASSERT_LT(length, buffer.size());
+        EXPECT_EQ(std::string(buffer.size() - length, '\0'),
+                  std::string(buffer.data() + length, buffer.size() - length));
+        ASSERT_TRUE(WaitFor([&] { return Posts() == before + 1; }));
+        EXPECT_EQ(std::string(buffer.data(), length), Body(before));
+        EXPECT_NE(std::string::npos, Body(before).find(std::string("name='") + name + "'"));
+    }
+}
+
 TEST_F(Queue, WithoutMergingOnlyTheNewestPendingHeartbeatIsSent) {
     CSensorServices* session = Session();
     ASSERT_NE(nullptr, session);
@@ -207,6 +224,30 @@ TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
     EXPECT_NE(std::string::npos, body.find("<policy-item name='one' namespace='urn:p' token='3'/>")) << body;
     EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>"));
     EXPECT_EQ(body.find("<get-policy-request"), body.rfind("<get-policy-request"));  // one request
+    session->Release();
+}
+
+// A heartbeat whose text was written out for the agent, then merged with a
+// newer one, is posted as merged: not as the text written earlier.
+TEST_F(MergingQueue, AMergedHeartbeatIsPostedAsMergedNotAsWrittenOut) {
+    CSensorServices* session = Session();
+    ASSERT_NE(nullptr, session);
+    std::vector<char> first(64 * 1024), second(64 * 1024);
+    uint32_t firstLength = static_cast<uint32_t>(first.size()), secondLength = firstLength;
+    SS_HMESSAGE older = Heartbeat("first");
+    AddGetPolicyRequest(older, "1", "one", "urn:p", nullptr, nullptr, nullptr);
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(older, first.data(), &firstLength));
+    SS_HMESSAGE newer = Heartbeat("");
+    AddGetPolicyRequest(newer, "2", "two", "urn:p", nullptr, nullptr, nullptr);
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(newer, second.data(), &secondLength));
+    session->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return Posts() == 1; }));
+    const std::string body = Body(0);
+    EXPECT_NE(std::string(first.data(), firstLength), body);
+    EXPECT_NE(std::string(second.data(), secondLength), body);
+    EXPECT_NE(std::string::npos, body.find("name='first'"));
+    EXPECT_NE(std::string::npos, body.find("<policy-item name='one' namespace='urn:p' token='1'/>")) << body;
+    EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>")) << body;
     session->Release();
 }
 

@@ -119,6 +119,21 @@ private:
     size_t CopyPlain(const wchar_t* text, size_t i, size_t length, bool escaping, bool attribute) {
         if (m_used == kCapacity) Flush();
         const size_t end = length - i < kCapacity - m_used ? length : i + (kCapacity - m_used);
+        // Sixteen characters at a time while none of them needs work: the
+        // test of a whole block and its narrowing copy have no branch inside
+        // and compile to vector instructions.
+        constexpr size_t kBlock = 16;
+        while (end - i >= kBlock) {
+            uint32_t special = 0;
+            for (size_t k = 0; k < kBlock; ++k) {
+                const auto c = static_cast<uint32_t>(text[i + k]);
+                special |= static_cast<uint32_t>(c >= 0x80) | (escaping ? Special(c, attribute) : 0u);
+            }
+            if (special != 0) break;
+            for (size_t k = 0; k < kBlock; ++k) m_buffer[m_used + k] = static_cast<Char>(text[i + k]);
+            m_used += kBlock;
+            i += kBlock;
+        }
         for (; i < end; ++i) {
             const auto c = static_cast<uint32_t>(text[i]);
             if (c >= 0x80) break;
@@ -126,6 +141,12 @@ private:
             m_buffer[m_used++] = static_cast<Char>(c);
         }
         return i;
+    }
+    // NeedsEscape without branches, for the block test.
+    static uint32_t Special(uint32_t c, bool attribute) {
+        return static_cast<uint32_t>(c == '"') | static_cast<uint32_t>(c == '&') | static_cast<uint32_t>(c == '\'') |
+               static_cast<uint32_t>(c == '<') | static_cast<uint32_t>(c == '>') |
+               (static_cast<uint32_t>(attribute) & static_cast<uint32_t>(c == '\n'));
     }
     static bool NeedsEscape(uint32_t c, bool attribute) {
         return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || (attribute && c == '\n');

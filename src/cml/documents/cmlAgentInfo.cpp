@@ -2,7 +2,9 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 #include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
@@ -88,13 +90,54 @@ CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource
 
 }  // namespace
 
-std::wstring StatusText(uint32_t status) {
+namespace {
+
+// Every heartbeat writes the text of each module's status, mostly the same
+// few codes: the texts are kept for as long as the catalog they came from
+// stays open. Never destroyed: a heartbeat may be written while the process
+// exits.
+struct StatusTexts {
+    std::mutex lock;
+    uint64_t generation = 0;
+    std::unordered_map<uint32_t, std::wstring> texts;
+};
+StatusTexts& Texts() {
+    static StatusTexts* texts = new StatusTexts();
+    return *texts;
+}
+constexpr size_t kMaxKeptTexts = 256;
+
+std::wstring ReadStatusText(uint32_t status) {
     ovxToolsLib::OVXError error(status);
     const char* text = error.GetMessageText();
     std::wstring wide = ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : "");
     // Catalog texts end their lines; an attribute value should not.
     while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) wide.pop_back();
     return wide;
+}
+
+}  // namespace
+
+std::wstring StatusText(uint32_t status) {
+    const uint64_t generation = ovxToolsLib::ovxCatalogGeneration();
+    // Without a catalog the text is a fallback that names errno: not kept.
+    if (generation == 0) return ReadStatusText(status);
+    StatusTexts& kept = Texts();
+    {
+        std::lock_guard<std::mutex> hold(kept.lock);
+        if (kept.generation == generation) {
+            auto found = kept.texts.find(status);
+            if (found != kept.texts.end()) return found->second;
+        }
+    }
+    std::wstring text = ReadStatusText(status);
+    std::lock_guard<std::mutex> hold(kept.lock);
+    if (kept.generation != generation) {
+        kept.texts.clear();
+        kept.generation = generation;
+    }
+    if (kept.texts.size() < kMaxKeptTexts) kept.texts.emplace(status, text);
+    return text;
 }
 
 // ---- CHostInfo

@@ -216,3 +216,24 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
                                           announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
                                       }).GetErrorCode());
 }
+
+// A module's status text is the catalog's: the texts a heartbeat writes
+// again and again are kept, but never past the catalog they came from.
+TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
+    auto written = [] {
+        CAgentStartupAnnouncement announcement;
+        announcement.GetContent().modules.push_back(CModuleInfo(L"scanner", L"2.1", OVX_E_UNEXPECTED));
+        std::ostringstream out;
+        announcement.Serialize(out);
+        return out.str();
+    };
+    const std::string fromCatalog = "status-text='An unexpected internal failure occurred. [ID=0xc7210005]'";
+    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    ovxToolsLib::ovxCloseCatalog();
+    const std::string without = written();
+    EXPECT_NE(std::string::npos, without.find("status-text='Status 2 retrieving message text for [0xc7210005]'"))
+        << without;
+    ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
+    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+}
