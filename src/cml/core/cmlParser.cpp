@@ -424,6 +424,7 @@ void CCmlParser::UseScanner(bool wellFormedness) {
 
 void CCmlParser::ValidatingParse(const xercesc::InputSource& source, const wchar_t* schemaFolder) {
     UseScanner(false);
+    m_parser.setSecurityManager(&m_securityManager);
     std::wstring folder = schemaFolder != nullptr ? schemaFolder : GetSchemaDirectory();
     // Only schemas under the folder may be read; without a folder, those
     // under the default one that written documents point to.
@@ -448,6 +449,11 @@ void CCmlParser::NonValidatingParse(const xercesc::InputSource& source) {
         RefuseDocumentType(reinterpret_cast<const char*>(memory->Bytes()), memory->Size(), memory->getSystemId());
     }
     UseScanner(true);
+    // The well-formedness scanner counts every predefined entity reference
+    // (each "&amp;" of an escaped text) against the expansion limit, which
+    // would refuse an ordinary answer with a thousand escaped characters.
+    // It expands nothing else, so it needs no limit.
+    m_parser.setSecurityManager(nullptr);
     m_resolver.SetAllowedFolder(std::string());
     m_parser.setDoSchema(false);
     m_parser.setLoadSchema(false);

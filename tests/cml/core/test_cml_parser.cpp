@@ -314,6 +314,34 @@ TEST_F(Parser, BillionLaughsFailsFastAndSmall) {
     EXPECT_LT(PeakResidentKb() - before, 32 * 1024);
 }
 
+// Escaped characters are not entities a document declared: an answer with
+// tens of thousands of them (a policy full of "&lt;" and "&amp;") is read in
+// every mode.
+TEST_F(Parser, EscapedTextsOfAnySizeAreRead) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "&amp;&lt;&quot;";
+    std::string xml = Written(SampleMessage());
+    Replace(xml, "<message-body>",
+            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0' note='" + text + "'>" + text +
+                "</p:item></request>");
+    for (uint32_t mode : {kDoNotValidate, kValidate}) {
+        CCmlParser parser;
+        if (mode == kDoNotValidate) {
+            ASSERT_NO_THROW(parser.ParseBuffer(xml.data(), xml.size(), mode, nullptr));
+        } else {
+            // The schemas do not know the item: the parse fails on that, not
+            // on the number of escaped characters.
+            CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); });
+            EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"xpansion")) << error.GetMessage();
+        }
+    }
+    CCmlParser parser;
+    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    const std::wstring read =
+        XmlUtils::ToWide(parser.GetDocument().GetDOMDocument()->getDocumentElement()->getTextContent());
+    EXPECT_NE(std::wstring::npos, read.find(L"&<\"&<\""));
+}
+
 TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
     std::string xml = Written(SampleMessage());
     std::string deep;
