@@ -16,10 +16,9 @@
 //
 // Each sample of ours is followed by one of the baseline, so both see the
 // same machine. Samples follow each other without a pause, as an agent that
-// waits for each acknowledgement before its next heartbeat would send them. The samples fall into 20 blocks; each block gives a ratio of
-// medians. A figure is "met" when the 10th to 90th percentile of the block
-// ratios lies within its goal, "missed" when it lies above it, and
-// "undecided" when it straddles it.
+// waits for each acknowledgement before its next heartbeat would send them. The samples fall into 20 blocks; each block
+// gives a ratio of medians. A figure is "met" when the 10th to 90th percentile of the block ratios lies within its
+// goal, "missed" when it lies above it, and "undecided" when it straddles it.
 //
 // Start-up: SS_Init (SS_ShutDown untimed) against a bare start of the same
 // kind: two INI files read with inih, a libcurl handle, a Xerces parser and
