@@ -7,7 +7,12 @@
 
 #include <xercesc/dom/DOMNode.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstdint>
+#include <cwchar>
 #include <ostream>
 #include <string>
 
@@ -119,18 +124,12 @@ private:
     size_t CopyPlain(const wchar_t* text, size_t i, size_t length, bool escaping, bool attribute) {
         if (m_used == kCapacity) Flush();
         const size_t end = length - i < kCapacity - m_used ? length : i + (kCapacity - m_used);
-        // Sixteen characters at a time while none of them needs work: the
-        // test of a whole block and its narrowing copy have no branch inside
-        // and compile to vector instructions.
+        // Sixteen characters at a time while none of them needs work: most
+        // text is long runs of plain ASCII, and a test of the whole block
+        // with one narrowing store beats a branch a character.
         constexpr size_t kBlock = 16;
-        while (end - i >= kBlock) {
-            uint32_t special = 0;
-            for (size_t k = 0; k < kBlock; ++k) {
-                const auto c = static_cast<uint32_t>(text[i + k]);
-                special |= static_cast<uint32_t>(c >= 0x80) | (escaping ? Special(c, attribute) : 0u);
-            }
-            if (special != 0) break;
-            for (size_t k = 0; k < kBlock; ++k) m_buffer[m_used + k] = static_cast<Char>(text[i + k]);
+        while (end - i >= kBlock && PlainBlock(text + i, escaping, attribute)) {
+            StoreBlock(text + i);
             m_used += kBlock;
             i += kBlock;
         }
@@ -142,12 +141,57 @@ private:
         }
         return i;
     }
+#if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
+    // Four vectors of four 32-bit characters: a lane is special when it is
+    // not ASCII or, when escaping, is one of the escaped characters.
+    static bool PlainBlock(const wchar_t* text, bool escaping, bool attribute) {
+        const __m128i high = _mm_set1_epi32(~0x7F);
+        __m128i special = _mm_setzero_si128();
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 4 * k));
+            special = _mm_or_si128(special, _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(v, high), _mm_setzero_si128()),
+                                                          _mm_set1_epi32(-1)));
+            if (escaping) {
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('"')));
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('&')));
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\'')));
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('<')));
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('>')));
+                if (attribute) special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\n')));
+            }
+        }
+        return _mm_movemask_epi8(special) == 0;
+    }
+    // Sixteen ASCII characters, already tested, narrowed into the buffer.
+    void StoreBlock(const wchar_t* text) {
+        if constexpr (sizeof(Char) == 1) {
+            const auto* v = reinterpret_cast<const __m128i*>(text);
+            const __m128i low = _mm_packs_epi32(_mm_loadu_si128(v), _mm_loadu_si128(v + 1));
+            const __m128i high = _mm_packs_epi32(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(m_buffer + m_used), _mm_packus_epi16(low, high));
+        } else {
+            for (size_t k = 0; k < 16; ++k) m_buffer[m_used + k] = static_cast<Char>(text[k]);
+        }
+    }
+#else
+    static bool PlainBlock(const wchar_t* text, bool escaping, bool attribute) {
+        uint32_t special = 0;
+        for (size_t k = 0; k < 16; ++k) {
+            const auto c = static_cast<uint32_t>(text[k]);
+            special |= static_cast<uint32_t>(c >= 0x80) | (escaping ? Special(c, attribute) : 0u);
+        }
+        return special == 0;
+    }
+    void StoreBlock(const wchar_t* text) {
+        for (size_t k = 0; k < 16; ++k) m_buffer[m_used + k] = static_cast<Char>(text[k]);
+    }
     // NeedsEscape without branches, for the block test.
     static uint32_t Special(uint32_t c, bool attribute) {
         return static_cast<uint32_t>(c == '"') | static_cast<uint32_t>(c == '&') | static_cast<uint32_t>(c == '\'') |
                static_cast<uint32_t>(c == '<') | static_cast<uint32_t>(c == '>') |
                (static_cast<uint32_t>(attribute) & static_cast<uint32_t>(c == '\n'));
     }
+#endif
     static bool NeedsEscape(uint32_t c, bool attribute) {
         return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || (attribute && c == '\n');
     }
