@@ -90,7 +90,9 @@ typedef uint32_t (*SS_GenericResponseFn)(const char* tagName, const char* reques
 typedef uint32_t (*SS_ResponseCompleteFn)(const char* responseTo);
 
 /* kind 1: a heartbeat post failed, or the retries gave up (OVX_I_RETRY_GAVE_UP);
- * kind 2: a ping post failed. */
+ * kind 2: a ping post failed;
+ * kind 3: group settings on probation were rolled back (OVX_E_GROUP_SETTINGS_ROLLED_BACK,
+ *         only with the settingsProbation setting). */
 typedef uint32_t (*SS_ErrorCallbackFn)(uint32_t status, uint32_t kind);
 
 /* Ping answer: the request id and its length, the status (0, or the post's
@@ -124,6 +126,44 @@ OVX_SS_API void SS_SetMSLExtSigFileExtension(const char* extension);
 OVX_SS_API uint32_t SS_StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes);
 OVX_SS_API uint32_t SS_StopAliveHeartbeats(void);
 OVX_SS_API uint32_t SS_ResetToPrimaryController(void);
+
+/* ---- Statistics ---------------------------------------------------------------
+ * What the session's posts did since its SS_Init. Posts count by kind and by
+ * outcome; every field is a plain number that only grows, except the last
+ * four of SS_Statistics. */
+typedef struct SS_PostCounts {
+    uint64_t success;   /* the server answered 2xx */
+    uint64_t refused;   /* the connection was refused */
+    uint64_t tls;       /* the secure connection or a certificate failed */
+    uint64_t timeout;   /* connecting or the transfer timed out */
+    uint64_t httpError; /* the server answered with an error status other than 429 and 503 */
+    uint64_t busy;      /* the server answered 503 (busy) or 429 (back off) */
+    uint64_t other;     /* anything else: a name not resolved, a broken transfer, an answer too large */
+} SS_PostCounts;
+
+typedef struct SS_Statistics {
+    uint32_t structSize;    /* set by the caller to sizeof(SS_Statistics) */
+    uint32_t reserved;      /* 0 */
+    SS_PostCounts heartbeat; /* posts of PostHeartbeat's heartbeats, each retry counted */
+    SS_PostCounts ping;      /* PostPing */
+    SS_PostCounts alive;     /* alive heartbeats */
+    SS_PostCounts exchange;  /* SS_ExchangeKeys and SS_AttachToSite */
+    uint64_t bytesSent;      /* request headers and bodies as sent (bodies only with an older SCS library) */
+    uint64_t bytesReceived;  /* answer headers and bodies as received (bodies only with an older SCS library) */
+    int32_t serverIndex;     /* the server the next heartbeat goes to, -1 = none */
+    uint32_t retryDelayMs;   /* the wait before the next heartbeat attempt, 0xFFFFFFFF = none scheduled */
+    int64_t lastSuccessTime; /* seconds since the epoch of the last successful post, 0 = none yet */
+    uint32_t lastFailureStatus; /* the status of the last failed post, 0 = none yet */
+    uint32_t reserved2;         /* 0 */
+} SS_Statistics;
+
+/* Fills `*statistics`: set structSize first. A larger structSize than this
+ * header's gets this header's fields and zeros after them (the structure
+ * only grows at its end); a smaller one, down to the end of `heartbeat`,
+ * gets the fields that fit whole.
+ *   OVX_E_INVALID_ARGUMENT  NULL, or structSize too small: nothing written;
+ *   OVX_E_NOT_INITIALIZED   no session: nothing written past structSize. */
+OVX_SS_API uint32_t SS_GetStatistics(SS_Statistics* statistics);
 OVX_SS_API uint32_t SS_ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
                                     uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength,
                                     const char* pemText, char** outAlgorithm, uint32_t* outKeyLength,

@@ -119,6 +119,8 @@
 #define OVX_E_GROUP_SETTINGS 0xC756000Du
 #define OVX_E_BAD_XML_INPUT 0xC7560012u
 #define OVX_I_GROUP_SETTINGS_NOT_ASSIGNED 0x47560013u
+/* Settings on probation reached no server in time: the last known good ones are back. */
+#define OVX_E_GROUP_SETTINGS_ROLLED_BACK 0xC7560014u
 
 /* Facility 0x759: session transport (the session configuration services). */
 #define OVX_E_SCS_CONNECTION_REFUSED 0xC7590001u

@@ -138,9 +138,37 @@ typedef struct SCS_Timeouts {
 
 #define OVX_SCS_FUNCTION_COUNT 81
 
+/* ---- Optional entries ---------------------------------------------------
+ * Entries a loader binds when the library has them and does without when it
+ * has not: they are not part of the table above, whose binding fails on any
+ * missing entry. */
+
+/* What one post did on the wire. The caller sets structSize; the library
+ * fills the fields that fit in it. */
+typedef struct SCS_PostInfo {
+    uint32_t structSize;
+    uint32_t httpStatus;    /* the answer's status, 0 when none came */
+    uint32_t retryAfterMs;  /* a 429 or 503 answer's Retry-After, 0 = none or unusable */
+    uint32_t compressed;    /* 1 when the body went out gzip-encoded */
+    uint64_t bytesSent;     /* request headers and body as sent */
+    uint64_t bytesReceived; /* answer headers and body as received */
+} SCS_PostInfo;
+
+/* Options of SCS_PostDataEx. */
+#define SCS_POST_GZIP 0x1u /* send the body gzip-encoded and accept a compressed answer */
+
+/* SCS_PostDataEx: SCS_PostData with options (`reserved` becomes `options`)
+ * and, when `info` is not NULL, what the post did. */
+#define OVX_SCS_OPTIONAL_FUNCTIONS(X)                                                                             \
+    X(uint32_t, SCS_PostDataEx,                                                                                   \
+      (int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t options, const char* contentType, \
+       const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,                   \
+       uint32_t* responseLength, SCS_PostInfo* info))
+
 /* Function pointer types: SCS_PostData_fn and so on. */
 #define OVX_SCS_TYPEDEF(result, name, params) typedef result(*name##_fn) params;
 OVX_SCS_FUNCTIONS(OVX_SCS_TYPEDEF)
+OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_TYPEDEF)
 #undef OVX_SCS_TYPEDEF
 
 #ifdef __cplusplus

@@ -2,8 +2,11 @@
 // mapping of libcurl's results to status codes, and connection tests.
 #include <openssl/ssl.h>
 #include <strings.h>
+#include <zlib.h>
 
+#include <cctype>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "scs/scsLibrary.h"
@@ -16,7 +19,72 @@ struct Response {
     std::vector<uint8_t> body;
     size_t limit = kDefaultMaxResponse;
     bool tooLarge = false;
+    std::string retryAfter;  // the last answer's Retry-After value, trimmed
 };
+
+// Longest Retry-After honoured at all; the caller caps it further at its own
+// ceiling. Keeps the milliseconds inside 32 bits.
+constexpr uint64_t kMaxRetryAfterSeconds = 24 * 3600;
+
+// Keeps the Retry-After of the answer being read. Each status line starts a
+// new answer's headers, so an interim answer's value never lingers.
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* response = static_cast<Response*>(user);
+    const size_t length = size * count;
+    const std::string line(data, length);
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        response->retryAfter.clear();
+    } else if (line.size() > 12 && strncasecmp(line.c_str(), "Retry-After:", 12) == 0) {
+        size_t begin = 12;
+        size_t end = line.size();
+        while (begin < end && std::isspace(static_cast<unsigned char>(line[begin])) != 0) ++begin;
+        while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1])) != 0) --end;
+        response->retryAfter = line.substr(begin, end - begin);
+    }
+    return length;
+}
+
+// The wait a Retry-After value asks for in ms: delta-seconds (digits only)
+// or an HTTP-date in the future. A date now or past, an empty value and
+// anything else give 0, as if there were none.
+uint32_t RetryAfterMs(const std::string& value) {
+    if (value.empty() || value.size() > 64) return 0;
+    uint64_t seconds = 0;
+    bool digits = true;
+    for (char c : value) {
+        if (c < '0' || c > '9') {
+            digits = false;
+            break;
+        }
+        seconds = seconds * 10 + static_cast<uint64_t>(c - '0');
+        if (seconds > kMaxRetryAfterSeconds) seconds = kMaxRetryAfterSeconds + 1;
+    }
+    if (!digits) {
+        // libcurl's date parser knows the three date forms HTTP allows.
+        const time_t date = curl_getdate(value.c_str(), nullptr);
+        const time_t now = std::time(nullptr);
+        if (date == static_cast<time_t>(-1) || date <= now) return 0;
+        seconds = static_cast<uint64_t>(date - now);
+    }
+    if (seconds > kMaxRetryAfterSeconds) seconds = kMaxRetryAfterSeconds;
+    return static_cast<uint32_t>(seconds * 1000);
+}
+
+// The body gzip-encoded by zlib; false when zlib fails.
+bool Gzip(const uint8_t* body, uint32_t length, std::vector<uint8_t>& out) {
+    z_stream stream{};
+    // 15 + 16: the largest window, with a gzip header and trailer.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    out.resize(deflateBound(&stream, length));
+    stream.next_in = const_cast<Bytef*>(body);
+    stream.avail_in = length;
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END;
+}
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* response = static_cast<Response*>(user);
@@ -210,6 +278,7 @@ struct PostRequest {
     const uint8_t* body;
     uint32_t bodyLength;
     SCS_Timeouts timeouts;
+    bool gzip = false;  // body already gzip-encoded; a compressed answer is welcome
 };
 
 // The request's options on a handle of the server's pool; the headers list
@@ -231,11 +300,18 @@ curl_slist* SetPostOptions(CURL* handle, const PostTarget& target, const PostReq
     answer.limit = target.limit;
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &ReadHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &answer);
     curl_slist* headers = nullptr;
     std::string typeHeader = std::string("Content-Type: ") +
                              (request.contentType != nullptr ? request.contentType : "application/octet-stream");
     headers = curl_slist_append(headers, typeHeader.c_str());
     headers = curl_slist_append(headers, "Expect:");
+    if (request.gzip) {
+        headers = curl_slist_append(headers, "Content-Encoding: gzip");
+        // libcurl decodes the answer; only gzip, which every server has.
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "gzip");
+    }
     if (!target.language.empty()) {
         headers = curl_slist_append(headers, ("Accept-Language: " + target.language).c_str());
     }
@@ -245,7 +321,29 @@ curl_slist* SetPostOptions(CURL* handle, const PostTarget& target, const PostReq
 
 // One transfer: the handle goes back to the pool when it worked (its live
 // connection is reused) and is closed when it failed.
-uint32_t Perform(const PostTarget& target, const PostRequest& request, Response& answer) {
+// What the transfer on `handle` did, for SCS_PostDataEx's caller.
+void Describe(CURL* handle, uint32_t status, const PostRequest& request, const Response& answer, SCS_PostInfo& info) {
+    long http = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &http);
+    info.httpStatus = http > 0 ? static_cast<uint32_t>(http) : 0;
+    info.retryAfterMs =
+        status == OVX_E_SCS_SERVER_BUSY || status == OVX_I_SCS_BACK_OFF ? RetryAfterMs(answer.retryAfter) : 0;
+    info.compressed = request.gzip ? 1 : 0;
+    long requestBytes = 0;
+    curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    long headerBytes = 0;
+    curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headerBytes);
+    curl_off_t downloaded = 0;
+    curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &downloaded);
+    info.bytesSent = static_cast<uint64_t>(requestBytes > 0 ? requestBytes : 0) +
+                     static_cast<uint64_t>(uploaded > 0 ? uploaded : 0);
+    info.bytesReceived = static_cast<uint64_t>(headerBytes > 0 ? headerBytes : 0) +
+                         static_cast<uint64_t>(downloaded > 0 ? downloaded : 0);
+}
+
+uint32_t Perform(const PostTarget& target, const PostRequest& request, Response& answer, SCS_PostInfo* info) {
     CURL* handle = target.pool->Take();
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -253,6 +351,7 @@ uint32_t Perform(const PostTarget& target, const PostRequest& request, Response&
     curl_slist* headers = SetPostOptions(handle, target, request, answer);
     CURLcode code = curl_easy_perform(handle);
     uint32_t status = MapResult(code, handle, answer);
+    if (info != nullptr) Describe(handle, status, request, answer, *info);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     if (code == CURLE_OK) {
@@ -274,15 +373,21 @@ using namespace ovxScs;
 
 extern "C" {
 
-uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t, const char* contentType,
-                      const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,
-                      uint32_t* responseLength) {
+uint32_t SCS_PostDataEx(int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t options,
+                        const char* contentType, const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts,
+                        uint8_t** response, uint32_t* responseLength, SCS_PostInfo* info) {
     if (response == nullptr || responseLength == nullptr || (body == nullptr && bodyLength != 0) ||
-        !ValidString(urlPath) || (contentType != nullptr && !ValidString(contentType))) {
+        !ValidString(urlPath) || (contentType != nullptr && !ValidString(contentType)) ||
+        (info != nullptr && info->structSize < sizeof(SCS_PostInfo)) || (options & ~SCS_POST_GZIP) != 0) {
         return OVX_E_INVALID_ARGUMENT;
     }
     *response = nullptr;
     *responseLength = 0;
+    if (info != nullptr) {
+        const uint32_t size = info->structSize;
+        std::memset(info, 0, sizeof(SCS_PostInfo));
+        info->structSize = size;
+    }
     try {
         InFlight counted;
         PostTarget target;
@@ -291,8 +396,15 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
         SCS_Timeouts given{0, 0, 60000, 0};
         if (timeouts != nullptr) std::memcpy(&given, timeouts, sizeof(given));
         PostRequest request{JoinUrl(target.server.field[kUrl], urlPath), contentType, body, bodyLength, given};
+        std::vector<uint8_t> compressed;
+        if ((options & SCS_POST_GZIP) != 0) {
+            if (!Gzip(body, bodyLength, compressed) || compressed.size() > UINT32_MAX) return OVX_E_OUT_OF_MEMORY;
+            request.body = compressed.data();
+            request.bodyLength = static_cast<uint32_t>(compressed.size());
+            request.gzip = true;
+        }
         Response answer;
-        status = Perform(target, request, answer);
+        status = Perform(target, request, answer, info);
         if (status != 0 || answer.body.empty()) return status;
         auto* copy = new (std::nothrow) uint8_t[answer.body.size()];
         if (copy == nullptr) return OVX_E_OUT_OF_MEMORY;
@@ -303,6 +415,13 @@ uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlP
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }
+}
+
+uint32_t SCS_PostData(int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t, const char* contentType,
+                      const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,
+                      uint32_t* responseLength) {
+    return SCS_PostDataEx(destination, serverIndex, urlPath, 0, contentType, body, bodyLength, timeouts, response,
+                          responseLength, nullptr);
 }
 
 uint32_t SCS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const char*) {

@@ -15,6 +15,7 @@
 #define OVX_SCS_CHECK(result, name, params) \
     static_assert(std::is_same<decltype(&name), name##_fn>::value, #name " has the wrong type");
 OVX_SCS_FUNCTIONS(OVX_SCS_CHECK)
+OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_CHECK)
 #undef OVX_SCS_CHECK
 
 namespace ovxScs {

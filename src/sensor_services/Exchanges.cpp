@@ -3,6 +3,7 @@
 // thread), the ping (queued for the dispatch thread, answered through a
 // callback) and the alive heartbeats of the pulse thread.
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -98,9 +99,73 @@ void CSensorServices::TraceLine(uint32_t level, const char* where, const char* t
 
 // ---- the synchronous post
 
-uint32_t CSensorServices::SynchronousPostData(const char* path, uint32_t flags, const char* contentType,
-                                              const uint8_t* data, uint32_t size, const uint32_t* timeouts,
-                                              uint8_t** response, uint32_t* responseSize) {
+uint32_t CSensorServices::Post(PostKind kind, int32_t serverIndex, const char* path, uint32_t options,
+                               const char* contentType, const uint8_t* data, uint32_t size, const uint32_t* timeouts,
+                               uint8_t** response, uint32_t* responseSize, SCS_PostInfo* info) {
+    SCS_PostInfo described{};
+    described.structSize = sizeof described;
+    uint32_t status;
+    const auto& scs = Scs();
+    if (scs.SCS_PostDataEx != nullptr) {
+        status = scs.SCS_PostDataEx(DefaultDestination(), serverIndex, path, options, contentType, data, size,
+                                    timeouts, response, responseSize, &described);
+    } else {
+        // An older library: no options, and the bodies are all we can count.
+        status = scs.SCS_PostData(DefaultDestination(), serverIndex, path, 0, contentType, data, size, timeouts,
+                                  response, responseSize);
+        described.bytesSent = size;
+        described.bytesReceived = *responseSize;
+    }
+    m_statistics.Record(kind, status, described.bytesSent, described.bytesReceived);
+    if (status == 0 && m_groupSettings.EndProbation()) {
+        Trace(SS_TRACE_PROGRESS, "CSensorServices::Post()", "A post succeeded: the new group settings are kept.");
+    }
+    if (info != nullptr) *info = described;
+    return status;
+}
+
+uint32_t CSensorServices::GetStatistics(SS_Statistics* statistics) {
+    // Up to the end of the first counts: a caller that has not even those
+    // has a structure from no version of this header.
+    constexpr uint32_t kSmallest = offsetof(SS_Statistics, ping);
+    if (statistics == nullptr || statistics->structSize < kSmallest) {
+        Trace(SS_TRACE_ERROR, "CSensorServices::GetStatistics()", "statistics is NULL or its structSize too small");
+        return OVX_E_INVALID_ARGUMENT;
+    }
+    SS_Statistics all{};
+    m_statistics.Fill(all);
+    {
+        LockGuard hold(*this);
+        uint32_t timeout = svcRetryState::kInfinite;
+        int32_t index = svcRetryState::kNoServer;
+        if (RetryState() != nullptr) RetryState()->GetSchedule(&timeout, &index);
+        all.serverIndex = index;
+        all.retryDelayMs = timeout;
+    }
+    const uint32_t size = statistics->structSize;
+    all.structSize = size;
+    // Whole fields only: what lies past this header's structure is zeroed.
+    size_t copied = sizeof all;
+    if (size < sizeof all) {
+        static const size_t kEnds[] = {
+            offsetof(SS_Statistics, ping),          offsetof(SS_Statistics, alive),
+            offsetof(SS_Statistics, exchange),      offsetof(SS_Statistics, bytesSent),
+            offsetof(SS_Statistics, bytesReceived), offsetof(SS_Statistics, serverIndex),
+            offsetof(SS_Statistics, retryDelayMs),  offsetof(SS_Statistics, lastSuccessTime),
+            offsetof(SS_Statistics, lastFailureStatus), offsetof(SS_Statistics, reserved2)};
+        copied = 0;
+        for (size_t end : kEnds) {
+            if (end <= size) copied = end;
+        }
+    }
+    std::memcpy(statistics, &all, copied);
+    if (size > sizeof all) std::memset(reinterpret_cast<uint8_t*>(statistics) + sizeof all, 0, size - sizeof all);
+    return 0;
+}
+
+uint32_t CSensorServices::SynchronousPostData(PostKind kind, const char* path, uint32_t flags,
+                                              const char* contentType, const uint8_t* data, uint32_t size,
+                                              const uint32_t* timeouts, uint8_t** response, uint32_t* responseSize) {
     uint32_t servers = 0;
     uint32_t busyLimit = 0;
     {
@@ -114,8 +179,8 @@ uint32_t CSensorServices::SynchronousPostData(const char* path, uint32_t flags, 
         uint8_t* answer = nullptr;
         uint32_t answerSize = 0;
         try {
-            status = Scs().SCS_PostData(DefaultDestination(), static_cast<int32_t>(index), path, flags, contentType,
-                                        data, size, timeouts, &answer, &answerSize);
+            status = Post(kind, static_cast<int32_t>(index), path, flags, contentType, data, size, timeouts, &answer,
+                          &answerSize);
         } catch (...) {
             status = OVX_E_UNEXPECTED;
         }
@@ -172,7 +237,7 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         const std::string text = Serialized(*message);
         steps.Step("Posting data");
         const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
+        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
                                               static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
         if (status != 0) steps.Fail("SynchronousPostData() failed.", status);
         steps.Step("Posting Complete");
@@ -237,7 +302,7 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         if (dump) Dump("ss_dump_attachreq.xml", text.data(), text.size());
         steps.Step("Posting data");
         const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
+        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
                                               static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
         if (status != 0) steps.Fail("SynchronousPostData() failed!!", status);
         steps.Step("Posting Complete");
@@ -349,9 +414,8 @@ uint32_t CSensorServices::SendPendingPing(int32_t& serverIndex) {
             uint8_t* response = nullptr;
             uint32_t responseSize = 0;
             try {
-                status =
-                    Scs().SCS_PostData(DefaultDestination(), static_cast<int32_t>(index), kPingPath, 0, kXmlDataType,
-                                       ping->Data(), ping->Size(), Timeouts(), &response, &responseSize);
+                status = Post(PostKind::kPing, static_cast<int32_t>(index), kPingPath, 0, kXmlDataType, ping->Data(),
+                              ping->Size(), Timeouts(), &response, &responseSize);
             } catch (...) {
                 status = OVX_E_UNEXPECTED;
             }
@@ -490,7 +554,7 @@ uint32_t CSensorServices::AliveHeartbeat(void* argument) {
     if (agentId == nullptr) return OVX_E_SCS_NO_AGENT_ID;
     uint8_t* response = nullptr;
     uint32_t responseSize = 0;
-    status = self->SynchronousPostData(kAlivePath, 0, kXmlDataType, reinterpret_cast<const uint8_t*>(agentId),
+    status = self->SynchronousPostData(PostKind::kAlive, kAlivePath, 0, kXmlDataType, reinterpret_cast<const uint8_t*>(agentId),
                                        static_cast<uint32_t>(std::strlen(agentId)), self->Timeouts(), &response,
                                        &responseSize);
     Scs().SCS_Free(agentId);

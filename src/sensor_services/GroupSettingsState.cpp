@@ -32,4 +32,44 @@ std::string CGroupSettingsState::Token() const {
     return m_token;
 }
 
+bool CGroupSettingsState::OnProbation() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_onProbation;
+}
+
+void CGroupSettingsState::BeginProbation(int64_t now, const std::string& lastGood, const std::string& goodToken,
+                                         const std::string& newToken) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_onProbation) {
+        m_probation.lastGood = lastGood;
+        m_probation.goodToken = goodToken;
+    }
+    m_probation.since = now;
+    m_probation.newToken = newToken;
+    m_onProbation = true;
+}
+
+bool CGroupSettingsState::EndProbation() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const bool was = m_onProbation;
+    m_onProbation = false;
+    m_probation = Probation();
+    return was;
+}
+
+bool CGroupSettingsState::TakeExpired(int64_t now, uint32_t seconds, Probation& expired) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_onProbation || now - m_probation.since < static_cast<int64_t>(seconds)) return false;
+    expired = std::move(m_probation);
+    m_probation = Probation();
+    m_onProbation = false;
+    m_refusedToken = expired.newToken;
+    return true;
+}
+
+std::string CGroupSettingsState::RefusedToken() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_refusedToken;
+}
+
 }  // namespace ovxSensorServices

@@ -124,6 +124,9 @@ void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::s
     std::unique_ptr<CCmlMessage> dropped;
     bool dump = false;
     std::string dumpText;
+    bool store = false;
+    std::string storeText;
+    uint64_t version = 0;
     {
         LockGuard hold(*this);
         std::unique_ptr<CCmlMessage> owned(message);
@@ -155,8 +158,74 @@ void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::s
         } catch (...) {
             dump = false;
         }
+        version = ++m_slotVersion;
+        store = m_storeOn;
+        try {
+            if (store) storeText = m_pendingText.empty() ? Text(*m_pendingHeartbeat) : m_pendingText;
+        } catch (...) {
+            store = false;  // the store keeps the last heartbeat it could write
+        }
     }
     if (dump) Dump("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
+    if (store) m_store.Save(version, storeText);
+}
+
+void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
+    // Back into the slot for the retry schedule, unless a newer one replaced
+    // it. The store already holds whichever stays, except a merge of both.
+    std::unique_ptr<CCmlMessage> dropped;
+    std::string storeText;
+    uint64_t version = 0;
+    try {
+        LockGuard hold(*this);
+        if (!m_pendingHeartbeat) {
+            m_pendingHeartbeat = std::move(heartbeat);
+            // Its text went into the record; it is made again on the retry.
+        } else if (m_flags.mergeHeartbeatOnPost) {
+            m_pendingText.clear();
+            HbUtils::Merge(*m_pendingHeartbeat, *heartbeat);
+            dropped = std::move(m_pendingHeartbeat);
+            m_pendingHeartbeat = std::move(heartbeat);
+            if (m_storeOn) {
+                version = ++m_slotVersion;
+                storeText = Text(*m_pendingHeartbeat);
+            }
+        } else {
+            dropped = std::move(heartbeat);
+        }
+    } catch (...) {
+        Trace(SS_TRACE_ERROR, "CSensorServices::SendPendingHeartbeat", "unknown exception!");
+    }
+    if (version != 0) m_store.Save(version, storeText);
+}
+
+void CSensorServices::RestorePendingHeartbeat() {
+    const char* where = "CSensorServices::RestorePendingHeartbeat()";
+    std::string text;
+    if (!m_store.Load(text)) return;
+    std::unique_ptr<CCmlDocumentBase> document;
+    try {
+        document = m_answerReader.Read(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
+                                       L"OVX-SensorServices-Pending-Heartbeat");
+    } catch (...) {
+        document.reset();
+    }
+    auto* message = dynamic_cast<CCmlMessage*>(document.get());
+    if (message == nullptr || HbUtils::FindDocument(*message, kReqAgentStartupAnnouncement, true) == nullptr) {
+        m_store.SetAside("is not a heartbeat");
+        return;
+    }
+    {
+        LockGuard hold(*this);
+        if (m_pendingHeartbeat) return;  // the agent was quicker: its heartbeat wins
+        document.release();
+        m_pendingHeartbeat.reset(message);
+        // Sent as the very bytes that were stored.
+        m_pendingText = std::move(text);
+        ++m_slotVersion;
+    }
+    Trace(SS_TRACE_PROGRESS, where, "A heartbeat left pending by an earlier session is queued first.");
+    RequestDispatch();
 }
 
 uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {
@@ -205,8 +274,43 @@ uint32_t CSensorServices::SendPendingData(int32_t serverIndex) {
     if (!IsDestinationOpen() && !IsListenerOpen()) return OVX_E_NOT_INITIALIZED;
     // The ping goes first and may move the index to the server that
     // answered it: the heartbeat follows it there.
+    // Settings that reached no server in their probation time go first:
+    // the list is then the good one, from its first server.
+    if (RollBackExpiredSettings()) serverIndex = 0;
     SendPendingPing(serverIndex);
     return SendPendingHeartbeat(serverIndex);
+}
+
+uint32_t CSensorServices::PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress,
+                                              uint8_t** response, uint32_t* responseLength) {
+    {
+        LockGuard hold(*this);
+        compress = compress && m_plainServers.count(serverIndex) == 0;
+    }
+    SCS_PostInfo info{};
+    uint32_t status = Post(PostKind::kHeartbeat, serverIndex, kHeartbeatPath, compress ? SCS_POST_GZIP : 0,
+                           kHeartbeatType, record.Data(), record.Size(), Timeouts(), response, responseLength, &info);
+    if (compress && status == OVX_E_SCS_HTTP_STATUS && (info.httpStatus == 415 || info.httpStatus == 400)) {
+        // A server that cannot read compressed bodies gets plain ones from
+        // now on; this heartbeat goes again at once, plain.
+        if (TraceWanted(SS_TRACE_WARNING)) {
+            Trace(SS_TRACE_WARNING, "CSensorServices::SendPendingHeartbeat",
+                  ("Server index #" + std::to_string(serverIndex) + " refused a compressed heartbeat (HTTP " +
+                   std::to_string(info.httpStatus) + "); sending it uncompressed from now on.")
+                      .c_str());
+        }
+        {
+            LockGuard hold(*this);
+            m_plainServers.insert(serverIndex);
+        }
+        status = Post(PostKind::kHeartbeat, serverIndex, kHeartbeatPath, 0, kHeartbeatType, record.Data(),
+                      record.Size(), Timeouts(), response, responseLength, &info);
+    }
+    if (status != 0 && info.retryAfterMs != 0) {
+        LockGuard hold(*this);
+        if (RetryState() != nullptr) RetryState()->SetServerDelay(info.retryAfterMs);
+    }
+    return status;
 }
 
 uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
@@ -214,12 +318,14 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     std::unique_ptr<CCmlMessage> heartbeat;
     std::string text;
     SessionFlags flags;
+    uint64_t takenVersion = 0;
     {
         LockGuard hold(*this);
         heartbeat = std::move(m_pendingHeartbeat);
         text = std::move(m_pendingText);
         m_pendingText.clear();
         flags = m_flags;
+        takenVersion = m_slotVersion;
     }
     if (!heartbeat) return 0;
 
@@ -233,8 +339,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         } catch (const std::bad_alloc&) {
             throw CTRLEXC("unable to allocate heartbeat buffer!", OVX_E_OUT_OF_MEMORY);
         }
-        status = Scs().SCS_PostData(DefaultDestination(), serverIndex, kHeartbeatPath, 0, kHeartbeatType,
-                                    record->Data(), record->Size(), Timeouts(), &response, &responseLength);
+        status = PostHeartbeatRecord(*record, serverIndex, flags.compressPosts, &response, &responseLength);
         ContinueAfterBlockingCall();
         if (status != 0) {
             SS_ErrorCallbackFn callback = GetErrorCallback();
@@ -254,26 +359,17 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         status = OVX_E_UNEXPECTED;
     }
     if (response != nullptr) Scs().SCS_Free(response);
-    if (status != 0) {
-        // Back into the slot for the retry schedule, unless a newer one
-        // replaced it.
-        std::unique_ptr<CCmlMessage> dropped;
-        try {
+    if (status == 0) {
+        // Sent: the store goes, unless a newer heartbeat is already waiting
+        // (the store holds that one).
+        bool remove = false;
+        {
             LockGuard hold(*this);
-            if (!m_pendingHeartbeat) {
-                m_pendingHeartbeat = std::move(heartbeat);
-                // Its text went into the record; it is made again on the retry.
-            } else if (m_flags.mergeHeartbeatOnPost) {
-                m_pendingText.clear();
-                HbUtils::Merge(*m_pendingHeartbeat, *heartbeat);
-                dropped = std::move(m_pendingHeartbeat);
-                m_pendingHeartbeat = std::move(heartbeat);
-            } else {
-                dropped = std::move(heartbeat);
-            }
-        } catch (...) {
-            Trace(SS_TRACE_ERROR, where, "unknown exception!");
+            remove = m_storeOn && !m_pendingHeartbeat;
         }
+        if (remove) m_store.Remove(takenVersion);
+    } else {
+        PutBack(std::move(heartbeat));
     }
     return status;
 }

@@ -25,6 +25,7 @@
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
 #include "sensor_services/SessionText.h"
+#include "tools/ovxClock.h"
 #include "tools/ovxDigest.h"
 #include "tools/ovxGuid.h"
 #include "tools/ovxXmlChars.h"
@@ -441,6 +442,22 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
         }
         // A session cut off from its agent by a shut-down writes nothing more.
         if (!Gate()->IsOpen()) return OVX_E_NOT_INITIALIZED;
+        const uint32_t probation = GetFlags().settingsProbation;
+        if (probation != 0 && newToken == m_groupSettings.RefusedToken()) {
+            Trace(SS_TRACE_WARNING, where,
+                  "Group settings refused: these settings were rolled back after their probation; waiting for newer "
+                  "ones.");
+            return OVX_E_GROUP_SETTINGS_ROLLED_BACK;
+        }
+        // On probation, the file in force is kept to go back to.
+        std::string lastGood;
+        const bool keep = probation != 0 && !m_groupSettings.OnProbation();
+        const bool kept = keep && ReadSettingsFile(m_groupSettings.CommSettingsFile(), lastGood);
+        if (keep && !kept) {
+            Trace(SS_TRACE_WARNING, where,
+                  "The comm settings file in force cannot be read: the new group settings are applied without "
+                  "probation.");
+        }
         // The service library checks the text before it replaces the file
         // (it must parse and name reachable servers, its group values must
         // be text XML can carry): a payload it refuses leaves file and
@@ -458,7 +475,11 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
                       .c_str());
             return written;
         }
+        const std::string goodToken = m_groupSettings.Token();
         m_groupSettings.SetToken(newToken);
+        if (probation != 0 && (kept || m_groupSettings.OnProbation())) {
+            m_groupSettings.BeginProbation(ovxToolsLib::ovxClock::NowSeconds(), lastGood, goodToken, newToken);
+        }
         ReloadGroupSettings();
         // The callback means "applied": it is heard only now.
         SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::commSettingsResponse);

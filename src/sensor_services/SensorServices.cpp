@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
 
 #include "cml/core/cmlDocument.h"
@@ -107,6 +108,9 @@ CSensorServices::CSensorServices()
     : m_dumps([this](const std::string& name) {
           Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
       }),
+      m_store([this](const std::string& text) {
+          Trace(SS_TRACE_WARNING, "CSensorServices::PendingStore()", text.c_str());
+      }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
 }
@@ -128,6 +132,7 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
                 Trace(SS_TRACE_WARNING, "CSensorServices::Init()", "Failed to load settings from local property file");
             }
             status = Scs().SCS_RegisterSettingsChanged(&CSensorServices::SettingsChanged, this);
+            if (status == 0) RestorePendingHeartbeat();
         }
         if (status == 0) status = m_worker.Init(threading, Gate(), &CSensorServices::ProcessResponseItem, this);
         if (status != 0) {
@@ -170,6 +175,7 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
         {"autoGroupSettingsRequest", &SessionFlags::autoGroupSettingsRequest},
         {"mergeHeartbeatOnPost", &SessionFlags::mergeHeartbeatOnPost},
         {"processResponseThread", &SessionFlags::processResponseThread},
+        {"compressPosts", &SessionFlags::compressPosts},
     };
     {
         LockGuard hold(*this);
@@ -189,6 +195,24 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
         }
         if (unit != nullptr) Scs().SCS_Free(unit);
         m_dumps.SetEnabled(m_flags.dumpEnabled);
+        m_plainServers.clear();
+        char* probation = nullptr;
+        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "settingsProbation", &probation) ==
+                0 &&
+            probation != nullptr) {
+            const long seconds = std::strtol(probation, nullptr, 10);
+            m_flags.settingsProbation = seconds > 0 && seconds <= 86400 * 30 ? static_cast<uint32_t>(seconds) : 0;
+        }
+        if (probation != nullptr) Scs().SCS_Free(probation);
+        char* store = nullptr;
+        std::string storePath;
+        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "pendingStore", &store) == 0 &&
+            store != nullptr) {
+            storePath = store;
+        }
+        if (store != nullptr) Scs().SCS_Free(store);
+        m_store.SetPath(storePath);
+        m_storeOn = !storePath.empty();
     }
     return CBaseServices::LoadSettings(role);
 }
@@ -216,6 +240,44 @@ uint32_t CSensorServices::SettingsChanged(int32_t destination) {
     }
     session->Release();
     return status;
+}
+
+bool CSensorServices::ReadSettingsFile(const std::string& path, std::string& text) {
+    // Group settings are at most 1 MiB of text; a file much larger is not one.
+    constexpr std::streamsize kMaxBytes = 1024 * 1024 + 64 * 1024;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    text.assign(static_cast<size_t>(kMaxBytes) + 1, '\0');
+    file.read(&text[0], kMaxBytes + 1);
+    const std::streamsize got = file.gcount();
+    if (file.bad() || got > kMaxBytes) return false;
+    text.resize(static_cast<size_t>(got));
+    return true;
+}
+
+bool CSensorServices::RollBackExpiredSettings() {
+    const char* where = "CSensorServices::RollBackExpiredSettings()";
+    const uint32_t seconds = GetFlags().settingsProbation;
+    CGroupSettingsState::Probation expired;
+    if (seconds == 0 || !m_groupSettings.TakeExpired(ovxToolsLib::ovxClock::NowSeconds(), seconds, expired)) {
+        return false;
+    }
+    const uint32_t written = Scs().SCS_LoadCommSettings(DefaultDestination(), expired.lastGood.c_str());
+    if (written != 0) {
+        Trace(SS_TRACE_ERROR, where,
+              ("Unable to restore the last known good group settings. OSSTAT: " + StatusHex(written)).c_str());
+        return false;
+    }
+    m_groupSettings.SetToken(expired.goodToken);
+    ReloadGroupSettings();
+    Trace(SS_TRACE_WARNING, where,
+          ("No post succeeded for " + std::to_string(seconds) +
+           " seconds with the new group settings: the last known good settings are restored.")
+              .c_str());
+    ResetRetryState();
+    SS_ErrorCallbackFn callback = GetErrorCallback();
+    if (callback != nullptr) CallAgent([&] { callback(OVX_E_GROUP_SETTINGS_ROLLED_BACK, 3); });
+    return true;
 }
 
 uint32_t CSensorServices::ReloadGroupSettings() {

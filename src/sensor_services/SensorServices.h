@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "sensor_services/SessionOperations.h"
+#include "sensor_services/PendingStore.h"
 #include "sensor_services/SessionText.h"
+#include "sensor_services/TransportStatistics.h"
 #include "transport/BaseServices.h"
 
 namespace ovx {
@@ -60,6 +63,11 @@ struct SessionFlags {
     // Seconds in one "minute" of the alive interval and duration: 60, or
     // less where a test or a demonstration cannot wait minutes.
     uint32_t aliveUnitSeconds = 60;
+    // Heartbeats go gzip-encoded, answers may come compressed.
+    bool compressPosts = false;
+    // Seconds new group settings have to let a post succeed before they are
+    // rolled back; 0 = they are never rolled back.
+    uint32_t settingsProbation = 0;
 };
 
 // Makes SS_Init create CSensorServices sessions; done when the library is
@@ -95,6 +103,9 @@ public:
     void OnRetryRequestFailed() override;
 
     uint32_t ReloadGroupSettings();
+    // The text of a settings file of at most 1 MiB + 64 KiB; false when it
+    // cannot be read.
+    static bool ReadSettingsFile(const std::string& path, std::string& text);
     SessionFlags GetFlags() const;
     std::string GetCommSettingsFile() const { return m_groupSettings.CommSettingsFile(); }
     std::string GetGroupSettingsToken() const;
@@ -112,6 +123,7 @@ public:
     uint32_t StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes) override;
     uint32_t StopAliveHeartbeats() override;
     uint32_t ResetRetryState() override { return CBaseServices::ResetRetryState(); }
+    uint32_t GetStatistics(SS_Statistics* statistics) override;
     uint32_t ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
                           uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength, const char* pemText,
                           char** outAlgorithm, uint32_t* outKeyLength, char** outPemText) override;
@@ -219,6 +231,19 @@ public:
     void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken, std::string text);
     uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken);
     uint32_t SendPendingHeartbeat(int32_t serverIndex);
+    // A heartbeat left in the store by an earlier process goes into the
+    // slot (sent first) when the slot is empty.
+    void RestorePendingHeartbeat();
+    // Group settings on probation that let no post succeed for their
+    // probation time are replaced by the last known good ones; true when
+    // that happened.
+    bool RollBackExpiredSettings();
+    // A heartbeat whose post failed goes back into the slot.
+    void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
+    // One post of a heartbeat's text: compressed when asked and the server
+    // has not refused that, plain again at once when it does.
+    uint32_t PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress,
+                                 uint8_t** response, uint32_t* responseLength);
     bool HasPendingHeartbeat() const;
     std::time_t GetLastPostTime() const;
 
@@ -259,8 +284,16 @@ public:
                                 uint8_t last);
 
     // Exchanges (Exchanges.cpp).
-    uint32_t SynchronousPostData(const char* path, uint32_t flags, const char* contentType, const uint8_t* data,
-                                 uint32_t size, const uint32_t* timeouts, uint8_t** response, uint32_t* responseSize);
+    uint32_t SynchronousPostData(PostKind kind, const char* path, uint32_t flags, const char* contentType,
+                                 const uint8_t* data, uint32_t size, const uint32_t* timeouts, uint8_t** response,
+                                 uint32_t* responseSize);
+    // Every post of the session: through the service library's extended
+    // entry when it has one (options, and what the post did), counted in
+    // the statistics. `info`, when given, receives what the post did (zeros
+    // but the status with an older library).
+    uint32_t Post(PostKind kind, int32_t serverIndex, const char* path, uint32_t options, const char* contentType,
+                  const uint8_t* data, uint32_t size, const uint32_t* timeouts, uint8_t** response,
+                  uint32_t* responseSize, SCS_PostInfo* info = nullptr);
     // Sends the pending ping from `serverIndex` on; on success the index
     // becomes the server that answered.
     uint32_t SendPendingPing(int32_t& serverIndex);
@@ -320,6 +353,15 @@ private:
     std::string m_pendingText;
     std::unique_ptr<CHeartbeatRecord> m_pendingPing;
     SessionFlags m_flags;
+    CTransportStatistics m_statistics;
+    // Servers (by index) that refused a compressed heartbeat; cleared when
+    // the settings are loaded again.
+    std::set<int32_t> m_plainServers;
+    // The pending heartbeat on disk when the settings name a store; each
+    // change of the slot has a version of its own.
+    CPendingStore m_store;
+    bool m_storeOn = false;
+    uint64_t m_slotVersion = 0;
     // Answers of every kind are read through one reused parser. Declared
     // before the worker that reads answers, so it outlives that thread.
     mutable CServerDocumentReader m_answerReader;

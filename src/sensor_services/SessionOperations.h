@@ -52,6 +52,7 @@ public:
     virtual uint32_t StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinutes) = 0;
     virtual uint32_t StopAliveHeartbeats() = 0;
     virtual uint32_t ResetRetryState() = 0;
+    virtual uint32_t GetStatistics(SS_Statistics* statistics) = 0;
     virtual uint32_t ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
                                   uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength,
                                   const char* pemText, char** outAlgorithm, uint32_t* outKeyLength,

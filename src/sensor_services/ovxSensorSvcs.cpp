@@ -307,6 +307,7 @@ uint32_t SS_StartAliveHeartbeats(uint32_t intervalMinutes, uint32_t durationMinu
 }
 uint32_t SS_StopAliveHeartbeats(void) { return OVX_FORWARD(StopAliveHeartbeats()); }
 uint32_t SS_ResetToPrimaryController(void) { return OVX_FORWARD(ResetRetryState()); }
+uint32_t SS_GetStatistics(SS_Statistics* statistics) { return OVX_FORWARD(GetStatistics(statistics)); }
 uint32_t SS_ExchangeKeys(SS_HMESSAGE message, uint32_t connectTimeout, uint32_t transferTimeout,
                          uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength, const char* pemText,
                          char** outAlgorithm, uint32_t* outKeyLength, char** outPemText) {

@@ -53,6 +53,9 @@ ScsFunctionTable StubTable() {
 #define OVX_SCS_ASSIGN(result, name, params) table.name = &Stub_##name;
     OVX_SCS_FUNCTIONS(OVX_SCS_ASSIGN)
 #undef OVX_SCS_ASSIGN
+#define OVX_SCS_ABSENT(result, name, params) table.name = nullptr;
+    OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_ABSENT)
+#undef OVX_SCS_ABSENT
     table.SCS_Free = &Quiet_SCS_Free;
     table.SCS_SetMSLLibPath = &Quiet_SCS_SetMSLLibPath;
     table.SCS_SetMSLExtSigFileExtension = &Quiet_SCS_SetMSLExtSigFileExtension;
@@ -154,6 +157,12 @@ uint32_t LoadOvxSessionConfigSvcs(const char* library, bool* counted) {
             failure = mslLoader::LookupSymbol(&g_handle, Slot(index), kFunctionNames[index]);
         }
         if (failure == 0) {
+            // Optional entries are looked up without a word when missing:
+            // an older library simply has not got them.
+#define OVX_SCS_OPTIONAL(result, name, params) \
+    g_table.name = reinterpret_cast<name##_fn>(cLibGetSymbol(&g_handle, #name));
+            OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_OPTIONAL)
+#undef OVX_SCS_OPTIONAL
             std::string directory = mslLoader::GetLibPath();
             g_table.SCS_SetMSLLibPath(directory.c_str());
             if (mslLoader::GetExternalFileSigExtSet()) {

@@ -16,6 +16,8 @@ constexpr const char kLibraryName[] = "libovxSessionConfigSvcs5.so";
 struct ScsFunctionTable {
 #define OVX_SCS_MEMBER(result, name, params) name##_fn name;
     OVX_SCS_FUNCTIONS(OVX_SCS_MEMBER)
+    // The optional entries: null when the loaded library has not got them.
+    OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_MEMBER)
 #undef OVX_SCS_MEMBER
 };
 

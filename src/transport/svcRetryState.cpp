@@ -57,6 +57,9 @@ uint32_t svcRetryState::Reload(int32_t destination) {
     ReadNumber(destination, "retryCeiling", &m_retryCeiling);
     ReadNumber(destination, "maxServerRetry", &m_maxServerRetry);
     ReadNumber(destination, "retryPrimaryServer", &m_retryPrimaryServer);
+    uint32_t jitter = 0;
+    ReadNumber(destination, "retryJitter", &jitter);
+    m_retryJitter = jitter <= 100 ? jitter : 100;
 
     const auto& scs = m_owner->ScsTable();
     char* loop = nullptr;
@@ -139,6 +142,18 @@ bool svcRetryState::BackToPrimary() {
     return false;
 }
 
+uint32_t svcRetryState::Handed(uint32_t delay) {
+    if (delay == kInfinite) return delay;
+    // Drawn from [delay x (1 - j/100), delay]: after the ceiling, so that a
+    // fleet that reached the ceiling together still spreads out.
+    if (m_retryJitter != 0 && delay != 0) {
+        const uint32_t lowest = static_cast<uint32_t>(static_cast<uint64_t>(delay) * (100 - m_retryJitter) / 100);
+        delay = std::uniform_int_distribution<uint32_t>(lowest, delay)(m_random);
+    }
+    const uint32_t asked = m_serverDelay < m_retryCeiling ? m_serverDelay : m_retryCeiling;
+    return asked > delay ? asked : delay;
+}
+
 void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index) {
     const bool backOffOnly = result == OVX_I_SCS_BACK_OFF;
     bool givenUp = false;
@@ -177,7 +192,9 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
     m_dispatchPending = false;
 
     // 6. The schedule.
-    if (timeout != nullptr) *timeout = m_timeout;
+    const uint32_t handed = Handed(m_timeout);
+    m_serverDelay = 0;
+    if (timeout != nullptr) *timeout = handed;
     int32_t outIndex = index != nullptr ? *index : kNoServer;
     if (m_serverCount == 0) {
         m_index = kNoServer;
@@ -188,8 +205,8 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
     if (index != nullptr) *index = outIndex;
 
     // 7.
-    if (m_timeout != kInfinite) {
-        Trace(kNextWhere, "Next retry in " + std::to_string(m_timeout / 1000) + " seconds to server index #" +
+    if (handed != kInfinite) {
+        Trace(kNextWhere, "Next retry in " + std::to_string(handed / 1000) + " seconds to server index #" +
                               std::to_string(outIndex));
     }
 }

@@ -4,6 +4,7 @@
 #define OVX_TRANSPORT_SVCRETRYSTATE_H
 
 #include <cstdint>
+#include <random>
 #include <string>
 
 #include "ovxTraceSink.h"
@@ -49,6 +50,10 @@ public:
     }
     virtual void Reset();
     virtual void SetServer(uint32_t timeout, int32_t index);
+    // The wait the server asked for with its last answer (Retry-After, ms),
+    // honoured by the next NextState only: that turn waits the longer of the
+    // schedule's delay and this one, capped at retryCeiling.
+    void SetServerDelay(uint32_t delayMs) { m_serverDelay = delayMs; }
     virtual bool GetDispatchPending() const { return m_dispatchPending; }
     virtual void SetDispatchPending(bool pending) { m_dispatchPending = pending; }
 
@@ -60,6 +65,7 @@ public:
     uint32_t retryCeiling() const { return m_retryCeiling; }
     uint32_t maxServerRetry() const { return m_maxServerRetry; }
     uint32_t retryPrimaryServer() const { return m_retryPrimaryServer; }
+    uint32_t retryJitter() const { return m_retryJitter; }
     bool retryServerLoop() const { return m_retryServerLoop; }
     uint32_t serverCount() const { return m_serverCount; }
     uint32_t attempts() const { return m_attempts; }
@@ -74,6 +80,9 @@ private:
     bool BackToPrimary();
     void Trace(const char* where, const std::string& text) const;
     bool ReadNumber(int32_t destination, const char* key, uint32_t* field) const;
+    // The delay handed out for `delay`: jittered, then stretched to what the
+    // server asked for.
+    uint32_t Handed(uint32_t delay);
 
     std::string m_role;
     svcRetryOwner* m_owner = nullptr;
@@ -83,6 +92,9 @@ private:
     uint32_t m_maxServerRetry = 5;
     uint32_t m_retryPrimaryServer = 7200;
     bool m_retryServerLoop = true;
+    uint32_t m_retryJitter = 0;  // percent of each delay that may be taken off at random
+    uint32_t m_serverDelay = 0;
+    std::mt19937 m_random{std::random_device{}()};
     uint32_t m_timeout = kInfinite;
     int32_t m_index = kNoServer;
     uint32_t m_serverCount = 0;

@@ -62,6 +62,7 @@ public:
     FAKE_OP(StartAliveHeartbeats, (uint32_t, uint32_t))
     FAKE_OP(StopAliveHeartbeats, ())
     FAKE_OP(ResetRetryState, ())
+    FAKE_OP(GetStatistics, (SS_Statistics*))
     FAKE_OP(ExchangeKeys,
             (SS_HMESSAGE, uint32_t, uint32_t, uint32_t, const char*, uint32_t, const char*, char**, uint32_t*, char**))
     FAKE_OP(AttachToSite,
@@ -327,6 +328,8 @@ TEST_F(FrameTest, AliasesForwardToTheirSharedOperation) {
     EXPECT_EQ("RegisterCommSettingsResponse", session->last);
     SS_ResetToPrimaryController();
     EXPECT_EQ("ResetRetryState", session->last);
+    SS_GetStatistics(nullptr);
+    EXPECT_EQ("GetStatistics", session->last);
     SS_LoadServers("f", 7);
     EXPECT_EQ(1u, session->lastNumber);
     SS_LoadServers("f", 0);

@@ -2,6 +2,7 @@
 // results with the schedule each must give, worked out from the rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -392,4 +393,73 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
             EXPECT_EQ(event.gaveUp, subject.TakeGaveUp()) << scenario.name << ", step " << step;
         }
     }
+}
+
+// ---- jitter and the server's own delay
+
+// 1,000 schedules that have reached the ceiling, each failing once more:
+// the delays fill the whole window [ceiling x (1 - j), ceiling] (ten equal
+// buckets, none empty) and none goes above the ceiling.
+TEST_F(RetryTest, JitterSpreadsDelaysAtTheCeilingOverTheWholeWindowAndNeverAboveIt) {
+    g_settings["sensor_services/retryInterval"] = "60000";
+    g_settings["sensor_services/retryCeiling"] = "60000";
+    g_settings["sensor_services/maxServerRetry"] = "1000000";
+    g_settings["sensor_services/retryJitter"] = "50";
+    Start();
+    EXPECT_EQ(50u, state.retryJitter());
+    const uint32_t lowest = 30000, ceiling = 60000;
+    int buckets[10] = {0};
+    for (int schedule = 0; schedule < 1000; ++schedule) {
+        uint32_t timeout = 0;
+        int32_t index = 0;
+        state.NextState(kFail, &timeout, &index);
+        ASSERT_GE(timeout, lowest);
+        ASSERT_LE(timeout, ceiling);
+        ++buckets[std::min<uint32_t>(9, (timeout - lowest) * 10 / (ceiling - lowest))];
+        // The next turn starts from the ceiling, not from the jittered wait.
+        state.NextState(kFail, &timeout, &index);
+    }
+    for (int bucket = 0; bucket < 10; ++bucket) EXPECT_GT(buckets[bucket], 0) << "bucket " << bucket;
+}
+
+TEST_F(RetryTest, WithoutJitterEveryDelayIsTheRuleAndTheTraceGivesTheWaitHandedOut) {
+    g_settings["sensor_services/retryInterval"] = "2000";
+    g_settings["sensor_services/retryCeiling"] = "8000";
+    g_settings["sensor_services/retryJitter"] = "0";
+    Start();
+    const uint32_t expected[] = {2000, 4000, 8000, 8000};
+    for (uint32_t want : expected) {
+        uint32_t timeout = 0;
+        int32_t index = 0;
+        state.NextState(kFail, &timeout, &index);
+        EXPECT_EQ(want, timeout);
+    }
+    // A value above 100 is taken as 100: the wait may then be anything down to 0.
+    g_settings["sensor_services/retryJitter"] = "250";
+    ASSERT_EQ(0u, state.ReloadDefault());
+    EXPECT_EQ(100u, state.retryJitter());
+}
+
+TEST_F(RetryTest, TheServersDelayIsWaitedWhenLongerCappedAtTheCeilingAndOnlyOnce) {
+    g_settings["sensor_services/retryInterval"] = "200";
+    g_settings["sensor_services/retryCeiling"] = "5000";
+    Start();
+    uint32_t timeout = 0;
+    int32_t index = 0;
+    // 429 with Retry-After: 3 -> 3 s, not the schedule's 0.2 s.
+    state.SetServerDelay(3000);
+    state.NextState(OVX_I_SCS_BACK_OFF, &timeout, &index);
+    EXPECT_EQ(3000u, timeout);
+    EXPECT_EQ("Next retry in 3 seconds to server index #0", FakeOwner::lines.back());
+    // Honoured once: the next failure is back on the schedule (0.4 s).
+    state.NextState(kFail, &timeout, &index);
+    EXPECT_EQ(400u, timeout);
+    // Shorter than the schedule's own delay: the schedule's wins.
+    state.SetServerDelay(100);
+    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
+    EXPECT_EQ(800u, timeout);
+    // An hour asked for: the ceiling.
+    state.SetServerDelay(3600000);
+    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
+    EXPECT_EQ(5000u, timeout);
 }

@@ -1,0 +1,148 @@
+#include "sensor_services/PendingStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace ovxSensorServices {
+namespace {
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int file, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(file, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+void CPendingStore::SetPath(const std::string& path) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_path = path;
+}
+
+std::string CPendingStore::Path() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_path;
+}
+
+bool CPendingStore::WriteLocked(const std::string& text) {
+    // A name of our own next to the store, made anew (never a file someone
+    // else prepared), 0600; renamed over the store once it is on disk.
+    const std::string temporary = m_path + ".tmp." + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (file < 0) {
+        m_warn("Unable to write the pending heartbeat store '" + temporary + "': " + ErrorText(errno));
+        return false;
+    }
+    const bool written = WriteAll(file, text.data(), text.size()) && ::fsync(file) == 0;
+    const int error = errno;
+    ::close(file);
+    if (!written || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
+        m_warn("Unable to write the pending heartbeat store '" + m_path + "': " + ErrorText(written ? errno : error));
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with its folder.
+    const int folder = ::open(Folder(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+void CPendingStore::Save(uint64_t version, const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_path.empty() || version < m_version) return;
+    m_version = version;
+    WriteLocked(text);
+}
+
+void CPendingStore::Remove(uint64_t version) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_path.empty() || version < m_version) return;
+    m_version = version;
+    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
+        m_warn("Unable to remove the pending heartbeat store '" + m_path + "': " + ErrorText(errno));
+    }
+}
+
+void CPendingStore::SetAsideLocked(const std::string& why) {
+    const std::string aside = m_path + ".bad." + std::to_string(static_cast<long long>(std::time(nullptr)));
+    if (::rename(m_path.c_str(), aside.c_str()) == 0) {
+        m_warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
+    } else {
+        m_warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " +
+               ErrorText(errno));
+    }
+}
+
+void CPendingStore::SetAside(const std::string& why) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_path.empty()) SetAsideLocked(why);
+}
+
+bool CPendingStore::Load(std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    text.clear();
+    if (m_path.empty()) return false;
+    const int file = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (file < 0) {
+        if (errno == ENOENT) return false;  // nothing was pending
+        SetAsideLocked("cannot be opened (" + ErrorText(errno) + ")");
+        return false;
+    }
+    struct stat about {};
+    std::string problem;
+    if (::fstat(file, &about) != 0) {
+        problem = "cannot be examined";
+    } else if (!S_ISREG(about.st_mode)) {
+        problem = "is not a regular file";
+    } else if (about.st_uid != ::geteuid() || (about.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        // Only what this user wrote is sent in this agent's name.
+        problem = "is not this user's alone";
+    } else if (static_cast<uint64_t>(about.st_size) > kMaxBytes || about.st_size == 0) {
+        problem = "has an impossible size";
+    }
+    if (problem.empty()) {
+        text.resize(static_cast<size_t>(about.st_size));
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = ::read(file, &text[done], text.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        if (done != text.size()) problem = "cannot be read";
+    }
+    ::close(file);
+    if (!problem.empty()) {
+        text.clear();
+        SetAsideLocked(problem);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ovxSensorServices
