@@ -7,6 +7,7 @@
 extern "C" {
 #define OVX_SCS_DECLARE(result, name, params) result name params;
 OVX_SCS_FUNCTIONS(OVX_SCS_DECLARE)
+OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_DECLARE)
 #undef OVX_SCS_DECLARE
 }
 

@@ -17,6 +17,13 @@ namespace {
 
 using ovxTest::kCerts;
 
+// FNV-1a: enough to tell one body from another.
+std::string Digest(const std::string& text) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    return std::to_string(hash);
+}
+
 struct Answer {
     uint32_t status;
     std::string body;
@@ -41,6 +48,21 @@ protected:
             response.set_content("late", "text/plain");
         });
         http.Post("/empty", [](const httplib::Request&, httplib::Response&) {});
+        // Answers `status` with Retry-After: `value` (the rest of the path, URL-decoded by the server).
+        http.Post("/retry/(\\d+)/(.*)", [](const httplib::Request& request, httplib::Response& response) {
+            response.status = std::stoi(request.matches[1]);
+            response.set_header("Retry-After", request.matches[2].str());
+            response.set_content("later", "text/plain");
+        });
+        // What arrived: its encoding and length on the wire, what it accepts back, and the body as
+        // decoded (its length and digest: the answer limit here is 4 KiB).
+        http.Post("/encoding", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content(request.get_header_value("Content-Encoding") + "|" +
+                                     request.get_header_value("Content-Length") + "|" +
+                                     request.get_header_value("Accept-Encoding") + "|" +
+                                     std::to_string(request.body.size()) + ":" + Digest(request.body),
+                                 "text/plain");
+        });
         server.Start();
         stopSlow = false;
         ScsFixture::SetUp();
@@ -65,6 +87,23 @@ protected:
         Answer answer{status, std::string(reinterpret_cast<char*>(response), length)};
         SCS_Free(response);
         return answer;
+    }
+    struct Described {
+        uint32_t status;
+        std::string body;
+        SCS_PostInfo info;
+    };
+    Described PostEx(const std::string& path, const std::string& body, uint32_t options) {
+        Described result{};
+        result.info.structSize = sizeof(SCS_PostInfo);
+        uint8_t* response = nullptr;
+        uint32_t length = 0;
+        result.status = SCS_PostDataEx(destination, 0, path.c_str(), options, "text/xml",
+                                       reinterpret_cast<const uint8_t*>(body.data()),
+                                       static_cast<uint32_t>(body.size()), nullptr, &response, &length, &result.info);
+        result.body.assign(reinterpret_cast<char*>(response), length);
+        SCS_Free(response);
+        return result;
     }
     // A port with nothing listening on it.
     static int ClosedPort() {
@@ -253,4 +292,96 @@ TEST_F(TlsTest, RegisteredCertificateInfoSuppliesTheCa) {
     EXPECT_EQ(0u, Post(0));
     ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
     EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(0));
+}
+
+// ---- the extended post: Retry-After, compression, what the post did
+
+TEST_F(PostTest, RetryAfterOfBusyAndBackOffAnswersIsReadInBothFormsAndNothingElseCounts) {
+    auto retryAfter = [&](int status, const std::string& value) {
+        Described answer = PostEx("/retry/" + std::to_string(status) + "/" + value, "x", 0);
+        EXPECT_EQ(static_cast<uint32_t>(status), answer.info.httpStatus);
+        return answer.info.retryAfterMs;
+    };
+    EXPECT_EQ(3000u, retryAfter(429, "3"));
+    EXPECT_EQ(120000u, retryAfter(503, "120"));
+    // An HTTP-date ten seconds ahead: nine to ten seconds, as the clock ticks.
+    char date[64];
+    const time_t ahead = time(nullptr) + 10;
+    struct tm parts {};
+    gmtime_r(&ahead, &parts);
+    strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    std::string encoded;
+    for (char c : std::string(date)) encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+    const uint32_t dated = retryAfter(503, encoded);
+    EXPECT_GE(dated, 9000u);
+    EXPECT_LE(dated, 10000u);
+    // A date gone by, garbage and digits with a tail count as absent.
+    EXPECT_EQ(0u, retryAfter(503, "Wed,%2021%20Oct%202015%2007:28:00%20GMT"));
+    EXPECT_EQ(0u, retryAfter(429, "soon"));
+    EXPECT_EQ(0u, retryAfter(429, "3abc"));
+    EXPECT_EQ(0u, retryAfter(429, "-5"));
+    // Only busy and back-off answers carry a wait.
+    EXPECT_EQ(0u, retryAfter(500, "3"));
+    EXPECT_EQ(0u, retryAfter(200, "3"));
+}
+
+TEST_F(PostTest, ACompressedPostArrivesGzipEncodedAndAFifthOfItsSize) {
+    std::string heartbeat = "<?xml version='1.0' encoding='UTF-8'?><ovx>";
+    for (int i = 0; heartbeat.size() < 20000; ++i) {
+        heartbeat += "<module name='module-" + std::to_string(i) + "' version='1." + std::to_string(i % 7) + "'/>";
+    }
+    heartbeat += "</ovx>";
+    Described compressed = PostEx("/encoding", heartbeat, SCS_POST_GZIP);
+    ASSERT_EQ(0u, compressed.status);
+    const size_t first = compressed.body.find('|');
+    const size_t second = compressed.body.find('|', first + 1);
+    const size_t third = compressed.body.find('|', second + 1);
+    ASSERT_NE(std::string::npos, third);
+    EXPECT_EQ("gzip", compressed.body.substr(0, first));
+    const size_t onWire = std::stoul(compressed.body.substr(first + 1, second - first - 1));
+    EXPECT_LE(onWire * 5, heartbeat.size()) << onWire << " of " << heartbeat.size();
+    EXPECT_EQ("gzip", compressed.body.substr(second + 1, third - second - 1));
+    // The server's zlib read it back whole.
+    EXPECT_EQ(std::to_string(heartbeat.size()) + ":" + Digest(heartbeat), compressed.body.substr(third + 1));
+    EXPECT_EQ(1u, compressed.info.compressed);
+
+    Described plain = PostEx("/encoding", heartbeat, 0);
+    ASSERT_EQ(0u, plain.status);
+    EXPECT_EQ(
+        "|" + std::to_string(heartbeat.size()) + "||" + std::to_string(heartbeat.size()) + ":" + Digest(heartbeat),
+        plain.body);
+    EXPECT_EQ(0u, plain.info.compressed);
+    // Headers and body as sent: the compressed post is the smaller by the body's difference.
+    EXPECT_GT(plain.info.bytesSent, heartbeat.size());
+    EXPECT_LT(compressed.info.bytesSent * 4, plain.info.bytesSent);
+}
+
+TEST_F(PostTest, ACompressedAnswerIsDecodedAndTheLimitHoldsForTheDecodedBody) {
+    // 5000 bytes of answer compress to a few dozen; the limit (4096) is on what the agent gets.
+    Described big = PostEx("/big", "x", SCS_POST_GZIP);
+    EXPECT_EQ(OVX_E_SCS_RESPONSE_TOO_LARGE, big.status);
+    Described echo = PostEx("/echo", std::string(3000, 'e'), SCS_POST_GZIP);
+    ASSERT_EQ(0u, echo.status);
+    EXPECT_EQ("echo:" + std::string(3000, 'e') + ":text/xml", echo.body);
+    EXPECT_LT(echo.info.bytesReceived, 1000u);  // it came compressed
+}
+
+TEST_F(PostTest, TheExtendedPostRefusesUnknownOptionsAndAShortInfo) {
+    uint8_t* response = nullptr;
+    uint32_t length = 0;
+    SCS_PostInfo info{};
+    info.structSize = sizeof info;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              SCS_PostDataEx(destination, 0, "/echo", 0x80, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1,
+                             nullptr, &response, &length, &info));
+    info.structSize = 4;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              SCS_PostDataEx(destination, 0, "/echo", 0, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1, nullptr,
+                             &response, &length, &info));
+    EXPECT_EQ(nullptr, response);
+    // Without info it is the plain post.
+    EXPECT_EQ(0u, SCS_PostDataEx(destination, 0, "/echo", 0, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1,
+                                 nullptr, &response, &length, nullptr));
+    EXPECT_EQ("echo:x:text/xml", std::string(reinterpret_cast<char*>(response), length));
+    SCS_Free(response);
 }
