@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,7 +90,10 @@ void CPendingStore::Remove(uint64_t version) {
 }
 
 void CPendingStore::SetAsideLocked(const std::string& why) {
-    const std::string aside = m_path + ".bad." + std::to_string(static_cast<long long>(std::time(nullptr)));
+    // Time, process and a count: two stores set aside never share a name.
+    static std::atomic<unsigned> s_count{0};
+    const std::string aside = m_path + ".bad." + std::to_string(static_cast<long long>(std::time(nullptr))) + "." +
+                              std::to_string(::getpid()) + "." + std::to_string(++s_count);
     if (::rename(m_path.c_str(), aside.c_str()) == 0) {
         m_warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
     } else {

@@ -3,7 +3,11 @@
 #ifndef OVX_TESTS_SUPPORT_TESTSERVER_H
 #define OVX_TESTS_SUPPORT_TESTSERVER_H
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 #include <mutex>
@@ -44,6 +48,28 @@ public:
         for (int i = 0; i < 500 && !m_server->is_running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return m_port;
+    }
+    // Serves on `port` of 127.0.0.1 (a port a client was told before the
+    // server came up); false when it is taken.
+    bool StartOn(int port) {
+        if (!m_server->bind_to_port("127.0.0.1", port)) return false;
+        m_port = port;
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+        for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return true;
+    }
+    // A port of 127.0.0.1 with nothing listening on it (free when asked).
+    static int FreePort() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        socklen_t size = sizeof(address);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        ::close(fd);
+        return ntohs(address.sin_port);
     }
     void Stop() {
         if (m_thread.joinable()) {
