@@ -337,8 +337,11 @@ void Describe(CURL* handle, uint32_t status, const PostRequest& request, const R
     curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headerBytes);
     curl_off_t downloaded = 0;
     curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &downloaded);
-    info.bytesSent = static_cast<uint64_t>(requestBytes > 0 ? requestBytes : 0) +
-                     static_cast<uint64_t>(uploaded > 0 ? uploaded : 0);
+    // libcurl counts a body small enough to go out with the headers (under
+    // 64 KiB) in the request's size, and a larger one only as uploaded.
+    const auto headers = static_cast<uint64_t>(requestBytes > 0 ? requestBytes : 0);
+    const auto body = static_cast<uint64_t>(uploaded > 0 ? uploaded : 0);
+    info.bytesSent = headers > body ? headers : headers + body;
     info.bytesReceived = static_cast<uint64_t>(headerBytes > 0 ? headerBytes : 0) +
                          static_cast<uint64_t>(downloaded > 0 ? downloaded : 0);
 }

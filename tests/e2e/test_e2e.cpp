@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
+#include <vector>
 #include <fstream>
 #include <string>
 
@@ -371,4 +373,69 @@ TEST_F(EndToEnd, WithoutMergingTheLastHeartbeatPostedArrives) {
     ASSERT_TRUE(
         WaitFor([&] { return primary->Count("asked:the-last-one") + secondary->Count("asked:the-last-one") >= 1; },
                 std::chrono::seconds(30)));
+}
+
+namespace {
+
+// The heartbeat of a typical agent: 50 modules, 100 schemas (with the 8 the
+// heartbeat lists itself), 20 policy items.
+SS_HMESSAGE TypicalHeartbeat() {
+    SS_HMESSAGE heartbeat = nullptr;
+    EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0.0", "127.0.0.1"));
+    SetHostInfo(heartbeat, "e2e-host", "127.0.0.1", "Linux", 0, "E2E", "WORKGROUP", nullptr, nullptr);
+    for (int i = 0; i < 50; ++i) AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
+    for (int i = 0; i < 92; ++i) {
+        AddSchemaInfo(heartbeat, nullptr, ("https://schemas.example.org/xml/cml/Ext" + std::to_string(i)).c_str(),
+                      "1.0.0", 0, 0, 0, 0);
+    }
+    for (int i = 0; i < 20; ++i) {
+        AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(i)).c_str(), "urn:p", nullptr, nullptr,
+                            nullptr);
+    }
+    return heartbeat;
+}
+
+}  // namespace
+
+// The same typical heartbeat, once plain and once compressed: the compressed
+// one costs at most a fifth of the bytes on the wire (headers included), the
+// simulator reads it, and its compressed answer is read back.
+TEST_F(EndToEnd, ACompressedTypicalHeartbeatCostsAtMostAFifthOfThePlainOne) {
+    RegisterResponseComplete(&OnComplete);
+    auto sentFor = [&](size_t heartbeats) {
+        SS_Statistics statistics{};
+        EXPECT_TRUE(WaitFor([&] {
+            statistics.structSize = sizeof statistics;
+            return SS_GetStatistics(&statistics) == 0 && statistics.heartbeat.success == heartbeats;
+        }));
+        return statistics;
+    };
+    std::vector<char> text(64 * 1024);
+    uint32_t length = static_cast<uint32_t>(text.size());
+    ASSERT_EQ(0u, PostHeartbeat(TypicalHeartbeat(), text.data(), &length));
+    const SS_Statistics plain = sentFor(1);
+    ASSERT_TRUE(WaitFor([] { return Seen("complete"); }));
+    EXPECT_EQ(0, primary->Count("gzip-in") + primary->Count("gzip-out"));
+
+    ASSERT_EQ(0u, SS_ShutDown());
+    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    WriteText(localFile, ReadText(localFile) + "compressPosts=1\n");
+    g_events.Take();
+    ASSERT_EQ(0u, Init());
+    RegisterResponseComplete(&OnComplete);
+    ASSERT_EQ(0u, PostHeartbeat(TypicalHeartbeat(), nullptr, nullptr));
+    const SS_Statistics compressed = sentFor(1);
+    ASSERT_TRUE(WaitFor([] { return Seen("complete"); }));
+    EXPECT_EQ(1, primary->Count("gzip-in"));
+    EXPECT_EQ(1, primary->Count("gzip-out"));
+    EXPECT_EQ(2, primary->Count("heartbeat"));
+    std::printf(
+        "typical heartbeat (%u bytes of XML): %llu bytes on the wire plain, %llu compressed (%.1f%%); "
+        "answers %llu and %llu bytes\n",
+        length, static_cast<unsigned long long>(plain.bytesSent), static_cast<unsigned long long>(compressed.bytesSent),
+        100.0 * static_cast<double>(compressed.bytesSent) / static_cast<double>(plain.bytesSent),
+        static_cast<unsigned long long>(plain.bytesReceived),
+        static_cast<unsigned long long>(compressed.bytesReceived));
+    EXPECT_GT(length, 20000u);
+    EXPECT_LE(compressed.bytesSent * 5, plain.bytesSent);
 }
