@@ -26,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -439,6 +440,33 @@ struct Demo {
     }
 };
 
+// What the session's posts did, as SS_GetStatistics tells it.
+void PrintStatistics() {
+    SS_Statistics statistics{};
+    statistics.structSize = sizeof statistics;
+    if (SS_GetStatistics(&statistics) != 0) return;
+    std::printf("\nStatistics of the session:\n");
+    std::printf("  %-10s %8s %8s %8s %8s %9s %8s %8s\n", "posts", "success", "refused", "tls", "timeout", "httpError",
+                "busy", "other");
+    const std::pair<const char*, const SS_PostCounts*> kinds[] = {{"heartbeat", &statistics.heartbeat},
+                                                                  {"ping", &statistics.ping},
+                                                                  {"alive", &statistics.alive},
+                                                                  {"exchange", &statistics.exchange}};
+    for (const auto& kind : kinds) {
+        const SS_PostCounts& c = *kind.second;
+        std::printf("  %-10s %8llu %8llu %8llu %8llu %9llu %8llu %8llu\n", kind.first,
+                    static_cast<unsigned long long>(c.success), static_cast<unsigned long long>(c.refused),
+                    static_cast<unsigned long long>(c.tls), static_cast<unsigned long long>(c.timeout),
+                    static_cast<unsigned long long>(c.httpError), static_cast<unsigned long long>(c.busy),
+                    static_cast<unsigned long long>(c.other));
+    }
+    std::printf("  bytes sent %llu, received %llu; next heartbeat to server #%d",
+                static_cast<unsigned long long>(statistics.bytesSent),
+                static_cast<unsigned long long>(statistics.bytesReceived), statistics.serverIndex);
+    if (statistics.retryDelayMs != 0xFFFFFFFFu) std::printf(" in %u ms", statistics.retryDelayMs);
+    std::printf("; last failure 0x%08x\n\n", statistics.lastFailureStatus);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -460,6 +488,7 @@ int main(int argc, char** argv) {
     demo.Conversation();
     demo.TrustExchanges();
     demo.AliveAndFailover();
+    PrintStatistics();
     demo.Step(SS_ShutDown() == 0, "SS_ShutDown");
     demo.StopServers();
     std::printf("\n%s\n", demo.failures == 0 ? "Every step happened." : "Some steps did not happen.");
