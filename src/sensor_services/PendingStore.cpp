@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace ovxSensorServices {
 namespace {
@@ -36,6 +37,16 @@ bool WriteAll(int file, const char* data, size_t size) {
 
 }  // namespace
 
+void CPendingStore::Warn(const std::string& text) { m_warnings.push_back(text); }
+
+void CPendingStore::Tell(std::unique_lock<std::mutex>& hold) {
+    // The agent's trace sink is never called under a lock of ours.
+    std::vector<std::string> warnings;
+    warnings.swap(m_warnings);
+    hold.unlock();
+    for (const std::string& text : warnings) m_warn(text);
+}
+
 void CPendingStore::SetPath(const std::string& path) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_path = path;
@@ -53,14 +64,14 @@ bool CPendingStore::WriteLocked(const std::string& text) {
     ::unlink(temporary.c_str());
     const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (file < 0) {
-        m_warn("Unable to write the pending heartbeat store '" + temporary + "': " + ErrorText(errno));
+        Warn("Unable to write the pending heartbeat store '" + temporary + "': " + ErrorText(errno));
         return false;
     }
     const bool written = WriteAll(file, text.data(), text.size()) && ::fsync(file) == 0;
     const int error = errno;
     ::close(file);
     if (!written || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
-        m_warn("Unable to write the pending heartbeat store '" + m_path + "': " + ErrorText(written ? errno : error));
+        Warn("Unable to write the pending heartbeat store '" + m_path + "': " + ErrorText(written ? errno : error));
         ::unlink(temporary.c_str());
         return false;
     }
@@ -74,19 +85,21 @@ bool CPendingStore::WriteLocked(const std::string& text) {
 }
 
 void CPendingStore::Save(uint64_t version, const std::string& text) {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     if (m_path.empty() || version < m_version) return;
     m_version = version;
     WriteLocked(text);
+    Tell(hold);
 }
 
 void CPendingStore::Remove(uint64_t version) {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     if (m_path.empty() || version < m_version) return;
     m_version = version;
     if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
-        m_warn("Unable to remove the pending heartbeat store '" + m_path + "': " + ErrorText(errno));
+        Warn("Unable to remove the pending heartbeat store '" + m_path + "': " + ErrorText(errno));
     }
+    Tell(hold);
 }
 
 void CPendingStore::SetAsideLocked(const std::string& why) {
@@ -95,26 +108,28 @@ void CPendingStore::SetAsideLocked(const std::string& why) {
     const std::string aside = m_path + ".bad." + std::to_string(static_cast<long long>(std::time(nullptr))) + "." +
                               std::to_string(::getpid()) + "." + std::to_string(++s_count);
     if (::rename(m_path.c_str(), aside.c_str()) == 0) {
-        m_warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
+        Warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
     } else {
-        m_warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " +
+        Warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " +
                ErrorText(errno));
     }
 }
 
 void CPendingStore::SetAside(const std::string& why) {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     if (!m_path.empty()) SetAsideLocked(why);
+    Tell(hold);
 }
 
 bool CPendingStore::Load(std::string& text) {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     text.clear();
     if (m_path.empty()) return false;
     const int file = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (file < 0) {
         if (errno == ENOENT) return false;  // nothing was pending
         SetAsideLocked("cannot be opened (" + ErrorText(errno) + ")");
+        Tell(hold);
         return false;
     }
     struct stat about {};
@@ -144,6 +159,7 @@ bool CPendingStore::Load(std::string& text) {
     if (!problem.empty()) {
         text.clear();
         SetAsideLocked(problem);
+        Tell(hold);
         return false;
     }
     return true;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace ovxSensorServices {
 
@@ -41,12 +42,16 @@ public:
 
 private:
     bool WriteLocked(const std::string& text);
+    // Problems are collected under the lock and told after it is released.
+    void Warn(const std::string& text);
+    void Tell(std::unique_lock<std::mutex>& hold);
     void SetAsideLocked(const std::string& why);
 
     std::function<void(const std::string&)> m_warn;
     mutable std::mutex m_lock;
     std::string m_path;
     uint64_t m_version = 0;
+    std::vector<std::string> m_warnings;
 };
 
 }  // namespace ovxSensorServices
