@@ -59,7 +59,9 @@ bool CGroupSettingsState::EndProbation() {
 
 bool CGroupSettingsState::TakeExpired(int64_t now, uint32_t seconds, Probation& expired) {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (!m_onProbation || now - m_probation.since < static_cast<int64_t>(seconds)) return false;
+    // The clock counts whole seconds: more than `seconds` of them between
+    // the two readings means at least `seconds` have really passed.
+    if (!m_onProbation || now - m_probation.since <= static_cast<int64_t>(seconds)) return false;
     expired = std::move(m_probation);
     m_probation = Probation();
     m_onProbation = false;

@@ -57,14 +57,15 @@ protected:
         SessionFixture::SetUp();
         g_errors.Take();
         g_now = 1000000;
-        m_previousClock = ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
+        if (FakeClock()) m_previousClock = ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     }
     void TearDown() override {
         SessionFixture::TearDown();
-        ovxToolsLib::ovxClock::SetSourceForTesting(m_previousClock);
+        if (FakeClock()) ovxToolsLib::ovxClock::SetSourceForTesting(m_previousClock);
         server.Stop();
     }
     virtual bool StartServer() { return true; }
+    virtual bool FakeClock() { return true; }
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
     }
@@ -443,12 +444,12 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
     EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
-    // Four seconds on: still on probation.
-    g_now += 4;
+    // Five seconds on: still on probation.
+    g_now += 5;
     ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 6; }));
     EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
-    g_now += 2;
+    g_now += 1;
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
     std::printf("rolled back and delivered %lld ms after the cut-off (probation on the clock seam)\n",
                 static_cast<long long>(
@@ -487,6 +488,40 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("later"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("later") == 1; }));
     EXPECT_EQ(newer, ReadText(commFile));
+    session->Release();
+}
+
+// The same on the real clock: a one-second probation ends one to two
+// seconds after the settings came, and the next retry (0.2 s) is on the
+// good server.
+class RealTimeProbation : public ProbationExtensions {
+protected:
+    bool FakeClock() override { return false; }
+    std::string Flags() override { return "settingsProbation=1\n"; }
+    std::string Ceiling() override { return "200"; }
+};
+
+TEST_F(RealTimeProbation, TheAgentIsBackOnTheGoodServerWithinTheProbationAndOneRetry) {
+    ASSERT_EQ(0u, Init());
+    const std::string good = ReadText(commFile);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        answers.push_back(GroupSettingsAnswer("tok-dead", DeadSettings()));
+    }
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+    const auto appliedAt = Clock::now();
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - appliedAt);
+    std::printf("back on the good server %lld ms after the settings were applied\n",
+                static_cast<long long>(back.count()));
+    EXPECT_GE(back, std::chrono::milliseconds(1000));
+    // The probation (one to two seconds on a clock of whole seconds), one retry, slack for a loaded machine.
+    EXPECT_LE(back, std::chrono::milliseconds(2000 + 200 + 800));
+    EXPECT_EQ(good, ReadText(commFile));
     session->Release();
 }
 
