@@ -403,6 +403,27 @@ void Simulator::Exec(const std::string& sql, const std::vector<std::string>& val
     sqlite3_reset(statement);
 }
 
+void Simulator::Send(const httplib::Request& request, httplib::Response& response, std::string& body, const char* type,
+                     bool mayCompress) {
+    // Bodies arrive decoded (the HTTP server's zlib); answers go compressed
+    // to an agent that asks for it.
+    const bool packedIn = request.get_header_value("Content-Encoding") == "gzip";
+    std::string packed;
+    const bool packOut = mayCompress && body.size() >= 256 &&
+                         request.get_header_value("Accept-Encoding").find("gzip") != std::string::npos &&
+                         Gzip(body, packed);
+    if (packOut) {
+        body.swap(packed);
+        response.set_header("Content-Encoding", "gzip");
+    }
+    if (!body.empty()) response.set_content(body, type);
+    if (packedIn || packOut) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (packedIn) Bump("gzip-in");
+        if (packOut) Bump("gzip-out");
+    }
+}
+
 void Simulator::Route(httplib::Server& server) {
     server.set_tcp_nodelay(true);
     server.set_keep_alive_max_count(100000);
@@ -423,23 +444,7 @@ void Simulator::Route(httplib::Server& server) {
             std::string body = (this->*handler)(request.body, &status);
             response.status = status;
             if (faulty) ApplyFault(fault, stallMs, body, response);
-            // Bodies arrive decoded (the HTTP server's zlib); answers go
-            // compressed to an agent that asks for it.
-            const bool packedIn = request.get_header_value("Content-Encoding") == "gzip";
-            std::string packed;
-            const bool packOut = !faulty && body.size() >= 256 &&
-                                 request.get_header_value("Accept-Encoding").find("gzip") != std::string::npos &&
-                                 Gzip(body, packed);
-            if (packOut) {
-                body.swap(packed);
-                response.set_header("Content-Encoding", "gzip");
-            }
-            if (!body.empty()) response.set_content(body, type);
-            if (packedIn || packOut) {
-                std::lock_guard<std::mutex> hold(m_lock);
-                if (packedIn) Bump("gzip-in");
-                if (packOut) Bump("gzip-out");
-            }
+            Send(request, response, body, type, !faulty);
             Log(request, response.status, body.size());
         };
     };

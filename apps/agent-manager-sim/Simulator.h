@@ -121,6 +121,10 @@ private:
     void Serve();
     void Route(httplib::Server& server);
     void Log(const httplib::Request& request, int status, size_t bytes);
+    // Sets the answer's body, compressed when the agent accepts gzip and
+    // `mayCompress`; counts compressed requests and answers.
+    void Send(const httplib::Request& request, httplib::Response& response, std::string& body, const char* type,
+              bool mayCompress);
     bool TakeFault(Fault* fault, int* stallMs);
     void ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response);
     std::string Heartbeat(const std::string& body, int* status);

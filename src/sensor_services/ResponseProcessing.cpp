@@ -408,6 +408,29 @@ uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t
     return result;
 }
 
+uint32_t CSensorServices::PrepareProbation(const std::string& newToken, std::string& lastGood, bool& kept) {
+    const char* where = "CSensorServices::_GetPropertiesCallback()";
+    kept = false;
+    const uint32_t probation = GetFlags().settingsProbation;
+    if (probation == 0) return 0;
+    if (newToken == m_groupSettings.RefusedToken()) {
+        Trace(SS_TRACE_WARNING, where,
+              "Group settings refused: these settings were rolled back after their probation; waiting for newer "
+              "ones.");
+        return OVX_E_GROUP_SETTINGS_ROLLED_BACK;
+    }
+    // The file in force is kept to go back to, unless settings already on
+    // probation hold the last known good one.
+    if (m_groupSettings.OnProbation()) return 0;
+    kept = ReadSettingsFile(m_groupSettings.CommSettingsFile(), lastGood);
+    if (!kept) {
+        Trace(SS_TRACE_WARNING, where,
+              "The comm settings file in force cannot be read: the new group settings are applied without "
+              "probation.");
+    }
+    return 0;
+}
+
 uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t requestIdLength, uint32_t status,
                                              const char* agentId, const char* token, const char* name,
                                              const char* nameSpace, const char* schemaVersion, uint32_t code,
@@ -442,22 +465,10 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
         }
         // A session cut off from its agent by a shut-down writes nothing more.
         if (!Gate()->IsOpen()) return OVX_E_NOT_INITIALIZED;
-        const uint32_t probation = GetFlags().settingsProbation;
-        if (probation != 0 && newToken == m_groupSettings.RefusedToken()) {
-            Trace(SS_TRACE_WARNING, where,
-                  "Group settings refused: these settings were rolled back after their probation; waiting for newer "
-                  "ones.");
-            return OVX_E_GROUP_SETTINGS_ROLLED_BACK;
-        }
-        // On probation, the file in force is kept to go back to.
         std::string lastGood;
-        const bool keep = probation != 0 && !m_groupSettings.OnProbation();
-        const bool kept = keep && ReadSettingsFile(m_groupSettings.CommSettingsFile(), lastGood);
-        if (keep && !kept) {
-            Trace(SS_TRACE_WARNING, where,
-                  "The comm settings file in force cannot be read: the new group settings are applied without "
-                  "probation.");
-        }
+        bool kept = false;
+        const uint32_t refused = PrepareProbation(newToken, lastGood, kept);
+        if (refused != 0) return refused;
         // The service library checks the text before it replaces the file
         // (it must parse and name reachable servers, its group values must
         // be text XML can carry): a payload it refuses leaves file and
@@ -477,7 +488,7 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
         }
         const std::string goodToken = m_groupSettings.Token();
         m_groupSettings.SetToken(newToken);
-        if (probation != 0 && (kept || m_groupSettings.OnProbation())) {
+        if (GetFlags().settingsProbation != 0 && (kept || m_groupSettings.OnProbation())) {
             m_groupSettings.BeginProbation(ovxToolsLib::ovxClock::NowSeconds(), lastGood, goodToken, newToken);
         }
         ReloadGroupSettings();

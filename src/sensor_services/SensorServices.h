@@ -106,6 +106,10 @@ public:
     // The text of a settings file of at most 1 MiB + 64 KiB; false when it
     // cannot be read.
     static bool ReadSettingsFile(const std::string& path, std::string& text);
+    // Before new group settings with `newToken` are written: refuses them
+    // (a non-zero status) when they were rolled back before; otherwise, on
+    // probation, reads the file in force into `lastGood` (`kept` tells).
+    uint32_t PrepareProbation(const std::string& newToken, std::string& lastGood, bool& kept);
     SessionFlags GetFlags() const;
     std::string GetCommSettingsFile() const { return m_groupSettings.CommSettingsFile(); }
     std::string GetGroupSettingsToken() const;
@@ -242,8 +246,8 @@ public:
     void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
     // One post of a heartbeat's text: compressed when asked and the server
     // has not refused that, plain again at once when it does.
-    uint32_t PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress,
-                                 uint8_t** response, uint32_t* responseLength);
+    uint32_t PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress, uint8_t** response,
+                                 uint32_t* responseLength);
     bool HasPendingHeartbeat() const;
     std::time_t GetLastPostTime() const;
 
