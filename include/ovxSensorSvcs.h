@@ -142,17 +142,17 @@ typedef struct SS_PostCounts {
 } SS_PostCounts;
 
 typedef struct SS_Statistics {
-    uint32_t structSize;    /* set by the caller to sizeof(SS_Statistics) */
-    uint32_t reserved;      /* 0 */
-    SS_PostCounts heartbeat; /* posts of PostHeartbeat's heartbeats, each retry counted */
-    SS_PostCounts ping;      /* PostPing */
-    SS_PostCounts alive;     /* alive heartbeats */
-    SS_PostCounts exchange;  /* SS_ExchangeKeys and SS_AttachToSite */
-    uint64_t bytesSent;      /* request headers and bodies as sent (bodies only with an older SCS library) */
-    uint64_t bytesReceived;  /* answer headers and bodies as received (bodies only with an older SCS library) */
-    int32_t serverIndex;     /* the server the next heartbeat goes to, -1 = none */
-    uint32_t retryDelayMs;   /* the wait before the next heartbeat attempt, 0xFFFFFFFF = none scheduled */
-    int64_t lastSuccessTime; /* seconds since the epoch of the last successful post, 0 = none yet */
+    uint32_t structSize;        /* set by the caller to sizeof(SS_Statistics) */
+    uint32_t reserved;          /* 0 */
+    SS_PostCounts heartbeat;    /* posts of PostHeartbeat's heartbeats, each retry counted */
+    SS_PostCounts ping;         /* PostPing */
+    SS_PostCounts alive;        /* alive heartbeats */
+    SS_PostCounts exchange;     /* SS_ExchangeKeys and SS_AttachToSite */
+    uint64_t bytesSent;         /* request headers and bodies as sent (bodies only with an older SCS library) */
+    uint64_t bytesReceived;     /* answer headers and bodies as received (bodies only with an older SCS library) */
+    int32_t serverIndex;        /* the server the next heartbeat goes to, -1 = none */
+    uint32_t retryDelayMs;      /* the wait before the next heartbeat attempt, 0xFFFFFFFF = none scheduled */
+    int64_t lastSuccessTime;    /* seconds since the epoch of the last successful post, 0 = none yet */
     uint32_t lastFailureStatus; /* the status of the last failed post, 0 = none yet */
     uint32_t reserved2;         /* 0 */
 } SS_Statistics;

@@ -159,8 +159,8 @@ typedef struct SCS_PostInfo {
 
 /* SCS_PostDataEx: SCS_PostData with options (`reserved` becomes `options`)
  * and, when `info` is not NULL, what the post did. */
-#define OVX_SCS_OPTIONAL_FUNCTIONS(X)                                                                             \
-    X(uint32_t, SCS_PostDataEx,                                                                                   \
+#define OVX_SCS_OPTIONAL_FUNCTIONS(X)                                                                            \
+    X(uint32_t, SCS_PostDataEx,                                                                                  \
       (int32_t destination, int32_t serverIndex, const char* urlPath, uint32_t options, const char* contentType, \
        const uint8_t* body, uint32_t bodyLength, const uint32_t* timeouts, uint8_t** response,                   \
        uint32_t* responseLength, SCS_PostInfo* info))

@@ -107,8 +107,8 @@ uint32_t CSensorServices::Post(PostKind kind, int32_t serverIndex, const char* p
     uint32_t status;
     const auto& scs = Scs();
     if (scs.SCS_PostDataEx != nullptr) {
-        status = scs.SCS_PostDataEx(DefaultDestination(), serverIndex, path, options, contentType, data, size,
-                                    timeouts, response, responseSize, &described);
+        status = scs.SCS_PostDataEx(DefaultDestination(), serverIndex, path, options, contentType, data, size, timeouts,
+                                    response, responseSize, &described);
     } else {
         // An older library: no options, and the bodies are all we can count.
         status = scs.SCS_PostData(DefaultDestination(), serverIndex, path, 0, contentType, data, size, timeouts,
@@ -147,12 +147,16 @@ uint32_t CSensorServices::GetStatistics(SS_Statistics* statistics) {
     // Whole fields only: what lies past this header's structure is zeroed.
     size_t copied = sizeof all;
     if (size < sizeof all) {
-        static const size_t kEnds[] = {
-            offsetof(SS_Statistics, ping),          offsetof(SS_Statistics, alive),
-            offsetof(SS_Statistics, exchange),      offsetof(SS_Statistics, bytesSent),
-            offsetof(SS_Statistics, bytesReceived), offsetof(SS_Statistics, serverIndex),
-            offsetof(SS_Statistics, retryDelayMs),  offsetof(SS_Statistics, lastSuccessTime),
-            offsetof(SS_Statistics, lastFailureStatus), offsetof(SS_Statistics, reserved2)};
+        static const size_t kEnds[] = {offsetof(SS_Statistics, ping),
+                                       offsetof(SS_Statistics, alive),
+                                       offsetof(SS_Statistics, exchange),
+                                       offsetof(SS_Statistics, bytesSent),
+                                       offsetof(SS_Statistics, bytesReceived),
+                                       offsetof(SS_Statistics, serverIndex),
+                                       offsetof(SS_Statistics, retryDelayMs),
+                                       offsetof(SS_Statistics, lastSuccessTime),
+                                       offsetof(SS_Statistics, lastFailureStatus),
+                                       offsetof(SS_Statistics, reserved2)};
         copied = 0;
         for (size_t end : kEnds) {
             if (end <= size) copied = end;
@@ -163,9 +167,9 @@ uint32_t CSensorServices::GetStatistics(SS_Statistics* statistics) {
     return 0;
 }
 
-uint32_t CSensorServices::SynchronousPostData(PostKind kind, const char* path, uint32_t flags,
-                                              const char* contentType, const uint8_t* data, uint32_t size,
-                                              const uint32_t* timeouts, uint8_t** response, uint32_t* responseSize) {
+uint32_t CSensorServices::SynchronousPostData(PostKind kind, const char* path, uint32_t flags, const char* contentType,
+                                              const uint8_t* data, uint32_t size, const uint32_t* timeouts,
+                                              uint8_t** response, uint32_t* responseSize) {
     uint32_t servers = 0;
     uint32_t busyLimit = 0;
     {
@@ -237,7 +241,8 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         const std::string text = Serialized(*message);
         steps.Step("Posting data");
         const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
+        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType,
+                                              reinterpret_cast<const uint8_t*>(text.data()),
                                               static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
         if (status != 0) steps.Fail("SynchronousPostData() failed.", status);
         steps.Step("Posting Complete");
@@ -302,7 +307,8 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         if (dump) Dump("ss_dump_attachreq.xml", text.data(), text.size());
         steps.Step("Posting data");
         const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
+        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType,
+                                              reinterpret_cast<const uint8_t*>(text.data()),
                                               static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
         if (status != 0) steps.Fail("SynchronousPostData() failed!!", status);
         steps.Step("Posting Complete");
@@ -554,9 +560,9 @@ uint32_t CSensorServices::AliveHeartbeat(void* argument) {
     if (agentId == nullptr) return OVX_E_SCS_NO_AGENT_ID;
     uint8_t* response = nullptr;
     uint32_t responseSize = 0;
-    status = self->SynchronousPostData(PostKind::kAlive, kAlivePath, 0, kXmlDataType, reinterpret_cast<const uint8_t*>(agentId),
-                                       static_cast<uint32_t>(std::strlen(agentId)), self->Timeouts(), &response,
-                                       &responseSize);
+    status = self->SynchronousPostData(
+        PostKind::kAlive, kAlivePath, 0, kXmlDataType, reinterpret_cast<const uint8_t*>(agentId),
+        static_cast<uint32_t>(std::strlen(agentId)), self->Timeouts(), &response, &responseSize);
     Scs().SCS_Free(agentId);
     if (response != nullptr) Scs().SCS_Free(response);
     return status;

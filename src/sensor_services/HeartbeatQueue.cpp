@@ -205,8 +205,8 @@ void CSensorServices::RestorePendingHeartbeat() {
     if (!m_store.Load(text)) return;
     std::unique_ptr<CCmlDocumentBase> document;
     try {
-        document = m_answerReader.Read(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                                       L"OVX-SensorServices-Pending-Heartbeat");
+        document = m_answerReader.Read(reinterpret_cast<const uint8_t*>(text.data()),
+                                       static_cast<uint32_t>(text.size()), L"OVX-SensorServices-Pending-Heartbeat");
     } catch (...) {
         document.reset();
     }

@@ -110,8 +110,7 @@ void CPendingStore::SetAsideLocked(const std::string& why) {
     if (::rename(m_path.c_str(), aside.c_str()) == 0) {
         Warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
     } else {
-        Warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " +
-               ErrorText(errno));
+        Warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " + ErrorText(errno));
     }
 }
 
