@@ -118,6 +118,7 @@ uint32_t CSensorServices::Post(PostKind kind, int32_t serverIndex, const char* p
     }
     m_statistics.Record(kind, status, described.bytesSent, described.bytesReceived);
     if (status == 0 && m_groupSettings.EndProbation()) {
+        ForgetProbation();
         Trace(SS_TRACE_PROGRESS, "CSensorServices::Post()", "A post succeeded: the new group settings are kept.");
     }
     if (info != nullptr) *info = described;

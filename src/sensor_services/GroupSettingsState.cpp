@@ -37,6 +37,13 @@ bool CGroupSettingsState::OnProbation() const {
     return m_onProbation;
 }
 
+bool CGroupSettingsState::CurrentProbation(Probation& current) const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_onProbation) return false;
+    current = m_probation;
+    return true;
+}
+
 void CGroupSettingsState::BeginProbation(int64_t now, const std::string& lastGood, const std::string& goodToken,
                                          const std::string& newToken) {
     std::lock_guard<std::mutex> hold(m_lock);

@@ -36,6 +36,8 @@ public:
         std::string newToken;   // the token on probation
     };
     bool OnProbation() const;
+    // The probation in force, if any.
+    bool CurrentProbation(Probation& current) const;
     void BeginProbation(int64_t now, const std::string& lastGood, const std::string& goodToken,
                         const std::string& newToken);
     // A post succeeded: the settings in force are good.

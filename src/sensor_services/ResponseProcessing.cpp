@@ -486,11 +486,14 @@ uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t req
                       .c_str());
             return written;
         }
-        const std::string goodToken = m_groupSettings.Token();
-        m_groupSettings.SetToken(newToken);
+        // The probation is written down before the new token is taken: once
+        // heartbeats carry it, a restart must find the way back.
         if (GetFlags().settingsProbation != 0 && (kept || m_groupSettings.OnProbation())) {
-            m_groupSettings.BeginProbation(ovxToolsLib::ovxClock::NowSeconds(), lastGood, goodToken, newToken);
+            m_groupSettings.BeginProbation(ovxToolsLib::ovxClock::NowSeconds(), lastGood, m_groupSettings.Token(),
+                                           newToken);
+            SaveProbation();
         }
+        m_groupSettings.SetToken(newToken);
         ReloadGroupSettings();
         // The callback means "applied": it is heard only now.
         SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::commSettingsResponse);

@@ -108,9 +108,14 @@ CSensorServices::CSensorServices()
     : m_dumps([this](const std::string& name) {
           Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
       }),
-      m_store([this](const std::string& text) {
-          Trace(SS_TRACE_WARNING, "CSensorServices::PendingStore()", text.c_str());
-      }),
+      m_store("pending heartbeat store",
+              [this](const std::string& text) {
+                  Trace(SS_TRACE_WARNING, "CSensorServices::PendingStore()", text.c_str());
+              }),
+      m_lastGoodFile("last known good group settings file",
+                     [this](const std::string& text) {
+                         Trace(SS_TRACE_WARNING, "CSensorServices::SettingsProbation()", text.c_str());
+                     }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
 }
@@ -132,7 +137,10 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
                 Trace(SS_TRACE_WARNING, "CSensorServices::Init()", "Failed to load settings from local property file");
             }
             status = Scs().SCS_RegisterSettingsChanged(&CSensorServices::SettingsChanged, this);
-            if (status == 0) RestorePendingHeartbeat();
+            if (status == 0) {
+                ResumeProbation();
+                RestorePendingHeartbeat();
+            }
         }
         if (status == 0) status = m_worker.Init(threading, Gate(), &CSensorServices::ProcessResponseItem, this);
         if (status != 0) {
@@ -270,6 +278,7 @@ bool CSensorServices::RollBackExpiredSettings() {
     }
     m_groupSettings.SetToken(expired.goodToken);
     ReloadGroupSettings();
+    ForgetProbation();
     Trace(SS_TRACE_WARNING, where,
           ("No post succeeded for " + std::to_string(seconds) +
            " seconds with the new group settings: the last known good settings are restored.")
@@ -278,6 +287,52 @@ bool CSensorServices::RollBackExpiredSettings() {
     SS_ErrorCallbackFn callback = GetErrorCallback();
     if (callback != nullptr) CallAgent([&] { callback(OVX_E_GROUP_SETTINGS_ROLLED_BACK, 3); });
     return true;
+}
+
+namespace {
+// The probation file: a first line of its own, the length of the token on
+// probation and the token, then the last known good settings as they were.
+const char kProbationMark[] = "ovx-settings-probation";
+}  // namespace
+
+void CSensorServices::SaveProbation() {
+    CGroupSettingsState::Probation current;
+    if (!m_groupSettings.CurrentProbation(current)) return;
+    m_lastGoodFile.Save(++m_lastGoodVersion, std::string(kProbationMark) + "\n" +
+                                                 std::to_string(current.newToken.size()) + "\n" + current.newToken +
+                                                 current.lastGood);
+}
+
+void CSensorServices::ForgetProbation() { m_lastGoodFile.Remove(++m_lastGoodVersion); }
+
+void CSensorServices::ResumeProbation() {
+    m_lastGoodFile.SetPath(
+        m_groupSettings.CommSettingsFile().empty() ? std::string() : m_groupSettings.CommSettingsFile() + ".lastgood");
+    std::string text;
+    if (!m_lastGoodFile.Load(text)) return;
+    if (GetFlags().settingsProbation == 0) {
+        ForgetProbation();  // probation was turned off: the settings in force stay
+        return;
+    }
+    const size_t mark = text.find('\n');
+    const size_t length = mark == std::string::npos ? std::string::npos : text.find('\n', mark + 1);
+    size_t tokenSize = 0;
+    bool valid = length != std::string::npos && text.compare(0, mark, kProbationMark) == 0;
+    if (valid) {
+        const std::string digits = text.substr(mark + 1, length - mark - 1);
+        valid = !digits.empty() && digits.size() <= 4 && digits.find_first_not_of("0123456789") == std::string::npos;
+        if (valid) tokenSize = static_cast<size_t>(std::stoul(digits));
+        valid = valid && tokenSize <= text.size() - length - 1;
+    }
+    if (!valid) {
+        m_lastGoodFile.SetAside("is not a probation record");
+        return;
+    }
+    const std::string token = text.substr(length + 1, tokenSize);
+    m_groupSettings.BeginProbation(ovxToolsLib::ovxClock::NowSeconds(), text.substr(length + 1 + tokenSize),
+                                   CGroupSettingsState::kNoToken, token);
+    Trace(SS_TRACE_WARNING, "CSensorServices::Init()",
+          "Group settings were on probation when the last session ended: their probation starts again.");
 }
 
 uint32_t CSensorServices::ReloadGroupSettings() {

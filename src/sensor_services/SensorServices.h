@@ -6,6 +6,7 @@
 #ifndef OVX_SENSOR_SERVICES_SENSORSERVICES_H
 #define OVX_SENSOR_SERVICES_SENSORSERVICES_H
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -22,7 +23,7 @@
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "sensor_services/SessionOperations.h"
-#include "sensor_services/PendingStore.h"
+#include "sensor_services/DurableFile.h"
 #include "sensor_services/SessionText.h"
 #include "sensor_services/TransportStatistics.h"
 #include "transport/BaseServices.h"
@@ -242,6 +243,11 @@ public:
     // probation time are replaced by the last known good ones; true when
     // that happened.
     bool RollBackExpiredSettings();
+    // The probation in force written to, or removed from, its file.
+    void SaveProbation();
+    void ForgetProbation();
+    // At start: a probation the last session left unfinished starts again.
+    void ResumeProbation();
     // A heartbeat whose post failed goes back into the slot.
     void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
     // One post of a heartbeat's text: compressed when asked and the server
@@ -363,7 +369,12 @@ private:
     std::set<int32_t> m_plainServers;
     // The pending heartbeat on disk when the settings name a store; each
     // change of the slot has a version of its own.
-    CPendingStore m_store;
+    CDurableFile m_store;
+    // The last known good group settings of settings on probation, with
+    // their token, kept next to the comm settings file: an agent restarted
+    // while on probation resumes it.
+    CDurableFile m_lastGoodFile;
+    std::atomic<uint64_t> m_lastGoodVersion{0};
     bool m_storeOn = false;
     uint64_t m_slotVersion = 0;
     // Answers of every kind are read through one reused parser. Declared

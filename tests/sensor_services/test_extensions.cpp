@@ -491,6 +491,70 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     session->Release();
 }
 
+// An agent restarted while its settings are on probation resumes it from
+// the file kept next to the comm settings: the restart does not leave it
+// cut off, and the rolled-back token is still refused.
+TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
+    ASSERT_EQ(0u, Init());
+    const std::string good = ReadText(commFile);
+    const std::string dead = DeadSettings();
+    const std::string kept = commFile + ".lastgood";
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
+    }
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+    session->Release();
+    // The token is taken just before the probation is written down.
+    struct stat about {};
+    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) == 0; }));
+    EXPECT_EQ(0600u, about.st_mode & 0777u);
+    EXPECT_NE(std::string::npos, ReadText(kept).find(good));
+
+    // The agent stops and starts again, its comm settings the dead ones.
+    ASSERT_EQ(0u, SS_ShutDown());
+    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_EQ(dead, ReadText(commFile));
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(1u, Count("Group settings were on probation when the last session ended: their probation starts again."));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    g_now += 6;
+    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    EXPECT_EQ(good, ReadText(commFile));
+    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) != 0; }));
+    // The server, hearing token 0, offers the same settings: refused.
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
+    }
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    EXPECT_EQ(good, ReadText(commFile));
+}
+
+TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSetAside) {
+    WriteText(commFile + ".lastgood", "not a probation record");
+    ASSERT_EQ(0, ::chmod((commFile + ".lastgood").c_str(), 0600));
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(1u, Count("' is not a probation record; it was moved to '"));
+    const std::string newer =
+        "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        answers.push_back(GroupSettingsAnswer("tok-newer", newer));
+    }
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return Count("A post succeeded: the new group settings are kept.") == 1; }));
+    struct stat about {};
+    ASSERT_TRUE(WaitFor([&] { return ::stat((commFile + ".lastgood").c_str(), &about) != 0; }));
+}
+
 // The same on the real clock: a one-second probation ends one to two
 // seconds after the settings came, and the next retry (0.2 s) is on the
 // good server.

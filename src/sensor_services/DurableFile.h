@@ -1,10 +1,12 @@
-// The pending heartbeat on disk, so that a heartbeat the agent posted
-// survives the agent's restart (a crash, a kill, a reboot) while no server
-// could take it. The file holds exactly the text the heartbeat would be sent
-// as; each change replaces it whole (temporary file, fsync, rename), so a
-// crash leaves either the old heartbeat or the new one, never half of one.
-#ifndef OVX_SENSOR_SERVICES_PENDINGSTORE_H
-#define OVX_SENSOR_SERVICES_PENDINGSTORE_H
+// A file this library keeps for the agent across restarts: the pending
+// heartbeat (so that a heartbeat the agent posted survives a crash, a kill or
+// a reboot while no server could take it) and the last known good group
+// settings of settings on probation. Each change replaces the file whole
+// (temporary file, fsync, rename), so a crash leaves the old content or the
+// new one, never half of one; a file that is not this user's alone is never
+// read.
+#ifndef OVX_SENSOR_SERVICES_DURABLEFILE_H
+#define OVX_SENSOR_SERVICES_DURABLEFILE_H
 
 #include <cstdint>
 #include <functional>
@@ -14,10 +16,12 @@
 
 namespace ovxSensorServices {
 
-class CPendingStore {
+class CDurableFile {
 public:
-    // `warn` hears a level-2 line's text for each problem (never fatal).
-    explicit CPendingStore(std::function<void(const std::string&)> warn) : m_warn(std::move(warn)) {}
+    // `what` names the file in warnings ("pending heartbeat store"); `warn`
+    // hears a level-2 line's text for each problem (never fatal).
+    CDurableFile(std::string what, std::function<void(const std::string&)> warn)
+        : m_what(std::move(what)), m_warn(std::move(warn)) {}
 
     // The file, "" for none (the store is off).
     void SetPath(const std::string& path);
@@ -37,7 +41,8 @@ public:
     bool Load(std::string& text);
     void SetAside(const std::string& why);
 
-    // Larger than any heartbeat an agent posts: a bigger file is not ours.
+    // Larger than any heartbeat an agent posts or any settings file: a
+    // bigger file is not ours.
     static constexpr size_t kMaxBytes = 16u * 1024 * 1024;
 
 private:
@@ -47,6 +52,7 @@ private:
     void Tell(std::unique_lock<std::mutex>& hold);
     void SetAsideLocked(const std::string& why);
 
+    const std::string m_what;
     std::function<void(const std::string&)> m_warn;
     mutable std::mutex m_lock;
     std::string m_path;
@@ -56,4 +62,4 @@ private:
 
 }  // namespace ovxSensorServices
 
-#endif  // OVX_SENSOR_SERVICES_PENDINGSTORE_H
+#endif  // OVX_SENSOR_SERVICES_DURABLEFILE_H

@@ -1,4 +1,4 @@
-#include "sensor_services/PendingStore.h"
+#include "sensor_services/DurableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,9 +37,9 @@ bool WriteAll(int file, const char* data, size_t size) {
 
 }  // namespace
 
-void CPendingStore::Warn(const std::string& text) { m_warnings.push_back(text); }
+void CDurableFile::Warn(const std::string& text) { m_warnings.push_back(text); }
 
-void CPendingStore::Tell(std::unique_lock<std::mutex>& hold) {
+void CDurableFile::Tell(std::unique_lock<std::mutex>& hold) {
     // The agent's trace sink is never called under a lock of ours.
     std::vector<std::string> warnings;
     warnings.swap(m_warnings);
@@ -47,31 +47,31 @@ void CPendingStore::Tell(std::unique_lock<std::mutex>& hold) {
     for (const std::string& text : warnings) m_warn(text);
 }
 
-void CPendingStore::SetPath(const std::string& path) {
+void CDurableFile::SetPath(const std::string& path) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_path = path;
 }
 
-std::string CPendingStore::Path() const {
+std::string CDurableFile::Path() const {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_path;
 }
 
-bool CPendingStore::WriteLocked(const std::string& text) {
+bool CDurableFile::WriteLocked(const std::string& text) {
     // A name of our own next to the store, made anew (never a file someone
     // else prepared), 0600; renamed over the store once it is on disk.
     const std::string temporary = m_path + ".tmp." + std::to_string(::getpid());
     ::unlink(temporary.c_str());
     const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (file < 0) {
-        Warn("Unable to write the pending heartbeat store '" + temporary + "': " + ErrorText(errno));
+        Warn("Unable to write the " + m_what + " '" + temporary + "': " + ErrorText(errno));
         return false;
     }
     const bool written = WriteAll(file, text.data(), text.size()) && ::fsync(file) == 0;
     const int error = errno;
     ::close(file);
     if (!written || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
-        Warn("Unable to write the pending heartbeat store '" + m_path + "': " + ErrorText(written ? errno : error));
+        Warn("Unable to write the " + m_what + " '" + m_path + "': " + ErrorText(written ? errno : error));
         ::unlink(temporary.c_str());
         return false;
     }
@@ -84,7 +84,7 @@ bool CPendingStore::WriteLocked(const std::string& text) {
     return true;
 }
 
-void CPendingStore::Save(uint64_t version, const std::string& text) {
+void CDurableFile::Save(uint64_t version, const std::string& text) {
     std::unique_lock<std::mutex> hold(m_lock);
     if (m_path.empty() || version < m_version) return;
     m_version = version;
@@ -92,35 +92,35 @@ void CPendingStore::Save(uint64_t version, const std::string& text) {
     Tell(hold);
 }
 
-void CPendingStore::Remove(uint64_t version) {
+void CDurableFile::Remove(uint64_t version) {
     std::unique_lock<std::mutex> hold(m_lock);
     if (m_path.empty() || version < m_version) return;
     m_version = version;
     if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
-        Warn("Unable to remove the pending heartbeat store '" + m_path + "': " + ErrorText(errno));
+        Warn("Unable to remove the " + m_what + " '" + m_path + "': " + ErrorText(errno));
     }
     Tell(hold);
 }
 
-void CPendingStore::SetAsideLocked(const std::string& why) {
+void CDurableFile::SetAsideLocked(const std::string& why) {
     // Time, process and a count: two stores set aside never share a name.
     static std::atomic<unsigned> s_count{0};
     const std::string aside = m_path + ".bad." + std::to_string(static_cast<long long>(std::time(nullptr))) + "." +
                               std::to_string(::getpid()) + "." + std::to_string(++s_count);
     if (::rename(m_path.c_str(), aside.c_str()) == 0) {
-        Warn("The pending heartbeat store '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
+        Warn("The " + m_what + " '" + m_path + "' " + why + "; it was moved to '" + aside + "'.");
     } else {
-        Warn("The pending heartbeat store '" + m_path + "' " + why + " and cannot be moved aside: " + ErrorText(errno));
+        Warn("The " + m_what + " '" + m_path + "' " + why + " and cannot be moved aside: " + ErrorText(errno));
     }
 }
 
-void CPendingStore::SetAside(const std::string& why) {
+void CDurableFile::SetAside(const std::string& why) {
     std::unique_lock<std::mutex> hold(m_lock);
     if (!m_path.empty()) SetAsideLocked(why);
     Tell(hold);
 }
 
-bool CPendingStore::Load(std::string& text) {
+bool CDurableFile::Load(std::string& text) {
     std::unique_lock<std::mutex> hold(m_lock);
     text.clear();
     if (m_path.empty()) return false;
