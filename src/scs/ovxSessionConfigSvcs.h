@@ -143,8 +143,9 @@ typedef struct SCS_Timeouts {
  * has not: they are not part of the table above, whose binding fails on any
  * missing entry. */
 
-/* What one post did on the wire. The caller sets structSize; the library
- * fills the fields that fit in it. */
+/* What one post did on the wire. The caller sets structSize, at least the
+ * size of this structure; the library fills these fields and leaves what a
+ * later, larger structure adds alone. */
 typedef struct SCS_PostInfo {
     uint32_t structSize;
     uint32_t httpStatus;    /* the answer's status, 0 when none came */
