@@ -31,15 +31,15 @@ constexpr uint64_t kMaxRetryAfterSeconds = 24 * 3600;
 size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
     auto* response = static_cast<Response*>(user);
     const size_t length = size * count;
-    const std::string line(data, length);
-    if (line.compare(0, 5, "HTTP/") == 0) {
+    // Lines are not NUL-terminated: compare within their length only.
+    if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
         response->retryAfter.clear();
-    } else if (line.size() > 12 && strncasecmp(line.c_str(), "Retry-After:", 12) == 0) {
+    } else if (length > 12 && strncasecmp(data, "Retry-After:", 12) == 0) {
         size_t begin = 12;
-        size_t end = line.size();
-        while (begin < end && std::isspace(static_cast<unsigned char>(line[begin])) != 0) ++begin;
-        while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1])) != 0) --end;
-        response->retryAfter = line.substr(begin, end - begin);
+        size_t end = length;
+        while (begin < end && std::isspace(static_cast<unsigned char>(data[begin])) != 0) ++begin;
+        while (end > begin && std::isspace(static_cast<unsigned char>(data[end - 1])) != 0) --end;
+        response->retryAfter.assign(data + begin, end - begin);
     }
     return length;
 }
