@@ -1,7 +1,6 @@
 #include "SimSupport.h"
 
 #include <dirent.h>
-#include <zlib.h>
 
 #include <cctype>
 #include <chrono>
@@ -131,20 +130,6 @@ std::string Text(const CCmlDocumentBase& document) {
     std::ostringstream out;
     document.Serialize(out);
     return out.str();
-}
-
-bool Gzip(const std::string& text, std::string& out) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    out.resize(deflateBound(&stream, static_cast<uLong>(text.size())));
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END;
 }
 
 }  // namespace support

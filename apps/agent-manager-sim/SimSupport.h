@@ -53,8 +53,6 @@ bool WithElement(const std::string& xml, Use use) {
 
 // Bytes as base64 content of a policy.
 std::string Base64Content(const std::string& bytes);
-// `text` gzip-encoded by zlib; false when zlib fails.
-bool Gzip(const std::string& text, std::string& out);
 // An empty message from the Agent Manager.
 std::unique_ptr<ovx::cml::CCmlMessage> NewMessage();
 std::string Text(const ovx::cml::CCmlDocumentBase& document);

@@ -30,6 +30,7 @@
 #include "tools/ovxDigest.h"
 #include "tools/ovxGuid.h"
 #include "SimSupport.h"
+#include "tools/ovxGzip.h"
 
 using namespace ovx::cml;
 
@@ -411,7 +412,7 @@ void Simulator::Send(const httplib::Request& request, httplib::Response& respons
     std::string packed;
     const bool packOut = mayCompress && body.size() >= 256 &&
                          request.get_header_value("Accept-Encoding").find("gzip") != std::string::npos &&
-                         Gzip(body, packed);
+                         ovxToolsLib::Gzip(body.data(), body.size(), packed);
     if (packOut) {
         body.swap(packed);
         response.set_header("Content-Encoding", "gzip");

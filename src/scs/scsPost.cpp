@@ -2,7 +2,6 @@
 // mapping of libcurl's results to status codes, and connection tests.
 #include <openssl/ssl.h>
 #include <strings.h>
-#include <zlib.h>
 
 #include <cctype>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <new>
 
 #include "scs/scsLibrary.h"
+#include "tools/ovxGzip.h"
 #include "tools/ovxTrace.h"
 
 namespace ovxScs {
@@ -68,22 +68,6 @@ uint32_t RetryAfterMs(const std::string& value) {
     }
     if (seconds > kMaxRetryAfterSeconds) seconds = kMaxRetryAfterSeconds;
     return static_cast<uint32_t>(seconds * 1000);
-}
-
-// The body gzip-encoded by zlib; false when zlib fails.
-bool Gzip(const uint8_t* body, uint32_t length, std::vector<uint8_t>& out) {
-    z_stream stream{};
-    // 15 + 16: the largest window, with a gzip header and trailer.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    out.resize(deflateBound(&stream, length));
-    stream.next_in = const_cast<Bytef*>(body);
-    stream.avail_in = length;
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END;
 }
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -399,10 +383,12 @@ uint32_t SCS_PostDataEx(int32_t destination, int32_t serverIndex, const char* ur
         SCS_Timeouts given{0, 0, 60000, 0};
         if (timeouts != nullptr) std::memcpy(&given, timeouts, sizeof(given));
         PostRequest request{JoinUrl(target.server.field[kUrl], urlPath), contentType, body, bodyLength, given};
-        std::vector<uint8_t> compressed;
+        std::string compressed;
         if ((options & SCS_POST_GZIP) != 0) {
-            if (!Gzip(body, bodyLength, compressed) || compressed.size() > UINT32_MAX) return OVX_E_OUT_OF_MEMORY;
-            request.body = compressed.data();
+            if (!ovxToolsLib::Gzip(body, bodyLength, compressed) || compressed.size() > UINT32_MAX) {
+                return OVX_E_OUT_OF_MEMORY;
+            }
+            request.body = reinterpret_cast<const uint8_t*>(compressed.data());
             request.bodyLength = static_cast<uint32_t>(compressed.size());
             request.gzip = true;
         }

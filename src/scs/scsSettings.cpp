@@ -121,44 +121,9 @@ std::string FormatIni(const IniFile& file) {
 }
 
 uint32_t WriteFileAtomically(const std::string& path, const std::string& content, int* osError) {
-    if (osError != nullptr) *osError = 0;
-    auto fail = [&](int error) {
-        if (osError != nullptr) *osError = error;
-        return OVX_E_SCS_SETTINGS_WRITE;
-    };
-    if (path.empty()) return fail(EINVAL);
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string pattern = path + ".tmpXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return fail(errno);
-    fchmod(fd, 0600);
-    size_t done = 0;
-    int error = 0;
-    while (done < content.size()) {
-        ssize_t wrote = write(fd, content.data() + done, content.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            error = wrote < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(name.data(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        unlink(name.data());
-        return fail(error);
-    }
-    int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
-    }
-    return 0;
+    const int error = ovxToolsLib::WriteFileAtomically(path, content);
+    if (osError != nullptr) *osError = error;
+    return error == 0 ? 0 : OVX_E_SCS_SETTINGS_WRITE;
 }
 
 }  // namespace ovxScs

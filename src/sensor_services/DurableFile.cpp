@@ -6,34 +6,16 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
+
+#include "tools/ovxFileInfo.h"
 
 namespace ovxSensorServices {
 namespace {
 
 std::string ErrorText(int error) { return std::strerror(error); }
-
-std::string Folder(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int file, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(file, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -58,30 +40,9 @@ std::string CDurableFile::Path() const {
 }
 
 bool CDurableFile::WriteLocked(const std::string& text) {
-    // A name of our own next to the store, made anew (never a file someone
-    // else prepared), 0600; renamed over the store once it is on disk.
-    const std::string temporary = m_path + ".tmp." + std::to_string(::getpid());
-    ::unlink(temporary.c_str());
-    const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (file < 0) {
-        Warn("Unable to write the " + m_what + " '" + temporary + "': " + ErrorText(errno));
-        return false;
-    }
-    const bool written = WriteAll(file, text.data(), text.size()) && ::fsync(file) == 0;
-    const int error = errno;
-    ::close(file);
-    if (!written || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
-        Warn("Unable to write the " + m_what + " '" + m_path + "': " + ErrorText(written ? errno : error));
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with its folder.
-    const int folder = ::open(Folder(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    return true;
+    const int error = ovxToolsLib::WriteFileAtomically(m_path, text);
+    if (error != 0) Warn("Unable to write the " + m_what + " '" + m_path + "': " + ErrorText(error));
+    return error == 0;
 }
 
 void CDurableFile::Save(uint64_t version, const std::string& text) {
@@ -143,17 +104,7 @@ bool CDurableFile::Load(std::string& text) {
     } else if (static_cast<uint64_t>(about.st_size) > kMaxBytes || about.st_size == 0) {
         problem = "has an impossible size";
     }
-    if (problem.empty()) {
-        text.resize(static_cast<size_t>(about.st_size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(file, &text[done], text.size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += static_cast<size_t>(got);
-        }
-        if (done != text.size()) problem = "cannot be read";
-    }
+    if (problem.empty() && !ovxToolsLib::ReadRegularFile(file, kMaxBytes, text)) problem = "cannot be read";
     ::close(file);
     if (!problem.empty()) {
         text.clear();

@@ -283,9 +283,9 @@ uint32_t CSensorServices::SendPendingData(int32_t serverIndex) {
 
 uint32_t CSensorServices::PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress,
                                               uint8_t** response, uint32_t* responseLength) {
-    {
+    if (compress) {
         LockGuard hold(*this);
-        compress = compress && m_plainServers.count(serverIndex) == 0;
+        compress = m_plainServers.count(serverIndex) == 0;
     }
     SCS_PostInfo info{};
     uint32_t status = Post(PostKind::kHeartbeat, serverIndex, kHeartbeatPath, compress ? SCS_POST_GZIP : 0,

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 
 #include "cml/core/cmlDocument.h"
@@ -24,6 +23,7 @@
 #include "sensor_services/HeartbeatRecord.h"
 #include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
+#include "tools/ovxFileInfo.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -252,15 +252,12 @@ uint32_t CSensorServices::SettingsChanged(int32_t destination) {
 
 bool CSensorServices::ReadSettingsFile(const std::string& path, std::string& text) {
     // Group settings are at most 1 MiB of text; a file much larger is not one.
-    constexpr std::streamsize kMaxBytes = 1024 * 1024 + 64 * 1024;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    text.assign(static_cast<size_t>(kMaxBytes) + 1, '\0');
-    file.read(&text[0], kMaxBytes + 1);
-    const std::streamsize got = file.gcount();
-    if (file.bad() || got > kMaxBytes) return false;
-    text.resize(static_cast<size_t>(got));
-    return true;
+    constexpr size_t kMaxBytes = 1024 * 1024 + 64 * 1024;
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0) return false;
+    const bool read = ovxToolsLib::ReadRegularFile(file, kMaxBytes, text);
+    ::close(file);
+    return read;
 }
 
 bool CSensorServices::RollBackExpiredSettings() {

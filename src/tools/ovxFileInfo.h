@@ -1,11 +1,13 @@
 // Whole-file reads of settings, keys and libraries: only a regular file of a
 // bounded size is read, so a FIFO, a device or a huge file cannot stall or
-// exhaust the agent's process.
+// exhaust the agent's process. And whole-file writes that a crash cannot
+// leave half done.
 #ifndef OVX_TOOLS_OVXFILEINFO_H
 #define OVX_TOOLS_OVXFILEINFO_H
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace ovxToolsLib {
 
@@ -25,6 +27,12 @@ bool ReadRegularFile(int fd, size_t limit, Bytes& out) {
     out.resize(static_cast<size_t>(size));
     return out.empty() || ReadFromStart(fd, &out[0], out.size());
 }
+
+// Replaces `path` with `content` so that a reader sees the old file or the
+// new one, never a part: a temporary file made anew in the same folder
+// (0600, never one someone else made), fsync, rename, fsync of the folder.
+// Returns 0, or the system error with the old file untouched.
+int WriteFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace ovxToolsLib
 

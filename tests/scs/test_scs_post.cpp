@@ -75,7 +75,7 @@ protected:
     std::string LocalSettings() override { return "[scs]\nmaxResponseSize=4096\n"; }
     std::string CommSettings() override {
         return "[server.1]\nurl=" + server.Url() +
-               "\n[server.2]\nurl=http://127.0.0.1:" + std::to_string(ClosedPort()) + "\n";
+               "\n[server.2]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) + "\n";
     }
     Answer Post(const char* path, const std::string& body = "hello", int32_t index = 0,
                 const uint32_t* timeouts = nullptr) {
@@ -105,19 +105,6 @@ protected:
         SCS_Free(response);
         return result;
     }
-    // A port with nothing listening on it.
-    static int ClosedPort() {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t size = sizeof(address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        close(fd);
-        return ntohs(address.sin_port);
-    }
-
     TestServer server;
     static inline std::atomic<bool> stopSlow{false};
 };
@@ -223,9 +210,9 @@ TEST_F(PostTest, ShutDownEndsATransferInProgress) {
 
 TEST_F(PostTest, ConnectionTests) {
     EXPECT_EQ(0u, SCS_TestCommSettings(server.Url().c_str(), 2000, "sensor_services"));
-    EXPECT_EQ(
-        OVX_E_SCS_CONNECTION_REFUSED,
-        SCS_TestCommSettings(("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str(), 2000, "sensor_services"));
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED,
+              SCS_TestCommSettings(("http://127.0.0.1:" + std::to_string(TestServer::FreePort())).c_str(), 2000,
+                                   "sensor_services"));
     EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
     std::string empty = dir + "/empty.ini";
     ovxTest::WriteText(empty, "[group]\nschemaVersion=1\n");

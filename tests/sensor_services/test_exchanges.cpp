@@ -1,10 +1,6 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -125,19 +121,7 @@ protected:
     }
     // A port of 127.0.0.1 that nothing listens on: bound once, then closed.
     static int ClosedPort() {
-        static const int port = [] {
-            int probe = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t size = sizeof address;
-            if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-                getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-                ADD_FAILURE() << "no loopback port";
-            }
-            close(probe);
-            return static_cast<int>(ntohs(address.sin_port));
-        }();
+        static const int port = ovxTest::TestServer::FreePort();
         return port;
     }
     uint32_t Exchange(const char* algorithm, char** outAlgorithm, uint32_t* outLength, char** outPem) {

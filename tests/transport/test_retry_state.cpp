@@ -422,24 +422,6 @@ TEST_F(RetryTest, JitterSpreadsDelaysAtTheCeilingOverTheWholeWindowAndNeverAbove
     for (int bucket = 0; bucket < 10; ++bucket) EXPECT_GT(buckets[bucket], 0) << "bucket " << bucket;
 }
 
-TEST_F(RetryTest, WithoutJitterEveryDelayIsTheRuleAndTheTraceGivesTheWaitHandedOut) {
-    g_settings["sensor_services/retryInterval"] = "2000";
-    g_settings["sensor_services/retryCeiling"] = "8000";
-    g_settings["sensor_services/retryJitter"] = "0";
-    Start();
-    const uint32_t expected[] = {2000, 4000, 8000, 8000};
-    for (uint32_t want : expected) {
-        uint32_t timeout = 0;
-        int32_t index = 0;
-        state.NextState(kFail, &timeout, &index);
-        EXPECT_EQ(want, timeout);
-    }
-    // A value above 100 is taken as 100: the wait may then be anything down to 0.
-    g_settings["sensor_services/retryJitter"] = "250";
-    ASSERT_EQ(0u, state.ReloadDefault());
-    EXPECT_EQ(100u, state.retryJitter());
-}
-
 TEST_F(RetryTest, TheServersDelayIsWaitedWhenLongerCappedAtTheCeilingAndOnlyOnce) {
     g_settings["sensor_services/retryInterval"] = "200";
     g_settings["sensor_services/retryCeiling"] = "5000";
