@@ -34,6 +34,46 @@ const char kRequiredNull[] = "A required input parameter is NULL.";
 const char kTooLarge[] = "An input parameter is too large.";
 const char kNotXmlText[] = "An input parameter holds a character XML cannot carry: ";
 const char kNoAnnouncement[] = "Heartbeat message is missing its startup announcement";
+const char kNotUtf8[] = "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: ";
+
+// Whether the bytes are well-formed UTF-8: no overlong form, surrogate, value
+// past U+10FFFF or cut sequence. Plain ASCII, by far the most common text,
+// costs one compare a byte.
+bool IsWellFormedUtf8(const char* text, size_t length) {
+    const char* cursor = text;
+    const char* const end = text + length;
+    while (cursor != end) {
+        if (static_cast<unsigned char>(*cursor) < 0x80) {
+            ++cursor;
+            continue;
+        }
+        char32_t character = 0;
+        if (ovxToolsLib::ovxDecodeUtf8(&cursor, end, &character) != 1) return false;
+    }
+    return true;
+}
+
+// The reading of a date and time is lenient about what it stores; what the
+// agent gives as its last restart must also be a date and time that exists:
+// month 1 to 12, a day of that month, hour 0 to 23 (24 only for the end of
+// a day), minute 0 to 59, seconds below 61 (a leap second), and an offset of
+// at most 14 hours.
+bool IsCalendarDateTime(const XmlUtils::CDateTime& when) {
+    const int32_t year = when.GetYear(), month = when.GetMonth(), day = when.GetDay();
+    if (month < 1 || month > 12 || day < 1) return false;
+    static const int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+    const int32_t hour = when.GetHour(), minute = when.GetMinute();
+    const double seconds = when.GetSeconds();
+    if (minute < 0 || minute > 59 || !(seconds >= 0.0 && seconds < 61.0)) return false;
+    if (hour < 0 || hour > 24 || (hour == 24 && (minute != 0 || seconds != 0.0))) return false;
+    if (when.HasTimeZone()) {
+        const int32_t zoneHours = when.GetTimeZoneHours(), zoneMinutes = when.GetTimeZoneMinutes();
+        if (zoneHours < -14 || zoneHours > 14 || zoneMinutes < 0 || zoneMinutes > 59) return false;
+    }
+    return true;
+}
 
 std::string Where(const char* builder) { return std::string("CSensorServices::") + builder + "()"; }
 
@@ -154,6 +194,14 @@ uint32_t CSensorServices::CheckArguments(const char* builder, std::initializer_l
             return OVX_E_INVALID_ARGUMENT;
         }
     }
+    // Ill-formed bytes are carried as U+FFFD (a module named by raw bytes is
+    // still reported), and said, so that the agent can find the text.
+    for (const BuilderArgument& argument : arguments) {
+        if (argument.value == nullptr) continue;
+        if (!IsWellFormedUtf8(argument.value, std::strlen(argument.value))) {
+            Trace(SS_TRACE_WARNING, Where(builder).c_str(), (std::string(kNotUtf8) + argument.name).c_str());
+        }
+    }
     return 0;
 }
 
@@ -170,6 +218,9 @@ uint32_t CSensorServices::CheckRequestId(const char* builder, const char* reques
     if (!ovxToolsLib::ovxIsXmlText(requestId, length)) {
         Trace(SS_TRACE_ERROR, Where(builder).c_str(), (std::string(kNotXmlText) + "requestId").c_str());
         return OVX_E_INVALID_ARGUMENT;
+    }
+    if (!IsWellFormedUtf8(requestId, length)) {
+        Trace(SS_TRACE_WARNING, Where(builder).c_str(), (std::string(kNotUtf8) + "requestId").c_str());
     }
     return 0;
 }
@@ -291,7 +342,7 @@ uint32_t CSensorServices::SetBasicAgentInfo(SS_HMESSAGE message, const char* upd
         if (lastRestart != nullptr) {
             XmlUtils::CDateTime when;
             when.FromString(Wide(lastRestart));
-            if (when.IsNull()) {
+            if (when.IsNull() || !IsCalendarDateTime(when)) {
                 Trace(SS_TRACE_ERROR, "CSensorServices::SetBasicAgentInfoEx()",
                       "Invalid ISO 8601 date time parameter.");
                 return OVX_E_INVALID_ARGUMENT;

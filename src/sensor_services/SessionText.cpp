@@ -55,6 +55,16 @@ std::unique_ptr<CCmlDocumentBase> CServerDocumentReader::Read(const uint8_t* dat
     // in the parser between answers.
     CCmlDOM_Document document;
     {
+        // After a large answer, read or refused, the parser goes too: its
+        // scanner keeps buffers as large as the largest value it met, which
+        // would otherwise stay beside the objects built next (and for good).
+        struct DropLargeParser {
+            std::unique_ptr<CCmlParser>& parser;
+            bool large;
+            ~DropLargeParser() {
+                if (large) parser.reset();
+            }
+        } drop{m_parser, size > kLargeAnswerBytes};
         CCmlDOM_Document& parsed = m_parser->GetDocument();
         struct Release {
             CCmlDOM_Document& document;
@@ -65,10 +75,6 @@ std::unique_ptr<CCmlDocumentBase> CServerDocumentReader::Read(const uint8_t* dat
         document.SetOwnsDocument(parsed.OwnsDocument());
         parsed.SetOwnsDocument(false);
     }
-    // After a large answer the parser goes too: its scanner keeps buffers as
-    // large as the largest value it met, which would otherwise stay beside
-    // the objects built next (and for good).
-    if (size > kLargeAnswerBytes) m_parser.reset();
     CCmlDOM_Element root = document.getDocumentElement();
     if (root.IsNull()) return nullptr;
     return std::unique_ptr<CCmlDocumentBase>(DeserializeParsedDocument(root, kMatchCompatible));

@@ -120,6 +120,78 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_EQ(1u, Count("A required input parameter is NULL."));
 }
 
+// A last restart must name an instant that exists; a value the reading
+// would store but no calendar has is refused like one that does not read.
+TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
+    const struct {
+        const char* text;
+        bool accepted;
+    } rows[] = {
+        {"2007-13-45T99:99:99+00:00", false}, {"2007-13-01T10:00:00Z", false},
+        {"2007-00-01T10:00:00Z", false},      {"2007-01-45T10:00:00Z", false},
+        {"2023-02-29T10:00:00Z", false},      {"2007-04-31T10:00:00Z", false},
+        {"2007-01-01T25:00:00Z", false},      {"2007-01-01T24:00:01Z", false},
+        {"2007-01-01T10:60:00Z", false},      {"2007-01-01T10:00:61Z", false},
+        {"2007-01-01T10:00:00+15:00", false}, {"2007-01-01T10:00:00+05:60", false},
+        {"2024-02-29T10:00:00Z", true},       {"2000-02-29T23:59:60.5-05:30", true},
+        {"2007-12-31T24:00:00Z", true},       {"2007-01-15T10:04:05", true},
+        {"2007-01-15T10:04:05+14:00", true},
+    };
+    for (const auto& row : rows) {
+        const size_t before = Count("Invalid ISO 8601 date time parameter.");
+        const uint32_t status = SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
+                                                    nullptr, nullptr, 0, 0, row.text);
+        EXPECT_EQ(row.accepted ? 0u : OVX_E_INVALID_ARGUMENT, status) << row.text;
+        EXPECT_EQ(row.accepted ? before : before + 1, Count("Invalid ISO 8601 date time parameter.")) << row.text;
+        if (row.accepted) {
+            EXPECT_EQ(Wide(row.text), Content().lastRestart);
+        }
+    }
+}
+
+// Bytes that are not UTF-8 still reach the server (as U+FFFD), with one
+// warning that names the argument; well-formed text of every length says
+// nothing.
+TEST_F(Builders, IllFormedUtf8IsCarriedAndSaid) {
+    const char* const illFormed[] = {
+        "\xC0\xAF",
+        "\xC1\xBF",
+        "\xE0\x80\xAF",
+        "\xE0\x9F\xBF",
+        "\xF0\x80\x80\xAF",
+        "\xF0\x8F\xBF\xBF",
+        "\xED\xA0\x80",
+        "\xED\xBF\xBF",
+        "\xF4\x90\x80\x80",
+        "\xF5\x80\x80\x80",
+        "\xFF",
+        "\xFE",
+        "\x80",
+        "\xBF",
+        "\xC3",
+        "\xE2\x82",
+        "\xF0\x9F\x98",
+    };
+    const std::string warning = "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: ";
+    for (const char* bytes : illFormed) {
+        const std::string name = std::string("mod-") + bytes + "-x";
+        const size_t before = Count(warning + "name");
+        SS_HMODULE module = nullptr;
+        ASSERT_EQ(0u, AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, &module)) << name;
+        EXPECT_EQ(before + 1, Count(warning + "name")) << name;
+        const std::wstring stored = Content().modules.back().GetName();
+        EXPECT_EQ(0u, stored.find(L"mod-")) << name;
+        EXPECT_NE(std::wstring::npos, stored.find(L'\xFFFD')) << name;
+    }
+    EXPECT_EQ(0u, Count(warning + "version"));
+    const size_t warnings = Count(warning + "name");
+    SS_HMODULE module = nullptr;
+    for (const char* good : {"plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"}) {
+        EXPECT_EQ(0u, AddModuleInfo(heartbeat, good, "1", 0, &module));
+    }
+    EXPECT_EQ(warnings, Count(warning + "name"));
+}
+
 TEST_F(Builders, ModuleHandlesStayValidAsModulesAreAdded) {
     SS_HMODULE first = nullptr;
     ASSERT_EQ(0u, AddModuleInfo(heartbeat, "scanner", "2.1", 0, &first));

@@ -1,6 +1,7 @@
 // The server's answers to heartbeats: sorting, the agent's callbacks and
 // their arguments, group settings, unknown requests and hostile answers.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -340,6 +341,22 @@ TEST_F(Responses, HostileAnswersAreRefusedAndTheSessionGoesOn) {
     ASSERT_EQ(0u, Process(Answer(kThreeSchemas, "")));
     EXPECT_EQ(3u, g_calls.Take().size());
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, session->HelperProcessHeartbeatResponse(nullptr, 10));
+}
+
+// A refused answer gives back what reading it took, as a read one does: the
+// parser's buffers grow to the largest value met and would otherwise stay.
+TEST_F(Responses, ARefusedLargeAnswerGivesItsMemoryBack) {
+    const std::string small = Answer(kThreeSchemas, "");
+    ASSERT_EQ(0u, Process(small));
+    g_calls.Take();
+    const size_t before = mallinfo2().uordblks;
+    if (before == 0) GTEST_SKIP() << "this allocator keeps no malloc statistics";
+    std::string large = "<?xml version='1.0'?><ovx xmlns='" + kBase + "' blob='" + std::string(12 << 20, 'x') + "'/>";
+    large.resize(large.size() - 12);
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, Process(large));
+    large = std::string();
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(0u, Process(small));
+    EXPECT_LT(mallinfo2().uordblks, before + (4u << 20));
 }
 
 // ---- callbacks that call back

@@ -26,7 +26,7 @@ namespace {
 
 // Everything XML escapes, a line feed, and characters of 1, 2, 3 and 4
 // bytes.
-const std::string kHostile = "a'\"&<>\n\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
+const std::string kHostile = "a'\"&<>\n\t\r\r\n \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
 
 const std::string kSchemas = OVX_SCHEMA_DIR;
 
@@ -99,7 +99,8 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
     const char* h = kHostile.c_str();
     // XML texts given to the parse family: well-formed, carrying the same
     // characters, escaped as XML text must be.
-    const std::string xmlValue = "a&apos;&quot;&amp;&lt;&gt;&#xa;\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
+    const std::string xmlValue =
+        "a&apos;&quot;&amp;&lt;&gt;&#xa;&#9;&#13;&#13;&#10; \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
     const std::string policy = "<policy xmlns='urn:wire' note='" + xmlValue + "'>" + xmlValue + "</policy>";
     const std::string schemaText =
         "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:wire'>"
@@ -145,6 +146,14 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
               Read("string((//*[local-name()='set-policy-response']/*[local-name()='policy-item'])[1]/@text)"));
     EXPECT_EQ(kHostile,
               Read("string((//*[local-name()='get-policy-request']/*[local-name()='policy-item'])[1]/@token)"));
+    // The agent's own XML comes back as it read, in attributes and content.
+    EXPECT_EQ(kHostile, Read("string((//*[local-name()='policy'])[1]/@note)"));
+    // (Content is written indented on lines of its own: the value is what
+    // stands between that white space.)
+    const std::string content = Read("string((//*[local-name()='policy'])[1])");
+    const size_t first = content.find_first_not_of(" \n"), last = content.find_last_not_of(" \n");
+    ASSERT_NE(std::string::npos, first);
+    EXPECT_EQ(kHostile, content.substr(first, last + 1 - first));
 }
 
 TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {

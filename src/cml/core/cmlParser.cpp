@@ -109,47 +109,6 @@ public:
 
 CLoadTimeInitializer g_loadTimeInitializer;
 
-// Throws the parser's refusal of a document type declaration when the prolog
-// of UTF-8 (or ASCII) bytes holds one. Other encodings are left to the
-// scanner, which processes no declaration of theirs either.
-void RefuseDocumentType(const char* data, size_t size, const XMLCh* systemId) {
-    size_t at = 0;
-    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) at = 3;
-    auto startsWith = [&](const char* text) {
-        const size_t length = std::strlen(text);
-        return size - at >= length && std::memcmp(data + at, text, length) == 0;
-    };
-    auto skipPast = [&](const char* end) {
-        const char* found = std::search(data + at, data + size, end, end + std::strlen(end));
-        at = found == data + size ? size : static_cast<size_t>(found - data) + std::strlen(end);
-    };
-    for (;;) {
-        while (at < size && (data[at] == ' ' || data[at] == '\t' || data[at] == '\r' || data[at] == '\n')) ++at;
-        if (startsWith("<?")) {
-            skipPast("?>");
-        } else if (startsWith("<!--")) {
-            skipPast("-->");
-        } else {
-            break;
-        }
-    }
-    if (!startsWith("<!DOCTYPE")) return;
-    unsigned long line = 1, column = 1;
-    for (size_t i = 0; i < at; ++i) {
-        if (data[i] == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            ++column;
-        }
-    }
-    std::wostringstream text;
-    text.imbue(std::locale::classic());
-    text << L"Fatal error parsing input \"" << XmlUtils::ToWide(systemId) << L"\", line " << line << L", column "
-         << column << L"\n   Message: Document type declarations are not accepted";
-    throw CCmlException(L"Parse operation", text.str(), OVX_E_CML_PARSE_FATAL);
-}
-
 }  // namespace
 
 // ---- CSchemaIncompatibility, CSchemaException
@@ -251,6 +210,13 @@ void CCmlDOMParser::Refuse(const wchar_t* what) {
          << L"\", line " << (where != nullptr ? where->getLineNumber() : 0) << L", column "
          << (where != nullptr ? where->getColumnNumber() : 0) << L"\n   Message: " << what;
     throw CCmlException(L"Parse operation", text.str(), OVX_E_CML_PARSE_FATAL);
+}
+
+void CCmlDOMParser::RefuseDocumentTypes() {
+    // The scanner refuses the declaration where it meets it, after decoding,
+    // so no encoding of the answer (UTF-16, UCS-4, EBCDIC) can slip one past.
+    // Each scanner the parser switches to starts with the flag off.
+    if (xercesc::XMLScanner* scanner = getScanner()) scanner->setDisallowDTD(true);
 }
 
 void CCmlDOMParser::doctypeDecl(const xercesc::DTDElementDecl&, const XMLCh* const, const XMLCh* const, const bool,
@@ -441,13 +407,6 @@ void CCmlParser::ValidatingParse(const xercesc::InputSource& source, const wchar
 }
 
 void CCmlParser::NonValidatingParse(const xercesc::InputSource& source) {
-    // The well-formedness scanner skips a document type declaration instead
-    // of reporting it: bytes in memory are refused here, as the validating
-    // scanner refuses them (with no document type processed, every entity
-    // but the predefined ones fails in any case).
-    if (const auto* memory = dynamic_cast<const CCmlMemBufInputSource*>(&source)) {
-        RefuseDocumentType(reinterpret_cast<const char*>(memory->Bytes()), memory->Size(), memory->getSystemId());
-    }
     UseScanner(true);
     // The well-formedness scanner counts every predefined entity reference
     // (each "&amp;" of an escaped text) against the expansion limit, which
@@ -489,6 +448,7 @@ void CCmlParser::ParseSource(const xercesc::InputSource& source) {
         m_parser.reset();
         m_parser.resetDocumentPool();
         m_parser.ResetDepth();
+        m_parser.RefuseDocumentTypes();
         m_parser.parse(source);
         m_document.SetDOMDocument(m_parser.adoptDocument());
         m_document.SetOwnsDocument(true);

@@ -118,6 +118,7 @@ class CCmlDOMParser : public xercesc::XercesDOMParser {
 public:
     CCmlDOMParser();
     void ResetDepth() { m_depth = 0; }
+    void RefuseDocumentTypes();
 
 protected:
     void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,

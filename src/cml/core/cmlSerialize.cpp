@@ -71,7 +71,12 @@ void Eol(std::basic_ostream<Char>& out) {
 inline const wchar_t* EscapeOf(wchar_t c, bool attribute) {
     if (c > L'>') return nullptr;  // every escaped character is at or below '>'
     switch (c) {
+        // A reader normalises a raw tab, line feed or carriage return in an
+        // attribute value to a space, and a carriage return in content to a
+        // line feed: written as references they read back as given.
+        case L'\t': return attribute ? L"&#9;" : nullptr;
         case L'\n': return attribute ? L"&#xa;" : nullptr;
+        case L'\r': return L"&#13;";
         case L'"': return L"&quot;";
         case L'&': return L"&amp;";
         case L'\'': return L"&apos;";

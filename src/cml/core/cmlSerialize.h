@@ -91,7 +91,9 @@ public:
             const wchar_t c = text[i++];
             const char* escape = nullptr;
             switch (c) {
+                case L'\t': escape = attribute ? "&#9;" : nullptr; break;
                 case L'\n': escape = attribute ? "&#xa;" : nullptr; break;
+                case L'\r': escape = "&#13;"; break;
                 case L'"': escape = "&quot;"; break;
                 case L'&': escape = "&amp;"; break;
                 case L'\'': escape = "&apos;"; break;
@@ -157,7 +159,11 @@ private:
                 special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\'')));
                 special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('<')));
                 special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('>')));
-                if (attribute) special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\n')));
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\r')));
+                if (attribute) {
+                    special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\n')));
+                    special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\t')));
+                }
             }
         }
         return _mm_movemask_epi8(special) == 0;
@@ -188,12 +194,14 @@ private:
     // NeedsEscape without branches, for the block test.
     static uint32_t Special(uint32_t c, bool attribute) {
         return static_cast<uint32_t>(c == '"') | static_cast<uint32_t>(c == '&') | static_cast<uint32_t>(c == '\'') |
-               static_cast<uint32_t>(c == '<') | static_cast<uint32_t>(c == '>') |
-               (static_cast<uint32_t>(attribute) & static_cast<uint32_t>(c == '\n'));
+               static_cast<uint32_t>(c == '<') | static_cast<uint32_t>(c == '>') | static_cast<uint32_t>(c == '\r') |
+               (static_cast<uint32_t>(attribute) &
+                (static_cast<uint32_t>(c == '\n') | static_cast<uint32_t>(c == '\t')));
     }
 #endif
     static bool NeedsEscape(uint32_t c, bool attribute) {
-        return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || (attribute && c == '\n');
+        return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || c == '\r' ||
+               (attribute && (c == '\n' || c == '\t'));
     }
 
     // One character, with room for four bytes already made.

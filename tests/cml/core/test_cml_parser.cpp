@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <iconv.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -248,6 +250,58 @@ TEST_F(Parser, ExternalEntitiesAreNeverRead) {
         EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
         EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"root:"));
         EXPECT_TRUE(parser.GetDocument().IsNull());
+    }
+}
+
+// A document type declaration is refused in every encoding the XML layer
+// reads, not only in bytes that look like ASCII; the same document without
+// one is read, so each row proves the encoding itself was understood.
+TEST_F(Parser, DocumentTypesAreRefusedInEveryEncoding) {
+    struct Row {
+        const char* encoding;  // iconv's name
+        const char* declared;  // the name in the XML declaration, or none
+        std::string bom;
+    };
+    const Row rows[] = {
+        {"UTF-16LE", "UTF-16", "\xFF\xFE"}, {"UTF-16BE", "UTF-16", "\xFE\xFF"}, {"UTF-16LE", "UTF-16LE", ""},
+        {"UTF-16BE", "UTF-16BE", ""},       {"UCS-4BE", "ISO-10646-UCS-4", ""}, {"UCS-4LE", "ISO-10646-UCS-4", ""},
+        {"IBM037", "IBM037", ""},           {"ISO-8859-1", "ISO-8859-1", ""},   {"UTF-8", nullptr, "\xEF\xBB\xBF"},
+    };
+    auto encode = [](const Row& row, const std::string& body) {
+        std::string text = "<?xml version='1.0'";
+        if (row.declared != nullptr) text += std::string(" encoding='") + row.declared + "'";
+        text += "?>" + body;
+        iconv_t convert = iconv_open(row.encoding, "UTF-8");
+        EXPECT_NE(reinterpret_cast<iconv_t>(-1), convert) << row.encoding;
+        std::string out(text.size() * 4, '\0');
+        char* in = &text[0];
+        char* to = &out[0];
+        size_t inLeft = text.size(), outLeft = out.size();
+        EXPECT_NE(static_cast<size_t>(-1), iconv(convert, &in, &inLeft, &to, &outLeft)) << row.encoding;
+        iconv_close(convert);
+        out.resize(out.size() - outLeft);
+        return row.bom + out;
+    };
+    const std::string declarations[] = {
+        "<!DOCTYPE a><a/>",
+        "<!DOCTYPE a [<!ENTITY x 'y'>]><a>&x;</a>",
+        "<!DOCTYPE a [<!ENTITY % p 'x'> %p;]><a/>",
+        "<!-- first --><!DOCTYPE a SYSTEM 'a.dtd'><a/>",
+    };
+    for (const Row& row : rows) {
+        for (uint32_t mode : {kDoNotValidate, kValidate}) {
+            CCmlParser parser;
+            const std::string plain = encode(row, "<a>\xC3\xA9</a>");
+            parser.ParseBuffer(plain.data(), plain.size(), kDoNotValidate, nullptr);
+            ASSERT_FALSE(parser.GetDocument().IsNull()) << row.encoding;
+            for (const std::string& declaration : declarations) {
+                const std::string xml = encode(row, declaration);
+                CCmlException error =
+                    Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); });
+                EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode()) << row.encoding << " " << declaration;
+                EXPECT_TRUE(parser.GetDocument().IsNull()) << row.encoding << " " << declaration;
+            }
+        }
     }
 }
 

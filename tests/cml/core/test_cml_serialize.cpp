@@ -53,12 +53,16 @@ protected:
 
 }  // namespace
 
-TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
+// An attribute value keeps its tab, line feed and carriage return only as
+// references (a reader turns raw ones into spaces); content keeps tab and
+// line feed raw and only the carriage return as a reference (a reader turns a
+// raw one into a line feed).
+TEST(Escaping, AttributeAndContentRulesDifferInWhiteSpace) {
     std::wstring out = L"stale";
-    EscapeAttributeValue(L"a\"b&c'd<e>f\ng\th\u00e9", out);
-    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f&#xa;g\th\u00e9", out);
-    EscapeContent(L"a\"b&c'd<e>f\ng", out);
-    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f\ng", out);
+    EscapeAttributeValue(L"a\"b&c'd<e>f\ng\th\u00e9\r\n", out);
+    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f&#xa;g&#9;h\u00e9&#13;&#xa;", out);
+    EscapeContent(L"a\"b&c'd<e>f\ng\th\r\n", out);
+    EXPECT_EQ(L"a&quot;b&amp;c&apos;d&lt;e&gt;f\ng\th&#13;\n", out);
     EscapeContent("caf\xC3\xA9 & \xF0\x9F\x98\x80", out);  // narrow input is UTF-8
     EXPECT_EQ(L"caf\u00e9 &amp; \U0001F600", out);
 
@@ -78,8 +82,8 @@ TEST(Escaping, AttributeAndContentRulesDifferOnlyInLineFeeds) {
 }
 
 // Each class of character with the bytes it must come out as, written out
-// from the escaping rules: the six escaped characters (a line feed only in
-// attribute values), everything else unchanged, as UTF-8 on a narrow stream,
+// from the escaping rules: the escaped characters (tab and line feed only in
+// attribute values, carriage return in both), everything else unchanged, as UTF-8 on a narrow stream,
 // and a lone surrogate, which UTF-8 cannot carry, as U+FFFD.
 struct EscapedForm {
     wchar_t character;
@@ -92,8 +96,8 @@ const EscapedForm kEscapedForms[] = {
     {L'0', "0", "0"},
     {L' ', " ", " "},
     {L'=', "=", "="},
-    {L'\t', "\t", "\t"},
-    {L'\r', "\r", "\r"},
+    {L'\t', "&#9;", "\t"},
+    {L'\r', "&#13;", "&#13;"},
     {L'\n', "&#xa;", "\n"},
     {L'"', "&quot;", "&quot;"},
     {L'&', "&amp;", "&amp;"},
@@ -132,13 +136,13 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
             ASSERT_EQ(inAttribute ? attribute : content, out.str())
                 << "round " << round << (inAttribute ? ", attribute" : ", content");
         }
-        // Unescaped, the same text is its content form with the five
+        // Unescaped, the same text is its content form with the six
         // escaped characters put back.
         std::string plain = content;
         for (const auto& entity :
              {std::make_pair(std::string("&quot;"), '"'), std::make_pair(std::string("&apos;"), '\''),
               std::make_pair(std::string("&lt;"), '<'), std::make_pair(std::string("&gt;"), '>'),
-              std::make_pair(std::string("&amp;"), '&')}) {
+              std::make_pair(std::string("&#13;"), '\r'), std::make_pair(std::string("&amp;"), '&')}) {
             for (size_t at = plain.find(entity.first); at != std::string::npos; at = plain.find(entity.first, at + 1)) {
                 plain.replace(at, entity.first.size(), 1, entity.second);
             }
