@@ -18,6 +18,10 @@
  * All strings are NUL-terminated UTF-8 of at most 4095 bytes. The builders
  * refuse (OVX_E_INVALID_ARGUMENT) text XML 1.0 cannot carry at all: control
  * characters other than tab, line feed and carriage return, U+FFFE, U+FFFF.
+ * Bytes that are not well-formed UTF-8 are sent as U+FFFD, with a warning
+ * (trace level 2) naming the argument. A last restart given to
+ * SetBasicAgentInfoEx() must be a date and time that exists (month 1-12, a day
+ * of that month, hour 0-23, minute 0-59), or OVX_E_INVALID_ARGUMENT.
  * A builder that fails leaves the message as it was. Strings that the
  * library returns are released with SS_Free(). Strings handed to callbacks are
  * valid only during the call.
@@ -110,7 +114,10 @@ OVX_SS_API uint32_t SS_Init(const char* version, const char* localPropertyFile, 
 /* Stops the session: waits up to the shutdownTimeout setting for a post in
  * progress (and for a callback of yours still running). Once it returns,
  * nothing of the session reaches the agent: no trace line, no callback, no
- * settings write. */
+ * settings write. Called from a callback, it returns at once and the session
+ * ends when that callback returns. In a child of fork() it forgets the
+ * inherited session (whose threads stayed in the parent) without touching
+ * it; the child may then call SS_Init() for a session of its own. */
 OVX_SS_API uint32_t SS_ShutDown(void);
 
 OVX_SS_API uint32_t SS_GetAgentId(char** agentId);

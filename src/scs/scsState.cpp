@@ -1,6 +1,8 @@
 // The session state of the service library: start and shut-down, the agent
 // id, settings-changed callbacks, message texts and the state every other
 // part reads.
+#include <pthread.h>
+
 #include <cstdarg>
 #include <cstring>
 #include <new>
@@ -20,8 +22,19 @@ OVX_SCS_OPTIONAL_FUNCTIONS(OVX_SCS_CHECK)
 
 namespace ovxScs {
 
+namespace {
+// fork() copies one thread: the state's lock is held across the copy so
+// that the child never finds it held by a thread it does not have.
+void LockForFork() { S().lock.lock(); }
+void UnlockAfterFork() { S().lock.unlock(); }
+}  // namespace
+
 State& S() {
-    static State* state = new State();
+    static State* state = [] {
+        auto* created = new State();
+        pthread_atfork(&LockForFork, &UnlockAfterFork, &UnlockAfterFork);
+        return created;
+    }();
     return *state;
 }
 

@@ -24,6 +24,7 @@
 #include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
 #include "tools/ovxFileInfo.h"
+#include "tools/ovxLateWork.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -161,11 +162,39 @@ uint32_t CSensorServices::ShutDown() {
     // them. After that nothing of this session reaches the agent.
     m_callbacks.ClearAnswerCallbacks();
     m_shutdownDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ShutdownTimeout());
+    if (m_worker.IsCurrentThread()) {
+        // A callback on the worker thread shuts the session down: the worker
+        // keeps it alive until that callback has returned, then releases it
+        // (and, as the last holder, ends it there).
+        AddRef();
+        m_worker.ReleaseAfterItem(&CSensorServices::ReleaseFromWorker, this);
+        m_workerHoldsSession = true;
+    }
     RequestStop();
     return 0;
 }
 
-std::function<void()> CSensorServices::AgentDetacher() { return Detacher(m_shutdownDeadline); }
+void CSensorServices::ForgetInChild() {
+    if (IsDestinationOpen() || IsListenerOpen()) Scs().SCS_UnregisterSettingsChanged(&CSensorServices::SettingsChanged);
+    if (Gate()) {
+        ovxToolsLib::ovxStopRoutingTo(Gate().get());
+        Gate()->Close(0);
+    }
+}
+
+bool CSensorServices::ReleaseFromWorker(void* argument) {
+    return static_cast<CSensorServices*>(argument)->Release() == 0;
+}
+
+std::function<void()> CSensorServices::AgentDetacher() {
+    std::function<void()> detach = Detacher(m_shutdownDeadline);
+    if (!m_workerHoldsSession) return detach;
+    return [detach] {
+        detach();
+        // The worker thread ends the session after SS_ShutDown returned.
+        ovxToolsLib::ovxLateWork::ArmExitHandler();
+    };
+}
 
 void CSensorServices::OnInstalled() {
     // Sessions that lost a race of SS_Init routed the service library's

@@ -93,6 +93,8 @@ public:
                   const char* localPropertyFile, const char* commSettingsFile, const char* sessionString1,
                   const char* sessionString2) override;
     uint32_t ShutDown() override;
+    static bool ReleaseFromWorker(void* session);
+    void ForgetInChild() override;
     void OnInstalled() override;
     std::function<void()> AgentDetacher() override;
 
@@ -387,6 +389,8 @@ private:
     std::unique_ptr<CPulseThread> m_pulse;
     // Until when SS_ShutDown waits, all told (shutdownTimeout from its start).
     std::chrono::steady_clock::time_point m_shutdownDeadline;
+    // Set by a shut-down asked for on the worker thread (see ShutDown()).
+    bool m_workerHoldsSession = false;
 };
 
 }  // namespace ovxSensorServices

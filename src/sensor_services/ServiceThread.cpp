@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ovxStatus.h"
+#include "tools/ovxLateWork.h"
 #include "transport/BaseSupport.h"
 
 namespace ovxSensorServices {
@@ -11,7 +12,15 @@ namespace {
 
 constexpr uint32_t kStopWaitMs = 60000;
 
+// The service thread object whose thread this is, and whether its work has
+// destroyed it.
+thread_local const CServiceThread* t_thread = nullptr;
+thread_local bool t_gone = false;
+
 }  // namespace
+
+bool CServiceThread::IsCurrentThread() const { return t_thread == this; }
+void CServiceThread::ObjectGone() { t_gone = true; }
 
 CServiceThread::~CServiceThread() = default;
 
@@ -63,6 +72,7 @@ uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, std::shar
 
 uint32_t CServiceThread::Run(void* argument) {
     auto* self = static_cast<CServiceThread*>(argument);
+    t_thread = self;
     const std::string process = BaseSupport::ProcessThreadText();
     const std::string name = self->Name();
     self->Trace(SS_TRACE_PROGRESS, self->Where(), ("Entering " + name + " thread: " + process).c_str());
@@ -70,20 +80,34 @@ uint32_t CServiceThread::Run(void* argument) {
     try {
         result = self->Loop();
     } catch (...) {
-        self->Trace(SS_TRACE_PROGRESS, self->Where(), "Unknown exception caught!");
+        if (!t_gone) self->Trace(SS_TRACE_PROGRESS, self->Where(), "Unknown exception caught!");
         result = OVX_E_UNEXPECTED;
+    }
+    if (t_gone) {
+        // The object went with the session its work released; nobody waits
+        // for this thread (the stop ran on it), and its exit event is gone.
+        t_thread = nullptr;
+        ovxToolsLib::ovxLateWork::Leave();
+        return result;
     }
     self->Trace(SS_TRACE_PROGRESS, self->Where(), ("Exiting " + name + " thread: " + process).c_str());
     // After the exit event the object may be gone: only locals from here on.
     const ovxThreadingFunctions* threading = self->m_threading;
     const ovxEventHandle exitEvent = self->m_exit;
     self->m_running = false;
+    t_thread = nullptr;
     threading->SetEvent(exitEvent);
     return result;
 }
 
 uint32_t CServiceThread::Stop() {
     m_stop = true;
+    if (IsCurrentThread()) {
+        // The thread's own work ends the object: nothing to wait for, and
+        // the loop touches nothing of it once that work returns.
+        CloseHandles();
+        return 0;
+    }
     if (m_haveHandles) {
         m_threading->SetEvent(m_event);
         if (m_running.load()) m_threading->WaitEvent(m_exit, kStopWaitMs);

@@ -30,9 +30,12 @@ public:
     virtual ~CServiceThread();
 
     // Sets the stop flag, wakes the thread and waits up to 60 s for it to
-    // end; then closes the events and the lock. Returns 0.
+    // end; then closes the events and the lock. Returns 0. Called on the
+    // thread itself (its work ended the object), it waits for nothing.
     virtual uint32_t Stop();
     bool IsRunning() const { return m_running.load(); }
+    // Whether the calling thread is this object's thread.
+    bool IsCurrentThread() const;
 
 protected:
     // Creates the lock and the events; then, with a table, the thread.
@@ -50,6 +53,10 @@ protected:
         ovxToolsLib::ovxSyncGuard m_hold;
     };
     void Wake() const;
+    // Called by Loop() on the thread when its work has just destroyed this
+    // object: the loop returns at once, and the thread ends touching nothing
+    // of it.
+    static void ObjectGone();
     // The body of the thread, between its entry and exit lines.
     virtual uint32_t Loop() = 0;
     virtual const char* Name() const = 0;   // "pulse", "worker"

@@ -40,6 +40,10 @@ public:
     // nothing of it reaches the agent once SS_ShutDown returns (the clean-up
     // that the last reference runs still writes its lines before that).
     virtual std::function<void()> AgentDetacher() { return {}; }
+    // In a child of fork(), in place of the shut-down: the session's threads
+    // are not in this process, so nothing of it runs; what would still call
+    // into it from outside is taken back.
+    virtual void ForgetInChild() {}
 
     // Session settings and identity.
     virtual uint32_t GetAgentId(char** agentId) = 0;

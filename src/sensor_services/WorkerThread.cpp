@@ -6,6 +6,7 @@
 
 #include "ovxStatus.h"
 #include "tools/ovxError.h"
+#include "tools/ovxLateWork.h"
 
 namespace ovxSensorServices {
 
@@ -88,6 +89,11 @@ bool CWorkerThread::ProcessNextWorkItem() {
     return !m_queue.empty();
 }
 
+void CWorkerThread::ReleaseAfterItem(bool (*release)(void*), void* argument) {
+    m_release = release;
+    m_releaseArgument = argument;
+}
+
 uint32_t CWorkerThread::Loop() {
     while (!m_stop.load()) {
         if (TraceWanted(SS_TRACE_PROGRESS)) {
@@ -96,7 +102,20 @@ uint32_t CWorkerThread::Loop() {
         }
         m_threading->WaitEvent(m_event, kWorkerWaitMs);
         if (m_stop.load()) break;
-        while (ProcessNextWorkItem() && !m_stop.load()) {
+        for (;;) {
+            const bool more = ProcessNextWorkItem();
+            if (m_release != nullptr) {
+                bool (*release)(void*) = m_release;
+                m_release = nullptr;
+                // What follows may run after SS_ShutDown returned, while the
+                // agent exits: under the late-work hold, or not at all.
+                if (!ovxToolsLib::ovxLateWork::Enter()) ovxToolsLib::ovxLateWork::Park();
+                if (release(m_releaseArgument)) {
+                    ObjectGone();
+                    return 0;
+                }
+            }
+            if (!more || m_stop.load()) break;
         }
     }
     return 0;

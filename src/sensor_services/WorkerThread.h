@@ -55,6 +55,12 @@ public:
     // Processes the front item; returns whether more remain.
     virtual bool ProcessNextWorkItem();
     size_t GetQueuedCount() const;
+    // On the worker thread, from inside the work function: `release` runs
+    // once the item in hand is done and nothing of this object is touched
+    // any more, and may destroy it (it returns whether it did). This is how
+    // a session shut down from one of its own callbacks on this thread ends
+    // once that callback has returned.
+    void ReleaseAfterItem(bool (*release)(void*), void* argument);
 
 protected:
     uint32_t Loop() override;
@@ -65,6 +71,9 @@ private:
     WorkFunction m_work = nullptr;
     void* m_argument = nullptr;
     std::deque<CWorkItem> m_queue;
+    // Set and read on the worker thread only.
+    bool (*m_release)(void*) = nullptr;
+    void* m_releaseArgument = nullptr;
 };
 
 }  // namespace ovxSensorServices

@@ -32,6 +32,18 @@ std::atomic<int> g_acquiring{0};
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 std::atomic<SessionFactory> g_factory{nullptr};
 std::atomic<const ovxThreadingFunctions*> g_threading{nullptr};
+// Set in a child of fork() that inherited an installed session. The session's
+// threads stayed in the parent and its locks may have been copied held:
+// nothing may use it. The child's SS_ShutDown forgets it and SS_Init then
+// starts the child's own.
+std::atomic<bool> g_inherited{false};
+
+void MarkInheritedSession() {
+    if (g_session.load() != nullptr) g_inherited.store(true);
+}
+struct ForkWatch {
+    ForkWatch() { pthread_atfork(nullptr, nullptr, &MarkInheritedSession); }
+} g_forkWatch;
 
 const char kInitWhere[] = "ovxSensorSvcs::SS_Init()";
 
@@ -97,6 +109,7 @@ struct CatalogOpener {
 SessionFactory SetSessionFactory(SessionFactory factory) { return g_factory.exchange(factory); }
 
 CSessionOperations* AcquireSession() {
+    if (g_inherited.load()) return nullptr;
     g_acquiring.fetch_add(1);
     CSessionOperations* session = g_session.load();
     if (session != nullptr) {
@@ -197,6 +210,13 @@ uint32_t ShutDown() {
         return OVX_E_UNEXPECTED;
     }
     if (session == nullptr) return 0;
+    if (g_inherited.exchange(false)) {
+        // A child of fork(): the parent's session is left untouched (its
+        // memory stays with the child for good), its settings callback
+        // taken back so that the service library no longer calls it.
+        session->ForgetInChild();
+        return 0;
+    }
     uint32_t status = 0;
     std::function<void()> detach;
     try {

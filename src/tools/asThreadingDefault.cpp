@@ -1,6 +1,8 @@
 #include "ovxStatus.h"
 #include "asThreadingDefault.h"
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <new>
 #include <vector>
@@ -42,8 +44,47 @@ ovxThreadingDefaultImpl::~ovxThreadingDefaultImpl() {
 ovxThreadingDefaultImpl& ovxThreadingDefaultImpl::instance() {
     // Never destroyed: threads it started may still be ending while the
     // process exits, and they must not find a destroyed table.
-    static ovxThreadingDefaultImpl* service = new ovxThreadingDefaultImpl();
+    static ovxThreadingDefaultImpl* service = [] {
+        auto* created = new ovxThreadingDefaultImpl();
+        pthread_atfork(&ovxThreadingDefaultImpl::forkPrepare, &ovxThreadingDefaultImpl::forkParent,
+                       &ovxThreadingDefaultImpl::forkChild);
+        return created;
+    }();
     return *service;
+}
+
+// fork() copies one thread. Its handlers hold the table's locks across the
+// copy (in the order SS_Init takes them: the process-wide sync first), so no
+// lock is copied held by a thread the child does not have. The handlers are
+// the one place these locks are taken and given back in separate functions.
+void ovxThreadingDefaultImpl::forkPrepare() {
+    ovxThreadingDefaultImpl& self = instance();
+    self.m_globalSync.lockSync();
+    self.m_threadsLock.lock();
+    self.m_eventsLock.lock();
+    self.m_syncsLock.lock();
+}
+
+void ovxThreadingDefaultImpl::forkParent() {
+    ovxThreadingDefaultImpl& self = instance();
+    self.m_syncsLock.unlock();
+    self.m_eventsLock.unlock();
+    self.m_threadsLock.unlock();
+    self.m_globalSync.unlockSync();
+}
+
+// The child has none of the parent's threads, and the ids their records are
+// kept under may name threads the child starts. Their records are forgotten
+// without being destroyed: destroying one would stop, or kill, whatever
+// thread now has its id.
+void ovxThreadingDefaultImpl::forkChild() {
+    ovxThreadingDefaultImpl& self = instance();
+    for (auto& entry : self.m_threads) static_cast<void>(entry.second.release());
+    self.m_threads.clear();
+    self.m_syncsLock.unlock();
+    self.m_eventsLock.unlock();
+    self.m_threadsLock.unlock();
+    self.m_globalSync.unlockSync();
 }
 
 void ovxThreadingDefaultImpl::purgeFinishedThreads() {

@@ -122,6 +122,9 @@ public:
     bool stopAllThreads(uint32_t timeoutMs, bool kill);
 
 private:
+    static void forkPrepare();
+    static void forkParent();
+    static void forkChild();
     void purgeFinishedThreads();
     std::shared_ptr<jsEvent> findEvent(ovxEventHandle handle);
     std::shared_ptr<jsSyncBase> findSync(ovxSyncHandle handle);

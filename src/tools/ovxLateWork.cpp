@@ -1,7 +1,9 @@
 #include "tools/ovxLateWork.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -14,9 +16,21 @@ struct Guard {
     std::mutex lock;
     bool exiting = false;
 };
+std::atomic<Guard*> g_guard{nullptr};
+
+// A child of fork() has none of the threads that may have held the guard
+// when it was copied: it takes a fresh one (the copy stays unused).
+void FreshGuardInChild() { g_guard.store(new Guard()); }
+
 Guard& TheGuard() {
-    static Guard* guard = new Guard();
-    return *guard;
+    static Guard* first = [] {
+        auto* guard = new Guard();
+        g_guard.store(guard);
+        pthread_atfork(nullptr, nullptr, &FreshGuardInChild);
+        return guard;
+    }();
+    static_cast<void>(first);
+    return *g_guard.load();
 }
 
 // The calling thread's hold: a scoped lock that outlives the function that

@@ -289,6 +289,10 @@ bool CBaseServices::RequestStop() {
     m_stop = true;
     if (m_threading == nullptr) return true;
     m_threading->SetEvent(m_dispatchEvent);
+    // Asked from the dispatch thread itself (an agent callback that shuts
+    // the session down): it cannot wait for its own end. It stops when the
+    // callback returns, and its reference keeps the session until then.
+    if (t_dispatching == this) return false;
     if (m_dispatchRunning.load()) m_threading->WaitEvent(m_exitEvent, m_timeouts[3]);
     return !m_dispatchRunning.load();
 }

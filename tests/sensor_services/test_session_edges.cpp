@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -496,6 +497,110 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
 TEST_F(MergingEdges, AFailedBuilderLeavesTheMessageAsItWasWhenMerging) {
     ASSERT_EQ(0u, Init());
     FailedBuildersThenGoodPosts(server, true);
+}
+
+// An agent callback may end the session it runs on, on either thread that
+// runs callbacks: SS_ShutDown returns at once (the thread cannot wait for
+// itself), nothing reaches the agent once it has returned, and the session
+// ends when the callback returns; a new one then starts and posts.
+namespace {
+
+class ShutDownFromCallback : public Edges, public ::testing::WithParamInterface<bool> {
+protected:
+    std::string Extra() override {
+        return std::string("shutdownTimeout=20000\nprocessResponseThread=") + (GetParam() ? "1" : "0") + "\n";
+    }
+};
+
+std::atomic<long> g_shutDownStatus{-1};
+std::atomic<long> g_shutDownMs{-1};
+std::atomic<size_t> g_linesAtReturn{0};
+std::atomic<int> g_threadsInCallback{0};
+uint32_t ShutsDown(const char*) {
+    g_threadsInCallback = Threads();
+    const auto start = std::chrono::steady_clock::now();
+    const uint32_t status = SS_ShutDown();
+    g_shutDownMs = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    g_linesAtReturn = Count("");
+    g_shutDownStatus = static_cast<long>(status);
+    return 0;
+}
+
+}  // namespace
+
+TEST_P(ShutDownFromCallback, EndsTheSessionOnceTheCallbackReturns) {
+    g_shutDownStatus = -1;
+    ASSERT_EQ(0u, Init());
+    ASSERT_EQ(0u, RegisterResponseComplete(&ShutsDown));
+    EXPECT_EQ(0u, PostOne());
+    ASSERT_TRUE(WaitFor([] { return g_shutDownStatus.load() != -1; }));
+    EXPECT_EQ(0, g_shutDownStatus.load());
+    EXPECT_LT(g_shutDownMs.load(), 2000);
+    EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    // Its two threads (dispatch and worker) are gone.
+    const int threads = g_threadsInCallback.load() - 2;
+    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; })) << Threads() << " threads, not " << threads;
+    EXPECT_EQ(g_linesAtReturn.load(), Count(""));
+
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(0u, PostOne());
+    EXPECT_TRUE(Arrives(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEitherThread, ShutDownFromCallback, ::testing::Bool());
+
+// A child of fork() has the parent's session but none of its threads: it may
+// shut that session down (which forgets it, touching nothing the parent's
+// threads held) and start its own, whose heartbeat arrives. Each child forks
+// while the parent's dispatch thread may be in a post.
+namespace {
+
+std::atomic<bool> g_childAnswered{false};
+uint32_t ChildAnswered(const char*) {
+    g_childAnswered = true;
+    return 0;
+}
+
+// The child's steps, as an agent would take them; the exit code names the
+// first that failed.
+int ChildRestarts(const std::string& localFile, const std::string& commFile) {
+    alarm(20);  // a child that hangs ends, and the parent sees it
+    if (SS_ShutDown() != 0) return 3;
+    if (SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-child", nullptr, nullptr) != 0) return 4;
+    if (RegisterResponseComplete(&ChildAnswered) != 0) return 5;
+    SS_HMESSAGE heartbeat = nullptr;
+    if (CreateHeartbeat(&heartbeat, "{agent}", "child", "urn:sensors", "5.0", "127.0.0.1") != 0) return 6;
+    if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) return 7;
+    if (!WaitFor([] { return g_childAnswered.load(); })) return 8;
+    return SS_ShutDown() == 0 ? 0 : 9;
+}
+
+}  // namespace
+
+TEST_F(Edges, AForkedChildReleasesTheInheritedSessionAndStartsItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not follow a multi-threaded fork";
+#endif
+    ASSERT_EQ(0u, Init());
+    constexpr int kChildren = 8;
+    for (int child = 0; child < kChildren; ++child) {
+        const size_t before = server.Count();
+        EXPECT_EQ(0u, PostOne("parent"));
+        const pid_t pid = fork();
+        ASSERT_NE(-1, pid);
+        if (pid == 0) _exit(ChildRestarts(localFile, commFile));
+        int status = -1;
+        ASSERT_TRUE(WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(25)));
+        EXPECT_TRUE(WIFEXITED(status)) << "child " << child << " ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(0, WIFEXITED(status) ? WEXITSTATUS(status) : -1) << "child " << child;
+        // The parent's and the child's heartbeats both arrive.
+        EXPECT_TRUE(Arrives(before + 2)) << "child " << child;
+    }
+    // The parent's session goes on.
+    const size_t before = server.Count();
+    EXPECT_EQ(0u, PostOne("after"));
+    EXPECT_TRUE(Arrives(before + 1));
 }
 
 // A handle the builder could not fill is cleared first, whatever it held.
