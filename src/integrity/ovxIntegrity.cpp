@@ -31,6 +31,9 @@ constexpr size_t kSignatureSize = 64;
 constexpr size_t kMaxLibrarySize = 512L * 1024 * 1024;
 constexpr size_t kMaxKeyFileSize = 1024 * 1024;
 const char kWhere[] = "ovxIntegrity::VerifyFile()";
+// Opening a FIFO for reading waits for a writer, and a terminal could become
+// the process's own: neither is done. A regular file ignores both flags.
+constexpr int kNoWait = O_NONBLOCK | O_NOCTTY;
 
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 
@@ -170,7 +173,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     if (descriptor != nullptr) *descriptor = -1;
     std::vector<unsigned char> keyText;
     {
-        FdCloser key{open(keyFile.c_str(), O_RDONLY | O_CLOEXEC)};
+        FdCloser key{open(keyFile.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
         if (key.fd < 0 || !ovxToolsLib::ReadRegularFile(key.fd, kMaxKeyFileSize, keyText)) {
             TraceError("Unable to read the trusted key file '" + keyFile + "'");
             return OVX_E_SIG_KEY_UNREADABLE;
@@ -185,7 +188,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     std::string signaturePath = path + extension;
     std::vector<unsigned char> signature;
     {
-        FdCloser sig{open(signaturePath.c_str(), O_RDONLY | O_CLOEXEC)};
+        FdCloser sig{open(signaturePath.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
         if (sig.fd < 0) {
             TraceError("Signature file '" + signaturePath + "' is missing or unreadable");
             return OVX_E_SIG_MISSING;
@@ -196,7 +199,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
         }
     }
 
-    FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
     const int64_t size = library.fd < 0 ? -1 : ovxToolsLib::RegularFileSize(library.fd);
     if (size < 0 || static_cast<uint64_t>(size) > kMaxLibrarySize) {
         TraceError("Library file '" + path + "' is missing or unreadable");

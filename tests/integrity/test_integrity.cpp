@@ -3,10 +3,15 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,6 +19,7 @@
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
+#include "tools/xsnprintf.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -171,4 +177,110 @@ TEST(IntegrityBuild, TheTrustedKeyFileIsTheOneTheEnvironmentNames) {
     std::string path = ovxIntegrity::TrustedKeyFile();
     EXPECT_EQ(std::string(chosen), path);
     EXPECT_EQ(0, access(path.c_str(), R_OK));
+}
+
+namespace {
+
+// What the key choice probe printed, or "timed out" when it did not end
+// within ten seconds (it is killed then). `setuid` runs a copy of it owned
+// by nobody and setuid, started by this process (root).
+std::string RunKeyProbe(const std::string& keyFile, const std::string& folder, const std::string& work, bool setuid) {
+    std::string probe = OVX_KEY_PROBE;
+    if (setuid) {
+        probe = work + "/probe";
+        std::filesystem::copy_file(OVX_KEY_PROBE, probe);
+        if (chown(probe.c_str(), 65534, 65534) != 0 || chmod(probe.c_str(), 04755) != 0) return "no setuid copy";
+    }
+    const std::string local = work + "/local.ini", comm = work + "/comm.ini";
+    Write(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
+    Write(comm, "[group]\ngroupnameHint=Servers\n");
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        setenv("OVX_TRUSTED_KEYS", keyFile.c_str(), 1);
+        execl(probe.c_str(), probe.c_str(), folder.c_str(), local.c_str(), comm.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string printed;
+    pollfd wait{out[0], POLLIN, 0};
+    char buffer[256];
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until && poll(&wait, 1, 100) >= 0) {
+        if (wait.revents == 0) continue;
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        printed.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    // The output ends when the probe exits (or closes it): its end follows.
+    const auto ended = [child] { return waitpid(child, nullptr, WNOHANG) == child; };
+    if (!ovxTest::WaitFor(ended, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     until + std::chrono::seconds(1) - std::chrono::steady_clock::now()))) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        return "timed out";
+    }
+    return printed;
+}
+
+std::string Expected(bool secure, uint32_t status) {
+    char line[64];
+    ovxToolsLib::xsnprintf(line, sizeof line, "secure=%d status=%08x\n", secure ? 1 : 0, status);
+    return line;
+}
+
+}  // namespace
+
+// The trusted key file named by OVX_TRUSTED_KEYS must be a regular file of
+// bounded size: a FIFO, a device or a 16 GiB file is refused at once, and so
+// is a FIFO in place of the signature. A privileged agent ignores the
+// variable: a library signed by another key is loaded by an agent that
+// runs as its caller, and refused by a setuid one.
+TEST_F(IntegrityTest, TheKeyFileAnAgentIsGivenThroughItsEnvironment) {
+    const std::string services = OVX_TEST_LIBRARY_DIR, name = "libovxSessionConfigSvcs5.so";
+    ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
+    const std::string fifo = m_dir + "/fifo", sparse = m_dir + "/sparse.pem";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    Write(sparse, "");
+    ASSERT_EQ(0, truncate(sparse.c_str(), 16LL << 30));
+    // The service library signed by another key, and one with a FIFO for
+    // its signature.
+    const std::string rogue = m_dir + "/rogue", piped = m_dir + "/piped";
+    for (const std::string& folder : {rogue, piped}) {
+        ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+        std::filesystem::copy_file(services + "/" + name, folder + "/" + name);
+    }
+    Write(rogue + "/" + name + ".sig", Sign(m_other, ovxTest::ReadText(services + "/" + name)));
+    ASSERT_EQ(0, mkfifo((piped + "/" + name + ".sig").c_str(), 0644));
+    const std::string rogueKey = m_dir + "/rogue.pem";
+    WriteKeys(rogueKey, {m_other});
+    const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
+    struct Case {
+        const char* name;
+        std::string keyFile, folder;
+        bool setuid;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"a FIFO for the key file", fifo, services, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a device for the key file", "/dev/zero", services, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a 16 GiB key file", sparse, services, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a FIFO for the signature", ownKey, piped, false, OVX_E_SIG_MALFORMED},
+        {"another key, the agent as its caller", rogueKey, rogue, false, 0},
+        {"another key, a setuid agent", rogueKey, rogue, true, OVX_E_SIG_MISMATCH},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        if (test.setuid && geteuid() != 0) {
+            std::printf("not root: the setuid case is not run\n");
+            continue;
+        }
+        const std::string work = m_dir + "/work-" + std::to_string(&test - cases);
+        ASSERT_EQ(0, mkdir(work.c_str(), 0777));
+        chmod(work.c_str(), 0777);
+        EXPECT_EQ(Expected(test.setuid, test.status), RunKeyProbe(test.keyFile, test.folder, work, test.setuid));
+    }
 }
