@@ -204,6 +204,12 @@ OVX_SS_API uint32_t SS_LoadServers(const char* serverListFile, uint32_t replaceE
 OVX_SS_API uint32_t SS_LoadCommSettingsFile(const char* path);
 OVX_SS_API uint32_t SS_SaveCommSettings(const char* path);
 OVX_SS_API uint32_t SS_LoadLocalSettingsFile(const char* path);
+/* The connection tests make one exchange the server answers (a HEAD request,
+ * no heartbeat) over the connection a post would use, within timeoutMs, and
+ * return what a post to that server would meet: a TLS 1.3 server that
+ * requires a client certificate the agent has not got gives
+ * OVX_E_SCS_TLS_FAILURE, a busy one OVX_E_SCS_SERVER_BUSY
+ * (docs/settings-files.md). */
 OVX_SS_API uint32_t SS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs);
 OVX_SS_API uint32_t SS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs);
 
