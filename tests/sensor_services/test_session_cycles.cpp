@@ -68,7 +68,13 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     EXPECT_LE(after.all, before.all + 8);
     // One more copy of the library is about 3 MB of shared memory.
     EXPECT_LE(ResidentKiB("RssShmem"), shmemBefore + 1024);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The sanitizers hold freed memory back for a while (quarantine): the
+    // resident size is measured where an agent meets it, in a plain build.
     EXPECT_LE(ResidentKiB(), residentBefore + 8 * 1024);
+#else
+    (void)residentBefore;
+#endif
 }
 
 // One thread's session ends while another thread's starts: the library's
