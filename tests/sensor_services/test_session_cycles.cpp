@@ -62,8 +62,10 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
     const Mappings after = CountMappings();
     std::printf(
-        "after 20 and 500 sessions: %zu and %zu mappings (%zu and %zu of the library), RssShmem %ld and %ld kB\n",
-        before.all, after.all, before.library, after.library, shmemBefore, ResidentKiB("RssShmem"));
+        "after 20 and 500 sessions: %zu and %zu mappings (%zu and %zu of the library), RssShmem %ld and %ld "
+        "kB, resident %ld and %ld kB\n",
+        before.all, after.all, before.library, after.library, shmemBefore, ResidentKiB("RssShmem"), residentBefore,
+        ResidentKiB());
     EXPECT_EQ(before.library, after.library);
     EXPECT_LE(after.all, before.all + 8);
     // One more copy of the library is about 3 MB of shared memory.
