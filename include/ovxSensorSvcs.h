@@ -108,7 +108,14 @@ typedef uint32_t (*SS_PingResponseFn)(const char* requestId, uint32_t requestIdL
 
 /* version must begin with "5."; sessionString2 may be NULL; trace may be NULL.
  * A failed SS_Init leaves nothing behind: the next one may succeed. Calls made
- * at once from several threads install one session and return 0. */
+ * at once from several threads install one session and return 0.
+ * The service library is loaded only when its signature verifies under the
+ * trusted key file (OVX_TRUSTED_KEYS, ignored by a setuid, setgid or
+ * file-capability agent): a key file, signature or library that is not a
+ * regular file is refused (OVX_E_SIG_KEY_UNREADABLE, OVX_E_SIG_MALFORMED,
+ * OVX_E_LIB_UNREADABLE), and where no private copy of the library can be
+ * made (memfd_create and O_TMPFILE both refused) SS_Init returns
+ * OVX_E_LIB_NO_PRIVATE_COPY (docs/status-codes.md). */
 OVX_SS_API uint32_t SS_Init(const char* version, const char* localPropertyFile, const char* commSettingsFile,
                             const char* sessionString1, const char* sessionString2, SS_TraceSink* trace);
 /* Stops the session: waits up to the shutdownTimeout setting for a post in
@@ -204,6 +211,12 @@ OVX_SS_API uint32_t SS_LoadServers(const char* serverListFile, uint32_t replaceE
 OVX_SS_API uint32_t SS_LoadCommSettingsFile(const char* path);
 OVX_SS_API uint32_t SS_SaveCommSettings(const char* path);
 OVX_SS_API uint32_t SS_LoadLocalSettingsFile(const char* path);
+/* The connection tests make one exchange the server answers (a HEAD request,
+ * no heartbeat) over the connection a post would use, within timeoutMs, and
+ * return what a post to that server would meet: a TLS 1.3 server that
+ * requires a client certificate the agent has not got gives
+ * OVX_E_SCS_TLS_FAILURE, a busy one OVX_E_SCS_SERVER_BUSY
+ * (docs/settings-files.md). */
 OVX_SS_API uint32_t SS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs);
 OVX_SS_API uint32_t SS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeoutMs);
 

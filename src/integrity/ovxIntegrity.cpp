@@ -31,6 +31,9 @@ constexpr size_t kSignatureSize = 64;
 constexpr size_t kMaxLibrarySize = 512L * 1024 * 1024;
 constexpr size_t kMaxKeyFileSize = 1024 * 1024;
 const char kWhere[] = "ovxIntegrity::VerifyFile()";
+// Opening a FIFO for reading waits for a writer, and a terminal could become
+// the process's own: neither is done. A regular file ignores both flags.
+constexpr int kNoWait = O_NONBLOCK | O_NOCTTY;
 
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 
@@ -88,53 +91,67 @@ bool Verifies(EVP_PKEY* key, const unsigned char* data, size_t size, const std::
     return EVP_DigestVerify(context.get(), signature.data(), signature.size(), data, size) == 1;
 }
 
-// The library's bytes, copied by the kernel into a sealed in-memory file:
-// what is checked is then what gets loaded, even if the file is replaced or
-// rewritten meanwhile. -1 when no such copy can be made (the caller reads
-// the file itself instead).
-int SealedCopyOf(int library, size_t size) {
-    int fd = memfd_create("ovx-verified-library", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0) return -1;
+// Copies `size` bytes of `from`, from its start, to `to` in the kernel.
+bool CopyInto(int to, int from, size_t size) {
     size_t done = 0;
-    off_t from = 0;
+    off_t at = 0;
     while (done < size) {
-        ssize_t copied = sendfile(fd, library, &from, size - done);
+        const ssize_t copied = sendfile(to, from, &at, size - done);
         if (copied < 0 && errno == EINTR) continue;
         if (copied <= 0) break;
         done += static_cast<size_t>(copied);
     }
-    // A file that changed size while it was copied is refused below.
-    if (done != size || fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    // A file that changed size while it was copied is refused.
+    return done == size;
+}
+
+// The library's bytes in a sealed in-memory file: no one, this process
+// included, can change them any more. `copied` tells a copy that fell short
+// of the file's size (the file changed) from a file that could not be made.
+int SealedMemoryCopy(int library, size_t size, bool& copied) {
+    const int fd = memfd_create("ovx-verified-library", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return -1;
+    copied = CopyInto(fd, library, size);
+    if (!copied || fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         close(fd);
         return -1;
     }
     return fd;
 }
 
-// A sealed in-memory copy of bytes already read, or the descriptor they were
-// read from when no in-memory file can be made.
-int SealedCopy(const std::vector<unsigned char>& content, FdCloser& library) {
-    int fd = memfd_create("ovx-verified-library", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd >= 0) {
-        size_t done = 0;
-        while (done < content.size()) {
-            ssize_t wrote = write(fd, content.data() + done, content.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) break;
-            done += static_cast<size_t>(wrote);
+// Where in-memory files are refused (seccomp profiles, some containers): an
+// unnamed file (O_TMPFILE with O_EXCL, so it can never be given a name) that
+// only this process's descriptors reach, made read-only once written and
+// reopened read-only, so that no descriptor left can change it. A tmpfs
+// file cannot take seals; this is as close as one comes.
+int UnnamedFileCopy(int library, size_t size, bool& copied) {
+    for (const char* folder : {"/dev/shm", "/tmp"}) {
+        const int writer = open(folder, O_TMPFILE | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (writer < 0) continue;
+        int reader = -1;
+        copied = CopyInto(writer, library, size);
+        if (copied && fchmod(writer, 0400) == 0) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/proc/self/fd/%d", writer);
+            reader = open(name, O_RDONLY | O_CLOEXEC);
         }
-        if (done == content.size() &&
-            fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0) {
-            return fd;
-        }
-        close(fd);
+        close(writer);
+        if (reader >= 0 || !copied) return reader;
     }
-    int kept = library.fd;
-    library.fd = -1;
-    return kept;
+    return -1;
 }
 
-// Checks the sealed copy's bytes in place against every key.
+// A private copy of the library, checked and then loaded in place of the
+// file: what is checked is then what gets loaded, even if the file is
+// replaced or rewritten meanwhile. -1 when none can be made, or when the
+// file gave fewer bytes than its size (`copied` false).
+int PrivateCopyOf(int library, size_t size, bool& copied) {
+    copied = true;
+    const int sealed = SealedMemoryCopy(library, size, copied);
+    return sealed >= 0 || !copied ? sealed : UnnamedFileCopy(library, size, copied);
+}
+
+// Checks the private copy's bytes in place against every key.
 bool VerifiesMapped(int sealed, size_t size, const std::vector<KeyPtr>& keys,
                     const std::vector<unsigned char>& signature) {
     if (size == 0) return false;
@@ -170,7 +187,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     if (descriptor != nullptr) *descriptor = -1;
     std::vector<unsigned char> keyText;
     {
-        FdCloser key{open(keyFile.c_str(), O_RDONLY | O_CLOEXEC)};
+        FdCloser key{open(keyFile.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
         if (key.fd < 0 || !ovxToolsLib::ReadRegularFile(key.fd, kMaxKeyFileSize, keyText)) {
             TraceError("Unable to read the trusted key file '" + keyFile + "'");
             return OVX_E_SIG_KEY_UNREADABLE;
@@ -185,7 +202,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
     std::string signaturePath = path + extension;
     std::vector<unsigned char> signature;
     {
-        FdCloser sig{open(signaturePath.c_str(), O_RDONLY | O_CLOEXEC)};
+        FdCloser sig{open(signaturePath.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
         if (sig.fd < 0) {
             TraceError("Signature file '" + signaturePath + "' is missing or unreadable");
             return OVX_E_SIG_MISSING;
@@ -196,40 +213,35 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
         }
     }
 
-    FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    FdCloser library{open(path.c_str(), O_RDONLY | O_CLOEXEC | kNoWait)};
     const int64_t size = library.fd < 0 ? -1 : ovxToolsLib::RegularFileSize(library.fd);
     if (size < 0 || static_cast<uint64_t>(size) > kMaxLibrarySize) {
         TraceError("Library file '" + path + "' is missing or unreadable");
         return OVX_E_LIB_UNREADABLE;
     }
-    // The kernel copies the file into a sealed in-memory file, and the check
-    // reads that copy in place: one copy of the bytes, none through this
-    // process's heap.
-    const int sealed = SealedCopyOf(library.fd, static_cast<size_t>(size));
-    if (sealed >= 0) {
-        const bool ok = VerifiesMapped(sealed, static_cast<size_t>(size), keys, signature);
-        if (ok) {
-            if (descriptor != nullptr) {
-                *descriptor = sealed;
-            } else {
-                close(sealed);
-            }
-            return 0;
-        }
-        close(sealed);
-    } else {
-        std::vector<unsigned char> content;
-        if (!ovxToolsLib::ReadRegularFile(library.fd, kMaxLibrarySize, content)) {
-            TraceError("Library file '" + path + "' is missing or unreadable");
-            return OVX_E_LIB_UNREADABLE;
-        }
-        for (const KeyPtr& key : keys) {
-            if (Verifies(key.get(), content.data(), content.size(), signature)) {
-                if (descriptor != nullptr) *descriptor = SealedCopy(content, library);
-                return 0;
-            }
-        }
+    // The kernel copies the file into a private copy, and the check reads
+    // that copy in place: one copy of the bytes, none through this
+    // process's heap. Without a copy the bytes checked could differ from
+    // those loaded, so the library is refused.
+    bool copied = true;
+    const int copy = PrivateCopyOf(library.fd, static_cast<size_t>(size), copied);
+    if (copy < 0 && !copied) {
+        TraceError("Library file '" + path + "' changed while it was read");
+        return OVX_E_LIB_UNREADABLE;
     }
+    if (copy < 0) {
+        TraceError("No private copy of '" + path + "' can be made; the library is refused");
+        return OVX_E_LIB_NO_PRIVATE_COPY;
+    }
+    if (VerifiesMapped(copy, static_cast<size_t>(size), keys, signature)) {
+        if (descriptor != nullptr) {
+            *descriptor = copy;
+        } else {
+            close(copy);
+        }
+        return 0;
+    }
+    close(copy);
     TraceError("The signature of '" + path + "' does not verify; the library is refused");
     return OVX_E_SIG_MISMATCH;
 }

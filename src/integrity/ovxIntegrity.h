@@ -3,8 +3,12 @@
 // A library file "<name>" is accepted only when the detached signature file
 // "<name><extension>" holds a raw 64-byte Ed25519 signature of the file's
 // bytes that verifies under one of the trusted public keys. The keys are PEM
-// public keys concatenated in one file whose path is fixed when the product
-// is built; neither the caller nor the environment can change it.
+// public keys concatenated in one file: trusted-keys.pem of the library's
+// data folder, or the file $OVX_TRUSTED_KEYS names when the agent started.
+// A privileged agent (setuid, setgid, file capabilities) ignores the
+// variable, so whoever starts it cannot choose the key. The key file, the
+// signature and the library must be regular files of bounded size: a FIFO,
+// a device or a huge file is refused without waiting or reading it.
 #ifndef OVX_INTEGRITY_OVXINTEGRITY_H
 #define OVX_INTEGRITY_OVXINTEGRITY_H
 
@@ -32,7 +36,7 @@ uint32_t VerifyFileWithKeys(const std::string& path, const std::string& extensio
                             int* descriptor);
 
 // The trusted key file: trusted-keys.pem of the library's data folder, or
-// $OVX_TRUSTED_KEYS.
+// $OVX_TRUSTED_KEYS outside a privileged process.
 std::string TrustedKeyFile();
 
 }  // namespace ovxIntegrity

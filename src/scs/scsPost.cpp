@@ -130,9 +130,13 @@ uint32_t MapResult(CURLcode code, CURL* handle, const Response& response) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY: return OVX_E_SCS_NAME_NOT_RESOLVED;
         case CURLE_OPERATION_TIMEDOUT: {
+            // A connection taken again from the pool has no connect time of
+            // this transfer, but a request went out on it.
             curl_off_t connected = 0;
             curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
-            return connected == 0 ? OVX_E_SCS_CONNECT_TIMEOUT : OVX_E_SCS_TRANSFER_TIMEOUT;
+            long requestBytes = 0;
+            curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
+            return connected == 0 && requestBytes == 0 ? OVX_E_SCS_CONNECT_TIMEOUT : OVX_E_SCS_TRANSFER_TIMEOUT;
         }
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_CACERT_BADFILE:
@@ -213,18 +217,40 @@ void TestSettingsFor(const std::string& url, Server& server, Certificate& certif
     if (!S().destinations.empty()) certificate = S().destinations.begin()->second->certificate;
 }
 
-uint32_t ConnectOnly(const Server& server, const Certificate& certificate, uint32_t timeoutMs) {
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// What the answer to a connection test says of posts to the same server. A
+// busy or back-off answer, a proxy that wants credentials and a gateway
+// that cannot reach the server meet posts too; any other answer proves that
+// the connection, the TLS session and the certificates work, whatever the
+// server makes of a request that is not a post.
+uint32_t TestAnswerStatus(CURL* handle) {
+    long http = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &http);
+    if (http == 503) return OVX_E_SCS_SERVER_BUSY;
+    if (http == 429) return OVX_I_SCS_BACK_OFF;
+    if (http == 407 || http == 502 || http == 504) return OVX_E_SCS_HTTP_STATUS;
+    return 0;
+}
+
+// A connection test: one exchange the server answers, a HEAD request that
+// carries no heartbeat, over the connection a post would use. Connecting
+// alone is not enough: under TLS 1.3 a server refuses a missing client
+// certificate only after the handshake, when the first request is read.
+uint32_t TestExchange(const Server& server, const Certificate& certificate, uint32_t timeoutMs) {
     CURL* handle = curl_easy_init();
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     SetTransportOptions(handle, server, certificate, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_URL, server.field[kUrl].c_str());
-    curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs));
+    curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Discard);
+    const long timeout = static_cast<long>(timeoutMs != 0 ? timeoutMs : kDefaultConnectTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeout);
     Response unused;
-    CURLcode code = curl_easy_perform(handle);
-    uint32_t status = code == CURLE_OK ? 0 : MapResult(code, handle, unused);
+    const CURLcode code = curl_easy_perform(handle);
+    const uint32_t status = code == CURLE_OK ? TestAnswerStatus(handle) : MapResult(code, handle, unused);
     curl_easy_cleanup(handle);
     return status;
 }
@@ -421,7 +447,7 @@ uint32_t SCS_TestCommSettings(const char* serverUrl, uint32_t timeoutMs, const c
         server.field[kUrl] = serverUrl;
         Certificate certificate;
         TestSettingsFor(serverUrl, server, certificate);
-        return ConnectOnly(server, certificate, timeoutMs);
+        return TestExchange(server, certificate, timeoutMs);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }
@@ -441,7 +467,7 @@ uint32_t SCS_TestCommSettingsFile(const char* commSettingsFile, uint32_t timeout
         Server unused;
         Certificate certificate;
         TestSettingsFor(servers.front().field[kUrl], unused, certificate);
-        return ConnectOnly(servers.front(), certificate, timeoutMs);
+        return TestExchange(servers.front(), certificate, timeoutMs);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }

@@ -29,10 +29,13 @@ std::string FindLibraryDirectory() {
 
 // $OVX_TRUSTED_KEYS as it was when the library was loaded: read once, before
 // any thread of ours runs (the catalog's opening sets other variables later,
-// and the environment is not safe to read while it changes).
+// and the environment is not safe to read while it changes). An agent that
+// runs setuid or setgid, or with file capabilities, was given its
+// environment by a less privileged caller, who must not choose the key that
+// decides what code the agent runs: secure_getenv gives nothing there.
 const std::string& ChosenKeyFile() {
     static const std::string* chosen = [] {
-        const char* value = std::getenv(kTrustedKeysVariable);
+        const char* value = secure_getenv(kTrustedKeysVariable);
         return new std::string(value != nullptr ? value : "");
     }();
     return *chosen;

@@ -25,6 +25,8 @@ std::string DataDirectory();
 std::string CatalogDirectory();
 // $OVX_TRUSTED_KEYS (as the environment held it when the library was
 // loaded) when set and not empty, else trusted-keys.pem of the data folder.
+// The variable is not read in a process that runs with rights its caller
+// has not got (setuid, setgid, file capabilities).
 std::string TrustedKeyFile();
 // The schemas of the data folder, or "" when they are not there.
 std::string SchemaDirectory();

@@ -1,6 +1,8 @@
 #include "transport/mslLoader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
@@ -69,6 +72,77 @@ int NameNeverLoaded(int fd) {
     if (fresh < 0) return fd;
     close(fd);
     return fresh;
+}
+
+// A verified copy that was loaded, kept open: its name stays the name the
+// dynamic loader knows it by, and the same bytes verified again are loaded
+// from it rather than mapped once more. Used under the loader lock; never
+// destroyed, like the mappings.
+struct LoadedCopy {
+    int fd;
+    dev_t device;
+    ino_t inode;
+    off_t size;
+};
+std::vector<LoadedCopy>& LoadedCopies() {
+    static std::vector<LoadedCopy>* copies = new std::vector<LoadedCopy>();
+    return *copies;
+}
+
+bool SameBytes(int first, int second, size_t size) {
+    void* a = mmap(nullptr, size, PROT_READ, MAP_SHARED, first, 0);
+    if (a == MAP_FAILED) return false;
+    void* b = mmap(nullptr, size, PROT_READ, MAP_SHARED, second, 0);
+    const bool same = b != MAP_FAILED && std::memcmp(a, b, size) == 0;
+    if (b != MAP_FAILED) munmap(b, size);
+    munmap(a, size);
+    return same;
+}
+
+// The kept copy holding exactly the bytes of `verified`, or -1. A kept
+// descriptor that no longer is the copy (an agent that closed descriptors it
+// did not open) is forgotten.
+int LoadedCopyOf(int verified) {
+    struct stat info {};
+    if (fstat(verified, &info) != 0 || info.st_size <= 0) return -1;
+    std::vector<LoadedCopy>& copies = LoadedCopies();
+    for (auto copy = copies.begin(); copy != copies.end();) {
+        struct stat kept {};
+        if (fstat(copy->fd, &kept) != 0 || kept.st_dev != copy->device || kept.st_ino != copy->inode) {
+            copy = copies.erase(copy);
+            continue;
+        }
+        if (copy->size == info.st_size && SameBytes(copy->fd, verified, static_cast<size_t>(info.st_size))) {
+            return copy->fd;
+        }
+        ++copy;
+    }
+    return -1;
+}
+
+// Opens the verified copy `verified` (closed here), or the kept copy of the
+// same bytes, under a name the dynamic loader has only ever known for them.
+uint32_t OpenVerified(int verified, cLibHandle* handle) {
+    const int kept = LoadedCopyOf(verified);
+    int loaded = kept;
+    if (kept >= 0) {
+        close(verified);
+    } else {
+        loaded = NameNeverLoaded(verified);
+    }
+    char openName[64];
+    ovxToolsLib::xsnprintf(openName, sizeof(openName), "/proc/self/fd/%d", loaded);
+    const uint32_t status = cLibLoadLibrary(handle, openName);
+    if (kept >= 0) return status;
+    struct stat info {};
+    if (status != 0 || fstat(loaded, &info) != 0) {
+        if (status == 0) UsedLoadNames().insert(loaded);
+        close(loaded);
+        return status;
+    }
+    UsedLoadNames().insert(loaded);
+    LoadedCopies().push_back(LoadedCopy{loaded, info.st_dev, info.st_ino, info.st_size});
+    return 0;
 }
 
 }  // namespace
@@ -237,13 +311,8 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
     }
     // Open the verified bytes themselves, not the path again: a file swapped
     // in after the check is never what gets loaded.
-    verified = NameNeverLoaded(verified);
-    char openName[64];
-    ovxToolsLib::xsnprintf(openName, sizeof(openName), "/proc/self/fd/%d", verified);
     Trace(SS_TRACE_LOADER, where, "About to load library:  '%s'", fullName.c_str());
-    status = cLibLoadLibrary(handle, openName);
-    if (status == 0) UsedLoadNames().insert(verified);
-    close(verified);
+    status = OpenVerified(verified, handle);
     if (status == 0) {
         hold.Release();
         Trace(SS_TRACE_PROGRESS, where, "Successfully loaded library:  '%s'", fullName.c_str());

@@ -189,13 +189,11 @@ uint32_t UnloadOvxSessionConfigSvcs() {
             }
         }
     }
-    bool last = g_referenceCount == 0;
-    if (last) {
-        // Nothing may call into a closed library: put the stubs back.
+    if (g_referenceCount == 0) {
+        // Nothing may call into a closed library: put the stubs back. The
+        // handle record is released before the lock is: the next load
+        // starts by setting the same record up again.
         g_table = StubTable();
-    }
-    const uint32_t release = hold.Release();
-    if (last) {
         uint32_t destroyed = cDestroyLibHandle(&g_handle);
         if (destroyed != 0 && destroyed != OVX_E_INVALID_ARGUMENT) {
             mslLoader::Trace(SS_TRACE_ERROR, where, "cDestroyLibHandle() returned an error: %s",
@@ -203,6 +201,7 @@ uint32_t UnloadOvxSessionConfigSvcs() {
             if (failure == 0) failure = destroyed;
         }
     }
+    const uint32_t release = hold.Release();
     return failure != 0 ? failure : release;
 }
 

@@ -3,10 +3,15 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,6 +19,8 @@
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
+#include "tools/xsnprintf.h"
+#include "support/RefuseCalls.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -171,4 +178,158 @@ TEST(IntegrityBuild, TheTrustedKeyFileIsTheOneTheEnvironmentNames) {
     std::string path = ovxIntegrity::TrustedKeyFile();
     EXPECT_EQ(std::string(chosen), path);
     EXPECT_EQ(0, access(path.c_str(), R_OK));
+}
+
+namespace {
+
+// What the signature check probe printed, or "timed out" when it did not end
+// within ten seconds (it is killed then). `setuid` runs a copy of it owned
+// by nobody and setuid, started by this process (root); `refuse` names the
+// calls it refuses ("" for none).
+std::string RunProbe(const std::string& keyFile, const std::string& folder, const std::string& work, bool setuid,
+                     const std::string& refuse) {
+    std::string probe = OVX_SIGNATURE_PROBE;
+    if (setuid) {
+        probe = work + "/probe";
+        std::filesystem::copy_file(OVX_SIGNATURE_PROBE, probe);
+        if (chown(probe.c_str(), 65534, 65534) != 0 || chmod(probe.c_str(), 04755) != 0) return "no setuid copy";
+    }
+    const std::string local = work + "/local.ini", comm = work + "/comm.ini";
+    Write(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
+    Write(comm, "[group]\ngroupnameHint=Servers\n");
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        setenv("OVX_TRUSTED_KEYS", keyFile.c_str(), 1);
+        execl(probe.c_str(), probe.c_str(), folder.c_str(), local.c_str(), comm.c_str(),
+              refuse.empty() ? nullptr : refuse.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string printed;
+    pollfd wait{out[0], POLLIN, 0};
+    char buffer[256];
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until && poll(&wait, 1, 100) >= 0) {
+        if (wait.revents == 0) continue;
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        printed.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    // The output ends when the probe exits (or closes it): its end follows.
+    const auto ended = [child] { return waitpid(child, nullptr, WNOHANG) == child; };
+    if (!ovxTest::WaitFor(ended, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     until + std::chrono::seconds(1) - std::chrono::steady_clock::now()))) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        return "timed out";
+    }
+    return printed;
+}
+
+// The probe's line: no mapping of the checked file in any case.
+std::string Expected(bool secure, uint32_t status) {
+    char line[64];
+    ovxToolsLib::xsnprintf(line, sizeof line, "secure=%d status=%08x mapped=0\n", secure ? 1 : 0, status);
+    return line;
+}
+
+const std::string kServices = OVX_TEST_LIBRARY_DIR, kScsName = "libovxSessionConfigSvcs5.so";
+
+}  // namespace
+
+// The trusted key file named by OVX_TRUSTED_KEYS must be a regular file of
+// bounded size: a FIFO, a device or a 16 GiB file is refused at once, and so
+// is a FIFO in place of the signature. A privileged agent ignores the
+// variable: a library signed by another key is loaded by an agent that
+// runs as its caller, and refused by a setuid one.
+TEST_F(IntegrityTest, TheKeyFileAnAgentIsGivenThroughItsEnvironment) {
+    ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
+    const std::string fifo = m_dir + "/fifo", sparse = m_dir + "/sparse.pem";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    Write(sparse, "");
+    ASSERT_EQ(0, truncate(sparse.c_str(), 16LL << 30));
+    // The service library signed by another key, and one with a FIFO for
+    // its signature.
+    const std::string rogue = m_dir + "/rogue", piped = m_dir + "/piped";
+    for (const std::string& folder : {rogue, piped}) {
+        ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+        std::filesystem::copy_file(kServices + "/" + kScsName, folder + "/" + kScsName);
+    }
+    Write(rogue + "/" + kScsName + ".sig", Sign(m_other, ovxTest::ReadText(kServices + "/" + kScsName)));
+    ASSERT_EQ(0, mkfifo((piped + "/" + kScsName + ".sig").c_str(), 0644));
+    const std::string rogueKey = m_dir + "/rogue.pem";
+    WriteKeys(rogueKey, {m_other});
+    const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
+    struct Case {
+        const char* name;
+        std::string keyFile, folder;
+        bool setuid;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"a FIFO for the key file", fifo, kServices, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a device for the key file", "/dev/zero", kServices, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a 16 GiB key file", sparse, kServices, false, OVX_E_SIG_KEY_UNREADABLE},
+        {"a FIFO for the signature", ownKey, piped, false, OVX_E_SIG_MALFORMED},
+        {"another key, the agent as its caller", rogueKey, rogue, false, 0},
+        {"another key, a setuid agent", rogueKey, rogue, true, OVX_E_SIG_MISMATCH},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        if (test.setuid && geteuid() != 0) {
+            std::printf("not root: the setuid case is not run\n");
+            continue;
+        }
+        const std::string work = m_dir + "/work-" + std::to_string(&test - cases);
+        ASSERT_EQ(0, mkdir(work.c_str(), 0777));
+        chmod(work.c_str(), 0777);
+        EXPECT_EQ(Expected(test.setuid, test.status), RunProbe(test.keyFile, test.folder, work, test.setuid, ""));
+    }
+}
+
+// Where memfd_create is refused, the library is checked and loaded from an
+// unnamed file of the agent's own, never from the file itself; where
+// unnamed files are refused too, it is not loaded at all.
+TEST_F(IntegrityTest, WithoutInMemoryFilesTheAgentStillLoadsOnlyAPrivateCopy) {
+    const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
+    EXPECT_EQ(Expected(false, 0), RunProbe(ownKey, kServices, m_dir, false, "memfd"));
+    EXPECT_EQ(Expected(false, OVX_E_LIB_NO_PRIVATE_COPY), RunProbe(ownKey, kServices, m_dir, false, "memfd+unnamed"));
+}
+
+// The same, at the check itself: the descriptor it gives is read-only, is
+// not the file, and keeps the checked bytes when the file is rewritten in
+// place. Run in a child process, which keeps the seccomp filter.
+TEST_F(IntegrityTest, WithoutInMemoryFilesTheVerifiedBytesStayThoseChecked) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!ovxTest::RefuseCopyCalls(false)) _exit(10);
+        int fd = -1;
+        if (Verify(&fd) != 0 || fd < 0) _exit(11);
+        struct stat copy {
+        }, file{};
+        if (fstat(fd, &copy) != 0 || stat(m_library.c_str(), &file) != 0) _exit(12);
+        if (copy.st_ino == file.st_ino && copy.st_dev == file.st_dev) _exit(13);
+        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY || (copy.st_mode & 0277) != 0) _exit(14);
+        const int writer = open(m_library.c_str(), O_WRONLY);
+        if (writer < 0 || pwrite(writer, "rewritten", 9, 0) != 9) _exit(15);
+        close(writer);
+        _exit(Slurp(fd) == m_content ? 0 : 16);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "see the checks numbered in the test";
+    // Refused unnamed files leave no copy to load.
+    const pid_t second = fork();
+    if (second == 0) {
+        int fd = 5;
+        if (!ovxTest::RefuseCopyCalls(true)) _exit(10);
+        _exit(Verify(&fd) == OVX_E_LIB_NO_PRIVATE_COPY && fd == -1 ? 0 : 11);
+    }
+    ASSERT_EQ(second, waitpid(second, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

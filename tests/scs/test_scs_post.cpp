@@ -36,17 +36,22 @@ protected:
         http.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
             response.set_content("echo:" + request.body + ":" + request.get_header_value("Content-Type"), "text/plain");
         });
-        http.Post("/status/(\\d+)", [](const httplib::Request& request, httplib::Response& response) {
+        // Posts and connection tests (HEAD) alike.
+        const auto answerStatus = [](const httplib::Request& request, httplib::Response& response) {
             response.status = std::stoi(request.matches[1]);
             response.set_content("status", "text/plain");
-        });
+        };
+        http.Post("/status/(\\d+)", answerStatus);
+        http.Get("/status/(\\d+)", answerStatus);
         http.Post("/big", [](const httplib::Request&, httplib::Response& response) {
             response.set_content(std::string(5000, 'b'), "text/plain");
         });
-        http.Post("/slow", [](const httplib::Request&, httplib::Response& response) {
+        const auto answerLate = [](const httplib::Request&, httplib::Response& response) {
             for (int i = 0; i < 40 && !stopSlow.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
             response.set_content("late", "text/plain");
-        });
+        };
+        http.Post("/slow", answerLate);
+        http.Get("/slow", answerLate);
         http.Post("/empty", [](const httplib::Request&, httplib::Response&) {});
         // Answers `status` with Retry-After: `value` (the rest of the path, URL-decoded by the server).
         http.Post("/retry/(\\d+)/(.*)", [](const httplib::Request& request, httplib::Response& response) {
@@ -217,6 +222,19 @@ TEST_F(PostTest, ConnectionTests) {
     std::string empty = dir + "/empty.ini";
     ovxTest::WriteText(empty, "[group]\nschemaVersion=1\n");
     EXPECT_EQ(OVX_E_SCS_NO_SERVERS, SCS_TestCommSettingsFile(empty.c_str(), 2000, "sensor_services"));
+}
+
+// The connection test is an exchange the server answers: a server that is
+// busy, asks to back off, stands behind a gateway that cannot reach it, or
+// does not answer in time gives the test what it gives a post.
+TEST_F(PostTest, AConnectionTestMeetsWhatAPostMeets) {
+    const uint32_t timeouts[] = {300, 300, 0, 0};
+    for (const char* path : {"/status/503", "/status/429", "/status/502", "/slow"}) {
+        SCOPED_TRACE(path);
+        const uint32_t post = Post(path, "hello", 0, timeouts).status;
+        EXPECT_NE(0u, post);
+        EXPECT_EQ(post, SCS_TestCommSettings((server.Url() + path).c_str(), 300, "sensor_services"));
+    }
 }
 
 namespace {

@@ -43,6 +43,11 @@ protected:
         return "[server.1]\nurl=" + required->Url("https") + "\ncaFile=" + kCerts + "/ca.pem\n" +
                "[server.2]\nurl=" + open->Url("https") + "\ncaFile=" + kCerts + "/ca.pem\n";
     }
+    // The connection test of server `index`'s url.
+    uint32_t Test(int32_t index) {
+        const std::string url = (index == 0 ? required : open)->Url("https");
+        return SCS_TestCommSettings(url.c_str(), 2000, "sensor_services");
+    }
     uint32_t Post(int32_t index) {
         uint8_t* response = nullptr;
         uint32_t length = 0;
@@ -56,14 +61,21 @@ protected:
 
 }  // namespace
 
+// The connection tests (of a url and of a settings file whose first server
+// is the one that requires a certificate) meet what the posts meet.
 TEST_P(ClientCertificateTest, AMissingClientCertificateGivesTheSameStatusAtEveryVersion) {
     EXPECT_EQ(0u, Post(1));
     EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << (lines.empty() ? std::string() : lines.back());
+    EXPECT_EQ(0u, Test(1));
+    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(0));
+    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
     const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
     SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
     ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
     EXPECT_EQ(0u, Post(0));
     EXPECT_EQ(0u, Post(1));
+    EXPECT_EQ(0u, Test(0));
+    EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
 }
 
 INSTANTIATE_TEST_SUITE_P(TlsVersions, ClientCertificateTest, ::testing::Values(TLS1_2_VERSION, TLS1_3_VERSION),

@@ -1,0 +1,108 @@
+// Sessions started and shut down over and over through the public header:
+// the service library they load and unload each time must neither pile up
+// in the process nor race between one session's end and the next start.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SessionFixture.h"
+#include "stress/ProcessUsage.h"
+
+using namespace ovxTest;
+
+namespace {
+
+// Mappings of the process, and those of copies of the service library
+// (their names hold the library's or the in-memory copy's name).
+struct Mappings {
+    size_t all = 0, library = 0;
+};
+Mappings CountMappings() {
+    Mappings counted;
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        ++counted.all;
+        if (line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos) {
+            ++counted.library;
+        }
+    }
+    return counted;
+}
+
+class Cycles : public SessionFixture {
+protected:
+    void SetUp() override {
+        SessionFixture::SetUp();
+        sink.levelMask = SS_TRACE_ERROR;
+    }
+    bool Cycle() {
+        const uint32_t started = Init();
+        const uint32_t stopped = SS_ShutDown();
+        EXPECT_EQ(0u, started);
+        EXPECT_EQ(0u, stopped);
+        return started == 0 && stopped == 0 &&
+               WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; });
+    }
+};
+
+}  // namespace
+
+// A library whose bytes were checked and loaded once is loaded again from
+// that copy: 500 sessions leave the mappings, the shared memory and the
+// resident memory where the first ones left them.
+TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(Cycle()) << i;
+    const Mappings before = CountMappings();
+    const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
+    for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
+    const Mappings after = CountMappings();
+    std::printf(
+        "after 20 and 500 sessions: %zu and %zu mappings (%zu and %zu of the library), RssShmem %ld and %ld "
+        "kB, resident %ld and %ld kB\n",
+        before.all, after.all, before.library, after.library, shmemBefore, ResidentKiB("RssShmem"), residentBefore,
+        ResidentKiB());
+    EXPECT_EQ(before.library, after.library);
+    EXPECT_LE(after.all, before.all + 8);
+    // One more copy of the library is about 3 MB of shared memory.
+    EXPECT_LE(ResidentKiB("RssShmem"), shmemBefore + 1024);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The sanitizers hold freed memory back for a while (quarantine): the
+    // resident size is measured where an agent meets it, in a plain build.
+    EXPECT_LE(ResidentKiB(), residentBefore + 8 * 1024);
+#else
+    (void)residentBefore;
+#endif
+}
+
+// One thread's session ends while another thread's starts: the library's
+// handle is released and set up again under one lock (ThreadSanitizer
+// watches the handle's fields in the test command).
+TEST_F(Cycles, ASessionEndingWhileAnotherStartsSharesNoHandleUnguarded) {
+    std::atomic<bool> go{false};
+    std::vector<uint32_t> unexpected;
+    std::mutex unexpectedLock;
+    auto cycler = [&] {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < 40; ++i) {
+            const uint32_t started = Init();
+            const uint32_t stopped = SS_ShutDown();
+            // The other thread's session may be the one installed or shut.
+            std::lock_guard<std::mutex> hold(unexpectedLock);
+            if (started != 0 && started != OVX_I_ALREADY_INITIALIZED) unexpected.push_back(started);
+            if (stopped != 0 && stopped != OVX_E_NOT_INITIALIZED) unexpected.push_back(stopped);
+        }
+    };
+    std::thread first(cycler), second(cycler);
+    go = true;
+    first.join();
+    second.join();
+    EXPECT_TRUE(unexpected.empty()) << unexpected.size() << " unexpected statuses, first " << std::hex
+                                    << unexpected.front();
+    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    EXPECT_TRUE(Cycle());
+}
