@@ -346,24 +346,62 @@ uint32_t CSensorServices::PostHeartbeatRecord(const CHeartbeatRecord& record, in
     return status;
 }
 
-uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
-    const char* where = "CSensorServices::SendPendingHeartbeat";
-    std::unique_ptr<CCmlMessage> heartbeat;
-    std::string text;
-    SessionFlags flags;
-    uint64_t takenVersion = 0;
-    {
-        LockGuard hold(*this);
-        heartbeat = std::move(m_pendingHeartbeat);
-        text = std::move(m_pendingText);
-        m_pendingText.clear();
-        flags = m_flags;
-        takenVersion = m_slotVersion;
+std::unique_ptr<CCmlMessage> CSensorServices::TakePendingHeartbeat(std::string& text, SessionFlags& flags,
+                                                                   uint64_t& version) {
+    LockGuard hold(*this);
+    std::unique_ptr<CCmlMessage> heartbeat = std::move(m_pendingHeartbeat);
+    text = std::move(m_pendingText);
+    m_pendingText.clear();
+    flags = m_flags;
+    version = m_slotVersion;
+    if (!heartbeat) return heartbeat;
+    try {
+        // One queued while a rollback was under way may still ask with the
+        // rolled-back token: it goes with the one in force.
+        const std::string refused = m_groupSettings.RefusedToken();
+        if (!refused.empty() &&
+            HbUtils::ReplaceGroupSettingsToken(*heartbeat, ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(refused),
+                                               ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(m_groupSettings.Token()))) {
+            text.clear();
+        }
         // Kept until the server acknowledges it, for the store to merge a
         // heartbeat posted meanwhile with (merge mode only: otherwise the
         // newer one replaces it).
-        if (heartbeat && m_storeOn && flags.mergeHeartbeatOnPost) m_inFlight.reset(heartbeat->Clone());
+        if (m_storeOn && flags.mergeHeartbeatOnPost) m_inFlight.reset(heartbeat->Clone());
+    } catch (...) {
+        m_inFlight.reset();  // short of memory: the store keeps the pending heartbeat only
     }
+    return heartbeat;
+}
+
+void CSensorServices::ForgetSentHeartbeat(uint64_t takenVersion) {
+    // Sent: the store goes, unless a newer heartbeat is already waiting
+    // (the store holds that one).
+    bool remove = false;
+    std::string storeText;
+    uint64_t version = 0;
+    try {
+        LockGuard hold(*this);
+        const bool merged = m_inFlight != nullptr;
+        m_inFlight.reset();
+        remove = m_storeOn && !m_pendingHeartbeat;
+        if (merged && m_pendingHeartbeat) {  // the store held both: now the pending one alone
+            version = ++m_slotVersion;
+            storeText = StoreTextLocked();
+        }
+    } catch (...) {
+        version = 0;  // the store keeps both: sent again at worst, never lost
+    }
+    if (remove) m_store.Remove(takenVersion);
+    if (version != 0) m_store.Save(version, storeText);
+}
+
+uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
+    const char* where = "CSensorServices::SendPendingHeartbeat";
+    std::string text;
+    SessionFlags flags;
+    uint64_t takenVersion = 0;
+    std::unique_ptr<CCmlMessage> heartbeat = TakePendingHeartbeat(text, flags, takenVersion);
     if (!heartbeat) return 0;
 
     uint32_t status = 0;
@@ -397,25 +435,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     }
     if (response != nullptr) Scs().SCS_Free(response);
     if (status == 0) {
-        // Sent: the store goes, unless a newer heartbeat is already waiting
-        // (the store holds that one).
-        bool remove = false;
-        std::string storeText;
-        uint64_t version = 0;
-        try {
-            LockGuard hold(*this);
-            const bool merged = m_inFlight != nullptr;
-            m_inFlight.reset();
-            remove = m_storeOn && !m_pendingHeartbeat;
-            if (merged && m_pendingHeartbeat) {  // the store held both: now the pending one alone
-                version = ++m_slotVersion;
-                storeText = StoreTextLocked();
-            }
-        } catch (...) {
-            version = 0;  // the store keeps both: sent again at worst, never lost
-        }
-        if (remove) m_store.Remove(takenVersion);
-        if (version != 0) m_store.Save(version, storeText);
+        ForgetSentHeartbeat(takenVersion);
     } else {
         PutBack(std::move(heartbeat));
     }

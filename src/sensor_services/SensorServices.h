@@ -253,6 +253,13 @@ public:
     void ResumeProbation();
     // A heartbeat whose post failed goes back into the slot.
     void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
+    // The pending heartbeat taken for sending, with its text if it has one,
+    // the flags and the slot's version; in merge mode with a store a copy
+    // stays as the heartbeat in flight.
+    std::unique_ptr<ovx::cml::CCmlMessage> TakePendingHeartbeat(std::string& text, SessionFlags& flags,
+                                                                uint64_t& version);
+    // After a heartbeat taken at `takenVersion` was acknowledged.
+    void ForgetSentHeartbeat(uint64_t takenVersion);
     // What the store holds for the slot as it is (under the lock): the
     // pending heartbeat, merged into the one in flight in merge mode.
     std::string StoreTextLocked() const;

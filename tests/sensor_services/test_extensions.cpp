@@ -837,8 +837,15 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
         std::lock_guard<std::mutex> hold(lock);
         answers.push_back(GroupSettingsAnswer("tok-dead", dead));
     }
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
+    // Even a request the agent makes itself with the rolled-back token
+    // goes with the restored one.
+    SS_HMESSAGE again = Heartbeat("again");
+    ASSERT_EQ(0u, AddGetPolicyRequest(again, "tok-dead", nullptr,
+                                      "https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings", "1.0.0",
+                                      nullptr, nullptr));
+    ASSERT_EQ(0u, PostHeartbeat(again, nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    EXPECT_EQ(std::string::npos, FirstBodyNamed("again").find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
 
