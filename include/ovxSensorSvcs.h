@@ -165,7 +165,7 @@ typedef struct SS_Statistics {
     uint64_t bytesSent;         /* request headers and bodies as sent (bodies only with an older SCS library) */
     uint64_t bytesReceived;     /* answer headers and bodies as received (bodies only with an older SCS library) */
     int32_t serverIndex;        /* the server the next heartbeat goes to, -1 = none */
-    uint32_t retryDelayMs;      /* the wait before the next heartbeat attempt, 0xFFFFFFFF = none scheduled */
+    uint32_t retryDelayMs;      /* the wait drawn before the next attempt (jitter, Retry-After), 0xFFFFFFFF = none */
     int64_t lastSuccessTime;    /* seconds since the epoch of the last successful post, 0 = none yet */
     uint32_t lastFailureStatus; /* the status of the last failed post, 0 = none yet */
     uint32_t reserved2;         /* 0 */

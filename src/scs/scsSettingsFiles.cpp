@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "scs/scsLibrary.h"
+#include "tools/ovxSettingValue.h"
 #include "tools/ovxTrace.h"
 #include "tools/ovxXmlChars.h"
 
@@ -14,13 +15,23 @@ namespace {
 
 bool IsServerSection(const std::string& name) { return name.compare(0, 7, "server.") == 0 && name.size() > 7; }
 
-void ApplyLocalSettings(Destination& destination, State& state) {
-    destination.maxResponse = kDefaultMaxResponse;
-    if (const std::string* limit = destination.local.Find("scs", "maxResponseSize")) {
-        char* end = nullptr;
-        unsigned long long value = std::strtoull(limit->c_str(), &end, 10);
-        if (end != limit->c_str() && *end == '\0' && value > 0) destination.maxResponse = static_cast<size_t>(value);
-    }
+// The largest answer the local settings allow, read strictly: a value that
+// is not digits or is out of range (an answer's size is told in 32 bits)
+// gives the default, and a warning for the caller to write unlocked.
+size_t MaxResponseOf(const IniFile& local, std::string& warning) {
+    static const ovxToolsLib::ovxSettingRule kRule{"maxResponseSize", 1, UINT32_MAX, kDefaultMaxResponse};
+    warning.clear();
+    const std::string* limit = local.Find("scs", "maxResponseSize");
+    if (limit == nullptr) return kDefaultMaxResponse;
+    return static_cast<size_t>(ovxToolsLib::ReadSettingNumber(kRule, limit->c_str(), warning));
+}
+
+void WarnAboutSetting(const std::string& warning, const char* where) {
+    if (!warning.empty()) Trace(SS_TRACE_WARNING, where, "%s", warning.c_str());
+}
+
+void ApplyLocalSettings(Destination& destination, State& state, size_t maxResponse) {
+    destination.maxResponse = maxResponse;
     if (const std::string* file = destination.local.Find("scs", "agentIdFile")) {
         state.agentIdFile = *file;
         IniFile ids;
@@ -143,12 +154,17 @@ uint32_t SCS_AddDestinationFiles(const char* localPropertyFile, const char* comm
         status = ReadCommSettings(comm, created->servers, &created->schemaVersion, &created->groupnameHint);
         if (status != 0) return status;
         RebuildPools(*created);
-        std::lock_guard<std::mutex> hold(S().lock);
-        if (!S().initialized) return OVX_E_SCS_NOT_INITIALIZED;
-        ApplyLocalSettings(*created, S());
-        created->id = S().nextId++;
-        S().destinations[created->id] = created;
-        *destination = created->id;
+        std::string warning;
+        const size_t maxResponse = MaxResponseOf(created->local, warning);
+        {
+            std::lock_guard<std::mutex> hold(S().lock);
+            if (!S().initialized) return OVX_E_SCS_NOT_INITIALIZED;
+            ApplyLocalSettings(*created, S(), maxResponse);
+            created->id = S().nextId++;
+            S().destinations[created->id] = created;
+            *destination = created->id;
+        }
+        WarnAboutSetting(warning, "SCS_AddDestinationFiles()");
         return 0;
     } catch (...) {
         return OVX_E_UNEXPECTED;
@@ -235,14 +251,17 @@ uint32_t SCS_LoadLocalSettingsFile(int32_t destination, const char* path) {
         IniFile local;
         uint32_t status = LoadIni(path, local, "SCS_LoadLocalSettingsFile()");
         if (status != 0) return status;
+        std::string warning;
+        const size_t maxResponse = MaxResponseOf(local, warning);
         {
             std::lock_guard<std::mutex> hold(S().lock);
             std::shared_ptr<Destination> found = FindLocked(destination);
             if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
             found->local = std::move(local);
             found->localFile = path;
-            ApplyLocalSettings(*found, S());
+            ApplyLocalSettings(*found, S(), maxResponse);
         }
+        WarnAboutSetting(warning, "SCS_LoadLocalSettingsFile()");
         NotifyChanged(destination);
         return 0;
     } catch (...) {

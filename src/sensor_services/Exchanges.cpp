@@ -139,7 +139,12 @@ uint32_t CSensorServices::GetStatistics(SS_Statistics* statistics) {
         LockGuard hold(*this);
         uint32_t timeout = svcRetryState::kInfinite;
         int32_t index = svcRetryState::kNoServer;
-        if (RetryState() != nullptr) RetryState()->GetSchedule(&timeout, &index);
+        if (RetryState() != nullptr) {
+            RetryState()->GetSchedule(nullptr, &index);
+            // What the dispatch thread really waits, not the schedule's
+            // step before jitter and the server's Retry-After.
+            timeout = RetryState()->HandedDelay();
+        }
         all.serverIndex = index;
         all.retryDelayMs = timeout;
     }

@@ -256,5 +256,19 @@ void Merge(const CCmlMessage& newer, CCmlMessage& pending) {
     MergeKind<CGetSchemaResponse>(newer, pending, kRespGetSchemaResponse, false, &MergeSchemaItems<CGetSchemaResponse>);
 }
 
+bool ReplaceGroupSettingsToken(CCmlMessage& message, const std::wstring& from, const std::wstring& to) {
+    auto* request = dynamic_cast<CGetPolicyRequest*>(FindDocument(message, kReqGetPolicyRequest, true));
+    if (request == nullptr) return false;
+    bool replaced = false;
+    for (size_t i = 0; i < request->GetCount(); ++i) {
+        CPolicyItem* item = request->GetItem(i);
+        if (item->GetNamespace() == kNsGroupSettings && item->GetToken() == from) {
+            item->SetToken(to);
+            replaced = true;
+        }
+    }
+    return replaced;
+}
+
 }  // namespace HbUtils
 }  // namespace ovxSensorServices

@@ -161,13 +161,44 @@ void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::s
         version = ++m_slotVersion;
         store = m_storeOn;
         try {
-            if (store) storeText = m_pendingText.empty() ? Text(*m_pendingHeartbeat) : m_pendingText;
+            if (store) storeText = StoreTextLocked();
         } catch (...) {
             store = false;  // the store keeps the last heartbeat it could write
         }
     }
     if (dump) Dump("ss_dump_hbreq.txt", dumpText.data(), dumpText.size());
     if (store) m_store.Save(version, storeText);
+}
+
+std::string CSensorServices::StoreTextLocked() const {
+    // While a heartbeat is on its way in merge mode, the store holds it
+    // merged with the pending one, as the retry would send them: a kill
+    // before the server acknowledges it then loses neither.
+    if (m_inFlight && m_flags.mergeHeartbeatOnPost) {
+        std::unique_ptr<CCmlMessage> both(m_inFlight->Clone());
+        if (m_pendingHeartbeat) HbUtils::Merge(*m_pendingHeartbeat, *both);
+        return Text(*both);
+    }
+    return m_pendingText.empty() ? Text(*m_pendingHeartbeat) : m_pendingText;
+}
+
+void CSensorServices::RetokenPendingHeartbeat(const std::string& from, const std::string& to) {
+    std::string storeText;
+    uint64_t version = 0;
+    {
+        LockGuard hold(*this);
+        if (!m_pendingHeartbeat ||
+            !HbUtils::ReplaceGroupSettingsToken(*m_pendingHeartbeat, ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(from),
+                                                ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(to))) {
+            return;
+        }
+        m_pendingText.clear();  // made again, with the token it now carries
+        if (m_storeOn) {
+            version = ++m_slotVersion;
+            storeText = Text(*m_pendingHeartbeat);
+        }
+    }
+    if (version != 0) m_store.Save(version, storeText);
 }
 
 void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
@@ -178,6 +209,7 @@ void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
     uint64_t version = 0;
     try {
         LockGuard hold(*this);
+        m_inFlight.reset();
         if (!m_pendingHeartbeat) {
             m_pendingHeartbeat = std::move(heartbeat);
             // Its text went into the record; it is made again on the retry.
@@ -202,6 +234,7 @@ void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
 void CSensorServices::RestorePendingHeartbeat() {
     const char* where = "CSensorServices::RestorePendingHeartbeat()";
     std::string text;
+    m_store.RemoveLeftTemporaries();
     if (!m_store.Load(text)) return;
     std::unique_ptr<CCmlDocumentBase> document;
     try {
@@ -313,20 +346,62 @@ uint32_t CSensorServices::PostHeartbeatRecord(const CHeartbeatRecord& record, in
     return status;
 }
 
+std::unique_ptr<CCmlMessage> CSensorServices::TakePendingHeartbeat(std::string& text, SessionFlags& flags,
+                                                                   uint64_t& version) {
+    LockGuard hold(*this);
+    std::unique_ptr<CCmlMessage> heartbeat = std::move(m_pendingHeartbeat);
+    text = std::move(m_pendingText);
+    m_pendingText.clear();
+    flags = m_flags;
+    version = m_slotVersion;
+    if (!heartbeat) return heartbeat;
+    try {
+        // One queued while a rollback was under way may still ask with the
+        // rolled-back token: it goes with the one in force.
+        const std::string refused = m_groupSettings.RefusedToken();
+        if (!refused.empty() &&
+            HbUtils::ReplaceGroupSettingsToken(*heartbeat, ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(refused),
+                                               ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(m_groupSettings.Token()))) {
+            text.clear();
+        }
+        // Kept until the server acknowledges it, for the store to merge a
+        // heartbeat posted meanwhile with (merge mode only: otherwise the
+        // newer one replaces it).
+        if (m_storeOn && flags.mergeHeartbeatOnPost) m_inFlight.reset(heartbeat->Clone());
+    } catch (...) {
+        m_inFlight.reset();  // short of memory: the store keeps the pending heartbeat only
+    }
+    return heartbeat;
+}
+
+void CSensorServices::ForgetSentHeartbeat(uint64_t takenVersion) {
+    // Sent: the store goes, unless a newer heartbeat is already waiting
+    // (the store holds that one).
+    bool remove = false;
+    std::string storeText;
+    uint64_t version = 0;
+    try {
+        LockGuard hold(*this);
+        const bool merged = m_inFlight != nullptr;
+        m_inFlight.reset();
+        remove = m_storeOn && !m_pendingHeartbeat;
+        if (merged && m_pendingHeartbeat) {  // the store held both: now the pending one alone
+            version = ++m_slotVersion;
+            storeText = StoreTextLocked();
+        }
+    } catch (...) {
+        version = 0;  // the store keeps both: sent again at worst, never lost
+    }
+    if (remove) m_store.Remove(takenVersion);
+    if (version != 0) m_store.Save(version, storeText);
+}
+
 uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     const char* where = "CSensorServices::SendPendingHeartbeat";
-    std::unique_ptr<CCmlMessage> heartbeat;
     std::string text;
     SessionFlags flags;
     uint64_t takenVersion = 0;
-    {
-        LockGuard hold(*this);
-        heartbeat = std::move(m_pendingHeartbeat);
-        text = std::move(m_pendingText);
-        m_pendingText.clear();
-        flags = m_flags;
-        takenVersion = m_slotVersion;
-    }
+    std::unique_ptr<CCmlMessage> heartbeat = TakePendingHeartbeat(text, flags, takenVersion);
     if (!heartbeat) return 0;
 
     uint32_t status = 0;
@@ -360,14 +435,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     }
     if (response != nullptr) Scs().SCS_Free(response);
     if (status == 0) {
-        // Sent: the store goes, unless a newer heartbeat is already waiting
-        // (the store holds that one).
-        bool remove = false;
-        {
-            LockGuard hold(*this);
-            remove = m_storeOn && !m_pendingHeartbeat;
-        }
-        if (remove) m_store.Remove(takenVersion);
+        ForgetSentHeartbeat(takenVersion);
     } else {
         PutBack(std::move(heartbeat));
     }

@@ -25,6 +25,7 @@
 #include "tools/ovxClock.h"
 #include "tools/ovxFileInfo.h"
 #include "tools/ovxLateWork.h"
+#include "tools/ovxSettingValue.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -110,12 +111,12 @@ CSensorServices::CSensorServices()
           Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
       }),
       m_store("pending heartbeat store",
-              [this](const std::string& text) {
-                  Trace(SS_TRACE_WARNING, "CSensorServices::PendingStore()", text.c_str());
+              [this](uint32_t level, const std::string& text) {
+                  Trace(level, "CSensorServices::PendingStore()", text.c_str());
               }),
       m_lastGoodFile("last known good group settings file",
-                     [this](const std::string& text) {
-                         Trace(SS_TRACE_WARNING, "CSensorServices::SettingsProbation()", text.c_str());
+                     [this](uint32_t level, const std::string& text) {
+                         Trace(level, "CSensorServices::SettingsProbation()", text.c_str());
                      }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
@@ -137,6 +138,7 @@ uint32_t CSensorServices::Init(const ovxToolsLib::ovxThreadingFunctions* threadi
             if (LoadSettings(kRole) != 0) {
                 Trace(SS_TRACE_WARNING, "CSensorServices::Init()", "Failed to load settings from local property file");
             }
+            SaySettingWarnings();
             status = Scs().SCS_RegisterSettingsChanged(&CSensorServices::SettingsChanged, this);
             if (status == 0) {
                 ResumeProbation();
@@ -202,56 +204,88 @@ void CSensorServices::OnInstalled() {
     ovxToolsLib::ovxRouteTraceTo(Gate());
 }
 
+namespace {
+// The ranges of the numeric settings this library adds: a value outside
+// them gives the default, with a warning.
+const ovxToolsLib::ovxSettingRule kAliveUnit{"aliveUnitSeconds", 1, 60, 60};
+const ovxToolsLib::ovxSettingRule kProbation{"settingsProbation", 0, 30u * 86400, 0};
+}  // namespace
+
+bool CSensorServices::ReadLocalSetting(const char* key, std::string& value) const {
+    char* text = nullptr;
+    const bool found =
+        Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key, &text) == 0 && text != nullptr;
+    if (found) value = text;
+    if (text != nullptr) Scs().SCS_Free(text);
+    return found;
+}
+
+void CSensorServices::LoadOwnSettings() {
+    std::string value, warning;
+    auto note = [&] {
+        if (!warning.empty()) m_settingWarnings.push_back(warning);
+    };
+    if (ReadLocalSetting("compressPosts", value)) {
+        m_flags.compressPosts = ovxToolsLib::ReadSettingFlag("compressPosts", value.c_str(), false, warning);
+        note();
+    }
+    if (ReadLocalSetting(kAliveUnit.key, value)) {
+        m_flags.aliveUnitSeconds =
+            static_cast<uint32_t>(ovxToolsLib::ReadSettingNumber(kAliveUnit, value.c_str(), warning));
+        note();
+    }
+    if (ReadLocalSetting(kProbation.key, value)) {
+        m_flags.settingsProbation =
+            static_cast<uint32_t>(ovxToolsLib::ReadSettingNumber(kProbation, value.c_str(), warning));
+        note();
+    }
+}
+
 uint32_t CSensorServices::LoadSettings(const char* role) {
     struct Key {
         const char* name;
         bool SessionFlags::*flag;
     };
+    // The flags every agent knows keep their own rule: a decimal number,
+    // on when it is not 0 ("no" and "" read as 0).
     static const Key kKeys[] = {
         {"dumpEnabled", &SessionFlags::dumpEnabled},
         {"autoGroupSettingsRequest", &SessionFlags::autoGroupSettingsRequest},
         {"mergeHeartbeatOnPost", &SessionFlags::mergeHeartbeatOnPost},
         {"processResponseThread", &SessionFlags::processResponseThread},
-        {"compressPosts", &SessionFlags::compressPosts},
     };
     {
         LockGuard hold(*this);
+        std::string value;
         for (const Key& key : kKeys) {
-            char* value = nullptr;
-            if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key.name, &value) == 0 &&
-                value != nullptr) {
-                m_flags.*key.flag = std::strtol(value, nullptr, 10) != 0;
-            }
-            if (value != nullptr) Scs().SCS_Free(value);
+            if (ReadLocalSetting(key.name, value)) m_flags.*key.flag = std::strtol(value.c_str(), nullptr, 10) != 0;
         }
-        char* unit = nullptr;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "aliveUnitSeconds", &unit) == 0 &&
-            unit != nullptr) {
-            const long seconds = std::strtol(unit, nullptr, 10);
-            m_flags.aliveUnitSeconds = seconds >= 1 && seconds <= 60 ? static_cast<uint32_t>(seconds) : 60;
-        }
-        if (unit != nullptr) Scs().SCS_Free(unit);
+        LoadOwnSettings();
         m_dumps.SetEnabled(m_flags.dumpEnabled);
         m_plainServers.clear();
-        char* probation = nullptr;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "settingsProbation", &probation) ==
-                0 &&
-            probation != nullptr) {
-            const long seconds = std::strtol(probation, nullptr, 10);
-            m_flags.settingsProbation = seconds > 0 && seconds <= 86400 * 30 ? static_cast<uint32_t>(seconds) : 0;
-        }
-        if (probation != nullptr) Scs().SCS_Free(probation);
-        char* store = nullptr;
         std::string storePath;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "pendingStore", &store) == 0 &&
-            store != nullptr) {
-            storePath = store;
-        }
-        if (store != nullptr) Scs().SCS_Free(store);
+        ReadLocalSetting("pendingStore", storePath);
         m_store.SetPath(storePath);
         m_storeOn = !storePath.empty();
     }
     return CBaseServices::LoadSettings(role);
+}
+
+void CSensorServices::SaySettingWarnings() {
+    std::vector<std::string> said;
+    {
+        LockGuard hold(*this);
+        std::vector<std::string> warnings;
+        warnings.swap(m_settingWarnings);
+        if (RetryState() != nullptr) {
+            for (std::string& warning : RetryState()->TakeWarnings()) warnings.push_back(std::move(warning));
+        }
+        // Settings are read more than once at start: each value is told once.
+        for (std::string& warning : warnings) {
+            if (m_saidSettingWarnings.insert(warning).second) said.push_back(std::move(warning));
+        }
+    }
+    for (const std::string& warning : said) Trace(SS_TRACE_WARNING, "CSensorServices::LoadSettings()", warning.c_str());
 }
 
 SessionFlags CSensorServices::GetFlags() const {
@@ -268,9 +302,12 @@ uint32_t CSensorServices::SettingsChanged(int32_t destination) {
     try {
         auto* self = dynamic_cast<CSensorServices*>(session);
         if (self != nullptr && destination == self->DefaultDestination()) {
-            LockGuard hold(*self);
-            self->LoadSettings(kRole);
-            if (self->RetryState() != nullptr) self->RetryState()->ReloadDefault();
+            {
+                LockGuard hold(*self);
+                self->LoadSettings(kRole);
+                if (self->RetryState() != nullptr) self->RetryState()->ReloadDefault();
+            }
+            self->SaySettingWarnings();
         }
     } catch (...) {
         status = OVX_E_UNEXPECTED;
@@ -303,6 +340,8 @@ bool CSensorServices::RollBackExpiredSettings() {
         return false;
     }
     m_groupSettings.SetToken(expired.goodToken);
+    // The heartbeat waiting to go asks with the restored token too.
+    RetokenPendingHeartbeat(expired.newToken, expired.goodToken);
     ReloadGroupSettings();
     ForgetProbation();
     Trace(SS_TRACE_WARNING, where,

@@ -101,6 +101,9 @@ public:
     // CBaseServices overrides.
     using CBaseServices::Init;
     uint32_t LoadSettings(const char* role) override;
+    // Tells the agent, once each, the settings of ours that were refused
+    // (level 2); called with no lock of ours held.
+    void SaySettingWarnings();
     uint32_t Cleanup() override;
     uint32_t SendPendingData(int32_t serverIndex) override;
     void OnRetryRequestFailed() override;
@@ -252,6 +255,19 @@ public:
     void ResumeProbation();
     // A heartbeat whose post failed goes back into the slot.
     void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
+    // The pending heartbeat taken for sending, with its text if it has one,
+    // the flags and the slot's version; in merge mode with a store a copy
+    // stays as the heartbeat in flight.
+    std::unique_ptr<ovx::cml::CCmlMessage> TakePendingHeartbeat(std::string& text, SessionFlags& flags,
+                                                                uint64_t& version);
+    // After a heartbeat taken at `takenVersion` was acknowledged.
+    void ForgetSentHeartbeat(uint64_t takenVersion);
+    // What the store holds for the slot as it is (under the lock): the
+    // pending heartbeat, merged into the one in flight in merge mode.
+    std::string StoreTextLocked() const;
+    // The pending heartbeat's group settings request asks with `to` where
+    // it asked with `from` (rolled-back settings); the store follows.
+    void RetokenPendingHeartbeat(const std::string& from, const std::string& to);
     // One post of a heartbeat's text: compressed when asked and the server
     // has not refused that, plain again at once when it does.
     uint32_t PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress, uint8_t** response,
@@ -355,7 +371,16 @@ private:
     uint32_t ParseInto(const char* builder, const wchar_t* systemId, const char* text, uint32_t length,
                        const char* rootMissing, const std::function<void(ovx::cml::CCmlDOM_Element&)>& add);
 
+    // One setting of the "sensor_services" section, if it has a value.
+    bool ReadLocalSetting(const char* key, std::string& value) const;
+    // The settings this library adds, read strictly (under the lock).
+    void LoadOwnSettings();
+
     std::unique_ptr<svcRetryState> m_retryStateObject;
+    // Warnings about refused settings, to be told once the lock is released,
+    // and those already told this session.
+    std::vector<std::string> m_settingWarnings;
+    std::set<std::string> m_saidSettingWarnings;
     CGroupSettingsState m_groupSettings;
     CCallbackRegistry m_callbacks;
     CDumpWriter m_dumps;
@@ -378,6 +403,9 @@ private:
     CDurableFile m_lastGoodFile;
     std::atomic<uint64_t> m_lastGoodVersion{0};
     bool m_storeOn = false;
+    // A copy of the heartbeat being sent, in merge mode with a store, until
+    // the server acknowledges it.
+    std::unique_ptr<ovx::cml::CCmlMessage> m_inFlight;
     uint64_t m_slotVersion = 0;
     // Answers of every kind are read through one reused parser. Declared
     // before the worker that reads answers, so it outlives that thread.

@@ -4,6 +4,7 @@
 
 #include "ovxStatus.h"
 #include "tools/ovxClock.h"
+#include "tools/ovxSettingValue.h"
 #include "tools/ovxTrace.h"
 
 namespace {
@@ -51,15 +52,28 @@ bool svcRetryState::ReadNumber(int32_t destination, const char* key, uint32_t* f
     return found;
 }
 
+void svcRetryState::ReadJitter(int32_t destination) {
+    // Ours, unlike the keys around it: read strictly, and a value out of
+    // its range is said, not clamped.
+    static const ovxToolsLib::ovxSettingRule kJitter{"retryJitter", 0, 100, 0};
+    const auto& scs = m_owner->ScsTable();
+    char* value = nullptr;
+    if (scs.SCS_RetrieveLocalSettingsValue(destination, m_section.c_str(), kJitter.key, &value) == 0 &&
+        value != nullptr) {
+        std::string warning;
+        m_retryJitter = static_cast<uint32_t>(ovxToolsLib::ReadSettingNumber(kJitter, value, warning));
+        if (!warning.empty()) m_warnings.push_back(warning);
+    }
+    if (value != nullptr) scs.SCS_Free(value);
+}
+
 uint32_t svcRetryState::Reload(int32_t destination) {
     if (m_owner == nullptr) return OVX_E_INVALID_ARGUMENT;
     ReadNumber(destination, "retryInterval", &m_retryInterval);
     ReadNumber(destination, "retryCeiling", &m_retryCeiling);
     ReadNumber(destination, "maxServerRetry", &m_maxServerRetry);
     ReadNumber(destination, "retryPrimaryServer", &m_retryPrimaryServer);
-    uint32_t jitter = 0;
-    ReadNumber(destination, "retryJitter", &jitter);
-    m_retryJitter = jitter <= 100 ? jitter : 100;
+    ReadJitter(destination);
 
     const auto& scs = m_owner->ScsTable();
     char* loop = nullptr;
@@ -80,6 +94,12 @@ uint32_t svcRetryState::Reload(int32_t destination) {
     return status;
 }
 
+std::vector<std::string> svcRetryState::TakeWarnings() {
+    std::vector<std::string> warnings;
+    warnings.swap(m_warnings);
+    return warnings;
+}
+
 void svcRetryState::GetSchedule(uint32_t* timeout, int32_t* index) const {
     if (timeout != nullptr) *timeout = m_timeout;
     if (index != nullptr) *index = m_index;
@@ -87,6 +107,7 @@ void svcRetryState::GetSchedule(uint32_t* timeout, int32_t* index) const {
 
 void svcRetryState::Reset() {
     m_timeout = kInfinite;
+    m_handed = kInfinite;
     m_attempts = 0;
     m_primaryLeftAt = 0;
     m_dispatchPending = false;
@@ -193,6 +214,7 @@ void svcRetryState::NextState(uint32_t result, uint32_t* timeout, int32_t* index
 
     // 6. The schedule.
     const uint32_t handed = Handed(m_timeout);
+    m_handed = handed;
     m_serverDelay = 0;
     if (timeout != nullptr) *timeout = handed;
     int32_t outIndex = index != nullptr ? *index : kNoServer;

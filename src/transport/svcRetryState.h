@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ovxTraceSink.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
@@ -40,6 +41,12 @@ public:
     virtual uint32_t ReloadDefault();
     virtual uint32_t Reload(int32_t destination);
     virtual void GetSchedule(uint32_t* timeout, int32_t* index) const;
+    // The wait really handed out by the last NextState (jitter and the
+    // server's Retry-After included), kInfinite when none is scheduled.
+    uint32_t HandedDelay() const { return m_handed; }
+    // Warnings about settings that were refused by the last reads (level 2
+    // lines for the owner to write once its lock is released). Clears them.
+    std::vector<std::string> TakeWarnings();
     virtual void NextState(uint32_t result, uint32_t* timeout, int32_t* index);
     // Whether the last NextState gave the request up on every server; the
     // owner reports that once it has released its lock. Clears the mark.
@@ -80,6 +87,7 @@ private:
     bool BackToPrimary();
     void Trace(const char* where, const std::string& text) const;
     bool ReadNumber(int32_t destination, const char* key, uint32_t* field) const;
+    void ReadJitter(int32_t destination);
     // The delay handed out for `delay`: jittered, then stretched to what the
     // server asked for.
     uint32_t Handed(uint32_t delay);
@@ -96,6 +104,8 @@ private:
     uint32_t m_serverDelay = 0;
     std::mt19937 m_random{std::random_device{}()};
     uint32_t m_timeout = kInfinite;
+    uint32_t m_handed = kInfinite;
+    std::vector<std::string> m_warnings;
     int32_t m_index = kNoServer;
     uint32_t m_serverCount = 0;
     uint32_t m_attempts = 0;

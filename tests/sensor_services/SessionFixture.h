@@ -32,11 +32,26 @@ using ovxSensorServices::RegisterSessionFactory;
 inline std::mutex g_linesLock;
 inline std::vector<std::string> g_lines;
 inline std::vector<std::string> g_wheres;  // the `where` of each line
-inline uint32_t Collect(uint32_t, uint32_t, const char* text, const char* where) {
+inline std::vector<uint32_t> g_levels;     // the level of each line
+inline uint32_t Collect(uint32_t, uint32_t level, const char* text, const char* where) {
     std::lock_guard<std::mutex> hold(g_linesLock);
     g_lines.emplace_back(text);
     g_wheres.emplace_back(where != nullptr ? where : "");
+    g_levels.push_back(level);
     return 0;
+}
+// Lines containing `text` written at `level`.
+inline size_t CountAtLevel(uint32_t level, const std::string& text) {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    size_t n = 0;
+    for (size_t i = 0; i < g_lines.size(); ++i) n += g_levels[i] == level && g_lines[i].find(text) != std::string::npos;
+    return n;
+}
+inline void ForgetLines() {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    g_lines.clear();
+    g_wheres.clear();
+    g_levels.clear();
 }
 // Lines exactly `text` written with exactly `where`.
 inline size_t CountAt(const std::string& where, const std::string& text) {
@@ -61,9 +76,7 @@ protected:
         WriteText(commFile, CommSettings());
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
         RegisterSessionFactory();
-        std::lock_guard<std::mutex> hold(g_linesLock);
-        g_lines.clear();
-        g_wheres.clear();
+        ForgetLines();
     }
     void TearDown() override {
         SS_ShutDown();

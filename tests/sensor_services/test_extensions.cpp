@@ -15,7 +15,13 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <functional>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,7 +52,15 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
 struct Arrival {
     Clock::time_point at;
     std::string path, encoding, acceptEncoding, body;
+    uint32_t reportedWait;  // SS_GetStatistics' retryDelayMs as the post arrived
 };
+
+// The wait SS_GetStatistics reports, 0xFFFFFFFF with no session.
+uint32_t ReportedWait() {
+    SS_Statistics statistics{};
+    statistics.structSize = sizeof statistics;
+    return SS_GetStatistics(&statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
+}
 
 class Extensions : public SessionFixture {
 protected:
@@ -76,9 +90,12 @@ protected:
     }
 
     void Answer(const httplib::Request& request, httplib::Response& response) {
+        // While a post is on the wire the statistics tell the wait that
+        // came before it.
+        const uint32_t reported = ReportedWait();
         std::lock_guard<std::mutex> hold(lock);
         arrivals.push_back({Clock::now(), request.path, request.get_header_value("Content-Encoding"),
-                            request.get_header_value("Accept-Encoding"), request.body});
+                            request.get_header_value("Accept-Encoding"), request.body, reported});
         if (!statuses.empty()) {
             response.status = statuses.front().first;
             if (!statuses.front().second.empty()) response.set_header("Retry-After", statuses.front().second);
@@ -124,6 +141,14 @@ protected:
         return n;
     }
 
+    std::string FirstBodyNamed(const std::string& name) {
+        std::lock_guard<std::mutex> hold(lock);
+        for (const Arrival& arrival : arrivals) {
+            if (arrival.body.find("name='" + name + "'") != std::string::npos) return arrival.body;
+        }
+        return "";
+    }
+
     TestServer server;
     std::mutex lock;
     std::vector<Arrival> arrivals;
@@ -157,6 +182,42 @@ TEST_F(PatientExtensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked)
     EXPECT_GE(waited, std::chrono::milliseconds(990));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
     EXPECT_EQ(1u, Count("Next retry in 1 seconds to server index #0"));
+    // The statistics told the wait the server asked for, not the schedule's.
+    EXPECT_EQ(1000u, ArrivalAt(1).reportedWait);
+}
+
+// With jitter each wait is drawn: the statistics tell the one drawn, the
+// one the server sees between two attempts.
+class JitteredExtensions : public Extensions {
+protected:
+    std::string Flags() override { return "retryJitter=50\n"; }
+    std::string Ceiling() override { return "400"; }
+};
+
+TEST_F(JitteredExtensions, TheStatisticsTellTheWaitDrawnAndTheServerSeesIt) {
+    failing = true;
+    ASSERT_EQ(0u, Init());
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("jittered"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("jittered") >= 6; }));
+    bool drawn = false;  // a wait other than the schedule's plain steps
+    long long waited = 0, reported = 0;
+    for (size_t i = 1; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const Arrival arrival = ArrivalAt(i);
+        const auto gap =
+            std::chrono::duration_cast<std::chrono::milliseconds>(arrival.at - ArrivalAt(i - 1).at).count();
+        std::printf("attempt %zu: %lld ms after the last, statistics said %u ms\n", i, static_cast<long long>(gap),
+                    arrival.reportedWait);
+        EXPECT_LE(arrival.reportedWait, 400u);
+        // Never less than said; more only by what a loaded machine adds.
+        EXPECT_GE(gap + 5, static_cast<long long>(arrival.reportedWait));
+        waited += gap;
+        reported += arrival.reportedWait;
+        drawn = drawn || (arrival.reportedWait != 0 && arrival.reportedWait != 100 && arrival.reportedWait != 200 &&
+                          arrival.reportedWait != 400);
+    }
+    EXPECT_LT(waited, reported + 1000);
+    EXPECT_TRUE(drawn);
 }
 
 // ---- compression
@@ -284,6 +345,79 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     EXPECT_EQ(100u, statistics.retryDelayMs);
 }
 
+// ---- settings of ours, read strictly
+
+TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefaultWithAWarning) {
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+        const char* said;  // what the warning says after the value, "" for none
+        bool exactWait;    // no jitter: the wait after a failure is the schedule's 100 ms
+        bool compressed;
+    };
+    const char* kJitter = "a whole number from 0 to 100: 0 is used instead.";
+    const char* kProbation = "a whole number from 0 to 2592000: 0 is used instead.";
+    const char* kUnit = "a whole number from 1 to 60: 60 is used instead.";
+    const char* kFlag = "a flag (0 for off, another number in digits for on): 0 (off) is used instead.";
+    const char* kSize = "a whole number from 1 to 4294967295: 16777216 is used instead.";
+    const Case cases[] = {
+        {"sensor_services", "retryJitter", "-5", kJitter, true, false},
+        {"sensor_services", "retryJitter", "101", kJitter, true, false},
+        {"sensor_services", "retryJitter", "50abc", kJitter, true, false},
+        {"sensor_services", "retryJitter", "1e3", kJitter, true, false},
+        {"sensor_services", "retryJitter", "", kJitter, true, false},
+        {"sensor_services", "settingsProbation", "2592001", kProbation, true, false},
+        {"sensor_services", "settingsProbation", "-1", kProbation, true, false},
+        {"sensor_services", "aliveUnitSeconds", "0", kUnit, true, false},
+        {"sensor_services", "aliveUnitSeconds", "61", kUnit, true, false},
+        {"sensor_services", "compressPosts", "-1", kFlag, true, false},
+        {"sensor_services", "compressPosts", "yes", kFlag, true, false},
+        {"sensor_services", "compressPosts", "true", kFlag, true, false},
+        {"scs", "maxResponseSize", "-1", kSize, true, false},
+        {"scs", "maxResponseSize", "0", kSize, true, false},
+        {"scs", "maxResponseSize", "4294967296", kSize, true, false},
+        // In range: taken, nothing said.
+        {"sensor_services", "retryJitter", "100", "", false, false},
+        {"sensor_services", "settingsProbation", "2592000", "", true, false},
+        {"sensor_services", "aliveUnitSeconds", "1", "", true, false},
+        {"sensor_services", "compressPosts", "2", "", true, true},
+        {"scs", "maxResponseSize", "4294967295", "", true, false},
+        // The keys every agent knows keep their own rules.
+        {"sensor_services", "retryInterval", "100abc", "", true, false},
+        {"sensor_services", "dumpEnabled", "no", "", true, false},
+        {"sensor_services", "retryServerLoop", "no", "", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        const std::string line = std::string(c.key) + "=" + c.value + "\n";
+        WriteText(localFile, "[scs]\n" + std::string(c.section == std::string("scs") ? line : "") +
+                                 "[sensor_services]\nretryInterval=100\nretryCeiling=100\n" +
+                                 (c.section == std::string("scs") ? "" : line));
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            statuses.push_back({500, ""});
+        }
+        ASSERT_EQ(0u, Init());
+        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("strict"), nullptr, nullptr));
+        ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("strict") == 2; }));
+        if (*c.said != '\0') {
+            const std::string said = "The setting " + std::string(c.key) + "=\"" + c.value + "\" is not " + c.said;
+            EXPECT_EQ(1u, CountAtLevel(SS_TRACE_WARNING, said));
+        }
+        EXPECT_EQ(*c.said != '\0' ? 1u : 0u, Count("The setting "));
+        if (c.exactWait) {
+            EXPECT_EQ(100u, ArrivalAt(1).reportedWait);
+        }
+        EXPECT_EQ(c.compressed ? "gzip" : "", ArrivalAt(0).encoding);
+        ASSERT_EQ(0u, SS_ShutDown());
+        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ForgetLines();
+        std::lock_guard<std::mutex> hold(lock);
+        arrivals.clear();
+    }
+}
+
 // ---- the pending store
 
 class StoredExtensions : public Extensions {
@@ -361,11 +495,98 @@ TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSe
         EXPECT_EQ(1u, Count(std::string("' ") + c.why + "; it was moved to '"));
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        std::lock_guard<std::mutex> hold(g_linesLock);
-        g_lines.clear();
-        g_wheres.clear();
+        ForgetLines();
     }
     EXPECT_EQ(0u, Arrivals());  // nothing of it was sent
+}
+
+// What is at the store's path and is not a regular file was not written by
+// the library: it is refused with an error line and never moved, replaced
+// or removed, and the session runs without a store.
+TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) {
+    failing = true;
+    const std::string target = dir + "/agents-own.xml";
+    WriteText(target, "the agent's own file\n");
+    struct Case {
+        const char* name;
+        const char* kind;
+        std::function<int()> make;
+    };
+    const Case cases[] = {
+        {"folder", "a folder",
+         [&] {
+             const int made = ::mkdir(Store().c_str(), 0700);
+             WriteText(Store() + "/inside.txt", "kept\n");
+             return made;
+         }},
+        {"FIFO", "a FIFO", [&] { return ::mkfifo(Store().c_str(), 0600); }},
+        {"symlink to a file", "a symbolic link", [&] { return ::symlink(target.c_str(), Store().c_str()); }},
+        {"dangling symlink", "a symbolic link", [&] { return ::symlink((dir + "/nowhere").c_str(), Store().c_str()); }},
+        {"device", "a device", [&] { return ::mknod(Store().c_str(), S_IFCHR | 0600, makedev(1, 3)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.make() != 0) {
+            std::printf("%s: cannot be made here (%s), skipped\n", c.name, std::strerror(errno));
+            continue;
+        }
+        struct stat before {};
+        ASSERT_EQ(0, ::lstat(Store().c_str(), &before));
+        ASSERT_EQ(0u, Init());
+        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "' is " + std::string(c.kind) + ", not a regular file"));
+        // Posts that fail and go back to the slot, each a change of the store.
+        const size_t arrived = Arrivals();
+        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
+        ASSERT_TRUE(WaitFor([&] { return Arrivals() >= arrived + 2; }));
+        ASSERT_EQ(0u, SS_ShutDown());
+        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        struct stat after {};
+        ASSERT_EQ(0, ::lstat(Store().c_str(), &after));
+        EXPECT_EQ(before.st_ino, after.st_ino);
+        EXPECT_EQ(before.st_mode, after.st_mode);
+        EXPECT_TRUE(SetAside().empty());
+        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "not a regular file"));
+        if (S_ISDIR(after.st_mode)) {
+            EXPECT_EQ("kept\n", ReadText(Store() + "/inside.txt"));
+            ::unlink((Store() + "/inside.txt").c_str());
+            ::rmdir(Store().c_str());
+        } else {
+            ::unlink(Store().c_str());
+        }
+        EXPECT_EQ("the agent's own file\n", ReadText(target));
+        ForgetLines();
+    }
+}
+
+// A writer killed between making its temporary file and renaming it leaves
+// the file behind: the next session removes those of its store, regular
+// files of this user with the temporary files' names, and nothing else.
+TEST_F(StoredExtensions, TemporaryFilesLeftByAKilledWriterAreRemovedAtStartAndNothingElse) {
+    const std::string left = Store() + ".tmpA1b2C3";  // as mkostemp names them
+    WriteText(left, "half a heartb");
+    const std::vector<std::string> kept = {
+        Store() + ".tmpAB12",          // not a name mkostemp gives
+        Store() + ".tmpAB12CD.x",      // nor this
+        dir + "/other.xml.tmpA1b2C3",  // another file's
+        Store() + ".tmpUSR123",        // another user's
+    };
+    for (const std::string& path : kept) WriteText(path, "someone else's\n");
+    const bool chowned = ::chown(kept.back().c_str(), 65534, 65534) == 0;
+    ASSERT_EQ(0, ::mkdir((Store() + ".tmpDIR123").c_str(), 0700));
+    ASSERT_EQ(0, ::symlink(kept.front().c_str(), (Store() + ".tmpLNK123").c_str()));
+    ASSERT_EQ(0u, Init());
+    EXPECT_FALSE(Exists(left));
+    EXPECT_EQ(1u, CountAtLevel(SS_TRACE_PROGRESS, "Removed 1 temporary file(s) of the pending heartbeat store"));
+    for (size_t i = 0; i < kept.size(); ++i) {
+        SCOPED_TRACE(kept[i]);
+        if (i + 1 == kept.size() && !chowned) continue;  // not root: no other user's file to make
+        EXPECT_EQ("someone else's\n", ReadText(kept[i]));
+    }
+    struct stat about {};
+    EXPECT_EQ(0, ::lstat((Store() + ".tmpDIR123").c_str(), &about));
+    EXPECT_TRUE(S_ISDIR(about.st_mode));
+    EXPECT_EQ(0, ::lstat((Store() + ".tmpLNK123").c_str(), &about));
+    EXPECT_TRUE(S_ISLNK(about.st_mode));
 }
 
 // The agent is killed (SIGKILL) while its server is down; after the restart
@@ -413,6 +634,151 @@ TEST_F(KilledAgent, AHeartbeatPostedBeforeASigkillArrivesAfterTheRestart) {
     ASSERT_TRUE(WaitFor([&] { return !Exists(Store()); }));
 }
 
+// A listening socket on 127.0.0.1 that never accepts: the kernel completes
+// the connections, no answer ever comes, and a heartbeat sent there stays
+// in flight until the transfer times out.
+class HangingServer {
+public:
+    HangingServer() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(m_fd, 128) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+            port = ntohs(address.sin_port);
+        }
+    }
+    ~HangingServer() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    HangingServer(const HangingServer&) = delete;
+    HangingServer& operator=(const HangingServer&) = delete;
+    int port = 0;
+
+private:
+    int m_fd = -1;
+};
+
+// SIGKILLs at random moments of an agent posting heartbeats while the one
+// in flight hangs. After the restart what was taken arrives: in merge mode
+// every heartbeat posted (merged), in replace mode the last one posted,
+// which replaced the others by the rule. The store is never torn, and the
+// temporary files the kills left are gone once the next session started.
+class KilledPostingAgent : public StoredExtensions {
+protected:
+    size_t Temporaries() const {
+        size_t n = 0;
+        if (DIR* folder = ::opendir(dir.c_str())) {
+            while (dirent* entry = ::readdir(folder)) n += std::string(entry->d_name).rfind("pending.xml.tmp", 0) == 0;
+            ::closedir(folder);
+        }
+        return n;
+    }
+    // Starts the probe posting `count` heartbeats named `name`, kills it
+    // after it said `killAfter` posts and `delayUs` more, and returns the
+    // modules of every post it said returned.
+    std::vector<std::string> PostAndKill(const std::string& name, int count, int killAfter, int delayUs) {
+        std::vector<std::string> posted;
+        int output[2];
+        if (::pipe(output) != 0) return posted;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(output[1], STDOUT_FILENO);
+            ::close(output[0]);
+            ::execl(OVX_PENDING_PROBE, OVX_PENDING_PROBE, OVX_TEST_LIBRARY_DIR, localFile.c_str(), commFile.c_str(),
+                    name.c_str(), std::to_string(count).c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(output[1]);
+        FILE* said = ::fdopen(output[0], "r");
+        char line[128];
+        bool killed = false;
+        while (said != nullptr && std::fgets(line, sizeof line, said) != nullptr) {
+            std::string text(line);
+            if (text.rfind("posted ", 0) == 0) posted.push_back(text.substr(7, text.size() - 8));
+            if (!killed && static_cast<int>(posted.size()) >= killAfter) {
+                ::usleep(static_cast<useconds_t>(delayUs));
+                ::kill(child, SIGKILL);
+                killed = true;
+            }
+        }
+        if (!killed) ::kill(child, SIGKILL);
+        if (said != nullptr) std::fclose(said);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the probe ended by itself: " << status;
+        return posted;
+    }
+    bool Arrived(const std::string& module) {
+        std::lock_guard<std::mutex> hold(lock);
+        for (const Arrival& arrival : arrivals) {
+            if (arrival.body.find("name='" + module + "'") != std::string::npos) return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMergeModes) {
+    HangingServer hanging;
+    ASSERT_NE(0, hanging.port);
+    std::mt19937 random(std::random_device{}());
+    const int kRounds = 12, kPosts = 6;
+    for (const char* merge : {"1", "0"}) {
+        size_t lost = 0, temporaries = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            const std::string name = std::string("m") + merge + "r" + std::to_string(round);
+            SCOPED_TRACE(name);
+            WriteText(localFile,
+                      "[sensor_services]\nretryInterval=100\nretryCeiling=100\ntransferTimeout=30000\n"
+                      "mergeHeartbeatOnPost=" +
+                          std::string(merge) + "\npendingStore=" + Store() + "\n");
+            WriteText(commFile, "[server.1]\nurl=http://127.0.0.1:" + std::to_string(hanging.port) + "\n");
+            const int killAfter = static_cast<int>(random() % kPosts) + 1;
+            const std::vector<std::string> posted =
+                PostAndKill(name, kPosts, killAfter, static_cast<int>(random() % 6000));
+            ASSERT_GE(posted.size(), static_cast<size_t>(killAfter));
+            temporaries += Temporaries();
+
+            // The restart, with a server that answers.
+            WriteText(commFile, "[server.1]\nurl=" + server.Url() + "\n");
+            ASSERT_EQ(0u, Init());
+            // A post the kill cut short after it was taken may be in the
+            // store too: in replace mode it replaced the last one said.
+            auto arrivedFrom = [&](size_t first) {
+                for (size_t i = first; i <= static_cast<size_t>(kPosts); ++i) {
+                    if (Arrived(name + "-" + std::to_string(i))) return true;
+                }
+                return false;
+            };
+            bool owed = true;
+            if (std::string(merge) == "1") {
+                WaitFor([&] { return Arrived(posted.back()); });
+                for (const std::string& module : posted) {
+                    EXPECT_TRUE(Arrived(module)) << module;
+                    owed = owed && Arrived(module);
+                }
+            } else {
+                owed = WaitFor([&] { return arrivedFrom(posted.size()); });
+                EXPECT_TRUE(owed) << posted.back() << " or a later one";
+            }
+            lost += owed ? 0 : 1;
+            EXPECT_EQ(0u, Count("it was moved to"));  // never a torn or foreign store
+            EXPECT_EQ(0u, Temporaries());
+            ASSERT_EQ(0u, SS_ShutDown());
+            ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+            ForgetLines();
+            std::lock_guard<std::mutex> hold(lock);
+            arrivals.clear();
+        }
+        std::printf(
+            "mergeHeartbeatOnPost=%s: %d kills, %zu temporary files left by them and removed, %zu restarts "
+            "that lost what was posted\n",
+            merge, kRounds, temporaries, lost);
+    }
+}
+
 // ---- group settings on probation
 
 class ProbationExtensions : public Extensions {
@@ -451,6 +817,10 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     g_now += 1;
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    // It was posted with the settings on probation; it goes with the restored token.
+    const std::string stranded = FirstBodyNamed("stranded");
+    EXPECT_NE(std::string::npos, stranded.find("token='0'")) << stranded;
+    EXPECT_EQ(std::string::npos, stranded.find("tok-dead"));
     std::printf("rolled back and delivered %lld ms after the cut-off (probation on the clock seam)\n",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - appliedAt).count()));
@@ -467,8 +837,15 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
         std::lock_guard<std::mutex> hold(lock);
         answers.push_back(GroupSettingsAnswer("tok-dead", dead));
     }
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
+    // Even a request the agent makes itself with the rolled-back token
+    // goes with the restored one.
+    SS_HMESSAGE again = Heartbeat("again");
+    ASSERT_EQ(0u, AddGetPolicyRequest(again, "tok-dead", nullptr,
+                                      "https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings", "1.0.0",
+                                      nullptr, nullptr));
+    ASSERT_EQ(0u, PostHeartbeat(again, nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    EXPECT_EQ(std::string::npos, FirstBodyNamed("again").find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
 
