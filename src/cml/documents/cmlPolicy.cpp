@@ -119,23 +119,6 @@ CPolicyNode::CPolicyNode(const CPolicyNode& other) : CPolicySource(other), CCmlD
     m_schemaVersion = other.m_schemaVersion;
 }
 
-CPolicyNode& CPolicyNode::operator=(const CPolicyNode& other) {
-    if (this != &other) {
-        CPolicyNode copy(other);
-        CPolicySource::operator=(other);
-        SetDOMNode(nullptr);
-        // Take over the copy's private document.
-        xercesc::DOMNode* node = copy.GetDOMNode();
-        copy.SetOwnsDocument(false);
-        copy.SetDOMNode(nullptr);
-        SetDOMNode(node);
-        SetOwnsDocument(node != nullptr);
-        m_schemaVersion = copy.m_schemaVersion;
-        ClearCache();
-    }
-    return *this;
-}
-
 CPolicyNode::~CPolicyNode() = default;  // the wrapper releases the private document
 
 void CPolicyNode::Adopt(const xercesc::DOMNode* element) {

@@ -84,7 +84,7 @@ public:
     // Copies `element` (and its subtree); a null element gives an empty node.
     explicit CPolicyNode(const CCmlDOM_Element& element);
     CPolicyNode(const CPolicyNode& other);
-    CPolicyNode& operator=(const CPolicyNode& other);
+    CPolicyNode& operator=(const CPolicyNode&) = delete;
     ~CPolicyNode() override;
     CPolicyNode* Clone() const override;
 
