@@ -185,40 +185,37 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
         {"processResponseThread", &SessionFlags::processResponseThread},
         {"compressPosts", &SessionFlags::compressPosts},
     };
+    // The text of a key of the section into `text`; false, and `text` left
+    // as it was, when the key is not set.
+    const auto retrieve = [this](const char* key, std::string& text) {
+        char* value = nullptr;
+        const bool found =
+            Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key, &value) == 0 && value != nullptr;
+        if (found) text = value;
+        if (value != nullptr) Scs().SCS_Free(value);
+        return found;
+    };
     {
         LockGuard hold(*this);
+        std::string text;
         for (const Key& key : kKeys) {
-            char* value = nullptr;
-            if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, key.name, &value) == 0 &&
-                value != nullptr) {
-                m_flags.*key.flag = std::strtol(value, nullptr, 10) != 0;
-            }
-            if (value != nullptr) Scs().SCS_Free(value);
+            if (retrieve(key.name, text)) m_flags.*key.flag = std::strtol(text.c_str(), nullptr, 10) != 0;
         }
-        char* unit = nullptr;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "aliveUnitSeconds", &unit) == 0 &&
-            unit != nullptr) {
-            const long seconds = std::strtol(unit, nullptr, 10);
+        if (retrieve("aliveUnitSeconds", text)) {
+            const long seconds = std::strtol(text.c_str(), nullptr, 10);
             m_flags.aliveUnitSeconds = seconds >= 1 && seconds <= 60 ? static_cast<uint32_t>(seconds) : 60;
         }
-        if (unit != nullptr) Scs().SCS_Free(unit);
         m_dumps.SetEnabled(m_flags.dumpEnabled);
+        // The servers found to refuse compressed posts: new settings may
+        // name other servers, or the same ones now taking them, so each is
+        // tried compressed again.
         m_plainServers.clear();
-        char* probation = nullptr;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "settingsProbation", &probation) ==
-                0 &&
-            probation != nullptr) {
-            const long seconds = std::strtol(probation, nullptr, 10);
+        if (retrieve("settingsProbation", text)) {
+            const long seconds = std::strtol(text.c_str(), nullptr, 10);
             m_flags.settingsProbation = seconds > 0 && seconds <= 86400 * 30 ? static_cast<uint32_t>(seconds) : 0;
         }
-        if (probation != nullptr) Scs().SCS_Free(probation);
-        char* store = nullptr;
         std::string storePath;
-        if (Scs().SCS_RetrieveLocalSettingsValue(DefaultDestination(), kSection, "pendingStore", &store) == 0 &&
-            store != nullptr) {
-            storePath = store;
-        }
-        if (store != nullptr) Scs().SCS_Free(store);
+        retrieve("pendingStore", storePath);
         m_store.SetPath(storePath);
         m_storeOn = !storePath.empty();
     }
@@ -360,7 +357,10 @@ uint32_t CSensorServices::Cleanup() {
         pendingHeartbeat = std::move(m_pendingHeartbeat);
         m_pendingText.clear();
         pendingPing = std::move(m_pendingPing);
-        m_flags = SessionFlags{false, false, false, false};
+        // Nothing is dumped, asked for or merged any more; the other flags
+        // go back to their defaults.
+        m_flags = SessionFlags();
+        m_flags.autoGroupSettingsRequest = false;
         m_dumps.SetEnabled(false);
     }
     uint32_t status = CBaseServices::Cleanup();
