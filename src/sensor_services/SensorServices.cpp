@@ -108,14 +108,13 @@ CSensorServices::CSensorServices()
     : m_dumps([this](const std::string& name) {
           Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
       }),
+      // The durable files' lines name the file they speak of; their location
+      // is the function that tells them, once no lock of ours is held.
       m_store("pending heartbeat store",
-              [this](const std::string& text) {
-                  Trace(SS_TRACE_WARNING, "CSensorServices::PendingStore()", text.c_str());
-              }),
-      m_lastGoodFile("last known good group settings file",
-                     [this](const std::string& text) {
-                         Trace(SS_TRACE_WARNING, "CSensorServices::SettingsProbation()", text.c_str());
-                     }),
+              [this](const std::string& text) { Trace(SS_TRACE_WARNING, "CDurableFile::Tell()", text.c_str()); }),
+      m_lastGoodFile(
+          "last known good group settings file",
+          [this](const std::string& text) { Trace(SS_TRACE_WARNING, "CDurableFile::Tell()", text.c_str()); }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
 }
