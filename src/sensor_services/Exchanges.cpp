@@ -216,6 +216,47 @@ uint32_t CSensorServices::SynchronousPostData(PostKind kind, const char* path, u
 
 // ---- key exchange and site attachment
 
+namespace {
+
+// The trust post of an exchange, on the caller's thread with the caller's
+// three timeouts (the session's own shut-down timeout last): a failed post
+// ends the exchange with `postFailure` and its status, an empty answer with
+// "The response message is empty.". The answer is the caller's to free.
+void PostTrust(CSensorServices& session, const ExchangeSteps& steps, const std::string& text,
+               const uint32_t (&callerTimeouts)[3], const char* postFailure, uint8_t** response,
+               uint32_t* responseSize) {
+    steps.Step("Posting data");
+    const uint32_t timeouts[CBaseServices::kTimeoutCount] = {callerTimeouts[0], callerTimeouts[1], callerTimeouts[2],
+                                                             session.ShutdownTimeout()};
+    const uint32_t status = session.SynchronousPostData(
+        PostKind::kExchange, kTrustPath, 0, kTrustType, reinterpret_cast<const uint8_t*>(text.data()),
+        static_cast<uint32_t>(text.size()), timeouts, response, responseSize);
+    if (status != 0) steps.Fail(postFailure, status);
+    steps.Step("Posting Complete");
+    if (*response == nullptr || *responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
+}
+
+// Runs the steps of an exchange and turns what they throw into a line at
+// level 1 and the exchange's status; `unexpected` is the line of anything
+// but a session or CML failure.
+template <class Steps>
+uint32_t RunExchange(const CSensorServices& session, const char* where, const char* unexpected, Steps run) {
+    try {
+        return run();
+    } catch (const CTRLEXC& error) {
+        session.TraceLine(SS_TRACE_ERROR, where, error.GetText().c_str());
+        return error.GetCode();
+    } catch (const CCmlException& error) {
+        session.TraceLine(SS_TRACE_ERROR, where, Narrow(error.Format()).c_str());
+        return error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_UNEXPECTED;
+    } catch (...) {
+        session.TraceLine(SS_TRACE_ERROR, where, unexpected);
+        return OVX_E_UNEXPECTED;
+    }
+}
+
+}  // namespace
+
 uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeout, uint32_t transferTimeout,
                                        uint32_t dnsCacheTimeout, const char* keyAlgorithm, uint32_t keyLength,
                                        const char* pemText, char** outAlgorithm, uint32_t* outKeyLength,
@@ -232,8 +273,7 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
     auto* message = reinterpret_cast<CCmlMessage*>(handle);
     uint8_t* response = nullptr;
     uint32_t responseSize = 0;
-    uint32_t result = 0;
-    try {
+    const uint32_t result = RunExchange(*this, where, "Unexpected exception!!.", [&] {
         steps.Step("Creating CML Class Factory");
         if (GetGlobalClassFactory() == nullptr) steps.Fail("Could not get the CML class factory!!", OVX_E_UNEXPECTED);
         steps.Step("Make request document");
@@ -245,25 +285,10 @@ uint32_t CSensorServices::ExchangeKeys(SS_HMESSAGE handle, uint32_t connectTimeo
         message->AddRequest(request.release());
         steps.Step("Serializing");
         const std::string text = Serialized(*message);
-        steps.Step("Posting data");
-        const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType,
-                                              reinterpret_cast<const uint8_t*>(text.data()),
-                                              static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
-        if (status != 0) steps.Fail("SynchronousPostData() failed.", status);
-        steps.Step("Posting Complete");
-        if (response == nullptr || responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
-        result = ReadKeysAnswer(response, responseSize, outAlgorithm, outKeyLength, outPemText);
-    } catch (const CTRLEXC& error) {
-        Trace(SS_TRACE_ERROR, where, error.GetText().c_str());
-        result = error.GetCode();
-    } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where, Narrow(error.Format()).c_str());
-        result = error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_UNEXPECTED;
-    } catch (...) {
-        Trace(SS_TRACE_ERROR, where, "Unexpected exception!!.");
-        result = OVX_E_UNEXPECTED;
-    }
+        PostTrust(*this, steps, text, {connectTimeout, transferTimeout, dnsCacheTimeout},
+                  "SynchronousPostData() failed.", &response, &responseSize);
+        return ReadKeysAnswer(response, responseSize, outAlgorithm, outKeyLength, outPemText);
+    });
     if (response != nullptr) Scs().SCS_Free(response);
     Trace(SS_TRACE_PROGRESS, where, "EXIT");
     return result;
@@ -283,9 +308,8 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
     auto* message = reinterpret_cast<CCmlMessage*>(handle);
     uint8_t* response = nullptr;
     uint32_t responseSize = 0;
-    uint32_t result = 0;
     const bool dump = m_dumps.Enabled();
-    try {
+    const uint32_t result = RunExchange(*this, where, "Unexpected exception caught!!", [&] {
         steps.Step("Creating CML Class Factory");
         if (GetGlobalClassFactory() == nullptr) steps.Fail("Could not get CML class factory!!", OVX_E_UNEXPECTED);
         steps.Step("Make attach request document");
@@ -311,26 +335,11 @@ uint32_t CSensorServices::AttachToSite(SS_HMESSAGE handle, uint32_t connectTimeo
         const std::string text = Serialized(*message);
         // The text carries the password: only ever into a 0600 dump.
         if (dump) Dump("ss_dump_attachreq.xml", text.data(), text.size());
-        steps.Step("Posting data");
-        const uint32_t timeouts[4] = {connectTimeout, transferTimeout, dnsCacheTimeout, Timeouts()[3]};
-        uint32_t status = SynchronousPostData(PostKind::kExchange, kTrustPath, 0, kTrustType,
-                                              reinterpret_cast<const uint8_t*>(text.data()),
-                                              static_cast<uint32_t>(text.size()), timeouts, &response, &responseSize);
-        if (status != 0) steps.Fail("SynchronousPostData() failed!!", status);
-        steps.Step("Posting Complete");
-        if (response == nullptr || responseSize == 0) steps.Fail("The response message is empty.", OVX_E_UNEXPECTED);
+        PostTrust(*this, steps, text, {connectTimeout, transferTimeout, dnsCacheTimeout},
+                  "SynchronousPostData() failed!!", &response, &responseSize);
         if (dump) Dump("ss_dump_attachresp.xml", response, responseSize);
-        result = ReadAttachAnswer(response, responseSize);
-    } catch (const CTRLEXC& error) {
-        Trace(SS_TRACE_ERROR, where, error.GetText().c_str());
-        result = error.GetCode();
-    } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where, Narrow(error.Format()).c_str());
-        result = error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_UNEXPECTED;
-    } catch (...) {
-        Trace(SS_TRACE_ERROR, where, "Unexpected exception caught!!");
-        result = OVX_E_UNEXPECTED;
-    }
+        return ReadAttachAnswer(response, responseSize);
+    });
     if (response != nullptr) Scs().SCS_Free(response);
     Trace(SS_TRACE_PROGRESS, outer, "EXIT");
     return result;
@@ -480,26 +489,25 @@ uint32_t CSensorServices::HelperProcessPingResponse(const uint8_t* data, uint32_
     }
     Dump("ss_dump_pingresp.txt", data, size);
     std::string requestId;
-    try {
-        std::unique_ptr<CCmlDocumentBase> answer = m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
-        auto* sections = dynamic_cast<CCmlAvpSections*>(answer.get());
-        if (sections == nullptr || sections->GetNamespaceUri() != kNsAvpSections) {
-            throw CTRLEXC("The ping response is not an AVP sections document.", OVX_E_BAD_RESPONSE);
-        }
-        const CAvpSection* section = sections->FindSection(std::wstring(L"agent-ping"));
-        const CNameValuePair* value = section != nullptr ? section->FindParameter(L"request-id") : nullptr;
-        if (value == nullptr) throw CTRLEXC("no request ID specified in response", OVX_E_BAD_RESPONSE);
-        requestId = Narrow(value->GetValue());
-    } catch (const CCmlException& error) {
-        Trace(SS_TRACE_ERROR, where, ParseFailureLine(error, OVX_E_BAD_RESPONSE).c_str());
-        return OVX_E_BAD_RESPONSE;
-    } catch (const CTRLEXC& error) {
-        Trace(SS_TRACE_ERROR, where, error.Line().c_str());
-        return error.GetCode();
-    } catch (...) {
-        Trace(SS_TRACE_ERROR, where, "unknown exception");
-        return OVX_E_BAD_RESPONSE;
-    }
+    const uint32_t status = ReadAnswerGuarded(
+        [&]() -> uint32_t {
+            std::unique_ptr<CCmlDocumentBase> answer =
+                m_answerReader.Read(data, size, L"OVX-SensorServices-Ping-Response");
+            auto* sections = dynamic_cast<CCmlAvpSections*>(answer.get());
+            if (sections == nullptr || sections->GetNamespaceUri() != kNsAvpSections) {
+                throw CTRLEXC("The ping response is not an AVP sections document.", OVX_E_BAD_RESPONSE);
+            }
+            const CAvpSection* section = sections->FindSection(std::wstring(L"agent-ping"));
+            const CNameValuePair* value = section != nullptr ? section->FindParameter(L"request-id") : nullptr;
+            if (value == nullptr) throw CTRLEXC("no request ID specified in response", OVX_E_BAD_RESPONSE);
+            requestId = Narrow(value->GetValue());
+            return 0;
+        },
+        [&](const std::string& line) { Trace(SS_TRACE_ERROR, where, line.c_str()); },
+        [](const CCmlException& error) {
+            return std::make_pair(OVX_E_BAD_RESPONSE, ParseFailureLine(error, OVX_E_BAD_RESPONSE));
+        });
+    if (status != 0) return status;
     CallAgent([&] { callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), 0, data, size); });
     return 0;
 }

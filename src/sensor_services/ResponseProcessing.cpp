@@ -119,58 +119,56 @@ uint32_t CSensorServices::HelperProcessParsedHeartbeatResponse(CCmlMessage* mess
         Trace(SS_TRACE_ERROR, where, kNullArgument);
         return OVX_E_INVALID_ARGUMENT;
     }
-    try {
-        if (message->GetDestinations().empty()) {
-            throw CTRLEXC("no destination agents specified in response", OVX_E_BAD_RESPONSE);
-        }
-        const std::string agentId = Narrow(message->GetDestinations().front().GetAgentId());
-
-        std::vector<CMessageBase*> schemas, policies, generic, unknown;
-        for (CCmlRequest* request : message->GetRequests()) {
-            if (!HbUtils::IsMessageNamespace(request->GetNamespaceUri())) continue;
-            const std::wstring& tag = request->GetTagName();
-            if (tag == kReqSetSchemaRequest) {
-                schemas.push_back(request);
-            } else if (tag == kReqGetSchemaRequest) {
-                policies.push_back(request);
-            } else {
-                unknown.push_back(request);
+    const uint32_t status = ReadAnswerGuarded(
+        [&]() -> uint32_t {
+            if (message->GetDestinations().empty()) {
+                throw CTRLEXC("no destination agents specified in response", OVX_E_BAD_RESPONSE);
             }
-        }
-        for (CCmlResponse* response : message->GetResponses()) {
-            if (!HbUtils::IsMessageNamespace(response->GetNamespaceUri())) continue;
-            const std::wstring& tag = response->GetTagName();
-            if (tag == kRespGetSchemaResponse) {
-                schemas.push_back(response);
-            } else if (tag == kRespGetPolicyResponse || tag == kRespSetPolicyResponse ||
-                       tag == kRespSetSchemaResponse) {
-                policies.push_back(response);
-            } else if (tag == kRespAgentStartupAcknowledgement || tag == kRespOutOfBandResponse ||
-                       tag == kRespErrorResponse || tag == kRespAgentShutdownAcknowledgement ||
-                       tag == kRespResetAgentResponse || tag == kRespAgentStatusAcknowledgement) {
-                generic.push_back(response);
-            } else {
-                unknown.push_back(response);
-            }
-        }
+            const std::string agentId = Narrow(message->GetDestinations().front().GetAgentId());
 
-        const bool genericCallback = ReadCallback(&CCallbackRegistry::Callbacks::genericResponse) != nullptr;
-        const bool genericLast = !genericCallback || generic.empty();
-        if (!schemas.empty()) DispatchList(agentId, schemas, policies.empty() && genericLast);
-        if (!policies.empty()) DispatchList(agentId, policies, genericLast);
-        if (!generic.empty()) HelperProcessGenericResponses(agentId, generic);
-        if (!unknown.empty()) HelperProcessUnknownMessages(*message, unknown);
-    } catch (const CCmlException& error) {
-        const uint32_t status = error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_BAD_RESPONSE;
-        Trace(SS_TRACE_ERROR, where, ProcessingFailureLine(error, status).c_str());
-        return status;
-    } catch (const CTRLEXC& error) {
-        Trace(SS_TRACE_ERROR, where, error.Line().c_str());
-        return error.GetCode();
-    } catch (...) {
-        Trace(SS_TRACE_ERROR, where, "unknown exception");
-        return OVX_E_BAD_RESPONSE;
-    }
+            std::vector<CMessageBase*> schemas, policies, generic, unknown;
+            for (CCmlRequest* request : message->GetRequests()) {
+                if (!HbUtils::IsMessageNamespace(request->GetNamespaceUri())) continue;
+                const std::wstring& tag = request->GetTagName();
+                if (tag == kReqSetSchemaRequest) {
+                    schemas.push_back(request);
+                } else if (tag == kReqGetSchemaRequest) {
+                    policies.push_back(request);
+                } else {
+                    unknown.push_back(request);
+                }
+            }
+            for (CCmlResponse* response : message->GetResponses()) {
+                if (!HbUtils::IsMessageNamespace(response->GetNamespaceUri())) continue;
+                const std::wstring& tag = response->GetTagName();
+                if (tag == kRespGetSchemaResponse) {
+                    schemas.push_back(response);
+                } else if (tag == kRespGetPolicyResponse || tag == kRespSetPolicyResponse ||
+                           tag == kRespSetSchemaResponse) {
+                    policies.push_back(response);
+                } else if (tag == kRespAgentStartupAcknowledgement || tag == kRespOutOfBandResponse ||
+                           tag == kRespErrorResponse || tag == kRespAgentShutdownAcknowledgement ||
+                           tag == kRespResetAgentResponse || tag == kRespAgentStatusAcknowledgement) {
+                    generic.push_back(response);
+                } else {
+                    unknown.push_back(response);
+                }
+            }
+
+            const bool genericCallback = ReadCallback(&CCallbackRegistry::Callbacks::genericResponse) != nullptr;
+            const bool genericLast = !genericCallback || generic.empty();
+            if (!schemas.empty()) DispatchList(agentId, schemas, policies.empty() && genericLast);
+            if (!policies.empty()) DispatchList(agentId, policies, genericLast);
+            if (!generic.empty()) HelperProcessGenericResponses(agentId, generic);
+            if (!unknown.empty()) HelperProcessUnknownMessages(*message, unknown);
+            return 0;
+        },
+        [&](const std::string& line) { Trace(SS_TRACE_ERROR, where, line.c_str()); },
+        [](const CCmlException& error) {
+            const uint32_t status = error.GetErrorCode() != 0 ? error.GetErrorCode() : OVX_E_BAD_RESPONSE;
+            return std::make_pair(status, ProcessingFailureLine(error, status));
+        });
+    if (status != 0) return status;
 
     SS_ResponseCompleteFn complete = ReadCallback(&CCallbackRegistry::Callbacks::responseComplete);
     if (complete != nullptr) {
@@ -374,8 +372,8 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
         const uint8_t* bytes = data.empty() ? nullptr : data.data();
         const uint32_t length = static_cast<uint32_t>(data.size());
         if (groupSettings) {
-            ApplyGroupSettings(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
-                               schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
+            _GetPropertiesCallback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
+                                   schemaVersion.c_str(), item.GetCode(), text.OrNull(), bytes, length, 0);
         } else {
             CallAgent([&] {
                 callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
@@ -387,26 +385,6 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
 }
 
 // ---- group settings
-
-uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
-                                                 const char* agentId, const char* token, const char* name,
-                                                 const char* nameSpace, const char* schemaVersion, uint32_t code,
-                                                 const char* text, const uint8_t* policyData, uint32_t policyDataLength,
-                                                 uint8_t last) {
-    CSessionOperations* operations = ovxSensorSvcs::AcquireSession();
-    if (operations == nullptr) return OVX_E_NOT_INITIALIZED;
-    uint32_t result = OVX_E_NOT_INITIALIZED;
-    try {
-        if (auto* self = dynamic_cast<CSensorServices*>(operations)) {
-            result = self->ApplyGroupSettings(requestId, requestIdLength, status, agentId, token, name, nameSpace,
-                                              schemaVersion, code, text, policyData, policyDataLength, last);
-        }
-    } catch (...) {
-        result = OVX_E_UNEXPECTED;
-    }
-    operations->Release();
-    return result;
-}
 
 uint32_t CSensorServices::PrepareProbation(const std::string& newToken, std::string& lastGood, bool& kept) {
     const char* where = "CSensorServices::_GetPropertiesCallback()";
@@ -431,11 +409,11 @@ uint32_t CSensorServices::PrepareProbation(const std::string& newToken, std::str
     return 0;
 }
 
-uint32_t CSensorServices::ApplyGroupSettings(const char* requestId, uint32_t requestIdLength, uint32_t status,
-                                             const char* agentId, const char* token, const char* name,
-                                             const char* nameSpace, const char* schemaVersion, uint32_t code,
-                                             const char* text, const uint8_t* policyData, uint32_t policyDataLength,
-                                             uint8_t last) {
+uint32_t CSensorServices::_GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                                 const char* agentId, const char* token, const char* name,
+                                                 const char* nameSpace, const char* schemaVersion, uint32_t code,
+                                                 const char* text, const uint8_t* policyData, uint32_t policyDataLength,
+                                                 uint8_t last) {
     const char* where = "CSensorServices::_GetPropertiesCallback()";
     try {
         if (status != 0) {

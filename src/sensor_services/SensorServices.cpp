@@ -110,13 +110,15 @@ CSensorServices::CSensorServices()
     : m_dumps([this](const std::string& name) {
           Trace(SS_TRACE_WARNING, "CSensorServices::Dump()", ("Dump file skipped: " + name).c_str());
       }),
+      // The durable files' lines name the file they speak of; their location
+      // is the function that tells them, once no lock of ours is held.
       m_store("pending heartbeat store",
               [this](uint32_t level, const std::string& text) {
-                  Trace(level, "CSensorServices::PendingStore()", text.c_str());
+                  Trace(level, "CDurableFile::Tell()", text.c_str());
               }),
       m_lastGoodFile("last known good group settings file",
                      [this](uint32_t level, const std::string& text) {
-                         Trace(level, "CSensorServices::SettingsProbation()", text.c_str());
+                         Trace(level, "CDurableFile::Tell()", text.c_str());
                      }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
@@ -262,6 +264,9 @@ uint32_t CSensorServices::LoadSettings(const char* role) {
         }
         LoadOwnSettings();
         m_dumps.SetEnabled(m_flags.dumpEnabled);
+        // The servers found to refuse compressed posts: new settings may
+        // name other servers, or the same ones now taking them, so each is
+        // tried compressed again.
         m_plainServers.clear();
         std::string storePath;
         ReadLocalSetting("pendingStore", storePath);
@@ -428,7 +433,10 @@ uint32_t CSensorServices::Cleanup() {
         pendingHeartbeat = std::move(m_pendingHeartbeat);
         m_pendingText.clear();
         pendingPing = std::move(m_pendingPing);
-        m_flags = SessionFlags{false, false, false, false};
+        // Nothing is dumped, asked for or merged any more; the other flags
+        // go back to their defaults.
+        m_flags = SessionFlags();
+        m_flags.autoGroupSettingsRequest = false;
         m_dumps.SetEnabled(false);
     }
     uint32_t status = CBaseServices::Cleanup();

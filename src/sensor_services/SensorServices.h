@@ -299,17 +299,13 @@ public:
                                         bool last);
     // The session's own handler of the group settings item, in the shape of
     // the policy callbacks; `status` is the transport status (0 from a
-    // server answer). The static form works on the installed session; the
-    // answers of a session are applied to that session itself.
-    static uint32_t _GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
-                                           const char* agentId, const char* token, const char* name,
-                                           const char* nameSpace, const char* schemaVersion, uint32_t code,
-                                           const char* text, const uint8_t* policyData, uint32_t policyDataLength,
-                                           uint8_t last);
-    uint32_t ApplyGroupSettings(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId,
-                                const char* token, const char* name, const char* nameSpace, const char* schemaVersion,
-                                uint32_t code, const char* text, const uint8_t* policyData, uint32_t policyDataLength,
-                                uint8_t last);
+    // server answer). It runs on the session whose answer carried the item,
+    // under the reference the processing thread holds, never on whichever
+    // session is installed by then.
+    uint32_t _GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                    const char* agentId, const char* token, const char* name, const char* nameSpace,
+                                    const char* schemaVersion, uint32_t code, const char* text,
+                                    const uint8_t* policyData, uint32_t policyDataLength, uint8_t last);
 
     // Exchanges (Exchanges.cpp).
     uint32_t SynchronousPostData(PostKind kind, const char* path, uint32_t flags, const char* contentType,

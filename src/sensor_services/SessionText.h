@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "cml/core/cmlException.h"
+#include "ovxStatus.h"
 #include "tools/xsnprintf.h"
 
 namespace ovx {
@@ -64,6 +66,28 @@ std::string ParseFailureLine(const ovx::cml::CCmlException& error, uint32_t stat
 // The line of a CML exception met while processing: its text, " ERR code: "
 // with the session's status and " CML code: " with its own.
 std::string ProcessingFailureLine(const ovx::cml::CCmlException& error, uint32_t status);
+
+// Runs `read`, which reads a server's answer and acts on it, and turns what
+// it throws into a line at level 1 (handed to `trace`) and a status: a CML
+// failure gives the status and line `cmlFailure` makes of it, a session
+// failure its own line and code, anything else "unknown exception" and
+// OVX_E_BAD_RESPONSE.
+template <class Read, class TraceLine, class CmlFailure>
+uint32_t ReadAnswerGuarded(Read read, TraceLine trace, CmlFailure cmlFailure) {
+    try {
+        return read();
+    } catch (const ovx::cml::CCmlException& error) {
+        const std::pair<uint32_t, std::string> failure = cmlFailure(error);
+        trace(failure.second);
+        return failure.first;
+    } catch (const CTRLEXC& error) {
+        trace(error.Line());
+        return error.GetCode();
+    } catch (...) {
+        trace(std::string("unknown exception"));
+        return OVX_E_BAD_RESPONSE;
+    }
+}
 
 // Reads bytes from a server into the registered class of their root element,
 // without validation (the server may speak newer revisions); `systemId` names

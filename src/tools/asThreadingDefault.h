@@ -58,21 +58,25 @@ const ovxThreadingFunctions* ovxGetThreadingFunctions();
 
 // Holds a sync of a threading table for a scope, so that nothing thrown
 // between taking and releasing it can leave it held. A null table holds
-// nothing (objects initialised without a table run single-threaded).
+// nothing (objects initialised without a table run single-threaded). A lock
+// that failed is not released: the release would give up a hold of another
+// scope (a recursive sync) or of another thread. Status() tells the lock's
+// answer.
 class ovxSyncGuard {
 public:
-    ovxSyncGuard(const ovxThreadingFunctions* table, ovxSyncHandle handle) : m_table(table), m_handle(handle) {
-        if (m_table != nullptr) m_table->Lock(m_handle);
-    }
+    ovxSyncGuard(const ovxThreadingFunctions* table, ovxSyncHandle handle)
+        : m_table(table), m_handle(handle), m_status(table != nullptr ? table->Lock(handle) : 0) {}
     ~ovxSyncGuard() {
-        if (m_table != nullptr) m_table->Unlock(m_handle);
+        if (m_table != nullptr && m_status == 0) m_table->Unlock(m_handle);
     }
     ovxSyncGuard(const ovxSyncGuard&) = delete;
     ovxSyncGuard& operator=(const ovxSyncGuard&) = delete;
+    uint32_t Status() const { return m_status; }
 
 private:
     const ovxThreadingFunctions* m_table;
     ovxSyncHandle m_handle;
+    uint32_t m_status;
 };
 
 class ovxThreadingDefaultImpl;

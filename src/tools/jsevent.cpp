@@ -52,17 +52,16 @@ jsEventImpl::~jsEventImpl() {
 bool jsEventImpl::set() {
     if (!m_valid) return false;
     if (pthread_mutex_lock(&m_mutex) != 0) return false;
+    MutexHold hold(&m_mutex);
     m_signalled = true;
-    int result = m_manualReset ? pthread_cond_broadcast(&m_condition) : pthread_cond_signal(&m_condition);
-    pthread_mutex_unlock(&m_mutex);
-    return result == 0;
+    return (m_manualReset ? pthread_cond_broadcast(&m_condition) : pthread_cond_signal(&m_condition)) == 0;
 }
 
 bool jsEventImpl::reset() {
     if (!m_valid) return false;
     if (pthread_mutex_lock(&m_mutex) != 0) return false;
+    MutexHold hold(&m_mutex);
     m_signalled = false;
-    pthread_mutex_unlock(&m_mutex);
     return true;
 }
 

@@ -257,11 +257,9 @@ jsLock::jsLock(jsSyncBase& sync) : m_sync(sync) {
 void jsLock::release() {
     bool wasHeld;
     {
-        jsFastSync& global = jsGlobalLock();
-        global.lock();
+        jsFastHold global(jsGlobalLock());
         wasHeld = m_held;
         m_held = false;
-        global.unlock();
     }
     if (wasHeld) m_sync.unlockSync();
 }
@@ -276,11 +274,9 @@ jsRWLock::jsRWLock(jsRWSync& sync, int mode) : m_sync(sync), m_mode(mode) {
 void jsRWLock::release() {
     bool wasHeld;
     {
-        jsFastSync& global = jsGlobalLock();
-        global.lock();
+        jsFastHold global(jsGlobalLock());
         wasHeld = m_held;
         m_held = false;
-        global.unlock();
     }
     if (wasHeld) m_sync.unlock(m_mode);
 }

@@ -146,6 +146,24 @@ private:
     bool m_held = false;
 };
 
+// Holds a fast sync for a scope, releasing it only when it was taken. Unlike
+// jsLock it keeps no flag under the global lock, so it can hold the global
+// lock itself.
+class jsFastHold {
+public:
+    explicit jsFastHold(jsFastSync& sync) : m_sync(sync), m_held(sync.lock() == 0) {}
+    ~jsFastHold() {
+        if (m_held) m_sync.unlock();
+    }
+    jsFastHold(const jsFastHold&) = delete;
+    jsFastHold& operator=(const jsFastHold&) = delete;
+    bool held() const { return m_held; }
+
+private:
+    jsFastSync& m_sync;
+    bool m_held;
+};
+
 class jsFastLock : public jsLock {
 public:
     explicit jsFastLock(jsFastSync& sync) : jsLock(sync) {}

@@ -288,8 +288,7 @@ void jsThread::reset() {
 }
 
 int jsThread::allocSlot() {
-    jsFastSync& global = jsGlobalLock();
-    global.lock();
+    jsFastHold global(jsGlobalLock());
     int slot = -1;
     for (int i = 0; i < kMaxSlots; ++i) {
         if (!g_slotUsed[i]) {
@@ -300,7 +299,6 @@ int jsThread::allocSlot() {
             break;
         }
     }
-    global.unlock();
     return slot;
 }
 
@@ -316,15 +314,13 @@ void* jsThread::getSlot(int slot) {
 
 bool jsThread::freeSlot(int slot) {
     if (slot < 0 || slot >= kMaxSlots) return false;
-    jsFastSync& global = jsGlobalLock();
-    global.lock();
+    jsFastHold global(jsGlobalLock());
     bool freed = false;
     if (g_slotUsed[slot]) {
         pthread_key_delete(g_slotKeys[slot]);
         g_slotUsed[slot] = false;
         freed = true;
     }
-    global.unlock();
     return freed;
 }
 

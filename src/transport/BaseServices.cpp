@@ -17,15 +17,21 @@ using BaseSupport::ParseDecimal;
 using BaseSupport::ProcessThreadText;
 using BaseSupport::SectionForRole;
 using mslLoader_ovxSessionConfigSvcs::Scs;
+using mslLoader_ovxSessionConfigSvcs::ScsFunctionTable;
 
 namespace {
 
 const char kInitWhere[] = "CBaseServices::Init()";
+// The version of the service library's interface this session speaks, given
+// to its SCS_Init and SCS_SERVER_Init.
+const char kScsInterfaceVersion[] = "5.9";
 
 // The session whose dispatch thread the calling thread is, if it is one.
 thread_local const CBaseServices* t_dispatching = nullptr;
 const char kDispatchWhere[] = "CBaseServices::_DispatchThread()";
-const char* const kTimeoutKeys[4] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout", "shutdownTimeout"};
+// The settings keys of the timeouts, in the order of CBaseServices::Timeout.
+const char* const kTimeoutKeys[CBaseServices::kTimeoutCount] = {"connectTimeout", "transferTimeout", "dnsCacheTimeout",
+                                                                "shutdownTimeout"};
 
 }  // namespace
 
@@ -100,49 +106,59 @@ uint32_t CBaseServices::CreateSyncs(const ovxToolsLib::ovxThreadingFunctions* th
     return 0;
 }
 
-uint32_t CBaseServices::OpenDestination(SS_TraceSink* trace, const char* localPropertyFile, const char* destinationFile,
-                                        const char* sessionString1, const char* sessionString2) {
+// What the default destination and the default listener differ in: the
+// service library's calls that open and close them, the texts of their
+// failures, and the members that record what is open.
+struct CBaseServices::OpenEnd {
+    decltype(ScsFunctionTable::SCS_Init) ScsFunctionTable::*init;
+    const char* initFailure;
+    decltype(ScsFunctionTable::SCS_AddDestinationFiles) ScsFunctionTable::*addFiles;
+    const char* addFailure;
+    decltype(ScsFunctionTable::SCS_RemoveDestination) ScsFunctionTable::*remove;
+    const char* removeFailure;
+    decltype(ScsFunctionTable::SCS_ShutDown) ScsFunctionTable::*shutDown;
+    bool CBaseServices::*open;
+    int32_t CBaseServices::*id;
+};
+
+const CBaseServices::OpenEnd CBaseServices::kDestination = {
+    &ScsFunctionTable::SCS_Init,
+    "SCS_Init(%s, %s, %s, 0x%08lx) failed",
+    &ScsFunctionTable::SCS_AddDestinationFiles,
+    "Unable to add default destination where local property file = '%s' and comm settings file = '%s'",
+    &ScsFunctionTable::SCS_RemoveDestination,
+    "Unable to remove default destination %d",
+    &ScsFunctionTable::SCS_ShutDown,
+    &CBaseServices::m_destinationOpen,
+    &CBaseServices::m_defaultDestination};
+const CBaseServices::OpenEnd CBaseServices::kListener = {
+    &ScsFunctionTable::SCS_SERVER_Init,
+    "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed",
+    &ScsFunctionTable::SCS_SERVER_AddListenerFiles,
+    "Unable to add default listener where local property file = '%s' and listener settings file = '%s'",
+    &ScsFunctionTable::SCS_SERVER_RemoveListener,
+    "Unable to remove default listener %d",
+    &ScsFunctionTable::SCS_SERVER_ShutDown,
+    &CBaseServices::m_listenerOpen,
+    &CBaseServices::m_defaultListener};
+
+uint32_t CBaseServices::Open(const OpenEnd& end, SS_TraceSink* trace, const char* localPropertyFile,
+                             const char* settingsFile, const char* sessionString1, const char* sessionString2) {
     char text[1024];
-    uint32_t status = Scs().SCS_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
+    uint32_t status =
+        (Scs().*end.init)(kScsInterfaceVersion, sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
     if (status != 0) {
-        ovxToolsLib::xsnprintf(text, sizeof text, "SCS_Init(%s, %s, %s, 0x%08lx) failed", "5.9", OrNull(sessionString1),
+        ovxToolsLib::xsnprintf(text, sizeof text, end.initFailure, kScsInterfaceVersion, OrNull(sessionString1),
                                OrNull(sessionString2), static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
         Trace(SS_TRACE_ERROR, kInitWhere, text);
         return status;
     }
-    m_destinationOpen = true;
-    status = Scs().SCS_AddDestinationFiles(localPropertyFile, destinationFile, &m_defaultDestination);
+    this->*end.open = true;
+    status = (Scs().*end.addFiles)(localPropertyFile, settingsFile, &(this->*end.id));
     if (status != 0) {
-        ovxToolsLib::xsnprintf(text, sizeof text,
-                               "Unable to add default destination where local property file = '%s' and "
-                               "comm settings file = '%s'",
-                               OrNull(localPropertyFile), OrNull(destinationFile));
+        ovxToolsLib::xsnprintf(text, sizeof text, end.addFailure, OrNull(localPropertyFile), OrNull(settingsFile));
         Trace(SS_TRACE_ERROR, kInitWhere, text);
-        m_defaultDestination = -1;
-    }
-    return status;
-}
-
-uint32_t CBaseServices::OpenListener(SS_TraceSink* trace, const char* localPropertyFile, const char* listenerFile,
-                                     const char* sessionString1, const char* sessionString2) {
-    char text[1024];
-    uint32_t status = Scs().SCS_SERVER_Init("5.9", sessionString1, sessionString2, ovxToolsLib::ovxRoutedTraceSink());
-    if (status != 0) {
-        ovxToolsLib::xsnprintf(text, sizeof text, "SCS_SERVER_Init(%s, %s, %s, 0x%08lx) failed", "5.9",
-                               OrNull(sessionString1), OrNull(sessionString2),
-                               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace)));
-        Trace(SS_TRACE_ERROR, kInitWhere, text);
-        return status;
-    }
-    m_listenerOpen = true;
-    status = Scs().SCS_SERVER_AddListenerFiles(localPropertyFile, listenerFile, &m_defaultListener);
-    if (status != 0) {
-        ovxToolsLib::xsnprintf(text, sizeof text,
-                               "Unable to add default listener where local property file = '%s' and "
-                               "listener settings file = '%s'",
-                               OrNull(localPropertyFile), OrNull(listenerFile));
-        Trace(SS_TRACE_ERROR, kInitWhere, text);
-        m_defaultListener = -1;
+        this->*end.id = -1;
     }
     return status;
 }
@@ -188,10 +204,10 @@ uint32_t CBaseServices::InitSteps(const char* role, svcRetryState* retryState,
         if (status != 0) Trace(SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
         // 4. The session and the default destination; 5. the listener.
         if (status == 0 && openDestination) {
-            status = OpenDestination(trace, localPropertyFile, destinationFile, sessionString1, sessionString2);
+            status = Open(kDestination, trace, localPropertyFile, destinationFile, sessionString1, sessionString2);
         }
         if (status == 0 && openListener) {
-            status = OpenListener(trace, localPropertyFile, listenerFile, sessionString1, sessionString2);
+            status = Open(kListener, trace, localPropertyFile, listenerFile, sessionString1, sessionString2);
         }
         // 6. The retry schedule.
         if (status == 0) {
@@ -230,7 +246,7 @@ uint32_t CBaseServices::LoadSettings(const char* role) {
 
 uint32_t CBaseServices::LoadDestinationSettings(int32_t destination, const char* role) {
     const std::string section = SectionForRole(role != nullptr ? role : "");
-    for (int i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < kTimeoutCount; ++i) {
         char* value = nullptr;
         if (Scs().SCS_RetrieveLocalSettingsValue(destination, section.c_str(), kTimeoutKeys[i], &value) == 0 &&
             value != nullptr) {
@@ -293,7 +309,7 @@ bool CBaseServices::RequestStop() {
     // the session down): it cannot wait for its own end. It stops when the
     // callback returns, and its reference keeps the session until then.
     if (t_dispatching == this) return false;
-    if (m_dispatchRunning.load()) m_threading->WaitEvent(m_exitEvent, m_timeouts[3]);
+    if (m_dispatchRunning.load()) m_threading->WaitEvent(m_exitEvent, ShutdownTimeout());
     return !m_dispatchRunning.load();
 }
 
@@ -312,27 +328,27 @@ std::function<void()> CBaseServices::Detacher(std::chrono::steady_clock::time_po
     };
 }
 
+// The removal warning carries Init's location, as the lines of the step it
+// undoes do.
+uint32_t CBaseServices::Close(const OpenEnd& end) {
+    this->*end.open = false;
+    int32_t& id = this->*end.id;
+    if (id != -1 && (Scs().*end.remove)(id) != 0) {
+        char text[128];
+        ovxToolsLib::xsnprintf(text, sizeof text, end.removeFailure, id);
+        Trace(SS_TRACE_WARNING, kInitWhere, text);
+    }
+    id = -1;
+    return (Scs().*end.shutDown)();
+}
+
+// Undoes Init's steps in reverse: the listener, then the destination. The
+// answer is the status of the last shut-down made: the destination's when it
+// was open, else the listener's.
 uint32_t CBaseServices::Cleanup() {
     uint32_t status = 0;
-    char text[128];
-    if (m_listenerOpen) {
-        m_listenerOpen = false;
-        if (m_defaultListener != -1 && Scs().SCS_SERVER_RemoveListener(m_defaultListener) != 0) {
-            ovxToolsLib::xsnprintf(text, sizeof text, "Unable to remove default listener %d", m_defaultListener);
-            Trace(SS_TRACE_WARNING, kInitWhere, text);
-        }
-        m_defaultListener = -1;
-        status = Scs().SCS_SERVER_ShutDown();
-    }
-    if (m_destinationOpen) {
-        m_destinationOpen = false;
-        if (m_defaultDestination != -1 && Scs().SCS_RemoveDestination(m_defaultDestination) != 0) {
-            ovxToolsLib::xsnprintf(text, sizeof text, "Unable to remove default destination %d", m_defaultDestination);
-            Trace(SS_TRACE_WARNING, kInitWhere, text);
-        }
-        m_defaultDestination = -1;
-        status = Scs().SCS_ShutDown();
-    }
+    if (m_listenerOpen) status = Close(kListener);
+    if (m_destinationOpen) status = Close(kDestination);
     if (m_threading != nullptr && !m_dispatchRunning.load()) {
         // With the thread gone nothing else waits on or signals the events.
         m_threading->SetEvent(m_dispatchEvent);

@@ -69,9 +69,10 @@ public:
     const std::shared_ptr<ovxToolsLib::ovxAgentGate>& Gate() const { return m_gate; }
     bool IsDestinationOpen() const { return m_destinationOpen; }
     bool IsListenerOpen() const { return m_listenerOpen; }
-    // connectTimeout, transferTimeout, dnsCacheTimeout, shutdownTimeout.
+    // The transport timeouts of the settings, in milliseconds, in this order.
+    enum Timeout : size_t { kConnectTimeout, kTransferTimeout, kDnsCacheTimeout, kShutdownTimeout, kTimeoutCount };
     const uint32_t* Timeouts() const { return m_timeouts; }
-    uint32_t ShutdownTimeout() const { return m_timeouts[3]; }
+    uint32_t ShutdownTimeout() const { return m_timeouts[kShutdownTimeout]; }
     const std::string& Version() const { return m_version; }
     int32_t ReferenceCount() const;
     bool HasDispatchThread() const { return m_dispatchRunning.load(); }
@@ -107,10 +108,14 @@ private:
     // The steps of InitSteps that can fail; each leaves what it made for
     // Cleanup() when it does, except CreateSyncs, which undoes its own.
     uint32_t CreateSyncs(const ovxToolsLib::ovxThreadingFunctions* threading);
-    uint32_t OpenDestination(SS_TraceSink* trace, const char* localPropertyFile, const char* destinationFile,
-                             const char* sessionString1, const char* sessionString2);
-    uint32_t OpenListener(SS_TraceSink* trace, const char* localPropertyFile, const char* listenerFile,
-                          const char* sessionString1, const char* sessionString2);
+    // Opens the service library's session and adds the default destination
+    // (kDestination) or the default listener (kListener) from its files;
+    // Close removes it and shuts that session down.
+    struct OpenEnd;
+    static const OpenEnd kDestination, kListener;
+    uint32_t Open(const OpenEnd& end, SS_TraceSink* trace, const char* localPropertyFile, const char* settingsFile,
+                  const char* sessionString1, const char* sessionString2);
+    uint32_t Close(const OpenEnd& end);
     uint32_t StartDispatch(const ovxToolsLib::ovxThreadingFunctions* threading);
     static uint32_t DispatchThread(void* self);
     uint32_t DispatchLoop();
@@ -132,7 +137,7 @@ private:
     ovxToolsLib::ovxThreadHandle m_dispatchThread = 0;
     ovxToolsLib::ovxEventHandle m_exitEvent = 0;
     std::atomic<bool> m_stop{true};
-    uint32_t m_timeouts[4] = {0, 0, 60000, 30000};
+    uint32_t m_timeouts[kTimeoutCount] = {0, 0, 60000, 30000};
     int32_t m_references = 0;
     std::string m_version;
     bool m_libraryLoaded = false;

@@ -34,26 +34,29 @@ uint32_t mslLoaderUnlock();
 uint32_t mslLoaderDestroyLock();
 void mslLoaderCleanup();
 
-// Holds the loader lock for a scope. Release() gives it back early and
-// returns the release's status; a hold whose take failed holds nothing.
-class LoaderHold {
+// Holds a loader lock, taken by `Take` and given back by `Give`, for a
+// scope. Release() gives it back early and returns the release's status; a
+// hold whose take failed holds nothing.
+template <uint32_t (*Take)(), uint32_t (*Give)()>
+class ScopedHold {
 public:
-    LoaderHold() : m_status(mslLoaderLock()) {}
-    ~LoaderHold() { Release(); }
-    LoaderHold(const LoaderHold&) = delete;
-    LoaderHold& operator=(const LoaderHold&) = delete;
+    ScopedHold() : m_status(Take()) {}
+    ~ScopedHold() { Release(); }
+    ScopedHold(const ScopedHold&) = delete;
+    ScopedHold& operator=(const ScopedHold&) = delete;
     // The take's status: 0 when the lock is held.
     uint32_t Status() const { return m_status; }
     uint32_t Release() {
         if (m_status != 0 || m_released) return 0;
         m_released = true;
-        return mslLoaderUnlock();
+        return Give();
     }
 
 private:
     uint32_t m_status;
     bool m_released = false;
 };
+using LoaderHold = ScopedHold<mslLoaderLock, mslLoaderUnlock>;
 
 // Forgets the directory and extension (tests).
 void ResetForTesting();

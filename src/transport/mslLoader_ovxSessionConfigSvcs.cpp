@@ -87,25 +87,8 @@ uint32_t Lock() {
 
 uint32_t Unlock() { return cLockRelease(&g_scsLock); }
 
-// Holds the SCS loader lock for a scope; Release() gives it back early with
-// the release's status.
-class ScsHold {
-public:
-    ScsHold() : m_status(Lock()) {}
-    ~ScsHold() { Release(); }
-    ScsHold(const ScsHold&) = delete;
-    ScsHold& operator=(const ScsHold&) = delete;
-    uint32_t Status() const { return m_status; }
-    uint32_t Release() {
-        if (m_status != 0 || m_released) return 0;
-        m_released = true;
-        return Unlock();
-    }
-
-private:
-    uint32_t m_status;
-    bool m_released = false;
-};
+// Holds the SCS loader lock for a scope.
+using ScsHold = mslLoader::ScopedHold<Lock, Unlock>;
 
 // The slot of entry `index` in table order.
 void** Slot(size_t index) {

@@ -16,7 +16,33 @@ uint32_t CountCall(void* argument) {
     static_cast<std::atomic<bool>*>(argument)->store(true);
     return 3;
 }
+std::atomic<int> g_unlocks{0};
+uint32_t AcceptLock(ovxSyncHandle) { return 0; }
+uint32_t RefuseLock(ovxSyncHandle) { return OVX_E_UNEXPECTED; }
+uint32_t CountUnlock(ovxSyncHandle) {
+    ++g_unlocks;
+    return 0;
+}
 }  // namespace
+
+// A guard releases only a hold it took: releasing after a refused lock would
+// give up an outer scope's hold of a recursive sync, or another thread's.
+TEST(ThreadingTable, AGuardReleasesOnlyWhatItTook) {
+    ovxThreadingFunctions table = *ovxGetThreadingFunctions();
+    table.Unlock = CountUnlock;
+    table.Lock = AcceptLock;
+    {
+        ovxSyncGuard hold(&table, 7);
+        EXPECT_EQ(0u, hold.Status());
+    }
+    EXPECT_EQ(1, g_unlocks.load());
+    table.Lock = RefuseLock;
+    {
+        ovxSyncGuard hold(&table, 7);
+        EXPECT_EQ(OVX_E_UNEXPECTED, hold.Status());
+    }
+    EXPECT_EQ(1, g_unlocks.load());
+}
 
 TEST(ThreadingTable, EventsBySyncHandle) {
     const ovxThreadingFunctions* table = ovxGetThreadingFunctions();

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "cml/core/cmlDomWrapperSupport.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
@@ -16,12 +17,10 @@ namespace cml {
 
 using xercesc::DOMNode;
 
-namespace {
+using DomWrapper::ThrowWrongType;
+using DomWrapper::Where;
 
-std::wstring Where(const char* cls, const char* op) {
-    std::string text = std::string(cls) + "::" + op + "()";
-    return std::wstring(text.begin(), text.end());
-}
+namespace {
 
 // Converts into a wrapper's buffer; NULL stays NULL.
 const wchar_t* KeepIn(std::wstring& buffer, const XMLCh* text) {
@@ -32,10 +31,6 @@ const wchar_t* KeepIn(std::wstring& buffer, const XMLCh* text) {
 
 [[noreturn]] void ThrowNull(const char* cls, const char* op, const wchar_t* what) {
     throw CCmlException(Where(cls, op), what, OVX_E_CML_WRAPPER_EMPTY);
-}
-
-[[noreturn]] void ThrowWrongType(const char* cls, const char* setter) {
-    throw CCmlException(Where(cls, setter), L"Wrong source node type", OVX_E_CML_WRONG_NODE_TYPE);
 }
 
 // A wide argument in the parser's 16-bit form, for the length of one call.

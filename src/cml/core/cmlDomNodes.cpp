@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "cml/core/cmlDomWrapperSupport.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlXmlText.h"
 
@@ -10,17 +11,12 @@ namespace cml {
 
 using xercesc::DOMNode;
 
+using DomWrapper::Where;
+
 namespace {
 
-std::wstring Where(const char* cls, const char* op) {
-    std::string text = std::string(cls) + "::" + op + "()";
-    return std::wstring(text.begin(), text.end());
-}
-
 void CheckType(const DOMNode* node, DOMNode::NodeType type, const char* cls, const char* setter) {
-    if (node != nullptr && node->getNodeType() != type) {
-        throw CCmlException(Where(cls, setter), L"Wrong source node type", OVX_E_CML_WRONG_NODE_TYPE);
-    }
+    if (node != nullptr && node->getNodeType() != type) DomWrapper::ThrowWrongType(cls, setter);
 }
 
 [[noreturn]] void ThrowReadOnly(const char* cls, const char* op) {

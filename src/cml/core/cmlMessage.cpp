@@ -317,24 +317,6 @@ CCmlMessage::CCmlMessage(const CCmlMessage& other)
     }
 }
 
-CCmlMessage& CCmlMessage::operator=(const CCmlMessage& other) {
-    if (this != &other) {
-        CCmlMessage copy(other);
-        CCmlDocumentBase::operator=(other);
-        m_source = copy.m_source;
-        m_destinations.swap(copy.m_destinations);
-        m_broadcast = copy.m_broadcast;
-        m_messageId.swap(copy.m_messageId);
-        m_responseTo.swap(copy.m_responseTo);
-        m_formatVersion.swap(copy.m_formatVersion);
-        m_messageNamespace.swap(copy.m_messageNamespace);
-        m_messageSchemaVersion.swap(copy.m_messageSchemaVersion);
-        m_requests.swap(copy.m_requests);
-        m_responses.swap(copy.m_responses);
-    }
-    return *this;
-}
-
 CCmlMessage::~CCmlMessage() { ClearBody(); }
 
 void CCmlMessage::ClearBody() {

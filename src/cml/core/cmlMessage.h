@@ -190,7 +190,7 @@ public:
     CCmlMessage(const CAgentInfo& source, const std::wstring& messageId, const CAgentInfo& destination, bool broadcast,
                 const std::wstring& responseTo);
     CCmlMessage(const CCmlMessage& other);
-    CCmlMessage& operator=(const CCmlMessage& other);
+    CCmlMessage& operator=(const CCmlMessage&) = delete;
     ~CCmlMessage() override;
     CCmlMessage* Clone() const override;
 

@@ -138,6 +138,50 @@ uint32_t Accumulate(uint32_t value, wchar_t digit) {
     return value * 10 + d;
 }
 
+// The parts the date and time forms share, read and written through each
+// class's own getters and setters (a class that overrides one is obeyed).
+template <class Value>
+void AssignDate(Value& to, const Value& from) {
+    to.SetYear(from.GetYear());
+    to.SetMonth(from.GetMonth());
+    to.SetDay(from.GetDay());
+}
+template <class Value>
+void AssignTime(Value& to, const Value& from) {
+    to.SetHour(from.GetHour());
+    to.SetMinute(from.GetMinute());
+    to.SetSeconds(from.GetSeconds());
+}
+template <class Value>
+void AssignZone(Value& to, const Value& from) {
+    to.SetHasTimeZone(from.HasTimeZone());
+    to.SetTimeZoneHours(from.GetTimeZoneHours());
+    to.SetTimeZoneMinutes(from.GetTimeZoneMinutes());
+}
+
+// "YYYY-MM-DD"
+template <class Char, class Value>
+void WriteDatePart(std::basic_ostream<Char>& out, const Value& v) {
+    Padded(out, v.GetYear(), 4);
+    out << '-';
+    Padded(out, v.GetMonth(), 2);
+    out << '-';
+    Padded(out, v.GetDay(), 2);
+}
+// "hh:mm:ss.ssssss"
+template <class Char, class Value>
+void WriteTimePart(std::basic_ostream<Char>& out, const Value& v) {
+    Padded(out, v.GetHour(), 2);
+    out << ':';
+    Padded(out, v.GetMinute(), 2);
+    out << ':';
+    WriteSeconds(out, v.GetSeconds());
+}
+template <class Char, class Value>
+void WriteZonePart(std::basic_ostream<Char>& out, const Value& v) {
+    WriteZone(out, TimeZone{v.HasTimeZone(), v.GetTimeZoneHours(), v.GetTimeZoneMinutes()});
+}
+
 }  // namespace
 
 // ---- CDateTime
@@ -146,15 +190,9 @@ CDateTime::~CDateTime() = default;
 
 CDateTime& CDateTime::operator=(const CDateTime& other) {
     if (this == &other) return *this;
-    SetYear(other.GetYear());
-    SetMonth(other.GetMonth());
-    SetDay(other.GetDay());
-    SetHour(other.GetHour());
-    SetMinute(other.GetMinute());
-    SetSeconds(other.GetSeconds());
-    SetHasTimeZone(other.HasTimeZone());
-    SetTimeZoneHours(other.GetTimeZoneHours());
-    SetTimeZoneMinutes(other.GetTimeZoneMinutes());
+    AssignDate(*this, other);
+    AssignTime(*this, other);
+    AssignZone(*this, other);
     return *this;
 }
 
@@ -179,19 +217,10 @@ void CDateTime::Deserialize(const xercesc::DOMNode* node) {
 template <class Char>
 static void WriteDateTime(std::basic_ostream<Char>& out, const CDateTime& v) {
     FormatGuard<Char> guard(out);
-    Padded(out, v.GetYear(), 4);
-    out << '-';
-    Padded(out, v.GetMonth(), 2);
-    out << '-';
-    Padded(out, v.GetDay(), 2);
+    WriteDatePart(out, v);
     out << 'T';
-    Padded(out, v.GetHour(), 2);
-    out << ':';
-    Padded(out, v.GetMinute(), 2);
-    out << ':';
-    WriteSeconds(out, v.GetSeconds());
-    TimeZone zone{v.HasTimeZone(), v.GetTimeZoneHours(), v.GetTimeZoneMinutes()};
-    WriteZone(out, zone);
+    WriteTimePart(out, v);
+    WriteZonePart(out, v);
 }
 
 void CDateTime::Write(std::wostream& out) const { WriteDateTime(out, *this); }
@@ -203,12 +232,8 @@ CDate::~CDate() = default;
 
 CDate& CDate::operator=(const CDate& other) {
     if (this == &other) return *this;
-    SetYear(other.GetYear());
-    SetMonth(other.GetMonth());
-    SetDay(other.GetDay());
-    SetHasTimeZone(other.HasTimeZone());
-    SetTimeZoneHours(other.GetTimeZoneHours());
-    SetTimeZoneMinutes(other.GetTimeZoneMinutes());
+    AssignDate(*this, other);
+    AssignZone(*this, other);
     return *this;
 }
 
@@ -231,13 +256,8 @@ void CDate::Deserialize(const xercesc::DOMNode* node) {
 template <class Char>
 static void WriteDate(std::basic_ostream<Char>& out, const CDate& v) {
     FormatGuard<Char> guard(out);
-    Padded(out, v.GetYear(), 4);
-    out << '-';
-    Padded(out, v.GetMonth(), 2);
-    out << '-';
-    Padded(out, v.GetDay(), 2);
-    TimeZone zone{v.HasTimeZone(), v.GetTimeZoneHours(), v.GetTimeZoneMinutes()};
-    WriteZone(out, zone);
+    WriteDatePart(out, v);
+    WriteZonePart(out, v);
 }
 
 void CDate::Write(std::wostream& out) const { WriteDate(out, *this); }
@@ -249,12 +269,8 @@ CTime::~CTime() = default;
 
 CTime& CTime::operator=(const CTime& other) {
     if (this == &other) return *this;
-    SetHour(other.GetHour());
-    SetMinute(other.GetMinute());
-    SetSeconds(other.GetSeconds());
-    SetHasTimeZone(other.HasTimeZone());
-    SetTimeZoneHours(other.GetTimeZoneHours());
-    SetTimeZoneMinutes(other.GetTimeZoneMinutes());
+    AssignTime(*this, other);
+    AssignZone(*this, other);
     return *this;
 }
 
@@ -279,13 +295,8 @@ void CTime::Deserialize(const xercesc::DOMNode* node) {
 template <class Char>
 static void WriteTime(std::basic_ostream<Char>& out, const CTime& v) {
     FormatGuard<Char> guard(out);
-    Padded(out, v.GetHour(), 2);
-    out << ':';
-    Padded(out, v.GetMinute(), 2);
-    out << ':';
-    WriteSeconds(out, v.GetSeconds());
-    TimeZone zone{v.HasTimeZone(), v.GetTimeZoneHours(), v.GetTimeZoneMinutes()};
-    WriteZone(out, zone);
+    WriteTimePart(out, v);
+    WriteZonePart(out, v);
 }
 
 void CTime::Write(std::wostream& out) const { WriteTime(out, *this); }

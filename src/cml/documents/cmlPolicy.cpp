@@ -119,23 +119,6 @@ CPolicyNode::CPolicyNode(const CPolicyNode& other) : CPolicySource(other), CCmlD
     m_schemaVersion = other.m_schemaVersion;
 }
 
-CPolicyNode& CPolicyNode::operator=(const CPolicyNode& other) {
-    if (this != &other) {
-        CPolicyNode copy(other);
-        CPolicySource::operator=(other);
-        SetDOMNode(nullptr);
-        // Take over the copy's private document.
-        xercesc::DOMNode* node = copy.GetDOMNode();
-        copy.SetOwnsDocument(false);
-        copy.SetDOMNode(nullptr);
-        SetDOMNode(node);
-        SetOwnsDocument(node != nullptr);
-        m_schemaVersion = copy.m_schemaVersion;
-        ClearCache();
-    }
-    return *this;
-}
-
 CPolicyNode::~CPolicyNode() = default;  // the wrapper releases the private document
 
 void CPolicyNode::Adopt(const xercesc::DOMNode* element) {
@@ -382,27 +365,31 @@ void WriteAll(const Vector& items, std::basic_ostream<Char>& out, int level) {
 
 }  // namespace
 
-CGetPolicyRequest::CGetPolicyRequest() : CCmlRequest(kReqGetPolicyRequest, kNsPolicyMessages, kVersionPolicyMessages) {}
-CGetPolicyRequest* CGetPolicyRequest::Clone() const {
-    return Allocate<CGetPolicyRequest>(L"Cloning get-policy-request object",
-                                       [&] { return new CGetPolicyRequest(*this); });
-}
-CPolicyItem* CGetPolicyRequest::GetItem(size_t index) const {
-    if (index >= m_items.size()) ThrowIndex(L"Getting get-policy-request item");
+template <class Base>
+CPolicyItemList<Base>::CPolicyItemList(const wchar_t* tagName, const Locations& locations)
+    : Base(tagName, kNsPolicyMessages, kVersionPolicyMessages), m_locations(locations) {}
+template <class Base>
+CPolicyItem* CPolicyItemList<Base>::GetItem(size_t index) const {
+    if (index >= m_items.size()) ThrowIndex(m_locations.getting);
     return m_items.at(index);
 }
-CPolicyItem* CGetPolicyRequest::AddItem(const CPolicyItem& item) { return AddItem(item.Clone()); }
-CPolicyItem* CGetPolicyRequest::AddItem(CPolicyItem* item) {
+template <class Base>
+CPolicyItem* CPolicyItemList<Base>::AddItem(const CPolicyItem& item) {
+    return AddItem(item.Clone());
+}
+template <class Base>
+CPolicyItem* CPolicyItemList<Base>::AddItem(CPolicyItem* item) {
     if (item == nullptr) ThrowNullObject(L"Adding policy item to specification vector");
     m_items.push_back(std::unique_ptr<CPolicyItem>(item));
     return item;
 }
-void CGetPolicyRequest::Deserialize(CCmlDOM_Element& element) {
-    CCmlRequest::Deserialize(element);
+template <class Base>
+void CPolicyItemList<Base>::Deserialize(CCmlDOM_Element& element) {
+    Base::Deserialize(element);
     m_items.clear();
-    ReadGuarded(L"Parsing policy request element", [&] {
+    ReadGuarded(m_locations.parsing, [&] {
         XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) {
-            if (!IsPolicyItemOf(child, GetNamespaceUri())) return;
+            if (!IsPolicyItemOf(child, this->GetNamespaceUri())) return;
             auto item = std::make_unique<CPolicyItem>();
             item->SetElementName(kTagPolicyItem);
             item->Deserialize(child);
@@ -410,13 +397,31 @@ void CGetPolicyRequest::Deserialize(CCmlDOM_Element& element) {
         });
     });
 }
-void CGetPolicyRequest::WriteContent(std::wostream& out, int level) const { WriteAll(m_items, out, level); }
-void CGetPolicyRequest::WriteContent(std::ostream& out, int level) const { WriteAll(m_items, out, level); }
-void CGetPolicyRequest::WriteElement(std::wostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), L"Serializing get-policy-request", out, level);
+template <class Base>
+void CPolicyItemList<Base>::WriteContent(std::wostream& out, int level) const {
+    WriteAll(m_items, out, level);
 }
-void CGetPolicyRequest::WriteElement(std::ostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), L"Serializing get-policy-request", out, level);
+template <class Base>
+void CPolicyItemList<Base>::WriteContent(std::ostream& out, int level) const {
+    WriteAll(m_items, out, level);
+}
+template <class Base>
+void CPolicyItemList<Base>::WriteElement(std::wostream& out, int level) const {
+    WriteNonEmpty(*this, m_items.empty(), m_locations.serializing, out, level);
+}
+template <class Base>
+void CPolicyItemList<Base>::WriteElement(std::ostream& out, int level) const {
+    WriteNonEmpty(*this, m_items.empty(), m_locations.serializing, out, level);
+}
+template class CPolicyItemList<CCmlRequest>;
+template class CPolicyItemList<CCmlResponse>;
+
+CGetPolicyRequest::CGetPolicyRequest()
+    : CPolicyItemList(kReqGetPolicyRequest, {L"Getting get-policy-request item", L"Parsing policy request element",
+                                             L"Serializing get-policy-request"}) {}
+CGetPolicyRequest* CGetPolicyRequest::Clone() const {
+    return Allocate<CGetPolicyRequest>(L"Cloning get-policy-request object",
+                                       [&] { return new CGetPolicyRequest(*this); });
 }
 
 CGetPolicyResponse::CGetPolicyResponse()
@@ -520,41 +525,11 @@ void CSetPolicyRequest::WriteElement(std::ostream& out, int level) const {
 }
 
 CSetPolicyResponse::CSetPolicyResponse()
-    : CCmlResponse(kRespSetPolicyResponse, kNsPolicyMessages, kVersionPolicyMessages) {}
+    : CPolicyItemList(kRespSetPolicyResponse, {L"Getting set-policy response", L"Parsing set-policy-response element",
+                                               L"Serializing set-policy-response"}) {}
 CSetPolicyResponse* CSetPolicyResponse::Clone() const {
     return Allocate<CSetPolicyResponse>(L"Cloning set-policy-response object",
                                         [&] { return new CSetPolicyResponse(*this); });
-}
-CPolicyItem* CSetPolicyResponse::GetItem(size_t index) const {
-    if (index >= m_items.size()) ThrowIndex(L"Getting set-policy response");
-    return m_items.at(index);
-}
-CPolicyItem* CSetPolicyResponse::AddItem(const CPolicyItem& item) { return AddItem(item.Clone()); }
-CPolicyItem* CSetPolicyResponse::AddItem(CPolicyItem* item) {
-    if (item == nullptr) ThrowNullObject(L"Adding policy item to specification vector");
-    m_items.push_back(std::unique_ptr<CPolicyItem>(item));
-    return item;
-}
-void CSetPolicyResponse::Deserialize(CCmlDOM_Element& element) {
-    CCmlResponse::Deserialize(element);
-    m_items.clear();
-    ReadGuarded(L"Parsing set-policy-response element", [&] {
-        XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) {
-            if (!IsPolicyItemOf(child, GetNamespaceUri())) return;
-            auto item = std::make_unique<CPolicyItem>();
-            item->SetElementName(kTagPolicyItem);
-            item->Deserialize(child);
-            m_items.push_back(std::move(item));
-        });
-    });
-}
-void CSetPolicyResponse::WriteContent(std::wostream& out, int level) const { WriteAll(m_items, out, level); }
-void CSetPolicyResponse::WriteContent(std::ostream& out, int level) const { WriteAll(m_items, out, level); }
-void CSetPolicyResponse::WriteElement(std::wostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), L"Serializing set-policy-response", out, level);
-}
-void CSetPolicyResponse::WriteElement(std::ostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), L"Serializing set-policy-response", out, level);
 }
 
 void RegisterPolicyDocuments(CCmlClassFactory& factory) {

@@ -84,7 +84,7 @@ public:
     // Copies `element` (and its subtree); a null element gives an empty node.
     explicit CPolicyNode(const CCmlDOM_Element& element);
     CPolicyNode(const CPolicyNode& other);
-    CPolicyNode& operator=(const CPolicyNode& other);
+    CPolicyNode& operator=(const CPolicyNode&) = delete;
     ~CPolicyNode() override;
     CPolicyNode* Clone() const override;
 
@@ -233,10 +233,12 @@ private:
     std::vector<std::unique_ptr<T>> m_items;
 };
 
-class CGetPolicyRequest : public CCmlRequest {
+// The body of the two messages that carry a list of policy items,
+// get-policy-request and set-policy-response: they differ only in their base
+// (a request, a response) and in the locations their errors name.
+template <class Base>
+class CPolicyItemList : public Base {
 public:
-    CGetPolicyRequest();
-    CGetPolicyRequest* Clone() const override;
     size_t GetCount() const { return m_items.size(); }
     CPolicyItem* GetItem(size_t index) const;
     CPolicyItem* AddItem(const CPolicyItem& item);
@@ -251,8 +253,25 @@ public:
     void WriteElement(std::wostream& out, int level) const override;
     void WriteElement(std::ostream& out, int level) const override;
 
+protected:
+    // The locations of an index out of range, of a parse failure and of a
+    // message written without items.
+    struct Locations {
+        const wchar_t* getting;
+        const wchar_t* parsing;
+        const wchar_t* serializing;
+    };
+    CPolicyItemList(const wchar_t* tagName, const Locations& locations);
+
 private:
+    Locations m_locations;
     COwnedVector<CPolicyItem> m_items;
+};
+
+class CGetPolicyRequest : public CPolicyItemList<CCmlRequest> {
+public:
+    CGetPolicyRequest();
+    CGetPolicyRequest* Clone() const override;
 };
 
 class CGetPolicyResponse : public CCmlResponse {
@@ -305,26 +324,10 @@ private:
     COwnedVector<CPolicySource> m_policies;
 };
 
-class CSetPolicyResponse : public CCmlResponse {
+class CSetPolicyResponse : public CPolicyItemList<CCmlResponse> {
 public:
     CSetPolicyResponse();
     CSetPolicyResponse* Clone() const override;
-    size_t GetCount() const { return m_items.size(); }
-    CPolicyItem* GetItem(size_t index) const;
-    CPolicyItem* AddItem(const CPolicyItem& item);
-    CPolicyItem* AddItem(CPolicyItem* item);
-    void SetItems(const COwnedVector<CPolicyItem>& items) { m_items.Replace(items); }
-    const COwnedVector<CPolicyItem>& GetItems() const { return m_items; }
-
-    bool HasContent() const override { return !m_items.empty(); }
-    void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
-
-private:
-    COwnedVector<CPolicyItem> m_items;
 };
 
 // Registers the policy messages; done at load.
