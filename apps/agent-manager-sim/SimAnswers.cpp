@@ -4,7 +4,6 @@
 #include "Simulator.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -58,15 +57,29 @@ void Simulator::RecordAnnouncement(const std::string& agent, const CAgentStartup
         "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
         "last_heartbeat = ?5",
         {agent, Narrow(content.name), Narrow(content.namespaceUri), group, Timestamp()});
-    Exec("DELETE FROM modules WHERE agent = ?1", {agent});
+    std::string inventory;
     for (const CModuleInfo& module : content.modules) {
-        Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)",
-             {agent, Narrow(module.GetName()), Narrow(module.GetVersion())});
+        inventory += Narrow(module.GetName()) + '\0' + Narrow(module.GetVersion()) + '\0';
     }
-    Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
+    inventory += '\0';
     for (const CSchemaInfo& schema : content.schemas) {
-        Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)",
-             {agent, Narrow(schema.GetNamespace()), Narrow(schema.GetVersion()), Narrow(schema.GetName())});
+        inventory +=
+            Narrow(schema.GetNamespace()) + '\0' + Narrow(schema.GetVersion()) + '\0' + Narrow(schema.GetName()) + '\0';
+    }
+    std::string& written = m_inventories[agent];
+    const std::string digest = ovxToolsLib::ovxMd5Base64(inventory.data(), inventory.size());
+    if (digest != written) {
+        Exec("DELETE FROM modules WHERE agent = ?1", {agent});
+        for (const CModuleInfo& module : content.modules) {
+            Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)",
+                 {agent, Narrow(module.GetName()), Narrow(module.GetVersion())});
+        }
+        Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
+        for (const CSchemaInfo& schema : content.schemas) {
+            Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)",
+                 {agent, Narrow(schema.GetNamespace()), Narrow(schema.GetVersion()), Narrow(schema.GetName())});
+        }
+        written = digest;
     }
     CAgentStartupAcknowledgement acknowledgement;
     acknowledgement.SetRequestId(announcement.GetRequestId().c_str());
@@ -166,11 +179,15 @@ void Simulator::AddQueuedRequest(const Queued& request, CCmlMessage& answer) {
     Bump("request:" + request.kind);
 }
 
-std::string Simulator::Heartbeat(const std::string& body, int* status) {
+std::string Simulator::Answer(const std::string& body, int* status, Filler fill) {
+    // One parser a thread, kept: making one costs as much as a small parse.
+    thread_local std::unique_ptr<CCmlParser> parser;
     std::unique_ptr<CCmlDocumentBase> document;
     try {
-        document.reset(
-            CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
+        if (!parser) parser.reset(new CCmlParser(kDoNotValidate));
+        parser->ParseBuffer(body.data(), body.size(), kDoNotValidate, nullptr);
+        CCmlDOM_Element root = parser->GetDocument().getDocumentElement();
+        if (!root.IsNull()) document.reset(DeserializeParsedDocument(root, kMatchCompatible));
     } catch (...) {
     }
     auto* message = dynamic_cast<CCmlMessage*>(document.get());
@@ -181,7 +198,12 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
     std::unique_ptr<CCmlMessage> answer = NewMessage();
     answer->AddDestination(message->GetSource());
     answer->SetResponseTo(message->GetMessageId());
-    const std::string agent = Narrow(message->GetSource().GetAgentId());
+    (this->*fill)(*message, *answer);
+    return Text(*answer);
+}
+
+void Simulator::Heartbeat(CCmlMessage& message, CCmlMessage& answer) {
+    const std::string agent = Narrow(message.GetSource().GetAgentId());
 
     std::lock_guard<std::mutex> hold(m_lock);
     // One transaction a heartbeat, committed before the answer goes out: an
@@ -193,16 +215,16 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
     } commit{*this};
     Bump("heartbeat");
     std::string group = "default";
-    for (CCmlRequest* request : message->GetRequests()) {
+    for (CCmlRequest* request : message.GetRequests()) {
         if (auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(request)) {
-            RecordAnnouncement(agent, *announcement, *answer, group);
+            RecordAnnouncement(agent, *announcement, answer, group);
         }
     }
-    for (CCmlRequest* request : message->GetRequests()) {
-        if (auto* asked = dynamic_cast<CGetPolicyRequest*>(request)) AnswerPolicies(agent, group, *asked, *answer);
+    for (CCmlRequest* request : message.GetRequests()) {
+        if (auto* asked = dynamic_cast<CGetPolicyRequest*>(request)) AnswerPolicies(agent, group, *asked, answer);
     }
     // What the agent answered to earlier server requests.
-    for (CCmlResponse* response : message->GetResponses()) {
+    for (CCmlResponse* response : message.GetResponses()) {
         Exec("INSERT INTO answers VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
              {agent, Narrow(response->GetTagName()), Narrow(response->GetRequestId()),
               std::to_string(response->GetCode()), Narrow(response->GetText()), Timestamp()});
@@ -210,39 +232,24 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
     }
     auto queued = m_queue.find(agent);
     if (queued != m_queue.end()) {
-        for (const Queued& request : queued->second) AddQueuedRequest(request, *answer);
+        for (const Queued& request : queued->second) AddQueuedRequest(request, answer);
         m_queue.erase(queued);
     }
-    return Text(*answer);
 }
 
-std::string Simulator::Trust(const std::string& body, int* status) {
-    std::unique_ptr<CCmlDocumentBase> document;
-    try {
-        document.reset(
-            CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    } catch (...) {
-    }
-    auto* message = dynamic_cast<CCmlMessage*>(document.get());
-    if (message == nullptr) {
-        *status = 400;
-        return "";
-    }
-    std::unique_ptr<CCmlMessage> answer = NewMessage();
-    answer->AddDestination(message->GetSource());
-    answer->SetResponseTo(message->GetMessageId());
+void Simulator::Trust(CCmlMessage& message, CCmlMessage& answer) {
     std::lock_guard<std::mutex> hold(m_lock);
-    for (CCmlRequest* request : message->GetRequests()) {
+    for (CCmlRequest* request : message.GetRequests()) {
         if (auto* keys = dynamic_cast<CExchangeKeysRequest*>(request)) {
             CExchangeKeysResponse response;
             response.SetRequestId(keys->GetRequestId().c_str());
             response.AddKey(Wide(m_publicKeyPem).c_str(), Wide(m_keyAlgorithm).c_str(),
                             static_cast<uint32_t>(m_keyBits));
-            answer->AddResponse(response);
+            answer.AddResponse(response);
             Bump("key-exchange");
         }
     }
-    for (CCmlRequest* request : message->GetRequests()) {
+    for (CCmlRequest* request : message.GetRequests()) {
         if (auto* attach = dynamic_cast<CAttachToSiteRequest*>(request)) {
             const std::string password = Narrow(attach->GetPassword());
             auto user = m_config.users.find(Narrow(attach->GetUserName()));
@@ -252,11 +259,10 @@ std::string Simulator::Trust(const std::string& body, int* status) {
             response.SetRequestId(attach->GetRequestId().c_str());
             response.SetCode(accepted ? 0 : OVX_E_CML_ATTACH_REFUSED);
             if (!accepted) response.SetText(L"unknown user or wrong password");
-            answer->AddResponse(response);
+            answer.AddResponse(response);
             Bump(accepted ? "attach" : "attach-refused");
         }
     }
-    return Text(*answer);
 }
 
 std::string Simulator::Ping(const std::string& body) {
