@@ -4,7 +4,7 @@
 # Debian packages the build, the tests and the demo use.
 OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base openssl
     libgtest-dev libgmock-dev libbenchmark-dev
-    libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev zlib1g-dev libinih-dev libcpp-httplib-dev libmicrohttpd-dev
+    libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev zlib1g-dev libinih-dev libcpp-httplib-dev libmicrohttpd-dev libexpat1-dev
     libxml2-utils dpkg-dev curl ccache)
 
 ovx_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }

@@ -276,17 +276,24 @@ void Simulator::Control() {
             continue;
         }
         // The operator's command is answered before the listener closes.
-        m_controlChanged.wait_for(hold, std::chrono::milliseconds(100));
+        if (m_refuseSoon) m_controlChanged.wait_for(hold, std::chrono::milliseconds(100));
         if (m_stopping) break;
+        // A server thread may be waiting for this lock: not held while the
+        // server joins its threads.
+        hold.unlock();
         m_server->Stop();
+        hold.lock();
+        m_refusing = true;
+        m_controlChanged.notify_all();
         while (!m_stopping && NowMs() < m_refuseUntilMs) {
             m_controlChanged.wait_for(hold, std::chrono::milliseconds(m_refuseUntilMs - NowMs()));
         }
-        m_refuseUntilMs = 0;
         // The port may be taken for a moment by a socket of the last server.
         for (int attempt = 0; !m_stopping && m_server->Start(nullptr) < 0 && attempt < 100; ++attempt) {
             m_controlChanged.wait_for(hold, std::chrono::milliseconds(50));
         }
+        m_refuseUntilMs = 0;
+        m_refusing = false;
     }
 }
 
@@ -300,12 +307,14 @@ void Simulator::Stop() {
     if (m_server) m_server->Stop();
 }
 
-void Simulator::RefuseFor(int seconds) {
-    {
-        std::lock_guard<std::mutex> hold(m_controlLock);
-        m_refuseUntilMs = NowMs() + static_cast<int64_t>(seconds) * 1000;
-    }
+void Simulator::RefuseFor(int seconds) { Refuse(seconds, false); }
+
+void Simulator::Refuse(int seconds, bool soon) {
+    std::unique_lock<std::mutex> hold(m_controlLock);
+    m_refuseUntilMs = NowMs() + static_cast<int64_t>(seconds) * 1000;
+    m_refuseSoon = soon;
     m_controlChanged.notify_all();
+    if (!soon && m_control.joinable()) m_controlChanged.wait(hold, [this] { return m_refusing || m_stopping; });
 }
 
 void Simulator::InjectFault(Fault fault, int count, int stallMs) {
@@ -422,7 +431,8 @@ void Simulator::Dispatch(const SimRequest& request, SimResponse& response) {
     }
     const std::string& path = request.path;
     const bool post = request.method == "POST";
-    Filler fill = nullptr;
+    using Reader = std::string (Simulator::*)(const std::string& body, int* status);
+    Reader fill = nullptr;
     if (post && path == "/ovx/sensor_services/heartbeat") fill = &Simulator::Heartbeat;
     if (post && path == "/ovx/sensor_services/trust") fill = &Simulator::Trust;
     std::string body;
@@ -430,7 +440,7 @@ void Simulator::Dispatch(const SimRequest& request, SimResponse& response) {
         Fault fault = Fault::kNone;
         int stallMs = 0;
         const bool faulty = TakeFault(&fault, &stallMs);
-        body = fill != nullptr ? Answer(request.body, &response.status, fill) : Ping(request.body);
+        body = fill != nullptr ? (this->*fill)(request.body, &response.status) : Ping(request.body);
         if (faulty) ApplyFault(fault, stallMs, body, response);
         Send(request, response, body, fill != nullptr ? kCmlType : kXmlType, fill != nullptr && !faulty);
     } else if (post && path == "/ovx/sensor_services/alive") {
@@ -469,7 +479,7 @@ void Simulator::Admin(const SimRequest& request, SimResponse& response) {
                         std::atoi(request.Param("ms").c_str()));
         }
     } else if (command == "refuse") {
-        RefuseFor(std::atoi(request.Param("seconds").c_str()));
+        Refuse(std::atoi(request.Param("seconds").c_str()), true);
     } else if (command == "queue") {
         done = QueueRequest(request.Param("agent"), request.Param("kind"), request.Param("namespace"),
                             request.Param("version"), request.Param("name"));

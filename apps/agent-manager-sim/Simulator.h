@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "SimHeartbeat.h"
 #include "SimServer.h"
 #include "ovxStatus.h"
 
@@ -24,9 +25,6 @@ struct sqlite3_stmt;
 namespace ovx {
 namespace cml {
 class CCmlMessage;
-class CAgentStartupAnnouncement;
-class CGetPolicyRequest;
-class CPolicyItem;
 class CPolicyData;
 }  // namespace cml
 }  // namespace ovx
@@ -122,8 +120,12 @@ private:
     struct Queued {
         std::string kind, nameSpace, version, name;
     };
-    // Serves again after each refusal period, until stopped.
+    // Closes the listener for each refusal period and serves again after
+    // it, until stopped: the one thread that stops and starts the server.
     void Control();
+    // Asks for a refusal period; `soon`: after the answer to the operator's
+    // command has gone out, without waiting (from a server thread).
+    void Refuse(int seconds, bool soon);
     void Dispatch(const SimRequest& request, SimResponse& response);
     void Admin(const SimRequest& request, SimResponse& response);
     bool HostServed(const SimRequest& request) const;
@@ -133,21 +135,18 @@ private:
     void Send(const SimRequest& request, SimResponse& response, std::string& body, const char* type, bool mayCompress);
     bool TakeFault(Fault* fault, int* stallMs);
     void ApplyFault(Fault fault, int stallMs, std::string& body, SimResponse& response);
-    // An agent's post: its message parsed, `fill` adding to the answer
-    // addressed back to its sender; 400 when the body is no message.
-    using Filler = void (Simulator::*)(ovx::cml::CCmlMessage& message, ovx::cml::CCmlMessage& answer);
-    std::string Answer(const std::string& body, int* status, Filler fill);
-    void Heartbeat(ovx::cml::CCmlMessage& message, ovx::cml::CCmlMessage& answer);
+    // An agent's posts and their answers; 400 when the body is no message.
+    std::string Heartbeat(const std::string& body, int* status);
+    std::string Trust(const std::string& body, int* status);
     // The parts of a heartbeat's answer; m_lock is held.
-    void RecordAnnouncement(const std::string& agent, const ovx::cml::CAgentStartupAnnouncement& announcement,
+    void RecordAnnouncement(const std::string& agent, const HeartbeatPost::Announcement& announcement,
                             ovx::cml::CCmlMessage& answer, std::string& group);
-    void AnswerPolicies(const std::string& agent, const std::string& group, const ovx::cml::CGetPolicyRequest& asked,
+    void AnswerPolicies(const std::string& agent, const std::string& group, const HeartbeatPost::PolicyAsk& asked,
                         ovx::cml::CCmlMessage& answer);
-    void GroupSettingsFor(const std::string& group, const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data,
+    void GroupSettingsFor(const std::string& group, const std::string& agentToken, ovx::cml::CPolicyData& data,
                           std::string& xml);
-    void PolicyFor(const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data, std::string& xml);
+    void PolicyFor(const std::string& name, ovx::cml::CPolicyData& data, std::string& xml);
     void AddQueuedRequest(const Queued& request, ovx::cml::CCmlMessage& answer);
-    void Trust(ovx::cml::CCmlMessage& message, ovx::cml::CCmlMessage& answer);
     std::string Ping(const std::string& body);
     void Alive(const std::string& body);
     void Exec(const std::string& sql, const std::vector<std::string>& values = {});
@@ -163,10 +162,12 @@ private:
     std::atomic<int> m_port{-1};
     std::unique_ptr<SimServer> m_server;
     std::thread m_control;
-    std::mutex m_controlLock;  // the two below
+    std::mutex m_controlLock;  // the four below
     std::condition_variable m_controlChanged;
     bool m_stopping = false;
     int64_t m_refuseUntilMs = 0;
+    bool m_refuseSoon = false;
+    bool m_refusing = false;  // the listener is closed
 
     std::string m_adminToken;
     std::string m_publicKeyPem;
@@ -182,7 +183,7 @@ private:
     std::map<std::string, std::vector<Queued>> m_queue;
     std::map<std::string, int> m_counts;
     int m_nextRequest = 1;
-    // Per agent, a digest of the modules and schemas last written: an agent
+    // Per agent, the modules and schemas last written: an agent
     // lists the same ones heartbeat after heartbeat, and they are written
     // again only when they change (and once after each start).
     std::map<std::string, std::string> m_inventories;

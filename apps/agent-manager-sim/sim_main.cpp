@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include <malloc.h>
 #include <sys/stat.h>
 
 #include "Simulator.h"
@@ -60,16 +59,25 @@ int Usage(const char* why) {
     return 2;
 }
 
+// KIND:COUNT[:MS] of --fault.
+bool ParseFault(const std::string& value, ovxSim::Fault* fault, int* count, int* stallMs) {
+    const std::string kind = value.substr(0, value.find(':'));
+    static const std::pair<const char*, ovxSim::Fault> kKinds[] = {
+        {"busy", ovxSim::Fault::kBusy},     {"throttle", ovxSim::Fault::kThrottle},
+        {"stall", ovxSim::Fault::kStall},   {"truncate", ovxSim::Fault::kTruncate},
+        {"garble", ovxSim::Fault::kGarble}, {"oversize", ovxSim::Fault::kOversize}};
+    for (const auto& known : kKinds) {
+        if (kind == known.first) *fault = known.second;
+    }
+    std::sscanf(value.c_str() + kind.size(), ":%d:%d", count, stallMs);
+    return *fault != ovxSim::Fault::kNone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Whatever the simulator or SQLite makes is for this user alone.
     umask(077);
-    // Each request builds and drops a parsed document of some hundred
-    // kilobytes: the heap keeps that memory rather than giving it back to
-    // the system and faulting it in again on the next request.
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    mallopt(M_MMAP_THRESHOLD, 16 << 20);
     ovxSim::SimConfig config;
     ovxSim::Fault fault = ovxSim::Fault::kNone;
     int faultCount = 0, stallMs = 0;
@@ -103,16 +111,7 @@ int main(int argc, char** argv) {
         } else if (option == "--admin-token-file") {
             config.adminTokenFile = value;
         } else if (option == "--fault") {
-            const std::string kind = value.substr(0, value.find(':'));
-            static const std::pair<const char*, ovxSim::Fault> kKinds[] = {
-                {"busy", ovxSim::Fault::kBusy},     {"throttle", ovxSim::Fault::kThrottle},
-                {"stall", ovxSim::Fault::kStall},   {"truncate", ovxSim::Fault::kTruncate},
-                {"garble", ovxSim::Fault::kGarble}, {"oversize", ovxSim::Fault::kOversize}};
-            for (const auto& known : kKinds) {
-                if (kind == known.first) fault = known.second;
-            }
-            if (fault == ovxSim::Fault::kNone) return Usage("unknown fault");
-            std::sscanf(value.c_str() + kind.size(), ":%d:%d", &faultCount, &stallMs);
+            if (!ParseFault(value, &fault, &faultCount, &stallMs)) return Usage("unknown fault");
         } else {
             return Usage(("unknown option " + option).c_str());
         }
