@@ -235,6 +235,37 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
     }
 }
 
+// A post that is no heartbeat is refused with 400 and records nothing; a
+// document type (with entities to expand) is refused before any expansion.
+TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
+    ovxSim::Simulator simulator(Quiet("bodies"));
+    ASSERT_GT(simulator.Start(), 0);
+    const std::string laughs =
+        "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
+        "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]>";
+    const std::string heartbeat = HeartbeatOf("{bodies}");
+    const std::string cases[] = {
+        "",
+        "not xml at all",
+        "<ovx><unclosed></ovx>",
+        "<other/>",
+        heartbeat.substr(0, heartbeat.size() / 2),
+        laughs + heartbeat.substr(heartbeat.find("<ovx")),
+        laughs + "<ovx>&d;</ovx>",
+    };
+    httplib::Client client("127.0.0.1", simulator.Port());
+    for (const std::string& body : cases) {
+        auto result = client.Post("/ovx/sensor_services/heartbeat", body, "application/x-ovx-cml-data");
+        ASSERT_TRUE(result) << body;
+        EXPECT_EQ(400, result->status) << body;
+    }
+    EXPECT_EQ(0, simulator.Count("heartbeat"));
+    auto answered = client.Post("/ovx/sensor_services/heartbeat", heartbeat, "application/x-ovx-cml-data");
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(200, answered->status);
+    EXPECT_EQ(1, simulator.Count("heartbeat"));
+}
+
 TEST(SimulatorKey, AKeyPairIsMadeOnceKeptPrivateAndAnnouncedAsItIs) {
     TempDir temp("ovx-sim-key");
     auto config = Quiet("keys");
