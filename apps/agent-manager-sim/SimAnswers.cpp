@@ -4,7 +4,6 @@
 #include "Simulator.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -32,6 +31,7 @@
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxDigest.h"
 #include "tools/ovxGuid.h"
+#include "SimHeartbeat.h"
 #include "SimSupport.h"
 
 using namespace ovx::cml;
@@ -49,42 +49,48 @@ bool Simulator::QueueRequest(const std::string& agentId, const std::string& kind
     return true;
 }
 
-void Simulator::RecordAnnouncement(const std::string& agent, const CAgentStartupAnnouncement& announcement,
+void Simulator::RecordAnnouncement(const std::string& agent, const HeartbeatPost::Announcement& announcement,
                                    CCmlMessage& answer, std::string& group) {
-    const CAgentInfoContent& content = announcement.GetContent();
-    if (!content.groupNameHint.empty()) group = Narrow(content.groupNameHint);
+    if (!announcement.groupHint.empty()) group = announcement.groupHint;
     Exec(
         "INSERT INTO agents(id, name, namespace, grp, heartbeats, last_heartbeat) VALUES(?1, ?2, ?3, ?4, 1, ?5) "
         "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
         "last_heartbeat = ?5",
-        {agent, Narrow(content.name), Narrow(content.namespaceUri), group, Timestamp()});
-    Exec("DELETE FROM modules WHERE agent = ?1", {agent});
-    for (const CModuleInfo& module : content.modules) {
-        Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)",
-             {agent, Narrow(module.GetName()), Narrow(module.GetVersion())});
-    }
-    Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
-    for (const CSchemaInfo& schema : content.schemas) {
-        Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)",
-             {agent, Narrow(schema.GetNamespace()), Narrow(schema.GetVersion()), Narrow(schema.GetName())});
+        {agent, announcement.name, announcement.nameSpace, group, Timestamp()});
+    std::string inventory;
+    for (const auto& module : announcement.modules) inventory += module[0] + '\0' + module[1] + '\0';
+    inventory += '\0';
+    for (const auto& schema : announcement.schemas) inventory += schema[0] + '\0' + schema[1] + '\0' + schema[2] + '\0';
+    std::string& written = m_inventories[agent];
+    if (inventory != written) {
+        Exec("DELETE FROM modules WHERE agent = ?1", {agent});
+        for (const auto& module : announcement.modules) {
+            Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)", {agent, module[0], module[1]});
+        }
+        Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
+        for (const auto& schema : announcement.schemas) {
+            Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)", {agent, schema[0], schema[1], schema[2]});
+        }
+        written.swap(inventory);
     }
     CAgentStartupAcknowledgement acknowledgement;
-    acknowledgement.SetRequestId(announcement.GetRequestId().c_str());
+    acknowledgement.SetRequestId(Wide(announcement.requestId).c_str());
     answer.AddResponse(acknowledgement);
 }
 
 // The group's settings file, unless the agent already has this version of it.
-void Simulator::GroupSettingsFor(const std::string& group, const CPolicyItem& item, CPolicyData& data,
+void Simulator::GroupSettingsFor(const std::string& group, const std::string& agentToken, CPolicyData& data,
                                  std::string& xml) {
     std::string content;
-    const std::string file = SafeName(group) ? m_config.groupsFolder + "/" + group + ".ini" : "";
+    const std::string file =
+        !m_config.groupsFolder.empty() && SafeName(group) ? m_config.groupsFolder + "/" + group + ".ini" : "";
     if (file.empty() || !ReadFile(file, content)) {
         data.SetCode(OVX_I_GROUP_SETTINGS_NOT_ASSIGNED);
         return;
     }
     const std::string token = ovxToolsLib::ovxMd5Base64(content.data(), content.size());
     data.SetToken(Wide(token));
-    if (Narrow(item.GetToken()) == token) {
+    if (agentToken == token) {
         data.SetCode(OVX_I_GROUP_SETTINGS_CURRENT);
         return;
     }
@@ -93,9 +99,9 @@ void Simulator::GroupSettingsFor(const std::string& group, const CPolicyItem& it
 }
 
 // A policy of the policies folder: XML as it is, anything else as base64.
-void Simulator::PolicyFor(const CPolicyItem& item, CPolicyData& data, std::string& xml) {
+void Simulator::PolicyFor(const std::string& name, CPolicyData& data, std::string& xml) {
     std::string content;
-    const std::string file = FindByStem(m_config.policiesFolder, Narrow(item.GetName()));
+    const std::string file = FindByStem(m_config.policiesFolder, name);
     if (file.empty() || !ReadFile(file, content)) {
         data.SetCode(OVX_E_CML_NO_POLICY);
         data.SetText(L"no such policy");
@@ -106,25 +112,25 @@ void Simulator::PolicyFor(const CPolicyItem& item, CPolicyData& data, std::strin
     Bump("policy");
 }
 
-void Simulator::AnswerPolicies(const std::string& agent, const std::string& group, const CGetPolicyRequest& asked,
-                               CCmlMessage& answer) {
+void Simulator::AnswerPolicies(const std::string& agent, const std::string& group,
+                               const HeartbeatPost::PolicyAsk& asked, CCmlMessage& answer) {
+    static const std::string kGroupSettings = Narrow(kNsGroupSettings);
     CGetPolicyResponse policies;
-    policies.SetRequestId(asked.GetRequestId().c_str());
-    for (size_t i = 0; i < asked.GetCount(); ++i) {
-        const CPolicyItem& item = *asked.GetItem(i);
-        Bump("asked:" + Narrow(item.GetName()));
-        CPolicyData data(item.GetName(), item.GetNamespace(), item.GetVersion(), item.GetSchemaVersion(), L"", 0, L"",
-                         L"", L"", L"", L"policy-item");
+    policies.SetRequestId(Wide(asked.requestId).c_str());
+    for (const HeartbeatPost::PolicyItem& item : asked.items) {
+        Bump("asked:" + item.name);
+        CPolicyData data(Wide(item.name), Wide(item.nameSpace), Wide(item.version), Wide(item.schemaVersion), L"", 0,
+                         L"", L"", L"", L"", L"policy-item");
         std::string xml;
-        if (item.GetNamespace() == kNsGroupSettings) {
-            GroupSettingsFor(group, item, data, xml);
+        if (item.nameSpace == kGroupSettings) {
+            GroupSettingsFor(group, item.token, data, xml);
         } else {
-            PolicyFor(item, data, xml);
+            PolicyFor(item.name, data, xml);
         }
         if (!xml.empty()) WithElement(xml, [&](CCmlDOM_Element& element) { data.SetPolicy(element); });
         if (data.GetPolicy() != nullptr) {
             Exec("INSERT OR REPLACE INTO policies VALUES(?1, ?2, ?3, ?4, ?5)",
-                 {agent, Narrow(item.GetNamespace()), Narrow(item.GetName()), Narrow(data.GetToken()), Timestamp()});
+                 {agent, item.nameSpace, item.name, Narrow(data.GetToken()), Timestamp()});
         }
         policies.AddItem(data);
     }
@@ -166,52 +172,64 @@ void Simulator::AddQueuedRequest(const Queued& request, CCmlMessage& answer) {
     Bump("request:" + request.kind);
 }
 
+namespace {
+
+// The answer's envelope: from the Agent Manager to the sender of `messageId`.
+std::unique_ptr<CCmlMessage> AnswerTo(const CAgentInfo& sender, const std::wstring& messageId) {
+    std::unique_ptr<CCmlMessage> answer = NewMessage();
+    answer->AddDestination(sender);
+    answer->SetResponseTo(messageId);
+    return answer;
+}
+
+CAgentInfo SenderOf(const HeartbeatPost& post) {
+    CAgentInfo sender;
+    sender.SetName(Wide(post.sourceName));
+    sender.SetNamespace(Wide(post.sourceNamespace));
+    sender.SetAgentId(Wide(post.sourceAgentId));
+    sender.SetIpAddress(Wide(post.sourceIpAddress));
+    sender.SetHostName(Wide(post.sourceHostName));
+    sender.SetAuthToken(Wide(post.sourceAuthToken));
+    sender.SetAuthHash(Wide(post.sourceAuthHash));
+    for (const std::string& group : post.sourceGroups) sender.AddAgentGroup(Wide(group));
+    return sender;
+}
+
+}  // namespace
+
 std::string Simulator::Heartbeat(const std::string& body, int* status) {
-    std::unique_ptr<CCmlDocumentBase> document;
-    try {
-        document.reset(
-            CreateDocumentFromXml(body.data(), body.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    } catch (...) {
-    }
-    auto* message = dynamic_cast<CCmlMessage*>(document.get());
-    if (message == nullptr) {
+    HeartbeatPost post;
+    if (!ReadHeartbeat(body, post)) {
         *status = 400;
         return "";
     }
-    std::unique_ptr<CCmlMessage> answer = NewMessage();
-    answer->AddDestination(message->GetSource());
-    answer->SetResponseTo(message->GetMessageId());
-    const std::string agent = Narrow(message->GetSource().GetAgentId());
-
-    std::lock_guard<std::mutex> hold(m_lock);
-    // One transaction a heartbeat, committed before the answer goes out: an
-    // acknowledged heartbeat is recorded, whatever happens to the process.
-    Exec("BEGIN");
-    struct Commit {
-        Simulator& simulator;
-        ~Commit() { simulator.Exec("COMMIT"); }
-    } commit{*this};
-    Bump("heartbeat");
-    std::string group = "default";
-    for (CCmlRequest* request : message->GetRequests()) {
-        if (auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(request)) {
-            RecordAnnouncement(agent, *announcement, *answer, group);
+    std::unique_ptr<CCmlMessage> answer = AnswerTo(SenderOf(post), Wide(post.messageId));
+    const std::string& agent = post.sourceAgentId;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        // One transaction a heartbeat, committed before the answer goes out:
+        // an acknowledged heartbeat is recorded, whatever happens to the
+        // process.
+        Exec("BEGIN");
+        struct Commit {
+            Simulator& simulator;
+            ~Commit() { simulator.Exec("COMMIT"); }
+        } commit{*this};
+        Bump("heartbeat");
+        std::string group = "default";
+        for (const auto& announcement : post.announcements) RecordAnnouncement(agent, announcement, *answer, group);
+        for (const auto& asked : post.policyAsks) AnswerPolicies(agent, group, asked, *answer);
+        // What the agent answered to earlier server requests.
+        for (const HeartbeatPost::Reply& reply : post.replies) {
+            Exec("INSERT INTO answers VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+                 {agent, reply.tag, reply.requestId, std::to_string(reply.code), reply.text, Timestamp()});
+            Bump("answer:" + reply.tag);
         }
-    }
-    for (CCmlRequest* request : message->GetRequests()) {
-        if (auto* asked = dynamic_cast<CGetPolicyRequest*>(request)) AnswerPolicies(agent, group, *asked, *answer);
-    }
-    // What the agent answered to earlier server requests.
-    for (CCmlResponse* response : message->GetResponses()) {
-        Exec("INSERT INTO answers VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
-             {agent, Narrow(response->GetTagName()), Narrow(response->GetRequestId()),
-              std::to_string(response->GetCode()), Narrow(response->GetText()), Timestamp()});
-        Bump("answer:" + Narrow(response->GetTagName()));
-    }
-    auto queued = m_queue.find(agent);
-    if (queued != m_queue.end()) {
-        for (const Queued& request : queued->second) AddQueuedRequest(request, *answer);
-        m_queue.erase(queued);
+        auto queued = m_queue.find(agent);
+        if (queued != m_queue.end()) {
+            for (const Queued& request : queued->second) AddQueuedRequest(request, *answer);
+            m_queue.erase(queued);
+        }
     }
     return Text(*answer);
 }
@@ -228,9 +246,7 @@ std::string Simulator::Trust(const std::string& body, int* status) {
         *status = 400;
         return "";
     }
-    std::unique_ptr<CCmlMessage> answer = NewMessage();
-    answer->AddDestination(message->GetSource());
-    answer->SetResponseTo(message->GetMessageId());
+    std::unique_ptr<CCmlMessage> answer = AnswerTo(message->GetSource(), message->GetMessageId());
     std::lock_guard<std::mutex> hold(m_lock);
     for (CCmlRequest* request : message->GetRequests()) {
         if (auto* keys = dynamic_cast<CExchangeKeysRequest*>(request)) {

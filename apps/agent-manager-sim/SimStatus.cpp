@@ -2,7 +2,6 @@
 #include "Simulator.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>

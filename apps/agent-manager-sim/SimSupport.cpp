@@ -1,9 +1,14 @@
 #include "SimSupport.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -49,6 +54,38 @@ bool ReadFile(const std::string& path, std::string& out) {
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
+}
+
+int OpenOwnFile(const std::string& path, const std::string& what, int access, bool create, bool* made,
+                std::string* error) {
+    const std::string rule = what + " " + path +
+                             " must be a regular file (not a symbolic link) owned by the user running the simulator "
+                             "(uid " +
+                             std::to_string(geteuid()) + ") with no permission bits for group or others (0600)";
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr) *error = why;
+        return -1;
+    };
+    if (made != nullptr) *made = false;
+    // O_EXCL: a file that someone else made in the meantime is never taken
+    // for a new one of ours.
+    int descriptor = create ? open(path.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600) : -1;
+    if (descriptor >= 0) {
+        if (made != nullptr) *made = true;
+        return descriptor;
+    }
+    if (create && errno != EEXIST) return fail("cannot make " + what + " " + path + ": " + std::strerror(errno));
+    descriptor = open(path.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+        return fail(errno == ELOOP ? rule : "cannot open " + what + " " + path + ": " + std::strerror(errno));
+    }
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+        (info.st_mode & 077) != 0) {
+        close(descriptor);
+        return fail(rule);
+    }
+    return descriptor;
 }
 
 // A file name the sender chose must stay a plain name inside its folder.

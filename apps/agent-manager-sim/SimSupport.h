@@ -22,6 +22,13 @@ int64_t NowMs();
 // Now, as an ISO 8601 time of UTC.
 std::string Timestamp();
 bool ReadFile(const std::string& path, std::string& out);
+// Opens (with `access`: O_RDONLY or O_RDWR) a file that holds a secret and
+// must be the simulator's own: a regular file, not a symbolic link, owned by
+// this user, with no group or other permission bits. When absent and
+// `create`, it is made (exclusively, 0600) and *made says so. The
+// descriptor, or -1 with a message naming the file and the rule in *error.
+int OpenOwnFile(const std::string& path, const std::string& what, int access, bool create, bool* made,
+                std::string* error);
 // A file name the sender chose must stay a plain name inside its folder.
 bool SafeName(const std::string& name);
 // <folder>/<name>.<any extension>, the first one found.

@@ -1,7 +1,6 @@
 #include "Simulator.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -9,12 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <dirent.h>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "cml/core/cmlMessage.h"
@@ -70,20 +67,9 @@ bool LoadUsersFromText(const std::string& text, std::map<std::string, std::strin
 }
 
 bool LoadUsers(const std::string& file, std::map<std::string, std::string>& users, std::string* error) {
-    const int descriptor = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    struct stat info {};
-    if (descriptor < 0 || fstat(descriptor, &info) != 0) {
-        if (descriptor >= 0) close(descriptor);
-        if (error != nullptr) *error = "cannot read the users file " + file;
-        return false;
-    }
     // Passwords are for the owner's eyes only.
-    if (!S_ISREG(info.st_mode) || (info.st_mode & 077) != 0 || info.st_uid != geteuid()) {
-        close(descriptor);
-        if (error != nullptr)
-            *error = "the users file " + file + " must be a file of yours that only you can read (0600)";
-        return false;
-    }
+    const int descriptor = OpenOwnFile(file, "the users file", O_RDONLY, false, nullptr, error);
+    if (descriptor < 0) return false;
     std::string text;
     char chunk[4096];
     ssize_t got;
@@ -98,39 +84,39 @@ std::string Simulator::Url() const {
 }
 
 int Simulator::Start(std::string* error) {
-    auto fail = [&](const std::string& why) {
-        if (error != nullptr) *error = why;
-        return -1;
-    };
     if (!OpenState(error) || !LoadOrMakeKey(error) || !LoadOrMakeAdminToken(error)) return -1;
-    // The first server picks the port; every later one (after a refusal
-    // period) takes the same.
-    std::unique_ptr<httplib::Server> server;
-    if (!m_config.certificateFile.empty() && !m_config.keyFile.empty()) {
-        auto tls = std::make_unique<httplib::SSLServer>(m_config.certificateFile.c_str(), m_config.keyFile.c_str());
-        if (!tls->is_valid()) return fail("cannot use the certificate or key");
-        server = std::move(tls);
-    } else {
-        server = std::make_unique<httplib::Server>();
+    SimServerOptions options;
+    options.host = m_config.host;
+    options.port = m_config.port;
+    options.threads = m_config.threads;
+    options.idleSeconds = m_config.idleSeconds;
+    if (!m_config.certificateFile.empty() && !m_config.keyFile.empty() &&
+        (!ReadFile(m_config.certificateFile, options.certificatePem) || !ReadFile(m_config.keyFile, options.keyPem))) {
+        if (error != nullptr) *error = "cannot read the certificate or key";
+        return -1;
     }
-    Route(*server);
-    int port = m_config.port == 0 ? server->bind_to_any_port(m_config.host)
-                                  : (server->bind_to_port(m_config.host, m_config.port) ? m_config.port : -1);
-    if (port < 0) return fail("cannot listen on " + m_config.host + ":" + std::to_string(m_config.port));
+    m_server = std::make_unique<SimServer>(
+        options, [this](const SimRequest& request, SimResponse& response) { Dispatch(request, response); });
+    const int port = m_server->Start(error);
+    if (port < 0) return -1;
     m_port = port;
-    {
-        std::lock_guard<std::mutex> hold(m_serverLock);
-        m_server = std::move(server);
-    }
-    m_thread = std::thread([this] { Serve(); });
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard<std::mutex> hold(m_serverLock);
-            if (m_server && m_server->is_running()) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    m_control = std::thread([this] { Control(); });
     return port;
+}
+
+// The state, and its -wal and -shm, must be the simulator's own: another
+// user's file would be handed the server's private key. Absent ones are made
+// here (exclusively, 0600) before SQLite opens anything, with a umask that
+// keeps whatever SQLite makes itself for this user alone.
+static bool CheckStateFiles(const std::string& state, bool create, std::string* error) {
+    static const char* const kParts[][2] = {
+        {"", "the state file"}, {"-wal", "the state's write-ahead log"}, {"-shm", "the state's shared memory file"}};
+    for (const auto& part : kParts) {
+        const int descriptor = OpenOwnFile(state + part[0], part[1], O_RDWR, create, nullptr, error);
+        if (descriptor < 0) return false;
+        close(descriptor);
+    }
+    return true;
 }
 
 bool Simulator::OpenState(std::string* error) {
@@ -138,16 +124,13 @@ bool Simulator::OpenState(std::string* error) {
         if (error != nullptr) *error = why;
         return false;
     };
-    // The state holds the server's private key: made for the owner alone,
-    // before SQLite creates it with the process's default mode.
     const bool file = m_config.stateFile != ":memory:" && !m_config.stateFile.empty();
-    if (file) {
-        const int made = open(m_config.stateFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (made < 0) return fail("cannot open the state database " + m_config.stateFile);
-        (void)fchmod(made, 0600);
-        close(made);
+    umask(077);
+    if (file && !CheckStateFiles(m_config.stateFile, true, error)) return false;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (file ? 0 : SQLITE_OPEN_CREATE);
+    if (sqlite3_open_v2(m_config.stateFile.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+        return fail("cannot open the state database " + m_config.stateFile);
     }
-    if (sqlite3_open(m_config.stateFile.c_str(), &m_db) != SQLITE_OK) return fail("cannot open the state database");
     // One writer (this process, under m_lock); a write-ahead log whose
     // commits survive the process being killed, synced at checkpoints only.
     static const char* const kSetup[] = {
@@ -167,7 +150,9 @@ bool Simulator::OpenState(std::string* error) {
     for (const char* sql : kSetup) {
         if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return fail(sqlite3_errmsg(m_db));
     }
-    return true;
+    // SQLite removes and makes the log of a new state itself: what it made is
+    // checked again before the key is written.
+    return !file || CheckStateFiles(m_config.stateFile, false, error);
 }
 
 bool Simulator::LoadOrMakeKey(std::string* error) {
@@ -233,22 +218,21 @@ bool Simulator::LoadOrMakeAdminToken(std::string* error) {
     if (m_config.adminTokenFile.empty()) {
         m_adminToken = !m_config.adminToken.empty() ? m_config.adminToken : make();
     } else {
-        std::string stored;
-        if (ReadFile(m_config.adminTokenFile, stored)) {
-            while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-            m_adminToken = stored;
-        } else {
-            m_adminToken = make();
-            const int file =
-                open(m_config.adminTokenFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            const std::string line = m_adminToken + "\n";
-            const bool written =
-                file >= 0 && write(file, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-            if (file >= 0) close(file);
-            if (!written) {
-                if (error != nullptr) *error = "cannot write the admin token file " + m_config.adminTokenFile;
-                return false;
-            }
+        bool made = false;
+        const int file = OpenOwnFile(m_config.adminTokenFile, "the admin token file", O_RDWR, true, &made, error);
+        if (file < 0) return false;
+        char stored[256];
+        const ssize_t got = made ? 0 : read(file, stored, sizeof stored);
+        m_adminToken = made ? make() : std::string(stored, got > 0 ? static_cast<size_t>(got) : 0);
+        while (!m_adminToken.empty() && (m_adminToken.back() == '\n' || m_adminToken.back() == '\r')) {
+            m_adminToken.pop_back();
+        }
+        const std::string line = m_adminToken + "\n";
+        const bool written = !made || write(file, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        close(file);
+        if (!written) {
+            if (error != nullptr) *error = "cannot write the admin token file " + m_config.adminTokenFile;
+            return false;
         }
     }
     if (m_adminToken.size() < 16) {
@@ -261,10 +245,10 @@ bool Simulator::LoadOrMakeAdminToken(std::string* error) {
 // Operator commands change state: they come from this machine, with the
 // operator's token in a header (which a web page cannot set on a request it
 // sends elsewhere), and never from a page of another origin.
-bool Simulator::AdminAllowed(const httplib::Request& request) const {
-    if (request.remote_addr != "127.0.0.1") return false;
-    if (request.has_header("Origin") && request.get_header_value("Origin") != Url()) return false;
-    const std::string given = request.get_header_value("X-Admin-Token");
+bool Simulator::AdminAllowed(const SimRequest& request) const {
+    if (request.remoteAddress != "127.0.0.1") return false;
+    if (request.headers.count("origin") != 0 && request.Header("origin") != Url()) return false;
+    const std::string given = request.Header("x-admin-token");
     if (given.size() != m_adminToken.size()) return false;
     unsigned char difference = 0;
     for (size_t i = 0; i < given.size(); ++i) difference |= static_cast<unsigned char>(given[i] ^ m_adminToken[i]);
@@ -284,52 +268,53 @@ sqlite3_stmt* Simulator::Statement(const std::string& sql) {
     return statement;
 }
 
-void Simulator::Serve() {
-    bool bound = true;  // the first server was bound by Start
-    while (!m_stopping.load()) {
-        httplib::Server* server = nullptr;
-        {
-            std::lock_guard<std::mutex> hold(m_serverLock);
-            server = m_server.get();
+void Simulator::Control() {
+    std::unique_lock<std::mutex> hold(m_controlLock);
+    while (!m_stopping) {
+        if (m_refuseUntilMs == 0) {
+            m_controlChanged.wait(hold);
+            continue;
         }
-        if (server != nullptr) {
-            if (!bound && !server->bind_to_port(m_config.host, m_port.load())) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                continue;
-            }
-            server->listen_after_bind();
+        // The operator's command is answered before the listener closes.
+        if (m_refuseSoon) m_controlChanged.wait_for(hold, std::chrono::milliseconds(100));
+        if (m_stopping) break;
+        // A server thread may be waiting for this lock: not held while the
+        // server joins its threads.
+        hold.unlock();
+        m_server->Stop();
+        hold.lock();
+        m_refusing = true;
+        m_controlChanged.notify_all();
+        while (!m_stopping && NowMs() < m_refuseUntilMs) {
+            m_controlChanged.wait_for(hold, std::chrono::milliseconds(m_refuseUntilMs - NowMs()));
         }
-        bound = false;
-        // Back from listening: stopped for good, or refusing for a while.
-        while (!m_stopping.load() && NowMs() < m_refuseUntilMs.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The port may be taken for a moment by a socket of the last server.
+        for (int attempt = 0; !m_stopping && m_server->Start(nullptr) < 0 && attempt < 100; ++attempt) {
+            m_controlChanged.wait_for(hold, std::chrono::milliseconds(50));
         }
-        if (m_stopping.load()) break;
-        std::unique_ptr<httplib::Server> next;
-        if (!m_config.certificateFile.empty() && !m_config.keyFile.empty()) {
-            next = std::make_unique<httplib::SSLServer>(m_config.certificateFile.c_str(), m_config.keyFile.c_str());
-        } else {
-            next = std::make_unique<httplib::Server>();
-        }
-        Route(*next);
-        std::lock_guard<std::mutex> hold(m_serverLock);
-        m_server = std::move(next);
+        m_refuseUntilMs = 0;
+        m_refusing = false;
     }
 }
 
 void Simulator::Stop() {
-    m_stopping = true;
     {
-        std::lock_guard<std::mutex> hold(m_serverLock);
-        if (m_server) m_server->stop();
+        std::lock_guard<std::mutex> hold(m_controlLock);
+        m_stopping = true;
     }
-    if (m_thread.joinable()) m_thread.join();
+    m_controlChanged.notify_all();
+    if (m_control.joinable()) m_control.join();
+    if (m_server) m_server->Stop();
 }
 
-void Simulator::RefuseFor(int seconds) {
+void Simulator::RefuseFor(int seconds) { Refuse(seconds, false); }
+
+void Simulator::Refuse(int seconds, bool soon) {
+    std::unique_lock<std::mutex> hold(m_controlLock);
     m_refuseUntilMs = NowMs() + static_cast<int64_t>(seconds) * 1000;
-    std::lock_guard<std::mutex> hold(m_serverLock);
-    if (m_server) m_server->stop();
+    m_refuseSoon = soon;
+    m_controlChanged.notify_all();
+    if (!soon && m_control.joinable()) m_controlChanged.wait(hold, [this] { return m_refusing || m_stopping; });
 }
 
 void Simulator::InjectFault(Fault fault, int count, int stallMs) {
@@ -349,7 +334,7 @@ bool Simulator::TakeFault(Fault* fault, int* stallMs) {
     return true;
 }
 
-void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response) {
+void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, SimResponse& response) {
     switch (fault) {
         case Fault::kBusy:
             response.status = 503;
@@ -359,11 +344,7 @@ void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib:
             response.status = 429;
             body.clear();
             break;
-        case Fault::kStall:
-            for (int waited = 0; waited < stallMs && !m_stopping.load(); waited += 20) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            break;
+        case Fault::kStall: response.delayMs = stallMs; break;
         case Fault::kTruncate: body.resize(body.size() / 2); break;
         case Fault::kGarble:
             for (size_t i = body.size() / 3; i < body.size() && i < body.size() / 3 + 64; ++i) body[i] = '\x01';
@@ -373,11 +354,11 @@ void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, httplib:
     }
 }
 
-void Simulator::Log(const httplib::Request& request, int status, size_t bytes) {
+void Simulator::Log(const SimRequest& request, int status, size_t bytes) {
     char line[512];
     std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)", Timestamp().c_str(),
-                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status < 0 ? 200 : status,
-                  request.body.size(), bytes);
+                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status, request.body.size(),
+                  bytes);
     if (m_config.log) {
         m_config.log(line);
     } else {
@@ -404,20 +385,21 @@ void Simulator::Exec(const std::string& sql, const std::vector<std::string>& val
     sqlite3_reset(statement);
 }
 
-void Simulator::Send(const httplib::Request& request, httplib::Response& response, std::string& body, const char* type,
+void Simulator::Send(const SimRequest& request, SimResponse& response, std::string& body, const char* type,
                      bool mayCompress) {
-    // Bodies arrive decoded (the HTTP server's zlib); answers go compressed
-    // to an agent that asks for it.
-    const bool packedIn = request.get_header_value("Content-Encoding") == "gzip";
+    // Bodies arrive decoded (by the server front); answers go compressed to
+    // an agent that asks for it.
+    const bool packedIn = request.Header("content-encoding") == "gzip";
     std::string packed;
     const bool packOut = mayCompress && body.size() >= 256 &&
-                         request.get_header_value("Accept-Encoding").find("gzip") != std::string::npos &&
+                         request.Header("accept-encoding").find("gzip") != std::string::npos &&
                          ovxToolsLib::Gzip(body.data(), body.size(), packed);
     if (packOut) {
         body.swap(packed);
-        response.set_header("Content-Encoding", "gzip");
+        response.headers.emplace_back("Content-Encoding", "gzip");
     }
-    if (!body.empty()) response.set_content(body, type);
+    if (!body.empty()) response.type = type;
+    response.body.swap(body);
     if (packedIn || packOut) {
         std::lock_guard<std::mutex> hold(m_lock);
         if (packedIn) Bump("gzip-in");
@@ -425,84 +407,86 @@ void Simulator::Send(const httplib::Request& request, httplib::Response& respons
     }
 }
 
-void Simulator::Route(httplib::Server& server) {
-    server.set_tcp_nodelay(true);
-    server.set_keep_alive_max_count(100000);
-    // A client that trickles its request holds a thread while it does: many
-    // threads, and a silence of a few seconds drops it.
-    const int threads = m_config.threads > 0 ? m_config.threads : 1;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-    server.set_read_timeout(m_config.readTimeoutSeconds, 0);
-    server.set_payload_max_length(16u * 1024 * 1024);
-    // A stopped simulator lets go of idle agent connections soon.
-    server.set_keep_alive_timeout(1);
-    auto post = [this](std::string (Simulator::*handler)(const std::string&, int*), const char* type) {
-        return [this, handler, type](const httplib::Request& request, httplib::Response& response) {
-            Fault fault = Fault::kNone;
-            int stallMs = 0;
-            const bool faulty = TakeFault(&fault, &stallMs);
-            int status = 200;
-            std::string body = (this->*handler)(request.body, &status);
-            response.status = status;
-            if (faulty) ApplyFault(fault, stallMs, body, response);
-            Send(request, response, body, type, !faulty);
-            Log(request, response.status, body.size());
-        };
-    };
-    server.Post("/ovx/sensor_services/heartbeat", post(&Simulator::Heartbeat, kCmlType));
-    server.Post("/ovx/sensor_services/trust", post(&Simulator::Trust, kCmlType));
-    server.Post("/ovx/sensor_services/new_ping", [this](const httplib::Request& request, httplib::Response& response) {
+// Names a browser may have been pointed at for this address: the bound
+// address, localhost and the operator's names, with or without a port.
+bool Simulator::HostServed(const SimRequest& request) const {
+    std::string host = request.Header("host");
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(']') == std::string::npos) host.erase(colon);
+    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (host == m_config.host || host == "localhost") return true;
+    for (const std::string& name : m_config.hostNames) {
+        std::string served = name;
+        std::transform(served.begin(), served.end(), served.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (host == served) return true;
+    }
+    return false;
+}
+
+void Simulator::Dispatch(const SimRequest& request, SimResponse& response) {
+    if (!HostServed(request)) {
+        response.status = 421;
+        Log(request, response.status, 0);
+        return;
+    }
+    const std::string& path = request.path;
+    const bool post = request.method == "POST";
+    using Reader = std::string (Simulator::*)(const std::string& body, int* status);
+    Reader fill = nullptr;
+    if (post && path == "/ovx/sensor_services/heartbeat") fill = &Simulator::Heartbeat;
+    if (post && path == "/ovx/sensor_services/trust") fill = &Simulator::Trust;
+    std::string body;
+    if (fill != nullptr || (post && path == "/ovx/sensor_services/new_ping")) {
         Fault fault = Fault::kNone;
         int stallMs = 0;
         const bool faulty = TakeFault(&fault, &stallMs);
-        std::string body = Ping(request.body);
+        body = fill != nullptr ? (this->*fill)(request.body, &response.status) : Ping(request.body);
         if (faulty) ApplyFault(fault, stallMs, body, response);
-        if (!body.empty()) response.set_content(body, kXmlType);
-        Log(request, response.status, body.size());
-    });
-    server.Post("/ovx/sensor_services/alive", [this](const httplib::Request& request, httplib::Response& response) {
+        Send(request, response, body, fill != nullptr ? kCmlType : kXmlType, fill != nullptr && !faulty);
+    } else if (post && path == "/ovx/sensor_services/alive") {
         Alive(request.body);
-        Log(request, response.status, 0);
-    });
-    server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(StatusPage(), "text/html; charset=UTF-8");
-        Log(request, 200, response.body.size());
-    });
-    server.Get("/status.json", [this](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(StatusJson(), "application/json");
-        Log(request, 200, response.body.size());
-    });
-    // Operator commands, from this machine only.
-    server.Post("/admin/(\\w+)", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!AdminAllowed(request)) {
-            response.status = 403;
-            Log(request, 403, 0);
-            return;
+    } else if (request.method == "GET" && path == "/") {
+        body = StatusPage();
+        Send(request, response, body, "text/html; charset=UTF-8", false);
+    } else if (request.method == "GET" && path == "/status.json") {
+        body = StatusJson();
+        Send(request, response, body, "application/json", false);
+    } else if (post && path.compare(0, 7, "/admin/") == 0) {
+        Admin(request, response);
+    } else {
+        response.status = 404;
+    }
+    Log(request, response.status, response.body.size());
+}
+
+// Operator commands, from this machine only.
+void Simulator::Admin(const SimRequest& request, SimResponse& response) {
+    if (!AdminAllowed(request)) {
+        response.status = 403;
+        return;
+    }
+    const std::string command = request.path.substr(7);
+    bool done = true;
+    if (command == "fault") {
+        static const std::map<std::string, Fault> kFaults = {{"busy", Fault::kBusy},     {"throttle", Fault::kThrottle},
+                                                             {"stall", Fault::kStall},   {"truncate", Fault::kTruncate},
+                                                             {"garble", Fault::kGarble}, {"oversize", Fault::kOversize},
+                                                             {"none", Fault::kNone}};
+        auto found = kFaults.find(request.Param("kind"));
+        done = found != kFaults.end();
+        if (done) {
+            InjectFault(found->second, std::atoi(request.Param("count").c_str()),
+                        std::atoi(request.Param("ms").c_str()));
         }
-        const std::string command = request.matches[1];
-        auto value = [&](const char* key) { return request.has_param(key) ? request.get_param_value(key) : ""; };
-        bool done = true;
-        if (command == "fault") {
-            static const std::map<std::string, Fault> kFaults = {
-                {"busy", Fault::kBusy},         {"throttle", Fault::kThrottle}, {"stall", Fault::kStall},
-                {"truncate", Fault::kTruncate}, {"garble", Fault::kGarble},     {"oversize", Fault::kOversize},
-                {"none", Fault::kNone}};
-            auto found = kFaults.find(value("kind"));
-            done = found != kFaults.end();
-            if (done) InjectFault(found->second, std::atoi(value("count").c_str()), std::atoi(value("ms").c_str()));
-        } else if (command == "refuse") {
-            RefuseFor(std::atoi(value("seconds").c_str()));
-        } else if (command == "queue") {
-            done = QueueRequest(value("agent"), value("kind"), value("namespace"), value("version"), value("name"));
-        } else {
-            done = false;
-        }
-        response.status = done ? 200 : 400;
-        Log(request, response.status, 0);
-    });
-    server.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (response.status == 404) Log(request, 404, 0);
-    });
+    } else if (command == "refuse") {
+        Refuse(std::atoi(request.Param("seconds").c_str()), true);
+    } else if (command == "queue") {
+        done = QueueRequest(request.Param("agent"), request.Param("kind"), request.Param("namespace"),
+                            request.Param("version"), request.Param("name"));
+    } else {
+        done = false;
+    }
+    response.status = done ? 200 : 400;
 }
 
 }  // namespace ovxSim

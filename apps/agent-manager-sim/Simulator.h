@@ -6,6 +6,7 @@
 #define OVX_APPS_AGENT_MANAGER_SIM_SIMULATOR_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,21 +16,15 @@
 #include <thread>
 #include <vector>
 
+#include "SimHeartbeat.h"
+#include "SimServer.h"
 #include "ovxStatus.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 namespace ovx {
 namespace cml {
 class CCmlMessage;
-class CAgentStartupAnnouncement;
-class CGetPolicyRequest;
-class CPolicyItem;
 class CPolicyData;
 }  // namespace cml
 }  // namespace ovx
@@ -40,9 +35,14 @@ struct SimConfig {
     std::string name = "agent-manager";
     std::string host = "127.0.0.1";
     int port = 0;  // 0: any free port
+    // Host header names served besides the bound address and "localhost";
+    // a request naming any other gets 421, so that a page served under a
+    // name rebound to this address cannot read the simulator.
+    std::vector<std::string> hostNames;
     // HTTPS when both are set.
     std::string certificateFile, keyFile;
-    // The SQLite state; ":memory:" keeps nothing across restarts.
+    // The SQLite state; ":memory:" keeps nothing across restarts. The file
+    // and its -wal and -shm must be the simulator's own (see OpenOwnFile).
     std::string stateFile = ":memory:";
     // One comm settings file per group: <folder>/<group>.ini ("default.ini"
     // for agents without a group name hint).
@@ -54,16 +54,18 @@ struct SimConfig {
     std::map<std::string, std::string> users;
     // The operator's token, which every admin request carries in the
     // X-Admin-Token header. When a file is named, the token is read from it,
-    // or made and written there (0600) when the file does not exist yet;
-    // otherwise a token given here is used, or one is made at start.
+    // or made and written there (0600) when the file does not exist yet; an
+    // existing one must be the simulator's own. Otherwise a token given here
+    // is used, or one is made at start.
     std::string adminTokenFile;
     std::string adminToken;
     // One line per request on this sink (stdout when empty).
     std::function<void(const std::string&)> log;
-    // Connections served at once (slow clients each hold one), and how long
-    // a connection may be silent before it is dropped.
-    int threads = 128;
-    int readTimeoutSeconds = 2;
+    // Threads polling the connections (a request is handled on the thread
+    // that read it), and how long a connection may be silent before it is
+    // dropped.
+    int threads = 4;
+    int idleSeconds = 2;
 };
 
 // Reads site users ("name:password" lines) from a file only its owner may
@@ -118,26 +120,33 @@ private:
     struct Queued {
         std::string kind, nameSpace, version, name;
     };
-    void Serve();
-    void Route(httplib::Server& server);
-    void Log(const httplib::Request& request, int status, size_t bytes);
+    // Closes the listener for each refusal period and serves again after
+    // it, until stopped: the one thread that stops and starts the server.
+    void Control();
+    // Asks for a refusal period; `soon`: after the answer to the operator's
+    // command has gone out, without waiting (from a server thread).
+    void Refuse(int seconds, bool soon);
+    void Dispatch(const SimRequest& request, SimResponse& response);
+    void Admin(const SimRequest& request, SimResponse& response);
+    bool HostServed(const SimRequest& request) const;
+    void Log(const SimRequest& request, int status, size_t bytes);
     // Sets the answer's body, compressed when the agent accepts gzip and
     // `mayCompress`; counts compressed requests and answers.
-    void Send(const httplib::Request& request, httplib::Response& response, std::string& body, const char* type,
-              bool mayCompress);
+    void Send(const SimRequest& request, SimResponse& response, std::string& body, const char* type, bool mayCompress);
     bool TakeFault(Fault* fault, int* stallMs);
-    void ApplyFault(Fault fault, int stallMs, std::string& body, httplib::Response& response);
+    void ApplyFault(Fault fault, int stallMs, std::string& body, SimResponse& response);
+    // An agent's posts and their answers; 400 when the body is no message.
     std::string Heartbeat(const std::string& body, int* status);
-    // The parts of a heartbeat's answer; m_lock is held.
-    void RecordAnnouncement(const std::string& agent, const ovx::cml::CAgentStartupAnnouncement& announcement,
-                            ovx::cml::CCmlMessage& answer, std::string& group);
-    void AnswerPolicies(const std::string& agent, const std::string& group, const ovx::cml::CGetPolicyRequest& asked,
-                        ovx::cml::CCmlMessage& answer);
-    void GroupSettingsFor(const std::string& group, const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data,
-                          std::string& xml);
-    void PolicyFor(const ovx::cml::CPolicyItem& item, ovx::cml::CPolicyData& data, std::string& xml);
-    void AddQueuedRequest(const Queued& request, ovx::cml::CCmlMessage& answer);
     std::string Trust(const std::string& body, int* status);
+    // The parts of a heartbeat's answer; m_lock is held.
+    void RecordAnnouncement(const std::string& agent, const HeartbeatPost::Announcement& announcement,
+                            ovx::cml::CCmlMessage& answer, std::string& group);
+    void AnswerPolicies(const std::string& agent, const std::string& group, const HeartbeatPost::PolicyAsk& asked,
+                        ovx::cml::CCmlMessage& answer);
+    void GroupSettingsFor(const std::string& group, const std::string& agentToken, ovx::cml::CPolicyData& data,
+                          std::string& xml);
+    void PolicyFor(const std::string& name, ovx::cml::CPolicyData& data, std::string& xml);
+    void AddQueuedRequest(const Queued& request, ovx::cml::CCmlMessage& answer);
     std::string Ping(const std::string& body);
     void Alive(const std::string& body);
     void Exec(const std::string& sql, const std::vector<std::string>& values = {});
@@ -145,17 +154,20 @@ private:
     bool OpenState(std::string* error);
     bool LoadOrMakeKey(std::string* error);
     bool LoadOrMakeAdminToken(std::string* error);
-    bool AdminAllowed(const httplib::Request& request) const;
+    bool AdminAllowed(const SimRequest& request) const;
     // A statement prepared once and kept (the state has one writer).
     sqlite3_stmt* Statement(const std::string& sql);
 
     SimConfig m_config;
     std::atomic<int> m_port{-1};
-    std::atomic<bool> m_stopping{false};
-    std::thread m_thread;
-    std::mutex m_serverLock;
-    std::unique_ptr<httplib::Server> m_server;
-    std::atomic<int64_t> m_refuseUntilMs{0};
+    std::unique_ptr<SimServer> m_server;
+    std::thread m_control;
+    std::mutex m_controlLock;  // the four below
+    std::condition_variable m_controlChanged;
+    bool m_stopping = false;
+    int64_t m_refuseUntilMs = 0;
+    bool m_refuseSoon = false;
+    bool m_refusing = false;  // the listener is closed
 
     std::string m_adminToken;
     std::string m_publicKeyPem;
@@ -171,6 +183,10 @@ private:
     std::map<std::string, std::vector<Queued>> m_queue;
     std::map<std::string, int> m_counts;
     int m_nextRequest = 1;
+    // Per agent, the modules and schemas last written: an agent
+    // lists the same ones heartbeat after heartbeat, and they are written
+    // again only when they change (and once after each start).
+    std::map<std::string, std::string> m_inventories;
 };
 
 }  // namespace ovxSim
