@@ -40,12 +40,12 @@ set(CPACK_OVX_RUNTIME_BINARIES ${OVX_LIBRARY_OUTPUT_DIR}/libovxSensorSvcs.so.${P
 
 # Each package's synopsis and description, for both generators (the
 # synopses differ, so that `dpkg -l` tells the packages apart).
-set(OVX_SUMMARY_RUNTIME "sensor services library for endpoint agents")
+set(OVX_SUMMARY_RUNTIME "Sensor services library for endpoint agents")
 set(OVX_DESCRIPTION_RUNTIME
     "The shared library an endpoint agent loads to talk to its Agent Manager,
 with its signed session configuration services library, its message
 catalog, its trusted key and the CML schemas.")
-set(OVX_SUMMARY_DEVELOPMENT "sensor services library for endpoint agents - development files")
+set(OVX_SUMMARY_DEVELOPMENT "Sensor services library for endpoint agents - development files")
 set(OVX_DESCRIPTION_DEVELOPMENT
     "The C header, the pkg-config file and the CMake package of the sensor
 services library, with a manual page for every function.")
@@ -54,7 +54,7 @@ set(OVX_DESCRIPTION_SIMULATOR
     "Speaks the whole agent protocol over HTTP or HTTPS, keeps its state in
 SQLite, shows a status page and injects faults on request. A service unit
 runs it as a dedicated user.")
-set(OVX_SUMMARY_DEBUG "sensor services library and simulator - debug symbols")
+set(OVX_SUMMARY_DEBUG "Sensor services library and simulator - debug symbols")
 set(OVX_DESCRIPTION_DEBUG
     "The debug information of the sensor services library, its session
 configuration services library and the Agent Manager simulator.")
@@ -101,10 +101,19 @@ set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/packaging/rpm-changelog)
 # the files are already as shipped, and the signature must stay valid.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define __os_install_post %{nil}
 %define debug_package %{nil}
-%define _build_id_links none")
+%define _build_id_links none
+%define packager ${CPACK_PACKAGE_CONTACT}")
+# Folders every system has are not the packages' own.
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/man/man3
+    /usr/share/man/man5 /usr/share/man/man7 /usr/lib/systemd /usr/lib/systemd/system /usr/lib/debug
+    /usr/lib/debug/.build-id /usr/share/pkgconfig)
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/runtime/ldconfig "/sbin/ldconfig\n")
+set(CPACK_RPM_RUNTIME_POST_INSTALL_SCRIPT_FILE ${PROJECT_BINARY_DIR}/packaging/runtime/ldconfig)
+set(CPACK_RPM_RUNTIME_POST_UNINSTALL_SCRIPT_FILE ${PROJECT_BINARY_DIR}/packaging/runtime/ldconfig)
 set(CPACK_RPM_RUNTIME_PACKAGE_NAME ${OVX_PACKAGE_RUNTIME})
 set(CPACK_RPM_RUNTIME_PACKAGE_GROUP "System Environment/Libraries")
-set(CPACK_RPM_DEVELOPMENT_PACKAGE_NAME libovxsensorsvcs-devel)
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_NAME ovxsensorsvcs-devel)
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_GROUP "Development/Libraries")
 set(CPACK_RPM_DEVELOPMENT_PACKAGE_REQUIRES "${OVX_PACKAGE_RUNTIME} = ${PROJECT_VERSION}")
 set(CPACK_RPM_SIMULATOR_PACKAGE_NAME ${OVX_PACKAGE_SIMULATOR})
 set(CPACK_RPM_DEBUG_PACKAGE_NAME ovxsensorsvcs-debuginfo)
