@@ -5,7 +5,7 @@
 OVX_PACKAGES=(build-essential cmake ninja-build pkg-config gettext-base openssl
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev libsqlite3-dev libxerces-c-dev libcurl4-openssl-dev zlib1g-dev libinih-dev libcpp-httplib-dev
-    libmicrohttpd-dev libexpat1-dev libxml2-utils dpkg-dev curl ccache libseccomp-dev)
+    libmicrohttpd-dev libexpat1-dev libxml2-utils dpkg-dev curl ccache libseccomp-dev go-md2man)
 
 ovx_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 

@@ -12,6 +12,9 @@
 #ifndef OVX_RELATIVE_CATALOG_DIR
 #error "OVX_RELATIVE_CATALOG_DIR must give the catalog folder relative to the library folder"
 #endif
+#ifndef OVX_RELATIVE_SERVICE_DIR
+#error "OVX_RELATIVE_SERVICE_DIR must give the service library's folder relative to the library folder"
+#endif
 
 namespace ovxToolsLib {
 namespace ovxInstallLayout {
@@ -58,6 +61,8 @@ const std::string& LibraryDirectory() {
 std::string DataDirectory() { return Below(OVX_RELATIVE_DATA_DIR); }
 
 std::string CatalogDirectory() { return Below(OVX_RELATIVE_CATALOG_DIR); }
+
+std::string ServiceLibraryDirectory() { return Below(OVX_RELATIVE_SERVICE_DIR); }
 
 std::string TrustedKeyFile() {
     if (!ChosenKeyFile().empty()) return ChosenKeyFile();

@@ -23,6 +23,9 @@ std::string DataDirectory();
 // The folder the message catalog is installed under (<locale>/LC_MESSAGES
 // below it).
 std::string CatalogDirectory();
+// The folder of the service library and its signature (lib/ovxSensorSvcs
+// of the install tree), out of the linker's path.
+std::string ServiceLibraryDirectory();
 // $OVX_TRUSTED_KEYS (as the environment held it when the library was
 // loaded) when set and not empty, else trusted-keys.pem of the data folder.
 // The variable is not read in a process that runs with rights its caller

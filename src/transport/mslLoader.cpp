@@ -272,17 +272,17 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {
         return OVX_E_INVALID_ARGUMENT;
     }
     // Without a folder of the agent's, the service library is the one
-    // installed beside this library.
+    // installed with this library, in its own folder.
     std::string directory = GetLibPath();
-    if (directory.empty() && !ovxToolsLib::ovxInstallLayout::LibraryDirectory().empty()) {
-        directory = ovxToolsLib::ovxInstallLayout::LibraryDirectory() + "/";
+    if (directory.empty() && !ovxToolsLib::ovxInstallLayout::ServiceLibraryDirectory().empty()) {
+        directory = ovxToolsLib::ovxInstallLayout::ServiceLibraryDirectory() + "/";
     }
     std::string fullName;
     if (!directory.empty()) {
         if (!GetLibPath().empty() && std::strchr(library, '/') != nullptr) {
             Trace(SS_TRACE_WARNING, where,
                   "'library' argument contains file path, though SetMSLLoaderLibPath() was previously called.  "
-                  "You should probably omit the path and use just the libary name during loading.");
+                  "You should probably omit the path and use just the library name during loading.");
         }
         fullName = directory + library;
     } else {

@@ -15,10 +15,10 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/first" >/dev/null
 
-for file in lib/libovxSensorSvcs.so.5 lib/libovxSessionConfigSvcs5.so lib/libovxSessionConfigSvcs5.so.sig \
+for file in lib/libovxSensorSvcs.so.5 lib/ovxSensorSvcs/libovxSessionConfigSvcs5.so lib/ovxSensorSvcs/libovxSessionConfigSvcs5.so.sig \
     lib/qtn/nls/C/LC_MESSAGES/ovx-ZuviDevi.cat share/ovxSensorSvcs/trusted-keys.pem \
     share/ovxSensorSvcs/schemas/Ovx1_0_1.xsd bin/agent-manager-sim include/ovxSensorSvcs.h \
-    lib/pkgconfig/ovxSensorSvcs.pc lib/cmake/ovxSensorSvcs/ovxSensorSvcsConfig.cmake; do
+    share/pkgconfig/ovxSensorSvcs.pc lib/cmake/ovxSensorSvcs/ovxSensorSvcsConfig.cmake; do
     [ -e "$scratch/first/$file" ] || { echo "not installed under the prefix: $file"; exit 1; }
 done
 outside=$(find "$scratch" -path "$scratch/first" -prune -o -type f -print)
@@ -60,9 +60,9 @@ cmake --build "$scratch/consumer/build" >/dev/null
 env -u NLSPATH LD_LIBRARY_PATH="$prefix/lib" "$scratch/consumer/build/client" >/dev/null
 
 # pkg-config finds the moved tree from the .pc file's own place.
-cflags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags ovxSensorSvcs)
-libs=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --libs ovxSensorSvcs)
-case "$cflags" in *"$prefix/lib/pkgconfig/../../include"* | *"$prefix/include"*) ;;
+cflags=$(PKG_CONFIG_PATH="$prefix/share/pkgconfig" pkg-config --cflags ovxSensorSvcs)
+libs=$(PKG_CONFIG_PATH="$prefix/share/pkgconfig" pkg-config --libs ovxSensorSvcs)
+case "$cflags" in *"$prefix/share/pkgconfig/../../include"* | *"$prefix/include"*) ;;
 *) echo "pkg-config does not point into the moved tree: $cflags"; exit 1 ;; esac
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -Werror $cflags "$source_file" $libs -o "$scratch/client-pc" ${OVX_EXTRA_LDFLAGS:-}
