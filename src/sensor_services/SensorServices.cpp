@@ -113,13 +113,10 @@ CSensorServices::CSensorServices()
       // The durable files' lines name the file they speak of; their location
       // is the function that tells them, once no lock of ours is held.
       m_store("pending heartbeat store",
-              [this](uint32_t level, const std::string& text) {
-                  Trace(level, "CDurableFile::Tell()", text.c_str());
-              }),
-      m_lastGoodFile("last known good group settings file",
-                     [this](uint32_t level, const std::string& text) {
-                         Trace(level, "CDurableFile::Tell()", text.c_str());
-                     }),
+              [this](uint32_t level, const std::string& text) { Trace(level, "CDurableFile::Tell()", text.c_str()); }),
+      m_lastGoodFile(
+          "last known good group settings file",
+          [this](uint32_t level, const std::string& text) { Trace(level, "CDurableFile::Tell()", text.c_str()); }),
       m_lastPostTime(static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds())) {
     EnsureDocumentClasses();
 }
