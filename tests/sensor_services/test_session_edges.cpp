@@ -553,9 +553,14 @@ INSTANTIATE_TEST_SUITE_P(OnEitherThread, ShutDownFromCallback, ::testing::Bool()
 // A child of fork() has the parent's session but none of its threads: it may
 // shut that session down (which forgets it, touching nothing the parent's
 // threads held) and start its own, whose heartbeat arrives. Each child forks
-// while the parent's dispatch thread may be in a post.
+// once the parent's session has answered its post and is idle.
 namespace {
 
+std::atomic<int> g_parentAnswers{0};
+uint32_t ParentAnswered(const char*) {
+    ++g_parentAnswers;
+    return 0;
+}
 std::atomic<bool> g_childAnswered{false};
 uint32_t ChildAnswered(const char*) {
     g_childAnswered = true;
@@ -583,10 +588,13 @@ TEST_F(Edges, AForkedChildReleasesTheInheritedSessionAndStartsItsOwn) {
     GTEST_SKIP() << "ThreadSanitizer does not follow a multi-threaded fork";
 #endif
     ASSERT_EQ(0u, Init());
+    ASSERT_EQ(0u, RegisterResponseComplete(&ParentAnswered));
     constexpr int kChildren = 8;
     for (int child = 0; child < kChildren; ++child) {
         const size_t before = server.Count();
+        const int answers = g_parentAnswers.load();
         EXPECT_EQ(0u, PostOne("parent"));
+        ASSERT_TRUE(WaitFor([&] { return g_parentAnswers.load() > answers; }));
         const pid_t pid = fork();
         ASSERT_NE(-1, pid);
         if (pid == 0) _exit(ChildRestarts(localFile, commFile));
