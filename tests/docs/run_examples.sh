@@ -6,15 +6,21 @@
 # the build's simulator on the PATH; a C block with a file name is written to
 # that file where it stands, one without is compiled on its own.
 #   run_examples.sh SOURCE-DIR BUILD-DIR
+# A reader installs "build", the folder scripts/test builds; here
+# `cmake --install build` installs BUILD-DIR instead, so a sanitizer-free tree
+# of any name (or a second worktree's) is the one whose examples run. The
+# examples start their simulators on free ports and wait for them with a
+# bound; each file's examples together get a bound too.
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+seconds_per_file=90
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 total=0
 for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
     script="$scratch/$(basename "$doc").sh"
-    awk -v include="$source_dir/include" -v scratch="$scratch" '
+    awk -v include="$source_dir/include" -v scratch="$scratch" -v build="$build" '
         BEGIN { n = 0 }
         /^```(sh|c) example( [^ ]+)?$/ {
             kind = $2 == "example" ? substr($1, 4) : ""; name = $3; inside = 1; n++
@@ -30,6 +36,7 @@ for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
             }
             inside = 0; next
         }
+        inside && kind == "sh" { gsub(/cmake --install build /, "cmake --install '"'"'" build "'"'"' ") }
         inside { print }
         END { if (inside) { print "echo unterminated example >&2; exit 1" } }
     ' "$doc" >"$script.body"
@@ -39,12 +46,14 @@ for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
     mkdir -p "$home"
     {
         echo 'set -euo pipefail'
-        # Whatever an example left running in the background goes with it.
+        # Whatever an example left running in the background goes with it,
+        # also when the bound below stops the examples.
         echo 'trap '"'"'kill $(jobs -p) 2>/dev/null || true'"'"' EXIT'
+        echo 'trap '"'"'exit 124'"'"' TERM'
         cat "$script.body"
     } >"$script"
     echo "== $(basename "$doc"): $count examples"
-    (cd "$source_dir" && env HOME="$home" PATH="$build/apps/agent-manager-sim:$PATH" bash "$script") ||
+    (cd "$source_dir" && env HOME="$home" PATH="$build/apps/agent-manager-sim:$PATH" timeout "$seconds_per_file" bash "$script") ||
         { echo "an example of $(basename "$doc") failed"; exit 1; }
     total=$((total + count))
 done

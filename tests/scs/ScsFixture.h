@@ -15,6 +15,7 @@
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"
 #include "support/TestFiles.h"
+#include "support/TraceLines.h"
 
 namespace ovxTest {
 
@@ -28,7 +29,7 @@ protected:
         commFile = dir + "/comm.ini";
         WriteText(localFile, LocalSettings());
         WriteText(commFile, CommSettings());
-        lines.clear();
+        TraceLines::Forget();
         ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, &sink));
         ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
     }
@@ -40,22 +41,12 @@ protected:
         return "[group]\nschemaVersion=1.2\ngroupnameHint=Servers\n\n[server.1]\nname=primary\nurl=http://127.0.0.1:1\n"
                "\n[server.2]\nname=backup\nurl=http://127.0.0.1:2\nsite=north\nproxyPassword=s3cret\n";
     }
-    static uint32_t Collect(uint32_t, uint32_t, const char* text, const char*) {
-        lines.emplace_back(text);
-        return 0;
-    }
-    static bool Traced(const std::string& text) {
-        for (const auto& line : lines) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
+    static bool Traced(const std::string& text) { return TraceLines::Count(text) > 0; }
 
     TempDir temp{"ovx-scs"};
     std::string dir = temp.path(), localFile, commFile;
     int32_t destination = -1;
-    static inline std::vector<std::string> lines;
-    SS_TraceSink sink{0, SS_TRACE_ERROR, &Collect};
+    SS_TraceSink sink = TraceLines::Sink(SS_TRACE_ERROR);
 };
 
 }  // namespace ovxTest

@@ -65,7 +65,7 @@ protected:
 // is the one that requires a certificate) meet what the posts meet.
 TEST_P(ClientCertificateTest, AMissingClientCertificateGivesTheSameStatusAtEveryVersion) {
     EXPECT_EQ(0u, Post(1));
-    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << (lines.empty() ? std::string() : lines.back());
+    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << ovxTest::TraceLines::Last();
     EXPECT_EQ(0u, Test(1));
     EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(0));
     EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));

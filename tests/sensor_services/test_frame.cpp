@@ -14,6 +14,7 @@
 
 #include "ovxSensorSvcs.h"
 #include "sensor_services/SessionOperations.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -259,22 +260,13 @@ std::vector<std::pair<const char*, std::function<uint32_t()>>> SessionBoundEntri
     };
 }
 
-struct TraceLine {
-    uint32_t level;
-    std::string text;
-    std::string where;
-};
-std::vector<TraceLine> g_lines;
-uint32_t CollectTrace(uint32_t context, uint32_t level, const char* text, const char* where) {
-    EXPECT_EQ(0x5eedu, context);
-    g_lines.push_back({level, text, where});
-    return 0;
-}
+using ovxTest::TraceLine;
+using ovxTest::TraceLines;
 
 class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_lines.clear();
+        TraceLines::Forget();
         FakeSession::s_status = 0;
         FakeSession::s_initStatus = 0;
         FakeSession::s_throw = false;
@@ -343,19 +335,20 @@ TEST_F(FrameTest, AliasesForwardToTheirSharedOperation) {
 }
 
 TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
-    SS_TraceSink sink{0x5eed, SS_TRACE_ERROR | SS_TRACE_PROGRESS, &CollectTrace};
+    SS_TraceSink sink = TraceLines::Sink(SS_TRACE_ERROR | SS_TRACE_PROGRESS, 0x5eed);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("4.9", "l", "c", "s1", nullptr, &sink));
-    ASSERT_EQ(2u, g_lines.size());
-    EXPECT_EQ(SS_TRACE_PROGRESS, g_lines[0].level);
-    EXPECT_EQ("Initializing Zizozo Razarivi...", g_lines[0].text);
-    EXPECT_EQ("ovxSensorSvcs::SS_Init()", g_lines[0].where);
-    EXPECT_EQ(SS_TRACE_ERROR, g_lines[1].level);
+    const std::vector<TraceLine> lines = TraceLines::All();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(SS_TRACE_PROGRESS, lines[0].level);
+    EXPECT_EQ("Initializing Zizozo Razarivi...", lines[0].text);
+    EXPECT_EQ("ovxSensorSvcs::SS_Init()", lines[0].where);
+    EXPECT_EQ(SS_TRACE_ERROR, lines[1].level);
     char expected[200];
     snprintf(expected, sizeof(expected),
              "...Error validating arguments in call to SS_Init(4.9, l, c, s1, NULL, 0x%08lx)",
              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&sink)));
-    EXPECT_EQ(expected, g_lines[1].text);
-    EXPECT_EQ("ovxSensorSvcs::SS_Init()", g_lines[1].where);
+    EXPECT_EQ(expected, lines[1].text);
+    EXPECT_EQ("ovxSensorSvcs::SS_Init()", lines[1].where);
 
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init(nullptr, "l", "c", "s1", "s2", &sink));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", nullptr, "c", "s1", "s2", &sink));
@@ -364,12 +357,14 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5", "l", "c", "s1", "s2", &sink));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("50.", "l", "c", "s1", "s2", nullptr));  // silently
     EXPECT_EQ(0, g_live.load());
+    // Every line carries the agent's context back.
+    for (const TraceLine& line : TraceLines::All()) EXPECT_EQ(0x5eedu, line.context) << line.text;
 }
 
 TEST_F(FrameTest, TraceLevelsOutsideTheMaskAreNotWritten) {
-    SS_TraceSink sink{0x5eed, SS_TRACE_WARNING, &CollectTrace};
+    SS_TraceSink sink = TraceLines::Sink(SS_TRACE_WARNING, 0x5eed);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("x", "l", "c", "s1", nullptr, &sink));
-    EXPECT_TRUE(g_lines.empty());
+    EXPECT_TRUE(TraceLines::All().empty());
 }
 
 TEST_F(FrameTest, InitTwiceThenShutDownThenInitAgain) {

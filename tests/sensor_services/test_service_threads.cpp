@@ -11,41 +11,14 @@
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "support/TestFiles.h"
+#include "support/TraceLines.h"
 #include "tools/ovxError.h"
 
 using namespace ovxSensorServices;
+using ovxTest::TraceLines;
 using ovxTest::WaitFor;
 
 namespace {
-
-// Collects the trace lines written to it. The sink's context is a 32-bit
-// word, too small for a pointer: the test's one collector is found through
-// a global instead.
-struct Lines {
-    std::mutex lock;
-    std::vector<std::pair<std::string, std::string>> lines;  // text, where
-
-    static Lines*& Current() {
-        static Lines* current = nullptr;
-        return current;
-    }
-    static uint32_t Write(uint32_t, uint32_t, const char* text, const char* where) {
-        Lines* self = Current();
-        std::lock_guard<std::mutex> hold(self->lock);
-        self->lines.emplace_back(text, where);
-        return 0;
-    }
-    SS_TraceSink Sink() {
-        Current() = this;
-        return SS_TraceSink{0, 0xFFFFFFFFu, &Lines::Write};
-    }
-    size_t Count(const std::string& prefix) {
-        std::lock_guard<std::mutex> hold(lock);
-        size_t n = 0;
-        for (const auto& line : lines) n += line.first.compare(0, prefix.size(), prefix) == 0;
-        return n;
-    }
-};
 
 struct Work {
     std::mutex lock;
@@ -67,8 +40,8 @@ struct Work {
 
 TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
     ASSERT_EQ(0u, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
-    Lines lines;
-    SS_TraceSink sink = lines.Sink();
+    TraceLines::Forget();
+    SS_TraceSink sink = TraceLines::Sink();
     Work work;
     {
         CWorkerThread worker;
@@ -83,10 +56,11 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
         EXPECT_FALSE(worker.IsRunning());
     }
     EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.seen);
-    EXPECT_EQ(1u, lines.Count("Failed to process work item: An unexpected internal failure occurred."));
-    EXPECT_EQ(1u, lines.Count("Entering worker thread: ProcessId = "));
-    EXPECT_EQ(1u, lines.Count("Exiting worker thread: ProcessId = "));
-    EXPECT_LE(1u, lines.Count("Waiting on worker event with timeout = 60000"));
+    EXPECT_EQ(1u,
+              TraceLines::CountStartingWith("Failed to process work item: An unexpected internal failure occurred."));
+    EXPECT_EQ(1u, TraceLines::CountStartingWith("Entering worker thread: ProcessId = "));
+    EXPECT_EQ(1u, TraceLines::CountStartingWith("Exiting worker thread: ProcessId = "));
+    EXPECT_LE(1u, TraceLines::CountStartingWith("Waiting on worker event with timeout = 60000"));
 }
 
 TEST(WorkerThread, ItemsLeftAtStopGoWithTheObject) {
@@ -107,8 +81,8 @@ TEST(WorkerThread, ItemsLeftAtStopGoWithTheObject) {
 }
 
 TEST(PulseThread, PulsesAtItsPeriodAndTakesANewPeriodFromTheNextWait) {
-    Lines lines;
-    SS_TraceSink sink = lines.Sink();
+    TraceLines::Forget();
+    SS_TraceSink sink = TraceLines::Sink();
     std::atomic<int> pulses{0};
     CPulseThread pulse;
     auto count = [](void* argument) -> uint32_t {
@@ -120,12 +94,13 @@ TEST(PulseThread, PulsesAtItsPeriodAndTakesANewPeriodFromTheNextWait) {
     ASSERT_TRUE(WaitFor([&] { return pulses.load() >= 2; }));
     pulse.SetPeriod(3600);
     EXPECT_EQ(3600u, pulse.GetPeriod());
-    ASSERT_TRUE(WaitFor([&] { return lines.Count("Waiting on pulse event with timeout = 3600000") == 1; }));
-    EXPECT_LE(2u, lines.Count("Waiting on pulse event with timeout = 1000"));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::CountStartingWith("Waiting on pulse event with timeout = 3600000") == 1; }));
+    EXPECT_LE(2u, TraceLines::CountStartingWith("Waiting on pulse event with timeout = 1000"));
     auto stopped = std::chrono::steady_clock::now();
     EXPECT_EQ(0u, pulse.Stop());  // wakes the long wait at once
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
-    EXPECT_EQ(1u, lines.Count("Exiting pulse thread: "));
+    EXPECT_EQ(1u, TraceLines::CountStartingWith("Exiting pulse thread: "));
     int after = pulses.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(after, pulses.load());

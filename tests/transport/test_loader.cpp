@@ -12,6 +12,7 @@
 
 #include "ovxStatus.h"
 #include "support/TestFiles.h"
+#include "support/TraceLines.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -19,23 +20,9 @@ using namespace mslLoader_ovxSessionConfigSvcs;
 
 namespace {
 
-struct Line {
-    uint32_t level;
-    std::string text, where;
-};
-std::vector<Line> g_lines;
-uint32_t Collect(uint32_t, uint32_t level, const char* text, const char* where) {
-    g_lines.push_back({level, text, where});
-    return 0;
-}
-SS_TraceSink g_sink{0, 0xFFFFFFFFu, &Collect};
+SS_TraceSink g_sink = ovxTest::TraceLines::Sink();
 
-bool Traced(uint32_t level, const std::string& text) {
-    for (const Line& line : g_lines) {
-        if (line.level == level && line.text.find(text) != std::string::npos) return true;
-    }
-    return false;
-}
+bool Traced(uint32_t level, const std::string& text) { return ovxTest::TraceLines::CountAtLevel(level, text) > 0; }
 
 void Copy(const std::string& from, const std::string& to) {
     std::ifstream in(from, std::ios::binary);
@@ -46,7 +33,7 @@ void Copy(const std::string& from, const std::string& to) {
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_lines.clear();
+        ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
         for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
@@ -83,7 +70,7 @@ TEST_F(LoaderTest, LoadsBindsAndCountsLoads) {
     // The real library answers now.
     uint32_t count = 0;
     EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));
-    g_lines.clear();
+    ovxTest::TraceLines::Forget();
     ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());  // only counts
     EXPECT_EQ(2, ReferenceCount());
     EXPECT_FALSE(Traced(SS_TRACE_PROGRESS, "Successfully loaded library"));
