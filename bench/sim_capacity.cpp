@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "ovxSensorSvcs.h"
+#include "support/TypicalHeartbeat.h"
 
 namespace {
 
@@ -53,21 +54,7 @@ uint32_t OnComplete(const char*) {
 }
 
 SS_HMESSAGE TypicalHeartbeat(const std::string& agent) {
-    SS_HMESSAGE heartbeat = nullptr;
-    if (CreateHeartbeat(&heartbeat, agent.c_str(), "capacity", "urn:sensors", "5.0.0", "127.0.0.1") != 0) {
-        return nullptr;
-    }
-    SetHostInfo(heartbeat, "capacity-host", "127.0.0.1", "Linux", 0, "BENCH", "WORKGROUP", nullptr, nullptr);
-    for (int i = 0; i < 50; ++i) AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
-    for (int i = 0; i < 92; ++i) {  // with the 8 the heartbeat lists itself: 100
-        AddSchemaInfo(heartbeat, nullptr, ("https://schemas.example.org/xml/cml/Ext" + std::to_string(i)).c_str(),
-                      "1.0.0", 0, 0, 0, 0);
-    }
-    for (int i = 0; i < 20; ++i) {
-        AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(i)).c_str(), "urn:p", nullptr, nullptr,
-                            nullptr);
-    }
-    return heartbeat;
+    return ovxTest::TypicalHeartbeat(agent.c_str(), "capacity", "capacity-host", "BENCH");
 }
 
 // One agent: typical heartbeats until `until`, each after the answer to the
