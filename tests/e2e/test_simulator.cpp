@@ -526,12 +526,12 @@ TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
 // SIGTERM, all of them before the line that says so.
 TEST(SimulatorProgram, EveryRequestIsLoggedSoonAndNoneIsLostOnSigterm) {
     TempDir temp("ovx-sim-log");
-    const std::string log = temp / "log";
+    const std::string log = temp / "log", state = temp / "state.db";
     const pid_t pid = fork();
     if (pid == 0) {
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
-        execl(OVX_SIM_PROGRAM, OVX_SIM_PROGRAM, "--name", "log", static_cast<char*>(nullptr));
+        execl(OVX_SIM_PROGRAM, OVX_SIM_PROGRAM, "--name", "log", "--state", state.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(pid, 0);
