@@ -54,6 +54,7 @@
 
 #include "ovxSensorSvcs.h"
 #include "support/TestServer.h"
+#include "support/TypicalHeartbeat.h"
 
 namespace {
 
@@ -95,21 +96,7 @@ uint32_t OnGeneric(const char* tag, const char*, uint32_t, const char*, uint32_t
 }
 
 SS_HMESSAGE TypicalHeartbeat() {
-    SS_HMESSAGE heartbeat = nullptr;
-    CreateHeartbeat(&heartbeat, kAgentId, "Benchmark sensor", "urn:sensors", "5.0.0", "127.0.0.1");
-    SetHostInfo(heartbeat, "bench-host", "127.0.0.1", "Linux", 0, "BENCH", "WORKGROUP", nullptr, nullptr);
-    for (int i = 0; i < 50; ++i) {
-        AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
-    }
-    for (int i = 0; i < 92; ++i) {  // with the 8 the heartbeat lists itself: 100
-        AddSchemaInfo(heartbeat, nullptr, ("https://schemas.example.org/xml/cml/Ext" + std::to_string(i)).c_str(),
-                      "1.0.0", 0, 0, 0, 0);
-    }
-    for (int i = 0; i < 20; ++i) {
-        AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(i)).c_str(), "urn:p", nullptr, nullptr,
-                            nullptr);
-    }
-    return heartbeat;
+    return ovxTest::TypicalHeartbeat(kAgentId, "Benchmark sensor", "bench-host", "BENCH");
 }
 
 size_t Collect(char* data, size_t size, size_t count, void* sink) {

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -57,10 +58,12 @@ void Simulator::RecordAnnouncement(const std::string& agent, const HeartbeatPost
         "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
         "last_heartbeat = ?5",
         {agent, announcement.name, announcement.nameSpace, group, Timestamp()});
+    // The inventory as one string, each field followed by a NUL.
     std::string inventory;
-    for (const auto& module : announcement.modules) inventory += module[0] + '\0' + module[1] + '\0';
+    auto field = [&inventory](const std::string& text) { inventory.append(text).push_back('\0'); };
+    for (const auto& module : announcement.modules) std::for_each(module.begin(), module.end(), field);
     inventory += '\0';
-    for (const auto& schema : announcement.schemas) inventory += schema[0] + '\0' + schema[1] + '\0' + schema[2] + '\0';
+    for (const auto& schema : announcement.schemas) std::for_each(schema.begin(), schema.end(), field);
     std::string& written = m_inventories[agent];
     if (inventory != written) {
         Exec("DELETE FROM modules WHERE agent = ?1", {agent});

@@ -26,16 +26,56 @@ std::string Attribute(const char** attributes, const char* wanted) {
     return std::string();
 }
 
+// The elements the reader steers by; any other is kOther. The path from the
+// root is kept as these (no string a level), since a heartbeat has some two
+// hundred elements and the read is most of the simulator's work.
+enum Name : unsigned char {
+    kOther,
+    kOvx,
+    kEnvelope,
+    kSource,
+    kGroup,
+    kBody,
+    kRequest,
+    kResponse,
+    kAnnouncement,
+    kPolicyAsk,
+    kModuleList,
+    kModule,
+    kSchemaList,
+    kSchemaInfo,
+    kPolicyItem,
+};
+
+Name NameOf(const char* local) {
+    static const char* const kNames[] = {"",
+                                         "ovx",
+                                         "message-envelope",
+                                         "source",
+                                         "agent-group",
+                                         "message-body",
+                                         "request",
+                                         "response",
+                                         "agent-startup-announcement",
+                                         "get-policy-request",
+                                         "module-list",
+                                         "module",
+                                         "schema-list",
+                                         "schema-info",
+                                         "policy-item"};
+    for (size_t i = 1; i < sizeof kNames / sizeof kNames[0]; ++i) {
+        if (std::strcmp(local, kNames[i]) == 0) return static_cast<Name>(i);
+    }
+    return kOther;
+}
+
 struct Reader {
     HeartbeatPost& post;
     XML_Parser parser;
-    std::vector<std::string> path;  // local names from the root down
+    std::vector<Name> path;  // from the root down
     bool rooted = false;
 
-    const std::string& Up(size_t levels) const {
-        static const std::string kNone;
-        return path.size() >= levels ? path[path.size() - levels] : kNone;
-    }
+    Name Up(size_t levels) const { return path.size() >= levels ? path[path.size() - levels] : kOther; }
 
     void Source(const char** attributes) {
         post.sourceName = Attribute(attributes, "name");
@@ -47,48 +87,53 @@ struct Reader {
         post.sourceAuthHash = Attribute(attributes, "auth-hash");
     }
 
-    void Start(const char* name, const char** attributes) {
-        const std::string local = Local(name);
-        const std::string &parent = Up(1), &grand = Up(2);
+    // Under message-body/request: an announcement, a policy ask, or an
+    // item of one of them.
+    void Request(Name name, const char** attributes) {
+        if (name == kAnnouncement) {
+            post.announcements.push_back({Attribute(attributes, "request-id"),
+                                          Attribute(attributes, "name"),
+                                          Attribute(attributes, "namespace"),
+                                          Attribute(attributes, "groupname-hint"),
+                                          {},
+                                          {}});
+        } else if (name == kPolicyAsk) {
+            post.policyAsks.push_back({Attribute(attributes, "request-id"), {}});
+        }
+    }
+
+    void Start(const char* qualified, const char** attributes) {
+        const char* local = Local(qualified);
+        const Name name = NameOf(local), parent = Up(1), grand = Up(2);
         if (path.empty()) {
-            rooted = local == "ovx";
-        } else if (local == "message-envelope") {
+            rooted = name == kOvx;
+        } else if (name == kEnvelope) {
             post.messageId = Attribute(attributes, "message-id");
-        } else if (local == "source" && parent == "message-envelope") {
+        } else if (name == kSource && parent == kEnvelope) {
             Source(attributes);
-        } else if (local == "agent-group" && parent == "source") {
+        } else if (name == kGroup && parent == kSource) {
             post.sourceGroups.push_back(Attribute(attributes, "name"));
-        } else if (parent == "request" && grand == "message-body") {
-            if (local == "agent-startup-announcement") {
-                post.announcements.push_back({Attribute(attributes, "request-id"),
-                                              Attribute(attributes, "name"),
-                                              Attribute(attributes, "namespace"),
-                                              Attribute(attributes, "groupname-hint"),
-                                              {},
-                                              {}});
-            } else if (local == "get-policy-request") {
-                post.policyAsks.push_back({Attribute(attributes, "request-id"), {}});
-            }
-        } else if (parent == "response" && grand == "message-body") {
+        } else if (parent == kRequest && grand == kBody) {
+            Request(name, attributes);
+        } else if (parent == kResponse && grand == kBody) {
             const std::string code = Attribute(attributes, "code");
             const unsigned long value = std::strtoul(code.c_str(), nullptr, 0);
             post.replies.push_back({local, Attribute(attributes, "request-id"), Attribute(attributes, "text"),
                                     static_cast<uint32_t>(value > UINT32_MAX ? 0 : value)});
-        } else if (local == "module" && parent == "module-list" && grand == "agent-startup-announcement" &&
-                   Up(3) == "request" && Up(4) == "message-body") {
+        } else if (name == kModule && parent == kModuleList && grand == kAnnouncement && Up(3) == kRequest &&
+                   Up(4) == kBody) {
             post.announcements.back().modules.push_back(
                 {Attribute(attributes, "name"), Attribute(attributes, "version")});
-        } else if (local == "schema-info" && parent == "schema-list" && grand == "agent-startup-announcement" &&
-                   Up(3) == "request" && Up(4) == "message-body") {
+        } else if (name == kSchemaInfo && parent == kSchemaList && grand == kAnnouncement && Up(3) == kRequest &&
+                   Up(4) == kBody) {
             post.announcements.back().schemas.push_back(
                 {Attribute(attributes, "namespace"), Attribute(attributes, "version"), Attribute(attributes, "name")});
-        } else if (local == "policy-item" && parent == "get-policy-request" && grand == "request" &&
-                   Up(3) == "message-body") {
+        } else if (name == kPolicyItem && parent == kPolicyAsk && grand == kRequest && Up(3) == kBody) {
             post.policyAsks.back().items.push_back(
                 {Attribute(attributes, "name"), Attribute(attributes, "namespace"), Attribute(attributes, "version"),
                  Attribute(attributes, "schema-version"), Attribute(attributes, "token")});
         }
-        path.push_back(local);
+        path.push_back(name);
     }
 };
 
@@ -98,6 +143,7 @@ bool ReadHeartbeat(const std::string& body, HeartbeatPost& post) {
     XML_Parser parser = XML_ParserCreate(nullptr);
     if (parser == nullptr) return false;
     Reader reader{post, parser, {}, false};
+    reader.path.reserve(16);
     XML_SetUserData(parser, &reader);
     XML_SetElementHandler(
         parser,

@@ -36,6 +36,7 @@ namespace ovxSim {
 using namespace support;
 
 Simulator::Simulator(SimConfig config) : m_config(std::move(config)) {
+    if (!m_config.log) m_logWriter = std::make_unique<LineWriter>(stdout);
     RegisterMessageDocuments(*GetGlobalClassFactory());
     RegisterPolicyDocuments(*GetGlobalClassFactory());
     RegisterSchemaDocuments(*GetGlobalClassFactory());
@@ -305,6 +306,11 @@ void Simulator::Stop() {
     m_controlChanged.notify_all();
     if (m_control.joinable()) m_control.join();
     if (m_server) m_server->Stop();
+    FlushLog();
+}
+
+void Simulator::FlushLog() {
+    if (m_logWriter) m_logWriter->Flush();
 }
 
 void Simulator::RefuseFor(int seconds) { Refuse(seconds, false); }
@@ -356,14 +362,13 @@ void Simulator::ApplyFault(Fault fault, int stallMs, std::string& body, SimRespo
 
 void Simulator::Log(const SimRequest& request, int status, size_t bytes) {
     char line[512];
-    std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)", Timestamp().c_str(),
-                  m_config.name.c_str(), request.method.c_str(), request.path.c_str(), status, request.body.size(),
-                  bytes);
+    const int size = std::snprintf(line, sizeof line, "%s [%s] %s %s -> %d (%zu bytes in, %zu out)",
+                                   Timestamp().c_str(), m_config.name.c_str(), request.method.c_str(),
+                                   request.path.c_str(), status, request.body.size(), bytes);
     if (m_config.log) {
         m_config.log(line);
-    } else {
-        std::printf("%s\n", line);
-        std::fflush(stdout);
+    } else if (size > 0) {
+        m_logWriter->Add(line, std::min(static_cast<size_t>(size), sizeof line - 1));
     }
 }
 

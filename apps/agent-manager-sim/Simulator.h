@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "SimHeartbeat.h"
+#include "SimLog.h"
 #include "SimServer.h"
 #include "ovxStatus.h"
 
@@ -59,7 +60,8 @@ struct SimConfig {
     // is used, or one is made at start.
     std::string adminTokenFile;
     std::string adminToken;
-    // One line per request on this sink (stdout when empty).
+    // One line per request on this sink. When empty, on stdout, written in
+    // batches within 100 ms of the request (see LineWriter).
     std::function<void(const std::string&)> log;
     // Threads polling the connections (a request is handled on the thread
     // that read it), and how long a connection may be silent before it is
@@ -92,6 +94,8 @@ public:
     // (-1 on failure, with the reason in *error).
     int Start(std::string* error = nullptr);
     void Stop();
+    // Writes the log lines of requests answered so far (stdout only).
+    void FlushLog();
     int Port() const { return m_port; }
     std::string Url() const;
     // The token admin requests must carry (known once started).
@@ -159,6 +163,8 @@ private:
     sqlite3_stmt* Statement(const std::string& sql);
 
     SimConfig m_config;
+    // Before the server: it outlives every request the server hands over.
+    std::unique_ptr<LineWriter> m_logWriter;
     std::atomic<int> m_port{-1};
     std::unique_ptr<SimServer> m_server;
     std::thread m_control;

@@ -141,6 +141,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);
+    simulator.FlushLog();  // the lines of requests answered so far come first
     std::printf("[%s] stopping on %s\n", config.name.c_str(), received == SIGINT ? "SIGINT" : "SIGTERM");
     simulator.Stop();
     return 0;

@@ -14,6 +14,7 @@
 #include "Simulator.h"
 #include "sensor_services/Answers.h"
 #include "sensor_services/SessionFixture.h"
+#include "support/TypicalHeartbeat.h"
 
 using namespace ovxTest;
 
@@ -377,23 +378,7 @@ TEST_F(EndToEnd, WithoutMergingTheLastHeartbeatPostedArrives) {
 
 namespace {
 
-// The heartbeat of a typical agent: 50 modules, 100 schemas (with the 8 the
-// heartbeat lists itself), 20 policy items.
-SS_HMESSAGE TypicalHeartbeat() {
-    SS_HMESSAGE heartbeat = nullptr;
-    EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0.0", "127.0.0.1"));
-    SetHostInfo(heartbeat, "e2e-host", "127.0.0.1", "Linux", 0, "E2E", "WORKGROUP", nullptr, nullptr);
-    for (int i = 0; i < 50; ++i) AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
-    for (int i = 0; i < 92; ++i) {
-        AddSchemaInfo(heartbeat, nullptr, ("https://schemas.example.org/xml/cml/Ext" + std::to_string(i)).c_str(),
-                      "1.0.0", 0, 0, 0, 0);
-    }
-    for (int i = 0; i < 20; ++i) {
-        AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(i)).c_str(), "urn:p", nullptr, nullptr,
-                            nullptr);
-    }
-    return heartbeat;
-}
+SS_HMESSAGE TypicalHeartbeat() { return ovxTest::TypicalHeartbeat("{e2e-agent}", "e2e", "e2e-host", "E2E"); }
 
 }  // namespace
 

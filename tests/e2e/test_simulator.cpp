@@ -3,8 +3,10 @@
 // operator's token opens, which no web page can reach; no answer to a Host
 // name it does not serve; site passwords never on a command line; every
 // acknowledged heartbeat kept through a kill -9; a thousand slow clients
-// that cannot starve it; a --help that says everything.
+// that cannot starve it; a --help that says everything; a request log that
+// loses no line.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -517,4 +519,42 @@ TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
         EXPECT_NE(std::string::npos, text.find(option)) << option;
     }
     EXPECT_EQ(std::string::npos, text.find(".cpp")) << text;
+}
+
+// The request log is written in batches: a line still shows within a short
+// bound without the program stopping, and none is lost when it stops on
+// SIGTERM, all of them before the line that says so.
+TEST(SimulatorProgram, EveryRequestIsLoggedSoonAndNoneIsLostOnSigterm) {
+    TempDir temp("ovx-sim-log");
+    const std::string log = temp / "log", state = temp / "state.db";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        execl(OVX_SIM_PROGRAM, OVX_SIM_PROGRAM, "--name", "log", "--state", state.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int port = -1;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::string text = ovxTest::ReadText(log);
+        const size_t at = text.find("listening on http://127.0.0.1:");
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(&text[at + 30]);
+        return port > 0;
+    }));
+    httplib::Client client("127.0.0.1", port);
+    ASSERT_TRUE(client.Get("/status.json"));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return ovxTest::ReadText(log).find("GET /status.json -> 200") != std::string::npos; },
+                        std::chrono::seconds(2)));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(500));
+    constexpr int kPosts = 300;
+    for (int i = 0; i < kPosts; ++i) ASSERT_TRUE(client.Get("/nothing-here"));
+    StopProgram(pid);
+    const std::string text = ovxTest::ReadText(log);
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find("GET /nothing-here -> 404", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(static_cast<size_t>(kPosts), lines);
+    ASSERT_NE(std::string::npos, text.find("stopping on SIGTERM")) << text.substr(text.size() - 200);
+    EXPECT_LT(text.rfind("GET /nothing-here"), text.find("stopping on SIGTERM"));
 }
