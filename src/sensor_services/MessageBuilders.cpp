@@ -182,7 +182,13 @@ uint32_t CSensorServices::CheckArguments(const char* builder, std::initializer_l
             return OVX_E_INVALID_ARGUMENT;
         }
     }
+    // Ill-formed bytes are carried as U+FFFD (a module named by raw bytes is
+    // still reported), and said once every argument has passed, so that the
+    // agent can find the text. Each string is measured once.
+    uint64_t illFormed = 0;
+    size_t index = 0;
     for (const BuilderArgument& argument : arguments) {
+        const size_t bit = index++;
         if (argument.value == nullptr) continue;
         const size_t length = strnlen(argument.value, kMaxArgumentBytes + 1);
         if (length > kMaxArgumentBytes) {
@@ -193,12 +199,12 @@ uint32_t CSensorServices::CheckArguments(const char* builder, std::initializer_l
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), (std::string(kNotXmlText) + argument.name).c_str());
             return OVX_E_INVALID_ARGUMENT;
         }
+        if (bit < 64 && !IsWellFormedUtf8(argument.value, length)) illFormed |= uint64_t{1} << bit;
     }
-    // Ill-formed bytes are carried as U+FFFD (a module named by raw bytes is
-    // still reported), and said, so that the agent can find the text.
+    index = 0;
     for (const BuilderArgument& argument : arguments) {
-        if (argument.value == nullptr) continue;
-        if (!IsWellFormedUtf8(argument.value, std::strlen(argument.value))) {
+        const size_t bit = index++;
+        if (bit < 64 && ((illFormed >> bit) & 1u) != 0) {
             Trace(SS_TRACE_WARNING, Where(builder).c_str(), (std::string(kNotUtf8) + argument.name).c_str());
         }
     }
