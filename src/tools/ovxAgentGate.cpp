@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "tools/ovxTrace.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovxToolsLib {
 namespace {
@@ -49,6 +50,8 @@ Router& TheRouter() {
     static Router* router = new Router();
     return *router;
 }
+// Every routed line takes the route's lock for an instant, on any thread.
+const ovxForkHold g_routeForkHold(TheRouter().lock, ovxForkRank::kTraceRoute);
 
 uint32_t RoutedWrite(uint32_t, uint32_t level, const char* text, const char* where) {
     std::shared_ptr<ovxAgentGate> gate;

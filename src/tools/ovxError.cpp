@@ -14,6 +14,7 @@
 #include "jsexception.h"
 #include "ovxInstallLayout.h"
 #include "xsnprintf.h"
+#include "ovxForkHold.h"
 
 namespace ovxToolsLib {
 
@@ -22,6 +23,7 @@ namespace {
 // The catalog handle is written under g_catalogMutex and read without a lock:
 // once open it stays open until ovxCloseCatalog(), which only tests call.
 std::mutex g_catalogMutex;
+const ovxForkHold g_catalogForkHold(g_catalogMutex, ovxForkRank::kLeaf);
 // Kept as an integer so that it is constant-initialised: the catalog is opened
 // by another file's static initialiser while the library loads.
 constexpr intptr_t kNoCatalog = -1;

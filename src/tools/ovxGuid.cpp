@@ -10,6 +10,7 @@
 
 #include "jsthread.h"
 #include "xsnprintf.h"
+#include "ovxForkHold.h"
 
 namespace ovxToolsLib {
 
@@ -17,6 +18,7 @@ namespace {
 
 // Process-wide generator state, changed only under g_stateMutex.
 std::mutex g_stateMutex;
+const ovxForkHold g_stateForkHold(g_stateMutex, ovxForkRank::kLeaf);
 bool g_nodeReady = false;
 uint8_t g_node[6];
 bool g_clockReady = false;

@@ -19,6 +19,7 @@
 #include "tools/ovxInstallLayout.h"
 #include "tools/ovxTrace.h"
 #include "tools/xsnprintf.h"
+#include "tools/ovxForkHold.h"
 
 namespace mslLoader {
 namespace {
@@ -29,6 +30,7 @@ constexpr size_t kPathBound = 4096;
 // mutex only keeps concurrent misuse from tearing the strings.
 // Never destroyed, like everything a late session thread may reach.
 std::mutex g_settingsLock;
+const ovxToolsLib::ovxForkHold g_settingsForkHold(g_settingsLock, ovxToolsLib::ovxForkRank::kLeaf);
 std::string& g_LoaderLibPath = *new std::string();
 std::string& g_externalSigExtension = *new std::string();
 bool g_bExternalFileSigExtSet = false;

@@ -14,6 +14,7 @@
 #include "cml/core/cmlXmlText.h"
 #include "tools/jssync.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -26,6 +27,7 @@ ovxToolsLib::jsRecursiveSync& FactoryLock() {
     static auto* lock = new ovxToolsLib::jsRecursiveSync();
     return *lock;
 }
+const ovxToolsLib::ovxForkHold g_factoryForkHold(FactoryLock(), ovxToolsLib::ovxForkRank::kRegistry);
 
 CCmlClassFactory*& FactoryPointer() {
     static CCmlClassFactory* factory = nullptr;

@@ -7,6 +7,7 @@
 #include "cml/core/cmlException.h"
 #include "tools/jssync.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -17,6 +18,7 @@ ovxToolsLib::jsRecursiveSync& RegistryLock() {
     static auto* lock = new ovxToolsLib::jsRecursiveSync();
     return *lock;
 }
+const ovxToolsLib::ovxForkHold g_registryForkHold(RegistryLock(), ovxToolsLib::ovxForkRank::kRegistry);
 
 std::unique_ptr<LibraryVersionMap>& Registry() {
     static auto* registry = new std::unique_ptr<LibraryVersionMap>();

@@ -27,6 +27,7 @@
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxInstallLayout.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -43,6 +44,7 @@ using Utf8 = ovxToolsLib::ovxUnicode<wchar_t>;
 constexpr XMLSize_t kEntityExpansionLimit = 1000;
 
 std::mutex g_stateLock;
+const ovxToolsLib::ovxForkHold g_stateForkHold(g_stateLock, ovxToolsLib::ovxForkRank::kLeaf);
 CNamespaceSet& ImplicitNamespaces() {
     static auto* set = new CNamespaceSet();
     return *set;

@@ -16,6 +16,7 @@
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -35,6 +36,7 @@ namespace {
 using xercesc::DOMNode;
 
 std::mutex g_settingsLock;
+const ovxToolsLib::ovxForkHold g_settingsForkHold(g_settingsLock, ovxToolsLib::ovxForkRank::kLeaf);
 // Process-wide settings, never destroyed: a session thread left running by
 // a timed-out shut-down may still serialize while the process exits.
 std::wstring& Override() {

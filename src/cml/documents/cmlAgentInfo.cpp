@@ -13,6 +13,7 @@
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxError.h"
+#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -105,6 +106,7 @@ StatusTexts& Texts() {
     static StatusTexts* texts = new StatusTexts();
     return *texts;
 }
+const ovxToolsLib::ovxForkHold g_textsForkHold(Texts().lock, ovxToolsLib::ovxForkRank::kLeaf);
 constexpr size_t kMaxKeptTexts = 256;
 
 std::wstring ReadStatusText(uint32_t status) {

@@ -1,0 +1,90 @@
+// fork() while another thread holds one of the process-wide locks: the child
+// must find every lock it needs free. Each case keeps a thread taking the
+// lock in a loop, forks many times, and lets each child take it once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cctype>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include "support/TestFiles.h"
+#include "tools/ovxAgentGate.h"
+#include "tools/ovxForkHold.h"
+#include "tools/ovxGuid.h"
+
+using namespace ovxToolsLib;
+
+namespace {
+
+std::mutex g_registered;
+const ovxForkHold g_registeredHold(g_registered, ovxForkRank::kLeaf);
+
+struct LockUser {
+    const char* name;
+    std::function<void()> use;  // takes the lock once; allocates nothing
+};
+
+void PrintTo(const LockUser& user, std::ostream* out) { *out << user.name; }
+
+void RoutedLine() { ovxRoutedTraceSink()->write(0, SS_TRACE_ERROR, "line", "here"); }
+void NewGuid() {
+    static thread_local COVXUXGuid guid;
+    guid.generate();
+}
+void RegisteredLock() {
+    std::lock_guard<std::mutex> hold(g_registered);
+    std::this_thread::yield();  // held across a reschedule now and then
+}
+
+class ForkWhileHeld : public ::testing::TestWithParam<LockUser> {};
+
+}  // namespace
+
+TEST_P(ForkWhileHeld, EveryChildTakesTheLock) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not follow a multi-threaded fork";
+#endif
+    const LockUser& user = GetParam();
+    user.use();  // anything made on first use is made before the copies
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop.load(std::memory_order_relaxed)) user.use();
+    });
+    constexpr int kChildren = 200;
+    int hung = 0;
+    for (int child = 0; child < kChildren; ++child) {
+        const pid_t pid = fork();
+        ASSERT_NE(-1, pid);
+        if (pid == 0) {
+            alarm(5);  // a child that waits for a copied lock ends
+            user.use();
+            _exit(0);
+        }
+        int status = -1;
+        ASSERT_TRUE(ovxTest::WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(10)));
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ++hung;
+            break;  // one is the fault; each costs its alarm
+        }
+    }
+    stop = true;
+    busy.join();
+    EXPECT_EQ(0, hung) << "a child could not take the " << user.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Locks, ForkWhileHeld,
+                         ::testing::Values(LockUser{"registered lock", &RegisteredLock},
+                                           LockUser{"trace route", &RoutedLine}, LockUser{"GUID state", &NewGuid}),
+                         [](const ::testing::TestParamInfo<LockUser>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
