@@ -37,8 +37,16 @@ bool g_bExternalFileSigExtSet = false;
 
 std::atomic<SS_TraceSink*> g_trace{nullptr};
 
-std::once_flag g_lockOnce;
-cLockRecord g_loaderLock;
+// Every loader lock, for the cleanup: a fixed table, filled while the
+// library loads.
+constexpr size_t kMaxLoaderLocks = 4;
+LoaderLock* g_allLocks[kMaxLoaderLocks] = {};
+size_t g_lockCount = 0;
+
+// Never destroyed: a late session thread may still load while the process
+// exits.
+LoaderLock& g_loaderLock = *new LoaderLock(
+    {"mslLoader::mslLoaderLock()", "mslLoader::mslLoaderUnlock()", "mslLoader::mslLoaderDestroyLock()"});
 std::once_flag g_cryptoOnce;
 uint32_t g_cryptoStatus = 0;
 
@@ -213,49 +221,83 @@ void SetTraceSink(SS_TraceSink* sink) {
     ovxIntegrity::SetTraceSink(sink);
 }
 
-uint32_t mslLoaderLock() {
-    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderLock()", "Entered function");
+LoaderLock::LoaderLock(Where where) : m_where(where) {
+    if (g_lockCount < kMaxLoaderLocks) g_allLocks[g_lockCount++] = this;
+}
+
+uint32_t LoaderLock::Take() {
     uint32_t status = 0;
-    std::call_once(g_lockOnce, [&] {
-        if (!g_loaderLock.valid && g_loaderLock.holdCount == 0) status = cLockInit(&g_loaderLock, 1);
-    });
+    {
+        std::lock_guard<std::mutex> life(m_life);
+        if (!m_record.valid) status = cLockInit(&m_record, 1);
+        if (status == 0) ++m_users;
+    }
     if (status != 0) {
-        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderLock()", "cLockInit() returned an error: %s",
-              ErrorText(status).c_str());
+        Trace(SS_TRACE_ERROR, m_where.take, "cLockInit() returned an error: %s", ErrorText(status).c_str());
         return status;
     }
-    status = cLockTake(&g_loaderLock);
+    status = cLockTake(&m_record);
     if (status != 0) {
-        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderLock()", "cLockTake() returned an error: %s",
+        {
+            std::lock_guard<std::mutex> life(m_life);
+            --m_users;
+        }
+        Trace(SS_TRACE_ERROR, m_where.take, "cLockTake() returned an error: %s", ErrorText(status).c_str());
+    }
+    return status;
+}
+
+uint32_t LoaderLock::Give() {
+    uint32_t status = cLockRelease(&m_record);
+    if (status == 0) {
+        std::lock_guard<std::mutex> life(m_life);
+        --m_users;
+    } else {
+        Trace(SS_TRACE_ERROR, m_where.give, "cLockRelease() for recursive iteration returned an error: %s",
               ErrorText(status).c_str());
     }
     return status;
+}
+
+uint32_t LoaderLock::Destroy() {
+    uint32_t status = 0;
+    {
+        std::lock_guard<std::mutex> life(m_life);
+        if (!m_record.valid || m_users > 0) return 0;
+        status = cLockDestroy(&m_record);
+    }
+    if (status != 0) {
+        Trace(SS_TRACE_ERROR, m_where.destroy, "cLockDestroy() returned an error: %s", ErrorText(status).c_str());
+    }
+    return status;
+}
+
+bool LoaderLock::Made() {
+    std::lock_guard<std::mutex> life(m_life);
+    return m_record.valid != 0;
+}
+
+uint32_t mslLoaderLock() {
+    Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderLock()", "Entered function");
+    return g_loaderLock.Take();
 }
 
 uint32_t mslLoaderUnlock() {
     Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderUnlock()", "Entered function");
-    uint32_t status = cLockRelease(&g_loaderLock);
-    if (status != 0) {
-        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderUnlock()",
-              "cLockRelease() for recursive iteration returned an error: %s", ErrorText(status).c_str());
-    }
-    return status;
+    return g_loaderLock.Give();
 }
 
 uint32_t mslLoaderDestroyLock() {
     Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderDestroyLock()", "Entered function");
-    if (!g_loaderLock.valid) return 0;
-    uint32_t status = cLockDestroy(&g_loaderLock);
-    if (status != 0) {
-        Trace(SS_TRACE_ERROR, "mslLoader::mslLoaderDestroyLock()", "cLockDestroy() returned an error: %s",
-              ErrorText(status).c_str());
-    }
-    return status;
+    return g_loaderLock.Destroy();
 }
 
 void mslLoaderCleanup() {
     Trace(SS_TRACE_LOADER, "mslLoader::mslLoaderCleanup()", "Entered function");
     mslLoaderDestroyLock();
+    for (size_t i = 0; i < g_lockCount; ++i) {
+        if (g_allLocks[i] != &g_loaderLock) g_allLocks[i]->Destroy();
+    }
 }
 
 uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle) {

@@ -4,10 +4,12 @@
 #define OVX_TRANSPORT_MSLLOADER_H
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "ovxTraceSink.h"
 #include "tools/c-api-lib.h"
+#include "tools/c-api-lock.h"
 
 namespace mslLoader {
 
@@ -29,9 +31,38 @@ uint32_t LoadServiceLibrary(const char* library, cLibHandle* handle);
 uint32_t LookupSymbol(cLibHandle* handle, void** slot, const char* symbol);
 uint32_t UnloadServiceLibrary(cLibHandle* handle);
 
+// A loader lock that lives from its first take until mslLoaderCleanup(): it
+// is made by the first take, destroyed by the cleanup once no thread holds
+// it or waits for it (one that does keeps it for the next cleanup), and made
+// again by the next take. Every loader lock registers itself so that the
+// cleanup reaches them all. Failures are written at level 1 where given.
+class LoaderLock {
+public:
+    struct Where {
+        const char* take;
+        const char* give;
+        const char* destroy;
+    };
+    explicit LoaderLock(Where where);
+    LoaderLock(const LoaderLock&) = delete;
+    LoaderLock& operator=(const LoaderLock&) = delete;
+    uint32_t Take();
+    uint32_t Give();
+    uint32_t Destroy();
+    bool Made();  // between a take that made it and the cleanup
+
+private:
+    const Where m_where;
+    std::mutex m_life;  // guards making, destroying and the count of users
+    int m_users = 0;    // threads holding the record or waiting for it
+    cLockRecord m_record{};
+};
+
 uint32_t mslLoaderLock();
 uint32_t mslLoaderUnlock();
 uint32_t mslLoaderDestroyLock();
+// Destroys every loader lock; called when the last user of the service
+// library has unloaded it.
 void mslLoaderCleanup();
 
 // Holds a loader lock, taken by `Take` and given back by `Give`, for a

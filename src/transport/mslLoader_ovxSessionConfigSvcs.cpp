@@ -65,8 +65,10 @@ ScsFunctionTable StubTable() {
 ScsFunctionTable g_table = StubTable();
 int32_t g_referenceCount = 0;
 cLibHandle g_handle;
-std::once_flag g_lockOnce;
-cLockRecord g_scsLock;
+// Never destroyed, like the loader's own lock.
+mslLoader::LoaderLock& g_scsLock =
+    *new mslLoader::LoaderLock({"mslLoader_ovxSessionConfigSvcs::Lock()", "mslLoader_ovxSessionConfigSvcs::Unlock()",
+                                "mslLoader_ovxSessionConfigSvcs::DestroyLock()"});
 
 std::string ErrorText(uint32_t status) {
     char text[512];
@@ -74,18 +76,8 @@ std::string ErrorText(uint32_t status) {
     return text;
 }
 
-uint32_t Lock() {
-    uint32_t status = 0;
-    std::call_once(g_lockOnce, [&] { status = cLockInit(&g_scsLock, 1); });
-    if (status != 0) {
-        mslLoader::Trace(SS_TRACE_ERROR, "mslLoader_ovxSessionConfigSvcs::Lock()", "cLockInit() returned an error: %s",
-                         ErrorText(status).c_str());
-        return status;
-    }
-    return cLockTake(&g_scsLock);
-}
-
-uint32_t Unlock() { return cLockRelease(&g_scsLock); }
+uint32_t Lock() { return g_scsLock.Take(); }
+uint32_t Unlock() { return g_scsLock.Give(); }
 
 // Holds the SCS loader lock for a scope.
 using ScsHold = mslLoader::ScopedHold<Lock, Unlock>;
@@ -153,7 +145,11 @@ uint32_t LoadOvxSessionConfigSvcs(const char* library, bool* counted) {
             }
         }
     }
+    const bool last = g_referenceCount == 0;
     const uint32_t release = hold.Release();
+    // The loader's work ends with its last user; its locks are made again by
+    // the next load.
+    if (last) mslLoader::mslLoaderCleanup();
     return failure != 0 ? failure : release;
 }
 
@@ -184,7 +180,11 @@ uint32_t UnloadOvxSessionConfigSvcs() {
             if (failure == 0) failure = destroyed;
         }
     }
+    const bool last = g_referenceCount == 0;
     const uint32_t release = hold.Release();
+    // The loader's work ends with its last user; its locks are made again by
+    // the next load.
+    if (last) mslLoader::mslLoaderCleanup();
     return failure != 0 ? failure : release;
 }
 

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ovxStatus.h"
@@ -175,4 +177,55 @@ TEST_F(LoaderTest, TheSignatureExtensionCanBeChanged) {
     EXPECT_TRUE(mslLoader::GetExternalFileSigExtSet());
     mslLoader::SetMSLLoaderExtSigFileExtension(".ed25519");
     EXPECT_EQ(0u, LoadOvxSessionConfigSvcs());
+}
+
+// The loader's locks live while the service library has users: the last
+// unload destroys them, the next load makes them again.
+TEST_F(LoaderTest, TheLastUnloadEndsTheLoaderAndTheNextLoadStartsItAgain) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    const auto cleanups = [] {
+        return ovxTest::TraceLines::CountAt("mslLoader::mslLoaderCleanup()", "Entered function");
+    };
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(0u, cleanups());  // one user is left
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(1u, cleanups());
+    EXPECT_EQ(1u, ovxTest::TraceLines::CountAt("mslLoader::mslLoaderDestroyLock()", "Entered function"));
+    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
+    uint32_t count = 0;
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));
+}
+
+// A cleanup never destroys a lock that a thread holds or waits for: threads
+// taking and giving a loader lock meet cleanups at any instant, and every
+// take and give succeeds (ThreadSanitizer and AddressSanitizer watch the
+// record).
+TEST(LoaderLockLife, ACleanupLeavesAHeldLockAndTheNextTakeMakesItAgain) {
+    // Never destroyed: it is registered for every later cleanup.
+    static auto& lock = *new mslLoader::LoaderLock({"take", "give", "destroy"});
+    ASSERT_EQ(0u, lock.Take());
+    EXPECT_EQ(0u, lock.Destroy());
+    EXPECT_TRUE(lock.Made());  // held: kept
+    EXPECT_EQ(0u, lock.Give());
+    EXPECT_EQ(0u, lock.Destroy());
+    EXPECT_FALSE(lock.Made());
+    std::atomic<int> failures{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> users;
+    for (int i = 0; i < 3; ++i) {
+        users.emplace_back([&] {
+            for (int round = 0; round < 2000; ++round) {
+                if (lock.Take() != 0 || lock.Give() != 0) ++failures;
+            }
+        });
+    }
+    std::thread cleaner([&] {
+        while (!stop.load()) mslLoader::mslLoaderCleanup();
+    });
+    for (std::thread& user : users) user.join();
+    stop = true;
+    cleaner.join();
+    EXPECT_EQ(0, failures.load());
 }
