@@ -6,11 +6,29 @@
 #include <sched.h>
 #include <syslog.h>
 
+#include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 #include "jssync.h"
+#include "ovxForkHold.h"
 
 namespace ovxToolsLib {
+
+namespace {
+
+std::mutex g_systemLogLock;
+const ovxForkHold g_systemLogForkHold(g_systemLogLock, ovxForkRank::kLeaf);
+
+}  // namespace
+
+void jsSystemLog(const char* format, ...) {
+    std::lock_guard<std::mutex> hold(g_systemLogLock);
+    va_list arguments;
+    va_start(arguments, format);
+    vsyslog(LOG_DEBUG, format, arguments);
+    va_end(arguments);
+}
 
 namespace {
 
@@ -32,8 +50,8 @@ void FinishThread(jsThreadImpl& impl, uint32_t code, bool log) {
         impl.m_running = false;
     }
     if (log) {
-        syslog(LOG_DEBUG, "Thread '%s' with ID %lu exited with code %lu", impl.m_name.c_str(), id,
-               static_cast<unsigned long>(code));
+        jsSystemLog("Thread '%s' with ID %lu exited with code %lu", impl.m_name.c_str(), id,
+                    static_cast<unsigned long>(code));
     }
     impl.m_exitEvent.set();
 }
@@ -104,7 +122,7 @@ __attribute__((no_sanitize("null"))) void* jsThread::ThreadBody(void* argument) 
         impl->m_running = true;
         id = impl->m_threadId;
     }
-    syslog(LOG_DEBUG, "Started thread '%s' with ID %lu", impl->m_name.c_str(), id);
+    jsSystemLog("Started thread '%s' with ID %lu", impl->m_name.c_str(), id);
     uint32_t code = 0;
     try {
         try {
@@ -197,7 +215,7 @@ bool jsThread::kill() {
         m_impl->m_exitEvent.set();
         pthread_exit(reinterpret_cast<void*>(static_cast<uintptr_t>(kJsThreadKilled)));
     }
-    syslog(LOG_DEBUG, "Killing thread %lu from %lu", target, self);
+    jsSystemLog("Killing thread %lu from %lu", target, self);
     {
         Hold hold(&m_impl->m_mutex);
         m_impl->m_killed = true;

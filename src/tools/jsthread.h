@@ -20,6 +20,12 @@ namespace ovxToolsLib {
 constexpr uint32_t kJsThreadStillActive = 8193;  // 0x2001: the exit code while the thread runs
 constexpr uint32_t kJsThreadKilled = 57005;      // 0xDEAD: a thread that killed itself
 
+// One line at debug priority to the system log. glibc's syslog() takes a
+// private lock that fork() copies as it finds it, so a child forked while
+// one of our threads writes a line would wait for ever at its first line:
+// our lines pass a lock of ours that is held across fork().
+void jsSystemLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 class jsThread;
 
 class jsThreadImpl : public jsBase {
