@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "SimXml.h"
 
@@ -21,13 +22,21 @@ const char* Local(const char* name) {
     return colon != nullptr ? colon + 1 : name;
 }
 
-std::string Attribute(const char** attributes, const char* wanted) {
+// The value of an attribute, "" when absent.
+const char* Value(const char** attributes, const char* wanted) {
     for (size_t i = 0; attributes[i] != nullptr; i += 2) {
         const char* name = attributes[i];
         if (name[0] != wanted[0] && std::strchr(name, ':') == nullptr) continue;  // cheap and most often
         if (std::strcmp(Local(name), wanted) == 0) return attributes[i + 1];
     }
-    return std::string();
+    return "";
+}
+
+std::string Attribute(const char** attributes, const char* wanted) { return Value(attributes, wanted); }
+
+// Appends the values of `names`, each followed by a NUL.
+void AppendFields(std::string& to, const char** attributes, std::initializer_list<const char*> names) {
+    for (const char* name : names) to.append(Value(attributes, name)).push_back('\0');
 }
 
 // The elements the reader steers by; any other is kOther. The path from the
@@ -126,12 +135,10 @@ struct Reader {
                                     static_cast<uint32_t>(value > UINT32_MAX ? 0 : value)});
         } else if (name == kModule && parent == kModuleList && grand == kAnnouncement && Up(3) == kRequest &&
                    Up(4) == kBody) {
-            post.announcements.back().modules.push_back(
-                {Attribute(attributes, "name"), Attribute(attributes, "version")});
+            AppendFields(post.announcements.back().modules, attributes, {"name", "version"});
         } else if (name == kSchemaInfo && parent == kSchemaList && grand == kAnnouncement && Up(3) == kRequest &&
                    Up(4) == kBody) {
-            post.announcements.back().schemas.push_back(
-                {Attribute(attributes, "namespace"), Attribute(attributes, "version"), Attribute(attributes, "name")});
+            AppendFields(post.announcements.back().schemas, attributes, {"namespace", "version", "name"});
         } else if (name == kPolicyItem && parent == kPolicyAsk && grand == kRequest && Up(3) == kBody) {
             post.policyAsks.back().items.push_back(
                 {Attribute(attributes, "name"), Attribute(attributes, "namespace"), Attribute(attributes, "version"),
