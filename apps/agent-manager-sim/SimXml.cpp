@@ -11,9 +11,31 @@ namespace ovxSim {
 
 namespace {
 
-bool Space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool NameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
-bool NameChar(char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
+// What each byte may be, looked up rather than compared: the scan runs
+// over every byte of every post.
+enum : unsigned char { kSpace = 1, kNameStart = 2, kNameChar = 4, kPlain = 8 };
+
+struct Classes {
+    unsigned char of[256] = {};
+    Classes() {
+        for (int c = 0; c < 256; ++c) {
+            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+            const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+            of[c] =
+                static_cast<unsigned char>((space ? kSpace : 0) | (letter ? kNameStart | kNameChar : 0) |
+                                           ((c >= '0' && c <= '9') || c == '.' || c == '-' ? kNameChar : 0) |
+                                           // Taken as it is in a value or text: ASCII, no control
+                                           // character, nothing that starts markup or a reference.
+                                           (c >= 0x20 && c < 0x80 && c != '<' && c != '&' && c != '>' ? kPlain : 0));
+        }
+    }
+};
+const Classes kClasses;
+
+bool Is(char c, unsigned char what) { return (kClasses.of[static_cast<unsigned char>(c)] & what) != 0; }
+bool Space(char c) { return Is(c, kSpace); }
+bool NameStart(char c) { return Is(c, kNameStart); }
+bool NameChar(char c) { return Is(c, kNameChar); }
 
 // The length of the well-formed UTF-8 sequence of one character XML allows
 // at `p` (its first byte 0x80 or above), or 0.
@@ -82,7 +104,7 @@ private:
         if (m_p == m_end || !NameStart(*m_p)) return false;
         while (m_p < m_end && NameChar(*m_p)) ++m_p;
         if (m_p < m_end && static_cast<unsigned char>(*m_p) >= 0x80) return false;  // a name beyond ASCII
-        out.append(first, m_p);
+        out.append(first, static_cast<size_t>(m_p - first));
         return true;
     }
     // The declaration, when there is one: version 1.0, UTF-8 if it names an
@@ -169,15 +191,14 @@ private:
         while (m_p < m_end && *m_p != quote) {
             const char c = *m_p;
             const char* plain = m_p;
-            while (m_p < m_end && *m_p != quote && static_cast<unsigned char>(*m_p) >= 0x20 && *m_p != '&' &&
-                   *m_p != '<' && static_cast<unsigned char>(*m_p) < 0x80) {
-                ++m_p;
-            }
+            while (m_p < m_end && *m_p != quote && Is(*m_p, kPlain)) ++m_p;
             if (m_p != plain) {
-                out.append(plain, m_p);
+                out.append(plain, static_cast<size_t>(m_p - plain));
                 continue;
             }
-            if (c == '&') {
+            if (c == '>') {
+                out += *m_p++;
+            } else if (c == '&') {
                 ++m_p;
                 if (!Reference(out)) return false;
             } else if (c == '\t' || c == '\n' || c == '\r') {
@@ -199,7 +220,9 @@ private:
         std::string ignored;
         while (m_p < m_end && *m_p != '<') {
             const unsigned char c = static_cast<unsigned char>(*m_p);
-            if (c == '&') {
+            if (Is(*m_p, kPlain | kSpace)) {
+                ++m_p;
+            } else if (c == '&') {
                 ++m_p;
                 ignored.clear();
                 if (!Reference(ignored)) return false;
