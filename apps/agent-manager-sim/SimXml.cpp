@@ -89,8 +89,12 @@ public:
     }
 
 private:
+    // The loops over bytes run on locals: m_p, a member, would be read
+    // again after every write to a string.
     void SkipSpace() {
-        while (m_p < m_end && Space(*m_p)) ++m_p;
+        const char* p = m_p;
+        while (p < m_end && Space(*p)) ++p;
+        m_p = p;
     }
     bool Literal(const char* text) {
         const size_t length = std::strlen(text);
@@ -100,11 +104,12 @@ private:
     }
     // A name at m_p, appended to `out`; false when none starts there.
     bool Name(std::string& out) {
-        const char* first = m_p;
-        if (m_p == m_end || !NameStart(*m_p)) return false;
-        while (m_p < m_end && NameChar(*m_p)) ++m_p;
-        if (m_p < m_end && static_cast<unsigned char>(*m_p) >= 0x80) return false;  // a name beyond ASCII
-        out.append(first, static_cast<size_t>(m_p - first));
+        const char *first = m_p, *p = m_p, *const end = m_end;
+        if (p == end || !NameStart(*p)) return false;
+        while (p < end && NameChar(*p)) ++p;
+        if (p < end && static_cast<unsigned char>(*p) >= 0x80) return false;  // a name beyond ASCII
+        m_p = p;
+        out.append(first, static_cast<size_t>(p - first));
         return true;
     }
     // The declaration, when there is one: version 1.0, UTF-8 if it names an
@@ -188,12 +193,18 @@ private:
     bool Value(std::string& out) {
         if (m_p == m_end || (*m_p != '\'' && *m_p != '"')) return false;
         const char quote = *m_p++;
-        while (m_p < m_end && *m_p != quote) {
+        // The value ends at the next quote of its kind (it cannot hold one).
+        const void* found = std::memchr(m_p, quote, static_cast<size_t>(m_end - m_p));
+        if (found == nullptr) return false;
+        const char* const close = static_cast<const char*>(found);
+        while (m_p < close) {
             const char c = *m_p;
             const char* plain = m_p;
-            while (m_p < m_end && *m_p != quote && Is(*m_p, kPlain)) ++m_p;
-            if (m_p != plain) {
-                out.append(plain, static_cast<size_t>(m_p - plain));
+            const char* p = m_p;
+            while (p < close && Is(*p, kPlain)) ++p;
+            if (p != plain) {
+                m_p = p;
+                out.append(plain, static_cast<size_t>(p - plain));
                 continue;
             }
             if (c == '>') {
@@ -221,7 +232,9 @@ private:
         while (m_p < m_end && *m_p != '<') {
             const unsigned char c = static_cast<unsigned char>(*m_p);
             if (Is(*m_p, kPlain | kSpace)) {
-                ++m_p;
+                const char* p = m_p + 1;
+                while (p < m_end && Is(*p, kPlain | kSpace)) ++p;
+                m_p = p;
             } else if (c == '&') {
                 ++m_p;
                 ignored.clear();
