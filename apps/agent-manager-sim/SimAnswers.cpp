@@ -225,20 +225,16 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
     }
     std::unique_ptr<CCmlMessage> answer = AnswerTo(SenderOf(post), Wide(post.messageId));
     const std::string& agent = post.sourceAgentId;
-    m_arriving.fetch_add(1);
     {
-        std::unique_lock<std::mutex> hold(m_lock);
-        m_arriving.fetch_sub(1);
-        // The heartbeats handled together share a transaction, committed
-        // before any of their answers goes out (see EndBatch): an
-        // acknowledged heartbeat is recorded, whatever happens to the process.
-        if (!m_batchOpen) Exec("BEGIN");
-        m_batchOpen = true;
+        std::lock_guard<std::mutex> hold(m_lock);
+        // One transaction a heartbeat, committed before the answer goes out:
+        // an acknowledged heartbeat is recorded, whatever happens to the
+        // process.
+        Exec("BEGIN");
         struct Commit {
             Simulator& simulator;
-            std::unique_lock<std::mutex>& hold;
-            ~Commit() { simulator.EndBatch(hold); }
-        } commit{*this, hold};
+            ~Commit() { simulator.Exec("COMMIT"); }
+        } commit{*this};
         Bump("heartbeat");
         std::string group = "default";
         for (const auto& announcement : post.announcements) RecordAnnouncement(agent, announcement, *answer, group);
@@ -256,23 +252,6 @@ std::string Simulator::Heartbeat(const std::string& body, int* status) {
         }
     }
     return Text(*answer);
-}
-
-// The last heartbeat of a batch commits it; one that others are about to
-// join waits for the commit instead, so that a commit, most of the cost of
-// the state, is made once for the heartbeats of all the server's threads.
-// The batch ends: each thread in it waits only for heartbeats already
-// arrived, and a waiting thread brings no new one.
-void Simulator::EndBatch(std::unique_lock<std::mutex>& hold) {
-    if (m_arriving.load() == 0) {
-        Exec("COMMIT");
-        m_batchOpen = false;
-        ++m_batch;
-        m_batchCommitted.notify_all();
-        return;
-    }
-    const uint64_t batch = m_batch;
-    m_batchCommitted.wait(hold, [&] { return m_batch != batch; });
 }
 
 std::string Simulator::Trust(const std::string& body, int* status) {

@@ -153,9 +153,6 @@ private:
     void AddQueuedRequest(const Queued& request, ovx::cml::CCmlMessage& answer);
     std::string Ping(const std::string& body);
     void Alive(const std::string& body);
-    // Commits the heartbeats' shared transaction, or waits until the
-    // heartbeat about to join it has; m_lock is held.
-    void EndBatch(std::unique_lock<std::mutex>& hold);
     void Exec(const std::string& sql, const std::vector<std::string>& values = {});
     void Bump(const std::string& what);
     bool OpenState(std::string* error);
@@ -196,12 +193,6 @@ private:
     // lists the same ones heartbeat after heartbeat, and they are written
     // again only when they change (and once after each start).
     std::map<std::string, std::string> m_inventories;
-    // Heartbeats between reading their post and taking m_lock; the open
-    // transaction their writes join, and a count of the commits made.
-    std::atomic<int> m_arriving{0};
-    bool m_batchOpen = false;
-    uint64_t m_batch = 0;
-    std::condition_variable m_batchCommitted;
 };
 
 }  // namespace ovxSim
