@@ -41,6 +41,23 @@ namespace ovxSim {
 
 using namespace support;
 
+namespace {
+
+// The records of a list of fields each followed by a NUL, `width` fields a
+// record.
+std::vector<std::vector<std::string>> Records(const std::string& fields, size_t width) {
+    std::vector<std::vector<std::string>> records;
+    for (size_t at = 0; at < fields.size();) {
+        if (records.empty() || records.back().size() == width) records.emplace_back();
+        const size_t end = fields.find('\0', at);
+        records.back().push_back(fields.substr(at, end - at));
+        at = end + 1;
+    }
+    return records;
+}
+
+}  // namespace
+
 bool Simulator::QueueRequest(const std::string& agentId, const std::string& kind, const std::string& nameSpace,
                              const std::string& version, const std::string& name) {
     if (agentId.empty() || kind.empty()) return false;
@@ -58,23 +75,23 @@ void Simulator::RecordAnnouncement(const std::string& agent, const HeartbeatPost
         "ON CONFLICT(id) DO UPDATE SET name = ?2, namespace = ?3, grp = ?4, heartbeats = heartbeats + 1, "
         "last_heartbeat = ?5",
         {agent, announcement.name, announcement.nameSpace, group, Timestamp()});
-    // The inventory as one string, each field followed by a NUL.
-    std::string inventory;
-    auto field = [&inventory](const std::string& text) { inventory.append(text).push_back('\0'); };
-    for (const auto& module : announcement.modules) std::for_each(module.begin(), module.end(), field);
-    inventory += '\0';
-    for (const auto& schema : announcement.schemas) std::for_each(schema.begin(), schema.end(), field);
+    // The inventory as one string: the modules' fields, a NUL, the schemas'.
     std::string& written = m_inventories[agent];
-    if (inventory != written) {
+    const std::string& modules = announcement.modules;
+    const std::string& schemas = announcement.schemas;
+    const bool same = written.size() == modules.size() + 1 + schemas.size() &&
+                      written.compare(0, modules.size(), modules) == 0 && written[modules.size()] == '\0' &&
+                      written.compare(modules.size() + 1, schemas.size(), schemas) == 0;
+    if (!same) {
         Exec("DELETE FROM modules WHERE agent = ?1", {agent});
-        for (const auto& module : announcement.modules) {
+        for (const std::vector<std::string>& module : Records(modules, 2)) {
             Exec("INSERT OR REPLACE INTO modules VALUES(?1, ?2, ?3)", {agent, module[0], module[1]});
         }
         Exec("DELETE FROM schemas WHERE agent = ?1", {agent});
-        for (const auto& schema : announcement.schemas) {
+        for (const std::vector<std::string>& schema : Records(schemas, 3)) {
             Exec("INSERT OR REPLACE INTO schemas VALUES(?1, ?2, ?3, ?4)", {agent, schema[0], schema[1], schema[2]});
         }
-        written.swap(inventory);
+        written.assign(modules).append(1, '\0').append(schemas);
     }
     CAgentStartupAcknowledgement acknowledgement;
     acknowledgement.SetRequestId(Wide(announcement.requestId).c_str());

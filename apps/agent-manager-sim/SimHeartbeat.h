@@ -5,7 +5,6 @@
 #ifndef OVX_APPS_AGENT_MANAGER_SIM_SIMHEARTBEAT_H
 #define OVX_APPS_AGENT_MANAGER_SIM_SIMHEARTBEAT_H
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,8 +19,12 @@ struct HeartbeatPost {
     std::vector<std::string> sourceGroups;
     struct Announcement {
         std::string requestId, name, nameSpace, groupHint;
-        std::vector<std::array<std::string, 2>> modules;  // name, version
-        std::vector<std::array<std::string, 3>> schemas;  // namespace, version, name
+        // The inventory as it comes: each module's name and version, each
+        // schema's namespace, version and name, every field followed by a
+        // NUL. An agent lists the same one heartbeat after heartbeat: kept
+        // so, it is compared with the last one whole and costs no string a
+        // field.
+        std::string modules, schemas;
     };
     std::vector<Announcement> announcements;
     struct PolicyItem {

@@ -1,0 +1,173 @@
+// The simulator's plain XML reader against expat, a full parser: whatever
+// the plain reader accepts, expat must accept too and report element for
+// element, attribute for attribute, alike. What the plain reader does not
+// take (it gives up) goes to expat in the simulator, so giving up is always
+// safe; accepting what expat refuses, or reading a value otherwise, is the
+// fault these tests look for.
+#include <expat.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "SimXml.h"
+
+namespace {
+
+struct Reading {
+    bool read = false;
+    std::string events;  // "<name a=v>" and "</name>", in order
+};
+
+void OnStart(void* data, const char* name, const char** attributes) {
+    std::string& events = *static_cast<std::string*>(data);
+    events.append("<").append(name);
+    for (size_t i = 0; attributes[i] != nullptr; i += 2)
+        events.append(" ").append(attributes[i]).append("=[").append(attributes[i + 1]).append("]");
+    events.append(">");
+}
+
+void OnEnd(void* data, const char* name) { static_cast<std::string*>(data)->append("</").append(name).append(">"); }
+
+Reading Plain(const std::string& text) {
+    Reading reading;
+    reading.read =
+        ovxSim::ReadPlainXml(text.data(), text.size(), &reading.events, &OnStart, &OnEnd) == ovxSim::PlainXml::kRead;
+    return reading;
+}
+
+Reading Expat(const std::string& text) {
+    Reading reading;
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &reading.events);
+    XML_SetElementHandler(parser, &OnStart, &OnEnd);
+    reading.read = XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    return reading;
+}
+
+// Fails the test when the plain reader accepts `text` and expat does not,
+// or reads it otherwise; true when the plain reader accepted it.
+bool AgreesWithExpat(const std::string& text) {
+    const Reading plain = Plain(text);
+    if (!plain.read) return false;
+    const Reading expat = Expat(text);
+    EXPECT_TRUE(expat.read) << "accepted what expat refuses: " << text;
+    EXPECT_EQ(expat.events, plain.events) << text;
+    return true;
+}
+
+// The form agents post, as the library writes it (shortened).
+const std::string kHeartbeat =
+    "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+    "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n    xsi:schemaLocation='urn:a ./a.xsd\n    urn:b "
+    "./b.xsd'\n     xmlns='urn:ovx' schema-version='1.0.1'>\n"
+    "    <cml xmlns='urn:cml' schema-version='1.0.0'>\n"
+    "        <message-envelope broadcast='false' message-id='m-1'>\n"
+    "            <source name='probe &amp; co' namespace='urn:probe' agent-id='{a&#x31;}'/>\n"
+    "            <message-body><request>\n"
+    "                <agent-startup-announcement request-id='r-1' name=\"caf\xC3\xA9 \xE2\x82\xAC\" version='5'>\n"
+    "                    <module-list><module name='m&lt;1&gt;' version='1.2.3'/></module-list>\n"
+    "                </agent-startup-announcement>\n"
+    "            </request></message-body>\n"
+    "        </message-envelope>\n"
+    "    </cml>\n"
+    "</ovx>\n";
+
+// Plain documents are read, as expat reads them; the values follow the
+// rules of attribute values without a document type.
+TEST(SimPlainXml, PlainDocumentsAreReadAsAFullParserReadsThem) {
+    struct Case {
+        std::string text, events;
+    };
+    const Case cases[] = {
+        {"<a/>", "<a></a>"},
+        {"<?xml version=\"1.0\"?><a  b = 'x' c=\"y\" ></a >", "<a b=[x] c=[y]></a>"},
+        {"<a b='1&#10;2&#x9;3&#13;'/>", "<a b=[1\n2\t3\r]></a>"},          // references are not normalized
+        {"<a b='1\r\n2\n3\t4\r5'/>", "<a b=[1 2 3 4 5]></a>"},             // line breaks and tabs are
+        {"<a b='&quot;&apos;&lt;&gt;&amp;\"'/>", "<a b=[\"'<>&\"]></a>"},  // entities of XML itself
+        {"<a b='&#x20AC;&#128512;'/>", "<a b=[\xE2\x82\xAC\xF0\x9F\x98\x80]></a>"},
+        {"<x:a x:b='1' xmlns:x='u'>t &amp; \xC3\xA9 ]]<x:c/></x:a>", "<x:a x:b=[1] xmlns:x=[u]><x:c></x:c></x:a>"},
+        {"\n<a>\r\n</a>\r\n", "<a></a>"},
+    };
+    for (const Case& test : cases) {
+        const Reading plain = Plain(test.text);
+        EXPECT_TRUE(plain.read) << test.text;
+        EXPECT_EQ(test.events, plain.events) << test.text;
+        EXPECT_TRUE(AgreesWithExpat(test.text)) << test.text;
+    }
+    EXPECT_TRUE(AgreesWithExpat(kHeartbeat));
+}
+
+// Ill-formed documents, and well-formed ones beyond the plain form, are
+// left to the full parser.
+TEST(SimPlainXml, AnythingElseIsLeftToTheFullParser) {
+    const std::string cases[] = {
+        "",
+        "   ",
+        "<a>",
+        "<a></b>",
+        "<a></a><b/>",
+        "<a/>text",
+        "<a b='1' b='2'/>",
+        "<a b='1'c='2'/>",
+        "<a b=1/>",
+        "<a b='<'/>",
+        "<a b='&unknown;'/>",
+        "<a b='&#0;'/>",
+        "<a b='&#xD800;'/>",
+        "<a b='&#x110000;'/>",
+        "<a b='&#;'/>",
+        "<a>]]></a>",
+        "<a>\x01</a>",
+        "<a b='\xC0\x80'/>",
+        "<a b='\xED\xA0\x80'/>",
+        "<a b='\xEF\xBF\xBF'/>",
+        "<a>\xF4\x90\x80\x80</a>",
+        "<\xC3\xA9/>",
+        "<a\xC3\xA9/>",
+        "<?xml version='1.1'?><a/>",
+        "<?xml version='&#49;.0'?><a/>",
+        "<?xml encoding='UTF-8' version='1.0'?><a/>",
+        "<?xml version='1.0' encoding='ISO-8859-1'?><a b='\xE9'/>",
+        " <?xml version='1.0'?><a/>",
+        "\xEF\xBB\xBF<a/>",
+        "<!DOCTYPE a><a/>",
+        "<!-- note --><a/>",
+        "<?pi x?><a/>",
+        "<a><![CDATA[x]]></a>",
+        "<a><!-- note --></a>",
+    };
+    for (const std::string& text : cases) {
+        EXPECT_FALSE(Plain(text).read) << text;
+    }
+}
+
+// Every document a byte away from the heartbeat (each byte cut off, taken
+// out, or replaced by a byte that matters to XML) is read as expat reads
+// it, or left to it.
+TEST(SimPlainXml, DocumentsAByteAwayFromAHeartbeatAreNeverReadOtherwise) {
+    const std::string replacements = std::string("<>&;#'\"/=! \t\r\n\x01\x80\xC3\xFFxX:-.0", 24);
+    int read = 0, total = 0;
+    for (size_t i = 0; i < kHeartbeat.size(); ++i) {
+        std::vector<std::string> variants = {kHeartbeat.substr(0, i),
+                                             kHeartbeat.substr(0, i) + kHeartbeat.substr(i + 1)};
+        for (char c : replacements) {
+            std::string changed = kHeartbeat;
+            changed[i] = c;
+            variants.push_back(changed);
+        }
+        for (const std::string& text : variants) {
+            read += AgreesWithExpat(text) ? 1 : 0;
+            ++total;
+        }
+        if (HasFailure()) return;
+    }
+    // Both verdicts occur: many such changes leave the document plain (a
+    // letter of a value), many break it.
+    EXPECT_GT(read, total / 10);
+    EXPECT_LT(read, total - total / 10);
+}
+
+}  // namespace
