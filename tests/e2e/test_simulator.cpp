@@ -454,7 +454,9 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     limit.rlim_max = std::max(limit.rlim_max, limit.rlim_cur);
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) GTEST_SKIP() << "cannot open " << kSlow << " sockets here";
     pid_t pid = -1;
-    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow"}, &pid);
+    TempDir temp("ovx-sim-slow");
+    const std::string token = temp / "admin-token";
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, &pid);
     ASSERT_GT(port, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
