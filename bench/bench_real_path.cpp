@@ -42,7 +42,8 @@
 //   ovxBenchRealPath CERTIFICATE_FOLDER [VARIANT [SIDE]]
 // VARIANT (0 to 3) runs one round-trip variant alone, for a profiler; SIDE
 // ("ours" or "floor") then runs only that side, for as long as the full run
-// or for OVX_BENCH_BLOCKS blocks (of 60 round trips).
+// or for OVX_BENCH_BLOCKS blocks (of 60 round trips). VARIANT "builders" runs
+// the builder calls alone.
 #include <curl/curl.h>
 #include <ini.h>
 #include <sys/resource.h>
@@ -516,7 +517,9 @@ int main(int argc, char** argv) {
                                 {"HTTP, processResponseThread on", false, true},
                                 {"HTTPS, processResponseThread off", true, false},
                                 {"HTTPS, processResponseThread on", true, true}};
-    if (argc > 2) {
+    if (argc == 3 && std::string(argv[2]) == "builders") {
+        ok = RunBuilders(dir);
+    } else if (argc > 2) {
         const Sides sides = argc == 3 ? Sides::All : std::string(argv[3]) == "floor" ? Sides::Floor : Sides::Ours;
         ok = RunVariant(variants[std::atoi(argv[2]) & 3], dir, argv[1], sides);
     } else {
