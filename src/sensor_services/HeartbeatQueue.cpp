@@ -76,7 +76,16 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
     // stays the caller's, as it would once the session is gone.
     if (IsStopping()) return OVX_E_NOT_INITIALIZED;
     bool queued = false;
-    uint32_t status = QueueHeartbeatRequest(message, buffer, length, &queued);
+    // The out buffer's zeroed tail is written once the dispatch thread has
+    // been asked to run: it works on the heartbeat meanwhile. The buffer is
+    // whole before the call returns, whichever way it returns.
+    struct ZeroTail {
+        OutBufferTail tail{nullptr, 0};
+        ~ZeroTail() {
+            if (tail.size != 0) std::memset(tail.data, 0, tail.size);
+        }
+    } zero;
+    uint32_t status = QueueHeartbeatRequest(message, buffer, length, &queued, &zero.tail);
     if (taken != nullptr) *taken = queued;
     if (!queued) return status;
     const uint32_t dispatch = RequestDispatch();
@@ -261,7 +270,8 @@ void CSensorServices::RestorePendingHeartbeat() {
     RequestDispatch();
 }
 
-uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken) {
+uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken,
+                                                OutBufferTail* zeroLater) {
     if (taken != nullptr) *taken = false;
     const char* where = "CSensorServices::QueueHeartbeatRequest()";
     if (handle == nullptr) {
@@ -288,12 +298,16 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
         if (buffer != nullptr && length != nullptr) {
             text = Text(*message);
 
+            OutBufferTail tail{buffer, *length};
             if (text.size() <= *length) {
                 std::memcpy(buffer, text.data(), text.size());
-                std::memset(buffer + text.size(), 0, *length - text.size());
+                tail = {buffer + text.size(), *length - text.size()};
                 *length = static_cast<uint32_t>(text.size());
-            } else {
-                std::memset(buffer, 0, *length);
+            }
+            if (zeroLater != nullptr) {
+                *zeroLater = tail;
+            } else if (tail.size != 0) {
+                std::memset(tail.data, 0, tail.size);
             }
         }
         EnqueueHeartbeat(message, taken, std::move(text));

@@ -190,11 +190,19 @@ uint32_t CSensorServices::CheckArguments(const char* builder, std::initializer_l
     for (const BuilderArgument& argument : arguments) {
         const size_t bit = index++;
         if (argument.value == nullptr) continue;
-        const size_t length = strnlen(argument.value, kMaxArgumentBytes + 1);
+        // Measured in one pass that also tells whether the text is printable
+        // ASCII, as nearly every argument is: such text is XML text and
+        // well-formed UTF-8 without the two checks below.
+        size_t length = 0;
+        bool printable = true;
+        for (; length <= kMaxArgumentBytes && argument.value[length] != '\0'; ++length) {
+            printable &= static_cast<unsigned char>(argument.value[length] - 0x20) < 0x5F;
+        }
         if (length > kMaxArgumentBytes) {
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), kTooLarge);
             return OVX_E_INVALID_ARGUMENT;
         }
+        if (printable) continue;
         if (!ovxToolsLib::ovxIsXmlText(argument.value, length)) {
             Trace(SS_TRACE_ERROR, Where(builder).c_str(), (std::string(kNotXmlText) + argument.name).c_str());
             return OVX_E_INVALID_ARGUMENT;

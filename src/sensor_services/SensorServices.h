@@ -224,9 +224,17 @@ public:
     static uint32_t ProcessResponseItem(const uint8_t* data, uint32_t size, void* argument);
 
     // The heartbeat queue (HeartbeatQueue.cpp).
+    // Part of an agent's out buffer still to be zeroed.
+    struct OutBufferTail {
+        char* data;
+        size_t size;
+    };
     // *taken (when given) tells whether the heartbeat became the library's:
     // a non-zero status after it was queued is the group settings step's.
-    uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken = nullptr);
+    // With `zeroLater`, the part of the out buffer past the text is not
+    // zeroed here but handed back to be zeroed by the caller.
+    uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken = nullptr,
+                                   OutBufferTail* zeroLater = nullptr);
     // The group settings step of a heartbeat: the request for newer group
     // settings (when autoGroupSettingsRequest is set) and the group name
     // hint. `info` gets the status of reading the settings information,

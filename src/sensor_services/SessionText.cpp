@@ -21,7 +21,10 @@ char* AgentCopy(const char* text) {
 
 std::string Narrow(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text); }
 std::wstring Wide(const char* text, size_t length) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, length); }
-std::wstring Wide(const char* text) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text != nullptr ? text : ""); }
+// Straight from the caller's bytes: no narrow copy of them on the way.
+std::wstring Wide(const char* text) {
+    return text != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, std::strlen(text)) : std::wstring();
+}
 
 std::string ParseFailureLine(const CCmlException& error, uint32_t status) {
     std::string line;

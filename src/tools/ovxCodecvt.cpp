@@ -1,5 +1,6 @@
 #include "ovxCodecvt.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace ovxToolsLib {
@@ -83,7 +84,12 @@ std::string ovxUnicode<wchar_t>::ToUtf8(const wchar_t* text, size_t length, bool
     if (text) {
         out.reserve(length);
         for (size_t i = 0; i < length; ++i) {
-            allLegal &= ovxAppendUtf8(out, static_cast<char32_t>(static_cast<uint32_t>(text[i])));
+            const auto code = static_cast<uint32_t>(text[i]);
+            if (code < 0x80) {
+                out.push_back(static_cast<char>(code));
+                continue;
+            }
+            allLegal &= ovxAppendUtf8(out, static_cast<char32_t>(code));
         }
     }
     if (clean) *clean = allLegal;
@@ -94,20 +100,48 @@ std::wstring ovxUnicode<wchar_t>::FromUtf8(const char* text, size_t length, bool
     std::wstring out;
     bool allLegal = true;
     if (text) {
-        out.reserve(length);
+        // Decoded in chunks on the stack and appended a chunk at a time: a
+        // short text (most are) costs one allocation of its own size, and no
+        // character is written twice. ASCII, most of what agents and servers
+        // send, is copied as it is.
+        constexpr size_t kChunk = 256;
+        wchar_t chunk[kChunk];
+        size_t used = 0;
+        if (length > kChunk) out.reserve(length);
         const char* cursor = text;
         const char* end = text + length;
+        constexpr size_t kWord = sizeof(uint64_t);
         while (cursor < end) {
+            if (used + kWord > kChunk) {
+                out.append(chunk, used);
+                used = 0;
+            }
+            // Eight bytes at a time while none has its high bit set.
+            uint64_t word;
+            if (static_cast<size_t>(end - cursor) >= kWord &&
+                (std::memcpy(&word, cursor, kWord), (word & 0x8080808080808080ULL) == 0)) {
+                for (size_t k = 0; k < kWord; ++k) chunk[used + k] = static_cast<wchar_t>(cursor[k]);
+                used += kWord;
+                cursor += kWord;
+                continue;
+            }
+            const auto lead = static_cast<unsigned char>(*cursor);
+            if (lead < 0x80) {
+                chunk[used++] = static_cast<wchar_t>(lead);
+                ++cursor;
+                continue;
+            }
             char32_t character;
             int result = ovxDecodeUtf8(&cursor, end, &character);
             if (result == 0) {  // truncated sequence at the end of the input
-                out += static_cast<wchar_t>(kOvxReplacementCharacter);
+                chunk[used++] = static_cast<wchar_t>(kOvxReplacementCharacter);
                 allLegal = false;
                 break;
             }
             if (result < 0) allLegal = false;
-            out += static_cast<wchar_t>(character);
+            chunk[used++] = static_cast<wchar_t>(character);
         }
+        out.append(chunk, used);
     }
     if (clean) *clean = allLegal;
     return out;

@@ -50,22 +50,16 @@ void CBaseServices::Trace(uint32_t level, const char* where, const char* text) c
 
 bool CBaseServices::TraceWanted(uint32_t level) const { return m_gate && m_gate->Wants(level); }
 
-int32_t CBaseServices::ReferenceCount() const {
-    LockGuard hold(*this);
-    return m_references;
-}
+int32_t CBaseServices::ReferenceCount() const { return m_references.load(std::memory_order_acquire); }
 
 uint32_t CBaseServices::AddRef() {
-    LockGuard hold(*this);
-    return static_cast<uint32_t>(++m_references);
+    return static_cast<uint32_t>(m_references.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 
 uint32_t CBaseServices::Release() {
-    int32_t count;
-    {
-        LockGuard hold(*this);
-        count = --m_references;
-    }
+    // Whatever this holder did with the session happens before the last
+    // holder's clean-up.
+    const int32_t count = m_references.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (count == 0) {
         Cleanup();
         delete this;
@@ -172,8 +166,7 @@ uint32_t CBaseServices::StartDispatch(const ovxToolsLib::ovxThreadingFunctions* 
     if (status != 0) {
         m_dispatchRunning = false;
         m_stop = true;
-        LockGuard hold(*this);
-        --m_references;
+        m_references.fetch_sub(1, std::memory_order_relaxed);
     }
     return status;
 }

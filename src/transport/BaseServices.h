@@ -138,7 +138,10 @@ private:
     ovxToolsLib::ovxEventHandle m_exitEvent = 0;
     std::atomic<bool> m_stop{true};
     uint32_t m_timeouts[kTimeoutCount] = {0, 0, 60000, 30000};
-    int32_t m_references = 0;
+    // Counted without the session lock: every exported call takes and gives
+    // back a reference, and the lock taken through the threading table for
+    // each would cost more than most builders themselves.
+    std::atomic<int32_t> m_references{0};
     std::string m_version;
     bool m_libraryLoaded = false;
     std::atomic<bool> m_dispatchRunning{false};

@@ -44,6 +44,52 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
     EXPECT_FALSE(clean);
 }
 
+// Long text is decoded in pieces, ASCII several bytes at a time: multi-byte
+// sequences and bad bytes land at every offset of a piece, and the text is
+// longer than several pieces.
+TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
+    struct Sequence {
+        const char* bytes;
+        std::wstring expected;
+    } sequences[] = {
+        {"\xC3\xA9", L"\u00e9"},
+        {"\xE2\x82\xAC", L"\u20ac"},
+        {"\xF0\x9F\x98\x80", L"\U0001F600"},
+        {"\xFF", L"\uFFFD"},
+    };
+    std::string utf8;
+    std::wstring expected;
+    for (int i = 0; i < 600; ++i) {
+        for (int k = 0; k < i % 19; ++k) {
+            utf8 += static_cast<char>('a' + k);
+            expected += static_cast<wchar_t>(L'a' + k);
+        }
+        const Sequence& sequence = sequences[i % 4];
+        utf8 += sequence.bytes;
+        expected += sequence.expected;
+    }
+    utf8 += std::string(1, '\0') + "tail";
+    expected += std::wstring(1, L'\0') + L"tail";
+    bool clean = true;
+    EXPECT_EQ(expected, Unicode::FromUtf8(utf8, &clean));
+    EXPECT_FALSE(clean);  // the 0xFF bytes
+    // The same without the bad bytes is clean, and a sequence cut off by
+    // the end of a long text gives one replacement character.
+    std::string good;
+    std::wstring goodExpected;
+    for (int i = 0; i < 300; ++i) {
+        good += std::string(i % 11, 'x') + "\xE2\x82\xAC";
+        goodExpected += std::wstring(i % 11, L'x') + L"\u20ac";
+    }
+    EXPECT_EQ(goodExpected, Unicode::FromUtf8(good, &clean));
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(goodExpected + L"\uFFFD", Unicode::FromUtf8(good + "\xF0\x9F", &clean));
+    EXPECT_FALSE(clean);
+    // Wide to UTF-8 and back keeps the long text.
+    EXPECT_EQ(good, Unicode::ToUtf8(goodExpected, &clean));
+    EXPECT_TRUE(clean);
+}
+
 TEST(Utf8, FacetConvertsThroughAStandardLocale) {
     std::locale locale(std::locale::classic(), new COvxCodecvt());
     const auto& facet = std::use_facet<std::codecvt<wchar_t, char, std::mbstate_t>>(locale);
