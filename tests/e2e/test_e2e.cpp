@@ -175,7 +175,7 @@ TEST_F(EndToEnd, AWholeConversation) {
     EXPECT_EQ(OVX_E_CML_ATTACH_REFUSED, SS_AttachToSite(message, 2000, 5000, 60000, "operator", "wrong", nullptr, 0,
                                                         "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----"));
     FreeMessage(message);
-    EXPECT_EQ(0u, Count("right"));  // no password in any trace line
+    EXPECT_EQ(0u, TraceLines::Count("right"));  // no password in any trace line
 
     // Alive heartbeats at a one-second period.
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 60));

@@ -181,7 +181,7 @@ TEST_F(PatientExtensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked)
     // The schedule alone would have waited 0.1 s.
     EXPECT_GE(waited, std::chrono::milliseconds(990));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
-    EXPECT_EQ(1u, Count("Next retry in 1 seconds to server index #0"));
+    EXPECT_EQ(1u, TraceLines::Count("Next retry in 1 seconds to server index #0"));
     // The statistics told the wait the server asked for, not the schedule's.
     EXPECT_EQ(1000u, ArrivalAt(1).reportedWait);
 }
@@ -254,8 +254,9 @@ TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGets
     EXPECT_EQ("gzip", ArrivalAt(1).encoding);
     EXPECT_EQ("", ArrivalAt(2).encoding);
     EXPECT_EQ(ArrivalAt(1).body, ArrivalAt(2).body);
-    EXPECT_EQ(1u, Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it uncompressed from "
-                        "now on."));
+    EXPECT_EQ(
+        1u, TraceLines::Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it uncompressed from "
+                              "now on."));
     EXPECT_TRUE(g_errors.Take().empty());  // a heartbeat that arrived is no failure
     // From then on, plain only.
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("after"), nullptr, nullptr));
@@ -403,16 +404,16 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("strict") == 2; }));
         if (*c.said != '\0') {
             const std::string said = "The setting " + std::string(c.key) + "=\"" + c.value + "\" is not " + c.said;
-            EXPECT_EQ(1u, CountAtLevel(SS_TRACE_WARNING, said));
+            EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_WARNING, said));
         }
-        EXPECT_EQ(*c.said != '\0' ? 1u : 0u, Count("The setting "));
+        EXPECT_EQ(*c.said != '\0' ? 1u : 0u, TraceLines::Count("The setting "));
         if (c.exactWait) {
             EXPECT_EQ(100u, ArrivalAt(1).reportedWait);
         }
         EXPECT_EQ(c.compressed ? "gzip" : "", ArrivalAt(0).encoding);
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        ForgetLines();
+        TraceLines::Forget();
         std::lock_guard<std::mutex> hold(lock);
         arrivals.clear();
     }
@@ -468,7 +469,7 @@ TEST_F(StoredExtensions, APendingHeartbeatOutlivesItsSessionAndIsSentFirstByTheN
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("next"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("next") == 1; }));
     EXPECT_EQ(1u, HeartbeatsNamed("kept"));
-    EXPECT_EQ(1u, Count("A heartbeat left pending by an earlier session is queued first."));
+    EXPECT_EQ(1u, TraceLines::Count("A heartbeat left pending by an earlier session is queued first."));
 }
 
 TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSessionStarts) {
@@ -492,10 +493,10 @@ TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSe
         ASSERT_EQ(0u, Init());
         EXPECT_FALSE(Exists(Store()));
         EXPECT_EQ(before + 1, SetAside().size());
-        EXPECT_EQ(1u, Count(std::string("' ") + c.why + "; it was moved to '"));
+        EXPECT_EQ(1u, TraceLines::Count(std::string("' ") + c.why + "; it was moved to '"));
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        ForgetLines();
+        TraceLines::Forget();
     }
     EXPECT_EQ(0u, Arrivals());  // nothing of it was sent
 }
@@ -533,7 +534,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
         struct stat before {};
         ASSERT_EQ(0, ::lstat(Store().c_str(), &before));
         ASSERT_EQ(0u, Init());
-        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "' is " + std::string(c.kind) + ", not a regular file"));
+        EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_ERROR, "' is " + std::string(c.kind) + ", not a regular file"));
         // Posts that fail and go back to the slot, each a change of the store.
         const size_t arrived = Arrivals();
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
@@ -545,7 +546,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
         EXPECT_EQ(before.st_ino, after.st_ino);
         EXPECT_EQ(before.st_mode, after.st_mode);
         EXPECT_TRUE(SetAside().empty());
-        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "not a regular file"));
+        EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_ERROR, "not a regular file"));
         if (S_ISDIR(after.st_mode)) {
             EXPECT_EQ("kept\n", ReadText(Store() + "/inside.txt"));
             ::unlink((Store() + "/inside.txt").c_str());
@@ -554,7 +555,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
             ::unlink(Store().c_str());
         }
         EXPECT_EQ("the agent's own file\n", ReadText(target));
-        ForgetLines();
+        TraceLines::Forget();
     }
 }
 
@@ -576,7 +577,8 @@ TEST_F(StoredExtensions, TemporaryFilesLeftByAKilledWriterAreRemovedAtStartAndNo
     ASSERT_EQ(0, ::symlink(kept.front().c_str(), (Store() + ".tmpLNK123").c_str()));
     ASSERT_EQ(0u, Init());
     EXPECT_FALSE(Exists(left));
-    EXPECT_EQ(1u, CountAtLevel(SS_TRACE_PROGRESS, "Removed 1 temporary file(s) of the pending heartbeat store"));
+    EXPECT_EQ(
+        1u, TraceLines::CountAtLevel(SS_TRACE_PROGRESS, "Removed 1 temporary file(s) of the pending heartbeat store"));
     for (size_t i = 0; i < kept.size(); ++i) {
         SCOPED_TRACE(kept[i]);
         if (i + 1 == kept.size() && !chowned) continue;  // not root: no other user's file to make
@@ -764,11 +766,11 @@ TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMer
                 EXPECT_TRUE(owed) << posted.back() << " or a later one";
             }
             lost += owed ? 0 : 1;
-            EXPECT_EQ(0u, Count("it was moved to"));  // never a torn or foreign store
+            EXPECT_EQ(0u, TraceLines::Count("it was moved to"));  // never a torn or foreign store
             EXPECT_EQ(0u, Temporaries());
             ASSERT_EQ(0u, SS_ShutDown());
             ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-            ForgetLines();
+            TraceLines::Forget();
             std::lock_guard<std::mutex> hold(lock);
             arrivals.clear();
         }
@@ -808,11 +810,11 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     // Cut off: every post goes to the dead server and fails.
     const auto appliedAt = Clock::now();
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
     EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
     // Five seconds on: still on probation.
     g_now += 5;
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 6; }));
     EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     g_now += 1;
@@ -826,8 +828,9 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - appliedAt).count()));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(1u, Count("No post succeeded for 5 seconds with the new group settings: the last known good settings "
-                        "are restored."));
+    EXPECT_EQ(1u, TraceLines::Count(
+                      "No post succeeded for 5 seconds with the new group settings: the last known good settings "
+                      "are restored."));
     std::vector<std::string> errors = g_errors.Take();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ("0xc7560014 kind 3", errors.back());
@@ -844,7 +847,8 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
                                       "https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings", "1.0.0",
                                       nullptr, nullptr));
     ASSERT_EQ(0u, PostHeartbeat(again, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
     EXPECT_EQ(std::string::npos, FirstBodyNamed("again").find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
@@ -860,7 +864,7 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-newer"; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("confirming") == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
     g_now += 60;
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("later"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("later") == 1; }));
@@ -896,9 +900,10 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     ASSERT_EQ(dead, ReadText(commFile));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("Group settings were on probation when the last session ended: their probation starts again."));
+    EXPECT_EQ(1u, TraceLines::Count(
+                      "Group settings were on probation when the last session ended: their probation starts again."));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
     g_now += 6;
     ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
@@ -909,7 +914,8 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
         answers.push_back(GroupSettingsAnswer("tok-dead", dead));
     }
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
 }
 
@@ -917,7 +923,7 @@ TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForg
     WriteText(commFile + ".lastgood", "not a probation record");
     ASSERT_EQ(0, ::chmod((commFile + ".lastgood").c_str(), 0600));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("' is not a probation record; it was moved to '"));
+    EXPECT_EQ(1u, TraceLines::Count("' is not a probation record; it was moved to '"));
     const std::string newer =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
     {
@@ -927,7 +933,7 @@ TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForg
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
     struct stat about {};
     ASSERT_TRUE(WaitFor([&] { return ::stat((commFile + ".lastgood").c_str(), &about) != 0; }));
 }
@@ -979,9 +985,9 @@ TEST_F(Extensions, WithoutProbationSettingsThatReachNoServerStay) {
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
     g_now += 3600;
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 6; }));
     EXPECT_EQ(dead, ReadText(commFile));
     EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
     session->Release();

@@ -154,7 +154,7 @@ TEST_F(Responses, AnAnswerWithoutDestinationReachesNoCallback) {
     RegisterResponseComplete(&OnComplete);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, Process(Answer(kThreeSchemas, "", "")));
     EXPECT_TRUE(g_calls.Take().empty());
-    EXPECT_EQ(1u, Count("no destination agents specified in response"));
+    EXPECT_EQ(1u, TraceLines::Count("no destination agents specified in response"));
 }
 
 TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
@@ -263,7 +263,7 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
         // in the trace only.
         EXPECT_TRUE(g_calls.Take().empty());
     }
-    EXPECT_EQ(5u, Count("Error writing out group settings. File: " + commFile));
+    EXPECT_EQ(5u, TraceLines::Count("Error writing out group settings. File: " + commFile));
     // Server codes that mean "nothing new" change nothing and say nothing.
     for (const char* code : {"1196818438", "1196818451"}) {  // 0x47560006, 0x47560013
         ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
@@ -276,7 +276,7 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
     ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                          "<policy-item namespace='" + kGroupSettingsNs +
                                              "' schema-version='1.0.0' code='5' text='no group'/>"))));
-    EXPECT_EQ(1u, Count("CML error code while processing group settings. Code: 0x00000005 Text: no group"));
+    EXPECT_EQ(1u, TraceLines::Count("CML error code while processing group settings. Code: 0x00000005 Text: no group"));
     EXPECT_EQ(before, ReadText(commFile));
 }
 
@@ -286,10 +286,10 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
                            Doc("something-else", "urn:not-ours", "foreign-1");
     for (int i = 0; i < 2000; ++i) requests += Doc("get-agent-status-request", kAgentNs, "flood-" + std::to_string(i));
     ASSERT_EQ(0u, Process(Answer(requests, "")));
-    EXPECT_EQ(1u, Count("Unknown CML message received. Tag name: get-agent-info-request"));
-    EXPECT_EQ(2000u, Count("Unknown CML message received. Tag name: get-agent-status-request"));
-    EXPECT_EQ(0u, Count("configure-task-request"));  // other namespaces are skipped silently
-    EXPECT_EQ(0u, Count("something-else"));
+    EXPECT_EQ(1u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-info-request"));
+    EXPECT_EQ(2000u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-status-request"));
+    EXPECT_EQ(0u, TraceLines::Count("configure-task-request"));  // other namespaces are skipped silently
+    EXPECT_EQ(0u, TraceLines::Count("something-else"));
     ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(1u, Posts());
@@ -318,7 +318,7 @@ TEST_F(Responses, AFailingGenericCallbackDoesNotStopTheRest) {
     ASSERT_EQ(3u, calls.size());
     EXPECT_EQ("generic error-response e-1 {agent} 9 bad last=1", calls[1]);
     EXPECT_EQ("complete hb-1", calls[2]);
-    EXPECT_EQ(2u, Count("An exception occurred in the agent's generic response callback function"));
+    EXPECT_EQ(2u, TraceLines::Count("An exception occurred in the agent's generic response callback function"));
 }
 
 TEST_F(Responses, HostileAnswersAreRefusedAndTheSessionGoesOn) {

@@ -32,16 +32,16 @@ using Session = ovxTest::SessionFixture;
 
 TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("Zizozo razarivi initialized."));
-    ASSERT_TRUE(WaitFor([] { return Count("Entering dispatch thread: ProcessId = ") == 1; }));
-    ASSERT_TRUE(WaitFor([] { return Count("Entering worker thread: ") == 1; }));
+    EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Entering dispatch thread: ProcessId = ") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Entering worker thread: ") == 1; }));
     EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, Init());
     uint32_t count = 99;
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(0u, count);
     EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_EQ(1u, Count("Exiting dispatch thread: "));
-    EXPECT_EQ(1u, Count("Exiting worker thread: "));
+    EXPECT_EQ(1u, TraceLines::Count("Exiting dispatch thread: "));
+    EXPECT_EQ(1u, TraceLines::Count("Exiting worker thread: "));
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
     EXPECT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(0u, Init());  // and again after a shut-down
@@ -49,12 +49,12 @@ TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
 
 TEST_F(Session, WithNoServerTheDispatchThreadWaitsForWork) {
     ASSERT_EQ(0u, Init());
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     EXPECT_EQ(0u, session->RequestDispatch());
-    ASSERT_TRUE(WaitFor([] { return Count("Cannot dispatch data. No server found.") >= 1; }));
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") >= 2; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Cannot dispatch data. No server found.") >= 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") >= 2; }));
     session->Release();
 }
 
@@ -108,7 +108,7 @@ TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
 TEST_F(Session, AMissingCommSettingsFileLeavesNoSession) {
     commFile = dir + "/does-not-exist.ini";
     EXPECT_NE(0u, Init());
-    EXPECT_EQ(1u, Count("Unable to add default destination where local property file = '" + localFile));
+    EXPECT_EQ(1u, TraceLines::Count("Unable to add default destination where local property file = '" + localFile));
     uint32_t count = 0;
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
     EXPECT_EQ(0u, Init() == 0 ? 1u : 0u);  // still failing, still nothing left behind
@@ -231,15 +231,15 @@ protected:
 TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
     auto* services = new CProbeServices();
     Start(services);
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     services->fail = true;
     auto asked = Clock::now();
     services->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return services->sends.load() == 1; }));
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(300));  // at once, not after a schedule
-    EXPECT_EQ(1u, Count("Dispatching data to server index #0"));
+    EXPECT_EQ(1u, TraceLines::Count("Dispatching data to server index #0"));
     // The failed send scheduled a retry; new data does not cut it short.
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = 400") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = 400") == 1; }));
     services->fail = false;
     services->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return services->sends.load() >= 2; }));
@@ -256,7 +256,7 @@ TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
 TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     auto* services = new CProbeServices();
     Start(services);
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     EXPECT_EQ(200u, services->ShutdownTimeout());
     services->blockMs = 1500;
     services->RequestDispatch();
@@ -266,7 +266,7 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(1000));
     EXPECT_TRUE(services->HasDispatchThread());  // still sending
     services->Release();                         // the thread's own reference keeps the object
-    ASSERT_TRUE(WaitFor([] { return Count("Exiting dispatch thread: ") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Exiting dispatch thread: ") == 1; }));
 }
 
 TEST(BaseServicesRoles, EveryRoleHasItsSection) {
@@ -282,7 +282,7 @@ TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
     uint32_t status = services->Init("Agent Manager", &retry, ovxToolsLib::ovxGetThreadingFunctions(), &sink, "5.0",
                                      localFile.c_str(), commFile.c_str(), commFile.c_str(), "ovx-tests", nullptr);
     EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, status);
-    EXPECT_EQ(1u, Count("SCS_SERVER_Init(5.9, ovx-tests, NULL, 0x"));
+    EXPECT_EQ(1u, TraceLines::Count("SCS_SERVER_Init(5.9, ovx-tests, NULL, 0x"));
     EXPECT_FALSE(services->IsDestinationOpen());
     EXPECT_FALSE(services->IsListenerOpen());
     EXPECT_EQ(-1, services->DefaultDestination());
@@ -303,7 +303,7 @@ TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
     EXPECT_EQ(1u, count);
     WriteText(commFile, "[server.1]\nname=no url\n");
     EXPECT_NE(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, Count("Unable to load group settings file: " + commFile));
+    EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(1u, count);  // the settings in force stay
     session->Release();

@@ -372,7 +372,8 @@ TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
     ASSERT_TRUE(Arrives(1));
-    ASSERT_TRUE(WaitFor([] { return Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
+    ASSERT_TRUE(
+        WaitFor([] { return TraceLines::Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(0u, PostOne("next"));
         ASSERT_TRUE(Arrives(2 + i));
@@ -522,7 +523,7 @@ uint32_t ShutsDown(const char*) {
     const uint32_t status = SS_ShutDown();
     g_shutDownMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-    g_linesAtReturn = Count("");
+    g_linesAtReturn = TraceLines::Count("");
     g_shutDownStatus = static_cast<long>(status);
     return 0;
 }
@@ -541,7 +542,7 @@ TEST_P(ShutDownFromCallback, EndsTheSessionOnceTheCallbackReturns) {
     // Its two threads (dispatch and worker) are gone.
     const int threads = g_threadsInCallback.load() - 2;
     EXPECT_TRUE(WaitFor([&] { return Threads() == threads; })) << Threads() << " threads, not " << threads;
-    EXPECT_EQ(g_linesAtReturn.load(), Count(""));
+    EXPECT_EQ(g_linesAtReturn.load(), TraceLines::Count(""));
 
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(0u, PostOne());
@@ -624,7 +625,7 @@ TEST_F(Edges, OutHandlesAreClearedFirst) {
     message = stale;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateHeartbeat(&message, "{agent}", "n", "urn:n", "5.0", nullptr));
     EXPECT_EQ(nullptr, message);
-    EXPECT_EQ(1u, Count("An input parameter holds a character XML cannot carry: name"));
+    EXPECT_EQ(1u, TraceLines::Count("An input parameter holds a character XML cannot carry: name"));
 }
 
 namespace {

@@ -8,8 +8,10 @@
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlDomNodes.h"
 #include "cml/core/cmlException.h"
+#include "support/CmlFailure.h"
 
 using namespace ovx::cml;
+using ovx::cml::testing::Failure;
 
 namespace {
 
@@ -20,16 +22,6 @@ protected:
     static xercesc::DOMDocument* NewDocument(const char16_t* root = u"root") {
         return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root,
                                                                                                  nullptr);
-    }
-    template <class F>
-    static CCmlException Thrown(F call) {
-        try {
-            call();
-        } catch (const CCmlException& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no CCmlException";
-        return CCmlException(L"", L"", 0);
     }
 };
 
@@ -93,35 +85,35 @@ TEST_F(DomWrappers, AStringResultLivesUntilTheNextCallOnTheSameWrapper) {
 
 TEST_F(DomWrappers, ANullWrapperThrowsNamingClassAndOperation) {
     CCmlDOM_Element element;
-    CCmlException error = Thrown([&] { element.getAttribute(L"x"); });
+    CCmlException error = Failure([&] { element.getAttribute(L"x"); });
     EXPECT_EQ(L"CCmlDOM_Element::getAttribute()", error.GetOperation());
     EXPECT_EQ(L"The node is NULL", error.GetMessage());
     EXPECT_EQ(0xC7380027u, error.GetErrorCode());
-    EXPECT_EQ(L"CCmlDOM_Node::getNodeName()", Thrown([&] { element.getNodeName(); }).GetOperation());
-    EXPECT_EQ(L"The document is NULL", Thrown([] { CCmlDOM_Document().createElement(L"x"); }).GetMessage());
-    EXPECT_EQ(L"The node map is NULL", Thrown([] { CCmlDOM_NamedNodeMap().getLength(); }).GetMessage());
-    EXPECT_EQ(L"The node list is NULL", Thrown([] { CCmlDOM_NodeList().item(0); }).GetMessage());
-    EXPECT_EQ(L"CCmlDOM_Text::splitText()", Thrown([] { CCmlDOM_Text().splitText(1); }).GetOperation());
+    EXPECT_EQ(L"CCmlDOM_Node::getNodeName()", Failure([&] { element.getNodeName(); }).GetOperation());
+    EXPECT_EQ(L"The document is NULL", Failure([] { CCmlDOM_Document().createElement(L"x"); }).GetMessage());
+    EXPECT_EQ(L"The node map is NULL", Failure([] { CCmlDOM_NamedNodeMap().getLength(); }).GetMessage());
+    EXPECT_EQ(L"The node list is NULL", Failure([] { CCmlDOM_NodeList().item(0); }).GetMessage());
+    EXPECT_EQ(L"CCmlDOM_Text::splitText()", Failure([] { CCmlDOM_Text().splitText(1); }).GetOperation());
 }
 
 TEST_F(DomWrappers, NullArgumentsAndWrongNodeTypesAreRefused) {
     CCmlDOM_Document document(NewDocument());
     document.SetOwnsDocument(true);
     CCmlDOM_Element root = document.getDocumentElement();
-    CCmlException error = Thrown([&] { root.setAttribute(L"name", nullptr); });
+    CCmlException error = Failure([&] { root.setAttribute(L"name", nullptr); });
     EXPECT_EQ(L"CCmlDOM_Element::setAttribute()", error.GetOperation());
     EXPECT_EQ(L"Received value is NULL", error.GetMessage());
     EXPECT_EQ(0xC7210003u, error.GetErrorCode());
-    EXPECT_EQ(0xC7210003u, Thrown([&] { document.createTextNode(nullptr); }).GetErrorCode());
+    EXPECT_EQ(0xC7210003u, Failure([&] { document.createTextNode(nullptr); }).GetErrorCode());
 
     xercesc::DOMText* text = document.GetDOMDocument()->createTextNode(u"t");
     CCmlDOM_Element element;
-    error = Thrown([&] { element.SetDOMElement(text); });
+    error = Failure([&] { element.SetDOMElement(text); });
     EXPECT_EQ(L"CCmlDOM_Element::SetDOMElement()", error.GetOperation());
     EXPECT_EQ(0xC7380014u, error.GetErrorCode());
     EXPECT_TRUE(element.IsNull());
     element.SetDOMElement(nullptr);  // NULL is accepted
-    EXPECT_EQ(0xC7380014u, Thrown([&] { CCmlDOM_Attr().SetDOMAttr(text); }).GetErrorCode());
+    EXPECT_EQ(0xC7380014u, Failure([&] { CCmlDOM_Attr().SetDOMAttr(text); }).GetErrorCode());
     CCmlDOM_Text wrapped;
     wrapped.SetDOMText(text);
     EXPECT_EQ(1u, wrapped.getLength());
@@ -156,8 +148,8 @@ TEST_F(DomWrappers, DocumentPropertiesUseTheirDomLevel3Successors) {
     document.setStandalone(true);
     EXPECT_TRUE(document.getStandalone());
     EXPECT_NE(nullptr, document.getDOMConfiguration());
-    EXPECT_EQ(0xC7210005u, Thrown([&] { document.setEncoding(L"UTF-8"); }).GetErrorCode());
-    EXPECT_EQ(0xC7210005u, Thrown([&] { document.setActualEncoding(L"UTF-8"); }).GetErrorCode());
+    EXPECT_EQ(0xC7210005u, Failure([&] { document.setEncoding(L"UTF-8"); }).GetErrorCode());
+    EXPECT_EQ(0xC7210005u, Failure([&] { document.setActualEncoding(L"UTF-8"); }).GetErrorCode());
     // A DOM error itself passes through as the DOM's exception.
     EXPECT_THROW(document.createElement(L"not a name"), xercesc::DOMException);
 }
@@ -194,7 +186,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     EXPECT_EQ(std::wstring(L"target"), instruction.getTarget());
     instruction.setData(L"other");
     EXPECT_EQ(std::wstring(L"other"), instruction.getData());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Thrown([&] { instruction.setData(nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { instruction.setData(nullptr); }).GetErrorCode());
 
     CCmlDOM_Comment comment = document.createComment(L"note");
     EXPECT_EQ(std::wstring(L"note"), comment.getData());
@@ -202,14 +194,15 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     EXPECT_EQ(std::wstring(L"<raw>"), cdata.getData());
 
     // Each setter takes only its own node type; NULL empties the wrapper.
-    CCmlException wrong = Thrown([&] { comment.SetDOMComment(cdata.GetDOMNode()); });
+    CCmlException wrong = Failure([&] { comment.SetDOMComment(cdata.GetDOMNode()); });
     EXPECT_EQ(OVX_E_CML_WRONG_NODE_TYPE, wrong.GetErrorCode());
     EXPECT_EQ(L"CCmlDOM_Comment::SetDOMComment()", wrong.GetOperation());
     CCmlDOM_Notation notation;
-    EXPECT_EQ(OVX_E_CML_WRONG_NODE_TYPE, Thrown([&] { notation.SetDOMNotation(comment.GetDOMNode()); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRONG_NODE_TYPE,
+              Failure([&] { notation.SetDOMNotation(comment.GetDOMNode()); }).GetErrorCode());
     CCmlDOM_DocumentType type;
     type.SetDOMDocumentType(nullptr);
-    CCmlException empty = Thrown([&] { type.getName(); });
+    CCmlException empty = Failure([&] { type.getName(); });
     EXPECT_EQ(OVX_E_CML_WRAPPER_EMPTY, empty.GetErrorCode());
     EXPECT_EQ(L"CCmlDOM_DocumentType::getName()", empty.GetOperation());
     EXPECT_EQ(L"The node is NULL", empty.GetMessage());
@@ -218,7 +211,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     EXPECT_EQ(xercesc::DOMNode::DOCUMENT_FRAGMENT_NODE, fragment.getNodeType());
     CCmlDOM_Entity entity = document.createEntity(L"e");
     EXPECT_EQ(std::wstring(L"e"), entity.getNodeName());
-    EXPECT_EQ(OVX_E_UNEXPECTED, Thrown([&] { entity.setVersion(L"1.1"); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_UNEXPECTED, Failure([&] { entity.setVersion(L"1.1"); }).GetErrorCode());
     CCmlDOM_DocumentType doctype = document.createDocumentType(L"root");
     EXPECT_EQ(std::wstring(L"root"), doctype.getName());
     EXPECT_TRUE(document.getDoctype().IsNull());
@@ -229,7 +222,7 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
     CCmlDOM_TypeInfo info = root.getTypeInfo();
     EXPECT_EQ(nullptr, info.getName());
     CCmlDOM_TypeInfo none;
-    EXPECT_EQ(OVX_E_CML_WRAPPER_EMPTY, Thrown([&] { none.getNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_WRAPPER_EMPTY, Failure([&] { none.getNamespace(); }).GetErrorCode());
 }
 
 TEST_F(DomWrappers, ExceptionWrappersCarryTheTexts) {
