@@ -49,6 +49,12 @@ protected:
     }
     virtual std::string LocalSettings() { return ""; }
     virtual std::string CommSettings() { return "[group]\ngroupnameHint=Servers\n"; }
+    // The usual heartbeat of a sensor.
+    SS_HMESSAGE Heartbeat(const char* name = "sensor") {
+        SS_HMESSAGE heartbeat = nullptr;
+        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
+        return heartbeat;
+    }
     uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
     // The installed session, with a reference the caller releases.
     CSensorServices* Current() {

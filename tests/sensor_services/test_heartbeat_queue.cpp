@@ -24,6 +24,7 @@
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
+#include "HeartbeatServer.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 #include "transport/mslLoader.h"
@@ -52,66 +53,26 @@ const char kAnswer[] =
     "<message-envelope broadcast='false' message-id='a'><source name='AgentManager'/><message-body/>"
     "</message-envelope></cml></ovx>";
 
-class Queue : public ovxTest::SessionFixture {
+class Queue : public ovxTest::ServedSession {
 protected:
     void SetUp() override {
-        server.server().Post("/ovx/sensor_services/heartbeat",
-                             [this](const httplib::Request& request, httplib::Response& response) {
-                                 bool refuse = false;
-                                 {
-                                     std::lock_guard<std::mutex> hold(lock);
-                                     bodies.push_back(request.body);
-                                     types.push_back(request.get_header_value("Content-Type"));
-                                     if (refuseEveryThird && bodies.size() % 3 == 0) {
-                                         refused.insert(bodies.size() - 1);
-                                         refuse = true;
-                                     }
-                                 }
-                                 if (failing.load() || refuse) {
-                                     response.status = 500;
-                                     return;
-                                 }
-                                 response.set_content(kAnswer, "application/x-ovx-cml-data");
-                             });
-        server.Start();
-        SessionFixture::SetUp();
+        server.Default(kAnswer);
+        server.Rule([this](const ovxTest::Arrival&, size_t n) {
+            return failing.load() || (refuseEveryThird && Refused(n)) ? 500 : 0;
+        });
+        ServedSession::SetUp();
         sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
         ASSERT_EQ(0u, Init());
         g_errors = 0;
         SS_RegisterErrorCallback(&OnError);
     }
-    void TearDown() override {
-        SessionFixture::TearDown();
-        server.Stop();
-    }
-    std::string LocalSettings() override {
-        return "[sensor_services]\n" + Flags() + "retryInterval=100\nretryCeiling=100\n";
-    }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
-    virtual std::string Flags() { return ""; }
-    SS_HMESSAGE Heartbeat(const char* name) {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
-        return heartbeat;
-    }
+    static bool Refused(size_t n) { return n % 3 == 2; }
     CSensorServices* Session() { return Current(); }
-    size_t Posts() {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.size();
-    }
-    std::string Body(size_t index) {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.at(index);
-    }
+    size_t Posts() { return server.Count(); }
+    std::string Body(size_t index) { return server.Body(index); }
 
-    ovxTest::TestServer server;
-    std::mutex lock;
-    std::vector<std::string> bodies, types;
     std::atomic<bool> failing{false};
     bool refuseEveryThird = false;
-    std::set<size_t> refused;
 };
 
 class MergingQueue : public Queue {
@@ -136,10 +97,7 @@ TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
               body.find("<policy-item namespace='https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings' "
                         "schema-version='1.0.0' token='0'/>"))
         << body;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", types[0]);
-    }
+    { EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(0).contentType); }
     // What went over the wire validates against the shipped schemas.
     const std::string folder = OVX_SCHEMA_DIR;
     std::unique_ptr<CCmlDocumentBase> read(CreateDocumentFromXml(body.data(), body.size(), kValidate, nullptr,
@@ -364,9 +322,9 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     for (auto& agent : agents) agent.join();
     auto delivered = [this] {
         std::set<std::string> names;
-        std::lock_guard<std::mutex> hold(lock);
+        const std::vector<std::string> bodies = server.Bodies(ovxTest::kHeartbeatPath);
         for (size_t i = 0; i < bodies.size(); ++i) {
-            if (refused.count(i) != 0) continue;
+            if (Refused(i)) continue;
             const std::string& body = bodies[i];
             for (size_t at = body.find("name='item-"); at != std::string::npos; at = body.find("name='item-", at + 1)) {
                 size_t end = body.find('\'', at + 6);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Answers.h"
+#include "HeartbeatServer.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 
@@ -78,25 +79,11 @@ uint32_t OnComplete(const char* responseTo) {
     return 0;
 }
 
-class Responses : public SessionFixture {
+class Responses : public ServedSession {
 protected:
     void SetUp() override {
-        server.server().Post("/ovx/sensor_services/heartbeat",
-                             [this](const httplib::Request& request, httplib::Response& response) {
-                                 std::string answer;
-                                 {
-                                     std::lock_guard<std::mutex> hold(lock);
-                                     bodies.push_back(request.body);
-                                     if (!answers.empty()) {
-                                         answer = answers.front();
-                                         answers.pop_front();
-                                     }
-                                 }
-                                 if (answer.empty()) answer = Answer("", "");
-                                 response.set_content(answer, "application/x-ovx-cml-data");
-                             });
-        server.Start();
-        SessionFixture::SetUp();
+        server.Default(Answer("", ""));
+        ServedSession::SetUp();
         g_calls.Take();
         g_generic = 0;
         g_genericThrows = false;
@@ -106,13 +93,8 @@ protected:
     }
     void TearDown() override {
         if (session != nullptr) session->Release();
-        SessionFixture::TearDown();
-        server.Stop();
+        ServedSession::TearDown();
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=100\n" + Flags();
-    }
-    virtual std::string Flags() { return ""; }
     std::string CommSettings() override {
         return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Servers\n[server.1]\nurl=" + server.Url() + "\n";
     }
@@ -120,24 +102,9 @@ protected:
         return session->HelperProcessHeartbeatResponse(reinterpret_cast<const uint8_t*>(answer.data()),
                                                        static_cast<uint32_t>(answer.size()));
     }
-    size_t Posts() {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.size();
-    }
-    std::string Body(size_t index) {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.at(index);
-    }
-    SS_HMESSAGE Heartbeat() {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "sensor", "urn:sensors", "5.0", "127.0.0.1"));
-        return heartbeat;
-    }
+    size_t Posts() { return server.Count(); }
+    std::string Body(size_t index) { return server.Body(index); }
 
-    TestServer server;
-    std::mutex lock;
-    std::vector<std::string> bodies;
-    std::deque<std::string> answers;
     CSensorServices* session = nullptr;
 };
 
@@ -394,10 +361,7 @@ uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const ch
 TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     RegisterGetSchemaRequest(&CallBackIn);
     g_reentered = 0;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(Answer(kThreeSchemas, ""));
-    }
+    server.Then(Answer(kThreeSchemas, ""));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     // On the dispatch thread: the heartbeats posted from the callback follow.
     ASSERT_TRUE(WaitFor([] { return g_reentered.load() == 3; }));
@@ -413,8 +377,7 @@ protected:
 TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     RegisterResponseComplete(&OnComplete);
     {
-        std::lock_guard<std::mutex> hold(lock);
-        for (int i = 0; i < 5; ++i) answers.push_back(Answer("", "", kDestination, "hb-" + std::to_string(i)));
+        for (int i = 0; i < 5; ++i) server.Then(Answer("", "", kDestination, "hb-" + std::to_string(i)));
     }
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
@@ -428,10 +391,7 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
 TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken) {
     const std::string settings =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Servers\n[server.1]\nurl=" + server.Url() + "\n";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-7", settings));
-    }
+    server.Then(GroupSettingsAnswer("tok-7", settings));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-7"; }));
     EXPECT_EQ(settings, ReadText(commFile));

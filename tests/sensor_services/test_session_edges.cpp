@@ -191,35 +191,6 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
 
 namespace {
 
-// A server that takes each heartbeat and answers it only when told to.
-class HeldServer {
-public:
-    HeldServer() {
-        m_server.server().Post("/ovx/sensor_services/heartbeat",
-                               [this](const httplib::Request&, httplib::Response& response) {
-                                   ++m_arrived;
-                                   for (int i = 0; i < 5000 && !m_release.load(); ++i)
-                                       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                                   response.set_content(m_answer, "application/x-ovx-cml-data");
-                               });
-        m_server.Start();
-    }
-    ~HeldServer() {
-        Release();
-        m_server.Stop();  // before the answer its handler reads goes away
-    }
-    std::string Url() const { return m_server.Url(); }
-    int Arrived() const { return m_arrived.load(); }
-    void Release() { m_release = true; }
-    void Answer(const std::string& answer) { m_answer = answer; }
-
-private:
-    TestServer m_server;
-    std::atomic<int> m_arrived{0};
-    std::atomic<bool> m_release{false};
-    std::string m_answer;
-};
-
 std::atomic<int> g_lateCalls{0};
 std::atomic<bool> g_returned{false};
 uint32_t LateLine(uint32_t, uint32_t, const char*, const char*) {
@@ -247,15 +218,16 @@ uint32_t LatePolicy(const char*, uint32_t, uint32_t, const char*, const char*, c
 // trace line (the sink is freed), no callback, no settings written.
 TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     TempDir temp("ovx-late");
-    HeldServer server;
+    HeartbeatServer server;
+    server.Hold();
     const std::string local = temp / "local.ini", comm = temp / "comm.ini";
     WriteText(local, "[scs]\nagentIdFile=" + (temp / "agent-id.ini") +
                          "\n[sensor_services]\nshutdownTimeout=150\ntransferTimeout=5000\n");
     const std::string settings = "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     WriteText(comm, settings);
-    server.Answer(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
-                                 Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
-                                 Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
+    server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
+                                  Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
+                                  Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     RegisterSessionFactory();
     SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
     g_returned = false;
@@ -268,7 +240,7 @@ TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     SS_HMESSAGE heartbeat = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "late", "urn:sensors", "5.0", "127.0.0.1"));
     ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Arrived() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
 
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(0u, SS_ShutDown());
