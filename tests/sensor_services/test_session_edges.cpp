@@ -60,19 +60,15 @@ void Copy(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
-class Edges : public SessionFixture {
+class Edges : public ServedSession {
 protected:
     void SetUp() override {
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         SS_SetMSLLibPath(kLibraryDir.c_str());
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=200\nshutdownTimeout=2000\n" + Extra();
-    }
+    std::string Ceiling() override { return "200"; }
+    std::string Flags() override { return "shutdownTimeout=2000\n" + Extra(); }
     virtual std::string Extra() { return ""; }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
     // A heartbeat posted the way the header says: a status that leaves it
     // with the caller means the caller frees it.
     uint32_t PostOne(const char* name = "edge") {
@@ -91,8 +87,6 @@ protected:
     bool Arrives(size_t count) {
         return WaitFor([&] { return server.Count() >= count; });
     }
-
-    HeartbeatServer server;
 };
 
 }  // namespace

@@ -42,10 +42,10 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class Wire : public SessionFixture {
+class Wire : public ServedSession {
 protected:
     void SetUp() override {
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
         ASSERT_EQ(0u, Init());
         // One schema that brings in every namespace a heartbeat uses, so
@@ -85,12 +85,8 @@ protected:
         return "string((//*[local-name()='" + element + "'])[1]/@" + attribute + ")";
     }
 
-    HeartbeatServer server;
     std::string schema = dir + "/all.xsd", document = dir + "/body.xml";
-    std::string LocalSettings() override { return "[sensor_services]\nretryInterval=100\nretryCeiling=200\n"; }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
+    std::string Ceiling() override { return "200"; }
 };
 
 }  // namespace
