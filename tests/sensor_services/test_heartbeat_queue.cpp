@@ -185,6 +185,57 @@ TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
     session->Release();
 }
 
+// The field's case: the server fails every post while the agent keeps
+// posting. Each kind a newer heartbeat carries is merged into the pending
+// one: an entry matched on its identifying fields takes the newer values, an
+// unmatched one is appended, and the heartbeat keeps one document per kind.
+TEST_F(MergingQueue, EveryKindPostedWhileTheServerFailsIsMergedIntoThePendingOne) {
+    failing = true;
+    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema'/>";
+    const uint32_t schemaLength = static_cast<uint32_t>(schema.size());
+    // `key` picks the entry, `value` is what it says.
+    auto post = [&](const std::string& key, const std::string& value) {
+        SS_HMESSAGE heartbeat = Heartbeat("merged");
+        const std::string policy = "<cfg xmlns='urn:cfg' name='" + key + "' note='" + value + "'/>";
+        const std::string ns = "urn:" + key;
+        const char* v = value.c_str();
+        EXPECT_EQ(
+            0u, AddSetPolicyRequest(heartbeat, policy.data(), static_cast<uint32_t>(policy.size()), nullptr, nullptr));
+        EXPECT_EQ(0u, AddSetPolicyResponse(heartbeat, key.c_str(), "urn:p", "1.0.0", 0, v, v, "r", 1));
+        EXPECT_EQ(
+            0u, AddSetSchemaRequest(heartbeat, v, ns.c_str(), "1.0", 1, schema.data(), schemaLength, nullptr, nullptr));
+        EXPECT_EQ(0u, AddGetSchemaRequest(heartbeat, v, ns.c_str(), "1.0", nullptr, nullptr));
+        EXPECT_EQ(0u,
+                  AddGetSchemaResponse(heartbeat, v, ns.c_str(), "1.0", 0, v, 0, schema.data(), schemaLength, "r", 1));
+        EXPECT_EQ(0u, AddSetSchemaResponse(heartbeat, v, ns.c_str(), "1.0", 0, v, "r", 1));
+        EXPECT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    };
+    post("shared", "v-old");
+    ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));  // refused: pending again
+    post("shared", "v-new");
+    post("other", "v-other");
+    failing = false;
+    ASSERT_TRUE(WaitFor([&] {
+        CSensorServices* session = Session();
+        const bool done = session != nullptr && !session->HasPendingHeartbeat();
+        if (session != nullptr) session->Release();
+        return done;
+    }));
+    const std::string body = Body(Posts() - 1);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = body.find(text); at != std::string::npos; at = body.find(text, at + 1)) ++n;
+        return n;
+    };
+    for (const char* tag : {"<set-policy-request", "<set-policy-response", "<set-schema-request", "<get-schema-request",
+                            "<get-schema-response", "<set-schema-response"}) {
+        EXPECT_EQ(1u, count(tag)) << tag << " in " << body;
+    }
+    EXPECT_EQ(0u, count("v-old")) << body;  // every matched entry took the newer values
+    EXPECT_LE(6u, count("v-new")) << body;
+    EXPECT_EQ(count("v-new"), count("v-other")) << body;  // and the unmatched ones were appended
+}
+
 // A heartbeat whose text was written out for the agent, then merged with a
 // newer one, is posted as merged: not as the text written earlier.
 TEST_F(MergingQueue, AMergedHeartbeatIsPostedAsMergedNotAsWrittenOut) {
