@@ -144,7 +144,9 @@ TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
     EXPECT_EQ("generic agent-startup-acknowledgement hb-req {agent} 0  last=1", calls[3]);
 }
 
-TEST_F(Responses, ResponsesWithoutItemsGiveOneCallWithEmptyArguments) {
+// One call per item, the last flag on the final one; a response without
+// items gives one call with empty arguments.
+TEST_F(Responses, SetResponsesGiveOneCallPerItemOrOneWithEmptyArguments) {
     RegisterSetPolicyResponse(&OnSetPolicyResponse);
     RegisterSetSchemaResponse(&OnSetSchemaResponse);
     ASSERT_EQ(0u, Process(Answer("", Doc("set-policy-response", kPolicyNs, "sp-1") +
@@ -153,6 +155,19 @@ TEST_F(Responses, ResponsesWithoutItemsGiveOneCallWithEmptyArguments) {
     ASSERT_EQ(2u, calls.size());
     EXPECT_EQ("set-policy-response sp-1 {agent} (null) (null) (null) (null) 0 (null) [(null)] last=0", calls[0]);
     EXPECT_EQ("set-schema-response ss-1 0 {agent} (null) (null) (null) 0 (null) (null) last=1", calls[1]);
+
+    ASSERT_EQ(0u,
+              Process(Answer(
+                  "", Doc("set-policy-response", kPolicyNs, "sp-2",
+                          "<policy-item name='p1' namespace='urn:p' schema-version='1.0.0' token='t1' code='5' "
+                          "text='bad'/><policy-item name='p2' namespace='urn:p' schema-version='1.0.1' token='t2'/>") +
+                          Doc("set-schema-response", kSchemaNs, "ss-2",
+                              "<schema-info namespace='urn:s' version='1.0' name='S' code='9' text='no'/>"))));
+    calls = g_calls.Take();
+    ASSERT_EQ(3u, calls.size());
+    EXPECT_EQ("set-policy-response sp-2 {agent} t1 p1 urn:p 1.0.0 5 bad [(null)] last=0", calls[0]);
+    EXPECT_EQ("set-policy-response sp-2 {agent} t2 p2 urn:p 1.0.1 0 (null) [(null)] last=0", calls[1]);
+    EXPECT_EQ("set-schema-response ss-2 0 {agent} S urn:s 1.0 9 no (null) last=1", calls[2]);
 }
 
 TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
