@@ -292,6 +292,38 @@ TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
     EXPECT_EQ(0u, Init());
 }
 
+// The settings calls an agent makes on a live session reach the service
+// library and the files: server lists loaded, settings saved and loaded
+// again, the connection tests meeting a port nothing listens on.
+TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
+    ASSERT_EQ(0u, Init());
+    uint32_t count = 0;
+    const std::string servers = dir + "/servers.ini", saved = dir + "/saved.ini";
+    const std::string refused = "http://127.0.0.1:1";  // nothing listens on port 1
+    WriteText(servers, "[server.1]\nurl=http://127.0.0.1:7\n[server.2]\nurl=http://127.0.0.1:8\n");
+    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 1));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(2u, count);
+    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 0));  // added to those there
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(4u, count);
+    EXPECT_EQ(0u, SS_SetGroupnameHint("Laptops"));
+    ASSERT_EQ(0u, SS_SaveCommSettings(saved.c_str()));
+    EXPECT_NE(std::string::npos, ReadText(saved).find("http://127.0.0.1:8")) << ReadText(saved);
+    EXPECT_NE(std::string::npos, ReadText(saved).find("Laptops")) << ReadText(saved);
+    WriteText(commFile, "[server.1]\nurl=" + refused + "\n");
+    ASSERT_EQ(0u, SS_LoadCommSettingsFile(commFile.c_str()));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettings(refused.c_str(), 2000));
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettingsFile(commFile.c_str(), 2000));
+    EXPECT_NE(0u, SS_LoadCommSettingsFile((dir + "/missing.ini").c_str()));
+    EXPECT_EQ(0u, SS_SetLastGoodAgentId("{good}"));
+    SS_CertificateInfo info{sizeof(info), nullptr, nullptr, nullptr, nullptr};
+    EXPECT_EQ(0u, SS_RegisterCertificateInfo(&info));
+    EXPECT_EQ(0u, SS_UnregisterCertificateInfo());
+}
+
 TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
     ASSERT_EQ(0u, Init());
     CSensorServices* session = Current();
