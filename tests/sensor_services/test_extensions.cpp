@@ -763,6 +763,29 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     session->Release();
 }
 
+// The last known good settings cannot be written back (their file became a
+// folder): the session says so, keeps the settings it has and reports no
+// rollback.
+TEST_F(ProbationExtensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
+    ASSERT_EQ(0u, Init());
+    SS_RegisterErrorCallback(&OnError);
+    server.Then(GroupSettingsAnswer("tok-dead", DeadSettings()));
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+    ASSERT_EQ(0, ::unlink(commFile.c_str()));
+    ASSERT_EQ(0, ::mkdir(commFile.c_str(), 0700));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
+    g_now += 6;
+    EXPECT_TRUE(WaitFor(
+        [&] { return TraceLines::Count("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
+    EXPECT_EQ("tok-dead", session->GetGroupSettingsToken());
+    EXPECT_EQ(0u, TraceLines::Count("the last known good settings are restored."));
+    for (const std::string& error : g_errors.Take()) EXPECT_EQ(std::string::npos, error.find("kind 3")) << error;
+    session->Release();
+}
+
 // An agent restarted while its settings are on probation resumes it from
 // the file kept next to the comm settings: the restart does not leave it
 // cut off, and the rolled-back token is still refused.
