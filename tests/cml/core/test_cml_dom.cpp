@@ -119,6 +119,61 @@ TEST_F(DomWrappers, NullArgumentsAndWrongNodeTypesAreRefused) {
     EXPECT_EQ(1u, wrapped.getLength());
 }
 
+// A tree edited through the wrappers reads back as the DOM's own rules say.
+TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    auto name = [](CCmlDOM_Node node) { return std::wstring(node.getNodeName()); };
+    CCmlDOM_Element root = document.getDocumentElement();
+    CCmlDOM_Element a = document.createElement(L"a"), b = document.createElement(L"b");
+    CCmlDOM_Element c = document.createElement(L"c");
+    root.appendChild(b);
+    root.insertBefore(a, b);  // a b
+    EXPECT_EQ(L"a", name(b.getPreviousSibling()));
+    root.replaceChild(c, b);  // a c
+    EXPECT_EQ(L"c", name(root.getLastChild()));
+    root.removeChild(a);  // c
+    EXPECT_EQ(L"c", name(root.getFirstChild()));
+    EXPECT_EQ(L"root", name(c.getParentNode()));
+
+    c.setAttribute(L"k", L"v");
+    EXPECT_TRUE(c.hasAttributes());
+    CCmlDOM_Attr attribute = c.getAttributeNode(L"k");
+    attribute.setValue(L"w");
+    EXPECT_EQ(L"w", std::wstring(c.getAttribute(L"k")));
+    EXPECT_EQ(L"w", std::wstring(attribute.getValue()));
+    EXPECT_EQ(L"c", name(attribute.getOwnerElement()));
+    EXPECT_EQ(L"k", name(c.getAttributes().getNamedItem(L"k")));
+    CCmlDOM_Node copy = c.cloneNode(true);
+    EXPECT_TRUE(copy.isEqualNode(c));
+    c.removeAttribute(L"k");
+    EXPECT_FALSE(c.hasAttributes());
+    EXPECT_FALSE(copy.isEqualNode(c));
+    c.setAttributeNS(L"urn:x", L"x:n", L"1");
+    EXPECT_TRUE(c.hasAttributeNS(L"urn:x", L"n"));
+    c.removeAttributeNS(L"urn:x", L"n");
+    EXPECT_FALSE(c.hasAttributeNS(L"urn:x", L"n"));
+    EXPECT_EQ(1u, root.getElementsByTagName(L"c").getLength());
+    EXPECT_EQ(1u, document.getElementsByTagName(L"c").getLength());
+
+    CCmlDOM_Text text = document.createTextNode(L"hello");
+    c.appendChild(text);
+    text.appendData(L" world");
+    text.insertData(0, L">");
+    text.deleteData(0, 1);
+    text.replaceData(0, 5, L"HELLO");
+    EXPECT_EQ(L"HELLO world", std::wstring(text.getData()));
+    EXPECT_EQ(L"world", std::wstring(text.substringData(6, 5)));
+    c.appendChild(document.createTextNode(L"!"));
+    EXPECT_EQ(L"HELLO world!", std::wstring(text.getWholeText()));
+    root.normalize();  // the two texts become one
+    EXPECT_EQ(L"HELLO world!", std::wstring(c.getFirstChild().getNodeValue()));
+    text.setData(L"x");
+    EXPECT_EQ(1u, text.getLength());
+    c.setTextContent(L"plain");
+    EXPECT_EQ(L"plain", std::wstring(c.getTextContent()));
+}
+
 TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
     xercesc::DOMDocument* raw = NewDocument();
     ReleaseCounter counter;
