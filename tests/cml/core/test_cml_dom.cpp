@@ -174,6 +174,44 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     EXPECT_EQ(L"plain", std::wstring(c.getTextContent()));
 }
 
+// Attribute nodes, namespaced lookups, ids and nodes of another document,
+// through the wrappers.
+TEST_F(DomWrappers, AttributeNodesLookupsAndImportsThroughTheWrappers) {
+    CCmlDOM_Document document(NewDocument());
+    document.SetOwnsDocument(true);
+    CCmlDOM_Element root = document.getDocumentElement();
+    CCmlDOM_Attr made = document.createAttribute(L"a");
+    made.setValue(L"1");
+    root.setAttributeNode(made);
+    EXPECT_EQ(L"1", std::wstring(root.getAttribute(L"a")));
+    root.removeAttributeNode(made);
+    EXPECT_FALSE(root.hasAttributes());
+    CCmlDOM_Attr namespaced = document.createAttributeNS(L"urn:x", L"x:b");
+    CCmlDOM_NamedNodeMap attributes = root.getAttributes();
+    attributes.setNamedItemNS(namespaced);
+    EXPECT_FALSE(root.getAttributeNodeNS(L"urn:x", L"b").IsNull());
+    attributes.setNamedItem(document.createAttribute(L"c"));
+    EXPECT_EQ(2u, attributes.getLength());
+    attributes.removeNamedItem(L"c");
+    EXPECT_EQ(1u, attributes.getLength());
+
+    CCmlDOM_Element child = document.createElement(L"child");
+    root.appendChild(child);
+    child.setAttribute(L"id", L"the-one");
+    child.setIdAttribute(L"id", true);
+    EXPECT_EQ(L"child", std::wstring(document.getElementById(L"the-one").getTagName()));
+    root.appendChild(document.createElementNS(L"urn:y", L"y:leaf"));
+    EXPECT_EQ(1u, document.getElementsByTagNameNS(L"urn:y", L"leaf").getLength());
+    EXPECT_EQ(1u, root.getElementsByTagNameNS(L"urn:y", L"leaf").getLength());
+
+    CCmlDOM_Document other(NewDocument(u"other"));
+    other.SetOwnsDocument(true);
+    CCmlDOM_Node imported = other.importNode(child, true);
+    EXPECT_EQ(L"child", std::wstring(imported.getNodeName()));
+    other.getDocumentElement().appendChild(imported);
+    EXPECT_EQ(1u, other.getElementsByTagName(L"child").getLength());
+}
+
 TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
     xercesc::DOMDocument* raw = NewDocument();
     ReleaseCounter counter;
