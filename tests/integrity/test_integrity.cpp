@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -47,9 +48,14 @@ protected:
         ASSERT_NE(nullptr, m_key);
         m_library = m_dir + "/libexample.so";
         m_content = std::string(100000, 'x') + "payload";
+        m_keys = m_dir + "/keys.pem";
+        Signed();
+    }
+    // The library, its signature and the key file as a release writes them.
+    void Signed() {
+        std::filesystem::remove_all(m_library);
         Write(m_library, m_content);
         Write(m_library + ".sig", Sign(m_key, m_content));
-        m_keys = m_dir + "/keys.pem";
         WriteKeys(m_keys, {m_key});
     }
     void TearDown() override {
@@ -91,36 +97,46 @@ TEST_F(IntegrityTest, AGoodSignatureGivesTheVerifiedBytes) {
     close(fd);
 }
 
-TEST_F(IntegrityTest, OneChangedByteIsRefused) {
+// What a tamperer or a broken install can do to the library, its signature
+// or the key file, and the status each gives: no descriptor, ever.
+TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
+    const std::string signature = Sign(m_key, m_content);
+    EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
     std::string changed = m_content;
     changed[5000] ^= 1;
-    Write(m_library, changed);
-    int fd = 7;
-    EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify(&fd));
-    EXPECT_EQ(-1, fd);
-}
-
-TEST_F(IntegrityTest, MissingTruncatedAndForeignSignatures) {
-    std::string signature = Sign(m_key, m_content);
-    Write(m_library + ".sig", signature.substr(0, 63));
-    EXPECT_EQ(OVX_E_SIG_MALFORMED, Verify());
-    Write(m_library + ".sig", signature + "x");
-    EXPECT_EQ(OVX_E_SIG_MALFORMED, Verify());
-    Write(m_library + ".sig", Sign(m_other, m_content));
-    EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify());
-    unlink((m_library + ".sig").c_str());
-    EXPECT_EQ(OVX_E_SIG_MISSING, Verify());
-    EXPECT_EQ(OVX_E_SIG_MISSING, ovxIntegrity::VerifyFileWithKeys(m_library, ".other", m_keys, nullptr));
-}
-
-TEST_F(IntegrityTest, KeyFileProblems) {
-    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, ovxIntegrity::VerifyFileWithKeys(m_library, ".sig", m_dir + "/none", nullptr));
-    Write(m_keys, "not a key\n");
-    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
-    EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
-    WriteKeys(m_keys, {rsa});
-    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());  // only Ed25519 keys are trusted
+    struct Case {
+        const char* what;
+        std::function<void()> tamper;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"one changed byte", [&] { Write(m_library, changed); }, OVX_E_SIG_MISMATCH},
+        {"a truncated signature", [&] { Write(m_library + ".sig", signature.substr(0, 63)); }, OVX_E_SIG_MALFORMED},
+        {"a signature too long", [&] { Write(m_library + ".sig", signature + "x"); }, OVX_E_SIG_MALFORMED},
+        {"another key's signature", [&] { Write(m_library + ".sig", Sign(m_other, m_content)); }, OVX_E_SIG_MISMATCH},
+        {"no signature", [&] { unlink((m_library + ".sig").c_str()); }, OVX_E_SIG_MISSING},
+        {"no key file", [&] { unlink(m_keys.c_str()); }, OVX_E_SIG_KEY_UNREADABLE},
+        {"a key file without a key", [&] { Write(m_keys, "not a key\n"); }, OVX_E_SIG_KEY_UNREADABLE},
+        {"only an RSA key (Ed25519 keys only are trusted)", [&] { WriteKeys(m_keys, {rsa}); },
+         OVX_E_SIG_KEY_UNREADABLE},
+        {"no library", [&] { unlink(m_library.c_str()); }, OVX_E_LIB_UNREADABLE},
+        {"a folder for the library",
+         [&] {
+             unlink(m_library.c_str());
+             mkdir(m_library.c_str(), 0700);
+         },
+         OVX_E_LIB_UNREADABLE},
+    };
+    for (const Case& c : cases) {
+        Signed();
+        c.tamper();
+        int fd = 7;
+        EXPECT_EQ(c.status, Verify(&fd)) << c.what;
+        EXPECT_EQ(-1, fd) << c.what;
+    }
     EVP_PKEY_free(rsa);
+    Signed();
+    EXPECT_EQ(OVX_E_SIG_MISSING, ovxIntegrity::VerifyFileWithKeys(m_library, ".other", m_keys, nullptr));
     WriteKeys(m_keys, {m_other, m_key});
     EXPECT_EQ(0u, Verify());  // any trusted key may have signed
 }
@@ -160,13 +176,6 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
     EVP_PKEY_free(rsa);
     EVP_PKEY_free(ec);
-}
-
-TEST_F(IntegrityTest, MissingLibraryAndDirectories) {
-    unlink(m_library.c_str());
-    EXPECT_EQ(OVX_E_LIB_UNREADABLE, Verify());
-    mkdir(m_library.c_str(), 0700);
-    EXPECT_EQ(OVX_E_LIB_UNREADABLE, Verify());
 }
 
 // A program that links the check statically has no data folder of its own:

@@ -202,8 +202,9 @@ TEST_F(PostTest, AnAnswerOverTheLimitGivesNoBody) {
 
 TEST_F(PostTest, ShutDownEndsATransferInProgress) {
     std::atomic<uint32_t> status{0};
+    const size_t before = server.Requests();
     std::thread poster([&] { status = Post("/slow").status; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(ovxTest::WaitFor([&] { return server.Requests() > before; }));  // the transfer is under way
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(0u, SCS_ShutDown());
     poster.join();

@@ -1,77 +1,206 @@
-// A heartbeat server on 127.0.0.1 for the tests of what the library sends:
-// it records each body and answers with whatever the test sets.
+// The one recording server of the session tests, on 127.0.0.1: it records
+// every request (path, headers, body, when), and answers with what the test
+// queued (statuses, answers), with a status a rule picks, or with an
+// acknowledgement; it can hold its answers until the test releases them.
 #ifndef OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 #define OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "Answers.h"
+#include "SessionFixture.h"
 #include "support/TestServer.h"
 
 namespace ovxTest {
 
-// Records what arrives on the heartbeat path (and on the trust path, for the
-// exchanges) and answers with an acknowledgement unless told otherwise.
+constexpr char kHeartbeatPath[] = "/ovx/sensor_services/heartbeat";
+constexpr char kTrustPath[] = "/ovx/sensor_services/trust";
+
+struct Arrival {
+    std::chrono::steady_clock::time_point at;
+    std::string path, contentType, encoding, acceptEncoding, body;
+    uint32_t note;  // what the test's Note hook returned as the request arrived
+};
+
 class HeartbeatServer {
 public:
-    HeartbeatServer() {
-        m_server.server().Post("/ovx/sensor_services/heartbeat",
-                               [this](const httplib::Request& request, httplib::Response& response) {
-                                   std::string answer;
-                                   {
-                                       std::lock_guard<std::mutex> hold(m_lock);
-                                       m_bodies.push_back(request.body);
-                                       answer = m_answers.empty() ? m_answer : m_answers.front();
-                                       if (!m_answers.empty()) m_answers.erase(m_answers.begin());
-                                   }
-                                   response.set_content(answer, "application/x-ovx-cml-data");
-                               });
-        m_server.server().Post("/ovx/sensor_services/trust",
-                               [this](const httplib::Request& request, httplib::Response& response) {
-                                   {
-                                       std::lock_guard<std::mutex> hold(m_lock);
-                                       m_trust.push_back(request.body);
-                                   }
-                                   response.set_content(m_trustAnswer, "application/x-ovx-cml-data");
-                               });
-        m_server.Start();
+    // Serving at once, or once Start() is called (a server the agent is
+    // told about before it comes up, or never does).
+    explicit HeartbeatServer(bool start = true) {
+        m_server.server().Post(
+            ".*", [this](const httplib::Request& request, httplib::Response& response) { Serve(request, response); });
+        if (start) Start();
     }
-    // Stopped before the answers its handlers read go away.
-    ~HeartbeatServer() { m_server.Stop(); }
+    // Stopped (its held answers released) before the state its handler reads goes away.
+    ~HeartbeatServer() { Stop(); }
     HeartbeatServer(const HeartbeatServer&) = delete;
     HeartbeatServer& operator=(const HeartbeatServer&) = delete;
-    // Bodies posted to the trust path (key exchange, attachment).
-    std::vector<std::string> Trust() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_trust;
+
+    void Start() { m_server.Start(); }
+    // Serving on `port`, a port the agent was told before; false when it is taken.
+    bool StartOn(int port) { return m_server.StartOn(port); }
+    void Stop() {
+        Release();
+        m_server.Stop();
     }
     std::string Url() const { return m_server.Url(); }
-    size_t Count() {
+
+    // ---- what arrived
+    std::vector<Arrival> Arrivals() {
         std::lock_guard<std::mutex> hold(m_lock);
-        return m_bodies.size();
+        return m_arrivals;
     }
-    std::string Body(size_t index) {
+    size_t Arrived() {
         std::lock_guard<std::mutex> hold(m_lock);
-        return m_bodies.at(index);
+        return m_arrivals.size();
     }
-    // Answers given once each, in order, before the default one.
+    Arrival ArrivalAt(size_t index) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_arrivals.at(index);
+    }
+    void Forget() {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_arrivals.clear();
+    }
+    // Bodies posted to the heartbeat path.
+    size_t Count() { return Bodies(kHeartbeatPath).size(); }
+    std::string Body(size_t index) { return Bodies(kHeartbeatPath).at(index); }
+    // Bodies posted to the trust path (key exchange, attachment).
+    std::vector<std::string> Trust() { return Bodies(kTrustPath); }
+    std::vector<std::string> Bodies(const std::string& path) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        std::vector<std::string> bodies;
+        for (const Arrival& arrival : m_arrivals)
+            if (arrival.path == path) bodies.push_back(arrival.body);
+        return bodies;
+    }
+    // Heartbeats carrying an item or a sensor called `name`.
+    size_t Named(const std::string& name) {
+        size_t n = 0;
+        for (const std::string& body : Bodies(kHeartbeatPath))
+            n += body.find("name='" + name + "'") != std::string::npos;
+        return n;
+    }
+    std::string FirstNamed(const std::string& name) {
+        for (const std::string& body : Bodies(kHeartbeatPath))
+            if (body.find("name='" + name + "'") != std::string::npos) return body;
+        return "";
+    }
+
+    // ---- how it answers, first rule first
+    // 1. Statuses answered once each, in order, with a Retry-After when given.
+    void Status(int status, const std::string& retryAfter = "") {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_statuses.emplace_back(status, retryAfter);
+    }
+    // 2. A status for the request (0: answer it), given it and how many came before.
+    void Rule(std::function<int(const Arrival&, size_t)> rule) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_rule = std::move(rule);
+    }
+    // 3. Answers on the heartbeat path given once each, in order; then the default.
     void Then(const std::string& answer) {
         std::lock_guard<std::mutex> hold(m_lock);
         m_answers.push_back(answer);
     }
+    void Default(const std::string& answer) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_answer = answer;
+    }
+    // Called as each request arrives, outside the server's lock.
+    void Note(std::function<uint32_t()> note) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_note = std::move(note);
+    }
+    // Answers wait (at most five seconds) while held.
+    void Hold() { m_held = true; }
+    void Release() { m_held = false; }
 
 private:
+    void Serve(const httplib::Request& request, httplib::Response& response) {
+        std::function<uint32_t()> note;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            note = m_note;
+        }
+        Arrival arrival{std::chrono::steady_clock::now(),
+                        request.path,
+                        request.get_header_value("Content-Type"),
+                        request.get_header_value("Content-Encoding"),
+                        request.get_header_value("Accept-Encoding"),
+                        request.body,
+                        note ? note() : 0};
+        std::string answer;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_arrivals.push_back(arrival);
+            if (!m_statuses.empty()) {
+                response.status = m_statuses.front().first;
+                if (!m_statuses.front().second.empty()) response.set_header("Retry-After", m_statuses.front().second);
+                m_statuses.pop_front();
+                return;
+            }
+            if (m_rule) response.status = m_rule(arrival, m_arrivals.size() - 1);
+            if (response.status != 0 && response.status != -1) return;
+            response.status = 200;
+            if (arrival.path == kTrustPath) {
+                answer = m_trustAnswer;
+            } else if (!m_answers.empty()) {
+                answer = m_answers.front();
+                m_answers.pop_front();
+            } else {
+                answer = m_answer;
+            }
+        }
+        for (int i = 0; i < 5000 && m_held.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        response.set_content(answer, "application/x-ovx-cml-data");
+    }
+
     TestServer m_server;
     std::mutex m_lock;
-    std::vector<std::string> m_bodies;
-    std::vector<std::string> m_answers;
-    std::vector<std::string> m_trust;
+    std::vector<Arrival> m_arrivals;
+    std::deque<std::pair<int, std::string>> m_statuses;
+    std::function<int(const Arrival&, size_t)> m_rule;
+    std::function<uint32_t()> m_note;
+    std::deque<std::string> m_answers;
+    std::atomic<bool> m_held{false};
     std::string m_trustAnswer =
         Answer("", Doc("attach-to-site-response", kAgentNs, "at") +
                        Doc("exchange-keys-response", kMessageNs, "ek", "<key algorithm='rsa' length='2048'>PEM</key>"));
     std::string m_answer = Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "ack"));
+};
+
+// A session whose one server is the recording server, with retries 0.1 s
+// apart (or as Flags and Ceiling say).
+class ServedSession : public SessionFixture {
+protected:
+    void SetUp() override {
+        if (ServerUp()) server.Start();
+        SessionFixture::SetUp();
+    }
+    void TearDown() override {
+        SessionFixture::TearDown();
+        server.Stop();
+    }
+    virtual bool ServerUp() { return true; }
+    std::string LocalSettings() override {
+        return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
+    }
+    virtual std::string Flags() { return ""; }
+    virtual std::string Ceiling() { return "100"; }
+    std::string CommSettings() override {
+        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
+    }
+
+    HeartbeatServer server{false};
 };
 
 }  // namespace ovxTest

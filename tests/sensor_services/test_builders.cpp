@@ -31,7 +31,7 @@
 using namespace ovxSensorServices;
 
 using Session = ovxTest::SessionFixture;
-using ovxTest::Count;
+using ovxTest::TraceLines;
 
 using namespace ovx::cml;
 
@@ -99,10 +99,10 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
 
     EXPECT_EQ(OVX_E_UNEXPECTED,
               SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0));
-    EXPECT_EQ(1u, Count("Heartbeat message is missing its startup announcement"));
+    EXPECT_EQ(1u, TraceLines::Count("Heartbeat message is missing its startup announcement"));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
                                                           nullptr, nullptr, 0, 0, "yesterday"));
-    EXPECT_EQ(1u, Count("Invalid ISO 8601 date time parameter."));
+    EXPECT_EQ(1u, TraceLines::Count("Invalid ISO 8601 date time parameter."));
     EXPECT_EQ(0u, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, "M2", nullptr, 0, 1,
                                       "2026-12-07T10:00:00Z"));
     EXPECT_EQ(L"2026-12-07T10:00:00Z", Content().lastRestart);
@@ -115,9 +115,9 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_EQ(L"10.0.0.1", Content().host.ipAddress);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               SetHostInfo(heartbeat, tooLong.c_str(), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(1u, Count("An input parameter is too large."));
+    EXPECT_EQ(1u, TraceLines::Count("An input parameter is too large."));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddModuleInfo(heartbeat, nullptr, "1", 0, nullptr));
-    EXPECT_EQ(1u, Count("A required input parameter is NULL."));
+    EXPECT_EQ(1u, TraceLines::Count("A required input parameter is NULL."));
 }
 
 // A last restart must name an instant that exists; a value the reading
@@ -138,11 +138,12 @@ TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
         {"2007-01-15T10:04:05+14:00", true},
     };
     for (const auto& row : rows) {
-        const size_t before = Count("Invalid ISO 8601 date time parameter.");
+        const size_t before = TraceLines::Count("Invalid ISO 8601 date time parameter.");
         const uint32_t status = SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
                                                     nullptr, nullptr, 0, 0, row.text);
         EXPECT_EQ(row.accepted ? 0u : OVX_E_INVALID_ARGUMENT, status) << row.text;
-        EXPECT_EQ(row.accepted ? before : before + 1, Count("Invalid ISO 8601 date time parameter.")) << row.text;
+        EXPECT_EQ(row.accepted ? before : before + 1, TraceLines::Count("Invalid ISO 8601 date time parameter."))
+            << row.text;
         if (row.accepted) {
             EXPECT_EQ(Wide(row.text), Content().lastRestart);
         }
@@ -175,21 +176,21 @@ TEST_F(Builders, IllFormedUtf8IsCarriedAndSaid) {
     const std::string warning = "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: ";
     for (const char* bytes : illFormed) {
         const std::string name = std::string("mod-") + bytes + "-x";
-        const size_t before = Count(warning + "name");
+        const size_t before = TraceLines::Count(warning + "name");
         SS_HMODULE module = nullptr;
         ASSERT_EQ(0u, AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, &module)) << name;
-        EXPECT_EQ(before + 1, Count(warning + "name")) << name;
+        EXPECT_EQ(before + 1, TraceLines::Count(warning + "name")) << name;
         const std::wstring stored = Content().modules.back().GetName();
         EXPECT_EQ(0u, stored.find(L"mod-")) << name;
         EXPECT_NE(std::wstring::npos, stored.find(L'\xFFFD')) << name;
     }
-    EXPECT_EQ(0u, Count(warning + "version"));
-    const size_t warnings = Count(warning + "name");
+    EXPECT_EQ(0u, TraceLines::Count(warning + "version"));
+    const size_t warnings = TraceLines::Count(warning + "name");
     SS_HMODULE module = nullptr;
     for (const char* good : {"plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"}) {
         EXPECT_EQ(0u, AddModuleInfo(heartbeat, good, "1", 0, &module));
     }
-    EXPECT_EQ(warnings, Count(warning + "name"));
+    EXPECT_EQ(warnings, TraceLines::Count(warning + "name"));
 }
 
 TEST_F(Builders, ModuleHandlesStayValidAsModulesAreAdded) {
@@ -263,9 +264,10 @@ TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     const std::string broken = "<policy><unclosed></policy>";
     EXPECT_EQ(0xC7560012u,
               AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr, nullptr));
-    EXPECT_EQ(1u, Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
-                        "\"OVX-SensorServices-SetPolicyRequest\""));
-    EXPECT_EQ(1u, Count(" ERR code: 0xc7560012 CML code: 0xc7380003"));
+    EXPECT_EQ(1u,
+              TraceLines::Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
+                                "\"OVX-SensorServices-SetPolicyRequest\""));
+    EXPECT_EQ(1u, TraceLines::Count(" ERR code: 0xc7560012 CML code: 0xc7380003"));
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";

@@ -152,8 +152,8 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswers) {
     const std::string tag = trust[0].substr(key, trust[0].find('>', key) - key);
     EXPECT_EQ(std::string::npos, tag.find("algorithm=")) << tag;
     EXPECT_NE(std::string::npos, trust[0].find("AGENTKEYAGENTKEY"));
-    EXPECT_EQ(1u, Count("Adding Certificate via AddKey interface"));
-    EXPECT_EQ(1u, Count("Posting Complete"));
+    EXPECT_EQ(1u, TraceLines::Count("Adding Certificate via AddKey interface"));
+    EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
 }
 
 TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
@@ -162,13 +162,13 @@ TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
     uint32_t length = 0;
     manager.SetTrustAnswer(KeysAnswer("0xc7380015"));
     EXPECT_EQ(0xC7380015u, Exchange("RSA", &algorithm, &length, &pem));
-    EXPECT_EQ(1u, Count("(error from called routine)"));
+    EXPECT_EQ(1u, TraceLines::Count("(error from called routine)"));
     EXPECT_EQ(nullptr, algorithm);
     manager.SetTrustAnswer("<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>");
     EXPECT_EQ(0xC7380011u, Exchange("RSA", &algorithm, &length, &pem));
     manager.SetTrustAnswer(Answer("", ""));
     EXPECT_EQ(OVX_E_UNEXPECTED, Exchange("RSA", &algorithm, &length, &pem));
-    EXPECT_EQ(1u, Count("Empty response vector!"));
+    EXPECT_EQ(1u, TraceLines::Count("Empty response vector!"));
     manager.SetTrustAnswer("<broken");
     EXPECT_NE(0u, Exchange("RSA", &algorithm, &length, &pem));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
@@ -204,8 +204,8 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
-    EXPECT_LE(2u, Count("ENTER"));
-    EXPECT_EQ(0u, Count(kPassword));
+    EXPECT_LE(2u, TraceLines::Count("ENTER"));
+    EXPECT_EQ(0u, TraceLines::Count(kPassword));
 }
 
 TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIsSent) {
@@ -241,14 +241,14 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
     auto bytes = [](const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); };
     // Nobody listens: not even parsed, so no trace line either.
     EXPECT_EQ(0u, session->HelperProcessPingResponse(bytes(garbage), 3));
-    EXPECT_EQ(0u, Count("parse failed"));
+    EXPECT_EQ(0u, TraceLines::Count("parse failed"));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(garbage), 3));
     const std::string noId = "<policy xmlns='" + kBase +
                              "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'/>"
                              "</policy>";
     EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(noId), static_cast<uint32_t>(noId.size())));
-    EXPECT_EQ(1u, Count("no request ID specified in response"));
+    EXPECT_EQ(1u, TraceLines::Count("no request ID specified in response"));
     EXPECT_EQ(0u, g_pings.Size());
     session->Release();
 }

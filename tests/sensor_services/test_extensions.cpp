@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "HeartbeatServer.h"
 #include "SessionFixture.h"
 #include "sensor_services/Answers.h"
-#include "support/TestServer.h"
 #include "tools/ovxClock.h"
 
 using namespace ovxTest;
@@ -49,12 +49,6 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
     return 0;
 }
 
-struct Arrival {
-    Clock::time_point at;
-    std::string path, encoding, acceptEncoding, body;
-    uint32_t reportedWait;  // SS_GetStatistics' retryDelayMs as the post arrived
-};
-
 // The wait SS_GetStatistics reports, 0xFFFFFFFF with no session.
 uint32_t ReportedWait() {
     SS_Statistics statistics{};
@@ -62,100 +56,30 @@ uint32_t ReportedWait() {
     return SS_GetStatistics(&statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
 }
 
-class Extensions : public SessionFixture {
+class Extensions : public ServedSession {
 protected:
     void SetUp() override {
-        server.server().Post(
-            ".*", [this](const httplib::Request& request, httplib::Response& response) { Answer(request, response); });
-        if (StartServer()) server.Start();
-        SessionFixture::SetUp();
+        server.Default(kAcknowledgement);
+        // While a post is on the wire the statistics tell the wait that
+        // came before it.
+        server.Note(&ReportedWait);
+        server.Rule([this](const Arrival& arrival, size_t) {
+            if (refuseGzip.load() && !arrival.encoding.empty()) return 415;
+            return failing.load() ? 500 : 0;
+        });
+        ServedSession::SetUp();
         g_errors.Take();
         g_now = 1000000;
         if (FakeClock()) m_previousClock = ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     }
     void TearDown() override {
-        SessionFixture::TearDown();
+        ServedSession::TearDown();
         if (FakeClock()) ovxToolsLib::ovxClock::SetSourceForTesting(m_previousClock);
-        server.Stop();
     }
-    virtual bool StartServer() { return true; }
     virtual bool FakeClock() { return true; }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
-    }
-    virtual std::string Flags() { return ""; }
-    virtual std::string Ceiling() { return "100"; }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
 
-    void Answer(const httplib::Request& request, httplib::Response& response) {
-        // While a post is on the wire the statistics tell the wait that
-        // came before it.
-        const uint32_t reported = ReportedWait();
-        std::lock_guard<std::mutex> hold(lock);
-        arrivals.push_back({Clock::now(), request.path, request.get_header_value("Content-Encoding"),
-                            request.get_header_value("Accept-Encoding"), request.body, reported});
-        if (!statuses.empty()) {
-            response.status = statuses.front().first;
-            if (!statuses.front().second.empty()) response.set_header("Retry-After", statuses.front().second);
-            statuses.pop_front();
-            return;
-        }
-        if (refuseGzip && request.has_header("Content-Encoding")) {
-            response.status = 415;
-            return;
-        }
-        if (failing) {
-            response.status = 500;
-            return;
-        }
-        std::string answer = kAcknowledgement;
-        if (!answers.empty()) {
-            answer = answers.front();
-            answers.pop_front();
-        }
-        response.set_content(answer, "application/x-ovx-cml-data");
-    }
-    SS_HMESSAGE Heartbeat(const char* name) {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
-        return heartbeat;
-    }
-    size_t Arrivals() {
-        std::lock_guard<std::mutex> hold(lock);
-        return arrivals.size();
-    }
-    Arrival ArrivalAt(size_t index) {
-        std::lock_guard<std::mutex> hold(lock);
-        return arrivals.at(index);
-    }
-    // The heartbeats that arrived with `name` in them.
-    size_t HeartbeatsNamed(const std::string& name) {
-        std::lock_guard<std::mutex> hold(lock);
-        size_t n = 0;
-        for (const Arrival& arrival : arrivals) {
-            n += arrival.path == "/ovx/sensor_services/heartbeat" &&
-                 arrival.body.find("name='" + name + "'") != std::string::npos;
-        }
-        return n;
-    }
-
-    std::string FirstBodyNamed(const std::string& name) {
-        std::lock_guard<std::mutex> hold(lock);
-        for (const Arrival& arrival : arrivals) {
-            if (arrival.body.find("name='" + name + "'") != std::string::npos) return arrival.body;
-        }
-        return "";
-    }
-
-    TestServer server;
-    std::mutex lock;
-    std::vector<Arrival> arrivals;
-    std::deque<std::pair<int, std::string>> statuses;  // answered first, in order: status, Retry-After
-    std::deque<std::string> answers;
-    bool refuseGzip = false;
-    bool failing = false;
+    std::atomic<bool> refuseGzip{false};
+    std::atomic<bool> failing{false};
     ovxToolsLib::ovxTimeSource m_previousClock = nullptr;
 };
 
@@ -171,19 +95,16 @@ protected:
 
 TEST_F(PatientExtensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked) {
     ASSERT_EQ(0u, Init());
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        statuses.push_back({429, "1"});
-    }
+    server.Status(429, "1");
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("patient"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("patient") == 2; }));
-    const auto waited = ArrivalAt(1).at - ArrivalAt(0).at;
+    ASSERT_TRUE(WaitFor([&] { return server.Named("patient") == 2; }));
+    const auto waited = server.ArrivalAt(1).at - server.ArrivalAt(0).at;
     // The schedule alone would have waited 0.1 s.
     EXPECT_GE(waited, std::chrono::milliseconds(990));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
-    EXPECT_EQ(1u, Count("Next retry in 1 seconds to server index #0"));
+    EXPECT_EQ(1u, TraceLines::Count("Next retry in 1 seconds to server index #0"));
     // The statistics told the wait the server asked for, not the schedule's.
-    EXPECT_EQ(1000u, ArrivalAt(1).reportedWait);
+    EXPECT_EQ(1000u, server.ArrivalAt(1).note);
 }
 
 // With jitter each wait is drawn: the statistics tell the one drawn, the
@@ -198,23 +119,22 @@ TEST_F(JitteredExtensions, TheStatisticsTellTheWaitDrawnAndTheServerSeesIt) {
     failing = true;
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("jittered"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("jittered") >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("jittered") >= 6; }));
     bool drawn = false;  // a wait other than the schedule's plain steps
     long long waited = 0, reported = 0;
     for (size_t i = 1; i < 6; ++i) {
         SCOPED_TRACE(i);
-        const Arrival arrival = ArrivalAt(i);
+        const Arrival arrival = server.ArrivalAt(i);
         const auto gap =
-            std::chrono::duration_cast<std::chrono::milliseconds>(arrival.at - ArrivalAt(i - 1).at).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(arrival.at - server.ArrivalAt(i - 1).at).count();
         std::printf("attempt %zu: %lld ms after the last, statistics said %u ms\n", i, static_cast<long long>(gap),
-                    arrival.reportedWait);
-        EXPECT_LE(arrival.reportedWait, 400u);
+                    arrival.note);
+        EXPECT_LE(arrival.note, 400u);
         // Never less than said; more only by what a loaded machine adds.
-        EXPECT_GE(gap + 5, static_cast<long long>(arrival.reportedWait));
+        EXPECT_GE(gap + 5, static_cast<long long>(arrival.note));
         waited += gap;
-        reported += arrival.reportedWait;
-        drawn = drawn || (arrival.reportedWait != 0 && arrival.reportedWait != 100 && arrival.reportedWait != 200 &&
-                          arrival.reportedWait != 400);
+        reported += arrival.note;
+        drawn = drawn || (arrival.note != 0 && arrival.note != 100 && arrival.note != 200 && arrival.note != 400);
     }
     EXPECT_LT(waited, reported + 1000);
     EXPECT_TRUE(drawn);
@@ -230,38 +150,36 @@ protected:
 TEST_F(Extensions, ByDefaultHeartbeatsGoPlainAndAskForNoEncoding) {
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("plain"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("plain") == 1; }));
-    EXPECT_EQ("", ArrivalAt(0).encoding);
-    EXPECT_EQ("", ArrivalAt(0).acceptEncoding);
+    ASSERT_TRUE(WaitFor([&] { return server.Named("plain") == 1; }));
+    EXPECT_EQ("", server.ArrivalAt(0).encoding);
+    EXPECT_EQ("", server.ArrivalAt(0).acceptEncoding);
 }
 
 TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGetsThemPlainFromThenOn) {
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("squeezed"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("squeezed") == 1; }));
-    EXPECT_EQ("gzip", ArrivalAt(0).encoding);
-    EXPECT_EQ("gzip", ArrivalAt(0).acceptEncoding);
+    ASSERT_TRUE(WaitFor([&] { return server.Named("squeezed") == 1; }));
+    EXPECT_EQ("gzip", server.ArrivalAt(0).encoding);
+    EXPECT_EQ("gzip", server.ArrivalAt(0).acceptEncoding);
     // The server's zlib gave back the heartbeat whole.
-    EXPECT_NE(std::string::npos, ArrivalAt(0).body.find("</ovx>"));
+    EXPECT_NE(std::string::npos, server.ArrivalAt(0).body.find("</ovx>"));
 
     // A server that cannot read them: 415, then the same heartbeat plain, at once.
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        refuseGzip = true;
-    }
+    refuseGzip = true;
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("refused"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("refused") == 2; }));
-    EXPECT_EQ("gzip", ArrivalAt(1).encoding);
-    EXPECT_EQ("", ArrivalAt(2).encoding);
-    EXPECT_EQ(ArrivalAt(1).body, ArrivalAt(2).body);
-    EXPECT_EQ(1u, Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it uncompressed from "
-                        "now on."));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("refused") == 2; }));
+    EXPECT_EQ("gzip", server.ArrivalAt(1).encoding);
+    EXPECT_EQ("", server.ArrivalAt(2).encoding);
+    EXPECT_EQ(server.ArrivalAt(1).body, server.ArrivalAt(2).body);
+    EXPECT_EQ(
+        1u, TraceLines::Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it uncompressed from "
+                              "now on."));
     EXPECT_TRUE(g_errors.Take().empty());  // a heartbeat that arrived is no failure
     // From then on, plain only.
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("after"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("after") == 1; }));
-    EXPECT_EQ(4u, Arrivals());
-    EXPECT_EQ("", ArrivalAt(3).encoding);
+    ASSERT_TRUE(WaitFor([&] { return server.Named("after") == 1; }));
+    EXPECT_EQ(4u, server.Arrived());
+    EXPECT_EQ("", server.ArrivalAt(3).encoding);
 }
 
 // ---- statistics
@@ -272,15 +190,12 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetStatistics(&none));
     ASSERT_EQ(0u, Init());
     SS_RegisterErrorCallback(&OnError);
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        statuses.push_back({500, ""});
-        statuses.push_back({503, ""});
-    }
+    server.Status(500);
+    server.Status(503);
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("counted"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("counted") == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("counted") == 3; }));
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Arrivals() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Arrived() == 4; }));
     // The last post's statistics are recorded right after it returns.
     SS_Statistics statistics{};
     ASSERT_TRUE(WaitFor([&] {
@@ -296,7 +211,7 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
                       statistics.heartbeat.other);
     EXPECT_EQ(0u, statistics.alive.success + statistics.exchange.success);
     uint64_t bodies = 0;
-    for (size_t i = 0; i < 4; ++i) bodies += ArrivalAt(i).body.size();
+    for (size_t i = 0; i < 4; ++i) bodies += server.ArrivalAt(i).body.size();
     EXPECT_GT(statistics.bytesSent, bodies);  // bodies and headers
     EXPECT_GT(statistics.bytesReceived, 2 * kAcknowledgement.size());
     EXPECT_EQ(1000000, statistics.lastSuccessTime);  // the clock seam's time
@@ -394,27 +309,23 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         WriteText(localFile, "[scs]\n" + std::string(c.section == std::string("scs") ? line : "") +
                                  "[sensor_services]\nretryInterval=100\nretryCeiling=100\n" +
                                  (c.section == std::string("scs") ? "" : line));
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            statuses.push_back({500, ""});
-        }
+        server.Status(500);
         ASSERT_EQ(0u, Init());
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("strict"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("strict") == 2; }));
+        ASSERT_TRUE(WaitFor([&] { return server.Named("strict") == 2; }));
         if (*c.said != '\0') {
             const std::string said = "The setting " + std::string(c.key) + "=\"" + c.value + "\" is not " + c.said;
-            EXPECT_EQ(1u, CountAtLevel(SS_TRACE_WARNING, said));
+            EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_WARNING, said));
         }
-        EXPECT_EQ(*c.said != '\0' ? 1u : 0u, Count("The setting "));
+        EXPECT_EQ(*c.said != '\0' ? 1u : 0u, TraceLines::Count("The setting "));
         if (c.exactWait) {
-            EXPECT_EQ(100u, ArrivalAt(1).reportedWait);
+            EXPECT_EQ(100u, server.ArrivalAt(1).note);
         }
-        EXPECT_EQ(c.compressed ? "gzip" : "", ArrivalAt(0).encoding);
+        EXPECT_EQ(c.compressed ? "gzip" : "", server.ArrivalAt(0).encoding);
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        ForgetLines();
-        std::lock_guard<std::mutex> hold(lock);
-        arrivals.clear();
+        TraceLines::Forget();
+        server.Forget();
     }
 }
 
@@ -444,31 +355,28 @@ TEST_F(StoredExtensions, APendingHeartbeatOutlivesItsSessionAndIsSentFirstByTheN
     failing = true;
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("kept"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("kept") >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("kept") >= 2; }));
     ASSERT_TRUE(Exists(Store()));
     struct stat about {};
     ASSERT_EQ(0, ::stat(Store().c_str(), &about));
     EXPECT_EQ(0600u, about.st_mode & 0777u);
     const std::string stored = ReadText(Store());
-    EXPECT_EQ(ArrivalAt(0).body, stored);  // exactly the text that would be sent
+    EXPECT_EQ(server.ArrivalAt(0).body, stored);  // exactly the text that would be sent
     ASSERT_EQ(0u, SS_ShutDown());
     ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     ASSERT_TRUE(Exists(Store()));
 
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        failing = false;
-        arrivals.clear();
-    }
+    failing = false;
+    server.Forget();
     ASSERT_EQ(0u, Init());
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("kept") == 1; }));
-    EXPECT_EQ(stored, ArrivalAt(0).body);
+    ASSERT_TRUE(WaitFor([&] { return server.Named("kept") == 1; }));
+    EXPECT_EQ(stored, server.ArrivalAt(0).body);
     // Sent: the store is gone; the next heartbeat goes on its own.
     ASSERT_TRUE(WaitFor([&] { return !Exists(Store()); }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("next"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("next") == 1; }));
-    EXPECT_EQ(1u, HeartbeatsNamed("kept"));
-    EXPECT_EQ(1u, Count("A heartbeat left pending by an earlier session is queued first."));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("next") == 1; }));
+    EXPECT_EQ(1u, server.Named("kept"));
+    EXPECT_EQ(1u, TraceLines::Count("A heartbeat left pending by an earlier session is queued first."));
 }
 
 TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSessionStarts) {
@@ -492,12 +400,12 @@ TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSe
         ASSERT_EQ(0u, Init());
         EXPECT_FALSE(Exists(Store()));
         EXPECT_EQ(before + 1, SetAside().size());
-        EXPECT_EQ(1u, Count(std::string("' ") + c.why + "; it was moved to '"));
+        EXPECT_EQ(1u, TraceLines::Count(std::string("' ") + c.why + "; it was moved to '"));
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-        ForgetLines();
+        TraceLines::Forget();
     }
-    EXPECT_EQ(0u, Arrivals());  // nothing of it was sent
+    EXPECT_EQ(0u, server.Arrived());  // nothing of it was sent
 }
 
 // What is at the store's path and is not a regular file was not written by
@@ -533,11 +441,11 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
         struct stat before {};
         ASSERT_EQ(0, ::lstat(Store().c_str(), &before));
         ASSERT_EQ(0u, Init());
-        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "' is " + std::string(c.kind) + ", not a regular file"));
+        EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_ERROR, "' is " + std::string(c.kind) + ", not a regular file"));
         // Posts that fail and go back to the slot, each a change of the store.
-        const size_t arrived = Arrivals();
+        const size_t arrived = server.Arrived();
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return Arrivals() >= arrived + 2; }));
+        ASSERT_TRUE(WaitFor([&] { return server.Arrived() >= arrived + 2; }));
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
         struct stat after {};
@@ -545,7 +453,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
         EXPECT_EQ(before.st_ino, after.st_ino);
         EXPECT_EQ(before.st_mode, after.st_mode);
         EXPECT_TRUE(SetAside().empty());
-        EXPECT_EQ(1u, CountAtLevel(SS_TRACE_ERROR, "not a regular file"));
+        EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_ERROR, "not a regular file"));
         if (S_ISDIR(after.st_mode)) {
             EXPECT_EQ("kept\n", ReadText(Store() + "/inside.txt"));
             ::unlink((Store() + "/inside.txt").c_str());
@@ -554,7 +462,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
             ::unlink(Store().c_str());
         }
         EXPECT_EQ("the agent's own file\n", ReadText(target));
-        ForgetLines();
+        TraceLines::Forget();
     }
 }
 
@@ -576,7 +484,8 @@ TEST_F(StoredExtensions, TemporaryFilesLeftByAKilledWriterAreRemovedAtStartAndNo
     ASSERT_EQ(0, ::symlink(kept.front().c_str(), (Store() + ".tmpLNK123").c_str()));
     ASSERT_EQ(0u, Init());
     EXPECT_FALSE(Exists(left));
-    EXPECT_EQ(1u, CountAtLevel(SS_TRACE_PROGRESS, "Removed 1 temporary file(s) of the pending heartbeat store"));
+    EXPECT_EQ(
+        1u, TraceLines::CountAtLevel(SS_TRACE_PROGRESS, "Removed 1 temporary file(s) of the pending heartbeat store"));
     for (size_t i = 0; i < kept.size(); ++i) {
         SCOPED_TRACE(kept[i]);
         if (i + 1 == kept.size() && !chowned) continue;  // not root: no other user's file to make
@@ -593,7 +502,7 @@ TEST_F(StoredExtensions, TemporaryFilesLeftByAKilledWriterAreRemovedAtStartAndNo
 // the heartbeat it had posted arrives.
 class KilledAgent : public StoredExtensions {
 protected:
-    bool StartServer() override { return false; }
+    bool ServerUp() override { return false; }
     std::string CommSettings() override {
         port = TestServer::FreePort();
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(port) + "\n";
@@ -627,10 +536,10 @@ TEST_F(KilledAgent, AHeartbeatPostedBeforeASigkillArrivesAfterTheRestart) {
 
     ASSERT_TRUE(server.StartOn(port));
     ASSERT_EQ(0u, Init());
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("killed") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("killed") == 1; }));
     std::printf("killed, restarted and delivered in %lld ms\n",
                 static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(ArrivalAt(0).at - killedAt).count()));
+                    std::chrono::duration_cast<std::chrono::milliseconds>(server.ArrivalAt(0).at - killedAt).count()));
     ASSERT_TRUE(WaitFor([&] { return !Exists(Store()); }));
 }
 
@@ -711,13 +620,7 @@ protected:
         EXPECT_TRUE(WIFSIGNALED(status)) << "the probe ended by itself: " << status;
         return posted;
     }
-    bool Arrived(const std::string& module) {
-        std::lock_guard<std::mutex> hold(lock);
-        for (const Arrival& arrival : arrivals) {
-            if (arrival.body.find("name='" + module + "'") != std::string::npos) return true;
-        }
-        return false;
-    }
+    bool Arrived(const std::string& module) { return server.Named(module) > 0; }
 };
 
 TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMergeModes) {
@@ -764,13 +667,12 @@ TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMer
                 EXPECT_TRUE(owed) << posted.back() << " or a later one";
             }
             lost += owed ? 0 : 1;
-            EXPECT_EQ(0u, Count("it was moved to"));  // never a torn or foreign store
+            EXPECT_EQ(0u, TraceLines::Count("it was moved to"));  // never a torn or foreign store
             EXPECT_EQ(0u, Temporaries());
             ASSERT_EQ(0u, SS_ShutDown());
             ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-            ForgetLines();
-            std::lock_guard<std::mutex> hold(lock);
-            arrivals.clear();
+            TraceLines::Forget();
+            server.Forget();
         }
         std::printf(
             "mergeHeartbeatOnPost=%s: %d kills, %zu temporary files left by them and removed, %zu restarts "
@@ -795,10 +697,7 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     SS_RegisterErrorCallback(&OnError);
     const std::string good = ReadText(commFile);
     const std::string dead = DeadSettings();
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
@@ -808,17 +707,17 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
     // Cut off: every post goes to the dead server and fails.
     const auto appliedAt = Clock::now();
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
-    EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    EXPECT_EQ(0u, server.Named("stranded"));
     // Five seconds on: still on probation.
     g_now += 5;
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 6; }));
-    EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 6; }));
+    EXPECT_EQ(0u, server.Named("stranded"));
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     g_now += 1;
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
     // It was posted with the settings on probation; it goes with the restored token.
-    const std::string stranded = FirstBodyNamed("stranded");
+    const std::string stranded = server.FirstNamed("stranded");
     EXPECT_NE(std::string::npos, stranded.find("token='0'")) << stranded;
     EXPECT_EQ(std::string::npos, stranded.find("tok-dead"));
     std::printf("rolled back and delivered %lld ms after the cut-off (probation on the clock seam)\n",
@@ -826,17 +725,15 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - appliedAt).count()));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(1u, Count("No post succeeded for 5 seconds with the new group settings: the last known good settings "
-                        "are restored."));
+    EXPECT_EQ(1u, TraceLines::Count(
+                      "No post succeeded for 5 seconds with the new group settings: the last known good settings "
+                      "are restored."));
     std::vector<std::string> errors = g_errors.Take();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ("0xc7560014 kind 3", errors.back());
 
     // The server offers the same settings again: refused, the file stays.
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
     // Even a request the agent makes itself with the rolled-back token
     // goes with the restored one.
     SS_HMESSAGE again = Heartbeat("again");
@@ -844,27 +741,48 @@ TEST_F(ProbationExtensions, SettingsThatReachNoServerAreRolledBackAfterTheirProb
                                       "https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings", "1.0.0",
                                       nullptr, nullptr));
     ASSERT_EQ(0u, PostHeartbeat(again, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
-    EXPECT_EQ(std::string::npos, FirstBodyNamed("again").find("tok-dead"));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
+    EXPECT_EQ(std::string::npos, server.FirstNamed("again").find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
 
     // Newer settings that work are taken, and kept once a post succeeds.
     const std::string newer =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-newer", newer));
-    }
+    server.Then(GroupSettingsAnswer("tok-newer", newer));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("newer"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-newer"; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("confirming") == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("confirming") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
     g_now += 60;
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("later"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("later") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("later") == 1; }));
     EXPECT_EQ(newer, ReadText(commFile));
+    session->Release();
+}
+
+// The last known good settings cannot be written back (their file became a
+// folder): the session says so, keeps the settings it has and reports no
+// rollback.
+TEST_F(ProbationExtensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
+    ASSERT_EQ(0u, Init());
+    SS_RegisterErrorCallback(&OnError);
+    server.Then(GroupSettingsAnswer("tok-dead", DeadSettings()));
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+    ASSERT_EQ(0, ::unlink(commFile.c_str()));
+    ASSERT_EQ(0, ::mkdir(commFile.c_str(), 0700));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
+    g_now += 6;
+    EXPECT_TRUE(WaitFor(
+        [&] { return TraceLines::Count("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
+    EXPECT_EQ("tok-dead", session->GetGroupSettingsToken());
+    EXPECT_EQ(0u, TraceLines::Count("the last known good settings are restored."));
+    for (const std::string& error : g_errors.Take()) EXPECT_EQ(std::string::npos, error.find("kind 3")) << error;
     session->Release();
 }
 
@@ -876,10 +794,7 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     const std::string good = ReadText(commFile);
     const std::string dead = DeadSettings();
     const std::string kept = commFile + ".lastgood";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
@@ -896,20 +811,19 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     ASSERT_EQ(dead, ReadText(commFile));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("Group settings were on probation when the last session ended: their probation starts again."));
+    EXPECT_EQ(1u, TraceLines::Count(
+                      "Group settings were on probation when the last session ended: their probation starts again."));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
     g_now += 6;
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
     ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) != 0; }));
     // The server, hearing token 0, offers the same settings: refused.
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("these settings were rolled back after their probation") == 1; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
 }
 
@@ -917,17 +831,14 @@ TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForg
     WriteText(commFile + ".lastgood", "not a probation record");
     ASSERT_EQ(0, ::chmod((commFile + ".lastgood").c_str(), 0600));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("' is not a probation record; it was moved to '"));
+    EXPECT_EQ(1u, TraceLines::Count("' is not a probation record; it was moved to '"));
     const std::string newer =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-newer", newer));
-    }
+    server.Then(GroupSettingsAnswer("tok-newer", newer));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
     struct stat about {};
     ASSERT_TRUE(WaitFor([&] { return ::stat((commFile + ".lastgood").c_str(), &about) != 0; }));
 }
@@ -945,17 +856,14 @@ protected:
 TEST_F(RealTimeProbation, TheAgentIsBackOnTheGoodServerWithinTheProbationAndOneRetry) {
     ASSERT_EQ(0u, Init());
     const std::string good = ReadText(commFile);
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", DeadSettings()));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", DeadSettings()));
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     const auto appliedAt = Clock::now();
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeartbeatsNamed("stranded") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
     const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - appliedAt);
     std::printf("back on the good server %lld ms after the settings were applied\n",
                 static_cast<long long>(back.count()));
@@ -971,18 +879,15 @@ TEST_F(Extensions, WithoutProbationSettingsThatReachNoServerStay) {
     const std::string dead =
         "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) +
         "\n";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-dead", dead));
-    }
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
     CSensorServices* session = Current();
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 3; }));
     g_now += 3600;
-    ASSERT_TRUE(WaitFor([&] { return Count("Next retry in 0 seconds to server index #0") >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("Next retry in 0 seconds to server index #0") >= 6; }));
     EXPECT_EQ(dead, ReadText(commFile));
-    EXPECT_EQ(0u, HeartbeatsNamed("stranded"));
+    EXPECT_EQ(0u, server.Named("stranded"));
     session->Release();
 }

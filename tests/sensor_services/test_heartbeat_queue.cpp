@@ -24,6 +24,7 @@
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
+#include "HeartbeatServer.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 #include "transport/mslLoader.h"
@@ -52,66 +53,26 @@ const char kAnswer[] =
     "<message-envelope broadcast='false' message-id='a'><source name='AgentManager'/><message-body/>"
     "</message-envelope></cml></ovx>";
 
-class Queue : public ovxTest::SessionFixture {
+class Queue : public ovxTest::ServedSession {
 protected:
     void SetUp() override {
-        server.server().Post("/ovx/sensor_services/heartbeat",
-                             [this](const httplib::Request& request, httplib::Response& response) {
-                                 bool refuse = false;
-                                 {
-                                     std::lock_guard<std::mutex> hold(lock);
-                                     bodies.push_back(request.body);
-                                     types.push_back(request.get_header_value("Content-Type"));
-                                     if (refuseEveryThird && bodies.size() % 3 == 0) {
-                                         refused.insert(bodies.size() - 1);
-                                         refuse = true;
-                                     }
-                                 }
-                                 if (failing.load() || refuse) {
-                                     response.status = 500;
-                                     return;
-                                 }
-                                 response.set_content(kAnswer, "application/x-ovx-cml-data");
-                             });
-        server.Start();
-        SessionFixture::SetUp();
+        server.Default(kAnswer);
+        server.Rule([this](const ovxTest::Arrival&, size_t n) {
+            return failing.load() || (refuseEveryThird && Refused(n)) ? 500 : 0;
+        });
+        ServedSession::SetUp();
         sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
         ASSERT_EQ(0u, Init());
         g_errors = 0;
         SS_RegisterErrorCallback(&OnError);
     }
-    void TearDown() override {
-        SessionFixture::TearDown();
-        server.Stop();
-    }
-    std::string LocalSettings() override {
-        return "[sensor_services]\n" + Flags() + "retryInterval=100\nretryCeiling=100\n";
-    }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
-    virtual std::string Flags() { return ""; }
-    SS_HMESSAGE Heartbeat(const char* name) {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1"));
-        return heartbeat;
-    }
+    static bool Refused(size_t n) { return n % 3 == 2; }
     CSensorServices* Session() { return Current(); }
-    size_t Posts() {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.size();
-    }
-    std::string Body(size_t index) {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.at(index);
-    }
+    size_t Posts() { return server.Count(); }
+    std::string Body(size_t index) { return server.Body(index); }
 
-    ovxTest::TestServer server;
-    std::mutex lock;
-    std::vector<std::string> bodies, types;
     std::atomic<bool> failing{false};
     bool refuseEveryThird = false;
-    std::set<size_t> refused;
 };
 
 class MergingQueue : public Queue {
@@ -136,10 +97,7 @@ TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
               body.find("<policy-item namespace='https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings' "
                         "schema-version='1.0.0' token='0'/>"))
         << body;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", types[0]);
-    }
+    { EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(0).contentType); }
     // What went over the wire validates against the shipped schemas.
     const std::string folder = OVX_SCHEMA_DIR;
     std::unique_ptr<CCmlDocumentBase> read(CreateDocumentFromXml(body.data(), body.size(), kValidate, nullptr,
@@ -225,6 +183,57 @@ TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
     EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>"));
     EXPECT_EQ(body.find("<get-policy-request"), body.rfind("<get-policy-request"));  // one request
     session->Release();
+}
+
+// The field's case: the server fails every post while the agent keeps
+// posting. Each kind a newer heartbeat carries is merged into the pending
+// one: an entry matched on its identifying fields takes the newer values, an
+// unmatched one is appended, and the heartbeat keeps one document per kind.
+TEST_F(MergingQueue, EveryKindPostedWhileTheServerFailsIsMergedIntoThePendingOne) {
+    failing = true;
+    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema'/>";
+    const uint32_t schemaLength = static_cast<uint32_t>(schema.size());
+    // `key` picks the entry, `value` is what it says.
+    auto post = [&](const std::string& key, const std::string& value) {
+        SS_HMESSAGE heartbeat = Heartbeat("merged");
+        const std::string policy = "<cfg xmlns='urn:cfg' name='" + key + "' note='" + value + "'/>";
+        const std::string ns = "urn:" + key;
+        const char* v = value.c_str();
+        EXPECT_EQ(
+            0u, AddSetPolicyRequest(heartbeat, policy.data(), static_cast<uint32_t>(policy.size()), nullptr, nullptr));
+        EXPECT_EQ(0u, AddSetPolicyResponse(heartbeat, key.c_str(), "urn:p", "1.0.0", 0, v, v, "r", 1));
+        EXPECT_EQ(
+            0u, AddSetSchemaRequest(heartbeat, v, ns.c_str(), "1.0", 1, schema.data(), schemaLength, nullptr, nullptr));
+        EXPECT_EQ(0u, AddGetSchemaRequest(heartbeat, v, ns.c_str(), "1.0", nullptr, nullptr));
+        EXPECT_EQ(0u,
+                  AddGetSchemaResponse(heartbeat, v, ns.c_str(), "1.0", 0, v, 0, schema.data(), schemaLength, "r", 1));
+        EXPECT_EQ(0u, AddSetSchemaResponse(heartbeat, v, ns.c_str(), "1.0", 0, v, "r", 1));
+        EXPECT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    };
+    post("shared", "v-old");
+    ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));  // refused: pending again
+    post("shared", "v-new");
+    post("other", "v-other");
+    failing = false;
+    ASSERT_TRUE(WaitFor([&] {
+        CSensorServices* session = Session();
+        const bool done = session != nullptr && !session->HasPendingHeartbeat();
+        if (session != nullptr) session->Release();
+        return done;
+    }));
+    const std::string body = Body(Posts() - 1);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = body.find(text); at != std::string::npos; at = body.find(text, at + 1)) ++n;
+        return n;
+    };
+    for (const char* tag : {"<set-policy-request", "<set-policy-response", "<set-schema-request", "<get-schema-request",
+                            "<get-schema-response", "<set-schema-response"}) {
+        EXPECT_EQ(1u, count(tag)) << tag << " in " << body;
+    }
+    EXPECT_EQ(0u, count("v-old")) << body;  // every matched entry took the newer values
+    EXPECT_LE(6u, count("v-new")) << body;
+    EXPECT_EQ(count("v-new"), count("v-other")) << body;  // and the unmatched ones were appended
 }
 
 // A heartbeat whose text was written out for the agent, then merged with a
@@ -364,9 +373,9 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     for (auto& agent : agents) agent.join();
     auto delivered = [this] {
         std::set<std::string> names;
-        std::lock_guard<std::mutex> hold(lock);
+        const std::vector<std::string> bodies = server.Bodies(ovxTest::kHeartbeatPath);
         for (size_t i = 0; i < bodies.size(); ++i) {
-            if (refused.count(i) != 0) continue;
+            if (Refused(i)) continue;
             const std::string& body = bodies[i];
             for (size_t at = body.find("name='item-"); at != std::string::npos; at = body.find("name='item-", at + 1)) {
                 size_t end = body.find('\'', at + 6);

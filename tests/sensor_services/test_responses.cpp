@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Answers.h"
+#include "HeartbeatServer.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 
@@ -78,25 +79,11 @@ uint32_t OnComplete(const char* responseTo) {
     return 0;
 }
 
-class Responses : public SessionFixture {
+class Responses : public ServedSession {
 protected:
     void SetUp() override {
-        server.server().Post("/ovx/sensor_services/heartbeat",
-                             [this](const httplib::Request& request, httplib::Response& response) {
-                                 std::string answer;
-                                 {
-                                     std::lock_guard<std::mutex> hold(lock);
-                                     bodies.push_back(request.body);
-                                     if (!answers.empty()) {
-                                         answer = answers.front();
-                                         answers.pop_front();
-                                     }
-                                 }
-                                 if (answer.empty()) answer = Answer("", "");
-                                 response.set_content(answer, "application/x-ovx-cml-data");
-                             });
-        server.Start();
-        SessionFixture::SetUp();
+        server.Default(Answer("", ""));
+        ServedSession::SetUp();
         g_calls.Take();
         g_generic = 0;
         g_genericThrows = false;
@@ -106,13 +93,8 @@ protected:
     }
     void TearDown() override {
         if (session != nullptr) session->Release();
-        SessionFixture::TearDown();
-        server.Stop();
+        ServedSession::TearDown();
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=100\n" + Flags();
-    }
-    virtual std::string Flags() { return ""; }
     std::string CommSettings() override {
         return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Servers\n[server.1]\nurl=" + server.Url() + "\n";
     }
@@ -120,24 +102,9 @@ protected:
         return session->HelperProcessHeartbeatResponse(reinterpret_cast<const uint8_t*>(answer.data()),
                                                        static_cast<uint32_t>(answer.size()));
     }
-    size_t Posts() {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.size();
-    }
-    std::string Body(size_t index) {
-        std::lock_guard<std::mutex> hold(lock);
-        return bodies.at(index);
-    }
-    SS_HMESSAGE Heartbeat() {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "sensor", "urn:sensors", "5.0", "127.0.0.1"));
-        return heartbeat;
-    }
+    size_t Posts() { return server.Count(); }
+    std::string Body(size_t index) { return server.Body(index); }
 
-    TestServer server;
-    std::mutex lock;
-    std::vector<std::string> bodies;
-    std::deque<std::string> answers;
     CSensorServices* session = nullptr;
 };
 
@@ -154,7 +121,7 @@ TEST_F(Responses, AnAnswerWithoutDestinationReachesNoCallback) {
     RegisterResponseComplete(&OnComplete);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, Process(Answer(kThreeSchemas, "", "")));
     EXPECT_TRUE(g_calls.Take().empty());
-    EXPECT_EQ(1u, Count("no destination agents specified in response"));
+    EXPECT_EQ(1u, TraceLines::Count("no destination agents specified in response"));
 }
 
 TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
@@ -177,7 +144,9 @@ TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
     EXPECT_EQ("generic agent-startup-acknowledgement hb-req {agent} 0  last=1", calls[3]);
 }
 
-TEST_F(Responses, ResponsesWithoutItemsGiveOneCallWithEmptyArguments) {
+// One call per item, the last flag on the final one; a response without
+// items gives one call with empty arguments.
+TEST_F(Responses, SetResponsesGiveOneCallPerItemOrOneWithEmptyArguments) {
     RegisterSetPolicyResponse(&OnSetPolicyResponse);
     RegisterSetSchemaResponse(&OnSetSchemaResponse);
     ASSERT_EQ(0u, Process(Answer("", Doc("set-policy-response", kPolicyNs, "sp-1") +
@@ -186,6 +155,19 @@ TEST_F(Responses, ResponsesWithoutItemsGiveOneCallWithEmptyArguments) {
     ASSERT_EQ(2u, calls.size());
     EXPECT_EQ("set-policy-response sp-1 {agent} (null) (null) (null) (null) 0 (null) [(null)] last=0", calls[0]);
     EXPECT_EQ("set-schema-response ss-1 0 {agent} (null) (null) (null) 0 (null) (null) last=1", calls[1]);
+
+    ASSERT_EQ(0u,
+              Process(Answer(
+                  "", Doc("set-policy-response", kPolicyNs, "sp-2",
+                          "<policy-item name='p1' namespace='urn:p' schema-version='1.0.0' token='t1' code='5' "
+                          "text='bad'/><policy-item name='p2' namespace='urn:p' schema-version='1.0.1' token='t2'/>") +
+                          Doc("set-schema-response", kSchemaNs, "ss-2",
+                              "<schema-info namespace='urn:s' version='1.0' name='S' code='9' text='no'/>"))));
+    calls = g_calls.Take();
+    ASSERT_EQ(3u, calls.size());
+    EXPECT_EQ("set-policy-response sp-2 {agent} t1 p1 urn:p 1.0.0 5 bad [(null)] last=0", calls[0]);
+    EXPECT_EQ("set-policy-response sp-2 {agent} t2 p2 urn:p 1.0.1 0 (null) [(null)] last=0", calls[1]);
+    EXPECT_EQ("set-schema-response ss-2 0 {agent} S urn:s 1.0 9 no (null) last=1", calls[2]);
 }
 
 TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
@@ -263,7 +245,7 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
         // in the trace only.
         EXPECT_TRUE(g_calls.Take().empty());
     }
-    EXPECT_EQ(5u, Count("Error writing out group settings. File: " + commFile));
+    EXPECT_EQ(5u, TraceLines::Count("Error writing out group settings. File: " + commFile));
     // Server codes that mean "nothing new" change nothing and say nothing.
     for (const char* code : {"1196818438", "1196818451"}) {  // 0x47560006, 0x47560013
         ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
@@ -276,7 +258,7 @@ TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
     ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                          "<policy-item namespace='" + kGroupSettingsNs +
                                              "' schema-version='1.0.0' code='5' text='no group'/>"))));
-    EXPECT_EQ(1u, Count("CML error code while processing group settings. Code: 0x00000005 Text: no group"));
+    EXPECT_EQ(1u, TraceLines::Count("CML error code while processing group settings. Code: 0x00000005 Text: no group"));
     EXPECT_EQ(before, ReadText(commFile));
 }
 
@@ -286,10 +268,10 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
                            Doc("something-else", "urn:not-ours", "foreign-1");
     for (int i = 0; i < 2000; ++i) requests += Doc("get-agent-status-request", kAgentNs, "flood-" + std::to_string(i));
     ASSERT_EQ(0u, Process(Answer(requests, "")));
-    EXPECT_EQ(1u, Count("Unknown CML message received. Tag name: get-agent-info-request"));
-    EXPECT_EQ(2000u, Count("Unknown CML message received. Tag name: get-agent-status-request"));
-    EXPECT_EQ(0u, Count("configure-task-request"));  // other namespaces are skipped silently
-    EXPECT_EQ(0u, Count("something-else"));
+    EXPECT_EQ(1u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-info-request"));
+    EXPECT_EQ(2000u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-status-request"));
+    EXPECT_EQ(0u, TraceLines::Count("configure-task-request"));  // other namespaces are skipped silently
+    EXPECT_EQ(0u, TraceLines::Count("something-else"));
     ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(1u, Posts());
@@ -318,7 +300,7 @@ TEST_F(Responses, AFailingGenericCallbackDoesNotStopTheRest) {
     ASSERT_EQ(3u, calls.size());
     EXPECT_EQ("generic error-response e-1 {agent} 9 bad last=1", calls[1]);
     EXPECT_EQ("complete hb-1", calls[2]);
-    EXPECT_EQ(2u, Count("An exception occurred in the agent's generic response callback function"));
+    EXPECT_EQ(2u, TraceLines::Count("An exception occurred in the agent's generic response callback function"));
 }
 
 TEST_F(Responses, HostileAnswersAreRefusedAndTheSessionGoesOn) {
@@ -394,10 +376,7 @@ uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const ch
 TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     RegisterGetSchemaRequest(&CallBackIn);
     g_reentered = 0;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(Answer(kThreeSchemas, ""));
-    }
+    server.Then(Answer(kThreeSchemas, ""));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     // On the dispatch thread: the heartbeats posted from the callback follow.
     ASSERT_TRUE(WaitFor([] { return g_reentered.load() == 3; }));
@@ -413,8 +392,7 @@ protected:
 TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     RegisterResponseComplete(&OnComplete);
     {
-        std::lock_guard<std::mutex> hold(lock);
-        for (int i = 0; i < 5; ++i) answers.push_back(Answer("", "", kDestination, "hb-" + std::to_string(i)));
+        for (int i = 0; i < 5; ++i) server.Then(Answer("", "", kDestination, "hb-" + std::to_string(i)));
     }
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
@@ -428,10 +406,7 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
 TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken) {
     const std::string settings =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Servers\n[server.1]\nurl=" + server.Url() + "\n";
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        answers.push_back(GroupSettingsAnswer("tok-7", settings));
-    }
+    server.Then(GroupSettingsAnswer("tok-7", settings));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-7"; }));
     EXPECT_EQ(settings, ReadText(commFile));

@@ -32,16 +32,16 @@ using Session = ovxTest::SessionFixture;
 
 TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, Count("Zizozo razarivi initialized."));
-    ASSERT_TRUE(WaitFor([] { return Count("Entering dispatch thread: ProcessId = ") == 1; }));
-    ASSERT_TRUE(WaitFor([] { return Count("Entering worker thread: ") == 1; }));
+    EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Entering dispatch thread: ProcessId = ") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Entering worker thread: ") == 1; }));
     EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, Init());
     uint32_t count = 99;
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(0u, count);
     EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_EQ(1u, Count("Exiting dispatch thread: "));
-    EXPECT_EQ(1u, Count("Exiting worker thread: "));
+    EXPECT_EQ(1u, TraceLines::Count("Exiting dispatch thread: "));
+    EXPECT_EQ(1u, TraceLines::Count("Exiting worker thread: "));
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
     EXPECT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(0u, Init());  // and again after a shut-down
@@ -49,12 +49,12 @@ TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
 
 TEST_F(Session, WithNoServerTheDispatchThreadWaitsForWork) {
     ASSERT_EQ(0u, Init());
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     EXPECT_EQ(0u, session->RequestDispatch());
-    ASSERT_TRUE(WaitFor([] { return Count("Cannot dispatch data. No server found.") >= 1; }));
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") >= 2; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Cannot dispatch data. No server found.") >= 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") >= 2; }));
     session->Release();
 }
 
@@ -108,7 +108,7 @@ TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
 TEST_F(Session, AMissingCommSettingsFileLeavesNoSession) {
     commFile = dir + "/does-not-exist.ini";
     EXPECT_NE(0u, Init());
-    EXPECT_EQ(1u, Count("Unable to add default destination where local property file = '" + localFile));
+    EXPECT_EQ(1u, TraceLines::Count("Unable to add default destination where local property file = '" + localFile));
     uint32_t count = 0;
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
     EXPECT_EQ(0u, Init() == 0 ? 1u : 0u);  // still failing, still nothing left behind
@@ -231,15 +231,15 @@ protected:
 TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
     auto* services = new CProbeServices();
     Start(services);
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     services->fail = true;
     auto asked = Clock::now();
     services->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return services->sends.load() == 1; }));
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(300));  // at once, not after a schedule
-    EXPECT_EQ(1u, Count("Dispatching data to server index #0"));
+    EXPECT_EQ(1u, TraceLines::Count("Dispatching data to server index #0"));
     // The failed send scheduled a retry; new data does not cut it short.
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = 400") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = 400") == 1; }));
     services->fail = false;
     services->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return services->sends.load() >= 2; }));
@@ -256,7 +256,7 @@ TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
 TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     auto* services = new CProbeServices();
     Start(services);
-    ASSERT_TRUE(WaitFor([] { return Count("Waiting on dispatch event with timeout = -1") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
     EXPECT_EQ(200u, services->ShutdownTimeout());
     services->blockMs = 1500;
     services->RequestDispatch();
@@ -266,7 +266,7 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(1000));
     EXPECT_TRUE(services->HasDispatchThread());  // still sending
     services->Release();                         // the thread's own reference keeps the object
-    ASSERT_TRUE(WaitFor([] { return Count("Exiting dispatch thread: ") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Exiting dispatch thread: ") == 1; }));
 }
 
 TEST(BaseServicesRoles, EveryRoleHasItsSection) {
@@ -282,7 +282,7 @@ TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
     uint32_t status = services->Init("Agent Manager", &retry, ovxToolsLib::ovxGetThreadingFunctions(), &sink, "5.0",
                                      localFile.c_str(), commFile.c_str(), commFile.c_str(), "ovx-tests", nullptr);
     EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, status);
-    EXPECT_EQ(1u, Count("SCS_SERVER_Init(5.9, ovx-tests, NULL, 0x"));
+    EXPECT_EQ(1u, TraceLines::Count("SCS_SERVER_Init(5.9, ovx-tests, NULL, 0x"));
     EXPECT_FALSE(services->IsDestinationOpen());
     EXPECT_FALSE(services->IsListenerOpen());
     EXPECT_EQ(-1, services->DefaultDestination());
@@ -290,6 +290,38 @@ TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
     services->Release();
     // Nothing was left open: a session starts as usual.
     EXPECT_EQ(0u, Init());
+}
+
+// The settings calls an agent makes on a live session reach the service
+// library and the files: server lists loaded, settings saved and loaded
+// again, the connection tests meeting a port nothing listens on.
+TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
+    ASSERT_EQ(0u, Init());
+    uint32_t count = 0;
+    const std::string servers = dir + "/servers.ini", saved = dir + "/saved.ini";
+    const std::string refused = "http://127.0.0.1:1";  // nothing listens on port 1
+    WriteText(servers, "[server.1]\nurl=http://127.0.0.1:7\n[server.2]\nurl=http://127.0.0.1:8\n");
+    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 1));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(2u, count);
+    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 0));  // added to those there
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(4u, count);
+    EXPECT_EQ(0u, SS_SetGroupnameHint("Laptops"));
+    ASSERT_EQ(0u, SS_SaveCommSettings(saved.c_str()));
+    EXPECT_NE(std::string::npos, ReadText(saved).find("http://127.0.0.1:8")) << ReadText(saved);
+    EXPECT_NE(std::string::npos, ReadText(saved).find("Laptops")) << ReadText(saved);
+    WriteText(commFile, "[server.1]\nurl=" + refused + "\n");
+    ASSERT_EQ(0u, SS_LoadCommSettingsFile(commFile.c_str()));
+    EXPECT_EQ(0u, SS_GetServerCount(&count));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettings(refused.c_str(), 2000));
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettingsFile(commFile.c_str(), 2000));
+    EXPECT_NE(0u, SS_LoadCommSettingsFile((dir + "/missing.ini").c_str()));
+    EXPECT_EQ(0u, SS_SetLastGoodAgentId("{good}"));
+    SS_CertificateInfo info{sizeof(info), nullptr, nullptr, nullptr, nullptr};
+    EXPECT_EQ(0u, SS_RegisterCertificateInfo(&info));
+    EXPECT_EQ(0u, SS_UnregisterCertificateInfo());
 }
 
 TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
@@ -303,7 +335,7 @@ TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
     EXPECT_EQ(1u, count);
     WriteText(commFile, "[server.1]\nname=no url\n");
     EXPECT_NE(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, Count("Unable to load group settings file: " + commFile));
+    EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(1u, count);  // the settings in force stay
     session->Release();

@@ -60,19 +60,15 @@ void Copy(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
-class Edges : public SessionFixture {
+class Edges : public ServedSession {
 protected:
     void SetUp() override {
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         SS_SetMSLLibPath(kLibraryDir.c_str());
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=200\nshutdownTimeout=2000\n" + Extra();
-    }
+    std::string Ceiling() override { return "200"; }
+    std::string Flags() override { return "shutdownTimeout=2000\n" + Extra(); }
     virtual std::string Extra() { return ""; }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
     // A heartbeat posted the way the header says: a status that leaves it
     // with the caller means the caller frees it.
     uint32_t PostOne(const char* name = "edge") {
@@ -91,8 +87,6 @@ protected:
     bool Arrives(size_t count) {
         return WaitFor([&] { return server.Count() >= count; });
     }
-
-    HeartbeatServer server;
 };
 
 }  // namespace
@@ -191,35 +185,6 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
 
 namespace {
 
-// A server that takes each heartbeat and answers it only when told to.
-class HeldServer {
-public:
-    HeldServer() {
-        m_server.server().Post("/ovx/sensor_services/heartbeat",
-                               [this](const httplib::Request&, httplib::Response& response) {
-                                   ++m_arrived;
-                                   for (int i = 0; i < 5000 && !m_release.load(); ++i)
-                                       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                                   response.set_content(m_answer, "application/x-ovx-cml-data");
-                               });
-        m_server.Start();
-    }
-    ~HeldServer() {
-        Release();
-        m_server.Stop();  // before the answer its handler reads goes away
-    }
-    std::string Url() const { return m_server.Url(); }
-    int Arrived() const { return m_arrived.load(); }
-    void Release() { m_release = true; }
-    void Answer(const std::string& answer) { m_answer = answer; }
-
-private:
-    TestServer m_server;
-    std::atomic<int> m_arrived{0};
-    std::atomic<bool> m_release{false};
-    std::string m_answer;
-};
-
 std::atomic<int> g_lateCalls{0};
 std::atomic<bool> g_returned{false};
 uint32_t LateLine(uint32_t, uint32_t, const char*, const char*) {
@@ -247,15 +212,16 @@ uint32_t LatePolicy(const char*, uint32_t, uint32_t, const char*, const char*, c
 // trace line (the sink is freed), no callback, no settings written.
 TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     TempDir temp("ovx-late");
-    HeldServer server;
+    HeartbeatServer server;
+    server.Hold();
     const std::string local = temp / "local.ini", comm = temp / "comm.ini";
     WriteText(local, "[scs]\nagentIdFile=" + (temp / "agent-id.ini") +
                          "\n[sensor_services]\nshutdownTimeout=150\ntransferTimeout=5000\n");
     const std::string settings = "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     WriteText(comm, settings);
-    server.Answer(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
-                                 Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
-                                 Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
+    server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
+                                  Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
+                                  Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     RegisterSessionFactory();
     SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
     g_returned = false;
@@ -268,7 +234,7 @@ TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     SS_HMESSAGE heartbeat = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "late", "urn:sensors", "5.0", "127.0.0.1"));
     ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Arrived() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
 
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(0u, SS_ShutDown());
@@ -372,7 +338,8 @@ TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
     ASSERT_TRUE(Arrives(1));
-    ASSERT_TRUE(WaitFor([] { return Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
+    ASSERT_TRUE(
+        WaitFor([] { return TraceLines::Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(0u, PostOne("next"));
         ASSERT_TRUE(Arrives(2 + i));
@@ -522,7 +489,7 @@ uint32_t ShutsDown(const char*) {
     const uint32_t status = SS_ShutDown();
     g_shutDownMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-    g_linesAtReturn = Count("");
+    g_linesAtReturn = TraceLines::Count("");
     g_shutDownStatus = static_cast<long>(status);
     return 0;
 }
@@ -541,7 +508,7 @@ TEST_P(ShutDownFromCallback, EndsTheSessionOnceTheCallbackReturns) {
     // Its two threads (dispatch and worker) are gone.
     const int threads = g_threadsInCallback.load() - 2;
     EXPECT_TRUE(WaitFor([&] { return Threads() == threads; })) << Threads() << " threads, not " << threads;
-    EXPECT_EQ(g_linesAtReturn.load(), Count(""));
+    EXPECT_EQ(g_linesAtReturn.load(), TraceLines::Count(""));
 
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(0u, PostOne());
@@ -634,7 +601,7 @@ TEST_F(Edges, OutHandlesAreClearedFirst) {
     message = stale;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateHeartbeat(&message, "{agent}", "n", "urn:n", "5.0", nullptr));
     EXPECT_EQ(nullptr, message);
-    EXPECT_EQ(1u, Count("An input parameter holds a character XML cannot carry: name"));
+    EXPECT_EQ(1u, TraceLines::Count("An input parameter holds a character XML cannot carry: name"));
 }
 
 namespace {

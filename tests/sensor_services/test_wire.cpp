@@ -42,10 +42,10 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class Wire : public SessionFixture {
+class Wire : public ServedSession {
 protected:
     void SetUp() override {
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
         ASSERT_EQ(0u, Init());
         // One schema that brings in every namespace a heartbeat uses, so
@@ -85,12 +85,8 @@ protected:
         return "string((//*[local-name()='" + element + "'])[1]/@" + attribute + ")";
     }
 
-    HeartbeatServer server;
     std::string schema = dir + "/all.xsd", document = dir + "/body.xml";
-    std::string LocalSettings() override { return "[sensor_services]\nretryInterval=100\nretryCeiling=200\n"; }
-    std::string CommSettings() override {
-        return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    }
+    std::string Ceiling() override { return "200"; }
 };
 
 }  // namespace
@@ -181,11 +177,11 @@ TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
     // Every line of the key exchange names it the same way, its exit too.
     for (const char* step : {"ENTER", "Creating CML Class Factory", "Make request document", "Adding Key",
                              "Adding Request", "Serializing", "Posting data", "Posting Complete", "EXIT"}) {
-        EXPECT_EQ(1u, CountAt("CSensorServices::ExchangeKeys", step)) << step;
+        EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::ExchangeKeys", step)) << step;
     }
-    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite()", "ENTER"));
-    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite()", "EXIT"));
-    EXPECT_EQ(1u, CountAt("CSensorServices::AttachToSite", "Make attach request document"));
+    EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite()", "ENTER"));
+    EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite()", "EXIT"));
+    EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite", "Make attach request document"));
     const std::string keyText = Read("string(//*[local-name()='key'])");
     EXPECT_NE(std::string::npos, keyText.find("-----BEGIN PUBLIC KEY-----")) << keyText;
 }
@@ -221,10 +217,11 @@ TEST_F(Wire, TextXmlCannotCarryIsRefusedWhereItEnters) {
              }},
         };
         for (const auto& entry : cases) {
-            const size_t before = Count(std::string("holds a character XML cannot carry: ") + entry.first);
+            const size_t before = TraceLines::Count(std::string("holds a character XML cannot carry: ") + entry.first);
             EXPECT_EQ(OVX_E_INVALID_ARGUMENT, entry.second()) << entry.first;
             EXPECT_EQ(before + 1,
-                      Count(std::string("An input parameter holds a character XML cannot carry: ") + entry.first));
+                      TraceLines::Count(std::string("An input parameter holds a character XML cannot carry: ") +
+                                        entry.first));
         }
         ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
     }

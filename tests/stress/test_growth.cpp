@@ -98,5 +98,5 @@ TEST_F(Growth, ResidentMemoryStaysFlatAfterTheFirstThousandHeartbeats) {
 #else
     EXPECT_LE(afterAll - afterFirst, 1024);
 #endif
-    EXPECT_EQ(0u, Count("")) << "error lines were traced";
+    EXPECT_EQ(0u, TraceLines::Count("")) << "error lines were traced";
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -141,23 +142,6 @@ TEST_F(RetryTest, DefaultBackOffThenSwitchToTheNextServer) {
               FakeOwner::lines[FakeOwner::lines.size() - 2]);
 }
 
-TEST_F(RetryTest, DelaysDoubleUpToTheCeilingAndStayThere) {
-    g_settings["sensor_services/maxServerRetry"] = "100";
-    Start();
-    const uint32_t expected[] = {60000, 120000, 240000, 480000, 960000, 1800000, 1800000, 1800000};
-    for (uint32_t delay : expected) EXPECT_EQ(delay, Next(kFail).first);
-}
-
-TEST_F(RetryTest, OneAttemptPerServerWaitsTheIntervalOnEachMove) {
-    g_settings["sensor_services/maxServerRetry"] = "1";
-    g_serverCount = 3;
-    Start();
-    EXPECT_EQ(std::make_pair(60000u, 1), Next(kFail));
-    EXPECT_EQ(std::make_pair(60000u, 2), Next(kFail));
-    EXPECT_EQ(std::make_pair(60000u, 0), Next(kFail));  // loops to the first
-    EXPECT_EQ(0, owner.failures);
-}
-
 TEST_F(RetryTest, WithoutLoopTheRequestIsGivenUpAfterTheLastServer) {
     g_settings = {{"sensor_services/maxServerRetry", "1"}, {"sensor_services/retryServerLoop", "false"}};
     g_serverCount = 3;
@@ -169,50 +153,6 @@ TEST_F(RetryTest, WithoutLoopTheRequestIsGivenUpAfterTheLastServer) {
     EXPECT_EQ("Retries failed on all servers in the server list! No more retries for this request!",
               FakeOwner::lines.back());
     EXPECT_EQ(0u, state.attempts());
-}
-
-TEST_F(RetryTest, SuccessOnAFailoverServerStaysUntilThePrimaryIsDue) {
-    g_settings["sensor_services/maxServerRetry"] = "1";
-    g_serverCount = 3;
-    Start();
-    Next(kFail);                                        // -> 1, primary left now
-    EXPECT_EQ(std::make_pair(60000u, 2), Next(kFail));  // -> 2
-    EXPECT_EQ(std::make_pair(kInf, 2), Next(0));
-    g_now += 7200;  // not more than retryPrimaryServer yet
-    EXPECT_EQ(std::make_pair(kInf, 2), Next(0));
-    g_now += 1;
-    EXPECT_EQ(std::make_pair(kInf, 0), Next(0));  // back home, still idle
-}
-
-TEST_F(RetryTest, BackOffStatusNeitherCountsNorMoves) {
-    g_settings["sensor_services/maxServerRetry"] = "1";
-    g_serverCount = 2;
-    Start();
-    EXPECT_EQ(std::make_pair(60000u, 0), Next(OVX_I_SCS_BACK_OFF));
-    EXPECT_EQ(std::make_pair(120000u, 0), Next(OVX_I_SCS_BACK_OFF));
-    EXPECT_EQ(0u, state.attempts());
-}
-
-TEST_F(RetryTest, SpecialResultsAndPendingData) {
-    Start();
-    EXPECT_EQ(std::make_pair(0u, 0), Next(OVX_E_TRY_AGAIN));
-    EXPECT_EQ(std::make_pair(kInf, 0), Next(OVX_E_NOTHING_OPEN));
-    state.SetDispatchPending(true);
-    EXPECT_EQ(std::make_pair(0u, 0), Next(0));  // queued while idle: at once
-    EXPECT_FALSE(state.GetDispatchPending());
-    EXPECT_EQ(std::make_pair(kInf, 0), Next(0));
-}
-
-TEST_F(RetryTest, NoServersGivesIndexMinusOne) {
-    g_serverCount = 0;
-    Start();
-    int32_t index = 5;
-    state.GetSchedule(nullptr, &index);
-    EXPECT_EQ(-1, index);
-    EXPECT_EQ(std::make_pair(60000u, -1), Next(kFail));
-    state.SetServer(0, 0);  // ignored without servers
-    state.GetSchedule(nullptr, &index);
-    EXPECT_EQ(-1, index);
 }
 
 TEST_F(RetryTest, SetServerRecordsTheSwitch) {
@@ -231,6 +171,12 @@ TEST_F(RetryTest, SetServerRecordsTheSwitch) {
     state.GetSchedule(&timeout, &index);
     EXPECT_EQ(kInf, timeout);
     EXPECT_EQ(0, index);
+    g_serverCount = 0;  // without servers there is nothing to switch to
+    svcRetryState none;
+    ASSERT_EQ(0u, none.Init("Agent Manager", &owner));
+    none.SetServer(0, 0);
+    none.GetSchedule(nullptr, &index);
+    EXPECT_EQ(-1, index);
 }
 
 // Sequences of results and the schedule each must give, worked out by hand
@@ -254,22 +200,15 @@ struct Event {
 
 struct Scenario {
     const char* name;
-    const char* interval;
-    const char* ceiling;
-    const char* maxRetry;
-    const char* primary;
-    const char* loop;
+    // retryInterval retryCeiling maxServerRetry retryPrimaryServer retryServerLoop
+    const char* settings;
     uint32_t servers;
     std::vector<Event> events;
 };
 
 const Scenario kScenarios[] = {
     {"three tries a server, two servers, loop",
-     "1000",
-     "5000",
-     "3",
-     "100",
-     "true",
+     "1000 5000 3 100 true",
      2,
      {{0, kFail, false, 1000, 0, false},
       {0, kFail, false, 2000, 0, false},
@@ -284,11 +223,7 @@ const Scenario kScenarios[] = {
       {100, 0, false, kInf, 1, false},  // 100 s away is not more than 100
       {1, 0, false, kInf, 0, false}}},  // 101 s: back to the first, idle
     {"delays double to the ceiling and stay",
-     "1250",
-     "5000",
-     "10",
-     "7200",
-     "true",
+     "1250 5000 10 7200 true",
      1,
      {{0, kFail, false, 1250, 0, false},
       {0, kFail, false, 2500, 0, false},
@@ -297,11 +232,7 @@ const Scenario kScenarios[] = {
       {0, 0, false, kInf, 0, false},
       {0, kFail, false, 1250, 0, false}}},
     {"a doubled delay above the ceiling is the ceiling",
-     "1000",
-     "5000",
-     "10",
-     "7200",
-     "true",
+     "1000 5000 10 7200 true",
      1,
      {{0, kFail, false, 1000, 0, false},
       {0, kFail, false, 2000, 0, false},
@@ -309,11 +240,7 @@ const Scenario kScenarios[] = {
       {0, kFail, false, 5000, 0, false},
       {0, kFail, false, 5000, 0, false}}},
     {"one try a server, three servers, no loop",
-     "1000",
-     "60000",
-     "1",
-     "7200",
-     "false",
+     "1000 60000 1 7200 false",
      3,
      {{0, kFail, false, 1000, 1, false},
       {0, kFail, false, 1000, 2, false},
@@ -322,11 +249,7 @@ const Scenario kScenarios[] = {
       {0, 0, true, 0, 1, false},  // queued while idle goes out at once
       {0, 0, false, kInf, 1, false}}},
     {"the back-off status waits longer but neither counts nor moves",
-     "1000",
-     "8000",
-     "1",
-     "10",
-     "true",
+     "1000 8000 1 10 true",
      2,
      {{0, kBackOff, false, 1000, 0, false},
       {0, kBackOff, false, 2000, 0, false},
@@ -335,11 +258,7 @@ const Scenario kScenarios[] = {
       {60, kBackOff, false, 2000, 1, false},  // long away, but a back-off never returns
       {0, 0, false, kInf, 0, false}}},
     {"away long enough: a failure returns to the first server",
-     "1000",
-     "60000",
-     "2",
-     "10",
-     "true",
+     "1000 60000 2 10 true",
      3,
      {{0, kFail, false, 1000, 0, false},
       {0, kFail, false, 0, 1, false},
@@ -347,22 +266,18 @@ const Scenario kScenarios[] = {
       {0, kFail, false, 0, 1, false},
       {11, kAgain, false, 1000, 0, false}}},  // try-again, but home first
     {"special results",
-     "1000",
-     "60000",
-     "5",
-     "7200",
-     "true",
+     "1000 60000 5 7200 true",
      2,
      {{0, kAgain, false, 0, 0, false},
       {0, kNone, false, kInf, 0, false},
       {0, kNone, true, 0, 0, false},
       {0, 0, false, kInf, 0, false}}},
+    {"one try a server, three servers, loop: each move waits the interval",
+     "1000 60000 1 7200 true",
+     3,
+     {{0, kFail, false, 1000, 1, false}, {0, kFail, false, 1000, 2, false}, {0, kFail, false, 1000, 0, false}}},
     {"no servers",
-     "1000",
-     "60000",
-     "1",
-     "7200",
-     "false",
+     "1000 60000 1 7200 false",
      0,
      {{0, kFail, false, 1000, -1, false}, {0, kFail, false, 2000, -1, false}, {0, 0, false, kInf, -1, false}}},
 };
@@ -370,11 +285,11 @@ const Scenario kScenarios[] = {
 
 TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
     for (const Scenario& scenario : kScenarios) {
-        g_settings = {{"sensor_services/retryInterval", scenario.interval},
-                      {"sensor_services/retryCeiling", scenario.ceiling},
-                      {"sensor_services/maxServerRetry", scenario.maxRetry},
-                      {"sensor_services/retryPrimaryServer", scenario.primary},
-                      {"sensor_services/retryServerLoop", scenario.loop}};
+        std::istringstream settings(scenario.settings);
+        g_settings.clear();
+        for (const char* key :
+             {"retryInterval", "retryCeiling", "maxServerRetry", "retryPrimaryServer", "retryServerLoop"})
+            settings >> g_settings[std::string("sensor_services/") + key];
         g_serverCount = scenario.servers;
         FakeOwner fresh;
         svcRetryState subject;

@@ -8,6 +8,7 @@
 #include "cml/core/cmlDocument.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
+#include "support/CmlFailure.h"
 
 namespace ovx {
 namespace cml {
@@ -65,17 +66,6 @@ public:
 private:
     std::wstring m_version;
 };
-
-// The exception f() throws, or one with code 0 when it throws none.
-template <class F>
-CCmlException Failure(F f) {
-    try {
-        f();
-    } catch (const CCmlException& error) {
-        return error;
-    }
-    return CCmlException(L"", L"no exception", 0);
-}
 
 }  // namespace testing
 }  // namespace cml

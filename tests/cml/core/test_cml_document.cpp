@@ -17,19 +17,10 @@
 using namespace ovx::cml;
 using ovx::cml::testing::CProbeDocument;
 using ovx::cml::testing::CProbeRequest;
+using ovx::cml::testing::Failure;
 using ovx::cml::testing::kProbeNs;
 
 namespace {
-
-template <class F>
-uint32_t CodeOf(F f) {
-    try {
-        f();
-    } catch (const CCmlException& error) {
-        return error.GetErrorCode();
-    }
-    return 0;
-}
 
 // A private class factory, so tests do not disturb the process-wide one.
 class ClassFactory : public ::testing::Test {
@@ -105,13 +96,15 @@ TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { factory.RegisterNamespace(nullptr, nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              Failure([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              Failure([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }).GetErrorCode());
     CCmlDocumentClassFactory* documents = factory.RegisterNamespace(kProbeNs, L"1.0.0");
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->DeleteTagName(nullptr); }));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->GetDocument(nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->AddTagName(nullptr, CProbeRequest()); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->DeleteTagName(nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->GetDocument(nullptr); }).GetErrorCode());
     EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
     EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
 
@@ -158,7 +151,7 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
     CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
     ReleaseGlobalClassFactory();
-    EXPECT_EQ(OVX_E_UNEXPECTED, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
+    EXPECT_EQ(OVX_E_UNEXPECTED, Failure([&] { DeserializeParsedDocument(root, kMatchCompatible); }).GetErrorCode());
     // The registrations made at load are gone with it; a new factory is empty.
     EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
     RegisterMessageDocuments(*GetGlobalClassFactory());
@@ -182,7 +175,7 @@ TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
         EXPECT_EQ(L"Unrecognized namespace urn:elsewhere", error.GetMessage());
     }
     CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { document.Deserialize(none); }));
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { document.Deserialize(none); }).GetErrorCode());
 }
 
 TEST(DocumentBase, SerializesAnEmptyRootAndAnElementWithContent) {
@@ -234,8 +227,9 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
 
     // A folder that cannot be made: a plain file stands where it should be.
     std::string blocked = std::string(base) + "/plain.xml/sub/doc.xml";
-    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
+    EXPECT_EQ(OVX_E_FOLDER_CREATE, Failure([&] { document.SerializeToFile(blocked.c_str()); }).GetErrorCode());
     std::string isFolder = std::string(base) + "/a";
-    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
+    EXPECT_EQ(OVX_E_CANNOT_OPEN, Failure([&] { document.SerializeToFile(isFolder.c_str()); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              Failure([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }).GetErrorCode());
 }

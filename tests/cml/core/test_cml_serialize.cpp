@@ -14,25 +14,16 @@
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlText.h"
+#include "support/CmlFailure.h"
 #include "support/TestFiles.h"
 #include "tools/ovxCodecvt.h"
 #include <sys/stat.h>
 
 using namespace ovx::cml;
+using ovx::cml::testing::Failure;
 using namespace ovx::cml::XmlUtils;
 
 namespace {
-
-template <class F>
-CCmlException Thrown(F call) {
-    try {
-        call();
-    } catch (const CCmlException& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CCmlException";
-    return CCmlException(L"", L"", 0);
-}
 
 class Subtrees : public ::testing::Test {
 protected:
@@ -73,12 +64,12 @@ TEST(Escaping, AttributeAndContentRulesDifferInWhiteSpace) {
     EscapeContent(wide, L"plain run & more");
     EXPECT_EQ(L"plain run &amp; more", wide.str());
 
-    CCmlException error = Thrown([&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
+    CCmlException error = Failure([&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
     EXPECT_EQ(L"Translating XML attribute value", error.GetOperation());
     EXPECT_EQ(L"NULL pointer received", error.GetMessage());
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, error.GetErrorCode());
     EXPECT_EQ(L"Translating XML content",
-              Thrown([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
+              Failure([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
 }
 
 // Each class of character with the bytes it must come out as, written out
@@ -178,7 +169,7 @@ TEST(Declarations, TheStreamDecidesTheEncoding) {
     unlink(path);
 
     std::wostream other(wide.rdbuf());  // a plain wide stream: encoding unknown
-    CCmlException error = Thrown([&] { WriteXmlDeclaration(other, false); });
+    CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
     EXPECT_EQ(L"Writing XML declaration", error.GetOperation());
     EXPECT_EQ(L"Unsupported stream type", error.GetMessage());
 }
@@ -230,7 +221,7 @@ TEST(SchemaFileNames, BuildAndParseAreInverse) {
     EXPECT_EQ(L"./schemas/cml/Core/Fixed.xsd", file);
     SetSchemaFileNameOverride(L"");
 
-    CCmlException error = Thrown([&] { BuildSchemaFileName(L"urn:other", L"1.0.0", L"./schemas", file); });
+    CCmlException error = Failure([&] { BuildSchemaFileName(L"urn:other", L"1.0.0", L"./schemas", file); });
     EXPECT_EQ(L"Building schema filename", error.GetOperation());
     EXPECT_EQ(L"Invalid namespace", error.GetMessage());
     EXPECT_EQ(0xC738000Au, error.GetErrorCode());
@@ -290,7 +281,7 @@ TEST_F(Subtrees, UnformattedOutputKeepsTextExactly) {
     std::wostringstream out;
     SerializeNodeUnformatted(document->getDocumentElement(), out);
     EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", out.str());
-    EXPECT_EQ(L"Null element received", Thrown([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
+    EXPECT_EQ(L"Null element received", Failure([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
 }
 
 TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
@@ -315,7 +306,7 @@ TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
     EXPECT_EQ(0u, text.find("<r><n><n>"));
     EXPECT_EQ(text.size() - 8, text.rfind("</n></r>"));
     std::ostringstream formatted;
-    CCmlException error = Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), formatted, 0); });
+    CCmlException error = Failure([&] { SerializeNodeFormatted(document->getDocumentElement(), formatted, 0); });
     EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
     EXPECT_EQ(0u, formatted.str().size());  // refused before writing anything
     document->release();
@@ -337,9 +328,9 @@ TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
     std::string blocked = std::string(folder) + "/file";
     std::ofstream(blocked) << "x";
     CCmlException error =
-        Thrown([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
+        Failure([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
     EXPECT_EQ(0xC7210037u, error.GetErrorCode());
     EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
     EXPECT_EQ(0xC7210003u,
-              Thrown([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
+              Failure([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
 }

@@ -11,6 +11,7 @@
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlParser.h"
+#include "support/CmlFailure.h"
 
 namespace ovx {
 namespace cml {
@@ -55,16 +56,6 @@ inline std::unique_ptr<CCmlMessage> RoundTrip(const CCmlMessage& message, bool v
 inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
     return parser.GetDocument().getDocumentElement();
-}
-
-template <class F>
-CCmlException Failure(F f) {
-    try {
-        f();
-    } catch (const CCmlException& error) {
-        return error;
-    }
-    return CCmlException(L"", L"no exception", 0);
 }
 
 }  // namespace testing
