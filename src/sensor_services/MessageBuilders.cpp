@@ -11,6 +11,7 @@
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
+#include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlValueTypes.h"
 #include "cml/core/cmlVocabulary.h"
 #include "cml/documents/cmlAgentInfo.h"
@@ -494,6 +495,26 @@ uint32_t CSensorServices::ParseInto(const char* builder, const wchar_t* systemId
     }
 }
 
+namespace {
+
+// A policy is written with a schema location for every namespace it brings
+// (its own and those of descendants that carry a schema version). A namespace
+// outside the CML ones has no schema location, so a message holding such a
+// policy could never be written: every post of it would fail and, merged,
+// it would take every later heartbeat down with it. It is refused here, as a
+// text that is not the CML document asked for, before the message changes.
+void RequireWritable(const CPolicyNode& policy) {
+    CNamespaceSet namespaces;
+    policy.CollectNamespaces(namespaces);
+    std::wstring file;
+    for (const CNamespace& entry : namespaces) {
+        XmlUtils::BuildSchemaFileName(entry.GetNamespaceUri(), entry.GetSchemaVersion(), std::wstring(L"./schemas"),
+                                      file);
+    }
+}
+
+}  // namespace
+
 uint32_t CSensorServices::AddAgentParams(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength) {
     OVX_REQUIRE(message != nullptr && xmlText != nullptr && xmlLength != 0, "AddAgentParams");
     CAgentStartupAnnouncement* announcement = nullptr;
@@ -505,6 +526,7 @@ uint32_t CSensorServices::AddAgentParams(SS_HMESSAGE message, const char* xmlTex
     return ParseInto("AddAgentParams", L"OVX-SensorServices-AddAgentParams", xmlText, xmlLength,
                      "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
                          std::unique_ptr<CPolicyNode> policy(new CPolicyNode(root));
+                         RequireWritable(*policy);
                          announcement->GetContent().AddPolicy(policy.release());
                      });
 }
@@ -513,8 +535,10 @@ uint32_t CSensorServices::AddModuleInfoParams(SS_HMODULE module, const char* xml
     OVX_REQUIRE(module != nullptr && xmlText != nullptr && xmlLength != 0, "AddModuleInfoParams");
     auto* entry = reinterpret_cast<CModuleInfo*>(module);
     return ParseInto("AddModuleInfoParams", L"OVX-SensorServices-AddModuleInfoParams", xmlText, xmlLength,
-                     "parsed policy but document root element is NULL!",
-                     [&](CCmlDOM_Element& root) { entry->AddPolicy(root); });
+                     "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                         RequireWritable(CPolicyNode(root));
+                         entry->AddPolicy(root);
+                     });
 }
 
 uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* xmlText, uint32_t xmlLength,
@@ -523,6 +547,7 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
     CSetPolicyRequest* request = nullptr;
     uint32_t status = ParseInto("AddSetPolicyRequest", L"OVX-SensorServices-SetPolicyRequest", xmlText, xmlLength,
                                 "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                                    RequireWritable(CPolicyNode(root));
                                     request = AddToRequest(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages,
                                                            CSetPolicyRequest(),
                                                            [&](CSetPolicyRequest& target) { target.AddPolicy(root); });

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,4 +286,43 @@ TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), static_cast<uint32_t>(policy.size())));
     EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), static_cast<uint32_t>(policy.size())));
     EXPECT_EQ(1u, Content().GetPolicyCount());
+}
+
+// A policy brings a schema location for its namespace (and for each
+// descendant's that carries a schema version): one outside the CML
+// namespaces has none, so no message holding it could be written. Each
+// policy builder refuses it and leaves the message as it was, still
+// writable.
+TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable) {
+    SS_HMODULE module = nullptr;
+    ASSERT_EQ(0u, AddModuleInfo(heartbeat, "m", "1.0", 0, &module));
+    const std::string cml = "https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings";
+    const std::string foreign = "<p:cfg xmlns:p='urn:cfg' schema-version='1.0.0' name='k'/>";
+    const std::string nested = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='k'><q:x xmlns:q='urn:x' " +
+                               "schema-version='2'/></p:cfg>";
+    struct Builder {
+        const char* name;
+        std::function<uint32_t(const std::string&)> add;
+    };
+    const Builder builders[] = {
+        {"AddSetPolicyRequest",
+         [&](const std::string& t) {
+             return AddSetPolicyRequest(heartbeat, t.data(), static_cast<uint32_t>(t.size()), nullptr, nullptr);
+         }},
+        {"AddAgentParams",
+         [&](const std::string& t) { return AddAgentParams(heartbeat, t.data(), static_cast<uint32_t>(t.size())); }},
+        {"AddModuleInfoParams",
+         [&](const std::string& t) { return AddModuleInfoParams(module, t.data(), static_cast<uint32_t>(t.size())); }},
+    };
+    for (const Builder& builder : builders) {
+        for (const std::string* text : {&foreign, &nested}) {
+            const std::string before = Written(heartbeat);
+            EXPECT_EQ(OVX_E_BAD_XML_INPUT, builder.add(*text)) << builder.name << ": " << *text;
+            EXPECT_EQ(before, Written(heartbeat)) << builder.name;
+        }
+        const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + builder.name + "'/>";
+        EXPECT_EQ(0u, builder.add(inCml)) << builder.name;
+        EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + builder.name + "'"));
+    }
+    EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
 }
