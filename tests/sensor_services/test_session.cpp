@@ -254,6 +254,18 @@ TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
 }
 
 TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
+    // The threads of this process: the late dispatch thread writes its last
+    // lines (the unload's) to this fixture's sink, so the test ends only
+    // once that thread is gone.
+    auto threads = [] {
+        int count = 0;
+        if (DIR* tasks = opendir("/proc/self/task")) {
+            while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+            closedir(tasks);
+        }
+        return count;
+    };
+    const int before = threads();
     auto* services = new CProbeServices();
     Start(services);
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
@@ -267,6 +279,7 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     EXPECT_TRUE(services->HasDispatchThread());  // still sending
     services->Release();                         // the thread's own reference keeps the object
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Exiting dispatch thread: ") == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return threads() <= before; }));
 }
 
 TEST(BaseServicesRoles, EveryRoleHasItsSection) {
