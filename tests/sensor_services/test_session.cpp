@@ -254,18 +254,6 @@ TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
 }
 
 TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
-    // The threads of this process: the late dispatch thread writes its last
-    // lines (the unload's) to this fixture's sink, so the test ends only
-    // once that thread is gone.
-    auto threads = [] {
-        int count = 0;
-        if (DIR* tasks = opendir("/proc/self/task")) {
-            while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
-            closedir(tasks);
-        }
-        return count;
-    };
-    const int before = threads();
     auto* services = new CProbeServices();
     Start(services);
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
@@ -279,7 +267,16 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     EXPECT_TRUE(services->HasDispatchThread());  // still sending
     services->Release();                         // the thread's own reference keeps the object
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Exiting dispatch thread: ") == 1; }));
-    EXPECT_TRUE(WaitFor([&] { return threads() <= before; }));
+    // Its last lines (the unload's) come after that one, to this fixture's
+    // sink: the test ends once the thread named in it is gone.
+    std::string task;
+    for (const auto& line : TraceLines::All()) {
+        const size_t at = line.text.find("Exiting dispatch thread: ");
+        const size_t id = line.text.find("ThreadId = ");
+        if (at != std::string::npos && id != std::string::npos) task = "/proc/self/task/" + line.text.substr(id + 11);
+    }
+    ASSERT_FALSE(task.empty());
+    EXPECT_TRUE(WaitFor([&] { return access(task.c_str(), F_OK) != 0; })) << task;
 }
 
 TEST(BaseServicesRoles, EveryRoleHasItsSection) {
