@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "scs/ScsFixture.h"
 
@@ -11,11 +12,38 @@ using ovxTest::ScsFixture;
 using ovxTest::WriteText;
 
 namespace {
+
 std::string Take(char* text) {
     std::string value = text != nullptr ? text : "(null)";
     SCS_Free(text);
     return value;
 }
+
+uint32_t Count(int32_t destination) {
+    uint32_t count = 0;
+    EXPECT_EQ(0u, SCS_GetServerCount(destination, &count));
+    return count;
+}
+
+// The ten fields of a server (name, url, caFile, ..., proxyPassword, site,
+// description), "(null)" for those unset; the status when there is none.
+uint32_t ServerInfo(int32_t destination, int32_t index, std::vector<std::string>& fields) {
+    char* f[10] = {};
+    const uint32_t status =
+        SCS_GetServerInfo(destination, index, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]);
+    fields.clear();
+    for (char* field : f) fields.push_back(Take(field));
+    return status;
+}
+
+// The schema version and group name hint of the comm settings.
+std::string GroupInfo(int32_t destination) {
+    char* version = nullptr;
+    char* hint = nullptr;
+    EXPECT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
+    return Take(version) + " " + Take(hint);
+}
+
 }  // namespace
 
 TEST_F(ScsFixture, SettingsAreReadFromTheLocalPropertyFile) {
@@ -29,66 +57,41 @@ TEST_F(ScsFixture, SettingsAreReadFromTheLocalPropertyFile) {
 }
 
 TEST_F(ScsFixture, ServerListAndGroupInformation) {
-    uint32_t count = 0;
-    ASSERT_EQ(0u, SCS_GetServerCount(destination, &count));
-    EXPECT_EQ(2u, count);
-    char* f[10];
-    ASSERT_EQ(0u,
-              SCS_GetServerInfo(destination, 1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
-    EXPECT_EQ("backup", Take(f[0]));
-    EXPECT_EQ("http://127.0.0.1:2", Take(f[1]));
-    EXPECT_EQ("(null)", Take(f[2]));
-    EXPECT_EQ("s3cret", Take(f[7]));
-    EXPECT_EQ("north", Take(f[8]));
-    for (int i : {3, 4, 5, 6, 9}) SCS_Free(f[i]);
-    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER,
-              SCS_GetServerInfo(destination, 2, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
-    char* version = nullptr;
-    char* hint = nullptr;
-    ASSERT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
-    EXPECT_EQ("1.2", Take(version));
-    EXPECT_EQ("Servers", Take(hint));
+    EXPECT_EQ(2u, Count(destination));
+    std::vector<std::string> fields;
+    ASSERT_EQ(0u, ServerInfo(destination, 1, fields));
+    EXPECT_EQ("backup", fields[0]);
+    EXPECT_EQ("http://127.0.0.1:2", fields[1]);
+    EXPECT_EQ("(null)", fields[2]);
+    EXPECT_EQ("s3cret", fields[7]);
+    EXPECT_EQ("north", fields[8]);
+    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, ServerInfo(destination, 2, fields));
+    EXPECT_EQ("1.2 Servers", GroupInfo(destination));
     ASSERT_EQ(0u, SCS_SetGroupnameHint(destination, "Laptops"));
-    ASSERT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
-    SCS_Free(version);
-    EXPECT_EQ("Laptops", Take(hint));
+    EXPECT_EQ("1.2 Laptops", GroupInfo(destination));
 }
 
+// An added server is saved with the group section and reads back the same;
+// values a settings file cannot hold are refused and change nothing.
 TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     ASSERT_EQ(0u, SCS_AddServer(destination, 0, "first", "https://127.0.0.1:8443", "/etc/ca.pem", nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr, "inserted", 1));
-    uint32_t count = 0;
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(3u, count);
-    std::string saved = ReadText(commFile);
-    EXPECT_NE(std::string::npos, saved.find("url=https://127.0.0.1:8443"));
+    EXPECT_EQ(3u, Count(destination));
+    EXPECT_NE(std::string::npos, ReadText(commFile).find("url=https://127.0.0.1:8443"));
     ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
-    char* f[10];
-    ASSERT_EQ(0u,
-              SCS_GetServerInfo(destination, 0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
-    EXPECT_EQ("first", Take(f[0]));
-    EXPECT_EQ("/etc/ca.pem", Take(f[2]));
-    EXPECT_EQ("inserted", Take(f[9]));
-    for (int i : {1, 3, 4, 5, 6, 7, 8}) SCS_Free(f[i]);
-    char* version = nullptr;
-    char* hint = nullptr;
-    SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint);
-    EXPECT_EQ("1.2", Take(version));  // the group section survives a save
-    SCS_Free(hint);
+    std::vector<std::string> fields;
+    ASSERT_EQ(0u, ServerInfo(destination, 0, fields));
+    EXPECT_EQ("first", fields[0]);
+    EXPECT_EQ("/etc/ca.pem", fields[2]);
+    EXPECT_EQ("inserted", fields[9]);
+    EXPECT_EQ("1.2 Servers", GroupInfo(destination));
     ASSERT_EQ(0u, SCS_DeleteServer(destination, 0));
     EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, SCS_DeleteServer(destination, 5));
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(2u, count);
-}
-
-TEST_F(ScsFixture, ValuesThatCannotBeStoredAreRefused) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", "http://127.0.0.1:1\n[server.9]", nullptr,
                                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", nullptr, nullptr, nullptr, nullptr, nullptr,
                                                     nullptr, nullptr, nullptr, nullptr, 0));
-    uint32_t count = 0;
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(2u, count);
+    EXPECT_EQ(2u, Count(destination));
 }
 
 TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
@@ -96,9 +99,7 @@ TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
     WriteText(broken, "[server.1]\nurl=http://127.0.0.1:9\nnot a setting\n");
     EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
     EXPECT_TRUE(Traced("has a syntax error at line 3"));
-    uint32_t count = 0;
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(2u, count);
+    EXPECT_EQ(2u, Count(destination));
     WriteText(broken, "[server.1]\nname=no url\n");
     EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
     EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_LoadCommSettingsFile(destination, (dir + "/absent.ini").c_str()));
@@ -106,18 +107,6 @@ TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
     int32_t other = -1;
     EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_AddDestinationFiles(localFile.c_str(), (dir + "/nope").c_str(), &other));
     EXPECT_EQ(-1, other);
-}
-
-TEST_F(ScsFixture, LoadServersAppendsOrReplaces) {
-    std::string list = dir + "/servers.ini";
-    WriteText(list, "[server.a]\nurl=http://127.0.0.1:7\n[server.b]\nurl=http://127.0.0.1:8\n");
-    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 0));
-    uint32_t count = 0;
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(4u, count);
-    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 1));
-    SCS_GetServerCount(destination, &count);
-    EXPECT_EQ(2u, count);
 }
 
 TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
@@ -154,24 +143,28 @@ uint32_t OnChanged(int32_t destination) {
 }
 }  // namespace
 
+// Every reload calls back (a server list appended or in place of the one
+// before alike), with the destination, which can be read from the callback.
 TEST_F(ScsFixture, SettingsChangedCallbacksRunOnEveryReload) {
     g_changes = 0;
     ASSERT_EQ(0u, SCS_RegisterSettingsChanged(&OnChanged, nullptr));
     ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
     ASSERT_EQ(0u, SCS_LoadLocalSettingsFile(destination, localFile.c_str()));
     std::string list = dir + "/servers.ini";
-    WriteText(list, "[server.x]\nurl=http://127.0.0.1:7\n");
+    WriteText(list, "[server.a]\nurl=http://127.0.0.1:7\n[server.b]\nurl=http://127.0.0.1:8\n");
+    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 0));
+    EXPECT_EQ(4u, g_countSeenInCallback.load());
     ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 1));
-    EXPECT_EQ(3, g_changes.load());
+    EXPECT_EQ(2u, g_countSeenInCallback.load());
+    EXPECT_EQ(4, g_changes.load());
     EXPECT_EQ(destination, g_changedDestination.load());
-    EXPECT_EQ(1u, g_countSeenInCallback.load());
     std::string broken = dir + "/broken.ini";
     WriteText(broken, "garbage\n");
     SCS_LoadCommSettingsFile(destination, broken.c_str());
-    EXPECT_EQ(3, g_changes.load());  // a refused file is no change
+    EXPECT_EQ(4, g_changes.load());  // a refused file is no change
     ASSERT_EQ(0u, SCS_UnregisterSettingsChanged(&OnChanged));
     SCS_LoadCommSettingsFile(destination, commFile.c_str());
-    EXPECT_EQ(3, g_changes.load());
+    EXPECT_EQ(4, g_changes.load());
 }
 
 TEST_F(ScsFixture, SaveCommSettingsWritesAnotherFileAtomically) {
@@ -179,9 +172,7 @@ TEST_F(ScsFixture, SaveCommSettingsWritesAnotherFileAtomically) {
     ASSERT_EQ(0u, SCS_SaveCommSettings(destination, copy.c_str()));
     int32_t second = -1;
     ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), copy.c_str(), &second));
-    uint32_t count = 0;
-    SCS_GetServerCount(second, &count);
-    EXPECT_EQ(2u, count);
+    EXPECT_EQ(2u, Count(second));
     EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, SCS_SaveCommSettings(destination, "/proc/ovx-comm.ini"));
     EXPECT_EQ(0u, SCS_RemoveDestination(second));
     EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RemoveDestination(second));

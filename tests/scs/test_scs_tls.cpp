@@ -6,120 +6,109 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
 
-using ovxTest::ScsFixture;
+using ovxTest::kCerts;
 using ovxTest::TestServer;
 
 namespace {
 
-using ovxTest::kCerts;
-
-// A server at one TLS version, requiring a client certificate or not.
-std::unique_ptr<TestServer> TlsServer(int version, bool requireClient) {
-    auto server = requireClient
-                      ? std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key", kCerts + "/ca.pem")
-                      : std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key");
-    SSL_CTX_set_min_proto_version(server->TlsContext(), version);
-    SSL_CTX_set_max_proto_version(server->TlsContext(), version);
-    server->server().Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content("tls:" + request.body, "text/plain");
-    });
-    server->Start();
-    return server;
-}
-
-class ClientCertificateTest : public ScsFixture, public ::testing::WithParamInterface<int> {
+class TlsTest : public ovxTest::ScsFixture {
 protected:
-    void SetUp() override {
-        required = TlsServer(GetParam(), true);
-        open = TlsServer(GetParam(), false);
-        ScsFixture::SetUp();
-    }
     std::string LocalSettings() override { return "[scs]\n"; }
-    std::string CommSettings() override {
-        return "[server.1]\nurl=" + required->Url("https") + "\ncaFile=" + kCerts + "/ca.pem\n" +
-               "[server.2]\nurl=" + open->Url("https") + "\ncaFile=" + kCerts + "/ca.pem\n";
+    // A server at one TLS version, requiring a client certificate or not.
+    static std::unique_ptr<TestServer> Serve(int version, bool requireClient) {
+        auto server = requireClient ? std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key",
+                                                                   kCerts + "/ca.pem")
+                                    : std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key");
+        SSL_CTX_set_min_proto_version(server->TlsContext(), version);
+        SSL_CTX_set_max_proto_version(server->TlsContext(), version);
+        server->server().Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content("tls:" + request.body, "text/plain");
+        });
+        server->Start();
+        return server;
     }
-    // The connection test of server `index`'s url.
-    uint32_t Test(int32_t index) {
-        const std::string url = (index == 0 ? required : open)->Url("https");
-        return SCS_TestCommSettings(url.c_str(), 2000, "sensor_services");
+    // The server list's entry of `url` with the test CA file `ca` (none when empty).
+    static std::string Entry(const std::string& url, const std::string& ca = "") {
+        return "url=" + url + (ca.empty() ? "" : "\ncaFile=" + kCerts + "/" + ca);
     }
-    uint32_t Post(int32_t index) {
+    void UseServers(const std::vector<std::string>& entries) {
+        std::string text;
+        for (size_t i = 0; i < entries.size(); ++i)
+            text += "[server." + std::to_string(i + 1) + "]\n" + entries[i] + "\n";
+        ovxTest::WriteText(commFile, text);
+        ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+    }
+    uint32_t Post(int32_t index, std::string* body = nullptr) {
         uint8_t* response = nullptr;
         uint32_t length = 0;
         uint32_t status = SCS_PostData(destination, index, "/echo", 0, "text/plain",
                                        reinterpret_cast<const uint8_t*>("x"), 1, nullptr, &response, &length);
+        if (body != nullptr) body->assign(reinterpret_cast<char*>(response), length);
         SCS_Free(response);
         return status;
     }
-    std::unique_ptr<TestServer> required, open;
+    static uint32_t Test(const std::string& url) { return SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"); }
+    uint32_t TestFile() { return SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"); }
 };
 
 }  // namespace
 
-// The connection tests (of a url and of a settings file whose first server
-// is the one that requires a certificate) meet what the posts meet.
-TEST_P(ClientCertificateTest, AMissingClientCertificateGivesTheSameStatusAtEveryVersion) {
-    EXPECT_EQ(0u, Post(1));
-    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << ovxTest::TraceLines::Last();
-    EXPECT_EQ(0u, Test(1));
-    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(0));
-    EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
-    const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
-    SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
-    ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-    EXPECT_EQ(0u, Post(0));
-    EXPECT_EQ(0u, Post(1));
-    EXPECT_EQ(0u, Test(0));
-    EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
+// At each version: the right CA is accepted, the wrong one rejected, a
+// server that speaks no TLS fails as TLS; a missing client certificate
+// fails the posts and the connection tests (of a url and of a settings
+// file whose first server requires one) alike until it is registered.
+TEST_F(TlsTest, EachFailureGivesTheSameStatusAtEveryVersion) {
+    for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+        SCOPED_TRACE(version);
+        const auto required = Serve(version, true), open = Serve(version, false);
+        TestServer plain;
+        plain.Start();
+        UseServers({Entry(required->Url("https"), "ca.pem"), Entry(open->Url("https"), "ca.pem"),
+                    Entry(open->Url("https"), "wrong-ca.pem"), Entry(plain.Url("https"), "ca.pem")});
+        std::string body;
+        EXPECT_EQ(0u, Post(1, &body));
+        EXPECT_EQ("tls:x", body);
+        EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(2));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(3));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << ovxTest::TraceLines::Last();
+        EXPECT_EQ(0u, Test(open->Url("https")));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(required->Url("https")));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, TestFile());
+        const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
+        SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
+        ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
+        EXPECT_EQ(0u, Post(0));
+        EXPECT_EQ(0u, Post(1));
+        EXPECT_EQ(0u, Test(required->Url("https")));
+        EXPECT_EQ(0u, TestFile());
+        ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(TlsVersions, ClientCertificateTest, ::testing::Values(TLS1_2_VERSION, TLS1_3_VERSION),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param == TLS1_2_VERSION ? std::string("Tls12") : std::string("Tls13");
-                         });
-
-namespace {
-
-class ConnectionTestSettings : public ScsFixture {
-protected:
-    void SetUp() override {
-        server = TlsServer(TLS1_3_VERSION, false);
-        ScsFixture::SetUp();
-    }
-    std::string LocalSettings() override { return "[scs]\n"; }
-    std::string CommSettings() override {
-        return "[server.1]\nurl=" + server->Url("https") + "\ncaFile=" + kCerts + "/ca.pem\n";
-    }
-    std::unique_ptr<TestServer> server;
-};
-
-}  // namespace
 
 // A server with a private CA passes the connection test as it passes posts:
 // through the CA of its entry in the server list, or the CA the agent
-// registered; a proxy in its entry is used too.
-TEST_F(ConnectionTestSettings, TheTestUsesWhatAPostToTheSameServerUses) {
-    const std::string url = server->Url("https");
-    EXPECT_EQ(0u, SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"));
-    EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
-
-    // Not in the list: the system store does not know the test CA, the
-    // registered one does.
-    const std::string ca = kCerts + "/ca.pem";
-    ovxTest::WriteText(commFile, "[server.1]\nurl=https://127.0.0.1:1\n");
-    ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
-    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"));
+// registered (until it unregisters it); a proxy in its entry is used too.
+TEST_F(TlsTest, TheCaAndProxyOfAPostAreThoseOfTheConnectionTest) {
+    const auto server = Serve(TLS1_3_VERSION, false);
+    const std::string url = server->Url("https"), ca = kCerts + "/ca.pem";
+    // Not in the list, then in it without a CA: the system store does not
+    // know the test CA, the registered one does.
+    UseServers({Entry("https://127.0.0.1:1")});
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Test(url));
+    UseServers({Entry(url)});
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(0));
     SS_CertificateInfo info{sizeof(SS_CertificateInfo), nullptr, nullptr, nullptr, ca.c_str()};
     ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-    EXPECT_EQ(0u, SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"));
+    EXPECT_EQ(0u, Post(0));
+    EXPECT_EQ(0u, Test(url));
+    ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(0));
 
-    // A proxy of the server's entry is where the test connects.
-    ovxTest::WriteText(commFile, "[server.1]\nurl=" + url + "\ncaFile=" + ca + "\nproxy=http://127.0.0.1:1\n");
-    ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"));
+    UseServers({Entry(url, "ca.pem") + "\nproxy=http://127.0.0.1:1"});
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, Test(url));
 }
