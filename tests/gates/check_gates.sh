@@ -3,7 +3,8 @@
 # Plants, in a copy of the tree outside any git checkout, what each check
 # exists to refuse, and expects every planted fault named in its output:
 # functions of 85 lines in the forms a pattern reader misses, a status code
-# written as a number, and includes that climb to a higher layer's folder.
+# written as a number, includes that climb to a higher layer's folder, and
+# tests half the size of the code (a quarter must pass).
 set -uo pipefail
 root=$1 compiler=$2 includes=$3
 tree=$(mktemp -d)
@@ -60,5 +61,20 @@ expect "$output" "return 0xC7560001;"
 output=$(bash "$tree/tests/layers/check_layers.sh" "$compiler" "$includes" "$tree/tests/layers/layer_rules.txt" "$tree" 2>&1) &&
     { echo "check_layers.sh passed"; failures=$((failures + 1)); }
 expect "$output" "cmlDocument.cpp:1:" "scsPost.cpp:1:" "svcRetryState.cpp:1:"
+# The ratio counts tracked files with cloc, so its tree is a git tree of its
+# own; without cloc the check cannot run, which is a failure here.
+command -v cloc >/dev/null || { echo "cloc is missing"; failures=$((failures + 1)); }
+small="$tree/small"
+mkdir -p "$small/src" "$small/tests"
+for i in $(seq 100); do echo "int f$i() { return $i; }"; done >"$small/src/code.cpp"
+for i in $(seq 50); do echo "int t$i() { return $i; }"; done >"$small/tests/test.cpp"
+git -C "$small" init -q && git -C "$small" add .
+output=$(env -u OVX_RATIO_REPORT_ONLY bash "$tree/scripts/check_test_ratio.sh" "$small" 2>&1) &&
+    { echo "check_test_ratio.sh passed at 0.50"; failures=$((failures + 1)); }
+expect "$output" "50 / 100 lines = 0.50" "more than 0.40 of the code"
+sed -i '26,$d' "$small/tests/test.cpp" && git -C "$small" add .
+output=$(env -u OVX_RATIO_REPORT_ONLY bash "$tree/scripts/check_test_ratio.sh" "$small" 2>&1) ||
+    { echo "check_test_ratio.sh failed at 0.25: $output"; failures=$((failures + 1)); }
+expect "$output" "25 / 100 lines = 0.25"
 echo "$failures planted faults missed"
 [ "$failures" -eq 0 ]
