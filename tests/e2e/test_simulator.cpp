@@ -3,8 +3,8 @@
 // operator's token opens, which no web page can reach; no answer to a Host
 // name it does not serve; site passwords never on a command line; every
 // acknowledged heartbeat kept through a kill -9; a thousand slow clients
-// that cannot starve it; a --help that says everything; a request log that
-// loses no line.
+// that cannot starve it; a status page a browser shows; a --help that says
+// everything; a request log that loses no line.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +49,32 @@ ovxSim::SimConfig Quiet(const std::string& name) {
 mode_t ModeOf(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
+
+off_t SizeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+// Runs `command` in a shell: what it printed, and its exit status.
+std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char chunk[4096];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+    const int exited = pclose(pipe);
+    if (status != nullptr) *status = exited;
+    return out;
+}
+
+// Headless chromium with a profile of its own in `dir`, bounded in time.
+std::string Chromium(const std::string& dir, const std::string& arguments, int* status = nullptr) {
+    return Shell(
+        "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+            dir + "/profile " + arguments + " 2>/dev/null",
+        status);
 }
 
 // A heartbeat as an agent of `agent` sends it, small.
@@ -261,6 +286,9 @@ TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
         ASSERT_TRUE(result) << body;
         EXPECT_EQ(400, result->status) << body;
     }
+    auto elsewhere = client.Post("/ovx/sensor_services/elsewhere", heartbeat, "application/x-ovx-cml-data");
+    ASSERT_TRUE(elsewhere);
+    EXPECT_EQ(404, elsewhere->status);  // no such service
     EXPECT_EQ(0, simulator.Count("heartbeat"));
     auto answered = client.Post("/ovx/sensor_services/heartbeat", heartbeat, "application/x-ovx-cml-data");
     ASSERT_TRUE(answered);
@@ -268,39 +296,29 @@ TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
     EXPECT_EQ(1, simulator.Count("heartbeat"));
 }
 
-TEST(SimulatorKey, AKeyPairIsMadeOnceKeptPrivateAndAnnouncedAsItIs) {
-    TempDir temp("ovx-sim-key");
-    auto config = Quiet("keys");
-    config.stateFile = temp / "state.db";
-    std::string first;
-    {
-        ovxSim::Simulator simulator(config);
-        ASSERT_GT(simulator.Start(), 0);
-        first = simulator.PublicKeyPem();
-    }
-    // The state holds the private key: for its owner only.
-    EXPECT_EQ(0600u, ModeOf(config.stateFile));
-    BIO* in = BIO_new_mem_buf(first.data(), static_cast<int>(first.size()));
-    EVP_PKEY* key = PEM_read_bio_PUBKEY(in, nullptr, nullptr, nullptr);
-    BIO_free(in);
-    ASSERT_NE(nullptr, key) << first;
-    EXPECT_EQ(EVP_PKEY_EC, EVP_PKEY_get_base_id(key));
-    EXPECT_EQ(256, EVP_PKEY_get_bits(key));
-    EVP_PKEY_free(key);
-    ovxSim::Simulator again(config);
-    ASSERT_GT(again.Start(), 0);
-    EXPECT_EQ(first, again.PublicKeyPem());
-}
-
-TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesState) {
+// The key pair and the admin token are made on the first start, kept for
+// the owner alone, and taken back by the next start; only the operator's
+// token changes state.
+TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesStateAndKeyAndTokenAreKept) {
     TempDir temp("ovx-sim-admin");
     auto config = Quiet("admin");
     config.adminTokenFile = temp / "admin-token";
-    ovxSim::Simulator simulator(config);
-    ASSERT_GT(simulator.Start(), 0);
+    config.stateFile = temp / "state.db";
+    auto simulator = std::make_unique<ovxSim::Simulator>(config);
+    ASSERT_GT(simulator->Start(), 0);
     EXPECT_EQ(0600u, ModeOf(config.adminTokenFile));
-    EXPECT_EQ(simulator.AdminToken() + "\n", ovxTest::ReadText(config.adminTokenFile));
-    httplib::Client client("127.0.0.1", simulator.Port());
+    EXPECT_EQ(0600u, ModeOf(config.stateFile));  // it holds the private key
+    // The key announced is the one the state holds: EC on P-256.
+    const std::string pem = simulator->PublicKeyPem();
+    BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    EVP_PKEY* key = PEM_read_bio_PUBKEY(in, nullptr, nullptr, nullptr);
+    BIO_free(in);
+    ASSERT_NE(nullptr, key) << pem;
+    EXPECT_EQ(EVP_PKEY_EC, EVP_PKEY_get_base_id(key));
+    EXPECT_EQ(256, EVP_PKEY_get_bits(key));
+    EVP_PKEY_free(key);
+    EXPECT_EQ(simulator->AdminToken() + "\n", ovxTest::ReadText(config.adminTokenFile));
+    httplib::Client client("127.0.0.1", simulator->Port());
     const char* path = "/admin/fault?kind=busy&count=5";
     auto post = [&](const httplib::Headers& headers) {
         auto result = client.Post(path, headers, "", "application/x-www-form-urlencoded");
@@ -308,25 +326,28 @@ TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesState) {
     };
     EXPECT_EQ(403, post({}));
     EXPECT_EQ(403, post({{"X-Admin-Token", "not-the-token-at-all-0123456789"}}));
-    EXPECT_EQ(403, post({{"X-Admin-Token", simulator.AdminToken()}, {"Origin", "http://evil.example"}}));
-    auto get = client.Get(path, httplib::Headers{{"X-Admin-Token", simulator.AdminToken()}});
+    EXPECT_EQ(403, post({{"X-Admin-Token", simulator->AdminToken()}, {"Origin", "http://evil.example"}}));
+    auto get = client.Get(path, httplib::Headers{{"X-Admin-Token", simulator->AdminToken()}});
     ASSERT_TRUE(get);
     EXPECT_NE(200, get->status);
     // Nothing of that changed anything: heartbeats are answered.
     auto answered = client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{a}"), "application/x-ovx-cml-data");
     ASSERT_TRUE(answered);
     EXPECT_EQ(200, answered->status);
-    EXPECT_EQ(0, simulator.Count("fault"));
+    EXPECT_EQ(0, simulator->Count("fault"));
     // The operator's command works.
-    EXPECT_EQ(200, post({{"X-Admin-Token", simulator.AdminToken()}}));
+    EXPECT_EQ(200, post({{"X-Admin-Token", simulator->AdminToken()}}));
     answered = client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{a}"), "application/x-ovx-cml-data");
     ASSERT_TRUE(answered);
     EXPECT_EQ(503, answered->status);
 
-    // A second start takes the token from its file.
+    // A second start takes the token and the key from their files.
+    const std::string token = simulator->AdminToken();
+    simulator.reset();
     ovxSim::Simulator second(config);
     ASSERT_GT(second.Start(), 0);
-    EXPECT_EQ(simulator.AdminToken(), second.AdminToken());
+    EXPECT_EQ(token, second.AdminToken());
+    EXPECT_EQ(pem, second.PublicKeyPem());
 }
 
 // A web page in a browser posts a form to the admin endpoint (as any page
@@ -354,12 +375,10 @@ TEST(SimulatorAdmin, ACrossOriginFormInABrowserChangesNothing) {
     });
     const int port = page.bind_to_any_port("127.0.0.1");
     std::thread serving([&] { page.listen_after_bind(); });
-    const std::string chromium =
-        "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-        (temp / "profile") + " --virtual-time-budget=3000 --dump-dom http://localhost:" + std::to_string(port) +
-        "/ >/dev/null 2>&1";
-    EXPECT_EQ(0, std::system(chromium.c_str()));
+    int status = -1;
+    Chromium(temp.path(), "--virtual-time-budget=3000 --dump-dom http://localhost:" + std::to_string(port) + "/",
+             &status);
+    EXPECT_EQ(0, status);
     page.stop();
     serving.join();
     // The browser's post arrived and was refused; the simulator still serves.
@@ -370,9 +389,29 @@ TEST(SimulatorAdmin, ACrossOriginFormInABrowserChangesNothing) {
     }
     EXPECT_TRUE(refused);
     httplib::Client client("127.0.0.1", simulator.Port());
-    auto status = client.Get("/status.json");
-    ASSERT_TRUE(status);
-    EXPECT_EQ(200, status->status);
+    auto json = client.Get("/status.json");
+    ASSERT_TRUE(json);
+    EXPECT_EQ(200, json->status);
+}
+
+// The status page as a browser shows it: the DOM it built names the agents
+// the simulator knows, and its screenshot carries far more than a blank
+// page's at the same size, taken by the same browser in the same run.
+TEST(SimulatorPage, ABrowserShowsTheAgentsTheSimulatorKnows) {
+    TempDir temp("ovx-page");
+    ovxSim::Simulator simulator(Quiet("browser-check"));
+    ASSERT_GT(simulator.Start(), 0);
+    httplib::Client client("127.0.0.1", simulator.Port());
+    ASSERT_TRUE(client.Post("/ovx/sensor_services/alive", "{browser-agent-42}", "text/plain"));
+    const std::string dom = Chromium(temp.path(), "--dump-dom " + simulator.Url() + "/");
+    EXPECT_NE(std::string::npos, dom.find("<td>{browser-agent-42}</td>")) << dom.substr(0, 2000);
+    EXPECT_NE(std::string::npos, dom.find("Agent Manager simulator: browser-check"));
+    const std::string shot = "--window-size=1024,600 --screenshot=" + temp.path() + "/";
+    Chromium(temp.path(), shot + "page.png " + simulator.Url() + "/");
+    Chromium(temp.path(), shot + "blank.png about:blank");
+    const off_t page = SizeOf(temp / "page.png"), blank = SizeOf(temp / "blank.png");
+    ASSERT_GT(blank, 0) << "chromium made no screenshot";
+    EXPECT_GT(page, 2 * blank) << "page " << page << " bytes, blank " << blank << " bytes";
 }
 
 TEST(SimulatorUsers, PasswordsComeFromAFileOnlyItsOwnerReadsOrTheEnvironment) {
@@ -508,13 +547,9 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
 
 // --help says what every option does, without a source file to read.
 TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
-    const std::string help = std::string(OVX_SIM_PROGRAM) + " --help";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(help.c_str(), "r"), pclose);
-    ASSERT_TRUE(pipe);
-    std::string text;
-    char chunk[4096];
-    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe.get())) > 0;) text.append(chunk, got);
-    EXPECT_EQ(0, pclose(pipe.release()));
+    int status = -1;
+    const std::string text = Shell(std::string(OVX_SIM_PROGRAM) + " --help", &status);
+    EXPECT_EQ(0, status);
     for (const char* option : {"--name", "--port", "--host-name", "--cert", "--key", "--state", "--groups",
                                "--policies", "--users", "--admin-token-file", "--fault", "--help", "OVX_SIM_USERS",
                                "/admin/fault", "/admin/refuse", "/admin/queue"}) {
