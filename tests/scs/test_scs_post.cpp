@@ -146,9 +146,7 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
         const Answer answer = Post(row.path, "hello", row.index, timeouts);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         EXPECT_EQ(row.post, answer.status);
-        if (answer.status != 0) {
-            EXPECT_EQ("", answer.body);
-        }
+        EXPECT_EQ("", answer.body);  // these servers send none, and a failure hands back none
         if (row.test != none) {
             const std::string url = (row.index == 0 ? server.Url() : refused) + row.path;
             EXPECT_EQ(row.test, SCS_TestCommSettings(url.c_str(), 300, "sensor_services"));
