@@ -1,14 +1,9 @@
 // The heartbeat queue against a real server on 127.0.0.1.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <set>
 #include <string>
@@ -16,19 +11,13 @@
 #include <vector>
 
 #include "cml/core/cmlMessage.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
-#include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
 #include "sensor_services/SensorServices.h"
 #include "HeartbeatServer.h"
-#include "SessionFixture.h"
-#include "support/TestServer.h"
-#include "transport/mslLoader.h"
-#include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
@@ -139,14 +128,6 @@ TEST_F(Queue, WithoutMergingOnlyTheNewestPendingHeartbeatIsSent) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(1u, Posts());
     session->Release();
-}
-
-TEST_F(Queue, AHeartbeatWithoutAnnouncementStaysWithTheAgent) {
-    SS_HMESSAGE message = nullptr;
-    ASSERT_EQ(0u, CreateMessage(&message, "{agent}", "n", "urn:x"));
-    EXPECT_EQ(OVX_E_UNEXPECTED, PostHeartbeat(message, nullptr, nullptr));
-    EXPECT_EQ(0u, FreeMessage(message));  // still the agent's to free
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, PostHeartbeat(nullptr, nullptr, nullptr));
 }
 
 TEST_F(Queue, AFailedPostReportsAndIsSentAgain) {
