@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -24,7 +25,11 @@ std::atomic<int> g_live{0};
 class FakeSession : public CSessionOperations {
 public:
     FakeSession() { ++g_live; }
-    uint32_t AddRef() override { return ++m_refs; }
+    uint32_t AddRef() override {
+        // A caller slow to take its reference: a shut-down meets it half-way.
+        if (s_slowAddRef) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        return ++m_refs;
+    }
     uint32_t Release() override {
         uint32_t left = --m_refs;
         if (left == 0) delete this;
@@ -150,6 +155,7 @@ public:
     static inline uint32_t s_status = 0;
     static inline uint32_t s_initStatus = 0;
     static inline bool s_throw = false;
+    static inline std::atomic<bool> s_slowAddRef{false};
     static inline FakeSession* s_last = nullptr;
 
 protected:
@@ -240,6 +246,7 @@ protected:
         FakeSession::s_status = 0;
         FakeSession::s_initStatus = 0;
         FakeSession::s_throw = false;
+        FakeSession::s_slowAddRef = false;
         m_previous = ovxSensorSvcs::SetSessionFactory(&FakeSession::Make);
     }
     void TearDown() override {
@@ -341,6 +348,8 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
     EXPECT_TRUE(TraceLines::All().empty());
 }
 
+// A second SS_Init makes nothing new; SS_ShutDown stops the session before
+// it lets it go, and works without one; a session starts again after it.
 TEST_F(FrameTest, InitTwiceThenShutDownThenInitAgain) {
     ASSERT_EQ(0u, InitOk());
     EXPECT_EQ("(null)", FakeSession::s_last->initSessionString2);
@@ -348,7 +357,11 @@ TEST_F(FrameTest, InitTwiceThenShutDownThenInitAgain) {
     FakeSession* first = FakeSession::s_last;
     EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, InitOk());
     EXPECT_EQ(first, FakeSession::s_last);  // nothing new was made
+    first->AddRef();                        // kept alive to look at it afterwards
     EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_TRUE(first->shutDownCalled);
+    EXPECT_EQ(1u, first->m_refs.load());
+    first->Release();
     EXPECT_EQ(0, g_live.load());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
     EXPECT_EQ(0u, SS_ShutDown());
@@ -356,31 +369,20 @@ TEST_F(FrameTest, InitTwiceThenShutDownThenInitAgain) {
     EXPECT_EQ(0u, SS_SetLanguage("en"));
 }
 
+// A session that fails to start, or none to make, leaves none behind.
 TEST_F(FrameTest, FailedInitLeavesNoSession) {
     FakeSession::s_initStatus = 0xC7590002u;
     EXPECT_EQ(0xC7590002u, InitOk());
     EXPECT_EQ(0, g_live.load());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
-}
-
-TEST_F(FrameTest, WithoutASessionImplementationInitFails) {
     ovxSensorSvcs::SetSessionFactory(nullptr);
     EXPECT_EQ(OVX_E_UNEXPECTED, InitOk());
 }
 
-TEST_F(FrameTest, ShutDownStopsTheSessionBeforeReleasingIt) {
-    ASSERT_EQ(0u, InitOk());
-    FakeSession* session = FakeSession::s_last;
-    session->AddRef();  // keep it alive to look at it afterwards
-    EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_TRUE(session->shutDownCalled);
-    EXPECT_EQ(1u, session->m_refs.load());
-    session->Release();
-}
-
 TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
+    FakeSession::s_slowAddRef = true;
     std::atomic<bool> done{false};
-    std::atomic<long> answered{0};
+    std::atomic<long> answered{0}, reached{0};
     std::vector<std::thread> callers;
     for (int t = 0; t < 3; ++t) {
         callers.emplace_back([&] {
@@ -390,13 +392,17 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
                     ++answered;
                 else
                     ADD_FAILURE() << std::hex << status;
+                if (status == 0) ++reached;
             }
         });
     }
-    // Cycle until the callers have really overlapped the cycles (bounded).
+    // Cycle until the callers have really overlapped the cycles (bounded),
+    // each shut-down once a call has reached the session.
     for (int cycle = 0; cycle < 200 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
         uint32_t status = InitOk();
         EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
+        const long seen = reached.load();
+        for (int i = 0; i < 100000 && reached.load() == seen; ++i) std::this_thread::yield();
         EXPECT_EQ(0u, SS_ShutDown());
     }
     done = true;

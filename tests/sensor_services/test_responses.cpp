@@ -95,8 +95,6 @@ protected:
         return session->HelperProcessHeartbeatResponse(reinterpret_cast<const uint8_t*>(answer.data()),
                                                        static_cast<uint32_t>(answer.size()));
     }
-    size_t Posts() { return server.Count(); }
-    std::string Body(size_t index) { return server.Body(index); }
 
     CSensorServices* session = nullptr;
 };
@@ -320,10 +318,10 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     EXPECT_EQ(2000u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-status-request"));
     EXPECT_EQ(0u, TraceLines::Count("configure-task-request"));  // other namespaces are skipped silently
     EXPECT_EQ(0u, TraceLines::Count("something-else"));
-    ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(1u, Posts());
-    const std::string body = Body(0);
+    ASSERT_EQ(1u, server.Count());
+    const std::string body = server.Body(0);
     EXPECT_NE(std::string::npos, body.find("name='DesktopController' namespace='" + kBase + "/cml/DesktopController'"))
         << body.substr(0, 2000);
     EXPECT_NE(std::string::npos, body.find("request-id='unknown-1' code='0xc7380004'"));
@@ -428,7 +426,7 @@ TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     // On the dispatch thread: the heartbeats posted from the callback follow.
     ASSERT_TRUE(WaitFor([] { return g_reentered.load() == 3; }));
-    ASSERT_TRUE(WaitFor([&] { return Posts() >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() >= 2; }));
     EXPECT_FALSE(session->HasAliveThread());
 }
 
@@ -444,7 +442,7 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     }
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return Posts() == static_cast<size_t>(i + 1); }));
+        ASSERT_TRUE(WaitFor([&] { return server.Count() == static_cast<size_t>(i + 1); }));
     }
     ASSERT_TRUE(WaitFor([] { return g_calls.Size() == 5; }));
     std::vector<std::string> calls = g_calls.Take();
@@ -459,6 +457,6 @@ TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken)
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-7"; }));
     EXPECT_EQ(settings, ReadText(commFile));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Posts() == 2; }));
-    EXPECT_NE(std::string::npos, Body(1).find("token='tok-7'"));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 2; }));
+    EXPECT_NE(std::string::npos, server.Body(1).find("token='tok-7'"));
 }
