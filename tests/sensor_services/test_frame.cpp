@@ -398,7 +398,7 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
     }
     // Cycle until the callers have really overlapped the cycles (bounded),
     // each shut-down once a call has reached the session.
-    for (int cycle = 0; cycle < 200 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
+    for (int cycle = 0; cycle < 50 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
         uint32_t status = InitOk();
         EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
         const long seen = reached.load();
