@@ -45,8 +45,6 @@ public:
     HeartbeatServer& operator=(const HeartbeatServer&) = delete;
 
     void Start() { m_server.Start(); }
-    // Serving on `port`, a port the agent was told before; false when it is taken.
-    bool StartOn(int port) { return m_server.StartOn(port); }
     void Stop() {
         Release();
         m_server.Stop();
@@ -54,10 +52,6 @@ public:
     std::string Url() const { return m_server.Url(); }
 
     // ---- what arrived
-    std::vector<Arrival> Arrivals() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_arrivals;
-    }
     size_t Arrived() {
         std::lock_guard<std::mutex> hold(m_lock);
         return m_arrivals.size();
@@ -115,6 +109,16 @@ public:
         std::lock_guard<std::mutex> hold(m_lock);
         m_answer = answer;
     }
+    // 4. The answer on the trust path, and one made for each request on any
+    // other path but the heartbeat's (pings, alive heartbeats).
+    void TrustAnswer(const std::string& answer) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_trustAnswer = answer;
+    }
+    void Reply(std::function<std::string(const Arrival&)> reply) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_reply = std::move(reply);
+    }
     // Called as each request arrives, outside the server's lock.
     void Note(std::function<uint32_t()> note) {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -153,6 +157,8 @@ private:
             response.status = 200;
             if (arrival.path == kTrustPath) {
                 answer = m_trustAnswer;
+            } else if (arrival.path != kHeartbeatPath && m_reply) {
+                answer = m_reply(arrival);
             } else if (!m_answers.empty()) {
                 answer = m_answers.front();
                 m_answers.pop_front();
@@ -170,6 +176,7 @@ private:
     std::deque<std::pair<int, std::string>> m_statuses;
     std::function<int(const Arrival&, size_t)> m_rule;
     std::function<uint32_t()> m_note;
+    std::function<std::string(const Arrival&)> m_reply;
     std::deque<std::string> m_answers;
     std::atomic<bool> m_held{false};
     std::string m_trustAnswer =
@@ -183,14 +190,13 @@ private:
 class ServedSession : public SessionFixture {
 protected:
     void SetUp() override {
-        if (ServerUp()) server.Start();
+        server.Start();
         SessionFixture::SetUp();
     }
     void TearDown() override {
         SessionFixture::TearDown();
         server.Stop();
     }
-    virtual bool ServerUp() { return true; }
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
     }

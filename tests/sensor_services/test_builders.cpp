@@ -1,32 +1,18 @@
 // The builders through the exported entries, on a live session.
 #include <gtest/gtest.h>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <cstdio>
-#include <fstream>
-#include <mutex>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
-#include "transport/BaseServices.h"
-#include "transport/mslLoader.h"
-#include "transport/mslLoader_ovxSessionConfigSvcs.h"
 #include "SessionFixture.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
-#include "cml/documents/cmlSchema.h"
 #include <sstream>
 
 using namespace ovxSensorServices;
@@ -121,6 +107,112 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_EQ(1u, TraceLines::Count("A required input parameter is NULL."));
 }
 
+// Every builder refuses a handle, text or request id it cannot do without,
+// and a request id too long or holding what XML cannot carry, with a line
+// that says why; one that is merely not UTF-8 is taken with a warning.
+TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
+    SS_HMODULE module = nullptr;
+    ASSERT_EQ(0u, AddModuleInfo(heartbeat, "m", "1.0", 0, &module));
+    const char* const x = "<x/>";
+    const std::string tooLong(4096, 'r');
+    const char* const kNull = "A required input parameter is NULL.";
+    const char* const kLarge = "An input parameter is too large.";
+    const char* const kNotXml = "An input parameter holds a character XML cannot carry: requestId";
+    const char* const kNotUtf8 =
+        "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: "
+        "requestId";
+    const SS_HMESSAGE none = nullptr;
+    struct Row {
+        const char* name;
+        std::function<uint32_t()> call;
+        uint32_t status;
+        const char* said;
+    };
+    const Row rows[] = {
+        {"CreateMessage", [] { return CreateMessage(nullptr, "a", "n", "urn:n"); }, OVX_E_INVALID_ARGUMENT, kNull},
+        {"CreateHeartbeat", [] { return CreateHeartbeat(nullptr, "a", "n", "urn:n", "5.0", "127.0.0.1"); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"SetBasicAgentInfo",
+         [&] {
+             return SetBasicAgentInfo(none, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0);
+         },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"SetAgentInfo", [&] { return SetAgentInfo(none, "1", "5", 0, nullptr, nullptr); }, OVX_E_INVALID_ARGUMENT,
+         kNull},
+        {"SetAgentInfo without status", [&] { return SetAgentInfo(none, "1", nullptr, 0, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"SetHostInfo", [&] { return SetHostInfo(none, "h", nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddModuleInfo", [&] { return AddModuleInfo(none, "m", "1", 0, nullptr); }, OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSchemaInfo", [&] { return AddSchemaInfo(none, "s", "urn:s", "1", 0, 0, 0, 0); }, OVX_E_INVALID_ARGUMENT,
+         kNull},
+        {"AddAgentParams", [&] { return AddAgentParams(none, x, 4); }, OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddAgentParams, empty", [&] { return AddAgentParams(heartbeat, x, 0); }, OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddModuleInfoParams", [&] { return AddModuleInfoParams(nullptr, x, 4); }, OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddModuleInfoParams, no text", [&] { return AddModuleInfoParams(module, nullptr, 4); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddModuleInfoParams, empty", [&] { return AddModuleInfoParams(module, x, 0); }, OVX_E_INVALID_ARGUMENT,
+         kNull},
+        {"AddSetPolicyRequest", [&] { return AddSetPolicyRequest(none, x, 4, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetPolicyRequest, no text", [&] { return AddSetPolicyRequest(plain, nullptr, 4, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetPolicyRequest, empty", [&] { return AddSetPolicyRequest(plain, x, 0, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetSchemaRequest", [&] { return AddSetSchemaRequest(none, "s", "urn:s", "1", 0, x, 4, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetSchemaRequest, no text",
+         [&] { return AddSetSchemaRequest(plain, "s", "urn:s", "1", 0, nullptr, 4, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetSchemaRequest, empty",
+         [&] { return AddSetSchemaRequest(plain, "s", "urn:s", "1", 0, x, 0, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddGetSchemaResponse",
+         [&] { return AddGetSchemaResponse(none, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, "r", 1); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddGetSchemaResponse, no id",
+         [&] { return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, nullptr, 1); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddGetSchemaResponse, empty id",
+         [&] { return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, "r", 0); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddGetSchemaResponse, id too long",
+         [&] {
+             return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, tooLong.c_str(),
+                                         static_cast<uint32_t>(tooLong.size()));
+         },
+         OVX_E_INVALID_ARGUMENT, kLarge},
+        {"AddGetPolicyRequest", [&] { return AddGetPolicyRequest(none, "0", "p", "urn:p", nullptr, nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetPolicyResponse",
+         [&] { return AddSetPolicyResponse(none, "p", "urn:p", "1", 0, nullptr, nullptr, "r", 1); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetPolicyResponse, no id",
+         [&] { return AddSetPolicyResponse(plain, "p", "urn:p", "1", 0, nullptr, nullptr, nullptr, 1); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetPolicyResponse, id not UTF-8",
+         [&] { return AddSetPolicyResponse(plain, "p", "urn:p", "1", 0, nullptr, nullptr, "r\xff", 2); }, 0u, kNotUtf8},
+        {"AddGetSchemaRequest", [&] { return AddGetSchemaRequest(none, "s", "urn:s", "1", nullptr, nullptr); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetSchemaResponse", [&] { return AddSetSchemaResponse(none, "s", "urn:s", "1", 0, nullptr, "r", 1); },
+         OVX_E_INVALID_ARGUMENT, kNull},
+        {"AddSetSchemaResponse, no id",
+         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, nullptr, 1); }, OVX_E_INVALID_ARGUMENT,
+         kNull},
+        {"AddSetSchemaResponse, empty id",
+         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, "r", 0); }, OVX_E_INVALID_ARGUMENT,
+         kNull},
+        {"AddSetSchemaResponse, id XML cannot carry",
+         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, "r\x01", 2); }, OVX_E_INVALID_ARGUMENT,
+         kNotXml},
+    };
+    for (const Row& row : rows) {
+        const size_t before = TraceLines::Count(row.said);
+        EXPECT_EQ(row.status, row.call()) << row.name;
+        EXPECT_EQ(before + 1, TraceLines::Count(row.said)) << row.name;
+    }
+}
+
 // A last restart must name an instant that exists; a value the reading
 // would store but no calendar has is refused like one that does not read.
 TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
@@ -134,6 +226,8 @@ TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
         {"2007-01-01T25:00:00Z", false},      {"2007-01-01T24:00:01Z", false},
         {"2007-01-01T10:60:00Z", false},      {"2007-01-01T10:00:61Z", false},
         {"2007-01-01T10:00:00+15:00", false}, {"2007-01-01T10:00:00+05:60", false},
+        {"2007-01-00T10:00:00Z", false},      {"2007-01-01T24:00:00.5Z", false},
+        {"2007-01-01T10:00:00-15:00", false}, {"2007-01-01T10:00:00-14:00", true},
         {"2024-02-29T10:00:00Z", true},       {"2000-02-29T23:59:60.5-05:30", true},
         {"2007-12-31T24:00:00Z", true},       {"2007-01-15T10:04:05", true},
         {"2007-01-15T10:04:05+14:00", true},

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "Answers.h"
-#include "SessionFixture.h"
-#include "support/TestServer.h"
+#include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 
 using namespace ovxTest;
@@ -39,67 +38,23 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
     return 0;
 }
 
-// One Agent Manager: the trust, ping and alive paths, each recording what it got.
-struct Manager {
-    Manager() {
-        server.server().Post("/ovx/sensor_services/trust",
-                             [this](const httplib::Request& request, httplib::Response& response) {
-                                 Record(trust, request.body);
-                                 if (busy) {
-                                     response.status = 503;
-                                     return;
-                                 }
-                                 response.set_content(TrustAnswer(), "application/x-ovx-cml-data");
-                             });
-        server.server().Post(
-            "/ovx/sensor_services/new_ping", [this](const httplib::Request& request, httplib::Response& response) {
-                Record(pings, request.body);
-                // Held until the test lets it go (bounded: a test that forgets
-                // does not hang).
-                for (int i = 0; i < 500 && holdPing.load(); ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                response.set_content("<policy xmlns='" + kBase +
-                                         "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section "
-                                         "name='agent-ping'><param xmlns='" +
-                                         kBase + "/cml/common' name='request-id' value='" + request.body +
-                                         "'/></section></policy>",
-                                     "application/x-ovx-xml-data");
-            });
-        server.server().Post("/ovx/sensor_services/alive", [this](const httplib::Request& request, httplib::Response&) {
-            Record(alive, request.body);
-        });
-        server.Start();
-    }
-    // The handlers read the members: the server stops before any goes away.
-    ~Manager() { server.Stop(); }
-    void SetTrustAnswer(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(lock);
-        trustAnswer = answer;
-    }
-    std::string TrustAnswer() {
-        std::lock_guard<std::mutex> hold(lock);
-        return trustAnswer;
-    }
-    void Record(std::vector<std::string>& into, const std::string& body) {
-        std::lock_guard<std::mutex> hold(lock);
-        into.push_back(body);
-    }
-    std::vector<std::string> Get(const std::vector<std::string>& from) {
-        std::lock_guard<std::mutex> hold(lock);
-        return from;
-    }
-
-    TestServer server;
-    std::mutex lock;
-    std::vector<std::string> trust, pings, alive;
-    std::string trustAnswer = KeysAnswer();
-    std::atomic<bool> busy{false};
-    std::atomic<bool> holdPing{false};
-};
+constexpr char kPingPath[] = "/ovx/sensor_services/new_ping";
+constexpr char kAlivePath[] = "/ovx/sensor_services/alive";
 
 class Exchanges : public SessionFixture {
 protected:
     void SetUp() override {
+        // One Agent Manager: busy on the trust path when told, each ping
+        // answered with its own request id, alive heartbeats with nothing.
+        manager.TrustAnswer(KeysAnswer());
+        manager.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
+        manager.Reply([](const Arrival& arrival) -> std::string {
+            if (arrival.path == kAlivePath) return "";  // read by nobody
+            return "<policy xmlns='" + kBase +
+                   "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'><param "
+                   "xmlns='" +
+                   kBase + "/cml/common' name='request-id' value='" + arrival.body + "'/></section></policy>";
+        });
         SessionFixture::SetUp();
         g_pings.Take();
         g_pingErrors = 0;
@@ -117,7 +72,7 @@ protected:
     std::string CommSettings() override {
         // The first server refuses connections: nothing listens on its port.
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(ClosedPort()) +
-               "\n[server.2]\nurl=" + manager.server.Url() + "\n";
+               "\n[server.2]\nurl=" + manager.Url() + "\n";
     }
     // A port of 127.0.0.1 that nothing listens on: bound once, then closed.
     static int ClosedPort() {
@@ -128,7 +83,8 @@ protected:
         return SS_ExchangeKeys(message, 2000, 5000, 60000, algorithm, 1024, kAgentPem, outAlgorithm, outLength, outPem);
     }
 
-    Manager manager;
+    std::atomic<bool> busy{false};  // read by the server: declared before it
+    HeartbeatServer manager;
     SS_HMESSAGE message = nullptr;
 };
 
@@ -144,7 +100,7 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswers) {
     EXPECT_EQ("-----BEGIN PUBLIC KEY-----\nSERVERKEY\n-----END PUBLIC KEY-----", Str(pem));
     SS_Free(algorithm);
     SS_Free(pem);
-    std::vector<std::string> trust = manager.Get(manager.trust);
+    std::vector<std::string> trust = manager.Trust();
     ASSERT_EQ(1u, trust.size());
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
     const size_t key = trust[0].find("<key");
@@ -156,54 +112,80 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswers) {
     EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
 }
 
+// Every answer that carries no key is a failure with its status, never a
+// success with empty results, and the agent's out arguments stay empty.
 TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
-    char* algorithm = nullptr;
-    char* pem = nullptr;
+    const struct {
+        std::string answer;
+        uint32_t status;
+        const char* said;
+    } rows[] = {
+        {KeysAnswer("0xc7380015"), 0xC7380015u, "(error from called routine)"},
+        {"<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>",
+         OVX_E_CML_NOT_A_MESSAGE, "The message document is of an unexpected type."},
+        {Answer("", ""), OVX_E_UNEXPECTED, "Empty response vector!"},
+        {Answer("", Doc("attach-to-site-response", kAgentNs, "a-1")), OVX_E_CML_NOT_A_MESSAGE,
+         "The message document is of an unexpected type."},
+        {Answer("", Doc("exchange-keys-response", kMessageNs, "k-1")), OVX_E_BAD_RESPONSE,
+         "The exchange-keys response carries no key."},
+        {"<broken", OVX_E_CML_PARSE_FATAL, "Fatal error parsing input \"OVX-SensorServices-Trust-Response\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.answer);
+        char* algorithm = nullptr;
+        char* pem = nullptr;
+        uint32_t length = 0;
+        const size_t before = TraceLines::Count(row.said);
+        manager.TrustAnswer(row.answer);
+        EXPECT_EQ(row.status, Exchange("RSA", &algorithm, &length, &pem));
+        EXPECT_EQ(before + 1, TraceLines::Count(row.said));
+        EXPECT_EQ(nullptr, algorithm);
+        EXPECT_EQ(nullptr, pem);
+    }
+    // Every out argument is required, and the message.
+    char* text = nullptr;
     uint32_t length = 0;
-    manager.SetTrustAnswer(KeysAnswer("0xc7380015"));
-    EXPECT_EQ(0xC7380015u, Exchange("RSA", &algorithm, &length, &pem));
-    EXPECT_EQ(1u, TraceLines::Count("(error from called routine)"));
-    EXPECT_EQ(nullptr, algorithm);
-    manager.SetTrustAnswer("<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>");
-    EXPECT_EQ(0xC7380011u, Exchange("RSA", &algorithm, &length, &pem));
-    manager.SetTrustAnswer(Answer("", ""));
-    EXPECT_EQ(OVX_E_UNEXPECTED, Exchange("RSA", &algorithm, &length, &pem));
-    EXPECT_EQ(1u, TraceLines::Count("Empty response vector!"));
-    manager.SetTrustAnswer("<broken");
-    EXPECT_NE(0u, Exchange("RSA", &algorithm, &length, &pem));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0, kAgentPem, nullptr, &length, &pem));
-    EXPECT_EQ(nullptr, algorithm);
-    EXPECT_EQ(nullptr, pem);
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(nullptr, 1, 1, 1, "RSA", 0, kAgentPem, &text, &length, &text));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(message, 1, 1, 1, "RSA", 0, kAgentPem, nullptr, &length, &text));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(message, 1, 1, 1, "RSA", 0, kAgentPem, &text, nullptr, &text));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(message, 1, 1, 1, "RSA", 0, kAgentPem, &text, &length, nullptr));
+    EXPECT_EQ(4u, TraceLines::Count("A required input parameter is NULL."));
 }
 
 TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
-    manager.busy = true;
+    busy = true;
     char* algorithm = nullptr;
     char* pem = nullptr;
     uint32_t length = 0;
     EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA", &algorithm, &length, &pem));
     // The first try and two more (maxServerRetry=2), 500 ms apart.
-    EXPECT_EQ(3u, manager.Get(manager.trust).size());
+    EXPECT_EQ(3u, manager.Trust().size());
 }
 
 TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
-    manager.SetTrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
+    manager.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
-    std::vector<std::string> trust = manager.Get(manager.trust);
+    std::vector<std::string> trust = manager.Trust();
     ASSERT_EQ(1u, trust.size());
     EXPECT_NE(std::string::npos, trust[0].find("user-name='operator'"));
     EXPECT_NE(std::string::npos, trust[0].find(kPassword));  // on the wire, to the server only
     EXPECT_NE(std::string::npos, trust[0].find("<attach-to-site-request"));
     EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
     // An answer that says nothing of the attachment has not attached.
-    manager.SetTrustAnswer(KeysAnswer());
+    manager.TrustAnswer(KeysAnswer());
     EXPECT_EQ(OVX_E_BAD_RESPONSE,
               SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
-    manager.SetTrustAnswer("not a message");
+    manager.TrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, nullptr));
+    for (const char* user : {"operator", static_cast<const char*>(nullptr)}) {
+        for (const char* password : {kPassword, static_cast<const char*>(nullptr)}) {
+            for (const char* pem : {kAgentPem, static_cast<const char*>(nullptr)}) {
+                if (user != nullptr && password != nullptr && pem != nullptr) continue;
+                EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 1, 1, 1, user, password, nullptr, 0, pem));
+            }
+        }
+    }
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(nullptr, 1, 1, 1, "operator", kPassword, nullptr, 0, kAgentPem));
     EXPECT_LE(2u, TraceLines::Count("ENTER"));
     EXPECT_EQ(0u, TraceLines::Count(kPassword));
 }
@@ -211,19 +193,19 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
 TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIsSent) {
     RegisterPingResponse(&OnPing);
     SS_RegisterErrorCallback(&OnError);
-    manager.holdPing = true;
+    manager.Hold();
     char first[64];
     uint32_t firstLength = sizeof first;
     ASSERT_EQ(0u, PostPing(first, &firstLength));
-    ASSERT_TRUE(WaitFor([&] { return manager.Get(manager.pings).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return manager.Bodies(kPingPath).size() == 1; }));
     // While the first is on the wire, two more: the second replaces the first.
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     char last[64];
     uint32_t lastLength = sizeof last;
     ASSERT_EQ(0u, PostPing(last, &lastLength));
-    manager.holdPing = false;
+    manager.Release();
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
-    std::vector<std::string> pings = manager.Get(manager.pings);
+    std::vector<std::string> pings = manager.Bodies(kPingPath);
     ASSERT_EQ(2u, pings.size());
     EXPECT_EQ(std::string(first, firstLength), pings[0]);
     EXPECT_EQ(std::string(last, lastLength), pings[1]);
@@ -249,6 +231,17 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
                              "</policy>";
     EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(noId), static_cast<uint32_t>(noId.size())));
     EXPECT_EQ(1u, TraceLines::Count("no request ID specified in response"));
+    const std::string otherSection = "<policy xmlns='" + kBase +
+                                     "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='other'/>"
+                                     "</policy>";
+    EXPECT_EQ(OVX_E_BAD_RESPONSE,
+              session->HelperProcessPingResponse(bytes(otherSection), static_cast<uint32_t>(otherSection.size())));
+    EXPECT_EQ(2u, TraceLines::Count("no request ID specified in response"));
+    const std::string notSections = Answer("", "");
+    EXPECT_EQ(OVX_E_BAD_RESPONSE,
+              session->HelperProcessPingResponse(bytes(notSections), static_cast<uint32_t>(notSections.size())));
+    EXPECT_EQ(1u, TraceLines::Count("The ping response is not an AVP sections document."));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, session->HelperProcessPingResponse(nullptr, 0));
     EXPECT_EQ(0u, g_pings.Size());
     session->Release();
 }
@@ -256,7 +249,7 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
 TEST_F(Exchanges, APingThatNoServerTakesGoesBackToTheAgentWithItsStatus) {
     RegisterPingResponse(&OnPing);
     SS_RegisterErrorCallback(&OnError);
-    manager.server.Stop();
+    manager.Stop();
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 1; }));
     std::vector<std::string> answers = g_pings.Take();
@@ -279,22 +272,22 @@ TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
     EXPECT_TRUE(session->HasAliveThread());
-    ASSERT_TRUE(WaitFor([&] { return !manager.Get(manager.alive).empty(); }));
-    EXPECT_EQ("{agent-7}", manager.Get(manager.alive)[0]);
+    ASSERT_TRUE(WaitFor([&] { return !manager.Bodies(kAlivePath).empty(); }));
+    EXPECT_EQ("{agent-7}", manager.Bodies(kAlivePath)[0]);
     EXPECT_EQ(0u, SS_StopAliveHeartbeats());
     EXPECT_FALSE(session->HasAliveThread());
 
     // The duration rule, through the clock seam: one post, then silence
     // once the agent has not posted for the whole duration.
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(60, 10));  // 10 "minutes": 10 s here
-    const size_t before = manager.Get(manager.alive).size();
+    const size_t before = manager.Bodies(kAlivePath).size();
     g_now = session->GetLastPostTime() + 9;
     ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     g_now = session->GetLastPostTime() + 10;
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     ovxToolsLib::ovxClock::SetSourceForTesting(nullptr);
-    EXPECT_EQ(before + 1, manager.Get(manager.alive).size());
+    EXPECT_EQ(before + 1, manager.Bodies(kAlivePath).size());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
     session->Release();
 }

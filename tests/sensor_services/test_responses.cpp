@@ -5,18 +5,11 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstring>
-#include <deque>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-#include "Answers.h"
 #include "HeartbeatServer.h"
-#include "SessionFixture.h"
-#include "support/TestServer.h"
 
 using namespace ovxTest;
 
@@ -102,8 +95,6 @@ protected:
         return session->HelperProcessHeartbeatResponse(reinterpret_cast<const uint8_t*>(answer.data()),
                                                        static_cast<uint32_t>(answer.size()));
     }
-    size_t Posts() { return server.Count(); }
-    std::string Body(size_t index) { return server.Body(index); }
 
     CSensorServices* session = nullptr;
 };
@@ -198,7 +189,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     const std::string xmlPolicy =
         "<policy-item name='fw' namespace='urn:firewall' schema-version='1.0.0' token='t-fw'>"
         "<rules xmlns='urn:firewall' name='fw'><rule port='22'/></rules></policy-item>";
-    const std::string binary("\x01\x00\xfe", 3);
+    const std::string binary("\x01\x00\xfe\xff", 4);  // Base64 "AQD+/w=="
     ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
                                          xmlPolicy + Base64Item(kGroupSettingsNs, "tok-2", settings) +
                                              Base64Item("urn:blob", "t-blob", binary, "blob")))));
@@ -224,6 +215,61 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     EXPECT_EQ("Laptops", Str(hint));
     mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(schemaVersion);
     mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(hint);
+}
+
+// An item whose content cannot be read is skipped with a line saying why;
+// the others still reach the agent, the last flag on the final one. Group
+// settings that come with neither content nor code change nothing.
+TEST_F(Responses, ItemsWhoseContentCannotBeReadAreSkippedAndTheRestHandedOn) {
+    RegisterGetPolicyResponse(&OnGetPolicyResponse);
+    RegisterCommSettingsResponse(&OnCommSettings);
+    const std::string before = ReadText(commFile);
+    auto item = [](const std::string& name, const std::string& content) {
+        return "<policy-item name='" + name +
+               "' namespace='urn:blob' schema-version='1.0.0' token='t'><content xmlns='" + kBase64Ns + "'>" + content +
+               "</content></policy-item>";
+    };
+    ASSERT_EQ(
+        0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
+                                   item("empty", "") + item("element", "<x xmlns='urn:x'/>") +
+                                       item("not-base64", "!!!!") + item("good", "AQI=") + "<policy-item namespace='" +
+                                       kGroupSettingsNs + "' schema-version='1.0.0' token='tok-none'/>"))));
+    const std::vector<std::string> calls = g_calls.Take();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ("get-policy-response gp-1 {agent} t good urn:blob 1.0.0 0 (null) [\x01\x02] last=1", calls[0]);
+    EXPECT_EQ(1u, TraceLines::Count("Missing child content"));
+    EXPECT_EQ(2u, TraceLines::Count("Invalid child content"));
+    EXPECT_EQ(1u, TraceLines::Count("Group settings missing and no error."));
+    EXPECT_EQ(before, ReadText(commFile));
+    EXPECT_EQ("0", session->GetGroupSettingsToken());
+}
+
+// Answers of a kind the agent registered no callback for reach nobody and
+// are no failure.
+TEST_F(Responses, AnswersWithoutTheirCallbackReachNobody) {
+    RegisterResponseComplete(&OnComplete);
+    ASSERT_EQ(0u, Process(Answer(
+                      kThreeSchemas + Doc("set-schema-request", kSchemaNs, "set-1",
+                                          "<schema-info namespace='urn:a' version='1.0' name='A'/>"),
+                      Doc("get-schema-response", kSchemaNs, "g", "<schema-info namespace='urn:b' version='2.0'/>") +
+                          Doc("set-schema-response", kSchemaNs, "s") + Doc("set-policy-response", kPolicyNs, "p") +
+                          kAcknowledgement)));
+    EXPECT_EQ(std::vector<std::string>{"complete hb-1"}, g_calls.Take());
+}
+
+// The out-of-band response reaches the generic callback as the error
+// response does; a response of a kind heartbeats do not handle (the
+// attachment's) is answered like an unknown request.
+TEST_F(Responses, OutOfBandAnswersAreGenericAndForeignResponsesUnknown) {
+    RegisterGenericResponse(&OnGeneric);
+    ASSERT_EQ(0u, Process(Answer("", Doc("out-of-band-response", kMessageNs, "r-0", "", " code='3' text='later'") +
+                                         Doc("attach-to-site-response", kAgentNs, "r-1") +
+                                         Doc("error-response", kMessageNs, "r-2"))));
+    const std::vector<std::string> calls = g_calls.Take();
+    ASSERT_EQ(2u, calls.size()) << ::testing::PrintToString(calls);
+    EXPECT_EQ("generic out-of-band-response r-0 {agent} 3 later last=0", calls[0]);
+    EXPECT_EQ("generic error-response r-2 {agent} 0  last=1", calls[1]);
+    EXPECT_EQ(1u, TraceLines::Count("Unknown CML message received. Tag name: attach-to-site-response"));
 }
 
 TEST_F(Responses, GroupSettingsThatCannotBeReadChangeNothing) {
@@ -272,10 +318,10 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     EXPECT_EQ(2000u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-status-request"));
     EXPECT_EQ(0u, TraceLines::Count("configure-task-request"));  // other namespaces are skipped silently
     EXPECT_EQ(0u, TraceLines::Count("something-else"));
-    ASSERT_TRUE(WaitFor([&] { return Posts() >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(1u, Posts());
-    const std::string body = Body(0);
+    ASSERT_EQ(1u, server.Count());
+    const std::string body = server.Body(0);
     EXPECT_NE(std::string::npos, body.find("name='DesktopController' namespace='" + kBase + "/cml/DesktopController'"))
         << body.substr(0, 2000);
     EXPECT_NE(std::string::npos, body.find("request-id='unknown-1' code='0xc7380004'"));
@@ -380,7 +426,7 @@ TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     // On the dispatch thread: the heartbeats posted from the callback follow.
     ASSERT_TRUE(WaitFor([] { return g_reentered.load() == 3; }));
-    ASSERT_TRUE(WaitFor([&] { return Posts() >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() >= 2; }));
     EXPECT_FALSE(session->HasAliveThread());
 }
 
@@ -396,7 +442,7 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     }
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return Posts() == static_cast<size_t>(i + 1); }));
+        ASSERT_TRUE(WaitFor([&] { return server.Count() == static_cast<size_t>(i + 1); }));
     }
     ASSERT_TRUE(WaitFor([] { return g_calls.Size() == 5; }));
     std::vector<std::string> calls = g_calls.Take();
@@ -411,6 +457,6 @@ TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken)
     ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-7"; }));
     EXPECT_EQ(settings, ReadText(commFile));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Posts() == 2; }));
-    EXPECT_NE(std::string::npos, Body(1).find("token='tok-7'"));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 2; }));
+    EXPECT_NE(std::string::npos, server.Body(1).find("token='tok-7'"));
 }

@@ -8,20 +8,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/BaseServices.h"
 #include "transport/BaseSupport.h"
-#include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 #include "SessionFixture.h"
 
@@ -162,9 +158,30 @@ TEST(DumpFiles, AreWrittenForTheOwnerOnlyAndSkippedWhereTheyCannotBe) {
 }
 
 // Exported calls on several threads while another thread brings the
-// session up and down: every call finishes on a live object.
+// session up and down: every call finishes on a live object, and the
+// cycles leave no descriptor or thread behind.
 TEST_F(Session, CallsOverlappingInitAndShutDownFinishOnALiveObject) {
-    sink.levelMask = 0;  // quiet: 80 cycles of thread lines
+    auto descriptors = [] {
+        size_t count = 0;
+        if (DIR* fds = opendir("/proc/self/fd")) {
+            while (readdir(fds) != nullptr) ++count;
+            closedir(fds);
+        }
+        return count;
+    };
+    auto threads = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
+        }
+        return -1;
+    };
+    sink.levelMask = 0;     // quiet: 80 cycles of thread lines
+    ASSERT_EQ(0u, Init());  // the first load maps the library for good
+    ASSERT_EQ(0u, SS_ShutDown());
+    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    const int threadsBefore = threads();
     std::atomic<bool> done{false};
     std::atomic<int> calls{0};
     std::vector<std::thread> agents;
@@ -181,13 +198,17 @@ TEST_F(Session, CallsOverlappingInitAndShutDownFinishOnALiveObject) {
             }
         });
     }
+    const size_t before = descriptors();
     for (int cycle = 0; cycle < 80; ++cycle) {
         ASSERT_EQ(0u, Init()) << "cycle " << cycle;
         ASSERT_EQ(0u, SS_ShutDown());
     }
+    EXPECT_EQ(before, descriptors());
     done = true;
     for (auto& agent : agents) agent.join();
     EXPECT_LT(0, calls.load());
+    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; }))
+        << threads() << " threads, " << threadsBefore << " before";
 }
 
 namespace {
@@ -349,38 +370,6 @@ TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(1u, count);  // the settings in force stay
     session->Release();
-}
-
-TEST_F(Session, CyclesLeaveNoDescriptorOrThreadBehind) {
-    auto descriptors = [] {
-        size_t count = 0;
-        if (DIR* fds = opendir("/proc/self/fd")) {
-            while (readdir(fds) != nullptr) ++count;
-            closedir(fds);
-        }
-        return count;
-    };
-    auto threads = [] {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
-        }
-        return -1;
-    };
-    sink.levelMask = 0;
-    ASSERT_EQ(0u, Init());  // the first load maps the library for good
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-    const size_t before = descriptors();
-    const int threadsBefore = threads();
-    for (int cycle = 0; cycle < 20; ++cycle) {
-        ASSERT_EQ(0u, Init());
-        ASSERT_EQ(0u, SS_ShutDown());
-    }
-    EXPECT_EQ(before, descriptors());
-    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; }))
-        << threads() << " threads, " << threadsBefore << " before";
 }
 
 // A session that ends only after the next one started (a call still held

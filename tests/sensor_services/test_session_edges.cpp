@@ -4,7 +4,6 @@
 // that call back in, and who owns a heartbeat after each status.
 #include <gtest/gtest.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,20 +13,13 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Answers.h"
 #include "cml/core/cmlMessage.h"
-#include "SessionFixture.h"
-#include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
-#include "support/TestServer.h"
 #include "HeartbeatServer.h"
-#include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 extern char** environ;
 
@@ -56,6 +48,13 @@ std::string ThreadNames() {
     return names;
 }
 
+// The header's list of statuses that leave a posted message with the
+// caller, as an agent would copy it.
+bool LeavesMessageWithCaller(uint32_t status) {
+    return status == OVX_E_INVALID_ARGUMENT || status == OVX_E_OUT_OF_MEMORY || status == OVX_E_UNEXPECTED ||
+           status == OVX_E_NOT_INITIALIZED;
+}
+
 void Copy(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
@@ -78,11 +77,6 @@ protected:
         status = PostHeartbeat(heartbeat, nullptr, nullptr);
         if (LeavesMessageWithCaller(status)) FreeHeartbeat(heartbeat);
         return status;
-    }
-    // The header's list, as an agent would copy it.
-    static bool LeavesMessageWithCaller(uint32_t status) {
-        return status == OVX_E_INVALID_ARGUMENT || status == OVX_E_OUT_OF_MEMORY || status == OVX_E_UNEXPECTED ||
-               status == OVX_E_NOT_INITIALIZED;
     }
     bool Arrives(size_t count) {
         return WaitFor([&] { return server.Count() >= count; });
@@ -296,10 +290,7 @@ uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
         SS_HMESSAGE heartbeat = nullptr;
         if (CreateHeartbeat(&heartbeat, "{agent}", "inner", "urn:sensors", "5.0", "127.0.0.1") == 0) {
             const uint32_t posted = PostHeartbeat(heartbeat, nullptr, nullptr);
-            if (posted == OVX_E_INVALID_ARGUMENT || posted == OVX_E_OUT_OF_MEMORY || posted == OVX_E_UNEXPECTED ||
-                posted == OVX_E_NOT_INITIALIZED) {
-                FreeHeartbeat(heartbeat);
-            }
+            if (LeavesMessageWithCaller(posted)) FreeHeartbeat(heartbeat);
             g_innerStatus = static_cast<int>(posted);
         }
         char* agentId = nullptr;

@@ -16,8 +16,6 @@
 #include <vector>
 
 #include "HeartbeatServer.h"
-#include "SessionFixture.h"
-#include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 
 using namespace ovxTest;
