@@ -20,7 +20,6 @@
 #include "sensor_services/SessionText.h"
 #include "tools/ovxClock.h"
 #include "tools/ovxCodecvt.h"
-#include "tools/ovxStringOut.h"
 #include "tools/xsnprintf.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
@@ -40,8 +39,10 @@ std::string Text(const CCmlMessage& message) {
     static std::atomic<size_t> s_lastSize{0};
     std::string text;
     text.reserve(s_lastSize.load(std::memory_order_relaxed) + 1024);
-    ovxToolsLib::ovxStringOut out(text);
-    message.Serialize(out.stream());
+    {
+        XmlUtils::CXmlOut out(text);
+        message.EmitDocument(out);
+    }
     s_lastSize.store(text.size(), std::memory_order_relaxed);
     return text;
 }

@@ -56,60 +56,9 @@ private:
 };
 
 template <class Char>
-void WriteElementOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out, int level) {
-    {
-        XmlUtils::CTextBatch<Char> batch(out);
-        batch.AppendIndent(level);
-        batch.AppendLiteral("<");
-        batch.Append(document.GetTagName());
-        batch.Flush();
-    }
-    document.WriteAttributes(out);
-    if (!document.HasContent()) {
-        XmlUtils::WriteLiteral(out, "/>\n");
-        return;
-    }
-    XmlUtils::WriteLiteral(out, ">\n");
-    document.WriteContent(out, level + 1);
-    XmlUtils::CTextBatch<Char> batch(out);
-    batch.AppendIndent(level);
-    batch.AppendLiteral("</");
-    batch.Append(document.GetTagName());
-    batch.AppendLiteral(">\n");
-    batch.Flush();
-}
-
-template <class Char>
-void SerializeOf(const CCmlDocumentBase& document, std::basic_ostream<Char>& out) {
-    CNamespaceSet namespaces;
-    document.CollectNamespaces(namespaces);  // a conflict throws before anything is written
+void SerializeThrough(const CCmlDocumentBase& document, std::basic_ostream<Char>& out) {
     LocaleGuard<Char> guard(out);
-    XmlUtils::WriteRootStartTag(out, document.GetTagName().c_str(), namespaces);
-    document.WriteAttributes(out);
-    if (document.HasContent()) {
-        XmlUtils::WriteLiteral(out, ">\n");
-        document.WriteContent(out, 1);
-        XmlUtils::WriteLiteral(out, "</");
-        XmlUtils::WriteText(out, document.GetTagName());
-        XmlUtils::WriteLiteral(out, ">");
-    } else {
-        XmlUtils::WriteLiteral(out, "/>");
-    }
-    XmlUtils::WriteLiteral(out, "\n");
-}
-
-template <class Char>
-void WriteAttributeTo(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value) {
-    XmlUtils::CTextBatch<Char> batch(out);
-    batch.AppendLiteral(" ");
-    batch.Append(name, std::wcslen(name));
-    batch.AppendLiteral("='");
-    // Every value is escaped, names and versions included: a value that
-    // cannot hold a quote or an ampersand today may hold one tomorrow, and
-    // one unescaped byte makes the whole document unreadable.
-    batch.AppendEscaped(value.data(), value.size(), true);
-    batch.AppendLiteral("'");
-    batch.Flush();
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { document.EmitDocument(xml); });
 }
 
 }  // namespace
@@ -155,10 +104,50 @@ void CCmlDocumentBase::CollectNamespaces(CNamespaceSet& namespaces) const {
     AddNamespace(namespaces, GetNamespaceUri(), GetSchemaVersion());
 }
 
-void CCmlDocumentBase::WriteElement(std::wostream& out, int level) const { WriteElementOf(*this, out, level); }
-void CCmlDocumentBase::WriteElement(std::ostream& out, int level) const { WriteElementOf(*this, out, level); }
-void CCmlDocumentBase::Serialize(std::wostream& out) const { SerializeOf(*this, out); }
-void CCmlDocumentBase::Serialize(std::ostream& out) const { SerializeOf(*this, out); }
+void CCmlDocumentBase::EmitElement(XmlUtils::CXmlOut& out, int level) const {
+    out.StartTag(level, GetTagName());
+    EmitAttributes(out);
+    if (!HasContent()) {
+        out.Literal("/>\n");
+        return;
+    }
+    out.Literal(">\n");
+    EmitContent(out, level + 1);
+    out.EndTag(level, GetTagName());
+}
+
+void CCmlDocumentBase::EmitDocument(XmlUtils::CXmlOut& out) const {
+    CNamespaceSet namespaces;
+    CollectNamespaces(namespaces);  // a conflict throws before anything is written
+    XmlUtils::WriteRootStartTag(out, GetTagName().c_str(), namespaces);
+    EmitAttributes(out);
+    if (HasContent()) {
+        out.Literal(">\n");
+        EmitContent(out, 1);
+        out.Literal("</");
+        out.Text(GetTagName());
+        out.Literal(">");
+    } else {
+        out.Literal("/>");
+    }
+    out.Literal("\n");
+}
+
+void CCmlDocumentBase::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    out.Attribute(kAttrXmlns, GetNamespaceUri());
+    out.Attribute(kTagSchemaVersion, GetSchemaVersion());
+}
+
+void CCmlDocumentBase::EmitContent(XmlUtils::CXmlOut& out, int level) const { WriteContent(out.Stream(), level); }
+
+void CCmlDocumentBase::WriteElement(std::wostream& out, int level) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+}
+void CCmlDocumentBase::WriteElement(std::ostream& out, int level) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+}
+void CCmlDocumentBase::Serialize(std::wostream& out) const { SerializeThrough(*this, out); }
+void CCmlDocumentBase::Serialize(std::ostream& out) const { SerializeThrough(*this, out); }
 
 void CCmlDocumentBase::SerializeToFile(const wchar_t* path) const {
     if (path == nullptr) throw CCmlException(L"Serializing to file", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
@@ -182,15 +171,20 @@ void CCmlDocumentBase::SerializeToFile(const char* path) const {
 }
 
 void CCmlDocumentBase::WriteAttributes(std::wostream& out) const {
-    WriteAttribute(out, kAttrXmlns, GetNamespaceUri());
-    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion());
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
 }
 void CCmlDocumentBase::WriteAttributes(std::ostream& out) const {
-    WriteAttribute(out, kAttrXmlns, GetNamespaceUri());
-    WriteAttribute(out, kTagSchemaVersion, GetSchemaVersion());
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
 }
-void CCmlDocumentBase::WriteContent(std::wostream&, int) const {}
-void CCmlDocumentBase::WriteContent(std::ostream&, int) const {}
+void CCmlDocumentBase::WriteContent(std::wostream& out, int level) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitContent(xml, level); });
+}
+void CCmlDocumentBase::WriteContent(std::ostream& out, int level) const {
+    // Reached from EmitContent's default through the writer's own stream: a
+    // class that writes no content of its own.
+    if (XmlUtils::CXmlOut::IsWriterStream(out)) return;
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitContent(xml, level); });
+}
 
 void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
     if (element.IsNull())
@@ -205,13 +199,6 @@ void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
     } catch (const xercesc::DOMException& error) {
         XmlUtils::ThrowDomError(operation, error);
     }
-}
-
-void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value) {
-    WriteAttributeTo(out, name, value);
-}
-void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value) {
-    WriteAttributeTo(out, name, value);
 }
 
 // ---- CCmlDocumentClassFactory

@@ -55,19 +55,27 @@ public:
     virtual void CollectNamespaces(CNamespaceSet& namespaces) const;
     virtual void Deserialize(CCmlDOM_Element& element) = 0;
 
+    // The document's text goes into a writer (UTF-8); the stream forms below
+    // hand the writer's text to a stream.
     // The element at `level`: start tag, attributes, content, end tag.
+    virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const;
+    // A complete XML document with this object as its root.
+    virtual void EmitDocument(XmlUtils::CXmlOut& out) const;
+    // xmlns and schema-version; derived classes call this first and add theirs.
+    virtual void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    // The children, each at `level`. By default whatever the stream form of
+    // WriteContent writes (nothing, unless a class overrides it).
+    virtual void EmitContent(XmlUtils::CXmlOut& out, int level) const;
+
     virtual void WriteElement(std::wostream& out, int level) const;
     virtual void WriteElement(std::ostream& out, int level) const;
-    // A complete XML document with this object as its root.
     virtual void Serialize(std::wostream& out) const;
     virtual void Serialize(std::ostream& out) const;
     // Serialize into a UTF-8 file, creating its folder (0755) first.
     virtual void SerializeToFile(const wchar_t* path) const;
     virtual void SerializeToFile(const char* path) const;
-    // xmlns and schema-version; derived classes call this first and add theirs.
     virtual void WriteAttributes(std::wostream& out) const;
     virtual void WriteAttributes(std::ostream& out) const;
-    // The children, each at `level`; nothing by default.
     virtual void WriteContent(std::wostream& out, int level) const;
     virtual void WriteContent(std::ostream& out, int level) const;
 
@@ -159,10 +167,16 @@ using XmlUtils::SetSerializeDefaults;
 // is registered for it. A failing Deserialize propagates its exception.
 CCmlDocumentBase* DeserializeParsedDocument(CCmlDOM_Element& element, int matchMode);
 
-// Writes a start-tag attribute: a space, the name, "='", the value, "'";
-// `escape` escapes the value as an attribute value.
-void WriteAttribute(std::wostream& out, const wchar_t* name, const std::wstring& value);
-void WriteAttribute(std::ostream& out, const wchar_t* name, const std::wstring& value);
+// Writes a start-tag attribute: a space, the name, "='", the value escaped
+// as an attribute value, "'". Every value is escaped, names and versions
+// included: a value that cannot hold a quote or an ampersand today may hold
+// one tomorrow, and one unescaped byte makes the whole document unreadable.
+inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const std::wstring& value) {
+    out.Attribute(name, value);
+}
+inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const wchar_t* value) {
+    out.Attribute(name, value);
+}
 
 // Runs a registration from a static initializer. An exception must not end
 // the host process while it loads us: the class stays unregistered instead,

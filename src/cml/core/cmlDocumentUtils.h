@@ -53,41 +53,21 @@ void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
 }
 
 // Indentation, "<" and the tag (attributes follow).
-template <class Char>
-void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag, size_t length) {
-    CTextBatch<Char> batch(out);
-    batch.AppendIndent(level);
-    batch.AppendLiteral("<");
-    batch.Append(tag, length);
-    batch.Flush();
-}
-template <class Char>
-void StartTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
-    StartTag(out, level, tag.data(), tag.size());
-}
-template <class Char>
-void StartTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    StartTag(out, level, tag, std::wcslen(tag));
-}
+inline void StartTag(CXmlOut& out, int level, const std::wstring& tag) { out.StartTag(level, tag); }
+inline void StartTag(CXmlOut& out, int level, const wchar_t* tag) { out.StartTag(level, tag); }
 
 // Indentation, "</", the tag, ">" and an end of line.
-template <class Char>
-void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag, size_t length) {
-    CTextBatch<Char> batch(out);
-    batch.AppendIndent(level);
-    batch.AppendLiteral("</");
-    batch.Append(tag, length);
-    batch.AppendLiteral(">\n");
-    batch.Flush();
+inline void EndTag(CXmlOut& out, int level, const std::wstring& tag) { out.EndTag(level, tag); }
+inline void EndTag(CXmlOut& out, int level, const wchar_t* tag) { out.EndTag(level, tag); }
+
+// Markup and text into a writer, under the names the stream forms have.
+template <size_t N>
+void WriteLiteral(CXmlOut& out, const char (&text)[N]) {
+    out.Literal(text);
 }
-template <class Char>
-void EndTag(std::basic_ostream<Char>& out, int level, const std::wstring& tag) {
-    EndTag(out, level, tag.data(), tag.size());
-}
-template <class Char>
-void EndTag(std::basic_ostream<Char>& out, int level, const wchar_t* tag) {
-    EndTag(out, level, tag, std::wcslen(tag));
-}
+inline void WriteText(CXmlOut& out, const std::wstring& text) { out.Text(text); }
+inline void WriteText(CXmlOut& out, const wchar_t* text, size_t length) { out.Text(text, length); }
+inline void WriteIndent(CXmlOut& out, int level) { out.Indent(level); }
 
 }  // namespace XmlUtils
 }  // namespace cml

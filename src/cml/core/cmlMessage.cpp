@@ -69,12 +69,8 @@ void CMessageBase::Deserialize(CCmlDOM_Element& element) {
     }
 }
 
-void CMessageBase::WriteAttributes(std::wostream& out) const {
-    CCmlDocumentBase::WriteAttributes(out);
-    WriteAttribute(out, kTagRequestId, m_requestId);
-}
-void CMessageBase::WriteAttributes(std::ostream& out) const {
-    CCmlDocumentBase::WriteAttributes(out);
+void CMessageBase::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    CCmlDocumentBase::EmitAttributes(out);
     WriteAttribute(out, kTagRequestId, m_requestId);
 }
 
@@ -98,16 +94,8 @@ void CCmlRequest::Deserialize(CCmlDOM_Element& element) {
     }
 }
 
-void CCmlRequest::WriteAttributes(std::wostream& out) const {
-    CMessageBase::WriteAttributes(out);
-    if (!m_needReply) {
-        WriteAttribute(out, kTagNeedReply, kValueFalse);
-    } else if (GetSerializeDefaults()) {
-        WriteAttribute(out, kTagNeedReply, kValueTrue);
-    }
-}
-void CCmlRequest::WriteAttributes(std::ostream& out) const {
-    CMessageBase::WriteAttributes(out);
+void CCmlRequest::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    CMessageBase::EmitAttributes(out);
     if (!m_needReply) {
         WriteAttribute(out, kTagNeedReply, kValueFalse);
     } else if (GetSerializeDefaults()) {
@@ -137,13 +125,8 @@ void CCmlResponse::Deserialize(CCmlDOM_Element& element) {
     }
 }
 
-void CCmlResponse::WriteAttributes(std::wostream& out) const {
-    CMessageBase::WriteAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
-}
-void CCmlResponse::WriteAttributes(std::ostream& out) const {
-    CMessageBase::WriteAttributes(out);
+void CCmlResponse::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    CMessageBase::EmitAttributes(out);
     if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
 }
@@ -165,8 +148,7 @@ CAgentInfo* CAgentInfo::Clone() const {
 
 namespace {
 
-template <class Char>
-void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int level) {
+void WriteAgentInfo(const CAgentInfo& agent, XmlUtils::CXmlOut& out, int level) {
     StartTag(out, level, agent.GetTagName().c_str());
     struct Field {
         const wchar_t* name;
@@ -200,8 +182,13 @@ void WriteAgentInfo(const CAgentInfo& agent, std::basic_ostream<Char>& out, int 
 
 }  // namespace
 
-void CAgentInfo::WriteElement(std::wostream& out, int level) const { WriteAgentInfo(*this, out, level); }
-void CAgentInfo::WriteElement(std::ostream& out, int level) const { WriteAgentInfo(*this, out, level); }
+void CAgentInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteAgentInfo(*this, out, level); }
+void CAgentInfo::WriteElement(std::wostream& out, int level) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+}
+void CAgentInfo::WriteElement(std::ostream& out, int level) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+}
 
 void CAgentInfo::Deserialize(CCmlDOM_Element& element) {
     const wchar_t* operation = L"Processing agent-info element";
@@ -239,8 +226,7 @@ CNameValuePair::CNameValuePair(std::wstring namespaceUri, std::wstring name, std
     : m_namespaceUri(std::move(namespaceUri)), m_name(std::move(name)), m_value(std::move(value)), m_ordinal(ordinal) {}
 
 namespace {
-template <class Char>
-void WritePairAttributes(const CNameValuePair& pair, std::basic_ostream<Char>& out) {
+void WritePairAttributes(const CNameValuePair& pair, XmlUtils::CXmlOut& out) {
     WriteAttribute(out, kAttrXmlns, pair.GetNamespaceUri());
     WriteAttribute(out, kAttrName, pair.GetName());
     WriteAttribute(out, kAttrValue, pair.GetValue());
@@ -248,8 +234,13 @@ void WritePairAttributes(const CNameValuePair& pair, std::basic_ostream<Char>& o
 }
 }  // namespace
 
-void CNameValuePair::WriteAttributes(std::wostream& out) const { WritePairAttributes(*this, out); }
-void CNameValuePair::WriteAttributes(std::ostream& out) const { WritePairAttributes(*this, out); }
+void CNameValuePair::EmitAttributes(XmlUtils::CXmlOut& out) const { WritePairAttributes(*this, out); }
+void CNameValuePair::WriteAttributes(std::wostream& out) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+}
+void CNameValuePair::WriteAttributes(std::ostream& out) const {
+    XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+}
 
 void CNameValuePair::Deserialize(CCmlDOM_Element& element) {
     const wchar_t* operation = L"Parsing param element";
@@ -395,61 +386,49 @@ void CCmlMessage::CollectNamespaces(CNamespaceSet& namespaces) const {
     }
 }
 
-template <class Char>
-void CCmlMessage::WriteEnvelope(std::basic_ostream<Char>& out) const {
+void CCmlMessage::EmitEnvelope(XmlUtils::CXmlOut& out) const {
     StartTag(out, 2, kTagMessageEnvelope);
     WriteAttribute(out, kAttrBroadcast, m_broadcast ? kValueTrue : kValueFalse);
     WriteAttribute(out, kTagMessageId, m_messageId);
     if (!m_responseTo.empty()) WriteAttribute(out, kTagResponseTo, m_responseTo);
     XmlUtils::WriteLiteral(out, ">\n");
-    m_source.WriteElement(out, 3);
-    for (const CAgentInfo& destination : m_destinations) destination.WriteElement(out, 3);
+    m_source.EmitElement(out, 3);
+    for (const CAgentInfo& destination : m_destinations) destination.EmitElement(out, 3);
     StartTag(out, 3, kTagMessageBody);
     XmlUtils::WriteLiteral(out, ">\n");
     if (!m_requests.empty()) {
         StartTag(out, 4, kTagRequest);
         XmlUtils::WriteLiteral(out, ">\n");
-        for (const CCmlRequest* request : m_requests) request->WriteElement(out, 5);
+        for (const CCmlRequest* request : m_requests) request->EmitElement(out, 5);
         EndTag(out, 4, kTagRequest);
     }
     if (!m_responses.empty()) {
         StartTag(out, 4, kTagResponse);
         XmlUtils::WriteLiteral(out, ">\n");
-        for (const CCmlResponse* response : m_responses) response->WriteElement(out, 5);
+        for (const CCmlResponse* response : m_responses) response->EmitElement(out, 5);
         EndTag(out, 4, kTagResponse);
     }
     EndTag(out, 3, kTagMessageBody);
     EndTag(out, 2, kTagMessageEnvelope);
 }
 
-template <class Char>
-void CCmlMessage::WriteMessage(std::basic_ostream<Char>& out) const {
+void CCmlMessage::EmitDocument(XmlUtils::CXmlOut& out) const {
     CNamespaceSet namespaces;
     CollectNamespaces(namespaces);  // a conflict throws before anything is written
-    std::locale previous = out.imbue(std::locale(out.getloc(), new ovxToolsLib::COvxCodecvt()));
-    try {
-        XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
-        XmlUtils::WriteLiteral(out, "\n");
-        XmlUtils::WriteIndent(out, 1);
-        WriteAttribute(out, kAttrXmlns, kCmlBaseUri);
-        WriteAttribute(out, kTagSchemaVersion, m_formatVersion);
-        XmlUtils::WriteLiteral(out, ">\n");
-        StartTag(out, 1, kTagCml);
-        WriteAttribute(out, kAttrXmlns, m_messageNamespace);
-        WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion);
-        XmlUtils::WriteLiteral(out, ">\n");
-        WriteEnvelope(out);
-        EndTag(out, 1, kTagCml);
-        EndTag(out, 0, kTagOvx);
-    } catch (...) {
-        out.imbue(previous);
-        throw;
-    }
-    out.imbue(previous);
+    XmlUtils::WriteRootStartTag(out, kTagOvx, namespaces);
+    out.Literal("\n");
+    out.Indent(1);
+    WriteAttribute(out, kAttrXmlns, kCmlBaseUri);
+    WriteAttribute(out, kTagSchemaVersion, m_formatVersion);
+    out.Literal(">\n");
+    StartTag(out, 1, kTagCml);
+    WriteAttribute(out, kAttrXmlns, m_messageNamespace);
+    WriteAttribute(out, kTagSchemaVersion, m_messageSchemaVersion);
+    out.Literal(">\n");
+    EmitEnvelope(out);
+    EndTag(out, 1, kTagCml);
+    EndTag(out, 0, kTagOvx);
 }
-
-void CCmlMessage::Serialize(std::wostream& out) const { WriteMessage(out); }
-void CCmlMessage::Serialize(std::ostream& out) const { WriteMessage(out); }
 
 void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull()) {

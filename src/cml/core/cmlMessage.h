@@ -32,8 +32,7 @@ public:
     void SetSchemaVersion(const wchar_t* version) override { m_schemaVersion = version == nullptr ? L"" : version; }
     bool HasContent() const override { return false; }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
 
 protected:
     // The operation text of DOM failures while reading.
@@ -56,8 +55,7 @@ public:
     virtual void SetNeedReply(bool needReply) { m_needReply = needReply; }
 
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
 
 protected:
     const wchar_t* ParseOperation() const override { return L"Parsing request element"; }
@@ -80,8 +78,7 @@ public:
     virtual void SetText(const wchar_t* text) { m_text = text == nullptr ? L"" : text; }
 
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
 
 protected:
     const wchar_t* ParseOperation() const override { return L"Parsing response element"; }
@@ -136,8 +133,9 @@ public:
     void AddAgentGroup(const std::wstring& name) { m_groups.insert(name); }
     void ClearAgentGroups() { m_groups.clear(); }
 
-    virtual void WriteElement(std::wostream& out, int level) const;
-    virtual void WriteElement(std::ostream& out, int level) const;
+    virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const;
+    void WriteElement(std::wostream& out, int level) const;
+    void WriteElement(std::ostream& out, int level) const;
     virtual void Deserialize(CCmlDOM_Element& element);
 
     bool operator==(const CAgentInfo& other) const;
@@ -169,6 +167,7 @@ public:
     void SetValue(const std::wstring& value) { m_value = value; }
     void SetOrdinal(int32_t ordinal) { m_ordinal = ordinal; }
 
+    void EmitAttributes(XmlUtils::CXmlOut& out) const;
     void WriteAttributes(std::wostream& out) const;
     void WriteAttributes(std::ostream& out) const;
     void Deserialize(CCmlDOM_Element& element);
@@ -225,14 +224,10 @@ public:
     bool HasContent() const override { return true; }
     void CollectNamespaces(CNamespaceSet& namespaces) const override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void Serialize(std::wostream& out) const override;
-    void Serialize(std::ostream& out) const override;
+    void EmitDocument(XmlUtils::CXmlOut& out) const override;
 
 private:
-    template <class Char>
-    void WriteMessage(std::basic_ostream<Char>& out) const;
-    template <class Char>
-    void WriteEnvelope(std::basic_ostream<Char>& out) const;
+    void EmitEnvelope(XmlUtils::CXmlOut& out) const;
     void ReadEnvelope(CCmlDOM_Element& envelope);
     void ReadBody(CCmlDOM_Element& body);
     void ClearBody();

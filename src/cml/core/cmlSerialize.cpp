@@ -157,35 +157,6 @@ void PutDomText(std::basic_ostream<Char>& out, const XMLCh* text) {
     InPieces(text, [&](const wchar_t* piece, size_t length) { Put(out, piece, length); });
 }
 
-template <class Char>
-void RootStartTag(std::basic_ostream<Char>& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
-    if (tag == nullptr)
-        throw CCmlException(L"Writing root start tag", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
-    WriteXmlDeclaration(out, false);
-    Put(out, L"<");
-    Put(out, tag);
-    Put(out, L" ");
-    Put(out, kSchemaInstanceDeclaration);
-    Eol(out);
-    if (namespaces.empty()) return;
-    bool first = true;
-    for (const CNamespace& ns : namespaces) {
-        std::wstring file;
-        BuildSchemaFileName(ns.GetNamespaceUri(), ns.GetSchemaVersion(), kSchemaFolder, file);
-        if (first) {
-            Put(out, L"    xsi:schemaLocation='");
-            first = false;
-        } else {
-            Eol(out);
-            Put(out, L"    ");
-        }
-        EscapeTo(out, ns.GetNamespaceUri(), true);
-        Put(out, L" ");
-        EscapeTo(out, file, true);
-    }
-    Put(out, L"'");
-}
-
 // ---- raw DOM subtrees
 
 bool IsSkippedText(const xercesc::DOMText* text) {
@@ -516,6 +487,10 @@ void EscapeContent(std::ostream& out, const wchar_t* text) {
     CheckText(text, false);
     EscapeTo(out, text, std::wcslen(text), false);
 }
+void EscapeContent(CXmlOut& out, const wchar_t* text) {
+    CheckText(text, false);
+    out.Escaped(text, std::wcslen(text), false);
+}
 
 // ---- declarations and the root
 
@@ -536,11 +511,81 @@ void WriteXmlDeclaration(std::wostream& out, bool standalone) {
     }
 }
 
+void WriteXmlDeclaration(CXmlOut& out, bool standalone) {
+    const std::wostream* wide = out.GetWideTarget();
+    if (wide == nullptr || dynamic_cast<const std::wofstream*>(wide) != nullptr ||
+        dynamic_cast<const std::wfstream*>(wide) != nullptr) {
+        // A wide file is written through the UTF-8 facet.
+        out.Bytes(standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8,
+                  std::strlen(standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8));
+    } else if (dynamic_cast<const std::wostringstream*>(wide) != nullptr ||
+               dynamic_cast<const std::wstringstream*>(wide) != nullptr) {
+        out.Name(standalone ? kDeclarationUcs4Standalone : kDeclarationUcs4);
+    } else {
+        throw CCmlException(L"Writing XML declaration", L"Unsupported stream type", OVX_E_INVALID_ARGUMENT);
+    }
+    out.Literal("\n");
+}
+
+void WriteRootStartTag(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
+    if (tag == nullptr)
+        throw CCmlException(L"Writing root start tag", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
+    WriteXmlDeclaration(out, false);
+    out.Literal("<");
+    out.Name(tag);
+    out.Literal(" ");
+    out.Name(kSchemaInstanceDeclaration);
+    out.Literal("\n");
+    bool first = true;
+    for (const CNamespace& ns : namespaces) {
+        std::wstring file;
+        BuildSchemaFileName(ns.GetNamespaceUri(), ns.GetSchemaVersion(), kSchemaFolder, file);
+        if (first) {
+            out.Literal("    xsi:schemaLocation='");
+            first = false;
+        } else {
+            out.Literal("\n    ");
+        }
+        out.Escaped(ns.GetNamespaceUri().data(), ns.GetNamespaceUri().size(), true);
+        out.Literal(" ");
+        out.Escaped(file.data(), file.size(), true);
+    }
+    if (!first) out.Literal("'");
+}
 void WriteRootStartTag(std::wostream& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
-    RootStartTag(out, tag, namespaces);
+    WriteThrough(out, [&](CXmlOut& xml) { WriteRootStartTag(xml, tag, namespaces); });
 }
 void WriteRootStartTag(std::ostream& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
-    RootStartTag(out, tag, namespaces);
+    WriteThrough(out, [&](CXmlOut& xml) { WriteRootStartTag(xml, tag, namespaces); });
+}
+
+void HandOn(std::ostream& out, const std::string& text) {
+    if (std::streambuf* target = out.rdbuf()) target->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+}
+void HandOn(std::wostream& out, const std::string& text) {
+    std::wstring wide;
+    for (size_t at = 0; at < text.size();) {
+        size_t marker = text.find(static_cast<char>(CXmlOut::kKeptMarker), at);
+        if (marker == std::string::npos || text.size() - marker <= sizeof(uint32_t)) marker = text.size();
+        wide += ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text.data() + at, marker - at);
+        if (marker == text.size()) break;
+        uint32_t value = 0;
+        std::memcpy(&value, text.data() + marker + 1, sizeof value);
+        wide.push_back(static_cast<wchar_t>(value));
+        at = marker + 1 + sizeof value;
+    }
+    if (std::wstreambuf* target = out.rdbuf()) target->sputn(wide.data(), static_cast<std::streamsize>(wide.size()));
+}
+
+void CTextBatch<wchar_t>::AppendEscaped(const wchar_t* text, size_t length, bool attribute) {
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t* escape = EscapeOf(text[i], attribute);
+        if (escape != nullptr) {
+            m_text += escape;
+        } else {
+            m_text.push_back(text[i]);
+        }
+    }
 }
 
 // ---- schema file names
@@ -662,6 +707,9 @@ void SerializeNodeUnformatted(const DOMNode* node, std::wostream& out) {
 }
 void SerializeNodeUnformatted(const DOMNode* node, std::ostream& out) {
     Guarded(kUnformatted, node, [&] { Unformatted(node, out); });
+}
+void SerializeNodeFormatted(const DOMNode* node, CXmlOut& out, int level) {
+    SerializeNodeFormatted(node, out.Stream(), level);
 }
 
 void SerializeNodeFormatted(const DOMNode* node, const char* path, int level) {

@@ -1,22 +1,21 @@
 // Writing XML text: escaping, declarations, the root start tag with its
 // schema locations, schema file names, and writers for raw DOM subtrees.
-// Every writer takes a wide or a narrow stream; a narrow stream receives
-// UTF-8.
+// Documents write into a CXmlOut (UTF-8); every writer here also takes a
+// wide or a narrow stream, and a narrow stream receives UTF-8.
 #ifndef OVX_CML_CORE_CMLSERIALIZE_H
 #define OVX_CML_CORE_CMLSERIALIZE_H
 
 #include <xercesc/dom/DOMNode.hpp>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <ostream>
+#include <streambuf>
 #include <string>
 
 #include "cml/core/cmlNamespaces.h"
+#include "cml/core/cmlXmlOut.h"
 
 namespace ovx {
 namespace cml {
@@ -49,189 +48,67 @@ void WriteIndent(std::ostream& out, int level);
 
 // Collects short pieces of markup and text and hands them to the stream in
 // one call: documents are written in many pieces of a few characters, and a
-// stream call costs more than copying such a piece.
+// stream call costs more than copying such a piece. Call Flush to write;
+// what is left unflushed by an exception is dropped.
 template <class Char>
-class CTextBatch {
+class CTextBatch;
+
+// The narrow batch: UTF-8 through the document writer (a value that is not
+// a Unicode scalar becomes U+FFFD).
+template <>
+class CTextBatch<char> {
 public:
-    explicit CTextBatch(std::basic_ostream<Char>& out) : m_out(out) {}
+    explicit CTextBatch(std::ostream& out) : m_out(out), m_xml(m_text) {}
     CTextBatch(const CTextBatch&) = delete;
     CTextBatch& operator=(const CTextBatch&) = delete;
-    // Call Flush to write; what is left unflushed by an exception is dropped.
-    ~CTextBatch() = default;
 
-    // Wide text; a narrow batch encodes it as UTF-8 on the way in (a value
-    // that is not a Unicode scalar becomes U+FFFD).
-    void Append(const wchar_t* text, size_t length) {
-        for (size_t i = 0; i < length;) {
-            i = CopyPlain(text, i, length, false, false);
-            if (i == length) break;
-            if (m_used > kCapacity - 4) Flush();
-            Put(text[i++]);
-        }
-    }
-    void Append(const std::wstring& text) { Append(text.data(), text.size()); }
+    void Append(const wchar_t* text, size_t length) { m_xml.Text(text, length); }
+    void Append(const std::wstring& text) { m_xml.Text(text); }
     // ASCII markup.
-    void AppendLiteral(const char* text) {
-        for (; *text != '\0'; ++text) {
-            if (m_used == kCapacity) Flush();
-            m_buffer[m_used++] = static_cast<Char>(static_cast<unsigned char>(*text));
-        }
-    }
-    void AppendIndent(int level) {
-        for (int left = level * kIndentWidth; left > 0; --left) {
-            if (m_used == kCapacity) Flush();
-            m_buffer[m_used++] = static_cast<Char>(' ');
-        }
-    }
+    void AppendLiteral(const char* text) { m_xml.Bytes(text, std::strlen(text)); }
+    void AppendIndent(int level) { m_xml.Indent(level); }
     // The text escaped as an attribute value or as content.
-    void AppendEscaped(const wchar_t* text, size_t length, bool attribute) {
-        for (size_t i = 0; i < length;) {
-            i = CopyPlain(text, i, length, true, attribute);
-            if (i == length) break;
-            const wchar_t c = text[i++];
-            const char* escape = nullptr;
-            switch (c) {
-                case L'\t': escape = attribute ? "&#9;" : nullptr; break;
-                case L'\n': escape = attribute ? "&#xa;" : nullptr; break;
-                case L'\r': escape = "&#13;"; break;
-                case L'"': escape = "&quot;"; break;
-                case L'&': escape = "&amp;"; break;
-                case L'\'': escape = "&apos;"; break;
-                case L'<': escape = "&lt;"; break;
-                case L'>': escape = "&gt;"; break;
-                default: break;
-            }
-            if (escape != nullptr) {
-                AppendLiteral(escape);
-                continue;
-            }
-            if (m_used > kCapacity - 4) Flush();
-            Put(c);
-        }
-    }
+    void AppendEscaped(const wchar_t* text, size_t length, bool attribute) { m_xml.Escaped(text, length, attribute); }
     void Flush() {
-        if (m_used == 0) return;
-        if (std::basic_streambuf<Char>* target = m_out.rdbuf()) {
-            target->sputn(m_buffer, static_cast<std::streamsize>(m_used));
-        }
-        m_used = 0;
+        if (m_xml.Size() == 0) return;
+        if (std::streambuf* target = m_out.rdbuf())
+            target->sputn(m_xml.Data(), static_cast<std::streamsize>(m_xml.Size()));
+        m_xml.Clear();
     }
 
 private:
-    static constexpr size_t kCapacity = 1024;
+    std::ostream& m_out;
+    std::string m_text;
+    CXmlOut m_xml;
+};
 
-    // Copies the run of ASCII from `i` on that needs neither escaping nor
-    // encoding, as far as the buffer has room, and returns where it stopped.
-    // Most text is such runs: one compare and one store a character.
-    size_t CopyPlain(const wchar_t* text, size_t i, size_t length, bool escaping, bool attribute) {
-        if (m_used == kCapacity) Flush();
-        const size_t end = length - i < kCapacity - m_used ? length : i + (kCapacity - m_used);
-        // Sixteen characters at a time while none of them needs work: most
-        // text is long runs of plain ASCII, and a test of the whole block
-        // with one narrowing store beats a branch a character.
-        constexpr size_t kBlock = 16;
-        while (end - i >= kBlock && PlainBlock(text + i, escaping, attribute)) {
-            StoreBlock(text + i);
-            m_used += kBlock;
-            i += kBlock;
-        }
-        for (; i < end; ++i) {
-            const auto c = static_cast<uint32_t>(text[i]);
-            if (c >= 0x80) break;
-            if (escaping && c <= '>' && NeedsEscape(c, attribute)) break;
-            m_buffer[m_used++] = static_cast<Char>(c);
-        }
-        return i;
+// The wide batch: characters as they are, escapes as wide text.
+template <>
+class CTextBatch<wchar_t> {
+public:
+    explicit CTextBatch(std::wostream& out) : m_out(out) {}
+    CTextBatch(const CTextBatch&) = delete;
+    CTextBatch& operator=(const CTextBatch&) = delete;
+
+    void Append(const wchar_t* text, size_t length) { m_text.append(text, length); }
+    void Append(const std::wstring& text) { m_text += text; }
+    void AppendLiteral(const char* text) {
+        for (; *text != '\0'; ++text) m_text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*text)));
     }
-#if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
-    // Four vectors of four 32-bit characters: a lane is special when it is
-    // not ASCII or, when escaping, is one of the escaped characters.
-    static bool PlainBlock(const wchar_t* text, bool escaping, bool attribute) {
-        const __m128i high = _mm_set1_epi32(~0x7F);
-        __m128i special = _mm_setzero_si128();
-        for (int k = 0; k < 4; ++k) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 4 * k));
-            special = _mm_or_si128(special, _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(v, high), _mm_setzero_si128()),
-                                                          _mm_set1_epi32(-1)));
-            if (escaping) {
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('"')));
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('&')));
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\'')));
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('<')));
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('>')));
-                special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\r')));
-                if (attribute) {
-                    special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\n')));
-                    special = _mm_or_si128(special, _mm_cmpeq_epi32(v, _mm_set1_epi32('\t')));
-                }
-            }
-        }
-        return _mm_movemask_epi8(special) == 0;
+    void AppendIndent(int level) {
+        if (level > 0) m_text.append(static_cast<size_t>(level) * kIndentWidth, L' ');
     }
-    // Sixteen ASCII characters, already tested, narrowed into the buffer.
-    void StoreBlock(const wchar_t* text) {
-        if constexpr (sizeof(Char) == 1) {
-            const auto* v = reinterpret_cast<const __m128i*>(text);
-            const __m128i low = _mm_packs_epi32(_mm_loadu_si128(v), _mm_loadu_si128(v + 1));
-            const __m128i high = _mm_packs_epi32(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(m_buffer + m_used), _mm_packus_epi16(low, high));
-        } else {
-            for (size_t k = 0; k < 16; ++k) m_buffer[m_used + k] = static_cast<Char>(text[k]);
-        }
-    }
-#else
-    static bool PlainBlock(const wchar_t* text, bool escaping, bool attribute) {
-        uint32_t special = 0;
-        for (size_t k = 0; k < 16; ++k) {
-            const auto c = static_cast<uint32_t>(text[k]);
-            special |= static_cast<uint32_t>(c >= 0x80) | (escaping ? Special(c, attribute) : 0u);
-        }
-        return special == 0;
-    }
-    void StoreBlock(const wchar_t* text) {
-        for (size_t k = 0; k < 16; ++k) m_buffer[m_used + k] = static_cast<Char>(text[k]);
-    }
-    // NeedsEscape without branches, for the block test.
-    static uint32_t Special(uint32_t c, bool attribute) {
-        return static_cast<uint32_t>(c == '"') | static_cast<uint32_t>(c == '&') | static_cast<uint32_t>(c == '\'') |
-               static_cast<uint32_t>(c == '<') | static_cast<uint32_t>(c == '>') | static_cast<uint32_t>(c == '\r') |
-               (static_cast<uint32_t>(attribute) &
-                (static_cast<uint32_t>(c == '\n') | static_cast<uint32_t>(c == '\t')));
-    }
-#endif
-    static bool NeedsEscape(uint32_t c, bool attribute) {
-        return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || c == '\r' ||
-               (attribute && (c == '\n' || c == '\t'));
+    void AppendEscaped(const wchar_t* text, size_t length, bool attribute);
+    void Flush() {
+        if (m_text.empty()) return;
+        if (std::wstreambuf* target = m_out.rdbuf())
+            target->sputn(m_text.data(), static_cast<std::streamsize>(m_text.size()));
+        m_text.clear();
     }
 
-    // One character, with room for four bytes already made.
-    void Put(wchar_t wide) {
-        if constexpr (sizeof(Char) == sizeof(wchar_t)) {
-            m_buffer[m_used++] = static_cast<Char>(wide);
-        } else {
-            auto c = static_cast<uint32_t>(wide);
-            if (c < 0x80) {
-                m_buffer[m_used++] = static_cast<Char>(c);
-                return;
-            }
-            if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-            if (c < 0x800) {
-                m_buffer[m_used++] = static_cast<Char>(0xC0 | (c >> 6));
-            } else if (c < 0x10000) {
-                m_buffer[m_used++] = static_cast<Char>(0xE0 | (c >> 12));
-                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
-            } else {
-                m_buffer[m_used++] = static_cast<Char>(0xF0 | (c >> 18));
-                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 12) & 0x3F));
-                m_buffer[m_used++] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
-            }
-            m_buffer[m_used++] = static_cast<Char>(0x80 | (c & 0x3F));
-        }
-    }
-
-    std::basic_ostream<Char>& m_out;
-    Char m_buffer[kCapacity];
-    size_t m_used = 0;
+private:
+    std::wostream& m_out;
+    std::wstring m_text;
 };
 
 // Escaping: `out` is cleared and receives the escaped text. Narrow input is
@@ -246,17 +123,42 @@ void EscapeContent(const wchar_t* text, std::wstring& out);
 void EscapeContent(const char* text, std::wstring& out);
 void EscapeContent(std::wostream& out, const wchar_t* text);
 void EscapeContent(std::ostream& out, const wchar_t* text);
+void EscapeContent(CXmlOut& out, const wchar_t* text);
 
 // The declaration and an end of line. A narrow stream is always UTF-8; a
 // wide file stream is UTF-8 and a wide string stream UCS4; any other wide
 // stream is refused (its encoding is unknown).
 void WriteXmlDeclaration(std::ostream& out, bool standalone);
 void WriteXmlDeclaration(std::wostream& out, bool standalone);
+// Into a writer: UTF-8, unless the writer's text goes to a wide stream,
+// whose kind then decides as above.
+void WriteXmlDeclaration(CXmlOut& out, bool standalone);
 
 // Declaration, "<tag xmlns:xsi=...", and one schema location per namespace.
 // The start tag is left open for the attributes.
 void WriteRootStartTag(std::wostream& out, const wchar_t* tag, const CNamespaceSet& namespaces);
 void WriteRootStartTag(std::ostream& out, const wchar_t* tag, const CNamespaceSet& namespaces);
+void WriteRootStartTag(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& namespaces);
+
+// Runs `write` on a writer and hands its text to `out`: a narrow stream
+// gets the bytes, a wide one the characters they encode. What was written
+// before an exception is handed on as well, as a stream written piece by
+// piece would hold it.
+void HandOn(std::ostream& out, const std::string& text);
+void HandOn(std::wostream& out, const std::string& text);
+template <class Char, class Write>
+void WriteThrough(std::basic_ostream<Char>& out, Write write) {
+    std::string text;
+    try {
+        CXmlOut xml(text);
+        if constexpr (sizeof(Char) != 1) xml.SetWideTarget(&out);
+        write(xml);
+    } catch (...) {
+        HandOn(out, text);
+        throw;
+    }
+    HandOn(out, text);
+}
 
 // Schema file of a namespace at a version, under `folder`.
 void BuildSchemaFileName(const std::wstring& namespaceUri, const std::wstring& version, const std::wstring& folder,
@@ -289,6 +191,7 @@ void SerializeNodeFormatted(const xercesc::DOMNode* node, std::wostream& out, in
 void SerializeNodeFormatted(const xercesc::DOMNode* node, std::ostream& out, int level);
 void SerializeNodeUnformatted(const xercesc::DOMNode* node, std::wostream& out);
 void SerializeNodeUnformatted(const xercesc::DOMNode* node, std::ostream& out);
+void SerializeNodeFormatted(const xercesc::DOMNode* node, CXmlOut& out, int level);
 // File forms: the folder is created (0755), the file truncated, UTF-8.
 void SerializeNodeFormatted(const xercesc::DOMNode* node, const char* path, int level);
 void SerializeNodeUnformatted(const xercesc::DOMNode* node, const char* path);

@@ -52,22 +52,20 @@ bool IsAgentNamespace(CCmlDOM_Element& element) {
 
 std::wstring NameOf(CCmlDOM_Element& element) { return OrEmpty(element.getNodeName()); }
 
-template <class Char>
-void WriteIfSet(std::basic_ostream<Char>& out, const wchar_t* name, const std::wstring& value) {
+void WriteIfSet(XmlUtils::CXmlOut& out, const wchar_t* name, const std::wstring& value) {
     if (!value.empty()) WriteAttribute(out, name, value);
 }
 
-template <class Char, class List>
-void WriteList(std::basic_ostream<Char>& out, int level, const wchar_t* tag, const List& items) {
+template <class List>
+void WriteList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List& items) {
     if (items.empty()) return;
     XmlUtils::StartTag(out, level, tag);
     XmlUtils::WriteLiteral(out, ">\n");
-    for (const auto& item : items) item.WriteElement(out, level + 1);
+    for (const auto& item : items) item.EmitElement(out, level + 1);
     XmlUtils::EndTag(out, level, tag);
 }
 
-template <class Char>
-void WriteTextElement(std::basic_ostream<Char>& out, int level, const wchar_t* tag, const std::wstring& text) {
+void WriteTextElement(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const std::wstring& text) {
     if (text.empty()) return;
     XmlUtils::StartTag(out, level, tag);
     XmlUtils::WriteLiteral(out, ">");
@@ -158,8 +156,7 @@ void CHostInfo::Deserialize(CCmlDOM_Element& element) {
 }
 
 namespace {
-template <class Char>
-void WriteHost(const CHostInfo& host, std::basic_ostream<Char>& out, int level) {
+void WriteHost(const CHostInfo& host, XmlUtils::CXmlOut& out, int level) {
     XmlUtils::StartTag(out, level, L"host-info");
     WriteAttribute(out, L"os", host.os);
     WriteAttribute(out, L"version", host.version);
@@ -173,8 +170,7 @@ void WriteHost(const CHostInfo& host, std::basic_ostream<Char>& out, int level) 
 }
 }  // namespace
 
-void CHostInfo::WriteElement(std::wostream& out, int level) const { WriteHost(*this, out, level); }
-void CHostInfo::WriteElement(std::ostream& out, int level) const { WriteHost(*this, out, level); }
+void CHostInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteHost(*this, out, level); }
 bool CHostInfo::operator==(const CHostInfo& other) const {
     return os == other.os && version == other.version && ipAddress == other.ipAddress && hostName == other.hostName &&
            nbName == other.nbName && nbDomain == other.nbDomain && adObjectId == other.adObjectId &&
@@ -192,15 +188,13 @@ void CContentDate::Deserialize(CCmlDOM_Element& element) {
 }
 
 namespace {
-template <class Char>
-void WriteDate(const CContentDate& item, std::basic_ostream<Char>& out, int level) {
+void WriteDate(const CContentDate& item, XmlUtils::CXmlOut& out, int level) {
     XmlUtils::StartTag(out, level, item.elementName);
     WriteAttribute(out, L"identity", item.identity);
     WriteAttribute(out, L"date", item.date);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
-template <class Char>
-void WriteUpdate(const CUpdateInfo& item, std::basic_ostream<Char>& out, int level) {
+void WriteUpdate(const CUpdateInfo& item, XmlUtils::CXmlOut& out, int level) {
     XmlUtils::StartTag(out, level, L"update");
     WriteIfSet(out, L"module", item.module);
     WriteIfSet(out, L"type", item.type);
@@ -209,8 +203,7 @@ void WriteUpdate(const CUpdateInfo& item, std::basic_ostream<Char>& out, int lev
 }
 }  // namespace
 
-void CContentDate::WriteElement(std::wostream& out, int level) const { WriteDate(*this, out, level); }
-void CContentDate::WriteElement(std::ostream& out, int level) const { WriteDate(*this, out, level); }
+void CContentDate::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteDate(*this, out, level); }
 
 void CUpdateInfo::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(ReadOperation(L"update").c_str(), [&] {
@@ -219,8 +212,7 @@ void CUpdateInfo::Deserialize(CCmlDOM_Element& element) {
         version = GetAttributeText(element, L"version");
     });
 }
-void CUpdateInfo::WriteElement(std::wostream& out, int level) const { WriteUpdate(*this, out, level); }
-void CUpdateInfo::WriteElement(std::ostream& out, int level) const { WriteUpdate(*this, out, level); }
+void CUpdateInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteUpdate(*this, out, level); }
 
 // ---- CModuleInfo
 
@@ -270,8 +262,7 @@ void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-template <class Char>
-void CModuleInfo::WriteModule(std::basic_ostream<Char>& out, int level) const {
+void CModuleInfo::WriteModule(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, m_elementName);
     WriteAttribute(out, kAttrName, m_name);
     WriteAttribute(out, L"version", m_version);
@@ -284,12 +275,11 @@ void CModuleInfo::WriteModule(std::basic_ostream<Char>& out, int level) const {
         return;
     }
     XmlUtils::WriteLiteral(out, ">\n");
-    for (const auto& policy : m_policies) policy->WriteElement(out, level + 1);
+    for (const auto& policy : m_policies) policy->EmitElement(out, level + 1);
     XmlUtils::EndTag(out, level, m_elementName);
 }
 
-void CModuleInfo::WriteElement(std::wostream& out, int level) const { WriteModule(out, level); }
-void CModuleInfo::WriteElement(std::ostream& out, int level) const { WriteModule(out, level); }
+void CModuleInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteModule(out, level); }
 
 void CModuleInfo::CollectNamespaces(CNamespaceSet& namespaces) const {
     for (const auto& policy : m_policies) policy->CollectNamespaces(namespaces);
@@ -338,8 +328,7 @@ bool CAgentInfoContent::HasContent() const {
     return true;
 }
 
-template <class Char>
-void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) const {
+void CAgentInfoContent::WriteContentAttributes(XmlUtils::CXmlOut& out) const {
     WriteAttribute(out, kAttrName, name);
     WriteAttribute(out, kAttrAgentId, agentId);
     WriteAttribute(out, kAttrNamespace, namespaceUri);
@@ -373,23 +362,20 @@ void CAgentInfoContent::WriteContentAttributes(std::basic_ostream<Char>& out) co
     }
 }
 
-void CAgentInfoContent::WriteAttributes(std::wostream& out) const { WriteContentAttributes(out); }
-void CAgentInfoContent::WriteAttributes(std::ostream& out) const { WriteContentAttributes(out); }
+void CAgentInfoContent::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteContentAttributes(out); }
 
-template <class Char>
-void CAgentInfoContent::WriteChildren(std::basic_ostream<Char>& out, int level) const {
-    host.WriteElement(out, level);
+void CAgentInfoContent::WriteChildren(XmlUtils::CXmlOut& out, int level) const {
+    host.EmitElement(out, level);
     WriteList(out, level, L"schema-list", schemas);
     WriteList(out, level, L"content-date-list", contentDates);
     WriteList(out, level, L"module-list", modules);
     WriteList(out, level, L"update-list", updates);
     WriteTextElement(out, level, L"copyright-info", copyright);
     WriteTextElement(out, level, L"patent-info", patent);
-    for (const auto& policy : m_policies) policy->WriteElement(out, level);
+    for (const auto& policy : m_policies) policy->EmitElement(out, level);
 }
 
-void CAgentInfoContent::WriteContent(std::wostream& out, int level) const { WriteChildren(out, level); }
-void CAgentInfoContent::WriteContent(std::ostream& out, int level) const { WriteChildren(out, level); }
+void CAgentInfoContent::EmitContent(XmlUtils::CXmlOut& out, int level) const { WriteChildren(out, level); }
 
 void CAgentInfoContent::CollectNamespaces(CNamespaceSet& namespaces) const {
     for (const CModuleInfo& module : modules) module.CollectNamespaces(namespaces);
@@ -478,13 +464,9 @@ void CAgentStartupAnnouncement::Deserialize(CCmlDOM_Element& element) {
     m_content.Deserialize(element);
 }
 
-void CAgentStartupAnnouncement::WriteAttributes(std::wostream& out) const {
-    CCmlRequest::WriteAttributes(out);
-    m_content.WriteAttributes(out);
-}
-void CAgentStartupAnnouncement::WriteAttributes(std::ostream& out) const {
-    CCmlRequest::WriteAttributes(out);
-    m_content.WriteAttributes(out);
+void CAgentStartupAnnouncement::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    CCmlRequest::EmitAttributes(out);
+    m_content.EmitAttributes(out);
 }
 
 CAgentStartupAcknowledgement::CAgentStartupAcknowledgement()

@@ -30,8 +30,7 @@ public:
     std::wstring os, version, ipAddress, hostName, nbName, nbDomain, adObjectId, adGroupId;
 
     void Deserialize(CCmlDOM_Element& element);
-    void WriteElement(std::wostream& out, int level) const;
-    void WriteElement(std::ostream& out, int level) const;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const;
     bool operator==(const CHostInfo& other) const;
 };
 
@@ -44,8 +43,7 @@ public:
     std::wstring date;
 
     void Deserialize(CCmlDOM_Element& element);
-    void WriteElement(std::wostream& out, int level) const;
-    void WriteElement(std::ostream& out, int level) const;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const;
 };
 
 class CUpdateInfo {
@@ -56,8 +54,7 @@ public:
     std::wstring module, type, version;
 
     void Deserialize(CCmlDOM_Element& element);
-    void WriteElement(std::wostream& out, int level) const;
-    void WriteElement(std::ostream& out, int level) const;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const;
 };
 
 class CModuleInfo {
@@ -91,13 +88,11 @@ public:
     std::vector<CPolicySource*> GetPolicies(const std::wstring& namespaceUri);
 
     void Deserialize(CCmlDOM_Element& element);
-    void WriteElement(std::wostream& out, int level) const;
-    void WriteElement(std::ostream& out, int level) const;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const;
     void CollectNamespaces(CNamespaceSet& namespaces) const;
 
 private:
-    template <class Char>
-    void WriteModule(std::basic_ostream<Char>& out, int level) const;
+    void WriteModule(XmlUtils::CXmlOut& out, int level) const;
 
     std::wstring m_elementName = L"module";
     std::wstring m_name;
@@ -149,18 +144,14 @@ public:
 
     bool HasContent() const;
     void Deserialize(CCmlDOM_Element& element);
-    void WriteAttributes(std::wostream& out) const;
-    void WriteAttributes(std::ostream& out) const;
-    void WriteContent(std::wostream& out, int level) const;
-    void WriteContent(std::ostream& out, int level) const;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const;
     void CollectNamespaces(CNamespaceSet& namespaces) const;
 
 private:
     bool WritesNewerAttributes() const;
-    template <class Char>
-    void WriteContentAttributes(std::basic_ostream<Char>& out) const;
-    template <class Char>
-    void WriteChildren(std::basic_ostream<Char>& out, int level) const;
+    void WriteContentAttributes(XmlUtils::CXmlOut& out) const;
+    void WriteChildren(XmlUtils::CXmlOut& out, int level) const;
 
     std::wstring m_carrierNamespace;
     std::wstring m_carrierVersion;
@@ -179,10 +170,8 @@ public:
     bool HasContent() const override { return m_content.HasContent(); }
     void CollectNamespaces(CNamespaceSet& namespaces) const override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
-    void WriteContent(std::wostream& out, int level) const override { m_content.WriteContent(out, level); }
-    void WriteContent(std::ostream& out, int level) const override { m_content.WriteContent(out, level); }
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override { m_content.EmitContent(out, level); }
 
 private:
     CAgentInfoContent m_content;

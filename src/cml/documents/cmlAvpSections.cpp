@@ -83,21 +83,15 @@ void CAvpSection::Clear() {
     m_order.clear();
 }
 
-void CAvpSection::WriteAttributes(std::wostream& out) const {
-    WriteAttribute(out, kAttrXmlns, m_namespace);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
-    if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal));
-}
-void CAvpSection::WriteAttributes(std::ostream& out) const {
+void CAvpSection::EmitAttributes(XmlUtils::CXmlOut& out) const {
     WriteAttribute(out, kAttrXmlns, m_namespace);
     if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
     if (m_ordinal != 0 && m_ordinal != kNoOrdinal) WriteAttribute(out, kAttrOrdinal, std::to_wstring(m_ordinal));
 }
 
-template <class Char>
-void CAvpSection::WriteSection(std::basic_ostream<Char>& out, int level) const {
+void CAvpSection::WriteSection(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, m_tag);
-    WriteAttributes(out);
+    EmitAttributes(out);
     if (m_order.empty()) {
         XmlUtils::WriteLiteral(out, "/>\n");
         return;
@@ -105,14 +99,13 @@ void CAvpSection::WriteSection(std::basic_ostream<Char>& out, int level) const {
     XmlUtils::WriteLiteral(out, ">\n");
     for (const std::wstring& name : m_order) {
         XmlUtils::StartTag(out, level + 1, kTagParam);
-        m_parameters.at(name).WriteAttributes(out);
+        m_parameters.at(name).EmitAttributes(out);
         XmlUtils::WriteLiteral(out, "/>\n");
     }
     XmlUtils::EndTag(out, level, m_tag);
 }
 
-void CAvpSection::WriteElement(std::wostream& out, int level) const { WriteSection(out, level); }
-void CAvpSection::WriteElement(std::ostream& out, int level) const { WriteSection(out, level); }
+void CAvpSection::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteSection(out, level); }
 
 void CAvpSection::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(L"Processing AVP section", [&] {
@@ -200,11 +193,8 @@ void CCmlAvpSections::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-void CCmlAvpSections::WriteContent(std::wostream& out, int level) const {
-    for (const auto& entry : m_sections) entry.second.WriteElement(out, level);
-}
-void CCmlAvpSections::WriteContent(std::ostream& out, int level) const {
-    for (const auto& entry : m_sections) entry.second.WriteElement(out, level);
+void CCmlAvpSections::EmitContent(XmlUtils::CXmlOut& out, int level) const {
+    for (const auto& entry : m_sections) entry.second.EmitElement(out, level);
 }
 
 // ---- group settings children
@@ -243,10 +233,7 @@ void CGroupSettingsChildNode::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-void CGroupSettingsChildNode::WriteElement(std::wostream& out, int level) const {
-    XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, level);
-}
-void CGroupSettingsChildNode::WriteElement(std::ostream& out, int level) const {
+void CGroupSettingsChildNode::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, level);
 }
 

@@ -44,16 +44,21 @@ public:
     std::vector<const CNameValuePair*> GetParameters() const;
     void Clear();
 
-    void WriteAttributes(std::wostream& out) const;
-    void WriteAttributes(std::ostream& out) const;
-    void WriteElement(std::wostream& out, int level) const;
-    void WriteElement(std::ostream& out, int level) const;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    template <class Char>
+    void WriteAttributes(std::basic_ostream<Char>& out) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+    }
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const;
+    template <class Char>
+    void WriteElement(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+    }
     void Deserialize(CCmlDOM_Element& element);
 
 private:
     void Insert(const CNameValuePair& pair);
-    template <class Char>
-    void WriteSection(std::basic_ostream<Char>& out, int level) const;
+    void WriteSection(XmlUtils::CXmlOut& out, int level) const;
 
     std::wstring m_tag = L"section";
     std::wstring m_namespace;
@@ -83,8 +88,7 @@ public:
 
     bool HasContent() const override { return !m_sections.empty(); }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
     std::map<uint32_t, CAvpSection> m_sections;
@@ -99,8 +103,11 @@ public:
     virtual std::wstring GetTagName() = 0;
     virtual std::wstring GetNamespace() = 0;
     virtual void Deserialize(CCmlDOM_Element& element) = 0;
-    virtual void WriteElement(std::wostream& out, int level) const = 0;
-    virtual void WriteElement(std::ostream& out, int level) const = 0;
+    virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const = 0;
+    template <class Char>
+    void WriteElement(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+    }
     virtual bool HasContent() = 0;
     virtual size_t GetChildCount() = 0;
 };
@@ -117,8 +124,7 @@ public:
     std::wstring GetTagName() override;
     std::wstring GetNamespace() override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
     bool HasContent() override;
     size_t GetChildCount() override;
 

@@ -82,9 +82,8 @@ CCmlPolicy& CCmlPolicy::operator=(const CCmlPolicy& other) {
     return *this;
 }
 
-template <class Char>
-void CCmlPolicy::WritePolicyAttributes(std::basic_ostream<Char>& out) const {
-    CCmlDocumentBase::WriteAttributes(out);
+void CCmlPolicy::WritePolicyAttributes(XmlUtils::CXmlOut& out) const {
+    CCmlDocumentBase::EmitAttributes(out);
     if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
     if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
     if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue);
@@ -95,8 +94,7 @@ void CCmlPolicy::WritePolicyAttributes(std::basic_ostream<Char>& out) const {
     }
 }
 
-void CCmlPolicy::WriteAttributes(std::wostream& out) const { WritePolicyAttributes(out); }
-void CCmlPolicy::WriteAttributes(std::ostream& out) const { WritePolicyAttributes(out); }
+void CCmlPolicy::EmitAttributes(XmlUtils::CXmlOut& out) const { WritePolicyAttributes(out); }
 
 void CCmlPolicy::ProcessStandardPolicyAttributes(CCmlDOM_Element& element) {
     if (element.IsNull())
@@ -199,10 +197,7 @@ void CPolicyNode::Deserialize(CCmlDOM_Element& element) {
     Adopt(element.GetDOMNode());
 }
 
-void CPolicyNode::WriteElement(std::wostream& out, int level) const {
-    XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, level);
-}
-void CPolicyNode::WriteElement(std::ostream& out, int level) const {
+void CPolicyNode::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, level);
 }
 
@@ -230,8 +225,7 @@ CPolicyItem* CPolicyItem::Clone() const {
     return Allocate<CPolicyItem>(L"Cloning policy item object", [&] { return new CPolicyItem(*this); });
 }
 
-template <class Char>
-void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {
+void CPolicyItem::WriteItemAttributes(XmlUtils::CXmlOut& out) const {
     if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
     if (!m_namespace.empty()) WriteAttribute(out, kAttrNamespace, m_namespace);
     if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
@@ -244,21 +238,18 @@ void CPolicyItem::WriteItemAttributes(std::basic_ostream<Char>& out) const {
     if (!m_timestamp.IsNull()) WriteAttribute(out, L"timestamp", TimestampText(m_timestamp));
 }
 
-void CPolicyItem::WriteAttributes(std::wostream& out) const { WriteItemAttributes(out); }
-void CPolicyItem::WriteAttributes(std::ostream& out) const { WriteItemAttributes(out); }
+void CPolicyItem::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteItemAttributes(out); }
 
 namespace {
-template <class Char>
-void WritePlainItem(const CPolicyItem& item, std::basic_ostream<Char>& out, int level) {
+void WritePlainItem(const CPolicyItem& item, XmlUtils::CXmlOut& out, int level) {
     if (item.GetElementName().empty()) return;
     XmlUtils::StartTag(out, level, item.GetElementName());
-    item.WriteAttributes(out);
+    item.EmitAttributes(out);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 }  // namespace
 
-void CPolicyItem::WriteElement(std::wostream& out, int level) const { WritePlainItem(*this, out, level); }
-void CPolicyItem::WriteElement(std::ostream& out, int level) const { WritePlainItem(*this, out, level); }
+void CPolicyItem::EmitElement(XmlUtils::CXmlOut& out, int level) const { WritePlainItem(*this, out, level); }
 
 void CPolicyItem::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull()) {
@@ -315,22 +306,20 @@ void CPolicyData::SetPolicy(const CCmlDOM_Element& element) {
     m_policy.reset(Allocate<CPolicyNode>(L"Constructing policy node object", [&] { return new CPolicyNode(element); }));
 }
 
-template <class Char>
-void CPolicyData::WriteData(std::basic_ostream<Char>& out, int level) const {
+void CPolicyData::WriteData(XmlUtils::CXmlOut& out, int level) const {
     if (GetElementName().empty()) return;
     XmlUtils::StartTag(out, level, GetElementName());
-    WriteAttributes(out);
+    EmitAttributes(out);
     if (!m_policy) {
         XmlUtils::WriteLiteral(out, "/>\n");
         return;
     }
     XmlUtils::WriteLiteral(out, ">\n");
-    m_policy->WriteElement(out, level + 1);
+    m_policy->EmitElement(out, level + 1);
     XmlUtils::EndTag(out, level, GetElementName());
 }
 
-void CPolicyData::WriteElement(std::wostream& out, int level) const { WriteData(out, level); }
-void CPolicyData::WriteElement(std::ostream& out, int level) const { WriteData(out, level); }
+void CPolicyData::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteData(out, level); }
 
 void CPolicyData::Deserialize(CCmlDOM_Element& element) {
     CPolicyItem::Deserialize(element);
@@ -351,16 +340,15 @@ namespace {
 
 // Writing a policy message with nothing in it is refused, whichever way it
 // is written.
-template <class Message, class Char>
-void WriteNonEmpty(const Message& message, bool empty, const wchar_t* operation, std::basic_ostream<Char>& out,
-                   int level) {
+template <class Message>
+void WriteNonEmpty(const Message& message, bool empty, const wchar_t* operation, XmlUtils::CXmlOut& out, int level) {
     if (empty) ThrowNoPolicy(operation);
-    message.CCmlDocumentBase::WriteElement(out, level);
+    message.CCmlDocumentBase::EmitElement(out, level);
 }
 
-template <class Vector, class Char>
-void WriteAll(const Vector& items, std::basic_ostream<Char>& out, int level) {
-    for (const auto& item : items) item->WriteElement(out, level);
+template <class Vector>
+void WriteAll(const Vector& items, XmlUtils::CXmlOut& out, int level) {
+    for (const auto& item : items) item->EmitElement(out, level);
 }
 
 }  // namespace
@@ -397,20 +385,14 @@ void CPolicyItemList<Base>::Deserialize(CCmlDOM_Element& element) {
         });
     });
 }
+
 template <class Base>
-void CPolicyItemList<Base>::WriteContent(std::wostream& out, int level) const {
+void CPolicyItemList<Base>::EmitContent(XmlUtils::CXmlOut& out, int level) const {
     WriteAll(m_items, out, level);
 }
+
 template <class Base>
-void CPolicyItemList<Base>::WriteContent(std::ostream& out, int level) const {
-    WriteAll(m_items, out, level);
-}
-template <class Base>
-void CPolicyItemList<Base>::WriteElement(std::wostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), m_locations.serializing, out, level);
-}
-template <class Base>
-void CPolicyItemList<Base>::WriteElement(std::ostream& out, int level) const {
+void CPolicyItemList<Base>::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     WriteNonEmpty(*this, m_items.empty(), m_locations.serializing, out, level);
 }
 template class CPolicyItemList<CCmlRequest>;
@@ -462,12 +444,8 @@ void CGetPolicyResponse::Deserialize(CCmlDOM_Element& element) {
         });
     });
 }
-void CGetPolicyResponse::WriteContent(std::wostream& out, int level) const { WriteAll(m_items, out, level); }
-void CGetPolicyResponse::WriteContent(std::ostream& out, int level) const { WriteAll(m_items, out, level); }
-void CGetPolicyResponse::WriteElement(std::wostream& out, int level) const {
-    WriteNonEmpty(*this, m_items.empty(), L"Serializing get-policy-response", out, level);
-}
-void CGetPolicyResponse::WriteElement(std::ostream& out, int level) const {
+void CGetPolicyResponse::EmitContent(XmlUtils::CXmlOut& out, int level) const { WriteAll(m_items, out, level); }
+void CGetPolicyResponse::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     WriteNonEmpty(*this, m_items.empty(), L"Serializing get-policy-response", out, level);
 }
 
@@ -515,12 +493,8 @@ void CSetPolicyRequest::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(L"Parsing set-policy request element",
                 [&] { XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) { AddPolicy(child); }); });
 }
-void CSetPolicyRequest::WriteContent(std::wostream& out, int level) const { WriteAll(m_policies, out, level); }
-void CSetPolicyRequest::WriteContent(std::ostream& out, int level) const { WriteAll(m_policies, out, level); }
-void CSetPolicyRequest::WriteElement(std::wostream& out, int level) const {
-    WriteNonEmpty(*this, m_policies.empty(), L"Serializing set-policy-request", out, level);
-}
-void CSetPolicyRequest::WriteElement(std::ostream& out, int level) const {
+void CSetPolicyRequest::EmitContent(XmlUtils::CXmlOut& out, int level) const { WriteAll(m_policies, out, level); }
+void CSetPolicyRequest::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     WriteNonEmpty(*this, m_policies.empty(), L"Serializing set-policy-request", out, level);
 }
 

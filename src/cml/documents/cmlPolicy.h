@@ -56,8 +56,7 @@ public:
 
     const std::wstring& GetSchemaVersion() const override { return m_schemaVersion; }
     void SetSchemaVersion(const wchar_t* version) override { m_schemaVersion = XmlOrEmpty(version); }
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
 
 protected:
     // Base attributes, then name, version, overwrite and valid.
@@ -65,8 +64,7 @@ protected:
 
 private:
     static const wchar_t* XmlOrEmpty(const wchar_t* text) { return text == nullptr ? L"" : text; }
-    template <class Char>
-    void WritePolicyAttributes(std::basic_ostream<Char>& out) const;
+    void WritePolicyAttributes(XmlUtils::CXmlOut& out) const;
 
     std::wstring m_name;
     std::wstring m_version;
@@ -100,8 +98,7 @@ public:
     bool HasContent() const override { return true; }
     void CollectNamespaces(CNamespaceSet& namespaces) const override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
     void Adopt(const xercesc::DOMNode* element);
@@ -146,18 +143,24 @@ public:
     void SetGroupMsid(const std::wstring& value) { m_groupMsid = value; }
     void SetTimestamp(const XmlUtils::CDateTime& value) { m_timestamp = value; }
 
-    virtual void WriteElement(std::wostream& out, int level) const;
-    virtual void WriteElement(std::ostream& out, int level) const;
+    virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const;
+    // Stream forms of the writer above.
+    template <class Char>
+    void WriteElement(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+    }
     virtual void Deserialize(CCmlDOM_Element& element);
-    virtual void WriteAttributes(std::wostream& out) const;
-    virtual void WriteAttributes(std::ostream& out) const;
+    virtual void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    template <class Char>
+    void WriteAttributes(std::basic_ostream<Char>& out) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+    }
 
     // What identifies the policy an item is about: merging heartbeats
     // matches items on these (namespace, schema version, name).
 
 private:
-    template <class Char>
-    void WriteItemAttributes(std::basic_ostream<Char>& out) const;
+    void WriteItemAttributes(XmlUtils::CXmlOut& out) const;
 
     std::wstring m_elementName;
     std::wstring m_name;
@@ -188,13 +191,11 @@ public:
     void SetPolicy(CPolicySource* policy) { m_policy.reset(policy); }
     void SetPolicy(const CCmlDOM_Element& element);
 
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
     void Deserialize(CCmlDOM_Element& element) override;
 
 private:
-    template <class Char>
-    void WriteData(std::basic_ostream<Char>& out, int level) const;
+    void WriteData(XmlUtils::CXmlOut& out, int level) const;
     std::unique_ptr<CPolicySource> m_policy;
 };
 
@@ -248,10 +249,8 @@ public:
 
     bool HasContent() const override { return !m_items.empty(); }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 
 protected:
     // The locations of an index out of range, of a parse failure and of a
@@ -288,10 +287,8 @@ public:
     bool HasContent() const override { return !m_items.empty(); }
     void CollectNamespaces(CNamespaceSet& namespaces) const override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
     COwnedVector<CPolicyData> m_items;
@@ -315,10 +312,8 @@ public:
     bool HasContent() const override { return !m_policies.empty(); }
     void CollectNamespaces(CNamespaceSet& namespaces) const override;
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
     COwnedVector<CPolicySource> m_policies;

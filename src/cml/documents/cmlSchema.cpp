@@ -24,8 +24,7 @@ namespace {
 
 const wchar_t kTagSchemaInfo[] = L"schema-info";
 
-template <class Char>
-void WriteFlag(std::basic_ostream<Char>& out, const wchar_t* name, bool value) {
+void WriteFlag(XmlUtils::CXmlOut& out, const wchar_t* name, bool value) {
     if (value || GetSerializeDefaults()) WriteAttribute(out, name, value ? kValueTrue : kValueFalse);
 }
 
@@ -46,8 +45,7 @@ CSchemaInfo::CSchemaInfo(std::wstring namespaceUri, std::wstring version, std::w
 
 CSchemaInfo::~CSchemaInfo() = default;
 
-template <class Char>
-void CSchemaInfo::WriteInfoAttributes(std::basic_ostream<Char>& out) const {
+void CSchemaInfo::WriteInfoAttributes(XmlUtils::CXmlOut& out) const {
     WriteAttribute(out, kAttrNamespace, m_namespace);
     if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
     if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
@@ -58,20 +56,17 @@ void CSchemaInfo::WriteInfoAttributes(std::basic_ostream<Char>& out) const {
     WriteFlag(out, L"get-latest-compatible", m_getLatestCompatible);
 }
 
-void CSchemaInfo::WriteAttributes(std::wostream& out) const { WriteInfoAttributes(out); }
-void CSchemaInfo::WriteAttributes(std::ostream& out) const { WriteInfoAttributes(out); }
+void CSchemaInfo::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteInfoAttributes(out); }
 
 namespace {
-template <class Char>
-void WriteEmptyInfo(const CSchemaInfo& info, std::basic_ostream<Char>& out, int level) {
+void WriteEmptyInfo(const CSchemaInfo& info, XmlUtils::CXmlOut& out, int level) {
     XmlUtils::StartTag(out, level, kTagSchemaInfo);
-    info.WriteAttributes(out);
+    info.EmitAttributes(out);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 }  // namespace
 
-void CSchemaInfo::WriteElement(std::wostream& out, int level) const { WriteEmptyInfo(*this, out, level); }
-void CSchemaInfo::WriteElement(std::ostream& out, int level) const { WriteEmptyInfo(*this, out, level); }
+void CSchemaInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteEmptyInfo(*this, out, level); }
 
 void CSchemaInfo::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull())
@@ -98,17 +93,15 @@ void CSchemaInfoResponseData::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-template <class Char>
-void CSchemaInfoResponseData::WriteResponseElement(std::basic_ostream<Char>& out, int level) const {
+void CSchemaInfoResponseData::WriteResponseElement(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, kTagSchemaInfo);
-    WriteAttributes(out);
+    EmitAttributes(out);
     if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
 
-void CSchemaInfoResponseData::WriteElement(std::wostream& out, int level) const { WriteResponseElement(out, level); }
-void CSchemaInfoResponseData::WriteElement(std::ostream& out, int level) const { WriteResponseElement(out, level); }
+void CSchemaInfoResponseData::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteResponseElement(out, level); }
 
 // ---- CSchemaSource, CSchemaNode
 
@@ -142,8 +135,7 @@ std::wstring CSchemaNode::GetVersion() {
     return m_version;
 }
 
-void CSchemaNode::WriteSchema(std::wostream& out) const { XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, 0); }
-void CSchemaNode::WriteSchema(std::ostream& out) const { XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, 0); }
+void CSchemaNode::EmitSchema(XmlUtils::CXmlOut& out) const { XmlUtils::SerializeNodeFormatted(GetDOMNode(), out, 0); }
 
 // ---- schema carriers
 
@@ -171,12 +163,11 @@ void CSchemaCarrier<Base>::Deserialize(CCmlDOM_Element& element) {
 }
 
 template <class Base>
-template <class Char>
-void CSchemaCarrier<Base>::WriteWithSchema(std::basic_ostream<Char>& out, int level) const {
+void CSchemaCarrier<Base>::WriteWithSchema(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, kTagSchemaInfo);
-    this->CSchemaInfo::WriteAttributes(out);
+    this->CSchemaInfo::EmitAttributes(out);
     XmlUtils::WriteLiteral(out, ">\n");
-    m_schema->WriteSchema(out);
+    m_schema->EmitSchema(out);
     XmlUtils::WriteLiteral(out, "\n");
     XmlUtils::EndTag(out, level, kTagSchemaInfo);
 }
@@ -184,18 +175,11 @@ void CSchemaCarrier<Base>::WriteWithSchema(std::basic_ostream<Char>& out, int le
 template class CSchemaCarrier<CSchemaInfoResponseData>;
 template class CSchemaCarrier<CSchemaInfo>;
 
-void CGetSchemaResponseData::WriteElement(std::wostream& out, int level) const {
+void CGetSchemaResponseData::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     if (m_schema) {
         WriteWithSchema(out, level);
     } else {
-        CSchemaInfoResponseData::WriteElement(out, level);
-    }
-}
-void CGetSchemaResponseData::WriteElement(std::ostream& out, int level) const {
-    if (m_schema) {
-        WriteWithSchema(out, level);
-    } else {
-        CSchemaInfoResponseData::WriteElement(out, level);
+        CSchemaInfoResponseData::EmitElement(out, level);
     }
 }
 
@@ -211,11 +195,7 @@ CSetSchemaRequestData::CSetSchemaRequestData(const std::wstring& namespaceUri, c
     }
 }
 
-void CSetSchemaRequestData::WriteElement(std::wostream& out, int level) const {
-    if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", OVX_E_CML_NO_SCHEMA);
-    WriteWithSchema(out, level);
-}
-void CSetSchemaRequestData::WriteElement(std::ostream& out, int level) const {
+void CSetSchemaRequestData::EmitElement(XmlUtils::CXmlOut& out, int level) const {
     if (!m_schema) throw CCmlException(L"Serializing schema", L"No schema specified", OVX_E_CML_NO_SCHEMA);
     WriteWithSchema(out, level);
 }
@@ -260,12 +240,8 @@ void CSchemaMessage<Base, Item>::Deserialize(CCmlDOM_Element& element) {
 }
 
 template <class Base, class Item>
-void CSchemaMessage<Base, Item>::WriteContent(std::wostream& out, int level) const {
-    for (const Item& item : m_items) item.WriteElement(out, level);
-}
-template <class Base, class Item>
-void CSchemaMessage<Base, Item>::WriteContent(std::ostream& out, int level) const {
-    for (const Item& item : m_items) item.WriteElement(out, level);
+void CSchemaMessage<Base, Item>::EmitContent(XmlUtils::CXmlOut& out, int level) const {
+    for (const Item& item : m_items) item.EmitElement(out, level);
 }
 
 template class CSchemaMessage<CCmlRequest, CSchemaInfo>;

@@ -48,15 +48,20 @@ public:
     void SetGetLatestCompatible(bool value) { m_getLatestCompatible = value; }
 
     virtual void Deserialize(CCmlDOM_Element& element);
-    virtual void WriteAttributes(std::wostream& out) const;
-    virtual void WriteAttributes(std::ostream& out) const;
+    virtual void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    template <class Char>
+    void WriteAttributes(std::basic_ostream<Char>& out) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+    }
     // An empty schema-info element with the attributes.
-    virtual void WriteElement(std::wostream& out, int level) const;
-    virtual void WriteElement(std::ostream& out, int level) const;
+    virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const;
+    template <class Char>
+    void WriteElement(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitElement(xml, level); });
+    }
 
 private:
-    template <class Char>
-    void WriteInfoAttributes(std::basic_ostream<Char>& out) const;
+    void WriteInfoAttributes(XmlUtils::CXmlOut& out) const;
 
     std::wstring m_namespace;
     std::wstring m_version;
@@ -77,12 +82,10 @@ public:
     void SetCode(uint32_t code) { m_code = code; }
     void SetText(const std::wstring& text) { m_text = text; }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
-    template <class Char>
-    void WriteResponseElement(std::basic_ostream<Char>& out, int level) const;
+    void WriteResponseElement(XmlUtils::CXmlOut& out, int level) const;
     uint32_t m_code = 0;
     std::wstring m_text;
 };
@@ -93,8 +96,11 @@ public:
     virtual CSchemaSource* Clone() const = 0;
     virtual std::wstring GetNamespace() = 0;
     virtual std::wstring GetVersion() = 0;
-    virtual void WriteSchema(std::wostream& out) const = 0;
-    virtual void WriteSchema(std::ostream& out) const = 0;
+    virtual void EmitSchema(XmlUtils::CXmlOut& out) const = 0;
+    template <class Char>
+    void WriteSchema(std::basic_ostream<Char>& out) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitSchema(xml); });
+    }
 };
 
 // A schema held as a DOM element, on a private copy of the element it was
@@ -107,8 +113,7 @@ public:
     CSchemaNode* Clone() const override { return new CSchemaNode(*this); }
     std::wstring GetNamespace() override;
     std::wstring GetVersion() override;
-    void WriteSchema(std::wostream& out) const override;
-    void WriteSchema(std::ostream& out) const override;
+    void EmitSchema(XmlUtils::CXmlOut& out) const override;
 
 private:
     std::wstring m_namespace;
@@ -139,8 +144,7 @@ public:
     void Deserialize(CCmlDOM_Element& element) override;
 
 protected:
-    template <class Char>
-    void WriteWithSchema(std::basic_ostream<Char>& out, int level) const;
+    void WriteWithSchema(XmlUtils::CXmlOut& out, int level) const;
 
     std::unique_ptr<CSchemaSource> m_schema;
 };
@@ -148,8 +152,7 @@ protected:
 class CGetSchemaResponseData : public CSchemaCarrier<CSchemaInfoResponseData> {
 public:
     using CSchemaCarrier<CSchemaInfoResponseData>::CSchemaCarrier;
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 };
 
 class CSetSchemaRequestData : public CSchemaCarrier<CSchemaInfo> {
@@ -159,8 +162,7 @@ public:
     CSetSchemaRequestData(const std::wstring& namespaceUri, const CCmlDOM_Node& schema, const std::wstring& version,
                           const std::wstring& name, bool overwrite, bool root, bool cpeEditable, bool getFromAgent,
                           bool getLatestCompatible);
-    void WriteElement(std::wostream& out, int level) const override;
-    void WriteElement(std::ostream& out, int level) const override;
+    void EmitElement(XmlUtils::CXmlOut& out, int level) const override;
 };
 
 // The schema messages: one class for each payload type, serving every tag
@@ -181,8 +183,7 @@ public:
     const std::vector<Item>& GetItems() const { return m_items; }
     bool HasContent() const override { return !m_items.empty(); }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override;
-    void WriteContent(std::ostream& out, int level) const override;
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override;
 
 private:
     static const wchar_t* kNsSchemaMessagesUri();

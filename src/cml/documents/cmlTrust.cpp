@@ -111,23 +111,17 @@ void CCmlKey::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-template <class Char>
-void CCmlKey::WriteKey(std::basic_ostream<Char>& out, int level) const {
+void CCmlKey::WriteKey(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, kTagKey);
-    WriteAttributes(out);
+    EmitAttributes(out);
     XmlUtils::WriteLiteral(out, ">");
     XmlUtils::EscapeContent(out, GetPemText().c_str());
     XmlUtils::WriteLiteral(out, "</key>\n");
 }
 
-void CCmlKey::Serialize(std::wostream& out, int level) const { WriteKey(out, level); }
-void CCmlKey::Serialize(std::ostream& out, int level) const { WriteKey(out, level); }
+void CCmlKey::EmitKey(XmlUtils::CXmlOut& out, int level) const { WriteKey(out, level); }
 
-void CCmlKey::WriteAttributes(std::wostream& out) const {
-    if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm);
-    if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length));
-}
-void CCmlKey::WriteAttributes(std::ostream& out) const {
+void CCmlKey::EmitAttributes(XmlUtils::CXmlOut& out) const {
     if (!m_algorithm.empty()) WriteAttribute(out, L"algorithm", m_algorithm);
     if (m_length != 0) WriteAttribute(out, L"length", std::to_wstring(m_length));
 }
@@ -257,13 +251,8 @@ void CAttachToSiteRequest::Deserialize(CCmlDOM_Element& element) {
     });
 }
 
-void CAttachToSiteRequest::WriteAttributes(std::wostream& out) const {
-    CCmlRequest::WriteAttributes(out);
-    WriteAttribute(out, L"user-name", m_userName);
-    WriteAttribute(out, L"passwd", m_password);
-}
-void CAttachToSiteRequest::WriteAttributes(std::ostream& out) const {
-    CCmlRequest::WriteAttributes(out);
+void CAttachToSiteRequest::EmitAttributes(XmlUtils::CXmlOut& out) const {
+    CCmlRequest::EmitAttributes(out);
     WriteAttribute(out, L"user-name", m_userName);
     WriteAttribute(out, L"passwd", m_password);
 }

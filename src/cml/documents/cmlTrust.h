@@ -43,14 +43,19 @@ public:
     virtual std::wstring GetPemText() const;
 
     virtual void Deserialize(CCmlDOM_Element& element);
-    virtual void Serialize(std::wostream& out, int level) const;
-    virtual void Serialize(std::ostream& out, int level) const;
-    virtual void WriteAttributes(std::wostream& out) const;
-    virtual void WriteAttributes(std::ostream& out) const;
+    virtual void EmitKey(XmlUtils::CXmlOut& out, int level) const;
+    template <class Char>
+    void Serialize(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitKey(xml, level); });
+    }
+    virtual void EmitAttributes(XmlUtils::CXmlOut& out) const;
+    template <class Char>
+    void WriteAttributes(std::basic_ostream<Char>& out) const {
+        XmlUtils::WriteThrough(out, [&](XmlUtils::CXmlOut& xml) { EmitAttributes(xml); });
+    }
 
 private:
-    template <class Char>
-    void WriteKey(std::basic_ostream<Char>& out, int level) const;
+    void WriteKey(XmlUtils::CXmlOut& out, int level) const;
 
     std::wstring m_algorithm;
     uint32_t m_length = 0;
@@ -80,9 +85,8 @@ public:
     // Appends a copy of each key of `other`.
     void Append(const CKeyList& other);
     void Read(CCmlDOM_Element& element);
-    template <class Char>
-    void Write(std::basic_ostream<Char>& out, int level) const {
-        for (const auto& key : m_keys) key->Serialize(out, level);
+    void Write(XmlUtils::CXmlOut& out, int level) const {
+        for (const auto& key : m_keys) key->EmitKey(out, level);
     }
 
 private:
@@ -99,8 +103,7 @@ public:
     CExchangeKeysRequest* Clone() const override { return new CExchangeKeysRequest(*this); }
     bool HasContent() const override { return GetKeyCount() != 0; }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override { Write(out, level); }
-    void WriteContent(std::ostream& out, int level) const override { Write(out, level); }
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override { Write(out, level); }
 };
 
 class CExchangeKeysResponse : public CCmlResponse, public CKeyList {
@@ -112,8 +115,7 @@ public:
     CExchangeKeysResponse* Clone() const override;
     bool HasContent() const override { return GetKeyCount() != 0; }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteContent(std::wostream& out, int level) const override { Write(out, level); }
-    void WriteContent(std::ostream& out, int level) const override { Write(out, level); }
+    void EmitContent(XmlUtils::CXmlOut& out, int level) const override { Write(out, level); }
 };
 
 class CAttachToSiteRequest : public CCmlRequest {
@@ -128,8 +130,7 @@ public:
     void SetUserName(const std::wstring& name) { m_userName = name; }
     void SetPassword(const std::wstring& password) { m_password = password; }
     void Deserialize(CCmlDOM_Element& element) override;
-    void WriteAttributes(std::wostream& out) const override;
-    void WriteAttributes(std::ostream& out) const override;
+    void EmitAttributes(XmlUtils::CXmlOut& out) const override;
 
 private:
     std::wstring m_userName;
