@@ -131,6 +131,58 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     EXPECT_EQ(L"3.1", static_cast<CSetSchemaRequest*>(clone->GetRequests()[1])->GetItem(0).GetSchema()->GetVersion());
 }
 
+// Each schema message takes only the schema-info items of its own namespace,
+// and each item only its first unprefixed XML Schema child; an index past
+// the items is refused, naming the message.
+TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
+    const std::string items =
+        "<schema-info namespace='urn:a'><x:schema xmlns:x='urn:not-xsd'/><schema xmlns='urn:not-xsd'/>"
+        "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' version='1.0'/>"
+        "<other xmlns='http://www.w3.org/2001/XMLSchema'/>"
+        "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='2.0'/>"
+        "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3.0'/></schema-info>"
+        "<schema-info xmlns='urn:foreign' namespace='urn:b'/><other-info namespace='urn:c'/>";
+    auto check = [&](auto message, const wchar_t* operation) {
+        const std::wstring tag = message.GetTagName();
+        CCmlParser parser;
+        CCmlDOM_Element element =
+            RootOf(parser, "<" + std::string(tag.begin(), tag.end()) +
+                               " xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
+                               "schema-version='1.0.0' request-id='1'>" +
+                               items + "</" + std::string(tag.begin(), tag.end()) + ">");
+        message.Deserialize(element);
+        SCOPED_TRACE(std::string(tag.begin(), tag.end()));
+        ASSERT_EQ(1u, message.GetCount());
+        EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
+        const auto& constant = message;
+        CCmlException error = Failure([&] { constant.GetItem(1); });
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, error.GetErrorCode());
+        EXPECT_EQ(operation, error.GetOperation());
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { message.GetItem(1); }).GetErrorCode());
+    };
+    check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");
+    check(CSchemaResponse(kRespSetSchemaResponse), L"Getting schema response");
+    check(CSetSchemaRequest(), L"Getting set-schema-request");
+    check(CGetSchemaResponse(), L"Getting get-schema-response");
+    auto schemaOf = [&](auto data) {
+        CCmlParser parser;
+        CCmlDOM_Element element = RootOf(parser, items.substr(0, items.find("<schema-info xmlns=")));
+        data.Deserialize(element);
+        CCmlDOM_Element nothing;
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { data.Deserialize(nothing); }).GetErrorCode());
+        return data.GetSchema() == nullptr ? L"none"
+                                           : data.GetSchema()->GetNamespace() + L" " + data.GetSchema()->GetVersion();
+    };
+    EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CGetSchemaResponseData()));
+    EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CSetSchemaRequestData()));
+
+    CSchemaNode none{CCmlDOM_Element()};
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetVersion(); }).GetErrorCode());
+    CSchemaNode copy(none);
+    EXPECT_TRUE(copy.IsNull());
+}
+
 TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     CCmlAvpSections sections;
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
