@@ -46,31 +46,6 @@ TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
     EXPECT_TRUE(info.GetCpeEditable());
 }
 
-TEST(SchemaDocuments, SchemasTravelInsideTheirInfoAndOnlyUnprefixed) {
-    CCmlParser parser;
-    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
-    CGetSchemaResponseData data;
-    data.SetNamespace(L"urn:s");
-    data.SetCode(7);
-    data.SetText(L"ignored with a schema");
-    data.SetSchema(schema);
-    std::wstring text = ElementOf(data, 1);
-    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema "));
-    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
-    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
-
-    CCmlParser prefixed;
-    CCmlDOM_Element withPrefix = RootOf(
-        prefixed, "<schema-info xmlns:xs='http://www.w3.org/2001/XMLSchema' namespace='n'><xs:schema/></schema-info>");
-    CSetSchemaRequestData read;
-    read.Deserialize(withPrefix);
-    EXPECT_EQ(nullptr, read.GetSchema());
-    std::wostringstream out;
-    CCmlException error = Failure([&] { read.WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, error.GetErrorCode());
-    EXPECT_EQ(L"No schema specified", error.GetMessage());
-}
-
 TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     CCmlParser parser;
     CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
@@ -175,6 +150,23 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     };
     EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CGetSchemaResponseData()));
     EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CSetSchemaRequestData()));
+
+    // With a schema, the item carries it and no code or text.
+    CCmlParser parser;
+    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
+    CGetSchemaResponseData data;
+    data.SetNamespace(L"urn:s");
+    data.SetCode(7);
+    data.SetText(L"ignored with a schema");
+    data.SetSchema(schema);
+    const std::wstring text = ElementOf(data, 1);
+    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
+    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
+    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
+    std::wostringstream out;
+    CCmlException missing = Failure([&] { CSetSchemaRequestData().WriteElement(out, 0); });
+    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, missing.GetErrorCode());
+    EXPECT_EQ(L"No schema specified", missing.GetMessage());
 
     CSchemaNode none{CCmlDOM_Element()};
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetNamespace(); }).GetErrorCode());
