@@ -127,9 +127,19 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     EXPECT_FALSE(copy.isEqualNode(c));
     c.setAttributeNS(L"urn:x", L"x:n", L"1");
     EXPECT_TRUE(c.hasAttributeNS(L"urn:x", L"n"));
+    EXPECT_TRUE(c.hasAttribute(L"x:n"));
+    EXPECT_STREQ(L"1", c.getAttributeNS(L"urn:x", L"n"));
+    EXPECT_STREQ(L"x:n", c.getAttributeNodeNS(L"urn:x", L"n").getName());
     c.removeAttributeNS(L"urn:x", L"n");
     EXPECT_FALSE(c.hasAttributeNS(L"urn:x", L"n"));
     EXPECT_EQ(1u, root.getElementsByTagName(L"c").getLength());
+    CCmlDOM_Element leaf = document.createElementNS(L"urn:y", L"y:leaf");
+    root.appendChild(leaf);
+    EXPECT_TRUE(root.getLastChild().isSameNode(leaf));
+    EXPECT_STREQ(L"y", leaf.lookupNamespacePrefix(L"urn:y", false));
+    EXPECT_STREQ(L"urn:y", leaf.lookupNamespaceURI(L"y"));
+    EXPECT_NE(0, leaf.compareTreePosition(root));
+    root.removeChild(leaf);
     EXPECT_EQ(1u, document.getElementsByTagName(L"c").getLength());
 
     CCmlDOM_Text text = document.createTextNode(L"hello");

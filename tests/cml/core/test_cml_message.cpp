@@ -199,6 +199,7 @@ TEST_F(Message, BodyItemsAreSkippedOrRefusedByWhatIsRegistered) {
     ASSERT_EQ(1u, back->GetRequests().size());
     EXPECT_EQ(L"2", back->GetRequests()[0]->GetRequestId());
     EXPECT_TRUE(back->GetDestinations().empty());
+    EXPECT_EQ(L"", back->GetSource().GetName());  // an empty source is an agent without a name
 
     CCmlException error = Failure([&] { Read(body("<probe-document " + ns + "/>")); });
     EXPECT_EQ(OVX_E_UNEXPECTED, error.GetErrorCode());
