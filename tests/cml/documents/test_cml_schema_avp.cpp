@@ -183,9 +183,18 @@ TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
     EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, duplicate.GetErrorCode());
     EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
+    // The next number for an unnumbered section is the one after the last
+    // it gave: taken by a numbered one, it is refused.
+    sections.AddSection(CAvpSection(kNsAvpSections, L"e", 4));
+    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED,
+              Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }).GetErrorCode());
     CAvpSection section(kNsAvpSections, L"p");
     section.AddParameter(L"x", L"1");
+    section.AddParameter(L"a", L"2");
     EXPECT_EQ(L"Inserting name-value pair", Failure([&] { section.AddParameter(L"x", L"2"); }).GetOperation());
+    ASSERT_EQ(2u, section.GetParameters().size());  // in the order added
+    EXPECT_EQ(L"x", section.GetParameters()[0]->GetName());
+    EXPECT_EQ(L"a", section.GetParameters()[1]->GetName());
     EXPECT_EQ(kNsPolicyCommon, section.FindParameter(L"x")->GetNamespaceUri());
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
@@ -258,6 +267,9 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
               out.str());
     CGroupSettingsChildNode empty;
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetTagName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.HasContent(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetChildCount(); }).GetErrorCode());
     CCmlDOM_Element none;
     EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
 }
