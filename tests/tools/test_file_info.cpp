@@ -1,11 +1,13 @@
 // Whole-file reads refuse what is not a bounded regular file, without
-// blocking on it.
+// blocking on it; whole-file writes are all or nothing.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "tools/ovxFileInfo.h"
 
 using ovxToolsLib::ReadRegularFile;
+using ovxToolsLib::WriteFileAtomically;
 
 TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     ovxTest::TempDir temp("ovx-file");
@@ -39,4 +42,37 @@ TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     fd = open(dir.c_str(), O_RDONLY);
     EXPECT_FALSE(ReadRegularFile(fd, 100, text));
     close(fd);
+}
+
+// A whole-file write replaces the file or leaves it as it was, with no
+// temporary file left behind either way.
+TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
+    ovxTest::TempDir temp("ovx-write");
+    const std::string file = temp / "settings.ini";
+    ASSERT_EQ(0, WriteFileAtomically(file, "first"));
+    ASSERT_EQ(0, WriteFileAtomically(file, std::string(100000, 'x') + "second"));
+    EXPECT_EQ(std::string(100000, 'x') + "second", ovxTest::ReadText(file));
+    struct stat info {};
+    ASSERT_EQ(0, stat(file.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+    ASSERT_EQ(0, WriteFileAtomically(file, ""));
+    EXPECT_EQ("", ovxTest::ReadText(file));
+
+    EXPECT_EQ(EINVAL, WriteFileAtomically("", "x"));
+    EXPECT_EQ(ENOENT, WriteFileAtomically(temp / "missing/settings.ini", "x"));
+    // A folder in the way: the rename fails and the temporary file goes.
+    ASSERT_EQ(0, mkdir((temp / "taken").c_str(), 0700));
+    EXPECT_EQ(EISDIR, WriteFileAtomically(temp / "taken", "x"));
+    int entries = 0;
+    for (auto it = std::filesystem::directory_iterator(temp.path()); it != std::filesystem::directory_iterator(); ++it)
+        ++entries;
+    EXPECT_EQ(2, entries);  // settings.ini and the folder
+
+    // A name without a folder is written where we are.
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    ASSERT_EQ(0, chdir(temp.path().c_str()));
+    EXPECT_EQ(0, WriteFileAtomically("here.ini", "h"));
+    ASSERT_EQ(0, chdir(cwd));
+    EXPECT_EQ("h", ovxTest::ReadText(temp / "here.ini"));
 }

@@ -99,6 +99,11 @@ TEST(Guards, ReleaseExactlyOnce) {
         { jsFastLock guard(fast); }
         EXPECT_TRUE(fast.probe());
     }
+    jsRWSync rw;
+    { jsRWLock guard(rw, kJsRWExclusive); }
+    { jsRWLock guard(rw, kJsRWShared); }
+    EXPECT_EQ(0u, rw.lock(kJsRWExclusive, true));
+    rw.unlock(kJsRWExclusive);
 }
 
 TEST(RWSync, SharedLockWaitsForTheWriter) {
@@ -138,14 +143,6 @@ TEST(RWSync, ReadersShareAndTheWriterWaitsForTheLastOne) {
     writer.join();
     EXPECT_TRUE(writing.load());
     EXPECT_EQ(0u, sync.unlock(kJsRWNone));
-}
-
-TEST(RWSync, ScopedGuardReleasesItsMode) {
-    jsRWSync sync;
-    { jsRWLock guard(sync, kJsRWExclusive); }
-    { jsRWLock guard(sync, kJsRWShared); }
-    EXPECT_EQ(0u, sync.lock(kJsRWExclusive, true));
-    sync.unlock(kJsRWExclusive);
 }
 
 TEST(RecursiveSync, ManyThreadsCountCorrectly) {

@@ -24,25 +24,17 @@ private:
 
 }  // namespace
 
-TEST(Thread, RunsAndReportsItsExitCode) {
-    LambdaThread thread([](LambdaThread&) { return 42u; });
-    EXPECT_FALSE(thread.isRunning() && thread.getThreadId() != 0);
-    ASSERT_TRUE(thread.start());
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(42u, thread.getExitCode());
-    EXPECT_FALSE(thread.isRunning());
-    EXPECT_EQ(0u, thread.getThreadId());
-}
-
-TEST(Thread, CanBeStartedAgainAfterItExited) {
+TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
     std::atomic<int> runs{0};
     LambdaThread thread([&](LambdaThread&) { return static_cast<uint32_t>(++runs); });
-    ASSERT_TRUE(thread.start());
-    ASSERT_TRUE(thread.waitForExit(10000));
-    ASSERT_TRUE(thread.start());
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(2, runs.load());
-    EXPECT_EQ(2u, thread.getExitCode());
+    EXPECT_FALSE(thread.isRunning() && thread.getThreadId() != 0);
+    for (uint32_t run = 1; run <= 2; ++run) {
+        ASSERT_TRUE(thread.start());
+        ASSERT_TRUE(thread.waitForExit(10000));
+        EXPECT_EQ(run, thread.getExitCode());
+        EXPECT_FALSE(thread.isRunning());
+        EXPECT_EQ(0u, thread.getThreadId());
+    }
 }
 
 TEST(Thread, StopRequestEndsACooperativeThread) {

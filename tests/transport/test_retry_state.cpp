@@ -48,11 +48,8 @@ public:
         if (TraceWanted(level)) m_sink.write(m_sink.context, level, text, where);
     }
     bool TraceWanted(uint32_t level) const override { return (m_sink.levelMask & level) != 0; }
-    // The schedule marks a give-up; its owner reports it once unlocked.
-    void OnRetryRequestFailed() { ++failures; }
     const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const override { return m_table; }
 
-    int failures = 0;
     static std::vector<std::string> lines;
 
 private:
@@ -80,14 +77,6 @@ protected:
     }
     void TearDown() override { ovxToolsLib::ovxClock::SetSourceForTesting(m_previous); }
     void Start() { ASSERT_EQ(0u, state.Init("Agent Manager", &owner)); }
-    std::pair<uint32_t, int32_t> Next(uint32_t result) {
-        uint32_t timeout = 0;
-        int32_t index = -1;
-        state.GetSchedule(nullptr, &index);
-        state.NextState(result, &timeout, &index);
-        if (state.TakeGaveUp()) owner.OnRetryRequestFailed();
-        return {timeout, index};
-    }
     FakeOwner owner;
     svcRetryState state;
     ovxToolsLib::ovxTimeSource m_previous = nullptr;
@@ -126,33 +115,6 @@ TEST_F(RetryTest, ServerCountFailureAndEmptyListAreTraced) {
     g_serverCount = 0;
     EXPECT_EQ(0u, state.ReloadDefault());
     EXPECT_EQ("No available servers for destination 7", FakeOwner::lines.back());
-}
-
-TEST_F(RetryTest, DefaultBackOffThenSwitchToTheNextServer) {
-    g_serverCount = 2;
-    Start();
-    EXPECT_EQ(std::make_pair(60000u, 0), Next(kFail));
-    EXPECT_EQ("Next retry in 60 seconds to server index #0", FakeOwner::lines.back());
-    EXPECT_EQ(std::make_pair(120000u, 0), Next(kFail));
-    EXPECT_EQ(std::make_pair(240000u, 0), Next(kFail));
-    EXPECT_EQ(std::make_pair(480000u, 0), Next(kFail));
-    EXPECT_EQ("Can retry failed server again. Attempts made: 4 of 5", FakeOwner::lines[FakeOwner::lines.size() - 2]);
-    EXPECT_EQ(std::make_pair(0u, 1), Next(kFail));
-    EXPECT_EQ("Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2",
-              FakeOwner::lines[FakeOwner::lines.size() - 2]);
-}
-
-TEST_F(RetryTest, WithoutLoopTheRequestIsGivenUpAfterTheLastServer) {
-    g_settings = {{"sensor_services/maxServerRetry", "1"}, {"sensor_services/retryServerLoop", "false"}};
-    g_serverCount = 3;
-    Start();
-    Next(kFail);
-    Next(kFail);
-    EXPECT_EQ(std::make_pair(kInf, 0), Next(kFail));
-    EXPECT_EQ(1, owner.failures);
-    EXPECT_EQ("Retries failed on all servers in the server list! No more retries for this request!",
-              FakeOwner::lines.back());
-    EXPECT_EQ(0u, state.attempts());
 }
 
 TEST_F(RetryTest, SetServerRecordsTheSwitch) {
@@ -196,6 +158,7 @@ struct Event {
     uint32_t timeout;
     int32_t index;
     bool gaveUp;
+    const char* traced = nullptr;  // a line the step must trace
 };
 
 struct Scenario {
@@ -207,6 +170,15 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
+    {"the default settings, two servers",
+     "60000 1800000 5 7200 true",
+     2,
+     {{0, kFail, false, 60000, 0, false, "Next retry in 60 seconds to server index #0"},
+      {0, kFail, false, 120000, 0, false},
+      {0, kFail, false, 240000, 0, false},
+      {0, kFail, false, 480000, 0, false, "Can retry failed server again. Attempts made: 4 of 5"},
+      {0, kFail, false, 0, 1, false,
+       "Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2"}}},
     {"three tries a server, two servers, loop",
      "1000 5000 3 100 true",
      2,
@@ -244,7 +216,8 @@ const Scenario kScenarios[] = {
      3,
      {{0, kFail, false, 1000, 1, false},
       {0, kFail, false, 1000, 2, false},
-      {0, kFail, false, kInf, 0, true},  // every server failed: given up, idle
+      {0, kFail, false, kInf, 0, true,  // every server failed: given up, idle
+       "Retries failed on all servers in the server list! No more retries for this request!"},
       {0, kFail, false, 1000, 1, false},
       {0, 0, true, 0, 1, false},  // queued while idle goes out at once
       {0, 0, false, kInf, 1, false}}},
@@ -299,6 +272,7 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
             ++step;
             g_now += event.seconds;
             if (event.pending) subject.SetDispatchPending(true);
+            FakeOwner::lines.clear();
             uint32_t timeout = 0;
             int32_t index = -1;
             subject.GetSchedule(nullptr, &index);
@@ -306,6 +280,14 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
             EXPECT_EQ(event.timeout, timeout) << scenario.name << ", step " << step;
             EXPECT_EQ(event.index, index) << scenario.name << ", step " << step;
             EXPECT_EQ(event.gaveUp, subject.TakeGaveUp()) << scenario.name << ", step " << step;
+            if (event.gaveUp) {
+                EXPECT_EQ(0u, subject.attempts()) << scenario.name << ", step " << step;
+            }
+            if (event.traced != nullptr) {
+                EXPECT_NE(FakeOwner::lines.end(),
+                          std::find(FakeOwner::lines.begin(), FakeOwner::lines.end(), std::string(event.traced)))
+                    << scenario.name << ", step " << step << ": " << event.traced;
+            }
         }
     }
 }

@@ -60,27 +60,60 @@ protected:
 
 }  // namespace
 
-TEST(ValueTypes, DateTimeReadsAndWritesItsLexicalForm) {
+// Read, assigned to another value and written: every field the text gives
+// comes out in full form, the copy's the same as the original's.
+template <class T>
+std::wstring Written(const std::wstring& text) {
+    T copy;
+    copy = Read<T>(text);
+    EXPECT_EQ(Wide(Read<T>(text)), Wide(copy)) << "the copy of " << text;
+    return Wide(copy);
+}
+
+TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
+    const struct {
+        std::wstring (*written)(const std::wstring&);
+        const wchar_t* text;
+        const wchar_t* expected;
+    } rows[] = {
+        {Written<CDateTime>, L"2007-01-15T10:04:05Z", L"2007-01-15T10:04:05.000000Z"},
+        {Written<CDateTime>, L"2007-01-15T10:04:05.25", L"2007-01-15T10:04:05.250000"},
+        {Written<CDateTime>, L"2007-01-15T10:04:05+00:00", L"2007-01-15T10:04:05.000000Z"},
+        {Written<CDateTime>, L"2007-01-15T10:04:05-05:30", L"2007-01-15T10:04:05.000000-05:30"},
+        {Written<CDateTime>, L"99-3-4T1:2:9.5+14:00", L"0099-03-04T01:02:09.500000+14:00"},
+        {Written<CDateTime>, L"2007-13-45T25:61:75Z", L"2007-13-45T25:61:75.000000Z"},  // kept as they are
+        {Written<CDate>, L"2024-02-29", L"2024-02-29"},
+        {Written<CDate>, L"2024-02-29Z", L"2024-02-29Z"},
+        {Written<CDate>, L"2024-02-29+01:00", L"2024-02-29+01:00"},
+        {Written<CDate>, L"2001-02-03-04:00", L"2001-02-03-04:00"},
+        {Written<CTime>, L"23:59:60", L"23:59:60.000000"},
+        {Written<CTime>, L"00:00:00.123456-11:00", L"00:00:00.123456-11:00"},
+        {Written<CTime>, L"10:04:05+02:00", L"10:04:05.000000+02:00"},
+        {Written<CDuration>, L"P1DT2H", L"P0Y0M1DT2H0M0S"},
+        {Written<CDuration>, L"-P1Y2M3DT4H5M6.5S", L"-P1Y2M3DT4H5M6.5S"},
+        {Written<CDuration>, L"PT0.25S", L"P0Y0M0DT0H0M0.25S"},
+        {Written<CDuration>, L"P10M", L"P0Y10M0DT0H0M0S"},   // M before T is months
+        {Written<CDuration>, L"PT10M", L"P0Y0M0DT0H10M0S"},  // and minutes after it
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.expected, row.written(row.text)) << row.text;
+}
+
+TEST(ValueTypes, FieldsAndTheNarrowForm) {
     CDateTime utc = Read<CDateTime>(L"2007-01-15T10:04:05Z");
     EXPECT_EQ(2007, utc.GetYear());
     EXPECT_EQ(15, utc.GetDay());
     EXPECT_TRUE(utc.HasTimeZone());
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(utc));
     EXPECT_EQ("2007-01-15T10:04:05.000000Z", Narrow(utc));
-
-    EXPECT_EQ(L"2007-01-15T10:04:05.250000", Wide(Read<CDateTime>(L"2007-01-15T10:04:05.25")));
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(Read<CDateTime>(L"2007-01-15T10:04:05+00:00")));
-
     CDateTime offset = Read<CDateTime>(L"2007-01-15T10:04:05-05:30");
     EXPECT_EQ(-5, offset.GetTimeZoneHours());
     EXPECT_EQ(30, offset.GetTimeZoneMinutes());
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000-05:30", Wide(offset));
-    EXPECT_EQ(L"0099-03-04T01:02:09.500000+14:00", Wide(Read<CDateTime>(L"99-3-4T1:2:9.5+14:00")));
-
-    // Out of range values are kept as they are.
-    CDateTime odd = Read<CDateTime>(L"2007-13-45T25:61:75Z");
-    EXPECT_EQ(13, odd.GetMonth());
-    EXPECT_EQ(L"2007-13-45T25:61:75.000000Z", Wide(odd));
+    EXPECT_EQ(13, Read<CDateTime>(L"2007-13-45T25:61:75Z").GetMonth());
+    EXPECT_EQ("P0Y0M1DT2H0M0S", Narrow(Read<CDuration>(L"P1DT2H")));
+    CDuration full = Read<CDuration>(L"-P1Y2M3DT4H5M6.5S");
+    EXPECT_TRUE(full.IsNegative());
+    EXPECT_EQ(2u, full.GetMonths());
+    EXPECT_EQ(5u, full.GetMinutes());
+    EXPECT_DOUBLE_EQ(6.5, full.GetSeconds());
 }
 
 TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
@@ -99,12 +132,7 @@ TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
     EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
 }
 
-TEST(ValueTypes, DateAndTimeForms) {
-    EXPECT_EQ(L"2024-02-29", Wide(Read<CDate>(L"2024-02-29")));
-    EXPECT_EQ(L"2024-02-29Z", Wide(Read<CDate>(L"2024-02-29Z")));
-    EXPECT_EQ(L"2024-02-29+01:00", Wide(Read<CDate>(L"2024-02-29+01:00")));
-    EXPECT_EQ(L"23:59:60.000000", Wide(Read<CTime>(L"23:59:60")));
-    EXPECT_EQ(L"00:00:00.123456-11:00", Wide(Read<CTime>(L"00:00:00.123456-11:00")));
+TEST(ValueTypes, OnlyAnUnsetDateOrTimeIsNull) {
     CTime time;
     EXPECT_TRUE(time.IsNull());
     EXPECT_EQ(-1, time.GetHour());
@@ -112,23 +140,8 @@ TEST(ValueTypes, DateAndTimeForms) {
     EXPECT_TRUE(CDate().IsNull());
 }
 
-TEST(ValueTypes, DurationsReadEveryPartAndWriteThemAll) {
-    CDuration oneDayTwoHours = Read<CDuration>(L"P1DT2H");
-    EXPECT_FALSE(oneDayTwoHours.IsNull());
-    EXPECT_EQ(L"P0Y0M1DT2H0M0S", Wide(oneDayTwoHours));
-    EXPECT_EQ("P0Y0M1DT2H0M0S", Narrow(oneDayTwoHours));
-
-    CDuration full = Read<CDuration>(L"-P1Y2M3DT4H5M6.5S");
-    EXPECT_TRUE(full.IsNegative());
-    EXPECT_EQ(2u, full.GetMonths());
-    EXPECT_EQ(5u, full.GetMinutes());
-    EXPECT_DOUBLE_EQ(6.5, full.GetSeconds());
-    EXPECT_EQ(L"-P1Y2M3DT4H5M6.5S", Wide(full));
-    EXPECT_EQ(L"P0Y0M0DT0H0M0.25S", Wide(Read<CDuration>(L"PT0.25S")));
-    EXPECT_EQ(L"P0Y10M0DT0H0M0S", Wide(Read<CDuration>(L"P10M")));        // M before T is months
-    EXPECT_EQ(L"P0Y0M0DT0H10M0S", Wide(Read<CDuration>(L"PT10M")));       // and minutes after it
-    EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());  // saturates
-
+TEST(ValueTypes, DurationsSaturateAndStopAtTheFirstBadPart) {
+    EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());
     EXPECT_TRUE(Read<CDuration>(L"").IsNull());
     EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
     CDuration broken = Read<CDuration>(L"P1Y2X3D");
@@ -140,11 +153,8 @@ TEST(ValueTypes, DurationsReadEveryPartAndWriteThemAll) {
     EXPECT_TRUE(set.IsNull());
     set.SetHours(3);
     EXPECT_FALSE(set.IsNull());
-    CDuration copy;
-    copy = Read<CDuration>(L"");
-    EXPECT_TRUE(copy.IsNull());  // the null flag is copied too
-    copy = full;
-    EXPECT_EQ(Wide(full), Wide(copy));
+    set = Read<CDuration>(L"");
+    EXPECT_TRUE(set.IsNull());  // the null flag is copied too
 }
 
 TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
@@ -166,18 +176,6 @@ TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
     grouped.imbue(std::locale(grouped.getloc(), new Grouping));
     grouped << Read<CDate>(L"2007-01-15") << ' ' << 1234567;
     EXPECT_EQ("2007-01-15 1,234,567", grouped.str());
-}
-
-TEST(ValueTypes, CopiesCarryEveryField) {
-    CDateTime a = Read<CDateTime>(L"2007-01-15T10:04:05.5-05:30"), b;
-    b = a;
-    EXPECT_EQ(Wide(a), Wide(b));
-    CTime t = Read<CTime>(L"10:04:05+02:00"), u;
-    u = t;
-    EXPECT_EQ(Wide(t), Wide(u));
-    CDate d = Read<CDate>(L"2001-02-03-04:00"), e;
-    e = d;
-    EXPECT_EQ(Wide(d), Wide(e));
 }
 
 TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodes) {

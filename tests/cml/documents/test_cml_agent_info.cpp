@@ -103,16 +103,16 @@ const char kCommonAttributes[] =
 
 }  // namespace
 
-TEST(AgentInfo, GoldenAnnouncementUnderTheCurrentVersionRule) {
+// The connection attributes exist from 1.0.4 on and, in the older
+// namespace, from 2.4.3 on.
+TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRules) {
+    const std::string current =
+        " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'";
     EXPECT_EQ(
         std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
                     "schema-version='1.0.4'") +
-            kCommonAttributes +
-            " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" + kBody,
+            kCommonAttributes + current + kBody,
         Element(FullAnnouncement(false)));
-}
-
-TEST(AgentInfo, GoldenAnnouncementUnderTheOlderVersionRule) {
     EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml' "
                           "schema-version='2.4.1'") +
                   kCommonAttributes + kBody,

@@ -46,31 +46,6 @@ TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
     EXPECT_TRUE(info.GetCpeEditable());
 }
 
-TEST(SchemaDocuments, SchemasTravelInsideTheirInfoAndOnlyUnprefixed) {
-    CCmlParser parser;
-    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
-    CGetSchemaResponseData data;
-    data.SetNamespace(L"urn:s");
-    data.SetCode(7);
-    data.SetText(L"ignored with a schema");
-    data.SetSchema(schema);
-    std::wstring text = ElementOf(data, 1);
-    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema "));
-    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
-    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
-
-    CCmlParser prefixed;
-    CCmlDOM_Element withPrefix = RootOf(
-        prefixed, "<schema-info xmlns:xs='http://www.w3.org/2001/XMLSchema' namespace='n'><xs:schema/></schema-info>");
-    CSetSchemaRequestData read;
-    read.Deserialize(withPrefix);
-    EXPECT_EQ(nullptr, read.GetSchema());
-    std::wostringstream out;
-    CCmlException error = Failure([&] { read.WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, error.GetErrorCode());
-    EXPECT_EQ(L"No schema specified", error.GetMessage());
-}
-
 TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     CCmlParser parser;
     CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
@@ -131,6 +106,75 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     EXPECT_EQ(L"3.1", static_cast<CSetSchemaRequest*>(clone->GetRequests()[1])->GetItem(0).GetSchema()->GetVersion());
 }
 
+// Each schema message takes only the schema-info items of its own namespace,
+// and each item only its first unprefixed XML Schema child; an index past
+// the items is refused, naming the message.
+TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
+    const std::string items =
+        "<schema-info namespace='urn:a'><x:schema xmlns:x='urn:not-xsd'/><schema xmlns='urn:not-xsd'/>"
+        "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' version='1.0'/>"
+        "<other xmlns='http://www.w3.org/2001/XMLSchema'/>"
+        "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='2.0'/>"
+        "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3.0'/></schema-info>"
+        "<schema-info xmlns='urn:foreign' namespace='urn:b'/><other-info namespace='urn:c'/>";
+    auto check = [&](auto message, const wchar_t* operation) {
+        const std::wstring tag = message.GetTagName();
+        CCmlParser parser;
+        CCmlDOM_Element element =
+            RootOf(parser, "<" + std::string(tag.begin(), tag.end()) +
+                               " xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
+                               "schema-version='1.0.0' request-id='1'>" +
+                               items + "</" + std::string(tag.begin(), tag.end()) + ">");
+        message.Deserialize(element);
+        SCOPED_TRACE(std::string(tag.begin(), tag.end()));
+        ASSERT_EQ(1u, message.GetCount());
+        EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
+        const auto& constant = message;
+        CCmlException error = Failure([&] { constant.GetItem(1); });
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, error.GetErrorCode());
+        EXPECT_EQ(operation, error.GetOperation());
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { message.GetItem(1); }).GetErrorCode());
+    };
+    check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");
+    check(CSchemaResponse(kRespSetSchemaResponse), L"Getting schema response");
+    check(CSetSchemaRequest(), L"Getting set-schema-request");
+    check(CGetSchemaResponse(), L"Getting get-schema-response");
+    auto schemaOf = [&](auto data) {
+        CCmlParser parser;
+        CCmlDOM_Element element = RootOf(parser, items.substr(0, items.find("<schema-info xmlns=")));
+        data.Deserialize(element);
+        CCmlDOM_Element nothing;
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { data.Deserialize(nothing); }).GetErrorCode());
+        return data.GetSchema() == nullptr ? L"none"
+                                           : data.GetSchema()->GetNamespace() + L" " + data.GetSchema()->GetVersion();
+    };
+    EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CGetSchemaResponseData()));
+    EXPECT_EQ(L"http://www.w3.org/2001/XMLSchema 2.0", schemaOf(CSetSchemaRequestData()));
+
+    // With a schema, the item carries it and no code or text.
+    CCmlParser parser;
+    CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
+    CGetSchemaResponseData data;
+    data.SetNamespace(L"urn:s");
+    data.SetCode(7);
+    data.SetText(L"ignored with a schema");
+    data.SetSchema(schema);
+    const std::wstring text = ElementOf(data, 1);
+    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
+    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
+    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
+    std::wostringstream out;
+    CCmlException missing = Failure([&] { CSetSchemaRequestData().WriteElement(out, 0); });
+    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, missing.GetErrorCode());
+    EXPECT_EQ(L"No schema specified", missing.GetMessage());
+
+    CSchemaNode none{CCmlDOM_Element()};
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetVersion(); }).GetErrorCode());
+    CSchemaNode copy(none);
+    EXPECT_TRUE(copy.IsNull());
+}
+
 TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     CCmlAvpSections sections;
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
@@ -139,9 +183,18 @@ TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
     EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, duplicate.GetErrorCode());
     EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
+    // The next number for an unnumbered section is the one after the last
+    // it gave: taken by a numbered one, it is refused.
+    sections.AddSection(CAvpSection(kNsAvpSections, L"e", 4));
+    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED,
+              Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }).GetErrorCode());
     CAvpSection section(kNsAvpSections, L"p");
     section.AddParameter(L"x", L"1");
+    section.AddParameter(L"a", L"2");
     EXPECT_EQ(L"Inserting name-value pair", Failure([&] { section.AddParameter(L"x", L"2"); }).GetOperation());
+    ASSERT_EQ(2u, section.GetParameters().size());  // in the order added
+    EXPECT_EQ(L"x", section.GetParameters()[0]->GetName());
+    EXPECT_EQ(L"a", section.GetParameters()[1]->GetName());
     EXPECT_EQ(kNsPolicyCommon, section.FindParameter(L"x")->GetNamespaceUri());
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
@@ -214,6 +267,9 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
               out.str());
     CGroupSettingsChildNode empty;
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetTagName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetNamespace(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.HasContent(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { empty.GetChildCount(); }).GetErrorCode());
     CCmlDOM_Element none;
     EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
 }

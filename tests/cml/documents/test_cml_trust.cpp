@@ -108,6 +108,8 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     EXPECT_EQ(Written(message), Written(*back));
 
     EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
+    const CKeyList& keys = *read;
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { keys.GetKey(2); }).GetErrorCode());
     EXPECT_EQ(L"Invalid argument",
               Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); }).GetMessage());
     EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); }).GetMessage());
