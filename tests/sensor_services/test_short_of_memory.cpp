@@ -29,12 +29,16 @@ void* operator new(std::size_t size) {
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
+// The library also allocates with the nothrow form and frees with plain
+// delete: that form must come from malloc too (AddressSanitizer checks).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
 // GCC takes these replacements for a free() of what new returned.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
