@@ -18,6 +18,10 @@ std::atomic<size_t> g_refused{0};
 
 }  // namespace
 
+// ThreadSanitizer does not follow memory this allocator hands between the
+// threads of the test server's (uninstrumented) library and reports races
+// that are not there: its build leaves the allocator, and the test, out.
+#if !defined(__SANITIZE_THREAD__)
 void* operator new(std::size_t size) {
     size_t from = g_failFrom.load();
     if (from != 0 && size >= from && std::this_thread::get_id() == g_failOn.load() &&
@@ -39,6 +43,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return st
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+#endif
 
 namespace {
 
@@ -61,6 +66,9 @@ uint32_t ArmOnDispatchThread(uint32_t, uint32_t) {
 class ShortOfMemory : public ServedSession {};
 
 TEST_F(ShortOfMemory, AHeartbeatWhoseTextCannotBeMadeIsKeptAndSentOnTheNextTry) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the allocator is not replaced under ThreadSanitizer";
+#endif
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&ArmOnDispatchThread));
     server.Status(500);  // the first try fails: its retry makes the text again
