@@ -174,7 +174,10 @@ typedef struct SS_Statistics {
 /* Fills `*statistics`: set structSize first. A larger structSize than this
  * header's gets this header's fields and zeros after them (the structure
  * only grows at its end); a smaller one, down to the end of `heartbeat`,
- * gets the fields that fit whole.
+ * gets the fields that fit whole. A post is counted as soon as it returns;
+ * serverIndex and retryDelayMs change when the dispatch thread has weighed
+ * its outcome, a moment later, so a reading in between shows the count with
+ * the schedule from before it.
  *   OVX_E_INVALID_ARGUMENT  NULL, or structSize too small: nothing written;
  *   OVX_E_NOT_INITIALIZED   no session: nothing written past structSize. */
 OVX_SS_API uint32_t SS_GetStatistics(SS_Statistics* statistics);

@@ -262,9 +262,13 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     EXPECT_EQ(0u, statistics.bytesSent);
     EXPECT_EQ(0, statistics.lastSuccessTime);
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unheard"), nullptr, nullptr));
+    // The failure is counted when the post returns, the wait drawn when
+    // the dispatch thread has weighed it: until then it reads "none" or
+    // "at once".
     ASSERT_TRUE(WaitFor([&] {
         statistics.structSize = sizeof statistics;
-        return SS_GetStatistics(&statistics) == 0 && statistics.heartbeat.refused >= 1;
+        return SS_GetStatistics(&statistics) == 0 && statistics.heartbeat.refused >= 1 &&
+               statistics.retryDelayMs != svcRetryState::kInfinite && statistics.retryDelayMs != 0;
     }));
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, statistics.lastFailureStatus);
     EXPECT_EQ(100u, statistics.retryDelayMs);
