@@ -69,9 +69,12 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
 }
 
 uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken) {
+    // Freed last, once the dispatch thread has been asked to run.
+    SentHeartbeat sent;
     {
         LockGuard hold(*this);
         m_lastPostTime = static_cast<std::time_t>(ovxToolsLib::ovxClock::NowSeconds());
+        sent = std::move(m_sent);
     }
     // A session that is shutting down takes nothing new: the heartbeat
     // stays the caller's, as it would once the session is gone.
@@ -451,10 +454,20 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     if (response != nullptr) Scs().SCS_Free(response);
     if (status == 0) {
         ForgetSentHeartbeat(takenVersion);
+        RetireSentHeartbeat(std::move(heartbeat), std::move(record));
     } else {
         PutBack(std::move(heartbeat));
     }
     return status;
+}
+
+void CSensorServices::RetireSentHeartbeat(std::unique_ptr<CCmlMessage> heartbeat,
+                                          std::unique_ptr<CHeartbeatRecord> record) {
+    SentHeartbeat older;  // one the agent has not posted after: freed here
+    LockGuard hold(*this);
+    older = std::move(m_sent);
+    m_sent.message = std::move(heartbeat);
+    m_sent.record = std::move(record);
 }
 
 }  // namespace ovxSensorServices

@@ -270,6 +270,10 @@ public:
                                                                 uint64_t& version);
     // After a heartbeat taken at `takenVersion` was acknowledged.
     void ForgetSentHeartbeat(uint64_t takenVersion);
+    // A sent heartbeat and its bytes, left for the agent's next post to
+    // free (see m_sent).
+    void RetireSentHeartbeat(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat,
+                             std::unique_ptr<CHeartbeatRecord> record);
     // What the store holds for the slot as it is (under the lock): the
     // pending heartbeat, merged into the one in flight in merge mode.
     std::string StoreTextLocked() const;
@@ -410,6 +414,16 @@ private:
     // A copy of the heartbeat being sent, in merge mode with a store, until
     // the server acknowledges it.
     std::unique_ptr<ovx::cml::CCmlMessage> m_inFlight;
+    // The last acknowledged heartbeat, freed by the next PostHeartbeat on
+    // the agent's thread, which made it, while the dispatch thread posts.
+    // Freed by the dispatch thread, its thousand or so objects went back
+    // to the allocator's arena of the agent's thread under that arena's
+    // lock just as the agent, woken by the answer, built the next one in
+    // it: the two threads queued on the lock at every heartbeat.
+    struct SentHeartbeat {
+        std::unique_ptr<ovx::cml::CCmlMessage> message;
+        std::unique_ptr<CHeartbeatRecord> record;
+    } m_sent;
     uint64_t m_slotVersion = 0;
     // Answers of every kind are read through one reused parser. Declared
     // before the worker that reads answers, so it outlives that thread.
