@@ -52,8 +52,15 @@ jsEventImpl::~jsEventImpl() {
 bool jsEventImpl::set() {
     if (!m_valid) return false;
     if (pthread_mutex_lock(&m_mutex) != 0) return false;
-    MutexHold hold(&m_mutex);
-    m_signalled = true;
+    {
+        MutexHold hold(&m_mutex);
+        m_signalled = true;
+    }
+    // Woken after the mutex is free: woken while it is held, the waiter
+    // would run only to sleep again on the mutex until this thread let go
+    // of it, two more switches between threads for every event. A waiter
+    // checks m_signalled under the mutex before it sleeps, so none misses
+    // this wake-up; the event outlives every call that sets it.
     return (m_manualReset ? pthread_cond_broadcast(&m_condition) : pthread_cond_signal(&m_condition)) == 0;
 }
 
