@@ -463,6 +463,12 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
 
 void CSensorServices::RetireSentHeartbeat(std::unique_ptr<CCmlMessage> heartbeat,
                                           std::unique_ptr<CHeartbeatRecord> record) {
+    // Kept, a heartbeat lives on while the agent builds the next one: only
+    // one of usual size is, so that a large one does not double what the
+    // agent's heartbeats take at their peak (its freeing costs far more
+    // than a wait on the allocator's lock anyway).
+    constexpr uint32_t kKeptTextLimit = 256 * 1024;
+    if (record != nullptr && record->Size() > kKeptTextLimit) return;
     SentHeartbeat older;  // one the agent has not posted after: freed here
     LockGuard hold(*this);
     older = std::move(m_sent);

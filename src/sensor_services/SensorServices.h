@@ -414,8 +414,9 @@ private:
     // A copy of the heartbeat being sent, in merge mode with a store, until
     // the server acknowledges it.
     std::unique_ptr<ovx::cml::CCmlMessage> m_inFlight;
-    // The last acknowledged heartbeat, freed by the next PostHeartbeat on
-    // the agent's thread, which made it, while the dispatch thread posts.
+    // The last acknowledged heartbeat (of up to 256 KB of text), freed by
+    // the next PostHeartbeat on the agent's thread, which made it, while
+    // the dispatch thread posts, or with the session.
     // Freed by the dispatch thread, its thousand or so objects went back
     // to the allocator's arena of the agent's thread under that arena's
     // lock just as the agent, woken by the answer, built the next one in
