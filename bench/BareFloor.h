@@ -91,11 +91,16 @@ public:
     CBareBehindThreads(const CBareBehindThreads&) = delete;
     CBareBehindThreads& operator=(const CBareBehindThreads&) = delete;
 
+    // Every hand-off wakes its thread after letting go of the lock, as the
+    // library's events do: woken while it is held, the thread would run only
+    // to sleep on the lock again.
     bool RoundTrip(const std::string& body) {
         std::unique_lock<std::mutex> hold(m_lock);
         m_body = &body;
         const long before = m_done;
+        hold.unlock();
         m_senderWake.notify_one();
+        hold.lock();
         m_doneWake.wait(hold, [&] { return m_done != before; });
         return m_ok;
     }
@@ -115,12 +120,14 @@ private:
                 hold.lock();
                 m_answer.swap(answer);
                 m_answerReady = true;
+                hold.unlock();
                 m_parserWake.notify_one();
+                hold.lock();
                 continue;
             }
             if (ok) ok = m_bare.Parse(answer);
             hold.lock();
-            Finish(ok);
+            Finish(ok, hold);
         }
     }
     void Parser() {
@@ -134,14 +141,16 @@ private:
             hold.unlock();
             const bool ok = m_bare.Parse(answer);
             hold.lock();
-            Finish(ok);
+            Finish(ok, hold);
         }
     }
-    // Called with the lock held.
-    void Finish(bool ok) {
+    // Called with the lock held; returns with it held.
+    void Finish(bool ok, std::unique_lock<std::mutex>& hold) {
         m_ok = ok;
         ++m_done;
+        hold.unlock();
         m_doneWake.notify_one();
+        hold.lock();
     }
 
     CBare m_bare;

@@ -108,9 +108,11 @@ long g_acknowledged = 0;
 
 uint32_t OnGeneric(const char* tag, const char*, uint32_t, const char*, uint32_t, const char*, uint8_t) {
     if (std::strcmp(tag, "agent-startup-acknowledgement") != 0) return 0;
-    std::lock_guard<std::mutex> hold(g_lock);
-    ++g_acknowledged;
-    g_heard.notify_all();
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        ++g_acknowledged;
+    }
+    g_heard.notify_all();  // after the lock, as the floor's hand-offs
     return 0;
 }
 
