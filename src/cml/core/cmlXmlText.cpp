@@ -18,19 +18,24 @@ void AssignWide(std::wstring& out, const XMLCh* text) {
     out.clear();
     if (text == nullptr) return;
     // One allocation of the final size (surrogate pairs only shrink it), not
-    // a doubling series whose last steps hold two large copies at once.
-    out.reserve(xercesc::XMLString::stringLen(text));
-    for (const XMLCh* p = text; *p != 0; ++p) {
-        char32_t unit = *p;
-        if (unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-            out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00)));
+    // a doubling series whose last steps hold two large copies at once; the
+    // characters are stored through a pointer, without a capacity check
+    // each, and the string cut to what was written.
+    const XMLCh* const end = text + xercesc::XMLString::stringLen(text);
+    out.resize(static_cast<size_t>(end - text));
+    wchar_t* to = &out[0];
+    for (const XMLCh* p = text; p != end; ++p) {
+        const char32_t unit = *p;
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            *to++ = static_cast<wchar_t>(unit);
+        } else if (unit <= 0xDBFF && p + 1 != end && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            *to++ = static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00));
             ++p;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
         } else {
-            out.push_back(static_cast<wchar_t>(unit));
+            *to++ = static_cast<wchar_t>(0xFFFD);
         }
     }
+    out.resize(static_cast<size_t>(to - out.data()));
 }
 
 std::u16string ToXml(const std::wstring& text) {
