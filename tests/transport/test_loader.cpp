@@ -38,7 +38,7 @@ protected:
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
+        for (const char* name : {kLibraryName}) {
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name, m_dir + "/" + name);
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name + ".sig", m_dir + "/" + name + ".sig");
         }
@@ -58,29 +58,6 @@ TEST_F(LoaderTest, StubsAnswerUntilTheLibraryIsBound) {
     EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(0, nullptr));
     EXPECT_EQ(nullptr, Scs().SCS_Allocate(4));
     Scs().SCS_Free(nullptr);
-}
-
-TEST_F(LoaderTest, LoadsBindsAndCountsLoads) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
-    EXPECT_EQ(m_dir + "/", mslLoader::GetLibPath());
-    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "g_LoaderLibPath set to: '" + m_dir + "/'"));
-    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
-    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Full library to load: " + m_dir + "/" + kLibraryName));
-    EXPECT_TRUE(Traced(SS_TRACE_PROGRESS, "Successfully loaded library:  '" + m_dir + "/" + kLibraryName + "'"));
-    EXPECT_TRUE(Traced(SS_TRACE_LOADER, "About to map symbol:  'SCS_HttpHeadersCopy'"));
-    EXPECT_EQ(1, ReferenceCount());
-    // The real library answers now.
-    uint32_t count = 0;
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));
-    ovxTest::TraceLines::Forget();
-    ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());  // only counts
-    EXPECT_EQ(2, ReferenceCount());
-    EXPECT_FALSE(Traced(SS_TRACE_PROGRESS, "Successfully loaded library"));
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, Scs().SCS_GetServerCount(42, &count));  // still open
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(0, ReferenceCount());
-    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(42, &count));
 }
 
 TEST_F(LoaderTest, PathInTheNameAfterADirectoryWasSetWarnsAndStillPrefixes) {
@@ -107,19 +84,6 @@ TEST_F(LoaderTest, ArgumentChecks) {
     std::string overlong(5000, 'a');
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(overlong.c_str(), &handle));
     cDestroyLibHandle(&handle);
-}
-
-TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
-    EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
-    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
-    // Entries before it are bound, it is empty, the ones after keep their stubs.
-    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, Scs().SCS_GetServerCount(0, nullptr));
-    EXPECT_EQ(nullptr, Scs().SCS_PostData);
-    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_SetLanguage(0, "en"));
-    EXPECT_EQ(1, ReferenceCount());  // the caller's clean-up unloads
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(0, ReferenceCount());
 }
 
 // A changed byte in the library or in its signature, or no signature: the

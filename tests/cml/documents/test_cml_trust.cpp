@@ -29,23 +29,6 @@ std::wstring Pem(const std::wstring& label, const std::wstring& body, size_t wid
 
 }  // namespace
 
-TEST(Trust, PemKeysOfSeveralLabelsAndWidthsSplitAndRejoin) {
-    for (const std::wstring label : {L"PUBLIC KEY", L"RSA PUBLIC KEY", L"CERTIFICATE"}) {
-        for (size_t width : {16u, 64u, 76u, 130u}) {
-            SCOPED_TRACE(std::string(label.begin(), label.end()) + " width " + std::to_string(width));
-            std::wstring begin, end, body;
-            ExtractPemBoundaries(Pem(label, Body(130), width).c_str(), begin, end, body);
-            EXPECT_EQ(L"-----BEGIN " + label + L"-----", begin);
-            EXPECT_EQ(L"-----END " + label + L"-----", end);
-            EXPECT_EQ(Body(130), body);
-            CCmlKey key(body, begin, end, L"RSA", 2048);
-            EXPECT_EQ(begin + L"\n" + Body(130).substr(0, 64) + L"\n" + Body(130).substr(64, 64) + L"\n" +
-                          Body(130).substr(128) + L"\n" + end,
-                      key.GetPemText());
-        }
-    }
-}
-
 TEST(Trust, AShortLabelDoesNotCloseTheBeginLineAtItsOwnDashes) {
     // "-----BEGIN KEY-----" is 19 characters: the search for the closing
     // dashes starts at 20, inside the body's line, so the begin "line" runs
@@ -118,28 +101,4 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     more.AddKey(Pem(L"PUBLIC KEY", Body(10), 64).c_str(), nullptr, 0);
     more = *read;
     EXPECT_EQ(3u, more.GetKeyCount());
-}
-
-TEST(Trust, AttachToSiteCarriesBothCredentialsAlways) {
-    CAttachToSiteRequest request;
-    request.SetRequestId(L"1");
-    request.SetUserName(L"admin");
-    std::ostringstream out;
-    request.WriteElement(out, 0);
-    EXPECT_EQ(
-        "<attach-to-site-request xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-        "schema-version='1.0.4' request-id='1' user-name='admin' passwd=''/>\n",
-        out.str());
-    CCmlMessage message = Envelope();
-    request.SetPassword(L"s3cret");
-    message.AddRequest(request);
-    CAttachToSiteResponse response;
-    response.SetCode(0xC7560010u);
-    message.AddResponse(response);
-    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-    ASSERT_NE(nullptr, back);
-    auto* read = dynamic_cast<CAttachToSiteRequest*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, read);
-    EXPECT_EQ(L"s3cret", read->GetPassword());
-    EXPECT_EQ(0xC7560010u, back->GetResponses()[0]->GetCode());
 }
