@@ -36,6 +36,7 @@ TEST_F(ErrorTest, CatalogAddressOfACode) {
 
 TEST_F(ErrorTest, WidthLimitsEveryLineIncludingTheIdentifier) {
     OVXError error(0xC7210003u);
+    EXPECT_STREQ("0xc7210003", error.GetIdentifier());
     std::string wide = error.GetMessageText(255);
     EXPECT_EQ(std::string::npos, wide.find('\n'));
     bool identifierAlone = false;

@@ -283,8 +283,12 @@ TEST_F(Message, AThousandRandomMessagesSurviveTheRoundTrip) {
         // Written again, what was read gives the same text: no field was
         // lost, moved or changed on the way.
         EXPECT_EQ(xml, Serialized(*back));
-        EXPECT_EQ(message.GetSource(), back->GetSource());
-        EXPECT_EQ(message.GetDestinations(), back->GetDestinations());
+        const CCmlMessage& sent = message;
+        EXPECT_EQ(sent.GetSource(), back->GetSource());
+        EXPECT_EQ(sent.GetDestinations(), back->GetDestinations());
+        EXPECT_EQ(sent.GetBroadcast(), back->GetBroadcast());
+        for (size_t r = 0; r < sent.GetRequests().size(); ++r)
+            EXPECT_EQ(sent.GetRequests()[r]->GetNeedReply(), back->GetRequests()[r]->GetNeedReply());
         std::unique_ptr<CCmlMessage> clone(message.Clone());
         ASSERT_EQ(xml, Serialized(*clone));
         if (::testing::Test::HasFailure()) break;
