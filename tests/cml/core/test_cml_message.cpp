@@ -51,47 +51,23 @@ protected:
 
 }  // namespace
 
-TEST_F(Message, GoldenTextOfRequestsAndResponses) {
+// A request that needs a reply and a response with code 0 say so only when
+// the defaults are asked for.
+TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
     CCmlMessage message(Agent(L"a"), L"m-2", Agent(L"b"), false, L"m-1");
     CProbeRequest request;
     request.SetRequestId(L"q1");
     message.AddRequest(request);
-    CCmlErrorResponse error;
-    error.SetRequestId(L"q0");
-    error.SetCode(0xC7210005u);
-    error.SetText(L"bad \"x\"\nnext");
-    message.AddResponse(error);
     CCmlOutOfBandResponse plain;
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
     std::string text = Serialized(message);
-    EXPECT_NE(std::string::npos,
-              text.find("<message-envelope broadcast='false' message-id='m-2' response-to='m-1'>\n"));
-    EXPECT_NE(std::string::npos,
-              text.find("            <message-body>\n"
-                        "                <request>\n"
-                        "                    <probe-request xmlns='" +
-                        std::string("https://schemas.example.org/xml/cml/Message/ProbeMessages") +
-                        "' schema-version='1.0.0' request-id='q1'/>\n"
-                        "                </request>\n"
-                        "                <response>\n"
-                        "                    <error-response xmlns='https://schemas.example.org/xml/cml/Message' "
-                        "schema-version='1.0.0' request-id='q0' code='0xc7210005' text='bad &quot;x&quot;&#xa;next'/>\n"
-                        "                    <out-of-band-response xmlns='https://schemas.example.org/xml/cml/Message' "
-                        "schema-version='1.0.0' request-id='q9'/>\n"
-                        "                </response>\n"
-                        "            </message-body>\n"))
-        << text;
-    // The probe namespace joins the schema locations, in URI order.
-    EXPECT_NE(std::string::npos,
-              text.find("https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
-                        "    https://schemas.example.org/xml/cml/Message/ProbeMessages "
-                        "./schemas/cml/Message/ProbeMessages/ProbeMessages1_0_0.xsd'"));
-
+    EXPECT_NE(std::string::npos, text.find("request-id='q1'/>")) << text;
+    EXPECT_NE(std::string::npos, text.find("request-id='q9'/>")) << text;
     SetSerializeDefaults(true);
     text = Serialized(message);
-    EXPECT_NE(std::string::npos, text.find("request-id='q1' need-reply='true'/>"));
-    EXPECT_NE(std::string::npos, text.find("request-id='q9' code='0x0'/>"));
+    EXPECT_NE(std::string::npos, text.find("request-id='q1' need-reply='true'/>")) << text;
+    EXPECT_NE(std::string::npos, text.find("request-id='q9' code='0x0'/>")) << text;
 }
 
 TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
