@@ -123,11 +123,6 @@ class LibraryVersions : public ::testing::Test {
 protected:
     void SetUp() override { ReleaseLibraryVersionRegistry(); }
     void TearDown() override { ReleaseLibraryVersionRegistry(); }
-    static std::string Written() {
-        std::ostringstream out;
-        WriteLibraryVersions(out);
-        return out.str();
-    }
 };
 
 TEST_F(LibraryVersions, CommonRegistersOnceOnly) {
