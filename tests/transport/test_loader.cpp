@@ -38,7 +38,7 @@ protected:
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        for (const char* name : {kLibraryName}) {
+        for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name, m_dir + "/" + name);
             Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name + ".sig", m_dir + "/" + name + ".sig");
         }
@@ -89,6 +89,19 @@ TEST_F(LoaderTest, ArgumentChecks) {
 // A changed byte in the library or in its signature, or no signature: the
 // library is never opened. Bytes are flipped, not overwritten: a fixed byte
 // could be the one already there.
+TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
+    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+    EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
+    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
+    // Entries before it are bound, it is empty, the ones after keep their stubs.
+    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, Scs().SCS_GetServerCount(0, nullptr));
+    EXPECT_EQ(nullptr, Scs().SCS_PostData);
+    EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_SetLanguage(0, "en"));
+    EXPECT_EQ(1, ReferenceCount());  // the caller's clean-up unloads
+    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
+    EXPECT_EQ(0, ReferenceCount());
+}
+
 TEST_F(LoaderTest, ATamperedLibraryOrSignatureIsNeverOpened) {
     mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const std::string library = m_dir + "/" + kLibraryName, signature = library + ".sig";

@@ -32,6 +32,21 @@ protected:
 
 // "1.0.10" sorts before "1.0.2" as text but is the newer revision: revisions
 // compare as numbers. Deregistering takes only the identical version away.
+TEST_F(ClassFactory, ASecondPrototypeUnderOneKeyReplacesTheFirst) {
+    CProbeRequest first;
+    first.note = L"first";
+    CProbeRequest second;
+    second.note = L"second";
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", first);
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", second);
+    std::unique_ptr<CCmlDocumentBase> made(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(L"second", static_cast<CProbeRequest*>(made.get())->note);
+    // Each lookup hands out a fresh clone, never the stored prototype.
+    std::unique_ptr<CCmlDocumentBase> again(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    EXPECT_NE(made.get(), again.get());
+}
+
 TEST_F(ClassFactory, CompatibleLookupTakesTheHighestRevisionOfTheSameMinor) {
     for (const wchar_t* version : {L"1.0.0", L"1.0.2", L"1.0.10"})
         factory.RegisterDocument(kProbeNs, version, L"probe-request", CProbeRequest(version));

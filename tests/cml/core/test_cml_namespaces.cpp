@@ -123,7 +123,27 @@ class LibraryVersions : public ::testing::Test {
 protected:
     void SetUp() override { ReleaseLibraryVersionRegistry(); }
     void TearDown() override { ReleaseLibraryVersionRegistry(); }
+    static std::string Written() {
+        std::ostringstream out;
+        WriteLibraryVersions(out);
+        return out.str();
+    }
 };
+
+TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
+    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written());  // a fresh registry holds the core alone
+    RegisterLibraryVersion(L"Zeta", L"3");
+    RegisterLibraryVersion(L"Alpha", L"1");
+    RegisterLibraryVersion(L"Zeta", L"4");
+    RegisterLibraryVersion(L"Ünïcode", L"2");
+    EXPECT_EQ(
+        "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
+        "Library:  \xC3\x9Cn\xC3\xAF"
+        "code version = 2\n",
+        Written());
+    ReleaseLibraryVersionRegistry();
+    EXPECT_EQ(1u, GetLibraryVersionRegistry().size());  // recreated afresh
+}
 
 TEST_F(LibraryVersions, CommonRegistersOnceOnly) {
     RegisterCommonLibraryVersion();

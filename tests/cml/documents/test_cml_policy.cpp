@@ -105,6 +105,72 @@ TEST_F(Policy, APolicyNodeOutlivesEveryDocumentItCameFrom) {
     EXPECT_EQ(L"1.0.0", static_cast<CPolicyNode*>(clone.get())->GetSchemaVersion());  // copies are independent
 }
 
+TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
+    CCmlParser parser;
+    CCmlDOM_Element policy = RootOf(parser, kPolicyXml);
+    for (const wchar_t* format : {L"1.0.1", L"1.0.0"}) {
+        SCOPED_TRACE(format);
+        CCmlMessage message = Envelope(format);
+        bool older = std::wstring(format) == L"1.0.0";
+        auto place = [&](CMessageBase& document) {
+            if (older) {
+                document.SetNamespaceUri(kNsCml);
+                document.SetSchemaVersion(kVersionCml);
+            }
+        };
+        CGetPolicyRequest get;
+        place(get);
+        CPolicyItem wanted(L"srv", L"urn:x", L"", L"", L"", 0, L"", L"", L"", L"", L"policy-item");
+        get.AddItem(wanted);
+        message.AddRequest(get);
+        CSetPolicyRequest set;
+        place(set);
+        set.AddPolicy(policy);
+        message.AddRequest(set);
+        CGetPolicyResponse answer;
+        place(answer);
+        CPolicyData data;
+        data.SetElementName(L"policy-item");
+        data.SetName(L"srv");
+        data.SetPolicy(policy);
+        answer.AddItem(data);
+        CPolicyData missing;
+        missing.SetElementName(L"policy-item");
+        missing.SetCode(0xC7560006u);
+        answer.AddItem(missing);
+        message.AddResponse(answer);
+        CSetPolicyResponse outcome;
+        place(outcome);
+        CPolicyItem done;
+        done.SetElementName(L"policy-item");
+        done.SetText(L"ok");
+        outcome.AddItem(done);
+        message.AddResponse(outcome);
+
+        std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
+        ASSERT_NE(nullptr, back);
+        ASSERT_EQ(2u, back->GetRequests().size());
+        auto* readGet = dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]);
+        ASSERT_NE(nullptr, readGet);
+        EXPECT_EQ(L"urn:x", readGet->GetItem(0)->GetNamespace());
+        auto* readSet = dynamic_cast<CSetPolicyRequest*>(back->GetRequests()[1]);
+        ASSERT_NE(nullptr, readSet);
+        EXPECT_EQ(L"7", readSet->GetPolicy(0)->GetVersion());
+        ASSERT_EQ(2u, back->GetResponses().size());
+        auto* readAnswer = dynamic_cast<CGetPolicyResponse*>(back->GetResponses()[0]);
+        ASSERT_NE(nullptr, readAnswer);
+        ASSERT_EQ(2u, readAnswer->GetCount());
+        ASSERT_NE(nullptr, readAnswer->GetItem(0)->GetPolicy());
+        EXPECT_EQ(L"srv", readAnswer->GetItem(0)->GetPolicy()->GetName());
+        EXPECT_EQ(nullptr, readAnswer->GetItem(1)->GetPolicy());
+        EXPECT_EQ(0xC7560006u, readAnswer->GetItem(1)->GetCode());
+        auto* readOutcome = dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]);
+        ASSERT_NE(nullptr, readOutcome);
+        EXPECT_EQ(L"ok", readOutcome->GetItem(0)->GetText());
+        EXPECT_EQ(Written(message), Written(*back));
+    }
+}
+
 TEST_F(Policy, RequestsSkipForeignItemsAndEmptyMessagesAreRefused) {
     CCmlParser parser;
     CCmlDOM_Element element = RootOf(

@@ -29,6 +29,23 @@ std::wstring Pem(const std::wstring& label, const std::wstring& body, size_t wid
 
 }  // namespace
 
+TEST(Trust, PemKeysOfSeveralLabelsAndWidthsSplitAndRejoin) {
+    for (const std::wstring label : {L"PUBLIC KEY", L"RSA PUBLIC KEY", L"CERTIFICATE"}) {
+        for (size_t width : {16u, 64u, 76u, 130u}) {
+            SCOPED_TRACE(std::string(label.begin(), label.end()) + " width " + std::to_string(width));
+            std::wstring begin, end, body;
+            ExtractPemBoundaries(Pem(label, Body(130), width).c_str(), begin, end, body);
+            EXPECT_EQ(L"-----BEGIN " + label + L"-----", begin);
+            EXPECT_EQ(L"-----END " + label + L"-----", end);
+            EXPECT_EQ(Body(130), body);
+            CCmlKey key(body, begin, end, L"RSA", 2048);
+            EXPECT_EQ(begin + L"\n" + Body(130).substr(0, 64) + L"\n" + Body(130).substr(64, 64) + L"\n" +
+                          Body(130).substr(128) + L"\n" + end,
+                      key.GetPemText());
+        }
+    }
+}
+
 TEST(Trust, AShortLabelDoesNotCloseTheBeginLineAtItsOwnDashes) {
     // "-----BEGIN KEY-----" is 19 characters: the search for the closing
     // dashes starts at 20, inside the body's line, so the begin "line" runs
