@@ -178,17 +178,6 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     EVP_PKEY_free(ec);
 }
 
-// A program that links the check statically has no data folder of its own:
-// the tests name the key through the environment, as an agent that keeps
-// its keys elsewhere does.
-TEST(IntegrityBuild, TheTrustedKeyFileIsTheOneTheEnvironmentNames) {
-    const char* chosen = std::getenv("OVX_TRUSTED_KEYS");
-    ASSERT_NE(nullptr, chosen);
-    std::string path = ovxIntegrity::TrustedKeyFile();
-    EXPECT_EQ(std::string(chosen), path);
-    EXPECT_EQ(0, access(path.c_str(), R_OK));
-}
-
 namespace {
 
 // What the signature check probe printed, or "timed out" when it did not end

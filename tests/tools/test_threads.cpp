@@ -128,12 +128,3 @@ TEST(Thread, SeventeenthSlotIsRefused) {
     EXPECT_FALSE(jsThread::freeSlot(slots[0]));
     EXPECT_FALSE(jsThread::setSlot(16, nullptr));
 }
-
-TEST(Thread, CurrentThreadIdDiffersBetweenThreads) {
-    unsigned long mine = jsThread::currentThreadId();
-    unsigned long theirs = 0;
-    std::thread other([&] { theirs = jsThread::currentThreadId(); });
-    other.join();
-    EXPECT_NE(0u, mine);
-    EXPECT_NE(mine, theirs);
-}

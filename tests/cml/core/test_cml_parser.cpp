@@ -151,20 +151,27 @@ TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
     }
 }
 
+// A set's namespace found at another minor or major version than the one
+// the parser knows is incompatible, like the root's.
 TEST_F(Parser, NamespacesOfTheSetsAreCheckedToo) {
-    std::string xml = WithoutMessageId();
-    Replace(xml, "<message-body>",
-            "<message-body><request><x:item xmlns:x='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-            "schema-version='1.1.0'/></request>");
-    CCmlParser parser;
-    parser.AddNamespace(kNsAgentMessages, L"1.0.4");
-    try {
-        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
-        FAIL() << "validated";
-    } catch (const CSchemaException& error) {
-        ASSERT_EQ(1u, error.size());
-        EXPECT_EQ(kNsAgentMessages, error.begin()->GetNamespaceUri());
-        EXPECT_EQ(L"1.1.0", error.begin()->GetFoundVersion());
+    for (const std::wstring found : {L"1.1.0", L"2.0.4"}) {
+        std::string xml = WithoutMessageId();
+        Replace(xml, "<message-body>",
+                "<message-body><request><x:item xmlns:x='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+                "schema-version='" +
+                    std::string(found.begin(), found.end()) + "'/></request>");
+        CCmlParser parser;
+        parser.AddNamespace(kNsAgentMessages, L"1.0.4");
+        try {
+            parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
+            FAIL() << "validated";
+        } catch (const CSchemaException& error) {
+            EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
+            ASSERT_EQ(1u, error.size());
+            EXPECT_EQ(kNsAgentMessages, error.begin()->GetNamespaceUri());
+            EXPECT_EQ(L"1.0.4", error.begin()->GetSupportedVersion());
+            EXPECT_EQ(found, error.begin()->GetFoundVersion());
+        }
     }
 }
 

@@ -215,19 +215,6 @@ TEST_F(Policy, AResponseItemWithoutContentNeedsACode) {
     EXPECT_EQ(L"No policy specified", error.GetMessage());
 }
 
-TEST_F(Policy, PolicyNodesContributeTheirNamespacesDeeply) {
-    CCmlParser parser;
-    CCmlDOM_Element element = RootOf(parser,
-                                     "<a xmlns='urn:a' schema-version='1.0.0'><b xmlns='urn:b' schema-version='2.0.0'/>"
-                                     "<c xmlns='urn:a' schema-version='1.0.1'/></a>");
-    CPolicyNode node(element);
-    CNamespaceSet namespaces;
-    CCmlException conflict = Failure([&] { node.CollectNamespaces(namespaces); });
-    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
-    EXPECT_EQ(L"Constructing policy node namespace object", conflict.GetOperation());
-    EXPECT_EQ(1u, namespaces.count(L"urn:b"));
-}
-
 TEST_F(Policy, NullNodesReportThemselves) {
     CPolicyNode node{CCmlDOM_Element()};
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { node.GetName(); }).GetErrorCode());

@@ -228,25 +228,6 @@ TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
     EXPECT_NE(std::wstring::npos, ElementOf(zero).find(L"name='z'/>"));
 }
 
-TEST(AvpSections, BothFlavoursRoundTripThroughTheFactory) {
-    for (bool readOnly : {false, true}) {
-        CCmlAvpSections sections(readOnly);
-        sections.SetName(L"cfg");
-        CAvpSection section(sections.GetNamespaceUri(), L"s");
-        section.AddParameter(L"k", L"v & w", 3);
-        sections.AddSection(section);
-        std::string xml = Written(sections);
-        std::unique_ptr<CCmlDocumentBase> read(
-            CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
-        auto* back = dynamic_cast<CCmlAvpSections*>(read.get());
-        ASSERT_NE(nullptr, back) << xml;
-        EXPECT_EQ(readOnly ? kNsRoAvpSections : kNsAvpSections, back->GetNamespaceUri());
-        EXPECT_EQ(L"v & w", back->FindSection(L"s")->FindParameter(L"k")->GetValue());
-        EXPECT_EQ(3, back->FindSection(L"s")->FindParameter(L"k")->GetOrdinal());
-        EXPECT_EQ(xml, Written(*back));
-    }
-}
-
 TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     std::unique_ptr<CGroupSettingsChildNode> child;
     {

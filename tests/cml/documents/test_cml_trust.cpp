@@ -119,27 +119,3 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     more = *read;
     EXPECT_EQ(3u, more.GetKeyCount());
 }
-
-TEST(Trust, AttachToSiteCarriesBothCredentialsAlways) {
-    CAttachToSiteRequest request;
-    request.SetRequestId(L"1");
-    request.SetUserName(L"admin");
-    std::ostringstream out;
-    request.WriteElement(out, 0);
-    EXPECT_EQ(
-        "<attach-to-site-request xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-        "schema-version='1.0.4' request-id='1' user-name='admin' passwd=''/>\n",
-        out.str());
-    CCmlMessage message = Envelope();
-    request.SetPassword(L"s3cret");
-    message.AddRequest(request);
-    CAttachToSiteResponse response;
-    response.SetCode(0xC7560010u);
-    message.AddResponse(response);
-    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-    ASSERT_NE(nullptr, back);
-    auto* read = dynamic_cast<CAttachToSiteRequest*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, read);
-    EXPECT_EQ(L"s3cret", read->GetPassword());
-    EXPECT_EQ(0xC7560010u, back->GetResponses()[0]->GetCode());
-}
