@@ -222,7 +222,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
 // settings that come with neither content nor code change nothing.
 TEST_F(Responses, ItemsWhoseContentCannotBeReadAreSkippedAndTheRestHandedOn) {
     RegisterGetPolicyResponse(&OnGetPolicyResponse);
-    RegisterCommSettingsResponse(&OnCommSettings);
+    RegisterGroupSettingsResponse(&OnCommSettings);  // the other name of the same registration
     const std::string before = ReadText(commFile);
     auto item = [](const std::string& name, const std::string& content) {
         return "<policy-item name='" + name +
