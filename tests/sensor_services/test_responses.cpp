@@ -133,6 +133,15 @@ TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
     ASSERT_EQ(5u, calls.size());
     EXPECT_EQ("get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last=0", calls[2]);
     EXPECT_EQ("generic agent-startup-acknowledgement hb-req {agent} 0  last=1", calls[3]);
+
+    // Schema requests and policies in one answer: the policies come last.
+    RegisterGetPolicyResponse(&OnGetPolicyResponse);
+    ASSERT_EQ(0u, Process(Answer(kThreeSchemas, Doc("get-policy-response", kPolicyNs, "gp-1",
+                                                    Base64Item("urn:blob", "t", "x", "blob")))));
+    calls = g_calls.Take();
+    ASSERT_EQ(5u, calls.size());
+    EXPECT_EQ("get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last=0", calls[2]);
+    EXPECT_EQ("get-policy-response gp-1 {agent} t blob urn:blob 1.0.0 0 (null) [x] last=1", calls[3]);
 }
 
 // One call per item, the last flag on the final one; a response without
@@ -183,7 +192,7 @@ TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
 
 TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheCommFile) {
     RegisterGetPolicyResponse(&OnGetPolicyResponse);
-    RegisterCommSettingsResponse(&OnCommSettings);
+    RegisterGroupSettingsResponse(&OnCommSettings);  // the other name of the same registration
     const std::string settings =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=" + server.Url() + "\n";
     const std::string xmlPolicy =
@@ -222,7 +231,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
 // settings that come with neither content nor code change nothing.
 TEST_F(Responses, ItemsWhoseContentCannotBeReadAreSkippedAndTheRestHandedOn) {
     RegisterGetPolicyResponse(&OnGetPolicyResponse);
-    RegisterGroupSettingsResponse(&OnCommSettings);  // the other name of the same registration
+    RegisterCommSettingsResponse(&OnCommSettings);
     const std::string before = ReadText(commFile);
     auto item = [](const std::string& name, const std::string& content) {
         return "<policy-item name='" + name +
