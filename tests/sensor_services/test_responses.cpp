@@ -134,7 +134,8 @@ TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
     EXPECT_EQ("get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last=0", calls[2]);
     EXPECT_EQ("generic agent-startup-acknowledgement hb-req {agent} 0  last=1", calls[3]);
 
-    // Schema requests and policies in one answer: the policies come last.
+    // A generic callback but no generic response: the flag falls on the
+    // policy that ends the answer, after the schema requests.
     RegisterGetPolicyResponse(&OnGetPolicyResponse);
     ASSERT_EQ(0u, Process(Answer(kThreeSchemas, Doc("get-policy-response", kPolicyNs, "gp-1",
                                                     Base64Item("urn:blob", "t", "x", "blob")))));

@@ -324,9 +324,9 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     const std::string servers = dir + "/servers.ini", saved = dir + "/saved.ini";
     const std::string refused = "http://127.0.0.1:1";  // nothing listens on port 1
     WriteText(servers, "[server.1]\nurl=http://127.0.0.1:7\n[server.2]\nurl=http://127.0.0.1:8\n");
-    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 7));  // any non-zero replaces
+    for (const uint32_t replace : {0u, 0u, 7u}) EXPECT_EQ(0u, SS_LoadServers(servers.c_str(), replace));
     EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(2u, count);
+    EXPECT_EQ(2u, count);                               // added twice, then replaced: any non-zero replaces
     ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 0));  // added to those there
     EXPECT_EQ(0u, SS_GetServerCount(&count));
     EXPECT_EQ(4u, count);
