@@ -10,7 +10,6 @@
 #include "sensor_services/SensorServices.h"
 #include "SessionFixture.h"
 #include "cml/core/cmlMessage.h"
-#include "cml/core/cmlParser.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
 #include <sstream>
@@ -65,13 +64,6 @@ TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndSupportedSchemas) {
     EXPECT_EQ(8u, Content().schemas.size());
     EXPECT_NE(message.GetMessageId(), message.GetRequests()[0]->GetRequestId());
     EXPECT_TRUE(Of(plain).GetRequests().empty());
-    // What the builders make validates against the shipped schemas.
-    std::string xml = Written(heartbeat);
-    const std::string folder = OVX_SCHEMA_DIR;
-    std::unique_ptr<CCmlDocumentBase> read(CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr,
-                                                                 std::wstring(folder.begin(), folder.end()).c_str(),
-                                                                 kMatchCompatible));
-    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
 }
 
 TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
@@ -87,13 +79,6 @@ TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
     EXPECT_EQ(OVX_E_UNEXPECTED,
               SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0));
     EXPECT_EQ(1u, TraceLines::Count("Heartbeat message is missing its startup announcement"));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
-                                                          nullptr, nullptr, 0, 0, "yesterday"));
-    EXPECT_EQ(1u, TraceLines::Count("Invalid ISO 8601 date time parameter."));
-    EXPECT_EQ(0u, SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, "M2", nullptr, 0, 1,
-                                      "2026-12-07T10:00:00Z"));
-    EXPECT_EQ(L"2026-12-07T10:00:00Z", Content().lastRestart);
-    EXPECT_EQ(L"M2", Content().model);
 
     const std::string longest(4095, 'n'), tooLong(4096, 'n');
     EXPECT_EQ(0u,

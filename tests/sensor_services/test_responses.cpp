@@ -133,6 +133,16 @@ TEST_F(Responses, TheLastFlagFallsOnTheFinalCallBeforeTheGenericResponses) {
     ASSERT_EQ(5u, calls.size());
     EXPECT_EQ("get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last=0", calls[2]);
     EXPECT_EQ("generic agent-startup-acknowledgement hb-req {agent} 0  last=1", calls[3]);
+
+    // A generic callback but no generic response: the flag falls on the
+    // policy that ends the answer, after the schema requests.
+    RegisterGetPolicyResponse(&OnGetPolicyResponse);
+    ASSERT_EQ(0u, Process(Answer(kThreeSchemas, Doc("get-policy-response", kPolicyNs, "gp-1",
+                                                    Base64Item("urn:blob", "t", "x", "blob")))));
+    calls = g_calls.Take();
+    ASSERT_EQ(5u, calls.size());
+    EXPECT_EQ("get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last=0", calls[2]);
+    EXPECT_EQ("get-policy-response gp-1 {agent} t blob urn:blob 1.0.0 0 (null) [x] last=1", calls[3]);
 }
 
 // One call per item, the last flag on the final one; a response without
@@ -183,7 +193,7 @@ TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
 
 TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheCommFile) {
     RegisterGetPolicyResponse(&OnGetPolicyResponse);
-    RegisterCommSettingsResponse(&OnCommSettings);
+    RegisterGroupSettingsResponse(&OnCommSettings);  // the other name of the same registration
     const std::string settings =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=" + server.Url() + "\n";
     const std::string xmlPolicy =
