@@ -65,6 +65,22 @@ std::string WithoutMessageId() {
     return xml;
 }
 
+// The validating parse fails with one incompatible namespace, named with
+// the version the parser knows and the one found.
+void ExpectOneIncompatibility(CCmlParser& parser, const std::string& xml, const std::wstring& namespaceUri,
+                              const std::wstring& supported, const std::wstring& found) {
+    try {
+        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
+        FAIL() << "validated";
+    } catch (const CSchemaException& error) {
+        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
+        ASSERT_EQ(1u, error.size());
+        EXPECT_EQ(namespaceUri, error.begin()->GetNamespaceUri());
+        EXPECT_EQ(supported, error.begin()->GetSupportedVersion());
+        EXPECT_EQ(found, error.begin()->GetFoundVersion());
+    }
+}
+
 // Exposes the schema location the parser would give the XML layer.
 class CInspectableParser : public CCmlParser {
 public:
@@ -129,16 +145,7 @@ TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
     Replace(xml, "xmlns='https://schemas.example.org/xml' schema-version='1.0.1'",
             "xmlns='https://schemas.example.org/xml' schema-version='1.0.2'");
     CCmlParser parser;
-    try {
-        parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
-        FAIL() << "validated";
-    } catch (const CSchemaException& error) {
-        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
-        ASSERT_EQ(1u, error.size());
-        EXPECT_EQ(kCmlBaseUri, error.begin()->GetNamespaceUri());
-        EXPECT_EQ(L"1.0.1", error.begin()->GetSupportedVersion());
-        EXPECT_EQ(L"1.0.2", error.begin()->GetFoundVersion());
-    }
+    ExpectOneIncompatibility(parser, xml, kCmlBaseUri, L"1.0.1", L"1.0.2");
     // An older root version is compatible: the plain parse error stands.
     Replace(xml, "schema-version='1.0.2'", "schema-version='1.0.0'");
     try {
@@ -162,16 +169,7 @@ TEST_F(Parser, NamespacesOfTheSetsAreCheckedToo) {
                     std::string(found.begin(), found.end()) + "'/></request>");
         CCmlParser parser;
         parser.AddNamespace(kNsAgentMessages, L"1.0.4");
-        try {
-            parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder());
-            FAIL() << "validated";
-        } catch (const CSchemaException& error) {
-            EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
-            ASSERT_EQ(1u, error.size());
-            EXPECT_EQ(kNsAgentMessages, error.begin()->GetNamespaceUri());
-            EXPECT_EQ(L"1.0.4", error.begin()->GetSupportedVersion());
-            EXPECT_EQ(found, error.begin()->GetFoundVersion());
-        }
+        ExpectOneIncompatibility(parser, xml, kNsAgentMessages, L"1.0.4", found);
     }
 }
 
