@@ -289,7 +289,12 @@ OVX_SS_API uint32_t AddSetSchemaResponse(SS_HMESSAGE message, const char* name, 
  *   any other status        queued without the group settings request (the
  *                           session configuration services could not give
  *                           their information): the library's.
- * Buffer and length are optional (both or neither). */
+ * Buffer and length are optional (both or neither).
+ * A queued heartbeat replaces one still waiting (or is merged into it, with
+ * mergeHeartbeatOnPost). The error responses the library itself sends to
+ * server requests it does not know are never lost that way, nor do they
+ * displace yours: they go along with your heartbeat, which may then carry
+ * more than your buffer shows. */
 OVX_SS_API uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length);
 OVX_SS_API uint32_t PostPing(char* buffer, uint32_t* length);
 

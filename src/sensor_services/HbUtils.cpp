@@ -256,6 +256,10 @@ void Merge(const CCmlMessage& newer, CCmlMessage& pending) {
     MergeKind<CGetSchemaResponse>(newer, pending, kRespGetSchemaResponse, false, &MergeSchemaItems<CGetSchemaResponse>);
 }
 
+void CarryResponses(const CCmlMessage& from, CCmlMessage& to) {
+    for (const CCmlResponse* response : from.GetResponses()) to.AddResponse(*response);
+}
+
 bool ReplaceGroupSettingsToken(CCmlMessage& message, const std::wstring& from, const std::wstring& to) {
     auto* request = dynamic_cast<CGetPolicyRequest*>(FindDocument(message, kReqGetPolicyRequest, true));
     if (request == nullptr) return false;

@@ -22,6 +22,9 @@ ovx::cml::CMessageBase* FindDocument(ovx::cml::CCmlMessage& message, const std::
 // through hashed keys, so merging lists of n entries costs O(n).
 void Merge(const ovx::cml::CCmlMessage& newer, ovx::cml::CCmlMessage& pending);
 
+// Adds copies of the responses of `from` to `to`, after those `to` holds.
+void CarryResponses(const ovx::cml::CCmlMessage& from, ovx::cml::CCmlMessage& to);
+
 // Gives the group settings request items of `message` that ask with token
 // `from` the token `to` instead; true when one changed.
 bool ReplaceGroupSettingsToken(ovx::cml::CCmlMessage& message, const std::wstring& from, const std::wstring& to);

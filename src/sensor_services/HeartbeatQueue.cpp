@@ -68,7 +68,7 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
     return PostHeartbeat(message, buffer, length, nullptr);
 }
 
-uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken) {
+uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken, bool own) {
     // Freed last, once the dispatch thread has been asked to run.
     SentHeartbeat sent;
     {
@@ -89,7 +89,7 @@ uint32_t CSensorServices::PostHeartbeat(SS_HMESSAGE message, char* buffer, uint3
             if (tail.size != 0) std::memset(tail.data, 0, tail.size);
         }
     } zero;
-    uint32_t status = QueueHeartbeatRequest(message, buffer, length, &queued, &zero.tail);
+    uint32_t status = QueueHeartbeatRequest(message, buffer, length, &queued, &zero.tail, own);
     if (taken != nullptr) *taken = queued;
     if (!queued) return status;
     const uint32_t dispatch = RequestDispatch();
@@ -133,8 +133,8 @@ uint32_t CSensorServices::AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& inf
     return 0;
 }
 
-void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::string text) {
-    std::unique_ptr<CCmlMessage> dropped;
+void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::string text, bool own) {
+    std::unique_ptr<CCmlMessage> dropped, copied;
     bool dump = false;
     std::string dumpText;
     bool store = false;
@@ -147,6 +147,21 @@ void CSensorServices::EnqueueHeartbeat(CCmlMessage* message, bool* taken, std::s
         try {
             if (!m_pendingHeartbeat) {
                 m_pendingHeartbeat = std::move(owned);
+                m_pendingOwn = own;
+            } else if (own) {
+                HbUtils::CarryResponses(*owned, *m_pendingHeartbeat);
+                dropped = std::move(owned);
+                merged = true;
+            } else if (m_pendingOwn) {
+                // Into a copy, so that the agent's heartbeat stays as it
+                // was if memory runs out on the way.
+                std::unique_ptr<CCmlMessage> joined(owned->Clone());
+                HbUtils::CarryResponses(*m_pendingHeartbeat, *joined);
+                dropped = std::move(m_pendingHeartbeat);
+                m_pendingHeartbeat = std::move(joined);
+                m_pendingOwn = false;
+                merged = true;
+                copied = std::move(owned);
             } else if (m_flags.mergeHeartbeatOnPost) {
                 HbUtils::Merge(*owned, *m_pendingHeartbeat);
                 dropped = std::move(owned);
@@ -214,7 +229,7 @@ void CSensorServices::RetokenPendingHeartbeat(const std::string& from, const std
     if (version != 0) m_store.Save(version, storeText);
 }
 
-void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
+void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat, bool own) {
     // Back into the slot for the retry schedule, unless a newer one replaced
     // it. The store already holds whichever stays, except a merge of both.
     std::unique_ptr<CCmlMessage> dropped;
@@ -225,7 +240,20 @@ void CSensorServices::PutBack(std::unique_ptr<CCmlMessage> heartbeat) {
         m_inFlight.reset();
         if (!m_pendingHeartbeat) {
             m_pendingHeartbeat = std::move(heartbeat);
+            m_pendingOwn = own;
             // Its text went into the record; it is made again on the retry.
+        } else if (own || m_pendingOwn) {
+            // The library's error responses join the agent's heartbeat (or
+            // the newer of two of the library's), whichever failed.
+            if (m_pendingOwn && !own) std::swap(heartbeat, m_pendingHeartbeat);
+            m_pendingOwn = own && m_pendingOwn;
+            HbUtils::CarryResponses(*heartbeat, *m_pendingHeartbeat);
+            m_pendingText.clear();
+            dropped = std::move(heartbeat);
+            if (m_storeOn) {
+                version = ++m_slotVersion;
+                storeText = Text(*m_pendingHeartbeat);
+            }
         } else if (m_flags.mergeHeartbeatOnPost) {
             m_pendingText.clear();
             HbUtils::Merge(*m_pendingHeartbeat, *heartbeat);
@@ -266,6 +294,7 @@ void CSensorServices::RestorePendingHeartbeat() {
         if (m_pendingHeartbeat) return;  // the agent was quicker: its heartbeat wins
         document.release();
         m_pendingHeartbeat.reset(message);
+        m_pendingOwn = false;
         // Sent as the very bytes that were stored.
         m_pendingText = std::move(text);
         ++m_slotVersion;
@@ -275,7 +304,7 @@ void CSensorServices::RestorePendingHeartbeat() {
 }
 
 uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer, uint32_t* length, bool* taken,
-                                                OutBufferTail* zeroLater) {
+                                                OutBufferTail* zeroLater, bool own) {
     if (taken != nullptr) *taken = false;
     const char* where = "CSensorServices::QueueHeartbeatRequest()";
     if (handle == nullptr) {
@@ -314,7 +343,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(SS_HMESSAGE handle, char* buffer
                 std::memset(tail.data, 0, tail.size);
             }
         }
-        EnqueueHeartbeat(message, taken, std::move(text));
+        EnqueueHeartbeat(message, taken, std::move(text), own);
         return result;
     } catch (...) {
         return OVX_E_UNEXPECTED;
@@ -365,9 +394,11 @@ uint32_t CSensorServices::PostHeartbeatRecord(const CHeartbeatRecord& record, in
 }
 
 std::unique_ptr<CCmlMessage> CSensorServices::TakePendingHeartbeat(std::string& text, SessionFlags& flags,
-                                                                   uint64_t& version) {
+                                                                   uint64_t& version, bool& own) {
     LockGuard hold(*this);
     std::unique_ptr<CCmlMessage> heartbeat = std::move(m_pendingHeartbeat);
+    own = m_pendingOwn;
+    m_pendingOwn = false;
     text = std::move(m_pendingText);
     m_pendingText.clear();
     flags = m_flags;
@@ -419,7 +450,8 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     std::string text;
     SessionFlags flags;
     uint64_t takenVersion = 0;
-    std::unique_ptr<CCmlMessage> heartbeat = TakePendingHeartbeat(text, flags, takenVersion);
+    bool own = false;
+    std::unique_ptr<CCmlMessage> heartbeat = TakePendingHeartbeat(text, flags, takenVersion, own);
     if (!heartbeat) return 0;
 
     uint32_t status = 0;
@@ -456,7 +488,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         ForgetSentHeartbeat(takenVersion);
         RetireSentHeartbeat(std::move(heartbeat), std::move(record));
     } else {
-        PutBack(std::move(heartbeat));
+        PutBack(std::move(heartbeat), own);
     }
     return status;
 }

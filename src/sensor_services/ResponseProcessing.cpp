@@ -554,9 +554,10 @@ void CSensorServices::HelperProcessUnknownMessages(const CCmlMessage& message,
     }
     if (answered == 0) return;
     // Queued like any heartbeat: the error responses reach the server with
-    // the next post, and the agent's own heartbeat is not held up.
+    // the next post, and the agent's own heartbeat is not held up; one the
+    // agent has waiting takes them along instead.
     bool taken = false;
-    PostHeartbeat(reinterpret_cast<SS_HMESSAGE>(answer.get()), nullptr, nullptr, &taken);
+    PostHeartbeat(reinterpret_cast<SS_HMESSAGE>(answer.get()), nullptr, nullptr, &taken, true);
     if (taken) answer.release();
 }
 

@@ -428,6 +428,7 @@ uint32_t CSensorServices::Cleanup() {
         LockGuard hold(*this);
         m_callbacks.Clear();
         pendingHeartbeat = std::move(m_pendingHeartbeat);
+        m_pendingOwn = false;
         m_pendingText.clear();
         pendingPing = std::move(m_pendingPing);
         // Nothing is dumped, asked for or merged any more; the other flags

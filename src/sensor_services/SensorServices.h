@@ -233,8 +233,10 @@ public:
     // a non-zero status after it was queued is the group settings step's.
     // With `zeroLater`, the part of the out buffer past the text is not
     // zeroed here but handed back to be zeroed by the caller.
+    // `own` marks a heartbeat the library made to carry error responses of
+    // its own (see m_pendingOwn).
     uint32_t QueueHeartbeatRequest(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken = nullptr,
-                                   OutBufferTail* zeroLater = nullptr);
+                                   OutBufferTail* zeroLater = nullptr, bool own = false);
     // The group settings step of a heartbeat: the request for newer group
     // settings (when autoGroupSettingsRequest is set) and the group name
     // hint. `info` gets the status of reading the settings information,
@@ -246,8 +248,8 @@ public:
     // `text` is the message's text when the caller made it already (for the
     // agent's out buffer); it is kept for the post unless the message is
     // merged into the one queued.
-    void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken, std::string text);
-    uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken);
+    void EnqueueHeartbeat(ovx::cml::CCmlMessage* message, bool* taken, std::string text, bool own);
+    uint32_t PostHeartbeat(SS_HMESSAGE message, char* buffer, uint32_t* length, bool* taken, bool own = false);
     uint32_t SendPendingHeartbeat(int32_t serverIndex);
     // A heartbeat left in the store by an earlier process goes into the
     // slot (sent first) when the slot is empty.
@@ -262,12 +264,12 @@ public:
     // At start: a probation the last session left unfinished starts again.
     void ResumeProbation();
     // A heartbeat whose post failed goes back into the slot.
-    void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat);
+    void PutBack(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat, bool own);
     // The pending heartbeat taken for sending, with its text if it has one,
     // the flags and the slot's version; in merge mode with a store a copy
     // stays as the heartbeat in flight.
     std::unique_ptr<ovx::cml::CCmlMessage> TakePendingHeartbeat(std::string& text, SessionFlags& flags,
-                                                                uint64_t& version);
+                                                                uint64_t& version, bool& own);
     // After a heartbeat taken at `takenVersion` was acknowledged.
     void ForgetSentHeartbeat(uint64_t takenVersion);
     // A sent heartbeat and its bytes, left for the agent's next post to
@@ -396,6 +398,13 @@ private:
     // The pending heartbeat's text when it was made on the way in (empty
     // when not): the post sends it instead of serializing the message again.
     std::string m_pendingText;
+    // The pending heartbeat is one the library made for the error responses
+    // to server requests it does not know. Such a heartbeat carries nothing
+    // of the agent's, so it never displaces the agent's heartbeat, nor is it
+    // displaced by it: its responses join the agent's, merging or not. The
+    // agent, answering a server request from its callback, posts just as
+    // the library queues its own answers to the same message.
+    bool m_pendingOwn = false;
     std::unique_ptr<CHeartbeatRecord> m_pendingPing;
     SessionFlags m_flags;
     CTransportStatistics m_statistics;

@@ -234,6 +234,76 @@ TEST_F(MergingQueue, AMergedHeartbeatIsPostedAsMergedNotAsWrittenOut) {
     session->Release();
 }
 
+// The library answers server requests it does not know with error
+// responses in a heartbeat of its own, queued just as the agent, answering
+// the same server message from a callback, posts its own. Neither may cost
+// the other: whichever comes first, whether both wait or the first fails on
+// the wire while the second is posted, merging or not, the server gets
+// both.
+struct JoinCase {
+    const char* name;
+    bool merge, ownFirst, firstFails;
+};
+void PrintTo(const JoinCase& c, std::ostream* os) { *os << c.name; }
+
+class ErrorResponsesJoin : public Queue, public ::testing::WithParamInterface<JoinCase> {
+protected:
+    std::string Flags() override { return GetParam().merge ? "mergeHeartbeatOnPost=1\n" : ""; }
+    SS_HMESSAGE Own() {
+        SS_HMESSAGE message = Heartbeat("library");
+        CCmlErrorResponse error;
+        error.SetRequestId(L"unknown-1");
+        error.SetCode(OVX_E_CML_UNRECOGNIZED_REQUEST);
+        reinterpret_cast<CCmlMessage*>(message)->AddResponse(error);
+        return message;
+    }
+};
+
+TEST_P(ErrorResponsesJoin, TheAgentsHeartbeatAndTheLibrarysErrorResponsesBothReachTheServer) {
+    CSensorServices* session = Current();
+    ASSERT_NE(nullptr, session);
+    SS_HMESSAGE agent = Heartbeat("agent");
+    SS_HMESSAGE own = Own();
+    SS_HMESSAGE first = GetParam().ownFirst ? own : agent;
+    SS_HMESSAGE second = first == own ? agent : own;
+    auto queue = [&](SS_HMESSAGE message) {
+        return session->QueueHeartbeatRequest(message, nullptr, nullptr, nullptr, nullptr, message == own);
+    };
+    size_t posts = 1;
+    std::atomic<bool> secondQueued{false};
+    if (GetParam().firstFails) {
+        posts = 2;
+        server.Note([&] {
+            if (!secondQueued.exchange(true)) {
+                EXPECT_EQ(0u, queue(second));
+            }
+            return 0u;
+        });
+        server.Rule([](const ovxTest::Arrival&, size_t n) { return n == 0 ? 500 : 0; });
+        ASSERT_EQ(0u, queue(first));
+    } else {
+        ASSERT_EQ(0u, queue(first));
+        ASSERT_EQ(0u, queue(second));
+    }
+    session->RequestDispatch();
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == posts && !session->HasPendingHeartbeat(); }));
+    const std::string body = server.Body(posts - 1);
+    EXPECT_NE(std::string::npos, body.find("name='agent'")) << body;
+    EXPECT_NE(std::string::npos, body.find("request-id='unknown-1' code='0xc7380004'")) << body;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(posts, server.Count());
+    server.Note(nullptr);
+    session->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ErrorResponsesJoin,
+    ::testing::Values(JoinCase{"AgentThenOwn", false, false, false}, JoinCase{"OwnThenAgent", false, true, false},
+                      JoinCase{"AgentFailsOwnPosted", false, false, true},
+                      JoinCase{"OwnFailsAgentPosted", false, true, true},
+                      JoinCase{"MergingAgentThenOwn", true, false, false}),
+    [](const ::testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
+
 TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     CCmlMessage pending, newer;
     CAgentStartupAnnouncement a;
