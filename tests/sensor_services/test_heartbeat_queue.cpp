@@ -296,13 +296,13 @@ TEST_P(ErrorResponsesJoin, TheAgentsHeartbeatAndTheLibrarysErrorResponsesBothRea
     session->Release();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ErrorResponsesJoin,
-    ::testing::Values(JoinCase{"AgentThenOwn", false, false, false}, JoinCase{"OwnThenAgent", false, true, false},
-                      JoinCase{"AgentFailsOwnPosted", false, false, true},
-                      JoinCase{"OwnFailsAgentPosted", false, true, true},
-                      JoinCase{"MergingAgentThenOwn", true, false, false}),
-    [](const ::testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ErrorResponsesJoin,
+                         ::testing::Values(JoinCase{"AgentThenOwn", false, false, false},
+                                           JoinCase{"OwnThenAgent", false, true, false},
+                                           JoinCase{"AgentFailsOwnPosted", false, false, true},
+                                           JoinCase{"OwnFailsAgentPosted", false, true, true},
+                                           JoinCase{"MergingAgentThenOwn", true, false, false}),
+                         [](const ::testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
 
 TEST(HbMerge, ListsMergeOnTheirKeysAndOtherKindsAreNotCarried) {
     CCmlMessage pending, newer;
