@@ -65,8 +65,9 @@ void SerializeThrough(const CCmlDocumentBase& document, std::basic_ostream<Char>
 
 // ---- shared helpers
 
-std::wstring XmlUtils::HexCode(uint32_t code) {
-    wchar_t text[11];
+void WriteHexAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, uint32_t code) {
+    // Made on the stack: a code is written for every module of a heartbeat.
+    wchar_t text[10];
     size_t at = sizeof text / sizeof text[0];
     do {
         text[--at] = L"0123456789abcdef"[code & 0xF];
@@ -74,7 +75,7 @@ std::wstring XmlUtils::HexCode(uint32_t code) {
     } while (code != 0);
     text[--at] = L'x';
     text[--at] = L'0';
-    return std::wstring(text + at, sizeof text / sizeof text[0] - at);
+    out.Attribute(name, text + at, sizeof text / sizeof text[0] - at);
 }
 
 // ---- CCmlDocumentBase

@@ -177,6 +177,8 @@ inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const st
 inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const wchar_t* value) {
     out.Attribute(name, value);
 }
+// A code as "0x" and lower-case hexadecimal without leading zeros.
+void WriteHexAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, uint32_t code);
 
 // Runs a registration from a static initializer. An exception must not end
 // the host process while it loads us: the class stays unregistered instead,

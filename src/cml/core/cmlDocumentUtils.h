@@ -38,8 +38,6 @@ void ReadGuarded(const wchar_t* operation, F read) {
     }
 }
 
-// "0x" and lower-case hexadecimal without leading zeros.
-std::wstring HexCode(uint32_t code);
 
 // Calls `visit(CCmlDOM_Element&)` for each element child, in document order.
 template <class Visit>

@@ -127,7 +127,7 @@ void CCmlResponse::Deserialize(CCmlDOM_Element& element) {
 
 void CCmlResponse::EmitAttributes(XmlUtils::CXmlOut& out) const {
     CMessageBase::EmitAttributes(out);
-    if (m_code != 0 || GetSerializeDefaults()) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (m_code != 0 || GetSerializeDefaults()) WriteHexAttribute(out, kTagCode, m_code);
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
 }
 

@@ -92,13 +92,13 @@ CPolicySource* AppendPolicy(COwnedVector<CPolicySource>& policies, CPolicySource
 namespace {
 
 // Every heartbeat writes the text of each module's status, mostly the same
-// few codes: the texts are kept for as long as the catalog they came from
-// stays open. Never destroyed: a heartbeat may be written while the process
-// exits.
+// few codes: the attributes are kept, as the bytes they are written as, for
+// as long as the catalog they came from stays open. Never destroyed: a
+// heartbeat may be written while the process exits.
 struct StatusTexts {
     std::mutex lock;
     uint64_t generation = 0;
-    std::unordered_map<uint32_t, std::wstring> texts;
+    std::unordered_map<uint32_t, std::string> attributes;
 };
 StatusTexts& Texts() {
     static StatusTexts* texts = new StatusTexts();
@@ -118,26 +118,36 @@ std::wstring ReadStatusText(uint32_t status) {
 
 }  // namespace
 
-std::wstring StatusText(uint32_t status) {
+void WriteStatusText(XmlUtils::CXmlOut& out, uint32_t status) {
     const uint64_t generation = ovxToolsLib::ovxCatalogGeneration();
     // Without a catalog the text is a fallback that names errno: not kept.
-    if (generation == 0) return ReadStatusText(status);
+    if (generation == 0) {
+        WriteAttribute(out, L"status-text", ReadStatusText(status));
+        return;
+    }
     StatusTexts& kept = Texts();
     {
         std::lock_guard<std::mutex> hold(kept.lock);
         if (kept.generation == generation) {
-            auto found = kept.texts.find(status);
-            if (found != kept.texts.end()) return found->second;
+            auto found = kept.attributes.find(status);
+            if (found != kept.attributes.end()) {
+                out.Bytes(found->second.data(), found->second.size());
+                return;
+            }
         }
     }
-    std::wstring text = ReadStatusText(status);
+    std::string attribute;
+    {
+        XmlUtils::CXmlOut piece(attribute);
+        WriteAttribute(piece, L"status-text", ReadStatusText(status));
+    }
+    out.Bytes(attribute.data(), attribute.size());
     std::lock_guard<std::mutex> hold(kept.lock);
     if (kept.generation != generation) {
-        kept.texts.clear();
+        kept.attributes.clear();
         kept.generation = generation;
     }
-    if (kept.texts.size() < kMaxKeptTexts) kept.texts.emplace(status, text);
-    return text;
+    if (kept.attributes.size() < kMaxKeptTexts) kept.attributes.emplace(status, std::move(attribute));
 }
 
 // ---- CHostInfo
@@ -267,8 +277,8 @@ void CModuleInfo::WriteModule(XmlUtils::CXmlOut& out, int level) const {
     WriteAttribute(out, kAttrName, m_name);
     WriteAttribute(out, L"version", m_version);
     if (m_status != OVX_I_CML_STATUS_NOT_SET) {
-        WriteAttribute(out, L"status", XmlUtils::HexCode(m_status));
-        WriteAttribute(out, L"status-text", StatusText(m_status));
+        WriteHexAttribute(out, L"status", m_status);
+        WriteStatusText(out, m_status);
     }
     if (m_policies.empty()) {
         XmlUtils::WriteLiteral(out, "/>\n");
@@ -338,8 +348,8 @@ void CAgentInfoContent::WriteContentAttributes(XmlUtils::CXmlOut& out) const {
     WriteIfSet(out, L"agent-install-path", agentInstallPath);
     WriteIfSet(out, L"daemon-install-path", daemonInstallPath);
     if (agentStatus != OVX_I_CML_STATUS_NOT_SET) {
-        WriteAttribute(out, L"agent-status", XmlUtils::HexCode(agentStatus));
-        WriteAttribute(out, L"status-text", StatusText(agentStatus));
+        WriteHexAttribute(out, L"agent-status", agentStatus);
+        WriteStatusText(out, agentStatus);
     }
     WriteIfSet(out, L"last-vqd-path", lastPackagePath);
     WriteIfSet(out, L"groupname-hint", groupNameHint);

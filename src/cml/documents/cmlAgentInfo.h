@@ -183,8 +183,9 @@ public:
     CAgentStartupAcknowledgement* Clone() const override { return new CAgentStartupAcknowledgement(*this); }
 };
 
-// The catalog text written beside a status code.
-std::wstring StatusText(uint32_t status);
+// The catalog text of a status code, as the "status-text" attribute written
+// beside it.
+void WriteStatusText(XmlUtils::CXmlOut& out, uint32_t status);
 
 void RegisterAgentInfoDocuments(CCmlClassFactory& factory);
 

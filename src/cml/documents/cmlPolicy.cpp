@@ -231,7 +231,7 @@ void CPolicyItem::WriteItemAttributes(XmlUtils::CXmlOut& out) const {
     if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
     if (!m_schemaVersion.empty()) WriteAttribute(out, kTagSchemaVersion, m_schemaVersion);
     if (!m_tag.empty()) WriteAttribute(out, L"tag", m_tag);
-    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (m_code != 0) WriteHexAttribute(out, kTagCode, m_code);
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
     if (!m_token.empty()) WriteAttribute(out, L"token", m_token);
     if (!m_groupMsid.empty()) WriteAttribute(out, L"group-msid", m_groupMsid);

@@ -96,7 +96,7 @@ void CSchemaInfoResponseData::Deserialize(CCmlDOM_Element& element) {
 void CSchemaInfoResponseData::WriteResponseElement(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, kTagSchemaInfo);
     EmitAttributes(out);
-    if (m_code != 0) WriteAttribute(out, kTagCode, XmlUtils::HexCode(m_code));
+    if (m_code != 0) WriteHexAttribute(out, kTagCode, m_code);
     if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
