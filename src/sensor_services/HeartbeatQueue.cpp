@@ -458,6 +458,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
     uint8_t* response = nullptr;
     uint32_t responseLength = 0;
     std::unique_ptr<CHeartbeatRecord> record;
+    bool retired = false;
     try {
         try {
             record = std::make_unique<CHeartbeatRecord>(text.empty() ? Text(*heartbeat) : std::move(text));
@@ -471,6 +472,13 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
             if (callback != nullptr) CallAgent([&] { callback(status, 1); });
         } else if (response != nullptr && responseLength != 0) {
             if (flags.processResponseThread) {
+                // Done with the sent heartbeat before the worker is woken:
+                // the session lock this takes is then free by the time the
+                // worker and the agent it calls back want it. Nothing after
+                // this can fail the post.
+                ForgetSentHeartbeat(takenVersion);
+                RetireSentHeartbeat(std::move(heartbeat), std::move(record));
+                retired = true;
                 m_worker.QueueWorkItem(response, responseLength);
             } else {
                 HelperProcessHeartbeatResponse(response, responseLength);
@@ -484,6 +492,7 @@ uint32_t CSensorServices::SendPendingHeartbeat(int32_t serverIndex) {
         status = OVX_E_UNEXPECTED;
     }
     if (response != nullptr) Scs().SCS_Free(response);
+    if (retired) return status;
     if (status == 0) {
         ForgetSentHeartbeat(takenVersion);
         RetireSentHeartbeat(std::move(heartbeat), std::move(record));
