@@ -4,6 +4,7 @@
 #define OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -99,6 +100,19 @@ inline int Threads() {
         if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
     }
     return -1;
+}
+
+// How many times `part` is in `text`.
+inline size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The permission bits of what `path` names, ~0u when there is nothing.
+inline unsigned Mode(const std::string& path) {
+    struct stat about {};
+    return ::stat(path.c_str(), &about) == 0 ? about.st_mode & 0777u : ~0u;
 }
 
 // Every one of `parts` is in `text`.

@@ -331,10 +331,7 @@ class StoredExtensions : public Extensions {
 protected:
     std::string Flags() override { return "pendingStore=" + Store() + "\n"; }
     std::string Store() const { return dir + "/pending.xml"; }
-    static bool Exists(const std::string& path) {
-        struct stat about {};
-        return ::stat(path.c_str(), &about) == 0;
-    }
+    static bool Exists(const std::string& path) { return Mode(path) != ~0u; }
     // Files of the folder whose names begin with `prefix`.
     size_t Files(const std::string& prefix) const {
         size_t n = 0;
@@ -352,10 +349,7 @@ TEST_F(StoredExtensions, APendingHeartbeatOutlivesItsSessionAndIsSentFirstByTheN
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("kept"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Named("kept") >= 2; }));
-    ASSERT_TRUE(Exists(Store()));
-    struct stat about {};
-    ASSERT_EQ(0, ::stat(Store().c_str(), &about));
-    EXPECT_EQ(0600u, about.st_mode & 0777u);
+    ASSERT_EQ(0600u, Mode(Store()));
     const std::string stored = ReadText(Store());
     EXPECT_EQ(server.ArrivalAt(0).body, stored);  // exactly the text that would be sent
     ASSERT_NO_FATAL_FAILURE(End());
@@ -676,9 +670,8 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     const std::string kept = commFile + ".lastgood";
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     // The token is taken just before the probation is written down.
-    struct stat about {};
-    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) == 0; }));
-    EXPECT_EQ(0600u, about.st_mode & 0777u);
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) != ~0u; }));
+    EXPECT_EQ(0600u, Mode(kept));
     EXPECT_NE(std::string::npos, ReadText(kept).find(good));
 
     // The agent stops and starts again, its comm settings the dead ones.
@@ -692,7 +685,7 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     g_now += 6;
     ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
-    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
     // The server, hearing token 0, offers the same settings: refused.
     server.Then(GroupSettingsAnswer("tok-dead", dead));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
@@ -713,8 +706,7 @@ TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForg
     ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
-    struct stat about {};
-    ASSERT_TRUE(WaitFor([&] { return ::stat((commFile + ".lastgood").c_str(), &about) != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Mode(commFile + ".lastgood") == ~0u; }));
     // Kept for good: a probation's length later they are still in force.
     g_now += 60;
     ASSERT_TRUE(Posted("later"));

@@ -176,11 +176,7 @@ TEST_F(MergingQueue, EveryKindPostedWhileTheServerFailsIsMergedIntoThePendingOne
         return !session->HasPendingHeartbeat() && server.Body(server.Count() - 1).find("v-other") != std::string::npos;
     }));
     const std::string body = server.Body(server.Count() - 1);
-    auto count = [&](const std::string& text) {
-        size_t n = 0;
-        for (size_t at = body.find(text); at != std::string::npos; at = body.find(text, at + 1)) ++n;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return ovxTest::Occurrences(body, text); };
     for (const char* tag : {"<set-policy-request", "<set-policy-response", "<set-schema-request", "<get-schema-request",
                             "<get-schema-response", "<set-schema-response"}) {
         EXPECT_EQ(1u, count(tag)) << tag << " in " << body;

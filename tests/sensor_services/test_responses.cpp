@@ -203,9 +203,7 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
               calls[1]);
     EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1", calls[2]);
     EXPECT_EQ(settings, ReadText(commFile));
-    struct stat info {};
-    ASSERT_EQ(0, stat(commFile.c_str(), &info));
-    EXPECT_EQ(0600u, info.st_mode & 0777);
+    EXPECT_EQ(0600u, Mode(commFile));
     EXPECT_EQ("tok-2", session->GetGroupSettingsToken());
     // Reloaded: the new group name hint is what the service library now holds.
     char* schemaVersion = nullptr;
@@ -326,11 +324,7 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
                           "request-id='unknown-1' code='0xc7380004'", "text='zizozo razarivi - unrecognized request'",
                           "request-id='flood-1999'"});
     EXPECT_EQ(std::string::npos, body.find("task-1"));
-    size_t errors = 0;
-    for (size_t at = body.find("<error-response"); at != std::string::npos; at = body.find("<error-response", at + 1)) {
-        ++errors;
-    }
-    EXPECT_EQ(2001u, errors);
+    EXPECT_EQ(2001u, Occurrences(body, "<error-response"));
 }
 
 TEST_F(Responses, AFailingGenericCallbackDoesNotStopTheRest) {

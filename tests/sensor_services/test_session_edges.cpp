@@ -3,7 +3,6 @@
 // SS_Init calls, threads left running by a timed-out shut-down, callbacks
 // that call back in, and who owns a heartbeat after each status.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,8 +19,6 @@
 #include "cml/core/cmlMessage.h"
 #include "ovxStatus.h"
 #include "HeartbeatServer.h"
-
-extern char** environ;
 
 using namespace ovxTest;
 
@@ -230,20 +227,12 @@ TEST_F(LateEdges, NothingReachesTheAgentAfterATimedOutShutDown) {
 
 namespace {
 
-// Runs the probe program; its exit status (0 = clean) or -1.
+// Runs the probe program; its exit status (0 = clean, 128 + the signal that ended it).
 int RunProbe(const std::string& mode) {
     TempDir work("ovx-probe");
-    const std::string probe = OVX_LATE_PROBE;
-    const std::string library = OVX_SENSOR_LIBRARY;
-    const std::string services = OVX_TEST_LIBRARY_DIR;
-    const std::string folder = work.path();
-    char* arguments[] = {const_cast<char*>(probe.c_str()),   const_cast<char*>(mode.c_str()),
-                         const_cast<char*>(library.c_str()), const_cast<char*>(services.c_str()),
-                         const_cast<char*>(folder.c_str()),  nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, probe.c_str(), nullptr, nullptr, arguments, environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
+    const std::string command = std::string(OVX_LATE_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " +
+                                OVX_TEST_LIBRARY_DIR + " " + work.path();
+    const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -350,16 +339,19 @@ std::string TextOf(SS_HMESSAGE message) {
     return out.str();
 }
 
-class MergingEdges : public Edges {
+class FailedBuilder : public Edges, public ::testing::WithParamInterface<bool> {
 protected:
-    std::string Extra() override { return "mergeHeartbeatOnPost=1\n"; }
+    std::string Extra() override { return GetParam() ? "mergeHeartbeatOnPost=1\n" : ""; }
 };
 
+}  // namespace
+
 // Each builder that fails leaves the message exactly as it was, so the
-// heartbeat still goes out; every posted heartbeat's module arrives. Without
-// merging a newer pending heartbeat replaces an older one, so each is
-// awaited before the next is posted.
-void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
+// heartbeat still goes out; every posted heartbeat's module arrives, merged
+// or not. Without merging a newer pending heartbeat replaces an older one,
+// so each is awaited before the next is posted.
+TEST_P(FailedBuilder, LeavesTheMessageAsItWas) {
+    ASSERT_EQ(0u, Init());
     const std::string longText(5000, 'x');
     const char bad[] = "<policy><unclosed></policy>";
     const uint32_t badLength = sizeof bad - 1;
@@ -412,11 +404,10 @@ void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
         EXPECT_EQ(before, TextOf(heartbeat));
         ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
         ++posted;
-        if (!merging) {
+        if (!GetParam()) {
             ASSERT_TRUE(WaitFor([&] { return server.Count() == posted; }));
         }
     }
-    // Merged or not, what every post carried reaches the server.
     for (const auto& builder : builders) {
         const std::string module = std::string("module-") + builder.first;
         EXPECT_TRUE(WaitFor([&] { return server.Named(module) > 0; })) << module;
@@ -424,17 +415,7 @@ void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
     EXPECT_EQ(posted, sizeof builders / sizeof builders[0]);
 }
 
-}  // namespace
-
-TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
-    ASSERT_EQ(0u, Init());
-    FailedBuildersThenGoodPosts(server, false);
-}
-
-TEST_F(MergingEdges, AFailedBuilderLeavesTheMessageAsItWasWhenMerging) {
-    ASSERT_EQ(0u, Init());
-    FailedBuildersThenGoodPosts(server, true);
-}
+INSTANTIATE_TEST_SUITE_P(MergingOrNot, FailedBuilder, ::testing::Bool());
 
 // An agent callback may end the session it runs on, on either thread that
 // runs callbacks: SS_ShutDown returns at once (the thread cannot wait for
