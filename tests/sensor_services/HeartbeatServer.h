@@ -200,6 +200,11 @@ protected:
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
     }
+    // Posts the usual heartbeat called `name`; true once `count` of that name arrived.
+    bool Posted(const std::string& name, size_t count = 1) {
+        return PostHeartbeat(Heartbeat(name.c_str()), nullptr, nullptr) == 0 &&
+               WaitFor([&] { return server.Named(name) == count; });
+    }
     virtual std::string Flags() { return ""; }
     virtual std::string Ceiling() { return "100"; }
     std::string CommSettings() override {

@@ -4,12 +4,14 @@
 #define OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +43,7 @@ protected:
         TraceLines::Forget();
     }
     void TearDown() override {
+        Release();
         SS_ShutDown();
         // A stop that gave up waiting leaves the session to end on its
         // dispatch thread, which still writes to this fixture's sink.
@@ -58,14 +61,64 @@ protected:
     uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
     // The installed session, with a reference the caller releases.
     CSensorServices* Current() {
-        CSessionOperations* session = ovxSensorSvcs::AcquireSession();
-        return session == nullptr ? nullptr : dynamic_cast<CSensorServices*>(session);
+        CSessionOperations* installed = ovxSensorSvcs::AcquireSession();
+        return installed == nullptr ? nullptr : dynamic_cast<CSensorServices*>(installed);
+    }
+    // A session started and held in `session` until the test ends.
+    void Start() {
+        ASSERT_EQ(0u, Init());
+        session = Current();
+        ASSERT_NE(nullptr, session);
+    }
+    void Release() {
+        if (session != nullptr) session->Release();
+        session = nullptr;
+    }
+    // Shuts the session down and waits until the service library is let go.
+    void End() {
+        Release();
+        ASSERT_EQ(0u, SS_ShutDown());
+        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    }
+    // The count of servers (99 when it was not written), or ~0u when the call fails.
+    static uint32_t Servers() {
+        uint32_t count = 99;
+        return SS_GetServerCount(&count) == 0 ? count : ~0u;
     }
 
     TempDir temp{"ovx-session"};
     std::string dir = temp.path(), localFile, commFile;
     SS_TraceSink sink = TraceLines::Sink();
+    CSensorServices* session = nullptr;
 };
+
+// The threads of this process.
+inline int Threads() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
+    }
+    return -1;
+}
+
+// How many times `part` is in `text`.
+inline size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The permission bits of what `path` names, ~0u when there is nothing.
+inline unsigned Mode(const std::string& path) {
+    struct stat about {};
+    return ::stat(path.c_str(), &about) == 0 ? about.st_mode & 0777u : ~0u;
+}
+
+// Every one of `parts` is in `text`.
+inline void ExpectContains(const std::string& text, std::initializer_list<std::string> parts) {
+    for (const std::string& part : parts) EXPECT_NE(std::string::npos, text.find(part)) << part << " in\n" << text;
+}
 
 }  // namespace ovxTest
 

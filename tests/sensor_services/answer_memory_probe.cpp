@@ -5,9 +5,7 @@
 // whose policy content is one attribute of about MEGABYTES; the first one
 // warms the session up. Prints "peak-growth-kb N answer-bytes M" and exits 0
 // once the answer reached the agent's callbacks.
-#include <arpa/inet.h>
 #include <dlfcn.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "Listener.h"
 #include "ovxSensorSvcs.h"
 
 namespace {
@@ -110,19 +109,12 @@ int main(int argc, char** argv) {
     const std::string small = Envelope("");
     const std::string large = LargeAnswer(megabytes * 1024 * 1024);
 
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener, 16) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        return 2;
-    }
+    const Listener listener;
+    if (listener.port == 0) return 2;
     std::thread server([&] {
         int answered = 0;
         for (;;) {
-            int connection = accept(listener, nullptr, nullptr);
+            int connection = accept(listener.fd, nullptr, nullptr);
             if (connection < 0) return;
             while (ReadRequest(connection)) Send(connection, answered++ == 1 ? large : small);
             close(connection);
@@ -132,7 +124,7 @@ int main(int argc, char** argv) {
     std::ofstream(folder + "/local.ini") << "[scs]\nagentIdFile=" << folder << "/agent-id.ini\n"
                                          << "maxResponseSize=" << (large.size() + 1024) << "\n"
                                          << "[sensor_services]\nautoGroupSettingsRequest=0\n";
-    std::ofstream(folder + "/comm.ini") << "[server.1]\nurl=http://127.0.0.1:" << ntohs(address.sin_port) << "\n";
+    std::ofstream(folder + "/comm.ini") << "[server.1]\nurl=http://127.0.0.1:" << listener.port << "\n";
 
     void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return 2;

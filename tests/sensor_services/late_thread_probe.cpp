@@ -11,11 +11,7 @@
 // written through it after that cycle's SS_ShutDown returned is counted (the
 // agent could have freed the sink by then). Exit status 0 means nothing of a
 // session reached the agent after its shut-down.
-#include <arpa/inet.h>
 #include <dlfcn.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "Listener.h"
 #include "ovxSensorSvcs.h"
 
 namespace {
@@ -71,22 +68,6 @@ bool BindAll(void* library, Api& api) {
            Bind(library, "PostHeartbeat", api.postHeartbeat);
 }
 
-// A listening socket that never accepts: the kernel completes each
-// connection, the request is sent, and no answer ever comes.
-int HangingServer(int* port) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listener, 128) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return listener;
-}
-
 // One session: a heartbeat whose post hangs, then a shut-down that gives
 // up waiting for it. Returns false when a step failed.
 bool Cycle(const Api& api, const std::string& folder, int cycle) {
@@ -120,16 +101,15 @@ int main(int argc, char** argv) {
     }
     const std::string mode = argv[1];
     const std::string folder = argv[4];
-    int port = 0;
-    const int listener = HangingServer(&port);
-    if (listener < 0) return 2;
+    const Listener hanging;  // never answers
+    if (hanging.port == 0) return 2;
     // Short enough that the threads left by the first cycles end while the
     // later ones run, long enough to outlast the shut-down.
     const uint32_t transfer = mode == "exit" ? 60000 : 700;
     std::ofstream(folder + "/local.ini") << "[scs]\nagentIdFile=" << folder << "/agent-id.ini\n"
                                          << "[sensor_services]\nshutdownTimeout=100\ntransferTimeout=" << transfer
                                          << "\n";
-    std::ofstream(folder + "/comm.ini") << "[server.1]\nurl=http://127.0.0.1:" << port << "\n";
+    std::ofstream(folder + "/comm.ini") << "[server.1]\nurl=http://127.0.0.1:" << hanging.port << "\n";
 
     const int cycles = mode == "exit" ? 1 : 50;
     for (int cycle = 0; cycle < cycles; ++cycle) {

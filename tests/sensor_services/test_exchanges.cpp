@@ -58,12 +58,14 @@ protected:
         SessionFixture::SetUp();
         g_pings.Take();
         g_pingErrors = 0;
-        ASSERT_EQ(0u, Init());
+        ASSERT_NO_FATAL_FAILURE(Start());
         ASSERT_EQ(0u, SS_SetAgentId("{agent-7}"));
         ASSERT_EQ(0u, CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors"));
     }
     void TearDown() override {
         if (message != nullptr) FreeMessage(message);
+        SS_Free(algorithm);
+        SS_Free(pem);
         SessionFixture::TearDown();
     }
     std::string LocalSettings() override {
@@ -79,27 +81,26 @@ protected:
         static const int port = ovxTest::TestServer::FreePort();
         return port;
     }
-    uint32_t Exchange(const char* algorithm, char** outAlgorithm, uint32_t* outLength, char** outPem) {
-        return SS_ExchangeKeys(message, 2000, 5000, 60000, algorithm, 1024, kAgentPem, outAlgorithm, outLength, outPem);
+    // The server's key and its algorithm and length go to the members below.
+    uint32_t Exchange(const char* asked) {
+        return SS_ExchangeKeys(message, 2000, 5000, 60000, asked, 1024, kAgentPem, &algorithm, &length, &pem);
     }
 
     std::atomic<bool> busy{false};  // read by the server: declared before it
     HeartbeatServer manager;
     SS_HMESSAGE message = nullptr;
+    char* algorithm = nullptr;
+    char* pem = nullptr;
+    uint32_t length = 0;
 };
 
 }  // namespace
 
 TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswers) {
-    char* algorithm = nullptr;
-    char* pem = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, Exchange(nullptr, &algorithm, &length, &pem));
+    ASSERT_EQ(0u, Exchange(nullptr));
     EXPECT_EQ("RSA", Str(algorithm));
     EXPECT_EQ(2048u, length);
     EXPECT_EQ("-----BEGIN PUBLIC KEY-----\nSERVERKEY\n-----END PUBLIC KEY-----", Str(pem));
-    SS_Free(algorithm);
-    SS_Free(pem);
     std::vector<std::string> trust = manager.Trust();
     ASSERT_EQ(1u, trust.size());
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
@@ -132,19 +133,15 @@ TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answer);
-        char* algorithm = nullptr;
-        char* pem = nullptr;
-        uint32_t length = 0;
         const size_t before = TraceLines::Count(row.said);
         manager.TrustAnswer(row.answer);
-        EXPECT_EQ(row.status, Exchange("RSA", &algorithm, &length, &pem));
+        EXPECT_EQ(row.status, Exchange("RSA"));
         EXPECT_EQ(before + 1, TraceLines::Count(row.said));
         EXPECT_EQ(nullptr, algorithm);
         EXPECT_EQ(nullptr, pem);
     }
     // Every out argument is required, and the message.
     char* text = nullptr;
-    uint32_t length = 0;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(nullptr, 1, 1, 1, "RSA", 0, kAgentPem, &text, &length, &text));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(message, 1, 1, 1, "RSA", 0, kAgentPem, nullptr, &length, &text));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_ExchangeKeys(message, 1, 1, 1, "RSA", 0, kAgentPem, &text, nullptr, &text));
@@ -154,10 +151,7 @@ TEST_F(Exchanges, KeyExchangeFailuresGiveTheirStatus) {
 
 TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
     busy = true;
-    char* algorithm = nullptr;
-    char* pem = nullptr;
-    uint32_t length = 0;
-    EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA", &algorithm, &length, &pem));
+    EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA"));
     // The first try and two more (maxServerRetry=2), 500 ms apart.
     EXPECT_EQ(3u, manager.Trust().size());
 }
@@ -167,10 +161,8 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
     std::vector<std::string> trust = manager.Trust();
     ASSERT_EQ(1u, trust.size());
-    EXPECT_NE(std::string::npos, trust[0].find("user-name='operator'"));
-    EXPECT_NE(std::string::npos, trust[0].find(kPassword));  // on the wire, to the server only
-    EXPECT_NE(std::string::npos, trust[0].find("<attach-to-site-request"));
-    EXPECT_NE(std::string::npos, trust[0].find("<exchange-keys-request"));
+    // The password is on the wire, to the server only.
+    ExpectContains(trust[0], {"user-name='operator'", kPassword, "<attach-to-site-request", "<exchange-keys-request"});
     // An answer that says nothing of the attachment has not attached.
     manager.TrustAnswer(KeysAnswer());
     EXPECT_EQ(OVX_E_BAD_RESPONSE,
@@ -217,33 +209,27 @@ TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIs
 }
 
 TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
-    const std::string garbage = "<<<";
-    auto bytes = [](const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); };
+    auto process = [&](const std::string& text) {
+        return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()),
+                                                  static_cast<uint32_t>(text.size()));
+    };
+    auto section = [](const std::string& name) {
+        return "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='" +
+               name + "'/></policy>";
+    };
     // Nobody listens: not even parsed, so no trace line either.
-    EXPECT_EQ(0u, session->HelperProcessPingResponse(bytes(garbage), 3));
+    EXPECT_EQ(0u, process("<<<"));
     EXPECT_EQ(0u, TraceLines::Count("parse failed"));
     RegisterPingResponse(&OnPing);
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(garbage), 3));
-    const std::string noId = "<policy xmlns='" + kBase +
-                             "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'/>"
-                             "</policy>";
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, session->HelperProcessPingResponse(bytes(noId), static_cast<uint32_t>(noId.size())));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process("<<<"));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("agent-ping")));
     EXPECT_EQ(1u, TraceLines::Count("no request ID specified in response"));
-    const std::string otherSection = "<policy xmlns='" + kBase +
-                                     "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='other'/>"
-                                     "</policy>";
-    EXPECT_EQ(OVX_E_BAD_RESPONSE,
-              session->HelperProcessPingResponse(bytes(otherSection), static_cast<uint32_t>(otherSection.size())));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("other")));
     EXPECT_EQ(2u, TraceLines::Count("no request ID specified in response"));
-    const std::string notSections = Answer("", "");
-    EXPECT_EQ(OVX_E_BAD_RESPONSE,
-              session->HelperProcessPingResponse(bytes(notSections), static_cast<uint32_t>(notSections.size())));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Answer("", "")));
     EXPECT_EQ(1u, TraceLines::Count("The ping response is not an AVP sections document."));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, session->HelperProcessPingResponse(nullptr, 0));
     EXPECT_EQ(0u, g_pings.Size());
-    session->Release();
 }
 
 TEST_F(Exchanges, APingThatNoServerTakesGoesBackToTheAgentWithItsStatus) {
@@ -264,8 +250,6 @@ int64_t FakeNow() { return g_now; }
 }  // namespace
 
 TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_StartAliveHeartbeats(0, 10));
     EXPECT_EQ(0u, SS_StopAliveHeartbeats());  // none running
     // Period 1 s here (one "minute" is a second in these settings).
@@ -289,5 +273,4 @@ TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     ovxToolsLib::ovxClock::SetSourceForTesting(nullptr);
     EXPECT_EQ(before + 1, manager.Bodies(kAlivePath).size());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
-    session->Release();
 }

@@ -14,18 +14,16 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <functional>
-#include <netinet/in.h>
 #include <random>
-#include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "HeartbeatServer.h"
+#include "Listener.h"
 #include "tools/ovxClock.h"
 
 using namespace ovxTest;
@@ -46,11 +44,17 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
     return 0;
 }
 
+// The statistics of this header's size into `statistics`; their status.
+uint32_t Statistics(SS_Statistics& statistics) {
+    statistics = SS_Statistics{};
+    statistics.structSize = sizeof statistics;
+    return SS_GetStatistics(&statistics);
+}
+
 // The wait SS_GetStatistics reports, 0xFFFFFFFF with no session.
 uint32_t ReportedWait() {
-    SS_Statistics statistics{};
-    statistics.structSize = sizeof statistics;
-    return SS_GetStatistics(&statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
+    SS_Statistics statistics;
+    return Statistics(statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
 }
 
 class Extensions : public ServedSession {
@@ -70,7 +74,6 @@ protected:
         m_previousClock = ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     }
     void TearDown() override {
-        Release();
         ServedSession::TearDown();
         ovxToolsLib::ovxClock::SetSourceForTesting(m_previousClock);
     }
@@ -78,25 +81,17 @@ protected:
     // Group settings whose one server nothing answers on, taken from the
     // answer to a first heartbeat; `session` is then the running one.
     void TakeDeadSettings() {
-        ASSERT_EQ(0u, Init());
+        ASSERT_NO_FATAL_FAILURE(Start());
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        session = Current();
-        ASSERT_NE(nullptr, session);
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
         ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     }
-    void Release() {
-        if (session != nullptr) session->Release();
-        session = nullptr;
-    }
-
     std::atomic<bool> refuseGzip{false};
     std::atomic<bool> failing{false};
     ovxToolsLib::ovxTimeSource m_previousClock = nullptr;
     const std::string dead =
         "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) +
         "\n";
-    CSensorServices* session = nullptr;
 };
 
 }  // namespace
@@ -112,8 +107,7 @@ protected:
 TEST_F(PatientExtensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked) {
     ASSERT_EQ(0u, Init());
     server.Status(429, "1");
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("patient"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("patient") == 2; }));
+    ASSERT_TRUE(Posted("patient", 2));
     const auto waited = server.ArrivalAt(1).at - server.ArrivalAt(0).at;
     // The schedule alone would have waited 0.1 s.
     EXPECT_GE(waited, std::chrono::milliseconds(990));
@@ -165,8 +159,7 @@ protected:
 
 TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGetsThemPlainFromThenOn) {
     ASSERT_EQ(0u, Init());
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("squeezed"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("squeezed") == 1; }));
+    ASSERT_TRUE(Posted("squeezed"));
     EXPECT_EQ("gzip", server.ArrivalAt(0).encoding);
     EXPECT_EQ("gzip", server.ArrivalAt(0).acceptEncoding);
     // The server's zlib gave back the heartbeat whole.
@@ -174,8 +167,7 @@ TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGets
 
     // A server that cannot read them: 415, then the same heartbeat plain, at once.
     refuseGzip = true;
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("refused"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("refused") == 2; }));
+    ASSERT_TRUE(Posted("refused", 2));
     EXPECT_EQ("gzip", server.ArrivalAt(1).encoding);
     EXPECT_EQ("", server.ArrivalAt(2).encoding);
     EXPECT_EQ(server.ArrivalAt(1).body, server.ArrivalAt(2).body);
@@ -184,8 +176,7 @@ TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGets
                               "now on."));
     EXPECT_TRUE(g_errors.Take().empty());  // a heartbeat that arrived is no failure
     // From then on, plain only.
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("after"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("after") == 1; }));
+    ASSERT_TRUE(Posted("after"));
     EXPECT_EQ(4u, server.Arrived());
     EXPECT_EQ("", server.ArrivalAt(3).encoding);
 }
@@ -193,25 +184,20 @@ TEST_F(CompressedExtensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGets
 // ---- statistics
 
 TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStructure) {
-    SS_Statistics none{};
-    none.structSize = sizeof none;
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetStatistics(&none));
+    SS_Statistics statistics;
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, Statistics(statistics));
     ASSERT_EQ(0u, Init());
     SS_RegisterErrorCallback(&OnError);
     server.Status(500);
     server.Status(503);
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("counted"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("counted") == 3; }));
+    ASSERT_TRUE(Posted("counted", 3));
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Arrived() == 4; }));
     // The last post's statistics are recorded right after it returns; the
     // retry delay is "none" once the dispatch thread has found nothing left
     // to send (until then it says "at once").
-    SS_Statistics statistics{};
     ASSERT_TRUE(WaitFor([&] {
-        statistics = SS_Statistics{};
-        statistics.structSize = sizeof statistics;
-        return SS_GetStatistics(&statistics) == 0 && statistics.ping.success == 1 &&
+        return Statistics(statistics) == 0 && statistics.ping.success == 1 &&
                statistics.retryDelayMs == svcRetryState::kInfinite;
     }));
     EXPECT_EQ(sizeof statistics, statistics.structSize);
@@ -251,13 +237,10 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
 
     // A new session starts from nothing; a server gone: refused
     // connections, and a retry scheduled.
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(End());
     WriteText(commFile, "[server.1]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) + "\n");
     ASSERT_EQ(0u, Init());
-    statistics = SS_Statistics{};
-    statistics.structSize = sizeof statistics;
-    ASSERT_EQ(0u, SS_GetStatistics(&statistics));
+    ASSERT_EQ(0u, Statistics(statistics));
     EXPECT_EQ(0u, statistics.heartbeat.success + statistics.ping.success + statistics.heartbeat.httpError);
     EXPECT_EQ(0u, statistics.bytesSent);
     EXPECT_EQ(0, statistics.lastSuccessTime);
@@ -266,8 +249,7 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     // the dispatch thread has weighed it: until then it reads "none" or
     // "at once".
     ASSERT_TRUE(WaitFor([&] {
-        statistics.structSize = sizeof statistics;
-        return SS_GetStatistics(&statistics) == 0 && statistics.heartbeat.refused >= 1 &&
+        return Statistics(statistics) == 0 && statistics.heartbeat.refused >= 1 &&
                statistics.retryDelayMs != svcRetryState::kInfinite && statistics.retryDelayMs != 0;
     }));
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, statistics.lastFailureStatus);
@@ -278,12 +260,12 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
 
 TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefaultWithAWarning) {
     struct Case {
-        const char* section;
         const char* key;
         const char* value;
-        const char* said;  // what the warning says after the value, "" for none
-        bool exactWait;    // no jitter: the wait after a failure is the schedule's 100 ms
-        bool compressed;
+        const char* said;         // what the warning says after the value, "" for none
+        bool exactWait = true;    // no jitter: the wait after a failure is the schedule's 100 ms
+        bool compressed = false;  // heartbeats go gzip'ed
+        const char* section = "sensor_services";
     };
     const char* kJitter = "a whole number from 0 to 100: 0 is used instead.";
     const char* kProbation = "a whole number from 0 to 2592000: 0 is used instead.";
@@ -291,31 +273,31 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
     const char* kFlag = "a flag (0 for off, another number in digits for on): 0 (off) is used instead.";
     const char* kSize = "a whole number from 1 to 4294967295: 16777216 is used instead.";
     const Case cases[] = {
-        {"sensor_services", "retryJitter", "-5", kJitter, true, false},
-        {"sensor_services", "retryJitter", "101", kJitter, true, false},
-        {"sensor_services", "retryJitter", "50abc", kJitter, true, false},
-        {"sensor_services", "retryJitter", "1e3", kJitter, true, false},
-        {"sensor_services", "retryJitter", "", kJitter, true, false},
-        {"sensor_services", "settingsProbation", "2592001", kProbation, true, false},
-        {"sensor_services", "settingsProbation", "-1", kProbation, true, false},
-        {"sensor_services", "aliveUnitSeconds", "0", kUnit, true, false},
-        {"sensor_services", "aliveUnitSeconds", "61", kUnit, true, false},
-        {"sensor_services", "compressPosts", "-1", kFlag, true, false},
-        {"sensor_services", "compressPosts", "yes", kFlag, true, false},
-        {"sensor_services", "compressPosts", "true", kFlag, true, false},
-        {"scs", "maxResponseSize", "-1", kSize, true, false},
-        {"scs", "maxResponseSize", "0", kSize, true, false},
-        {"scs", "maxResponseSize", "4294967296", kSize, true, false},
+        {"retryJitter", "-5", kJitter},
+        {"retryJitter", "101", kJitter},
+        {"retryJitter", "50abc", kJitter},
+        {"retryJitter", "1e3", kJitter},
+        {"retryJitter", "", kJitter},
+        {"settingsProbation", "2592001", kProbation},
+        {"settingsProbation", "-1", kProbation},
+        {"aliveUnitSeconds", "0", kUnit},
+        {"aliveUnitSeconds", "61", kUnit},
+        {"compressPosts", "-1", kFlag},
+        {"compressPosts", "yes", kFlag},
+        {"compressPosts", "true", kFlag},
+        {"maxResponseSize", "-1", kSize, true, false, "scs"},
+        {"maxResponseSize", "0", kSize, true, false, "scs"},
+        {"maxResponseSize", "4294967296", kSize, true, false, "scs"},
         // In range: taken, nothing said.
-        {"sensor_services", "retryJitter", "100", "", false, false},
-        {"sensor_services", "settingsProbation", "2592000", "", true, false},
-        {"sensor_services", "aliveUnitSeconds", "1", "", true, false},
-        {"sensor_services", "compressPosts", "2", "", true, true},
-        {"scs", "maxResponseSize", "4294967295", "", true, false},
+        {"retryJitter", "100", "", false},
+        {"settingsProbation", "2592000", ""},
+        {"aliveUnitSeconds", "1", ""},
+        {"compressPosts", "2", "", true, true},
+        {"maxResponseSize", "4294967295", "", true, false, "scs"},
         // The keys every agent knows keep their own rules.
-        {"sensor_services", "retryInterval", "100abc", "", true, false},
-        {"sensor_services", "dumpEnabled", "no", "", true, false},
-        {"sensor_services", "retryServerLoop", "no", "", true, false},
+        {"retryInterval", "100abc", ""},
+        {"dumpEnabled", "no", ""},
+        {"retryServerLoop", "no", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
@@ -325,8 +307,7 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
                                  (c.section == std::string("scs") ? "" : line));
         server.Status(500);
         ASSERT_EQ(0u, Init());
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("strict"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return server.Named("strict") == 2; }));
+        ASSERT_TRUE(Posted("strict", 2));
         if (*c.said != '\0') {
             const std::string said = "The setting " + std::string(c.key) + "=\"" + c.value + "\" is not " + c.said;
             EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_WARNING, said));
@@ -338,8 +319,7 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         // By default heartbeats go plain and ask for no encoding.
         EXPECT_EQ(c.compressed ? "gzip" : "", server.ArrivalAt(0).encoding);
         EXPECT_EQ(c.compressed ? "gzip" : "", server.ArrivalAt(0).acceptEncoding);
-        ASSERT_EQ(0u, SS_ShutDown());
-        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ASSERT_NO_FATAL_FAILURE(End());
         TraceLines::Forget();
         server.Forget();
     }
@@ -351,10 +331,7 @@ class StoredExtensions : public Extensions {
 protected:
     std::string Flags() override { return "pendingStore=" + Store() + "\n"; }
     std::string Store() const { return dir + "/pending.xml"; }
-    static bool Exists(const std::string& path) {
-        struct stat about {};
-        return ::stat(path.c_str(), &about) == 0;
-    }
+    static bool Exists(const std::string& path) { return Mode(path) != ~0u; }
     // Files of the folder whose names begin with `prefix`.
     size_t Files(const std::string& prefix) const {
         size_t n = 0;
@@ -372,14 +349,10 @@ TEST_F(StoredExtensions, APendingHeartbeatOutlivesItsSessionAndIsSentFirstByTheN
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("kept"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Named("kept") >= 2; }));
-    ASSERT_TRUE(Exists(Store()));
-    struct stat about {};
-    ASSERT_EQ(0, ::stat(Store().c_str(), &about));
-    EXPECT_EQ(0600u, about.st_mode & 0777u);
+    ASSERT_EQ(0600u, Mode(Store()));
     const std::string stored = ReadText(Store());
     EXPECT_EQ(server.ArrivalAt(0).body, stored);  // exactly the text that would be sent
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(End());
     ASSERT_TRUE(Exists(Store()));
 
     failing = false;
@@ -389,8 +362,7 @@ TEST_F(StoredExtensions, APendingHeartbeatOutlivesItsSessionAndIsSentFirstByTheN
     EXPECT_EQ(stored, server.ArrivalAt(0).body);
     // Sent: the store is gone; the next heartbeat goes on its own.
     ASSERT_TRUE(WaitFor([&] { return !Exists(Store()); }));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("next"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("next") == 1; }));
+    ASSERT_TRUE(Posted("next"));
     EXPECT_EQ(1u, server.Named("kept"));
     EXPECT_EQ(1u, TraceLines::Count("A heartbeat left pending by an earlier session is queued first."));
 }
@@ -417,8 +389,7 @@ TEST_F(StoredExtensions, AStoreThatCannotBeTrustedIsSetAsideWithAWarningAndTheSe
         EXPECT_FALSE(Exists(Store()));
         EXPECT_EQ(before + 1, SetAside());
         EXPECT_EQ(1u, TraceLines::Count(std::string("' ") + c.why + "; it was moved to '"));
-        ASSERT_EQ(0u, SS_ShutDown());
-        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ASSERT_NO_FATAL_FAILURE(End());
         TraceLines::Forget();
     }
     EXPECT_EQ(0u, server.Arrived());  // nothing of it was sent
@@ -462,8 +433,7 @@ TEST_F(StoredExtensions, AStorePathThatIsNotARegularFileIsRefusedAndLeftAsItIs) 
         const size_t arrived = server.Arrived();
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
         ASSERT_TRUE(WaitFor([&] { return server.Arrived() >= arrived + 2; }));
-        ASSERT_EQ(0u, SS_ShutDown());
-        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ASSERT_NO_FATAL_FAILURE(End());
         struct stat after {};
         ASSERT_EQ(0, ::lstat(Store().c_str(), &after));
         EXPECT_EQ(before.st_ino, after.st_ino);
@@ -514,33 +484,6 @@ TEST_F(StoredExtensions, TemporaryFilesLeftByAKilledWriterAreRemovedAtStartAndNo
     EXPECT_TRUE(S_ISLNK(about.st_mode));
 }
 
-// A listening socket on 127.0.0.1 that never accepts: the kernel completes
-// the connections, no answer ever comes, and a heartbeat sent there stays
-// in flight until the transfer times out.
-class HangingServer {
-public:
-    HangingServer() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(m_fd, 128) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-            port = ntohs(address.sin_port);
-        }
-    }
-    ~HangingServer() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    HangingServer(const HangingServer&) = delete;
-    HangingServer& operator=(const HangingServer&) = delete;
-    int port = 0;
-
-private:
-    int m_fd = -1;
-};
-
 // SIGKILLs at random moments of an agent posting heartbeats while the one
 // in flight hangs. After the restart what was taken arrives: in merge mode
 // every heartbeat posted (merged), in replace mode the last one posted,
@@ -588,7 +531,8 @@ protected:
 };
 
 TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMergeModes) {
-    HangingServer hanging;
+    // Nothing answers: a heartbeat sent there stays in flight until the transfer times out.
+    const Listener hanging;
     ASSERT_NE(0, hanging.port);
     std::mt19937 random(std::random_device{}());
     const int kRounds = 12, kPosts = 6;
@@ -633,8 +577,7 @@ TEST_F(KilledPostingAgent, WhatWasPostedArrivesAfterASigkillAtAnyMomentInBothMer
             lost += owed ? 0 : 1;
             EXPECT_EQ(0u, TraceLines::Count("it was moved to"));  // never a torn or foreign store
             EXPECT_EQ(0u, Temporaries());
-            ASSERT_EQ(0u, SS_ShutDown());
-            ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+            ASSERT_NO_FATAL_FAILURE(End());
             TraceLines::Forget();
             server.Forget();
         }
@@ -726,16 +669,13 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     const std::string good = ReadText(commFile);
     const std::string kept = commFile + ".lastgood";
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
-    Release();
     // The token is taken just before the probation is written down.
-    struct stat about {};
-    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) == 0; }));
-    EXPECT_EQ(0600u, about.st_mode & 0777u);
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) != ~0u; }));
+    EXPECT_EQ(0600u, Mode(kept));
     EXPECT_NE(std::string::npos, ReadText(kept).find(good));
 
     // The agent stops and starts again, its comm settings the dead ones.
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(End());
     ASSERT_EQ(dead, ReadText(commFile));
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(1u, TraceLines::Count(
@@ -745,7 +685,7 @@ TEST_F(ProbationExtensions, AProbationOutlivesARestartOfTheAgent) {
     g_now += 6;
     ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
     EXPECT_EQ(good, ReadText(commFile));
-    ASSERT_TRUE(WaitFor([&] { return ::stat(kept.c_str(), &about) != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
     // The server, hearing token 0, offers the same settings: refused.
     server.Then(GroupSettingsAnswer("tok-dead", dead));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
@@ -766,12 +706,10 @@ TEST_F(ProbationExtensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForg
     ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
-    struct stat about {};
-    ASSERT_TRUE(WaitFor([&] { return ::stat((commFile + ".lastgood").c_str(), &about) != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Mode(commFile + ".lastgood") == ~0u; }));
     // Kept for good: a probation's length later they are still in force.
     g_now += 60;
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("later"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("later") == 1; }));
+    ASSERT_TRUE(Posted("later"));
     EXPECT_EQ(newer, ReadText(commFile));
 }
 

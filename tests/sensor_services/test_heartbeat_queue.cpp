@@ -50,7 +50,7 @@ protected:
         });
         ServedSession::SetUp();
         sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
-        ASSERT_EQ(0u, Init());
+        ASSERT_NO_FATAL_FAILURE(Start());
         g_errors = 0;
         SS_RegisterErrorCallback(&OnError);
     }
@@ -77,16 +77,10 @@ TEST_F(Queue, APostedHeartbeatIsSentWithTheGroupSettingsRequest) {
     ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
     const std::string body = server.Body(0);
     EXPECT_EQ(0u, body.find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
-    EXPECT_NE(std::string::npos, body.find("name='first'"));
-    EXPECT_NE(std::string::npos,
-              body.find("<policy-item namespace='https://schemas.example.org/xml/cml/CommonDocuments/GroupSettings' "
-                        "schema-version='1.0.0' token='0'/>"))
-        << body;
+    ovxTest::ExpectContains(body, {"name='first'", "<policy-item namespace='" + ovxTest::kGroupSettingsNs +
+                                                       "' schema-version='1.0.0' token='0'/>"});
     EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(0).contentType);
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
-    session->Release();
     EXPECT_EQ(0, g_errors.load());
 }
 
@@ -108,8 +102,6 @@ TEST_F(Queue, TheBytesPostedAreTheBytesOfTheOutBuffer) {
 }
 
 TEST_F(Queue, WithoutMergingOnlyTheNewestPendingHeartbeatIsSent) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat("older"), nullptr, nullptr));
     ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat("newer"), nullptr, nullptr));
     session->RequestDispatch();
@@ -117,7 +109,6 @@ TEST_F(Queue, WithoutMergingOnlyTheNewestPendingHeartbeatIsSent) {
     EXPECT_NE(std::string::npos, server.Body(0).find("name='newer'"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(1u, server.Count());
-    session->Release();
 }
 
 TEST_F(Queue, AFailedPostReportsAndIsSentAgain) {
@@ -127,18 +118,11 @@ TEST_F(Queue, AFailedPostReportsAndIsSentAgain) {
     EXPECT_LE(1, g_errors.load());
     EXPECT_NE(0u, g_lastError.load());
     failing = false;
-    ASSERT_TRUE(WaitFor([&] {
-        CSensorServices* session = Current();
-        bool done = session != nullptr && !session->HasPendingHeartbeat();
-        if (session != nullptr) session->Release();
-        return done;
-    }));
+    ASSERT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
     EXPECT_NE(std::string::npos, server.Body(server.Count() - 1).find("name='again'"));
 }
 
 TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     SS_HMESSAGE first = Heartbeat("first");
     AddGetPolicyRequest(first, "1", "one", "urn:p", nullptr, nullptr, nullptr);
     ASSERT_EQ(0u, session->QueueHeartbeatRequest(first, nullptr, nullptr));
@@ -149,11 +133,13 @@ TEST_F(MergingQueue, ANewerHeartbeatIsMergedIntoThePendingOne) {
     session->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
     const std::string body = server.Body(0);
-    EXPECT_NE(std::string::npos, body.find("name='first'"));  // an empty name does not overwrite
-    EXPECT_NE(std::string::npos, body.find("<policy-item name='one' namespace='urn:p' token='3'/>")) << body;
-    EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>"));
-    EXPECT_EQ(body.find("<get-policy-request"), body.rfind("<get-policy-request"));  // one request
-    session->Release();
+    // An empty name does not overwrite the announcement's (the source's is never merged); one request.
+    const size_t announcement = body.find("<agent-startup-announcement");
+    ASSERT_NE(std::string::npos, announcement) << body;
+    ovxTest::ExpectContains(body.substr(announcement, body.find('>', announcement) - announcement), {"name='first'"});
+    ovxTest::ExpectContains(body, {"<policy-item name='one' namespace='urn:p' token='3'/>",
+                                   "<policy-item name='two' namespace='urn:p' token='2'/>"});
+    EXPECT_EQ(body.find("<get-policy-request"), body.rfind("<get-policy-request"));
 }
 
 // The field's case: the server fails every post while the agent keeps
@@ -190,17 +176,10 @@ TEST_F(MergingQueue, EveryKindPostedWhileTheServerFailsIsMergedIntoThePendingOne
     // heartbeat's entries: a heartbeat in flight as the server came back may
     // have arrived alone before it.
     ASSERT_TRUE(WaitFor([&] {
-        CSensorServices* session = Current();
-        const bool idle = session != nullptr && !session->HasPendingHeartbeat();
-        if (session != nullptr) session->Release();
-        return idle && server.Body(server.Count() - 1).find("v-other") != std::string::npos;
+        return !session->HasPendingHeartbeat() && server.Body(server.Count() - 1).find("v-other") != std::string::npos;
     }));
     const std::string body = server.Body(server.Count() - 1);
-    auto count = [&](const std::string& text) {
-        size_t n = 0;
-        for (size_t at = body.find(text); at != std::string::npos; at = body.find(text, at + 1)) ++n;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return ovxTest::Occurrences(body, text); };
     for (const char* tag : {"<set-policy-request", "<set-policy-response", "<set-schema-request", "<get-schema-request",
                             "<get-schema-response", "<set-schema-response"}) {
         EXPECT_EQ(1u, count(tag)) << tag << " in " << body;
@@ -213,8 +192,6 @@ TEST_F(MergingQueue, EveryKindPostedWhileTheServerFailsIsMergedIntoThePendingOne
 // A heartbeat whose text was written out for the agent, then merged with a
 // newer one, is posted as merged: not as the text written earlier.
 TEST_F(MergingQueue, AMergedHeartbeatIsPostedAsMergedNotAsWrittenOut) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     std::vector<char> first(64 * 1024), second(64 * 1024);
     uint32_t firstLength = static_cast<uint32_t>(first.size()), secondLength = firstLength;
     SS_HMESSAGE older = Heartbeat("first");
@@ -228,10 +205,8 @@ TEST_F(MergingQueue, AMergedHeartbeatIsPostedAsMergedNotAsWrittenOut) {
     const std::string body = server.Body(0);
     EXPECT_NE(std::string(first.data(), firstLength), body);
     EXPECT_NE(std::string(second.data(), secondLength), body);
-    EXPECT_NE(std::string::npos, body.find("name='first'"));
-    EXPECT_NE(std::string::npos, body.find("<policy-item name='one' namespace='urn:p' token='1'/>")) << body;
-    EXPECT_NE(std::string::npos, body.find("<policy-item name='two' namespace='urn:p' token='2'/>")) << body;
-    session->Release();
+    ovxTest::ExpectContains(body, {"name='first'", "<policy-item name='one' namespace='urn:p' token='1'/>",
+                                   "<policy-item name='two' namespace='urn:p' token='2'/>"});
 }
 
 // The library answers server requests it does not know with error
@@ -260,8 +235,6 @@ protected:
 };
 
 TEST_P(ErrorResponsesJoin, TheAgentsHeartbeatAndTheLibrarysErrorResponsesBothReachTheServer) {
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     SS_HMESSAGE agent = Heartbeat("agent");
     SS_HMESSAGE own = Own();
     SS_HMESSAGE first = GetParam().ownFirst ? own : agent;
@@ -287,13 +260,10 @@ TEST_P(ErrorResponsesJoin, TheAgentsHeartbeatAndTheLibrarysErrorResponsesBothRea
     }
     session->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return server.Count() == posts && !session->HasPendingHeartbeat(); }));
-    const std::string body = server.Body(posts - 1);
-    EXPECT_NE(std::string::npos, body.find("name='agent'")) << body;
-    EXPECT_NE(std::string::npos, body.find("request-id='unknown-1' code='0xc7380004'")) << body;
+    ovxTest::ExpectContains(server.Body(posts - 1), {"name='agent'", "request-id='unknown-1' code='0xc7380004'"});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(posts, server.Count());
     server.Note(nullptr);
-    session->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ErrorResponsesJoin,

@@ -80,13 +80,7 @@ protected:
         g_calls.Take();
         g_generic = 0;
         g_genericThrows = false;
-        ASSERT_EQ(0u, Init());
-        session = Current();
-        ASSERT_NE(nullptr, session);
-    }
-    void TearDown() override {
-        if (session != nullptr) session->Release();
-        ServedSession::TearDown();
+        ASSERT_NO_FATAL_FAILURE(Start());
     }
     std::string CommSettings() override {
         return "[group]\nschemaVersion=1.0.0\ngroupnameHint=Servers\n[server.1]\nurl=" + server.Url() + "\n";
@@ -95,8 +89,6 @@ protected:
         return session->HelperProcessHeartbeatResponse(reinterpret_cast<const uint8_t*>(answer.data()),
                                                        static_cast<uint32_t>(answer.size()));
     }
-
-    CSensorServices* session = nullptr;
 };
 
 const std::string kThreeSchemas = Doc("get-schema-request", kSchemaNs, "g-1",
@@ -186,8 +178,7 @@ TEST_F(Responses, SchemaDocumentsCarryTheirItemsCodesAndSchemaTexts) {
     ASSERT_EQ(2u, calls.size());
     // The set-schema-request goes first (list S), its schema as UTF-8 XML.
     EXPECT_EQ(0u, calls[0].find("set-schema-request set-1 0 {agent} A urn:a 1.0 0 (null) <")) << calls[0];
-    EXPECT_NE(std::string::npos, calls[0].find("targetNamespace='urn:a'")) << calls[0];
-    EXPECT_NE(std::string::npos, calls[0].find("last=0"));
+    ExpectContains(calls[0], {"targetNamespace='urn:a'", "last=0"});
     EXPECT_EQ("get-schema-response agent-req 0 {agent} B urn:b 2.0 7 not here (null) last=1", calls[1]);
 }
 
@@ -206,16 +197,13 @@ TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheC
     std::vector<std::string> calls = g_calls.Take();
     ASSERT_EQ(3u, calls.size());
     EXPECT_EQ(0u, calls[0].find("get-policy-response gp-1 {agent} t-fw fw urn:firewall 1.0.0 0 (null) [<")) << calls[0];
-    EXPECT_NE(std::string::npos, calls[0].find("<rule port='22'/>")) << calls[0];
-    EXPECT_NE(std::string::npos, calls[0].find("last=0"));
+    ExpectContains(calls[0], {"<rule port='22'/>", "last=0"});
     // Group settings: to the file first, then the agent hears of it.
     EXPECT_EQ("comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + settings + "] last=0",
               calls[1]);
     EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1", calls[2]);
     EXPECT_EQ(settings, ReadText(commFile));
-    struct stat info {};
-    ASSERT_EQ(0, stat(commFile.c_str(), &info));
-    EXPECT_EQ(0600u, info.st_mode & 0777);
+    EXPECT_EQ(0600u, Mode(commFile));
     EXPECT_EQ("tok-2", session->GetGroupSettingsToken());
     // Reloaded: the new group name hint is what the service library now holds.
     char* schemaVersion = nullptr;
@@ -332,17 +320,11 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(1u, server.Count());
     const std::string body = server.Body(0);
-    EXPECT_NE(std::string::npos, body.find("name='DesktopController' namespace='" + kBase + "/cml/DesktopController'"))
-        << body.substr(0, 2000);
-    EXPECT_NE(std::string::npos, body.find("request-id='unknown-1' code='0xc7380004'"));
-    EXPECT_NE(std::string::npos, body.find("text='zizozo razarivi - unrecognized request'"));
-    EXPECT_NE(std::string::npos, body.find("request-id='flood-1999'"));
+    ExpectContains(body, {"name='DesktopController' namespace='" + kBase + "/cml/DesktopController'",
+                          "request-id='unknown-1' code='0xc7380004'", "text='zizozo razarivi - unrecognized request'",
+                          "request-id='flood-1999'"});
     EXPECT_EQ(std::string::npos, body.find("task-1"));
-    size_t errors = 0;
-    for (size_t at = body.find("<error-response"); at != std::string::npos; at = body.find("<error-response", at + 1)) {
-        ++errors;
-    }
-    EXPECT_EQ(2001u, errors);
+    EXPECT_EQ(2001u, Occurrences(body, "<error-response"));
 }
 
 TEST_F(Responses, AFailingGenericCallbackDoesNotStopTheRest) {
@@ -468,5 +450,5 @@ TEST_F(Responses, GroupSettingsFromTheServerAreAppliedAndAskedForWithTheirToken)
     EXPECT_EQ(settings, ReadText(commFile));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Count() == 2; }));
-    EXPECT_NE(std::string::npos, server.Body(1).find("token='tok-7'"));
+    ExpectContains(server.Body(1), {"token='tok-7'"});
 }

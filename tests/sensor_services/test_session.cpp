@@ -33,26 +33,22 @@ TEST_F(Session, InitStartsTheThreadsAndShutDownStopsThem) {
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Entering worker thread: ") == 1; }));
     EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, Init());
     EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));  // nothing new was started
-    uint32_t count = 99;
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(0u, count);
+    EXPECT_EQ(0u, Servers());
     EXPECT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(1u, TraceLines::Count("Exiting dispatch thread: "));
     EXPECT_EQ(1u, TraceLines::Count("Exiting worker thread: "));
+    uint32_t count = 99;
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
     EXPECT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(0u, Init());  // and again after a shut-down
 }
 
 TEST_F(Session, WithNoServerTheDispatchThreadWaitsForWork) {
-    ASSERT_EQ(0u, Init());
+    ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") == 1; }));
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     EXPECT_EQ(0u, session->RequestDispatch());
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Cannot dispatch data. No server found.") >= 1; }));
     ASSERT_TRUE(WaitFor([] { return TraceLines::Count("Waiting on dispatch event with timeout = -1") >= 2; }));
-    session->Release();
 }
 
 class SessionWithFlags : public Session {
@@ -64,9 +60,7 @@ protected:
 };
 
 TEST_F(Session, WithoutASectionTheFlagsHaveTheirDefaults) {
-    ASSERT_EQ(0u, Init());
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
+    ASSERT_NO_FATAL_FAILURE(Start());
     SessionFlags flags = session->GetFlags();
     EXPECT_FALSE(flags.dumpEnabled);
     EXPECT_TRUE(flags.autoGroupSettingsRequest);
@@ -75,13 +69,10 @@ TEST_F(Session, WithoutASectionTheFlagsHaveTheirDefaults) {
     EXPECT_EQ(30000u, session->ShutdownTimeout());
     EXPECT_EQ("0", session->GetGroupSettingsToken());
     EXPECT_EQ(commFile, session->GetCommSettingsFile());
-    session->Release();
 }
 
 TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
-    ASSERT_EQ(0u, Init());
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
+    ASSERT_NO_FATAL_FAILURE(Start());
     SessionFlags flags = session->GetFlags();
     EXPECT_TRUE(flags.dumpEnabled);
     EXPECT_FALSE(flags.autoGroupSettingsRequest);
@@ -97,7 +88,7 @@ TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination() + 100));
     EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination()));
     EXPECT_TRUE(session->GetFlags().autoGroupSettingsRequest);
-    session->Release();
+    Release();
     SS_ShutDown();
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::SettingsChanged(0));
 }
@@ -116,9 +107,7 @@ TEST_F(Session, PassThroughsReachTheServiceLibrary) {
     // A position past the end of the list appends.
     EXPECT_EQ(0u, SS_AddServer(0, "primary", "http://127.0.0.1:1", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, nullptr, 0));
-    uint32_t count = 0;
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(1u, count);
+    EXPECT_EQ(1u, Servers());
     char* fields[10] = {};
     ASSERT_EQ(0u, SS_GetServerInfo(0, &fields[0], &fields[1], &fields[2], &fields[3], &fields[4], &fields[5],
                                    &fields[6], &fields[7], &fields[8], &fields[9]));
@@ -137,8 +126,7 @@ TEST_F(Session, PassThroughsReachTheServiceLibrary) {
     EXPECT_EQ(0u, SS_ResetToPrimaryController());
     EXPECT_EQ(0u, SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; }));
     EXPECT_EQ(0u, SS_DeleteServer(0));
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(0u, count);
+    EXPECT_EQ(0u, Servers());
 }
 
 // Where no file can be made there is no dump, and the post goes on. (What
@@ -161,19 +149,10 @@ TEST_F(Session, CallsOverlappingInitAndShutDownFinishOnALiveObject) {
         }
         return count;
     };
-    auto threads = [] {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
-        }
-        return -1;
-    };
     sink.levelMask = 0;     // quiet: 80 cycles of thread lines
     ASSERT_EQ(0u, Init());  // the first load maps the library for good
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
-    const int threadsBefore = threads();
+    ASSERT_NO_FATAL_FAILURE(End());
+    const int threadsBefore = Threads();
     std::atomic<bool> done{false};
     std::atomic<int> calls{0};
     std::vector<std::thread> agents;
@@ -199,8 +178,8 @@ TEST_F(Session, CallsOverlappingInitAndShutDownFinishOnALiveObject) {
     done = true;
     for (auto& agent : agents) agent.join();
     EXPECT_LT(0, calls.load());
-    EXPECT_TRUE(WaitFor([&] { return threads() <= threadsBefore; }))
-        << threads() << " threads, " << threadsBefore << " before";
+    EXPECT_TRUE(WaitFor([&] { return Threads() <= threadsBefore; }))
+        << Threads() << " threads, " << threadsBefore << " before";
 }
 
 namespace {
@@ -320,24 +299,19 @@ TEST_F(Dispatch, OpeningTheListenerFailsCleanly) {
 // again, the connection tests meeting a port nothing listens on.
 TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     ASSERT_EQ(0u, Init());
-    uint32_t count = 0;
     const std::string servers = dir + "/servers.ini", saved = dir + "/saved.ini";
     const std::string refused = "http://127.0.0.1:1";  // nothing listens on port 1
     WriteText(servers, "[server.1]\nurl=http://127.0.0.1:7\n[server.2]\nurl=http://127.0.0.1:8\n");
     for (const uint32_t replace : {0u, 0u, 7u}) EXPECT_EQ(0u, SS_LoadServers(servers.c_str(), replace));
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(2u, count);                               // added twice, then replaced: any non-zero replaces
+    EXPECT_EQ(2u, Servers());                           // added twice, then replaced: any non-zero replaces
     ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 0));  // added to those there
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(4u, count);
+    EXPECT_EQ(4u, Servers());
     EXPECT_EQ(0u, SS_SetGroupnameHint("Laptops"));
     ASSERT_EQ(0u, SS_SaveCommSettings(saved.c_str()));
-    EXPECT_NE(std::string::npos, ReadText(saved).find("http://127.0.0.1:8")) << ReadText(saved);
-    EXPECT_NE(std::string::npos, ReadText(saved).find("Laptops")) << ReadText(saved);
+    ExpectContains(ReadText(saved), {"http://127.0.0.1:8", "Laptops"});
     WriteText(commFile, "[server.1]\nurl=" + refused + "\n");
     ASSERT_EQ(0u, SS_LoadCommSettingsFile(commFile.c_str()));
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(1u, count);
+    EXPECT_EQ(1u, Servers());
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettings(refused.c_str(), 2000));
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettingsFile(commFile.c_str(), 2000));
     EXPECT_NE(0u, SS_LoadCommSettingsFile((dir + "/missing.ini").c_str()));
@@ -349,20 +323,14 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
 }
 
 TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
-    ASSERT_EQ(0u, Init());
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
+    ASSERT_NO_FATAL_FAILURE(Start());
     WriteText(commFile, "[server.1]\nurl=http://127.0.0.1:7\n");
     EXPECT_EQ(0u, session->ReloadGroupSettings());
-    uint32_t count = 0;
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(1u, count);
+    EXPECT_EQ(1u, Servers());
     WriteText(commFile, "[server.1]\nname=no url\n");
     EXPECT_NE(0u, session->ReloadGroupSettings());
     EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(1u, count);  // the settings in force stay
-    session->Release();
+    EXPECT_EQ(1u, Servers());  // the settings in force stay
 }
 
 // A session that ends only after the next one started (a call still held
@@ -374,11 +342,8 @@ TEST_F(Session, ASessionEndingLateLeavesTheNextOneIntact) {
     ASSERT_EQ(0u, SS_ShutDown());
     ASSERT_EQ(0u, Init());
     old->Release();  // the old session cleans up now
-    uint32_t count = 99;
-    EXPECT_EQ(0u, SS_GetServerCount(&count));
-    EXPECT_EQ(0u, count);
-    CSensorServices* current = Current();
-    ASSERT_NE(nullptr, current);
-    EXPECT_EQ(0u, CSensorServices::SettingsChanged(current->DefaultDestination()));
-    current->Release();
+    EXPECT_EQ(0u, Servers());
+    session = Current();
+    ASSERT_NE(nullptr, session);
+    EXPECT_EQ(0u, CSensorServices::SettingsChanged(session->DefaultDestination()));
 }

@@ -3,7 +3,6 @@
 // SS_Init calls, threads left running by a timed-out shut-down, callbacks
 // that call back in, and who owns a heartbeat after each status.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,23 +20,12 @@
 #include "ovxStatus.h"
 #include "HeartbeatServer.h"
 
-extern char** environ;
-
 using namespace ovxTest;
 
 namespace {
 
 const std::string kLibraryDir = OVX_TEST_LIBRARY_DIR;
 const std::string kScsName = "libovxSessionConfigSvcs5.so";
-
-int Threads() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
-    }
-    return -1;
-}
 
 // The names of the process's threads, for a failure message.
 std::string ThreadNames() {
@@ -128,8 +116,7 @@ TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
         ASSERT_EQ(0u, Init());
         EXPECT_EQ(0u, PostOne());
         EXPECT_TRUE(Arrives(before + 1));
-        ASSERT_EQ(0u, SS_ShutDown());
-        EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ASSERT_NO_FATAL_FAILURE(End());
     }
 }
 
@@ -144,8 +131,7 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(0u, PostOne());
     ASSERT_TRUE(Arrives(1));
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(End());
     const int before = Threads();
     std::atomic<int> ready{0};
     std::atomic<bool> go{false};
@@ -171,8 +157,7 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     // Its threads and nothing else: a dispatch and a worker thread.
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 2 + 1; })) << Threads() << " against " << before << ":\n"
                                                                       << ThreadNames();
-    ASSERT_EQ(0u, SS_ShutDown());
-    EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(End());
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 1; })) << Threads() << " against " << before << ":\n"
                                                                   << ThreadNames();
 }
@@ -199,29 +184,26 @@ uint32_t LatePolicy(const char*, uint32_t, uint32_t, const char*, const char*, c
     return 0;
 }
 
+class LateEdges : public Edges {
+protected:
+    std::string Flags() override { return "shutdownTimeout=150\ntransferTimeout=5000\n"; }
+};
+
 }  // namespace
 
 // SS_ShutDown gives up on a post that hangs; the answer comes after it
 // returned, carrying group settings. Nothing of it reaches the agent: no
 // trace line (the sink is freed), no callback, no settings written.
-TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
-    TempDir temp("ovx-late");
-    HeartbeatServer server;
+TEST_F(LateEdges, NothingReachesTheAgentAfterATimedOutShutDown) {
     server.Hold();
-    const std::string local = temp / "local.ini", comm = temp / "comm.ini";
-    WriteText(local, "[scs]\nagentIdFile=" + (temp / "agent-id.ini") +
-                         "\n[sensor_services]\nshutdownTimeout=150\ntransferTimeout=5000\n");
-    const std::string settings = "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
-    WriteText(comm, settings);
+    const std::string settings = ReadText(commFile);
     server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                   Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
                                   Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
-    RegisterSessionFactory();
-    SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
     g_returned = false;
     g_lateCalls = 0;
     auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &LateLine};
-    ASSERT_EQ(0u, SS_Init("5.0", local.c_str(), comm.c_str(), "ovx-tests", nullptr, sink));
+    ASSERT_EQ(0u, SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, sink));
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&LateError));
     ASSERT_EQ(0u, RegisterResponseComplete(&LateComplete));
     ASSERT_EQ(0u, RegisterCommSettingsResponse(&LatePolicy));
@@ -240,25 +222,17 @@ TEST(EdgesLate, NothingReachesTheAgentAfterATimedOutShutDown) {
     server.Release();  // the answer arrives at the session left running
     EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     EXPECT_EQ(0, g_lateCalls.load());
-    EXPECT_EQ(settings, ReadText(comm));
+    EXPECT_EQ(settings, ReadText(commFile));
 }
 
 namespace {
 
-// Runs the probe program; its exit status (0 = clean) or -1.
+// Runs the probe program; its exit status (0 = clean, 128 + the signal that ended it).
 int RunProbe(const std::string& mode) {
     TempDir work("ovx-probe");
-    const std::string probe = OVX_LATE_PROBE;
-    const std::string library = OVX_SENSOR_LIBRARY;
-    const std::string services = OVX_TEST_LIBRARY_DIR;
-    const std::string folder = work.path();
-    char* arguments[] = {const_cast<char*>(probe.c_str()),   const_cast<char*>(mode.c_str()),
-                         const_cast<char*>(library.c_str()), const_cast<char*>(services.c_str()),
-                         const_cast<char*>(folder.c_str()),  nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, probe.c_str(), nullptr, nullptr, arguments, environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
+    const std::string command = std::string(OVX_LATE_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " +
+                                OVX_TEST_LIBRARY_DIR + " " + work.path();
+    const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -335,9 +309,8 @@ TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
         EXPECT_EQ(0u, PostOne("next"));
         ASSERT_TRUE(Arrives(2 + i));
     }
-    const std::string last = server.Body(server.Count() - 1);
-    EXPECT_NE(std::string::npos, last.find("namespace='" + kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"))
-        << last;
+    ExpectContains(server.Body(server.Count() - 1),
+                   {"namespace='" + kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"});
     EXPECT_EQ(before, ReadText(commFile));
 }
 
@@ -366,16 +339,19 @@ std::string TextOf(SS_HMESSAGE message) {
     return out.str();
 }
 
-class MergingEdges : public Edges {
+class FailedBuilder : public Edges, public ::testing::WithParamInterface<bool> {
 protected:
-    std::string Extra() override { return "mergeHeartbeatOnPost=1\n"; }
+    std::string Extra() override { return GetParam() ? "mergeHeartbeatOnPost=1\n" : ""; }
 };
 
+}  // namespace
+
 // Each builder that fails leaves the message exactly as it was, so the
-// heartbeat still goes out; every posted heartbeat's module arrives. Without
-// merging a newer pending heartbeat replaces an older one, so each is
-// awaited before the next is posted.
-void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
+// heartbeat still goes out; every posted heartbeat's module arrives, merged
+// or not. Without merging a newer pending heartbeat replaces an older one,
+// so each is awaited before the next is posted.
+TEST_P(FailedBuilder, LeavesTheMessageAsItWas) {
+    ASSERT_EQ(0u, Init());
     const std::string longText(5000, 'x');
     const char bad[] = "<policy><unclosed></policy>";
     const uint32_t badLength = sizeof bad - 1;
@@ -428,34 +404,18 @@ void FailedBuildersThenGoodPosts(HeartbeatServer& server, bool merging) {
         EXPECT_EQ(before, TextOf(heartbeat));
         ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
         ++posted;
-        if (!merging) {
+        if (!GetParam()) {
             ASSERT_TRUE(WaitFor([&] { return server.Count() == posted; }));
         }
     }
-    // Merged or not, what every post carried reaches the server.
     for (const auto& builder : builders) {
-        const std::string module = std::string("name='module-") + builder.first + "'";
-        EXPECT_TRUE(WaitFor([&] {
-            for (size_t i = 0; i < server.Count(); ++i) {
-                if (server.Body(i).find(module) != std::string::npos) return true;
-            }
-            return false;
-        })) << module;
+        const std::string module = std::string("module-") + builder.first;
+        EXPECT_TRUE(WaitFor([&] { return server.Named(module) > 0; })) << module;
     }
     EXPECT_EQ(posted, sizeof builders / sizeof builders[0]);
 }
 
-}  // namespace
-
-TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
-    ASSERT_EQ(0u, Init());
-    FailedBuildersThenGoodPosts(server, false);
-}
-
-TEST_F(MergingEdges, AFailedBuilderLeavesTheMessageAsItWasWhenMerging) {
-    ASSERT_EQ(0u, Init());
-    FailedBuildersThenGoodPosts(server, true);
-}
+INSTANTIATE_TEST_SUITE_P(MergingOrNot, FailedBuilder, ::testing::Bool());
 
 // An agent callback may end the session it runs on, on either thread that
 // runs callbacks: SS_ShutDown returns at once (the thread cannot wait for

@@ -69,7 +69,7 @@ TEST_F(ShortOfMemory, AHeartbeatWhoseTextCannotBeMadeIsKeptAndSentOnTheNextTry) 
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the allocator is not replaced under ThreadSanitizer";
 #endif
-    ASSERT_EQ(0u, Init());
+    ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&ArmOnDispatchThread));
     server.Status(500);  // the first try fails: its retry makes the text again
     SS_HMESSAGE heartbeat = Heartbeat();
@@ -83,10 +83,7 @@ TEST_F(ShortOfMemory, AHeartbeatWhoseTextCannotBeMadeIsKeptAndSentOnTheNextTry) 
     EXPECT_EQ(1u, TraceLines::CountAtLevel(SS_TRACE_ERROR, "unable to allocate heartbeat buffer!"));
     EXPECT_EQ(server.Body(0), server.Body(1));
     EXPECT_LT(kLarge, server.Body(1).size());
-    CSensorServices* session = Current();
-    ASSERT_NE(nullptr, session);
     EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
-    session->Release();
 }
 
 }  // namespace

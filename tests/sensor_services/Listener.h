@@ -1,0 +1,35 @@
+// A listening socket on 127.0.0.1 that never accepts by itself: the kernel
+// completes the connections, and a request sent there gets no answer until
+// its owner accepts and answers it. The probes run as child processes use
+// it too: it needs nothing but the system's headers.
+#ifndef OVX_TESTS_SENSOR_SERVICES_LISTENER_H
+#define OVX_TESTS_SENSOR_SERVICES_LISTENER_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+class Listener {
+public:
+    Listener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, 128) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+            port = ntohs(address.sin_port);
+        }
+    }
+    ~Listener() {
+        if (fd >= 0) close(fd);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;  // 0 when it could not listen
+};
+
+#endif  // OVX_TESTS_SENSOR_SERVICES_LISTENER_H
