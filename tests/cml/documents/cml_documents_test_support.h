@@ -52,6 +52,14 @@ inline std::unique_ptr<CCmlMessage> RoundTrip(const CCmlMessage& message, bool v
     return std::unique_ptr<CCmlMessage>(read);
 }
 
+// What `item` writes as its element, `level` deep, on a wide stream.
+template <class T>
+std::wstring ElementOf(const T& item, int level = 0) {
+    std::wostringstream out;
+    item.WriteElement(out, level);
+    return out.str();
+}
+
 // The element at the root of `xml`, in a parser the caller keeps.
 inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
