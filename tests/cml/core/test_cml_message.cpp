@@ -18,17 +18,12 @@ using ovx::cml::testing::CProbeDocument;
 using ovx::cml::testing::CProbeRequest;
 using ovx::cml::testing::Failure;
 using ovx::cml::testing::kProbeNs;
+using ovx::cml::testing::MessageOf;
 using ovx::cml::testing::Written;
 
 namespace {
 
-std::unique_ptr<CCmlMessage> Read(const std::string& xml) {
-    std::unique_ptr<CCmlDocumentBase> document(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    auto* message = dynamic_cast<CCmlMessage*>(document.get());
-    if (message != nullptr) document.release();
-    return std::unique_ptr<CCmlMessage>(message);
-}
+std::unique_ptr<CCmlMessage> Read(const std::string& xml) { return MessageOf(xml, kDoNotValidate, nullptr); }
 
 CAgentInfo Agent(const wchar_t* name) {
     CAgentInfo agent;

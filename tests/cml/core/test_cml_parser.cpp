@@ -21,7 +21,10 @@
 #include "cml_test_documents.h"
 
 using namespace ovx::cml;
+using ovx::cml::testing::DocumentOf;
 using ovx::cml::testing::Failure;
+using ovx::cml::testing::MessageOf;
+using ovx::cml::testing::Replace;
 using ovx::cml::testing::SchemaFolder;
 using ovx::cml::testing::Written;
 
@@ -39,12 +42,6 @@ CCmlMessage SampleMessage() {
     error.SetCode(1);
     message.AddResponse(error);
     return message;
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    size_t at = text.find(from);
-    ASSERT_NE(std::string::npos, at) << from;
-    text.replace(at, from.size(), to);
 }
 
 // A written message whose envelope lacks its required message id.
@@ -127,9 +124,7 @@ TEST_F(Parser, AWrittenMessageValidatesAgainstTheShippedSchemas) {
         std::string xml = Written(message);
         if (std::wstring(format) == L"1.0.0")
             Replace(xml, "/cml/Message' schema-version='1.0.0' request-id", "/cml' schema-version='2.4.2' request-id");
-        std::unique_ptr<CCmlDocumentBase> read(
-            CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
-        auto* back = dynamic_cast<CCmlMessage*>(read.get());
+        std::unique_ptr<CCmlMessage> back = MessageOf(xml, kValidate);
         ASSERT_NE(nullptr, back) << xml;
         EXPECT_EQ(format, back->GetSchemaVersion());
         EXPECT_EQ(1u, back->GetResponses().size());
@@ -395,18 +390,13 @@ TEST_F(Parser, EscapedTextsOfAnySizeAreRead) {
 TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
     std::string xml = WithBody(UnknownItem("", Nested(100000)));
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
-        CCmlException error = Failure([&] {
-            std::unique_ptr<CCmlDocumentBase>(
-                CreateDocumentFromXml(xml.data(), xml.size(), mode, nullptr, SchemaFolder(), kMatchCompatible));
-        });
+        CCmlException error = Failure([&] { DocumentOf(xml, mode); });
         EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
         EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"nested too deeply"));
     }
     // Just inside the bound is read.
     xml = WithBody(UnknownItem("", Nested(kMaxElementDepth - 8)));
-    std::unique_ptr<CCmlDocumentBase> read(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
+    EXPECT_NE(nullptr, MessageOf(xml, kDoNotValidate, nullptr));
 }
 
 TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
@@ -424,9 +414,7 @@ TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
     std::string xml = Written(message);
     ASSERT_GE(xml.size(), 50u * 1024 * 1024 - each);
     const long before = PeakResidentKb();
-    std::unique_ptr<CCmlDocumentBase> read(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    auto* back = dynamic_cast<CCmlMessage*>(read.get());
+    std::unique_ptr<CCmlMessage> back = MessageOf(xml, kDoNotValidate, nullptr);
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(count, back->GetRequests().size());
 #if defined(__SANITIZE_ADDRESS__)
