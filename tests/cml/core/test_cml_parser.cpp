@@ -338,10 +338,12 @@ TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
         "xsi:schemaLocation='urn:a ./schemas/../../../../../../../etc/passwd'/>",
     };
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
-        CCmlParser parser;
-        for (const std::string& xml : refused)
+        for (const std::string& xml : refused) {
+            CCmlParser parser;
             EXPECT_EQ(OVX_E_CML_PARSE_FATAL, ParseFailure(parser, xml, mode).GetErrorCode());
+        }
         for (const std::string& xml : hinted) {
+            CCmlParser parser;
             EXPECT_EQ(mode == kValidate ? OVX_E_CML_PARSE_ERROR : 0u, ParseFailure(parser, xml, mode).GetErrorCode())
                 << xml;
         }
