@@ -2,19 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "ovxSensorSvcs.h"
+#include "support/TestFiles.h"
 
 TEST(Catalog, EverySymbolicCodeHasAText) {
-    std::ifstream header(OVX_STATUS_HEADER);
-    ASSERT_TRUE(header) << OVX_STATUS_HEADER;
-    std::stringstream content;
-    content << header.rdbuf();
-    std::string text = content.str();
+    const std::string text = ovxTest::ReadText(OVX_STATUS_HEADER);
+    ASSERT_FALSE(text.empty()) << OVX_STATUS_HEADER;
     // Facility bases are not codes of their own: a code is added to them.
     std::regex define(R"(#define (OVX_(?!FACILITY_)\w+)\s+(0x[0-9A-Fa-f]+)u)");
     int seen = 0;

@@ -62,6 +62,16 @@ ovxSim::SimConfig Config(const std::string& name, const std::string& dir, const 
     return config;
 }
 
+// A heartbeat of the test's agent asking for each of `policies`.
+SS_HMESSAGE Asking(const std::vector<std::string>& policies) {
+    SS_HMESSAGE heartbeat = nullptr;
+    EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
+    for (const std::string& policy : policies) {
+        AddGetPolicyRequest(heartbeat, "0", policy.c_str(), "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+    }
+    return heartbeat;
+}
+
 class EndToEnd : public SessionFixture {
 protected:
     void SetUp() override {
@@ -98,19 +108,17 @@ protected:
                "\ncaFile=" + kCerts + "/ca.pem\n[server.2]\nurl=" + secondary->Url() + "\ncaFile=" + kCerts +
                "/ca.pem\n";
     }
-    uint32_t Post(std::initializer_list<const char*> policies = {}) {
-        SS_HMESSAGE heartbeat = nullptr;
-        EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
+    uint32_t Post(const std::vector<std::string>& policies = {}) {
+        SS_HMESSAGE heartbeat = Asking(policies);
         SS_HMODULE module = nullptr;
         AddModuleInfo(heartbeat, "scanner", "2.1", 0, &module);
-        for (const char* policy : policies) {
-            AddGetPolicyRequest(heartbeat, "0", policy, "urn:demo:scanner", "1.0.0", nullptr, nullptr);
-        }
         return PostHeartbeat(heartbeat, nullptr, nullptr);
     }
     bool Delivered(ovxSim::Simulator& server, int count) {
         return WaitFor([&] { return server.Count("heartbeat") >= count; }, std::chrono::seconds(20));
     }
+    // What either server counted of `what`.
+    int Both(const std::string& what) { return primary->Count(what) + secondary->Count(what); }
 
     std::unique_ptr<ovxSim::Simulator> primary, secondary;
 };
@@ -134,9 +142,8 @@ TEST_F(EndToEnd, WhatTheSimulatorAnswersReachesTheAgentToTheLetter) {
     ASSERT_TRUE(WaitFor([] { return Seen("group-settings "); }));
     EXPECT_TRUE(WaitFor([] { return Seen("complete"); }));  // the last callback of the answer, on its own thread
     const std::string json = primary->StatusJson();
-    EXPECT_NE(std::string::npos, json.find("\"id\":\"{e2e-agent}\"")) << json;
-    EXPECT_NE(std::string::npos, json.find("\"modules\":[\"scanner\"]")) << json;
-    EXPECT_NE(std::string::npos, json.find("\"group\":\"Lab\"")) << json;
+    for (const char* field : {"\"id\":\"{e2e-agent}\"", "\"modules\":[\"scanner\"]", "\"group\":\"Lab\""})
+        EXPECT_NE(std::string::npos, json.find(field)) << json;
     SS_HMESSAGE message = nullptr;
     ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
     EXPECT_EQ(OVX_E_CML_ATTACH_REFUSED,
@@ -171,7 +178,7 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
         int stallMs;
     } faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0}, {ovxSim::Fault::kStall, 4000},
                   {ovxSim::Fault::kTruncate, 0}, {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
-    auto received = [&] { return primary->Count("heartbeat") + secondary->Count("heartbeat"); };
+    auto received = [&] { return Both("heartbeat"); };
     CSensorServices* session = Current();
     ASSERT_NE(nullptr, session);
     for (const auto& fault : faults) {
@@ -234,10 +241,8 @@ void PostFromThreads(int threads, int posts) {
     for (int t = 0; t < threads; ++t) {
         agents.emplace_back([t, posts] {
             for (int i = 0; i < posts; ++i) {
-                SS_HMESSAGE heartbeat = nullptr;
-                if (CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1") != 0) return;
-                const std::string name = "p-" + std::to_string(t) + "-" + std::to_string(i);
-                AddGetPolicyRequest(heartbeat, "0", name.c_str(), "urn:demo:scanner", "1.0.0", nullptr, nullptr);
+                SS_HMESSAGE heartbeat = Asking({"p-" + std::to_string(t) + "-" + std::to_string(i)});
+                if (heartbeat == nullptr) return;
                 if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
@@ -266,7 +271,7 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
         for (int t = 0; t < 4; ++t) {
             for (int i = 0; i < 25; ++i) {
                 const std::string asked = "asked:p-" + std::to_string(t) + "-" + std::to_string(i);
-                if (primary->Count(asked) + secondary->Count(asked) == 0) names.push_back(asked);
+                if (Both(asked) == 0) names.push_back(asked);
             }
         }
         return names;
@@ -275,21 +280,16 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
         << missing().size() << " items never arrived, the first " << (missing().empty() ? "" : missing()[0]);
     // Every failed post reaches the agent's error callback (the last one
     // may still be on its way when the slot is seen empty).
-    EXPECT_TRUE(WaitFor([&] { return g_failures.load() >= primary->Count("fault") + secondary->Count("fault"); }))
+    EXPECT_TRUE(WaitFor([&] { return g_failures.load() >= Both("fault"); }))
         << g_failures.load() << " failures reported";
-    EXPECT_GT(primary->Count("fault") + secondary->Count("fault"), 0);
+    EXPECT_GT(Both("fault"), 0);
 }
 
 TEST_F(EndToEnd, WithoutMergingTheLastHeartbeatPostedArrives) {
     primary->InjectFault(ovxSim::Fault::kThrottle, 4);
     PostFromThreads(4, 10);
-    SS_HMESSAGE last = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&last, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
-    AddGetPolicyRequest(last, "0", "the-last-one", "urn:demo:scanner", "1.0.0", nullptr, nullptr);
-    ASSERT_EQ(0u, PostHeartbeat(last, nullptr, nullptr));
-    ASSERT_TRUE(
-        WaitFor([&] { return primary->Count("asked:the-last-one") + secondary->Count("asked:the-last-one") >= 1; },
-                std::chrono::seconds(30)));
+    ASSERT_EQ(0u, PostHeartbeat(Asking({"the-last-one"}), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return Both("asked:the-last-one") >= 1; }, std::chrono::seconds(30)));
 }
 
 namespace {

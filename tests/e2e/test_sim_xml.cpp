@@ -139,9 +139,7 @@ TEST(SimPlainXml, AnythingElseIsLeftToTheFullParser) {
         "<a><![CDATA[x]]></a>",
         "<a><!-- note --></a>",
     };
-    for (const std::string& text : cases) {
-        EXPECT_FALSE(Plain(text).read) << text;
-    }
+    for (const std::string& text : cases) EXPECT_FALSE(Plain(text).read) << text;
 }
 
 // Every document a byte away from the heartbeat (each byte cut off, taken

@@ -87,6 +87,14 @@ std::string HeartbeatOf(const std::string& agent) {
            "' namespace='urn:probe' version='5.0'/></request></message-body></message-envelope></cml></ovx>";
 }
 
+// The status of a post of `body` to the heartbeat service (or to `path`),
+// -1 when none came.
+int PostStatus(httplib::Client& client, const std::string& body,
+               const std::string& path = "/ovx/sensor_services/heartbeat") {
+    auto result = client.Post(path, body, "application/x-ovx-cml-data");
+    return result ? result->status : -1;
+}
+
 // The number after "key": of the agent's entry in the status JSON.
 int HeartbeatsOf(const std::string& json, const std::string& agent) {
     const size_t at = json.find("\"id\":\"" + agent + "\"");
@@ -207,7 +215,7 @@ TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
                                   &pid);
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
-    auto answered = client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{user}"), "application/x-ovx-cml-data");
+    const int answered = PostStatus(client, HeartbeatOf("{user}"));
     for (const char* name : {"state.db", "state.db-wal", "state.db-shm", "state.db.admin-token"}) {
         struct stat info {};
         EXPECT_EQ(0, lstat((temp / name).c_str(), &info)) << name;
@@ -215,8 +223,7 @@ TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
         EXPECT_EQ(0600u, info.st_mode & 0777) << name;
     }
     StopProgram(pid);
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(200, answered->status);
+    EXPECT_EQ(200, answered);
 }
 
 // A page served under a name rebound to the simulator's address sends that
@@ -280,18 +287,10 @@ TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
         laughs + "<ovx>&d;</ovx>",
     };
     httplib::Client client("127.0.0.1", simulator.Port());
-    for (const std::string& body : cases) {
-        auto result = client.Post("/ovx/sensor_services/heartbeat", body, "application/x-ovx-cml-data");
-        ASSERT_TRUE(result) << body;
-        EXPECT_EQ(400, result->status) << body;
-    }
-    auto elsewhere = client.Post("/ovx/sensor_services/elsewhere", heartbeat, "application/x-ovx-cml-data");
-    ASSERT_TRUE(elsewhere);
-    EXPECT_EQ(404, elsewhere->status);  // no such service
+    for (const std::string& body : cases) EXPECT_EQ(400, PostStatus(client, body)) << body;
+    EXPECT_EQ(404, PostStatus(client, heartbeat, "/ovx/sensor_services/elsewhere"));  // no such service
     EXPECT_EQ(0, simulator.Count("heartbeat"));
-    auto answered = client.Post("/ovx/sensor_services/heartbeat", heartbeat, "application/x-ovx-cml-data");
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(200, answered->status);
+    EXPECT_EQ(200, PostStatus(client, heartbeat));
     EXPECT_EQ(1, simulator.Count("heartbeat"));
 }
 
@@ -330,15 +329,11 @@ TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesStateAndKeyAndTokenAreKept) {
     ASSERT_TRUE(get);
     EXPECT_NE(200, get->status);
     // Nothing of that changed anything: heartbeats are answered.
-    auto answered = client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{a}"), "application/x-ovx-cml-data");
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(200, answered->status);
+    EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{a}")));
     EXPECT_EQ(0, simulator->Count("fault"));
     // The operator's command works.
     EXPECT_EQ(200, post({{"X-Admin-Token", simulator->AdminToken()}}));
-    answered = client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{a}"), "application/x-ovx-cml-data");
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(503, answered->status);
+    EXPECT_EQ(503, PostStatus(client, HeartbeatOf("{a}")));
 
     // A second start takes the token and the key from their files.
     const std::string token = simulator->AdminToken();
@@ -481,11 +476,9 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
         client.set_connection_timeout(5, 0);
         client.set_read_timeout(5, 0);
         const auto asked = std::chrono::steady_clock::now();
-        auto result =
-            client.Post("/ovx/sensor_services/heartbeat", HeartbeatOf("{normal}"), "application/x-ovx-cml-data");
+        EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{normal}")));
         tookMs.push_back(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count());
-        EXPECT_TRUE(result && result->status == 200);
     }
     // The slow ones are still connected: none was dropped to make room.
     int open = 0;

@@ -24,6 +24,9 @@
 #include "support/RefuseCalls.h"
 #include "support/TestFiles.h"
 
+using ovxTest::ChildExit;
+using ovxTest::WriteText;
+
 namespace {
 
 std::string Slurp(int fd) {
@@ -33,11 +36,6 @@ std::string Slurp(int fd) {
     lseek(fd, 0, SEEK_SET);
     while ((got = read(fd, buffer, sizeof(buffer))) > 0) out.append(buffer, static_cast<size_t>(got));
     return out;
-}
-
-void Write(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 class IntegrityTest : public ::testing::Test {
@@ -54,8 +52,8 @@ protected:
     // The library, its signature and the key file as a release writes them.
     void Signed() {
         std::filesystem::remove_all(m_library);
-        Write(m_library, m_content);
-        Write(m_library + ".sig", Sign(m_key, m_content));
+        WriteText(m_library, m_content);
+        WriteText(m_library + ".sig", Sign(m_key, m_content));
         WriteKeys(m_keys, {m_key});
     }
     void TearDown() override {
@@ -92,7 +90,7 @@ TEST_F(IntegrityTest, AGoodSignatureGivesTheVerifiedBytes) {
     ASSERT_EQ(0u, Verify(&fd));
     ASSERT_GE(fd, 0);
     // Replacing the file after the check does not change what the caller loads.
-    Write(m_library, "something else");
+    WriteText(m_library, "something else");
     EXPECT_EQ(m_content, Slurp(fd));
     close(fd);
 }
@@ -110,13 +108,14 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
         uint32_t status;
     };
     const Case cases[] = {
-        {"one changed byte", [&] { Write(m_library, changed); }, OVX_E_SIG_MISMATCH},
-        {"a truncated signature", [&] { Write(m_library + ".sig", signature.substr(0, 63)); }, OVX_E_SIG_MALFORMED},
-        {"a signature too long", [&] { Write(m_library + ".sig", signature + "x"); }, OVX_E_SIG_MALFORMED},
-        {"another key's signature", [&] { Write(m_library + ".sig", Sign(m_other, m_content)); }, OVX_E_SIG_MISMATCH},
+        {"one changed byte", [&] { WriteText(m_library, changed); }, OVX_E_SIG_MISMATCH},
+        {"a truncated signature", [&] { WriteText(m_library + ".sig", signature.substr(0, 63)); }, OVX_E_SIG_MALFORMED},
+        {"a signature too long", [&] { WriteText(m_library + ".sig", signature + "x"); }, OVX_E_SIG_MALFORMED},
+        {"another key's signature", [&] { WriteText(m_library + ".sig", Sign(m_other, m_content)); },
+         OVX_E_SIG_MISMATCH},
         {"no signature", [&] { unlink((m_library + ".sig").c_str()); }, OVX_E_SIG_MISSING},
         {"no key file", [&] { unlink(m_keys.c_str()); }, OVX_E_SIG_KEY_UNREADABLE},
-        {"a key file without a key", [&] { Write(m_keys, "not a key\n"); }, OVX_E_SIG_KEY_UNREADABLE},
+        {"a key file without a key", [&] { WriteText(m_keys, "not a key\n"); }, OVX_E_SIG_KEY_UNREADABLE},
         {"only an RSA key (Ed25519 keys only are trusted)", [&] { WriteKeys(m_keys, {rsa}); },
          OVX_E_SIG_KEY_UNREADABLE},
         {"no library", [&] { unlink(m_library.c_str()); }, OVX_E_LIB_UNREADABLE},
@@ -158,21 +157,21 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
     EVP_PKEY* ec = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     const std::string certificateBlock = "-----BEGIN CERTIFICATE-----\nTUlJQg==\n-----END CERTIFICATE-----\n";
-    Write(m_keys, "# release keys\n" + pem(rsa) + certificateBlock + pem(ec) + "the signing key:\n" + pem(m_key));
+    WriteText(m_keys, "# release keys\n" + pem(rsa) + certificateBlock + pem(ec) + "the signing key:\n" + pem(m_key));
     EXPECT_EQ(0u, Verify());
     std::string crlf;
     for (char c : pem(m_other) + pem(m_key)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    Write(m_keys, crlf);
+    WriteText(m_keys, crlf);
     EXPECT_EQ(0u, Verify());
     // The same key with one letter of its base64 changed is another key.
     std::string altered = pem(m_key);
     const size_t letter = altered.find('\n') + 20;
     altered[letter] = altered[letter] == 'A' ? 'B' : 'A';
-    Write(m_keys, altered);
+    WriteText(m_keys, altered);
     EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify());
-    Write(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + pem(m_key));
+    WriteText(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + pem(m_key));
     EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
-    Write(m_keys, pem(m_key).substr(0, 60));  // a block without its end
+    WriteText(m_keys, pem(m_key).substr(0, 60));  // a block without its end
     EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
     EVP_PKEY_free(rsa);
     EVP_PKEY_free(ec);
@@ -193,8 +192,8 @@ std::string RunProbe(const std::string& keyFile, const std::string& folder, cons
         if (chown(probe.c_str(), 65534, 65534) != 0 || chmod(probe.c_str(), 04755) != 0) return "no setuid copy";
     }
     const std::string local = work + "/local.ini", comm = work + "/comm.ini";
-    Write(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
-    Write(comm, "[group]\ngroupnameHint=Servers\n");
+    WriteText(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
+    WriteText(comm, "[group]\ngroupnameHint=Servers\n");
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return "no pipe";
     const pid_t child = fork();
@@ -248,7 +247,7 @@ TEST_F(IntegrityTest, TheKeyFileAnAgentIsGivenThroughItsEnvironment) {
     ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     const std::string fifo = m_dir + "/fifo", sparse = m_dir + "/sparse.pem";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
-    Write(sparse, "");
+    WriteText(sparse, "");
     ASSERT_EQ(0, truncate(sparse.c_str(), 16LL << 30));
     // The service library signed by another key, and one with a FIFO for
     // its signature.
@@ -257,7 +256,7 @@ TEST_F(IntegrityTest, TheKeyFileAnAgentIsGivenThroughItsEnvironment) {
         ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
         std::filesystem::copy_file(kServices + "/" + kScsName, folder + "/" + kScsName);
     }
-    Write(rogue + "/" + kScsName + ".sig", Sign(m_other, ovxTest::ReadText(kServices + "/" + kScsName)));
+    WriteText(rogue + "/" + kScsName + ".sig", Sign(m_other, ovxTest::ReadText(kServices + "/" + kScsName)));
     ASSERT_EQ(0, mkfifo((piped + "/" + kScsName + ".sig").c_str(), 0644));
     const std::string rogueKey = m_dir + "/rogue.pem";
     WriteKeys(rogueKey, {m_other});
@@ -302,32 +301,25 @@ TEST_F(IntegrityTest, WithoutInMemoryFilesTheAgentStillLoadsOnlyAPrivateCopy) {
 // not the file, and keeps the checked bytes when the file is rewritten in
 // place. Run in a child process, which keeps the seccomp filter.
 TEST_F(IntegrityTest, WithoutInMemoryFilesTheVerifiedBytesStayThoseChecked) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!ovxTest::RefuseCopyCalls(false)) _exit(10);
+    const int exited = ChildExit([&] {
+        if (!ovxTest::RefuseCopyCalls(false)) return 10;
         int fd = -1;
-        if (Verify(&fd) != 0 || fd < 0) _exit(11);
+        if (Verify(&fd) != 0 || fd < 0) return 11;
         struct stat copy {
         }, file{};
-        if (fstat(fd, &copy) != 0 || stat(m_library.c_str(), &file) != 0) _exit(12);
-        if (copy.st_ino == file.st_ino && copy.st_dev == file.st_dev) _exit(13);
-        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY || (copy.st_mode & 0277) != 0) _exit(14);
+        if (fstat(fd, &copy) != 0 || stat(m_library.c_str(), &file) != 0) return 12;
+        if (copy.st_ino == file.st_ino && copy.st_dev == file.st_dev) return 13;
+        if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY || (copy.st_mode & 0277) != 0) return 14;
         const int writer = open(m_library.c_str(), O_WRONLY);
-        if (writer < 0 || pwrite(writer, "rewritten", 9, 0) != 9) _exit(15);
+        if (writer < 0 || pwrite(writer, "rewritten", 9, 0) != 9) return 15;
         close(writer);
-        _exit(Slurp(fd) == m_content ? 0 : 16);
-    }
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status)) << "see the checks numbered in the test";
+        return Slurp(fd) == m_content ? 0 : 16;
+    });
+    EXPECT_EQ(0, exited) << "see the checks numbered in the test";
     // Refused unnamed files leave no copy to load.
-    const pid_t second = fork();
-    if (second == 0) {
-        int fd = 5;
-        if (!ovxTest::RefuseCopyCalls(true)) _exit(10);
-        _exit(Verify(&fd) == OVX_E_LIB_NO_PRIVATE_COPY && fd == -1 ? 0 : 11);
-    }
-    ASSERT_EQ(second, waitpid(second, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(0, ChildExit([&] {
+                  int fd = 5;
+                  if (!ovxTest::RefuseCopyCalls(true)) return 10;
+                  return Verify(&fd) == OVX_E_LIB_NO_PRIVATE_COPY && fd == -1 ? 0 : 11;
+              }));
 }

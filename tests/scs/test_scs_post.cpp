@@ -249,19 +249,17 @@ TEST_F(PostTest, ACompressedAnswerIsDecodedAndTheLimitHoldsForTheDecodedBody) {
 TEST_F(PostTest, TheExtendedPostRefusesUnknownOptionsAndAShortInfo) {
     uint8_t* response = nullptr;
     uint32_t length = 0;
+    const auto post = [&](uint32_t options, SCS_PostInfo* info) {
+        return SCS_PostDataEx(destination, 0, "/echo", options, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1,
+                              nullptr, &response, &length, info);
+    };
     SCS_PostInfo info{};
     info.structSize = sizeof info;
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              SCS_PostDataEx(destination, 0, "/echo", 0x80, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1,
-                             nullptr, &response, &length, &info));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, post(0x80, &info));
     info.structSize = 4;
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              SCS_PostDataEx(destination, 0, "/echo", 0, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1, nullptr,
-                             &response, &length, &info));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, post(0, &info));
     EXPECT_EQ(nullptr, response);
-    // Without info it is the plain post.
-    EXPECT_EQ(0u, SCS_PostDataEx(destination, 0, "/echo", 0, "text/xml", reinterpret_cast<const uint8_t*>("x"), 1,
-                                 nullptr, &response, &length, nullptr));
+    EXPECT_EQ(0u, post(0, nullptr));  // without info it is the plain post
     EXPECT_EQ("echo:x:text/xml", std::string(reinterpret_cast<char*>(response), length));
     SCS_Free(response);
 }

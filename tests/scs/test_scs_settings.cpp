@@ -99,21 +99,15 @@ TEST_F(AtomicWrite, AFolderThatCannotBeWrittenLeavesNothing) {
 
 TEST_F(AtomicWrite, AFullDiskKeepsTheOldFile) {
     ASSERT_EQ(0u, WriteFileAtomically(m_file, "old content\n"));
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A file size limit stands in for a full disk: writes past it fail.
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = {4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        int error = 0;
-        uint32_t status = WriteFileAtomically(m_file, std::string(100000, 'n'), &error);
-        _exit(status == OVX_E_SCS_SETTINGS_WRITE && error != 0 ? 0 : 1);
-    }
-    int result = 0;
-    ASSERT_EQ(child, waitpid(child, &result, 0));
-    ASSERT_TRUE(WIFEXITED(result));
-    EXPECT_EQ(0, WEXITSTATUS(result));
+    EXPECT_EQ(0, ovxTest::ChildExit([&] {
+                  // A file size limit stands in for a full disk: writes past it fail.
+                  signal(SIGXFSZ, SIG_IGN);
+                  struct rlimit limit = {4096, 4096};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  int error = 0;
+                  uint32_t status = WriteFileAtomically(m_file, std::string(100000, 'n'), &error);
+                  return status == OVX_E_SCS_SETTINGS_WRITE && error != 0 ? 0 : 1;
+              }));
     EXPECT_EQ("old content\n", ReadText(m_file));
     ExpectOnlyTheFile();
 }

@@ -1,15 +1,18 @@
 // Files and waits shared by the tests: a private folder that goes with its
-// contents however the test ends, whole-file reads and writes, and a bounded
-// wait for a condition.
+// contents however the test ends, whole-file reads and writes, a bounded
+// wait for a condition, and what a thread or a child process gives back.
 #ifndef OVX_TESTS_SUPPORT_TESTFILES_H
 #define OVX_TESTS_SUPPORT_TESTFILES_H
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -62,6 +65,24 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// What f() returns when run on a thread of its own, joined before return.
+template <class F>
+auto OnAnotherThread(F f) {
+    decltype(f()) result{};
+    std::thread([&] { result = f(); }).join();
+    return result;
+}
+
+// The exit status of a child process that runs `body` and exits with what
+// it returns; -1 when it ended otherwise (a signal).
+inline int ChildExit(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = -1;
+    EXPECT_EQ(child, waitpid(child, &status, 0));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace ovxTest

@@ -5,22 +5,12 @@
 #include <chrono>
 #include <thread>
 
+#include "support/TestFiles.h"
 #include "tools/jsevent.h"
 #include "tools/jssync.h"
 
 using namespace ovxToolsLib;
-
-namespace {
-// Polls `condition` for up to two seconds.
-template <typename F>
-bool Eventually(F condition) {
-    for (int i = 0; i < 2000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
-}
-}  // namespace
+using ovxTest::OnAnotherThread;
 
 TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsIt) {
     jsRecursiveSync sync;
@@ -47,19 +37,13 @@ TEST(RecursiveSync, UnlockByANonOwnerIsRefused) {
     jsRecursiveSync sync;
     EXPECT_EQ(22, sync.unlock());
     sync.lock();
-    int result = -1;
-    std::thread other([&] { result = sync.unlock(); });
-    other.join();
-    EXPECT_EQ(22, result);
+    EXPECT_EQ(22, OnAnotherThread([&] { return sync.unlock(); }));
     EXPECT_EQ(0, sync.unlock());
 }
 
 TEST(RecursiveSync, TryLockIsBusyWhileAnotherThreadOwnsIt) {
     jsSync sync(/*lockedByCreator=*/true);
-    int result = -1;
-    std::thread other([&] { result = sync.tryLock(); });
-    other.join();
-    EXPECT_EQ(1, result);
+    EXPECT_EQ(1, OnAnotherThread([&] { return sync.tryLock(); }));
     EXPECT_EQ(0, sync.tryLock());  // the owner may take it again
     sync.unlock();
     sync.unlock();
@@ -70,15 +54,8 @@ TEST(FastSync, TryLockAndProbe) {
     jsFastSync sync;
     EXPECT_TRUE(sync.probe());
     EXPECT_EQ(0, sync.lock());
-    int busy = -1;
-    bool probe = true;
-    std::thread other([&] {
-        busy = sync.tryLock();
-        probe = sync.probe();
-    });
-    other.join();
-    EXPECT_EQ(1, busy);
-    EXPECT_FALSE(probe);
+    EXPECT_EQ(1, OnAnotherThread([&] { return sync.tryLock(); }));
+    EXPECT_FALSE(OnAnotherThread([&] { return sync.probe(); }));
     EXPECT_EQ(0, sync.unlock());
 }
 
@@ -90,10 +67,7 @@ TEST(Guards, ReleaseExactlyOnce) {
         guard.release();
         EXPECT_FALSE(guard.held());
     }  // the destructor must not unlock a second time
-    bool free = false;
-    std::thread other([&] { free = sync.probe(); });
-    other.join();
-    EXPECT_TRUE(free);
+    EXPECT_TRUE(OnAnotherThread([&] { return sync.probe(); }));
     {
         jsFastSync fast;
         { jsFastLock guard(fast); }
@@ -117,10 +91,7 @@ TEST(RWSync, SharedLockWaitsForTheWriter) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(reading.load());
-    uint32_t tried = 0;
-    std::thread trier([&] { tried = sync.lock(kJsRWShared, /*tryOnly=*/true); });
-    trier.join();
-    EXPECT_EQ(1u, tried);
+    EXPECT_EQ(1u, OnAnotherThread([&] { return sync.lock(kJsRWShared, /*tryOnly=*/true); }));
     sync.unlock(kJsRWExclusive);
     reader.join();
     EXPECT_TRUE(reading.load());
@@ -159,5 +130,5 @@ TEST(RecursiveSync, ManyThreadsCountCorrectly) {
         });
     for (auto& worker : workers) worker.join();
     EXPECT_EQ(8000, counter);
-    EXPECT_TRUE(Eventually([&] { return sync.probe(); }));
+    EXPECT_TRUE(ovxTest::WaitFor([&] { return sync.probe(); }));
 }

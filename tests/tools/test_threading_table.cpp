@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ovxStatus.h"
+#include "support/TestFiles.h"
 #include "tools/asThreadingDefault.h"
 
 using namespace ovxToolsLib;
@@ -65,10 +66,7 @@ TEST(ThreadingTable, SyncKindsAndTheProcessWideLock) {
         ovxSyncHandle sync = 0;
         ASSERT_EQ(0u, table->CreateSync(kind, &sync));
         EXPECT_EQ(0u, table->Lock(sync));
-        uint32_t other = 0;
-        std::thread contender([&] { other = table->TryLock(sync); });
-        contender.join();
-        EXPECT_EQ(OVX_E_BUSY, other);
+        EXPECT_EQ(OVX_E_BUSY, ovxTest::OnAnotherThread([&] { return table->TryLock(sync); }));
         EXPECT_EQ(0u, table->Unlock(sync));
         EXPECT_EQ(0u, table->CloseSync(sync));
         EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->Lock(sync));

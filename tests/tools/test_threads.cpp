@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestFiles.h"
 #include "tools/jsthread.h"
 
 using namespace ovxToolsLib;
@@ -120,10 +121,7 @@ TEST(Thread, SeventeenthSlotIsRefused) {
     EXPECT_EQ(-1, jsThread::allocSlot());
     ASSERT_TRUE(jsThread::setSlot(slots[0], &slots));
     EXPECT_EQ(&slots, jsThread::getSlot(slots[0]));
-    void* seen = &slots;
-    std::thread other([&] { seen = jsThread::getSlot(slots[0]); });
-    other.join();
-    EXPECT_EQ(nullptr, seen);  // slots are per thread
+    EXPECT_EQ(nullptr, ovxTest::OnAnotherThread([&] { return jsThread::getSlot(slots[0]); }));  // slots are per thread
     for (int slot : slots) EXPECT_TRUE(jsThread::freeSlot(slot));
     EXPECT_FALSE(jsThread::freeSlot(slots[0]));
     EXPECT_FALSE(jsThread::setSlot(16, nullptr));

@@ -26,21 +26,16 @@ SS_TraceSink g_sink = ovxTest::TraceLines::Sink();
 
 bool Traced(uint32_t level, const std::string& text) { return ovxTest::TraceLines::CountAtLevel(level, text) > 0; }
 
-void Copy(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-}
-
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        for (const char* name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
-            Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name, m_dir + "/" + name);
-            Copy(std::string(OVX_TEST_LIBRARY_DIR) + "/" + name + ".sig", m_dir + "/" + name + ".sig");
+        for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
+            for (const std::string& file : {name, name + ".sig"}) {
+                ovxTest::WriteText(m_dir + "/" + file, ovxTest::ReadText(OVX_TEST_LIBRARY_DIR "/" + file));
+            }
         }
     }
     void TearDown() override {

@@ -11,6 +11,7 @@
 #include "cml/core/cmlDocument.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlParser.h"
+#include "cml/documents/cml_documents_test_support.h"
 #include "cml_test_documents.h"
 #include "support/TestFiles.h"
 
@@ -19,6 +20,8 @@ using ovx::cml::testing::CProbeDocument;
 using ovx::cml::testing::CProbeRequest;
 using ovx::cml::testing::Failure;
 using ovx::cml::testing::kProbeNs;
+using ovx::cml::testing::RootOf;
+using ovx::cml::testing::Written;
 
 namespace {
 
@@ -112,9 +115,7 @@ TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
 
 TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     CCmlParser parser;
-    std::string xml = "<a/>";
-    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
-    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    CCmlDOM_Element root = RootOf(parser, "<a/>");
     ReleaseGlobalClassFactory();
     EXPECT_EQ(OVX_E_UNEXPECTED, Failure([&] { DeserializeParsedDocument(root, kMatchCompatible); }).GetErrorCode());
     // The registrations made at load are gone with it; a new factory is empty.
@@ -127,9 +128,7 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
 
 TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
     CCmlParser parser;
-    std::string xml = "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>";
-    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
-    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
+    CCmlDOM_Element root = RootOf(parser, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>");
     CProbeDocument document;
     try {
         document.Deserialize(root);
@@ -145,29 +144,25 @@ TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
 
 TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
     ovxTest::TempDir temp("ovx-doc");
-    const char* base = temp.path().c_str();
-    std::string path = std::string(base) + "/a/b/c/doc.xml";
     CProbeDocument document;
-    document.SerializeToFile(path.c_str());
-    std::ostringstream expected;
-    document.Serialize(expected);
-    EXPECT_EQ(expected.str(), ovxTest::ReadText(path));
+    document.SerializeToFile((temp / "a/b/c/doc.xml").c_str());
+    const std::string expected = Written(document);
+    EXPECT_EQ(expected, ovxTest::ReadText(temp / "a/b/c/doc.xml"));
     struct stat info {};
-    ASSERT_EQ(0, stat((std::string(base) + "/a/b").c_str(), &info));
+    ASSERT_EQ(0, stat((temp / "a/b").c_str(), &info));
     EXPECT_EQ(0755u, info.st_mode & 0777u & ~0022u);
 
     // No folder part: written where we are, nothing created.
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-    ASSERT_EQ(0, chdir(base));
+    ASSERT_EQ(0, chdir(temp.path().c_str()));
     document.SerializeToFile(L"plain.xml");
-    EXPECT_EQ(expected.str(), ovxTest::ReadText(std::string(base) + "/plain.xml"));
+    EXPECT_EQ(expected, ovxTest::ReadText(temp / "plain.xml"));
     ASSERT_EQ(0, chdir(cwd));
 
     // A folder that cannot be made: a plain file stands where it should be.
-    std::string blocked = std::string(base) + "/plain.xml/sub/doc.xml";
+    const std::string blocked = temp / "plain.xml/sub/doc.xml", isFolder = temp / "a";
     EXPECT_EQ(OVX_E_FOLDER_CREATE, Failure([&] { document.SerializeToFile(blocked.c_str()); }).GetErrorCode());
-    std::string isFolder = std::string(base) + "/a";
     EXPECT_EQ(OVX_E_CANNOT_OPEN, Failure([&] { document.SerializeToFile(isFolder.c_str()); }).GetErrorCode());
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
               Failure([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }).GetErrorCode());

@@ -15,14 +15,17 @@ using ovx::cml::testing::Failure;
 
 namespace {
 
+// Each test gets a document of its own that its wrapper releases.
 class DomWrappers : public ::testing::Test {
 protected:
+    DomWrappers() { document.SetOwnsDocument(true); }
     static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
     static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
     static xercesc::DOMDocument* NewDocument(const char16_t* root = u"root") {
         return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root,
                                                                                                  nullptr);
     }
+    CCmlDOM_Document document{NewDocument()};
 };
 
 // Counts releases of documents it is attached to.
@@ -37,8 +40,6 @@ public:
 }  // namespace
 
 TEST_F(DomWrappers, AStringResultLivesUntilTheNextCallOnTheSameWrapper) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     CCmlDOM_Element root = document.getDocumentElement();
     root.setAttribute(L"a", L"first value, long enough to need the heap");
     root.setAttribute(L"b", L"second");
@@ -70,8 +71,6 @@ TEST_F(DomWrappers, ANullWrapperThrowsNamingClassAndOperation) {
 }
 
 TEST_F(DomWrappers, NullArgumentsAndWrongNodeTypesAreRefused) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     CCmlDOM_Element root = document.getDocumentElement();
     CCmlException error = Failure([&] { root.setAttribute(L"name", nullptr); });
     EXPECT_EQ(L"CCmlDOM_Element::setAttribute()", error.GetOperation());
@@ -94,8 +93,6 @@ TEST_F(DomWrappers, NullArgumentsAndWrongNodeTypesAreRefused) {
 
 // A tree edited through the wrappers reads back as the DOM's own rules say.
 TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     auto name = [](CCmlDOM_Node node) { return std::wstring(node.getNodeName()); };
     CCmlDOM_Element root = document.getDocumentElement();
     CCmlDOM_Element a = document.createElement(L"a"), b = document.createElement(L"b");
@@ -163,8 +160,6 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
 // Attribute nodes, namespaced lookups, ids and nodes of another document,
 // through the wrappers.
 TEST_F(DomWrappers, AttributeNodesLookupsAndImportsThroughTheWrappers) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     CCmlDOM_Element root = document.getDocumentElement();
     CCmlDOM_Attr made = document.createAttribute(L"a");
     made.setValue(L"1");
@@ -220,8 +215,6 @@ TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
 }
 
 TEST_F(DomWrappers, DocumentPropertiesUseTheirDomLevel3Successors) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     document.setVersion(L"1.0");
     EXPECT_STREQ(L"1.0", document.getVersion());
     document.setStandalone(true);
@@ -259,8 +252,6 @@ TEST_F(DomWrappers, DomErrorTextsComeFromTheCatalog) {
 }
 
 TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     CCmlDOM_ProcessingInstruction instruction = document.createProcessingInstruction(L"target", L"data");
     EXPECT_EQ(std::wstring(L"target"), instruction.getTarget());
     instruction.setData(L"other");
@@ -305,8 +296,6 @@ TEST_F(DomWrappers, TheLessCommonNodesCheckTheirTypeAndForward) {
 }
 
 TEST_F(DomWrappers, ExceptionWrappersCarryTheTexts) {
-    CCmlDOM_Document document(NewDocument());
-    document.SetOwnsDocument(true);
     try {
         document.createElement(L"not a name");
         FAIL() << "the DOM accepted an invalid name";

@@ -9,6 +9,7 @@
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
+#include "cml/documents/cml_documents_test_support.h"
 #include "cml_test_documents.h"
 #include "tools/ovxCodecvt.h"
 
@@ -17,22 +18,12 @@ using ovx::cml::testing::CProbeDocument;
 using ovx::cml::testing::CProbeRequest;
 using ovx::cml::testing::Failure;
 using ovx::cml::testing::kProbeNs;
+using ovx::cml::testing::MessageOf;
+using ovx::cml::testing::Written;
 
 namespace {
 
-std::string Serialized(const CCmlDocumentBase& document) {
-    std::ostringstream out;
-    document.Serialize(out);
-    return out.str();
-}
-
-std::unique_ptr<CCmlMessage> Read(const std::string& xml) {
-    std::unique_ptr<CCmlDocumentBase> document(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    auto* message = dynamic_cast<CCmlMessage*>(document.get());
-    if (message != nullptr) document.release();
-    return std::unique_ptr<CCmlMessage>(message);
-}
+std::unique_ptr<CCmlMessage> Read(const std::string& xml) { return MessageOf(xml, kDoNotValidate, nullptr); }
 
 CAgentInfo Agent(const wchar_t* name) {
     CAgentInfo agent;
@@ -61,13 +52,11 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
     CCmlOutOfBandResponse plain;
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
-    std::string text = Serialized(message);
-    EXPECT_NE(std::string::npos, text.find("request-id='q1'/>")) << text;
-    EXPECT_NE(std::string::npos, text.find("request-id='q9'/>")) << text;
+    for (const char* part : {"request-id='q1'/>", "request-id='q9'/>"})
+        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
     SetSerializeDefaults(true);
-    text = Serialized(message);
-    EXPECT_NE(std::string::npos, text.find("request-id='q1' need-reply='true'/>")) << text;
-    EXPECT_NE(std::string::npos, text.find("request-id='q9' code='0x0'/>")) << text;
+    for (const char* part : {"request-id='q1' need-reply='true'/>", "request-id='q9' code='0x0'/>"})
+        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
 }
 
 TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
@@ -75,7 +64,7 @@ TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
     CCmlMessage message(source, L"m", Agent(L"d"), false, L"");
     std::wostringstream wide;
     message.Serialize(wide);
-    std::string narrow = Serialized(message);
+    std::string narrow = Written(message);
     std::wstring expected = L"<?xml version='1.0' encoding='UCS4' standalone='no'?>" +
                             ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(narrow.substr(narrow.find('\n')));
     EXPECT_EQ(expected, wide.str());
@@ -98,7 +87,7 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     EXPECT_EQ(kNsCml, back->GetMessageNamespace());
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
-    std::string written = Serialized(*back);
+    std::string written = Written(*back);
     EXPECT_NE(std::string::npos,
               written.find("schema-version='1.0.0'>\n"
                            "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
@@ -109,7 +98,7 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_NE(nullptr, back);
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
-    CCmlException conflict = Failure([&] { Serialized(*back); });
+    CCmlException conflict = Failure([&] { Written(*back); });
     EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
     EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
 }
@@ -253,12 +242,12 @@ TEST_F(Message, AThousandRandomMessagesSurviveTheRoundTrip) {
     for (int i = 0; i < 1000; ++i) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", message " + std::to_string(i));
         CCmlMessage message = random.Message();
-        std::string xml = Serialized(message);
+        std::string xml = Written(message);
         std::unique_ptr<CCmlMessage> back = Read(xml);
         ASSERT_NE(nullptr, back) << xml;
         // Written again, what was read gives the same text: no field was
         // lost, moved or changed on the way.
-        EXPECT_EQ(xml, Serialized(*back));
+        EXPECT_EQ(xml, Written(*back));
         const CCmlMessage& sent = message;
         EXPECT_EQ(sent.GetSource(), back->GetSource());
         EXPECT_EQ(sent.GetDestinations(), back->GetDestinations());
@@ -266,7 +255,7 @@ TEST_F(Message, AThousandRandomMessagesSurviveTheRoundTrip) {
         for (size_t r = 0; r < sent.GetRequests().size(); ++r)
             EXPECT_EQ(sent.GetRequests()[r]->GetNeedReply(), back->GetRequests()[r]->GetNeedReply());
         std::unique_ptr<CCmlMessage> clone(message.Clone());
-        ASSERT_EQ(xml, Serialized(*clone));
+        ASSERT_EQ(xml, Written(*clone));
         if (::testing::Test::HasFailure()) break;
     }
 }

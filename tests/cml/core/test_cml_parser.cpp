@@ -17,26 +17,18 @@
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
+#include "cml/documents/cml_documents_test_support.h"
 #include "cml_test_documents.h"
 
 using namespace ovx::cml;
+using ovx::cml::testing::DocumentOf;
 using ovx::cml::testing::Failure;
+using ovx::cml::testing::MessageOf;
+using ovx::cml::testing::Replace;
+using ovx::cml::testing::SchemaFolder;
+using ovx::cml::testing::Written;
 
 namespace {
-
-const wchar_t* SchemaFolder() {
-    static const std::wstring folder = [] {
-        std::string narrow = OVX_SCHEMA_DIR;
-        return std::wstring(narrow.begin(), narrow.end());
-    }();
-    return folder.c_str();
-}
-
-std::string Written(const CCmlMessage& message) {
-    std::ostringstream out;
-    message.Serialize(out);
-    return out.str();
-}
 
 CCmlMessage SampleMessage() {
     CAgentInfo source;
@@ -52,17 +44,39 @@ CCmlMessage SampleMessage() {
     return message;
 }
 
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    size_t at = text.find(from);
-    ASSERT_NE(std::string::npos, at) << from;
-    text.replace(at, from.size(), to);
-}
-
 // A written message whose envelope lacks its required message id.
 std::string WithoutMessageId() {
     std::string xml = Written(SampleMessage());
     Replace(xml, " message-id='m-1'", "");
     return xml;
+}
+
+// A written message with `body` first in its body; `envelope` false drops
+// the envelope's required message id as well.
+std::string WithBody(const std::string& body, bool envelope = true) {
+    std::string xml = envelope ? Written(SampleMessage()) : WithoutMessageId();
+    Replace(xml, "<message-body>", "<message-body>" + body);
+    return xml;
+}
+
+// One request of a set the schemas do not know, holding `content`.
+std::string UnknownItem(const std::string& attributes, const std::string& content) {
+    return "<request><p:item xmlns:p='urn:p' schema-version='1.0.0'" + attributes + ">" + content +
+           "</p:item></request>";
+}
+
+// `depth` nested elements.
+std::string Nested(int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<d>";
+    for (int i = 0; i < depth; ++i) xml += "</d>";
+    return xml;
+}
+
+// What parsing `xml` in `mode` throws (code 0 when it parses).
+CCmlException ParseFailure(CCmlParser& parser, const std::string& xml, uint32_t mode,
+                           const wchar_t* folder = SchemaFolder()) {
+    return Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, folder); });
 }
 
 // The validating parse fails with one incompatible namespace, named with
@@ -110,9 +124,7 @@ TEST_F(Parser, AWrittenMessageValidatesAgainstTheShippedSchemas) {
         std::string xml = Written(message);
         if (std::wstring(format) == L"1.0.0")
             Replace(xml, "/cml/Message' schema-version='1.0.0' request-id", "/cml' schema-version='2.4.2' request-id");
-        std::unique_ptr<CCmlDocumentBase> read(
-            CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
-        auto* back = dynamic_cast<CCmlMessage*>(read.get());
+        std::unique_ptr<CCmlMessage> back = MessageOf(xml, kValidate);
         ASSERT_NE(nullptr, back) << xml;
         EXPECT_EQ(format, back->GetSchemaVersion());
         EXPECT_EQ(1u, back->GetResponses().size());
@@ -124,7 +136,7 @@ TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
     CCmlParser parser;
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, SchemaFolder());
     EXPECT_FALSE(parser.GetDocument().IsNull());
-    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); });
+    CCmlException error = ParseFailure(parser, xml, kValidate);
     EXPECT_EQ(OVX_E_CML_PARSE_ERROR, error.GetErrorCode());
     EXPECT_EQ(L"Parse operation", error.GetOperation());
     EXPECT_EQ(
@@ -134,10 +146,7 @@ TEST_F(Parser, AnEnvelopeErrorFailsValidationButNotAPlainParse) {
     EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"\n   Message: ")) << error.GetMessage();
     EXPECT_TRUE(parser.GetDocument().IsNull());  // nothing usable after a failed parse
     // An element the envelope does not allow.
-    xml = Written(SampleMessage());
-    Replace(xml, "<message-body>", "<message-body><surprise/>");
-    EXPECT_EQ(OVX_E_CML_PARSE_ERROR,
-              Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kValidate, SchemaFolder()); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_PARSE_ERROR, ParseFailure(parser, WithBody("<surprise/>"), kValidate).GetErrorCode());
 }
 
 TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
@@ -162,11 +171,11 @@ TEST_F(Parser, ANewerSchemaVersionExplainsTheValidationFailure) {
 // the parser knows is incompatible, like the root's.
 TEST_F(Parser, NamespacesOfTheSetsAreCheckedToo) {
     for (const std::wstring found : {L"1.1.0", L"2.0.4"}) {
-        std::string xml = WithoutMessageId();
-        Replace(xml, "<message-body>",
-                "<message-body><request><x:item xmlns:x='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-                "schema-version='" +
-                    std::string(found.begin(), found.end()) + "'/></request>");
+        const std::string xml = WithBody(
+            "<request><x:item xmlns:x='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+            "schema-version='" +
+                std::string(found.begin(), found.end()) + "'/></request>",
+            false);
         CCmlParser parser;
         parser.AddNamespace(kNsAgentMessages, L"1.0.4");
         ExpectOneIncompatibility(parser, xml, kNsAgentMessages, L"1.0.4", found);
@@ -176,12 +185,10 @@ TEST_F(Parser, NamespacesOfTheSetsAreCheckedToo) {
 TEST_F(Parser, AWarningEndsTheParse) {
     std::string xml = "<?xml version='1.0' encoding='UTF-16'?><a/>";
     CCmlParser parser;
-    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
+    CCmlException error = ParseFailure(parser, xml, kDoNotValidate, nullptr);
     EXPECT_EQ(OVX_I_CML_PARSE_WARNING, error.GetErrorCode());
     EXPECT_EQ(0u, error.GetMessage().find(L"Warning parsing input \"OVX CML Stream\", line 1, column "));
-    xml = "<a><b></a>";
-    EXPECT_EQ(OVX_E_CML_PARSE_FATAL,
-              Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_PARSE_FATAL, ParseFailure(parser, "<a><b></a>", kDoNotValidate, nullptr).GetErrorCode());
     EXPECT_EQ(OVX_E_CML_PARSE_FATAL,
               Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); }).GetErrorCode());
     // The parser is usable again after failures.
@@ -194,7 +201,7 @@ TEST_F(Parser, ValidationModesFollowTheDefaultAndTheSwitch) {
     std::string xml = WithoutMessageId();
     auto validates = [&](uint32_t defaultMode, uint32_t mode) {
         CCmlParser parser(defaultMode);
-        return Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode() != 0;
+        return ParseFailure(parser, xml, mode).GetErrorCode() != 0;
     };
     EXPECT_TRUE(validates(kDoNotValidate, kValidate));
     EXPECT_FALSE(validates(kValidate, kDoNotValidate));
@@ -295,8 +302,7 @@ TEST_F(Parser, DocumentTypesAreRefusedInEveryEncoding) {
             ASSERT_FALSE(parser.GetDocument().IsNull()) << row.encoding;
             for (const std::string& declaration : declarations) {
                 const std::string xml = encode(row, declaration);
-                CCmlException error =
-                    Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); });
+                CCmlException error = ParseFailure(parser, xml, mode);
                 EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode()) << row.encoding << " " << declaration;
                 EXPECT_TRUE(parser.GetDocument().IsNull()) << row.encoding << " " << declaration;
                 EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"root:")) << row.encoding;
@@ -334,15 +340,12 @@ TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
         for (const std::string& xml : refused) {
             CCmlParser parser;
-            EXPECT_EQ(OVX_E_CML_PARSE_FATAL, Failure([&] {
-                                                 parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder());
-                                             }).GetErrorCode());
+            EXPECT_EQ(OVX_E_CML_PARSE_FATAL, ParseFailure(parser, xml, mode).GetErrorCode());
         }
         for (const std::string& xml : hinted) {
             CCmlParser parser;
-            uint32_t code =
-                Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); }).GetErrorCode();
-            EXPECT_EQ(mode == kValidate ? OVX_E_CML_PARSE_ERROR : 0u, code) << xml;
+            EXPECT_EQ(mode == kValidate ? OVX_E_CML_PARSE_ERROR : 0u, ParseFailure(parser, xml, mode).GetErrorCode())
+                << xml;
         }
     }
     pollfd pending{listener, POLLIN, 0};
@@ -361,7 +364,7 @@ TEST_F(Parser, BillionLaughsFailsFastAndSmall) {
     long before = PeakResidentKb();
     auto start = std::chrono::steady_clock::now();
     CCmlParser parser;
-    CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr); });
+    CCmlException error = ParseFailure(parser, xml, kDoNotValidate, nullptr);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
     EXPECT_LT(took, std::chrono::seconds(1));
@@ -374,53 +377,28 @@ TEST_F(Parser, BillionLaughsFailsFastAndSmall) {
 TEST_F(Parser, EscapedTextsOfAnySizeAreRead) {
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "&amp;&lt;&quot;";
-    std::string xml = Written(SampleMessage());
-    Replace(xml, "<message-body>",
-            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0' note='" + text + "'>" + text +
-                "</p:item></request>");
-    for (uint32_t mode : {kDoNotValidate, kValidate}) {
-        CCmlParser parser;
-        if (mode == kDoNotValidate) {
-            ASSERT_NO_THROW(parser.ParseBuffer(xml.data(), xml.size(), mode, nullptr));
-        } else {
-            // The schemas do not know the item: the parse fails on that, not
-            // on the number of escaped characters.
-            CCmlException error = Failure([&] { parser.ParseBuffer(xml.data(), xml.size(), mode, SchemaFolder()); });
-            EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"xpansion")) << error.GetMessage();
-        }
-    }
+    const std::string xml = WithBody(UnknownItem(" note='" + text + "'", text));
     CCmlParser parser;
-    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
+    // The schemas do not know the item: the parse fails on that, not on the
+    // number of escaped characters.
+    const std::wstring refusal = ParseFailure(parser, xml, kValidate).GetMessage();
+    EXPECT_EQ(std::wstring::npos, refusal.find(L"xpansion")) << refusal;
+    ASSERT_NO_THROW(parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr));
     const std::wstring read =
         XmlUtils::ToWide(parser.GetDocument().GetDOMDocument()->getDocumentElement()->getTextContent());
     EXPECT_NE(std::wstring::npos, read.find(L"&<\"&<\""));
 }
 
 TEST_F(Parser, DeepNestingIsRefusedNotACrash) {
-    std::string xml = Written(SampleMessage());
-    std::string deep;
-    for (int i = 0; i < 100000; ++i) deep += "<d>";
-    for (int i = 0; i < 100000; ++i) deep += "</d>";
-    Replace(xml, "<message-body>",
-            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + deep + "</p:item></request>");
+    std::string xml = WithBody(UnknownItem("", Nested(100000)));
     for (uint32_t mode : {kDoNotValidate, kValidate}) {
-        CCmlException error = Failure([&] {
-            std::unique_ptr<CCmlDocumentBase>(
-                CreateDocumentFromXml(xml.data(), xml.size(), mode, nullptr, SchemaFolder(), kMatchCompatible));
-        });
+        CCmlException error = Failure([&] { DocumentOf(xml, mode); });
         EXPECT_EQ(OVX_E_CML_PARSE_FATAL, error.GetErrorCode());
         EXPECT_NE(std::wstring::npos, error.GetMessage().find(L"nested too deeply"));
     }
     // Just inside the bound is read.
-    std::string fits;
-    for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "<d>";
-    for (int i = 0; i < kMaxElementDepth - 8; ++i) fits += "</d>";
-    xml = Written(SampleMessage());
-    Replace(xml, "<message-body>",
-            "<message-body><request><p:item xmlns:p='urn:p' schema-version='1.0.0'>" + fits + "</p:item></request>");
-    std::unique_ptr<CCmlDocumentBase> read(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(read.get()));
+    xml = WithBody(UnknownItem("", Nested(kMaxElementDepth - 8)));
+    EXPECT_NE(nullptr, MessageOf(xml, kDoNotValidate, nullptr));
 }
 
 TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
@@ -438,9 +416,7 @@ TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
     std::string xml = Written(message);
     ASSERT_GE(xml.size(), 50u * 1024 * 1024 - each);
     const long before = PeakResidentKb();
-    std::unique_ptr<CCmlDocumentBase> read(
-        CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-    auto* back = dynamic_cast<CCmlMessage*>(read.get());
+    std::unique_ptr<CCmlMessage> back = MessageOf(xml, kDoNotValidate, nullptr);
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(count, back->GetRequests().size());
 #if defined(__SANITIZE_ADDRESS__)

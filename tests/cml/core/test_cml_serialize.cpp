@@ -154,19 +154,12 @@ TEST(Declarations, TheStreamDecidesTheEncoding) {
     WriteXmlDeclaration(wide, false);
     EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n", wide.str());
 
-    char path[] = "/tmp/ovx-declXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    ovxTest::TempDir temp("ovx-decl");
     {
-        std::wofstream file(path);
+        std::wofstream file(temp / "decl.xml");
         WriteXmlDeclaration(file, false);
     }
-    std::ifstream back(path);
-    std::string line;
-    std::getline(back, line);
-    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='no'?>", line);
-    unlink(path);
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n", ovxTest::ReadText(temp / "decl.xml"));
 
     std::wostream other(wide.rdbuf());  // a plain wide stream: encoding unknown
     CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
@@ -315,18 +308,14 @@ TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
 TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
     xercesc::DOMDocument* document = Parse("<r>\xE2\x82\xAC</r>");
     ovxTest::TempDir temp("ovx-serialize");
-    const char* folder = temp.path().c_str();
-    std::string path = std::string(folder) + "/a/b/out.xml";
-    SerializeNodeUnformatted(document->getDocumentElement(), path.c_str());
-    std::ifstream in(path);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ("<r>\xE2\x82\xAC</r>", content);
+    SerializeNodeUnformatted(document->getDocumentElement(), (temp / "a/b/out.xml").c_str());
+    EXPECT_EQ("<r>\xE2\x82\xAC</r>", ovxTest::ReadText(temp / "a/b/out.xml"));
     struct stat info {};
-    ASSERT_EQ(0, stat((std::string(folder) + "/a/b").c_str(), &info));
+    ASSERT_EQ(0, stat((temp / "a/b").c_str(), &info));
     EXPECT_EQ(0755u, info.st_mode & 0777 & ~0022u);
 
-    std::string blocked = std::string(folder) + "/file";
-    std::ofstream(blocked) << "x";
+    const std::string blocked = temp / "file";
+    ovxTest::WriteText(blocked, "x");
     CCmlException error =
         Failure([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
     EXPECT_EQ(0xC7210037u, error.GetErrorCode());

@@ -41,15 +41,41 @@ inline std::string Written(const CCmlDocumentBase& document) {
     return out.str();
 }
 
-// Writes the message, parses it back (validating against the shipped
-// schemas when asked) and reads it.
-inline std::unique_ptr<CCmlMessage> RoundTrip(const CCmlMessage& message, bool validate = false) {
-    std::string xml = Written(message);
-    std::unique_ptr<CCmlDocumentBase> document(CreateDocumentFromXml(
-        xml.data(), xml.size(), validate ? kValidate : kDoNotValidate, nullptr, SchemaFolder(), kMatchCompatible));
+// The document read from `xml` in `mode`, with the schemas of `folder`.
+inline std::unique_ptr<CCmlDocumentBase> DocumentOf(const std::string& xml, uint32_t mode,
+                                                    const wchar_t* folder = SchemaFolder()) {
+    return std::unique_ptr<CCmlDocumentBase>(
+        CreateDocumentFromXml(xml.data(), xml.size(), mode, nullptr, folder, kMatchCompatible));
+}
+
+// The message read from `xml`, or none when it is another document.
+inline std::unique_ptr<CCmlMessage> MessageOf(const std::string& xml, uint32_t mode,
+                                              const wchar_t* folder = SchemaFolder()) {
+    std::unique_ptr<CCmlDocumentBase> document = DocumentOf(xml, mode, folder);
     auto* read = dynamic_cast<CCmlMessage*>(document.get());
     if (read != nullptr) document.release();
     return std::unique_ptr<CCmlMessage>(read);
+}
+
+// Writes the message, parses it back (validating against the shipped
+// schemas when asked) and reads it.
+inline std::unique_ptr<CCmlMessage> RoundTrip(const CCmlMessage& message, bool validate = false) {
+    return MessageOf(Written(message), validate ? kValidate : kDoNotValidate);
+}
+
+// Replaces the first `from` in `text`, which must hold it.
+inline void Replace(std::string& text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << from;
+    text.replace(at, from.size(), to);
+}
+
+// What `item` writes as its element, `level` deep, on a wide stream.
+template <class T>
+std::wstring ElementOf(const T& item, int level = 0) {
+    std::wostringstream out;
+    item.WriteElement(out, level);
+    return out.str();
 }
 
 // The element at the root of `xml`, in a parser the caller keeps.

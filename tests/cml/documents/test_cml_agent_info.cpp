@@ -125,16 +125,14 @@ TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRules) {
 TEST(AgentInfo, DefaultsAndUnsetValuesWriteNothing) {
     CAgentStartupAnnouncement announcement;
     std::string text = Element(announcement);
-    EXPECT_EQ(std::string::npos, text.find("agent-status"));
-    EXPECT_EQ(std::string::npos, text.find("send-new-schemas"));
-    EXPECT_EQ(std::string::npos, text.find("connection"));
-    EXPECT_EQ(std::string::npos, text.find("-list"));
+    for (const char* unset : {"agent-status", "send-new-schemas", "connection", "-list"})
+        EXPECT_EQ(std::string::npos, text.find(unset)) << text;
     EXPECT_NE(std::string::npos, text.find("<host-info os='' version=''/>"));
     SetSerializeDefaults(true);
     text = Element(announcement);
     SetSerializeDefaults(false);
-    EXPECT_NE(std::string::npos, text.find(" use-local-settings='false'"));
-    EXPECT_NE(std::string::npos, text.find(" send-new-schemas='true'"));
+    for (const char* byDefault : {" use-local-settings='false'", " send-new-schemas='true'"})
+        EXPECT_NE(std::string::npos, text.find(byDefault)) << text;
     EXPECT_EQ(std::string::npos, text.find("persistent-connection"));
 }
 

@@ -28,22 +28,14 @@ protected:
 TEST_F(Policy, ItemsWriteOnlyWhatIsSetAndReadCodesInAnyBase) {
     CPolicyItem item(L"n&m", L"urn:ns", L"2", L"1.0.0", L"t", 0x12AB, L"say \"hi\"", L"tok", L"g",
                      L"2026-12-07T10:11:12Z", L"policy-item");
-    std::wostringstream out;
-    item.WriteElement(out, 1);
     EXPECT_EQ(
         L"    <policy-item name='n&amp;m' namespace='urn:ns' version='2' schema-version='1.0.0' tag='t' "
         L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
-        out.str());
-
+        ElementOf(item, 1));
     CPolicyItem bare;
     bare.SetElementName(L"policy-item");
-    out.str(L"");
-    bare.WriteElement(out, 0);
-    EXPECT_EQ(L"<policy-item/>\n", out.str());
-    CPolicyItem nameless;
-    out.str(L"");
-    nameless.WriteElement(out, 0);
-    EXPECT_EQ(L"", out.str());
+    EXPECT_EQ(L"<policy-item/>\n", ElementOf(bare));
+    EXPECT_EQ(L"", ElementOf(CPolicyItem()));  // no element name: nothing
 
     CCmlParser parser;
     CCmlDOM_Element hex = RootOf(parser, "<policy-item code='0x12ab'/>");

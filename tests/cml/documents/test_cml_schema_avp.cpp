@@ -20,13 +20,6 @@ const char kSchemaXml[] =
     "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:s' version='3.1'>"
     "<element name='thing'/></schema>";
 
-template <class T>
-std::wstring ElementOf(const T& item, int level = 0) {
-    std::wostringstream out;
-    item.WriteElement(out, level);
-    return out.str();
-}
-
 }  // namespace
 
 TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
@@ -51,12 +44,10 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
     CCmlMessage message = Envelope();
     CSchemaRequest wanted(kReqGetSchemaRequest);
-    std::wostringstream empty;
-    wanted.WriteElement(empty, 0);
     EXPECT_EQ(
         L"<get-schema-request xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
         L"schema-version='1.0.0' request-id=''/>\n",
-        empty.str());
+        ElementOf(wanted));
     wanted.AddItem(CSchemaInfo(L"urn:s", L"3.1", L"s", false, false, false, true));
     message.AddRequest(wanted);
     CSetSchemaRequest set;
@@ -163,8 +154,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
     EXPECT_EQ(std::wstring::npos, text.find(L"code="));
     EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
-    std::wostringstream out;
-    CCmlException missing = Failure([&] { CSetSchemaRequestData().WriteElement(out, 0); });
+    CCmlException missing = Failure([&] { ElementOf(CSetSchemaRequestData()); });
     EXPECT_EQ(OVX_E_CML_NO_SCHEMA, missing.GetErrorCode());
     EXPECT_EQ(L"No schema specified", missing.GetMessage());
 

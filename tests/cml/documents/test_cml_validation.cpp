@@ -73,17 +73,7 @@ CCmlMessage EveryDocument(bool older) {
 }
 
 uint32_t ValidationCode(const std::string& xml) {
-    return Failure([&] {
-               delete CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(),
-                                            kMatchCompatible);
-           })
-        .GetErrorCode();
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    size_t at = text.find(from);
-    ASSERT_NE(std::string::npos, at) << from;
-    text.replace(at, from.size(), to);
+    return Failure([&] { DocumentOf(xml, kValidate); }).GetErrorCode();
 }
 
 }  // namespace
@@ -139,10 +129,7 @@ TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
             std::string xml = std::string("<") + tag + " xmlns='https://schemas.example.org/xml/cml' schema-version='" +
                               version + "' request-id='7'/>";
             std::unique_ptr<CCmlDocumentBase> document;
-            CCmlException error = Failure([&] {
-                document.reset(
-                    CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-            });
+            CCmlException error = Failure([&] { document = DocumentOf(xml, kDoNotValidate, nullptr); });
             ASSERT_EQ(0u, error.GetErrorCode()) << std::string(error.GetMessage().begin(), error.GetMessage().end());
             auto* message = dynamic_cast<CMessageBase*>(document.get());
             ASSERT_NE(nullptr, message);
@@ -158,10 +145,7 @@ TEST(Aliases, EveryMessageClassIsFoundUnderTheOlderNamespaceAtBothVersions) {
             "<policy xmlns='" + uri + "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:schemaLocation='" +
             uri + " ./schemas/cml/" + ns + "/" + ns + "2_0_1.xsd' schema-version='2.0.1'><section name='s'/></policy>";
         std::unique_ptr<CCmlDocumentBase> document;
-        CCmlException error = Failure([&] {
-            document.reset(
-                CreateDocumentFromXml(xml.data(), xml.size(), kValidate, nullptr, SchemaFolder(), kMatchCompatible));
-        });
+        CCmlException error = Failure([&] { document = DocumentOf(xml, kValidate); });
         ASSERT_EQ(0u, error.GetErrorCode()) << std::string(error.GetMessage().begin(), error.GetMessage().end());
         auto* sections = dynamic_cast<CCmlAvpSections*>(document.get());
         ASSERT_NE(nullptr, sections) << ns;
