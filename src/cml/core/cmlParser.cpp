@@ -244,6 +244,16 @@ void CCmlDOMParser::endElement(const xercesc::XMLElementDecl& elemDecl, const un
 CCmlParser::CCmlParser(uint32_t defaultValidationMode) : m_defaultValidationMode(defaultValidationMode) {
     m_securityManager.setEntityExpansionLimit(kEntityExpansionLimit);
     m_parser.setSecurityManager(&m_securityManager);
+    ApplyFixedSettings();
+}
+
+void CCmlParser::ApplyFixedSettings() {
+    // Most of the parser's settings live in its scanner, and a scanner made
+    // anew does not take them all over from the one it replaces: without
+    // these, a parser that switched scanners (a validating parse, then the
+    // plain one that looks at the versions) resolved schema locations
+    // itself, reading any local file and connecting to any URL a document
+    // named. They are set before every parse.
     m_parser.setXMLEntityResolver(&m_resolver);
     m_parser.setDisableDefaultEntityResolution(true);
     m_parser.setLoadExternalDTD(false);
@@ -251,6 +261,7 @@ CCmlParser::CCmlParser(uint32_t defaultValidationMode) : m_defaultValidationMode
     m_parser.setCreateEntityReferenceNodes(false);
     m_parser.setDoXInclude(false);
     m_parser.setErrorHandler(&m_errorHandler);
+    m_parser.setDoNamespaces(true);
 }
 
 CCmlParser::~CCmlParser() = default;
@@ -445,8 +456,7 @@ void CCmlParser::BuildExternalSchemaLocation(std::wstring& out, const wchar_t* s
 void CCmlParser::ParseSource(const xercesc::InputSource& source) {
     m_document.SetDOMDocument(nullptr);  // releases the previous document
     try {
-        m_parser.setErrorHandler(&m_errorHandler);
-        m_parser.setDoNamespaces(true);
+        ApplyFixedSettings();
         m_parser.reset();
         m_parser.resetDocumentPool();
         m_parser.ResetDepth();

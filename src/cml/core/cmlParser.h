@@ -190,6 +190,8 @@ private:
     // (a large attribute costs it less than half of what the validating one
     // keeps of it), the validating one when a schema is applied.
     void UseScanner(bool wellFormedness);
+    // The settings every parse runs with, whichever scanner it uses.
+    void ApplyFixedSettings();
 
     CCmlDOMParser m_parser;
     bool m_wellFormednessScanner = false;
