@@ -38,7 +38,6 @@ void ReadGuarded(const wchar_t* operation, F read) {
     }
 }
 
-
 // Calls `visit(CCmlDOM_Element&)` for each element child, in document order.
 template <class Visit>
 void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
