@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,80 +61,6 @@ public:
     static inline FakeSession* s_last = nullptr;
 };
 
-// Every session-bound entry, called with harmless arguments; what they
-// would give back goes to these.
-char* g_text[10];
-uint32_t g_number = 0;
-SS_HMESSAGE g_message = nullptr;
-SS_HMODULE g_module = nullptr;
-SS_CertificateInfo g_info{sizeof(SS_CertificateInfo), 0, 0, 0, 0};
-
-std::vector<std::pair<const char*, std::function<uint32_t()>>> SessionBoundEntries() {
-    SS_HMESSAGE m = g_message;
-    char** s = g_text;
-    return {
-        {"SS_GetAgentId", [=] { return SS_GetAgentId(&s[0]); }},
-        {"SS_SetAgentId", [] { return SS_SetAgentId("a"); }},
-        {"SS_SetLastGoodAgentId", [] { return SS_SetLastGoodAgentId("a"); }},
-        {"SS_SetLanguage", [] { return SS_SetLanguage("en"); }},
-        {"SS_SetGroupnameHint", [] { return SS_SetGroupnameHint("g"); }},
-        {"SS_RegisterCertificateInfo", [] { return SS_RegisterCertificateInfo(&g_info); }},
-        {"SS_UnregisterCertificateInfo", [] { return SS_UnregisterCertificateInfo(); }},
-        {"SS_StartAliveHeartbeats", [] { return SS_StartAliveHeartbeats(1, 2); }},
-        {"SS_StopAliveHeartbeats", [] { return SS_StopAliveHeartbeats(); }},
-        {"SS_ResetToPrimaryController", [] { return SS_ResetToPrimaryController(); }},
-        {"SS_ExchangeKeys", [=] { return SS_ExchangeKeys(m, 1, 1, 1, "RSA", 1024, "x", &s[0], &g_number, &s[1]); }},
-        {"SS_AttachToSite", [=] { return SS_AttachToSite(m, 1, 1, 1, "u", "p", "RSA", 1024, "x"); }},
-        {"SS_RegisterErrorCallback", [] { return SS_RegisterErrorCallback(nullptr); }},
-        {"SS_AddServer", [] { return SS_AddServer(-1, "n", "u", 0, 0, 0, 0, 0, 0, 0, 0, 0); }},
-        {"SS_DeleteServer", [] { return SS_DeleteServer(0); }},
-        {"SS_GetServerCount", [] { return SS_GetServerCount(&g_number); }},
-        {"SS_GetServerInfo",
-         [=] { return SS_GetServerInfo(0, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9]); }},
-        {"SS_LoadServers", [] { return SS_LoadServers("f", 7); }},
-        {"SS_LoadCommSettingsFile", [] { return SS_LoadCommSettingsFile("f"); }},
-        {"SS_SaveCommSettings", [] { return SS_SaveCommSettings("f"); }},
-        {"SS_LoadLocalSettingsFile", [] { return SS_LoadLocalSettingsFile("f"); }},
-        {"SS_TestCommSettings", [] { return SS_TestCommSettings("http://127.0.0.1:1/", 10); }},
-        {"SS_TestCommSettingsFile", [] { return SS_TestCommSettingsFile("f", 10); }},
-        {"CreateMessage", [] { return CreateMessage(&g_message, "a", "n", "ns"); }},
-        {"FreeMessage", [=] { return FreeMessage(m); }},
-        {"CreateHeartbeat", [] { return CreateHeartbeat(&g_message, "a", "n", "ns", "1", "127.0.0.1"); }},
-        {"FreeHeartbeat", [=] { return FreeHeartbeat(m); }},
-        {"SetBasicAgentInfo", [=] { return SetBasicAgentInfo(m, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0); }},
-        {"SetBasicAgentInfoEx",
-         [=] { return SetBasicAgentInfoEx(m, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-01-01T00:00:00"); }},
-        {"SetAgentInfo", [=] { return SetAgentInfo(m, "1", "s", 0, "i", "d"); }},
-        {"SetHostInfo", [=] { return SetHostInfo(m, "h", "127.0.0.1", "os", 0, "n", "d", "o", "g"); }},
-        {"AddModuleInfo", [=] { return AddModuleInfo(m, "n", "1", 0, &g_module); }},
-        {"AddModuleInfoParams", [] { return AddModuleInfoParams(g_module, "<x/>", 4); }},
-        {"AddSchemaInfo", [=] { return AddSchemaInfo(m, "n", "ns", "1", 0, 0, 0, 0); }},
-        {"AddAgentParams", [=] { return AddAgentParams(m, "<x/>", 4); }},
-        {"AddOptAgentProperties", [=] { return AddOptAgentProperties(m, "<x/>", 4, nullptr, nullptr); }},
-        {"AddAgentPolicyInfo", [=] { return AddAgentPolicyInfo(m, "t", "n", "ns", "v", nullptr, nullptr); }},
-        {"AddGetPolicyRequest", [=] { return AddGetPolicyRequest(m, "t", "n", "ns", "v", nullptr, nullptr); }},
-        {"AddSetPolicyRequest", [=] { return AddSetPolicyRequest(m, "<x/>", 4, nullptr, nullptr); }},
-        {"AddSetPolicyResponse", [=] { return AddSetPolicyResponse(m, "n", "ns", "v", 0, "t", "k", "r", 1); }},
-        {"AddGetSchemaRequest", [=] { return AddGetSchemaRequest(m, "n", "ns", "v", nullptr, nullptr); }},
-        {"AddSetSchemaRequest", [=] { return AddSetSchemaRequest(m, "n", "ns", "v", 0, "<x/>", 4, nullptr, nullptr); }},
-        {"AddGetSchemaResponse", [=] { return AddGetSchemaResponse(m, "n", "ns", "v", 0, "t", 0, "<x/>", 4, "r", 1); }},
-        {"AddSetSchemaResponse", [=] { return AddSetSchemaResponse(m, "n", "ns", "v", 0, "t", "r", 1); }},
-        {"PostHeartbeat", [=] { return PostHeartbeat(m, nullptr, nullptr); }},
-        {"PostPing", [] { return PostPing(nullptr, nullptr); }},
-        {"RegisterGetPolicyResponse", [] { return RegisterGetPolicyResponse(nullptr); }},
-        {"RegisterSetPolicyResponse", [] { return RegisterSetPolicyResponse(nullptr); }},
-        {"RegisterGetSchemaResponse", [] { return RegisterGetSchemaResponse(nullptr); }},
-        {"RegisterSetSchemaResponse", [] { return RegisterSetSchemaResponse(nullptr); }},
-        {"RegisterGetSchemaRequest", [] { return RegisterGetSchemaRequest(nullptr); }},
-        {"RegisterSetSchemaRequest", [] { return RegisterSetSchemaRequest(nullptr); }},
-        {"RegisterGenericResponse", [] { return RegisterGenericResponse(nullptr); }},
-        {"RegisterResponseComplete", [] { return RegisterResponseComplete(nullptr); }},
-        {"RegisterPingResponse", [] { return RegisterPingResponse(nullptr); }},
-        {"RegisterCommSettingsResponse", [] { return RegisterCommSettingsResponse(nullptr); }},
-        {"RegisterGroupSettingsResponse", [] { return RegisterGroupSettingsResponse(nullptr); }},
-    };
-}
-
 using ovxTest::TraceLine;
 using ovxTest::TraceLines;
 
@@ -143,10 +68,8 @@ class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TraceLines::Forget();
-        FakeSession::s_status = 0;
-        FakeSession::s_initStatus = 0;
-        FakeSession::s_throw = false;
-        FakeSession::s_slowAddRef = false;
+        FakeSession::s_status = FakeSession::s_initStatus = 0;
+        FakeSession::s_throw = FakeSession::s_slowAddRef = false;
         m_previous = ovxSensorSvcs::SetSessionFactory(&FakeSession::Make);
     }
     void TearDown() override {
@@ -154,16 +77,54 @@ protected:
         ovxSensorSvcs::SetSessionFactory(m_previous);
         EXPECT_EQ(0, g_live.load()) << "a session object leaked";
     }
-    uint32_t InitOk(SS_TraceSink* sink = nullptr) {
-        return SS_Init("5.0.0", "local.ini", "comm.ini", "session", nullptr, sink);
-    }
+    uint32_t InitOk() { return SS_Init("5.0.0", "local.ini", "comm.ini", "session", nullptr, nullptr); }
     ovxSensorSvcs::SessionFactory m_previous = nullptr;
 };
 
 }  // namespace
 
+// Every session-bound entry, called with harmless arguments, in the order
+// of the public header (a table, several entries a line).
 TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
-    for (auto& entry : SessionBoundEntries()) EXPECT_EQ(OVX_E_NOT_INITIALIZED, entry.second()) << entry.first;
+    char* s[10] = {};
+    uint32_t n = 0;
+    SS_HMESSAGE m = nullptr;
+    SS_HMODULE module = nullptr;
+    const SS_CertificateInfo info{sizeof(SS_CertificateInfo), 0, 0, 0, 0};
+    // clang-format off
+    const uint32_t statuses[] = {
+        SS_GetAgentId(&s[0]), SS_SetAgentId("a"), SS_SetLastGoodAgentId("a"), SS_SetLanguage("en"),
+        SS_SetGroupnameHint("g"), SS_RegisterCertificateInfo(&info), SS_UnregisterCertificateInfo(),
+        SS_StartAliveHeartbeats(1, 2), SS_StopAliveHeartbeats(), SS_ResetToPrimaryController(),
+        SS_ExchangeKeys(m, 1, 1, 1, "RSA", 1024, "x", &s[0], &n, &s[1]),
+        SS_AttachToSite(m, 1, 1, 1, "u", "p", "RSA", 1024, "x"), SS_RegisterErrorCallback(nullptr),
+        SS_AddServer(-1, "n", "u", 0, 0, 0, 0, 0, 0, 0, 0, 0), SS_DeleteServer(0), SS_GetServerCount(&n),
+        SS_GetServerInfo(0, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9]),
+        SS_LoadServers("f", 7), SS_LoadCommSettingsFile("f"), SS_SaveCommSettings("f"), SS_LoadLocalSettingsFile("f"),
+        SS_TestCommSettings("http://127.0.0.1:1/", 10), SS_TestCommSettingsFile("f", 10),
+        CreateMessage(&m, "a", "n", "ns"), FreeMessage(m), CreateHeartbeat(&m, "a", "n", "ns", "1", "127.0.0.1"),
+        FreeHeartbeat(m), SetBasicAgentInfo(m, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0),
+        SetBasicAgentInfoEx(m, "1", "p", 0, "d", 0, "i", "d", "m", "g", 0, 0, "2026-01-01T00:00:00"),
+        SetAgentInfo(m, "1", "s", 0, "i", "d"), SetHostInfo(m, "h", "127.0.0.1", "os", 0, "n", "d", "o", "g"),
+        AddModuleInfo(m, "n", "1", 0, &module), AddModuleInfoParams(module, "<x/>", 4),
+        AddSchemaInfo(m, "n", "ns", "1", 0, 0, 0, 0), AddAgentParams(m, "<x/>", 4),
+        AddOptAgentProperties(m, "<x/>", 4, nullptr, nullptr),
+        AddAgentPolicyInfo(m, "t", "n", "ns", "v", nullptr, nullptr),
+        AddGetPolicyRequest(m, "t", "n", "ns", "v", nullptr, nullptr),
+        AddSetPolicyRequest(m, "<x/>", 4, nullptr, nullptr),
+        AddSetPolicyResponse(m, "n", "ns", "v", 0, "t", "k", "r", 1),
+        AddGetSchemaRequest(m, "n", "ns", "v", nullptr, nullptr),
+        AddSetSchemaRequest(m, "n", "ns", "v", 0, "<x/>", 4, nullptr, nullptr),
+        AddGetSchemaResponse(m, "n", "ns", "v", 0, "t", 0, "<x/>", 4, "r", 1),
+        AddSetSchemaResponse(m, "n", "ns", "v", 0, "t", "r", 1), PostHeartbeat(m, nullptr, nullptr),
+        PostPing(nullptr, nullptr), RegisterGetPolicyResponse(nullptr), RegisterSetPolicyResponse(nullptr),
+        RegisterGetSchemaResponse(nullptr), RegisterSetSchemaResponse(nullptr), RegisterGetSchemaRequest(nullptr),
+        RegisterSetSchemaRequest(nullptr), RegisterGenericResponse(nullptr), RegisterResponseComplete(nullptr),
+        RegisterPingResponse(nullptr), RegisterCommSettingsResponse(nullptr), RegisterGroupSettingsResponse(nullptr)};
+    // clang-format on
+    for (size_t i = 0; i < sizeof statuses / sizeof statuses[0]; ++i) {
+        EXPECT_EQ(OVX_E_NOT_INITIALIZED, statuses[i]) << "entry #" << i << " of the list";
+    }
     EXPECT_EQ(nullptr, SS_Allocate(16));
     SS_Free(nullptr);
     SS_SetMSLLibPath(nullptr);
@@ -171,7 +132,8 @@ TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
 }
 
 // The session's status comes back as it is; an exception becomes
-// OVX_E_UNEXPECTED; either way the call gives its reference back.
+// OVX_E_UNEXPECTED; either way the call gives its reference back. Memory
+// comes from the session and goes back through SS_Free.
 TEST_F(FrameTest, AnEntryKeepsTheSessionsStatusAndTurnsAnExceptionIntoUnexpected) {
     ASSERT_EQ(0u, InitOk());
     FakeSession::s_status = 0xC7590004u;
@@ -179,7 +141,6 @@ TEST_F(FrameTest, AnEntryKeepsTheSessionsStatusAndTurnsAnExceptionIntoUnexpected
     FakeSession::s_throw = true;
     EXPECT_EQ(OVX_E_UNEXPECTED, SS_SetLanguage("en"));
     EXPECT_EQ(1u, FakeSession::s_last->m_refs.load());
-    // Memory comes from the session and goes back through SS_Free.
     char* memory = static_cast<char*>(SS_Allocate(32));
     ASSERT_NE(nullptr, memory);
     std::memset(memory, 'a', 32);
@@ -194,20 +155,19 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(SS_TRACE_PROGRESS, lines[0].level);
     EXPECT_EQ("Initializing Zizozo Razarivi...", lines[0].text);
-    EXPECT_EQ("ovxSensorSvcs::SS_Init()", lines[0].where);
     EXPECT_EQ(SS_TRACE_ERROR, lines[1].level);
     char expected[200];
     snprintf(expected, sizeof(expected),
              "...Error validating arguments in call to SS_Init(4.9, l, c, s1, NULL, 0x%08lx)",
              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&sink)));
     EXPECT_EQ(expected, lines[1].text);
-    EXPECT_EQ("ovxSensorSvcs::SS_Init()", lines[1].where);
-
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init(nullptr, "l", "c", "s1", "s2", &sink));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", nullptr, "c", "s1", "s2", &sink));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", "l", nullptr, "s1", "s2", &sink));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5.0", "l", "c", nullptr, "s2", &sink));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("5", "l", "c", "s1", "s2", &sink));
+    for (const TraceLine& line : lines) EXPECT_EQ("ovxSensorSvcs::SS_Init()", line.where);
+    const char* const arguments[][4] = {{nullptr, "l", "c", "s1"},
+                                        {"5.0", nullptr, "c", "s1"},
+                                        {"5.0", "l", nullptr, "s1"},
+                                        {"5.0", "l", "c", nullptr},
+                                        {"5", "l", "c", "s1"}};
+    for (const auto& a : arguments) EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init(a[0], a[1], a[2], a[3], "s2", &sink));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("50.", "l", "c", "s1", "s2", nullptr));  // silently
     EXPECT_EQ(0, g_live.load());
     // Every line carries the agent's context back.
@@ -260,7 +220,10 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
     EXPECT_GT(answered.load(), 0);
 }
 
-TEST(GetErrorMsg, BufferRules) {
+// The text goes whole into a buffer that holds it, or not at all; one made
+// from a template with inserts (socket errors, system statuses of other
+// facilities) names the status asked about.
+TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     char buffer[512];
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, buffer, 1));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, nullptr, 100));
@@ -274,4 +237,9 @@ TEST(GetErrorMsg, BufferRules) {
     EXPECT_EQ('x', buffer[length]);       // and nothing past it
     ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length + 1)));
     EXPECT_EQ(length, std::strlen(buffer));
+    ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer));
+    EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", buffer);
+    ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, buffer, sizeof buffer));
+    EXPECT_EQ(std::string::npos, std::string(buffer).find("0xc721002"));
+    EXPECT_NE(std::string::npos, std::string(buffer).find(" [ID=0xc8a00005]")) << buffer;
 }
