@@ -49,11 +49,15 @@ protected:
     }
     SS_HMESSAGE heartbeat = nullptr;
     SS_HMESSAGE plain = nullptr;
+    const std::nullptr_t no = nullptr;  // an argument left out, short enough for a table's row
 };
 
 }  // namespace
 
-TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndSupportedSchemas) {
+// A heartbeat names its agent and the manager, carries its announcement
+// with the supported schemas, and takes the agent's description; a plain
+// message has no announcement to describe.
+TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndTheAgentsDescription) {
     CCmlMessage& message = Of(heartbeat);
     EXPECT_EQ(L"{agent}", message.GetSource().GetAgentId());
     ASSERT_EQ(1u, message.GetDestinations().size());
@@ -66,32 +70,24 @@ TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndSupportedSchemas) {
     EXPECT_EQ(8u, Content().schemas.size());
     EXPECT_NE(message.GetMessageId(), message.GetRequests()[0]->GetRequestId());
     EXPECT_TRUE(Of(plain).GetRequests().empty());
-}
 
-TEST_F(Builders, AgentDescriptionNeedsAnAnnouncementAndChecksItsStrings) {
-    EXPECT_EQ(0u, SetBasicAgentInfo(heartbeat, nullptr, nullptr, 7, nullptr, 0xC7210005u, nullptr, nullptr, nullptr,
-                                    nullptr, 1, 0));
+    EXPECT_EQ(0u, SetBasicAgentInfo(heartbeat, no, no, 7, no, 0xC7210005u, no, no, no, no, 1, 0));
     EXPECT_EQ(7u, Content().packageStatus);
     EXPECT_EQ(0xC7210005u, Content().agentStatus);
     EXPECT_TRUE(Content().useLocalSettings);
     EXPECT_EQ(L"false", Content().registerAgent);
     EXPECT_TRUE(Content().model.empty());
     EXPECT_FALSE(Content().sendNewSchemas);  // no set-schema-request callback registered
-
-    EXPECT_EQ(OVX_E_UNEXPECTED,
-              SetBasicAgentInfo(plain, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0));
+    EXPECT_EQ(OVX_E_UNEXPECTED, SetBasicAgentInfo(plain, no, no, 0, no, 0, no, no, no, no, 0, 0));
     EXPECT_EQ(1u, TraceLines::Count("Heartbeat message is missing its startup announcement"));
-
     const std::string longest(4095, 'n'), tooLong(4096, 'n');
-    EXPECT_EQ(0u,
-              SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0u, SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, no, no, no, no));
     EXPECT_EQ(4095u, Content().host.hostName.size());
     EXPECT_EQ(L"10.0.0.1", Content().host.ipAddress);
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              SetHostInfo(heartbeat, tooLong.c_str(), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetHostInfo(heartbeat, tooLong.c_str(), no, no, 0, no, no, no, no));
     EXPECT_EQ(1u, TraceLines::Count("An input parameter is too large."));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddModuleInfo(heartbeat, nullptr, "1", 0, nullptr));
-    EXPECT_EQ(1u, TraceLines::Count("A required input parameter is NULL."));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddModuleInfo(heartbeat, no, "1", 0, no));
+    EXPECT_EQ(1u, TraceLines::Count(kNull));
 }
 
 // Every builder refuses a handle, text or request id it cannot do without,
@@ -101,144 +97,95 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
     SS_HMODULE module = nullptr;
     ASSERT_EQ(0u, AddModuleInfo(heartbeat, "m", "1.0", 0, &module));
     const char* const x = "<x/>";
-    const std::string tooLong(4096, 'r');
+    const std::string longId(4096, 'r');
+    const char* const tooLong = longId.c_str();
     const char* const kLarge = "An input parameter is too large.";
     const char* const kNotXml = "An input parameter holds a character XML cannot carry: requestId";
     const char* const kNotUtf8 =
         "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: "
         "requestId";
     const SS_HMESSAGE none = nullptr;
+#define ROW(call) #call, [&] { return call; }
     struct Row {
         const char* name;
         std::function<uint32_t()> call;
         uint32_t status = OVX_E_INVALID_ARGUMENT;
         const char* said = kNull;
     };
+    // clang-format off
     const Row rows[] = {
-        {"CreateMessage", [] { return CreateMessage(nullptr, "a", "n", "urn:n"); }},
-        {"CreateHeartbeat", [] { return CreateHeartbeat(nullptr, "a", "n", "urn:n", "5.0", "127.0.0.1"); }},
-        {"SetBasicAgentInfo",
-         [&] {
-             return SetBasicAgentInfo(none, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0);
-         }},
-        {"SetAgentInfo", [&] { return SetAgentInfo(none, "1", "5", 0, nullptr, nullptr); }},
-        {"SetAgentInfo without status", [&] { return SetAgentInfo(none, "1", nullptr, 0, nullptr, nullptr); }},
-        {"SetHostInfo",
-         [&] { return SetHostInfo(none, "h", nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr); }},
-        {"AddModuleInfo", [&] { return AddModuleInfo(none, "m", "1", 0, nullptr); }},
-        {"AddSchemaInfo", [&] { return AddSchemaInfo(none, "s", "urn:s", "1", 0, 0, 0, 0); }},
-        {"AddAgentParams", [&] { return AddAgentParams(none, x, 4); }},
-        {"AddAgentParams, empty", [&] { return AddAgentParams(heartbeat, x, 0); }},
-        {"AddModuleInfoParams", [&] { return AddModuleInfoParams(nullptr, x, 4); }},
-        {"AddModuleInfoParams, no text", [&] { return AddModuleInfoParams(module, nullptr, 4); }},
-        {"AddModuleInfoParams, empty", [&] { return AddModuleInfoParams(module, x, 0); }},
-        {"AddSetPolicyRequest", [&] { return AddSetPolicyRequest(none, x, 4, nullptr, nullptr); }},
-        {"AddSetPolicyRequest, no text", [&] { return AddSetPolicyRequest(plain, nullptr, 4, nullptr, nullptr); }},
-        {"AddSetPolicyRequest, empty", [&] { return AddSetPolicyRequest(plain, x, 0, nullptr, nullptr); }},
-        {"AddSetSchemaRequest",
-         [&] { return AddSetSchemaRequest(none, "s", "urn:s", "1", 0, x, 4, nullptr, nullptr); }},
-        {"AddSetSchemaRequest, no text",
-         [&] { return AddSetSchemaRequest(plain, "s", "urn:s", "1", 0, nullptr, 4, nullptr, nullptr); }},
-        {"AddSetSchemaRequest, empty",
-         [&] { return AddSetSchemaRequest(plain, "s", "urn:s", "1", 0, x, 0, nullptr, nullptr); }},
-        {"AddGetSchemaResponse",
-         [&] { return AddGetSchemaResponse(none, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, "r", 1); }},
-        {"AddGetSchemaResponse, no id",
-         [&] { return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, nullptr, 1); }},
-        {"AddGetSchemaResponse, empty id",
-         [&] { return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, "r", 0); }},
-        {"AddGetSchemaResponse, id too long",
-         [&] {
-             return AddGetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, 0, nullptr, 0, tooLong.c_str(),
-                                         static_cast<uint32_t>(tooLong.size()));
-         },
-         OVX_E_INVALID_ARGUMENT, kLarge},
-        {"AddGetPolicyRequest",
-         [&] { return AddGetPolicyRequest(none, "0", "p", "urn:p", nullptr, nullptr, nullptr); }},
-        {"AddSetPolicyResponse",
-         [&] { return AddSetPolicyResponse(none, "p", "urn:p", "1", 0, nullptr, nullptr, "r", 1); }},
-        {"AddSetPolicyResponse, no id",
-         [&] { return AddSetPolicyResponse(plain, "p", "urn:p", "1", 0, nullptr, nullptr, nullptr, 1); }},
-        {"AddSetPolicyResponse, id not UTF-8",
-         [&] { return AddSetPolicyResponse(plain, "p", "urn:p", "1", 0, nullptr, nullptr, "r\xff", 2); }, 0u, kNotUtf8},
-        {"AddGetSchemaRequest", [&] { return AddGetSchemaRequest(none, "s", "urn:s", "1", nullptr, nullptr); }},
-        {"AddSetSchemaResponse", [&] { return AddSetSchemaResponse(none, "s", "urn:s", "1", 0, nullptr, "r", 1); }},
-        {"AddSetSchemaResponse, no id",
-         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, nullptr, 1); }},
-        {"AddSetSchemaResponse, empty id",
-         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, "r", 0); }},
-        {"AddSetSchemaResponse, id XML cannot carry",
-         [&] { return AddSetSchemaResponse(plain, "s", "urn:s", "1", 0, nullptr, "r\x01", 2); }, OVX_E_INVALID_ARGUMENT,
-         kNotXml},
-    };
+        {ROW(CreateMessage(no, "a", "n", "u"))}, {ROW(CreateHeartbeat(no, "a", "n", "u", "5.0", "127.0.0.1"))},
+        {ROW(SetBasicAgentInfo(none, no, no, 0, no, 0, no, no, no, no, 0, 0))},
+        {ROW(SetAgentInfo(none, "1", "5", 0, no, no))}, {ROW(SetAgentInfo(none, "1", no, 0, no, no))},
+        {ROW(SetHostInfo(none, "h", no, no, 0, no, no, no, no))}, {ROW(AddModuleInfo(none, "m", "1", 0, no))},
+        {ROW(AddSchemaInfo(none, "s", "u", "1", 0, 0, 0, 0))}, {ROW(AddAgentParams(none, x, 4))},
+        {ROW(AddAgentParams(heartbeat, x, 0))}, {ROW(AddAgentParams(heartbeat, no, 4))}, {ROW(AddModuleInfoParams(no, x, 4))},
+        {ROW(AddModuleInfoParams(module, no, 4))}, {ROW(AddModuleInfoParams(module, x, 0))},
+        {ROW(AddSetPolicyRequest(none, x, 4, no, no))}, {ROW(AddSetPolicyRequest(plain, no, 4, no, no))},
+        {ROW(AddSetPolicyRequest(plain, x, 0, no, no))},
+        {ROW(AddSetSchemaRequest(none, "s", "u", "1", 0, x, 4, no, no))},
+        {ROW(AddSetSchemaRequest(plain, "s", "u", "1", 0, no, 4, no, no))},
+        {ROW(AddSetSchemaRequest(plain, "s", "u", "1", 0, x, 0, no, no))},
+        {ROW(AddGetSchemaResponse(none, "s", "u", "1", 0, no, 0, no, 0, "r", 1))},
+        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, no, 1))},
+        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, "r", 0))},
+        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, tooLong, 4096)), OVX_E_INVALID_ARGUMENT, kLarge},
+        {ROW(AddGetPolicyRequest(none, "0", "p", "u", no, no, no))},
+        {ROW(AddSetPolicyResponse(none, "p", "u", "1", 0, no, no, "r", 1))},
+        {ROW(AddSetPolicyResponse(plain, "p", "u", "1", 0, no, no, no, 1))},
+        {ROW(AddSetPolicyResponse(plain, "p", "u", "1", 0, no, no, "r\xff", 2)), 0u, kNotUtf8},
+        {ROW(AddGetSchemaRequest(none, "s", "u", "1", no, no))},
+        {ROW(AddSetSchemaResponse(none, "s", "u", "1", 0, no, "r", 1))},
+        {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, no, 1))},
+        {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r", 0))},
+        {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r\x01", 2)), OVX_E_INVALID_ARGUMENT, kNotXml}};
+    // clang-format on
     for (const Row& row : rows) {
         const size_t before = TraceLines::Count(row.said);
         EXPECT_EQ(row.status, row.call()) << row.name;
         EXPECT_EQ(before + 1, TraceLines::Count(row.said)) << row.name;
     }
+#undef ROW
 }
 
 // A last restart must name an instant that exists; a value the reading
 // would store but no calendar has is refused like one that does not read.
 TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
-    const struct {
-        const char* text;
-        bool accepted;
-    } rows[] = {
-        {"2007-13-45T99:99:99+00:00", false}, {"2007-13-01T10:00:00Z", false},
-        {"2007-00-01T10:00:00Z", false},      {"2007-01-45T10:00:00Z", false},
-        {"2023-02-29T10:00:00Z", false},      {"2007-04-31T10:00:00Z", false},
-        {"2007-01-01T25:00:00Z", false},      {"2007-01-01T24:00:01Z", false},
-        {"2007-01-01T10:60:00Z", false},      {"2007-01-01T10:00:61Z", false},
-        {"2007-01-01T10:00:00+15:00", false}, {"2007-01-01T10:00:00+05:60", false},
-        {"2007-01-00T10:00:00Z", false},      {"2007-01-01T24:00:00.5Z", false},
-        {"2007-01-01T10:00:00-15:00", false}, {"2007-01-01T10:00:00-14:00", true},
-        {"2024-02-29T10:00:00Z", true},       {"2000-02-29T23:59:60.5-05:30", true},
-        {"2007-12-31T24:00:00Z", true},       {"2007-01-15T10:04:05", true},
-        {"2007-01-15T10:04:05+14:00", true},
-    };
-    for (const auto& row : rows) {
-        const size_t before = TraceLines::Count("Invalid ISO 8601 date time parameter.");
-        const uint32_t status = SetBasicAgentInfoEx(heartbeat, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr,
-                                                    nullptr, nullptr, 0, 0, row.text);
-        EXPECT_EQ(row.accepted ? 0u : OVX_E_INVALID_ARGUMENT, status) << row.text;
-        EXPECT_EQ(row.accepted ? before : before + 1, TraceLines::Count("Invalid ISO 8601 date time parameter."))
-            << row.text;
-        if (row.accepted) {
-            EXPECT_EQ(Wide(row.text), Content().lastRestart);
-        }
+    const std::string kInvalid = "Invalid ISO 8601 date time parameter.";
+    const char* const refused[] = {
+        "2007-13-45T99:99:99+00:00", "2007-13-01T10:00:00Z",   "2007-00-01T10:00:00Z",      "2007-01-45T10:00:00Z",
+        "2023-02-29T10:00:00Z",      "2007-04-31T10:00:00Z",   "2007-01-01T25:00:00Z",      "2007-01-01T24:00:01Z",
+        "2007-01-01T10:60:00Z",      "2007-01-01T10:00:61Z",   "2007-01-01T10:00:00+15:00", "2007-01-01T10:00:00+05:60",
+        "2007-01-00T10:00:00Z",      "2007-01-01T24:00:00.5Z", "2007-01-01T10:00:00-15:00"};
+    const char* const accepted[] = {"2007-01-01T10:00:00-14:00", "2024-02-29T10:00:00Z", "2000-02-29T23:59:60.5-05:30",
+                                    "2007-12-31T24:00:00Z",      "2007-01-15T10:04:05",  "2007-01-15T10:04:05+14:00"};
+    for (const char* text : refused) {
+        const size_t before = TraceLines::Count(kInvalid);
+        EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, no, no, 0, no, 0, no, no, no, no, 0, 0, text));
+        EXPECT_EQ(before + 1, TraceLines::Count(kInvalid)) << text;
+    }
+    for (const char* text : accepted) {
+        EXPECT_EQ(0u, SetBasicAgentInfoEx(heartbeat, no, no, 0, no, 0, no, no, no, no, 0, 0, text)) << text;
+        EXPECT_EQ(Wide(text), Content().lastRestart);
     }
 }
 
 // Bytes that are not UTF-8 still reach the server (as U+FFFD), with one
 // warning that names the argument; well-formed text of every length says
-// nothing.
-TEST_F(Builders, IllFormedUtf8IsCarriedAndSaid) {
-    const char* const illFormed[] = {
-        "\xC0\xAF",
-        "\xC1\xBF",
-        "\xE0\x80\xAF",
-        "\xE0\x9F\xBF",
-        "\xF0\x80\x80\xAF",
-        "\xF0\x8F\xBF\xBF",
-        "\xED\xA0\x80",
-        "\xED\xBF\xBF",
-        "\xF4\x90\x80\x80",
-        "\xF5\x80\x80\x80",
-        "\xFF",
-        "\xFE",
-        "\x80",
-        "\xBF",
-        "\xC3",
-        "\xE2\x82",
-        "\xF0\x9F\x98",
-    };
+// nothing. Module handles stay valid as more modules are added.
+TEST_F(Builders, IllFormedUtf8IsCarriedAndSaidAndModuleHandlesStayValid) {
+    SS_HMODULE first = nullptr;
+    ASSERT_EQ(0u, AddModuleInfo(heartbeat, "scanner", "2.1", 0, &first));
+    // clang-format off
+    const char* const illFormed[] = {"\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF", "\xF0\x80\x80\xAF",
+        "\xF0\x8F\xBF\xBF", "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xFE",
+        "\x80", "\xBF", "\xC3", "\xE2\x82", "\xF0\x9F\x98"};
+    // clang-format on
     const std::string warning = "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: ";
     for (const char* bytes : illFormed) {
         const std::string name = std::string("mod-") + bytes + "-x";
         const size_t before = TraceLines::Count(warning + "name");
-        SS_HMODULE module = nullptr;
-        ASSERT_EQ(0u, AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, &module)) << name;
+        ASSERT_EQ(0u, AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, nullptr)) << name;
         EXPECT_EQ(before + 1, TraceLines::Count(warning + "name")) << name;
         const std::wstring stored = Content().modules.back().GetName();
         EXPECT_EQ(0u, stored.find(L"mod-")) << name;
@@ -246,19 +193,12 @@ TEST_F(Builders, IllFormedUtf8IsCarriedAndSaid) {
     }
     EXPECT_EQ(0u, TraceLines::Count(warning + "version"));
     const size_t warnings = TraceLines::Count(warning + "name");
-    SS_HMODULE module = nullptr;
-    for (const char* good : {"plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"}) {
-        EXPECT_EQ(0u, AddModuleInfo(heartbeat, good, "1", 0, &module));
+    for (int i = 0; i < 40; ++i) {
+        for (const char* good : {"plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"}) {
+            ASSERT_EQ(0u, AddModuleInfo(heartbeat, good, "1", 0x47380022u, nullptr));
+        }
     }
     EXPECT_EQ(warnings, TraceLines::Count(warning + "name"));
-}
-
-TEST_F(Builders, ModuleHandlesStayValidAsModulesAreAdded) {
-    SS_HMODULE first = nullptr;
-    ASSERT_EQ(0u, AddModuleInfo(heartbeat, "scanner", "2.1", 0, &first));
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(0u, AddModuleInfo(heartbeat, ("m" + std::to_string(i)).c_str(), "1", 0x47380022u, nullptr));
-    }
     const std::string params =
         "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/RoAvpSections' schema-version='2.0.1'>"
         "<section name='engine'/></policy>";
@@ -266,6 +206,9 @@ TEST_F(Builders, ModuleHandlesStayValidAsModulesAreAdded) {
     EXPECT_EQ(1u, Content().modules.front().GetPolicyCount());
 }
 
+// Policy items gather in one request; the text written goes to the
+// agent's buffer, or, one byte short, the buffer is zeroed and the length
+// kept.
 TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
     char buffer[8192];
     uint32_t length = sizeof buffer;
@@ -280,25 +223,21 @@ TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
     std::string copied(buffer, length);
     EXPECT_EQ(0u, copied.find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
     EXPECT_NE(std::string::npos, copied.find("name='first'"));
-
-    // One byte short: the buffer is zeroed and the length kept.
-    uint32_t shortLength = 0;
-    {
-        CGetPolicyRequest copy(*request);
-        CPolicyItem item(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item");
-        copy.AddItem(item);
-        std::ostringstream expected;
-        copy.Serialize(expected);
-        shortLength = static_cast<uint32_t>(expected.str().size()) - 1;
-    }
-    std::vector<char> small(shortLength, 'x');
-    uint32_t given = shortLength;
+    CGetPolicyRequest copy(*request);
+    copy.AddItem(CPolicyItem(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item"));
+    std::ostringstream expected;
+    copy.Serialize(expected);
+    uint32_t given = static_cast<uint32_t>(expected.str().size()) - 1;
+    std::vector<char> small(given, 'x');
     ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", "third", "urn:p", nullptr, small.data(), &given));
-    EXPECT_EQ(shortLength, given);
-    EXPECT_EQ(std::string(shortLength, '\0'), std::string(small.begin(), small.end()));
+    EXPECT_EQ(small.size(), given);
+    EXPECT_EQ(std::string(given, '\0'), std::string(small.begin(), small.end()));
 }
 
-TEST_F(Builders, ResponsesTakeTheirRequestIdAndAFailureCode) {
+// Responses take their request id and a failure code; texts that do not
+// parse are refused with the parse failure's line; a policy of the agent
+// goes only into a heartbeat.
+TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     const char id[] = "{request-7}";
     ASSERT_EQ(0u, AddSetPolicyResponse(plain, "p", "urn:p", "1.0.0", 0, nullptr, nullptr, id, sizeof id - 1));
     auto* response = dynamic_cast<CSetPolicyResponse*>(Of(plain).GetResponses()[0]);
@@ -318,9 +257,7 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndAFailureCode) {
     ASSERT_NE(nullptr, schemas->GetItem(0).GetSchema());
     EXPECT_EQ(L"2", schemas->GetItem(0).GetSchema()->GetVersion());
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddSetPolicyResponse(plain, "p", "urn:p", "1.0.0", 0, nullptr, nullptr, id, 0));
-}
 
-TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     const std::string broken = "<policy><unclosed></policy>";
     EXPECT_EQ(0xC7560012u,
               AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr, nullptr));
@@ -331,19 +268,18 @@ TEST_F(Builders, UnparsableTextsAreRefusedWithTheParseFailureLine) {
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";
+    const uint32_t policyLength = static_cast<uint32_t>(policy.size());
     char buffer[4096];
     uint32_t length = sizeof buffer;
-    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), static_cast<uint32_t>(policy.size()), buffer, &length));
+    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), policyLength, buffer, &length));
     auto* request = dynamic_cast<CSetPolicyRequest*>(Of(plain).GetRequests().back());
     ASSERT_NE(nullptr, request);
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
-    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema'/>";
     EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(),
                                       static_cast<uint32_t>(schema.size()), nullptr, nullptr));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddAgentParams(heartbeat, nullptr, 4));
-    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), static_cast<uint32_t>(policy.size())));
-    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), static_cast<uint32_t>(policy.size())));
+    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), policyLength));
+    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), policyLength));
     EXPECT_EQ(1u, Content().GetPolicyCount());
 }
 
@@ -359,29 +295,21 @@ TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable
     const std::string foreign = "<p:cfg xmlns:p='urn:cfg' schema-version='1.0.0' name='k'/>";
     const std::string nested = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='k'><q:x xmlns:q='urn:x' " +
                                "schema-version='2'/></p:cfg>";
-    struct Builder {
-        const char* name;
-        std::function<uint32_t(const std::string&)> add;
-    };
-    const Builder builders[] = {
+    using Add = std::function<uint32_t(const char*, uint32_t)>;
+    const std::pair<const char*, Add> builders[] = {
         {"AddSetPolicyRequest",
-         [&](const std::string& t) {
-             return AddSetPolicyRequest(heartbeat, t.data(), static_cast<uint32_t>(t.size()), nullptr, nullptr);
-         }},
-        {"AddAgentParams",
-         [&](const std::string& t) { return AddAgentParams(heartbeat, t.data(), static_cast<uint32_t>(t.size())); }},
-        {"AddModuleInfoParams",
-         [&](const std::string& t) { return AddModuleInfoParams(module, t.data(), static_cast<uint32_t>(t.size())); }},
-    };
-    for (const Builder& builder : builders) {
+         [&](const char* t, uint32_t n) { return AddSetPolicyRequest(heartbeat, t, n, no, no); }},
+        {"AddAgentParams", [&](const char* t, uint32_t n) { return AddAgentParams(heartbeat, t, n); }},
+        {"AddModuleInfoParams", [&](const char* t, uint32_t n) { return AddModuleInfoParams(module, t, n); }}};
+    for (const auto& [name, add] : builders) {
         for (const std::string* text : {&foreign, &nested}) {
             const std::string before = Written(heartbeat);
-            EXPECT_EQ(OVX_E_BAD_XML_INPUT, builder.add(*text)) << builder.name << ": " << *text;
-            EXPECT_EQ(before, Written(heartbeat)) << builder.name;
+            EXPECT_EQ(OVX_E_BAD_XML_INPUT, add(text->data(), static_cast<uint32_t>(text->size()))) << name << *text;
+            EXPECT_EQ(before, Written(heartbeat)) << name;
         }
-        const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + builder.name + "'/>";
-        EXPECT_EQ(0u, builder.add(inCml)) << builder.name;
-        EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + builder.name + "'"));
+        const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + name + "'/>";
+        EXPECT_EQ(0u, add(inCml.data(), static_cast<uint32_t>(inCml.size()))) << name;
+        EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + name + "'"));
     }
     EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
 }
