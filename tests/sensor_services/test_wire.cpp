@@ -53,8 +53,7 @@ protected:
             {"/cml/Message", "cml/Message/Message1_0_0.xsd"},
             {"/cml/Message/AgentMessages", "cml/Message/AgentMessages/AgentMessages1_0_4.xsd"},
             {"/cml/Message/PolicyMessages", "cml/Message/PolicyMessages/PolicyMessages1_0_0.xsd"},
-            {"/cml/Message/SchemaMessages", "cml/Message/SchemaMessages/SchemaMessages1_0_0.xsd"},
-        };
+            {"/cml/Message/SchemaMessages", "cml/Message/SchemaMessages/SchemaMessages1_0_0.xsd"}};
         std::string driver =
             "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:ovx-test:all'>\n";
         for (const auto& import : imports) {
@@ -67,10 +66,8 @@ protected:
     ::testing::AssertionResult ReadsAndValidates(const std::string& body) {
         WriteText(document, body);
         std::string output;
-        if (RunCommand("xmllint --noout --nonet --schema " + schema + " " + document, &output) != 0) {
-            return ::testing::AssertionFailure() << output << "\n" << body;
-        }
-        return ::testing::AssertionSuccess();
+        const bool valid = RunCommand("xmllint --noout --nonet --schema " + schema + " " + document, &output) == 0;
+        return valid ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << output << "\n" << body;
     }
     // The text xmllint reads from the last document at `xpath`.
     std::string Read(const std::string& xpath) {
@@ -244,9 +241,7 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
     WriteText(target, "where the link leads");
     // The other user's file, under the name the next ping dump takes...
     ASSERT_EQ(0, link(victim.c_str(), (work / "ss_dump_pingreq.txt").c_str()));
-    if (geteuid() == 0) {
-        ASSERT_EQ(0, chown(victim.c_str(), 65534, 65534));
-    }
+    if (geteuid() == 0) ASSERT_EQ(0, chown(victim.c_str(), 65534, 65534));
     // ...and a link under the name of the heartbeat dump.
     ASSERT_EQ(0, symlink(target.c_str(), (work / "ss_dump_hbreq.txt").c_str()));
 
@@ -281,8 +276,9 @@ TEST(Schemas, EveryShippedSchemaCompilesOnItsOwn) {
         if (entry.path().extension() != ".xsd") continue;
         std::string output;
         RunCommand("xmllint --noout --nonet --schema " + entry.path().string() + " " + document, &output);
-        EXPECT_EQ(std::string::npos, output.find("Schemas parser error")) << entry.path() << "\n" << output;
-        EXPECT_EQ(std::string::npos, output.find("failed to compile")) << entry.path() << "\n" << output;
+        for (const char* complaint : {"Schemas parser error", "failed to compile"}) {
+            EXPECT_EQ(std::string::npos, output.find(complaint)) << entry.path() << "\n" << output;
+        }
         ++compiled;
     }
     EXPECT_GE(compiled, 19u);
