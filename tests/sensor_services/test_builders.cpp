@@ -47,6 +47,7 @@ protected:
         Of(handle).Serialize(out);
         return out.str();
     }
+    static uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
     SS_HMESSAGE heartbeat = nullptr;
     SS_HMESSAGE plain = nullptr;
     const std::nullptr_t no = nullptr;  // an argument left out, short enough for a table's row
@@ -202,7 +203,7 @@ TEST_F(Builders, IllFormedUtf8IsCarriedAndSaidAndModuleHandlesStayValid) {
     const std::string params =
         "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/RoAvpSections' schema-version='2.0.1'>"
         "<section name='engine'/></policy>";
-    ASSERT_EQ(0u, AddModuleInfoParams(first, params.data(), static_cast<uint32_t>(params.size())));
+    ASSERT_EQ(0u, AddModuleInfoParams(first, params.data(), Len(params)));
     EXPECT_EQ(1u, Content().modules.front().GetPolicyCount());
 }
 
@@ -250,8 +251,8 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     ASSERT_EQ(0u, AddSetSchemaResponse(plain, nullptr, "urn:s", "1", 9, nullptr, id, sizeof id - 1));
     EXPECT_EQ(0xC7380019u, Of(plain).GetResponses()[1]->GetCode());
     const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='2'/>";
-    ASSERT_EQ(0u, AddGetSchemaResponse(plain, nullptr, "urn:s", "2", 0, nullptr, 0, schema.data(),
-                                       static_cast<uint32_t>(schema.size()), id, sizeof id - 1));
+    ASSERT_EQ(0u, AddGetSchemaResponse(plain, nullptr, "urn:s", "2", 0, nullptr, 0, schema.data(), Len(schema), id,
+                                       sizeof id - 1));
     auto* schemas = dynamic_cast<CGetSchemaResponse*>(Of(plain).GetResponses()[2]);
     ASSERT_NE(nullptr, schemas);
     ASSERT_NE(nullptr, schemas->GetItem(0).GetSchema());
@@ -259,8 +260,7 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddSetPolicyResponse(plain, "p", "urn:p", "1.0.0", 0, nullptr, nullptr, id, 0));
 
     const std::string broken = "<policy><unclosed></policy>";
-    EXPECT_EQ(0xC7560012u,
-              AddSetPolicyRequest(plain, broken.data(), static_cast<uint32_t>(broken.size()), nullptr, nullptr));
+    EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(plain, broken.data(), Len(broken), nullptr, nullptr));
     EXPECT_EQ(1u,
               TraceLines::Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
                                 "\"OVX-SensorServices-SetPolicyRequest\""));
@@ -268,7 +268,7 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";
-    const uint32_t policyLength = static_cast<uint32_t>(policy.size());
+    const uint32_t policyLength = Len(policy);
     char buffer[4096];
     uint32_t length = sizeof buffer;
     ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), policyLength, buffer, &length));
@@ -276,8 +276,7 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     ASSERT_NE(nullptr, request);
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
-    EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(),
-                                      static_cast<uint32_t>(schema.size()), nullptr, nullptr));
+    EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), Len(schema), nullptr, nullptr));
     EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), policyLength));
     EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), policyLength));
     EXPECT_EQ(1u, Content().GetPolicyCount());
@@ -304,11 +303,11 @@ TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable
     for (const auto& [name, add] : builders) {
         for (const std::string* text : {&foreign, &nested}) {
             const std::string before = Written(heartbeat);
-            EXPECT_EQ(OVX_E_BAD_XML_INPUT, add(text->data(), static_cast<uint32_t>(text->size()))) << name << *text;
+            EXPECT_EQ(OVX_E_BAD_XML_INPUT, add(text->data(), Len(*text))) << name << *text;
             EXPECT_EQ(before, Written(heartbeat)) << name;
         }
         const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + name + "'/>";
-        EXPECT_EQ(0u, add(inCml.data(), static_cast<uint32_t>(inCml.size()))) << name;
+        EXPECT_EQ(0u, add(inCml.data(), Len(inCml))) << name;
         EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + name + "'"));
     }
     EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
