@@ -100,9 +100,10 @@ TEST_F(Session, AMissingCommSettingsFileLeavesNoSession) {
 // The calls an agent makes on a live session reach the service library
 // and the files: servers added, read and deleted, server lists loaded,
 // settings saved and loaded again, the connection tests meeting a port
-// nothing listens on.
+// nothing listens on. Group settings that cannot be read again leave those
+// in force.
 TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
-    ASSERT_EQ(0u, Init());
+    ASSERT_NO_FATAL_FAILURE(Start());
     const std::string refused = "http://127.0.0.1:1";  // nothing listens on port 1
     // A position past the end of the list appends.
     EXPECT_EQ(0u, SS_AddServer(0, "primary", refused.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -136,29 +137,21 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     ExpectContains(ReadText(saved), {"http://127.0.0.1:8", "Laptops"});
     WriteText(commFile, "[server.1]\nurl=" + refused + "\n");
     ASSERT_EQ(0u, SS_LoadCommSettingsFile(commFile.c_str()));
+    EXPECT_EQ(0u, session->ReloadGroupSettings());
     EXPECT_EQ(1u, Servers());
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettings(refused.c_str(), 2000));
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettingsFile(commFile.c_str(), 2000));
     EXPECT_NE(0u, SS_LoadCommSettingsFile((dir + "/missing.ini").c_str()));
+    WriteText(commFile, "[server.1]\nname=no url\n");
+    EXPECT_NE(0u, session->ReloadGroupSettings());
+    EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
+    EXPECT_EQ(1u, Servers());
     EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, SS_SaveCommSettings("/proc/ovx-comm.ini"));  // /proc takes no new file
     EXPECT_EQ(0u, SS_SetLastGoodAgentId("{good}"));
     SS_CertificateInfo info{sizeof(info), nullptr, nullptr, nullptr, nullptr};
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_RegisterCertificateInfo(nullptr));
     EXPECT_EQ(0u, SS_RegisterCertificateInfo(&info));
     EXPECT_EQ(0u, SS_UnregisterCertificateInfo());
-}
-
-// Group settings are read again from the comm settings file; settings
-// that cannot be read leave those in force.
-TEST_F(Session, GroupSettingsAreReloadedFromTheCommSettingsFile) {
-    ASSERT_NO_FATAL_FAILURE(Start());
-    WriteText(commFile, "[server.1]\nurl=http://127.0.0.1:7\n");
-    EXPECT_EQ(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, Servers());
-    WriteText(commFile, "[server.1]\nname=no url\n");
-    EXPECT_NE(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
-    EXPECT_EQ(1u, Servers());
 }
 
 // A session that ends only after the next one started (a call still held
