@@ -84,7 +84,9 @@ protected:
 
 }  // namespace
 
-TEST_F(RetryTest, SettingsAndDefaults) {
+// The settings and their defaults, and a server list that cannot be read or
+// is empty, at the start and at a reload.
+TEST_F(RetryTest, SettingsDefaultsAndTheServerCount) {
     Start();
     EXPECT_EQ("sensor_services", state.GetSectionName());
     EXPECT_EQ(60000u, state.retryInterval());
@@ -104,16 +106,15 @@ TEST_F(RetryTest, SettingsAndDefaults) {
     EXPECT_FALSE(state.retryServerLoop());
     EXPECT_EQ("event_services", svcRetryState::SectionForRole("Event Server"));
     EXPECT_EQ("", svcRetryState::SectionForRole("Coffee Server"));
-}
 
-TEST_F(RetryTest, ServerCountFailureAndEmptyListAreTraced) {
     g_countStatus = 0xC759000Du;
-    EXPECT_EQ(0xC759000Du, state.Init("Agent Manager", &owner));
+    svcRetryState uncounted;
+    EXPECT_EQ(0xC759000Du, uncounted.Init("Agent Manager", &owner));
     ASSERT_FALSE(FakeOwner::lines.empty());
     EXPECT_EQ("Unable to get server count for destination 7", FakeOwner::lines.back());
     g_countStatus = 0;
     g_serverCount = 0;
-    EXPECT_EQ(0u, state.ReloadDefault());
+    EXPECT_EQ(0u, uncounted.ReloadDefault());
     EXPECT_EQ("No available servers for destination 7", FakeOwner::lines.back());
 }
 
@@ -145,7 +146,8 @@ TEST_F(RetryTest, SetServerRecordsTheSwitch) {
 // from the rules for a few setting combinations: the back-off doubling to
 // the ceiling, the moves between servers, the loop or the give-up after the
 // last one, the return to the primary, the back-off status that neither
-// counts nor moves, and the special results.
+// counts nor moves, the server's own delay (Retry-After) and the special
+// results.
 namespace {
 constexpr uint32_t kBackOff = OVX_I_SCS_BACK_OFF;
 constexpr uint32_t kAgain = OVX_E_TRY_AGAIN;
@@ -159,6 +161,7 @@ struct Event {
     int32_t index;
     bool gaveUp;
     const char* traced = nullptr;  // a line the step must trace
+    uint32_t serverDelay = 0;      // the server asked for this wait (ms) first
 };
 
 struct Scenario {
@@ -249,6 +252,13 @@ const Scenario kScenarios[] = {
      "1000 60000 1 7200 true",
      3,
      {{0, kFail, false, 1000, 1, false}, {0, kFail, false, 1000, 2, false}, {0, kFail, false, 1000, 0, false}}},
+    {"the server's delay is waited when longer, capped at the ceiling, and only once",
+     "200 5000 5 7200 true",
+     1,
+     {{0, kBackOff, false, 3000, 0, false, "Next retry in 3 seconds to server index #0", 3000},  // 429, Retry-After: 3
+      {0, kFail, false, 400, 0, false},                                                          // back on the schedule
+      {0, OVX_E_SCS_SERVER_BUSY, false, 800, 0, false, nullptr, 100},         // shorter: the schedule's wins
+      {0, OVX_E_SCS_SERVER_BUSY, false, 5000, 0, false, nullptr, 3600000}}},  // an hour: the ceiling
     {"no servers",
      "1000 60000 1 7200 false",
      0,
@@ -269,30 +279,29 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
         ASSERT_EQ(0u, subject.Init("Agent Manager", &fresh));
         int step = 0;
         for (const Event& event : scenario.events) {
-            ++step;
+            SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(++step));
             g_now += event.seconds;
             if (event.pending) subject.SetDispatchPending(true);
+            if (event.serverDelay != 0) subject.SetServerDelay(event.serverDelay);
             FakeOwner::lines.clear();
             uint32_t timeout = 0;
             int32_t index = -1;
             subject.GetSchedule(nullptr, &index);
             subject.NextState(event.result, &timeout, &index);
-            EXPECT_EQ(event.timeout, timeout) << scenario.name << ", step " << step;
-            EXPECT_EQ(event.index, index) << scenario.name << ", step " << step;
-            EXPECT_EQ(event.gaveUp, subject.TakeGaveUp()) << scenario.name << ", step " << step;
-            if (event.gaveUp) {
-                EXPECT_EQ(0u, subject.attempts()) << scenario.name << ", step " << step;
-            }
+            EXPECT_EQ(event.timeout, timeout);
+            EXPECT_EQ(event.index, index);
+            EXPECT_EQ(event.gaveUp, subject.TakeGaveUp());
+            EXPECT_TRUE(!event.gaveUp || subject.attempts() == 0);
             if (event.traced != nullptr) {
                 EXPECT_NE(FakeOwner::lines.end(),
                           std::find(FakeOwner::lines.begin(), FakeOwner::lines.end(), std::string(event.traced)))
-                    << scenario.name << ", step " << step << ": " << event.traced;
+                    << event.traced;
             }
         }
     }
 }
 
-// ---- jitter and the server's own delay
+// ---- jitter
 
 // 1,000 schedules that have reached the ceiling, each failing once more:
 // the delays fill the whole window [ceiling x (1 - j), ceiling] (ten equal
@@ -317,28 +326,4 @@ TEST_F(RetryTest, JitterSpreadsDelaysAtTheCeilingOverTheWholeWindowAndNeverAbove
         state.NextState(kFail, &timeout, &index);
     }
     for (int bucket = 0; bucket < 10; ++bucket) EXPECT_GT(buckets[bucket], 0) << "bucket " << bucket;
-}
-
-TEST_F(RetryTest, TheServersDelayIsWaitedWhenLongerCappedAtTheCeilingAndOnlyOnce) {
-    g_settings["sensor_services/retryInterval"] = "200";
-    g_settings["sensor_services/retryCeiling"] = "5000";
-    Start();
-    uint32_t timeout = 0;
-    int32_t index = 0;
-    // 429 with Retry-After: 3 -> 3 s, not the schedule's 0.2 s.
-    state.SetServerDelay(3000);
-    state.NextState(OVX_I_SCS_BACK_OFF, &timeout, &index);
-    EXPECT_EQ(3000u, timeout);
-    EXPECT_EQ("Next retry in 3 seconds to server index #0", FakeOwner::lines.back());
-    // Honoured once: the next failure is back on the schedule (0.4 s).
-    state.NextState(kFail, &timeout, &index);
-    EXPECT_EQ(400u, timeout);
-    // Shorter than the schedule's own delay: the schedule's wins.
-    state.SetServerDelay(100);
-    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
-    EXPECT_EQ(800u, timeout);
-    // An hour asked for: the ceiling.
-    state.SetServerDelay(3600000);
-    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
-    EXPECT_EQ(5000u, timeout);
 }
