@@ -5,30 +5,17 @@
 // acknowledged heartbeat kept through a kill -9; a thousand slow clients
 // that cannot starve it; a status page a browser shows; a --help that says
 // everything; a request log that loses no line.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "Simulator.h"
 #include "support/TestFiles.h"
@@ -146,8 +133,7 @@ constexpr uid_t kStranger = 64999;
 
 enum class Plant { kStrangers, kReadableByOthers, kSymlink };
 
-// Puts a file at `path` as `how` says, with `text`; false when this process
-// may not give a file away (not root).
+// Puts a file at `path` as `how` says, with `text`.
 bool PlantFile(const std::string& path, Plant how, const std::string& text) {
     if (how == Plant::kSymlink) {
         ovxTest::WriteText(path + ".target", text);
@@ -158,43 +144,32 @@ bool PlantFile(const std::string& path, Plant how, const std::string& text) {
     return chmod(path.c_str(), 0666) == 0 && chown(path.c_str(), kStranger, kStranger) == 0;
 }
 
-// Each file the simulator keeps a secret in, planted each way: the start is
-// refused with the file and the rule named, and the planted file is left
-// as it was (no key, no token of ours in it).
-void ExpectEveryPlantRefused(Plant how) {
-    static const char* const kFiles[] = {"state.db", "state.db-wal", "state.db-shm", "admin-token"};
-    for (const char* name : kFiles) {
-        TempDir temp("ovx-sim-plant");
-        auto config = Quiet("plant");
-        config.stateFile = temp / "state.db";
-        config.adminTokenFile = temp / "admin-token";
-        const std::string planted = temp / name;
-        const std::string text = std::strcmp(name, "admin-token") == 0 ? "planted-token-0123456789abcdef\n" : "";
-        ASSERT_TRUE(PlantFile(planted, how, text)) << planted;
-        ovxSim::Simulator simulator(config);
-        std::string error;
-        EXPECT_EQ(-1, simulator.Start(&error)) << name;
-        EXPECT_NE(std::string::npos, error.find(planted + " must be a regular file")) << error;
-        EXPECT_EQ(text, ovxTest::ReadText(how == Plant::kSymlink ? planted + ".target" : planted)) << name;
-    }
-}
-
 }  // namespace
 
-TEST(SimulatorFiles, FilesReadableByOthersOrLinkedElsewhereAreRefused) {
-    ExpectEveryPlantRefused(Plant::kReadableByOthers);
-    ExpectEveryPlantRefused(Plant::kSymlink);
-}
-
-// Files another user made beforehand (as in a shared, sticky folder) are
-// refused: that user would read the server's key, or hold the admin token.
-TEST(SimulatorFiles, FilesAnotherUserMadeAreRefused) {
-    TempDir probe("ovx-sim-probe");
-    ovxTest::WriteText(probe / "file", "");
-    if (chown((probe / "file").c_str(), kStranger, kStranger) != 0) {
-        GTEST_SKIP() << "this user cannot give a file to another user (needs root): " << std::strerror(errno);
+// Each file the simulator keeps a secret in, planted each way (readable by
+// others, a link elsewhere, made beforehand by another user, as in a shared
+// sticky folder, when this process may give a file away): the start is
+// refused with the file and the rule named, and the planted file is left
+// as it was (no key, no token of ours in it).
+TEST(SimulatorFiles, FilesOthersCouldReadOrHaveMadeAreRefused) {
+    for (const Plant how : {Plant::kReadableByOthers, Plant::kSymlink, Plant::kStrangers}) {
+        if (how == Plant::kStrangers && geteuid() != 0) continue;  // only root may give a file away
+        for (const char* name : {"state.db", "state.db-wal", "state.db-shm", "admin-token"}) {
+            SCOPED_TRACE(std::string(name) + " planted as " + std::to_string(static_cast<int>(how)));
+            TempDir temp("ovx-sim-plant");
+            auto config = Quiet("plant");
+            config.stateFile = temp / "state.db";
+            config.adminTokenFile = temp / "admin-token";
+            const std::string planted = temp / name;
+            const std::string text = std::strcmp(name, "admin-token") == 0 ? "planted-token-0123456789abcdef\n" : "";
+            ASSERT_TRUE(PlantFile(planted, how, text));
+            ovxSim::Simulator simulator(config);
+            std::string error;
+            EXPECT_EQ(-1, simulator.Start(&error));
+            EXPECT_NE(std::string::npos, error.find(planted + " must be a regular file")) << error;
+            EXPECT_EQ(text, ovxTest::ReadText(how == Plant::kSymlink ? planted + ".target" : planted));
+        }
     }
-    ExpectEveryPlantRefused(Plant::kStrangers);
 }
 
 // Run by an ordinary user with a umask of 000, the program makes its state,
@@ -470,15 +445,13 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // every slow one has sent a few bytes
-    std::vector<long long> tookMs;
     for (int i = 0; i < 5; ++i) {
         httplib::Client client("127.0.0.1", port);
         client.set_connection_timeout(5, 0);
         client.set_read_timeout(5, 0);
         const auto asked = std::chrono::steady_clock::now();
         EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{normal}")));
-        tookMs.push_back(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count());
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     }
     // The slow ones are still connected: none was dropped to make room.
     int open = 0;
@@ -488,9 +461,6 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     for (int socket : slow) close(socket);
     StopProgram(pid);
     EXPECT_EQ(kSlow, open);
-    for (long long took : tookMs) EXPECT_LT(took, 1000);
-    std::printf("heartbeats answered in %lld, %lld, %lld, %lld, %lld ms with %d slow connections open\n", tookMs[0],
-                tookMs[1], tookMs[2], tookMs[3], tookMs[4], kSlow);
 }
 
 // --help says what every option does, without a source file to read.
