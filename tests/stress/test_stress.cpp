@@ -6,11 +6,9 @@
 // The test command runs a short form; OVX_STRESS_FULL=1 runs 8 threads of
 // 10,000 calls and 200 session cycles.
 #include <dirent.h>
-#include <execinfo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <mutex>
 
 #include <atomic>
@@ -71,76 +69,45 @@ void Release(SS_HMESSAGE message) {
     g_orphans.push_back(message);
 }
 
-// A crash under load is hard to reproduce, so print where it happened.
-void OnCrash(int signal) {
-    void* frames[64];
-    const int count = backtrace(frames, 64);
-    backtrace_symbols_fd(frames, count, STDERR_FILENO);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 // One agent thread: a random mix of the exported calls, at least `calls` of
 // them and on for as long as sessions come and go.
 void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>& cycling) {
     std::mt19937 random(static_cast<unsigned>(seed));
+    const char* const kKey = "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----";
     for (int i = 0; i < calls || cycling.load(); ++i, ++made) {
+        SS_HMESSAGE message = nullptr;
+        SS_HMODULE module = nullptr;
+        char text[256], *id = nullptr, *algorithm = nullptr, *pem = nullptr;
+        uint32_t length = 64, count = 0;
         switch (random() % 12) {
             case 0:
             case 1:
-            case 2: {
-                SS_HMESSAGE heartbeat = nullptr;
-                if (CreateHeartbeat(&heartbeat, "{stress}", "stress", "urn:stress", "5.0", "127.0.0.1") != 0) break;
-                SS_HMODULE module = nullptr;
-                AddModuleInfo(heartbeat, ("m" + std::to_string(random() % 50)).c_str(), "1.0", 0, &module);
-                AddGetPolicyRequest(heartbeat, "0", "p", "urn:p", "1.0.0", nullptr, nullptr);
-                if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) {
-                    Release(heartbeat);
-                } else {
+            case 2:
+                if (CreateHeartbeat(&message, "{stress}", "stress", "urn:stress", "5.0", "127.0.0.1") != 0) break;
+                AddModuleInfo(message, ("m" + std::to_string(random() % 50)).c_str(), "1.0", 0, &module);
+                AddGetPolicyRequest(message, "0", "p", "urn:p", "1.0.0", nullptr, nullptr);
+                if (PostHeartbeat(message, nullptr, nullptr) == 0)
                     ++g_posted;
-                }
+                else
+                    Release(message);
                 break;
-            }
-            case 3: {
-                char text[64];
-                uint32_t length = sizeof text;
-                PostPing(text, &length);
-                break;
-            }
-            case 4: {
-                uint32_t count = 0;
-                SS_GetServerCount(&count);
-                break;
-            }
-            case 5: {
-                char* id = nullptr;
+            case 3: PostPing(text, &length); break;
+            case 4: SS_GetServerCount(&count); break;
+            case 5:
                 if (SS_GetAgentId(&id) == 0) SS_Free(id);
                 break;
-            }
             case 6:
                 SS_RegisterErrorCallback(random() % 2 ? &OnError : nullptr);
                 RegisterGetPolicyResponse(random() % 2 ? &OnPolicy : nullptr);
                 RegisterPingResponse(&OnPing);
                 break;
-            case 7: {
-                char text[256];
-                SS_GetErrorMsg(0xC7560003u, text, sizeof text);
-                break;
-            }
+            case 7: SS_GetErrorMsg(0xC7560003u, text, sizeof text); break;
             case 8:
-                if (random() % 40 == 0) {
-                    SS_HMESSAGE message = nullptr;
-                    if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
-                    char* algorithm = nullptr;
-                    char* pem = nullptr;
-                    uint32_t length = 0;
-                    SS_ExchangeKeys(message, 500, 2000, 60000, nullptr, 0,
-                                    "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &length,
-                                    &pem);
-                    SS_Free(algorithm);
-                    SS_Free(pem);
-                    Release(message);
-                }
+                if (random() % 40 != 0 || CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
+                SS_ExchangeKeys(message, 500, 2000, 60000, nullptr, 0, kKey, &algorithm, &length, &pem);
+                SS_Free(algorithm);
+                SS_Free(pem);
+                Release(message);
                 break;
             case 9:
                 if (random() % 20 == 0) {
@@ -148,14 +115,11 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
                     SS_StopAliveHeartbeats();
                 }
                 break;
-            case 10: {
-                SS_HMESSAGE message = nullptr;
-                if (CreateMessage(&message, "{stress}", "stress", "urn:stress") == 0) {
-                    AddSetPolicyResponse(message, "p", "urn:p", "1.0.0", 0, "ok", "t", "r", 1);
-                    Release(message);
-                }
+            case 10:
+                if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
+                AddSetPolicyResponse(message, "p", "urn:p", "1.0.0", 0, "ok", "t", "r", 1);
+                Release(message);
                 break;
-            }
             default: SS_SetLanguage("en"); break;
         }
     }
@@ -164,8 +128,6 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
 }  // namespace
 
 TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
-    std::signal(SIGSEGV, &OnCrash);
-    std::signal(SIGBUS, &OnCrash);
     const bool full = std::getenv("OVX_STRESS_FULL") != nullptr;
     const int threads = 8, calls = full ? 10000 : 600, cycles = full ? 200 : 15;
     // A thread started and joined first lets a sanitizer start its own
