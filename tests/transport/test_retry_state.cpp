@@ -153,13 +153,17 @@ constexpr uint32_t kBackOff = OVX_I_SCS_BACK_OFF;
 constexpr uint32_t kAgain = OVX_E_TRY_AGAIN;
 constexpr uint32_t kNone = OVX_E_NOTHING_OPEN;
 
+constexpr uint32_t kBusy = OVX_E_SCS_SERVER_BUSY;
+constexpr int kPending = 1;  // data queued before the result
+constexpr int kGaveUp = 2;   // the step gives up on the request
+
+// One result and the schedule it must give: the wait (ms) and the server.
 struct Event {
     int64_t seconds;  // the clock moves on this much first
     uint32_t result;
-    bool pending;  // data queued before the result
     uint32_t timeout;
     int32_t index;
-    bool gaveUp;
+    int flags = 0;
     const char* traced = nullptr;  // a line the step must trace
     uint32_t serverDelay = 0;      // the server asked for this wait (ms) first
 };
@@ -172,98 +176,55 @@ struct Scenario {
     std::vector<Event> events;
 };
 
+// Each line of events is a phase of the schedule.
+// clang-format off
 const Scenario kScenarios[] = {
-    {"the default settings, two servers",
-     "60000 1800000 5 7200 true",
-     2,
-     {{0, kFail, false, 60000, 0, false, "Next retry in 60 seconds to server index #0"},
-      {0, kFail, false, 120000, 0, false},
-      {0, kFail, false, 240000, 0, false},
-      {0, kFail, false, 480000, 0, false, "Can retry failed server again. Attempts made: 4 of 5"},
-      {0, kFail, false, 0, 1, false,
-       "Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2"}}},
-    {"three tries a server, two servers, loop",
-     "1000 5000 3 100 true",
-     2,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 0, 1, false},  // third failure: next server at once
-      {0, kFail, false, 1000, 1, false},
-      {0, kFail, false, 2000, 1, false},
-      {0, kFail, false, 0, 0, false},  // past the last server: the first again
-      {0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 0, 1, false},  // the first server is left now
-      {0, 0, false, kInf, 1, false},
-      {100, 0, false, kInf, 1, false},  // 100 s away is not more than 100
-      {1, 0, false, kInf, 0, false}}},  // 101 s: back to the first, idle
-    {"delays double to the ceiling and stay",
-     "1250 5000 10 7200 true",
-     1,
-     {{0, kFail, false, 1250, 0, false},
-      {0, kFail, false, 2500, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, 0, false, kInf, 0, false},
-      {0, kFail, false, 1250, 0, false}}},
-    {"a doubled delay above the ceiling is the ceiling",
-     "1000 5000 10 7200 true",
-     1,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 4000, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, kFail, false, 5000, 0, false}}},
-    {"one try a server, three servers, no loop",
-     "1000 60000 1 7200 false",
-     3,
-     {{0, kFail, false, 1000, 1, false},
-      {0, kFail, false, 1000, 2, false},
-      {0, kFail, false, kInf, 0, true,  // every server failed: given up, idle
-       "Retries failed on all servers in the server list! No more retries for this request!"},
-      {0, kFail, false, 1000, 1, false},
-      {0, 0, true, 0, 1, false},  // queued while idle goes out at once
-      {0, 0, false, kInf, 1, false}}},
-    {"the back-off status waits longer but neither counts nor moves",
-     "1000 8000 1 10 true",
-     2,
-     {{0, kBackOff, false, 1000, 0, false},
-      {0, kBackOff, false, 2000, 0, false},
-      {0, kBackOff, false, 4000, 0, false},
-      {0, kFail, false, 1000, 1, false},      // 8000, then the move waits the interval
-      {60, kBackOff, false, 2000, 1, false},  // long away, but a back-off never returns
-      {0, 0, false, kInf, 0, false}}},
-    {"away long enough: a failure returns to the first server",
-     "1000 60000 2 10 true",
-     3,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 0, 1, false},
-      {11, kFail, false, 1000, 0, false},  // counted on server 1, then home
-      {0, kFail, false, 0, 1, false},
-      {11, kAgain, false, 1000, 0, false}}},  // try-again, but home first
-    {"special results",
-     "1000 60000 5 7200 true",
-     2,
-     {{0, kAgain, false, 0, 0, false},
-      {0, kNone, false, kInf, 0, false},
-      {0, kNone, true, 0, 0, false},
-      {0, 0, false, kInf, 0, false}}},
-    {"one try a server, three servers, loop: each move waits the interval",
-     "1000 60000 1 7200 true",
-     3,
-     {{0, kFail, false, 1000, 1, false}, {0, kFail, false, 1000, 2, false}, {0, kFail, false, 1000, 0, false}}},
-    {"the server's delay is waited when longer, capped at the ceiling, and only once",
-     "200 5000 5 7200 true",
-     1,
-     {{0, kBackOff, false, 3000, 0, false, "Next retry in 3 seconds to server index #0", 3000},  // 429, Retry-After: 3
-      {0, kFail, false, 400, 0, false},                                                          // back on the schedule
-      {0, OVX_E_SCS_SERVER_BUSY, false, 800, 0, false, nullptr, 100},         // shorter: the schedule's wins
-      {0, OVX_E_SCS_SERVER_BUSY, false, 5000, 0, false, nullptr, 3600000}}},  // an hour: the ceiling
-    {"no servers",
-     "1000 60000 1 7200 false",
-     0,
-     {{0, kFail, false, 1000, -1, false}, {0, kFail, false, 2000, -1, false}, {0, 0, false, kInf, -1, false}}},
+    {"the default settings, two servers", "60000 1800000 5 7200 true", 2, {
+        {0, kFail, 60000, 0, 0, "Next retry in 60 seconds to server index #0"},
+        {0, kFail, 120000, 0}, {0, kFail, 240000, 0},
+        {0, kFail, 480000, 0, 0, "Can retry failed server again. Attempts made: 4 of 5"},
+        {0, kFail, 0, 1, 0, "Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2"}}},
+    {"three tries a server, two servers, loop", "1000 5000 3 100 true", 2, {
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 0, 1},  // third failure: next server at once
+        {0, kFail, 1000, 1}, {0, kFail, 2000, 1}, {0, kFail, 0, 0},  // past the last server: the first again
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 0, 1},  // the first server is left now
+        {0, 0, kInf, 1}, {100, 0, kInf, 1},                          // 100 s away is not more than 100
+        {1, 0, kInf, 0}}},                                           // 101 s: back to the first, idle
+    {"delays double to the ceiling and stay", "1250 5000 10 7200 true", 1, {
+        {0, kFail, 1250, 0}, {0, kFail, 2500, 0}, {0, kFail, 5000, 0}, {0, kFail, 5000, 0},
+        {0, 0, kInf, 0}, {0, kFail, 1250, 0}}},
+    {"a doubled delay above the ceiling is the ceiling", "1000 5000 10 7200 true", 1, {
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 4000, 0}, {0, kFail, 5000, 0}, {0, kFail, 5000, 0}}},
+    {"one try a server, three servers, no loop", "1000 60000 1 7200 false", 3, {
+        {0, kFail, 1000, 1}, {0, kFail, 1000, 2},
+        {0, kFail, kInf, 0, kGaveUp,  // every server failed: given up, idle
+         "Retries failed on all servers in the server list! No more retries for this request!"},
+        {0, kFail, 1000, 1},
+        {0, 0, 0, 1, kPending},  // queued while idle goes out at once
+        {0, 0, kInf, 1}}},
+    {"the back-off status waits longer but neither counts nor moves", "1000 8000 1 10 true", 2, {
+        {0, kBackOff, 1000, 0}, {0, kBackOff, 2000, 0}, {0, kBackOff, 4000, 0},
+        {0, kFail, 1000, 1},      // 8000, then the move waits the interval
+        {60, kBackOff, 2000, 1},  // long away, but a back-off never returns
+        {0, 0, kInf, 0}}},
+    {"away long enough: a failure returns to the first server", "1000 60000 2 10 true", 3, {
+        {0, kFail, 1000, 0}, {0, kFail, 0, 1},
+        {11, kFail, 1000, 0},  // counted on server 1, then home
+        {0, kFail, 0, 1},
+        {11, kAgain, 1000, 0}}},  // try-again, but home first
+    {"special results", "1000 60000 5 7200 true", 2, {
+        {0, kAgain, 0, 0}, {0, kNone, kInf, 0}, {0, kNone, 0, 0, kPending}, {0, 0, kInf, 0}}},
+    {"one try a server, three servers, loop: each move waits the interval", "1000 60000 1 7200 true", 3, {
+        {0, kFail, 1000, 1}, {0, kFail, 1000, 2}, {0, kFail, 1000, 0}}},
+    {"the server's delay is waited when longer, capped at the ceiling, and only once", "200 5000 5 7200 true", 1, {
+        {0, kBackOff, 3000, 0, 0, "Next retry in 3 seconds to server index #0", 3000},  // 429, Retry-After: 3
+        {0, kFail, 400, 0},                     // back on the schedule
+        {0, kBusy, 800, 0, 0, nullptr, 100},    // shorter: the schedule's wins
+        {0, kBusy, 5000, 0, 0, nullptr, 3600000}}},  // an hour: the ceiling
+    {"no servers", "1000 60000 1 7200 false", 0, {
+        {0, kFail, 1000, -1}, {0, kFail, 2000, -1}, {0, 0, kInf, -1}}},
 };
+// clang-format on
 }  // namespace
 
 TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
@@ -281,7 +242,7 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
         for (const Event& event : scenario.events) {
             SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(++step));
             g_now += event.seconds;
-            if (event.pending) subject.SetDispatchPending(true);
+            if (event.flags & kPending) subject.SetDispatchPending(true);
             if (event.serverDelay != 0) subject.SetServerDelay(event.serverDelay);
             FakeOwner::lines.clear();
             uint32_t timeout = 0;
@@ -290,8 +251,9 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
             subject.NextState(event.result, &timeout, &index);
             EXPECT_EQ(event.timeout, timeout);
             EXPECT_EQ(event.index, index);
-            EXPECT_EQ(event.gaveUp, subject.TakeGaveUp());
-            EXPECT_TRUE(!event.gaveUp || subject.attempts() == 0);
+            const bool gaveUp = (event.flags & kGaveUp) != 0;
+            EXPECT_EQ(gaveUp, subject.TakeGaveUp());
+            EXPECT_TRUE(!gaveUp || subject.attempts() == 0);
             if (event.traced != nullptr) {
                 EXPECT_NE(FakeOwner::lines.end(),
                           std::find(FakeOwner::lines.begin(), FakeOwner::lines.end(), std::string(event.traced)))
