@@ -209,22 +209,16 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
     ovxSim::Simulator simulator(config);
     ASSERT_GT(simulator.Start(), 0);
     const std::string port = ":" + std::to_string(simulator.Port());
-    static const struct {
-        std::string host;
-        int status;
-    } kCases[] = {
-        {"127.0.0.1", 200},
-        {"localhost", 200},
-        {"LocalHost", 200},
-        {"sim.example", 200},
-        {"rebind.example", 421},
-        {"127.0.0.1.rebind.example", 421},
-        {"sim.example.attacker", 421},
-        {"", 421},
-    };
+    // The names it serves (localhost in any case), then names rebound to it
+    // and none; each alone and with the port.
+    // clang-format off
+    const std::string names[] = {"127.0.0.1", "localhost", "LocalHost", "sim.example",
+                                 "rebind.example", "127.0.0.1.rebind.example", "sim.example.attacker", ""};
+    // clang-format on
     httplib::Client client("127.0.0.1", simulator.Port());
-    for (const auto& row : kCases) {
-        for (const std::string& host : {row.host, row.host + port}) {
+    for (const std::string& name : names) {
+        const int status = &name - names < 4 ? 200 : 421;
+        for (const std::string& host : {name, name + port}) {
             if (host == port) continue;
             const httplib::Headers headers{{"Host", host}, {"X-Admin-Token", simulator.AdminToken()}};
             auto page = client.Get("/", headers);
@@ -234,10 +228,8 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
             auto admin = client.Post("/admin/fault?kind=none", headers, "", "text/plain");
             for (const auto* result : {&page, &json, &heartbeat, &admin}) {
                 ASSERT_TRUE(*result) << host;
-                EXPECT_EQ(row.status, (*result)->status) << host;
-                if (row.status == 421) {
-                    EXPECT_EQ(std::string::npos, (*result)->body.find("{h}")) << host;
-                }
+                EXPECT_EQ(status, (*result)->status) << host;
+                EXPECT_TRUE(status == 200 || (*result)->body.find("{h}") == std::string::npos) << host;
             }
         }
     }
