@@ -283,10 +283,4 @@ TEST_F(IntegrityTest, WithoutInMemoryFilesTheVerifiedBytesStayThoseChecked) {
         return Slurp(fd) == m_content ? 0 : 16;
     });
     EXPECT_EQ(0, exited) << "see the checks numbered in the test";
-    // Refused unnamed files leave no copy to load.
-    EXPECT_EQ(0, ChildExit([&] {
-                  int fd = 5;
-                  if (!ovxTest::RefuseCopyCalls(true)) return 10;
-                  return Verify(&fd) == OVX_E_LIB_NO_PRIVATE_COPY && fd == -1 ? 0 : 11;
-              }));
 }

@@ -110,20 +110,19 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
         int32_t index;
         uint32_t post, test;
     } rows[] = {
-        {"/status/204", 0, 0, 0},
-        {"/empty", 0, 0, none},
+        // clang-format off
+        {"/status/204", 0, 0, 0}, {"/empty", 0, 0, none},
         {"/status/503", 0, OVX_E_SCS_SERVER_BUSY, OVX_E_SCS_SERVER_BUSY},
         {"/status/429", 0, OVX_I_SCS_BACK_OFF, OVX_I_SCS_BACK_OFF},
         {"/status/502", 0, OVX_E_SCS_HTTP_STATUS, OVX_E_SCS_HTTP_STATUS},
         {"/status/504", 0, OVX_E_SCS_HTTP_STATUS, OVX_E_SCS_HTTP_STATUS},
         {"/status/407", 0, OVX_E_SCS_HTTP_STATUS, OVX_E_SCS_HTTP_STATUS},
-        {"/status/500", 0, OVX_E_SCS_HTTP_STATUS, 0},
-        {"/nowhere", 0, OVX_E_SCS_HTTP_STATUS, 0},  // 404
+        {"/status/500", 0, OVX_E_SCS_HTTP_STATUS, 0}, {"/nowhere", 0, OVX_E_SCS_HTTP_STATUS, 0},  // 404
         {"/slow", 0, OVX_E_SCS_TRANSFER_TIMEOUT, OVX_E_SCS_TRANSFER_TIMEOUT},
         {"/big", 0, OVX_E_SCS_RESPONSE_TOO_LARGE, none},
         {"/echo", 1, OVX_E_SCS_CONNECTION_REFUSED, OVX_E_SCS_CONNECTION_REFUSED},
-        {"/echo", 2, OVX_E_SCS_BAD_SERVER_INDEX, none},
-        {"/echo", -1, OVX_E_SCS_BAD_SERVER_INDEX, none},
+        {"/echo", 2, OVX_E_SCS_BAD_SERVER_INDEX, none}, {"/echo", -1, OVX_E_SCS_BAD_SERVER_INDEX, none},
+        // clang-format on
     };
     const uint32_t timeouts[4] = {2000, 300, 0, 0};
     for (const auto& row : rows) {
