@@ -7,7 +7,6 @@
 #include <expat.h>
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 

@@ -1,13 +1,10 @@
 // The loader against real, signed libraries built by this project.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
