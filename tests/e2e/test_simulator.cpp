@@ -90,36 +90,29 @@ int HeartbeatsOf(const std::string& json, const std::string& agent) {
     return count == std::string::npos ? 0 : std::atoi(json.c_str() + count + 13);
 }
 
-// Runs `command` (the simulator program, or a command that runs it); its
-// port once it listens, or -1. What it prints later is read and dropped.
-int StartProgram(const std::vector<std::string>& command, pid_t* pid) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
+// Runs `command` (the simulator program, or a command that runs it) with
+// its output in the file `log`; its port once it says it listens, or -1.
+int StartProgram(const std::vector<std::string>& command, const std::string& log, pid_t* pid) {
     std::vector<char*> arguments;
     for (const std::string& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     *pid = fork();
     if (*pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
+        dup2(out, STDOUT_FILENO);
         umask(0);  // the simulator must not count on a careful parent
         execv(arguments[0], arguments.data());
         _exit(127);
     }
-    close(out[1]);
-    FILE* lines = fdopen(out[0], "r");
-    char line[256] = "";
-    const bool started = lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr;
-    if (lines != nullptr) {
-        std::thread([lines] {
-            char skipped[1024];
-            while (std::fgets(skipped, sizeof skipped, lines) != nullptr) {
-            }
-            std::fclose(lines);
-        }).detach();
-    }
-    const std::string text = line;
-    return started && text.rfind("listening on ", 0) == 0 ? std::atoi(text.c_str() + text.rfind(':') + 1) : -1;
+    close(out);
+    int port = -1;
+    WaitFor([&] {
+        const std::string text = ovxTest::ReadText(log);
+        const size_t at = text.find("listening on http://127.0.0.1:");
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(&text[at + 30]);
+        return port > 0;
+    });
+    return port;
 }
 
 void StopProgram(pid_t pid) {
@@ -187,7 +180,7 @@ TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
     pid_t pid = -1;
     const int port = StartProgram({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", program,
                                    "--state", temp / "state.db", "--name", "user"},
-                                  &pid);
+                                  temp / "log", &pid);
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
     const int answered = PostStatus(client, HeartbeatOf("{user}"));
@@ -360,7 +353,8 @@ TEST(SimulatorState, EveryAcknowledgedHeartbeatSurvivesAKill) {
     TempDir temp("ovx-sim-kill");
     const std::string state = temp / "state.db";
     auto start = [&](int port, int* pid) {
-        return StartProgram({OVX_SIM_PROGRAM, "--port", std::to_string(port), "--state", state, "--name", "kill"}, pid);
+        return StartProgram({OVX_SIM_PROGRAM, "--port", std::to_string(port), "--state", state, "--name", "kill"},
+                            temp / "log", pid);
     };
     int pid = -1;
     const int port = start(0, &pid);
@@ -412,7 +406,7 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     pid_t pid = -1;
     TempDir temp("ovx-sim-slow");
     const std::string token = temp / "admin-token";
-    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, &pid);
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, temp / "log", &pid);
     ASSERT_GT(port, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -473,22 +467,10 @@ TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
 // SIGTERM, all of them before the line that says so.
 TEST(SimulatorProgram, EveryRequestIsLoggedSoonAndNoneIsLostOnSigterm) {
     TempDir temp("ovx-sim-log");
-    const std::string log = temp / "log", state = temp / "state.db";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, STDOUT_FILENO);
-        execl(OVX_SIM_PROGRAM, OVX_SIM_PROGRAM, "--name", "log", "--state", state.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
-    int port = -1;
-    ASSERT_TRUE(WaitFor([&] {
-        const std::string text = ovxTest::ReadText(log);
-        const size_t at = text.find("listening on http://127.0.0.1:");
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(&text[at + 30]);
-        return port > 0;
-    }));
+    const std::string log = temp / "log";
+    pid_t pid = -1;
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "log", "--state", temp / "state.db"}, log, &pid);
+    ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
     ASSERT_TRUE(client.Get("/status.json"));
     const auto sent = std::chrono::steady_clock::now();
