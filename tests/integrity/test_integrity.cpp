@@ -65,10 +65,19 @@ protected:
         EVP_MD_CTX_free(context);
         return signature;
     }
+    static std::string Pem(EVP_PKEY* key) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_PUBKEY(bio, key);
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        std::string text(data, static_cast<size_t>(size));
+        BIO_free(bio);
+        return text;
+    }
     static void WriteKeys(const std::string& path, const std::vector<EVP_PKEY*>& keys) {
-        FILE* file = fopen(path.c_str(), "w");
-        for (EVP_PKEY* key : keys) PEM_write_PUBKEY(file, key);
-        fclose(file);
+        std::string text;
+        for (EVP_PKEY* key : keys) text += Pem(key);
+        WriteText(path, text);
     }
     uint32_t Verify(int* fd = nullptr) { return ovxIntegrity::VerifyFileWithKeys(m_library, ".sig", m_keys, fd); }
 
@@ -137,33 +146,24 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
 // comment lines. A public key block that is not base64 ends the reading, as
 // it does OpenSSL's own PEM reader.
 TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
-    auto pem = [](EVP_PKEY* key) {
-        BIO* bio = BIO_new(BIO_s_mem());
-        PEM_write_bio_PUBKEY(bio, key);
-        char* data = nullptr;
-        const long size = BIO_get_mem_data(bio, &data);
-        std::string text(data, static_cast<size_t>(size));
-        BIO_free(bio);
-        return text;
-    };
     EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
     EVP_PKEY* ec = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     const std::string certificateBlock = "-----BEGIN CERTIFICATE-----\nTUlJQg==\n-----END CERTIFICATE-----\n";
-    WriteText(m_keys, "# release keys\n" + pem(rsa) + certificateBlock + pem(ec) + "the signing key:\n" + pem(m_key));
+    WriteText(m_keys, "# release keys\n" + Pem(rsa) + certificateBlock + Pem(ec) + "the signing key:\n" + Pem(m_key));
     EXPECT_EQ(0u, Verify());
     std::string crlf;
-    for (char c : pem(m_other) + pem(m_key)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : Pem(m_other) + Pem(m_key)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     WriteText(m_keys, crlf);
     EXPECT_EQ(0u, Verify());
     // The same key with one letter of its base64 changed is another key.
-    std::string altered = pem(m_key);
+    std::string altered = Pem(m_key);
     const size_t letter = altered.find('\n') + 20;
     altered[letter] = altered[letter] == 'A' ? 'B' : 'A';
     WriteText(m_keys, altered);
     EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify());
-    WriteText(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + pem(m_key));
+    WriteText(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + Pem(m_key));
     EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
-    WriteText(m_keys, pem(m_key).substr(0, 60));  // a block without its end
+    WriteText(m_keys, Pem(m_key).substr(0, 60));  // a block without its end
     EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
     EVP_PKEY_free(rsa);
     EVP_PKEY_free(ec);

@@ -62,7 +62,7 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
     EXPECT_EQ(4, released.load());
 }
 
-TEST(Semaphore, CountsPostsAndTimesOut) {
+TEST(Semaphore, CountsPostsTimesOutAndIsSharedByName) {
     jsSemaphore semaphore(1);
     EXPECT_EQ(0u, semaphore.tryWait());
     EXPECT_EQ(1u, semaphore.tryWait());
@@ -72,9 +72,7 @@ TEST(Semaphore, CountsPostsAndTimesOut) {
     EXPECT_EQ(0u, semaphore.wait(20));
     EXPECT_EQ(0u, semaphore.wait());
     EXPECT_EQ(1u, semaphore.tryWait());
-}
-
-TEST(Semaphore, NamedSemaphoreIsSharedByName) {
+    // A named one is shared by its name.
     std::string name = "/ovx-test-" + std::to_string(::getpid());
     {
         jsNamedSemaphore first(name.c_str(), 0);

@@ -17,7 +17,7 @@ using namespace ovxToolsLib;
 
 // Bounded formatting and copies: cut text reports -1 and stays terminated;
 // copies and appends never overrun.
-TEST(CStrings, CutTextReportsItselfAndNoCopyOrAppendOverruns) {
+TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
     char buffer[4];
     std::memset(buffer, 'x', sizeof(buffer));
     EXPECT_EQ(-1, xsnprintf(buffer, sizeof(buffer), "%s", "abcde"));
@@ -40,12 +40,10 @@ TEST(CStrings, CutTextReportsItselfAndNoCopyOrAppendOverruns) {
     EXPECT_STREQ("abcde", six);
     EXPECT_EQ(EINVAL, cStrAppend(six, sizeof(six), "f"));
     EXPECT_EQ(EINVAL, cStrCopyN(six, sizeof(six), "abcdefgh", 6));
-}
-
-TEST(CStrings, ErrorTextTimeFilesAndTokens) {
-    char buffer[128];
-    EXPECT_EQ(0, cStrError(buffer, sizeof(buffer), ENOENT));
-    EXPECT_STREQ(strerror(ENOENT), buffer);
+    // Error texts, times, files and tokens.
+    char message[128];
+    EXPECT_EQ(0, cStrError(message, sizeof(message), ENOENT));
+    EXPECT_STREQ(strerror(ENOENT), message);
     time_t when = 0;
     struct tm parts;
     EXPECT_EQ(0, cLocalTime(&when, &parts));
