@@ -119,27 +119,25 @@ TEST_F(RetryTest, SettingsDefaultsAndTheServerCount) {
 }
 
 TEST_F(RetryTest, SetServerRecordsTheSwitch) {
+    const auto schedule = [](svcRetryState& of) {
+        uint32_t timeout = 0;
+        int32_t index = 0;
+        of.GetSchedule(&timeout, &index);
+        return std::make_pair(timeout, index);
+    };
     g_serverCount = 3;
     Start();
     state.SetServer(5000, 2);
-    uint32_t timeout = 0;
-    int32_t index = 0;
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(5000u, timeout);
-    EXPECT_EQ(2, index);
+    EXPECT_EQ(std::make_pair(5000u, 2), schedule(state));
     state.SetServer(1, 3);  // out of range: ignored
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(2, index);
+    EXPECT_EQ(std::make_pair(5000u, 2), schedule(state));
     state.Reset();
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(kInf, timeout);
-    EXPECT_EQ(0, index);
+    EXPECT_EQ(std::make_pair(kInf, 0), schedule(state));
     g_serverCount = 0;  // without servers there is nothing to switch to
     svcRetryState none;
     ASSERT_EQ(0u, none.Init("Agent Manager", &owner));
     none.SetServer(0, 0);
-    none.GetSchedule(nullptr, &index);
-    EXPECT_EQ(-1, index);
+    EXPECT_EQ(-1, schedule(none).second);
 }
 
 // Sequences of results and the schedule each must give, worked out by hand
