@@ -45,12 +45,12 @@ bool Seen(const std::string& prefix) {
     return false;
 }
 
-// A simulator serving TLS with the test server certificate.
-ovxSim::SimConfig Config(const std::string& name, const std::string& dir) {
+// A simulator serving TLS with the test certificate `pair` (.pem and .key).
+ovxSim::SimConfig Config(const std::string& name, const std::string& dir, const std::string& pair = "server") {
     ovxSim::SimConfig config;
     config.name = name;
-    config.certificateFile = kCerts + "/server.pem";
-    config.keyFile = kCerts + "/server.key";
+    config.certificateFile = kCerts + "/" + pair + ".pem";
+    config.keyFile = kCerts + "/" + pair + ".key";
     config.stateFile = dir + "/" + name + ".db";
     config.groupsFolder = dir + "/groups";
     config.policiesFolder = dir + "/policies";
@@ -143,6 +143,29 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
         EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }, std::chrono::seconds(30)));
     }
     session->Release();
+}
+
+// A server whose certificate the agent does not trust is refused, and the
+// refusal is counted as the secure connection's.
+TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
+    ovxSim::Simulator rogue(Config("rogue", dir, "wrong-ca"));
+    ASSERT_GT(rogue.Start(), 0);
+    ASSERT_EQ(0u, SS_DeleteServer(1));
+    ASSERT_EQ(0u, SS_DeleteServer(0));
+    ASSERT_EQ(0u, SS_AddServer(0, "rogue", rogue.Url().c_str(), (kCerts + "/ca.pem").c_str(), nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, 0));
+    SS_HMESSAGE message = nullptr;
+    ASSERT_EQ(0u, CreateMessage(&message, "{e2e-agent}", "e2e", "urn:sensors"));
+    char *algorithm = nullptr, *pem = nullptr;
+    uint32_t keyLength = 0;
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED,
+              SS_ExchangeKeys(message, 2000, 5000, 60000, nullptr, 0, kAgentKey, &algorithm, &keyLength, &pem));
+    SS_Statistics statistics{};
+    statistics.structSize = sizeof statistics;
+    ASSERT_EQ(0u, SS_GetStatistics(&statistics));
+    EXPECT_EQ(1u, statistics.exchange.tls);
+    EXPECT_EQ(0, rogue.Count("key-exchange"));
+    FreeMessage(message);
 }
 
 // ---- many agent threads against failing servers
