@@ -5,7 +5,6 @@
 //
 // The test command runs a short form; OVX_STRESS_FULL=1 runs 8 threads of
 // 10,000 calls and 200 session cycles.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <iterator>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -27,14 +27,7 @@ using namespace ovxTest;
 
 namespace {
 
-size_t Entries(const char* folder) {
-    size_t count = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
-}
+size_t TaskCount() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // Open descriptors, but for the verified copy of the service library the
 // loader keeps open for the life of the process (it is mapped as long).
@@ -133,7 +126,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
     // A thread started and joined first lets a sanitizer start its own
     // helper thread before the baseline is taken.
     std::thread([] {}).join();
-    const size_t threadsBefore = Entries("/proc/self/task");
+    const size_t threadsBefore = TaskCount();
     const size_t descriptorsBefore = OpenDescriptors();
 
     ovxTest::TempDir temp("ovx-stress");
@@ -152,16 +145,16 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
         RegisterSessionFactory();
         SS_TraceSink sink{0, 0xFFFFFFFFu, &Quiet};
+        const auto init = [&] {
+            return SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr, &sink);
+        };
 
         std::atomic<bool> cycling{true};
         std::atomic<int> made{0}, sessions{0};
         std::thread cycler([&] {
             std::mt19937 random(7);
             for (int i = 0; i < cycles; ++i) {
-                if (SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr,
-                            &sink) == 0) {
-                    ++sessions;
-                }
+                if (init() == 0) ++sessions;
                 if (i % 3 == 0) simulator.InjectFault(ovxSim::Fault::kBusy, 2);
                 if (i % 5 == 0) simulator.InjectFault(ovxSim::Fault::kGarble, 1);
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
@@ -177,8 +170,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
         EXPECT_GT(sessions.load(), 0);
         EXPECT_GT(g_posted.load(), 0);  // calls did reach live sessions
         EXPECT_GT(simulator.Count("heartbeat"), 0);
-        ASSERT_EQ(0u,
-                  SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr, &sink));
+        ASSERT_EQ(0u, init());
         for (SS_HMESSAGE message : g_orphans) EXPECT_EQ(0u, FreeMessage(message));
         SS_ShutDown();
         // A session a call still held ends with that call's reference.
@@ -186,7 +178,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
             WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }, std::chrono::seconds(30)));
         simulator.Stop();
     }
-    EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") <= threadsBefore; }, std::chrono::seconds(30)))
-        << Entries("/proc/self/task") << " threads, " << threadsBefore << " before";
+    EXPECT_TRUE(WaitFor([&] { return TaskCount() <= threadsBefore; }, std::chrono::seconds(30)))
+        << TaskCount() << " threads, " << threadsBefore << " before";
     EXPECT_EQ(descriptorsBefore, OpenDescriptors());
 }
