@@ -5,30 +5,17 @@
 // acknowledged heartbeat kept through a kill -9; a thousand slow clients
 // that cannot starve it; a status page a browser shows; a --help that says
 // everything; a request log that loses no line.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "Simulator.h"
 #include "support/TestFiles.h"
@@ -103,36 +90,29 @@ int HeartbeatsOf(const std::string& json, const std::string& agent) {
     return count == std::string::npos ? 0 : std::atoi(json.c_str() + count + 13);
 }
 
-// Runs `command` (the simulator program, or a command that runs it); its
-// port once it listens, or -1. What it prints later is read and dropped.
-int StartProgram(const std::vector<std::string>& command, pid_t* pid) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
+// Runs `command` (the simulator program, or a command that runs it) with
+// its output in the file `log`; its port once it says it listens, or -1.
+int StartProgram(const std::vector<std::string>& command, const std::string& log, pid_t* pid) {
     std::vector<char*> arguments;
     for (const std::string& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     *pid = fork();
     if (*pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
+        dup2(out, STDOUT_FILENO);
         umask(0);  // the simulator must not count on a careful parent
         execv(arguments[0], arguments.data());
         _exit(127);
     }
-    close(out[1]);
-    FILE* lines = fdopen(out[0], "r");
-    char line[256] = "";
-    const bool started = lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr;
-    if (lines != nullptr) {
-        std::thread([lines] {
-            char skipped[1024];
-            while (std::fgets(skipped, sizeof skipped, lines) != nullptr) {
-            }
-            std::fclose(lines);
-        }).detach();
-    }
-    const std::string text = line;
-    return started && text.rfind("listening on ", 0) == 0 ? std::atoi(text.c_str() + text.rfind(':') + 1) : -1;
+    close(out);
+    int port = -1;
+    WaitFor([&] {
+        const std::string text = ovxTest::ReadText(log);
+        const size_t at = text.find("listening on http://127.0.0.1:");
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(&text[at + 30]);
+        return port > 0;
+    });
+    return port;
 }
 
 void StopProgram(pid_t pid) {
@@ -146,8 +126,7 @@ constexpr uid_t kStranger = 64999;
 
 enum class Plant { kStrangers, kReadableByOthers, kSymlink };
 
-// Puts a file at `path` as `how` says, with `text`; false when this process
-// may not give a file away (not root).
+// Puts a file at `path` as `how` says, with `text`.
 bool PlantFile(const std::string& path, Plant how, const std::string& text) {
     if (how == Plant::kSymlink) {
         ovxTest::WriteText(path + ".target", text);
@@ -158,43 +137,32 @@ bool PlantFile(const std::string& path, Plant how, const std::string& text) {
     return chmod(path.c_str(), 0666) == 0 && chown(path.c_str(), kStranger, kStranger) == 0;
 }
 
-// Each file the simulator keeps a secret in, planted each way: the start is
-// refused with the file and the rule named, and the planted file is left
-// as it was (no key, no token of ours in it).
-void ExpectEveryPlantRefused(Plant how) {
-    static const char* const kFiles[] = {"state.db", "state.db-wal", "state.db-shm", "admin-token"};
-    for (const char* name : kFiles) {
-        TempDir temp("ovx-sim-plant");
-        auto config = Quiet("plant");
-        config.stateFile = temp / "state.db";
-        config.adminTokenFile = temp / "admin-token";
-        const std::string planted = temp / name;
-        const std::string text = std::strcmp(name, "admin-token") == 0 ? "planted-token-0123456789abcdef\n" : "";
-        ASSERT_TRUE(PlantFile(planted, how, text)) << planted;
-        ovxSim::Simulator simulator(config);
-        std::string error;
-        EXPECT_EQ(-1, simulator.Start(&error)) << name;
-        EXPECT_NE(std::string::npos, error.find(planted + " must be a regular file")) << error;
-        EXPECT_EQ(text, ovxTest::ReadText(how == Plant::kSymlink ? planted + ".target" : planted)) << name;
-    }
-}
-
 }  // namespace
 
-TEST(SimulatorFiles, FilesReadableByOthersOrLinkedElsewhereAreRefused) {
-    ExpectEveryPlantRefused(Plant::kReadableByOthers);
-    ExpectEveryPlantRefused(Plant::kSymlink);
-}
-
-// Files another user made beforehand (as in a shared, sticky folder) are
-// refused: that user would read the server's key, or hold the admin token.
-TEST(SimulatorFiles, FilesAnotherUserMadeAreRefused) {
-    TempDir probe("ovx-sim-probe");
-    ovxTest::WriteText(probe / "file", "");
-    if (chown((probe / "file").c_str(), kStranger, kStranger) != 0) {
-        GTEST_SKIP() << "this user cannot give a file to another user (needs root): " << std::strerror(errno);
+// Each file the simulator keeps a secret in, planted each way (readable by
+// others, a link elsewhere, made beforehand by another user, as in a shared
+// sticky folder, when this process may give a file away): the start is
+// refused with the file and the rule named, and the planted file is left
+// as it was (no key, no token of ours in it).
+TEST(SimulatorFiles, FilesOthersCouldReadOrHaveMadeAreRefused) {
+    for (const Plant how : {Plant::kReadableByOthers, Plant::kSymlink, Plant::kStrangers}) {
+        if (how == Plant::kStrangers && geteuid() != 0) continue;  // only root may give a file away
+        for (const char* name : {"state.db", "state.db-wal", "state.db-shm", "admin-token"}) {
+            SCOPED_TRACE(std::string(name) + " planted as " + std::to_string(static_cast<int>(how)));
+            TempDir temp("ovx-sim-plant");
+            auto config = Quiet("plant");
+            config.stateFile = temp / "state.db";
+            config.adminTokenFile = temp / "admin-token";
+            const std::string planted = temp / name;
+            const std::string text = std::strcmp(name, "admin-token") == 0 ? "planted-token-0123456789abcdef\n" : "";
+            ASSERT_TRUE(PlantFile(planted, how, text));
+            ovxSim::Simulator simulator(config);
+            std::string error;
+            EXPECT_EQ(-1, simulator.Start(&error));
+            EXPECT_NE(std::string::npos, error.find(planted + " must be a regular file")) << error;
+            EXPECT_EQ(text, ovxTest::ReadText(how == Plant::kSymlink ? planted + ".target" : planted));
+        }
     }
-    ExpectEveryPlantRefused(Plant::kStrangers);
 }
 
 // Run by an ordinary user with a umask of 000, the program makes its state,
@@ -212,7 +180,7 @@ TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
     pid_t pid = -1;
     const int port = StartProgram({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", program,
                                    "--state", temp / "state.db", "--name", "user"},
-                                  &pid);
+                                  temp / "log", &pid);
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
     const int answered = PostStatus(client, HeartbeatOf("{user}"));
@@ -234,22 +202,16 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
     ovxSim::Simulator simulator(config);
     ASSERT_GT(simulator.Start(), 0);
     const std::string port = ":" + std::to_string(simulator.Port());
-    static const struct {
-        std::string host;
-        int status;
-    } kCases[] = {
-        {"127.0.0.1", 200},
-        {"localhost", 200},
-        {"LocalHost", 200},
-        {"sim.example", 200},
-        {"rebind.example", 421},
-        {"127.0.0.1.rebind.example", 421},
-        {"sim.example.attacker", 421},
-        {"", 421},
-    };
+    // The names it serves (localhost in any case), then names rebound to it
+    // and none; each alone and with the port.
+    // clang-format off
+    const std::string names[] = {"127.0.0.1", "localhost", "LocalHost", "sim.example",
+                                 "rebind.example", "127.0.0.1.rebind.example", "sim.example.attacker", ""};
+    // clang-format on
     httplib::Client client("127.0.0.1", simulator.Port());
-    for (const auto& row : kCases) {
-        for (const std::string& host : {row.host, row.host + port}) {
+    for (const std::string& name : names) {
+        const int status = &name - names < 4 ? 200 : 421;
+        for (const std::string& host : {name, name + port}) {
             if (host == port) continue;
             const httplib::Headers headers{{"Host", host}, {"X-Admin-Token", simulator.AdminToken()}};
             auto page = client.Get("/", headers);
@@ -259,10 +221,8 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
             auto admin = client.Post("/admin/fault?kind=none", headers, "", "text/plain");
             for (const auto* result : {&page, &json, &heartbeat, &admin}) {
                 ASSERT_TRUE(*result) << host;
-                EXPECT_EQ(row.status, (*result)->status) << host;
-                if (row.status == 421) {
-                    EXPECT_EQ(std::string::npos, (*result)->body.find("{h}")) << host;
-                }
+                EXPECT_EQ(status, (*result)->status) << host;
+                EXPECT_TRUE(status == 200 || (*result)->body.find("{h}") == std::string::npos) << host;
             }
         }
     }
@@ -393,7 +353,8 @@ TEST(SimulatorState, EveryAcknowledgedHeartbeatSurvivesAKill) {
     TempDir temp("ovx-sim-kill");
     const std::string state = temp / "state.db";
     auto start = [&](int port, int* pid) {
-        return StartProgram({OVX_SIM_PROGRAM, "--port", std::to_string(port), "--state", state, "--name", "kill"}, pid);
+        return StartProgram({OVX_SIM_PROGRAM, "--port", std::to_string(port), "--state", state, "--name", "kill"},
+                            temp / "log", pid);
     };
     int pid = -1;
     const int port = start(0, &pid);
@@ -445,7 +406,7 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     pid_t pid = -1;
     TempDir temp("ovx-sim-slow");
     const std::string token = temp / "admin-token";
-    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, &pid);
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, temp / "log", &pid);
     ASSERT_GT(port, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -470,15 +431,13 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // every slow one has sent a few bytes
-    std::vector<long long> tookMs;
     for (int i = 0; i < 5; ++i) {
         httplib::Client client("127.0.0.1", port);
         client.set_connection_timeout(5, 0);
         client.set_read_timeout(5, 0);
         const auto asked = std::chrono::steady_clock::now();
         EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{normal}")));
-        tookMs.push_back(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count());
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     }
     // The slow ones are still connected: none was dropped to make room.
     int open = 0;
@@ -488,9 +447,6 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     for (int socket : slow) close(socket);
     StopProgram(pid);
     EXPECT_EQ(kSlow, open);
-    for (long long took : tookMs) EXPECT_LT(took, 1000);
-    std::printf("heartbeats answered in %lld, %lld, %lld, %lld, %lld ms with %d slow connections open\n", tookMs[0],
-                tookMs[1], tookMs[2], tookMs[3], tookMs[4], kSlow);
 }
 
 // --help says what every option does, without a source file to read.
@@ -511,22 +467,10 @@ TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
 // SIGTERM, all of them before the line that says so.
 TEST(SimulatorProgram, EveryRequestIsLoggedSoonAndNoneIsLostOnSigterm) {
     TempDir temp("ovx-sim-log");
-    const std::string log = temp / "log", state = temp / "state.db";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, STDOUT_FILENO);
-        execl(OVX_SIM_PROGRAM, OVX_SIM_PROGRAM, "--name", "log", "--state", state.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
-    int port = -1;
-    ASSERT_TRUE(WaitFor([&] {
-        const std::string text = ovxTest::ReadText(log);
-        const size_t at = text.find("listening on http://127.0.0.1:");
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(&text[at + 30]);
-        return port > 0;
-    }));
+    const std::string log = temp / "log";
+    pid_t pid = -1;
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "log", "--state", temp / "state.db"}, log, &pid);
+    ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
     ASSERT_TRUE(client.Get("/status.json"));
     const auto sent = std::chrono::steady_clock::now();

@@ -46,15 +46,6 @@ std::string GroupInfo(int32_t destination) {
 
 }  // namespace
 
-// A destination or a setting named wrongly is refused; the session's own
-// calls always name theirs.
-TEST_F(ScsFixture, CallsNamingNoDestinationAreRefused) {
-    char* value = nullptr;
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RetrieveLocalSettingsValue(99, "a", "b", &value));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_RetrieveLocalSettingsValue(destination, nullptr, "b", &value));
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RemoveDestination(99));
-}
-
 // An added server is saved with the group section and reads back the same;
 // values a settings file cannot hold are refused and change nothing.
 TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
@@ -78,7 +69,9 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     EXPECT_EQ(2u, Count(destination));
 }
 
-TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
+// A file with errors is refused and the settings in force stay; a
+// destination or a setting named wrongly is refused.
+TEST_F(ScsFixture, AFileWithErrorsOrADestinationNamedWronglyIsRefused) {
     std::string broken = dir + "/broken.ini";
     WriteText(broken, "[server.1]\nurl=http://127.0.0.1:9\nnot a setting\n");
     EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
@@ -91,6 +84,10 @@ TEST_F(ScsFixture, AFileWithErrorsIsRefusedAndTheSettingsInForceStay) {
     int32_t other = -1;
     EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_AddDestinationFiles(localFile.c_str(), (dir + "/nope").c_str(), &other));
     EXPECT_EQ(-1, other);
+    char* value = nullptr;
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RetrieveLocalSettingsValue(99, "a", "b", &value));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_RetrieveLocalSettingsValue(destination, nullptr, "b", &value));
+    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RemoveDestination(99));
 }
 
 TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {

@@ -5,16 +5,14 @@
 //
 // The test command runs a short form; OVX_STRESS_FULL=1 runs 8 threads of
 // 10,000 calls and 200 session cycles.
-#include <dirent.h>
-#include <execinfo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <mutex>
 
 #include <atomic>
 #include <filesystem>
+#include <iterator>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -29,14 +27,7 @@ using namespace ovxTest;
 
 namespace {
 
-size_t Entries(const char* folder) {
-    size_t count = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
-}
+size_t TaskCount() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // Open descriptors, but for the verified copy of the service library the
 // loader keeps open for the life of the process (it is mapped as long).
@@ -71,76 +62,45 @@ void Release(SS_HMESSAGE message) {
     g_orphans.push_back(message);
 }
 
-// A crash under load is hard to reproduce, so print where it happened.
-void OnCrash(int signal) {
-    void* frames[64];
-    const int count = backtrace(frames, 64);
-    backtrace_symbols_fd(frames, count, STDERR_FILENO);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 // One agent thread: a random mix of the exported calls, at least `calls` of
 // them and on for as long as sessions come and go.
 void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>& cycling) {
     std::mt19937 random(static_cast<unsigned>(seed));
+    const char* const kKey = "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----";
     for (int i = 0; i < calls || cycling.load(); ++i, ++made) {
+        SS_HMESSAGE message = nullptr;
+        SS_HMODULE module = nullptr;
+        char text[256], *id = nullptr, *algorithm = nullptr, *pem = nullptr;
+        uint32_t length = 64, count = 0;
         switch (random() % 12) {
             case 0:
             case 1:
-            case 2: {
-                SS_HMESSAGE heartbeat = nullptr;
-                if (CreateHeartbeat(&heartbeat, "{stress}", "stress", "urn:stress", "5.0", "127.0.0.1") != 0) break;
-                SS_HMODULE module = nullptr;
-                AddModuleInfo(heartbeat, ("m" + std::to_string(random() % 50)).c_str(), "1.0", 0, &module);
-                AddGetPolicyRequest(heartbeat, "0", "p", "urn:p", "1.0.0", nullptr, nullptr);
-                if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) {
-                    Release(heartbeat);
-                } else {
+            case 2:
+                if (CreateHeartbeat(&message, "{stress}", "stress", "urn:stress", "5.0", "127.0.0.1") != 0) break;
+                AddModuleInfo(message, ("m" + std::to_string(random() % 50)).c_str(), "1.0", 0, &module);
+                AddGetPolicyRequest(message, "0", "p", "urn:p", "1.0.0", nullptr, nullptr);
+                if (PostHeartbeat(message, nullptr, nullptr) == 0)
                     ++g_posted;
-                }
+                else
+                    Release(message);
                 break;
-            }
-            case 3: {
-                char text[64];
-                uint32_t length = sizeof text;
-                PostPing(text, &length);
-                break;
-            }
-            case 4: {
-                uint32_t count = 0;
-                SS_GetServerCount(&count);
-                break;
-            }
-            case 5: {
-                char* id = nullptr;
+            case 3: PostPing(text, &length); break;
+            case 4: SS_GetServerCount(&count); break;
+            case 5:
                 if (SS_GetAgentId(&id) == 0) SS_Free(id);
                 break;
-            }
             case 6:
                 SS_RegisterErrorCallback(random() % 2 ? &OnError : nullptr);
                 RegisterGetPolicyResponse(random() % 2 ? &OnPolicy : nullptr);
                 RegisterPingResponse(&OnPing);
                 break;
-            case 7: {
-                char text[256];
-                SS_GetErrorMsg(0xC7560003u, text, sizeof text);
-                break;
-            }
+            case 7: SS_GetErrorMsg(0xC7560003u, text, sizeof text); break;
             case 8:
-                if (random() % 40 == 0) {
-                    SS_HMESSAGE message = nullptr;
-                    if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
-                    char* algorithm = nullptr;
-                    char* pem = nullptr;
-                    uint32_t length = 0;
-                    SS_ExchangeKeys(message, 500, 2000, 60000, nullptr, 0,
-                                    "-----BEGIN PUBLIC KEY-----\nQQ==\n-----END PUBLIC KEY-----", &algorithm, &length,
-                                    &pem);
-                    SS_Free(algorithm);
-                    SS_Free(pem);
-                    Release(message);
-                }
+                if (random() % 40 != 0 || CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
+                SS_ExchangeKeys(message, 500, 2000, 60000, nullptr, 0, kKey, &algorithm, &length, &pem);
+                SS_Free(algorithm);
+                SS_Free(pem);
+                Release(message);
                 break;
             case 9:
                 if (random() % 20 == 0) {
@@ -148,14 +108,11 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
                     SS_StopAliveHeartbeats();
                 }
                 break;
-            case 10: {
-                SS_HMESSAGE message = nullptr;
-                if (CreateMessage(&message, "{stress}", "stress", "urn:stress") == 0) {
-                    AddSetPolicyResponse(message, "p", "urn:p", "1.0.0", 0, "ok", "t", "r", 1);
-                    Release(message);
-                }
+            case 10:
+                if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;
+                AddSetPolicyResponse(message, "p", "urn:p", "1.0.0", 0, "ok", "t", "r", 1);
+                Release(message);
                 break;
-            }
             default: SS_SetLanguage("en"); break;
         }
     }
@@ -164,14 +121,12 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
 }  // namespace
 
 TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
-    std::signal(SIGSEGV, &OnCrash);
-    std::signal(SIGBUS, &OnCrash);
     const bool full = std::getenv("OVX_STRESS_FULL") != nullptr;
     const int threads = 8, calls = full ? 10000 : 600, cycles = full ? 200 : 15;
     // A thread started and joined first lets a sanitizer start its own
     // helper thread before the baseline is taken.
     std::thread([] {}).join();
-    const size_t threadsBefore = Entries("/proc/self/task");
+    const size_t threadsBefore = TaskCount();
     const size_t descriptorsBefore = OpenDescriptors();
 
     ovxTest::TempDir temp("ovx-stress");
@@ -190,16 +145,16 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
         RegisterSessionFactory();
         SS_TraceSink sink{0, 0xFFFFFFFFu, &Quiet};
+        const auto init = [&] {
+            return SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr, &sink);
+        };
 
         std::atomic<bool> cycling{true};
         std::atomic<int> made{0}, sessions{0};
         std::thread cycler([&] {
             std::mt19937 random(7);
             for (int i = 0; i < cycles; ++i) {
-                if (SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr,
-                            &sink) == 0) {
-                    ++sessions;
-                }
+                if (init() == 0) ++sessions;
                 if (i % 3 == 0) simulator.InjectFault(ovxSim::Fault::kBusy, 2);
                 if (i % 5 == 0) simulator.InjectFault(ovxSim::Fault::kGarble, 1);
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
@@ -215,8 +170,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
         EXPECT_GT(sessions.load(), 0);
         EXPECT_GT(g_posted.load(), 0);  // calls did reach live sessions
         EXPECT_GT(simulator.Count("heartbeat"), 0);
-        ASSERT_EQ(0u,
-                  SS_Init("5.0", (dir + "/local.ini").c_str(), (dir + "/comm.ini").c_str(), "stress", nullptr, &sink));
+        ASSERT_EQ(0u, init());
         for (SS_HMESSAGE message : g_orphans) EXPECT_EQ(0u, FreeMessage(message));
         SS_ShutDown();
         // A session a call still held ends with that call's reference.
@@ -224,7 +178,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
             WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }, std::chrono::seconds(30)));
         simulator.Stop();
     }
-    EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") <= threadsBefore; }, std::chrono::seconds(30)))
-        << Entries("/proc/self/task") << " threads, " << threadsBefore << " before";
+    EXPECT_TRUE(WaitFor([&] { return TaskCount() <= threadsBefore; }, std::chrono::seconds(30)))
+        << TaskCount() << " threads, " << threadsBefore << " before";
     EXPECT_EQ(descriptorsBefore, OpenDescriptors());
 }

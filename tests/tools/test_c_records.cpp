@@ -1,30 +1,20 @@
 // Lock and library-handle records of the C-callable layer.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
-#include <cstring>
 #include <thread>
 
 #include "ovxStatus.h"
 #include "tools/c-api-lib.h"
 #include "tools/c-api-lock.h"
 
-TEST(LockRecord, TakeReleaseAndNotHeld) {
+TEST(LockRecord, TakeReleaseNotHeldDestroyedAndExclusion) {
     cLockRecord lock;
     ASSERT_EQ(0u, cLockInit(&lock, 0));
     EXPECT_EQ(0x4721003Bu, cLockRelease(&lock));  // not held
     EXPECT_EQ(0u, cLockTake(&lock));
     EXPECT_EQ(1, lock.holdCount);
     EXPECT_EQ(0u, cLockRelease(&lock));
-    EXPECT_EQ(0u, cLockDestroy(&lock));
-    EXPECT_EQ(0xC7210035u, cLockTake(&lock));  // destroyed
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, cLockTake(nullptr));
-}
-
-TEST(LockRecord, ExcludesOtherThreads) {
-    cLockRecord lock;
-    ASSERT_EQ(0u, cLockInit(&lock, 0));
     long counter = 0;
     std::thread workers[2];
     for (auto& worker : workers)
@@ -37,7 +27,9 @@ TEST(LockRecord, ExcludesOtherThreads) {
         });
     for (auto& worker : workers) worker.join();
     EXPECT_EQ(10000, counter);
-    cLockDestroy(&lock);
+    EXPECT_EQ(0u, cLockDestroy(&lock));
+    EXPECT_EQ(0xC7210035u, cLockTake(&lock));  // destroyed
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, cLockTake(nullptr));
 }
 
 TEST(LibHandle, OpensBindsAndReportsFailures) {

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "ovxStatus.h"
 #include "tools/c-api-error.h"
@@ -18,23 +17,30 @@ namespace {
 class ErrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!ovxCatalogIsOpen()) {
-            ASSERT_EQ(0, OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
-        }
+        ASSERT_TRUE(ovxCatalogIsOpen() || OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", "") == 0);
     }
 };
 }  // namespace
 
-TEST_F(ErrorTest, CatalogAddressOfACode) {
+// Where a code's text is in the catalog, and the code of an errno.
+TEST_F(ErrorTest, CatalogAddressOfACodeAndOperatingSystemErrors) {
     EXPECT_EQ(37, OVXError::CatalogSet(0xC7210003u));
     EXPECT_EQ(3, OVXError::CatalogMessage(0xC7210003u));
     EXPECT_EQ(90, OVXError::CatalogSet(0xC7560003u));
     EXPECT_EQ(0x4004, OVXError::CatalogMessage(0x47560004u));
     EXPECT_EQ(0x7FFFFFFF, OVXError::CatalogSet(0xC0050001u));
     EXPECT_EQ(2, OVXError::CatalogSet(0xC0010001u));
+    EXPECT_EQ(0xC721000Au, OVXError::MapOsError(ENOENT));
+    EXPECT_EQ(0xC7210003u, OVXError::MapOsError(EINVAL));
+    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(ENOSPC));
+    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(EFBIG));
+    EXPECT_EQ(0xC7210025u, OVXError::MapOsError(EBUSY));
+    EXPECT_EQ(99u, OVXError::MapOsError(99));
 }
 
-TEST_F(ErrorTest, WidthLimitsEveryLineIncludingTheIdentifier) {
+// A width limits every line, the identifier's included; inserts are
+// expanded from the catalog text unless asked not to be.
+TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     OVXError error(0xC7210003u);
     EXPECT_STREQ("0xc7210003", error.GetIdentifier());
     std::string wide = error.GetMessageText(255);
@@ -51,13 +57,10 @@ TEST_F(ErrorTest, WidthLimitsEveryLineIncludingTheIdentifier) {
         identifierAlone |= text.find("\n[ID=0xc7210003]") != std::string::npos;
     }
     EXPECT_TRUE(identifierAlone);
-}
-
-TEST_F(ErrorTest, InsertsAreExpandedFromTheCatalogText) {
-    OVXError error(0xC721002Du);  // "Socket error %1."
-    std::string text = error.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier);
+    OVXError socket(0xC721002Du);  // "Socket error %1."
+    const std::string text = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier);
     EXPECT_EQ(0u, text.find("Socket error 104."));
-    std::string raw = error.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
+    const std::string raw = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
     EXPECT_EQ(0u, raw.find("Socket error %1."));
 }
 
@@ -76,42 +79,23 @@ TEST(ExpandInserts, EscapesFormatsAndPercentZero) {
     EXPECT_EQ("[%3]", ovxExpandInserts("[%3]", {ovxInsert(1)}, 0, &ended));
 }
 
-TEST_F(ErrorTest, MapsOperatingSystemErrors) {
-    EXPECT_EQ(0xC721000Au, OVXError::MapOsError(ENOENT));
-    EXPECT_EQ(0xC7210003u, OVXError::MapOsError(EINVAL));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(ENOSPC));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(EFBIG));
-    EXPECT_EQ(0xC7210025u, OVXError::MapOsError(EBUSY));
-    EXPECT_EQ(99u, OVXError::MapOsError(99));
-}
-
-TEST_F(ErrorTest, OperatingSystemStatusText) {
+// The texts of the exceptions, of an operating system's status and of the
+// C form, whose buffer bounds the text.
+TEST_F(ErrorTest, ExceptionOperatingSystemAndCFormTexts) {
+    try {
+        OVXError::RaiseAt("file.cpp", 12, 0xC7210003u);
+        ADD_FAILURE() << "no exception";
+    } catch (const jsThreadException& exception) {
+        EXPECT_EQ(0u, std::string(exception.what()).find("Error detected at: file.cpp:12\nAn argument is invalid"));
+    }
+    EXPECT_STREQ("jsException: At(open) error(2)", jsOsException("open", 2).what());
+    EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", jsFileException("read", 13, "/tmp/x").what());
+    EXPECT_EQ(0u,
+              std::string(ovxErrorException(0xC7210003u).what()).find("ovxErrorException : An argument is invalid"));
     OVXError foreign(0xC0990001u);
     EXPECT_EQ(0u, std::string(foreign.GetOsMessageText()).find("Operating system specific status encountered."));
     OVXError socket(10054);
     EXPECT_EQ(std::string::npos, std::string(socket.GetOsMessageText()).find("Operating system specific"));
-}
-
-TEST_F(ErrorTest, RaiseAtThrowsWithThePlace) {
-    try {
-        OVXError::RaiseAt("file.cpp", 12, 0xC7210003u);
-        FAIL() << "no exception";
-    } catch (const jsThreadException& exception) {
-        std::string text = exception.what();
-        EXPECT_EQ(0u, text.find("Error detected at: file.cpp:12\nAn argument is invalid"));
-    }
-}
-
-TEST_F(ErrorTest, ExceptionTexts) {
-    jsOsException os("open", 2);
-    EXPECT_STREQ("jsException: At(open) error(2)", os.what());
-    jsFileException file("read", 13, "/tmp/x");
-    EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", file.what());
-    ovxErrorException error(0xC7210003u);
-    EXPECT_EQ(0u, std::string(error.what()).find("ovxErrorException : An argument is invalid"));
-}
-
-TEST_F(ErrorTest, CFormBuffers) {
     char tiny[8];
     cOvxGetErrorText(0xC7210003u, tiny, sizeof(tiny));
     EXPECT_STREQ("ErrMsgB", tiny);

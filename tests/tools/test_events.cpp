@@ -10,27 +10,23 @@
 
 using namespace ovxToolsLib;
 
-TEST(Event, AutoResetSetTwiceReleasesExactlyOneWait) {
-    jsEvent event(/*initiallyReset=*/true, /*manualReset=*/false);
-    EXPECT_TRUE(event.set());
-    EXPECT_TRUE(event.set());
-    EXPECT_EQ(0u, event.wait(0));
-    EXPECT_EQ(1u, event.wait(0));  // the second set did not count twice
-}
-
-TEST(Event, ManualResetStaysSignalledUntilReset) {
-    jsEvent event(true, true);
-    EXPECT_EQ(1u, event.wait(0));
-    event.set();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(0u, event.wait(0));
-    event.reset();
-    EXPECT_EQ(1u, event.wait(5));
-}
-
-TEST(Event, NotInitiallyResetStartsSignalled) {
-    jsEvent event(false, false);
-    EXPECT_EQ(0u, event.wait(0));
-    EXPECT_EQ(1u, event.wait(0));
+// An auto-reset event set twice releases one wait; a manual-reset one stays
+// signalled until reset; one not initially reset starts signalled.
+TEST(Event, ResetKinds) {
+    jsEvent autoReset(/*initiallyReset=*/true, /*manualReset=*/false);
+    EXPECT_TRUE(autoReset.set());
+    EXPECT_TRUE(autoReset.set());
+    EXPECT_EQ(0u, autoReset.wait(0));
+    EXPECT_EQ(1u, autoReset.wait(0));
+    jsEvent manual(true, true);
+    EXPECT_EQ(1u, manual.wait(0));
+    manual.set();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(0u, manual.wait(0));
+    manual.reset();
+    EXPECT_EQ(1u, manual.wait(5));
+    jsEvent signalled(false, false);
+    EXPECT_EQ(0u, signalled.wait(0));
+    EXPECT_EQ(1u, signalled.wait(0));
 }
 
 TEST(Event, TimedWaitLastsAboutTheTimeoutEvenAcrossASecondBoundary) {
@@ -66,7 +62,7 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
     EXPECT_EQ(4, released.load());
 }
 
-TEST(Semaphore, CountsPostsAndTimesOut) {
+TEST(Semaphore, CountsPostsTimesOutAndIsSharedByName) {
     jsSemaphore semaphore(1);
     EXPECT_EQ(0u, semaphore.tryWait());
     EXPECT_EQ(1u, semaphore.tryWait());
@@ -76,9 +72,7 @@ TEST(Semaphore, CountsPostsAndTimesOut) {
     EXPECT_EQ(0u, semaphore.wait(20));
     EXPECT_EQ(0u, semaphore.wait());
     EXPECT_EQ(1u, semaphore.tryWait());
-}
-
-TEST(Semaphore, NamedSemaphoreIsSharedByName) {
+    // A named one is shared by its name.
     std::string name = "/ovx-test-" + std::to_string(::getpid());
     {
         jsNamedSemaphore first(name.c_str(), 0);

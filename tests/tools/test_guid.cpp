@@ -12,9 +12,9 @@
 
 using namespace ovxToolsLib;
 
-// Thirty-six hex digits in groups of 8-4-4-4-12, new each time; the other
-// platforms' variants refuse to generate.
-TEST(Guid, TextLayoutAndPlatformVariants) {
+// Thirty-six hex digits in groups of 8-4-4-4-12, new each time, on any
+// thread; the other platforms' variants refuse to generate.
+TEST(Guid, TextLayoutPlatformVariantsAndUniquenessAcrossThreads) {
     COVXGuid* guid = ovxGuidCreate();
     ASSERT_NE(nullptr, guid);
     ASSERT_EQ(0, ovxGuidGenerate(guid));
@@ -27,9 +27,7 @@ TEST(Guid, TextLayoutAndPlatformVariants) {
     ovxGuidDelete(guid);
     COVXWin32Guid win32;
     EXPECT_EQ(-1, win32.generate());
-}
-
-TEST(Guid, UniqueAcrossTwoThreads) {
+    // Unique across two threads.
     constexpr int kPerThread = 100000;
     std::vector<std::string> produced[2];
     std::thread workers[2];

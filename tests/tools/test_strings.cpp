@@ -15,7 +15,9 @@
 
 using namespace ovxToolsLib;
 
-TEST(Xsnprintf, CutTextReportsMinusOneAndStaysTerminated) {
+// Bounded formatting and copies: cut text reports -1 and stays terminated;
+// copies and appends never overrun.
+TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
     char buffer[4];
     std::memset(buffer, 'x', sizeof(buffer));
     EXPECT_EQ(-1, xsnprintf(buffer, sizeof(buffer), "%s", "abcde"));
@@ -25,28 +27,23 @@ TEST(Xsnprintf, CutTextReportsMinusOneAndStaysTerminated) {
     EXPECT_EQ(-1, xsnprintf(buffer, sizeof(buffer), "%d", 1234));  // exactly the size is cut too
     EXPECT_EQ(-1, xsnprintf(buffer, 0, "x"));
     EXPECT_EQ(-1, cxsnprintf(buffer, sizeof(buffer), "%s", "abcd"));
-}
-
-TEST(CStrings, CopyAndAppendNeverOverrun) {
-    char buffer[6];
-    EXPECT_EQ(0, cStrCopy(buffer, sizeof(buffer), "hello"));
-    EXPECT_STREQ("hello", buffer);
-    EXPECT_EQ(EINVAL, cStrCopy(buffer, sizeof(buffer), "hello!"));
-    EXPECT_STREQ("", buffer);
+    char six[6];
+    EXPECT_EQ(0, cStrCopy(six, sizeof(six), "hello"));
+    EXPECT_STREQ("hello", six);
+    EXPECT_EQ(EINVAL, cStrCopy(six, sizeof(six), "hello!"));
+    EXPECT_STREQ("", six);
     EXPECT_EQ(EINVAL, cStrCopy(nullptr, 4, "a"));
-    EXPECT_EQ(EINVAL, cStrCopy(buffer, sizeof(buffer), nullptr));
-    EXPECT_EQ(0, cStrCopyN(buffer, sizeof(buffer), "abcdefgh", 3));
-    EXPECT_STREQ("abc", buffer);
-    EXPECT_EQ(0, cStrAppend(buffer, sizeof(buffer), "de"));
-    EXPECT_STREQ("abcde", buffer);
-    EXPECT_EQ(EINVAL, cStrAppend(buffer, sizeof(buffer), "f"));
-    EXPECT_EQ(EINVAL, cStrCopyN(buffer, sizeof(buffer), "abcdefgh", 6));
-}
-
-TEST(CStrings, ErrorTextTimeFilesAndTokens) {
-    char buffer[128];
-    EXPECT_EQ(0, cStrError(buffer, sizeof(buffer), ENOENT));
-    EXPECT_STREQ(strerror(ENOENT), buffer);
+    EXPECT_EQ(EINVAL, cStrCopy(six, sizeof(six), nullptr));
+    EXPECT_EQ(0, cStrCopyN(six, sizeof(six), "abcdefgh", 3));
+    EXPECT_STREQ("abc", six);
+    EXPECT_EQ(0, cStrAppend(six, sizeof(six), "de"));
+    EXPECT_STREQ("abcde", six);
+    EXPECT_EQ(EINVAL, cStrAppend(six, sizeof(six), "f"));
+    EXPECT_EQ(EINVAL, cStrCopyN(six, sizeof(six), "abcdefgh", 6));
+    // Error texts, times, files and tokens.
+    char message[128];
+    EXPECT_EQ(0, cStrError(message, sizeof(message), ENOENT));
+    EXPECT_STREQ(strerror(ENOENT), message);
     time_t when = 0;
     struct tm parts;
     EXPECT_EQ(0, cLocalTime(&when, &parts));

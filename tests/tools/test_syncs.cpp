@@ -12,7 +12,7 @@
 using namespace ovxToolsLib;
 using ovxTest::OnAnotherThread;
 
-TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsIt) {
+TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsItAndNestedGuardsCount) {
     jsRecursiveSync sync;
     ASSERT_EQ(0, sync.lock());
     ASSERT_EQ(0, sync.lock());
@@ -31,32 +31,42 @@ TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsIt) {
     EXPECT_EQ(0, sync.unlock());
     other.join();
     EXPECT_TRUE(acquired.load());
+    // Nested guards on many threads count exactly.
+    long counter = 0;
+    std::thread workers[4];
+    for (auto& worker : workers)
+        worker = std::thread([&] {
+            for (int i = 0; i < 2000; ++i) {
+                jsRecursiveLock outer(sync);
+                jsRecursiveLock inner(sync);
+                ++counter;
+            }
+        });
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(8000, counter);
+    EXPECT_TRUE(ovxTest::WaitFor([&] { return sync.probe(); }));
 }
 
-TEST(RecursiveSync, UnlockByANonOwnerIsRefused) {
-    jsRecursiveSync sync;
-    EXPECT_EQ(22, sync.unlock());
-    sync.lock();
-    EXPECT_EQ(22, OnAnotherThread([&] { return sync.unlock(); }));
-    EXPECT_EQ(0, sync.unlock());
-}
-
-TEST(RecursiveSync, TryLockIsBusyWhileAnotherThreadOwnsIt) {
+// Only the owner unlocks; another thread's try is busy while it holds the
+// lock, and its own try succeeds.
+TEST(Syncs, OnlyTheOwnerUnlocksAndAnotherThreadsTryIsBusy) {
+    jsRecursiveSync recursive;
+    EXPECT_EQ(22, recursive.unlock());
+    recursive.lock();
+    EXPECT_EQ(22, OnAnotherThread([&] { return recursive.unlock(); }));
+    EXPECT_EQ(0, recursive.unlock());
     jsSync sync(/*lockedByCreator=*/true);
     EXPECT_EQ(1, OnAnotherThread([&] { return sync.tryLock(); }));
     EXPECT_EQ(0, sync.tryLock());  // the owner may take it again
     sync.unlock();
     sync.unlock();
     EXPECT_TRUE(sync.probe());
-}
-
-TEST(FastSync, TryLockAndProbe) {
-    jsFastSync sync;
-    EXPECT_TRUE(sync.probe());
-    EXPECT_EQ(0, sync.lock());
-    EXPECT_EQ(1, OnAnotherThread([&] { return sync.tryLock(); }));
-    EXPECT_FALSE(OnAnotherThread([&] { return sync.probe(); }));
-    EXPECT_EQ(0, sync.unlock());
+    jsFastSync fast;
+    EXPECT_TRUE(fast.probe());
+    EXPECT_EQ(0, fast.lock());
+    EXPECT_EQ(1, OnAnotherThread([&] { return fast.tryLock(); }));
+    EXPECT_FALSE(OnAnotherThread([&] { return fast.probe(); }));
+    EXPECT_EQ(0, fast.unlock());
 }
 
 TEST(Guards, ReleaseExactlyOnce) {
@@ -80,7 +90,9 @@ TEST(Guards, ReleaseExactlyOnce) {
     rw.unlock(kJsRWExclusive);
 }
 
-TEST(RWSync, SharedLockWaitsForTheWriter) {
+// A reader waits for the writer; readers share, and the writer waits for
+// the last of them.
+TEST(RWSync, AReaderWaitsForTheWriterAndTheWriterForTheLastReader) {
     jsRWSync sync;
     ASSERT_EQ(0u, sync.lock(kJsRWExclusive));
     std::atomic<bool> reading{false};
@@ -95,10 +107,7 @@ TEST(RWSync, SharedLockWaitsForTheWriter) {
     sync.unlock(kJsRWExclusive);
     reader.join();
     EXPECT_TRUE(reading.load());
-}
 
-TEST(RWSync, ReadersShareAndTheWriterWaitsForTheLastOne) {
-    jsRWSync sync;
     ASSERT_EQ(0u, sync.lock(kJsRWShared));
     ASSERT_EQ(0u, sync.lock(kJsRWShared));  // a second reader gets in at once
     std::atomic<bool> writing{false};
@@ -114,21 +123,4 @@ TEST(RWSync, ReadersShareAndTheWriterWaitsForTheLastOne) {
     writer.join();
     EXPECT_TRUE(writing.load());
     EXPECT_EQ(0u, sync.unlock(kJsRWNone));
-}
-
-TEST(RecursiveSync, ManyThreadsCountCorrectly) {
-    jsRecursiveSync sync;
-    long counter = 0;
-    std::thread workers[4];
-    for (auto& worker : workers)
-        worker = std::thread([&] {
-            for (int i = 0; i < 2000; ++i) {
-                jsRecursiveLock outer(sync);
-                jsRecursiveLock inner(sync);
-                ++counter;
-            }
-        });
-    for (auto& worker : workers) worker.join();
-    EXPECT_EQ(8000, counter);
-    EXPECT_TRUE(ovxTest::WaitFor([&] { return sync.probe(); }));
 }

@@ -45,7 +45,7 @@ TEST(ThreadingTable, AGuardReleasesOnlyWhatItTook) {
     EXPECT_EQ(1, g_unlocks.load());
 }
 
-TEST(ThreadingTable, EventsBySyncHandle) {
+TEST(ThreadingTable, EventsAndSyncsByHandleAndTheProcessWideLock) {
     const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
     ovxEventHandle event = 0;
     ASSERT_EQ(0u, table->CreateEvent(0, 1, &event));
@@ -58,10 +58,6 @@ TEST(ThreadingTable, EventsBySyncHandle) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->SetEvent(event));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(2, 0, &event));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(0, 0, nullptr));
-}
-
-TEST(ThreadingTable, SyncKindsAndTheProcessWideLock) {
-    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
     for (uint32_t kind : {kOvxSyncGeneral, kOvxSyncRecursive, kOvxSyncFast}) {
         ovxSyncHandle sync = 0;
         ASSERT_EQ(0u, table->CreateSync(kind, &sync));
@@ -80,7 +76,7 @@ TEST(ThreadingTable, SyncKindsAndTheProcessWideLock) {
     EXPECT_EQ(0u, table->Unlock(kOvxGlobalSyncHandle));
 }
 
-TEST(ThreadingTable, CreatesThreadsAndRefusesUnsupportedEntries) {
+TEST(ThreadingTable, CreatesAndStopsThreadsAndRefusesUnsupportedEntries) {
     const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
     std::atomic<bool> ran{false};
     ovxThreadHandle handle = 0;
@@ -96,12 +92,8 @@ TEST(ThreadingTable, CreatesThreadsAndRefusesUnsupportedEntries) {
     EXPECT_EQ(0u, table->Sleep(1));
     EXPECT_EQ(0xC721003Cu, table->Unsupported7());
     EXPECT_EQ(0xC721003Cu, table->Unsupported19());
-}
-
-TEST(ThreadingService, StopAllThreadsEndsCooperativeAndStuckThreads) {
+    // A service of its own stops all its threads.
     ovxThreadingDefaultImpl service;
-    std::atomic<bool> ran{false};
-    ovxThreadHandle handle = 0;
     ASSERT_EQ(0u, service.createThread(&CountCall, &ran, &handle));
     EXPECT_EQ(0u, service.waitThread(handle, 10000));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, service.waitThread(12345, 0));

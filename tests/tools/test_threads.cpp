@@ -38,63 +38,60 @@ TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
     }
 }
 
-TEST(Thread, StopRequestEndsACooperativeThread) {
-    LambdaThread thread([](LambdaThread& self) {
+// A stop request ends a cooperative thread without a kill; without a kill
+// an uncooperative one runs on; with a kill and no time it ends at once.
+TEST(Thread, StopEndsACooperativeThreadAndKillsOnlyWhenAsked) {
+    LambdaThread cooperative([](LambdaThread& self) {
         while (!self.waitForStop(5)) {
         }
         return 7u;
     });
-    ASSERT_TRUE(thread.start());
-    jsThread::sleep(20);                     // stop() waits only for a thread that has begun
-    EXPECT_FALSE(thread.stop(10000, true));  // ended in time: no kill
-    EXPECT_EQ(7u, thread.getExitCode());
-}
+    ASSERT_TRUE(cooperative.start());
+    jsThread::sleep(20);                          // stop() waits only for a thread that has begun
+    EXPECT_FALSE(cooperative.stop(10000, true));  // ended in time: no kill
+    EXPECT_EQ(7u, cooperative.getExitCode());
 
-TEST(Thread, StopWithoutKillLeavesAnUncooperativeThreadRunning) {
     std::atomic<bool> release{false};
-    LambdaThread thread([&](LambdaThread&) {
+    LambdaThread deaf([&](LambdaThread&) {
         while (!release.load()) jsThread::sleep(2);
         return 1u;
     });
-    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(deaf.start());
     jsThread::sleep(20);
-    EXPECT_FALSE(thread.stop(30, false));
-    EXPECT_TRUE(thread.isRunning());
+    EXPECT_FALSE(deaf.stop(30, false));
+    EXPECT_TRUE(deaf.isRunning());
     release = true;
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(1u, thread.getExitCode());
-}
+    ASSERT_TRUE(deaf.waitForExit(10000));
+    EXPECT_EQ(1u, deaf.getExitCode());
 
-TEST(Thread, StopWithZeroTimeoutAndKillEndsTheThreadAtOnce) {
-    LambdaThread thread([](LambdaThread&) {
+    LambdaThread stuck([](LambdaThread&) {
         for (;;) jsThread::sleep(5);  // ignores stop requests
         return 0u;
     });
-    ASSERT_TRUE(thread.start());
+    ASSERT_TRUE(stuck.start());
     jsThread::sleep(20);
-    EXPECT_TRUE(thread.stop(0, true));
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(kJsThreadKilled, thread.getExitCode());
+    EXPECT_TRUE(stuck.stop(0, true));
+    ASSERT_TRUE(stuck.waitForExit(10000));
+    EXPECT_EQ(kJsThreadKilled, stuck.getExitCode());
 }
 
-TEST(Thread, ThreadThatKillsItselfEndsWith57005) {
+// A thread that kills itself ends with 57005 at once; an exception in run()
+// is contained and ends it with its own code.
+TEST(Thread, ExitCodesOfAKillFromWithinAndOfAnException) {
     std::atomic<bool> after{false};
-    LambdaThread thread([&](LambdaThread& self) {
+    LambdaThread killer([&](LambdaThread& self) {
         self.kill();
         after = true;  // never reached
         return 0u;
     });
-    ASSERT_TRUE(thread.start());
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(57005u, thread.getExitCode());
+    ASSERT_TRUE(killer.start());
+    ASSERT_TRUE(killer.waitForExit(10000));
+    EXPECT_EQ(57005u, killer.getExitCode());
     EXPECT_FALSE(after.load());
-}
-
-TEST(Thread, AnExceptionInRunIsContained) {
-    LambdaThread thread([](LambdaThread&) -> uint32_t { throw 5; });
-    ASSERT_TRUE(thread.start());
-    ASSERT_TRUE(thread.waitForExit(10000));
-    EXPECT_EQ(0xC7210005u, thread.getExitCode());
+    LambdaThread thrower([](LambdaThread&) -> uint32_t { throw 5; });
+    ASSERT_TRUE(thrower.start());
+    ASSERT_TRUE(thrower.waitForExit(10000));
+    EXPECT_EQ(0xC7210005u, thrower.getExitCode());
 }
 
 TEST(Thread, PriorityLevelsMapBothWays) {

@@ -84,7 +84,9 @@ protected:
 
 }  // namespace
 
-TEST_F(RetryTest, SettingsAndDefaults) {
+// The settings and their defaults, and a server list that cannot be read or
+// is empty, at the start and at a reload.
+TEST_F(RetryTest, SettingsDefaultsAndTheServerCount) {
     Start();
     EXPECT_EQ("sensor_services", state.GetSectionName());
     EXPECT_EQ(60000u, state.retryInterval());
@@ -104,61 +106,64 @@ TEST_F(RetryTest, SettingsAndDefaults) {
     EXPECT_FALSE(state.retryServerLoop());
     EXPECT_EQ("event_services", svcRetryState::SectionForRole("Event Server"));
     EXPECT_EQ("", svcRetryState::SectionForRole("Coffee Server"));
-}
 
-TEST_F(RetryTest, ServerCountFailureAndEmptyListAreTraced) {
     g_countStatus = 0xC759000Du;
-    EXPECT_EQ(0xC759000Du, state.Init("Agent Manager", &owner));
+    svcRetryState uncounted;
+    EXPECT_EQ(0xC759000Du, uncounted.Init("Agent Manager", &owner));
     ASSERT_FALSE(FakeOwner::lines.empty());
     EXPECT_EQ("Unable to get server count for destination 7", FakeOwner::lines.back());
     g_countStatus = 0;
     g_serverCount = 0;
-    EXPECT_EQ(0u, state.ReloadDefault());
+    EXPECT_EQ(0u, uncounted.ReloadDefault());
     EXPECT_EQ("No available servers for destination 7", FakeOwner::lines.back());
 }
 
 TEST_F(RetryTest, SetServerRecordsTheSwitch) {
+    const auto schedule = [](svcRetryState& of) {
+        uint32_t timeout = 0;
+        int32_t index = 0;
+        of.GetSchedule(&timeout, &index);
+        return std::make_pair(timeout, index);
+    };
     g_serverCount = 3;
     Start();
     state.SetServer(5000, 2);
-    uint32_t timeout = 0;
-    int32_t index = 0;
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(5000u, timeout);
-    EXPECT_EQ(2, index);
+    EXPECT_EQ(std::make_pair(5000u, 2), schedule(state));
     state.SetServer(1, 3);  // out of range: ignored
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(2, index);
+    EXPECT_EQ(std::make_pair(5000u, 2), schedule(state));
     state.Reset();
-    state.GetSchedule(&timeout, &index);
-    EXPECT_EQ(kInf, timeout);
-    EXPECT_EQ(0, index);
+    EXPECT_EQ(std::make_pair(kInf, 0), schedule(state));
     g_serverCount = 0;  // without servers there is nothing to switch to
     svcRetryState none;
     ASSERT_EQ(0u, none.Init("Agent Manager", &owner));
     none.SetServer(0, 0);
-    none.GetSchedule(nullptr, &index);
-    EXPECT_EQ(-1, index);
+    EXPECT_EQ(-1, schedule(none).second);
 }
 
 // Sequences of results and the schedule each must give, worked out by hand
 // from the rules for a few setting combinations: the back-off doubling to
 // the ceiling, the moves between servers, the loop or the give-up after the
 // last one, the return to the primary, the back-off status that neither
-// counts nor moves, and the special results.
+// counts nor moves, the server's own delay (Retry-After) and the special
+// results.
 namespace {
 constexpr uint32_t kBackOff = OVX_I_SCS_BACK_OFF;
 constexpr uint32_t kAgain = OVX_E_TRY_AGAIN;
 constexpr uint32_t kNone = OVX_E_NOTHING_OPEN;
 
+constexpr uint32_t kBusy = OVX_E_SCS_SERVER_BUSY;
+constexpr int kPending = 1;  // data queued before the result
+constexpr int kGaveUp = 2;   // the step gives up on the request
+
+// One result and the schedule it must give: the wait (ms) and the server.
 struct Event {
     int64_t seconds;  // the clock moves on this much first
     uint32_t result;
-    bool pending;  // data queued before the result
     uint32_t timeout;
     int32_t index;
-    bool gaveUp;
+    int flags = 0;
     const char* traced = nullptr;  // a line the step must trace
+    uint32_t serverDelay = 0;      // the server asked for this wait (ms) first
 };
 
 struct Scenario {
@@ -169,91 +174,55 @@ struct Scenario {
     std::vector<Event> events;
 };
 
+// Each line of events is a phase of the schedule.
+// clang-format off
 const Scenario kScenarios[] = {
-    {"the default settings, two servers",
-     "60000 1800000 5 7200 true",
-     2,
-     {{0, kFail, false, 60000, 0, false, "Next retry in 60 seconds to server index #0"},
-      {0, kFail, false, 120000, 0, false},
-      {0, kFail, false, 240000, 0, false},
-      {0, kFail, false, 480000, 0, false, "Can retry failed server again. Attempts made: 4 of 5"},
-      {0, kFail, false, 0, 1, false,
-       "Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2"}}},
-    {"three tries a server, two servers, loop",
-     "1000 5000 3 100 true",
-     2,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 0, 1, false},  // third failure: next server at once
-      {0, kFail, false, 1000, 1, false},
-      {0, kFail, false, 2000, 1, false},
-      {0, kFail, false, 0, 0, false},  // past the last server: the first again
-      {0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 0, 1, false},  // the first server is left now
-      {0, 0, false, kInf, 1, false},
-      {100, 0, false, kInf, 1, false},  // 100 s away is not more than 100
-      {1, 0, false, kInf, 0, false}}},  // 101 s: back to the first, idle
-    {"delays double to the ceiling and stay",
-     "1250 5000 10 7200 true",
-     1,
-     {{0, kFail, false, 1250, 0, false},
-      {0, kFail, false, 2500, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, 0, false, kInf, 0, false},
-      {0, kFail, false, 1250, 0, false}}},
-    {"a doubled delay above the ceiling is the ceiling",
-     "1000 5000 10 7200 true",
-     1,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 2000, 0, false},
-      {0, kFail, false, 4000, 0, false},
-      {0, kFail, false, 5000, 0, false},
-      {0, kFail, false, 5000, 0, false}}},
-    {"one try a server, three servers, no loop",
-     "1000 60000 1 7200 false",
-     3,
-     {{0, kFail, false, 1000, 1, false},
-      {0, kFail, false, 1000, 2, false},
-      {0, kFail, false, kInf, 0, true,  // every server failed: given up, idle
-       "Retries failed on all servers in the server list! No more retries for this request!"},
-      {0, kFail, false, 1000, 1, false},
-      {0, 0, true, 0, 1, false},  // queued while idle goes out at once
-      {0, 0, false, kInf, 1, false}}},
-    {"the back-off status waits longer but neither counts nor moves",
-     "1000 8000 1 10 true",
-     2,
-     {{0, kBackOff, false, 1000, 0, false},
-      {0, kBackOff, false, 2000, 0, false},
-      {0, kBackOff, false, 4000, 0, false},
-      {0, kFail, false, 1000, 1, false},      // 8000, then the move waits the interval
-      {60, kBackOff, false, 2000, 1, false},  // long away, but a back-off never returns
-      {0, 0, false, kInf, 0, false}}},
-    {"away long enough: a failure returns to the first server",
-     "1000 60000 2 10 true",
-     3,
-     {{0, kFail, false, 1000, 0, false},
-      {0, kFail, false, 0, 1, false},
-      {11, kFail, false, 1000, 0, false},  // counted on server 1, then home
-      {0, kFail, false, 0, 1, false},
-      {11, kAgain, false, 1000, 0, false}}},  // try-again, but home first
-    {"special results",
-     "1000 60000 5 7200 true",
-     2,
-     {{0, kAgain, false, 0, 0, false},
-      {0, kNone, false, kInf, 0, false},
-      {0, kNone, true, 0, 0, false},
-      {0, 0, false, kInf, 0, false}}},
-    {"one try a server, three servers, loop: each move waits the interval",
-     "1000 60000 1 7200 true",
-     3,
-     {{0, kFail, false, 1000, 1, false}, {0, kFail, false, 1000, 2, false}, {0, kFail, false, 1000, 0, false}}},
-    {"no servers",
-     "1000 60000 1 7200 false",
-     0,
-     {{0, kFail, false, 1000, -1, false}, {0, kFail, false, 2000, -1, false}, {0, 0, false, kInf, -1, false}}},
+    {"the default settings, two servers", "60000 1800000 5 7200 true", 2, {
+        {0, kFail, 60000, 0, 0, "Next retry in 60 seconds to server index #0"},
+        {0, kFail, 120000, 0}, {0, kFail, 240000, 0},
+        {0, kFail, 480000, 0, 0, "Can retry failed server again. Attempts made: 4 of 5"},
+        {0, kFail, 0, 1, 0, "Cannot retry failed server again. Attempts made: 5 of 5. Switching to next server: 1 of 2"}}},
+    {"three tries a server, two servers, loop", "1000 5000 3 100 true", 2, {
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 0, 1},  // third failure: next server at once
+        {0, kFail, 1000, 1}, {0, kFail, 2000, 1}, {0, kFail, 0, 0},  // past the last server: the first again
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 0, 1},  // the first server is left now
+        {0, 0, kInf, 1}, {100, 0, kInf, 1},                          // 100 s away is not more than 100
+        {1, 0, kInf, 0}}},                                           // 101 s: back to the first, idle
+    {"delays double to the ceiling and stay", "1250 5000 10 7200 true", 1, {
+        {0, kFail, 1250, 0}, {0, kFail, 2500, 0}, {0, kFail, 5000, 0}, {0, kFail, 5000, 0},
+        {0, 0, kInf, 0}, {0, kFail, 1250, 0}}},
+    {"a doubled delay above the ceiling is the ceiling", "1000 5000 10 7200 true", 1, {
+        {0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 4000, 0}, {0, kFail, 5000, 0}, {0, kFail, 5000, 0}}},
+    {"one try a server, three servers, no loop", "1000 60000 1 7200 false", 3, {
+        {0, kFail, 1000, 1}, {0, kFail, 1000, 2},
+        {0, kFail, kInf, 0, kGaveUp,  // every server failed: given up, idle
+         "Retries failed on all servers in the server list! No more retries for this request!"},
+        {0, kFail, 1000, 1},
+        {0, 0, 0, 1, kPending},  // queued while idle goes out at once
+        {0, 0, kInf, 1}}},
+    {"the back-off status waits longer but neither counts nor moves", "1000 8000 1 10 true", 2, {
+        {0, kBackOff, 1000, 0}, {0, kBackOff, 2000, 0}, {0, kBackOff, 4000, 0},
+        {0, kFail, 1000, 1},      // 8000, then the move waits the interval
+        {60, kBackOff, 2000, 1},  // long away, but a back-off never returns
+        {0, 0, kInf, 0}}},
+    {"away long enough: a failure returns to the first server", "1000 60000 2 10 true", 3, {
+        {0, kFail, 1000, 0}, {0, kFail, 0, 1},
+        {11, kFail, 1000, 0},  // counted on server 1, then home
+        {0, kFail, 0, 1},
+        {11, kAgain, 1000, 0}}},  // try-again, but home first
+    {"special results", "1000 60000 5 7200 true", 2, {
+        {0, kAgain, 0, 0}, {0, kNone, kInf, 0}, {0, kNone, 0, 0, kPending}, {0, 0, kInf, 0}}},
+    {"one try a server, three servers, loop: each move waits the interval", "1000 60000 1 7200 true", 3, {
+        {0, kFail, 1000, 1}, {0, kFail, 1000, 2}, {0, kFail, 1000, 0}}},
+    {"the server's delay is waited when longer, capped at the ceiling, and only once", "200 5000 5 7200 true", 1, {
+        {0, kBackOff, 3000, 0, 0, "Next retry in 3 seconds to server index #0", 3000},  // 429, Retry-After: 3
+        {0, kFail, 400, 0},                     // back on the schedule
+        {0, kBusy, 800, 0, 0, nullptr, 100},    // shorter: the schedule's wins
+        {0, kBusy, 5000, 0, 0, nullptr, 3600000}}},  // an hour: the ceiling
+    {"no servers", "1000 60000 1 7200 false", 0, {
+        {0, kFail, 1000, -1}, {0, kFail, 2000, -1}, {0, 0, kInf, -1}}},
 };
+// clang-format on
 }  // namespace
 
 TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
@@ -269,30 +238,30 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
         ASSERT_EQ(0u, subject.Init("Agent Manager", &fresh));
         int step = 0;
         for (const Event& event : scenario.events) {
-            ++step;
+            SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(++step));
             g_now += event.seconds;
-            if (event.pending) subject.SetDispatchPending(true);
+            if (event.flags & kPending) subject.SetDispatchPending(true);
+            if (event.serverDelay != 0) subject.SetServerDelay(event.serverDelay);
             FakeOwner::lines.clear();
             uint32_t timeout = 0;
             int32_t index = -1;
             subject.GetSchedule(nullptr, &index);
             subject.NextState(event.result, &timeout, &index);
-            EXPECT_EQ(event.timeout, timeout) << scenario.name << ", step " << step;
-            EXPECT_EQ(event.index, index) << scenario.name << ", step " << step;
-            EXPECT_EQ(event.gaveUp, subject.TakeGaveUp()) << scenario.name << ", step " << step;
-            if (event.gaveUp) {
-                EXPECT_EQ(0u, subject.attempts()) << scenario.name << ", step " << step;
-            }
+            EXPECT_EQ(event.timeout, timeout);
+            EXPECT_EQ(event.index, index);
+            const bool gaveUp = (event.flags & kGaveUp) != 0;
+            EXPECT_EQ(gaveUp, subject.TakeGaveUp());
+            EXPECT_TRUE(!gaveUp || subject.attempts() == 0);
             if (event.traced != nullptr) {
                 EXPECT_NE(FakeOwner::lines.end(),
                           std::find(FakeOwner::lines.begin(), FakeOwner::lines.end(), std::string(event.traced)))
-                    << scenario.name << ", step " << step << ": " << event.traced;
+                    << event.traced;
             }
         }
     }
 }
 
-// ---- jitter and the server's own delay
+// ---- jitter
 
 // 1,000 schedules that have reached the ceiling, each failing once more:
 // the delays fill the whole window [ceiling x (1 - j), ceiling] (ten equal
@@ -317,28 +286,4 @@ TEST_F(RetryTest, JitterSpreadsDelaysAtTheCeilingOverTheWholeWindowAndNeverAbove
         state.NextState(kFail, &timeout, &index);
     }
     for (int bucket = 0; bucket < 10; ++bucket) EXPECT_GT(buckets[bucket], 0) << "bucket " << bucket;
-}
-
-TEST_F(RetryTest, TheServersDelayIsWaitedWhenLongerCappedAtTheCeilingAndOnlyOnce) {
-    g_settings["sensor_services/retryInterval"] = "200";
-    g_settings["sensor_services/retryCeiling"] = "5000";
-    Start();
-    uint32_t timeout = 0;
-    int32_t index = 0;
-    // 429 with Retry-After: 3 -> 3 s, not the schedule's 0.2 s.
-    state.SetServerDelay(3000);
-    state.NextState(OVX_I_SCS_BACK_OFF, &timeout, &index);
-    EXPECT_EQ(3000u, timeout);
-    EXPECT_EQ("Next retry in 3 seconds to server index #0", FakeOwner::lines.back());
-    // Honoured once: the next failure is back on the schedule (0.4 s).
-    state.NextState(kFail, &timeout, &index);
-    EXPECT_EQ(400u, timeout);
-    // Shorter than the schedule's own delay: the schedule's wins.
-    state.SetServerDelay(100);
-    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
-    EXPECT_EQ(800u, timeout);
-    // An hour asked for: the ceiling.
-    state.SetServerDelay(3600000);
-    state.NextState(OVX_E_SCS_SERVER_BUSY, &timeout, &index);
-    EXPECT_EQ(5000u, timeout);
 }
