@@ -2,7 +2,7 @@
 // exit, its peak memory or a SIGKILL is its own. It opens the shipped library
 // with dlopen (the public header is all it sees) and starts a session on the
 // settings files its caller wrote:
-//   ovxAgentProbe MODE LIBRARY SERVICE-FOLDER LOCAL-FILE COMM-FILE [NAME COUNT]
+//   ovxAgentProbe MODE LIBRARY SERVICE-FOLDER LOCAL-FILE COMM-FILE [NAME COUNT KILL DELAY]
 //   exit    posts a heartbeat whose server never answers, shuts down (the
 //           settings' shutdownTimeout gives up on the post) and exits at once,
 //           its dispatch thread still in the post;
@@ -10,11 +10,13 @@
 //   memory  posts two heartbeats and prints "peak-growth-kb N policy-bytes M"
 //           for the second (its answer is the large one);
 //   post    posts COUNT heartbeats named NAME, the i-th with a module NAME-i,
-//           printing "posted NAME-i" as each post returns, then waits (a
-//           minute at most) to be killed.
+//           a few milliseconds apart, printing "posted NAME-i" as each post
+//           returns, and kills itself with SIGKILL DELAY microseconds after
+//           the KILL-th one, whatever its threads are doing then.
 // Exit status 0: all went as asked and, with a trace sink per cycle, no line,
 // error or callback reached the agent after its cycle's SS_ShutDown returned.
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -93,7 +95,7 @@ int main(int argc, char** argv) {
     const bool late = mode == "exit" || mode == "dlopen";
     for (uint32_t cycle = 0; cycle < (mode == "dlopen" ? kCycles : 1); ++cycle) {
         g_library = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
-        if (g_library == nullptr || !(late || mode == "memory" || (mode == "post" && argc == 8))) return 2;
+        if (g_library == nullptr || !(late || mode == "memory" || (mode == "post" && argc == 10))) return 2;
         OVX_CALL(SS_SetMSLLibPath)(argv[3]);
         g_sinks[cycle] = SS_TraceSink{cycle, 0xFFFFFFFFu, &Write};
         if (OVX_CALL(SS_Init)("5.0", argv[4], argv[5], "ovx-probe", nullptr, late ? &g_sinks[cycle] : nullptr) != 0)
@@ -106,6 +108,13 @@ int main(int argc, char** argv) {
                 if (!Post(argv[6], module.c_str())) return 4;
                 std::printf("posted %s\n", module.c_str());
                 std::fflush(stdout);
+                const auto delay = static_cast<useconds_t>(std::atol(argv[9]));
+                if (i == std::atoi(argv[8])) {
+                    std::thread([delay] {
+                        ::usleep(delay);
+                        ::kill(::getpid(), SIGKILL);
+                    }).detach();
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
             }
             std::this_thread::sleep_for(std::chrono::seconds(60));

@@ -67,13 +67,12 @@ protected:
     }
     // Runs the agent probe on the settings files; its exit status (128 + the
     // signal that ended it), and what it printed into `said`.
-    int Probe(const std::string& mode, std::string* said = nullptr) {
+    int Probe(const std::string& mode, std::string& said) {
         const std::string command = std::string(OVX_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " + kLibraryDir +
                                     " " + localFile + " " + commFile;
         FILE* pipe = ::popen(command.c_str(), "r");
         char chunk[256];
-        while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr)
-            if (said != nullptr) *said += chunk;
+        while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) said += chunk;
         const int status = pipe == nullptr ? -1 : ::pclose(pipe);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -91,27 +90,22 @@ class EitherEdges : public Edges, public ::testing::WithParamInterface<bool> {};
 TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
     const std::string scs = kLibraryDir + "/" + kScsName, missing = kLibraryDir + "/libovxScsMissingSymbol.so";
     TempDir none("ovx-no-library"), unsigned_("ovx-unsigned"), tampered("ovx-tampered"), unbound("ovx-missing");
-    for (const auto& copy :
-         std::vector<std::pair<std::string, std::string>>{{scs, unsigned_ / kScsName},
-                                                          {scs, tampered / kScsName},
-                                                          {scs + ".sig", tampered / (kScsName + ".sig")},
-                                                          {missing, unbound / kScsName},
-                                                          {missing + ".sig", unbound / (kScsName + ".sig")}}) {
-        std::filesystem::copy_file(copy.first, copy.second);
-    }
+    const auto copy = [](const std::string& library, const TempDir& folder, bool signature) {
+        std::filesystem::copy_file(library, folder / kScsName);
+        if (signature) std::filesystem::copy_file(library + ".sig", folder / (kScsName + ".sig"));
+    };
+    copy(scs, unsigned_, false);
+    copy(scs, tampered, true);
+    copy(missing, unbound, true);
     std::fstream(tampered / kScsName, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(-1, std::ios::end)
         .put('\x5a');
-    const std::pair<std::string, std::string> failures[] = {// the service folder, the comm settings
-                                                            {none.path(), commFile},
-                                                            {unsigned_.path(), commFile},
-                                                            {tampered.path(), commFile},
-                                                            {unbound.path(), commFile},
-                                                            {kLibraryDir, dir + "/absent.ini"}};
-    for (const auto& failure : failures) {
-        SCOPED_TRACE(failure.first + ", " + failure.second);
-        SS_SetMSLLibPath(failure.first.c_str());
-        EXPECT_NE(0u, SS_Init("5.0", localFile.c_str(), failure.second.c_str(), "ovx-tests", nullptr, &sink));
+    // The last: a good folder, and no comm settings file.
+    for (const std::string& folder : {none.path(), unsigned_.path(), tampered.path(), unbound.path(), kLibraryDir}) {
+        SCOPED_TRACE(folder);
+        const std::string comm = folder == kLibraryDir ? dir + "/absent.ini" : commFile;
+        SS_SetMSLLibPath(folder.c_str());
+        EXPECT_NE(0u, SS_Init("5.0", localFile.c_str(), comm.c_str(), "ovx-tests", nullptr, &sink));
         EXPECT_EQ(0, mslLoader_ovxSessionConfigSvcs::ReferenceCount());
         // The table holds its stubs again, not entries of a half-bound library.
         EXPECT_EQ(OVX_E_MSL_NOT_LOADED, mslLoader_ovxSessionConfigSvcs::Scs().SCS_SetAgentId("x"));
@@ -162,16 +156,11 @@ namespace {
 
 std::atomic<bool> g_returned{false};
 std::atomic<int> g_lateCalls{0};
-uint32_t Late() {
+// Any callback or trace line, counted once SS_ShutDown returned.
+template <class... Arguments>
+uint32_t Late(Arguments...) {
     if (g_returned.load()) ++g_lateCalls;
     return 0;
-}
-uint32_t LateLine(uint32_t, uint32_t, const char*, const char*) { return Late(); }
-uint32_t LateComplete(const char*) { return Late(); }
-uint32_t LateError(uint32_t, uint32_t) { return Late(); }
-uint32_t LatePolicy(const char*, uint32_t, uint32_t, const char*, const char*, const char*, const char*, const char*,
-                    uint32_t, const char*, const uint8_t*, uint32_t, uint8_t) {
-    return Late();
 }
 
 }  // namespace
@@ -190,11 +179,11 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
                                   Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     g_returned = false;
     g_lateCalls = 0;
-    auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &LateLine};
+    auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &Late};
     ASSERT_EQ(0u, SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, sink));
-    ASSERT_EQ(0u, SS_RegisterErrorCallback(&LateError));
-    ASSERT_EQ(0u, RegisterResponseComplete(&LateComplete));
-    ASSERT_EQ(0u, RegisterCommSettingsResponse(&LatePolicy));
+    ASSERT_EQ(0u, SS_RegisterErrorCallback(&Late));
+    ASSERT_EQ(0u, RegisterResponseComplete(&Late));
+    ASSERT_EQ(0u, RegisterCommSettingsResponse(&Late));
     ASSERT_EQ(0u, PostOne("late"));
     ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
     const auto started = Clock::now();
@@ -213,7 +202,8 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     // Transfers that outlast the process, or that end while later cycles run.
     for (const auto& mode : {std::make_pair("exit", "60000"), std::make_pair("dlopen", "700")}) {
         Settings(std::string("shutdownTimeout=100\ntransferTimeout=") + mode.second + "\n");
-        EXPECT_EQ(0, Probe(mode.first)) << mode.first;
+        std::string said;
+        EXPECT_EQ(0, Probe(mode.first, said)) << mode.first << ": " << said;
     }
 }
 
@@ -467,7 +457,7 @@ TEST_F(Edges, ALargeAnswerTakesMemoryInProportionToItsSize) {
     WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\nmaxResponseSize=" +
                              std::to_string(large.size() + 1024) + "\n[sensor_services]\nautoGroupSettingsRequest=0\n");
     std::string said;
-    ASSERT_EQ(0, Probe("memory", &said)) << said;
+    ASSERT_EQ(0, Probe("memory", said)) << said;
     long growthKb = 0;
     size_t policyBytes = 0;
     ASSERT_EQ(2, std::sscanf(said.c_str(), "peak-growth-kb %ld policy-bytes %zu", &growthKb, &policyBytes)) << said;
