@@ -78,8 +78,8 @@ protected:
     }
 };
 
-// Sessions set up to merge heartbeats, or to process answers on a thread of
-// their own, and those that do not.
+// Sessions set up to process answers on a thread of their own, and those that
+// do not.
 class EitherEdges : public Edges, public ::testing::WithParamInterface<bool> {};
 
 }  // namespace
@@ -291,11 +291,10 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
 }
 
 // Each builder that fails leaves the message exactly as it was, so the
-// heartbeat still goes out; every posted heartbeat's module arrives, merged
-// or not. Without merging a newer pending heartbeat replaces an older one,
-// so each is awaited before the next is posted.
-TEST_P(EitherEdges, AFailedBuilderLeavesTheMessageAsItWas) {
-    Settings(GetParam() ? "mergeHeartbeatOnPost=1\n" : "");
+// heartbeat still goes out: every posted heartbeat's module arrives, merged
+// into the one pending.
+TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
+    Settings("mergeHeartbeatOnPost=1\n");
     ASSERT_EQ(0u, Init());
     const std::string longText(5000, 'x');
     const char* const huge = longText.c_str();
@@ -325,16 +324,14 @@ TEST_P(EitherEdges, AFailedBuilderLeavesTheMessageAsItWas) {
     };
     for (size_t i = 0; i < std::size(builders); ++i) {
         SCOPED_TRACE(i);
-        SS_HMESSAGE heartbeat = nullptr;
+        SS_HMESSAGE heartbeat = Heartbeat("edge");
         SS_HMODULE handle = nullptr;
-        ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "edge", "urn:sensors", "5.0", "127.0.0.1"));
         ASSERT_EQ(0u, AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.0", 0, &handle));
         EXPECT_NE(0u, AddModuleInfoParams(handle, b, n));
         const std::string before = text(heartbeat);
         EXPECT_NE(0u, builders[i](heartbeat));
         EXPECT_EQ(before, text(heartbeat));
         ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-        ASSERT_TRUE(GetParam() || WaitFor([&] { return server.Count() == i + 1; }));
     }
     for (size_t i = 0; i < std::size(builders); ++i)
         EXPECT_TRUE(WaitFor([&] { return server.Named("module-" + std::to_string(i)) > 0; })) << i;
@@ -342,15 +339,12 @@ TEST_P(EitherEdges, AFailedBuilderLeavesTheMessageAsItWas) {
 
 namespace {
 
-std::atomic<long> g_shutDownStatus{-1}, g_shutDownMs{-1};
+std::atomic<long> g_shutDownStatus{-1};
 std::atomic<size_t> g_linesAtReturn{0};
 std::atomic<int> g_threadsInCallback{0};
 uint32_t ShutsDown(const char*) {
     g_threadsInCallback = Threads();
-    const auto start = Clock::now();
     const uint32_t status = SS_ShutDown();
-    g_shutDownMs =
-        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     g_linesAtReturn = TraceLines::Count("");
     g_shutDownStatus = static_cast<long>(status);
     return 0;
@@ -368,9 +362,9 @@ TEST_P(EitherEdges, AShutDownFromACallbackEndsTheSessionOnceTheCallbackReturns) 
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, RegisterResponseComplete(&ShutsDown));
     EXPECT_EQ(0u, PostOne());
-    ASSERT_TRUE(WaitFor([] { return g_shutDownStatus.load() != -1; }));
+    // Far sooner than the shut-down's timeout.
+    ASSERT_TRUE(WaitFor([] { return g_shutDownStatus.load() != -1; }, std::chrono::seconds(5)));
     EXPECT_EQ(0, g_shutDownStatus.load());
-    EXPECT_LT(g_shutDownMs.load(), 2000);
     EXPECT_TRUE(Unloaded());
     // Its two threads (dispatch and worker) are gone.
     const int threads = g_threadsInCallback.load() - 2;
