@@ -87,11 +87,10 @@ protected:
             n += file.path().filename().string().rfind(prefix, 0) == 0;
         return n;
     }
-    // Posts `name` (unless it is pending already) to a server nothing answers
-    // on and moves the clock on by `seconds` between retries that begin at
-    // once: it does not arrive.
-    void Strand(const char* name, int64_t seconds, bool post = true) {
-        ASSERT_TRUE(!post || PostHeartbeat(Heartbeat(name), nullptr, nullptr) == 0);
+    // Posts `name` to a server nothing answers on and moves the clock on by
+    // `seconds` between retries that begin at once: it does not arrive.
+    void Strand(const char* name, int64_t seconds) {
+        ASSERT_EQ(0u, PostHeartbeat(Heartbeat(name), nullptr, nullptr));
         for (const int64_t step : {int64_t{0}, seconds}) {
             g_now += step;
             const size_t until = TraceLines::Count(kRetried) + 3;
@@ -433,34 +432,21 @@ TEST_F(Extensions, WhatWasPostedArrivesAfterASigkillAtAnyMoment) {
 // ---- group settings on probation
 
 // Settings that reach no server are rolled back once their probation (five
-// seconds on the clock seam) is over, and it starts again when the agent
-// restarts (it is kept next to the comm settings). The heartbeat that waited
-// (posted with their token, and kept in the pending store across the restart)
-// goes with the restored token; the same settings offered again are refused,
-// even when the agent itself asks with their token.
-TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAcrossARestart) {
-    Settings("settingsProbation=5\npendingStore=" + Store() + "\n");
-    const std::string good = ReadText(commFile), kept = commFile + ".lastgood";
+// seconds on the clock seam) is over; the heartbeat that waited (posted with
+// their token) goes with the restored token, and the same settings offered
+// again are refused, even when the agent itself asks with their token.
+TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndNotTakenAgain) {
+    Settings("settingsProbation=5\n");
+    const std::string good = ReadText(commFile);
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
-    EXPECT_EQ(dead, ReadText(commFile));
-    // The token is taken just before the probation is written down.
-    ASSERT_TRUE(WaitFor([&] { return Mode(kept) != ~0u; }));
-    EXPECT_EQ(0600u, Mode(kept));
-    EXPECT_NE(std::string::npos, ReadText(kept).find(good));
-    // Cut off: every post goes to the dead server and fails.
-    ASSERT_NO_FATAL_FAILURE(Strand("cut off", 5));
-
-    ASSERT_NO_FATAL_FAILURE(End());
-    ASSERT_EQ(dead, ReadText(commFile));
-    ASSERT_NO_FATAL_FAILURE(Start());
     SS_RegisterErrorCallback(&OnError);
-    EXPECT_EQ(1u, TraceLines::Count(
-                      "Group settings were on probation when the last session ended: their probation starts again."));
-    ASSERT_NO_FATAL_FAILURE(Strand("cut off", 5, false));
+    EXPECT_EQ(dead, ReadText(commFile));
+    // Cut off: every post goes to the dead server and fails.
+    ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5));
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     g_now += 1;
-    ASSERT_TRUE(WaitFor([&] { return server.Named("cut off") == 1; }));
-    const std::string stranded = server.FirstNamed("cut off");
+    ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
+    const std::string stranded = server.FirstNamed("stranded");
     EXPECT_NE(std::string::npos, stranded.find("token='0'")) << stranded;
     EXPECT_EQ(std::string::npos, stranded.find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
@@ -470,7 +456,6 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAcro
     std::vector<std::string> errors = g_errors.Take();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ("0xc7560014 kind 3", errors.back());
-    ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
 
     server.Then(GroupSettingsAnswer("tok-dead", dead));
     SS_HMESSAGE again = Heartbeat("again");
@@ -481,6 +466,36 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAcro
     EXPECT_EQ(std::string::npos, server.FirstNamed("again").find("tok-dead"));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
+}
+
+// An agent restarted while its settings are on probation resumes it from the
+// file kept next to the comm settings, from the start: the restart does not
+// leave it cut off, and the rolled-back token is still refused.
+TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
+    Settings("settingsProbation=5\n");
+    const std::string good = ReadText(commFile), kept = commFile + ".lastgood";
+    ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
+    // The token is taken just before the probation is written down.
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) != ~0u; }));
+    EXPECT_EQ(0600u, Mode(kept));
+    EXPECT_NE(std::string::npos, ReadText(kept).find(good));
+    ASSERT_NO_FATAL_FAILURE(Strand("cut off", 5));
+    ASSERT_NO_FATAL_FAILURE(End());
+    ASSERT_EQ(dead, ReadText(commFile));
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(1u, TraceLines::Count(
+                      "Group settings were on probation when the last session ended: their probation starts again."));
+    ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5));
+    g_now += 1;
+    ASSERT_TRUE(WaitFor([&] { return server.Named("stranded") == 1; }));
+    EXPECT_EQ(good, ReadText(commFile));
+    ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
+    // The server, hearing token 0, offers the same settings: refused.
+    server.Then(GroupSettingsAnswer("tok-dead", dead));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("again"), nullptr, nullptr));
+    ASSERT_TRUE(
+        WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
+    EXPECT_EQ(good, ReadText(commFile));
 }
 
 // The last known good settings cannot be written back (their file became a
