@@ -52,30 +52,20 @@ protected:
 }  // namespace
 
 // The text written into the agent's buffer is the text posted, to the byte,
-// the rest of the buffer zeros; a buffer too small for it is all zeros.
-TEST_F(Queue, TheTextWrittenOutIsPostedWithTheGroupSettingsRequest) {
-    std::vector<char> buffer(64 * 1024);
-    for (const uint32_t size : {16u, 64u * 1024, 64u * 1024}) {
-        std::fill(buffer.begin(), buffer.end(), 'x');
-        uint32_t length = size;
-        const size_t before = server.Count();
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat(std::to_string(size).c_str()), buffer.data(), &length));
-        const uint32_t text = size == 16 ? 0 : length;
-        EXPECT_TRUE(size == 16 ? length == 16 : length < size) << length;
-        EXPECT_EQ(std::string(size - text, '\0'), std::string(buffer.data() + text, size - text));
-        ASSERT_TRUE(WaitFor([&] { return server.Count() == before + 1; }));
-        const std::string body = server.Body(before);
-        if (size != 16) {
-            EXPECT_EQ(std::string(buffer.data(), length), body);
-        }
-        EXPECT_EQ(0u, body.find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
-        ovxTest::ExpectContains(
-            body, {"name='" + std::to_string(size) + "'",
-                   "<policy-item namespace='" + ovxTest::kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"});
-        EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(before).contentType);
-    }
-    EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }));
-    EXPECT_EQ(0, g_errors.load());
+// the rest of the buffer zeros; a buffer too small for it is zeroed.
+TEST_F(Queue, TheTextWrittenOutIsTheTextPosted) {
+    std::vector<char> buffer(64 * 1024, 'x');
+    uint32_t length = 16;
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), buffer.data(), &length));
+    EXPECT_EQ(std::string(16, '\0') + std::string(16, 'x'), std::string(buffer.data(), 32));
+    EXPECT_EQ(16u, length);
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 1; }));
+    length = static_cast<uint32_t>(buffer.size());
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), buffer.data(), &length));
+    EXPECT_EQ(std::string(buffer.size() - length, '\0'), std::string(buffer.data() + length, buffer.size() - length));
+    ASSERT_TRUE(WaitFor([&] { return server.Count() == 2; }));
+    EXPECT_EQ(std::string(buffer.data(), length), server.Body(1));
+    EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(1).contentType);
 }
 
 // Two heartbeats meet in the queue: both wait, or the second is queued while
