@@ -56,7 +56,7 @@ uint32_t OnComplete(const char* responseTo) {
 
 constexpr unsigned kGetSchemaRequest = 1, kSetSchemaRequest = 2, kGetSchemaResponse = 4, kSetSchemaResponse = 8,
                    kGetPolicy = 16, kSetPolicy = 32, kComm = 64, kGeneric = 128,
-                   kThrowing = 256 /* a generic that throws */, kComplete = 512;
+                   kThrowing = 256 /* a generic that throws */, kComplete = 512, kGroup = 1024;
 
 class Responses : public ServedSession {
 protected:
@@ -102,8 +102,12 @@ bool Matches(const std::string& pattern, const std::string& text) {
 
 // Each answer is read by a fresh session with the callbacks of its row: the
 // calls it gives in order (with their arguments and the last flag, which
-// falls on the final call), the trace lines it writes, and its status. None
-// of them applies group settings, and the session reads the next answer.
+// falls on the final call), the trace lines it writes, and its status. Group
+// settings applied go to the file first, then the agent hears of it; the
+// service library reloads them and the next heartbeat asks with their token.
+// Whatever the answer, the session reads the next one.
+const std::string kLaptops =
+    "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=http://127.0.0.1:1\n";
 struct AnswerCase {
     const char* name;
     unsigned callbacks;
@@ -111,6 +115,7 @@ struct AnswerCase {
     std::vector<std::string> calls;
     std::vector<std::pair<std::string, size_t>> traces;  // "{comm}" is the comm settings file
     uint32_t status;
+    std::string token;  // the group settings token after it: "0" when none were applied
 };
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
@@ -127,6 +132,7 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     if (mask & kGetPolicy) RegisterGetPolicyResponse(&OnPolicy<4>);
     if (mask & kSetPolicy) RegisterSetPolicyResponse(&OnPolicy<5>);
     if (mask & kComm) RegisterCommSettingsResponse(&OnPolicy<6>);
+    if (mask & kGroup) RegisterGroupSettingsResponse(&OnPolicy<6>);
     if (mask & (kGeneric | kThrowing)) RegisterGenericResponse(&OnGeneric);
     if (mask & kComplete) RegisterResponseComplete(&OnComplete);
     g_genericThrows = (mask & kThrowing) != 0;
@@ -139,8 +145,21 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
         if (line.find("{comm}") != std::string::npos) line.replace(line.find("{comm}"), 6, commFile);
         EXPECT_EQ(count, TraceLines::Count(line)) << line;
     }
-    EXPECT_EQ(before, ReadText(commFile));
-    EXPECT_EQ("0", session->GetGroupSettingsToken());
+    const bool applied = c.token != "0";
+    EXPECT_EQ(applied ? kLaptops : before, ReadText(commFile));
+    EXPECT_EQ(applied ? 0600u : Mode(commFile), Mode(commFile));
+    EXPECT_EQ(c.token, session->GetGroupSettingsToken());
+    char* schemaVersion = nullptr;
+    char* hint = nullptr;
+    const auto& scs = mslLoader_ovxSessionConfigSvcs::Scs();
+    ASSERT_EQ(0u, scs.SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0, &schemaVersion, &hint));
+    EXPECT_EQ(applied ? "Laptops" : "Servers", Str(hint));
+    scs.SCS_Free(schemaVersion);
+    scs.SCS_Free(hint);
+    std::vector<char> text(64 * 1024);
+    uint32_t length = static_cast<uint32_t>(text.size());
+    ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat(), text.data(), &length));
+    ExpectContains(std::string(text.data(), length), {"token='" + c.token + "'/>"});
     RegisterResponseComplete(&OnComplete);
     g_genericThrows = false;
     ASSERT_EQ(0u, Process(Answer("", "", kDestination, "next")));
@@ -162,8 +181,8 @@ std::string GroupSettingsCode(const std::string& code) {
                               "' text='no group'/>"));
 }
 AnswerCase Row(const char* name, unsigned callbacks, const std::string& answer, std::vector<std::string> calls = {},
-               std::vector<std::pair<std::string, size_t>> traces = {}, uint32_t status = 0) {
-    return {name, callbacks, answer, std::move(calls), std::move(traces), status};
+               std::vector<std::pair<std::string, size_t>> traces = {}, uint32_t status = 0, std::string token = "0") {
+    return {name, callbacks, answer, std::move(calls), std::move(traces), status, std::move(token)};
 }
 const std::vector<std::pair<std::string, size_t>> kUnwritable = {{"Error writing out group settings. File: {comm}", 1}};
 const std::string kCodeTraced = "CML error code while processing group settings. Code: ";
@@ -183,6 +202,19 @@ const AnswerCase kAnswerCases[] = {
         Answer(kThreeSchemas, Doc("get-policy-response", kPolicyNs, "gp-1", Base64Item("urn:blob", "t", "x", "blob"))),
         {kGetSchemaCalls[0], kGetSchemaCalls[1], kGetSchemaCalls[2] + "0",
          "get-policy-response gp-1 {agent} t blob urn:blob 1.0.0 0 (null) [x] last=1", "complete hb-1"}),
+    // Policies reach the agent decoded or as XML; group settings (the other
+    // name of the comm settings registration) replace the comm settings.
+    Row("PoliciesAndGroupSettings", kGetPolicy | kGroup,
+        Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
+                       "<policy-item name='fw' namespace='urn:firewall' schema-version='1.0.0' token='t-fw'><rules "
+                       "xmlns='urn:firewall' name='fw'><rule port='22'/></rules></policy-item>" +
+                           Base64Item(kGroupSettingsNs, "tok-2", kLaptops) +
+                           Base64Item("urn:blob", "t-blob", std::string("\x01\x00\xfe\xff", 4), "blob"))),
+        {"get-policy-response gp-1 {agent} t-fw fw urn:firewall 1.0.0 0 (null) [<*<rule port='22'/>*] last=0",
+         "comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + kLaptops + "] last=0",
+         "get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + std::string("\x01\x00\xfe\xff", 4) +
+             "] last=1"},
+        {}, 0, "tok-2"),
     // One call per item; a response without items gives one with empty arguments.
     Row("SetResponsesWithoutItems", kSetPolicy | kSetSchemaResponse,
         Answer("", Doc("set-policy-response", kPolicyNs, "sp-1") + Doc("set-schema-response", kSchemaNs, "ss-1")),
@@ -266,43 +298,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, AnswerCallbacks, ::testing::ValuesIn(kAnswerCase
 
 }  // namespace
 
-// Group settings go to the file first, then the agent hears of it; the
-// service library reloads them and the next heartbeat asks with their token.
-TEST_F(Responses, PoliciesReachTheAgentDecodedOrAsXmlAndGroupSettingsReplaceTheCommFile) {
-    RegisterGetPolicyResponse(&OnPolicy<4>);
-    RegisterGroupSettingsResponse(&OnPolicy<6>);  // the other name of the same registration
-    const std::string settings =
-        "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=" + server.Url() + "\n";
-    const std::string binary("\x01\x00\xfe\xff", 4);  // Base64 "AQD+/w=="
-    ASSERT_EQ(0u, Process(Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
-                                         "<policy-item name='fw' namespace='urn:firewall' schema-version='1.0.0' "
-                                         "token='t-fw'><rules xmlns='urn:firewall' name='fw'><rule port='22'/></rules>"
-                                         "</policy-item>" +
-                                             Base64Item(kGroupSettingsNs, "tok-2", settings) +
-                                             Base64Item("urn:blob", "t-blob", binary, "blob")))));
-    std::vector<std::string> calls = g_calls.Take();
-    ASSERT_EQ(3u, calls.size());
-    EXPECT_TRUE(Matches(
-        "get-policy-response gp-1 {agent} t-fw fw urn:firewall 1.0.0 0 (null) [<*<rule port='22'/>*] last=0", calls[0]))
-        << calls[0];
-    EXPECT_EQ("comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + settings + "] last=0",
-              calls[1]);
-    EXPECT_EQ("get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + binary + "] last=1", calls[2]);
-    EXPECT_EQ(settings, ReadText(commFile));
-    EXPECT_EQ(0600u, Mode(commFile));
-    EXPECT_EQ("tok-2", session->GetGroupSettingsToken());
-    char* schemaVersion = nullptr;
-    char* hint = nullptr;
-    ASSERT_EQ(0u, mslLoader_ovxSessionConfigSvcs::Scs().SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0,
-                                                                                &schemaVersion, &hint));
-    EXPECT_EQ("Laptops", Str(hint));
-    mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(schemaVersion);
-    mslLoader_ovxSessionConfigSvcs::Scs().SCS_Free(hint);
-    ASSERT_TRUE(Posted("next"));
-    ExpectContains(server.FirstNamed("next"), {"token='tok-2'"});
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, session->HelperProcessHeartbeatResponse(nullptr, 10));
-}
-
 TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     std::string requests = Doc("get-agent-info-request", kAgentNs, "unknown-1") +
                            Doc("configure-task-request", kTaskNs, "task-1") +
@@ -322,6 +317,7 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
                           "request-id='flood-1999'"});
     EXPECT_EQ(std::string::npos, body.find("task-1"));
     EXPECT_EQ(2001u, Occurrences(body, "<error-response"));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, session->HelperProcessHeartbeatResponse(nullptr, 10));
 }
 
 // A refused answer gives back what reading it took, as a read one does: the
