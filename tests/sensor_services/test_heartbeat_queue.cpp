@@ -69,12 +69,14 @@ TEST_F(Queue, TheTextWrittenOutIsTheTextPosted) {
 }
 
 // Two heartbeats meet in the queue: both wait, or the second is queued while
-// the first is on the wire and the server refuses it (and the retry). Without merging the
-// newer agent heartbeat replaces the older; with it, each kind of the newer
-// is merged into the pending one (an entry of the same key takes the newer
-// values, another is appended, one document per kind). The library's own
-// error responses (answering requests it does not know) join the agent's
-// heartbeat either way, whichever came first: the server gets both.
+// the first is on the wire and the server refuses it, and its retry too
+// (the retry made from the heartbeat kept, not from a text kept). Without
+// merging the newer agent heartbeat replaces the older; with it, each kind
+// of the newer is merged into the pending one (an entry of the same key
+// takes the newer values, another is appended, one document per kind). The
+// library's own error responses (answering requests it does not know) join
+// the agent's heartbeat either way, whichever came first: the server gets
+// both. A failed heartbeat alone is sent again.
 enum Message { kNone, kOlder, kNewer, kOwn };
 struct PairCase {
     const char* name;

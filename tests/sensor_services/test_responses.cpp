@@ -103,9 +103,10 @@ bool Matches(const std::string& pattern, const std::string& text) {
 // Each answer is read by a fresh session with the callbacks of its row: the
 // calls it gives in order (with their arguments and the last flag, which
 // falls on the final call), the trace lines it writes, and its status. Group
-// settings applied go to the file first, then the agent hears of it; the
-// service library reloads them and the next heartbeat asks with their token.
-// Whatever the answer, the session reads the next one.
+// settings applied replace the comm settings file (the agent's alone to
+// read), the service library reloads them and the next heartbeat asks with
+// their token; any other answer changes none of these. Whatever the answer,
+// the session reads the next one.
 const std::string kLaptops =
     "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=http://127.0.0.1:1\n";
 struct AnswerCase {
