@@ -230,16 +230,19 @@ const AnswerCase kAnswerCases[] = {
         {"set-policy-response sp-2 {agent} t1 p1 urn:p 1.0.0 5 bad [(null)] last=0",
          "set-policy-response sp-2 {agent} t2 p2 urn:p 1.0.1 0 (null) [(null)] last=0",
          "set-schema-response ss-2 0 {agent} S urn:s 1.0 9 no (null) last=1"}),
-    // The set-schema-request goes first (list S), its schema as UTF-8 XML.
-    Row("SchemaTextsAndCodes", kSetSchemaRequest | kGetSchemaResponse,
+    // The set-schema-request and the get-schema-response go first (list S),
+    // its schema as UTF-8 XML; the last flag falls after them.
+    Row("SchemaTextsAndCodes", kSetSchemaRequest | kGetSchemaResponse | kSetPolicy,
         Answer(Doc("set-schema-request", kSchemaNs, "set-1",
                    "<schema-info namespace='urn:a' version='1.0' name='A'><schema xmlns='http://www.w3.org/2001/"
                    "XMLSchema' targetNamespace='urn:a'><element name='e'/></schema></schema-info>"),
                Doc("get-schema-response", kSchemaNs, "agent-req",
-                   "<schema-info namespace='urn:b' version='2.0' name='B' code='7' text='not here'/>")),
+                   "<schema-info namespace='urn:b' version='2.0' name='B' code='7' text='not here'/>") +
+                   Doc("set-policy-response", kPolicyNs, "sp-1")),
         {"set-schema-request set-1 0 {agent} A urn:a 1.0 0 (null) <schema *targetNamespace='urn:a'*<element "
          "name='e'/>* last=0",
-         "get-schema-response agent-req 0 {agent} B urn:b 2.0 7 not here (null) last=1"}),
+         "get-schema-response agent-req 0 {agent} B urn:b 2.0 7 not here (null) last=0",
+         "set-policy-response sp-1 {agent} (null) (null) (null) (null) 0 (null) [(null)] last=1"}),
     // An item whose content cannot be read is skipped with a line saying why;
     // group settings with neither content nor code change nothing.
     Row("UnreadableItemsSkipped", kGetPolicy | kComm,
