@@ -35,10 +35,7 @@ Mappings CountMappings() {
 
 class Cycles : public SessionFixture {
 protected:
-    void SetUp() override {
-        SessionFixture::SetUp();
-        sink.levelMask = SS_TRACE_ERROR;
-    }
+    Cycles() { sink.levelMask = SS_TRACE_ERROR; }
     bool Cycle() {
         return Init() == 0 && SS_ShutDown() == 0 &&
                WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; });
