@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -36,16 +35,9 @@ Mappings CountMappings() {
 
 class Cycles : public SessionFixture {
 protected:
-    void SetUp() override {
-        SessionFixture::SetUp();
-        sink.levelMask = SS_TRACE_ERROR;
-    }
+    Cycles() { sink.levelMask = SS_TRACE_ERROR; }
     bool Cycle() {
-        const uint32_t started = Init();
-        const uint32_t stopped = SS_ShutDown();
-        EXPECT_EQ(0u, started);
-        EXPECT_EQ(0u, stopped);
-        return started == 0 && stopped == 0 &&
+        return Init() == 0 && SS_ShutDown() == 0 &&
                WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; });
     }
 };
@@ -61,11 +53,6 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
     for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
     const Mappings after = CountMappings();
-    std::printf(
-        "after 20 and 500 sessions: %zu and %zu mappings (%zu and %zu of the library), RssShmem %ld and %ld "
-        "kB, resident %ld and %ld kB\n",
-        before.all, after.all, before.library, after.library, shmemBefore, ResidentKiB("RssShmem"), residentBefore,
-        ResidentKiB());
     EXPECT_EQ(before.library, after.library);
     EXPECT_LE(after.all, before.all + 8);
     // One more copy of the library is about 3 MB of shared memory.
