@@ -144,11 +144,7 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         if (older) announcement.SetSchemaVersion(kVersionCml);
         message.AddRequest(announcement);
         CAgentStartupAcknowledgement acknowledgement;
-        if (older) {
-            acknowledgement.SetNamespaceUri(kNsCml);
-            acknowledgement.SetSchemaVersion(kVersionCml);
-        }
-        message.AddResponse(acknowledgement);
+        message.AddResponse(Place(acknowledgement, older));
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
         ASSERT_NE(nullptr, back);
         ASSERT_EQ(1u, back->GetRequests().size());
@@ -172,24 +168,17 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         std::unique_ptr<CCmlMessage> again = RoundTrip(*back);
         ASSERT_NE(nullptr, again);
         EXPECT_EQ(Written(*back), Written(*again));
+        // Read-only status policies come back as DOM nodes, and typed for
+        // the status details.
+        CModuleInfo& module = read->GetContent().modules[0];
+        EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
+        std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
+        ASSERT_EQ(1u, policies.size());
+        auto* typed = dynamic_cast<CCmlAvpSections*>(policies[0]);
+        ASSERT_NE(nullptr, typed);
+        ASSERT_NE(nullptr, typed->FindSection(L"engine"));
+        EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
     }
-}
-
-TEST(AgentInfo, ReadOnlyStatusPoliciesBecomeTypedForTheStatusDetails) {
-    CCmlMessage message = Envelope();
-    message.AddRequest(FullAnnouncement(false));
-    std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-    ASSERT_NE(nullptr, back);
-    auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, read);
-    CModuleInfo& module = read->GetContent().modules[0];
-    EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
-    std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
-    ASSERT_EQ(1u, policies.size());
-    auto* typed = dynamic_cast<CCmlAvpSections*>(policies[0]);
-    ASSERT_NE(nullptr, typed);
-    ASSERT_NE(nullptr, typed->FindSection(L"engine"));
-    EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
 }
 
 TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {

@@ -73,24 +73,14 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
 
     std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
     ASSERT_NE(nullptr, back);
+    EXPECT_EQ(Written(message), Written(*back));  // the same classes, holding the same
     ASSERT_EQ(2u, back->GetRequests().size());
-    auto* readWanted = dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, readWanted);
-    EXPECT_TRUE(readWanted->GetItem(0).GetGetFromAgent());
-    auto* readSet = dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]);
-    ASSERT_NE(nullptr, readSet);
-    ASSERT_NE(nullptr, readSet->GetItem(0).GetSchema());
-    EXPECT_EQ(L"3.1", readSet->GetItem(0).GetSchema()->GetVersion());
-    EXPECT_EQ(kXmlSchemaNamespace, readSet->GetItem(0).GetSchema()->GetNamespace());
-    auto* readAnswer = dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]);
-    ASSERT_NE(nullptr, readAnswer);
-    ASSERT_EQ(2u, readAnswer->GetCount());
-    EXPECT_EQ(0xC7560006u, readAnswer->GetItem(1).GetCode());
+    EXPECT_NE(nullptr, dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]));
+    EXPECT_NE(nullptr, dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]));
+    EXPECT_NE(nullptr, dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]));
     auto* readInventory = dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]);
     ASSERT_NE(nullptr, readInventory);
     EXPECT_EQ(L"get-schema-info-response", readInventory->GetTagName());
-    EXPECT_EQ(L"a & b", readInventory->GetItem(0).GetText());
-    EXPECT_EQ(L"Getting schema response", Failure([&] { readInventory->GetItem(1); }).GetOperation());
     // The copies of the schema are the message's own.
     std::unique_ptr<CCmlMessage> clone(back->Clone());
     back.reset();
