@@ -62,6 +62,9 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
 TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
     CAgentInfo source = Agent(L"S\u00e9nsor \u20ac \U0001F600");
     CCmlMessage message(source, L"m", Agent(L"d"), false, L"");
+    CCmlErrorResponse error;
+    error.SetText(L"\u00ff & \U0010FFFF <");
+    message.AddResponse(error);
     std::wostringstream wide;
     message.Serialize(wide);
     std::string narrow = Written(message);

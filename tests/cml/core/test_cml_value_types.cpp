@@ -12,21 +12,17 @@
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlValueTypes.h"
 #include "cml/core/cmlXmlText.h"
+#include "support/CmlFailure.h"
 
 using namespace ovx::cml;
 using namespace ovx::cml::XmlUtils;
+using ovx::cml::testing::Failure;
 
 namespace {
 
-template <class T>
-std::wstring Wide(const T& value) {
-    std::wostringstream out;
-    out << value;
-    return out.str();
-}
-template <class T>
-std::string Narrow(const T& value) {
-    std::ostringstream out;
+template <class Char = wchar_t, class T>
+std::basic_string<Char> Lexical(const T& value) {
+    std::basic_ostringstream<Char> out;
     out << value;
     return out.str();
 }
@@ -66,9 +62,9 @@ template <class T>
 std::wstring Written(const std::wstring& text) {
     T copy;
     copy = Read<T>(text);
-    EXPECT_EQ(Wide(Read<T>(text)), Wide(copy)) << "the copy of " << text;
-    const std::wstring wide = Wide(copy);
-    EXPECT_EQ(std::string(wide.begin(), wide.end()), Narrow(copy)) << "the narrow form of " << text;
+    EXPECT_EQ(Lexical(Read<T>(text)), Lexical(copy)) << "the copy of " << text;
+    const std::wstring wide = Lexical(copy);
+    EXPECT_EQ(std::string(wide.begin(), wide.end()), Lexical<char>(copy)) << "the narrow form of " << text;
     return wide;
 }
 
@@ -100,6 +96,8 @@ TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
     for (const auto& row : rows) EXPECT_EQ(row.expected, row.written(row.text)) << row.text;
 }
 
+// Only an unset or unreadable date or time is null; a failed read keeps the
+// fields before the failure and clears the rest.
 TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
     CDateTime partial = Read<CDateTime>(L"2007-01-xxT10:04:05Z");
     EXPECT_EQ(2007, partial.GetYear());
@@ -114,9 +112,6 @@ TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
     EXPECT_EQ(0, value.GetHour());
     EXPECT_FALSE(value.HasTimeZone());
     EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
-}
-
-TEST(ValueTypes, OnlyAnUnsetDateOrTimeIsNull) {
     CTime time;
     EXPECT_TRUE(time.IsNull());
     EXPECT_EQ(-1, time.GetHour());
@@ -141,7 +136,8 @@ TEST(ValueTypes, DurationsSaturateAndStopAtTheFirstBadPart) {
     EXPECT_TRUE(set.IsNull());  // the null flag is copied too
 }
 
-TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
+// Neither the stream's format nor a locale reach the lexical forms.
+TEST(ValueTypes, LocalesAndStreamFormatsDoNotReachTheLexicalForms) {
     std::wostringstream out;
     out << std::hex << std::setfill(L'*') << std::showpos << std::setprecision(2);
     const auto flags = out.flags();
@@ -160,39 +156,41 @@ TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
     grouped.imbue(std::locale(grouped.getloc(), new Grouping));
     grouped << Read<CDate>(L"2007-01-15") << ' ' << 1234567;
     EXPECT_EQ("2007-01-15 1,234,567", grouped.str());
+    // Nor does a process locale with a decimal comma reach reading.
+    struct Comma : std::numpunct<wchar_t> {
+        wchar_t do_decimal_point() const override { return L','; }
+    };
+    std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Comma));
+    CTime time = Read<CTime>(L"10:04:05.25");
+    CDuration period = Read<CDuration>(L"PT1.5S");
+    std::locale::global(previous);
+    EXPECT_DOUBLE_EQ(5.25, time.GetSeconds());
+    EXPECT_DOUBLE_EQ(1.5, period.GetSeconds());
 }
 
-TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodes) {
+// Values are read from attribute and text nodes; a null node is refused
+// with the operation of its type.
+TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
     CDateTime when;
     when.Deserialize(Attribute(L"2007-01-15T10:04:05Z"));
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(when));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Lexical(when));
     CDuration period;
     period.Deserialize(Text(L"P3D"));
     EXPECT_EQ(3u, period.GetDays());
     CDate date;
     date.Deserialize(Attribute(L""));
     EXPECT_TRUE(date.IsNull());
-}
-
-TEST_F(ValueNodes, ANullNodeIsRefusedWithItsOwnOperation) {
-    struct Case {
-        const wchar_t* operation;
-        void (*read)();
-    } cases[] = {
+    const std::pair<const wchar_t*, void (*)()> cases[] = {
         {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
         {L"Processing date value", [] { CDate().Deserialize(nullptr); }},
         {L"Processing time value", [] { CTime().Deserialize(nullptr); }},
         {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
     };
-    for (const Case& c : cases) {
-        try {
-            c.read();
-            ADD_FAILURE() << "no exception for " << c.operation;
-        } catch (const CCmlException& error) {
-            EXPECT_EQ(0xC738000Fu, error.GetErrorCode());
-            EXPECT_EQ(c.operation, error.GetOperation());
-            EXPECT_EQ(L"Null element received", error.GetMessage());
-        }
+    for (const auto& c : cases) {
+        const CCmlException error = Failure(c.second);
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, error.GetErrorCode()) << c.first;
+        EXPECT_EQ(c.first, error.GetOperation());
+        EXPECT_EQ(L"Null element received", error.GetMessage()) << c.first;
     }
 }
 
@@ -209,24 +207,11 @@ TEST(XmlText, Utf16AndWideConvertBothWays) {
 }
 
 TEST(XmlText, DomCodesMapToCatalogCodesAndBack) {
-    EXPECT_EQ(0x47210043u, DomCodeToStatus(1));
-    EXPECT_EQ(0x47210054u, DomCodeToStatus(18));
-    EXPECT_EQ(19u, DomCodeToStatus(19));
-    EXPECT_EQ(0x47210055u, DomCodeToStatus(20));
-    EXPECT_EQ(0x4721005Fu, DomCodeToStatus(30));
-    EXPECT_EQ(31u, DomCodeToStatus(31));
-    EXPECT_EQ(0x47210061u, DomCodeToStatus(32));
+    // The codes of the DOM's own errors are mapped into the catalog's range,
+    // those it does not define pass through unchanged.
+    const std::pair<uint32_t, uint32_t> mapped[] = {{1, 0x47210043u},  {18, 0x47210054u}, {19, 19u},
+                                                    {20, 0x47210055u}, {30, 0x4721005Fu}, {31, 31u},
+                                                    {32, 0x47210061u}};
+    for (const auto& pair : mapped) EXPECT_EQ(pair.second, DomCodeToStatus(pair.first)) << pair.first;
     for (uint32_t code = 0; code < 40; ++code) EXPECT_EQ(code, DomCodeFromStatus(DomCodeToStatus(code))) << code;
-}
-
-TEST(ValueTypes, TheProcessLocaleDoesNotChangeReading) {
-    struct Comma : std::numpunct<wchar_t> {
-        wchar_t do_decimal_point() const override { return L','; }
-    };
-    std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Comma));
-    CTime time = Read<CTime>(L"10:04:05.25");
-    CDuration period = Read<CDuration>(L"PT1.5S");
-    std::locale::global(previous);
-    EXPECT_DOUBLE_EQ(5.25, time.GetSeconds());
-    EXPECT_DOUBLE_EQ(1.5, period.GetSeconds());
 }
