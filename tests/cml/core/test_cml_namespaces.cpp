@@ -9,6 +9,7 @@
 #include "cml/core/cmlLibraryVersions.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
+#include "support/CmlFailure.h"
 
 using namespace ovx::cml;
 
@@ -33,21 +34,18 @@ TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
 }
 
 TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.4", L"1.0.4"));
-    EXPECT_EQ(OlderRevision, CompareSchemaVersions(L"1.0.3", L"1.0.4"));
-    EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.10", L"1.0.9"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.1.0", L"1.0.0"));
-    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"2.4.1", L"1.0.0"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.00.1", L"1.0.1"));  // minor is text
-    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"01.0.1", L"1.0.1"));
-    // Revision text that is not a number counts as 0; the rest after the
-    // second dot is all revision.
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.x", L"1.0.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0", L"1.0.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.2.7", L"1.0.0"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1", L"1.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"", L""));
-    // Enormous revisions neither wrap nor throw.
+    // The major and minor parts compare as text; the revision, all that
+    // follows the second dot, as a number (0 when it is not one), and an
+    // enormous one neither wraps nor throws.
+    const struct {
+        const wchar_t *version, *other;
+        int expected;
+    } rows[] = {
+        {L"1.0.4", L"1.0.4", Identical},      {L"1.0.3", L"1.0.4", OlderRevision}, {L"1.0.10", L"1.0.9", NewerRevision},
+        {L"1.1.0", L"1.0.0", MinorMismatch},  {L"2.4.1", L"1.0.0", MajorMismatch}, {L"1.00.1", L"1.0.1", MinorMismatch},
+        {L"01.0.1", L"1.0.1", MajorMismatch}, {L"1.0.x", L"1.0.0", Identical},     {L"1.0", L"1.0.0", Identical},
+        {L"1.0.2.7", L"1.0.0", Identical},    {L"1", L"1.0", MinorMismatch},       {L"", L"", Identical}};
+    for (const auto& row : rows) EXPECT_EQ(row.expected, CompareSchemaVersions(row.version, row.other)) << row.version;
     EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.99999999999999999999999", L"1.0.5"));
 }
 
@@ -76,17 +74,14 @@ TEST(CmlNamespaces, ANamespaceSetRefusesASecondVersionOfOneUri) {
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
     EXPECT_EQ(2u, set.size());
-    try {
-        AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object");
-        FAIL() << "no conflict raised";
-    } catch (const CCmlException& error) {
-        EXPECT_EQ(0xC738000Eu, error.GetErrorCode());
-        EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
-        std::wstring uri = kNsMessage;
-        EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
-                      L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
-                  error.GetMessage());
-    }
+    const CCmlException error = ovx::cml::testing::Failure(
+        [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object"); });
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
+    EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
+    const std::wstring uri = kNsMessage;
+    EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
+                  L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
+              error.GetMessage());
     ASSERT_EQ(2u, set.size());
     EXPECT_EQ(L"1.0.0", set.find(CNamespace(kNsMessage, L""))->GetSchemaVersion());  // existing entry kept
 }

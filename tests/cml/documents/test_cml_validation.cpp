@@ -58,6 +58,10 @@ CCmlMessage EveryDocument(bool older) {
     done.SetCode(5);
     outcome.AddItem(done);
     message.AddResponse(Place(outcome, older));
+    CCmlErrorResponse error;
+    error.SetRequestId(L"r");
+    error.SetCode(1);
+    message.AddResponse(Place(error, older));
     return message;
 }
 
