@@ -9,19 +9,12 @@
 #include <string>
 
 #include "cml/core/cmlDocument.h"
-#include "cml/core/cmlException.h"
-#include "cml/core/cmlParser.h"
 #include "cml/documents/cml_documents_test_support.h"
 #include "cml_test_documents.h"
 #include "support/TestFiles.h"
 
 using namespace ovx::cml;
-using ovx::cml::testing::CProbeDocument;
-using ovx::cml::testing::CProbeRequest;
-using ovx::cml::testing::Failure;
-using ovx::cml::testing::kProbeNs;
-using ovx::cml::testing::RootOf;
-using ovx::cml::testing::Written;
+using namespace ovx::cml::testing;
 
 namespace {
 
@@ -130,14 +123,8 @@ TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
     CCmlParser parser;
     CCmlDOM_Element root = RootOf(parser, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>");
     CProbeDocument document;
-    try {
-        document.Deserialize(root);
-        FAIL() << "a foreign namespace was accepted";
-    } catch (const CCmlException& error) {
-        EXPECT_EQ(OVX_E_CML_UNKNOWN_NAMESPACE, error.GetErrorCode());
-        EXPECT_EQ(L"Processing standard document attributes", error.GetOperation());
-        EXPECT_EQ(L"Unrecognized namespace urn:elsewhere", error.GetMessage());
-    }
+    ExpectRefusal(OVX_E_CML_UNKNOWN_NAMESPACE, L"Processing standard document attributes",
+                  L"Unrecognized namespace urn:elsewhere", [&] { document.Deserialize(root); });
     CCmlDOM_Element none;
     EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { document.Deserialize(none); }).GetErrorCode());
 }

@@ -12,7 +12,7 @@
 #include "support/CmlFailure.h"
 
 using namespace ovx::cml;
-using ovx::cml::testing::Failure;
+using namespace ovx::cml::testing;
 
 namespace {
 

@@ -5,21 +5,12 @@
 #include <sstream>
 #include <string>
 
-#include "cml/core/cmlException.h"
-#include "cml/core/cmlMessage.h"
-#include "cml/core/cmlNamespaces.h"
-#include "cml/core/cmlParser.h"
 #include "cml/documents/cml_documents_test_support.h"
 #include "cml_test_documents.h"
 #include "tools/ovxCodecvt.h"
 
 using namespace ovx::cml;
-using ovx::cml::testing::CProbeDocument;
-using ovx::cml::testing::CProbeRequest;
-using ovx::cml::testing::Failure;
-using ovx::cml::testing::kProbeNs;
-using ovx::cml::testing::MessageOf;
-using ovx::cml::testing::Written;
+using namespace ovx::cml::testing;
 
 namespace {
 
@@ -139,20 +130,17 @@ TEST_F(Message, BodyItemsAreSkippedOrRefusedByWhatIsRegistered) {
     EXPECT_TRUE(back->GetDestinations().empty());
     EXPECT_EQ(L"", back->GetSource().GetName());  // an empty source is an agent without a name
 
-    CCmlException error = Failure([&] { Read(body("<probe-document " + ns + "/>")); });
-    EXPECT_EQ(OVX_E_UNEXPECTED, error.GetErrorCode());
-    EXPECT_EQ(L"Error deserializing CML request", error.GetOperation());
-    EXPECT_EQ(L"Document is not a message", error.GetMessage());
+    ExpectRefusal(OVX_E_UNEXPECTED, L"Error deserializing CML request", L"Document is not a message",
+                  [&] { Read(body("<probe-document " + ns + "/>")); });
 }
 
 TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
+    // Hexadecimal, decimal or octal by the prefix; anything else, or too
+    // large for 32 bits, is 0.
     EXPECT_EQ(0xC7210005u, ToUnsigned(L"0xC7210005"));
     EXPECT_EQ(10u, ToUnsigned(L"10"));
     EXPECT_EQ(8u, ToUnsigned(L"010"));
-    EXPECT_EQ(0u, ToUnsigned(L"0x100000000"));
-    EXPECT_EQ(0u, ToUnsigned(L"-1"));
-    EXPECT_EQ(0u, ToUnsigned(L"12abc"));
-    EXPECT_EQ(0u, ToUnsigned(L""));
+    for (const wchar_t* text : {L"0x100000000", L"-1", L"12abc", L""}) EXPECT_EQ(0u, ToUnsigned(text)) << text;
     EXPECT_EQ(0u, ToUnsigned(nullptr));
 
     CCmlParser parser;
@@ -218,12 +206,8 @@ public:
             message.AddRequest(request);
         }
         for (int n = Pick(0, 4); n > 0; --n) {
-            std::unique_ptr<CCmlResponse> response;
-            if (Pick(0, 1)) {
-                response = std::make_unique<CCmlErrorResponse>();
-            } else {
-                response = std::make_unique<CCmlOutOfBandResponse>();
-            }
+            std::unique_ptr<CCmlResponse> response(Pick(0, 1) ? static_cast<CCmlResponse*>(new CCmlErrorResponse)
+                                                              : new CCmlOutOfBandResponse);
             response->SetRequestId(Token().c_str());
             response->SetCode(Pick(0, 2) == 0 ? 0u : static_cast<uint32_t>(m_random()));
             response->SetText(FreeText().c_str());

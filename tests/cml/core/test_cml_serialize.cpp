@@ -17,11 +17,10 @@
 #include "cml/core/cmlXmlText.h"
 #include "support/CmlFailure.h"
 #include "support/TestFiles.h"
-#include "tools/ovxCodecvt.h"
 #include <sys/stat.h>
 
 using namespace ovx::cml;
-using ovx::cml::testing::Failure;
+using namespace ovx::cml::testing;
 using namespace ovx::cml::XmlUtils;
 
 namespace {
@@ -65,10 +64,8 @@ TEST(Escaping, AttributeAndContentRulesDifferInWhiteSpace) {
     EscapeContent(wide, L"plain run & more");
     EXPECT_EQ(L"plain run &amp; more", wide.str());
 
-    CCmlException error = Failure([&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
-    EXPECT_EQ(L"Translating XML attribute value", error.GetOperation());
-    EXPECT_EQ(L"NULL pointer received", error.GetMessage());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, error.GetErrorCode());
+    ExpectRefusal(OVX_E_INVALID_ARGUMENT, L"Translating XML attribute value", L"NULL pointer received",
+                  [&] { EscapeAttributeValue(static_cast<const wchar_t*>(nullptr), out); });
     EXPECT_EQ(L"Translating XML content",
               Failure([&] { EscapeContent(static_cast<const char*>(nullptr), out); }).GetOperation());
 }
@@ -198,18 +195,13 @@ TEST(RootStartTag, NoSchemaLocationForAnEmptySetAndOnePairPerNamespace) {
     AddNamespace(set, CNamespace(kNsAgentMessages, kVersionAgentMessages));
     std::ostringstream out;
     WriteRootStartTag(out, L"ovx", set);
-    std::string base = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kCmlBaseUri);
     EXPECT_EQ(
         "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
         "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
-        "    xsi:schemaLocation='" +
-            base +
-            " ./schemas/Ovx1_0_1.xsd\n"
-            "    " +
-            base +
-            "/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
-            "    " +
-            base + "/cml/Message/AgentMessages ./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
+        "    xsi:schemaLocation='https://schemas.example.org/xml ./schemas/Ovx1_0_1.xsd\n"
+        "    https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
+        "    https://schemas.example.org/xml/cml/Message/AgentMessages "
+        "./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
         out.str());
 }
 
@@ -227,10 +219,8 @@ TEST(SchemaFileNames, BuildAndParseAreInverse) {
     EXPECT_EQ(L"./schemas/cml/Core/Fixed.xsd", file);
     SetSchemaFileNameOverride(L"");
 
-    CCmlException error = Failure([&] { BuildSchemaFileName(L"urn:other", L"1.0.0", L"./schemas", file); });
-    EXPECT_EQ(L"Building schema filename", error.GetOperation());
-    EXPECT_EQ(L"Invalid namespace", error.GetMessage());
-    EXPECT_EQ(0xC738000Au, error.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_UNKNOWN_NAMESPACE, L"Building schema filename", L"Invalid namespace",
+                  [&] { BuildSchemaFileName(L"urn:other", L"1.0.0", L"./schemas", file); });
 
     std::wstring uri, version, base;
     ASSERT_TRUE(

@@ -16,7 +16,7 @@
 
 using namespace ovx::cml;
 using namespace ovx::cml::XmlUtils;
-using ovx::cml::testing::Failure;
+using namespace ovx::cml::testing;
 
 namespace {
 
@@ -187,10 +187,7 @@ TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
         {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
     };
     for (const auto& c : cases) {
-        const CCmlException error = Failure(c.second);
-        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, error.GetErrorCode()) << c.first;
-        EXPECT_EQ(c.first, error.GetOperation());
-        EXPECT_EQ(L"Null element received", error.GetMessage()) << c.first;
+        ExpectRefusal(OVX_E_CML_NULL_ELEMENT, c.first, L"Null element received", c.second);
     }
 }
 

@@ -163,10 +163,8 @@ TEST_F(Policy, RequestsSkipForeignItemsAndEmptyMessagesAreRefused) {
     EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { request.GetItem(1); }).GetErrorCode());
 
     std::ostringstream out;
-    CCmlException error = Failure([&] { CGetPolicyRequest().WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, error.GetErrorCode());
-    EXPECT_EQ(L"Serializing get-policy-request", error.GetOperation());
-    EXPECT_EQ(L"No policy specified", error.GetMessage());
+    ExpectRefusal(OVX_E_CML_NO_POLICY, L"Serializing get-policy-request", L"No policy specified",
+                  [&] { CGetPolicyRequest().WriteElement(out, 0); });
     EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
     EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
     CNamespaceSet namespaces;
@@ -184,7 +182,7 @@ TEST_F(Policy, RequestsSkipForeignItemsAndEmptyMessagesAreRefused) {
     CPolicyData empty;
     empty.SetElementName(L"policy-item");
     response.AddItem(empty);
-    error = Failure([&] { response.CollectNamespaces(namespaces); });
+    const CCmlException error = Failure([&] { response.CollectNamespaces(namespaces); });
     EXPECT_EQ(L"Constructing get-policy-response namespace set", error.GetOperation());
     EXPECT_EQ(L"No policy specified", error.GetMessage());
 }
