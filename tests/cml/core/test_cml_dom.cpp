@@ -183,9 +183,9 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     EXPECT_EQ(L"plain", std::wstring(c.getTextContent()));
 }
 
-// Attribute nodes, namespaced lookups, ids and nodes of another document,
-// through the wrappers.
-TEST_F(DomWrappers, AttributeNodesLookupsAndImportsThroughTheWrappers) {
+// Attribute nodes, namespaced lookups, ids, nodes of another document, the
+// less common nodes and the document's properties, through the wrappers.
+TEST_F(DomWrappers, AttributeNodesImportsAndTheLessCommonNodesForward) {
     CCmlDOM_Element root = document.getDocumentElement();
     CCmlDOM_Attr made = document.createAttribute(L"a");
     made.setValue(L"1");
@@ -217,6 +217,25 @@ TEST_F(DomWrappers, AttributeNodesLookupsAndImportsThroughTheWrappers) {
     EXPECT_EQ(L"child", std::wstring(imported.getNodeName()));
     other.getDocumentElement().appendChild(imported);
     EXPECT_EQ(1u, other.getElementsByTagName(L"child").getLength());
+
+    CCmlDOM_ProcessingInstruction instruction = document.createProcessingInstruction(L"target", L"data");
+    EXPECT_STREQ(L"target", instruction.getTarget());
+    instruction.setData(L"other");
+    EXPECT_STREQ(L"other", instruction.getData());
+    EXPECT_STREQ(L"note", document.createComment(L"note").getData());
+    EXPECT_STREQ(L"<raw>", document.createCDATASection(L"<raw>").getData());
+    EXPECT_EQ(xercesc::DOMNode::DOCUMENT_FRAGMENT_NODE, document.createDocumentFragment().getNodeType());
+    EXPECT_STREQ(L"e", document.createEntity(L"e").getNodeName());
+    EXPECT_STREQ(L"root", document.createDocumentType(L"root").getName());
+    EXPECT_TRUE(document.getDoctype().IsNull());
+    // Type information exists only after a validating parse; the wrapper
+    // still answers, with no name.
+    EXPECT_EQ(nullptr, document.getDocumentElement().getTypeInfo().getName());
+    document.setVersion(L"1.0");
+    EXPECT_STREQ(L"1.0", document.getVersion());
+    document.setStandalone(true);
+    EXPECT_TRUE(document.getStandalone());
+    EXPECT_NE(nullptr, document.getDOMConfiguration());
 }
 
 TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
@@ -259,35 +278,12 @@ TEST_F(DomWrappers, CopyDomNodeMakesADeepCopyInADocumentOfItsOwn) {
     wrapped.SetOwnsDocument(true);  // the caller owns the new document
 }
 
-TEST_F(DomWrappers, DomErrorTextsComeFromTheCatalog) {
+// DOM error texts come from the catalog; the parse error's wrapper carries
+// its texts and place.
+TEST_F(DomWrappers, ErrorTextsComeFromTheCatalogAndTheParseError) {
     std::wstring text;
     EXPECT_EQ(0x47210050u, XmlUtils::GetDOMErrorText(14, text));
     EXPECT_NE(std::wstring::npos, text.find(L"0x47210050")) << text;
-}
-
-// The less common nodes and the document's properties forward to the DOM.
-TEST_F(DomWrappers, TheLessCommonNodesAndDocumentPropertiesForward) {
-    CCmlDOM_ProcessingInstruction instruction = document.createProcessingInstruction(L"target", L"data");
-    EXPECT_STREQ(L"target", instruction.getTarget());
-    instruction.setData(L"other");
-    EXPECT_STREQ(L"other", instruction.getData());
-    EXPECT_STREQ(L"note", document.createComment(L"note").getData());
-    EXPECT_STREQ(L"<raw>", document.createCDATASection(L"<raw>").getData());
-    EXPECT_EQ(xercesc::DOMNode::DOCUMENT_FRAGMENT_NODE, document.createDocumentFragment().getNodeType());
-    EXPECT_STREQ(L"e", document.createEntity(L"e").getNodeName());
-    EXPECT_STREQ(L"root", document.createDocumentType(L"root").getName());
-    EXPECT_TRUE(document.getDoctype().IsNull());
-    // Type information exists only after a validating parse; the wrapper
-    // still answers, with no name.
-    EXPECT_EQ(nullptr, document.getDocumentElement().getTypeInfo().getName());
-    document.setVersion(L"1.0");
-    EXPECT_STREQ(L"1.0", document.getVersion());
-    document.setStandalone(true);
-    EXPECT_TRUE(document.getStandalone());
-    EXPECT_NE(nullptr, document.getDOMConfiguration());
-}
-
-TEST_F(DomWrappers, ParseExceptionWrappersCarryTheTexts) {
     xercesc::SAXParseException parse(u"bad thing", u"public", u"system", 3, 7);
     CCmlSAX_ParseException wrapped(parse);
     EXPECT_EQ(L"bad thing", wrapped.GetMessage());
