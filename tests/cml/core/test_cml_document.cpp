@@ -28,7 +28,8 @@ protected:
 
 // "1.0.10" sorts before "1.0.2" as text but is the newer revision: revisions
 // compare as numbers. Deregistering takes only the identical version away.
-TEST_F(ClassFactory, ASecondPrototypeUnderOneKeyReplacesTheFirst) {
+// A second prototype under one key replaces the first.
+TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesTheHighestRevision) {
     CProbeRequest first;
     first.note = L"first";
     CProbeRequest second;
@@ -41,9 +42,6 @@ TEST_F(ClassFactory, ASecondPrototypeUnderOneKeyReplacesTheFirst) {
     // Each lookup hands out a fresh clone, never the stored prototype.
     std::unique_ptr<CCmlDocumentBase> again(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
     EXPECT_NE(made.get(), again.get());
-}
-
-TEST_F(ClassFactory, CompatibleLookupTakesTheHighestRevisionOfTheSameMinor) {
     for (const wchar_t* version : {L"1.0.0", L"1.0.2", L"1.0.10"})
         factory.RegisterDocument(kProbeNs, version, L"probe-request", CProbeRequest(version));
     CCmlDocumentClassFactory* v1010 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.10", kMatchExact);

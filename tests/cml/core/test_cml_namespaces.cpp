@@ -49,7 +49,7 @@ TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
     EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.99999999999999999999999", L"1.0.5"));
 }
 
-TEST(CmlNamespaces, CNamespaceOrdersByUriAloneAndCopiesWhole) {
+TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9");
     EXPECT_TRUE(a < b);
     EXPECT_FALSE(b < a);
@@ -66,9 +66,8 @@ TEST(CmlNamespaces, CNamespaceOrdersByUriAloneAndCopiesWhole) {
     CNamespace& self = *copy;
     *copy = self;
     EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
-}
 
-TEST(CmlNamespaces, ANamespaceSetRefusesASecondVersionOfOneUri) {
+    // A set holds one version of a URI: the same again is taken, another refused.
     CNamespaceSet set;
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
@@ -114,19 +113,16 @@ TEST(CmlVocabulary, RequestAndResponseNamesAreDistinctAndRecognised) {
     EXPECT_FALSE(IsRequestName(L""));
 }
 
-class LibraryVersions : public ::testing::Test {
-protected:
-    void SetUp() override { ReleaseLibraryVersionRegistry(); }
-    void TearDown() override { ReleaseLibraryVersionRegistry(); }
-    static std::string Written() {
+// The registry writes its libraries in name order, a second registration
+// replacing the first; the common library registers once a process.
+TEST(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
+    auto written = [] {
         std::ostringstream out;
         WriteLibraryVersions(out);
         return out.str();
-    }
-};
-
-TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
-    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written());  // a fresh registry holds the core alone
+    };
+    ReleaseLibraryVersionRegistry();
+    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", written());  // a fresh registry holds the core alone
     RegisterLibraryVersion(L"Zeta", L"3");
     RegisterLibraryVersion(L"Alpha", L"1");
     RegisterLibraryVersion(L"Zeta", L"4");
@@ -135,15 +131,13 @@ TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
         "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
         "Library:  \xC3\x9Cn\xC3\xAF"
         "code version = 2\n",
-        Written());
+        written());
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ(1u, GetLibraryVersionRegistry().size());  // recreated afresh
-}
-
-TEST_F(LibraryVersions, CommonRegistersOnceOnly) {
     RegisterCommonLibraryVersion();
     EXPECT_EQ(L"1.0.0", GetLibraryVersionRegistry().at(L"CmlCommon"));
     ReleaseLibraryVersionRegistry();
     RegisterCommonLibraryVersion();  // the process-wide flag is already set
     EXPECT_EQ(0u, GetLibraryVersionRegistry().count(L"CmlCommon"));
+    ReleaseLibraryVersionRegistry();
 }

@@ -104,6 +104,16 @@ const EscapedForm kEscapedForms[] = {
     {static_cast<wchar_t>(-5), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
 };
 
+// `text` escaped through one batch of `Char`.
+template <class Char>
+std::basic_string<Char> Batched(const std::wstring& text, bool attribute) {
+    std::basic_ostringstream<Char> out;
+    CTextBatch<Char> batch(out);
+    batch.AppendEscaped(text.data(), text.size(), attribute);
+    batch.Flush();
+    return out.str();
+}
+
 // Long texts mixing every class through one batch: runs, escapes and
 // multi-byte sequences meet the batch's buffer boundary at every offset, and
 // each must still come out in its form of the table.
@@ -111,44 +121,27 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
     constexpr size_t kForms = sizeof kEscapedForms / sizeof kEscapedForms[0];
     uint32_t seed = 12345;
     for (int round = 0; round < 40; ++round) {
-        std::wstring text, wideAttribute, wideContent;
-        std::string attribute, content;
+        std::wstring text, wide[2];  // [0] content, [1] attribute value
+        std::string narrow[2], plain;
         for (int i = 0; i < 3000 + round * 37; ++i) {
             seed = seed * 1103515245u + 12345u;
             // Mostly plain letters, as real values are, with the rest mixed in.
             const uint32_t pick = (seed >> 16) % (3 * kForms);
             const EscapedForm& form = kEscapedForms[pick < 2 * kForms ? 0 : pick - 2 * kForms];
             text += form.character;
-            attribute += form.attribute;
-            content += form.content;
-            for (auto pair :
-                 {std::make_pair(&wideAttribute, form.attribute), std::make_pair(&wideContent, form.content)})
-                *pair.first += *pair.second == '&' ? std::wstring(pair.second, pair.second + strlen(pair.second))
+            for (int attribute : {0, 1}) {
+                const char* escaped = attribute ? form.attribute : form.content;
+                narrow[attribute] += escaped;
+                wide[attribute] += *escaped == '&' ? std::wstring(escaped, escaped + strlen(escaped))
                                                    : std::wstring(1, form.character);
-        }
-        for (bool inAttribute : {true, false}) {
-            std::ostringstream out;
-            CTextBatch<char> batch(out);
-            batch.AppendEscaped(text.data(), text.size(), inAttribute);
-            batch.Flush();
-            ASSERT_EQ(inAttribute ? attribute : content, out.str())
-                << "round " << round << (inAttribute ? ", attribute" : ", content");
-            std::wostringstream wide;
-            CTextBatch<wchar_t> wideBatch(wide);
-            wideBatch.AppendEscaped(text.data(), text.size(), inAttribute);
-            wideBatch.Flush();
-            ASSERT_EQ(inAttribute ? wideAttribute : wideContent, wide.str()) << "round " << round;
-        }
-        // Unescaped, the same text is its content form with the six
-        // escaped characters put back.
-        std::string plain = content;
-        for (const auto& entity :
-             {std::make_pair(std::string("&quot;"), '"'), std::make_pair(std::string("&apos;"), '\''),
-              std::make_pair(std::string("&lt;"), '<'), std::make_pair(std::string("&gt;"), '>'),
-              std::make_pair(std::string("&#13;"), '\r'), std::make_pair(std::string("&amp;"), '&')}) {
-            for (size_t at = plain.find(entity.first); at != std::string::npos; at = plain.find(entity.first, at + 1)) {
-                plain.replace(at, entity.first.size(), 1, entity.second);
             }
+            // Unescaped, the text is its content form with the escaped
+            // characters (all ASCII) put back.
+            plain += *form.content == '&' ? std::string(1, static_cast<char>(form.character)) : form.content;
+        }
+        for (int attribute : {0, 1}) {
+            ASSERT_EQ(narrow[attribute], Batched<char>(text, attribute)) << "round " << round << " " << attribute;
+            ASSERT_EQ(wide[attribute], Batched<wchar_t>(text, attribute)) << "round " << round << " " << attribute;
         }
         std::ostringstream raw;
         CTextBatch<char> unescaped(raw);
