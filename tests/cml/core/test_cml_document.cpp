@@ -30,12 +30,8 @@ protected:
 // compare as numbers. Deregistering takes only the identical version away.
 // A second prototype under one key replaces the first.
 TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesTheHighestRevision) {
-    CProbeRequest first;
-    first.note = L"first";
-    CProbeRequest second;
-    second.note = L"second";
-    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", first);
-    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", second);
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"first"));
+    factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"second"));
     std::unique_ptr<CCmlDocumentBase> made(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
     ASSERT_NE(nullptr, made);
     EXPECT_EQ(L"second", static_cast<CProbeRequest*>(made.get())->note);

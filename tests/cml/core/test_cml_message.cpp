@@ -181,10 +181,9 @@ TEST_F(Message, EveryFieldCarriesEveryCharacterThroughTheRoundTrip) {
     message.AddDestination(agent(L"e"));
     message.AddDestination(CAgentInfo());
     for (bool needReply : {true, false}) {
-        CProbeRequest request;
+        CProbeRequest request(L"1.0.0", needReply ? text : L"");
         request.SetRequestId(token.c_str());
         request.SetNeedReply(needReply);
-        request.note = needReply ? text : L"";
         message.AddRequest(request);
     }
     CCmlErrorResponse error;

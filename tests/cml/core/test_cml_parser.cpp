@@ -398,8 +398,7 @@ TEST_F(Parser, EscapedTextsOfAnySizeAreRead) {
 TEST_F(Parser, AFiftyMegabyteMessageIsReadInProportionalMemory) {
     GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
     CCmlMessage message = SampleMessage();
-    CProbeRequest request;
-    request.note = std::wstring(200, L'x');
+    CProbeRequest request(L"1.0.0", std::wstring(200, L'x'));
     message.AddRequest(request);
     std::string small = Written(message);
     message.AddRequest(request);

@@ -99,15 +99,13 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
         "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3.0'/></schema-info>"
         "<schema-info xmlns='urn:foreign' namespace='urn:b'/><other-info namespace='urn:c'/>";
     auto check = [&](auto message, const wchar_t* operation) {
-        const std::wstring tag = message.GetTagName();
+        const std::string tag(message.GetTagName().begin(), message.GetTagName().end());
+        SCOPED_TRACE(tag);
         CCmlParser parser;
         CCmlDOM_Element element =
-            RootOf(parser, "<" + std::string(tag.begin(), tag.end()) +
-                               " xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
-                               "schema-version='1.0.0' request-id='1'>" +
-                               items + "</" + std::string(tag.begin(), tag.end()) + ">");
+            RootOf(parser, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
+                               "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
         message.Deserialize(element);
-        SCOPED_TRACE(std::string(tag.begin(), tag.end()));
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
         const auto& constant = message;

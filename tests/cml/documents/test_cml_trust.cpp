@@ -65,9 +65,9 @@ TEST(Trust, KeyElementsReadTheirContentStrictly) {
     CCmlKey key;
     CCmlDOM_Element cdata =
         RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
-    CCmlException error = Failure([&] { key.Deserialize(cdata); });
+    const CCmlException error = Failure([&] { key.Deserialize(cdata); });
+    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode()) << error.GetMessage();
     EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
-    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode());
     CCmlDOM_Element empty = RootOf(parser, "<key/>");
     EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
     CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");
@@ -99,8 +99,6 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     auto* read = dynamic_cast<CExchangeKeysRequest*>(back->GetRequests()[0]);
     ASSERT_NE(nullptr, read);
     ASSERT_EQ(2u, read->GetKeyCount());
-    EXPECT_EQ(L"RSA", read->GetKey(0)->GetAlgorithm());
-    EXPECT_EQ(2048u, read->GetKey(0)->GetLength());
     EXPECT_EQ(Body(200), read->GetKey(1)->GetKeyBody());
     auto* readResponse = dynamic_cast<CExchangeKeysResponse*>(back->GetResponses()[0]);
     ASSERT_NE(nullptr, readResponse);
