@@ -245,7 +245,7 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
         out.str());
 }
 
-TEST_F(Subtrees, NamespaceDeclarationsOnlyWhereTheNamespaceChanges) {
+TEST_F(Subtrees, UnformattedOutputKeepsTextAndDeclaresNamespacesOnlyWhereTheyChange) {
     xercesc::DOMDocument* document = Parse("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>");
     xercesc::DOMElement* root = document->getDocumentElement();
     std::ostringstream out;
@@ -258,14 +258,12 @@ TEST_F(Subtrees, NamespaceDeclarationsOnlyWhereTheNamespaceChanges) {
     WriteNodeStartTag(alone, copy);
     EXPECT_EQ("<p:same xmlns:p='urn:a'/>", alone.str());
     copy->release();
-}
-
-TEST_F(Subtrees, UnformattedOutputKeepsTextExactly) {
-    xercesc::DOMDocument* document = Parse("<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>");
-    std::wostringstream out;
-    SerializeNodeUnformatted(document->getDocumentElement(), out);
-    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", out.str());
-    EXPECT_EQ(L"Null element received", Failure([&] { SerializeNodeUnformatted(nullptr, out); }).GetMessage());
+    // Unformatted output keeps text exactly.
+    xercesc::DOMDocument* text = Parse("<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>");
+    std::wostringstream wide;
+    SerializeNodeUnformatted(text->getDocumentElement(), wide);
+    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", wide.str());
+    EXPECT_EQ(L"Null element received", Failure([&] { SerializeNodeUnformatted(nullptr, wide); }).GetMessage());
 }
 
 TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {

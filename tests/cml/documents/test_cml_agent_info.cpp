@@ -150,17 +150,15 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         ASSERT_EQ(1u, back->GetRequests().size());
         auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
         ASSERT_NE(nullptr, read);
+        // Every field is read as sent (the modules' policies come back as DOM
+        // nodes, written in the DOM's attribute order: checked below).
+        const std::string sent = Element(announcement), got = Element(*read);
+        EXPECT_EQ(sent.substr(0, sent.find("<module ")), got.substr(0, got.find("<module ")));
+        EXPECT_EQ(sent.substr(sent.find("</module-list>")), got.substr(got.find("</module-list>")));
         const CAgentInfoContent& content = read->GetContent();
-        EXPECT_EQ(L"Sensor & Co", content.name);
-        EXPECT_EQ(0xC7210005u, content.agentStatus);
-        EXPECT_FALSE(content.sendNewSchemas);
-        EXPECT_EQ(kTriTrue, content.persistentConnection);
-        EXPECT_EQ(kTriFalse, content.reverseConnection);
-        EXPECT_EQ(announcement.GetContent().host, content.host);
         ASSERT_EQ(1u, content.modules.size());
         EXPECT_EQ(0u, content.modules[0].GetStatus());
         ASSERT_EQ(1u, content.modules[0].GetPolicyCount());
-        EXPECT_EQ(L"(c) 2026 <us>", content.copyright);
         ASSERT_EQ(1u, back->GetResponses().size());
         EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
         // Status policies come back as DOM nodes, written in the DOM's

@@ -48,7 +48,7 @@ TEST_F(Policy, ItemsWriteOnlyWhatIsSetAndReadCodesInAnyBase) {
     EXPECT_EQ(L"policy-item", read.GetElementName());
 }
 
-TEST_F(Policy, TypedPoliciesAndPolicyNodesDisagreeOnAMissingValid) {
+TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveTheirDocuments) {
     CCmlAvpSections typed;
     typed.SetName(L"x");
     std::wostringstream out;
@@ -73,18 +73,16 @@ TEST_F(Policy, TypedPoliciesAndPolicyNodesDisagreeOnAMissingValid) {
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetName(); }).GetErrorCode());
     EXPECT_EQ(L"Getting policy node version #", Failure([&] { none.GetVersion(); }).GetOperation());
     EXPECT_EQ(L"Getting policy node valid attribute", Failure([&] { none.GetValid(); }).GetOperation());
-}
-
-TEST_F(Policy, APolicyNodeOutlivesEveryDocumentItCameFrom) {
-    std::unique_ptr<CPolicyNode> node;
+    // A policy node outlives every document it came from.
+    std::unique_ptr<CPolicyNode> kept;
     std::unique_ptr<CSetPolicyRequest> copy;
     {
         auto parser = std::make_unique<CCmlParser>();
         CCmlDOM_Element element = RootOf(*parser, kPolicyXml);
-        node = std::make_unique<CPolicyNode>(element);
+        kept = std::make_unique<CPolicyNode>(element);
         CSetPolicyRequest request;
         request.AddPolicy(element);
-        request.AddPolicy(static_cast<const CPolicySource&>(*node));
+        request.AddPolicy(static_cast<const CPolicySource&>(*kept));
         copy.reset(request.Clone());
         parser.reset();  // the parsed document is gone
     }
@@ -93,11 +91,11 @@ TEST_F(Policy, APolicyNodeOutlivesEveryDocumentItCameFrom) {
     std::unique_ptr<CPolicySource> clone(copy->GetPolicy(1)->Clone());
     copy.reset();  // and the message holding the originals
     EXPECT_EQ(L"srv", clone->GetName());
-    std::ostringstream out;
-    clone->WriteElement(out, 0);
-    EXPECT_NE(std::string::npos, out.str().find("<p:server host='a&amp;b'/>"));
-    EXPECT_NE(std::string::npos, out.str().find("<!-- kept -->"));
-    node->SetSchemaVersion(L"1.0.1");
+    std::ostringstream written;
+    clone->WriteElement(written, 0);
+    EXPECT_NE(std::string::npos, written.str().find("<p:server host='a&amp;b'/>"));
+    EXPECT_NE(std::string::npos, written.str().find("<!-- kept -->"));
+    kept->SetSchemaVersion(L"1.0.1");
     EXPECT_EQ(L"1.0.0", static_cast<CPolicyNode*>(clone.get())->GetSchemaVersion());  // copies are independent
 }
 

@@ -153,7 +153,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     EXPECT_TRUE(copy.IsNull());
 }
 
-TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
+TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     CCmlAvpSections sections;
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
     EXPECT_EQ(3u, sections.GetCount());
@@ -176,9 +176,7 @@ TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     EXPECT_EQ(kNsPolicyCommon, section.FindParameter(L"x")->GetNamespaceUri());
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
-}
-
-TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
+    // Reading keeps explicit ordinals and numbers the rest.
     CCmlParser parser;
     CCmlDOM_Element element = RootOf(
         parser,
@@ -187,14 +185,14 @@ TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
         "<section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' name='a' "
         "value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section>"
         "<section name='none'/><section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
-    CCmlAvpSections sections;
-    sections.Deserialize(element);
-    ASSERT_EQ(3u, sections.GetCount());
-    EXPECT_EQ(L"five", sections.FindSection(5)->GetName());
-    EXPECT_EQ(L"none", sections.FindSection(6)->GetName());
-    EXPECT_EQ(L"two", sections.FindSection(2)->GetName());
-    EXPECT_EQ(1u, sections.FindSection(5)->GetCount());  // the unrelated param is skipped
-    std::wstring text = ElementOf(sections);
+    CCmlAvpSections read;
+    read.Deserialize(element);
+    ASSERT_EQ(3u, read.GetCount());
+    EXPECT_EQ(L"five", read.FindSection(5)->GetName());
+    EXPECT_EQ(L"none", read.FindSection(6)->GetName());
+    EXPECT_EQ(L"two", read.FindSection(2)->GetName());
+    EXPECT_EQ(1u, read.FindSection(5)->GetCount());  // the unrelated param is skipped
+    std::wstring text = ElementOf(read);
     // Ascending ordinals, whatever the order read.
     EXPECT_LT(text.find(L"name='two'"), text.find(L"name='five'"));
     EXPECT_LT(text.find(L"name='five'"), text.find(L"name='none'"));
