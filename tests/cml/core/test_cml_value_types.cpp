@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include <iomanip>
 #include <locale>
@@ -9,10 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlValueTypes.h"
 #include "cml/core/cmlXmlText.h"
-#include "support/CmlFailure.h"
+#include "cml/documents/cml_documents_test_support.h"
 
 using namespace ovx::cml;
 using namespace ovx::cml::XmlUtils;
@@ -32,27 +30,6 @@ T Read(const std::wstring& text) {
     value.FromString(text);
     return value;
 }
-
-// A Xerces document to take attribute and text nodes from.
-class ValueNodes : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
-    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
-    void SetUp() override {
-        xercesc::DOMImplementation* dom = xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core");
-        m_document = dom->createDocument(nullptr, u"root", nullptr);
-    }
-    void TearDown() override { m_document->release(); }
-    xercesc::DOMNode* Attribute(const std::wstring& value) {
-        xercesc::DOMElement* root = m_document->getDocumentElement();
-        root->setAttribute(u"when", ToXml(value).c_str());
-        return root->getAttributeNode(u"when");
-    }
-    xercesc::DOMNode* Text(const std::wstring& value) {
-        return m_document->getDocumentElement()->appendChild(m_document->createTextNode(ToXml(value).c_str()));
-    }
-    xercesc::DOMDocument* m_document = nullptr;
-};
 
 }  // namespace
 
@@ -98,7 +75,7 @@ TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
 
 // Only an unset or unreadable date or time is null; a failed read keeps the
 // fields before the failure and clears the rest.
-TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
+TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndDurationsSaturate) {
     CDateTime partial = Read<CDateTime>(L"2007-01-xxT10:04:05Z");
     EXPECT_EQ(2007, partial.GetYear());
     EXPECT_EQ(1, partial.GetMonth());
@@ -117,9 +94,7 @@ TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
     EXPECT_EQ(-1, time.GetHour());
     EXPECT_FALSE(Read<CTime>(L"00:00:00").IsNull());  // midnight is a time, not null
     EXPECT_TRUE(CDate().IsNull());
-}
-
-TEST(ValueTypes, DurationsSaturateAndStopAtTheFirstBadPart) {
+    // Durations saturate and stop at the first bad part.
     EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());
     EXPECT_TRUE(Read<CDuration>(L"").IsNull());
     EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
@@ -170,15 +145,17 @@ TEST(ValueTypes, LocalesAndStreamFormatsDoNotReachTheLexicalForms) {
 
 // Values are read from attribute and text nodes; a null node is refused
 // with the operation of its type.
-TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
+TEST(ValueTypes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
+    CCmlParser parser;
+    xercesc::DOMElement* root = RootOf(parser, "<r when='2007-01-15T10:04:05Z' empty=''>P3D</r>").GetDOMElement();
     CDateTime when;
-    when.Deserialize(Attribute(L"2007-01-15T10:04:05Z"));
+    when.Deserialize(root->getAttributeNode(u"when"));
     EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Lexical(when));
     CDuration period;
-    period.Deserialize(Text(L"P3D"));
+    period.Deserialize(root->getFirstChild());
     EXPECT_EQ(3u, period.GetDays());
     CDate date;
-    date.Deserialize(Attribute(L""));
+    date.Deserialize(root->getAttributeNode(u"empty"));
     EXPECT_TRUE(date.IsNull());
     const std::pair<const wchar_t*, void (*)()> cases[] = {
         {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
