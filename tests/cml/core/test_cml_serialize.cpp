@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include <fstream>
 #include <sstream>
@@ -14,7 +11,7 @@
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlText.h"
-#include "support/CmlFailure.h"
+#include "cml/documents/cml_documents_test_support.h"
 #include "support/TestFiles.h"
 
 using namespace ovx::cml;
@@ -23,21 +20,14 @@ using namespace ovx::cml::XmlUtils;
 
 namespace {
 
+// Subtrees of documents parsed by the library's parser, which keeps them.
 class Subtrees : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
-    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
     void TearDown() override { SetSerializeDefaults(false); }
-    // Parses `xml` (namespace aware, no validation) and keeps the document.
     xercesc::DOMDocument* Parse(const std::string& xml) {
-        m_parser.reset(new xercesc::XercesDOMParser());
-        m_parser->setDoNamespaces(true);
-        m_parser->setLoadExternalDTD(false);
-        xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), "test");
-        m_parser->parse(source);
-        return m_parser->getDocument();
+        return RootOf(m_parser, xml).GetDOMElement()->getOwnerDocument();
     }
-    std::unique_ptr<xercesc::XercesDOMParser> m_parser;
+    CCmlParser m_parser;
 };
 
 }  // namespace
