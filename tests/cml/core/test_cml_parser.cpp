@@ -121,6 +121,7 @@ TEST_F(Parser, MalformedDocumentsGiveTheirFailure) {
         {WithBody("<surprise/>"), kValidate, OVX_E_CML_PARSE_ERROR, L"Message: "},  // not in the envelope
         {deep, kDoNotValidate, OVX_E_CML_PARSE_FATAL, L"Message: Elements are nested too deeply"},
         {deep, kValidate, OVX_E_CML_PARSE_FATAL, L"Message: Elements are nested too deeply"},
+        {Nested(kMaxElementDepth + 1), kDoNotValidate, OVX_E_CML_PARSE_FATAL, L"nested too deeply"},  // one too deep
     };
     CCmlParser parser;
     for (const auto& row : rows) {
@@ -136,7 +137,10 @@ TEST_F(Parser, MalformedDocumentsGiveTheirFailure) {
     const std::string xml = WithoutMessageId();
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, SchemaFolder());
     EXPECT_FALSE(parser.GetDocument().IsNull());
-    // Just inside the bound of nesting is read.
+    // At the bound of nesting, a document is read.
+    const std::string atBound = Nested(kMaxElementDepth);
+    parser.ParseBuffer(atBound.data(), atBound.size(), kDoNotValidate, nullptr);
+    EXPECT_FALSE(parser.GetDocument().IsNull());
     EXPECT_NE(nullptr, MessageOf(WithBody(UnknownItem("", Nested(kMaxElementDepth - 8))), kDoNotValidate, nullptr));
 }
 
