@@ -15,12 +15,6 @@ namespace {
 
 std::unique_ptr<CCmlMessage> Read(const std::string& xml) { return MessageOf(xml, kDoNotValidate, nullptr); }
 
-CAgentInfo Agent(const wchar_t* name) {
-    CAgentInfo agent;
-    agent.SetName(name);
-    return agent;
-}
-
 class Message : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -35,7 +29,7 @@ protected:
 // A request that needs a reply and a response with code 0 say so only when
 // the defaults are asked for.
 TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
-    CCmlMessage message(Agent(L"a"), L"m-2", Agent(L"b"), false, L"m-1");
+    CCmlMessage message = Envelope();
     CProbeRequest request;
     request.SetRequestId(L"q1");
     message.AddRequest(request);
@@ -50,10 +44,9 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
 }
 
 TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
-    CAgentInfo source = Agent(L"S\u00e9nsor \u20ac \U0001F600");
-    CCmlMessage message(source, L"m", Agent(L"d"), false, L"");
+    CCmlMessage message = Envelope();
     CCmlErrorResponse error;
-    error.SetText(L"\u00ff & \U0010FFFF <");
+    error.SetText(L"S\u00e9nsor \u20ac \U0001F600 \u00ff & \U0010FFFF <");
     message.AddResponse(error);
     std::wostringstream wide;
     message.Serialize(wide);

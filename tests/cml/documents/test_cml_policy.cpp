@@ -123,10 +123,7 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         answer.AddItem(missing);
         message.AddResponse(Place(answer, older));
         CSetPolicyResponse outcome;
-        CPolicyItem done;
-        done.SetElementName(L"policy-item");
-        done.SetText(L"ok");
-        outcome.AddItem(done);
+        outcome.AddItem(CPolicyItem(L"", L"", L"", L"", L"", 0, L"ok", L"", L"", L"", L"policy-item"));
         message.AddResponse(Place(outcome, older));
 
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);

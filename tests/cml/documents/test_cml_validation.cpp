@@ -53,10 +53,7 @@ CCmlMessage EveryDocument(bool older) {
     CAgentStartupAcknowledgement acknowledgement;
     message.AddResponse(Place(acknowledgement, older));
     CSetPolicyResponse outcome;
-    CPolicyItem done;
-    done.SetElementName(L"policy-item");
-    done.SetCode(5);
-    outcome.AddItem(done);
+    outcome.AddItem(CPolicyItem(L"", L"", L"", L"", L"", 5, L"", L"", L"", L"", L"policy-item"));
     message.AddResponse(Place(outcome, older));
     CCmlErrorResponse error;
     error.SetRequestId(L"r");
