@@ -24,10 +24,7 @@ const ::testing::Environment* const g_catalog = ::testing::AddGlobalTestEnvironm
 
 CAgentStartupAnnouncement FullAnnouncement(bool older) {
     CAgentStartupAnnouncement announcement;
-    if (older) {
-        announcement.SetNamespaceUri(kNsCml);
-        announcement.SetSchemaVersion(L"2.4.1");
-    }
+    if (older) Place(announcement, true).SetSchemaVersion(L"2.4.1");
     announcement.SetRequestId(L"{r}");
     CAgentInfoContent& content = announcement.GetContent();
     content.name = L"Sensor & Co";
