@@ -29,7 +29,7 @@ std::wstring Pem(const std::wstring& label, const std::wstring& body, size_t wid
 
 }  // namespace
 
-TEST(Trust, PemKeysOfSeveralLabelsAndWidthsSplitAndRejoin) {
+TEST(Trust, PemKeysSplitAndRejoinAndAShortLabelDoesNotCloseItsBeginLine) {
     for (const std::wstring label : {L"PUBLIC KEY", L"RSA PUBLIC KEY", L"CERTIFICATE"}) {
         for (size_t width : {16u, 64u, 76u, 130u}) {
             SCOPED_TRACE(std::string(label.begin(), label.end()) + " width " + std::to_string(width));
@@ -44,9 +44,6 @@ TEST(Trust, PemKeysOfSeveralLabelsAndWidthsSplitAndRejoin) {
                       key.GetPemText());
         }
     }
-}
-
-TEST(Trust, AShortLabelDoesNotCloseTheBeginLineAtItsOwnDashes) {
     // "-----BEGIN KEY-----" is 19 characters: the search for the closing
     // dashes starts at 20, inside the body's line, so the begin "line" runs
     // on to the end line's dashes, and no end line is left to find.
