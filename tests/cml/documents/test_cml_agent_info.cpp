@@ -102,7 +102,7 @@ const char kCommonAttributes[] =
 
 // The connection attributes exist from 1.0.4 on and, in the older
 // namespace, from 2.4.3 on.
-TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRules) {
+TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothing) {
     const std::string current =
         " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'";
     EXPECT_EQ(
@@ -117,9 +117,7 @@ TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRules) {
     CAgentStartupAnnouncement patched = FullAnnouncement(true);
     patched.SetSchemaVersion(L"2.4.3");
     EXPECT_NE(std::string::npos, Element(patched).find(" vqd-status='3'"));
-}
-
-TEST(AgentInfo, DefaultsAndUnsetValuesWriteNothing) {
+    // Defaults and unset values write nothing.
     CAgentStartupAnnouncement announcement;
     std::string text = Element(announcement);
     for (const char* unset : {"agent-status", "send-new-schemas", "connection", "-list"})

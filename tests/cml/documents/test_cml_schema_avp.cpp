@@ -22,24 +22,7 @@ const char kSchemaXml[] =
 
 }  // namespace
 
-TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
-    CSchemaInfo info(L"urn:s", L"", L"");
-    EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
-    SetSerializeDefaults(true);
-    EXPECT_EQ(
-        L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
-        L"get-latest-compatible='false'/>\n",
-        ElementOf(info));
-    SetSerializeDefaults(false);
-
-    CCmlParser parser;
-    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
-    info.Deserialize(element);
-    EXPECT_FALSE(info.GetRoot());
-    EXPECT_TRUE(info.GetCpeEditable());
-}
-
-TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
+TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaultsRule) {
     CCmlParser parser;
     CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
     CCmlMessage message = Envelope();
@@ -85,6 +68,20 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
     std::unique_ptr<CCmlMessage> clone(back->Clone());
     back.reset();
     EXPECT_EQ(L"3.1", static_cast<CSetSchemaRequest*>(clone->GetRequests()[1])->GetItem(0).GetSchema()->GetVersion());
+    // Schema flags are written by the defaults rule and read as XML booleans.
+    CSchemaInfo info(L"urn:s", L"", L"");
+    EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
+    SetSerializeDefaults(true);
+    EXPECT_EQ(
+        L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
+        L"get-latest-compatible='false'/>\n",
+        ElementOf(info));
+    SetSerializeDefaults(false);
+
+    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
+    info.Deserialize(element);
+    EXPECT_FALSE(info.GetRoot());
+    EXPECT_TRUE(info.GetCpeEditable());
 }
 
 // Each schema message takes only the schema-info items of its own namespace,
