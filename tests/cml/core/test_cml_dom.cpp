@@ -237,7 +237,7 @@ TEST_F(DomWrappers, AttributeNodesImportsAndTheLessCommonNodesForward) {
     EXPECT_NE(nullptr, document.getDOMConfiguration());
 }
 
-TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
+TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndACopiedNodeHasADocumentOfItsOwn) {
     xercesc::DOMDocument* raw = NewDocument();
     ReleaseCounter counter;
     raw->getDocumentElement()->setUserData(u"watch", &counter, &counter);
@@ -256,9 +256,7 @@ TEST_F(DomWrappers, OnlyAnOwningWrapperReleasesItsDocumentAndOnlyOnce) {
         EXPECT_FALSE(owner.OwnsDocument());
     }
     EXPECT_EQ(1, counter.deleted);
-}
-
-TEST_F(DomWrappers, CopyDomNodeMakesADeepCopyInADocumentOfItsOwn) {
+    // A deep copy of a node lives in a document of its own, which the caller owns.
     EXPECT_EQ(nullptr, XmlUtils::CopyDOMNode(nullptr));
     xercesc::DOMDocument* source = NewDocument();
     xercesc::DOMElement* child = source->createElement(u"child");

@@ -206,7 +206,7 @@ TEST_F(Parser, ValidationModesFollowTheDefaultAndTheSwitch) {
     EXPECT_TRUE(validates(kValidate, kValidateByDefault));
 }
 
-TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
+TEST_F(Parser, NamespaceSetsRefuseSecondVersionsAndListTheirSchemasUnderTheFolder) {
     CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
     CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
     CCmlException error = Failure([] { CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.1"); });
@@ -229,16 +229,15 @@ TEST_F(Parser, NamespaceSetsRefuseSecondVersions) {
     parser.RemoveNamespace(L"urn:b");
     parser.AddNamespace(L"urn:b", L"2.0.1");
     EXPECT_EQ(1u, parser.GetNamespaces().size());
-}
-
-TEST_F(Parser, ExternalSchemaLocationsListBothSetsUnderTheFolder) {
-    CInspectableParser parser;
+    // The schema locations given to the XML layer list both sets under the folder.
+    CCmlParser::ClearImplicitNamespaces();
+    CInspectableParser inspectable;
     std::wstring location;
-    parser.BuildExternalSchemaLocation(location, nullptr);
+    inspectable.BuildExternalSchemaLocation(location, nullptr);
     EXPECT_EQ(L"", location);  // no folder anywhere: none
     CCmlParser::AddImplicitNamespace(kNsAgentMessages, L"1.0.4");
-    parser.AddNamespace(kCmlBaseUri, L"1.0.1");
-    parser.BuildExternalSchemaLocation(location, L"/s");
+    inspectable.AddNamespace(kCmlBaseUri, L"1.0.1");
+    inspectable.BuildExternalSchemaLocation(location, L"/s");
     EXPECT_EQ(std::wstring(kNsAgentMessages) + L" /s/cml/Message/AgentMessages/AgentMessages1_0_4.xsd " + kCmlBaseUri +
                   L" /s/Ovx1_0_1.xsd",
               location);
