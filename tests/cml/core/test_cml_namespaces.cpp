@@ -13,7 +13,7 @@
 
 using namespace ovx::cml;
 
-TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
+TEST(CmlNamespaces, OnlyTheKnownSetIsCmlAndRequestAndResponseNamesAreTold) {
     EXPECT_FALSE(IsCmlNamespace(L""));
     EXPECT_FALSE(IsCmlNamespace(kCmlBaseUri));
     EXPECT_TRUE(IsCmlNamespace(kNsMessage));
@@ -31,6 +31,16 @@ TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
     std::wstring upper = message;
     upper.back() = L'E';
     EXPECT_FALSE(IsCmlNamespace(upper));
+    // Request and response names are told apart by the tables alone.
+    std::set<std::wstring> names;
+    for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
+    for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
+    EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
+    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
+    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
+    EXPECT_TRUE(IsResponseName(L"error-response"));
+    EXPECT_FALSE(IsResponseName(nullptr));
+    EXPECT_FALSE(IsRequestName(L""));
 }
 
 TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
@@ -98,19 +108,6 @@ TEST(CmlException, FormatsOperationMessageAndLowerCaseHexCode) {
     EXPECT_EQ(error.Format(), copy.Format());
     copy = CCmlException(L"x", L"y", 1);
     EXPECT_EQ(L"x:  y; error = 0x1", copy.Format());
-}
-
-// Request and response names are told apart by the tables alone.
-TEST(CmlVocabulary, RequestAndResponseNamesAreDistinctAndRecognised) {
-    std::set<std::wstring> names;
-    for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
-    for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
-    EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
-    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
-    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
-    EXPECT_TRUE(IsResponseName(L"error-response"));
-    EXPECT_FALSE(IsResponseName(nullptr));
-    EXPECT_FALSE(IsRequestName(L""));
 }
 
 // The registry writes its libraries in name order, a second registration
