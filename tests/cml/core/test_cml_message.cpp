@@ -138,19 +138,14 @@ TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
     EXPECT_EQ(0u, ToUnsigned(nullptr));
 
     CCmlParser parser;
-    std::string xml = "<p><param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/><param name='n' ordinal='x'/></p>";
-    parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
-    CCmlDOM_Element root = parser.GetDocument().getDocumentElement();
-    CCmlDOM_Element first;
-    first.SetDOMElement(root.getFirstChild().GetDOMNode());
+    CCmlDOM_Element first = RootOf(parser, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>");
     CNameValuePair pair;
     pair.Deserialize(first);
     EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3), pair);
     std::wostringstream attributes;
     pair.WriteAttributes(attributes);
     EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'", attributes.str());
-    CCmlDOM_Element second;
-    second.SetDOMElement(root.getLastChild().GetDOMNode());
+    CCmlDOM_Element second = RootOf(parser, "<param name='n' ordinal='x'/>");
     pair.Deserialize(second);
     EXPECT_EQ(-1, pair.GetOrdinal());
 }

@@ -192,9 +192,9 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
     EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] {
-                                          announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
-                                      }).GetErrorCode());
+    CAgentInfoContent& changed = announcement.GetContent();
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              Failure([&] { changed.AddPolicy(static_cast<CPolicySource*>(nullptr)); }).GetErrorCode());
 }
 
 // A module's status text is the catalog's: the texts a heartbeat writes
