@@ -28,7 +28,7 @@ protected:
 
 // A request that needs a reply and a response with code 0 say so only when
 // the defaults are asked for.
-TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
+TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
     CCmlMessage message = Envelope();
     CProbeRequest request;
     request.SetRequestId(L"q1");
@@ -41,10 +41,7 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAsked) {
     SetSerializeDefaults(true);
     for (const char* part : {"request-id='q1' need-reply='true'/>", "request-id='q9' code='0x0'/>"})
         EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
-}
-
-TEST_F(Message, WideStreamsGetTheSameMarkupWithTheUcs4Declaration) {
-    CCmlMessage message = Envelope();
+    // A wide stream gets the same markup with the UCS4 declaration.
     CCmlErrorResponse error;
     error.SetText(L"S\u00e9nsor \u20ac \U0001F600 \u00ff & \U0010FFFF <");
     message.AddResponse(error);
