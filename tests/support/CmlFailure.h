@@ -2,6 +2,10 @@
 #ifndef OVX_TESTS_SUPPORT_CMLFAILURE_H
 #define OVX_TESTS_SUPPORT_CMLFAILURE_H
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 #include "cml/core/cmlException.h"
 
 namespace ovx {
@@ -18,6 +22,13 @@ CCmlException Failure(F f) {
         return error;
     }
     return CCmlException(L"", L"no exception", 0);
+}
+
+// f() fails with this code, operation and message: compared as one text, so
+// that a mismatch shows all three.
+template <class F>
+void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
+    EXPECT_EQ(CCmlException(operation, message, code).Format(), Failure(f).Format());
 }
 
 }  // namespace testing

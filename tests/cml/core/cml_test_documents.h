@@ -4,6 +4,7 @@
 #define OVX_TESTS_CML_TEST_DOCUMENTS_H
 
 #include <string>
+#include <utility>
 
 #include "cml/core/cmlDocument.h"
 #include "cml/core/cmlException.h"
@@ -19,7 +20,8 @@ constexpr wchar_t kProbeNs[] = L"https://schemas.example.org/xml/cml/Message/Pro
 // A request carrying one free text as its `note` child element.
 class CProbeRequest : public CCmlRequest {
 public:
-    CProbeRequest(const wchar_t* version = L"1.0.0") : CCmlRequest(L"probe-request", kProbeNs, version) {}
+    CProbeRequest(const wchar_t* version = L"1.0.0", std::wstring text = L"")
+        : CCmlRequest(L"probe-request", kProbeNs, version), note(std::move(text)) {}
     CProbeRequest* Clone() const override { return new CProbeRequest(*this); }
     bool HasContent() const override { return !note.empty(); }
     void WriteContent(std::wostream& out, int level) const override { Write(out, level); }

@@ -9,10 +9,11 @@
 #include "cml/core/cmlLibraryVersions.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
+#include "support/CmlFailure.h"
 
 using namespace ovx::cml;
 
-TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
+TEST(CmlNamespaces, OnlyTheKnownSetIsCmlAndRequestAndResponseNamesAreTold) {
     EXPECT_FALSE(IsCmlNamespace(L""));
     EXPECT_FALSE(IsCmlNamespace(kCmlBaseUri));
     EXPECT_TRUE(IsCmlNamespace(kNsMessage));
@@ -30,28 +31,35 @@ TEST(CmlNamespaces, OnlyTheKnownSetIsCml) {
     std::wstring upper = message;
     upper.back() = L'E';
     EXPECT_FALSE(IsCmlNamespace(upper));
+    // Request and response names are told apart by the tables alone.
+    std::set<std::wstring> names;
+    for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
+    for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
+    EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
+    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
+    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
+    EXPECT_TRUE(IsResponseName(L"error-response"));
+    EXPECT_FALSE(IsResponseName(nullptr));
+    EXPECT_FALSE(IsRequestName(L""));
 }
 
 TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.4", L"1.0.4"));
-    EXPECT_EQ(OlderRevision, CompareSchemaVersions(L"1.0.3", L"1.0.4"));
-    EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.10", L"1.0.9"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.1.0", L"1.0.0"));
-    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"2.4.1", L"1.0.0"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1.00.1", L"1.0.1"));  // minor is text
-    EXPECT_EQ(MajorMismatch, CompareSchemaVersions(L"01.0.1", L"1.0.1"));
-    // Revision text that is not a number counts as 0; the rest after the
-    // second dot is all revision.
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.x", L"1.0.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0", L"1.0.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"1.0.2.7", L"1.0.0"));
-    EXPECT_EQ(MinorMismatch, CompareSchemaVersions(L"1", L"1.0"));
-    EXPECT_EQ(Identical, CompareSchemaVersions(L"", L""));
-    // Enormous revisions neither wrap nor throw.
+    // The major and minor parts compare as text; the revision, all that
+    // follows the second dot, as a number (0 when it is not one), and an
+    // enormous one neither wraps nor throws.
+    const struct {
+        const wchar_t *version, *other;
+        int expected;
+    } rows[] = {
+        {L"1.0.4", L"1.0.4", Identical},      {L"1.0.3", L"1.0.4", OlderRevision}, {L"1.0.10", L"1.0.9", NewerRevision},
+        {L"1.1.0", L"1.0.0", MinorMismatch},  {L"2.4.1", L"1.0.0", MajorMismatch}, {L"1.00.1", L"1.0.1", MinorMismatch},
+        {L"01.0.1", L"1.0.1", MajorMismatch}, {L"1.0.x", L"1.0.0", Identical},     {L"1.0", L"1.0.0", Identical},
+        {L"1.0.2.7", L"1.0.0", Identical},    {L"1", L"1.0", MinorMismatch},       {L"", L"", Identical}};
+    for (const auto& row : rows) EXPECT_EQ(row.expected, CompareSchemaVersions(row.version, row.other)) << row.version;
     EXPECT_EQ(NewerRevision, CompareSchemaVersions(L"1.0.99999999999999999999999", L"1.0.5"));
 }
 
-TEST(CmlNamespaces, CNamespaceOrdersByUriAloneAndCopiesWhole) {
+TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9");
     EXPECT_TRUE(a < b);
     EXPECT_FALSE(b < a);
@@ -68,25 +76,21 @@ TEST(CmlNamespaces, CNamespaceOrdersByUriAloneAndCopiesWhole) {
     CNamespace& self = *copy;
     *copy = self;
     EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
-}
 
-TEST(CmlNamespaces, ANamespaceSetRefusesASecondVersionOfOneUri) {
+    // A set holds one version of a URI: the same again is taken, another refused.
     CNamespaceSet set;
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
     EXPECT_EQ(2u, set.size());
-    try {
-        AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object");
-        FAIL() << "no conflict raised";
-    } catch (const CCmlException& error) {
-        EXPECT_EQ(0xC738000Eu, error.GetErrorCode());
-        EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
-        std::wstring uri = kNsMessage;
-        EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
-                      L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
-                  error.GetMessage());
-    }
+    const CCmlException error = ovx::cml::testing::Failure(
+        [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object"); });
+    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
+    EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
+    const std::wstring uri = kNsMessage;
+    EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
+                  L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
+              error.GetMessage());
     ASSERT_EQ(2u, set.size());
     EXPECT_EQ(L"1.0.0", set.find(CNamespace(kNsMessage, L""))->GetSchemaVersion());  // existing entry kept
 }
@@ -106,32 +110,16 @@ TEST(CmlException, FormatsOperationMessageAndLowerCaseHexCode) {
     EXPECT_EQ(L"x:  y; error = 0x1", copy.Format());
 }
 
-// Request and response names are told apart by the tables alone.
-TEST(CmlVocabulary, RequestAndResponseNamesAreDistinctAndRecognised) {
-    std::set<std::wstring> names;
-    for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
-    for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
-    EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
-    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
-    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
-    EXPECT_TRUE(IsResponseName(L"error-response"));
-    EXPECT_FALSE(IsResponseName(nullptr));
-    EXPECT_FALSE(IsRequestName(L""));
-}
-
-class LibraryVersions : public ::testing::Test {
-protected:
-    void SetUp() override { ReleaseLibraryVersionRegistry(); }
-    void TearDown() override { ReleaseLibraryVersionRegistry(); }
-    static std::string Written() {
+// The registry writes its libraries in name order, a second registration
+// replacing the first; the common library registers once a process.
+TEST(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
+    auto written = [] {
         std::ostringstream out;
         WriteLibraryVersions(out);
         return out.str();
-    }
-};
-
-TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
-    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", Written());  // a fresh registry holds the core alone
+    };
+    ReleaseLibraryVersionRegistry();
+    EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", written());  // a fresh registry holds the core alone
     RegisterLibraryVersion(L"Zeta", L"3");
     RegisterLibraryVersion(L"Alpha", L"1");
     RegisterLibraryVersion(L"Zeta", L"4");
@@ -140,15 +128,13 @@ TEST_F(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
         "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
         "Library:  \xC3\x9Cn\xC3\xAF"
         "code version = 2\n",
-        Written());
+        written());
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ(1u, GetLibraryVersionRegistry().size());  // recreated afresh
-}
-
-TEST_F(LibraryVersions, CommonRegistersOnceOnly) {
     RegisterCommonLibraryVersion();
     EXPECT_EQ(L"1.0.0", GetLibraryVersionRegistry().at(L"CmlCommon"));
     ReleaseLibraryVersionRegistry();
     RegisterCommonLibraryVersion();  // the process-wide flag is already set
     EXPECT_EQ(0u, GetLibraryVersionRegistry().count(L"CmlCommon"));
+    ReleaseLibraryVersionRegistry();
 }

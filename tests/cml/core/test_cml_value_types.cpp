@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include <iomanip>
 #include <locale>
@@ -9,24 +8,19 @@
 #include <sstream>
 #include <string>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlValueTypes.h"
 #include "cml/core/cmlXmlText.h"
+#include "cml/documents/cml_documents_test_support.h"
 
 using namespace ovx::cml;
 using namespace ovx::cml::XmlUtils;
+using namespace ovx::cml::testing;
 
 namespace {
 
-template <class T>
-std::wstring Wide(const T& value) {
-    std::wostringstream out;
-    out << value;
-    return out.str();
-}
-template <class T>
-std::string Narrow(const T& value) {
-    std::ostringstream out;
+template <class Char = wchar_t, class T>
+std::basic_string<Char> Lexical(const T& value) {
+    std::basic_ostringstream<Char> out;
     out << value;
     return out.str();
 }
@@ -37,27 +31,6 @@ T Read(const std::wstring& text) {
     return value;
 }
 
-// A Xerces document to take attribute and text nodes from.
-class ValueNodes : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
-    static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
-    void SetUp() override {
-        xercesc::DOMImplementation* dom = xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core");
-        m_document = dom->createDocument(nullptr, u"root", nullptr);
-    }
-    void TearDown() override { m_document->release(); }
-    xercesc::DOMNode* Attribute(const std::wstring& value) {
-        xercesc::DOMElement* root = m_document->getDocumentElement();
-        root->setAttribute(u"when", ToXml(value).c_str());
-        return root->getAttributeNode(u"when");
-    }
-    xercesc::DOMNode* Text(const std::wstring& value) {
-        return m_document->getDocumentElement()->appendChild(m_document->createTextNode(ToXml(value).c_str()));
-    }
-    xercesc::DOMDocument* m_document = nullptr;
-};
-
 }  // namespace
 
 // Read, assigned to another value and written: every field the text gives
@@ -66,9 +39,9 @@ template <class T>
 std::wstring Written(const std::wstring& text) {
     T copy;
     copy = Read<T>(text);
-    EXPECT_EQ(Wide(Read<T>(text)), Wide(copy)) << "the copy of " << text;
-    const std::wstring wide = Wide(copy);
-    EXPECT_EQ(std::string(wide.begin(), wide.end()), Narrow(copy)) << "the narrow form of " << text;
+    EXPECT_EQ(Lexical(Read<T>(text)), Lexical(copy)) << "the copy of " << text;
+    const std::wstring wide = Lexical(copy);
+    EXPECT_EQ(std::string(wide.begin(), wide.end()), Lexical<char>(copy)) << "the narrow form of " << text;
     return wide;
 }
 
@@ -100,7 +73,9 @@ TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
     for (const auto& row : rows) EXPECT_EQ(row.expected, row.written(row.text)) << row.text;
 }
 
-TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
+// Only an unset or unreadable date or time is null; a failed read keeps the
+// fields before the failure and clears the rest.
+TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndDurationsSaturate) {
     CDateTime partial = Read<CDateTime>(L"2007-01-xxT10:04:05Z");
     EXPECT_EQ(2007, partial.GetYear());
     EXPECT_EQ(1, partial.GetMonth());
@@ -114,17 +89,12 @@ TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndClearsTheRest) {
     EXPECT_EQ(0, value.GetHour());
     EXPECT_FALSE(value.HasTimeZone());
     EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
-}
-
-TEST(ValueTypes, OnlyAnUnsetDateOrTimeIsNull) {
     CTime time;
     EXPECT_TRUE(time.IsNull());
     EXPECT_EQ(-1, time.GetHour());
     EXPECT_FALSE(Read<CTime>(L"00:00:00").IsNull());  // midnight is a time, not null
     EXPECT_TRUE(CDate().IsNull());
-}
-
-TEST(ValueTypes, DurationsSaturateAndStopAtTheFirstBadPart) {
+    // Durations saturate and stop at the first bad part.
     EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());
     EXPECT_TRUE(Read<CDuration>(L"").IsNull());
     EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
@@ -141,7 +111,8 @@ TEST(ValueTypes, DurationsSaturateAndStopAtTheFirstBadPart) {
     EXPECT_TRUE(set.IsNull());  // the null flag is copied too
 }
 
-TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
+// Neither the stream's format nor a locale reach the lexical forms.
+TEST(ValueTypes, LocalesAndStreamFormatsDoNotReachTheLexicalForms) {
     std::wostringstream out;
     out << std::hex << std::setfill(L'*') << std::showpos << std::setprecision(2);
     const auto flags = out.flags();
@@ -160,66 +131,7 @@ TEST(ValueTypes, WritersLeaveTheStreamFormatAsTheyFoundIt) {
     grouped.imbue(std::locale(grouped.getloc(), new Grouping));
     grouped << Read<CDate>(L"2007-01-15") << ' ' << 1234567;
     EXPECT_EQ("2007-01-15 1,234,567", grouped.str());
-}
-
-TEST_F(ValueNodes, DeserializeReadsAttributeAndTextNodes) {
-    CDateTime when;
-    when.Deserialize(Attribute(L"2007-01-15T10:04:05Z"));
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Wide(when));
-    CDuration period;
-    period.Deserialize(Text(L"P3D"));
-    EXPECT_EQ(3u, period.GetDays());
-    CDate date;
-    date.Deserialize(Attribute(L""));
-    EXPECT_TRUE(date.IsNull());
-}
-
-TEST_F(ValueNodes, ANullNodeIsRefusedWithItsOwnOperation) {
-    struct Case {
-        const wchar_t* operation;
-        void (*read)();
-    } cases[] = {
-        {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
-        {L"Processing date value", [] { CDate().Deserialize(nullptr); }},
-        {L"Processing time value", [] { CTime().Deserialize(nullptr); }},
-        {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
-    };
-    for (const Case& c : cases) {
-        try {
-            c.read();
-            ADD_FAILURE() << "no exception for " << c.operation;
-        } catch (const CCmlException& error) {
-            EXPECT_EQ(0xC738000Fu, error.GetErrorCode());
-            EXPECT_EQ(c.operation, error.GetOperation());
-            EXPECT_EQ(L"Null element received", error.GetMessage());
-        }
-    }
-}
-
-TEST(XmlText, Utf16AndWideConvertBothWays) {
-    std::wstring text = L"a\u00e9\u20ac\U0001F600z";
-    std::u16string xml = ToXml(text);
-    EXPECT_EQ(6u, xml.size());  // the emoji is a surrogate pair
-    EXPECT_EQ(text, ToWide(xml.c_str()));
-    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
-    EXPECT_EQ(L"a\uFFFDb", ToWide(lone));
-    EXPECT_EQ(L"", ToWide(nullptr));
-    std::wstring bad(1, static_cast<wchar_t>(0x110000));
-    EXPECT_EQ(u"\uFFFD", ToXml(bad));
-}
-
-TEST(XmlText, DomCodesMapToCatalogCodesAndBack) {
-    EXPECT_EQ(0x47210043u, DomCodeToStatus(1));
-    EXPECT_EQ(0x47210054u, DomCodeToStatus(18));
-    EXPECT_EQ(19u, DomCodeToStatus(19));
-    EXPECT_EQ(0x47210055u, DomCodeToStatus(20));
-    EXPECT_EQ(0x4721005Fu, DomCodeToStatus(30));
-    EXPECT_EQ(31u, DomCodeToStatus(31));
-    EXPECT_EQ(0x47210061u, DomCodeToStatus(32));
-    for (uint32_t code = 0; code < 40; ++code) EXPECT_EQ(code, DomCodeFromStatus(DomCodeToStatus(code))) << code;
-}
-
-TEST(ValueTypes, TheProcessLocaleDoesNotChangeReading) {
+    // Nor does a process locale with a decimal comma reach reading.
     struct Comma : std::numpunct<wchar_t> {
         wchar_t do_decimal_point() const override { return L','; }
     };
@@ -229,4 +141,48 @@ TEST(ValueTypes, TheProcessLocaleDoesNotChangeReading) {
     std::locale::global(previous);
     EXPECT_DOUBLE_EQ(5.25, time.GetSeconds());
     EXPECT_DOUBLE_EQ(1.5, period.GetSeconds());
+}
+
+// Values are read from attribute and text nodes; a null node is refused
+// with the operation of its type.
+TEST(ValueTypes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
+    CCmlParser parser;
+    xercesc::DOMElement* root = RootOf(parser, "<r when='2007-01-15T10:04:05Z' empty=''>P3D</r>").GetDOMElement();
+    CDateTime when;
+    when.Deserialize(root->getAttributeNode(u"when"));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Lexical(when));
+    CDuration period;
+    period.Deserialize(root->getFirstChild());
+    EXPECT_EQ(3u, period.GetDays());
+    CDate date;
+    date.Deserialize(root->getAttributeNode(u"empty"));
+    EXPECT_TRUE(date.IsNull());
+    const std::pair<const wchar_t*, void (*)()> cases[] = {
+        {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
+        {L"Processing date value", [] { CDate().Deserialize(nullptr); }},
+        {L"Processing time value", [] { CTime().Deserialize(nullptr); }},
+        {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
+    };
+    for (const auto& c : cases) {
+        ExpectRefusal(OVX_E_CML_NULL_ELEMENT, c.first, L"Null element received", c.second);
+    }
+}
+
+TEST(XmlText, TextsAndDomCodesConvertBothWays) {
+    std::wstring text = L"a\u00e9\u20ac\U0001F600z";
+    std::u16string xml = ToXml(text);
+    EXPECT_EQ(6u, xml.size());  // the emoji is a surrogate pair
+    EXPECT_EQ(text, ToWide(xml.c_str()));
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+    EXPECT_EQ(L"a\uFFFDb", ToWide(lone));
+    EXPECT_EQ(L"", ToWide(nullptr));
+    std::wstring bad(1, static_cast<wchar_t>(0x110000));
+    EXPECT_EQ(u"\uFFFD", ToXml(bad));
+    // The codes of the DOM's own errors are mapped into the catalog's range,
+    // those it does not define pass through unchanged.
+    const std::pair<uint32_t, uint32_t> mapped[] = {{1, 0x47210043u},  {18, 0x47210054u}, {19, 19u},
+                                                    {20, 0x47210055u}, {30, 0x4721005Fu}, {31, 31u},
+                                                    {32, 0x47210061u}};
+    for (const auto& pair : mapped) EXPECT_EQ(pair.second, DomCodeToStatus(pair.first)) << pair.first;
+    for (uint32_t code = 0; code < 40; ++code) EXPECT_EQ(code, DomCodeFromStatus(DomCodeToStatus(code))) << code;
 }

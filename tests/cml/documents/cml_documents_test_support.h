@@ -10,6 +10,7 @@
 
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
+#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
 #include "support/CmlFailure.h"
 
@@ -33,6 +34,16 @@ inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
     CCmlMessage message(source, L"m-1", destination, false, L"");
     message.SetSchemaVersion(format);
     return message;
+}
+
+// Moves a message document to the older format's single namespace.
+template <class T>
+T& Place(T& document, bool older) {
+    if (older) {
+        document.SetNamespaceUri(kNsCml);
+        document.SetSchemaVersion(kVersionCml);
+    }
+    return document;
 }
 
 inline std::string Written(const CCmlDocumentBase& document) {

@@ -22,24 +22,7 @@ const char kSchemaXml[] =
 
 }  // namespace
 
-TEST(SchemaDocuments, FlagsFollowTheDefaultsRule) {
-    CSchemaInfo info(L"urn:s", L"", L"");
-    EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
-    SetSerializeDefaults(true);
-    EXPECT_EQ(
-        L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
-        L"get-latest-compatible='false'/>\n",
-        ElementOf(info));
-    SetSerializeDefaults(false);
-
-    CCmlParser parser;
-    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
-    info.Deserialize(element);
-    EXPECT_FALSE(info.GetRoot());
-    EXPECT_TRUE(info.GetCpeEditable());
-}
-
-TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
+TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaultsRule) {
     CCmlParser parser;
     CCmlDOM_Element schema = RootOf(parser, kSchemaXml);
     CCmlMessage message = Envelope();
@@ -73,28 +56,32 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemas) {
 
     std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
     ASSERT_NE(nullptr, back);
+    EXPECT_EQ(Written(message), Written(*back));  // the same classes, holding the same
     ASSERT_EQ(2u, back->GetRequests().size());
-    auto* readWanted = dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, readWanted);
-    EXPECT_TRUE(readWanted->GetItem(0).GetGetFromAgent());
-    auto* readSet = dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]);
-    ASSERT_NE(nullptr, readSet);
-    ASSERT_NE(nullptr, readSet->GetItem(0).GetSchema());
-    EXPECT_EQ(L"3.1", readSet->GetItem(0).GetSchema()->GetVersion());
-    EXPECT_EQ(kXmlSchemaNamespace, readSet->GetItem(0).GetSchema()->GetNamespace());
-    auto* readAnswer = dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]);
-    ASSERT_NE(nullptr, readAnswer);
-    ASSERT_EQ(2u, readAnswer->GetCount());
-    EXPECT_EQ(0xC7560006u, readAnswer->GetItem(1).GetCode());
+    EXPECT_NE(nullptr, dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]));
+    EXPECT_NE(nullptr, dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]));
+    EXPECT_NE(nullptr, dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]));
     auto* readInventory = dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]);
     ASSERT_NE(nullptr, readInventory);
     EXPECT_EQ(L"get-schema-info-response", readInventory->GetTagName());
-    EXPECT_EQ(L"a & b", readInventory->GetItem(0).GetText());
-    EXPECT_EQ(L"Getting schema response", Failure([&] { readInventory->GetItem(1); }).GetOperation());
     // The copies of the schema are the message's own.
     std::unique_ptr<CCmlMessage> clone(back->Clone());
     back.reset();
     EXPECT_EQ(L"3.1", static_cast<CSetSchemaRequest*>(clone->GetRequests()[1])->GetItem(0).GetSchema()->GetVersion());
+    // Schema flags are written by the defaults rule and read as XML booleans.
+    CSchemaInfo info(L"urn:s", L"", L"");
+    EXPECT_EQ(L"<schema-info namespace='urn:s'/>\n", ElementOf(info));
+    SetSerializeDefaults(true);
+    EXPECT_EQ(
+        L"<schema-info namespace='urn:s' root='false' cpe-editable='false' get-from-agent='false' "
+        L"get-latest-compatible='false'/>\n",
+        ElementOf(info));
+    SetSerializeDefaults(false);
+
+    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
+    info.Deserialize(element);
+    EXPECT_FALSE(info.GetRoot());
+    EXPECT_TRUE(info.GetCpeEditable());
 }
 
 // Each schema message takes only the schema-info items of its own namespace,
@@ -109,15 +96,13 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
         "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3.0'/></schema-info>"
         "<schema-info xmlns='urn:foreign' namespace='urn:b'/><other-info namespace='urn:c'/>";
     auto check = [&](auto message, const wchar_t* operation) {
-        const std::wstring tag = message.GetTagName();
+        const std::string tag(message.GetTagName().begin(), message.GetTagName().end());
+        SCOPED_TRACE(tag);
         CCmlParser parser;
         CCmlDOM_Element element =
-            RootOf(parser, "<" + std::string(tag.begin(), tag.end()) +
-                               " xmlns='https://schemas.example.org/xml/cml/Message/SchemaMessages' "
-                               "schema-version='1.0.0' request-id='1'>" +
-                               items + "</" + std::string(tag.begin(), tag.end()) + ">");
+            RootOf(parser, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
+                               "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
         message.Deserialize(element);
-        SCOPED_TRACE(std::string(tag.begin(), tag.end()));
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
         const auto& constant = message;
@@ -165,7 +150,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     EXPECT_TRUE(copy.IsNull());
 }
 
-TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
+TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     CCmlAvpSections sections;
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
     EXPECT_EQ(3u, sections.GetCount());
@@ -188,9 +173,7 @@ TEST(AvpSections, OrdinalsAreAssignedAndDuplicatesRefused) {
     EXPECT_EQ(kNsPolicyCommon, section.FindParameter(L"x")->GetNamespaceUri());
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
-}
-
-TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
+    // Reading keeps explicit ordinals and numbers the rest.
     CCmlParser parser;
     CCmlDOM_Element element = RootOf(
         parser,
@@ -199,14 +182,14 @@ TEST(AvpSections, ReadingKeepsExplicitOrdinalsAndNumbersTheRest) {
         "<section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' name='a' "
         "value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section>"
         "<section name='none'/><section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
-    CCmlAvpSections sections;
-    sections.Deserialize(element);
-    ASSERT_EQ(3u, sections.GetCount());
-    EXPECT_EQ(L"five", sections.FindSection(5)->GetName());
-    EXPECT_EQ(L"none", sections.FindSection(6)->GetName());
-    EXPECT_EQ(L"two", sections.FindSection(2)->GetName());
-    EXPECT_EQ(1u, sections.FindSection(5)->GetCount());  // the unrelated param is skipped
-    std::wstring text = ElementOf(sections);
+    CCmlAvpSections read;
+    read.Deserialize(element);
+    ASSERT_EQ(3u, read.GetCount());
+    EXPECT_EQ(L"five", read.FindSection(5)->GetName());
+    EXPECT_EQ(L"none", read.FindSection(6)->GetName());
+    EXPECT_EQ(L"two", read.FindSection(2)->GetName());
+    EXPECT_EQ(1u, read.FindSection(5)->GetCount());  // the unrelated param is skipped
+    std::wstring text = ElementOf(read);
     // Ascending ordinals, whatever the order read.
     EXPECT_LT(text.find(L"name='two'"), text.find(L"name='five'"));
     EXPECT_LT(text.find(L"name='five'"), text.find(L"name='none'"));
