@@ -81,6 +81,40 @@ bool DecodeBase64Text(const wchar_t* text, std::vector<uint8_t>& out) {
     return ovxToolsLib::ovxBase64Decode(compact.data(), compact.size(), out) == 0;
 }
 
+// Why a policy item's content cannot be handed to the agent, or nullptr when
+// it can; the bytes handed on go into `data` when it is given (without it,
+// only whether they can be read is found out).
+const char* ReadPolicyContent(const CPolicyData& item, std::vector<uint8_t>* data) {
+    if (item.GetCode() != 0 || item.GetPolicy() == nullptr) return nullptr;
+    CPolicySource* policy = item.GetPolicy();
+    auto* node = dynamic_cast<CPolicyNode*>(policy);
+    if (node != nullptr && node->GetNamespaceUri() == kNsBase64Binary) {
+        CCmlDOM_Node child = node->getFirstChild();
+        if (child.IsNull()) return "Missing child content";
+        std::vector<uint8_t> scratch;
+        if (child.getNodeType() != xercesc::DOMNode::TEXT_NODE ||
+            !DecodeBase64Text(child.getNodeValue(), data != nullptr ? *data : scratch)) {
+            return "Invalid child content";
+        }
+        return nullptr;
+    }
+    if (policy->GetSourceKind() != kPolicyNodeKind && policy->GetSourceKind() != kPolicyObject) {
+        return "Wrong policy source type";
+    }
+    if (data == nullptr) return nullptr;
+    std::ostringstream out;
+    if (node != nullptr) {
+        // The element as the server sent it, as a document of its own.
+        XmlUtils::WriteLiteral(out, "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n");
+        node->WriteElement(out, 0);
+    } else {
+        policy->Serialize(out);
+    }
+    const std::string text = out.str();
+    data->assign(text.begin(), text.end());
+    return nullptr;
+}
+
 }  // namespace
 
 uint32_t CSensorServices::HelperProcessHeartbeatResponse(const uint8_t* data, uint32_t size) {
@@ -321,10 +355,16 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
     SS_PolicyCallbackFn callback = ReadCallback(&CCallbackRegistry::Callbacks::getPolicyResponse);
     const Utf8 id(response.GetRequestId());
     const size_t count = response.GetCount();
-    // The agent's last item is its final one that is not group settings.
+    // The agent's last item is the final one it is handed: not group
+    // settings, and with content that can be read. Looked for from the end,
+    // so that usually only the last item is read twice.
     size_t finalForAgent = count;
-    for (size_t i = 0; i < count; ++i) {
-        if (response.GetItem(i)->GetNamespace() != kNsGroupSettings) finalForAgent = i;
+    for (size_t i = count; callback != nullptr && i-- > 0;) {
+        const CPolicyData& item = *response.GetItem(i);
+        if (item.GetNamespace() != kNsGroupSettings && ReadPolicyContent(item, nullptr) == nullptr) {
+            finalForAgent = i;
+            break;
+        }
     }
     for (size_t i = 0; i < count; ++i) {
         const CPolicyData& item = *response.GetItem(i);
@@ -332,40 +372,12 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
         if (!groupSettings && callback == nullptr) continue;
 
         std::vector<uint8_t> data;
-        bool usable = true;
-        if (item.GetCode() == 0 && item.GetPolicy() != nullptr) {
-            CPolicySource* policy = item.GetPolicy();
-            auto* node = dynamic_cast<CPolicyNode*>(policy);
-            if (node != nullptr && node->GetNamespaceUri() == kNsBase64Binary) {
-                CCmlDOM_Node child = node->getFirstChild();
-                if (child.IsNull()) {
-                    Trace(SS_TRACE_ERROR, where, "Missing child content");
-                    usable = false;
-                } else if (child.getNodeType() != xercesc::DOMNode::TEXT_NODE ||
-                           !DecodeBase64Text(child.getNodeValue(), data)) {
-                    Trace(SS_TRACE_ERROR, where, "Invalid child content");
-                    usable = false;
-                }
-            } else if (policy->GetSourceKind() == kPolicyNodeKind || policy->GetSourceKind() == kPolicyObject) {
-                std::ostringstream out;
-                if (node != nullptr) {
-                    // The element as the server sent it, as a document of
-                    // its own.
-                    XmlUtils::WriteLiteral(out, "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n");
-                    node->WriteElement(out, 0);
-                } else {
-                    policy->Serialize(out);
-                }
-                const std::string text = out.str();
-                data.assign(text.begin(), text.end());
-            } else {
-                Trace(SS_TRACE_ERROR, where, "Wrong policy source type");
-                usable = false;
-            }
-        }
         // An item whose content cannot be read is not handed on with
         // half its data; the other items still are.
-        if (!usable) continue;
+        if (const char* unreadable = ReadPolicyContent(item, &data)) {
+            Trace(SS_TRACE_ERROR, where, unreadable);
+            continue;
+        }
 
         const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
         const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());

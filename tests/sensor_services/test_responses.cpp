@@ -252,6 +252,11 @@ const AnswerCase kAnswerCases[] = {
                            "' schema-version='1.0.0' token='tok-none'/>")),
         {"get-policy-response gp-1 {agent} t good urn:blob 1.0.0 0 (null) [\x01\x02] last=1"},
         {{"Missing child content", 1}, {"Invalid child content", 2}, {"Group settings missing and no error.", 1}}),
+    // An unreadable item at the end leaves the last flag on the one before.
+    Row("UnreadableLastItem", kGetPolicy,
+        Answer("", Doc("get-policy-response", kPolicyNs, "gp-1", Item("good", "AQI=") + Item("not-base64", "!!!!"))),
+        {"get-policy-response gp-1 {agent} t good urn:blob 1.0.0 0 (null) [\x01\x02] last=1"},
+        {{"Invalid child content", 1}}),
     // Answers of a kind the agent registered no callback for reach nobody.
     Row("WithoutTheirCallbacks", kComplete,
         Answer(kThreeSchemas + Doc("set-schema-request", kSchemaNs, "set-1",
