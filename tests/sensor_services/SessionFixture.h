@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -85,6 +86,21 @@ protected:
         uint32_t count = 99;
         return SS_GetServerCount(&count) == 0 ? count : ~0u;
     }
+
+#ifdef OVX_PROBE
+    // Runs the agent probe in `mode` on the settings files, `arguments` after
+    // them; its exit status (128 + the signal that ended it), and what it
+    // printed into `said`.
+    int Probe(const std::string& mode, std::string& said, const std::string& arguments = "") {
+        const std::string command = std::string(OVX_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " +
+                                    OVX_TEST_LIBRARY_DIR + " " + localFile + " " + commFile + " " + arguments;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char chunk[256];
+        while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) said += chunk;
+        const int status = pipe == nullptr ? -1 : ::pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+#endif
 
     TempDir temp{"ovx-session"};
     std::string dir = temp.path(), localFile, commFile;

@@ -4,7 +4,6 @@
 // in the agent probe, a child process), callbacks that call back in or end
 // the session, fork, and who owns a heartbeat after each status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -40,9 +39,7 @@ bool LeftWithCaller(uint32_t status) {
 uint32_t PostOne(const char* name = "edge") {
     SS_HMESSAGE heartbeat = nullptr;
     uint32_t status = CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1");
-    if (status != 0) return status;
-    status = PostHeartbeat(heartbeat, nullptr, nullptr);
-    if (LeftWithCaller(status)) FreeHeartbeat(heartbeat);
+    if (status == 0 && LeftWithCaller(status = PostHeartbeat(heartbeat, nullptr, nullptr))) FreeHeartbeat(heartbeat);
     return status;
 }
 
@@ -65,17 +62,6 @@ protected:
     bool Arrives(size_t count) {
         return WaitFor([&] { return server.Count() >= count; });
     }
-    // Runs the agent probe on the settings files; its exit status (128 + the
-    // signal that ended it), and what it printed into `said`.
-    int Probe(const std::string& mode, std::string& said) {
-        const std::string command = std::string(OVX_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " + kLibraryDir +
-                                    " " + localFile + " " + commFile;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        char chunk[256];
-        while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) said += chunk;
-        const int status = pipe == nullptr ? -1 : ::pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
 };
 
 // Sessions set up to process answers on a thread of their own, and those that
@@ -97,9 +83,7 @@ TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
     copy(scs, unsigned_, false);
     copy(scs, tampered, true);
     copy(missing, unbound, true);
-    std::fstream(tampered / kScsName, std::ios::in | std::ios::out | std::ios::binary)
-        .seekp(-1, std::ios::end)
-        .put('\x5a');
+    std::fstream(tampered / kScsName, std::ios::in | std::ios::out | std::ios::binary).seekp(-1, std::ios::end) << 'Z';
     // The last: a good folder, and no comm settings file.
     for (const std::string& folder : {none.path(), unsigned_.path(), tampered.path(), unbound.path(), kLibraryDir}) {
         SCOPED_TRACE(folder);
@@ -134,12 +118,11 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     std::atomic<int> ready{0};
     std::vector<uint32_t> results(6, 99);
     std::vector<std::thread> starters;
-    for (size_t i = 0; i < results.size(); ++i) {
+    for (size_t i = 0; i < results.size(); ++i)
         starters.emplace_back([&, i] {
             for (++ready; ready.load() != 6;) std::this_thread::yield();
             results[i] = Init();
         });
-    }
     for (std::thread& starter : starters) starter.join();
     for (uint32_t result : results) EXPECT_TRUE(result == 0 || result == OVX_I_ALREADY_INITIALIZED) << result;
     // The losers' loads of the service library are given back.
@@ -235,8 +218,7 @@ TEST_F(Edges, AGiveUpCallbackMayWaitForAThreadThatCallsIn) {
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&JoinsACallingThread));
     EXPECT_EQ(0u, PostOne());
     ASSERT_TRUE(WaitFor([] { return g_gaveUp.load() == 1; }));
-    EXPECT_EQ(0, g_innerStatus.load());
-    EXPECT_NE(-1, g_agentIdStatus.load());
+    EXPECT_TRUE(g_innerStatus.load() == 0 && g_agentIdStatus.load() != -1) << g_innerStatus << " " << g_agentIdStatus;
 }
 
 // A server's group settings whose token no heartbeat could carry are
@@ -246,9 +228,7 @@ TEST_F(Edges, AGiveUpCallbackMayWaitForAThreadThatCallsIn) {
 TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
     const std::string before = ReadText(commFile);
     server.Then(GroupSettingsAnswer(std::string(5000, 't'),
-                                    "[group]\nschemaVersion=1.0.0\ngroupnameHint=Refused\n"
-                                    "[server.1]\nurl=" +
-                                        server.Url() + "\n"));
+                                    "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n"));
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
     ASSERT_TRUE(
@@ -271,9 +251,8 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, PostHeartbeat(nullptr, nullptr, nullptr));
     SS_HMESSAGE message = nullptr;
     ASSERT_EQ(0u, CreateMessage(&message, "{agent}", "plain", "urn:sensors"));
-    const uint32_t noAnnouncement = PostHeartbeat(message, nullptr, nullptr);
-    EXPECT_EQ(OVX_E_UNEXPECTED, noAnnouncement);
-    if (LeftWithCaller(noAnnouncement)) FreeMessage(message);
+    EXPECT_EQ(OVX_E_UNEXPECTED, PostHeartbeat(message, nullptr, nullptr));
+    FreeMessage(message);  // left with the caller, as the header says
     const std::function<uint32_t(SS_HMESSAGE*)> creates[] = {
         [](SS_HMESSAGE* out) { return CreateMessage(out, nullptr, "n", "urn:n"); },
         [](SS_HMESSAGE* out) { return CreateMessage(out, "{agent}", "bad\x02", "urn:n"); },
@@ -317,20 +296,17 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         [&](auto m) { return AddModuleInfo(m, huge, "1.0", 0, nullptr); },
         [&](auto m) { return AddSchemaInfo(m, "s", "urn:s\x1f", "1.0", 0, 0, 0, 0); },
     };
-    const auto text = [](SS_HMESSAGE message) {
-        std::ostringstream out;
-        reinterpret_cast<ovx::cml::CCmlMessage*>(message)->Serialize(out);
-        return out.str();
-    };
     for (size_t i = 0; i < std::size(builders); ++i) {
         SCOPED_TRACE(i);
         SS_HMESSAGE heartbeat = Heartbeat("edge");
         SS_HMODULE handle = nullptr;
         ASSERT_EQ(0u, AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.0", 0, &handle));
         EXPECT_NE(0u, AddModuleInfoParams(handle, b, n));
-        const std::string before = text(heartbeat);
+        std::ostringstream before, after;
+        reinterpret_cast<ovx::cml::CCmlMessage*>(heartbeat)->Serialize(before);
         EXPECT_NE(0u, builders[i](heartbeat));
-        EXPECT_EQ(before, text(heartbeat));
+        reinterpret_cast<ovx::cml::CCmlMessage*>(heartbeat)->Serialize(after);
+        EXPECT_EQ(before.str(), after.str());
         ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
     }
     for (size_t i = 0; i < std::size(builders); ++i)
