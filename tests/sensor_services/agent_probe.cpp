@@ -83,9 +83,9 @@ bool Await(Condition condition) {
 
 long PeakResidentKb() {
     std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.compare(0, 6, "VmHWM:") == 0) return std::atol(line.c_str() + 6);
-    return -1;
+    std::string line;
+    while (std::getline(status, line) && line.compare(0, 6, "VmHWM:") != 0) continue;
+    return line.empty() ? -1 : std::atol(line.c_str() + 6);
 }
 
 }  // namespace
@@ -108,9 +108,8 @@ int main(int argc, char** argv) {
                 if (!Post(argv[6], module.c_str())) return 4;
                 std::printf("posted %s\n", module.c_str());
                 std::fflush(stdout);
-                const auto delay = static_cast<useconds_t>(std::atol(argv[9]));
                 if (i == std::atoi(argv[8])) {
-                    std::thread([delay] {
+                    std::thread([delay = static_cast<useconds_t>(std::atol(argv[9]))] {
                         ::usleep(delay);
                         ::kill(::getpid(), SIGKILL);
                     }).detach();

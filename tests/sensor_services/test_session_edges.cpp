@@ -135,18 +135,14 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 1; })) << Threads() << " against " << before;
 }
 
-namespace {
-
-std::atomic<bool> g_returned{false};
-std::atomic<int> g_lateCalls{0};
+static std::atomic<bool> g_returned{false};
+static std::atomic<int> g_lateCalls{0};
 // Any callback or trace line, counted once SS_ShutDown returned.
 template <class... Arguments>
-uint32_t Late(Arguments...) {
+static uint32_t Late(Arguments...) {
     if (g_returned.load()) ++g_lateCalls;
     return 0;
 }
-
-}  // namespace
 
 // SS_ShutDown gives up on a post that hangs; the answer comes after it
 // returned, carrying group settings. Nothing of it reaches the agent: no
@@ -160,8 +156,7 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                   Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
                                   Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
-    g_returned = false;
-    g_lateCalls = 0;
+    g_returned = (g_lateCalls = 0) != 0;
     auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &Late};
     ASSERT_EQ(0u, SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, sink));
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&Late));
@@ -190,10 +185,8 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     }
 }
 
-namespace {
-
-std::atomic<int> g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
-uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
+static std::atomic<int> g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
+static uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
     if (status != OVX_I_RETRY_GAVE_UP || kind != 1 || g_gaveUp.load() != 0) return 0;
     // Another thread of the agent calls in, and the callback waits for it.
     std::thread([] {
@@ -205,8 +198,6 @@ uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
     ++g_gaveUp;
     return 0;
 }
-
-}  // namespace
 
 // The give-up report runs with no lock of the library held: an error
 // callback that waits for another thread calling in finishes.
@@ -313,20 +304,16 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         EXPECT_TRUE(WaitFor([&] { return server.Named("module-" + std::to_string(i)) > 0; })) << i;
 }
 
-namespace {
-
-std::atomic<long> g_shutDownStatus{-1};
-std::atomic<size_t> g_linesAtReturn{0};
-std::atomic<int> g_threadsInCallback{0};
-uint32_t ShutsDown(const char*) {
+static std::atomic<long> g_shutDownStatus{-1};
+static std::atomic<size_t> g_linesAtReturn{0};
+static std::atomic<int> g_threadsInCallback{0};
+static uint32_t ShutsDown(const char*) {
     g_threadsInCallback = Threads();
     const uint32_t status = SS_ShutDown();
     g_linesAtReturn = TraceLines::Count("");
     g_shutDownStatus = static_cast<long>(status);
     return 0;
 }
-
-}  // namespace
 
 // An agent callback may end the session it runs on, on either thread that
 // runs callbacks: SS_ShutDown returns at once (the thread cannot wait for
@@ -353,15 +340,11 @@ TEST_P(EitherEdges, AShutDownFromACallbackEndsTheSessionOnceTheCallbackReturns) 
 
 INSTANTIATE_TEST_SUITE_P(OrNot, EitherEdges, ::testing::Bool());
 
-namespace {
-
-std::atomic<int> g_answers{0};
-uint32_t Answered(const char*) {
+static std::atomic<int> g_answers{0};
+static uint32_t Answered(const char*) {
     ++g_answers;
     return 0;
 }
-
-}  // namespace
 
 // A child of fork() has the parent's session but none of its threads: it may
 // shut that session down (which forgets it, touching nothing the parent's
