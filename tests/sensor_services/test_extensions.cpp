@@ -5,22 +5,16 @@
 // SIGKILL) and group settings on probation. With every setting at its
 // default nothing of this shows: no header, no file, no rollback.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "HeartbeatServer.h"
 #include "Listener.h"
@@ -40,8 +34,7 @@ Recorder g_errors;
 uint32_t OnError(uint32_t status, uint32_t kind) {
     char text[64];
     std::snprintf(text, sizeof text, "0x%08x kind %u", status, kind);
-    g_errors.Add(text);
-    return 0;
+    return g_errors.Add(text), 0;
 }
 
 // The statistics of this header's size into `statistics`; their status.
@@ -109,8 +102,10 @@ protected:
         EXPECT_EQ(good, ReadText(commFile));
     }
     // Group settings whose one server nothing answers on, taken from the
-    // answer to a first heartbeat; `session` is then the running one.
-    void TakeDeadSettings() {
+    // answer to a first heartbeat, on a probation of five seconds or none;
+    // `session` is then the running one.
+    void TakeDeadSettings(bool probation = true) {
+        if (probation) Settings("settingsProbation=5\n");
         ASSERT_NO_FATAL_FAILURE(Start());
         server.Then(GroupSettingsAnswer("tok-dead", dead));
         ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
@@ -420,7 +415,6 @@ TEST_F(Extensions, WhatWasPostedArrivesAfterASigkillAtAnyMoment) {
 // their token) goes with the restored token, and the same settings offered
 // again are refused, even when the agent itself asks with their token.
 TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndNotTakenAgain) {
-    Settings("settingsProbation=5\n");
     const std::string good = ReadText(commFile);
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     SS_RegisterErrorCallback(&OnError);
@@ -448,7 +442,6 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndN
 // file kept next to the comm settings, from the start: the restart does not
 // leave it cut off, and the rolled-back token is still refused.
 TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
-    Settings("settingsProbation=5\n");
     const std::string good = ReadText(commFile), kept = commFile + ".lastgood";
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     // The token is taken just before the probation is written down.
@@ -471,7 +464,6 @@ TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
 // folder): the session says so, keeps the settings it has and reports no
 // rollback.
 TEST_F(Extensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
-    Settings("settingsProbation=5\n");
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     SS_RegisterErrorCallback(&OnError);
     ASSERT_EQ(0, ::unlink(commFile.c_str()));
@@ -507,7 +499,7 @@ TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSe
 }
 
 TEST_F(Extensions, WithoutProbationSettingsThatReachNoServerStay) {
-    ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
+    ASSERT_NO_FATAL_FAILURE(TakeDeadSettings(false));
     ASSERT_NO_FATAL_FAILURE(Strand("stranded", 3600));
     EXPECT_EQ(dead, ReadText(commFile));
 }

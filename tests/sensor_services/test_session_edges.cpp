@@ -3,19 +3,11 @@
 // calls, threads left running by a timed-out shut-down (in this process and
 // in the agent probe, a child process), callbacks that call back in or end
 // the session, fork, and who owns a heartbeat after each status.
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <iterator>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "HeartbeatServer.h"
 #include "Listener.h"
