@@ -68,13 +68,11 @@ class EitherEdges : public Edges, public ::testing::WithParamInterface<bool> {};
 TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
     const std::string scs = kLibraryDir + "/" + kScsName, missing = kLibraryDir + "/libovxScsMissingSymbol.so";
     TempDir none("ovx-no-library"), unsigned_("ovx-unsigned"), tampered("ovx-tampered"), unbound("ovx-missing");
-    const auto copy = [](const std::string& library, const TempDir& folder, bool signature) {
-        std::filesystem::copy_file(library, folder / kScsName);
-        if (signature) std::filesystem::copy_file(library + ".sig", folder / (kScsName + ".sig"));
-    };
-    copy(scs, unsigned_, false);
-    copy(scs, tampered, true);
-    copy(missing, unbound, true);
+    // The library alone, or with its signature.
+    for (const auto& [library, folder] : {std::make_pair(scs, &unsigned_), {scs, &tampered}, {missing, &unbound}}) {
+        std::filesystem::copy_file(library, *folder / kScsName);
+        if (folder != &unsigned_) std::filesystem::copy_file(library + ".sig", *folder / (kScsName + ".sig"));
+    }
     std::fstream(tampered / kScsName, std::ios::in | std::ios::out | std::ios::binary).seekp(-1, std::ios::end) << 'Z';
     // The last: a good folder, and no comm settings file.
     for (const std::string& folder : {none.path(), unsigned_.path(), tampered.path(), unbound.path(), kLibraryDir}) {
