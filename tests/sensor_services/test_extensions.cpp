@@ -352,8 +352,7 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         if (c.second() != 0) continue;  // a device needs privileges this user may not have
-        struct stat before {
-        }, after{};
+        struct stat before = {}, after = {};
         ASSERT_EQ(0, ::lstat(Store().c_str(), &before));
         const bool regular = S_ISREG(before.st_mode);
         const size_t aside = Files("pending.xml.bad.");
