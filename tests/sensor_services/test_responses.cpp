@@ -150,8 +150,7 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     EXPECT_EQ(applied ? kLaptops : before, ReadText(commFile));
     EXPECT_EQ(applied ? 0600u : Mode(commFile), Mode(commFile));
     EXPECT_EQ(c.token, session->GetGroupSettingsToken());
-    char* schemaVersion = nullptr;
-    char* hint = nullptr;
+    char *schemaVersion = nullptr, *hint = nullptr;
     const auto& scs = mslLoader_ovxSessionConfigSvcs::Scs();
     ASSERT_EQ(0u, scs.SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0, &schemaVersion, &hint));
     EXPECT_EQ(applied ? "Laptops" : "Servers", Str(hint));
@@ -185,7 +184,14 @@ AnswerCase Row(const char* name, unsigned callbacks, const std::string& answer, 
                std::vector<std::pair<std::string, size_t>> traces = {}, uint32_t status = 0, std::string token = "0") {
     return {name, callbacks, answer, std::move(calls), std::move(traces), status, std::move(token)};
 }
-const std::vector<std::pair<std::string, size_t>> kUnwritable = {{"Error writing out group settings. File: {comm}", 1}};
+AnswerCase Unwritable(const char* name, const std::string& settings) {
+    return Row(name, kComm, GroupSettingsAnswer("t", settings), {},
+               {{"Error writing out group settings. File: {comm}", 1}});
+}
+// Answers the parser refuses reach no callback.
+AnswerCase Refused(const char* name, const std::string& answer) {
+    return Row(name, kGetSchemaRequest, answer, {}, {}, OVX_E_BAD_RESPONSE);
+}
 const std::string kCodeTraced = "CML error code while processing group settings. Code: ";
 
 const AnswerCase kAnswerCases[] = {
@@ -279,28 +285,23 @@ const AnswerCase kAnswerCases[] = {
         {{"An exception occurred in the agent's generic response callback function", 2}}),
     // Group settings that cannot be read change nothing; the comm settings
     // callback means "applied": a refusal is heard in the trace only.
-    Row("SettingsSyntax", kComm, GroupSettingsAnswer("t", "[server.1\nurl=http://127.0.0.1:1\n"), {}, kUnwritable),
-    Row("SettingsWithoutServer", kComm, GroupSettingsAnswer("t", "[group]\ngroupnameHint=Nobody\n"), {}, kUnwritable),
-    Row("SettingsNotAServer", kComm, GroupSettingsAnswer("t", "[server.1]\nurl=file:///etc/passwd\n"), {}, kUnwritable),
-    Row("SettingsWithNul", kComm, GroupSettingsAnswer("t", std::string("[server.1]\nurl=http://a\0b\n", 24)), {},
-        kUnwritable),
-    Row("SettingsNotIni", kComm, GroupSettingsAnswer("t", "<settings><server url='http://127.0.0.1'/></settings>"), {},
-        kUnwritable),
+    Unwritable("SettingsSyntax", "[server.1\nurl=http://127.0.0.1:1\n"),
+    Unwritable("SettingsWithoutServer", "[group]\ngroupnameHint=Nobody\n"),
+    Unwritable("SettingsNotAServer", "[server.1]\nurl=file:///etc/passwd\n"),
+    Unwritable("SettingsWithNul", std::string("[server.1]\nurl=http://a\0b\n", 24)),
+    Unwritable("SettingsNotIni", "<settings><server url='http://127.0.0.1'/></settings>"),
     // Codes that mean "nothing new" say nothing; any other is traced.
     Row("NothingNew", kComm, GroupSettingsCode("1196818438"), {}, {{kCodeTraced, 0}}),  // 0x47560006
     Row("NothingNewEither", kComm, GroupSettingsCode("1196818451"), {}, {{kCodeTraced, 0}}),
     Row("ErrorCode", kComm, GroupSettingsCode("5"), {}, {{kCodeTraced + "0x00000005 Text: no group", 1}}),
-    Row("Deep", kGetSchemaRequest, Deep(), {}, {}, OVX_E_BAD_RESPONSE),
-    Row("EntityExpansion", kGetSchemaRequest,
-        "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;'>]><ovx>&b;</ovx>",
-        {}, {}, OVX_E_BAD_RESPONSE),
-    Row("ExternalEntity", kGetSchemaRequest, "<?xml version='1.0'?><!DOCTYPE ovx SYSTEM 'file:///etc/passwd'><ovx/>",
-        {}, {}, OVX_E_BAD_RESPONSE),
-    Row("NotAMessage", kGetSchemaRequest,
-        "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>", {}, {},
-        OVX_E_BAD_RESPONSE),
-    Row("NotXml", kGetSchemaRequest, "not xml at all", {}, {}, OVX_E_BAD_RESPONSE),
-    Row("OpeningBrackets", kGetSchemaRequest, std::string(1 << 20, '<'), {}, {}, OVX_E_BAD_RESPONSE),
+    Refused("Deep", Deep()),
+    Refused(
+        "EntityExpansion",
+        "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;'>]><ovx>&b;</ovx>"),
+    Refused("ExternalEntity", "<?xml version='1.0'?><!DOCTYPE ovx SYSTEM 'file:///etc/passwd'><ovx/>"),
+    Refused("NotAMessage", "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>"),
+    Refused("NotXml", "not xml at all"),
+    Refused("OpeningBrackets", std::string(1 << 20, '<')),
 };
 INSTANTIATE_TEST_SUITE_P(Cases, AnswerCallbacks, ::testing::ValuesIn(kAnswerCases),
                          [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
