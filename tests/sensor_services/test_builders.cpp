@@ -90,14 +90,10 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
     SS_HMODULE module = nullptr;
     ASSERT_EQ(0u, AddModuleInfo(heartbeat, "m", "1.0", 0, &module));
     const char* const x = "<x/>";
-    const std::string longId(4096, 'r');
-    const char* const tooLong = longId.c_str();
-    const char* const kLarge = "An input parameter is too large.";
-    const char* const kNotXml = "An input parameter holds a character XML cannot carry: requestId";
+    const std::string tooLong(4096, 'r');
     const char* const kNotUtf8 =
         "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: "
         "requestId";
-    const SS_HMESSAGE none = nullptr;
 #define ROW(call) #call, [&] { return call; }
     struct Row {
         const char* name;
@@ -108,30 +104,31 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
     // clang-format off
     const Row rows[] = {
         {ROW(CreateMessage(no, "a", "n", "u"))}, {ROW(CreateHeartbeat(no, "a", "n", "u", "5.0", "127.0.0.1"))},
-        {ROW(SetBasicAgentInfo(none, no, no, 0, no, 0, no, no, no, no, 0, 0))},
-        {ROW(SetAgentInfo(none, "1", "5", 0, no, no))}, {ROW(SetAgentInfo(none, "1", no, 0, no, no))},
-        {ROW(SetHostInfo(none, "h", no, no, 0, no, no, no, no))}, {ROW(AddModuleInfo(none, "m", "1", 0, no))},
-        {ROW(AddSchemaInfo(none, "s", "u", "1", 0, 0, 0, 0))}, {ROW(AddAgentParams(none, x, 4))},
-        {ROW(AddAgentParams(heartbeat, x, 0))}, {ROW(AddAgentParams(heartbeat, no, 4))}, {ROW(AddModuleInfoParams(no, x, 4))},
-        {ROW(AddModuleInfoParams(module, no, 4))}, {ROW(AddModuleInfoParams(module, x, 0))},
-        {ROW(AddSetPolicyRequest(none, x, 4, no, no))}, {ROW(AddSetPolicyRequest(plain, no, 4, no, no))},
-        {ROW(AddSetPolicyRequest(plain, x, 0, no, no))},
-        {ROW(AddSetSchemaRequest(none, "s", "u", "1", 0, x, 4, no, no))},
+        {ROW(SetBasicAgentInfo(no, no, no, 0, no, 0, no, no, no, no, 0, 0))},
+        {ROW(SetAgentInfo(no, "1", "5", 0, no, no))}, {ROW(SetAgentInfo(no, "1", no, 0, no, no))},
+        {ROW(SetHostInfo(no, "h", no, no, 0, no, no, no, no))}, {ROW(AddModuleInfo(no, "m", "1", 0, no))},
+        {ROW(AddSchemaInfo(no, "s", "u", "1", 0, 0, 0, 0))}, {ROW(AddAgentParams(no, x, 4))},
+        {ROW(AddAgentParams(heartbeat, x, 0))}, {ROW(AddAgentParams(heartbeat, no, 4))},
+        {ROW(AddModuleInfoParams(no, x, 4))}, {ROW(AddModuleInfoParams(module, no, 4))},
+        {ROW(AddModuleInfoParams(module, x, 0))}, {ROW(AddSetPolicyRequest(no, x, 4, no, no))},
+        {ROW(AddSetPolicyRequest(plain, no, 4, no, no))}, {ROW(AddSetPolicyRequest(plain, x, 0, no, no))},
+        {ROW(AddSetSchemaRequest(no, "s", "u", "1", 0, x, 4, no, no))},
         {ROW(AddSetSchemaRequest(plain, "s", "u", "1", 0, no, 4, no, no))},
         {ROW(AddSetSchemaRequest(plain, "s", "u", "1", 0, x, 0, no, no))},
-        {ROW(AddGetSchemaResponse(none, "s", "u", "1", 0, no, 0, no, 0, "r", 1))},
+        {ROW(AddGetSchemaResponse(no, "s", "u", "1", 0, no, 0, no, 0, "r", 1))},
         {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, no, 1))},
         {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, "r", 0))},
-        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, tooLong, 4096)), OVX_E_INVALID_ARGUMENT, kLarge},
-        {ROW(AddGetPolicyRequest(none, "0", "p", "u", no, no, no))},
-        {ROW(AddSetPolicyResponse(none, "p", "u", "1", 0, no, no, "r", 1))},
+        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, tooLong.c_str(), 4096)), OVX_E_INVALID_ARGUMENT, "An input parameter is too large."},
+        {ROW(AddGetPolicyRequest(no, "0", "p", "u", no, no, no))},
+        {ROW(AddSetPolicyResponse(no, "p", "u", "1", 0, no, no, "r", 1))},
         {ROW(AddSetPolicyResponse(plain, "p", "u", "1", 0, no, no, no, 1))},
         {ROW(AddSetPolicyResponse(plain, "p", "u", "1", 0, no, no, "r\xff", 2)), 0u, kNotUtf8},
-        {ROW(AddGetSchemaRequest(none, "s", "u", "1", no, no))},
-        {ROW(AddSetSchemaResponse(none, "s", "u", "1", 0, no, "r", 1))},
+        {ROW(AddGetSchemaRequest(no, "s", "u", "1", no, no))},
+        {ROW(AddSetSchemaResponse(no, "s", "u", "1", 0, no, "r", 1))},
         {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, no, 1))},
         {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r", 0))},
-        {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r\x01", 2)), OVX_E_INVALID_ARGUMENT, kNotXml}};
+        {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r\x01", 2)), OVX_E_INVALID_ARGUMENT,
+         "An input parameter holds a character XML cannot carry: requestId"}};
     // clang-format on
     for (const Row& row : rows) {
         const size_t before = TraceLines::Count(row.said);

@@ -49,8 +49,6 @@ protected:
     bool refuseEveryThird = false;
 };
 
-}  // namespace
-
 // The text written into the agent's buffer is the text posted, to the byte,
 // the rest of the buffer zeros; a buffer too small for it is zeroed.
 TEST_F(Queue, TheTextWrittenOutIsTheTextPosted) {
@@ -299,13 +297,11 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
     }
 }
 
-namespace {
 class StressQueue : public Queue {
 protected:
     StressQueue() { refuseEveryThird = true; }
     std::string Flags() override { return "mergeHeartbeatOnPost=1\nautoGroupSettingsRequest=0\n"; }
 };
-}  // namespace
 
 // Eight agent threads post heartbeats with items of their own while the
 // server refuses every third post: merging and requeuing lose nothing.
@@ -337,3 +333,4 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
         << delivered() << " of " << kThreads * kPosts << " items delivered";
     EXPECT_LT(0, g_errors.load());
 }
+}  // namespace

@@ -306,8 +306,6 @@ const AnswerCase kAnswerCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, AnswerCallbacks, ::testing::ValuesIn(kAnswerCases),
                          [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
-}  // namespace
-
 TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     std::string requests = Doc("get-agent-info-request", kAgentNs, "unknown-1") +
                            Doc("configure-task-request", kTaskNs, "task-1") +
@@ -350,8 +348,6 @@ TEST_F(Responses, ARefusedLargeAnswerGivesItsMemoryBack) {
     EXPECT_LT(inUse(), before + (4u << 20));
 }
 
-namespace {
-
 std::atomic<int> g_reentered{0};
 uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const char*, const char*, const char*, uint32_t,
                     const char*, const char*, uint32_t, uint8_t) {
@@ -369,8 +365,6 @@ uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const ch
     ++g_reentered;
     return 0;
 }
-
-}  // namespace
 
 TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     RegisterGetSchemaRequest(&CallBackIn);
@@ -395,3 +389,4 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     std::vector<std::string> calls = g_calls.Take();
     for (int i = 0; i < 5; ++i) EXPECT_EQ("complete hb-" + std::to_string(i), calls[i]);
 }
+}  // namespace
