@@ -6,6 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "HeartbeatServer.h"
@@ -86,18 +87,13 @@ const std::string kGetSchemaCalls[] = {"get-schema-request g-1 0 {agent} A urn:a
                                        "get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last="};
 
 // `pattern` with each '*' standing for any text.
-bool Matches(const std::string& pattern, const std::string& text) {
-    size_t from = 0, at = 0;
-    for (size_t star; (star = pattern.find('*', from)) != std::string::npos; from = star + 1) {
-        const std::string piece = pattern.substr(from, star - from);
-        if (from == 0 ? text.compare(0, piece.size(), piece) != 0 : (at = text.find(piece, at)) == std::string::npos)
-            return false;
-        at += piece.size();
-    }
-    const std::string last = pattern.substr(from);
-    return from == 0
-               ? text == pattern
-               : text.size() >= at + last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0;
+bool Matches(std::string_view pattern, std::string_view text) {
+    const size_t star = pattern.find('*');
+    if (star == pattern.npos) return text == pattern;
+    if (text.substr(0, star) != pattern.substr(0, star)) return false;
+    for (size_t at = star; at <= text.size(); ++at)
+        if (Matches(pattern.substr(star + 1), text.substr(at))) return true;
+    return false;
 }
 
 // Each answer is read by a fresh session with the callbacks of its row: the
