@@ -90,8 +90,6 @@ protected:
     uint32_t length = 0;
 };
 
-}  // namespace
-
 // Keys come from the first server that answers. Every answer that carries
 // no key is a failure with its status, never a success with empty results,
 // and the agent's out arguments stay empty.
@@ -230,10 +228,8 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
     EXPECT_EQ(0u, g_pings.Size());
 }
 
-namespace {
 int64_t g_now = 0;
 int64_t FakeNow() { return g_now; }
-}  // namespace
 
 TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_StartAliveHeartbeats(0, 10));
@@ -260,3 +256,4 @@ TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     EXPECT_EQ(before + 1, manager.Bodies(kAlivePath).size());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
 }
+}  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "HeartbeatServer.h"
@@ -86,18 +87,13 @@ const std::string kGetSchemaCalls[] = {"get-schema-request g-1 0 {agent} A urn:a
                                        "get-schema-request g-1 0 {agent} C urn:c 3.0 0 (null) (null) last="};
 
 // `pattern` with each '*' standing for any text.
-bool Matches(const std::string& pattern, const std::string& text) {
-    size_t from = 0, at = 0;
-    for (size_t star; (star = pattern.find('*', from)) != std::string::npos; from = star + 1) {
-        const std::string piece = pattern.substr(from, star - from);
-        if (from == 0 ? text.compare(0, piece.size(), piece) != 0 : (at = text.find(piece, at)) == std::string::npos)
-            return false;
-        at += piece.size();
-    }
-    const std::string last = pattern.substr(from);
-    return from == 0
-               ? text == pattern
-               : text.size() >= at + last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0;
+bool Matches(std::string_view pattern, std::string_view text) {
+    const size_t star = pattern.find('*');
+    if (star == pattern.npos) return text == pattern;
+    if (text.substr(0, star) != pattern.substr(0, star)) return false;
+    for (size_t at = star; at <= text.size(); ++at)
+        if (Matches(pattern.substr(star + 1), text.substr(at))) return true;
+    return false;
 }
 
 // Each answer is read by a fresh session with the callbacks of its row: the
@@ -150,8 +146,7 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     EXPECT_EQ(applied ? kLaptops : before, ReadText(commFile));
     EXPECT_EQ(applied ? 0600u : Mode(commFile), Mode(commFile));
     EXPECT_EQ(c.token, session->GetGroupSettingsToken());
-    char* schemaVersion = nullptr;
-    char* hint = nullptr;
+    char *schemaVersion = nullptr, *hint = nullptr;
     const auto& scs = mslLoader_ovxSessionConfigSvcs::Scs();
     ASSERT_EQ(0u, scs.SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0, &schemaVersion, &hint));
     EXPECT_EQ(applied ? "Laptops" : "Servers", Str(hint));
@@ -185,7 +180,14 @@ AnswerCase Row(const char* name, unsigned callbacks, const std::string& answer, 
                std::vector<std::pair<std::string, size_t>> traces = {}, uint32_t status = 0, std::string token = "0") {
     return {name, callbacks, answer, std::move(calls), std::move(traces), status, std::move(token)};
 }
-const std::vector<std::pair<std::string, size_t>> kUnwritable = {{"Error writing out group settings. File: {comm}", 1}};
+AnswerCase Unwritable(const char* name, const std::string& settings) {
+    return Row(name, kComm, GroupSettingsAnswer("t", settings), {},
+               {{"Error writing out group settings. File: {comm}", 1}});
+}
+// Answers the parser refuses reach no callback.
+AnswerCase Refused(const char* name, const std::string& answer) {
+    return Row(name, kGetSchemaRequest, answer, {}, {}, OVX_E_BAD_RESPONSE);
+}
 const std::string kCodeTraced = "CML error code while processing group settings. Code: ";
 
 const AnswerCase kAnswerCases[] = {
@@ -279,33 +281,26 @@ const AnswerCase kAnswerCases[] = {
         {{"An exception occurred in the agent's generic response callback function", 2}}),
     // Group settings that cannot be read change nothing; the comm settings
     // callback means "applied": a refusal is heard in the trace only.
-    Row("SettingsSyntax", kComm, GroupSettingsAnswer("t", "[server.1\nurl=http://127.0.0.1:1\n"), {}, kUnwritable),
-    Row("SettingsWithoutServer", kComm, GroupSettingsAnswer("t", "[group]\ngroupnameHint=Nobody\n"), {}, kUnwritable),
-    Row("SettingsNotAServer", kComm, GroupSettingsAnswer("t", "[server.1]\nurl=file:///etc/passwd\n"), {}, kUnwritable),
-    Row("SettingsWithNul", kComm, GroupSettingsAnswer("t", std::string("[server.1]\nurl=http://a\0b\n", 24)), {},
-        kUnwritable),
-    Row("SettingsNotIni", kComm, GroupSettingsAnswer("t", "<settings><server url='http://127.0.0.1'/></settings>"), {},
-        kUnwritable),
+    Unwritable("SettingsSyntax", "[server.1\nurl=http://127.0.0.1:1\n"),
+    Unwritable("SettingsWithoutServer", "[group]\ngroupnameHint=Nobody\n"),
+    Unwritable("SettingsNotAServer", "[server.1]\nurl=file:///etc/passwd\n"),
+    Unwritable("SettingsWithNul", std::string("[server.1]\nurl=http://a\0b\n", 24)),
+    Unwritable("SettingsNotIni", "<settings><server url='http://127.0.0.1'/></settings>"),
     // Codes that mean "nothing new" say nothing; any other is traced.
     Row("NothingNew", kComm, GroupSettingsCode("1196818438"), {}, {{kCodeTraced, 0}}),  // 0x47560006
     Row("NothingNewEither", kComm, GroupSettingsCode("1196818451"), {}, {{kCodeTraced, 0}}),
     Row("ErrorCode", kComm, GroupSettingsCode("5"), {}, {{kCodeTraced + "0x00000005 Text: no group", 1}}),
-    Row("Deep", kGetSchemaRequest, Deep(), {}, {}, OVX_E_BAD_RESPONSE),
-    Row("EntityExpansion", kGetSchemaRequest,
-        "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;'>]><ovx>&b;</ovx>",
-        {}, {}, OVX_E_BAD_RESPONSE),
-    Row("ExternalEntity", kGetSchemaRequest, "<?xml version='1.0'?><!DOCTYPE ovx SYSTEM 'file:///etc/passwd'><ovx/>",
-        {}, {}, OVX_E_BAD_RESPONSE),
-    Row("NotAMessage", kGetSchemaRequest,
-        "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>", {}, {},
-        OVX_E_BAD_RESPONSE),
-    Row("NotXml", kGetSchemaRequest, "not xml at all", {}, {}, OVX_E_BAD_RESPONSE),
-    Row("OpeningBrackets", kGetSchemaRequest, std::string(1 << 20, '<'), {}, {}, OVX_E_BAD_RESPONSE),
+    Refused("Deep", Deep()),
+    Refused(
+        "EntityExpansion",
+        "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;'>]><ovx>&b;</ovx>"),
+    Refused("ExternalEntity", "<?xml version='1.0'?><!DOCTYPE ovx SYSTEM 'file:///etc/passwd'><ovx/>"),
+    Refused("NotAMessage", "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>"),
+    Refused("NotXml", "not xml at all"),
+    Refused("OpeningBrackets", std::string(1 << 20, '<')),
 };
 INSTANTIATE_TEST_SUITE_P(Cases, AnswerCallbacks, ::testing::ValuesIn(kAnswerCases),
                          [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
-
-}  // namespace
 
 TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
     std::string requests = Doc("get-agent-info-request", kAgentNs, "unknown-1") +
@@ -349,8 +344,6 @@ TEST_F(Responses, ARefusedLargeAnswerGivesItsMemoryBack) {
     EXPECT_LT(inUse(), before + (4u << 20));
 }
 
-namespace {
-
 std::atomic<int> g_reentered{0};
 uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const char*, const char*, const char*, uint32_t,
                     const char*, const char*, uint32_t, uint8_t) {
@@ -368,8 +361,6 @@ uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const ch
     ++g_reentered;
     return 0;
 }
-
-}  // namespace
 
 TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     RegisterGetSchemaRequest(&CallBackIn);
@@ -394,3 +385,4 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     std::vector<std::string> calls = g_calls.Take();
     for (int i = 0; i < 5; ++i) EXPECT_EQ("complete hb-" + std::to_string(i), calls[i]);
 }
+}  // namespace
