@@ -63,9 +63,8 @@ ovxSim::SimConfig Config(const std::string& name, const std::string& dir, const 
 SS_HMESSAGE Asking(const std::vector<std::string>& policies) {
     SS_HMESSAGE heartbeat = nullptr;
     EXPECT_EQ(0u, CreateHeartbeat(&heartbeat, "{e2e-agent}", "e2e", "urn:sensors", "5.0", "127.0.0.1"));
-    for (const std::string& policy : policies) {
+    for (const std::string& policy : policies)
         AddGetPolicyRequest(heartbeat, "0", policy.c_str(), "urn:demo:scanner", "1.0.0", nullptr, nullptr);
-    }
     return heartbeat;
 }
 
