@@ -32,14 +32,11 @@ ovxSim::SimConfig Quiet(const std::string& name) {
     return config;
 }
 
-mode_t ModeOf(const std::string& path) {
+// The file's stat, zero when there is none.
+struct stat StatOf(const std::string& path) {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-}
-
-off_t SizeOf(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+    if (stat(path.c_str(), &info) != 0) info = {};
+    return info;
 }
 
 // Runs `command` in a shell: what it printed, and its exit status.
@@ -77,8 +74,8 @@ std::string HeartbeatOf(const std::string& agent) {
 // The status of a post of `body` to the heartbeat service (or to `path`),
 // -1 when none came.
 int PostStatus(httplib::Client& client, const std::string& body,
-               const std::string& path = "/ovx/sensor_services/heartbeat") {
-    auto result = client.Post(path, body, "application/x-ovx-cml-data");
+               const std::string& path = "/ovx/sensor_services/heartbeat", const httplib::Headers& headers = {}) {
+    auto result = client.Post(path, headers, body, "application/x-ovx-cml-data");
     return result ? result->status : -1;
 }
 
@@ -115,10 +112,10 @@ int StartProgram(const std::vector<std::string>& command, const std::string& log
     return port;
 }
 
-void StopProgram(pid_t pid) {
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+int StopProgram(pid_t pid, int signal = SIGTERM) {
+    const int sent = kill(pid, signal);
+    waitpid(pid, nullptr, 0);
+    return sent;
 }
 
 // A user id no one on the machine has, for files "another user" made.
@@ -214,15 +211,14 @@ TEST(SimulatorHost, OnlyTheNamesItServesAreAnswered) {
         for (const std::string& host : {name, name + port}) {
             if (host == port) continue;
             const httplib::Headers headers{{"Host", host}, {"X-Admin-Token", simulator.AdminToken()}};
-            auto page = client.Get("/", headers);
-            auto json = client.Get("/status.json", headers);
-            auto heartbeat = client.Post("/ovx/sensor_services/heartbeat", headers, HeartbeatOf("{h}"),
-                                         "application/x-ovx-cml-data");
-            auto admin = client.Post("/admin/fault?kind=none", headers, "", "text/plain");
-            for (const auto* result : {&page, &json, &heartbeat, &admin}) {
-                ASSERT_TRUE(*result) << host;
-                EXPECT_EQ(status, (*result)->status) << host;
-                EXPECT_TRUE(status == 200 || (*result)->body.find("{h}") == std::string::npos) << host;
+            httplib::Result results[] = {
+                client.Get("/", headers), client.Get("/status.json", headers),
+                client.Post("/ovx/sensor_services/heartbeat", headers, HeartbeatOf("{h}"), "text/xml"),
+                client.Post("/admin/fault?kind=none", headers, "", "text/plain")};
+            for (const httplib::Result& result : results) {
+                ASSERT_TRUE(result) << host;
+                EXPECT_EQ(status, result->status) << host;
+                EXPECT_TRUE(status == 200 || result->body.find("{h}") == std::string::npos) << host;
             }
         }
     }
@@ -264,30 +260,24 @@ TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesStateAndKeyAndTokenAreKept) {
     config.stateFile = temp / "state.db";
     auto simulator = std::make_unique<ovxSim::Simulator>(config);
     ASSERT_GT(simulator->Start(), 0);
-    EXPECT_EQ(0600u, ModeOf(config.adminTokenFile));
-    EXPECT_EQ(0600u, ModeOf(config.stateFile));  // it holds the private key
+    for (const std::string& file : {config.adminTokenFile, config.stateFile})  // the state holds the private key
+        EXPECT_EQ(0600u, StatOf(file).st_mode & 0777) << file;
     // The key announced is the one the state holds: EC on P-256.
     const std::string pem = simulator->PublicKeyPem();
     BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     EVP_PKEY* key = PEM_read_bio_PUBKEY(in, nullptr, nullptr, nullptr);
     BIO_free(in);
-    ASSERT_NE(nullptr, key) << pem;
-    EXPECT_EQ(EVP_PKEY_EC, EVP_PKEY_get_base_id(key));
-    EXPECT_EQ(256, EVP_PKEY_get_bits(key));
+    EXPECT_TRUE(key != nullptr && EVP_PKEY_get_base_id(key) == EVP_PKEY_EC && EVP_PKEY_get_bits(key) == 256) << pem;
     EVP_PKEY_free(key);
     EXPECT_EQ(simulator->AdminToken() + "\n", ovxTest::ReadText(config.adminTokenFile));
     httplib::Client client("127.0.0.1", simulator->Port());
     const char* path = "/admin/fault?kind=busy&count=5";
-    auto post = [&](const httplib::Headers& headers) {
-        auto result = client.Post(path, headers, "", "application/x-www-form-urlencoded");
-        return result ? result->status : -1;
-    };
+    const auto post = [&](const httplib::Headers& headers) { return PostStatus(client, "", path, headers); };
     EXPECT_EQ(403, post({}));
     EXPECT_EQ(403, post({{"X-Admin-Token", "not-the-token-at-all-0123456789"}}));
     EXPECT_EQ(403, post({{"X-Admin-Token", simulator->AdminToken()}, {"Origin", "http://evil.example"}}));
     auto get = client.Get(path, httplib::Headers{{"X-Admin-Token", simulator->AdminToken()}});
-    ASSERT_TRUE(get);
-    EXPECT_NE(200, get->status);
+    EXPECT_TRUE(get && get->status != 200);
     // Nothing of that changed anything: heartbeats are answered.
     EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{a}")));
     EXPECT_EQ(0, simulator->Count("fault"));
@@ -319,7 +309,7 @@ TEST(SimulatorPage, ABrowserShowsTheAgentsTheSimulatorKnows) {
     const std::string shot = "--window-size=1024,600 --screenshot=" + temp.path() + "/";
     Chromium(temp.path(), shot + "page.png " + simulator.Url() + "/");
     Chromium(temp.path(), shot + "blank.png about:blank");
-    const off_t page = SizeOf(temp / "page.png"), blank = SizeOf(temp / "blank.png");
+    const off_t page = StatOf(temp / "page.png").st_size, blank = StatOf(temp / "blank.png").st_size;
     ASSERT_GT(blank, 0) << "chromium made no screenshot";
     EXPECT_GT(page, 2 * blank) << "page " << page << " bytes, blank " << blank << " bytes";
 }
@@ -341,8 +331,7 @@ TEST(SimulatorUsers, PasswordsComeFromAFileOnlyItsOwnerReadsOrTheEnvironment) {
     EXPECT_EQ(3u, users.size());
     EXPECT_FALSE(ovxSim::LoadUsersFromText("no colon\n", users, &error));
     // The program takes no password on its command line.
-    const std::string command = std::string(OVX_SIM_PROGRAM) + " --user operator:secret >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
+    const int status = std::system((std::string(OVX_SIM_PROGRAM) + " --user operator:secret >/dev/null 2>&1").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
 }
 
@@ -374,22 +363,17 @@ TEST(SimulatorState, EveryAcknowledgedHeartbeatSurvivesAKill) {
         });
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ASSERT_EQ(0, kill(pid, SIGKILL));
-    int status = 0;
-    waitpid(pid, &status, 0);
+    ASSERT_EQ(0, StopProgram(pid, SIGKILL));
     going = false;
     for (std::thread& agent : agents) agent.join();
 
     ASSERT_GT(start(port, &pid), 0);
-    httplib::Client client("127.0.0.1", port);
-    auto json = client.Get("/status.json");
-    kill(pid, SIGTERM);
-    waitpid(pid, &status, 0);
+    auto json = httplib::Client("127.0.0.1", port).Get("/status.json");
+    StopProgram(pid);
     ASSERT_TRUE(json);
     for (int a = 0; a < 4; ++a) {
-        const std::string agent = "{agent-" + std::to_string(a) + "}";
         EXPECT_GT(acknowledged[a], 0);
-        EXPECT_GE(HeartbeatsOf(json->body, agent), acknowledged[a]) << agent;
+        EXPECT_GE(HeartbeatsOf(json->body, "{agent-" + std::to_string(a) + "}"), acknowledged[a]) << a;
     }
 }
 
@@ -405,13 +389,10 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) GTEST_SKIP() << "cannot open " << kSlow << " sockets here";
     pid_t pid = -1;
     TempDir temp("ovx-sim-slow");
-    const std::string token = temp / "admin-token";
-    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", token}, temp / "log", &pid);
+    const int port = StartProgram({OVX_SIM_PROGRAM, "--name", "slow", "--admin-token-file", temp / "admin-token"},
+                                  temp / "log", &pid);
     ASSERT_GT(port, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     std::vector<int> slow;
     for (int i = 0; i < kSlow; ++i) {
         const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -425,9 +406,8 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
         const std::string request = "POST /ovx/sensor_services/heartbeat HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         for (size_t at = 0; trickling.load(); at = (at + 1) % request.size()) {
             for (int socket : slow) (void)send(socket, &request[at], 1, MSG_NOSIGNAL);
-            for (int waited = 0; waited < 500 && trickling.load(); waited += 10) {
+            for (int waited = 0; waited < 500 && trickling.load(); waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // every slow one has sent a few bytes
@@ -481,9 +461,9 @@ TEST(SimulatorProgram, EveryRequestIsLoggedSoonAndNoneIsLostOnSigterm) {
     for (int i = 0; i < kPosts; ++i) ASSERT_TRUE(client.Get("/nothing-here"));
     StopProgram(pid);
     const std::string text = ovxTest::ReadText(log);
-    size_t lines = 0;
+    int lines = 0;
     for (size_t at = 0; (at = text.find("GET /nothing-here -> 404", at)) != std::string::npos; ++at) ++lines;
-    EXPECT_EQ(static_cast<size_t>(kPosts), lines);
+    EXPECT_EQ(kPosts, lines);
     ASSERT_NE(std::string::npos, text.find("stopping on SIGTERM")) << text.substr(text.size() - 200);
     EXPECT_LT(text.rfind("GET /nothing-here"), text.find("stopping on SIGTERM"));
 }

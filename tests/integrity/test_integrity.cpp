@@ -36,12 +36,7 @@ std::string Slurp(int fd) {
 class IntegrityTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
-        m_other = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
         ASSERT_NE(nullptr, m_key);
-        m_library = m_dir + "/libexample.so";
-        m_content = std::string(100000, 'x') + "payload";
-        m_keys = m_dir + "/keys.pem";
         Signed();
     }
     // The library, its signature and the key file as a release writes them.
@@ -82,9 +77,10 @@ protected:
     uint32_t Verify(int* fd = nullptr) { return ovxIntegrity::VerifyFileWithKeys(m_library, ".sig", m_keys, fd); }
 
     ovxTest::TempDir m_temp{"ovx-integrity"};
-    std::string m_dir = m_temp.path(), m_library, m_content, m_keys;
-    EVP_PKEY* m_key = nullptr;
-    EVP_PKEY* m_other = nullptr;
+    std::string m_dir = m_temp.path(), m_library = m_dir + "/libexample.so", m_keys = m_dir + "/keys.pem";
+    const std::string m_content = std::string(100000, 'x') + "payload";
+    EVP_PKEY *m_key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
+             *m_other = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
 };
 
 }  // namespace
@@ -114,11 +110,7 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
         {"only an RSA key (Ed25519 keys only are trusted)", [&] { WriteKeys(m_keys, {rsa}); },
          OVX_E_SIG_KEY_UNREADABLE},
         {"no library", [&] { unlink(m_library.c_str()); }, OVX_E_LIB_UNREADABLE},
-        {"a folder for the library",
-         [&] {
-             unlink(m_library.c_str());
-             mkdir(m_library.c_str(), 0700);
-         },
+        {"a folder for the library", [&] { unlink(m_library.c_str()), mkdir(m_library.c_str(), 0700); },
          OVX_E_LIB_UNREADABLE},
     };
     for (const Case& c : cases) {
@@ -161,10 +153,13 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     altered[letter] = altered[letter] == 'A' ? 'B' : 'A';
     WriteText(m_keys, altered);
     EXPECT_EQ(OVX_E_SIG_MISMATCH, Verify());
-    WriteText(m_keys, "-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + Pem(m_key));
-    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
-    WriteText(m_keys, Pem(m_key).substr(0, 60));  // a block without its end
-    EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify());
+    // A block that is not base64, and a block without its end.
+    for (const std::string& keys :
+         {"-----BEGIN PUBLIC KEY-----\n!!not base64!!\n-----END PUBLIC KEY-----\n" + Pem(m_key),
+          Pem(m_key).substr(0, 60)}) {
+        WriteText(m_keys, keys);
+        EXPECT_EQ(OVX_E_SIG_KEY_UNREADABLE, Verify()) << keys;
+    }
     EVP_PKEY_free(rsa);
     EVP_PKEY_free(ec);
 }
@@ -189,10 +184,9 @@ std::string RunProbe(const std::string& keyFile, const std::string& folder, cons
                        " " + comm + " " + refuse)
                           .c_str(),
                       "r");
-    std::string printed;
-    char buffer[256];
-    for (size_t got; out != nullptr && (got = fread(buffer, 1, sizeof buffer, out)) > 0;) printed.append(buffer, got);
-    if (out != nullptr) pclose(out);
+    if (out == nullptr) return "no probe";
+    const std::string printed = Slurp(fileno(out));
+    pclose(out);
     return printed;
 }
 
@@ -252,10 +246,7 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        if (test.setuid && geteuid() != 0) {
-            std::printf("not root: the setuid case is not run\n");
-            continue;
-        }
+        if (test.setuid && geteuid() != 0) continue;  // only root may start a setuid copy
         const std::string work = m_dir + "/work-" + std::to_string(&test - cases);
         ASSERT_EQ(0, mkdir(work.c_str(), 0777));
         chmod(work.c_str(), 0777);

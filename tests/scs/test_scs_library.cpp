@@ -25,17 +25,6 @@ uint32_t Count(int32_t destination) {
     return count;
 }
 
-// The ten fields of a server (name, url, caFile, ..., proxyPassword, site,
-// description), "(null)" for those unset; the status when there is none.
-uint32_t ServerInfo(int32_t destination, int32_t index, std::vector<std::string>& fields) {
-    char* f[10] = {};
-    const uint32_t status =
-        SCS_GetServerInfo(destination, index, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]);
-    fields.clear();
-    for (char* field : f) fields.push_back(Take(field));
-    return status;
-}
-
 // The schema version and group name hint of the comm settings.
 std::string GroupInfo(int32_t destination) {
     char* version = nullptr;
@@ -54,11 +43,13 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     EXPECT_EQ(3u, Count(destination));
     EXPECT_NE(std::string::npos, ReadText(commFile).find("url=https://127.0.0.1:8443"));
     ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+    // The ten fields of a server: name, url, caFile, ..., site, description.
+    char* f[10] = {};
+    ASSERT_EQ(0u,
+              SCS_GetServerInfo(destination, 0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
     std::vector<std::string> fields;
-    ASSERT_EQ(0u, ServerInfo(destination, 0, fields));
-    EXPECT_EQ("first", fields[0]);
-    EXPECT_EQ("/etc/ca.pem", fields[2]);
-    EXPECT_EQ("inserted", fields[9]);
+    for (char* field : f) fields.push_back(Take(field));
+    EXPECT_EQ("first /etc/ca.pem inserted", fields[0] + " " + fields[2] + " " + fields[9]);
     EXPECT_EQ("1.2 Servers", GroupInfo(destination));
     ASSERT_EQ(0u, SCS_DeleteServer(destination, 0));
     EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, SCS_DeleteServer(destination, 5));
@@ -98,9 +89,8 @@ TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     ASSERT_EQ(0u, SCS_SetLastGoodAgentId("agent-41"));
     ASSERT_EQ(0u, SCS_GetAgentId(&id));
     EXPECT_EQ("agent-42", Take(id));
-    std::string stored = ReadText(dir + "/agent-id.ini");
-    EXPECT_NE(std::string::npos, stored.find("id=agent-42"));
-    EXPECT_NE(std::string::npos, stored.find("lastGoodId=agent-41"));
+    for (const char* line : {"id=agent-42", "lastGoodId=agent-41"})
+        EXPECT_NE(std::string::npos, ReadText(dir + "/agent-id.ini").find(line)) << line;
     // A new session reads them back.
     ASSERT_EQ(0u, SCS_ShutDown());
     ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, nullptr));
@@ -139,9 +129,8 @@ TEST_F(ScsFixture, SettingsChangedCallbacksRunOnEveryReload) {
     EXPECT_EQ(2u, g_countSeenInCallback.load());
     EXPECT_EQ(4, g_changes.load());
     EXPECT_EQ(destination, g_changedDestination.load());
-    std::string broken = dir + "/broken.ini";
-    WriteText(broken, "garbage\n");
-    SCS_LoadCommSettingsFile(destination, broken.c_str());
+    WriteText(dir + "/broken.ini", "garbage\n");
+    SCS_LoadCommSettingsFile(destination, (dir + "/broken.ini").c_str());
     EXPECT_EQ(4, g_changes.load());  // a refused file is no change
     ASSERT_EQ(0u, SCS_UnregisterSettingsChanged(&OnChanged));
     SCS_LoadCommSettingsFile(destination, commFile.c_str());

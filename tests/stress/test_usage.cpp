@@ -61,9 +61,8 @@ protected:
     // Posts one heartbeat and waits until its answer has been processed.
     bool PostOne(int index) {
         SS_HMESSAGE heartbeat = nullptr;
-        if (CreateHeartbeat(&heartbeat, kAgent, "Growth sensor", "urn:sensors", "5.0.0", "127.0.0.1") != 0) {
+        if (CreateHeartbeat(&heartbeat, kAgent, "Growth sensor", "urn:sensors", "5.0.0", "127.0.0.1") != 0)
             return false;
-        }
         SetHostInfo(heartbeat, "growth-host", "127.0.0.1", "Linux", 0, "GROWTH", "WORKGROUP", nullptr, nullptr);
         for (int i = 0; i < 5; ++i)
             AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
@@ -71,10 +70,7 @@ protected:
                             nullptr);
         std::unique_lock<std::mutex> hold(g_answeredLock);
         const unsigned before = g_answered;
-        if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) {
-            FreeHeartbeat(heartbeat);
-            return false;
-        }
+        if (PostHeartbeat(heartbeat, nullptr, nullptr) != 0) return FreeHeartbeat(heartbeat), false;
         return g_answeredChanged.wait_for(hold, std::chrono::seconds(10), [&] { return g_answered != before; });
     }
 
