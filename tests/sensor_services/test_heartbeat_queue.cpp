@@ -66,9 +66,10 @@ TEST_F(Queue, TheTextWrittenOutIsTheTextPosted) {
     EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(1).contentType);
 }
 
-// Two heartbeats meet in the queue: both wait, or the second is queued while
-// the first is on the wire and the server refuses it, and its retry too
-// (the retry made from the heartbeat kept, not from a text kept). Without
+// Two heartbeats meet in the queue: both wait (and the post of the one kept
+// may be refused once), or the second is queued while the first is on the
+// wire and the server refuses it, and its retry too (a retry is made from
+// the heartbeat kept, not from a text kept). Without
 // merging the newer agent heartbeat replaces the older; with it, each kind
 // of the newer is merged into the pending one (an entry of the same key
 // takes the newer values, another is appended, one document per kind). The
@@ -80,7 +81,7 @@ struct PairCase {
     const char* name;
     bool merge;
     Message first, second;
-    bool firstFails;
+    int fails;  // 0: none; 1: the first refused twice, the second queued meanwhile; 2: both wait, refused once
     std::vector<std::string> kept, gone;  // in every kind's document of the last post
     bool olderName;                       // the announcement's name is the older's
     int postedAs;                         // the text written out for the newer (0) or the older (1), or neither
@@ -134,7 +135,8 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
         return session->QueueHeartbeatRequest(m, written[older].data(), &lengths[older]);
     };
     std::atomic<bool> secondQueued{false};
-    if (c.firstFails) {
+    if (c.fails == 2) server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 1 ? 500 : 0; });
+    if (c.fails == 1) {
         server.Note([&] {
             if (c.second != kNone && !secondQueued.exchange(true)) {
                 EXPECT_EQ(0u, queue(c.second));
@@ -144,16 +146,16 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
         server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 2 ? 500 : 0; });
     }
     ASSERT_EQ(0u, queue(c.first));
-    if (!c.firstFails && c.second != kNone) {
+    if (c.fails != 1 && c.second != kNone) {
         ASSERT_EQ(0u, queue(c.second));
     }
     session->RequestDispatch();
-    const size_t posts = c.firstFails ? 3 : 1;
+    const size_t posts = c.fails == 1 ? 3 : 1 + c.fails / 2;
     ASSERT_TRUE(WaitFor([&] { return server.Count() == posts && !session->HasPendingHeartbeat(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(posts, server.Count());
     server.Note(nullptr);
-    EXPECT_EQ(c.firstFails ? std::make_pair(2, OVX_E_SCS_HTTP_STATUS) : std::make_pair(0, 0u),
+    EXPECT_EQ(std::make_pair(static_cast<int>(posts) - 1, posts > 1 ? OVX_E_SCS_HTTP_STATUS : 0u),
               std::make_pair(g_errors.load(), g_lastError.load()));
     const std::string body = server.Body(posts - 1);
     for (const char* tag :
@@ -183,6 +185,7 @@ const std::vector<std::string> kOlderOnly = {"v-old", "v-mine"}, kLibrary = {"li
 INSTANTIATE_TEST_SUITE_P(
     Cases, QueuedPair,
     ::testing::Values(PairCase{"Replaced", false, kOlder, kNewer, false, kNewerOnly, kOlderGone, false, 0},
+                      PairCase{"ReplacedAndRefused", false, kOlder, kNewer, 2, kNewerOnly, kOlderGone, false, 0},
                       PairCase{"Merged", true, kOlder, kNewer, false, kMerged, kStale, true, -1},
                       PairCase{"FailedAndReplaced", false, kOlder, kNewer, true, kNewerOnly, kOlderGone, false, 0},
                       PairCase{"FailedAndMerged", true, kOlder, kNewer, true, kMerged, kStale, true, -1},
@@ -217,7 +220,9 @@ TEST(HbMerge, EntriesMatchOnTheirIdentifyingFieldsOnly) {
     q.AddItem(CPolicyItem(L"n", L"urn:p", L"1", L"2.0", L"t", 0, L"", L"own", L"", L"", L"policy-item"));
     pending.AddRequest(p);
     newer.AddRequest(q);
-    CSetPolicyResponse outcome;
+    CSetPolicyResponse earlier, outcome;  // the same item: the newer outcome stands
+    earlier.AddItem(CPolicyItem(L"p", L"urn:p", L"", L"1.0", L"", 3, L"old", L"", L"", L"", L"policy-item"));
+    pending.AddResponse(earlier);
     outcome.AddItem(CPolicyItem(L"p", L"urn:p", L"", L"1.0", L"", 7, L"bad", L"", L"", L"", L"policy-item"));
     newer.AddResponse(CCmlErrorResponse());
     newer.AddResponse(outcome);
@@ -229,7 +234,10 @@ TEST(HbMerge, EntriesMatchOnTheirIdentifyingFieldsOnly) {
     auto* policies = static_cast<CGetPolicyRequest*>(pending.GetRequests()[1]);
     for (size_t i = 0; i < policies->GetCount(); ++i) got += L" " + policies->GetItem(i)->GetToken();
     for (const auto* response : pending.GetResponses()) got += L" " + response->GetTagName();
-    EXPECT_EQ(L"5 second/1.0.0 first/1.0.1 ab/3 a/2 new own set-policy-response", got);
+    const auto* outcomes = static_cast<CSetPolicyResponse*>(pending.GetResponses()[0]);
+    for (size_t i = 0; i < outcomes->GetCount(); ++i)
+        got += L" " + std::to_wstring(outcomes->GetItem(i)->GetCode()) + L"/" + outcomes->GetItem(i)->GetText();
+    EXPECT_EQ(L"5 second/1.0.0 first/1.0.1 ab/3 a/2 new own set-policy-response 7/bad", got);
 }
 
 // Random pairs of heartbeats, the first with lists far longer than an
