@@ -145,9 +145,8 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
 
     std::wostringstream empty;
     std::wostream other(empty.rdbuf());  // a plain wide stream: encoding unknown
-    CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
-    EXPECT_EQ(L"Writing XML declaration", error.GetOperation());
-    EXPECT_EQ(L"Unsupported stream type", error.GetMessage());
+    const CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
+    EXPECT_EQ(L"Writing XML declaration: Unsupported stream type", error.GetOperation() + L": " + error.GetMessage());
 
     // The root start tag: a wide string stream is UCS4; no schema location
     // for an empty set, and one pair per namespace.
