@@ -193,8 +193,7 @@ TEST_F(Parser, ValidationModesFollowTheDefaultAndTheSwitch) {
 }
 
 TEST_F(Parser, NamespaceSetsRefuseSecondVersionsAndListTheirSchemasUnderTheFolder) {
-    CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
-    CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");
+    for (int again = 0; again < 2; ++again) CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.0");  // the same: accepted
     CCmlException error = Failure([] { CCmlParser::AddImplicitNamespace(L"urn:a", L"1.0.1"); });
     EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(
@@ -206,8 +205,7 @@ TEST_F(Parser, NamespaceSetsRefuseSecondVersionsAndListTheirSchemasUnderTheFolde
     error = Failure([&] { parser.AddNamespace(L"urn:a", L"1.0.0"); });
     EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(L"Adding namespace to CML parser", error.GetOperation());
-    parser.AddNamespace(L"urn:b", L"2.0.0");
-    parser.AddNamespace(L"urn:b", L"2.0.0");
+    for (int again = 0; again < 2; ++again) parser.AddNamespace(L"urn:b", L"2.0.0");
     error = Failure([&] { parser.AddNamespace(L"urn:b", L"2.0.1"); });
     EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(L"Adding namespace \"urn:b\" version 2.0.1; namespace \"urn:b\" version 2.0.0 already specified",
