@@ -1,14 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <xercesc/dom/DOM.hpp>
 
 #include <fstream>
-#include <sstream>
 #include <cstring>
-#include <string>
 
-#include "cml/core/cmlException.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlText.h"
 #include "cml/documents/cml_documents_test_support.h"
@@ -69,15 +63,15 @@ const EscapedForm kEscapedForms[] = {
     {L'\'', "&apos;", "&apos;"},
     {L'<', "&lt;", "&lt;"},
     {L'>', "&gt;", "&gt;"},
-    {static_cast<wchar_t>(0xE9), "\xC3\xA9", "\xC3\xA9"},
-    {static_cast<wchar_t>(0x20AC), "\xE2\x82\xAC", "\xE2\x82\xAC"},
-    {static_cast<wchar_t>(0x1F600), "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-    {static_cast<wchar_t>(0xFF), "\xC3\xBF", "\xC3\xBF"},
-    {static_cast<wchar_t>(0x10FFFF), "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
-    {static_cast<wchar_t>(0xD800), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {static_cast<wchar_t>(0xDFFF), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {static_cast<wchar_t>(0x110000), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {static_cast<wchar_t>(-5), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {wchar_t(0xE9), "\xC3\xA9", "\xC3\xA9"},
+    {wchar_t(0x20AC), "\xE2\x82\xAC", "\xE2\x82\xAC"},
+    {wchar_t(0x1F600), "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    {wchar_t(0xFF), "\xC3\xBF", "\xC3\xBF"},
+    {wchar_t(0x10FFFF), "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+    {wchar_t(0xD800), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {wchar_t(0xDFFF), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {wchar_t(0x110000), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {wchar_t(-5), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
 };
 
 // `text` escaped through one batch of `Char`.
@@ -115,28 +109,25 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
             // characters (all ASCII) put back.
             plain += *form.content == '&' ? std::string(1, static_cast<char>(form.character)) : form.content;
         }
+        SCOPED_TRACE(round);
         for (int attribute : {0, 1}) {
-            ASSERT_EQ(narrow[attribute], Batched<char>(text, attribute)) << "round " << round << " " << attribute;
-            ASSERT_EQ(wide[attribute], Batched<wchar_t>(text, attribute)) << "round " << round << " " << attribute;
+            ASSERT_EQ(narrow[attribute], Batched<char>(text, attribute)) << attribute;
+            ASSERT_EQ(wide[attribute], Batched<wchar_t>(text, attribute)) << attribute;
         }
         // The entry points for a whole text give the same, in place of what
         // the string held and on either kind of stream.
-        std::wstring escaped = L"stale";
-        EscapeAttributeValue(text.c_str(), escaped);
-        ASSERT_EQ(wide[1], escaped) << "round " << round;
-        EscapeContent(text.c_str(), escaped);
-        ASSERT_EQ(wide[0], escaped) << "round " << round;
-        std::ostringstream narrowStream;
+        std::wstring attributeValue = L"stale", content = L"stale";
+        EscapeAttributeValue(text.c_str(), attributeValue);
+        EscapeContent(text.c_str(), content);
+        std::ostringstream narrowStream, raw;
         EscapeAttributeValue(narrowStream, text);
-        ASSERT_EQ(narrow[1], narrowStream.str()) << "round " << round;
         std::wostringstream wideStream;
         EscapeContent(wideStream, text.c_str());
-        ASSERT_EQ(wide[0], wideStream.str()) << "round " << round;
-        std::ostringstream raw;
         CTextBatch<char> unescaped(raw);
         unescaped.Append(text);
         unescaped.Flush();
-        ASSERT_EQ(plain, raw.str()) << "round " << round;
+        ASSERT_EQ(wide[1] + wide[0] + wide[0], attributeValue + content + wideStream.str());
+        ASSERT_EQ(narrow[1] + plain, narrowStream.str() + raw.str());
     }
 }
 
@@ -154,9 +145,8 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
 
     std::wostringstream empty;
     std::wostream other(empty.rdbuf());  // a plain wide stream: encoding unknown
-    CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
-    EXPECT_EQ(L"Writing XML declaration", error.GetOperation());
-    EXPECT_EQ(L"Unsupported stream type", error.GetMessage());
+    const CCmlException error = Failure([&] { WriteXmlDeclaration(other, false); });
+    EXPECT_EQ(L"Writing XML declaration: Unsupported stream type", error.GetOperation() + L": " + error.GetMessage());
 
     // The root start tag: a wide string stream is UCS4; no schema location
     // for an empty set, and one pair per namespace.
@@ -202,9 +192,7 @@ TEST(SchemaFileNames, BuildAndParseAreInverse) {
     std::wstring uri, version, base;
     ASSERT_TRUE(
         ParseSchemaFileName(L".\\schemas\\cml\\Message\\AgentMessages\\AgentMessages1_0_4.xsd", uri, version, base));
-    EXPECT_EQ(kNsAgentMessages, uri);
-    EXPECT_EQ(L"1.0.4", version);
-    EXPECT_EQ(L"AgentMessages", base);
+    EXPECT_EQ(std::wstring(kNsAgentMessages) + L" 1.0.4 AgentMessages", uri + L" " + version + L" " + base);
     ASSERT_TRUE(ParseSchemaFileName(L"./schemas/Ovx1_0_1.xsd", uri, version, base));
     EXPECT_EQ(kCmlBaseUri, uri);
     EXPECT_FALSE(ParseSchemaFileName(L"/elsewhere/cml/Core/Core1_0_0.xsd", uri, version, base));

@@ -1,12 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <xercesc/dom/DOM.hpp>
 
 #include <iomanip>
 #include <locale>
-#include <memory>
-#include <sstream>
-#include <string>
 
 #include "cml/core/cmlValueTypes.h"
 #include "cml/core/cmlXmlText.h"
@@ -48,8 +43,7 @@ std::wstring Written(const std::wstring& text) {
 TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
     const struct {
         std::wstring (*written)(const std::wstring&);
-        const wchar_t* text;
-        const wchar_t* expected;
+        const wchar_t *text, *expected;
     } rows[] = {
         {Written<CDateTime>, L"2007-01-15T10:04:05Z", L"2007-01-15T10:04:05.000000Z"},
         {Written<CDateTime>, L"2007-01-15T10:04:05.25", L"2007-01-15T10:04:05.250000"},
@@ -77,30 +71,23 @@ TEST(ValueTypes, EveryLexicalFormIsWrittenInFull) {
 // fields before the failure and clears the rest.
 TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndDurationsSaturate) {
     CDateTime partial = Read<CDateTime>(L"2007-01-xxT10:04:05Z");
-    EXPECT_EQ(2007, partial.GetYear());
-    EXPECT_EQ(1, partial.GetMonth());
-    EXPECT_EQ(0, partial.GetDay());
-    EXPECT_EQ(0, partial.GetHour());
+    EXPECT_EQ(L"2007 1 0 0", std::to_wstring(partial.GetYear()) + L" " + std::to_wstring(partial.GetMonth()) + L" " +
+                                 std::to_wstring(partial.GetDay()) + L" " + std::to_wstring(partial.GetHour()));
     EXPECT_FALSE(partial.HasTimeZone());
 
     CDateTime value = Read<CDateTime>(L"2007-01-15T10:04:05Z");
     value.FromString(L"");  // reading starts afresh
-    EXPECT_TRUE(value.IsNull());
-    EXPECT_EQ(0, value.GetHour());
-    EXPECT_FALSE(value.HasTimeZone());
+    EXPECT_TRUE(value.IsNull() && value.GetHour() == 0 && !value.HasTimeZone());
     EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
-    CTime time;
-    EXPECT_TRUE(time.IsNull());
-    EXPECT_EQ(-1, time.GetHour());
+    EXPECT_TRUE(CTime().IsNull());
+    EXPECT_EQ(-1, CTime().GetHour());
     EXPECT_FALSE(Read<CTime>(L"00:00:00").IsNull());  // midnight is a time, not null
     EXPECT_TRUE(CDate().IsNull());
     // Durations saturate and stop at the first bad part.
     EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());
     EXPECT_TRUE(Read<CDuration>(L"").IsNull());
     EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
-    CDuration broken = Read<CDuration>(L"P1Y2X3D");
-    EXPECT_EQ(1u, broken.GetYears());
-    EXPECT_EQ(0u, broken.GetDays());
+    EXPECT_EQ(L"P1Y0M0DT0H0M0S", Lexical(Read<CDuration>(L"P1Y2X3D")));
     EXPECT_EQ(0u, Read<CDuration>(L"P1.5D").GetDays());  // a fraction only for seconds
 
     CDuration set;
@@ -118,9 +105,7 @@ TEST(ValueTypes, LocalesAndStreamFormatsDoNotReachTheLexicalForms) {
     const auto flags = out.flags();
     out << Read<CDateTime>(L"2007-01-15T10:04:05-05:30") << Read<CDuration>(L"PT1.5S") << L"|" << 255;
     EXPECT_EQ(L"2007-01-15T10:04:05.000000-05:30P0Y0M0DT0H0M1.5S|ff", out.str());
-    EXPECT_EQ(flags, out.flags());
-    EXPECT_EQ(L'*', out.fill());
-    EXPECT_EQ(2, out.precision());
+    EXPECT_TRUE(flags == out.flags() && out.fill() == L'*' && out.precision() == 2);
 
     // A locale that groups thousands must not reach the lexical form.
     struct Grouping : std::numpunct<char> {
@@ -136,11 +121,10 @@ TEST(ValueTypes, LocalesAndStreamFormatsDoNotReachTheLexicalForms) {
         wchar_t do_decimal_point() const override { return L','; }
     };
     std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Comma));
-    CTime time = Read<CTime>(L"10:04:05.25");
-    CDuration period = Read<CDuration>(L"PT1.5S");
+    const double seconds[] = {Read<CTime>(L"10:04:05.25").GetSeconds(), Read<CDuration>(L"PT1.5S").GetSeconds()};
     std::locale::global(previous);
-    EXPECT_DOUBLE_EQ(5.25, time.GetSeconds());
-    EXPECT_DOUBLE_EQ(1.5, period.GetSeconds());
+    EXPECT_DOUBLE_EQ(5.25, seconds[0]);
+    EXPECT_DOUBLE_EQ(1.5, seconds[1]);
 }
 
 // Values are read from attribute and text nodes; a null node is refused
@@ -149,13 +133,12 @@ TEST(ValueTypes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
     CCmlParser parser;
     xercesc::DOMElement* root = RootOf(parser, "<r when='2007-01-15T10:04:05Z' empty=''>P3D</r>").GetDOMElement();
     CDateTime when;
-    when.Deserialize(root->getAttributeNode(u"when"));
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z", Lexical(when));
     CDuration period;
-    period.Deserialize(root->getFirstChild());
-    EXPECT_EQ(3u, period.GetDays());
     CDate date;
+    when.Deserialize(root->getAttributeNode(u"when"));
+    period.Deserialize(root->getFirstChild());
     date.Deserialize(root->getAttributeNode(u"empty"));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z P0Y0M3DT0H0M0S", Lexical(when) + L" " + Lexical(period));
     EXPECT_TRUE(date.IsNull());
     const std::pair<const wchar_t*, void (*)()> cases[] = {
         {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
@@ -163,21 +146,17 @@ TEST(ValueTypes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
         {L"Processing time value", [] { CTime().Deserialize(nullptr); }},
         {L"Processing duration value", [] { CDuration().Deserialize(nullptr); }},
     };
-    for (const auto& c : cases) {
-        ExpectRefusal(OVX_E_CML_NULL_ELEMENT, c.first, L"Null element received", c.second);
-    }
+    for (const auto& c : cases) ExpectRefusal(OVX_E_CML_NULL_ELEMENT, c.first, L"Null element received", c.second);
 }
 
 TEST(XmlText, TextsAndDomCodesConvertBothWays) {
     std::wstring text = L"a\u00e9\u20ac\U0001F600z";
-    std::u16string xml = ToXml(text);
-    EXPECT_EQ(6u, xml.size());  // the emoji is a surrogate pair
-    EXPECT_EQ(text, ToWide(xml.c_str()));
+    EXPECT_EQ(6u, ToXml(text).size());  // the emoji is a surrogate pair
+    EXPECT_EQ(text, ToWide(ToXml(text).c_str()));
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};
     EXPECT_EQ(L"a\uFFFDb", ToWide(lone));
     EXPECT_EQ(L"", ToWide(nullptr));
-    std::wstring bad(1, static_cast<wchar_t>(0x110000));
-    EXPECT_EQ(u"\uFFFD", ToXml(bad));
+    EXPECT_EQ(u"\uFFFD", ToXml(std::wstring(1, static_cast<wchar_t>(0x110000))));
     // The codes of the DOM's own errors are mapped into the catalog's range,
     // those it does not define pass through unchanged.
     const std::pair<uint32_t, uint32_t> mapped[] = {{1, 0x47210043u},  {18, 0x47210054u}, {19, 19u},

@@ -1,10 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlNamespaces.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlAvpSections.h"
 #include "cml_documents_test_support.h"
@@ -39,9 +32,7 @@ CAgentStartupAnnouncement FullAnnouncement(bool older) {
     content.registerAgent = L"yes";
     content.persistentConnection = kTriTrue;
     content.reverseConnection = kTriFalse;
-    content.host.os = L"Linux";
-    content.host.version = L"6.1";
-    content.host.hostName = L"h1";
+    content.host = CHostInfo{L"Linux", L"6.1", L"", L"h1", L"", L"", L"", L""};
     content.schemas.push_back(CSchemaInfo(kNsAgentMessages, L"1.0.4", L"agent", false, true));
     content.contentDates.push_back(CContentDate(L"sig", L"2026-12-01"));
     CModuleInfo module(L"scanner", L"2.1", 0);
@@ -118,13 +109,12 @@ TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothi
     patched.SetSchemaVersion(L"2.4.3");
     EXPECT_NE(std::string::npos, Element(patched).find(" vqd-status='3'"));
     // Defaults and unset values write nothing.
-    CAgentStartupAnnouncement announcement;
-    std::string text = Element(announcement);
+    std::string text = Element(CAgentStartupAnnouncement());
     for (const char* unset : {"agent-status", "send-new-schemas", "connection", "-list"})
         EXPECT_EQ(std::string::npos, text.find(unset)) << text;
     EXPECT_NE(std::string::npos, text.find("<host-info os='' version=''/>"));
     SetSerializeDefaults(true);
-    text = Element(announcement);
+    text = Element(CAgentStartupAnnouncement());
     SetSerializeDefaults(false);
     for (const char* byDefault : {" use-local-settings='false'", " send-new-schemas='true'"})
         EXPECT_NE(std::string::npos, text.find(byDefault)) << text;
@@ -141,33 +131,26 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         CAgentStartupAcknowledgement acknowledgement;
         message.AddResponse(Place(acknowledgement, older));
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-        ASSERT_NE(nullptr, back);
-        ASSERT_EQ(1u, back->GetRequests().size());
+        ASSERT_TRUE(back && back->GetRequests().size() == 1 && back->GetResponses().size() == 1);
         auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
         ASSERT_NE(nullptr, read);
-        // Every field is read as sent (the modules' policies come back as DOM
-        // nodes, written in the DOM's attribute order: checked below).
+        EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
+        // Every field is read as sent. The modules' read-only status policies
+        // come back as DOM nodes, written in the DOM's attribute order, and
+        // typed for the status details; from then on the text is stable.
         const std::string sent = Element(announcement), got = Element(*read);
         EXPECT_EQ(sent.substr(0, sent.find("<module ")), got.substr(0, got.find("<module ")));
         EXPECT_EQ(sent.substr(sent.find("</module-list>")), got.substr(got.find("</module-list>")));
-        const CAgentInfoContent& content = read->GetContent();
-        ASSERT_EQ(1u, content.modules.size());
-        EXPECT_EQ(0u, content.modules[0].GetStatus());
-        ASSERT_EQ(1u, content.modules[0].GetPolicyCount());
-        ASSERT_EQ(1u, back->GetResponses().size());
-        EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
-        // Status policies come back as DOM nodes, written in the DOM's
-        // attribute order; from then on the text is stable.
         std::unique_ptr<CCmlMessage> again = RoundTrip(*back);
         ASSERT_NE(nullptr, again);
         EXPECT_EQ(Written(*back), Written(*again));
-        // Read-only status policies come back as DOM nodes, and typed for
-        // the status details.
+        ASSERT_EQ(1u, read->GetContent().modules.size());
         CModuleInfo& module = read->GetContent().modules[0];
+        ASSERT_EQ(1u, module.GetPolicyCount());
+        EXPECT_EQ(0u, module.GetStatus());
         EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
         std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
-        ASSERT_EQ(1u, policies.size());
-        auto* typed = dynamic_cast<CCmlAvpSections*>(policies[0]);
+        auto* typed = policies.size() == 1 ? dynamic_cast<CCmlAvpSections*>(policies[0]) : nullptr;
         ASSERT_NE(nullptr, typed);
         ASSERT_NE(nullptr, typed->FindSection(L"engine"));
         EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
@@ -185,16 +168,14 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     CAgentStartupAnnouncement announcement;
     announcement.Deserialize(element);
     const CAgentInfoContent& content = announcement.GetContent();
-    EXPECT_EQ(OVX_I_CML_STATUS_NOT_SET, content.agentStatus);
-    EXPECT_EQ(OVX_I_CML_STATUS_NOT_SET, content.packageStatus);
-    EXPECT_EQ(kTriUnset, content.persistentConnection);
-    EXPECT_TRUE(content.sendNewSchemas);
+    EXPECT_TRUE(content.agentStatus == OVX_I_CML_STATUS_NOT_SET && content.packageStatus == OVX_I_CML_STATUS_NOT_SET);
+    EXPECT_TRUE(content.persistentConnection == kTriUnset && content.sendNewSchemas);
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
     EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    CAgentInfoContent& changed = announcement.GetContent();
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { changed.AddPolicy(static_cast<CPolicySource*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] {
+                                          announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
+                                      }).GetErrorCode());
 }
 
 // A module's status text is the catalog's: the texts a heartbeat writes
@@ -208,8 +189,7 @@ TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
         return out.str();
     };
     const std::string fromCatalog = "status-text='An unexpected internal failure occurred. [ID=0xc7210005]'";
-    EXPECT_NE(std::string::npos, written().find(fromCatalog));
-    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    for (int time = 0; time < 2; ++time) EXPECT_NE(std::string::npos, written().find(fromCatalog));
     ovxToolsLib::ovxCloseCatalog();
     const std::string without = written();
     EXPECT_NE(std::string::npos, without.find("status-text='Status 2 retrieving message text for [0xc7210005]'"))

@@ -1,10 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlNamespaces.h"
 #include "cml/documents/cmlAvpSections.h"
 #include "cml/documents/cmlPolicy.h"
 #include "cml_documents_test_support.h"
@@ -17,6 +10,14 @@ namespace {
 const char kPolicyXml[] =
     "<p:settings xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' "
     "schema-version='1.0.0' name='srv' version='7'><p:server host='a&amp;b'/><!-- kept --></p:settings>";
+
+// A response item; code 0 is no code.
+CPolicyData Data(uint32_t code = 0) {
+    CPolicyData data;
+    data.SetElementName(L"policy-item");
+    data.SetCode(code);
+    return data;
+}
 
 class Policy : public ::testing::Test {
 protected:
@@ -33,18 +34,17 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
         L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
         ElementOf(item, 1));
     CPolicyItem bare;
+    EXPECT_EQ(L"", ElementOf(bare));  // no element name: nothing
     bare.SetElementName(L"policy-item");
     EXPECT_EQ(L"<policy-item/>\n", ElementOf(bare));
-    EXPECT_EQ(L"", ElementOf(CPolicyItem()));  // no element name: nothing
 
     CCmlParser parser;
-    CCmlDOM_Element hex = RootOf(parser, "<policy-item code='0x12ab'/>");
     CPolicyItem read;
-    read.Deserialize(hex);
-    EXPECT_EQ(4779u, read.GetCode());
-    CCmlDOM_Element octal = RootOf(parser, "<policy-item code='017'/>");
-    read.Deserialize(octal);
-    EXPECT_EQ(15u, read.GetCode());
+    for (auto code : {std::make_pair("0x12ab", 4779u), std::make_pair("017", 15u)}) {
+        CCmlDOM_Element element = RootOf(parser, std::string("<policy-item code='") + code.first + "'/>");
+        read.Deserialize(element);
+        EXPECT_EQ(code.second, read.GetCode());
+    }
     EXPECT_EQ(L"policy-item", read.GetElementName());
     // A request skips foreign items; a message without items is refused.
     CCmlDOM_Element element = RootOf(
@@ -70,14 +70,9 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
               Failure([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }).GetErrorCode());
     // A response item without content needs a code.
     CGetPolicyResponse response;
-    CPolicyData failed;
-    failed.SetElementName(L"policy-item");
-    failed.SetCode(1);
-    response.AddItem(failed);
+    response.AddItem(Data(1));
     response.CollectNamespaces(namespaces);
-    CPolicyData empty;
-    empty.SetElementName(L"policy-item");
-    response.AddItem(empty);
+    response.AddItem(Data());
     const CCmlException error = Failure([&] { response.CollectNamespaces(namespaces); });
     EXPECT_EQ(L"Constructing get-policy-response namespace set", error.GetOperation());
     EXPECT_EQ(L"No policy specified", error.GetMessage());
@@ -86,24 +81,20 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
 TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveTheirDocuments) {
     CCmlAvpSections typed;
     typed.SetName(L"x");
-    std::wostringstream out;
-    typed.WriteAttributes(out);
-    EXPECT_EQ(std::wstring::npos, out.str().find(L"valid="));
-    SetSerializeDefaults(true);
-    out.str(L"");
-    typed.WriteAttributes(out);
-    EXPECT_NE(std::wstring::npos, out.str().find(L" valid='true'"));
-    EXPECT_EQ(std::wstring::npos, out.str().find(L"overwrite"));
+    for (bool defaults : {false, true}) {
+        SetSerializeDefaults(defaults);
+        std::wostringstream out;
+        typed.WriteAttributes(out);
+        EXPECT_EQ(defaults, out.str().find(L" valid='true'") != std::wstring::npos) << out.str();
+        EXPECT_EQ(std::wstring::npos, out.str().find(defaults ? L"overwrite" : L"valid=")) << out.str();
+    }
 
     CCmlParser parser;
     CCmlDOM_Element element = RootOf(parser, kPolicyXml);
     CPolicyNode node(element);
-    EXPECT_FALSE(node.GetValid());
-    EXPECT_EQ(L"srv", node.GetName());
-    EXPECT_EQ(L"7", node.GetVersion());
-    EXPECT_EQ(L"1.0.0", node.GetSchemaVersion());
-    EXPECT_EQ(kPolicyNodeKind, node.GetSourceKind());
-    EXPECT_EQ(L"settings", std::wstring(node.getLocalName()));
+    EXPECT_TRUE(!node.GetValid() && node.GetSourceKind() == kPolicyNodeKind);
+    EXPECT_EQ(L"settings", std::wstring(node.getLocalName()));  // the wrapper's buffer: read alone
+    EXPECT_EQ(L"srv 7 1.0.0", node.GetName() + L" " + node.GetVersion() + L" " + node.GetSchemaVersion());
     CPolicyNode none{CCmlDOM_Element()};
     EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetName(); }).GetErrorCode());
     EXPECT_EQ(L"Getting policy node version #", Failure([&] { none.GetVersion(); }).GetOperation());
@@ -126,10 +117,9 @@ TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveThei
     std::unique_ptr<CPolicySource> clone(copy->GetPolicy(1)->Clone());
     copy.reset();  // and the message holding the originals
     EXPECT_EQ(L"srv", clone->GetName());
-    std::ostringstream written;
-    clone->WriteElement(written, 0);
-    EXPECT_NE(std::string::npos, written.str().find("<p:server host='a&amp;b'/>"));
-    EXPECT_NE(std::string::npos, written.str().find("<!-- kept -->"));
+    const std::wstring written = ElementOf(*clone);
+    EXPECT_NE(std::wstring::npos, written.find(L"<p:server host='a&amp;b'/>"));
+    EXPECT_NE(std::wstring::npos, written.find(L"<!-- kept -->"));
     kept->SetSchemaVersion(L"1.0.1");
     EXPECT_EQ(L"1.0.0", static_cast<CPolicyNode*>(clone.get())->GetSchemaVersion());  // copies are independent
 }
@@ -148,14 +138,11 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         set.AddPolicy(policy);
         message.AddRequest(Place(set, older));
         CGetPolicyResponse answer;
-        CPolicyData data, missing;
-        data.SetElementName(L"policy-item");
+        CPolicyData data = Data();
         data.SetName(L"srv");
         data.SetPolicy(policy);
         answer.AddItem(data);
-        missing.SetElementName(L"policy-item");
-        missing.SetCode(0xC7560006u);
-        answer.AddItem(missing);
+        answer.AddItem(Data(0xC7560006u));
         message.AddResponse(Place(answer, older));
         CSetPolicyResponse outcome;
         outcome.AddItem(CPolicyItem(L"", L"", L"", L"", L"", 0, L"ok", L"", L"", L"", L"policy-item"));
@@ -164,17 +151,15 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
         ASSERT_NE(nullptr, back);
         EXPECT_EQ(Written(message), Written(*back));
-        ASSERT_EQ(2u, back->GetRequests().size());
+        ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
         EXPECT_NE(nullptr, dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]));
+        EXPECT_NE(nullptr, dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]));
         auto* readSet = dynamic_cast<CSetPolicyRequest*>(back->GetRequests()[1]);
-        ASSERT_NE(nullptr, readSet);
-        EXPECT_EQ(L"7", readSet->GetPolicy(0)->GetVersion());
-        ASSERT_EQ(2u, back->GetResponses().size());
         auto* readAnswer = dynamic_cast<CGetPolicyResponse*>(back->GetResponses()[0]);
-        ASSERT_NE(nullptr, readAnswer);
+        ASSERT_TRUE(readSet && readAnswer);
+        EXPECT_EQ(L"7", readSet->GetPolicy(0)->GetVersion());
         ASSERT_NE(nullptr, readAnswer->GetItem(0)->GetPolicy());
         EXPECT_EQ(L"srv", readAnswer->GetItem(0)->GetPolicy()->GetName());
         EXPECT_EQ(nullptr, readAnswer->GetItem(1)->GetPolicy());
-        EXPECT_NE(nullptr, dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]));
     }
 }
