@@ -84,6 +84,10 @@ uint32_t jsEventImpl::wait(uint32_t timeoutMs) {
             return kJsWaitSuccess;
         }
         if (result != 0) break;
+        // A poll: the dispatch loop waits with no time at all whenever data
+        // was queued while it was busy, and an expired deadline would still
+        // cost a system call to learn what is already known.
+        if (timeoutMs == 0) return kJsWaitTimeout;
         if (timeoutMs == kJsInfinite) {
             result = pthread_cond_wait(&m_condition, &m_mutex);
         } else {
