@@ -3,19 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <random>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "cml/core/cmlMessage.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
-#include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
-#include "sensor_services/SensorServices.h"
 #include "HeartbeatServer.h"
 
 using namespace ovxSensorServices;
