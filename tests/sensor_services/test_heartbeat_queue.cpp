@@ -275,10 +275,8 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
                 for (const auto& entry : *from) {
                     auto at =
                         std::find_if(into.begin(), into.end(), [&](const auto& e) { return e.first == entry.first; });
-                    if (at == into.end())
-                        into.push_back(entry);
-                    else
-                        at->second = entry.second;
+                    if (at == into.end()) at = into.insert(at, entry);
+                    at->second = entry.second;
                 }
             }
         }
