@@ -30,8 +30,7 @@ public:
     // Serving at once, or once Start() is called (a server the agent is
     // told about before it comes up, or never does).
     explicit HeartbeatServer(bool start = true) {
-        m_server.server().Post(
-            ".*", [this](const httplib::Request& request, httplib::Response& response) { Serve(request, response); });
+        m_server.server().Post(".*", [this](const auto& request, auto& response) { Serve(request, response); });
         if (start) Start();
     }
     // Stopped (its held answers released) before the state its handler reads goes away.

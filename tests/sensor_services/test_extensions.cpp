@@ -297,9 +297,8 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     ASSERT_EQ(0u, AddModuleInfo(newer, "newer", "1.0", 0, nullptr));
     ASSERT_EQ(0u, PostHeartbeat(older, nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Named("older") == 1; }));
-    server.Rule([](const Arrival& arrival, size_t) {
-        return arrival.body.find("name='newer'") != std::string::npos ? 500 : 0;
-    });
+    server.Rule(
+        [](const Arrival& posted, size_t) { return posted.body.find("name='newer'") != std::string::npos ? 500 : 0; });
     ASSERT_EQ(0u, PostHeartbeat(newer, nullptr, nullptr));
     const auto holds = [&](const char* name) { return ReadText(Store()).find(name) != std::string::npos; };
     EXPECT_EQ(std::make_pair(GetParam(), true), std::make_pair(holds("name='older'"), holds("name='newer'")));
