@@ -68,9 +68,8 @@ bool Post(const char* name, const char* module = nullptr) {
     SS_HMESSAGE heartbeat = nullptr;
     if (OVX_CALL(CreateHeartbeat)(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1") != 0) return false;
     if ((module == nullptr || OVX_CALL(AddModuleInfo)(heartbeat, module, "1.0", 0, nullptr) == 0) &&
-        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0) {
+        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0)
         return true;
-    }
     OVX_CALL(FreeHeartbeat)(heartbeat);
     return false;
 }

@@ -1,14 +1,5 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "Answers.h"
 #include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 
@@ -18,6 +9,12 @@ namespace {
 
 const char kAgentPem[] = "-----BEGIN PUBLIC KEY-----\nAGENTKEYAGENTKEY\n-----END PUBLIC KEY-----";
 const char kPassword[] = "pa55-w0rd-never-traced";
+
+// An AVP sections policy holding `sections`.
+std::string Avp(const std::string& sections) {
+    return "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'>" + sections +
+           "</policy>";
+}
 
 std::string KeysAnswer(const std::string& code = "0") {
     return Answer("", Doc("exchange-keys-response", kMessageNs, "k-1",
@@ -50,10 +47,8 @@ protected:
         manager.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
         manager.Reply([](const Arrival& arrival) -> std::string {
             if (arrival.path == kAlivePath) return "";  // read by nobody
-            return "<policy xmlns='" + kBase +
-                   "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'><param "
-                   "xmlns='" +
-                   kBase + "/cml/common' name='request-id' value='" + arrival.body + "'/></section></policy>";
+            return Avp("<section name='agent-ping'><param xmlns='" + kBase + "/cml/common' name='request-id' value='" +
+                       arrival.body + "'/></section>");
         });
         SessionFixture::SetUp();
         g_pings.Take();
@@ -115,8 +110,7 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
         std::string said;
     } rows[] = {
         {KeysAnswer("0xc7380015"), 0xC7380015u, "(error from called routine)"},
-        {"<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>",
-         OVX_E_CML_NOT_A_MESSAGE, unexpected},
+        {Avp(""), OVX_E_CML_NOT_A_MESSAGE, unexpected},
         {Answer("", ""), OVX_E_UNEXPECTED, "Empty response vector!"},
         {Answer("", Doc("attach-to-site-response", kAgentNs, "a-1")), OVX_E_CML_NOT_A_MESSAGE, unexpected},
         {Answer("", Doc("exchange-keys-response", kMessageNs, "k-1")), OVX_E_BAD_RESPONSE,
@@ -175,19 +169,18 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
 TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIsSent) {
     RegisterPingResponse(&OnPing);
     SS_RegisterErrorCallback(&OnError);
-    auto ping = [](std::string& id) {
+    auto ping = [] {
+        std::string id(64, '\0');
         uint32_t length = 64;
-        id.resize(length);
         EXPECT_EQ(0u, PostPing(&id[0], &length));
-        id.resize(length);
+        return id.substr(0, length);
     };
     manager.Hold();
-    std::string first, last;
-    ping(first);
+    const std::string first = ping();
     ASSERT_TRUE(WaitFor([&] { return manager.Bodies(kPingPath).size() == 1; }));
     // While the first is on the wire, two more: the second replaces the first.
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
-    ping(last);
+    const std::string last = ping();
     manager.Release();
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
     EXPECT_EQ((std::vector<std::string>{first, last}), manager.Bodies(kPingPath));
@@ -209,18 +202,14 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
         return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()),
                                                   static_cast<uint32_t>(text.size()));
     };
-    auto section = [](const std::string& name) {
-        return "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='" +
-               name + "'/></policy>";
-    };
     // Nobody listens: not even parsed, so no trace line either.
     EXPECT_EQ(0u, process("<<<"));
     EXPECT_EQ(0u, TraceLines::Count("parse failed"));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process("<<<"));
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("agent-ping")));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='agent-ping'/>")));
     EXPECT_EQ(1u, TraceLines::Count("no request ID specified in response"));
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("other")));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='other'/>")));
     EXPECT_EQ(2u, TraceLines::Count("no request ID specified in response"));
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Answer("", "")));
     EXPECT_EQ(1u, TraceLines::Count("The ping response is not an AVP sections document."));

@@ -1,21 +1,11 @@
 // The session object against the real service library, its settings files
 // in a temporary folder and, where a server is needed, a port on 127.0.0.1
 // that nothing answers.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "ovxStatus.h"
-#include "sensor_services/SensorServices.h"
+#include "SessionFixture.h"
 #include "transport/BaseServices.h"
 #include "transport/BaseSupport.h"
-#include "SessionFixture.h"
 
 using namespace ovxSensorServices;
 using namespace ovxTest;
@@ -118,10 +108,9 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     EXPECT_EQ(0u, SS_DeleteServer(0));
     EXPECT_EQ(0u, Servers());
     EXPECT_EQ(0u, SS_SetAgentId("{agent}"));
-    char* agentId = nullptr;
-    EXPECT_EQ(0u, SS_GetAgentId(&agentId));
-    EXPECT_STREQ("{agent}", agentId);
-    SS_Free(agentId);
+    EXPECT_EQ(0u, SS_GetAgentId(&f[0]));
+    EXPECT_STREQ("{agent}", f[0]);
+    SS_Free(f[0]);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetAgentId(nullptr));
     EXPECT_EQ(0u, SS_ResetToPrimaryController());
     EXPECT_EQ(0u, SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; }));
@@ -263,12 +252,9 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     // Its last lines (the unload's) come after that one, to this fixture's
     // sink: the test ends once the thread named in it is gone.
     std::string task;
-    for (const auto& line : TraceLines::All()) {
-        const size_t id = line.text.find("ThreadId = ");
-        if (line.text.find("Exiting dispatch thread: ") != std::string::npos && id != std::string::npos) {
-            task = "/proc/self/task/" + line.text.substr(id + 11);
-        }
-    }
+    for (const auto& line : TraceLines::All())
+        if (line.text.find("Exiting dispatch thread: ") != std::string::npos && Occurrences(line.text, "ThreadId = "))
+            task = "/proc/self/task/" + line.text.substr(line.text.find("ThreadId = ") + 11);
     ASSERT_FALSE(task.empty());
     EXPECT_TRUE(WaitFor([&] { return access(task.c_str(), F_OK) != 0; })) << task;
 }

@@ -1,13 +1,7 @@
 // Sessions started and shut down over and over through the public header:
 // the service library they load and unload each time must neither pile up
 // in the process nor race between one session's end and the next start.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "SessionFixture.h"
 #include "stress/ProcessUsage.h"
@@ -26,9 +20,8 @@ Mappings CountMappings() {
     std::ifstream maps("/proc/self/maps");
     for (std::string line; std::getline(maps, line);) {
         ++counted.all;
-        if (line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos) {
-            ++counted.library;
-        }
+        counted.library +=
+            line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos;
     }
     return counted;
 }
@@ -71,25 +64,20 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
 // watches the handle's fields in the test command).
 TEST_F(Cycles, ASessionEndingWhileAnotherStartsSharesNoHandleUnguarded) {
     std::atomic<bool> go{false};
-    std::vector<uint32_t> unexpected;
-    std::mutex unexpectedLock;
     auto cycler = [&] {
         while (!go.load()) std::this_thread::yield();
         for (int i = 0; i < 40; ++i) {
-            const uint32_t started = Init();
-            const uint32_t stopped = SS_ShutDown();
             // The other thread's session may be the one installed or shut.
-            std::lock_guard<std::mutex> hold(unexpectedLock);
-            if (started != 0 && started != OVX_I_ALREADY_INITIALIZED) unexpected.push_back(started);
-            if (stopped != 0 && stopped != OVX_E_NOT_INITIALIZED) unexpected.push_back(stopped);
+            const uint32_t started = Init();
+            EXPECT_TRUE(started == 0 || started == OVX_I_ALREADY_INITIALIZED) << std::hex << started;
+            const uint32_t stopped = SS_ShutDown();
+            EXPECT_TRUE(stopped == 0 || stopped == OVX_E_NOT_INITIALIZED) << std::hex << stopped;
         }
     };
     std::thread first(cycler), second(cycler);
     go = true;
     first.join();
     second.join();
-    EXPECT_TRUE(unexpected.empty()) << unexpected.size() << " unexpected statuses, first " << std::hex
-                                    << unexpected.front();
     ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     EXPECT_TRUE(Cycle());
 }
