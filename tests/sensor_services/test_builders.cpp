@@ -5,17 +5,16 @@
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
-using Session = ovxTest::SessionFixture;
-using ovxTest::TraceLines;
+using namespace ovxTest;
 
 namespace {
 
 const char* const kNull = "A required input parameter is NULL.";
 
-class Builders : public Session {
+class Builders : public SessionFixture {
 protected:
     void SetUp() override {
-        Session::SetUp();
+        SessionFixture::SetUp();
         ASSERT_EQ(0u, Init());
         ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "Sensor", "urn:sensors", "5.0.1", "fe80::1%eth0"));
         ASSERT_EQ(0u, CreateMessage(&plain, "{agent}", "Sensor", "urn:sensors"));
@@ -23,20 +22,19 @@ protected:
     void TearDown() override {
         FreeHeartbeat(heartbeat);
         FreeMessage(plain);
-        Session::TearDown();
+        SessionFixture::TearDown();
     }
     static CCmlMessage& Of(SS_HMESSAGE handle) { return *reinterpret_cast<CCmlMessage*>(handle); }
     CAgentInfoContent& Content() {
         return static_cast<CAgentStartupAnnouncement*>(Of(heartbeat).GetRequests()[0])->GetContent();
     }
-    static std::string Written(SS_HMESSAGE handle) {
+    static std::string Written(const CCmlDocumentBase& cml) {
         std::ostringstream out;
-        Of(handle).Serialize(out);
+        cml.Serialize(out);
         return out.str();
     }
     static uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
-    SS_HMESSAGE heartbeat = nullptr;
-    SS_HMESSAGE plain = nullptr;
+    SS_HMESSAGE heartbeat = nullptr, plain = nullptr;
     const std::nullptr_t no = nullptr;  // an argument left out, short enough for a table's row
 };
 
@@ -201,9 +199,7 @@ TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("name='first'"));
     CGetPolicyRequest copy(*request);
     copy.AddItem(CPolicyItem(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item"));
-    std::ostringstream expected;
-    copy.Serialize(expected);
-    uint32_t given = Len(expected.str()) - 1;
+    uint32_t given = Len(Written(copy)) - 1;
     std::vector<char> small(given, 'x');
     ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", "third", "urn:p", nullptr, small.data(), &given));
     EXPECT_EQ(small.size(), given);
@@ -241,17 +237,16 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";
-    const uint32_t policyLength = Len(policy);
     char buffer[4096];
     uint32_t length = sizeof buffer;
-    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), policyLength, buffer, &length));
+    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), Len(policy), buffer, &length));
     auto* request = dynamic_cast<CSetPolicyRequest*>(Of(plain).GetRequests().back());
     ASSERT_NE(nullptr, request);
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
     EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), Len(schema), nullptr, nullptr));
-    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), policyLength));
-    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), policyLength));
+    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), Len(policy)));
+    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), Len(policy)));
     EXPECT_EQ(1u, Content().GetPolicyCount());
 }
 
@@ -275,13 +270,13 @@ TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable
         {"AddModuleInfoParams", [&](const char* t, uint32_t n) { return AddModuleInfoParams(module, t, n); }}};
     for (const auto& [name, add] : builders) {
         for (const std::string* text : {&foreign, &nested}) {
-            const std::string before = Written(heartbeat);
+            const std::string before = Written(Of(heartbeat));
             EXPECT_EQ(OVX_E_BAD_XML_INPUT, add(text->data(), Len(*text))) << name << *text;
-            EXPECT_EQ(before, Written(heartbeat)) << name;
+            EXPECT_EQ(before, Written(Of(heartbeat))) << name;
         }
         const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + name + "'/>";
         EXPECT_EQ(0u, add(inCml.data(), Len(inCml))) << name;
-        EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + name + "'"));
+        EXPECT_NE(std::string::npos, Written(Of(heartbeat)).find(std::string("name='") + name + "'"));
     }
     EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
 }

@@ -1,5 +1,7 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
+#include <tuple>
+
 #include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 
@@ -80,8 +82,7 @@ protected:
     std::atomic<bool> busy{false};                  // read by the server: declared before it
     HeartbeatServer manager;
     SS_HMESSAGE message = nullptr;
-    char* algorithm = nullptr;
-    char* pem = nullptr;
+    char *algorithm = nullptr, *pem = nullptr;
     uint32_t length = 0;
 };
 
@@ -104,11 +105,8 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     EXPECT_EQ(1u, TraceLines::Count("Adding Certificate via AddKey interface"));
     EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
     const std::string unexpected = "The message document is of an unexpected type.";
-    const struct {
-        std::string answer;
-        uint32_t status;
-        std::string said;
-    } rows[] = {
+    // The answer, the status it gives and the line that says why.
+    const std::tuple<std::string, uint32_t, std::string> rows[] = {
         {KeysAnswer("0xc7380015"), 0xC7380015u, "(error from called routine)"},
         {Avp(""), OVX_E_CML_NOT_A_MESSAGE, unexpected},
         {Answer("", ""), OVX_E_UNEXPECTED, "Empty response vector!"},
@@ -117,12 +115,12 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
          "The exchange-keys response carries no key."},
         {"<broken", OVX_E_CML_PARSE_FATAL, "Fatal error parsing input \"OVX-SensorServices-Trust-Response\""},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.answer);
-        const size_t before = TraceLines::Count(row.said);
-        manager.TrustAnswer(row.answer);
-        EXPECT_EQ(row.status, Exchange("RSA"));
-        EXPECT_EQ(before + 1, TraceLines::Count(row.said));
+    for (const auto& [answer, status, said] : rows) {
+        SCOPED_TRACE(answer);
+        const size_t before = TraceLines::Count(said);
+        manager.TrustAnswer(answer);
+        EXPECT_EQ(status, Exchange("RSA"));
+        EXPECT_EQ(before + 1, TraceLines::Count(said));
         EXPECT_EQ(nullptr, algorithm);
         EXPECT_EQ(nullptr, pem);
     }

@@ -7,9 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "sensor_services/SensorServices.h"
 #include "support/TraceLines.h"
@@ -53,15 +51,13 @@ public:
 
     std::atomic<uint32_t> m_refs{1};
 
-    static inline uint32_t s_status = 0;
-    static inline uint32_t s_initStatus = 0;
+    static inline uint32_t s_status = 0, s_initStatus = 0;
     static inline bool s_throw = false;
     static inline std::atomic<bool> s_slowAddRef{false};
     static inline FakeSession* s_last = nullptr;
 };
 
-using ovxTest::TraceLine;
-using ovxTest::TraceLines;
+using namespace ovxTest;
 
 class FrameTest : public ::testing::Test {
 protected:

@@ -12,17 +12,12 @@ namespace {
 
 // Mappings of the process, and those of copies of the service library
 // (their names hold the library's or the in-memory copy's name).
-struct Mappings {
-    size_t all = 0, library = 0;
-};
-Mappings CountMappings() {
-    Mappings counted;
+std::pair<size_t, size_t> Mappings() {
+    std::pair<size_t, size_t> counted{0, 0};
     std::ifstream maps("/proc/self/maps");
-    for (std::string line; std::getline(maps, line);) {
-        ++counted.all;
-        counted.library +=
+    for (std::string line; std::getline(maps, line); ++counted.first)
+        counted.second +=
             line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos;
-    }
     return counted;
 }
 
@@ -42,20 +37,18 @@ protected:
 // resident memory where the first ones left them.
 TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(Cycle()) << i;
-    const Mappings before = CountMappings();
-    const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
+    const auto [allBefore, libraryBefore] = Mappings();
+    [[maybe_unused]] const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
     for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
-    const Mappings after = CountMappings();
-    EXPECT_EQ(before.library, after.library);
-    EXPECT_LE(after.all, before.all + 8);
+    const auto [all, library] = Mappings();
+    EXPECT_EQ(libraryBefore, library);
+    EXPECT_LE(all, allBefore + 8);
     // One more copy of the library is about 3 MB of shared memory.
     EXPECT_LE(ResidentKiB("RssShmem"), shmemBefore + 1024);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // The sanitizers hold freed memory back for a while (quarantine): the
     // resident size is measured where an agent meets it, in a plain build.
     EXPECT_LE(ResidentKiB(), residentBefore + 8 * 1024);
-#else
-    (void)residentBefore;
 #endif
 }
 

@@ -16,6 +16,8 @@ const std::string kHostile = "a'\"&<>\n\t\r\r\n \xc3\xa9\xe2\x82\xac\xf0\x9f\x98
 
 const std::string kSchemas = OVX_SCHEMA_DIR;
 
+uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
+
 // What a command printed; its exit status (-1 when it did not exit) in `status`.
 std::string Printed(const std::string& command, int* status = nullptr) {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -83,9 +85,7 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
         "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:wire'>"
         "<xs:annotation><xs:documentation>" +
         xmlValue + "</xs:documentation></xs:annotation></xs:schema>";
-    const uint32_t policyLength = static_cast<uint32_t>(policy.size());
-    const uint32_t schemaLength = static_cast<uint32_t>(schemaText.size());
-    const uint32_t idLength = static_cast<uint32_t>(kHostile.size());
+    const uint32_t policyLength = Len(policy), schemaLength = Len(schemaText), idLength = Len(kHostile);
 
     SS_HMESSAGE heartbeat = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, h, h, h, h, h));
@@ -170,8 +170,7 @@ TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
 TEST_F(Wire, TextXmlCannotCarryIsRefusedWhereItEnters) {
     const std::string forbidden[] = {"ok\x01", "ok\x1f", "ok\xef\xbf\xbe", "ok\xef\xbf\xbf", "ok\x7f\x0b"};
     auto b = [&](size_t i) { return forbidden[i % 5].c_str(); };
-    SS_HMESSAGE heartbeat = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
+    SS_HMESSAGE heartbeat = Heartbeat();
     const std::nullptr_t no = nullptr;
     const std::pair<const char*, std::function<uint32_t()>> cases[] = {
         {"name", [&] { return AddModuleInfo(heartbeat, b(0), "1", 0, no); }},
@@ -181,10 +180,8 @@ TEST_F(Wire, TextXmlCannotCarryIsRefusedWhereItEnters) {
         {"token", [&] { return AddGetPolicyRequest(heartbeat, b(4), no, "urn:p", no, no, no); }},
         {"nameSpace", [&] { return AddGetSchemaRequest(heartbeat, no, b(5), no, no, no); }},
         {"text", [&] { return AddSetSchemaResponse(heartbeat, no, "urn:s", no, 1, b(6), "r", 1); }},
-        {"requestId", [&] {
-             return AddSetPolicyResponse(heartbeat, no, "urn:p", "1", 0, no, no, b(7),
-                                         static_cast<uint32_t>(forbidden[2].size()));
-         }}};
+        {"requestId",
+         [&] { return AddSetPolicyResponse(heartbeat, no, "urn:p", "1", 0, no, no, b(7), Len(forbidden[2])); }}};
     for (const auto& [argument, call] : cases) {
         const std::string line = std::string("An input parameter holds a character XML cannot carry: ") + argument;
         const size_t before = TraceLines::CountAtLevel(SS_TRACE_ERROR, line);
@@ -229,8 +226,7 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
     char ping[64];
     uint32_t length = sizeof ping;
     ASSERT_EQ(0u, PostPing(ping, &length));
-    SS_HMESSAGE heartbeat = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
+    SS_HMESSAGE heartbeat = Heartbeat();
     ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
 
     EXPECT_EQ("someone else's file", ReadText(victim));
