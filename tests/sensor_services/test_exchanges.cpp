@@ -40,19 +40,19 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
 constexpr char kPingPath[] = "/ovx/sensor_services/new_ping";
 constexpr char kAlivePath[] = "/ovx/sensor_services/alive";
 
-class Exchanges : public SessionFixture {
+class Exchanges : public ServedSession {
 protected:
     void SetUp() override {
         // One Agent Manager: busy on the trust path when told, each ping
         // answered with its own request id, alive heartbeats with nothing.
-        manager.TrustAnswer(KeysAnswer());
-        manager.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
-        manager.Reply([](const Arrival& arrival) -> std::string {
+        server.TrustAnswer(KeysAnswer());
+        server.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
+        server.Reply([](const Arrival& arrival) -> std::string {
             if (arrival.path == kAlivePath) return "";  // read by nobody
             return Avp("<section name='agent-ping'><param xmlns='" + kBase + "/cml/common' name='request-id' value='" +
                        arrival.body + "'/></section>");
         });
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         g_pings.Take();
         g_pingErrors = 0;
         ASSERT_NO_FATAL_FAILURE(Start());
@@ -63,15 +63,13 @@ protected:
         if (message != nullptr) FreeMessage(message);
         SS_Free(algorithm);
         SS_Free(pem);
-        SessionFixture::TearDown();
+        ServedSession::TearDown();
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=100\nmaxServerRetry=2\naliveUnitSeconds=1\n";
-    }
+    std::string Flags() override { return "maxServerRetry=2\naliveUnitSeconds=1\n"; }
     std::string CommSettings() override {
         // The first server refuses connections: nothing listens on its port.
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(closedPort) +
-               "\n[server.2]\nurl=" + manager.Url() + "\n";
+               "\n[server.2]\nurl=" + server.Url() + "\n";
     }
     // The server's key and its algorithm and length go to the members below.
     uint32_t Exchange(const char* asked) {
@@ -79,8 +77,7 @@ protected:
     }
 
     const int closedPort = TestServer::FreePort();  // bound once, then closed: nothing listens on it
-    std::atomic<bool> busy{false};                  // read by the server: declared before it
-    HeartbeatServer manager;
+    std::atomic<bool> busy{false};                  // read by the server, which is stopped before it goes
     SS_HMESSAGE message = nullptr;
     char *algorithm = nullptr, *pem = nullptr;
     uint32_t length = 0;
@@ -96,7 +93,7 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     SS_Free(algorithm);
     SS_Free(pem);
     algorithm = pem = nullptr;
-    std::vector<std::string> trust = manager.Trust();
+    std::vector<std::string> trust = server.Trust();
     ASSERT_EQ(1u, trust.size());
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
     const size_t key = trust[0].find("<key");
@@ -118,7 +115,7 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     for (const auto& [answer, status, said] : rows) {
         SCOPED_TRACE(answer);
         const size_t before = TraceLines::Count(said);
-        manager.TrustAnswer(answer);
+        server.TrustAnswer(answer);
         EXPECT_EQ(status, Exchange("RSA"));
         EXPECT_EQ(before + 1, TraceLines::Count(said));
         EXPECT_EQ(nullptr, algorithm);
@@ -137,21 +134,21 @@ TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
     busy = true;
     EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA"));
     // The first try and two more (maxServerRetry=2), 500 ms apart.
-    EXPECT_EQ(3u, manager.Trust().size());
+    EXPECT_EQ(3u, server.Trust().size());
 }
 
 TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
-    manager.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
+    server.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
-    std::vector<std::string> trust = manager.Trust();
+    std::vector<std::string> trust = server.Trust();
     ASSERT_EQ(1u, trust.size());
     // The password is on the wire, to the server only.
     ExpectContains(trust[0], {"user-name='operator'", kPassword, "<attach-to-site-request", "<exchange-keys-request"});
     // An answer that says nothing of the attachment has not attached.
-    manager.TrustAnswer(KeysAnswer());
+    server.TrustAnswer(KeysAnswer());
     EXPECT_EQ(OVX_E_BAD_RESPONSE,
               SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
-    manager.TrustAnswer("not a message");
+    server.TrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     // The user, the password, the key and the message are each required.
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 1, 1, 1, nullptr, kPassword, nullptr, 0, kAgentPem));
@@ -173,21 +170,21 @@ TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIs
         EXPECT_EQ(0u, PostPing(&id[0], &length));
         return id.substr(0, length);
     };
-    manager.Hold();
+    server.Hold();
     const std::string first = ping();
-    ASSERT_TRUE(WaitFor([&] { return manager.Bodies(kPingPath).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server.Bodies(kPingPath).size() == 1; }));
     // While the first is on the wire, two more: the second replaces the first.
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     const std::string last = ping();
-    manager.Release();
+    server.Release();
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
-    EXPECT_EQ((std::vector<std::string>{first, last}), manager.Bodies(kPingPath));
+    EXPECT_EQ((std::vector<std::string>{first, last}), server.Bodies(kPingPath));
     std::vector<std::string> answers = g_pings.Take();
     EXPECT_EQ(0u, answers[0].find(first + " 0 "));
     EXPECT_EQ(0u, answers[1].find(last + " 0 "));
     // The refusing first server was tried once and reported as kind 2.
     EXPECT_EQ(1, g_pingErrors.load());
-    manager.Stop();
+    server.Stop();
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 1; }));
     EXPECT_NE(std::string::npos,
@@ -225,22 +222,22 @@ TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
     EXPECT_TRUE(session->HasAliveThread());
-    ASSERT_TRUE(WaitFor([&] { return !manager.Bodies(kAlivePath).empty(); }));
-    EXPECT_EQ("{agent-7}", manager.Bodies(kAlivePath)[0]);
+    ASSERT_TRUE(WaitFor([&] { return !server.Bodies(kAlivePath).empty(); }));
+    EXPECT_EQ("{agent-7}", server.Bodies(kAlivePath)[0]);
     EXPECT_EQ(0u, SS_StopAliveHeartbeats());
     EXPECT_FALSE(session->HasAliveThread());
 
     // The duration rule, through the clock seam: one post, then silence
     // once the agent has not posted for the whole duration.
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(60, 10));  // 10 "minutes": 10 s here
-    const size_t before = manager.Bodies(kAlivePath).size();
+    const size_t before = server.Bodies(kAlivePath).size();
     g_now = session->GetLastPostTime() + 9;
     ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     g_now = session->GetLastPostTime() + 10;
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     ovxToolsLib::ovxClock::SetSourceForTesting(nullptr);
-    EXPECT_EQ(before + 1, manager.Bodies(kAlivePath).size());
+    EXPECT_EQ(before + 1, server.Bodies(kAlivePath).size());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
 }
 }  // namespace
