@@ -107,12 +107,11 @@ int main(int argc, char** argv) {
                 if (!Post(argv[6], module.c_str())) return 4;
                 std::printf("posted %s\n", module.c_str());
                 std::fflush(stdout);
-                if (i == std::atoi(argv[8])) {
+                if (i == std::atoi(argv[8]))
                     std::thread([delay = static_cast<useconds_t>(std::atol(argv[9]))] {
                         ::usleep(delay);
                         ::kill(::getpid(), SIGKILL);
                     }).detach();
-                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
             }
             std::this_thread::sleep_for(std::chrono::seconds(60));

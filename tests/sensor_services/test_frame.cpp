@@ -187,7 +187,7 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
     std::atomic<bool> done{false};
     std::atomic<long> answered{0}, reached{0};
     std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < 3; ++t)
         callers.emplace_back([&] {
             while (!done.load()) {
                 const uint32_t status = SS_SetLanguage("en");
@@ -197,7 +197,6 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
                 reached += status == 0;
             }
         });
-    }
     // Cycle until the callers have really overlapped the cycles (bounded),
     // each shut-down once a call has reached the session.
     for (int cycle = 0; cycle < 50 || (answered.load() < 1000 && cycle < 200000); ++cycle) {

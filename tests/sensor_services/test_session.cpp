@@ -11,6 +11,15 @@ using namespace ovxSensorServices;
 using namespace ovxTest;
 using Session = ovxTest::SessionFixture;
 
+// The flags (dump, group settings request, merge, response thread) and the
+// shut-down timeout of `session`.
+static std::string Settings(CSensorServices* session) {
+    const SessionFlags f = session->GetFlags();
+    return std::to_string(f.dumpEnabled) + std::to_string(f.autoGroupSettingsRequest) +
+           std::to_string(f.mergeHeartbeatOnPost) + std::to_string(f.processResponseThread) + " " +
+           std::to_string(session->ShutdownTimeout());
+}
+
 static bool Said(const std::string& line, size_t times = 1) {
     return WaitFor([&] { return TraceLines::Count(line) >= times; });
 }
@@ -24,10 +33,7 @@ TEST_F(Session, InitStartsTheThreadsWithTheDefaultsAndShutDownStopsThem) {
     EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
     ASSERT_TRUE(Said("Entering dispatch thread: ProcessId = "));
     ASSERT_TRUE(Said("Entering worker thread: "));
-    const SessionFlags flags = session->GetFlags();
-    EXPECT_FALSE(flags.dumpEnabled || flags.mergeHeartbeatOnPost || flags.processResponseThread);
-    EXPECT_TRUE(flags.autoGroupSettingsRequest);
-    EXPECT_EQ(30000u, session->ShutdownTimeout());
+    EXPECT_EQ("0100 30000", Settings(session));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
     EXPECT_EQ(commFile, session->GetCommSettingsFile());
     ASSERT_TRUE(Said("Waiting on dispatch event with timeout = -1"));
@@ -56,11 +62,8 @@ protected:
 
 TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     ASSERT_NO_FATAL_FAILURE(Start());
-    SessionFlags flags = session->GetFlags();
-    EXPECT_TRUE(flags.dumpEnabled && flags.processResponseThread);
-    EXPECT_FALSE(flags.autoGroupSettingsRequest);
-    EXPECT_FALSE(flags.mergeHeartbeatOnPost);   // "yes" is not a number
-    EXPECT_EQ(0u, session->ShutdownTimeout());  // not a number: 0
+    // "yes" is not a number: no merge; neither is "abc": no shut-down timeout.
+    EXPECT_EQ("1001 0", Settings(session));
     EXPECT_EQ(1500u, session->Timeouts()[0]);
     // A change for another destination changes nothing; for ours the
     // settings are read again.

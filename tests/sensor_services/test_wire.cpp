@@ -226,8 +226,7 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
     char ping[64];
     uint32_t length = sizeof ping;
     ASSERT_EQ(0u, PostPing(ping, &length));
-    SS_HMESSAGE heartbeat = Heartbeat();
-    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
 
     EXPECT_EQ("someone else's file", ReadText(victim));
     EXPECT_EQ("where the link leads", ReadText(target));
