@@ -34,7 +34,6 @@ class Wire : public ServedSession {
 protected:
     void SetUp() override {
         ServedSession::SetUp();
-        SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
         ASSERT_EQ(0u, Init());
         // One schema that brings in every namespace a heartbeat uses, so
         // that the documents in the body are validated, not skipped.
@@ -133,18 +132,17 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
 
 TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
     const char* h = kHostile.c_str();
-    const std::string pemText = "-----BEGIN PUBLIC KEY-----\n" + kHostile + "\n-----END PUBLIC KEY-----\n";
-    const char* pem = pemText.c_str();
+    const std::string pem = "-----BEGIN PUBLIC KEY-----\n" + kHostile + "\n-----END PUBLIC KEY-----\n";
     SS_HMESSAGE message = nullptr;
     ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
     char *algorithm = nullptr, *key = nullptr;
     uint32_t length = 0;
-    SS_ExchangeKeys(message, 2000, 2000, 0, h, 2048, pem, &algorithm, &length, &key);
+    SS_ExchangeKeys(message, 2000, 2000, 0, h, 2048, pem.c_str(), &algorithm, &length, &key);
     SS_Free(algorithm);
     SS_Free(key);
     FreeMessage(message);
     ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
-    SS_AttachToSite(message, 2000, 2000, 0, h, h, h, 2048, pem);
+    SS_AttachToSite(message, 2000, 2000, 0, h, h, h, 2048, pem.c_str());
     FreeMessage(message);
     const std::vector<std::string> posted = server.Trust();
     ASSERT_EQ(2u, posted.size());
