@@ -1,16 +1,7 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlDocument.h"
 #include "cml/documents/cml_documents_test_support.h"
-#include "cml_test_documents.h"
 #include "support/TestFiles.h"
 
 using namespace ovx::cml;
@@ -83,15 +74,13 @@ TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { factory.RegisterNamespace(nullptr, nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
     CCmlDocumentClassFactory* documents = factory.RegisterNamespace(kProbeNs, L"1.0.0");
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->AddTagName(nullptr, CProbeRequest()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->DeleteTagName(nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->GetDocument(nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->DeleteTagName(nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->GetDocument(nullptr); }));
     EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
     EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
 
@@ -104,7 +93,7 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     CCmlParser parser;
     CCmlDOM_Element root = RootOf(parser, "<a/>");
     ReleaseGlobalClassFactory();
-    EXPECT_EQ(OVX_E_UNEXPECTED, Failure([&] { DeserializeParsedDocument(root, kMatchCompatible); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_UNEXPECTED, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
     // The registrations made at load are gone with it; a new factory is empty.
     EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
     RegisterMessageDocuments(*GetGlobalClassFactory());
@@ -120,7 +109,7 @@ TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
     ExpectRefusal(OVX_E_CML_UNKNOWN_NAMESPACE, L"Processing standard document attributes",
                   L"Unrecognized namespace urn:elsewhere", [&] { document.Deserialize(root); });
     CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { document.Deserialize(none); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { document.Deserialize(none); }));
 }
 
 TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
@@ -143,8 +132,7 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
 
     // A folder that cannot be made: a plain file stands where it should be.
     const std::string blocked = temp / "plain.xml/sub/doc.xml", isFolder = temp / "a";
-    EXPECT_EQ(OVX_E_FOLDER_CREATE, Failure([&] { document.SerializeToFile(blocked.c_str()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_CANNOT_OPEN, Failure([&] { document.SerializeToFile(isFolder.c_str()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
+    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
 }

@@ -1,15 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <functional>
-#include <string>
 
-#include "cml/core/cmlDom.h"
 #include "cml/core/cmlDomNodes.h"
-#include "cml/core/cmlException.h"
-#include "support/CmlFailure.h"
+#include "cml/documents/cml_documents_test_support.h"
 
 using namespace ovx::cml;
 using namespace ovx::cml::testing;

@@ -1,5 +1,4 @@
 #include "cml/documents/cml_documents_test_support.h"
-#include "cml_test_documents.h"
 #include "tools/ovxCodecvt.h"
 
 using namespace ovx::cml;
@@ -104,9 +103,8 @@ TEST_F(Message, MalformedEnvelopesAndBodiesGiveTheirFailure) {
     EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
     CCmlMessage message;
     CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { message.Deserialize(none); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { message.Deserialize(none); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }));
 
     std::unique_ptr<CCmlMessage> back =
         Read(body("<unknown-request " + ns + "/><probe-request " + ns + " request-id='2'/>"));

@@ -1,15 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlLibraryVersions.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
-#include "support/CmlFailure.h"
+#include "cml/documents/cml_documents_test_support.h"
 
 using namespace ovx::cml;
 

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "cml/documents/cml_documents_test_support.h"
-#include "cml_test_documents.h"
 
 using namespace ovx::cml;
 using namespace ovx::cml::testing;
@@ -122,7 +121,7 @@ TEST_F(Parser, MalformedDocumentsGiveTheirFailure) {
         EXPECT_STREQ(L"a", RootOf(parser, "<a/>").getTagName());
     }
     EXPECT_EQ(OVX_E_CML_PARSE_FATAL,
-              Failure([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); }).GetErrorCode());
+              CodeOf([&] { parser.ParseFile("/nonexistent/file.xml", kDoNotValidate, nullptr); }));
     // An envelope error is the schema's: the plain parse reads the document.
     EXPECT_EQ(0u, ParseFailure(parser, WithoutMessageId(), kDoNotValidate).GetErrorCode());
     // At the bound of nesting, a document is read.

@@ -1,5 +1,3 @@
-#include <xercesc/dom/DOM.hpp>
-
 #include <iomanip>
 #include <locale>
 

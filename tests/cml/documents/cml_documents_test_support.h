@@ -1,4 +1,6 @@
-// Round trips through a compound message for the document tests.
+// What the CML tests share: the failure a call throws, round trips through a
+// compound message, and small document classes for tests of the class
+// factory and the message body.
 #ifndef OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 #define OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 
@@ -7,16 +9,41 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
-#include "support/CmlFailure.h"
 
 namespace ovx {
 namespace cml {
 namespace testing {
+
+// The exception f() throws, or one with code 0 and "no exception" when it
+// throws none: a test that expects a failure then fails on its code.
+template <class F>
+CCmlException Failure(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    return CCmlException(L"", L"no exception", 0);
+}
+
+// The code of the failure f() throws (0 for none).
+template <class F>
+uint32_t CodeOf(F f) {
+    return Failure(f).GetErrorCode();
+}
+
+// f() fails with this code, operation and message: compared as one text, so
+// that a mismatch shows all three.
+template <class F>
+void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
+    EXPECT_EQ(CCmlException(operation, message, code).Format(), Failure(f).Format());
+}
 
 inline const wchar_t* SchemaFolder() {
     static const std::wstring folder = [] {
@@ -27,9 +54,8 @@ inline const wchar_t* SchemaFolder() {
 }
 
 inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
-    CAgentInfo source;
+    CAgentInfo source, destination;
     source.SetName(L"sensor");
-    CAgentInfo destination;
     destination.SetName(L"manager");
     CCmlMessage message(source, L"m-1", destination, false, L"");
     message.SetSchemaVersion(format);
@@ -94,6 +120,54 @@ inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
     return parser.GetDocument().getDocumentElement();
 }
+
+constexpr wchar_t kProbeNs[] = L"https://schemas.example.org/xml/cml/Message/ProbeMessages";
+
+// A request carrying one free text as its `note` child element.
+class CProbeRequest : public CCmlRequest {
+public:
+    CProbeRequest(const wchar_t* version = L"1.0.0", std::wstring text = L"")
+        : CCmlRequest(L"probe-request", kProbeNs, version), note(std::move(text)) {}
+    CProbeRequest* Clone() const override { return new CProbeRequest(*this); }
+    bool HasContent() const override { return !note.empty(); }
+    void WriteContent(std::wostream& out, int level) const override { Write(out, level); }
+    void WriteContent(std::ostream& out, int level) const override { Write(out, level); }
+    void Deserialize(CCmlDOM_Element& element) override {
+        CCmlRequest::Deserialize(element);
+        note.clear();
+        for (CCmlDOM_Node child = element.getFirstChild(); !child.IsNull(); child = child.getNextSibling()) {
+            if (child.getNodeType() == xercesc::DOMNode::ELEMENT_NODE) {
+                const wchar_t* text = child.getTextContent();
+                note = text != nullptr ? text : L"";
+            }
+        }
+    }
+    std::wstring note;
+
+private:
+    template <class Char>
+    void Write(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteIndent(out, level);
+        XmlUtils::WriteText(out, std::wstring(L"<note>"));
+        XmlUtils::EscapeContent(out, note.c_str());
+        XmlUtils::WriteText(out, std::wstring(L"</note>\n"));
+    }
+};
+
+// Registered like a request but not one: the message must refuse it.
+class CProbeDocument : public CCmlDocumentBase {
+public:
+    CProbeDocument(const wchar_t* tag = L"probe-document", const wchar_t* version = L"1.0.0")
+        : CCmlDocumentBase(tag, kProbeNs, version), m_version(version) {}
+    CProbeDocument* Clone() const override { return new CProbeDocument(*this); }
+    const std::wstring& GetSchemaVersion() const override { return m_version; }
+    void SetSchemaVersion(const wchar_t* version) override { m_version = version != nullptr ? version : L""; }
+    bool HasContent() const override { return false; }
+    void Deserialize(CCmlDOM_Element& element) override { ProcessStandardAttributes(element); }
+
+private:
+    std::wstring m_version;
+};
 
 }  // namespace testing
 }  // namespace cml

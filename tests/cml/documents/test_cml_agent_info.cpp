@@ -172,10 +172,9 @@ TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
     EXPECT_TRUE(content.persistentConnection == kTriUnset && content.sendNewSchemas);
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] {
-                                          announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
-                                      }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { content.GetContentDate(0); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              CodeOf([&] { announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr)); }));
 }
 
 // A module's status text is the catalog's: the texts a heartbeat writes

@@ -56,18 +56,17 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
     request.Deserialize(element);
     ASSERT_EQ(1u, request.GetCount());
     EXPECT_EQ(L"a", request.GetItem(0)->GetName());
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { request.GetItem(1); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { request.GetItem(1); }));
 
     std::ostringstream out;
     ExpectRefusal(OVX_E_CML_NO_POLICY, L"Serializing get-policy-request", L"No policy specified",
                   [&] { CGetPolicyRequest().WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([&] { CSetPolicyResponse().WriteElement(out, 0); }));
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([&] { CGetPolicyResponse().WriteElement(out, 0); }));
     CNamespaceSet namespaces;
     EXPECT_EQ(L"Constructing set-policy-request namespace set",
               Failure([&] { CSetPolicyRequest().CollectNamespaces(namespaces); }).GetOperation());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }));
     // A response item without content needs a code.
     CGetPolicyResponse response;
     response.AddItem(Data(1));
@@ -96,7 +95,7 @@ TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveThei
     EXPECT_EQ(L"settings", std::wstring(node.getLocalName()));  // the wrapper's buffer: read alone
     EXPECT_EQ(L"srv 7 1.0.0", node.GetName() + L" " + node.GetVersion() + L" " + node.GetSchemaVersion());
     CPolicyNode none{CCmlDOM_Element()};
-    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf([&] { none.GetName(); }));
     EXPECT_EQ(L"Getting policy node version #", Failure([&] { none.GetVersion(); }).GetOperation());
     EXPECT_EQ(L"Getting policy node valid attribute", Failure([&] { none.GetValid(); }).GetOperation());
     // A policy node outlives every document it came from.

@@ -102,7 +102,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
         const CCmlException error = Failure([&] { constant.GetItem(1); });
         EXPECT_EQ(operation, error.GetOperation());
         EXPECT_EQ(OVX_E_CML_BAD_INDEX, error.GetErrorCode());
-        EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { message.GetItem(1); }).GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { message.GetItem(1); }));
     };
     check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");
     check(CSchemaResponse(kRespSetSchemaResponse), L"Getting schema response");
@@ -113,7 +113,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
         CCmlDOM_Element element = RootOf(parser, items.substr(0, items.find("<schema-info xmlns=")));
         data.Deserialize(element);
         CCmlDOM_Element nothing;
-        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { data.Deserialize(nothing); }).GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { data.Deserialize(nothing); }));
         return data.GetSchema() == nullptr ? L"none"
                                            : data.GetSchema()->GetNamespace() + L" " + data.GetSchema()->GetVersion();
     };
@@ -138,7 +138,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
 
     CSchemaNode none{CCmlDOM_Element()};
     for (auto get : {&CSchemaNode::GetNamespace, &CSchemaNode::GetVersion})
-        EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { (none.*get)(); }).GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf([&] { (none.*get)(); }));
     EXPECT_TRUE(CSchemaNode(none).IsNull());
 }
 
@@ -153,8 +153,7 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     // The next number for an unnumbered section is the one after the last
     // it gave: taken by a numbered one, it is refused.
     sections.AddSection(CAvpSection(kNsAvpSections, L"e", 4));
-    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED,
-              Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED, CodeOf([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }));
     CAvpSection section(kNsAvpSections, L"p");
     section.AddParameter(L"x", L"1");
     section.AddParameter(L"a", L"2");
@@ -210,7 +209,7 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     CGroupSettingsChildNode empty;
     const std::function<void()> calls[] = {[&] { empty.GetTagName(); }, [&] { empty.GetNamespace(); },
                                            [&] { empty.HasContent(); }, [&] { empty.GetChildCount(); }};
-    for (const auto& call : calls) EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure(call).GetErrorCode());
+    for (const auto& call : calls) EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf(call));
     CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { empty.Deserialize(none); }));
 }

@@ -1,10 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlNamespaces.h"
 #include "cml/documents/cmlTrust.h"
 #include "cml_documents_test_support.h"
 
@@ -104,7 +97,7 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
 
     EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
     const CKeyList& keys = *read;
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { keys.GetKey(2); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { keys.GetKey(2); }));
     EXPECT_EQ(L"Invalid argument",
               Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); }).GetMessage());
     EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); }).GetMessage());
