@@ -4,7 +4,6 @@
 #include "cml/documents/cml_documents_test_support.h"
 #include "support/TestFiles.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
@@ -12,6 +11,9 @@ namespace {
 // A private class factory, so tests do not disturb the process-wide one.
 class ClassFactory : public ::testing::Test {
 protected:
+    std::unique_ptr<CCmlDocumentBase> Create(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
+        return std::unique_ptr<CCmlDocumentBase>(factory.CreateDocument(ns, version, tag, kMatchExact));
+    }
     CCmlClassFactory factory;
 };
 
@@ -23,12 +25,10 @@ protected:
 TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesTheHighestRevision) {
     factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"first"));
     factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"second"));
-    std::unique_ptr<CCmlDocumentBase> made(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> made = Create(kProbeNs, L"1.0.0", L"probe-request");
     ASSERT_NE(nullptr, made);
     EXPECT_EQ(L"second", static_cast<CProbeRequest*>(made.get())->note);
-    // Each lookup hands out a fresh clone, never the stored prototype.
-    std::unique_ptr<CCmlDocumentBase> again(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
-    EXPECT_NE(made.get(), again.get());
+    EXPECT_NE(made, Create(kProbeNs, L"1.0.0", L"probe-request"));  // a fresh clone each time, never the prototype
     for (const wchar_t* version : {L"1.0.0", L"1.0.2", L"1.0.10"})
         factory.RegisterDocument(kProbeNs, version, L"probe-request", CProbeRequest(version));
     CCmlDocumentClassFactory* v1010 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.10", kMatchExact);
@@ -49,28 +49,24 @@ TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesThe
 
 TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
     factory.RegisterDocumentVersions(kProbeNs, {L"1.0.0", L"1.0.3"}, L"probe-request", CProbeRequest());
-    std::unique_ptr<CCmlDocumentBase> v103(factory.CreateDocument(kProbeNs, L"1.0.3", L"probe-request", kMatchExact));
-    ASSERT_NE(nullptr, v103);
-    EXPECT_EQ(L"1.0.3", v103->GetClassSchemaVersion());
+    std::unique_ptr<CCmlDocumentBase> made = Create(kProbeNs, L"1.0.3", L"probe-request");
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(L"1.0.3", made->GetClassSchemaVersion());
 
     factory.RegisterDocumentAliases(kProbeNs, L"1.0.0", {{L"urn:alias", L"2.4.1"}, {L"urn:alias", L"2.4.2"}},
                                     L"probe-document", CProbeDocument());
-    std::unique_ptr<CCmlDocumentBase> alias(
-        factory.CreateDocument(L"urn:alias", L"2.4.2", L"probe-document", kMatchExact));
-    ASSERT_NE(nullptr, alias);
-    EXPECT_EQ(L"urn:alias", alias->GetNamespaceUri());
-    EXPECT_EQ(L"2.4.2", alias->GetClassSchemaVersion());
-    EXPECT_EQ(L"2.4.2", alias->GetSchemaVersion());
+    made = Create(L"urn:alias", L"2.4.2", L"probe-document");
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(L"urn:alias 2.4.2 2.4.2",
+              made->GetNamespaceUri() + L" " + made->GetClassSchemaVersion() + L" " + made->GetSchemaVersion());
 
     factory.RegisterDocumentPair(kProbeNs, L"3.0.1", L"urn:pair", L"3.0.0", L"probe-document", CProbeDocument());
-    std::unique_ptr<CCmlDocumentBase> first(factory.CreateDocument(kProbeNs, L"3.0.1", L"probe-document", kMatchExact));
-    std::unique_ptr<CCmlDocumentBase> second(
-        factory.CreateDocument(L"urn:pair", L"3.0.0", L"probe-document", kMatchExact));
-    ASSERT_NE(nullptr, first);
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(kProbeNs, first->GetNamespaceUri());
-    EXPECT_EQ(L"urn:pair", second->GetNamespaceUri());
-    EXPECT_EQ(L"3.0.0", second->GetSchemaVersion());
+    made = Create(kProbeNs, L"3.0.1", L"probe-document");
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(kProbeNs, made->GetNamespaceUri());
+    made = Create(L"urn:pair", L"3.0.0", L"probe-document");
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(L"urn:pair 3.0.0", made->GetNamespaceUri() + L" " + made->GetSchemaVersion());
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
@@ -82,7 +78,7 @@ TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->DeleteTagName(nullptr); }));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->GetDocument(nullptr); }));
     EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
-    EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
+    EXPECT_EQ(nullptr, Create(kProbeNs, L"1.0.0", L"not-registered"));
 
     documents->AddTagName(L"probe-request", CProbeRequest());
     documents->DeleteTagName(L"probe-request");
@@ -97,9 +93,9 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     // The registrations made at load are gone with it; a new factory is empty.
     EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
     RegisterMessageDocuments(*GetGlobalClassFactory());
-    std::unique_ptr<CCmlDocumentBase> message(
+    std::unique_ptr<CCmlDocumentBase> made(
         GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
-    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(message.get()));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(made.get()));
 }
 
 TEST(DocumentBase, StandardAttributesCheckTheNamespace) {

@@ -1,7 +1,6 @@
 #include "cml/documents/cml_documents_test_support.h"
 #include "tools/ovxCodecvt.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {

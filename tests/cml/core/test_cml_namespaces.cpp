@@ -4,7 +4,7 @@
 #include "cml/core/cmlVocabulary.h"
 #include "cml/documents/cml_documents_test_support.h"
 
-using namespace ovx::cml;
+using namespace ovx::cml::testing;
 
 TEST(CmlNamespaces, OnlyTheKnownSetIsCmlAndRequestAndResponseNamesAreTold) {
     EXPECT_FALSE(IsCmlNamespace(L""));
@@ -76,7 +76,7 @@ TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
     EXPECT_EQ(2u, set.size());
-    const CCmlException error = ovx::cml::testing::Failure(
+    const CCmlException error = Failure(
         [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object"); });
     EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
     EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());

@@ -12,7 +12,6 @@
 
 #include "cml/documents/cml_documents_test_support.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {

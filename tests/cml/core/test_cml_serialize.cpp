@@ -6,7 +6,6 @@
 #include "cml/documents/cml_documents_test_support.h"
 #include "support/TestFiles.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 using namespace ovx::cml::XmlUtils;
 

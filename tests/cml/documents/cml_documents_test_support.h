@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "cml/core/cmlException.h"
@@ -19,6 +20,9 @@
 namespace ovx {
 namespace cml {
 namespace testing {
+
+// A test that takes these helpers takes the library's names with them.
+using namespace ::ovx::cml;
 
 // The exception f() throws, or one with code 0 and "no exception" when it
 // throws none: a test that expects a failure then fails on its code.
@@ -43,6 +47,24 @@ uint32_t CodeOf(F f) {
 template <class F>
 void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
     EXPECT_EQ(CCmlException(operation, message, code).Format(), Failure(f).Format());
+}
+
+// One field of a joined text: a text (NULL as "(null)") or a number, taken
+// when the list is made, before a later call on the same wrapper reuses the
+// wrapper's buffer.
+struct Field {
+    Field(const wchar_t* text) : text(text != nullptr ? text : L"(null)") {}
+    Field(std::wstring text) : text(std::move(text)) {}
+    template <class N, class = std::enable_if_t<std::is_arithmetic<N>::value>>
+    Field(N number) : text(std::to_wstring(number)) {}
+    std::wstring text;
+};
+
+// The fields, each followed by "|": one comparison shows every field.
+inline std::wstring Joined(std::initializer_list<Field> fields) {
+    std::wstring out;
+    for (const Field& field : fields) out += field.text + L"|";
+    return out;
 }
 
 inline const wchar_t* SchemaFolder() {

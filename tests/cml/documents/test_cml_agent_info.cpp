@@ -3,7 +3,6 @@
 #include "cml_documents_test_support.h"
 #include "tools/ovxError.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {

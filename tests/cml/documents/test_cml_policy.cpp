@@ -2,7 +2,6 @@
 #include "cml/documents/cmlPolicy.h"
 #include "cml_documents_test_support.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {

@@ -6,7 +6,6 @@
 
 #include <functional>
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {

@@ -1,7 +1,6 @@
 #include "cml/documents/cmlTrust.h"
 #include "cml_documents_test_support.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
