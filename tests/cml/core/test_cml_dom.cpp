@@ -87,15 +87,7 @@ TEST_F(DomWrappers, EmptyWrappersNullArgumentsAndWrongNodeTypesAreRefused) {
         {[&] { document.setActualEncoding(L"UTF-8"); }, OVX_E_UNEXPECTED, L"", L""},
         {[&] { document.createEntity(L"e").setVersion(L"1.1"); }, OVX_E_UNEXPECTED, L"", L""},
     };
-    for (const auto& row : rows) {
-        const CCmlException error = Failure(row.call);
-        SCOPED_TRACE(error.Format());
-        EXPECT_EQ(
-            CCmlException(*row.operation ? row.operation : error.GetOperation(),
-                          *row.message ? row.message : error.GetMessage(), row.code ? row.code : error.GetErrorCode())
-                .Format(),
-            error.Format());
-    }
+    for (const auto& row : rows) ExpectRefusal(row.code, row.operation, row.message, row.call);
     EXPECT_TRUE(element.IsNull());   // a refused node leaves the wrapper empty
     element.SetDOMElement(nullptr);  // NULL is accepted
     CCmlDOM_Text wrapped;

@@ -71,9 +71,8 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_NE(nullptr, back);
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
-    const CCmlException conflict = Failure([&] { Written(*back); });
-    EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
-    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_VERSION_CONFLICT, L"Constructing CmlMessage namespace object", L"",
+                  [&] { Written(*back); });
 }
 
 // Each document that is not a message this library can read, with the

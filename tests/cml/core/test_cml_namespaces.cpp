@@ -76,14 +76,11 @@ TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
     EXPECT_EQ(2u, set.size());
-    const CCmlException error = Failure(
-        [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object"); });
-    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
-    EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
-    const std::wstring uri = kNsMessage;
-    EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
-                  L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
-              error.GetMessage());
+    const std::wstring uri = kNsMessage, operation = L"Constructing CmlMessage namespace object";
+    ExpectRefusal(OVX_E_CML_VERSION_CONFLICT, operation,
+                  L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
+                      L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
+                  [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), operation.c_str()); });
     ASSERT_EQ(2u, set.size());
     EXPECT_EQ(L"1.0.0", set.find(CNamespace(kNsMessage, L""))->GetSchemaVersion());  // existing entry kept
 }

@@ -276,9 +276,7 @@ TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
 
     const std::string blocked = temp / "file";
     ovxTest::WriteText(blocked, "x");
-    CCmlException error =
-        Failure([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
-    EXPECT_EQ(0xC7210037u, error.GetErrorCode());
-    EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
+    ExpectRefusal(0xC7210037u, L"Serializing formatted content", L"",
+                  [&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
     EXPECT_EQ(0xC7210003u, CodeOf([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }));
 }

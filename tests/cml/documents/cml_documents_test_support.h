@@ -42,11 +42,15 @@ uint32_t CodeOf(F f) {
     return Failure(f).GetErrorCode();
 }
 
-// f() fails with this code, operation and message: compared as one text, so
-// that a mismatch shows all three.
+// f() fails with this code, operation and message (0 or "": any, but never
+// all three), compared as one text so that a mismatch shows all three.
 template <class F>
 void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
-    EXPECT_EQ(CCmlException(operation, message, code).Format(), Failure(f).Format());
+    const CCmlException error = Failure(f);
+    EXPECT_EQ(CCmlException(operation.empty() ? error.GetOperation() : operation,
+                            message.empty() ? error.GetMessage() : message, code != 0 ? code : error.GetErrorCode())
+                  .Format(),
+              error.Format());
 }
 
 // One field of a joined text: a text (NULL as "(null)") or a number, taken

@@ -71,9 +71,8 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
     response.AddItem(Data(1));
     response.CollectNamespaces(namespaces);
     response.AddItem(Data());
-    const CCmlException error = Failure([&] { response.CollectNamespaces(namespaces); });
-    EXPECT_EQ(L"Constructing get-policy-response namespace set", error.GetOperation());
-    EXPECT_EQ(L"No policy specified", error.GetMessage());
+    ExpectRefusal(0, L"Constructing get-policy-response namespace set", L"No policy specified",
+                  [&] { response.CollectNamespaces(namespaces); });
 }
 
 TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveTheirDocuments) {

@@ -98,9 +98,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
         const auto& constant = message;
-        const CCmlException error = Failure([&] { constant.GetItem(1); });
-        EXPECT_EQ(operation, error.GetOperation());
-        EXPECT_EQ(OVX_E_CML_BAD_INDEX, error.GetErrorCode());
+        ExpectRefusal(OVX_E_CML_BAD_INDEX, operation, L"", [&] { constant.GetItem(1); });
         EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { message.GetItem(1); }));
     };
     check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");
@@ -131,9 +129,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
     EXPECT_EQ(std::wstring::npos, text.find(L"code="));
     EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
-    const CCmlException missing = Failure([&] { ElementOf(CSetSchemaRequestData()); });
-    EXPECT_EQ(L"No schema specified", missing.GetMessage());
-    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, missing.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_NO_SCHEMA, L"", L"No schema specified", [&] { ElementOf(CSetSchemaRequestData()); });
 
     CSchemaNode none{CCmlDOM_Element()};
     for (auto get : {&CSchemaNode::GetNamespace, &CSchemaNode::GetVersion})
@@ -146,9 +142,8 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
     EXPECT_EQ(3u, sections.GetCount());
     EXPECT_EQ(L"c", sections.FindSection(3)->GetName());
-    const CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
-    EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
-    EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, duplicate.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, L"Inserting AVP section", L"",
+                  [&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
     // The next number for an unnumbered section is the one after the last
     // it gave: taken by a numbered one, it is refused.
     sections.AddSection(CAvpSection(kNsAvpSections, L"e", 4));

@@ -40,9 +40,8 @@ TEST(Trust, PemKeysSplitAndRejoinAndAShortLabelDoesNotCloseItsBeginLine) {
     // dashes starts at 20, inside the body's line, so the begin "line" runs
     // on to the end line's dashes, and no end line is left to find.
     std::wstring begin, end, body;
-    CCmlException error = Failure([&] { ExtractPemBoundaries(Pem(L"KEY", Body(40), 64).c_str(), begin, end, body); });
-    EXPECT_EQ(L"Source string is invalid", error.GetMessage());
-    EXPECT_EQ(L"Extracting PEM EBs", error.GetOperation());
+    ExpectRefusal(0, L"Extracting PEM EBs", L"Source string is invalid",
+                  [&] { ExtractPemBoundaries(Pem(L"KEY", Body(40), 64).c_str(), begin, end, body); });
     EXPECT_EQ(L"Source string is NULL", Failure([&] { ExtractPemBoundaries(nullptr, begin, end, body); }).GetMessage());
     EXPECT_EQ(
         L"Source string is invalid",
@@ -54,9 +53,7 @@ TEST(Trust, KeyElementsReadTheirContentStrictly) {
     CCmlKey key;
     CCmlDOM_Element cdata =
         RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
-    const CCmlException error = Failure([&] { key.Deserialize(cdata); });
-    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode()) << error.GetMessage();
-    EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, L"", L"Invalid content:  missing key", [&] { key.Deserialize(cdata); });
     CCmlDOM_Element empty = RootOf(parser, "<key/>");
     EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
     CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");
