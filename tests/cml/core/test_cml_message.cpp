@@ -28,11 +28,10 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
     CCmlOutOfBandResponse plain;
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
-    for (const char* part : {"request-id='q1'/>", "request-id='q9'/>"})
-        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
+    EXPECT_THAT(Written(message), AllOf(HasSubstr("request-id='q1'/>"), HasSubstr("request-id='q9'/>")));
     SetSerializeDefaults(true);
-    for (const char* part : {"request-id='q1' need-reply='true'/>", "request-id='q9' code='0x0'/>"})
-        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
+    EXPECT_THAT(Written(message),
+                AllOf(HasSubstr("request-id='q1' need-reply='true'/>"), HasSubstr("request-id='q9' code='0x0'/>")));
     // A wide stream gets the same markup with the UCS4 declaration.
     CCmlErrorResponse error;
     error.SetText(L"S\u00e9nsor \u20ac \U0001F600 \u00ff & \U0010FFFF <");
@@ -61,9 +60,9 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     EXPECT_EQ(L"1.0.0 " + std::wstring(kNsCml), back->GetSchemaVersion() + L" " + back->GetMessageNamespace());
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
-    EXPECT_NE(std::string::npos,
-              Written(*back).find("schema-version='1.0.0'>\n"
-                                  "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
+    EXPECT_THAT(Written(*back),
+                HasSubstr("schema-version='1.0.0'>\n"
+                          "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
 
     // A 2.4.1 response is read (compatible lookup) but cannot be written
     // beside the 2.4.2 envelope of the same namespace.

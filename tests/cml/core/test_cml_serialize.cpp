@@ -153,12 +153,10 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
         L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
         empty.str());
 
-    CNamespaceSet set;
-    AddNamespace(set, CNamespace(kNsMessage, kVersionMessage));
-    AddNamespace(set, CNamespace(kCmlBaseUri, kVersionRoot));
-    AddNamespace(set, CNamespace(kNsAgentMessages, kVersionAgentMessages));
     std::ostringstream out;
-    WriteRootStartTag(out, L"ovx", set);
+    WriteRootStartTag(out, L"ovx",
+                      {CNamespace(kNsMessage, kVersionMessage), CNamespace(kCmlBaseUri, kVersionRoot),
+                       CNamespace(kNsAgentMessages, kVersionAgentMessages)});
     EXPECT_EQ(
         "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
         "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"

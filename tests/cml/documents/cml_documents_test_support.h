@@ -4,6 +4,7 @@
 #ifndef OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 #define OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -21,8 +22,12 @@ namespace ovx {
 namespace cml {
 namespace testing {
 
-// A test that takes these helpers takes the library's names with them.
+// A test that takes these helpers takes the library's names with them, and
+// the matchers for texts.
 using namespace ::ovx::cml;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // The exception f() throws, or one with code 0 and "no exception" when it
 // throws none: a test that expects a failure then fails on its code.

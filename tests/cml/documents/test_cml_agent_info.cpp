@@ -106,18 +106,16 @@ TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothi
               Element(FullAnnouncement(true)));
     CAgentStartupAnnouncement patched = FullAnnouncement(true);
     patched.SetSchemaVersion(L"2.4.3");
-    EXPECT_NE(std::string::npos, Element(patched).find(" vqd-status='3'"));
+    EXPECT_THAT(Element(patched), HasSubstr(" vqd-status='3'"));
     // Defaults and unset values write nothing.
-    std::string text = Element(CAgentStartupAnnouncement());
-    for (const char* unset : {"agent-status", "send-new-schemas", "connection", "-list"})
-        EXPECT_EQ(std::string::npos, text.find(unset)) << text;
-    EXPECT_NE(std::string::npos, text.find("<host-info os='' version=''/>"));
+    EXPECT_THAT(Element(CAgentStartupAnnouncement()),
+                AllOf(Not(HasSubstr("agent-status")), Not(HasSubstr("send-new-schemas")), Not(HasSubstr("connection")),
+                      Not(HasSubstr("-list")), HasSubstr("<host-info os='' version=''/>")));
     SetSerializeDefaults(true);
-    text = Element(CAgentStartupAnnouncement());
+    const std::string text = Element(CAgentStartupAnnouncement());
     SetSerializeDefaults(false);
-    for (const char* byDefault : {" use-local-settings='false'", " send-new-schemas='true'"})
-        EXPECT_NE(std::string::npos, text.find(byDefault)) << text;
-    EXPECT_EQ(std::string::npos, text.find("persistent-connection"));
+    EXPECT_THAT(text, AllOf(HasSubstr(" use-local-settings='false'"), HasSubstr(" send-new-schemas='true'"),
+                            Not(HasSubstr("persistent-connection"))));
 }
 
 TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
@@ -187,11 +185,9 @@ TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
         return out.str();
     };
     const std::string fromCatalog = "status-text='An unexpected internal failure occurred. [ID=0xc7210005]'";
-    for (int time = 0; time < 2; ++time) EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    for (int time = 0; time < 2; ++time) EXPECT_THAT(written(), HasSubstr(fromCatalog));
     ovxToolsLib::ovxCloseCatalog();
-    const std::string without = written();
-    EXPECT_NE(std::string::npos, without.find("status-text='Status 2 retrieving message text for [0xc7210005]'"))
-        << without;
+    EXPECT_THAT(written(), HasSubstr("status-text='Status 2 retrieving message text for [0xc7210005]'"));
     ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
-    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    EXPECT_THAT(written(), HasSubstr(fromCatalog));
 }

@@ -53,10 +53,9 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaults
     ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
     EXPECT_TRUE(dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]) &&
                 dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]) &&
-                dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]));
-    auto* readInventory = dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]);
-    ASSERT_NE(nullptr, readInventory);
-    EXPECT_EQ(L"get-schema-info-response", readInventory->GetTagName());
+                dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]) &&
+                dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]));
+    EXPECT_EQ(L"get-schema-info-response", back->GetResponses()[1]->GetTagName());
     // The copies of the schema are the message's own.
     std::unique_ptr<CCmlMessage> clone(back->Clone());
     back.reset();
@@ -125,10 +124,8 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     data.SetCode(7);
     data.SetText(L"ignored with a schema");
     data.SetSchema(schema);
-    const std::wstring text = ElementOf(data, 1);
-    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
-    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
-    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
+    EXPECT_THAT(ElementOf(data, 1), AllOf(::testing::StartsWith(L"    <schema-info namespace='urn:s'>\n<schema "),
+                                          Not(HasSubstr(L"code=")), HasSubstr(L"    </schema-info>\n")));
     ExpectRefusal(OVX_E_CML_NO_SCHEMA, L"", L"No schema specified", [&] { ElementOf(CSetSchemaRequestData()); });
 
     CSchemaNode none{CCmlDOM_Element()};
@@ -169,19 +166,18 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     CCmlAvpSections read;
     read.Deserialize(element);
     ASSERT_TRUE(read.GetCount() == 3 && read.FindSection(5) && read.FindSection(6) && read.FindSection(2));
-    EXPECT_EQ(L"five none two", read.FindSection(5)->GetName() + L" " + read.FindSection(6)->GetName() + L" " +
-                                    read.FindSection(2)->GetName());
-    EXPECT_EQ(1u, read.FindSection(5)->GetCount());  // the unrelated param is skipped
-    std::wstring text = ElementOf(read);
+    // The unrelated param is skipped.
+    EXPECT_EQ(L"five|1|none|two|", Joined({read.FindSection(5)->GetName(), read.FindSection(5)->GetCount(),
+                                           read.FindSection(6)->GetName(), read.FindSection(2)->GetName()}));
+    const std::wstring text = ElementOf(read);
     // Ascending ordinals, whatever the order read.
     EXPECT_LT(text.find(L"name='two'"), text.find(L"name='five'"));
     EXPECT_LT(text.find(L"name='five'"), text.find(L"name='none'"));
-    EXPECT_NE(std::wstring::npos,
-              text.find(L"<section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' "
-                        L"name='two' ordinal='2'/>"));
+    EXPECT_THAT(text, HasSubstr(L"<section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' "
+                                L"name='two' ordinal='2'/>"));
     CCmlAvpSections zero;
     zero.AddSection(CAvpSection(kNsAvpSections, L"z", 0));
-    EXPECT_NE(std::wstring::npos, ElementOf(zero).find(L"name='z'/>"));
+    EXPECT_THAT(ElementOf(zero), HasSubstr(L"name='z'/>"));
 }
 
 TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
@@ -192,8 +188,8 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
             RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
         child = std::make_unique<CGroupSettingsChildNode>(element);
     }
-    EXPECT_EQ(L"s:server urn:settings", child->GetTagName() + L" " + child->GetNamespace());
-    EXPECT_TRUE(child->HasContent() && child->GetChildCount() == 1);
+    EXPECT_EQ(L"s:server|urn:settings|1|1|",
+              Joined({child->GetTagName(), child->GetNamespace(), child->HasContent(), child->GetChildCount()}));
     std::unique_ptr<CGroupSettingsChildSource> clone(child->Clone());
     child.reset();
     std::ostringstream out;
