@@ -7,33 +7,24 @@
 using namespace ovx::cml::testing;
 
 TEST(CmlNamespaces, OnlyTheKnownSetIsCmlAndRequestAndResponseNamesAreTold) {
-    EXPECT_FALSE(IsCmlNamespace(L""));
-    EXPECT_FALSE(IsCmlNamespace(kCmlBaseUri));
-    EXPECT_TRUE(IsCmlNamespace(kNsMessage));
-    EXPECT_TRUE(IsCmlNamespace(kNsCml));
-    EXPECT_TRUE(IsCmlNamespace(kNsTaskMessages));
-    // Known URIs that are deliberately outside the set.
-    for (const wchar_t* outside : {kNsEventQueryMessages, kNsExternalTrustSettings, kNsConnectionStatus,
-                                   kNsAgentManager, kNsDesktopController}) {
-        EXPECT_FALSE(IsCmlNamespace(outside)) << outside;
-    }
-    // Exact and case-sensitive: no prefix, suffix or case variant passes.
-    std::wstring message = kNsMessage;
-    EXPECT_FALSE(IsCmlNamespace(message + L"/"));
-    EXPECT_FALSE(IsCmlNamespace(message.substr(0, message.size() - 1)));
+    for (const wchar_t* inside : {kNsMessage, kNsCml, kNsTaskMessages}) EXPECT_TRUE(IsCmlNamespace(inside)) << inside;
+    // Known URIs that are deliberately outside the set; and exact and
+    // case-sensitive: no prefix, suffix or case variant passes.
+    const std::wstring message = kNsMessage;
     std::wstring upper = message;
     upper.back() = L'E';
-    EXPECT_FALSE(IsCmlNamespace(upper));
+    for (const std::wstring& outside :
+         {std::wstring(), std::wstring(kCmlBaseUri), std::wstring(kNsEventQueryMessages),
+          std::wstring(kNsExternalTrustSettings), std::wstring(kNsConnectionStatus), std::wstring(kNsAgentManager),
+          std::wstring(kNsDesktopController), message + L"/", message.substr(0, message.size() - 1), upper})
+        EXPECT_FALSE(IsCmlNamespace(outside)) << outside;
     // Request and response names are told apart by the tables alone.
     std::set<std::wstring> names;
     for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
     for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
     EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
-    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
-    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
-    EXPECT_TRUE(IsResponseName(L"error-response"));
-    EXPECT_FALSE(IsResponseName(nullptr));
-    EXPECT_FALSE(IsRequestName(L""));
+    EXPECT_EQ(L"1|0|1|0|0|", Joined({IsRequestName(L"exchange-keys-request"), IsRequestName(L"exchange-keys-response"),
+                                     IsResponseName(L"error-response"), IsResponseName(nullptr), IsRequestName(L"")}));
 }
 
 TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
@@ -54,21 +45,17 @@ TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
 
 TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9");
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_FALSE(a < a2);
-    EXPECT_FALSE(a2 < a);
-    EXPECT_TRUE(CNamespace(L"urn:a", L"") < CNamespace(L"urn:ab", L""));  // shorter first on a common prefix
+    // a < b, b < a, a < a2, a2 < a; on a common prefix the shorter first.
+    EXPECT_EQ(L"1|0|0|0|1|",
+              Joined({a < b, b < a, a < a2, a2 < a, CNamespace(L"urn:a", L"") < CNamespace(L"urn:ab", L"")}));
 
     std::unique_ptr<CNamespace> copy(a.Clone());
-    EXPECT_EQ(L"urn:a", copy->GetNamespaceUri());
-    EXPECT_EQ(L"2.0.0", copy->GetSchemaVersion());
+    EXPECT_EQ(L"urn:a|2.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
     *copy = b;
-    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
-    EXPECT_EQ(L"1.0.0", copy->GetSchemaVersion());
+    EXPECT_EQ(L"urn:b|1.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
     CNamespace& self = *copy;
     *copy = self;
-    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
+    EXPECT_EQ(L"urn:b|1.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
 
     // A set holds one version of a URI: the same again is taken, another refused.
     CNamespaceSet set;

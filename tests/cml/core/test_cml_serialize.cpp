@@ -46,29 +46,16 @@ struct EscapedForm {
     const char* attribute;
     const char* content;
 };
+const char kU[] = "\xEF\xBF\xBD";  // U+FFFD
 const EscapedForm kEscapedForms[] = {
-    {L'a', "a", "a"},
-    {L'Z', "Z", "Z"},
-    {L'0', "0", "0"},
-    {L' ', " ", " "},
-    {L'=', "=", "="},
-    {L'\t', "&#9;", "\t"},
-    {L'\r', "&#13;", "&#13;"},
-    {L'\n', "&#xa;", "\n"},
-    {L'"', "&quot;", "&quot;"},
-    {L'&', "&amp;", "&amp;"},
-    {L'\'', "&apos;", "&apos;"},
-    {L'<', "&lt;", "&lt;"},
-    {L'>', "&gt;", "&gt;"},
-    {wchar_t(0xE9), "\xC3\xA9", "\xC3\xA9"},
-    {wchar_t(0x20AC), "\xE2\x82\xAC", "\xE2\x82\xAC"},
-    {wchar_t(0x1F600), "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-    {wchar_t(0xFF), "\xC3\xBF", "\xC3\xBF"},
-    {wchar_t(0x10FFFF), "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
-    {wchar_t(0xD800), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(0xDFFF), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(0x110000), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(-5), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {L'a', "a", "a"},          {L'Z', "Z", "Z"},           {L'\x20AC', "\xE2\x82\xAC", "\xE2\x82\xAC"},
+    {L'0', "0", "0"},          {L' ', " ", " "},           {L'\x1F600', "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    {L'=', "=", "="},          {L'\t', "&#9;", "\t"},      {L'\x10FFFF', "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+    {L'\r', "&#13;", "&#13;"}, {L'\n', "&#xa;", "\n"},     {L'\'', "&apos;", "&apos;"},
+    {L'&', "&amp;", "&amp;"},  {L'"', "&quot;", "&quot;"}, {L'\xE9', "\xC3\xA9", "\xC3\xA9"},
+    {L'>', "&gt;", "&gt;"},    {L'<', "&lt;", "&lt;"},     {L'\xFF', "\xC3\xBF", "\xC3\xBF"},
+    {L'\xD800', kU, kU},       {L'\xDFFF', kU, kU},        {L'\x110000', kU, kU},
+    {wchar_t(-5), kU, kU},
 };
 
 // `text` escaped through one batch of `Char`.
