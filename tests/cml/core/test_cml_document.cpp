@@ -99,13 +99,11 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
 }
 
 TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
-    CCmlParser parser;
-    CCmlDOM_Element root = RootOf(parser, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>");
     CProbeDocument document;
     ExpectRefusal(OVX_E_CML_UNKNOWN_NAMESPACE, L"Processing standard document attributes",
-                  L"Unrecognized namespace urn:elsewhere", [&] { document.Deserialize(root); });
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { document.Deserialize(none); }));
+                  L"Unrecognized namespace urn:elsewhere",
+                  [&] { ReadFrom(document, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>"); });
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(document, ""); }));
 }
 
 TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {

@@ -99,8 +99,7 @@ TEST_F(Message, MalformedEnvelopesAndBodiesGiveTheirFailure) {
     for (const auto& row : rows) ExpectRefusal(row.code, row.operation, row.message, [&] { Read(row.xml); });
     EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
     CCmlMessage message;
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { message.Deserialize(none); }));
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(message, ""); }));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }));
 
     std::unique_ptr<CCmlMessage> back =
@@ -115,28 +114,20 @@ TEST_F(Message, MalformedEnvelopesAndBodiesGiveTheirFailure) {
 TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
     // Hexadecimal, decimal or octal by the prefix; anything else, or too
     // large for 32 bits, is 0.
-    const std::pair<const wchar_t*, uint32_t> codes[] = {{L"0xC7210005", 0xC7210005u},
-                                                         {L"10", 10},
-                                                         {L"010", 8},
-                                                         {L"0x100000000", 0},
-                                                         {L"-1", 0},
-                                                         {L"12abc", 0},
-                                                         {L"", 0},
-                                                         {nullptr, 0}};
+    const std::pair<const wchar_t*, uint32_t> codes[] = {
+        {L"10", 10},  {L"010", 8},   {L"0xC7210005", 0xC7210005u}, {L"-1", 0}, {L"", 0}, {L"0x100000000", 0},
+        {nullptr, 0}, {L"12abc", 0},
+    };
     for (const auto& code : codes)
         EXPECT_EQ(code.second, ToUnsigned(code.first)) << (code.first ? code.first : L"NULL");
 
-    CCmlParser parser;
-    CCmlDOM_Element first = RootOf(parser, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>");
     CNameValuePair pair;
-    pair.Deserialize(first);
-    EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3), pair);
+    EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3),
+              ReadFrom(pair, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>"));
     std::wostringstream attributes;
     pair.WriteAttributes(attributes);
     EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'", attributes.str());
-    CCmlDOM_Element second = RootOf(parser, "<param name='n' ordinal='x'/>");
-    pair.Deserialize(second);
-    EXPECT_EQ(-1, pair.GetOrdinal());
+    EXPECT_EQ(-1, ReadFrom(pair, "<param name='n' ordinal='x'/>").GetOrdinal());
 }
 
 // Free texts of every class of character (the escaped ones, letters beyond

@@ -152,6 +152,16 @@ inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
     return parser.GetDocument().getDocumentElement();
 }
 
+// Reads `target` from the root element of `xml` (from an empty wrapper when
+// `xml` is empty); what reading throws passes through.
+template <class T>
+T& ReadFrom(T& target, const std::string& xml) {
+    CCmlParser parser;
+    CCmlDOM_Element root = xml.empty() ? CCmlDOM_Element() : RootOf(parser, xml);
+    target.Deserialize(root);
+    return target;
+}
+
 constexpr wchar_t kProbeNs[] = L"https://schemas.example.org/xml/cml/Message/ProbeMessages";
 
 // A request carrying one free text as its `note` child element.

@@ -155,15 +155,12 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
 }
 
 TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
-    CCmlParser parser;
-    CCmlDOM_Element element =
-        RootOf(parser,
-               "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-               "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
-               "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
-               "</agent-startup-announcement>");
     CAgentStartupAnnouncement announcement;
-    announcement.Deserialize(element);
+    ReadFrom(announcement,
+             "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+             "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
+             "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
+             "</agent-startup-announcement>");
     const CAgentInfoContent& content = announcement.GetContent();
     EXPECT_TRUE(content.agentStatus == OVX_I_CML_STATUS_NOT_SET && content.packageStatus == OVX_I_CML_STATUS_NOT_SET);
     EXPECT_TRUE(content.persistentConnection == kTriUnset && content.sendNewSchemas);

@@ -37,22 +37,16 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
     bare.SetElementName(L"policy-item");
     EXPECT_EQ(L"<policy-item/>\n", ElementOf(bare));
 
-    CCmlParser parser;
     CPolicyItem read;
-    for (auto code : {std::make_pair("0x12ab", 4779u), std::make_pair("017", 15u)}) {
-        CCmlDOM_Element element = RootOf(parser, std::string("<policy-item code='") + code.first + "'/>");
-        read.Deserialize(element);
-        EXPECT_EQ(code.second, read.GetCode());
-    }
+    for (auto code : {std::make_pair("0x12ab", 4779u), std::make_pair("017", 15u)})
+        EXPECT_EQ(code.second, ReadFrom(read, std::string("<policy-item code='") + code.first + "'/>").GetCode());
     EXPECT_EQ(L"policy-item", read.GetElementName());
     // A request skips foreign items; a message without items is refused.
-    CCmlDOM_Element element = RootOf(
-        parser,
-        "<get-policy-request xmlns='https://schemas.example.org/xml/cml/Message/PolicyMessages' schema-version='1.0.0' "
-        "request-id='1'><policy-item name='a'/><x:policy-item xmlns:x='urn:other' name='b'/><other name='c'/>"
-        "</get-policy-request>");
     CGetPolicyRequest request;
-    request.Deserialize(element);
+    ReadFrom(request,
+             "<get-policy-request xmlns='https://schemas.example.org/xml/cml/Message/PolicyMessages' "
+             "schema-version='1.0.0' request-id='1'><policy-item name='a'/><x:policy-item xmlns:x='urn:other' "
+             "name='b'/><other name='c'/></get-policy-request>");
     ASSERT_EQ(1u, request.GetCount());
     EXPECT_EQ(L"a", request.GetItem(0)->GetName());
     EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { request.GetItem(1); }));

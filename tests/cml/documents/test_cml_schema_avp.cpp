@@ -70,8 +70,7 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaults
         ElementOf(info));
     SetSerializeDefaults(false);
 
-    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
-    info.Deserialize(element);
+    ReadFrom(info, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
     EXPECT_TRUE(!info.GetRoot() && info.GetCpeEditable());
 }
 
@@ -89,11 +88,8 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     auto check = [&](auto message, const wchar_t* operation) {
         const std::string tag(message.GetTagName().begin(), message.GetTagName().end());
         SCOPED_TRACE(tag);
-        CCmlParser parser;
-        CCmlDOM_Element element =
-            RootOf(parser, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
-                               "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
-        message.Deserialize(element);
+        ReadFrom(message, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
+                              "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
         const auto& constant = message;
@@ -105,11 +101,8 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     check(CSetSchemaRequest(), L"Getting set-schema-request");
     check(CGetSchemaResponse(), L"Getting get-schema-response");
     auto schemaOf = [&](auto data) {
-        CCmlParser parser;
-        CCmlDOM_Element element = RootOf(parser, items.substr(0, items.find("<schema-info xmlns=")));
-        data.Deserialize(element);
-        CCmlDOM_Element nothing;
-        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { data.Deserialize(nothing); }));
+        ReadFrom(data, items.substr(0, items.find("<schema-info xmlns=")));
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(data, ""); }));
         return data.GetSchema() == nullptr ? L"none"
                                            : data.GetSchema()->GetNamespace() + L" " + data.GetSchema()->GetVersion();
     };
@@ -155,16 +148,12 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
     // Reading keeps explicit ordinals and numbers the rest.
-    CCmlParser parser;
-    CCmlDOM_Element element = RootOf(
-        parser,
-        "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' schema-version='2.0.1' "
-        "name='n'>"
-        "<section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' name='a' "
-        "value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section>"
-        "<section name='none'/><section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
     CCmlAvpSections read;
-    read.Deserialize(element);
+    ReadFrom(read,
+             "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' schema-version='2.0.1' "
+             "name='n'><section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' "
+             "name='a' value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section><section name='none'/>"
+             "<section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
     ASSERT_TRUE(read.GetCount() == 3 && read.FindSection(5) && read.FindSection(6) && read.FindSection(2));
     // The unrelated param is skipped.
     EXPECT_EQ(L"five|1|none|two|", Joined({read.FindSection(5)->GetName(), read.FindSection(5)->GetCount(),
@@ -200,6 +189,5 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     const std::function<void()> calls[] = {[&] { empty.GetTagName(); }, [&] { empty.GetNamespace(); },
                                            [&] { empty.HasContent(); }, [&] { empty.GetChildCount(); }};
     for (const auto& call : calls) EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf(call));
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { empty.Deserialize(none); }));
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(empty, ""); }));
 }

@@ -49,20 +49,14 @@ TEST(Trust, PemKeysSplitAndRejoinAndAShortLabelDoesNotCloseItsBeginLine) {
 }
 
 TEST(Trust, KeyElementsReadTheirContentStrictly) {
-    CCmlParser parser;
     CCmlKey key;
-    CCmlDOM_Element cdata =
-        RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
-    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, L"", L"Invalid content:  missing key", [&] { key.Deserialize(cdata); });
-    CCmlDOM_Element empty = RootOf(parser, "<key/>");
-    EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
-    CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");
-    EXPECT_EQ(L"Invalid content", Failure([&] { key.Deserialize(other); }).GetMessage());
-    CCmlDOM_Element good =
-        RootOf(parser, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
-    key.Deserialize(good);
-    EXPECT_EQ(0u, key.GetLength());
-    EXPECT_EQ(L"AAAA", key.GetKeyBody());
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, L"", L"Invalid content:  missing key", [&] {
+        ReadFrom(key, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
+    });
+    ExpectRefusal(0, L"", L"Invalid content:  missing key", [&] { ReadFrom(key, "<key/>"); });
+    ExpectRefusal(0, L"", L"Invalid content", [&] { ReadFrom(key, "<lock>x</lock>"); });
+    ReadFrom(key, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
+    EXPECT_EQ(L"0|AAAA|", Joined({key.GetLength(), key.GetKeyBody()}));
     std::wostringstream out;
     key.WriteAttributes(out);
     EXPECT_EQ(L"", out.str());
