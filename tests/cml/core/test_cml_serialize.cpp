@@ -14,7 +14,6 @@ namespace {
 // Subtrees of documents parsed by the library's parser, which keeps them.
 class Subtrees : public ::testing::Test {
 protected:
-    void TearDown() override { SetSerializeDefaults(false); }
     xercesc::DOMDocument* Parse(const std::string& xml) {
         return RootOf(m_parser, xml).GetDOMElement()->getOwnerDocument();
     }

@@ -1,5 +1,4 @@
 #include "cml/core/cmlVocabulary.h"
-#include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlAvpSections.h"
 #include "cml/documents/cmlSchema.h"
 #include "cml_documents_test_support.h"
