@@ -124,9 +124,8 @@ TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
     CNameValuePair pair;
     EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3),
               ReadFrom(pair, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>"));
-    std::wostringstream attributes;
-    pair.WriteAttributes(attributes);
-    EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'", attributes.str());
+    EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'",
+              TextOf<wchar_t>([&](auto& out) { pair.WriteAttributes(out); }));
     EXPECT_EQ(-1, ReadFrom(pair, "<param name='n' ordinal='x'/>").GetOrdinal());
 }
 

@@ -90,11 +90,7 @@ TEST(CmlException, FormatsOperationMessageAndLowerCaseHexCode) {
 // The registry writes its libraries in name order, a second registration
 // replacing the first; the common library registers once a process.
 TEST(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
-    auto written = [] {
-        std::ostringstream out;
-        WriteLibraryVersions(out);
-        return out.str();
-    };
+    auto written = [] { return TextOf([](auto& out) { WriteLibraryVersions(out); }); };
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", written());  // a fresh registry holds the core alone
     RegisterLibraryVersion(L"Zeta", L"3");

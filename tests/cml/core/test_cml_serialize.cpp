@@ -115,9 +115,8 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
 }
 
 TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
-    std::ostringstream narrow;
-    WriteXmlDeclaration(narrow, true);
-    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n", narrow.str());
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n",
+              TextOf([](auto& out) { WriteXmlDeclaration(out, true); }));
 
     ovxTest::TempDir temp("ovx-decl");
     {
@@ -139,10 +138,8 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
         L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
         empty.str());
 
-    std::ostringstream out;
-    WriteRootStartTag(out, L"ovx",
-                      {CNamespace(kNsMessage, kVersionMessage), CNamespace(kCmlBaseUri, kVersionRoot),
-                       CNamespace(kNsAgentMessages, kVersionAgentMessages)});
+    const CNamespaceSet set{CNamespace(kNsMessage, kVersionMessage), CNamespace(kCmlBaseUri, kVersionRoot),
+                            CNamespace(kNsAgentMessages, kVersionAgentMessages)};
     EXPECT_EQ(
         "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
         "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
@@ -150,7 +147,7 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
         "    https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
         "    https://schemas.example.org/xml/cml/Message/AgentMessages "
         "./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
-        out.str());
+        TextOf([&](auto& out) { WriteRootStartTag(out, L"ovx", set); }));
 }
 
 TEST(SchemaFileNames, BuildAndParseAreInverse) {
@@ -185,8 +182,6 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
     xercesc::DOMDocument* document = Parse(
         "<r xmlns='urn:a'>\n  <c k='1&amp;2' n='a&#10;b'>x &lt; y</c>\n  <d xmlns='urn:b'><![CDATA[<raw>]]></d>"
         "<!--note--><e>\t</e>\n</r>");
-    std::wostringstream out;
-    SerializeNodeFormatted(document->getDocumentElement(), out, 1);
     EXPECT_EQ(
         L"    <r xmlns='urn:a'>\n"
         L"        <c k='1&amp;2' n='a&#xa;b'>\n"
@@ -200,28 +195,25 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
         L"            \t\n"
         L"        </e>\n"
         L"    </r>\n",
-        out.str());
+        TextOf<wchar_t>([&](auto& out) { SerializeNodeFormatted(document->getDocumentElement(), out, 1); }));
 }
 
 TEST_F(Subtrees, UnformattedOutputKeepsTextAndDeclaresNamespacesOnlyWhereTheyChange) {
     xercesc::DOMDocument* document = Parse("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>");
     xercesc::DOMElement* root = document->getDocumentElement();
-    std::ostringstream out;
-    SerializeNodeUnformatted(root, out);
-    EXPECT_EQ("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>", out.str());
+    EXPECT_EQ("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>",
+              TextOf([&](auto& out) { SerializeNodeUnformatted(root, out); }));
 
     // A detached copy has no parent: it declares its namespace itself.
     xercesc::DOMNode* copy = document->importNode(root->getFirstChild(), true);
-    std::ostringstream alone;
-    WriteNodeStartTag(alone, copy);
-    EXPECT_EQ("<p:same xmlns:p='urn:a'/>", alone.str());
+    EXPECT_EQ("<p:same xmlns:p='urn:a'/>", TextOf([&](auto& out) { WriteNodeStartTag(out, copy); }));
     copy->release();
     // Unformatted output keeps text exactly.
     xercesc::DOMDocument* text = Parse("<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>");
-    std::wostringstream wide;
-    SerializeNodeUnformatted(text->getDocumentElement(), wide);
-    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", wide.str());
-    EXPECT_EQ(L"Null element received", Failure([&] { SerializeNodeUnformatted(nullptr, wide); }).GetMessage());
+    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>",
+              TextOf<wchar_t>([&](auto& out) { SerializeNodeUnformatted(text->getDocumentElement(), out); }));
+    ExpectRefusal(0, L"", L"Null element received",
+                  [] { TextOf<wchar_t>([](auto& out) { SerializeNodeUnformatted(nullptr, out); }); });
 }
 
 TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
@@ -237,9 +229,7 @@ TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
         chain = outer;
     }
     document->getDocumentElement()->appendChild(chain);
-    std::ostringstream out;
-    SerializeNodeUnformatted(document->getDocumentElement(), out);
-    std::string text = out.str();
+    const std::string text = TextOf([&](auto& out) { SerializeNodeUnformatted(document->getDocumentElement(), out); });
     // "<r>", depth-1 times "<n>", the innermost "<n/>", depth-1 times "</n>", "</r>".
     const size_t inner = static_cast<size_t>(depth) - 1;
     EXPECT_EQ(3 + 3 * inner + 4 + 4 * inner + 4, text.size());

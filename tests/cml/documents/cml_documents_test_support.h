@@ -138,12 +138,18 @@ inline void Replace(std::string& text, const std::string& from, const std::strin
     text.replace(at, from.size(), to);
 }
 
-// What `item` writes as its element, `level` deep, on a wide stream.
-template <class T>
-std::wstring ElementOf(const T& item, int level = 0) {
-    std::wostringstream out;
-    item.WriteElement(out, level);
+// What `write` puts on a fresh string stream of `Char`.
+template <class Char = char, class F>
+std::basic_string<Char> TextOf(F write) {
+    std::basic_ostringstream<Char> out;
+    write(out);
     return out.str();
+}
+
+// What `item` writes as its element, `level` deep, on a wide (or narrow) stream.
+template <class Char = wchar_t, class T>
+std::basic_string<Char> ElementOf(const T& item, int level = 0) {
+    return TextOf<Char>([&](auto& out) { item.WriteElement(out, level); });
 }
 
 // The element at the root of `xml`, in a parser the caller keeps.

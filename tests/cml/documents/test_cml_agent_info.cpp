@@ -77,12 +77,6 @@ const char kBody[] =
     "    <patent-info>Patents pending</patent-info>\n"
     "</agent-startup-announcement>\n";
 
-std::string Element(const CCmlDocumentBase& document) {
-    std::ostringstream out;
-    document.WriteElement(out, 0);
-    return out.str();
-}
-
 const char kCommonAttributes[] =
     " request-id='{r}' name='Sensor &amp; Co' agent-id='{id}' namespace='urn:agents' version='5.0.0' model='M1' "
     "agent-status='0xc7210005' status-text='An unexpected internal failure occurred. [ID=0xc7210005]' "
@@ -99,20 +93,20 @@ TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothi
         std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
                     "schema-version='1.0.4'") +
             kCommonAttributes + current + kBody,
-        Element(FullAnnouncement(false)));
+        ElementOf<char>(FullAnnouncement(false)));
     EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml' "
                           "schema-version='2.4.1'") +
                   kCommonAttributes + kBody,
-              Element(FullAnnouncement(true)));
+              ElementOf<char>(FullAnnouncement(true)));
     CAgentStartupAnnouncement patched = FullAnnouncement(true);
     patched.SetSchemaVersion(L"2.4.3");
-    EXPECT_THAT(Element(patched), HasSubstr(" vqd-status='3'"));
+    EXPECT_THAT(ElementOf<char>(patched), HasSubstr(" vqd-status='3'"));
     // Defaults and unset values write nothing.
-    EXPECT_THAT(Element(CAgentStartupAnnouncement()),
+    EXPECT_THAT(ElementOf<char>(CAgentStartupAnnouncement()),
                 AllOf(Not(HasSubstr("agent-status")), Not(HasSubstr("send-new-schemas")), Not(HasSubstr("connection")),
                       Not(HasSubstr("-list")), HasSubstr("<host-info os='' version=''/>")));
     SetSerializeDefaults(true);
-    const std::string text = Element(CAgentStartupAnnouncement());
+    const std::string text = ElementOf<char>(CAgentStartupAnnouncement());
     SetSerializeDefaults(false);
     EXPECT_THAT(text, AllOf(HasSubstr(" use-local-settings='false'"), HasSubstr(" send-new-schemas='true'"),
                             Not(HasSubstr("persistent-connection"))));
@@ -135,7 +129,7 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         // Every field is read as sent. The modules' read-only status policies
         // come back as DOM nodes, written in the DOM's attribute order, and
         // typed for the status details; from then on the text is stable.
-        const std::string sent = Element(announcement), got = Element(*read);
+        const std::string sent = ElementOf<char>(announcement), got = ElementOf<char>(*read);
         EXPECT_EQ(sent.substr(0, sent.find("<module ")), got.substr(0, got.find("<module ")));
         EXPECT_EQ(sent.substr(sent.find("</module-list>")), got.substr(got.find("</module-list>")));
         std::unique_ptr<CCmlMessage> again = RoundTrip(*back);
@@ -177,9 +171,7 @@ TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
     auto written = [] {
         CAgentStartupAnnouncement announcement;
         announcement.GetContent().modules.push_back(CModuleInfo(L"scanner", L"2.1", OVX_E_UNEXPECTED));
-        std::ostringstream out;
-        announcement.Serialize(out);
-        return out.str();
+        return Written(announcement);
     };
     const std::string fromCatalog = "status-text='An unexpected internal failure occurred. [ID=0xc7210005]'";
     for (int time = 0; time < 2; ++time) EXPECT_THAT(written(), HasSubstr(fromCatalog));

@@ -51,11 +51,10 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
     EXPECT_EQ(L"a", request.GetItem(0)->GetName());
     EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { request.GetItem(1); }));
 
-    std::ostringstream out;
     ExpectRefusal(OVX_E_CML_NO_POLICY, L"Serializing get-policy-request", L"No policy specified",
-                  [&] { CGetPolicyRequest().WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([&] { CSetPolicyResponse().WriteElement(out, 0); }));
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([&] { CGetPolicyResponse().WriteElement(out, 0); }));
+                  [] { ElementOf<char>(CGetPolicyRequest()); });
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([] { ElementOf<char>(CSetPolicyResponse()); }));
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([] { ElementOf<char>(CGetPolicyResponse()); }));
     CNamespaceSet namespaces;
     EXPECT_EQ(L"Constructing set-policy-request namespace set",
               Failure([&] { CSetPolicyRequest().CollectNamespaces(namespaces); }).GetOperation());

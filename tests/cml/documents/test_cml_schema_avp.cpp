@@ -180,10 +180,8 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
               Joined({child->GetTagName(), child->GetNamespace(), child->HasContent(), child->GetChildCount()}));
     std::unique_ptr<CGroupSettingsChildSource> clone(child->Clone());
     child.reset();
-    std::ostringstream out;
-    clone->WriteElement(out, 0);
     EXPECT_EQ("<s:server host='h' xmlns:s='urn:settings'>\n    <s:port>\n        80\n    </s:port>\n</s:server>\n",
-              out.str());
+              ElementOf<char>(*clone));
     CGroupSettingsChildNode empty;
     const std::function<void()> calls[] = {[&] { empty.GetTagName(); }, [&] { empty.GetNamespace(); },
                                            [&] { empty.HasContent(); }, [&] { empty.GetChildCount(); }};

@@ -55,13 +55,8 @@ TEST(Trust, KeyElementsReadTheirContentStrictly) {
     ExpectRefusal(0, L"", L"Invalid content", [&] { ReadFrom(key, "<lock>x</lock>"); });
     ReadFrom(key, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
     EXPECT_EQ(L"0|AAAA|", Joined({key.GetLength(), key.GetKeyBody()}));
-    std::wostringstream out;
-    key.WriteAttributes(out);
-    EXPECT_EQ(L"", out.str());
-    CCmlKey none;
-    std::ostringstream element;
-    none.Serialize(element, 1);
-    EXPECT_EQ("    <key></key>\n", element.str());
+    EXPECT_EQ(L"", TextOf<wchar_t>([&](auto& out) { key.WriteAttributes(out); }));
+    EXPECT_EQ("    <key></key>\n", TextOf([](auto& out) { CCmlKey().Serialize(out, 1); }));
 }
 
 TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
