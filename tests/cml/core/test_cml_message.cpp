@@ -142,8 +142,7 @@ TEST_F(Message, EveryFieldCarriesEveryCharacterThroughTheRoundTrip) {
                          &CAgentInfo::SetAuthHash, &CAgentInfo::AddAgentGroup})
             (agent.*set)(text);
         for (auto set : {&CAgentInfo::SetName, &CAgentInfo::AddAgentGroup}) (agent.*set)(name);
-        agent.SetNamespace(token);
-        agent.SetIpAddress(token);
+        for (auto set : {&CAgentInfo::SetNamespace, &CAgentInfo::SetIpAddress}) (agent.*set)(token);
         return agent;
     };
     CCmlMessage message(agent(text), token, agent(L"d"), true, token);

@@ -142,8 +142,7 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
         std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
         auto* typed = policies.size() == 1 ? dynamic_cast<CCmlAvpSections*>(policies[0]) : nullptr;
-        ASSERT_NE(nullptr, typed);
-        ASSERT_NE(nullptr, typed->FindSection(L"engine"));
+        ASSERT_TRUE(typed && typed->FindSection(L"engine"));
         EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
     }
 }

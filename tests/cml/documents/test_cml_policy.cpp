@@ -137,9 +137,8 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         message.AddResponse(Place(outcome, older));
 
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-        ASSERT_NE(nullptr, back);
+        ASSERT_TRUE(back && back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
         EXPECT_EQ(Written(message), Written(*back));
-        ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
         auto* readSet = dynamic_cast<CSetPolicyRequest*>(back->GetRequests()[1]);
         auto* readAnswer = dynamic_cast<CGetPolicyResponse*>(back->GetResponses()[0]);
         ASSERT_TRUE(readSet && readAnswer && dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]) &&

@@ -47,9 +47,8 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaults
     schema = CCmlDOM_Element();
 
     std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-    ASSERT_NE(nullptr, back);
+    ASSERT_TRUE(back && back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
     EXPECT_EQ(Written(message), Written(*back));  // the same classes, holding the same
-    ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
     EXPECT_TRUE(dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]) &&
                 dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]) &&
                 dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]) &&
