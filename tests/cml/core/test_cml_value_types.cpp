@@ -74,16 +74,15 @@ TEST(ValueTypes, AFailedReadKeepsTheFieldsBeforeItAndDurationsSaturate) {
     CDateTime value = Read<CDateTime>(L"2007-01-15T10:04:05Z");
     value.FromString(L"");  // reading starts afresh
     EXPECT_TRUE(value.IsNull() && value.GetHour() == 0 && !value.HasTimeZone());
-    EXPECT_TRUE(Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull());  // too large for the year
-    EXPECT_EQ(L"1|-1|", Joined({CTime().IsNull(), CTime().GetHour()}));
-    EXPECT_FALSE(Read<CTime>(L"00:00:00").IsNull());  // midnight is a time, not null
-    EXPECT_TRUE(CDate().IsNull());
-    // Durations saturate and stop at the first bad part.
-    EXPECT_EQ(4294967295u, Read<CDuration>(L"P99999999999D").GetDays());
-    EXPECT_TRUE(Read<CDuration>(L"").IsNull());
-    EXPECT_TRUE(Read<CDuration>(L"1D").IsNull());
-    EXPECT_EQ(L"P1Y0M0DT0H0M0S", Lexical(Read<CDuration>(L"P1Y2X3D")));
-    EXPECT_EQ(0u, Read<CDuration>(L"P1.5D").GetDays());  // a fraction only for seconds
+    // Null: a year too large to hold, an unset time (its hour -1), an unset
+    // date, an empty duration and one without its P; midnight is a time.
+    EXPECT_EQ(L"1|1|-1|1|1|1|0|", Joined({Read<CDateTime>(L"99999999999-01-01T00:00:00").IsNull(), CTime().IsNull(),
+                                          CTime().GetHour(), CDate().IsNull(), Read<CDuration>(L"").IsNull(),
+                                          Read<CDuration>(L"1D").IsNull(), Read<CTime>(L"00:00:00").IsNull()}));
+    // Durations saturate and stop at the first bad part; a fraction only for seconds.
+    EXPECT_EQ(L"4294967295|P1Y0M0DT0H0M0S|0|",
+              Joined({Read<CDuration>(L"P99999999999D").GetDays(), Lexical(Read<CDuration>(L"P1Y2X3D")),
+                      Read<CDuration>(L"P1.5D").GetDays()}));
 
     CDuration set;
     EXPECT_TRUE(set.IsNull());

@@ -5,7 +5,6 @@
 #define OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <sstream>
@@ -13,9 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
 
 namespace ovx {
@@ -76,13 +73,7 @@ inline std::wstring Joined(std::initializer_list<Field> fields) {
     return out;
 }
 
-inline const wchar_t* SchemaFolder() {
-    static const std::wstring folder = [] {
-        std::string narrow = OVX_SCHEMA_DIR;
-        return std::wstring(narrow.begin(), narrow.end());
-    }();
-    return folder.c_str();
-}
+inline const wchar_t* SchemaFolder() { return L"" OVX_SCHEMA_DIR; }
 
 inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
     CAgentInfo source, destination;
@@ -182,12 +173,9 @@ public:
     void Deserialize(CCmlDOM_Element& element) override {
         CCmlRequest::Deserialize(element);
         note.clear();
-        for (CCmlDOM_Node child = element.getFirstChild(); !child.IsNull(); child = child.getNextSibling()) {
-            if (child.getNodeType() == xercesc::DOMNode::ELEMENT_NODE) {
-                const wchar_t* text = child.getTextContent();
-                note = text != nullptr ? text : L"";
-            }
-        }
+        for (CCmlDOM_Node child = element.getFirstChild(); !child.IsNull(); child = child.getNextSibling())
+            if (child.getNodeType() == xercesc::DOMNode::ELEMENT_NODE && child.getTextContent() != nullptr)
+                note = child.getTextContent();
     }
     std::wstring note;
 
@@ -204,8 +192,7 @@ private:
 // Registered like a request but not one: the message must refuse it.
 class CProbeDocument : public CCmlDocumentBase {
 public:
-    CProbeDocument(const wchar_t* tag = L"probe-document", const wchar_t* version = L"1.0.0")
-        : CCmlDocumentBase(tag, kProbeNs, version), m_version(version) {}
+    CProbeDocument() : CCmlDocumentBase(L"probe-document", kProbeNs, L"1.0.0") {}
     CProbeDocument* Clone() const override { return new CProbeDocument(*this); }
     const std::wstring& GetSchemaVersion() const override { return m_version; }
     void SetSchemaVersion(const wchar_t* version) override { m_version = version != nullptr ? version : L""; }
@@ -213,7 +200,7 @@ public:
     void Deserialize(CCmlDOM_Element& element) override { ProcessStandardAttributes(element); }
 
 private:
-    std::wstring m_version;
+    std::wstring m_version = L"1.0.0";
 };
 
 }  // namespace testing

@@ -19,18 +19,12 @@ CAgentStartupAnnouncement FullAnnouncement(bool older) {
     if (older) Place(announcement, true).SetSchemaVersion(L"2.4.1");
     announcement.SetRequestId(L"{r}");
     CAgentInfoContent& content = announcement.GetContent();
-    content.name = L"Sensor & Co";
-    content.agentId = L"{id}";
-    content.namespaceUri = L"urn:agents";
-    content.version = L"5.0.0";
-    content.model = L"M1";
-    content.agentStatus = 0xC7210005u;
-    content.lastRestart = L"2026-12-07T10:00:00Z";
-    content.sendNewSchemas = false;
-    content.packageStatus = 3;
-    content.registerAgent = L"yes";
-    content.persistentConnection = kTriTrue;
-    content.reverseConnection = kTriFalse;
+    std::tie(content.name, content.agentId, content.namespaceUri, content.version, content.model) =
+        std::make_tuple(L"Sensor & Co", L"{id}", L"urn:agents", L"5.0.0", L"M1");
+    std::tie(content.agentStatus, content.lastRestart, content.sendNewSchemas, content.packageStatus) =
+        std::make_tuple(0xC7210005u, L"2026-12-07T10:00:00Z", false, 3u);
+    std::tie(content.registerAgent, content.persistentConnection, content.reverseConnection) =
+        std::make_tuple(L"yes", kTriTrue, kTriFalse);
     content.host = CHostInfo{L"Linux", L"6.1", L"", L"h1", L"", L"", L"", L""};
     content.schemas.push_back(CSchemaInfo(kNsAgentMessages, L"1.0.4", L"agent", false, true));
     content.contentDates.push_back(CContentDate(L"sig", L"2026-12-01"));
@@ -43,8 +37,7 @@ CAgentStartupAnnouncement FullAnnouncement(bool older) {
     module.AddPolicy(status);
     content.modules.push_back(module);
     content.updates.push_back(CUpdateInfo(L"scanner", L"full", L"2.2"));
-    content.copyright = L"(c) 2026 <us>";
-    content.patent = L"Patents pending";
+    std::tie(content.copyright, content.patent) = std::make_tuple(L"(c) 2026 <us>", L"Patents pending");
     return announcement;
 }
 
@@ -124,8 +117,7 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
         ASSERT_TRUE(back && back->GetRequests().size() == 1 && back->GetResponses().size() == 1);
         auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
-        ASSERT_NE(nullptr, read);
-        EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
+        ASSERT_TRUE(read && dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
         // Every field is read as sent. The modules' read-only status policies
         // come back as DOM nodes, written in the DOM's attribute order, and
         // typed for the status details; from then on the text is stable.
