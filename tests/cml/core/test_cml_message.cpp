@@ -36,12 +36,10 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
     CCmlErrorResponse error;
     error.SetText(L"S\u00e9nsor \u20ac \U0001F600 \u00ff & \U0010FFFF <");
     message.AddResponse(error);
-    std::wostringstream wide;
-    message.Serialize(wide);
     const std::string narrow = Written(message);
     EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>" +
                   ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(narrow.substr(narrow.find('\n'))),
-              wide.str());
+              TextOf<wchar_t>([&](auto& out) { message.Serialize(out); }));
 }
 
 TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {

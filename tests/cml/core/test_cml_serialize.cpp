@@ -102,15 +102,14 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
         std::wstring attributeValue = L"stale", content = L"stale";
         EscapeAttributeValue(text.c_str(), attributeValue);
         EscapeContent(text.c_str(), content);
-        std::ostringstream narrowStream, raw;
-        EscapeAttributeValue(narrowStream, text);
-        std::wostringstream wideStream;
-        EscapeContent(wideStream, text.c_str());
-        CTextBatch<char> unescaped(raw);
-        unescaped.Append(text);
-        unescaped.Flush();
-        ASSERT_EQ(wide[1] + wide[0] + wide[0], attributeValue + content + wideStream.str());
-        ASSERT_EQ(narrow[1] + plain, narrowStream.str() + raw.str());
+        ASSERT_EQ(wide[1] + wide[0] + wide[0],
+                  attributeValue + content + TextOf<wchar_t>([&](auto& out) { EscapeContent(out, text.c_str()); }));
+        ASSERT_EQ(narrow[1] + plain,
+                  TextOf([&](auto& out) { EscapeAttributeValue(out, text); }) + TextOf([&](auto& out) {
+                      CTextBatch<char> unescaped(out);
+                      unescaped.Append(text);
+                      unescaped.Flush();
+                  }));
     }
 }
 

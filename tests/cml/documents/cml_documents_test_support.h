@@ -73,6 +73,14 @@ inline std::wstring Joined(std::initializer_list<Field> fields) {
     return out;
 }
 
+// What `write` puts on a fresh string stream of `Char`.
+template <class Char = char, class F>
+std::basic_string<Char> TextOf(F write) {
+    std::basic_ostringstream<Char> out;
+    write(out);
+    return out.str();
+}
+
 inline const wchar_t* SchemaFolder() { return L"" OVX_SCHEMA_DIR; }
 
 inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
@@ -95,9 +103,7 @@ T& Place(T& document, bool older) {
 }
 
 inline std::string Written(const CCmlDocumentBase& document) {
-    std::ostringstream out;
-    document.Serialize(out);
-    return out.str();
+    return TextOf([&](auto& out) { document.Serialize(out); });
 }
 
 // The document read from `xml` in `mode`, with the schemas of `folder`.
@@ -127,14 +133,6 @@ inline void Replace(std::string& text, const std::string& from, const std::strin
     size_t at = text.find(from);
     ASSERT_NE(std::string::npos, at) << from;
     text.replace(at, from.size(), to);
-}
-
-// What `write` puts on a fresh string stream of `Char`.
-template <class Char = char, class F>
-std::basic_string<Char> TextOf(F write) {
-    std::basic_ostringstream<Char> out;
-    write(out);
-    return out.str();
 }
 
 // What `item` writes as its element, `level` deep, on a wide (or narrow) stream.

@@ -73,10 +73,9 @@ TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveThei
     typed.SetName(L"x");
     for (bool defaults : {false, true}) {
         SetSerializeDefaults(defaults);
-        std::wostringstream out;
-        typed.WriteAttributes(out);
-        EXPECT_EQ(defaults, out.str().find(L" valid='true'") != std::wstring::npos) << out.str();
-        EXPECT_EQ(std::wstring::npos, out.str().find(defaults ? L"overwrite" : L"valid=")) << out.str();
+        const std::wstring text = TextOf<wchar_t>([&](auto& out) { typed.WriteAttributes(out); });
+        EXPECT_EQ(defaults, text.find(L" valid='true'") != std::wstring::npos) << text;
+        EXPECT_EQ(std::wstring::npos, text.find(defaults ? L"overwrite" : L"valid=")) << text;
     }
 
     CCmlParser parser;
