@@ -1,7 +1,5 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include <functional>
-
 #include "cml/core/cmlDomNodes.h"
 #include "cml/documents/cml_documents_test_support.h"
 
@@ -52,7 +50,7 @@ TEST_F(DomWrappers, AStringResultLivesUntilTheNextCallOnTheSameWrapper) {
 }
 
 // Each refusal with its code, the wrapper's class and operation and its
-// message (0 or "" where a row does not check them).
+// message (0 or "" where a call does not check them).
 TEST_F(DomWrappers, EmptyWrappersNullArgumentsAndWrongNodeTypesAreRefused) {
     CCmlDOM_Element element, root = document.getDocumentElement();
     xercesc::DOMText* text = document.GetDOMDocument()->createTextNode(u"t");
@@ -62,32 +60,26 @@ TEST_F(DomWrappers, EmptyWrappersNullArgumentsAndWrongNodeTypesAreRefused) {
     CCmlDOM_DocumentType type;
     type.SetDOMDocumentType(nullptr);  // NULL empties a wrapper
     const uint32_t kEmpty = OVX_E_CML_WRAPPER_EMPTY, kNull = OVX_E_INVALID_ARGUMENT, kType = OVX_E_CML_WRONG_NODE_TYPE;
-    const struct {
-        std::function<void()> call;
-        uint32_t code;
-        const wchar_t *operation, *message;
-    } rows[] = {
-        {[&] { element.getAttribute(L"x"); }, kEmpty, L"CCmlDOM_Element::getAttribute()", L"The node is NULL"},
-        {[&] { element.getNodeName(); }, kEmpty, L"CCmlDOM_Node::getNodeName()", L""},
-        {[&] { type.getName(); }, kEmpty, L"CCmlDOM_DocumentType::getName()", L"The node is NULL"},
-        {[] { CCmlDOM_Text().splitText(1); }, 0, L"CCmlDOM_Text::splitText()", L""},
-        {[] { CCmlDOM_TypeInfo().getNamespace(); }, kEmpty, L"", L""},
-        {[] { CCmlDOM_Document().createElement(L"x"); }, 0, L"", L"The document is NULL"},
-        {[] { CCmlDOM_NamedNodeMap().getLength(); }, 0, L"", L"The node map is NULL"},
-        {[] { CCmlDOM_NodeList().item(0); }, 0, L"", L"The node list is NULL"},
-        {[&] { root.setAttribute(L"name", nullptr); }, kNull, L"CCmlDOM_Element::setAttribute()",
-         L"Received value is NULL"},
-        {[&] { document.createTextNode(nullptr); }, kNull, L"", L""},
-        {[&] { instruction.setData(nullptr); }, kNull, L"", L""},
-        {[&] { element.SetDOMElement(text); }, kType, L"CCmlDOM_Element::SetDOMElement()", L""},
-        {[&] { CCmlDOM_Attr().SetDOMAttr(text); }, kType, L"", L""},
-        {[&] { comment.SetDOMComment(cdata.GetDOMNode()); }, kType, L"CCmlDOM_Comment::SetDOMComment()", L""},
-        {[&] { CCmlDOM_Notation().SetDOMNotation(comment.GetDOMNode()); }, kType, L"", L""},
-        {[&] { document.setEncoding(L"UTF-8"); }, OVX_E_UNEXPECTED, L"", L""},  // gone from the DOM
-        {[&] { document.setActualEncoding(L"UTF-8"); }, OVX_E_UNEXPECTED, L"", L""},
-        {[&] { document.createEntity(L"e").setVersion(L"1.1"); }, OVX_E_UNEXPECTED, L"", L""},
-    };
-    for (const auto& row : rows) ExpectRefusal(row.code, row.operation, row.message, row.call);
+    ExpectRefusal(kEmpty, L"CCmlDOM_Element::getAttribute()", L"The node is NULL", [&] { element.getAttribute(L"x"); });
+    ExpectRefusal(kEmpty, L"CCmlDOM_Node::getNodeName()", L"", [&] { element.getNodeName(); });
+    ExpectRefusal(kEmpty, L"CCmlDOM_DocumentType::getName()", L"The node is NULL", [&] { type.getName(); });
+    ExpectRefusal(0, L"CCmlDOM_Text::splitText()", L"", [] { CCmlDOM_Text().splitText(1); });
+    ExpectRefusal(kEmpty, L"", L"", [] { CCmlDOM_TypeInfo().getNamespace(); });
+    ExpectRefusal(0, L"", L"The document is NULL", [] { CCmlDOM_Document().createElement(L"x"); });
+    ExpectRefusal(0, L"", L"The node map is NULL", [] { CCmlDOM_NamedNodeMap().getLength(); });
+    ExpectRefusal(0, L"", L"The node list is NULL", [] { CCmlDOM_NodeList().item(0); });
+    ExpectRefusal(kNull, L"CCmlDOM_Element::setAttribute()", L"Received value is NULL",
+                  [&] { root.setAttribute(L"name", nullptr); });
+    ExpectRefusal(kNull, L"", L"", [&] { document.createTextNode(nullptr); });
+    ExpectRefusal(kNull, L"", L"", [&] { instruction.setData(nullptr); });
+    ExpectRefusal(kType, L"CCmlDOM_Element::SetDOMElement()", L"", [&] { element.SetDOMElement(text); });
+    ExpectRefusal(kType, L"", L"", [&] { CCmlDOM_Attr().SetDOMAttr(text); });
+    ExpectRefusal(kType, L"CCmlDOM_Comment::SetDOMComment()", L"", [&] { comment.SetDOMComment(cdata.GetDOMNode()); });
+    ExpectRefusal(kType, L"", L"", [&] { CCmlDOM_Notation().SetDOMNotation(comment.GetDOMNode()); });
+    // Gone from the DOM:
+    ExpectRefusal(OVX_E_UNEXPECTED, L"", L"", [&] { document.setEncoding(L"UTF-8"); });
+    ExpectRefusal(OVX_E_UNEXPECTED, L"", L"", [&] { document.setActualEncoding(L"UTF-8"); });
+    ExpectRefusal(OVX_E_UNEXPECTED, L"", L"", [&] { document.createEntity(L"e").setVersion(L"1.1"); });
     EXPECT_TRUE(element.IsNull());   // a refused node leaves the wrapper empty
     element.SetDOMElement(nullptr);  // NULL is accepted
     CCmlDOM_Text wrapped;

@@ -93,10 +93,9 @@ TEST(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
     auto written = [] { return TextOf([](auto& out) { WriteLibraryVersions(out); }); };
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", written());  // a fresh registry holds the core alone
-    RegisterLibraryVersion(L"Zeta", L"3");
-    RegisterLibraryVersion(L"Alpha", L"1");
-    RegisterLibraryVersion(L"Zeta", L"4");
-    RegisterLibraryVersion(L"Ünïcode", L"2");
+    for (const auto& [name, version] : {std::make_pair(L"Zeta", L"3"), std::make_pair(L"Alpha", L"1"),
+                                        std::make_pair(L"Zeta", L"4"), std::make_pair(L"Ünïcode", L"2")})
+        RegisterLibraryVersion(name, version);
     EXPECT_EQ(
         "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
         "Library:  \xC3\x9Cn\xC3\xAF"

@@ -80,17 +80,12 @@ const char kCommonAttributes[] =
 // The connection attributes exist from 1.0.4 on and, in the older
 // namespace, from 2.4.3 on.
 TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothing) {
-    const std::string current =
-        " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'";
-    EXPECT_EQ(
-        std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-                    "schema-version='1.0.4'") +
-            kCommonAttributes + current + kBody,
-        ElementOf<char>(FullAnnouncement(false)));
-    EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml' "
-                          "schema-version='2.4.1'") +
-                  kCommonAttributes + kBody,
-              ElementOf<char>(FullAnnouncement(true)));
+    const std::string start = "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml";
+    EXPECT_EQ(start + "/Message/AgentMessages' schema-version='1.0.4'" + kCommonAttributes +
+                  " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" +
+                  kBody,
+              ElementOf<char>(FullAnnouncement(false)));
+    EXPECT_EQ(start + "' schema-version='2.4.1'" + kCommonAttributes + kBody, ElementOf<char>(FullAnnouncement(true)));
     CAgentStartupAnnouncement patched = FullAnnouncement(true);
     patched.SetSchemaVersion(L"2.4.3");
     EXPECT_THAT(ElementOf<char>(patched), HasSubstr(" vqd-status='3'"));

@@ -90,8 +90,7 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
                               "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
-        const auto& constant = message;
-        ExpectRefusal(OVX_E_CML_BAD_INDEX, operation, L"", [&] { constant.GetItem(1); });
+        ExpectRefusal(OVX_E_CML_BAD_INDEX, operation, L"", [&] { std::as_const(message).GetItem(1); });
         EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { message.GetItem(1); }));
     };
     check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");

@@ -77,8 +77,7 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     EXPECT_EQ(Joined({Body(200), 0}), Joined({read->GetKey(1)->GetKeyBody(), readResponse->GetKeyCount()}));
 
     EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
-    const CKeyList& keys = *read;
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { keys.GetKey(2); }));
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { static_cast<const CKeyList&>(*read).GetKey(2); }));
     ExpectRefusal(0, L"", L"Invalid argument", [&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); });
     ExpectRefusal(0, L"", L"Invalid argument", [&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); });
     // Assignment appends copies of the other's keys to those held.
