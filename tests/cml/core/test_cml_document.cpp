@@ -124,8 +124,7 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
     ASSERT_EQ(0, chdir(cwd));
 
     // A folder that cannot be made: a plain file stands where it should be.
-    const std::string blocked = temp / "plain.xml/sub/doc.xml", isFolder = temp / "a";
-    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile(blocked.c_str()); }));
-    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile(isFolder.c_str()); }));
+    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile((temp / "plain.xml/sub/doc.xml").c_str()); }));
+    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile((temp / "a").c_str()); }));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
 }

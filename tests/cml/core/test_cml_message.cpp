@@ -43,13 +43,11 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
 }
 
 TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
-    auto old = [](const char* responseVersion) {
-        return std::string(
-                   "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
-                   "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
-                   "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
-                   "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' "
-                   "schema-version='") +
+    auto old = [](const std::string& responseVersion) {
+        return "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
+               "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
+               "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
+               "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' schema-version='" +
                responseVersion +
                "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
     };
@@ -83,18 +81,12 @@ TEST_F(Message, MalformedEnvelopesAndBodiesGiveTheirFailure) {
     };
     const std::string ns = "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages' schema-version='1.0.0'";
     const wchar_t* parsing = L"Parsing compound message";
-    const struct {
-        std::string xml;
-        uint32_t code;
-        const wchar_t *operation, *message;
-    } rows[] = {
-        {root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>", OVX_E_CML_MISSING_ELEMENT, parsing,
-         L"Missing \"cml\" element"},
-        {cml + "</cml></ovx>", OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"message-envelope\" element"},
-        {body("<probe-document " + ns + "/>"), OVX_E_UNEXPECTED, L"Error deserializing CML request",
-         L"Document is not a message"},
-    };
-    for (const auto& row : rows) ExpectRefusal(row.code, row.operation, row.message, [&] { Read(row.xml); });
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"cml\" element",
+                  [&] { Read(root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>"); });
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"message-envelope\" element",
+                  [&] { Read(cml + "</cml></ovx>"); });
+    ExpectRefusal(OVX_E_UNEXPECTED, L"Error deserializing CML request", L"Document is not a message",
+                  [&] { Read(body("<probe-document " + ns + "/>")); });
     EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
     CCmlMessage message;
     EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(message, ""); }));
