@@ -14,6 +14,12 @@ protected:
     std::unique_ptr<CCmlDocumentBase> Create(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
         return std::unique_ptr<CCmlDocumentBase>(factory.CreateDocument(ns, version, tag, kMatchExact));
     }
+    // The namespace, class version and schema version of the clone made for a key.
+    std::wstring Identity(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
+        std::unique_ptr<CCmlDocumentBase> made = Create(ns, version, tag);
+        if (made == nullptr) return L"none";
+        return Joined({made->GetNamespaceUri(), made->GetClassSchemaVersion(), made->GetSchemaVersion()});
+    }
     CCmlClassFactory factory;
 };
 
@@ -48,24 +54,15 @@ TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesThe
 
 TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
     factory.RegisterDocumentVersions(kProbeNs, {L"1.0.0", L"1.0.3"}, L"probe-request", CProbeRequest());
-    std::unique_ptr<CCmlDocumentBase> made = Create(kProbeNs, L"1.0.3", L"probe-request");
-    ASSERT_NE(nullptr, made);
-    EXPECT_EQ(L"1.0.3", made->GetClassSchemaVersion());
+    EXPECT_THAT(Identity(kProbeNs, L"1.0.3", L"probe-request"), ::testing::StartsWith(Joined({kProbeNs, L"1.0.3"})));
 
     factory.RegisterDocumentAliases(kProbeNs, L"1.0.0", {{L"urn:alias", L"2.4.1"}, {L"urn:alias", L"2.4.2"}},
                                     L"probe-document", CProbeDocument());
-    made = Create(L"urn:alias", L"2.4.2", L"probe-document");
-    ASSERT_NE(nullptr, made);
-    EXPECT_EQ(L"urn:alias 2.4.2 2.4.2",
-              made->GetNamespaceUri() + L" " + made->GetClassSchemaVersion() + L" " + made->GetSchemaVersion());
+    EXPECT_EQ(L"urn:alias|2.4.2|2.4.2|", Identity(L"urn:alias", L"2.4.2", L"probe-document"));
 
     factory.RegisterDocumentPair(kProbeNs, L"3.0.1", L"urn:pair", L"3.0.0", L"probe-document", CProbeDocument());
-    made = Create(kProbeNs, L"3.0.1", L"probe-document");
-    ASSERT_NE(nullptr, made);
-    EXPECT_EQ(kProbeNs, made->GetNamespaceUri());
-    made = Create(L"urn:pair", L"3.0.0", L"probe-document");
-    ASSERT_NE(nullptr, made);
-    EXPECT_EQ(L"urn:pair 3.0.0", made->GetNamespaceUri() + L" " + made->GetSchemaVersion());
+    EXPECT_THAT(Identity(kProbeNs, L"3.0.1", L"probe-document"), ::testing::StartsWith(Joined({kProbeNs})));
+    EXPECT_EQ(L"urn:pair|3.0.0|3.0.0|", Identity(L"urn:pair", L"3.0.0", L"probe-document"));
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
