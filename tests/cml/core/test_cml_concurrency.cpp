@@ -50,8 +50,7 @@ TEST(ClassFactoryConcurrency, LookupsAndRegistrationsInterleaveSafely) {
     }
     threads.emplace_back([&] {
         for (int i = 0; i < 200; ++i) {
-            CCmlErrorResponse prototype;
-            factory->RegisterDocument(L"urn:churn", L"1.0.0", L"error-response", prototype);
+            factory->RegisterDocument(L"urn:churn", L"1.0.0", L"error-response", CCmlErrorResponse());
             factory->DeregisterDocumentClassFactory(L"urn:churn", L"1.0.0");
         }
     });

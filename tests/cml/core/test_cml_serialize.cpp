@@ -131,11 +131,10 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
 
     // The root start tag: a wide string stream is UCS4; no schema location
     // for an empty set, and one pair per namespace.
-    WriteRootStartTag(empty, L"ovx", CNamespaceSet());
     EXPECT_EQ(
         L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n"
         L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
-        empty.str());
+        TextOf<wchar_t>([](auto& out) { WriteRootStartTag(out, L"ovx", CNamespaceSet()); }));
 
     const CNamespaceSet set{CNamespace(kNsMessage, kVersionMessage), CNamespace(kCmlBaseUri, kVersionRoot),
                             CNamespace(kNsAgentMessages, kVersionAgentMessages)};

@@ -29,10 +29,9 @@ TEST(Trust, PemKeysSplitAndRejoinAndAShortLabelDoesNotCloseItsBeginLine) {
             ExtractPemBoundaries(Pem(label, Body(130), width).c_str(), begin, end, body);
             EXPECT_EQ(Joined({L"-----BEGIN " + label + L"-----", L"-----END " + label + L"-----", Body(130)}),
                       Joined({begin, end, body}));
-            CCmlKey key(body, begin, end, L"RSA", 2048);
             EXPECT_EQ(begin + L"\n" + Body(130).substr(0, 64) + L"\n" + Body(130).substr(64, 64) + L"\n" +
                           Body(130).substr(128) + L"\n" + end,
-                      key.GetPemText());
+                      CCmlKey(body, begin, end, L"RSA", 2048).GetPemText());
         }
     }
     // "-----BEGIN KEY-----" is 19 characters: the search for the closing
