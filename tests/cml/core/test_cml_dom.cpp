@@ -13,9 +13,8 @@ protected:
     DomWrappers() { document.SetOwnsDocument(true); }
     static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
     static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
-    static xercesc::DOMDocument* NewDocument(const char16_t* root = u"root") {
-        return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, root,
-                                                                                                 nullptr);
+    static xercesc::DOMDocument* NewDocument(const char16_t* tag = u"root") {
+        return xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(nullptr, tag, nullptr);
     }
     CCmlDOM_Document document{NewDocument()};
 };
@@ -99,8 +98,7 @@ TEST_F(DomWrappers, EmptyWrappersNullArgumentsAndWrongNodeTypesAreRefused) {
 // A tree edited through the wrappers reads back as the DOM's own rules say.
 TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     CCmlDOM_Element root = document.getDocumentElement();
-    CCmlDOM_Element a = document.createElement(L"a"), b = document.createElement(L"b"),
-                    c = document.createElement(L"c");
+    auto a = document.createElement(L"a"), b = document.createElement(L"b"), c = document.createElement(L"c");
     root.appendChild(b);
     root.insertBefore(a, b);  // a b
     EXPECT_STREQ(L"a", b.getPreviousSibling().getNodeName());

@@ -43,13 +43,12 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
 }
 
 TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
-    auto old = [](const std::string& responseVersion) {
+    auto old = [](const std::string& version) {
         return "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
                "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
                "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
                "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' schema-version='" +
-               responseVersion +
-               "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
+               version + "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
     };
     std::unique_ptr<CCmlMessage> back = Read(old("2.4.2"));
     ASSERT_NE(nullptr, back);
@@ -108,8 +107,7 @@ TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
         {L"10", 10},  {L"010", 8},   {L"0xC7210005", 0xC7210005u}, {L"-1", 0}, {L"", 0}, {L"0x100000000", 0},
         {nullptr, 0}, {L"12abc", 0},
     };
-    for (const auto& code : codes)
-        EXPECT_EQ(code.second, ToUnsigned(code.first)) << (code.first ? code.first : L"NULL");
+    for (const auto& code : codes) EXPECT_EQ(code.second, ToUnsigned(code.first)) << Field(code.first).text;
 
     CNameValuePair pair;
     EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3),

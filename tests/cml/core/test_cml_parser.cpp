@@ -35,10 +35,10 @@ std::string WithBody(const std::string& body, bool envelope = true) {
 }
 std::string WithoutMessageId() { return WithBody("", false); }
 
-// One request of a set the schemas do not know, holding `content`.
-std::string UnknownItem(const std::string& attributes, const std::string& content) {
-    return "<request><p:item xmlns:p='urn:p' schema-version='1.0.0'" + attributes + ">" + content +
-           "</p:item></request>";
+// One request of a set the schemas do not know, with `extra` attributes,
+// holding `content`.
+std::string UnknownItem(const std::string& extra, const std::string& content) {
+    return "<request><p:item xmlns:p='urn:p' schema-version='1.0.0'" + extra + ">" + content + "</p:item></request>";
 }
 
 // `depth` nested elements.
@@ -262,8 +262,7 @@ TEST_F(Parser, DocumentTypesAreRefusedInEveryEncoding) {
                 << row.encoding;
             for (const std::string& declaration : declarations) {
                 SCOPED_TRACE(std::string(row.encoding) + " " + declaration);
-                const CCmlException error =
-                    ExpectFailure(parser, encode(row, declaration), mode, OVX_E_CML_PARSE_FATAL);
+                const auto error = ExpectFailure(parser, encode(row, declaration), mode, OVX_E_CML_PARSE_FATAL);
                 EXPECT_EQ(std::wstring::npos, error.GetMessage().find(L"root:"));  // no file was read
             }
         }

@@ -127,13 +127,12 @@ TEST(ValueTypes, DeserializeReadsAttributeAndTextNodesAndRefusesNull) {
     CCmlParser parser;
     xercesc::DOMElement* root = RootOf(parser, "<r when='2007-01-15T10:04:05Z' empty=''>P3D</r>").GetDOMElement();
     CDateTime when;
-    CDuration period;
+    CDuration days;
     CDate date;
     when.Deserialize(root->getAttributeNode(u"when"));
-    period.Deserialize(root->getFirstChild());
+    days.Deserialize(root->getFirstChild());
     date.Deserialize(root->getAttributeNode(u"empty"));
-    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z|P0Y0M3DT0H0M0S|1|",
-              Joined({Lexical(when), Lexical(period), date.IsNull()}));
+    EXPECT_EQ(L"2007-01-15T10:04:05.000000Z|P0Y0M3DT0H0M0S|1|", Joined({Lexical(when), Lexical(days), date.IsNull()}));
     const std::pair<const wchar_t*, void (*)()> cases[] = {
         {L"Processing dateTime value", [] { CDateTime().Deserialize(nullptr); }},
         {L"Processing date value", [] { CDate().Deserialize(nullptr); }},

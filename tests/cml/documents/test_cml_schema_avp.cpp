@@ -170,8 +170,7 @@ TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     std::unique_ptr<CGroupSettingsChildNode> child;
     {
         CCmlParser parser;
-        CCmlDOM_Element element =
-            RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
+        auto element = RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
         child = std::make_unique<CGroupSettingsChildNode>(element);
     }
     EXPECT_EQ(L"s:server|urn:settings|1|1|",

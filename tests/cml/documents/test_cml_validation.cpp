@@ -52,10 +52,6 @@ CCmlMessage EveryDocument(bool older) {
     return message;
 }
 
-uint32_t ValidationCode(const std::string& xml) {
-    return CodeOf([&] { DocumentOf(xml, kValidate); });
-}
-
 }  // namespace
 
 // Every document we write validates in both formats; one misspelt or
@@ -63,7 +59,7 @@ uint32_t ValidationCode(const std::string& xml) {
 TEST(Validation, EveryDocumentValidatesAndMisspeltOrMissingAttributesFail) {
     for (bool older : {false, true}) {
         const std::string xml = Written(EveryDocument(older));
-        EXPECT_EQ(0u, ValidationCode(xml)) << xml;
+        EXPECT_EQ(0u, CodeOf([&] { DocumentOf(xml, kValidate); })) << xml;
     }
     const std::tuple<bool, const char*, const char*> mutations[] = {
         // in the older format, from, to
@@ -82,7 +78,7 @@ TEST(Validation, EveryDocumentValidatesAndMisspeltOrMissingAttributesFail) {
         SCOPED_TRACE(to);
         std::string broken = Written(EveryDocument(older));
         Replace(broken, from, to);
-        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, ValidationCode(broken)) << broken;
+        EXPECT_EQ(OVX_E_CML_PARSE_ERROR, CodeOf([&] { DocumentOf(broken, kValidate); })) << broken;
     }
 }
 
