@@ -9,8 +9,7 @@ using namespace ovx::cml::testing;
 namespace {
 
 // A private class factory, so tests do not disturb the process-wide one.
-class ClassFactory : public ::testing::Test {
-protected:
+struct ClassFactory : ::testing::Test {
     std::unique_ptr<CCmlDocumentBase> Create(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
         return std::unique_ptr<CCmlDocumentBase>(factory.CreateDocument(ns, version, tag, kMatchExact));
     }

@@ -8,8 +8,7 @@ using namespace ovx::cml::testing;
 namespace {
 
 // Each test gets a document of its own that its wrapper releases.
-class DomWrappers : public ::testing::Test {
-protected:
+struct DomWrappers : ::testing::Test {
     DomWrappers() { document.SetOwnsDocument(true); }
     static void SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
     static void TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
@@ -20,8 +19,7 @@ protected:
 };
 
 // Counts releases of documents it is attached to.
-class ReleaseCounter : public xercesc::DOMUserDataHandler {
-public:
+struct ReleaseCounter : xercesc::DOMUserDataHandler {
     void handle(DOMOperationType operation, const XMLCh*, void*, const xercesc::DOMNode*, xercesc::DOMNode*) override {
         if (operation == NODE_DELETED) ++deleted;
     }

@@ -7,8 +7,7 @@ namespace {
 
 std::unique_ptr<CCmlMessage> Read(const std::string& xml) { return MessageOf(xml, kDoNotValidate, nullptr); }
 
-class Message : public ::testing::Test {
-protected:
+struct Message : ::testing::Test {
     static void SetUpTestSuite() {
         GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
         GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-document", CProbeDocument());

@@ -74,13 +74,11 @@ CCmlException ExpectFailure(CCmlParser& parser, const std::string& xml, uint32_t
 }
 
 // Exposes the schema location the parser would give the XML layer.
-class CInspectableParser : public CCmlParser {
-public:
+struct CInspectableParser : CCmlParser {
     using CCmlParser::BuildExternalSchemaLocation;
 };
 
-class Parser : public ::testing::Test {
-protected:
+struct Parser : ::testing::Test {
     void TearDown() override {
         CCmlParser::ClearImplicitNamespaces();
         CCmlParser::SetValidationSwitch(true);

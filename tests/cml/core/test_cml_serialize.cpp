@@ -12,8 +12,7 @@ using namespace ovx::cml::XmlUtils;
 namespace {
 
 // Subtrees of documents parsed by the library's parser, which keeps them.
-class Subtrees : public ::testing::Test {
-protected:
+struct Subtrees : ::testing::Test {
     xercesc::DOMDocument* Parse(const std::string& xml) {
         return RootOf(m_parser, xml).GetDOMElement()->getOwnerDocument();
     }

@@ -49,10 +49,10 @@ uint32_t CodeOf(F f) {
 template <class F>
 void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
     const CCmlException error = Failure(f);
-    EXPECT_EQ(CCmlException(operation.empty() ? error.GetOperation() : operation,
-                            message.empty() ? error.GetMessage() : message, code != 0 ? code : error.GetErrorCode())
-                  .Format(),
-              error.Format());
+    const CCmlException expected(operation.empty() ? error.GetOperation() : operation,
+                                 message.empty() ? error.GetMessage() : message,
+                                 code != 0 ? code : error.GetErrorCode());
+    EXPECT_EQ(expected.Format(), error.Format());
 }
 
 // One field of a joined text: a text (NULL as "(null)") or a number, taken

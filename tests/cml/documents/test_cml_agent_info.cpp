@@ -8,8 +8,7 @@ using namespace ovx::cml::testing;
 namespace {
 
 // Status texts come from the message catalog, which the session opens.
-class CatalogEnvironment : public ::testing::Environment {
-public:
+struct CatalogEnvironment : ::testing::Environment {
     void SetUp() override { ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", "")); }
 };
 const ::testing::Environment* const g_catalog = ::testing::AddGlobalTestEnvironment(new CatalogEnvironment);

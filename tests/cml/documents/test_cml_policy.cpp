@@ -18,8 +18,7 @@ CPolicyData Data(uint32_t code = 0) {
     return data;
 }
 
-class Policy : public ::testing::Test {
-protected:
+struct Policy : ::testing::Test {
     void TearDown() override { SetSerializeDefaults(false); }
 };
 
