@@ -5,6 +5,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/ovxDigest.h"
@@ -65,9 +66,7 @@ struct Recorder {
     }
     std::vector<std::string> Take() {
         std::lock_guard<std::mutex> hold(lock);
-        std::vector<std::string> taken;
-        taken.swap(calls);
-        return taken;
+        return std::exchange(calls, {});
     }
     size_t Size() {
         std::lock_guard<std::mutex> hold(lock);

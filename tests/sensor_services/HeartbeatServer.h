@@ -6,14 +6,9 @@
 #define OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 
 #include <atomic>
-#include <chrono>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "Answers.h"
 #include "SessionFixture.h"
@@ -35,8 +30,7 @@ public:
     // Serving at once, or once Start() is called (a server the agent is
     // told about before it comes up, or never does).
     explicit HeartbeatServer(bool start = true) {
-        m_server.server().Post(
-            ".*", [this](const httplib::Request& request, httplib::Response& response) { Serve(request, response); });
+        m_server.server().Post(".*", [this](const auto& request, auto& response) { Serve(request, response); });
         if (start) Start();
     }
     // Stopped (its held answers released) before the state its handler reads goes away.
@@ -52,41 +46,21 @@ public:
     std::string Url() const { return m_server.Url(); }
 
     // ---- what arrived
-    size_t Arrived() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_arrivals.size();
-    }
-    Arrival ArrivalAt(size_t index) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_arrivals.at(index);
-    }
-    void Forget() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_arrivals.clear();
-    }
+    std::vector<Arrival> Arrivals() { return Get(m_arrivals); }
+    size_t Arrived() { return Arrivals().size(); }
+    Arrival ArrivalAt(size_t index) { return Arrivals().at(index); }
+    void Forget() { Set(m_arrivals, std::vector<Arrival>()); }
     // Bodies posted to the heartbeat path.
     size_t Count() { return Bodies(kHeartbeatPath).size(); }
     std::string Body(size_t index) { return Bodies(kHeartbeatPath).at(index); }
     // Bodies posted to the trust path (key exchange, attachment).
     std::vector<std::string> Trust() { return Bodies(kTrustPath); }
-    std::vector<std::string> Bodies(const std::string& path) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        std::vector<std::string> bodies;
-        for (const Arrival& arrival : m_arrivals)
-            if (arrival.path == path) bodies.push_back(arrival.body);
-        return bodies;
-    }
+    std::vector<std::string> Bodies(const std::string& path) { return Posted(path, ""); }
     // Heartbeats carrying an item or a sensor called `name`.
-    size_t Named(const std::string& name) {
-        size_t n = 0;
-        for (const std::string& body : Bodies(kHeartbeatPath))
-            n += body.find("name='" + name + "'") != std::string::npos;
-        return n;
-    }
+    size_t Named(const std::string& name) { return Posted(kHeartbeatPath, "name='" + name + "'").size(); }
     std::string FirstNamed(const std::string& name) {
-        for (const std::string& body : Bodies(kHeartbeatPath))
-            if (body.find("name='" + name + "'") != std::string::npos) return body;
-        return "";
+        const std::vector<std::string> named = Posted(kHeartbeatPath, "name='" + name + "'");
+        return named.empty() ? "" : named.front();
     }
 
     // ---- how it answers, first rule first
@@ -96,52 +70,48 @@ public:
         m_statuses.emplace_back(status, retryAfter);
     }
     // 2. A status for the request (0: answer it), given it and how many came before.
-    void Rule(std::function<int(const Arrival&, size_t)> rule) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_rule = std::move(rule);
-    }
+    void Rule(std::function<int(const Arrival&, size_t)> rule) { Set(m_rule, std::move(rule)); }
     // 3. Answers on the heartbeat path given once each, in order; then the default.
     void Then(const std::string& answer) {
         std::lock_guard<std::mutex> hold(m_lock);
         m_answers.push_back(answer);
     }
-    void Default(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_answer = answer;
-    }
+    void Default(const std::string& answer) { Set(m_answer, answer); }
     // 4. The answer on the trust path, and one made for each request on any
     // other path but the heartbeat's (pings, alive heartbeats).
-    void TrustAnswer(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_trustAnswer = answer;
-    }
-    void Reply(std::function<std::string(const Arrival&)> reply) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_reply = std::move(reply);
-    }
+    void TrustAnswer(const std::string& answer) { Set(m_trustAnswer, answer); }
+    void Reply(std::function<std::string(const Arrival&)> reply) { Set(m_reply, std::move(reply)); }
     // Called as each request arrives, outside the server's lock.
-    void Note(std::function<uint32_t()> note) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_note = std::move(note);
-    }
+    void Note(std::function<uint32_t()> note) { Set(m_note, std::move(note)); }
     // Answers wait (at most five seconds) while held.
     void Hold() { m_held = true; }
     void Release() { m_held = false; }
 
 private:
+    template <class Member>
+    Member Get(const Member& member) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return member;
+    }
+    template <class Member, class Value>
+    void Set(Member& member, Value&& value) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        member = std::forward<Value>(value);
+    }
+    // Bodies posted to `path` that hold `part`.
+    std::vector<std::string> Posted(const std::string& path, const std::string& part) {
+        std::vector<std::string> bodies;
+        for (const Arrival& arrival : Arrivals())
+            if (arrival.path == path && arrival.body.find(part) != std::string::npos) bodies.push_back(arrival.body);
+        return bodies;
+    }
     void Serve(const httplib::Request& request, httplib::Response& response) {
-        std::function<uint32_t()> note;
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            note = m_note;
-        }
-        Arrival arrival{std::chrono::steady_clock::now(),
-                        request.path,
-                        request.get_header_value("Content-Type"),
-                        request.get_header_value("Content-Encoding"),
-                        request.get_header_value("Accept-Encoding"),
-                        request.body,
-                        note ? note() : 0};
+        const std::function<uint32_t()> note = Get(m_note);
+        const uint32_t noted = note ? note() : 0;
+        const auto header = [&](const char* name) { return request.get_header_value(name); };
+        const Arrival arrival{
+            Clock::now(), request.path, header("Content-Type"), header("Content-Encoding"), header("Accept-Encoding"),
+            request.body, noted};
         std::string answer;
         {
             std::lock_guard<std::mutex> hold(m_lock);
@@ -199,6 +169,12 @@ protected:
     }
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
+    }
+    // Writes the local settings again: retries 0.1 s apart up to `ceiling`
+    // ms, `flags`, and `scs` for the service library.
+    void Settings(const std::string& flags, const std::string& ceiling = "100", const std::string& scs = "") {
+        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + scs +
+                                 "[sensor_services]\nretryInterval=100\nretryCeiling=" + ceiling + "\n" + flags);
     }
     // Posts the usual heartbeat called `name`; true once `count` of that name arrived.
     bool Posted(const std::string& name, size_t count = 1) {

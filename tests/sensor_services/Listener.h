@@ -13,14 +13,11 @@
 class Listener {
 public:
     Listener() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof address;
         if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, 128) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
             port = ntohs(address.sin_port);
-        }
     }
     ~Listener() {
         if (fd >= 0) close(fd);

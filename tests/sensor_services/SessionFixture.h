@@ -3,21 +3,10 @@
 #ifndef OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 #define OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <initializer_list>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "ovxSensorSvcs.h"
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/mslLoader.h"
@@ -110,12 +99,7 @@ protected:
 
 // The threads of this process.
 inline int Threads() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
-    }
-    return -1;
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
 
 // How many times `part` is in `text`.

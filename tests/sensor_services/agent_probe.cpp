@@ -68,9 +68,8 @@ bool Post(const char* name, const char* module = nullptr) {
     SS_HMESSAGE heartbeat = nullptr;
     if (OVX_CALL(CreateHeartbeat)(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1") != 0) return false;
     if ((module == nullptr || OVX_CALL(AddModuleInfo)(heartbeat, module, "1.0", 0, nullptr) == 0) &&
-        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0) {
+        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0)
         return true;
-    }
     OVX_CALL(FreeHeartbeat)(heartbeat);
     return false;
 }
@@ -108,12 +107,11 @@ int main(int argc, char** argv) {
                 if (!Post(argv[6], module.c_str())) return 4;
                 std::printf("posted %s\n", module.c_str());
                 std::fflush(stdout);
-                if (i == std::atoi(argv[8])) {
+                if (i == std::atoi(argv[8]))
                     std::thread([delay = static_cast<useconds_t>(std::atol(argv[9]))] {
                         ::usleep(delay);
                         ::kill(::getpid(), SIGKILL);
                     }).detach();
-                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
             }
             std::this_thread::sleep_for(std::chrono::seconds(60));

@@ -1,29 +1,20 @@
 // The builders through the exported entries, on a live session.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "SessionFixture.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
-#include "sensor_services/SensorServices.h"
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
-using Session = ovxTest::SessionFixture;
-using ovxTest::TraceLines;
+using namespace ovxTest;
 
 namespace {
 
 const char* const kNull = "A required input parameter is NULL.";
 
-class Builders : public Session {
+class Builders : public SessionFixture {
 protected:
     void SetUp() override {
-        Session::SetUp();
+        SessionFixture::SetUp();
         ASSERT_EQ(0u, Init());
         ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "Sensor", "urn:sensors", "5.0.1", "fe80::1%eth0"));
         ASSERT_EQ(0u, CreateMessage(&plain, "{agent}", "Sensor", "urn:sensors"));
@@ -31,28 +22,26 @@ protected:
     void TearDown() override {
         FreeHeartbeat(heartbeat);
         FreeMessage(plain);
-        Session::TearDown();
+        SessionFixture::TearDown();
     }
     static CCmlMessage& Of(SS_HMESSAGE handle) { return *reinterpret_cast<CCmlMessage*>(handle); }
     CAgentInfoContent& Content() {
         return static_cast<CAgentStartupAnnouncement*>(Of(heartbeat).GetRequests()[0])->GetContent();
     }
-    static std::string Written(SS_HMESSAGE handle) {
+    static std::string Written(const CCmlDocumentBase& cml) {
         std::ostringstream out;
-        Of(handle).Serialize(out);
+        cml.Serialize(out);
         return out.str();
     }
     static uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
-    SS_HMESSAGE heartbeat = nullptr;
-    SS_HMESSAGE plain = nullptr;
+    SS_HMESSAGE heartbeat = nullptr, plain = nullptr;
     const std::nullptr_t no = nullptr;  // an argument left out, short enough for a table's row
 };
 
 }  // namespace
 
 // A heartbeat names its agent and the manager, carries its announcement
-// with the supported schemas, and takes the agent's description; a plain
-// message has no announcement to describe.
+// with the supported schemas, and takes the agent's description.
 TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndTheAgentsDescription) {
     CCmlMessage& message = Of(heartbeat);
     ASSERT_EQ(1u, message.GetDestinations().size());
@@ -71,29 +60,24 @@ TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndTheAgentsDescription) {
     EXPECT_EQ(L"7 3340828677 1 false  0", std::to_wstring(c.packageStatus) + L" " + std::to_wstring(c.agentStatus) +
                                               L" " + std::to_wstring(c.useLocalSettings) + L" " + c.registerAgent +
                                               L" " + c.model + L" " + std::to_wstring(c.sendNewSchemas));
-    EXPECT_EQ(OVX_E_UNEXPECTED, SetBasicAgentInfo(plain, no, no, 0, no, 0, no, no, no, no, 0, 0));
-    EXPECT_EQ(1u, TraceLines::Count("Heartbeat message is missing its startup announcement"));
-    const std::string longest(4095, 'n'), tooLong(4096, 'n');
+    const std::string longest(4095, 'n');
     EXPECT_EQ(0u, SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, no, no, no, no));
-    EXPECT_EQ(4095u, Content().host.hostName.size());
-    EXPECT_EQ(L"10.0.0.1", Content().host.ipAddress);
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetHostInfo(heartbeat, tooLong.c_str(), no, no, 0, no, no, no, no));
-    EXPECT_EQ(1u, TraceLines::Count("An input parameter is too large."));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, AddModuleInfo(heartbeat, no, "1", 0, no));
-    EXPECT_EQ(1u, TraceLines::Count(kNull));
+    EXPECT_EQ(L"4095 10.0.0.1", std::to_wstring(Content().host.hostName.size()) + L" " + Content().host.ipAddress);
 }
 
 // Every builder refuses a handle, text or request id it cannot do without,
-// and a request id too long or holding what XML cannot carry, with a line
-// that says why; one that is merely not UTF-8 is taken with a warning.
+// a text or request id too long, a request id holding what XML cannot carry
+// and a description for a plain message (it has no announcement to
+// describe), with a line that says why; a request id that is merely not
+// UTF-8 is taken with a warning.
 TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
     SS_HMODULE module = nullptr;
     ASSERT_EQ(0u, AddModuleInfo(heartbeat, "m", "1.0", 0, &module));
     const char* const x = "<x/>";
     const std::string tooLong(4096, 'r');
+    const char* const kTooLarge = "An input parameter is too large.";
     const char* const kNotUtf8 =
-        "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: "
-        "requestId";
+        "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: requestId";
 #define ROW(call) #call, [&] { return call; }
     struct Row {
         const char* name;
@@ -105,8 +89,11 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
     const Row rows[] = {
         {ROW(CreateMessage(no, "a", "n", "u"))}, {ROW(CreateHeartbeat(no, "a", "n", "u", "5.0", "127.0.0.1"))},
         {ROW(SetBasicAgentInfo(no, no, no, 0, no, 0, no, no, no, no, 0, 0))},
+        {ROW(SetBasicAgentInfo(plain, no, no, 0, no, 0, no, no, no, no, 0, 0)), OVX_E_UNEXPECTED, "Heartbeat message is missing its startup announcement"},
         {ROW(SetAgentInfo(no, "1", "5", 0, no, no))}, {ROW(SetAgentInfo(no, "1", no, 0, no, no))},
-        {ROW(SetHostInfo(no, "h", no, no, 0, no, no, no, no))}, {ROW(AddModuleInfo(no, "m", "1", 0, no))},
+        {ROW(SetHostInfo(no, "h", no, no, 0, no, no, no, no))},
+        {ROW(SetHostInfo(heartbeat, tooLong.c_str(), no, no, 0, no, no, no, no)), OVX_E_INVALID_ARGUMENT, kTooLarge},
+        {ROW(AddModuleInfo(no, "m", "1", 0, no))}, {ROW(AddModuleInfo(heartbeat, no, "1", 0, no))},
         {ROW(AddSchemaInfo(no, "s", "u", "1", 0, 0, 0, 0))}, {ROW(AddAgentParams(no, x, 4))},
         {ROW(AddAgentParams(heartbeat, x, 0))}, {ROW(AddAgentParams(heartbeat, no, 4))},
         {ROW(AddModuleInfoParams(no, x, 4))}, {ROW(AddModuleInfoParams(module, no, 4))},
@@ -118,7 +105,7 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
         {ROW(AddGetSchemaResponse(no, "s", "u", "1", 0, no, 0, no, 0, "r", 1))},
         {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, no, 1))},
         {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, "r", 0))},
-        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, tooLong.c_str(), 4096)), OVX_E_INVALID_ARGUMENT, "An input parameter is too large."},
+        {ROW(AddGetSchemaResponse(plain, "s", "u", "1", 0, no, 0, no, 0, tooLong.c_str(), 4096)), OVX_E_INVALID_ARGUMENT, kTooLarge},
         {ROW(AddGetPolicyRequest(no, "0", "p", "u", no, no, no))},
         {ROW(AddSetPolicyResponse(no, "p", "u", "1", 0, no, no, "r", 1))},
         {ROW(AddSetPolicyResponse(plain, "p", "u", "1", 0, no, no, no, 1))},
@@ -210,9 +197,7 @@ TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("name='first'"));
     CGetPolicyRequest copy(*request);
     copy.AddItem(CPolicyItem(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item"));
-    std::ostringstream expected;
-    copy.Serialize(expected);
-    uint32_t given = Len(expected.str()) - 1;
+    uint32_t given = Len(Written(copy)) - 1;
     std::vector<char> small(given, 'x');
     ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", "third", "urn:p", nullptr, small.data(), &given));
     EXPECT_EQ(small.size(), given);
@@ -250,17 +235,16 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";
-    const uint32_t policyLength = Len(policy);
     char buffer[4096];
     uint32_t length = sizeof buffer;
-    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), policyLength, buffer, &length));
+    ASSERT_EQ(0u, AddOptAgentProperties(plain, policy.data(), Len(policy), buffer, &length));
     auto* request = dynamic_cast<CSetPolicyRequest*>(Of(plain).GetRequests().back());
     ASSERT_NE(nullptr, request);
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
     EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
     EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), Len(schema), nullptr, nullptr));
-    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), policyLength));
-    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), policyLength));
+    EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), Len(policy)));
+    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), Len(policy)));
     EXPECT_EQ(1u, Content().GetPolicyCount());
 }
 
@@ -284,13 +268,13 @@ TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable
         {"AddModuleInfoParams", [&](const char* t, uint32_t n) { return AddModuleInfoParams(module, t, n); }}};
     for (const auto& [name, add] : builders) {
         for (const std::string* text : {&foreign, &nested}) {
-            const std::string before = Written(heartbeat);
+            const std::string before = Written(Of(heartbeat));
             EXPECT_EQ(OVX_E_BAD_XML_INPUT, add(text->data(), Len(*text))) << name << *text;
-            EXPECT_EQ(before, Written(heartbeat)) << name;
+            EXPECT_EQ(before, Written(Of(heartbeat))) << name;
         }
         const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + name + "'/>";
         EXPECT_EQ(0u, add(inCml.data(), Len(inCml))) << name;
-        EXPECT_NE(std::string::npos, Written(heartbeat).find(std::string("name='") + name + "'"));
+        EXPECT_NE(std::string::npos, Written(Of(heartbeat)).find(std::string("name='") + name + "'"));
     }
     EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
 }

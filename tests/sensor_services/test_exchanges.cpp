@@ -1,14 +1,7 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
-#include <gtest/gtest.h>
+#include <tuple>
 
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "Answers.h"
 #include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 
@@ -18,6 +11,12 @@ namespace {
 
 const char kAgentPem[] = "-----BEGIN PUBLIC KEY-----\nAGENTKEYAGENTKEY\n-----END PUBLIC KEY-----";
 const char kPassword[] = "pa55-w0rd-never-traced";
+
+// An AVP sections policy holding `sections`.
+std::string Avp(const std::string& sections) {
+    return "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'>" + sections +
+           "</policy>";
+}
 
 std::string KeysAnswer(const std::string& code = "0") {
     return Answer("", Doc("exchange-keys-response", kMessageNs, "k-1",
@@ -41,21 +40,19 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
 constexpr char kPingPath[] = "/ovx/sensor_services/new_ping";
 constexpr char kAlivePath[] = "/ovx/sensor_services/alive";
 
-class Exchanges : public SessionFixture {
+class Exchanges : public ServedSession {
 protected:
     void SetUp() override {
         // One Agent Manager: busy on the trust path when told, each ping
         // answered with its own request id, alive heartbeats with nothing.
-        manager.TrustAnswer(KeysAnswer());
-        manager.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
-        manager.Reply([](const Arrival& arrival) -> std::string {
+        server.TrustAnswer(KeysAnswer());
+        server.Rule([this](const Arrival& arrival, size_t) { return busy && arrival.path == kTrustPath ? 503 : 0; });
+        server.Reply([](const Arrival& arrival) -> std::string {
             if (arrival.path == kAlivePath) return "";  // read by nobody
-            return "<policy xmlns='" + kBase +
-                   "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='agent-ping'><param "
-                   "xmlns='" +
-                   kBase + "/cml/common' name='request-id' value='" + arrival.body + "'/></section></policy>";
+            return Avp("<section name='agent-ping'><param xmlns='" + kBase + "/cml/common' name='request-id' value='" +
+                       arrival.body + "'/></section>");
         });
-        SessionFixture::SetUp();
+        ServedSession::SetUp();
         g_pings.Take();
         g_pingErrors = 0;
         ASSERT_NO_FATAL_FAILURE(Start());
@@ -66,15 +63,13 @@ protected:
         if (message != nullptr) FreeMessage(message);
         SS_Free(algorithm);
         SS_Free(pem);
-        SessionFixture::TearDown();
+        ServedSession::TearDown();
     }
-    std::string LocalSettings() override {
-        return "[sensor_services]\nretryInterval=100\nretryCeiling=100\nmaxServerRetry=2\naliveUnitSeconds=1\n";
-    }
+    std::string Flags() override { return "maxServerRetry=2\naliveUnitSeconds=1\n"; }
     std::string CommSettings() override {
         // The first server refuses connections: nothing listens on its port.
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(closedPort) +
-               "\n[server.2]\nurl=" + manager.Url() + "\n";
+               "\n[server.2]\nurl=" + server.Url() + "\n";
     }
     // The server's key and its algorithm and length go to the members below.
     uint32_t Exchange(const char* asked) {
@@ -82,11 +77,9 @@ protected:
     }
 
     const int closedPort = TestServer::FreePort();  // bound once, then closed: nothing listens on it
-    std::atomic<bool> busy{false};                  // read by the server: declared before it
-    HeartbeatServer manager;
+    std::atomic<bool> busy{false};                  // read by the server, which is stopped before it goes
     SS_HMESSAGE message = nullptr;
-    char* algorithm = nullptr;
-    char* pem = nullptr;
+    char *algorithm = nullptr, *pem = nullptr;
     uint32_t length = 0;
 };
 
@@ -100,7 +93,7 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     SS_Free(algorithm);
     SS_Free(pem);
     algorithm = pem = nullptr;
-    std::vector<std::string> trust = manager.Trust();
+    std::vector<std::string> trust = server.Trust();
     ASSERT_EQ(1u, trust.size());
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
     const size_t key = trust[0].find("<key");
@@ -109,26 +102,22 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     EXPECT_EQ(1u, TraceLines::Count("Adding Certificate via AddKey interface"));
     EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
     const std::string unexpected = "The message document is of an unexpected type.";
-    const struct {
-        std::string answer;
-        uint32_t status;
-        std::string said;
-    } rows[] = {
+    // The answer, the status it gives and the line that says why.
+    const std::tuple<std::string, uint32_t, std::string> rows[] = {
         {KeysAnswer("0xc7380015"), 0xC7380015u, "(error from called routine)"},
-        {"<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'/>",
-         OVX_E_CML_NOT_A_MESSAGE, unexpected},
+        {Avp(""), OVX_E_CML_NOT_A_MESSAGE, unexpected},
         {Answer("", ""), OVX_E_UNEXPECTED, "Empty response vector!"},
         {Answer("", Doc("attach-to-site-response", kAgentNs, "a-1")), OVX_E_CML_NOT_A_MESSAGE, unexpected},
         {Answer("", Doc("exchange-keys-response", kMessageNs, "k-1")), OVX_E_BAD_RESPONSE,
          "The exchange-keys response carries no key."},
         {"<broken", OVX_E_CML_PARSE_FATAL, "Fatal error parsing input \"OVX-SensorServices-Trust-Response\""},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.answer);
-        const size_t before = TraceLines::Count(row.said);
-        manager.TrustAnswer(row.answer);
-        EXPECT_EQ(row.status, Exchange("RSA"));
-        EXPECT_EQ(before + 1, TraceLines::Count(row.said));
+    for (const auto& [answer, status, said] : rows) {
+        SCOPED_TRACE(answer);
+        const size_t before = TraceLines::Count(said);
+        server.TrustAnswer(answer);
+        EXPECT_EQ(status, Exchange("RSA"));
+        EXPECT_EQ(before + 1, TraceLines::Count(said));
         EXPECT_EQ(nullptr, algorithm);
         EXPECT_EQ(nullptr, pem);
     }
@@ -145,21 +134,21 @@ TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
     busy = true;
     EXPECT_EQ(OVX_E_SCS_SERVER_BUSY, Exchange("RSA"));
     // The first try and two more (maxServerRetry=2), 500 ms apart.
-    EXPECT_EQ(3u, manager.Trust().size());
+    EXPECT_EQ(3u, server.Trust().size());
 }
 
 TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
-    manager.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
+    server.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
-    std::vector<std::string> trust = manager.Trust();
+    std::vector<std::string> trust = server.Trust();
     ASSERT_EQ(1u, trust.size());
     // The password is on the wire, to the server only.
     ExpectContains(trust[0], {"user-name='operator'", kPassword, "<attach-to-site-request", "<exchange-keys-request"});
     // An answer that says nothing of the attachment has not attached.
-    manager.TrustAnswer(KeysAnswer());
+    server.TrustAnswer(KeysAnswer());
     EXPECT_EQ(OVX_E_BAD_RESPONSE,
               SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
-    manager.TrustAnswer("not a message");
+    server.TrustAnswer("not a message");
     EXPECT_NE(0u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, nullptr, 0, kAgentPem));
     // The user, the password, the key and the message are each required.
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_AttachToSite(message, 1, 1, 1, nullptr, kPassword, nullptr, 0, kAgentPem));
@@ -175,28 +164,27 @@ TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
 TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIsSent) {
     RegisterPingResponse(&OnPing);
     SS_RegisterErrorCallback(&OnError);
-    auto ping = [](std::string& id) {
+    auto ping = [] {
+        std::string id(64, '\0');
         uint32_t length = 64;
-        id.resize(length);
         EXPECT_EQ(0u, PostPing(&id[0], &length));
-        id.resize(length);
+        return id.substr(0, length);
     };
-    manager.Hold();
-    std::string first, last;
-    ping(first);
-    ASSERT_TRUE(WaitFor([&] { return manager.Bodies(kPingPath).size() == 1; }));
+    server.Hold();
+    const std::string first = ping();
+    ASSERT_TRUE(WaitFor([&] { return server.Bodies(kPingPath).size() == 1; }));
     // While the first is on the wire, two more: the second replaces the first.
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
-    ping(last);
-    manager.Release();
+    const std::string last = ping();
+    server.Release();
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
-    EXPECT_EQ((std::vector<std::string>{first, last}), manager.Bodies(kPingPath));
+    EXPECT_EQ((std::vector<std::string>{first, last}), server.Bodies(kPingPath));
     std::vector<std::string> answers = g_pings.Take();
     EXPECT_EQ(0u, answers[0].find(first + " 0 "));
     EXPECT_EQ(0u, answers[1].find(last + " 0 "));
     // The refusing first server was tried once and reported as kind 2.
     EXPECT_EQ(1, g_pingErrors.load());
-    manager.Stop();
+    server.Stop();
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 1; }));
     EXPECT_NE(std::string::npos,
@@ -209,18 +197,14 @@ TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
         return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()),
                                                   static_cast<uint32_t>(text.size()));
     };
-    auto section = [](const std::string& name) {
-        return "<policy xmlns='" + kBase + "/cml/CommonDocuments/AvpSections' schema-version='2.0.1'><section name='" +
-               name + "'/></policy>";
-    };
     // Nobody listens: not even parsed, so no trace line either.
     EXPECT_EQ(0u, process("<<<"));
     EXPECT_EQ(0u, TraceLines::Count("parse failed"));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process("<<<"));
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("agent-ping")));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='agent-ping'/>")));
     EXPECT_EQ(1u, TraceLines::Count("no request ID specified in response"));
-    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(section("other")));
+    EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='other'/>")));
     EXPECT_EQ(2u, TraceLines::Count("no request ID specified in response"));
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Answer("", "")));
     EXPECT_EQ(1u, TraceLines::Count("The ping response is not an AVP sections document."));
@@ -238,22 +222,22 @@ TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
     EXPECT_TRUE(session->HasAliveThread());
-    ASSERT_TRUE(WaitFor([&] { return !manager.Bodies(kAlivePath).empty(); }));
-    EXPECT_EQ("{agent-7}", manager.Bodies(kAlivePath)[0]);
+    ASSERT_TRUE(WaitFor([&] { return !server.Bodies(kAlivePath).empty(); }));
+    EXPECT_EQ("{agent-7}", server.Bodies(kAlivePath)[0]);
     EXPECT_EQ(0u, SS_StopAliveHeartbeats());
     EXPECT_FALSE(session->HasAliveThread());
 
     // The duration rule, through the clock seam: one post, then silence
     // once the agent has not posted for the whole duration.
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(60, 10));  // 10 "minutes": 10 s here
-    const size_t before = manager.Bodies(kAlivePath).size();
+    const size_t before = server.Bodies(kAlivePath).size();
     g_now = session->GetLastPostTime() + 9;
     ovxToolsLib::ovxClock::SetSourceForTesting(&FakeNow);
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     g_now = session->GetLastPostTime() + 10;
     EXPECT_EQ(0u, CSensorServices::AliveHeartbeat(session));
     ovxToolsLib::ovxClock::SetSourceForTesting(nullptr);
-    EXPECT_EQ(before + 1, manager.Bodies(kAlivePath).size());
+    EXPECT_EQ(before + 1, server.Bodies(kAlivePath).size());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, CSensorServices::AliveHeartbeat(nullptr));
 }
 }  // namespace

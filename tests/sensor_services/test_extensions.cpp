@@ -9,11 +9,9 @@
 
 #include <cstddef>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <map>
 #include <random>
-#include <sstream>
 #include <tuple>
 
 #include "HeartbeatServer.h"
@@ -64,19 +62,11 @@ protected:
         ServedSession::TearDown();
         ovxToolsLib::ovxClock::SetSourceForTesting(m_previousClock);
     }
-    // The local settings: retries 0.1 s apart up to `ceiling` ms, `flags`,
-    // and `scs` for the service library.
-    void Settings(const std::string& flags, const std::string& ceiling = "100", const std::string& scs = "") {
-        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + scs +
-                                 "[sensor_services]\nretryInterval=100\nretryCeiling=" + ceiling + "\n" + flags);
-    }
     std::string Store() const { return dir + "/pending.xml"; }
     // Files of the folder whose names begin with `prefix`.
     size_t Files(const std::string& prefix) const {
-        size_t n = 0;
-        for (const auto& file : std::filesystem::directory_iterator(dir))
-            n += file.path().filename().string().rfind(prefix, 0) == 0;
-        return n;
+        return std::count_if(std::filesystem::directory_iterator(dir), {},
+                             [&](const auto& file) { return file.path().filename().string().rfind(prefix, 0) == 0; });
     }
     // Posts `name` to a server nothing answers on and moves the clock on by
     // `seconds` between retries that begin at once: it does not arrive. With
@@ -307,9 +297,8 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     ASSERT_EQ(0u, AddModuleInfo(newer, "newer", "1.0", 0, nullptr));
     ASSERT_EQ(0u, PostHeartbeat(older, nullptr, nullptr));
     ASSERT_TRUE(WaitFor([&] { return server.Named("older") == 1; }));
-    server.Rule([](const Arrival& arrival, size_t) {
-        return arrival.body.find("name='newer'") != std::string::npos ? 500 : 0;
-    });
+    server.Rule(
+        [](const Arrival& posted, size_t) { return posted.body.find("name='newer'") != std::string::npos ? 500 : 0; });
     ASSERT_EQ(0u, PostHeartbeat(newer, nullptr, nullptr));
     const auto holds = [&](const char* name) { return ReadText(Store()).find(name) != std::string::npos; };
     EXPECT_EQ(std::make_pair(GetParam(), true), std::make_pair(holds("name='older'"), holds("name='newer'")));

@@ -3,19 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <random>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "cml/core/cmlMessage.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
-#include "ovxStatus.h"
 #include "sensor_services/HbUtils.h"
-#include "sensor_services/SensorServices.h"
 #include "HeartbeatServer.h"
 
 using namespace ovxSensorServices;
@@ -282,10 +275,8 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
                 for (const auto& entry : *from) {
                     auto at =
                         std::find_if(into.begin(), into.end(), [&](const auto& e) { return e.first == entry.first; });
-                    if (at == into.end())
-                        into.push_back(entry);
-                    else
-                        at->second = entry.second;
+                    if (at == into.end()) at = into.insert(at, entry);
+                    at->second = entry.second;
                 }
             }
         }
@@ -316,7 +307,7 @@ protected:
 TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     constexpr int kThreads = 8, kPosts = 1000;
     std::vector<std::thread> agents;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         agents.emplace_back([this, t] {
             for (int i = 0; i < kPosts; ++i) {
                 SS_HMESSAGE heartbeat = Heartbeat("stress");
@@ -325,16 +316,14 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
                 EXPECT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
             }
         });
-    }
     for (auto& agent : agents) agent.join();
     auto delivered = [this] {
         std::set<std::string> names;
         const std::vector<std::string> bodies = server.Bodies(ovxTest::kHeartbeatPath);
-        for (size_t i = 0; i < bodies.size(); ++i) {
+        for (size_t i = 0; i < bodies.size(); ++i)
             for (size_t at = bodies[i].find("name='item-"); at != std::string::npos && !Refused(i);
                  at = bodies[i].find("name='item-", at + 1))
                 names.insert(bodies[i].substr(at + 6, bodies[i].find('\'', at + 6) - at - 6));
-        }
         return names.size();
     };
     EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))

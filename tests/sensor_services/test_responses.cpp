@@ -1,13 +1,9 @@
 // The server's answers to heartbeats: sorting, the agent's callbacks and
 // their arguments, group settings, unknown requests and hostile answers.
-#include <gtest/gtest.h>
 #include <malloc.h>
 
-#include <atomic>
 #include <stdexcept>
-#include <string>
 #include <string_view>
-#include <thread>
 
 #include "HeartbeatServer.h"
 

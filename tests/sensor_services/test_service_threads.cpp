@@ -1,12 +1,5 @@
 // The session's worker and pulse threads on their own.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"

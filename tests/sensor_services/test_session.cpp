@@ -1,33 +1,28 @@
 // The session object against the real service library, its settings files
 // in a temporary folder and, where a server is needed, a port on 127.0.0.1
 // that nothing answers.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "ovxStatus.h"
-#include "sensor_services/SensorServices.h"
+#include "SessionFixture.h"
 #include "transport/BaseServices.h"
 #include "transport/BaseSupport.h"
-#include "SessionFixture.h"
 
 using namespace ovxSensorServices;
 using namespace ovxTest;
 using Session = ovxTest::SessionFixture;
 
-namespace {
-
-bool Said(const std::string& line, size_t times = 1) {
-    return WaitFor([&] { return TraceLines::Count(line) >= times; });
+// The flags (dump, group settings request, merge, response thread) and the
+// shut-down timeout of `session`.
+static std::string Settings(CSensorServices* session) {
+    const SessionFlags f = session->GetFlags();
+    return std::to_string(f.dumpEnabled) + std::to_string(f.autoGroupSettingsRequest) +
+           std::to_string(f.mergeHeartbeatOnPost) + std::to_string(f.processResponseThread) + " " +
+           std::to_string(session->ShutdownTimeout());
 }
 
-}  // namespace
+static bool Said(const std::string& line, size_t times = 1) {
+    return WaitFor([&] { return TraceLines::Count(line) >= times; });
+}
 
 // Init starts the dispatch and worker threads, which wait for work, and
 // with no server a dispatch finds none; a second Init starts nothing; the
@@ -38,10 +33,7 @@ TEST_F(Session, InitStartsTheThreadsWithTheDefaultsAndShutDownStopsThem) {
     EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
     ASSERT_TRUE(Said("Entering dispatch thread: ProcessId = "));
     ASSERT_TRUE(Said("Entering worker thread: "));
-    const SessionFlags flags = session->GetFlags();
-    EXPECT_FALSE(flags.dumpEnabled || flags.mergeHeartbeatOnPost || flags.processResponseThread);
-    EXPECT_TRUE(flags.autoGroupSettingsRequest);
-    EXPECT_EQ(30000u, session->ShutdownTimeout());
+    EXPECT_EQ("0100 30000", Settings(session));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
     EXPECT_EQ(commFile, session->GetCommSettingsFile());
     ASSERT_TRUE(Said("Waiting on dispatch event with timeout = -1"));
@@ -70,11 +62,8 @@ protected:
 
 TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     ASSERT_NO_FATAL_FAILURE(Start());
-    SessionFlags flags = session->GetFlags();
-    EXPECT_TRUE(flags.dumpEnabled && flags.processResponseThread);
-    EXPECT_FALSE(flags.autoGroupSettingsRequest);
-    EXPECT_FALSE(flags.mergeHeartbeatOnPost);   // "yes" is not a number
-    EXPECT_EQ(0u, session->ShutdownTimeout());  // not a number: 0
+    // "yes" is not a number: no merge; neither is "abc": no shut-down timeout.
+    EXPECT_EQ("1001 0", Settings(session));
     EXPECT_EQ(1500u, session->Timeouts()[0]);
     // A change for another destination changes nothing; for ours the
     // settings are read again.
@@ -118,10 +107,9 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     EXPECT_EQ(0u, SS_DeleteServer(0));
     EXPECT_EQ(0u, Servers());
     EXPECT_EQ(0u, SS_SetAgentId("{agent}"));
-    char* agentId = nullptr;
-    EXPECT_EQ(0u, SS_GetAgentId(&agentId));
-    EXPECT_STREQ("{agent}", agentId);
-    SS_Free(agentId);
+    EXPECT_EQ(0u, SS_GetAgentId(&f[0]));
+    EXPECT_STREQ("{agent}", f[0]);
+    SS_Free(f[0]);
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetAgentId(nullptr));
     EXPECT_EQ(0u, SS_ResetToPrimaryController());
     EXPECT_EQ(0u, SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; }));
@@ -146,12 +134,12 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
     EXPECT_NE(0u, session->ReloadGroupSettings());
     EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
     EXPECT_EQ(1u, Servers());
-    EXPECT_EQ(OVX_E_SCS_SETTINGS_WRITE, SS_SaveCommSettings("/proc/ovx-comm.ini"));  // /proc takes no new file
-    EXPECT_EQ(0u, SS_SetLastGoodAgentId("{good}"));
+    // /proc takes no new file; certificate information is required.
     SS_CertificateInfo info{sizeof(info), nullptr, nullptr, nullptr, nullptr};
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_RegisterCertificateInfo(nullptr));
-    EXPECT_EQ(0u, SS_RegisterCertificateInfo(&info));
-    EXPECT_EQ(0u, SS_UnregisterCertificateInfo());
+    EXPECT_EQ((std::vector<uint32_t>{OVX_E_SCS_SETTINGS_WRITE, 0, OVX_E_INVALID_ARGUMENT, 0, 0}),
+              (std::vector<uint32_t>{SS_SaveCommSettings("/proc/ovx-comm.ini"), SS_SetLastGoodAgentId("{good}"),
+                                     SS_RegisterCertificateInfo(nullptr), SS_RegisterCertificateInfo(&info),
+                                     SS_UnregisterCertificateInfo()}));
 }
 
 // A session that ends only after the next one started (a call still held
@@ -190,13 +178,9 @@ public:
     std::atomic<int> sends{0};
     std::atomic<bool> fail{false};
     std::atomic<int> blockMs{0};
-    std::mutex lock;
-    std::vector<Clock::time_point> times;
+    Clock::time_point times[2];  // of the first two sends, each written before `sends` counts it
     uint32_t SendPendingData(int32_t) override {
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            times.push_back(Clock::now());
-        }
+        if (sends.load() < 2) times[sends.load()] = Clock::now();
         ++sends;
         if (blockMs.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(blockMs.load()));
         return fail.load() ? 0xC7590001u : 0;
@@ -239,11 +223,7 @@ TEST_F(Dispatch, IdleDataGoesAtOnceAndAScheduledRetryKeepsItsTime) {
     services->fail = false;
     services->RequestDispatch();
     ASSERT_TRUE(WaitFor([&] { return services->sends.load() >= 2; }));
-    const auto gap = [&] {
-        std::lock_guard<std::mutex> hold(services->lock);
-        return std::chrono::duration_cast<std::chrono::milliseconds>(services->times[1] - services->times[0]);
-    }();
-    EXPECT_GE(gap.count(), 350);
+    EXPECT_GE(services->times[1] - services->times[0], std::chrono::milliseconds(350));
     services->RequestStop();
     services->Release();
 }
@@ -263,12 +243,9 @@ TEST_F(Dispatch, StopReturnsWithinTheShutdownTimeoutWhileASendIsStuck) {
     // Its last lines (the unload's) come after that one, to this fixture's
     // sink: the test ends once the thread named in it is gone.
     std::string task;
-    for (const auto& line : TraceLines::All()) {
-        const size_t id = line.text.find("ThreadId = ");
-        if (line.text.find("Exiting dispatch thread: ") != std::string::npos && id != std::string::npos) {
-            task = "/proc/self/task/" + line.text.substr(id + 11);
-        }
-    }
+    for (const auto& line : TraceLines::All())
+        if (line.text.find("Exiting dispatch thread: ") != std::string::npos && Occurrences(line.text, "ThreadId = "))
+            task = "/proc/self/task/" + line.text.substr(line.text.find("ThreadId = ") + 11);
     ASSERT_FALSE(task.empty());
     EXPECT_TRUE(WaitFor([&] { return access(task.c_str(), F_OK) != 0; })) << task;
 }

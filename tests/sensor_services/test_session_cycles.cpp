@@ -1,13 +1,7 @@
 // Sessions started and shut down over and over through the public header:
 // the service library they load and unload each time must neither pile up
 // in the process nor race between one session's end and the next start.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "SessionFixture.h"
 #include "stress/ProcessUsage.h"
@@ -18,18 +12,12 @@ namespace {
 
 // Mappings of the process, and those of copies of the service library
 // (their names hold the library's or the in-memory copy's name).
-struct Mappings {
-    size_t all = 0, library = 0;
-};
-Mappings CountMappings() {
-    Mappings counted;
+std::pair<size_t, size_t> Mappings() {
+    std::pair<size_t, size_t> counted{0, 0};
     std::ifstream maps("/proc/self/maps");
-    for (std::string line; std::getline(maps, line);) {
-        ++counted.all;
-        if (line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos) {
-            ++counted.library;
-        }
-    }
+    for (std::string line; std::getline(maps, line); ++counted.first)
+        counted.second +=
+            line.find("ovxSessionConfigSvcs") != std::string::npos || line.find("ovx-verified") != std::string::npos;
     return counted;
 }
 
@@ -49,20 +37,18 @@ protected:
 // resident memory where the first ones left them.
 TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(Cycle()) << i;
-    const Mappings before = CountMappings();
-    const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
+    const auto [allBefore, libraryBefore] = Mappings();
+    [[maybe_unused]] const long shmemBefore = ResidentKiB("RssShmem"), residentBefore = ResidentKiB();
     for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
-    const Mappings after = CountMappings();
-    EXPECT_EQ(before.library, after.library);
-    EXPECT_LE(after.all, before.all + 8);
+    const auto [all, library] = Mappings();
+    EXPECT_EQ(libraryBefore, library);
+    EXPECT_LE(all, allBefore + 8);
     // One more copy of the library is about 3 MB of shared memory.
     EXPECT_LE(ResidentKiB("RssShmem"), shmemBefore + 1024);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // The sanitizers hold freed memory back for a while (quarantine): the
     // resident size is measured where an agent meets it, in a plain build.
     EXPECT_LE(ResidentKiB(), residentBefore + 8 * 1024);
-#else
-    (void)residentBefore;
 #endif
 }
 
@@ -71,25 +57,20 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
 // watches the handle's fields in the test command).
 TEST_F(Cycles, ASessionEndingWhileAnotherStartsSharesNoHandleUnguarded) {
     std::atomic<bool> go{false};
-    std::vector<uint32_t> unexpected;
-    std::mutex unexpectedLock;
     auto cycler = [&] {
         while (!go.load()) std::this_thread::yield();
         for (int i = 0; i < 40; ++i) {
-            const uint32_t started = Init();
-            const uint32_t stopped = SS_ShutDown();
             // The other thread's session may be the one installed or shut.
-            std::lock_guard<std::mutex> hold(unexpectedLock);
-            if (started != 0 && started != OVX_I_ALREADY_INITIALIZED) unexpected.push_back(started);
-            if (stopped != 0 && stopped != OVX_E_NOT_INITIALIZED) unexpected.push_back(stopped);
+            const uint32_t started = Init();
+            EXPECT_TRUE(started == 0 || started == OVX_I_ALREADY_INITIALIZED) << std::hex << started;
+            const uint32_t stopped = SS_ShutDown();
+            EXPECT_TRUE(stopped == 0 || stopped == OVX_E_NOT_INITIALIZED) << std::hex << stopped;
         }
     };
     std::thread first(cycler), second(cycler);
     go = true;
     first.join();
     second.join();
-    EXPECT_TRUE(unexpected.empty()) << unexpected.size() << " unexpected statuses, first " << std::hex
-                                    << unexpected.front();
     ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     EXPECT_TRUE(Cycle());
 }

@@ -5,9 +5,7 @@
 // the session, fork, and who owns a heartbeat after each status.
 
 #include <cstring>
-#include <filesystem>
 #include <iterator>
-#include <sstream>
 
 #include "HeartbeatServer.h"
 #include "Listener.h"
@@ -46,11 +44,7 @@ protected:
         SS_SetMSLLibPath(kLibraryDir.c_str());
     }
     std::string Flags() override { return "shutdownTimeout=2000\n"; }
-    // The local settings with other flags than the fixture's.
-    void Settings(const std::string& flags) {
-        WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n[sensor_services]\nretryInterval=100\n" +
-                                 "retryCeiling=200\n" + flags);
-    }
+    void Settings(const std::string& flags) { ServedSession::Settings(flags, "200"); }
     bool Arrives(size_t count) {
         return WaitFor([&] { return server.Count() >= count; });
     }
@@ -106,15 +100,14 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     ASSERT_NO_FATAL_FAILURE(End());
     const int before = Threads();
     std::atomic<int> ready{0};
-    std::vector<uint32_t> results(6, 99);
     std::vector<std::thread> starters;
-    for (size_t i = 0; i < results.size(); ++i)
-        starters.emplace_back([&, i] {
+    for (int i = 0; i < 6; ++i)
+        starters.emplace_back([&] {
             for (++ready; ready.load() != 6;) std::this_thread::yield();
-            results[i] = Init();
+            const uint32_t result = Init();
+            EXPECT_TRUE(result == 0 || result == OVX_I_ALREADY_INITIALIZED) << result;
         });
     for (std::thread& starter : starters) starter.join();
-    for (uint32_t result : results) EXPECT_TRUE(result == 0 || result == OVX_I_ALREADY_INITIALIZED) << result;
     // The losers' loads of the service library are given back.
     EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 1; }));
     EXPECT_EQ(0u, PostOne());

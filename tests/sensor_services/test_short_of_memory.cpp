@@ -1,10 +1,8 @@
 // A heartbeat whose text cannot be made for want of memory is neither lost
 // nor sent half made: the try is traced as failed and the heartbeat goes on
 // the next one. The program's allocator fails one chosen allocation.
-#include <atomic>
 #include <cstdlib>
 #include <new>
-#include <thread>
 
 #include "sensor_services/HeartbeatServer.h"
 

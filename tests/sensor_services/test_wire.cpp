@@ -4,19 +4,7 @@
 // document that libxml2's xmllint reads and validates against schemas/, and
 // reads back as the value the agent gave. Text XML cannot carry at all is
 // refused where it enters.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "HeartbeatServer.h"
-#include "ovxStatus.h"
 
 using namespace ovxTest;
 
@@ -28,23 +16,24 @@ const std::string kHostile = "a'\"&<>\n\t\r\r\n \xc3\xa9\xe2\x82\xac\xf0\x9f\x98
 
 const std::string kSchemas = OVX_SCHEMA_DIR;
 
-// Runs a command; its exit status, with what it printed in `output`.
-int RunCommand(const std::string& command, std::string* output) {
+uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
+
+// What a command printed; its exit status (-1 when it did not exit) in `status`.
+std::string Printed(const std::string& command, int* status = nullptr) {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
+    std::string output;
     char chunk[4096];
-    size_t got;
-    output->clear();
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (size_t got; pipe != nullptr && (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, got);
+    const int ended = pipe == nullptr ? -1 : pclose(pipe);
+    if (status != nullptr) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
+    return output;
 }
 
 class Wire : public ServedSession {
 protected:
     void SetUp() override {
         ServedSession::SetUp();
-        SS_SetMSLLibPath(OVX_TEST_LIBRARY_DIR);
         ASSERT_EQ(0u, Init());
         // One schema that brings in every namespace a heartbeat uses, so
         // that the documents in the body are validated, not skipped.
@@ -56,23 +45,21 @@ protected:
             {"/cml/Message/SchemaMessages", "cml/Message/SchemaMessages/SchemaMessages1_0_0.xsd"}};
         std::string driver =
             "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:ovx-test:all'>\n";
-        for (const auto& import : imports) {
+        for (const auto& import : imports)
             driver += "  <xs:import namespace='" + kBase + import[0] + "' schemaLocation='" + kSchemas + "/" +
                       import[1] + "'/>\n";
-        }
         WriteText(schema, driver + "</xs:schema>\n");
     }
     // xmllint reads and validates `body`; its complaints, if any.
     ::testing::AssertionResult ReadsAndValidates(const std::string& body) {
         WriteText(document, body);
-        std::string output;
-        const bool valid = RunCommand("xmllint --noout --nonet --schema " + schema + " " + document, &output) == 0;
-        return valid ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << output << "\n" << body;
+        int status = -1;
+        const std::string output = Printed("xmllint --noout --nonet --schema " + schema + " " + document, &status);
+        return status == 0 ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << output << "\n" << body;
     }
     // The text xmllint reads from the last document at `xpath`.
     std::string Read(const std::string& xpath) {
-        std::string output;
-        RunCommand("xmllint --nonet --xpath \"" + xpath + "\" " + document, &output);
+        std::string output = Printed("xmllint --nonet --xpath \"" + xpath + "\" " + document);
         if (!output.empty() && output.back() == '\n') output.pop_back();
         return output;
     }
@@ -97,9 +84,7 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
         "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:wire'>"
         "<xs:annotation><xs:documentation>" +
         xmlValue + "</xs:documentation></xs:annotation></xs:schema>";
-    const uint32_t policyLength = static_cast<uint32_t>(policy.size());
-    const uint32_t schemaLength = static_cast<uint32_t>(schemaText.size());
-    const uint32_t idLength = static_cast<uint32_t>(kHostile.size());
+    const uint32_t policyLength = Len(policy), schemaLength = Len(schemaText), idLength = Len(kHostile);
 
     SS_HMESSAGE heartbeat = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, h, h, h, h, h));
@@ -134,9 +119,8 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
         {"set-policy-response']/*[local-name()='policy-item", {"text"}},
         {"get-policy-request']/*[local-name()='policy-item", {"token"}},
         {"policy", {"note"}}};
-    for (const auto& [element, attributes] : read) {
+    for (const auto& [element, attributes] : read)
         for (const char* attribute : attributes) EXPECT_EQ(kHostile, Read(Attribute(element, attribute))) << attribute;
-    }
     // The agent's own XML comes back as it read, in attributes (above) and
     // content. (Content is written indented on lines of its own: the value is what
     // stands between that white space.)
@@ -148,32 +132,28 @@ TEST_F(Wire, EveryStringOfEveryBuilderArrivesEscapedAndValid) {
 
 TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
     const char* h = kHostile.c_str();
-    const std::string pemText = "-----BEGIN PUBLIC KEY-----\n" + kHostile + "\n-----END PUBLIC KEY-----\n";
-    const char* pem = pemText.c_str();
+    const std::string pem = "-----BEGIN PUBLIC KEY-----\n" + kHostile + "\n-----END PUBLIC KEY-----\n";
     SS_HMESSAGE message = nullptr;
     ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
-    char* algorithm = nullptr;
-    char* key = nullptr;
+    char *algorithm = nullptr, *key = nullptr;
     uint32_t length = 0;
-    SS_ExchangeKeys(message, 2000, 2000, 0, h, 2048, pem, &algorithm, &length, &key);
+    SS_ExchangeKeys(message, 2000, 2000, 0, h, 2048, pem.c_str(), &algorithm, &length, &key);
     SS_Free(algorithm);
     SS_Free(key);
     FreeMessage(message);
     ASSERT_EQ(0u, CreateMessage(&message, h, h, h));
-    SS_AttachToSite(message, 2000, 2000, 0, h, h, h, 2048, pem);
+    SS_AttachToSite(message, 2000, 2000, 0, h, h, h, 2048, pem.c_str());
     FreeMessage(message);
     const std::vector<std::string> posted = server.Trust();
     ASSERT_EQ(2u, posted.size());
     for (const std::string& body : posted) ASSERT_TRUE(ReadsAndValidates(body));
-    for (const char* attribute : {"user-name", "passwd"}) {
+    for (const char* attribute : {"user-name", "passwd"})
         EXPECT_EQ(kHostile, Read(Attribute("attach-to-site-request", attribute))) << attribute;
-    }
     EXPECT_EQ(kHostile, Read(Attribute("key", "algorithm")));
     // Every line of the key exchange names it the same way, its exit too.
     for (const char* step : {"ENTER", "Creating CML Class Factory", "Make request document", "Adding Key",
-                             "Adding Request", "Serializing", "Posting data", "Posting Complete", "EXIT"}) {
+                             "Adding Request", "Serializing", "Posting data", "Posting Complete", "EXIT"})
         EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::ExchangeKeys", step)) << step;
-    }
     EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite()", "ENTER"));
     EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite()", "EXIT"));
     EXPECT_EQ(1u, TraceLines::CountAt("CSensorServices::AttachToSite", "Make attach request document"));
@@ -187,23 +167,19 @@ TEST_F(Wire, TheTrustExchangesArriveEscapedAndValid) {
 // cannot carry the string tools' tests list; each argument here meets one.)
 TEST_F(Wire, TextXmlCannotCarryIsRefusedWhereItEnters) {
     const std::string forbidden[] = {"ok\x01", "ok\x1f", "ok\xef\xbf\xbe", "ok\xef\xbf\xbf", "ok\x7f\x0b"};
-    const char* b[8];
-    for (size_t i = 0; i < 8; ++i) b[i] = forbidden[i % 5].c_str();
-    SS_HMESSAGE heartbeat = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
+    auto b = [&](size_t i) { return forbidden[i % 5].c_str(); };
+    SS_HMESSAGE heartbeat = Heartbeat();
     const std::nullptr_t no = nullptr;
     const std::pair<const char*, std::function<uint32_t()>> cases[] = {
-        {"name", [&] { return AddModuleInfo(heartbeat, b[0], "1", 0, no); }},
-        {"hostName", [&] { return SetHostInfo(heartbeat, b[1], no, no, 0, no, no, no, no); }},
-        {"directoryGroupId", [&] { return SetHostInfo(heartbeat, no, no, no, 0, no, no, no, b[2]); }},
-        {"model", [&] { return SetBasicAgentInfo(heartbeat, no, no, 0, no, 0, no, no, b[3], no, 0, 0); }},
-        {"token", [&] { return AddGetPolicyRequest(heartbeat, b[4], no, "urn:p", no, no, no); }},
-        {"nameSpace", [&] { return AddGetSchemaRequest(heartbeat, no, b[5], no, no, no); }},
-        {"text", [&] { return AddSetSchemaResponse(heartbeat, no, "urn:s", no, 1, b[6], "r", 1); }},
-        {"requestId", [&] {
-             return AddSetPolicyResponse(heartbeat, no, "urn:p", "1", 0, no, no, b[7],
-                                         static_cast<uint32_t>(forbidden[2].size()));
-         }}};
+        {"name", [&] { return AddModuleInfo(heartbeat, b(0), "1", 0, no); }},
+        {"hostName", [&] { return SetHostInfo(heartbeat, b(1), no, no, 0, no, no, no, no); }},
+        {"directoryGroupId", [&] { return SetHostInfo(heartbeat, no, no, no, 0, no, no, no, b(2)); }},
+        {"model", [&] { return SetBasicAgentInfo(heartbeat, no, no, 0, no, 0, no, no, b(3), no, 0, 0); }},
+        {"token", [&] { return AddGetPolicyRequest(heartbeat, b(4), no, "urn:p", no, no, no); }},
+        {"nameSpace", [&] { return AddGetSchemaRequest(heartbeat, no, b(5), no, no, no); }},
+        {"text", [&] { return AddSetSchemaResponse(heartbeat, no, "urn:s", no, 1, b(6), "r", 1); }},
+        {"requestId",
+         [&] { return AddSetPolicyResponse(heartbeat, no, "urn:p", "1", 0, no, no, b(7), Len(forbidden[2])); }}};
     for (const auto& [argument, call] : cases) {
         const std::string line = std::string("An input parameter holds a character XML cannot carry: ") + argument;
         const size_t before = TraceLines::CountAtLevel(SS_TRACE_ERROR, line);
@@ -248,9 +224,7 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
     char ping[64];
     uint32_t length = sizeof ping;
     ASSERT_EQ(0u, PostPing(ping, &length));
-    SS_HMESSAGE heartbeat = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, "{agent}", "n", "urn:n", "5.0", "127.0.0.1"));
-    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
 
     EXPECT_EQ("someone else's file", ReadText(victim));
     EXPECT_EQ("where the link leads", ReadText(target));
@@ -274,11 +248,10 @@ TEST(Schemas, EveryShippedSchemaCompilesOnItsOwn) {
     size_t compiled = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(kSchemas)) {
         if (entry.path().extension() != ".xsd") continue;
-        std::string output;
-        RunCommand("xmllint --noout --nonet --schema " + entry.path().string() + " " + document, &output);
-        for (const char* complaint : {"Schemas parser error", "failed to compile"}) {
+        const std::string output =
+            Printed("xmllint --noout --nonet --schema " + entry.path().string() + " " + document);
+        for (const char* complaint : {"Schemas parser error", "failed to compile"})
             EXPECT_EQ(std::string::npos, output.find(complaint)) << entry.path() << "\n" << output;
-        }
         ++compiled;
     }
     EXPECT_GE(compiled, 19u);

@@ -1,19 +1,13 @@
 // Process-wide CML state used from several threads at once; run under
 // ThreadSanitizer.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <memory>
-#include <sstream>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "cml/core/cmlLibraryVersions.h"
-#include "cml/core/cmlMessage.h"
-#include "cml/core/cmlParser.h"
+#include "cml/documents/cml_documents_test_support.h"
 
-using namespace ovx::cml;
+using namespace ovx::cml::testing;
 
 TEST(LibraryVersionsConcurrency, ConcurrentUseIsSafe) {
     ReleaseLibraryVersionRegistry();
@@ -22,8 +16,7 @@ TEST(LibraryVersionsConcurrency, ConcurrentUseIsSafe) {
         threads.emplace_back([t] {
             for (int i = 0; i < 200; ++i) {
                 RegisterLibraryVersion(L"L" + std::to_wstring(t), std::to_wstring(i));
-                std::ostringstream out;
-                WriteLibraryVersions(out);
+                TextOf([](auto& out) { WriteLibraryVersions(out); });
                 if (i % 50 == 49) ReleaseLibraryVersionRegistry();
                 (void)GetLibraryVersionRegistry();
             }
@@ -50,17 +43,14 @@ TEST(ClassFactoryConcurrency, LookupsAndRegistrationsInterleaveSafely) {
     for (int t = 0; t < 3; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 100; ++i) {
-                std::unique_ptr<CCmlDocumentBase> document(
-                    CreateDocumentFromXml(xml.data(), xml.size(), kDoNotValidate, nullptr, nullptr, kMatchCompatible));
-                auto* message = dynamic_cast<CCmlMessage*>(document.get());
+                std::unique_ptr<CCmlMessage> message = MessageOf(xml, kDoNotValidate, nullptr);
                 if (message != nullptr && message->GetResponses().size() == 1) ++read;
             }
         });
     }
     threads.emplace_back([&] {
         for (int i = 0; i < 200; ++i) {
-            CCmlErrorResponse prototype;
-            factory->RegisterDocument(L"urn:churn", L"1.0.0", L"error-response", prototype);
+            factory->RegisterDocument(L"urn:churn", L"1.0.0", L"error-response", CCmlErrorResponse());
             factory->DeregisterDocumentClassFactory(L"urn:churn", L"1.0.0");
         }
     });

@@ -1,26 +1,24 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlDocument.h"
 #include "cml/documents/cml_documents_test_support.h"
-#include "cml_test_documents.h"
 #include "support/TestFiles.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
 
 // A private class factory, so tests do not disturb the process-wide one.
-class ClassFactory : public ::testing::Test {
-protected:
+struct ClassFactory : ::testing::Test {
+    std::unique_ptr<CCmlDocumentBase> Create(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
+        return std::unique_ptr<CCmlDocumentBase>(factory.CreateDocument(ns, version, tag, kMatchExact));
+    }
+    // The namespace, class version and schema version of the clone made for a key.
+    std::wstring Identity(const wchar_t* ns, const wchar_t* version, const wchar_t* tag) {
+        std::unique_ptr<CCmlDocumentBase> made = Create(ns, version, tag);
+        if (made == nullptr) return L"none";
+        return Joined({made->GetNamespaceUri(), made->GetClassSchemaVersion(), made->GetSchemaVersion()});
+    }
     CCmlClassFactory factory;
 };
 
@@ -32,22 +30,19 @@ protected:
 TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesTheHighestRevision) {
     factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"first"));
     factory.RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest(L"1.0.0", L"second"));
-    std::unique_ptr<CCmlDocumentBase> made(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
+    std::unique_ptr<CCmlDocumentBase> made = Create(kProbeNs, L"1.0.0", L"probe-request");
     ASSERT_NE(nullptr, made);
     EXPECT_EQ(L"second", static_cast<CProbeRequest*>(made.get())->note);
-    // Each lookup hands out a fresh clone, never the stored prototype.
-    std::unique_ptr<CCmlDocumentBase> again(factory.CreateDocument(kProbeNs, L"1.0.0", L"probe-request", kMatchExact));
-    EXPECT_NE(made.get(), again.get());
+    EXPECT_NE(made, Create(kProbeNs, L"1.0.0", L"probe-request"));  // a fresh clone each time, never the prototype
     for (const wchar_t* version : {L"1.0.0", L"1.0.2", L"1.0.10"})
         factory.RegisterDocument(kProbeNs, version, L"probe-request", CProbeRequest(version));
     CCmlDocumentClassFactory* v1010 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.10", kMatchExact);
     CCmlDocumentClassFactory* v100 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact);
     ASSERT_NE(nullptr, v1010);
-    EXPECT_EQ(v1010, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchCompatible));
-    EXPECT_EQ(v1010, factory.FindDocumentClassFactory(kProbeNs, L"1.0.11", kMatchCompatible));
-    EXPECT_EQ(v1010, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchCompatible));
-    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.1.0", kMatchCompatible));
-    EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"2.0.0", kMatchCompatible));
+    for (const wchar_t* version : {L"1.0.1", L"1.0.11", L"1.0.0"})
+        EXPECT_EQ(v1010, factory.FindDocumentClassFactory(kProbeNs, version, kMatchCompatible)) << version;
+    for (const wchar_t* version : {L"1.1.0", L"2.0.0"})
+        EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, version, kMatchCompatible)) << version;
     EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchExact));
     EXPECT_EQ(v100, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
     EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(L"urn:unknown", L"1.0.0", kMatchCompatible));
@@ -58,42 +53,27 @@ TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesThe
 
 TEST_F(ClassFactory, RegistrationFormsSetTheClonesIdentity) {
     factory.RegisterDocumentVersions(kProbeNs, {L"1.0.0", L"1.0.3"}, L"probe-request", CProbeRequest());
-    std::unique_ptr<CCmlDocumentBase> v103(factory.CreateDocument(kProbeNs, L"1.0.3", L"probe-request", kMatchExact));
-    ASSERT_NE(nullptr, v103);
-    EXPECT_EQ(L"1.0.3", v103->GetClassSchemaVersion());
+    EXPECT_THAT(Identity(kProbeNs, L"1.0.3", L"probe-request"), ::testing::StartsWith(Joined({kProbeNs, L"1.0.3"})));
 
     factory.RegisterDocumentAliases(kProbeNs, L"1.0.0", {{L"urn:alias", L"2.4.1"}, {L"urn:alias", L"2.4.2"}},
                                     L"probe-document", CProbeDocument());
-    std::unique_ptr<CCmlDocumentBase> alias(
-        factory.CreateDocument(L"urn:alias", L"2.4.2", L"probe-document", kMatchExact));
-    ASSERT_NE(nullptr, alias);
-    EXPECT_EQ(L"urn:alias", alias->GetNamespaceUri());
-    EXPECT_EQ(L"2.4.2", alias->GetClassSchemaVersion());
-    EXPECT_EQ(L"2.4.2", alias->GetSchemaVersion());
+    EXPECT_EQ(L"urn:alias|2.4.2|2.4.2|", Identity(L"urn:alias", L"2.4.2", L"probe-document"));
 
     factory.RegisterDocumentPair(kProbeNs, L"3.0.1", L"urn:pair", L"3.0.0", L"probe-document", CProbeDocument());
-    std::unique_ptr<CCmlDocumentBase> first(factory.CreateDocument(kProbeNs, L"3.0.1", L"probe-document", kMatchExact));
-    std::unique_ptr<CCmlDocumentBase> second(
-        factory.CreateDocument(L"urn:pair", L"3.0.0", L"probe-document", kMatchExact));
-    ASSERT_NE(nullptr, first);
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(kProbeNs, first->GetNamespaceUri());
-    EXPECT_EQ(L"urn:pair", second->GetNamespaceUri());
-    EXPECT_EQ(L"3.0.0", second->GetSchemaVersion());
+    EXPECT_THAT(Identity(kProbeNs, L"3.0.1", L"probe-document"), ::testing::StartsWith(Joined({kProbeNs})));
+    EXPECT_EQ(L"urn:pair|3.0.0|3.0.0|", Identity(L"urn:pair", L"3.0.0", L"probe-document"));
 }
 
 TEST_F(ClassFactory, NullArgumentsAndUnknownTagsFollowTheirRules) {
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { factory.RegisterNamespace(nullptr, nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.RegisterNamespace(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.DeregisterDocumentClassFactory(nullptr, nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { factory.FindDocumentClassFactory(nullptr, nullptr, kMatchExact); }));
     CCmlDocumentClassFactory* documents = factory.RegisterNamespace(kProbeNs, L"1.0.0");
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->AddTagName(nullptr, CProbeRequest()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->DeleteTagName(nullptr); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] { documents->GetDocument(nullptr); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->AddTagName(nullptr, CProbeRequest()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->DeleteTagName(nullptr); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { documents->GetDocument(nullptr); }));
     EXPECT_EQ(nullptr, documents->GetDocument(L"not-registered"));
-    EXPECT_EQ(nullptr, factory.CreateDocument(kProbeNs, L"1.0.0", L"not-registered", kMatchExact));
+    EXPECT_EQ(nullptr, Create(kProbeNs, L"1.0.0", L"not-registered"));
 
     documents->AddTagName(L"probe-request", CProbeRequest());
     documents->DeleteTagName(L"probe-request");
@@ -104,23 +84,21 @@ TEST(GlobalClassFactory, WithoutTheFactoryDeserializingIsAnInternalError) {
     CCmlParser parser;
     CCmlDOM_Element root = RootOf(parser, "<a/>");
     ReleaseGlobalClassFactory();
-    EXPECT_EQ(OVX_E_UNEXPECTED, Failure([&] { DeserializeParsedDocument(root, kMatchCompatible); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_UNEXPECTED, CodeOf([&] { DeserializeParsedDocument(root, kMatchCompatible); }));
     // The registrations made at load are gone with it; a new factory is empty.
     EXPECT_EQ(nullptr, GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
     RegisterMessageDocuments(*GetGlobalClassFactory());
-    std::unique_ptr<CCmlDocumentBase> message(
+    std::unique_ptr<CCmlDocumentBase> made(
         GetGlobalClassFactory()->CreateDocument(kCmlBaseUri, L"1.0.1", L"ovx", kMatchExact));
-    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(message.get()));
+    EXPECT_NE(nullptr, dynamic_cast<CCmlMessage*>(made.get()));
 }
 
 TEST(DocumentBase, StandardAttributesCheckTheNamespace) {
-    CCmlParser parser;
-    CCmlDOM_Element root = RootOf(parser, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>");
     CProbeDocument document;
     ExpectRefusal(OVX_E_CML_UNKNOWN_NAMESPACE, L"Processing standard document attributes",
-                  L"Unrecognized namespace urn:elsewhere", [&] { document.Deserialize(root); });
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { document.Deserialize(none); }).GetErrorCode());
+                  L"Unrecognized namespace urn:elsewhere",
+                  [&] { ReadFrom(document, "<probe-document xmlns='urn:elsewhere' schema-version='1.0.0'/>"); });
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(document, ""); }));
 }
 
 TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
@@ -142,9 +120,7 @@ TEST(DocumentBase, SerializeToFileCreatesFoldersAndReportsFailures) {
     ASSERT_EQ(0, chdir(cwd));
 
     // A folder that cannot be made: a plain file stands where it should be.
-    const std::string blocked = temp / "plain.xml/sub/doc.xml", isFolder = temp / "a";
-    EXPECT_EQ(OVX_E_FOLDER_CREATE, Failure([&] { document.SerializeToFile(blocked.c_str()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_CANNOT_OPEN, Failure([&] { document.SerializeToFile(isFolder.c_str()); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_FOLDER_CREATE, CodeOf([&] { document.SerializeToFile((temp / "plain.xml/sub/doc.xml").c_str()); }));
+    EXPECT_EQ(OVX_E_CANNOT_OPEN, CodeOf([&] { document.SerializeToFile((temp / "a").c_str()); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { document.SerializeToFile(static_cast<const char*>(nullptr)); }));
 }

@@ -1,16 +1,13 @@
 #include "cml/documents/cml_documents_test_support.h"
-#include "cml_test_documents.h"
 #include "tools/ovxCodecvt.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
 
 std::unique_ptr<CCmlMessage> Read(const std::string& xml) { return MessageOf(xml, kDoNotValidate, nullptr); }
 
-class Message : public ::testing::Test {
-protected:
+struct Message : ::testing::Test {
     static void SetUpTestSuite() {
         GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-request", CProbeRequest());
         GetGlobalClassFactory()->RegisterDocument(kProbeNs, L"1.0.0", L"probe-document", CProbeDocument());
@@ -30,42 +27,36 @@ TEST_F(Message, DefaultsAreWrittenOnlyWhenAskedAndWideStreamsGetTheSameMarkup) {
     CCmlOutOfBandResponse plain;
     plain.SetRequestId(L"q9");
     message.AddResponse(plain);
-    for (const char* part : {"request-id='q1'/>", "request-id='q9'/>"})
-        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
+    EXPECT_THAT(Written(message), AllOf(HasSubstr("request-id='q1'/>"), HasSubstr("request-id='q9'/>")));
     SetSerializeDefaults(true);
-    for (const char* part : {"request-id='q1' need-reply='true'/>", "request-id='q9' code='0x0'/>"})
-        EXPECT_NE(std::string::npos, Written(message).find(part)) << Written(message);
+    EXPECT_THAT(Written(message),
+                AllOf(HasSubstr("request-id='q1' need-reply='true'/>"), HasSubstr("request-id='q9' code='0x0'/>")));
     // A wide stream gets the same markup with the UCS4 declaration.
     CCmlErrorResponse error;
     error.SetText(L"S\u00e9nsor \u20ac \U0001F600 \u00ff & \U0010FFFF <");
     message.AddResponse(error);
-    std::wostringstream wide;
-    message.Serialize(wide);
     const std::string narrow = Written(message);
     EXPECT_EQ(L"<?xml version='1.0' encoding='UCS4' standalone='no'?>" +
                   ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(narrow.substr(narrow.find('\n'))),
-              wide.str());
+              TextOf<wchar_t>([&](auto& out) { message.Serialize(out); }));
 }
 
 TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
-    auto old = [](const char* responseVersion) {
-        return std::string(
-                   "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
-                   "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
-                   "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
-                   "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' "
-                   "schema-version='") +
-               responseVersion +
-               "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
+    auto old = [](const std::string& version) {
+        return "<ovx xmlns='https://schemas.example.org/xml' schema-version='1.0.0'>"
+               "<cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"
+               "<message-envelope broadcast='false' message-id='old'><source name='s'/><destination name='d'/>"
+               "<message-body><response><error-response xmlns='https://schemas.example.org/xml/cml' schema-version='" +
+               version + "' request-id='1' code='010'/></response></message-body></message-envelope></cml></ovx>";
     };
     std::unique_ptr<CCmlMessage> back = Read(old("2.4.2"));
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(L"1.0.0 " + std::wstring(kNsCml), back->GetSchemaVersion() + L" " + back->GetMessageNamespace());
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(8u, back->GetResponses()[0]->GetCode());  // a leading 0 reads as octal
-    EXPECT_NE(std::string::npos,
-              Written(*back).find("schema-version='1.0.0'>\n"
-                                  "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
+    EXPECT_THAT(Written(*back),
+                HasSubstr("schema-version='1.0.0'>\n"
+                          "    <cml xmlns='https://schemas.example.org/xml/cml' schema-version='2.4.2'>"));
 
     // A 2.4.1 response is read (compatible lookup) but cannot be written
     // beside the 2.4.2 envelope of the same namespace.
@@ -73,9 +64,8 @@ TEST_F(Message, TheOlderFormatReadsAndWritesItsSingleNamespace) {
     ASSERT_NE(nullptr, back);
     ASSERT_EQ(1u, back->GetResponses().size());
     EXPECT_EQ(L"2.4.1", back->GetResponses()[0]->GetSchemaVersion());
-    const CCmlException conflict = Failure([&] { Written(*back); });
-    EXPECT_EQ(L"Constructing CmlMessage namespace object", conflict.GetOperation());
-    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, conflict.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_VERSION_CONFLICT, L"Constructing CmlMessage namespace object", L"",
+                  [&] { Written(*back); });
 }
 
 // Each document that is not a message this library can read, with the
@@ -89,59 +79,41 @@ TEST_F(Message, MalformedEnvelopesAndBodiesGiveTheirFailure) {
     };
     const std::string ns = "xmlns='https://schemas.example.org/xml/cml/Message/ProbeMessages' schema-version='1.0.0'";
     const wchar_t* parsing = L"Parsing compound message";
-    const struct {
-        std::string xml;
-        uint32_t code;
-        const wchar_t *operation, *message;
-    } rows[] = {
-        {root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>", OVX_E_CML_MISSING_ELEMENT, parsing,
-         L"Missing \"cml\" element"},
-        {cml + "</cml></ovx>", OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"message-envelope\" element"},
-        {body("<probe-document " + ns + "/>"), OVX_E_UNEXPECTED, L"Error deserializing CML request",
-         L"Document is not a message"},
-    };
-    for (const auto& row : rows) ExpectRefusal(row.code, row.operation, row.message, [&] { Read(row.xml); });
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"cml\" element",
+                  [&] { Read(root + "<cml xmlns='urn:other' schema-version='1.0.0'/></ovx>"); });
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, parsing, L"Missing \"message-envelope\" element",
+                  [&] { Read(cml + "</cml></ovx>"); });
+    ExpectRefusal(OVX_E_UNEXPECTED, L"Error deserializing CML request", L"Document is not a message",
+                  [&] { Read(body("<probe-document " + ns + "/>")); });
     EXPECT_EQ(nullptr, Read("<ovx xmlns='https://schemas.example.org/xml/x' schema-version='1.0.1'/>"));
     CCmlMessage message;
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { message.Deserialize(none); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(message, ""); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { message.AddRequest(static_cast<CCmlRequest*>(nullptr)); }));
 
     std::unique_ptr<CCmlMessage> back =
         Read(body("<unknown-request " + ns + "/><probe-request " + ns + " request-id='2'/>"));
     ASSERT_NE(nullptr, back);
     ASSERT_EQ(1u, back->GetRequests().size());
-    EXPECT_EQ(L"2", back->GetRequests()[0]->GetRequestId());
-    EXPECT_TRUE(back->GetDestinations().empty());
-    EXPECT_EQ(L"", back->GetSource().GetName());  // an empty source is an agent without a name
+    // No destinations; an empty source is an agent without a name.
+    EXPECT_EQ(L"2|0||", Joined({back->GetRequests()[0]->GetRequestId(), back->GetDestinations().size(),
+                                back->GetSource().GetName()}));
 }
 
 TEST_F(Message, CodesAndOrdinalsReadOnlyWhatFits) {
     // Hexadecimal, decimal or octal by the prefix; anything else, or too
     // large for 32 bits, is 0.
-    const std::pair<const wchar_t*, uint32_t> codes[] = {{L"0xC7210005", 0xC7210005u},
-                                                         {L"10", 10},
-                                                         {L"010", 8},
-                                                         {L"0x100000000", 0},
-                                                         {L"-1", 0},
-                                                         {L"12abc", 0},
-                                                         {L"", 0},
-                                                         {nullptr, 0}};
-    for (const auto& code : codes)
-        EXPECT_EQ(code.second, ToUnsigned(code.first)) << (code.first ? code.first : L"NULL");
+    const std::pair<const wchar_t*, uint32_t> codes[] = {
+        {L"10", 10},  {L"010", 8},   {L"0xC7210005", 0xC7210005u}, {L"-1", 0}, {L"", 0}, {L"0x100000000", 0},
+        {nullptr, 0}, {L"12abc", 0},
+    };
+    for (const auto& code : codes) EXPECT_EQ(code.second, ToUnsigned(code.first)) << Field(code.first).text;
 
-    CCmlParser parser;
-    CCmlDOM_Element first = RootOf(parser, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>");
     CNameValuePair pair;
-    pair.Deserialize(first);
-    EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3), pair);
-    std::wostringstream attributes;
-    pair.WriteAttributes(attributes);
-    EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'", attributes.str());
-    CCmlDOM_Element second = RootOf(parser, "<param name='n' ordinal='x'/>");
-    pair.Deserialize(second);
-    EXPECT_EQ(-1, pair.GetOrdinal());
+    EXPECT_EQ(CNameValuePair(L"urn:p", L"a&b", L"v", 3),
+              ReadFrom(pair, "<param xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'/>"));
+    EXPECT_EQ(L" xmlns='urn:p' name='a&amp;b' value='v' ordinal='3'",
+              TextOf<wchar_t>([&](auto& out) { pair.WriteAttributes(out); }));
+    EXPECT_EQ(-1, ReadFrom(pair, "<param name='n' ordinal='x'/>").GetOrdinal());
 }
 
 // Free texts of every class of character (the escaped ones, letters beyond
@@ -157,8 +129,7 @@ TEST_F(Message, EveryFieldCarriesEveryCharacterThroughTheRoundTrip) {
                          &CAgentInfo::SetAuthHash, &CAgentInfo::AddAgentGroup})
             (agent.*set)(text);
         for (auto set : {&CAgentInfo::SetName, &CAgentInfo::AddAgentGroup}) (agent.*set)(name);
-        agent.SetNamespace(token);
-        agent.SetIpAddress(token);
+        for (auto set : {&CAgentInfo::SetNamespace, &CAgentInfo::SetIpAddress}) (agent.*set)(token);
         return agent;
     };
     CCmlMessage message(agent(text), token, agent(L"d"), true, token);

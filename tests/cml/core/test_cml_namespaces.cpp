@@ -1,46 +1,30 @@
-#include <gtest/gtest.h>
-
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlLibraryVersions.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
-#include "support/CmlFailure.h"
+#include "cml/documents/cml_documents_test_support.h"
 
-using namespace ovx::cml;
+using namespace ovx::cml::testing;
 
 TEST(CmlNamespaces, OnlyTheKnownSetIsCmlAndRequestAndResponseNamesAreTold) {
-    EXPECT_FALSE(IsCmlNamespace(L""));
-    EXPECT_FALSE(IsCmlNamespace(kCmlBaseUri));
-    EXPECT_TRUE(IsCmlNamespace(kNsMessage));
-    EXPECT_TRUE(IsCmlNamespace(kNsCml));
-    EXPECT_TRUE(IsCmlNamespace(kNsTaskMessages));
-    // Known URIs that are deliberately outside the set.
-    for (const wchar_t* outside : {kNsEventQueryMessages, kNsExternalTrustSettings, kNsConnectionStatus,
-                                   kNsAgentManager, kNsDesktopController}) {
-        EXPECT_FALSE(IsCmlNamespace(outside)) << outside;
-    }
-    // Exact and case-sensitive: no prefix, suffix or case variant passes.
-    std::wstring message = kNsMessage;
-    EXPECT_FALSE(IsCmlNamespace(message + L"/"));
-    EXPECT_FALSE(IsCmlNamespace(message.substr(0, message.size() - 1)));
+    for (const wchar_t* inside : {kNsMessage, kNsCml, kNsTaskMessages}) EXPECT_TRUE(IsCmlNamespace(inside)) << inside;
+    // Known URIs that are deliberately outside the set; and exact and
+    // case-sensitive: no prefix, suffix or case variant passes.
+    const std::wstring message = kNsMessage;
     std::wstring upper = message;
     upper.back() = L'E';
-    EXPECT_FALSE(IsCmlNamespace(upper));
+    for (const std::wstring& outside :
+         {std::wstring(), std::wstring(kCmlBaseUri), std::wstring(kNsEventQueryMessages),
+          std::wstring(kNsExternalTrustSettings), std::wstring(kNsConnectionStatus), std::wstring(kNsAgentManager),
+          std::wstring(kNsDesktopController), message + L"/", message.substr(0, message.size() - 1), upper})
+        EXPECT_FALSE(IsCmlNamespace(outside)) << outside;
     // Request and response names are told apart by the tables alone.
     std::set<std::wstring> names;
     for (size_t i = 0; i < kRequestNameCount; ++i) names.insert(kRequestNames[i]);
     for (size_t i = 0; i < kResponseNameCount; ++i) names.insert(kResponseNames[i]);
     EXPECT_EQ(kRequestNameCount + kResponseNameCount, names.size());
-    EXPECT_TRUE(IsRequestName(L"exchange-keys-request"));
-    EXPECT_FALSE(IsRequestName(L"exchange-keys-response"));
-    EXPECT_TRUE(IsResponseName(L"error-response"));
-    EXPECT_FALSE(IsResponseName(nullptr));
-    EXPECT_FALSE(IsRequestName(L""));
+    EXPECT_EQ(L"1|0|1|0|0|", Joined({IsRequestName(L"exchange-keys-request"), IsRequestName(L"exchange-keys-response"),
+                                     IsResponseName(L"error-response"), IsResponseName(nullptr), IsRequestName(L"")}));
 }
 
 TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
@@ -60,22 +44,17 @@ TEST(CmlNamespaces, SchemaVersionsCompareByTextThenByRevisionNumber) {
 }
 
 TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
-    CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9");
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_FALSE(a < a2);
-    EXPECT_FALSE(a2 < a);
-    EXPECT_TRUE(CNamespace(L"urn:a", L"") < CNamespace(L"urn:ab", L""));  // shorter first on a common prefix
+    CNamespace a(L"urn:a", L"2.0.0"), b(L"urn:b", L"1.0.0"), a2(L"urn:a", L"9.9.9"), ab(L"urn:ab", L"");
+    // a < b, b < a, a < a2, a2 < a; on a common prefix the shorter first.
+    EXPECT_EQ(L"1|0|0|0|1|", Joined({a < b, b < a, a < a2, a2 < a, a < ab}));
 
     std::unique_ptr<CNamespace> copy(a.Clone());
-    EXPECT_EQ(L"urn:a", copy->GetNamespaceUri());
-    EXPECT_EQ(L"2.0.0", copy->GetSchemaVersion());
+    EXPECT_EQ(L"urn:a|2.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
     *copy = b;
-    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
-    EXPECT_EQ(L"1.0.0", copy->GetSchemaVersion());
+    EXPECT_EQ(L"urn:b|1.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
     CNamespace& self = *copy;
     *copy = self;
-    EXPECT_EQ(L"urn:b", copy->GetNamespaceUri());
+    EXPECT_EQ(L"urn:b|1.0.0|", Joined({copy->GetNamespaceUri(), copy->GetSchemaVersion()}));
 
     // A set holds one version of a URI: the same again is taken, another refused.
     CNamespaceSet set;
@@ -83,14 +62,11 @@ TEST(CmlNamespaces, NamespacesOrderByUriAloneAndASetRefusesASecondVersion) {
     AddNamespace(set, CNamespace(kNsMessage, L"1.0.0"));
     AddNamespace(set, CNamespace(kNsAgentMessages, L"1.0.4"));
     EXPECT_EQ(2u, set.size());
-    const CCmlException error = ovx::cml::testing::Failure(
-        [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), L"Constructing CmlMessage namespace object"); });
-    EXPECT_EQ(OVX_E_CML_VERSION_CONFLICT, error.GetErrorCode());
-    EXPECT_EQ(L"Constructing CmlMessage namespace object", error.GetOperation());
-    const std::wstring uri = kNsMessage;
-    EXPECT_EQ(L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
-                  L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
-              error.GetMessage());
+    const std::wstring uri = kNsMessage, operation = L"Constructing CmlMessage namespace object";
+    ExpectRefusal(OVX_E_CML_VERSION_CONFLICT, operation,
+                  L"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"" + uri +
+                      L"\" version 1.0.7; set already contains namespace \"" + uri + L"\" version 1.0.0",
+                  [&] { AddNamespace(set, CNamespace(kNsMessage, L"1.0.7"), operation.c_str()); });
     ASSERT_EQ(2u, set.size());
     EXPECT_EQ(L"1.0.0", set.find(CNamespace(kNsMessage, L""))->GetSchemaVersion());  // existing entry kept
 }
@@ -113,17 +89,12 @@ TEST(CmlException, FormatsOperationMessageAndLowerCaseHexCode) {
 // The registry writes its libraries in name order, a second registration
 // replacing the first; the common library registers once a process.
 TEST(LibraryVersions, RegisterReplacesAndWritesInNameOrder) {
-    auto written = [] {
-        std::ostringstream out;
-        WriteLibraryVersions(out);
-        return out.str();
-    };
+    auto written = [] { return TextOf([](auto& out) { WriteLibraryVersions(out); }); };
     ReleaseLibraryVersionRegistry();
     EXPECT_EQ("Library:  CmlCore version = 1.0.0\n", written());  // a fresh registry holds the core alone
-    RegisterLibraryVersion(L"Zeta", L"3");
-    RegisterLibraryVersion(L"Alpha", L"1");
-    RegisterLibraryVersion(L"Zeta", L"4");
-    RegisterLibraryVersion(L"Ünïcode", L"2");
+    for (const auto& [name, version] : {std::make_pair(L"Zeta", L"3"), std::make_pair(L"Alpha", L"1"),
+                                        std::make_pair(L"Zeta", L"4"), std::make_pair(L"Ünïcode", L"2")})
+        RegisterLibraryVersion(name, version);
     EXPECT_EQ(
         "Library:  Alpha version = 1\nLibrary:  CmlCore version = 1.0.0\nLibrary:  Zeta version = 4\n"
         "Library:  \xC3\x9Cn\xC3\xAF"

@@ -1,5 +1,3 @@
-#include <xercesc/dom/DOM.hpp>
-
 #include <fstream>
 #include <cstring>
 
@@ -8,16 +6,13 @@
 #include "cml/documents/cml_documents_test_support.h"
 #include "support/TestFiles.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 using namespace ovx::cml::XmlUtils;
 
 namespace {
 
 // Subtrees of documents parsed by the library's parser, which keeps them.
-class Subtrees : public ::testing::Test {
-protected:
-    void TearDown() override { SetSerializeDefaults(false); }
+struct Subtrees : ::testing::Test {
     xercesc::DOMDocument* Parse(const std::string& xml) {
         return RootOf(m_parser, xml).GetDOMElement()->getOwnerDocument();
     }
@@ -49,29 +44,16 @@ struct EscapedForm {
     const char* attribute;
     const char* content;
 };
+const char kU[] = "\xEF\xBF\xBD";  // U+FFFD
 const EscapedForm kEscapedForms[] = {
-    {L'a', "a", "a"},
-    {L'Z', "Z", "Z"},
-    {L'0', "0", "0"},
-    {L' ', " ", " "},
-    {L'=', "=", "="},
-    {L'\t', "&#9;", "\t"},
-    {L'\r', "&#13;", "&#13;"},
-    {L'\n', "&#xa;", "\n"},
-    {L'"', "&quot;", "&quot;"},
-    {L'&', "&amp;", "&amp;"},
-    {L'\'', "&apos;", "&apos;"},
-    {L'<', "&lt;", "&lt;"},
-    {L'>', "&gt;", "&gt;"},
-    {wchar_t(0xE9), "\xC3\xA9", "\xC3\xA9"},
-    {wchar_t(0x20AC), "\xE2\x82\xAC", "\xE2\x82\xAC"},
-    {wchar_t(0x1F600), "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-    {wchar_t(0xFF), "\xC3\xBF", "\xC3\xBF"},
-    {wchar_t(0x10FFFF), "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
-    {wchar_t(0xD800), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(0xDFFF), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(0x110000), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-    {wchar_t(-5), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    {L'a', "a", "a"},          {L'Z', "Z", "Z"},           {L'\x20AC', "\xE2\x82\xAC", "\xE2\x82\xAC"},
+    {L'0', "0", "0"},          {L' ', " ", " "},           {L'\x1F600', "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    {L'=', "=", "="},          {L'\t', "&#9;", "\t"},      {L'\x10FFFF', "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+    {L'\r', "&#13;", "&#13;"}, {L'\n', "&#xa;", "\n"},     {L'\'', "&apos;", "&apos;"},
+    {L'&', "&amp;", "&amp;"},  {L'"', "&quot;", "&quot;"}, {L'\xE9', "\xC3\xA9", "\xC3\xA9"},
+    {L'>', "&gt;", "&gt;"},    {L'<', "&lt;", "&lt;"},     {L'\xFF', "\xC3\xBF", "\xC3\xBF"},
+    {L'\xD800', kU, kU},       {L'\xDFFF', kU, kU},        {L'\x110000', kU, kU},
+    {wchar_t(-5), kU, kU},
 };
 
 // `text` escaped through one batch of `Char`.
@@ -119,22 +101,20 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
         std::wstring attributeValue = L"stale", content = L"stale";
         EscapeAttributeValue(text.c_str(), attributeValue);
         EscapeContent(text.c_str(), content);
-        std::ostringstream narrowStream, raw;
-        EscapeAttributeValue(narrowStream, text);
-        std::wostringstream wideStream;
-        EscapeContent(wideStream, text.c_str());
-        CTextBatch<char> unescaped(raw);
-        unescaped.Append(text);
-        unescaped.Flush();
-        ASSERT_EQ(wide[1] + wide[0] + wide[0], attributeValue + content + wideStream.str());
-        ASSERT_EQ(narrow[1] + plain, narrowStream.str() + raw.str());
+        ASSERT_EQ(wide[1] + wide[0] + wide[0],
+                  attributeValue + content + TextOf<wchar_t>([&](auto& out) { EscapeContent(out, text.c_str()); }));
+        ASSERT_EQ(narrow[1] + plain,
+                  TextOf([&](auto& out) { EscapeAttributeValue(out, text); }) + TextOf([&](auto& out) {
+                      CTextBatch<char> unescaped(out);
+                      unescaped.Append(text);
+                      unescaped.Flush();
+                  }));
     }
 }
 
 TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
-    std::ostringstream narrow;
-    WriteXmlDeclaration(narrow, true);
-    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n", narrow.str());
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n",
+              TextOf([](auto& out) { WriteXmlDeclaration(out, true); }));
 
     ovxTest::TempDir temp("ovx-decl");
     {
@@ -150,18 +130,13 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
 
     // The root start tag: a wide string stream is UCS4; no schema location
     // for an empty set, and one pair per namespace.
-    WriteRootStartTag(empty, L"ovx", CNamespaceSet());
     EXPECT_EQ(
         L"<?xml version='1.0' encoding='UCS4' standalone='no'?>\n"
         L"<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n",
-        empty.str());
+        TextOf<wchar_t>([](auto& out) { WriteRootStartTag(out, L"ovx", CNamespaceSet()); }));
 
-    CNamespaceSet set;
-    AddNamespace(set, CNamespace(kNsMessage, kVersionMessage));
-    AddNamespace(set, CNamespace(kCmlBaseUri, kVersionRoot));
-    AddNamespace(set, CNamespace(kNsAgentMessages, kVersionAgentMessages));
-    std::ostringstream out;
-    WriteRootStartTag(out, L"ovx", set);
+    const CNamespaceSet set{CNamespace(kNsMessage, kVersionMessage), CNamespace(kCmlBaseUri, kVersionRoot),
+                            CNamespace(kNsAgentMessages, kVersionAgentMessages)};
     EXPECT_EQ(
         "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
         "<ovx xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
@@ -169,7 +144,7 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
         "    https://schemas.example.org/xml/cml/Message ./schemas/cml/Message/Message1_0_0.xsd\n"
         "    https://schemas.example.org/xml/cml/Message/AgentMessages "
         "./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
-        out.str());
+        TextOf([&](auto& out) { WriteRootStartTag(out, L"ovx", set); }));
 }
 
 TEST(SchemaFileNames, BuildAndParseAreInverse) {
@@ -204,8 +179,6 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
     xercesc::DOMDocument* document = Parse(
         "<r xmlns='urn:a'>\n  <c k='1&amp;2' n='a&#10;b'>x &lt; y</c>\n  <d xmlns='urn:b'><![CDATA[<raw>]]></d>"
         "<!--note--><e>\t</e>\n</r>");
-    std::wostringstream out;
-    SerializeNodeFormatted(document->getDocumentElement(), out, 1);
     EXPECT_EQ(
         L"    <r xmlns='urn:a'>\n"
         L"        <c k='1&amp;2' n='a&#xa;b'>\n"
@@ -219,28 +192,25 @@ TEST_F(Subtrees, FormattedOutputIndentsAndSkipsBlankText) {
         L"            \t\n"
         L"        </e>\n"
         L"    </r>\n",
-        out.str());
+        TextOf<wchar_t>([&](auto& out) { SerializeNodeFormatted(document->getDocumentElement(), out, 1); }));
 }
 
 TEST_F(Subtrees, UnformattedOutputKeepsTextAndDeclaresNamespacesOnlyWhereTheyChange) {
     xercesc::DOMDocument* document = Parse("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>");
     xercesc::DOMElement* root = document->getDocumentElement();
-    std::ostringstream out;
-    SerializeNodeUnformatted(root, out);
-    EXPECT_EQ("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>", out.str());
+    EXPECT_EQ("<p:r xmlns:p='urn:a'><p:same/><q:other xmlns:q='urn:b'/></p:r>",
+              TextOf([&](auto& out) { SerializeNodeUnformatted(root, out); }));
 
     // A detached copy has no parent: it declares its namespace itself.
     xercesc::DOMNode* copy = document->importNode(root->getFirstChild(), true);
-    std::ostringstream alone;
-    WriteNodeStartTag(alone, copy);
-    EXPECT_EQ("<p:same xmlns:p='urn:a'/>", alone.str());
+    EXPECT_EQ("<p:same xmlns:p='urn:a'/>", TextOf([&](auto& out) { WriteNodeStartTag(out, copy); }));
     copy->release();
     // Unformatted output keeps text exactly.
     xercesc::DOMDocument* text = Parse("<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>");
-    std::wostringstream wide;
-    SerializeNodeUnformatted(text->getDocumentElement(), wide);
-    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>", wide.str());
-    EXPECT_EQ(L"Null element received", Failure([&] { SerializeNodeUnformatted(nullptr, wide); }).GetMessage());
+    EXPECT_EQ(L"<r a='&quot;'>  lead <b>\n</b>&amp;<![CDATA[x]]><!--c--></r>",
+              TextOf<wchar_t>([&](auto& out) { SerializeNodeUnformatted(text->getDocumentElement(), out); }));
+    ExpectRefusal(0, L"", L"Null element received",
+                  [] { TextOf<wchar_t>([](auto& out) { SerializeNodeUnformatted(nullptr, out); }); });
 }
 
 TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
@@ -256,9 +226,7 @@ TEST_F(Subtrees, DeepNestingIsWrittenWithoutRecursion) {
         chain = outer;
     }
     document->getDocumentElement()->appendChild(chain);
-    std::ostringstream out;
-    SerializeNodeUnformatted(document->getDocumentElement(), out);
-    std::string text = out.str();
+    const std::string text = TextOf([&](auto& out) { SerializeNodeUnformatted(document->getDocumentElement(), out); });
     // "<r>", depth-1 times "<n>", the innermost "<n/>", depth-1 times "</n>", "</r>".
     const size_t inner = static_cast<size_t>(depth) - 1;
     EXPECT_EQ(3 + 3 * inner + 4 + 4 * inner + 4, text.size());
@@ -279,10 +247,7 @@ TEST_F(Subtrees, FileFormsCreateTheFolderAndWriteUtf8) {
 
     const std::string blocked = temp / "file";
     ovxTest::WriteText(blocked, "x");
-    CCmlException error =
-        Failure([&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
-    EXPECT_EQ(0xC7210037u, error.GetErrorCode());
-    EXPECT_EQ(L"Serializing formatted content", error.GetOperation());
-    EXPECT_EQ(0xC7210003u,
-              Failure([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }).GetErrorCode());
+    ExpectRefusal(0xC7210037u, L"Serializing formatted content", L"",
+                  [&] { SerializeNodeFormatted(document->getDocumentElement(), (blocked + "/x.xml").c_str(), 0); });
+    EXPECT_EQ(0xC7210003u, CodeOf([&] { SerializeNodeUnformatted(document->getDocumentElement(), nullptr); }));
 }

@@ -1,35 +1,91 @@
-// Round trips through a compound message for the document tests.
+// What the CML tests share: the failure a call throws, round trips through a
+// compound message, and small document classes for tests of the class
+// factory and the message body.
 #ifndef OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 #define OVX_TESTS_CML_DOCUMENTS_SUPPORT_H
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <utility>
 
-#include "cml/core/cmlException.h"
 #include "cml/core/cmlMessage.h"
-#include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlParser.h"
-#include "support/CmlFailure.h"
 
 namespace ovx {
 namespace cml {
 namespace testing {
 
-inline const wchar_t* SchemaFolder() {
-    static const std::wstring folder = [] {
-        std::string narrow = OVX_SCHEMA_DIR;
-        return std::wstring(narrow.begin(), narrow.end());
-    }();
-    return folder.c_str();
+// A test that takes these helpers takes the library's names with them, and
+// the matchers for texts.
+using namespace ::ovx::cml;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// The exception f() throws, or one with code 0 and "no exception" when it
+// throws none: a test that expects a failure then fails on its code.
+template <class F>
+CCmlException Failure(F f) {
+    try {
+        f();
+    } catch (const CCmlException& error) {
+        return error;
+    }
+    return CCmlException(L"", L"no exception", 0);
 }
 
+// The code of the failure f() throws (0 for none).
+template <class F>
+uint32_t CodeOf(F f) {
+    return Failure(f).GetErrorCode();
+}
+
+// f() fails with this code, operation and message (0 or "": any, but never
+// all three), compared as one text so that a mismatch shows all three.
+template <class F>
+void ExpectRefusal(uint32_t code, const std::wstring& operation, const std::wstring& message, F f) {
+    const CCmlException error = Failure(f);
+    const CCmlException expected(operation.empty() ? error.GetOperation() : operation,
+                                 message.empty() ? error.GetMessage() : message,
+                                 code != 0 ? code : error.GetErrorCode());
+    EXPECT_EQ(expected.Format(), error.Format());
+}
+
+// One field of a joined text: a text (NULL as "(null)") or a number, taken
+// when the list is made, before a later call on the same wrapper reuses the
+// wrapper's buffer.
+struct Field {
+    Field(const wchar_t* text) : text(text != nullptr ? text : L"(null)") {}
+    Field(std::wstring text) : text(std::move(text)) {}
+    template <class N, class = std::enable_if_t<std::is_arithmetic<N>::value>>
+    Field(N number) : text(std::to_wstring(number)) {}
+    std::wstring text;
+};
+
+// The fields, each followed by "|": one comparison shows every field.
+inline std::wstring Joined(std::initializer_list<Field> fields) {
+    std::wstring out;
+    for (const Field& field : fields) out += field.text + L"|";
+    return out;
+}
+
+// What `write` puts on a fresh string stream of `Char`.
+template <class Char = char, class F>
+std::basic_string<Char> TextOf(F write) {
+    std::basic_ostringstream<Char> out;
+    write(out);
+    return out.str();
+}
+
+inline const wchar_t* SchemaFolder() { return L"" OVX_SCHEMA_DIR; }
+
 inline CCmlMessage Envelope(const wchar_t* format = L"1.0.1") {
-    CAgentInfo source;
+    CAgentInfo source, destination;
     source.SetName(L"sensor");
-    CAgentInfo destination;
     destination.SetName(L"manager");
     CCmlMessage message(source, L"m-1", destination, false, L"");
     message.SetSchemaVersion(format);
@@ -47,9 +103,7 @@ T& Place(T& document, bool older) {
 }
 
 inline std::string Written(const CCmlDocumentBase& document) {
-    std::ostringstream out;
-    document.Serialize(out);
-    return out.str();
+    return TextOf([&](auto& out) { document.Serialize(out); });
 }
 
 // The document read from `xml` in `mode`, with the schemas of `folder`.
@@ -81,12 +135,10 @@ inline void Replace(std::string& text, const std::string& from, const std::strin
     text.replace(at, from.size(), to);
 }
 
-// What `item` writes as its element, `level` deep, on a wide stream.
-template <class T>
-std::wstring ElementOf(const T& item, int level = 0) {
-    std::wostringstream out;
-    item.WriteElement(out, level);
-    return out.str();
+// What `item` writes as its element, `level` deep, on a wide (or narrow) stream.
+template <class Char = wchar_t, class T>
+std::basic_string<Char> ElementOf(const T& item, int level = 0) {
+    return TextOf<Char>([&](auto& out) { item.WriteElement(out, level); });
 }
 
 // The element at the root of `xml`, in a parser the caller keeps.
@@ -94,6 +146,60 @@ inline CCmlDOM_Element RootOf(CCmlParser& parser, const std::string& xml) {
     parser.ParseBuffer(xml.data(), xml.size(), kDoNotValidate, nullptr);
     return parser.GetDocument().getDocumentElement();
 }
+
+// Reads `target` from the root element of `xml` (from an empty wrapper when
+// `xml` is empty); what reading throws passes through.
+template <class T>
+T& ReadFrom(T& target, const std::string& xml) {
+    CCmlParser parser;
+    CCmlDOM_Element root = xml.empty() ? CCmlDOM_Element() : RootOf(parser, xml);
+    target.Deserialize(root);
+    return target;
+}
+
+constexpr wchar_t kProbeNs[] = L"https://schemas.example.org/xml/cml/Message/ProbeMessages";
+
+// A request carrying one free text as its `note` child element.
+class CProbeRequest : public CCmlRequest {
+public:
+    CProbeRequest(const wchar_t* version = L"1.0.0", std::wstring text = L"")
+        : CCmlRequest(L"probe-request", kProbeNs, version), note(std::move(text)) {}
+    CProbeRequest* Clone() const override { return new CProbeRequest(*this); }
+    bool HasContent() const override { return !note.empty(); }
+    void WriteContent(std::wostream& out, int level) const override { Write(out, level); }
+    void WriteContent(std::ostream& out, int level) const override { Write(out, level); }
+    void Deserialize(CCmlDOM_Element& element) override {
+        CCmlRequest::Deserialize(element);
+        note.clear();
+        for (CCmlDOM_Node child = element.getFirstChild(); !child.IsNull(); child = child.getNextSibling())
+            if (child.getNodeType() == xercesc::DOMNode::ELEMENT_NODE && child.getTextContent() != nullptr)
+                note = child.getTextContent();
+    }
+    std::wstring note;
+
+private:
+    template <class Char>
+    void Write(std::basic_ostream<Char>& out, int level) const {
+        XmlUtils::WriteIndent(out, level);
+        XmlUtils::WriteText(out, std::wstring(L"<note>"));
+        XmlUtils::EscapeContent(out, note.c_str());
+        XmlUtils::WriteText(out, std::wstring(L"</note>\n"));
+    }
+};
+
+// Registered like a request but not one: the message must refuse it.
+class CProbeDocument : public CCmlDocumentBase {
+public:
+    CProbeDocument() : CCmlDocumentBase(L"probe-document", kProbeNs, L"1.0.0") {}
+    CProbeDocument* Clone() const override { return new CProbeDocument(*this); }
+    const std::wstring& GetSchemaVersion() const override { return m_version; }
+    void SetSchemaVersion(const wchar_t* version) override { m_version = version != nullptr ? version : L""; }
+    bool HasContent() const override { return false; }
+    void Deserialize(CCmlDOM_Element& element) override { ProcessStandardAttributes(element); }
+
+private:
+    std::wstring m_version = L"1.0.0";
+};
 
 }  // namespace testing
 }  // namespace cml

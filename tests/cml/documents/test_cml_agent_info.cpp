@@ -3,14 +3,12 @@
 #include "cml_documents_test_support.h"
 #include "tools/ovxError.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
 
 // Status texts come from the message catalog, which the session opens.
-class CatalogEnvironment : public ::testing::Environment {
-public:
+struct CatalogEnvironment : ::testing::Environment {
     void SetUp() override { ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", "")); }
 };
 const ::testing::Environment* const g_catalog = ::testing::AddGlobalTestEnvironment(new CatalogEnvironment);
@@ -20,18 +18,12 @@ CAgentStartupAnnouncement FullAnnouncement(bool older) {
     if (older) Place(announcement, true).SetSchemaVersion(L"2.4.1");
     announcement.SetRequestId(L"{r}");
     CAgentInfoContent& content = announcement.GetContent();
-    content.name = L"Sensor & Co";
-    content.agentId = L"{id}";
-    content.namespaceUri = L"urn:agents";
-    content.version = L"5.0.0";
-    content.model = L"M1";
-    content.agentStatus = 0xC7210005u;
-    content.lastRestart = L"2026-12-07T10:00:00Z";
-    content.sendNewSchemas = false;
-    content.packageStatus = 3;
-    content.registerAgent = L"yes";
-    content.persistentConnection = kTriTrue;
-    content.reverseConnection = kTriFalse;
+    std::tie(content.name, content.agentId, content.namespaceUri, content.version, content.model) =
+        std::make_tuple(L"Sensor & Co", L"{id}", L"urn:agents", L"5.0.0", L"M1");
+    std::tie(content.agentStatus, content.lastRestart, content.sendNewSchemas, content.packageStatus) =
+        std::make_tuple(0xC7210005u, L"2026-12-07T10:00:00Z", false, 3u);
+    std::tie(content.registerAgent, content.persistentConnection, content.reverseConnection) =
+        std::make_tuple(L"yes", kTriTrue, kTriFalse);
     content.host = CHostInfo{L"Linux", L"6.1", L"", L"h1", L"", L"", L"", L""};
     content.schemas.push_back(CSchemaInfo(kNsAgentMessages, L"1.0.4", L"agent", false, true));
     content.contentDates.push_back(CContentDate(L"sig", L"2026-12-01"));
@@ -44,8 +36,7 @@ CAgentStartupAnnouncement FullAnnouncement(bool older) {
     module.AddPolicy(status);
     content.modules.push_back(module);
     content.updates.push_back(CUpdateInfo(L"scanner", L"full", L"2.2"));
-    content.copyright = L"(c) 2026 <us>";
-    content.patent = L"Patents pending";
+    std::tie(content.copyright, content.patent) = std::make_tuple(L"(c) 2026 <us>", L"Patents pending");
     return announcement;
 }
 
@@ -78,12 +69,6 @@ const char kBody[] =
     "    <patent-info>Patents pending</patent-info>\n"
     "</agent-startup-announcement>\n";
 
-std::string Element(const CCmlDocumentBase& document) {
-    std::ostringstream out;
-    document.WriteElement(out, 0);
-    return out.str();
-}
-
 const char kCommonAttributes[] =
     " request-id='{r}' name='Sensor &amp; Co' agent-id='{id}' namespace='urn:agents' version='5.0.0' model='M1' "
     "agent-status='0xc7210005' status-text='An unexpected internal failure occurred. [ID=0xc7210005]' "
@@ -94,31 +79,24 @@ const char kCommonAttributes[] =
 // The connection attributes exist from 1.0.4 on and, in the older
 // namespace, from 2.4.3 on.
 TEST(AgentInfo, GoldenAnnouncementsUnderBothVersionRulesAndUnsetValuesWriteNothing) {
-    const std::string current =
-        " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'";
-    EXPECT_EQ(
-        std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-                    "schema-version='1.0.4'") +
-            kCommonAttributes + current + kBody,
-        Element(FullAnnouncement(false)));
-    EXPECT_EQ(std::string("<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml' "
-                          "schema-version='2.4.1'") +
-                  kCommonAttributes + kBody,
-              Element(FullAnnouncement(true)));
+    const std::string start = "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml";
+    EXPECT_EQ(start + "/Message/AgentMessages' schema-version='1.0.4'" + kCommonAttributes +
+                  " vqd-status='3' register-agent='yes' persistent-connection='true' reverse-connection='false'" +
+                  kBody,
+              ElementOf<char>(FullAnnouncement(false)));
+    EXPECT_EQ(start + "' schema-version='2.4.1'" + kCommonAttributes + kBody, ElementOf<char>(FullAnnouncement(true)));
     CAgentStartupAnnouncement patched = FullAnnouncement(true);
     patched.SetSchemaVersion(L"2.4.3");
-    EXPECT_NE(std::string::npos, Element(patched).find(" vqd-status='3'"));
+    EXPECT_THAT(ElementOf<char>(patched), HasSubstr(" vqd-status='3'"));
     // Defaults and unset values write nothing.
-    std::string text = Element(CAgentStartupAnnouncement());
-    for (const char* unset : {"agent-status", "send-new-schemas", "connection", "-list"})
-        EXPECT_EQ(std::string::npos, text.find(unset)) << text;
-    EXPECT_NE(std::string::npos, text.find("<host-info os='' version=''/>"));
+    EXPECT_THAT(ElementOf<char>(CAgentStartupAnnouncement()),
+                AllOf(Not(HasSubstr("agent-status")), Not(HasSubstr("send-new-schemas")), Not(HasSubstr("connection")),
+                      Not(HasSubstr("-list")), HasSubstr("<host-info os='' version=''/>")));
     SetSerializeDefaults(true);
-    text = Element(CAgentStartupAnnouncement());
+    const std::string text = ElementOf<char>(CAgentStartupAnnouncement());
     SetSerializeDefaults(false);
-    for (const char* byDefault : {" use-local-settings='false'", " send-new-schemas='true'"})
-        EXPECT_NE(std::string::npos, text.find(byDefault)) << text;
-    EXPECT_EQ(std::string::npos, text.find("persistent-connection"));
+    EXPECT_THAT(text, AllOf(HasSubstr(" use-local-settings='false'"), HasSubstr(" send-new-schemas='true'"),
+                            Not(HasSubstr("persistent-connection"))));
 }
 
 TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
@@ -133,12 +111,11 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
         ASSERT_TRUE(back && back->GetRequests().size() == 1 && back->GetResponses().size() == 1);
         auto* read = dynamic_cast<CAgentStartupAnnouncement*>(back->GetRequests()[0]);
-        ASSERT_NE(nullptr, read);
-        EXPECT_NE(nullptr, dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
+        ASSERT_TRUE(read && dynamic_cast<CAgentStartupAcknowledgement*>(back->GetResponses()[0]));
         // Every field is read as sent. The modules' read-only status policies
         // come back as DOM nodes, written in the DOM's attribute order, and
         // typed for the status details; from then on the text is stable.
-        const std::string sent = Element(announcement), got = Element(*read);
+        const std::string sent = ElementOf<char>(announcement), got = ElementOf<char>(*read);
         EXPECT_EQ(sent.substr(0, sent.find("<module ")), got.substr(0, got.find("<module ")));
         EXPECT_EQ(sent.substr(sent.find("</module-list>")), got.substr(got.find("</module-list>")));
         std::unique_ptr<CCmlMessage> again = RoundTrip(*back);
@@ -151,31 +128,26 @@ TEST(AgentInfo, AnnouncementsSurviveTheRoundTripInEveryNamespace) {
         EXPECT_NE(nullptr, dynamic_cast<CPolicyNode*>(module.GetPolicy(0)));
         std::vector<CPolicySource*> policies = module.GetPolicies(kNsAgentStatusDetails);
         auto* typed = policies.size() == 1 ? dynamic_cast<CCmlAvpSections*>(policies[0]) : nullptr;
-        ASSERT_NE(nullptr, typed);
-        ASSERT_NE(nullptr, typed->FindSection(L"engine"));
+        ASSERT_TRUE(typed && typed->FindSection(L"engine"));
         EXPECT_EQ(L"on", typed->FindSection(L"engine")->FindParameter(L"state")->GetValue());
     }
 }
 
 TEST(AgentInfo, ReadingKeepsToItsNamespacesAndStatusRules) {
-    CCmlParser parser;
-    CCmlDOM_Element element =
-        RootOf(parser,
-               "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
-               "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
-               "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
-               "</agent-startup-announcement>");
     CAgentStartupAnnouncement announcement;
-    announcement.Deserialize(element);
+    ReadFrom(announcement,
+             "<agent-startup-announcement xmlns='https://schemas.example.org/xml/cml/Message/AgentMessages' "
+             "schema-version='1.0.4' request-id='1' agent-status='junk' persistent-connection='TRUE'>"
+             "<module-list><module name='a'/><x:module xmlns:x='urn:x' name='b'/></module-list>"
+             "</agent-startup-announcement>");
     const CAgentInfoContent& content = announcement.GetContent();
     EXPECT_TRUE(content.agentStatus == OVX_I_CML_STATUS_NOT_SET && content.packageStatus == OVX_I_CML_STATUS_NOT_SET);
     EXPECT_TRUE(content.persistentConnection == kTriUnset && content.sendNewSchemas);
     ASSERT_EQ(1u, content.modules.size());
     EXPECT_EQ(L"a", content.modules[0].GetName());
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { content.GetContentDate(0); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, Failure([&] {
-                                          announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr));
-                                      }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { content.GetContentDate(0); }));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
+              CodeOf([&] { announcement.GetContent().AddPolicy(static_cast<CPolicySource*>(nullptr)); }));
 }
 
 // A module's status text is the catalog's: the texts a heartbeat writes
@@ -184,16 +156,12 @@ TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
     auto written = [] {
         CAgentStartupAnnouncement announcement;
         announcement.GetContent().modules.push_back(CModuleInfo(L"scanner", L"2.1", OVX_E_UNEXPECTED));
-        std::ostringstream out;
-        announcement.Serialize(out);
-        return out.str();
+        return Written(announcement);
     };
     const std::string fromCatalog = "status-text='An unexpected internal failure occurred. [ID=0xc7210005]'";
-    for (int time = 0; time < 2; ++time) EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    for (int time = 0; time < 2; ++time) EXPECT_THAT(written(), HasSubstr(fromCatalog));
     ovxToolsLib::ovxCloseCatalog();
-    const std::string without = written();
-    EXPECT_NE(std::string::npos, without.find("status-text='Status 2 retrieving message text for [0xc7210005]'"))
-        << without;
+    EXPECT_THAT(written(), HasSubstr("status-text='Status 2 retrieving message text for [0xc7210005]'"));
     ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
-    EXPECT_NE(std::string::npos, written().find(fromCatalog));
+    EXPECT_THAT(written(), HasSubstr(fromCatalog));
 }

@@ -2,7 +2,6 @@
 #include "cml/documents/cmlPolicy.h"
 #include "cml_documents_test_support.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
@@ -19,8 +18,7 @@ CPolicyData Data(uint32_t code = 0) {
     return data;
 }
 
-class Policy : public ::testing::Test {
-protected:
+struct Policy : ::testing::Test {
     void TearDown() override { SetSerializeDefaults(false); }
 };
 
@@ -38,44 +36,35 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
     bare.SetElementName(L"policy-item");
     EXPECT_EQ(L"<policy-item/>\n", ElementOf(bare));
 
-    CCmlParser parser;
     CPolicyItem read;
-    for (auto code : {std::make_pair("0x12ab", 4779u), std::make_pair("017", 15u)}) {
-        CCmlDOM_Element element = RootOf(parser, std::string("<policy-item code='") + code.first + "'/>");
-        read.Deserialize(element);
-        EXPECT_EQ(code.second, read.GetCode());
-    }
+    for (auto code : {std::make_pair("0x12ab", 4779u), std::make_pair("017", 15u)})
+        EXPECT_EQ(code.second, ReadFrom(read, std::string("<policy-item code='") + code.first + "'/>").GetCode());
     EXPECT_EQ(L"policy-item", read.GetElementName());
     // A request skips foreign items; a message without items is refused.
-    CCmlDOM_Element element = RootOf(
-        parser,
-        "<get-policy-request xmlns='https://schemas.example.org/xml/cml/Message/PolicyMessages' schema-version='1.0.0' "
-        "request-id='1'><policy-item name='a'/><x:policy-item xmlns:x='urn:other' name='b'/><other name='c'/>"
-        "</get-policy-request>");
     CGetPolicyRequest request;
-    request.Deserialize(element);
+    ReadFrom(request,
+             "<get-policy-request xmlns='https://schemas.example.org/xml/cml/Message/PolicyMessages' "
+             "schema-version='1.0.0' request-id='1'><policy-item name='a'/><x:policy-item xmlns:x='urn:other' "
+             "name='b'/><other name='c'/></get-policy-request>");
     ASSERT_EQ(1u, request.GetCount());
     EXPECT_EQ(L"a", request.GetItem(0)->GetName());
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { request.GetItem(1); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { request.GetItem(1); }));
 
-    std::ostringstream out;
     ExpectRefusal(OVX_E_CML_NO_POLICY, L"Serializing get-policy-request", L"No policy specified",
-                  [&] { CGetPolicyRequest().WriteElement(out, 0); });
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CSetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
-    EXPECT_EQ(OVX_E_CML_NO_POLICY, Failure([&] { CGetPolicyResponse().WriteElement(out, 0); }).GetErrorCode());
+                  [] { ElementOf<char>(CGetPolicyRequest()); });
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([] { ElementOf<char>(CSetPolicyResponse()); }));
+    EXPECT_EQ(OVX_E_CML_NO_POLICY, CodeOf([] { ElementOf<char>(CGetPolicyResponse()); }));
     CNamespaceSet namespaces;
     EXPECT_EQ(L"Constructing set-policy-request namespace set",
               Failure([&] { CSetPolicyRequest().CollectNamespaces(namespaces); }).GetOperation());
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT,
-              Failure([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CodeOf([&] { request.AddItem(static_cast<CPolicyItem*>(nullptr)); }));
     // A response item without content needs a code.
     CGetPolicyResponse response;
     response.AddItem(Data(1));
     response.CollectNamespaces(namespaces);
     response.AddItem(Data());
-    const CCmlException error = Failure([&] { response.CollectNamespaces(namespaces); });
-    EXPECT_EQ(L"Constructing get-policy-response namespace set", error.GetOperation());
-    EXPECT_EQ(L"No policy specified", error.GetMessage());
+    ExpectRefusal(0, L"Constructing get-policy-response namespace set", L"No policy specified",
+                  [&] { response.CollectNamespaces(namespaces); });
 }
 
 TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveTheirDocuments) {
@@ -83,20 +72,19 @@ TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveThei
     typed.SetName(L"x");
     for (bool defaults : {false, true}) {
         SetSerializeDefaults(defaults);
-        std::wostringstream out;
-        typed.WriteAttributes(out);
-        EXPECT_EQ(defaults, out.str().find(L" valid='true'") != std::wstring::npos) << out.str();
-        EXPECT_EQ(std::wstring::npos, out.str().find(defaults ? L"overwrite" : L"valid=")) << out.str();
+        const std::wstring text = TextOf<wchar_t>([&](auto& out) { typed.WriteAttributes(out); });
+        EXPECT_EQ(defaults, text.find(L" valid='true'") != std::wstring::npos) << text;
+        EXPECT_EQ(std::wstring::npos, text.find(defaults ? L"overwrite" : L"valid=")) << text;
     }
 
     CCmlParser parser;
     CCmlDOM_Element element = RootOf(parser, kPolicyXml);
     CPolicyNode node(element);
-    EXPECT_TRUE(!node.GetValid() && node.GetSourceKind() == kPolicyNodeKind);
-    EXPECT_EQ(L"settings", std::wstring(node.getLocalName()));  // the wrapper's buffer: read alone
-    EXPECT_EQ(L"srv 7 1.0.0", node.GetName() + L" " + node.GetVersion() + L" " + node.GetSchemaVersion());
+    EXPECT_EQ(L"0|1|settings|srv|7|1.0.0|",
+              Joined({node.GetValid(), node.GetSourceKind() == kPolicyNodeKind, node.getLocalName(), node.GetName(),
+                      node.GetVersion(), node.GetSchemaVersion()}));
     CPolicyNode none{CCmlDOM_Element()};
-    EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { none.GetName(); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf([&] { none.GetName(); }));
     EXPECT_EQ(L"Getting policy node version #", Failure([&] { none.GetVersion(); }).GetOperation());
     EXPECT_EQ(L"Getting policy node valid attribute", Failure([&] { none.GetValid(); }).GetOperation());
     // A policy node outlives every document it came from.
@@ -117,9 +105,7 @@ TEST_F(Policy, PolicyNodesDisagreeWithTypedPoliciesOnAMissingValidAndOutliveThei
     std::unique_ptr<CPolicySource> clone(copy->GetPolicy(1)->Clone());
     copy.reset();  // and the message holding the originals
     EXPECT_EQ(L"srv", clone->GetName());
-    const std::wstring written = ElementOf(*clone);
-    EXPECT_NE(std::wstring::npos, written.find(L"<p:server host='a&amp;b'/>"));
-    EXPECT_NE(std::wstring::npos, written.find(L"<!-- kept -->"));
+    EXPECT_THAT(ElementOf(*clone), AllOf(HasSubstr(L"<p:server host='a&amp;b'/>"), HasSubstr(L"<!-- kept -->")));
     kept->SetSchemaVersion(L"1.0.1");
     EXPECT_EQ(L"1.0.0", static_cast<CPolicyNode*>(clone.get())->GetSchemaVersion());  // copies are independent
 }
@@ -149,14 +135,12 @@ TEST_F(Policy, TheFourMessagesSurviveTheRoundTripInBothNamespaces) {
         message.AddResponse(Place(outcome, older));
 
         std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-        ASSERT_NE(nullptr, back);
+        ASSERT_TRUE(back && back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
         EXPECT_EQ(Written(message), Written(*back));
-        ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
-        EXPECT_NE(nullptr, dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]));
-        EXPECT_NE(nullptr, dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]));
         auto* readSet = dynamic_cast<CSetPolicyRequest*>(back->GetRequests()[1]);
         auto* readAnswer = dynamic_cast<CGetPolicyResponse*>(back->GetResponses()[0]);
-        ASSERT_TRUE(readSet && readAnswer);
+        ASSERT_TRUE(readSet && readAnswer && dynamic_cast<CGetPolicyRequest*>(back->GetRequests()[0]) &&
+                    dynamic_cast<CSetPolicyResponse*>(back->GetResponses()[1]));
         EXPECT_EQ(L"7", readSet->GetPolicy(0)->GetVersion());
         ASSERT_NE(nullptr, readAnswer->GetItem(0)->GetPolicy());
         EXPECT_EQ(L"srv", readAnswer->GetItem(0)->GetPolicy()->GetName());

@@ -1,12 +1,10 @@
 #include "cml/core/cmlVocabulary.h"
-#include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlAvpSections.h"
 #include "cml/documents/cmlSchema.h"
 #include "cml_documents_test_support.h"
 
 #include <functional>
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
@@ -49,15 +47,13 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaults
     schema = CCmlDOM_Element();
 
     std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
-    ASSERT_NE(nullptr, back);
+    ASSERT_TRUE(back && back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
     EXPECT_EQ(Written(message), Written(*back));  // the same classes, holding the same
-    ASSERT_TRUE(back->GetRequests().size() == 2 && back->GetResponses().size() == 2);
     EXPECT_TRUE(dynamic_cast<CSchemaRequest*>(back->GetRequests()[0]) &&
                 dynamic_cast<CSetSchemaRequest*>(back->GetRequests()[1]) &&
-                dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]));
-    auto* readInventory = dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]);
-    ASSERT_NE(nullptr, readInventory);
-    EXPECT_EQ(L"get-schema-info-response", readInventory->GetTagName());
+                dynamic_cast<CGetSchemaResponse*>(back->GetResponses()[0]) &&
+                dynamic_cast<CSchemaResponse*>(back->GetResponses()[1]));
+    EXPECT_EQ(L"get-schema-info-response", back->GetResponses()[1]->GetTagName());
     // The copies of the schema are the message's own.
     std::unique_ptr<CCmlMessage> clone(back->Clone());
     back.reset();
@@ -72,8 +68,7 @@ TEST(SchemaDocuments, MessagesRoundTripWithTheirSchemasAndFlagsFollowTheDefaults
         ElementOf(info));
     SetSerializeDefaults(false);
 
-    CCmlDOM_Element element = RootOf(parser, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
-    info.Deserialize(element);
+    ReadFrom(info, "<schema-info namespace='n' root='TRUE' cpe-editable='true'/>");
     EXPECT_TRUE(!info.GetRoot() && info.GetCpeEditable());
 }
 
@@ -91,29 +86,20 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     auto check = [&](auto message, const wchar_t* operation) {
         const std::string tag(message.GetTagName().begin(), message.GetTagName().end());
         SCOPED_TRACE(tag);
-        CCmlParser parser;
-        CCmlDOM_Element element =
-            RootOf(parser, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
-                               "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
-        message.Deserialize(element);
+        ReadFrom(message, "<" + tag + " xmlns='https://schemas.example.org/xml/cml/Message/" +
+                              "SchemaMessages' schema-version='1.0.0' request-id='1'>" + items + "</" + tag + ">");
         ASSERT_EQ(1u, message.GetCount());
         EXPECT_EQ(L"urn:a", message.GetItem(0).GetNamespace());
-        const auto& constant = message;
-        const CCmlException error = Failure([&] { constant.GetItem(1); });
-        EXPECT_EQ(operation, error.GetOperation());
-        EXPECT_EQ(OVX_E_CML_BAD_INDEX, error.GetErrorCode());
-        EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { message.GetItem(1); }).GetErrorCode());
+        ExpectRefusal(OVX_E_CML_BAD_INDEX, operation, L"", [&] { std::as_const(message).GetItem(1); });
+        EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { message.GetItem(1); }));
     };
     check(CSchemaRequest(kReqGetSchemaRequest), L"Getting schema request");
     check(CSchemaResponse(kRespSetSchemaResponse), L"Getting schema response");
     check(CSetSchemaRequest(), L"Getting set-schema-request");
     check(CGetSchemaResponse(), L"Getting get-schema-response");
     auto schemaOf = [&](auto data) {
-        CCmlParser parser;
-        CCmlDOM_Element element = RootOf(parser, items.substr(0, items.find("<schema-info xmlns=")));
-        data.Deserialize(element);
-        CCmlDOM_Element nothing;
-        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { data.Deserialize(nothing); }).GetErrorCode());
+        ReadFrom(data, items.substr(0, items.find("<schema-info xmlns=")));
+        EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(data, ""); }));
         return data.GetSchema() == nullptr ? L"none"
                                            : data.GetSchema()->GetNamespace() + L" " + data.GetSchema()->GetVersion();
     };
@@ -128,17 +114,13 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     data.SetCode(7);
     data.SetText(L"ignored with a schema");
     data.SetSchema(schema);
-    const std::wstring text = ElementOf(data, 1);
-    EXPECT_EQ(0u, text.find(L"    <schema-info namespace='urn:s'>\n<schema ")) << text;
-    EXPECT_EQ(std::wstring::npos, text.find(L"code="));
-    EXPECT_NE(std::wstring::npos, text.find(L"    </schema-info>\n"));
-    const CCmlException missing = Failure([&] { ElementOf(CSetSchemaRequestData()); });
-    EXPECT_EQ(L"No schema specified", missing.GetMessage());
-    EXPECT_EQ(OVX_E_CML_NO_SCHEMA, missing.GetErrorCode());
+    EXPECT_THAT(ElementOf(data, 1), AllOf(::testing::StartsWith(L"    <schema-info namespace='urn:s'>\n<schema "),
+                                          Not(HasSubstr(L"code=")), HasSubstr(L"    </schema-info>\n")));
+    ExpectRefusal(OVX_E_CML_NO_SCHEMA, L"", L"No schema specified", [&] { ElementOf(CSetSchemaRequestData()); });
 
     CSchemaNode none{CCmlDOM_Element()};
     for (auto get : {&CSchemaNode::GetNamespace, &CSchemaNode::GetVersion})
-        EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure([&] { (none.*get)(); }).GetErrorCode());
+        EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf([&] { (none.*get)(); }));
     EXPECT_TRUE(CSchemaNode(none).IsNull());
 }
 
@@ -147,14 +129,12 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     for (const wchar_t* name : {L"a", L"b", L"c"}) sections.AddSection(CAvpSection(kNsAvpSections, name));
     EXPECT_EQ(3u, sections.GetCount());
     EXPECT_EQ(L"c", sections.FindSection(3)->GetName());
-    const CCmlException duplicate = Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
-    EXPECT_EQ(L"Inserting AVP section", duplicate.GetOperation());
-    EXPECT_EQ(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, duplicate.GetErrorCode());
+    ExpectRefusal(OVX_E_CML_IMPLICIT_NAMESPACE_CONFLICT, L"Inserting AVP section", L"",
+                  [&] { sections.AddSection(CAvpSection(kNsAvpSections, L"d", 2)); });
     // The next number for an unnumbered section is the one after the last
     // it gave: taken by a numbered one, it is refused.
     sections.AddSection(CAvpSection(kNsAvpSections, L"e", 4));
-    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED,
-              Failure([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }).GetErrorCode());
+    EXPECT_EQ(OVX_E_CML_INSERTION_FAILED, CodeOf([&] { sections.AddSection(CAvpSection(kNsAvpSections, L"f")); }));
     CAvpSection section(kNsAvpSections, L"p");
     section.AddParameter(L"x", L"1");
     section.AddParameter(L"a", L"2");
@@ -165,52 +145,43 @@ TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
     CAvpSection other(L"urn:elsewhere", L"q");
     EXPECT_EQ(kNsCommon, other.AddParameter(L"y", L"2").GetNamespaceUri());
     // Reading keeps explicit ordinals and numbers the rest.
-    CCmlParser parser;
-    CCmlDOM_Element element = RootOf(
-        parser,
-        "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' schema-version='2.0.1' "
-        "name='n'>"
-        "<section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' name='a' "
-        "value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section>"
-        "<section name='none'/><section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
     CCmlAvpSections read;
-    read.Deserialize(element);
+    ReadFrom(read,
+             "<policy xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' schema-version='2.0.1' "
+             "name='n'><section name='five' ordinal='5'><param xmlns='https://schemas.example.org/xml/cml/common' "
+             "name='a' value='1'/><param xmlns='urn:unrelated' name='b' value='2'/></section><section name='none'/>"
+             "<section name='two' ordinal='2'/><x:section xmlns:x='urn:x' name='foreign'/></policy>");
     ASSERT_TRUE(read.GetCount() == 3 && read.FindSection(5) && read.FindSection(6) && read.FindSection(2));
-    EXPECT_EQ(L"five none two", read.FindSection(5)->GetName() + L" " + read.FindSection(6)->GetName() + L" " +
-                                    read.FindSection(2)->GetName());
-    EXPECT_EQ(1u, read.FindSection(5)->GetCount());  // the unrelated param is skipped
-    std::wstring text = ElementOf(read);
+    // The unrelated param is skipped.
+    EXPECT_EQ(L"five|1|none|two|", Joined({read.FindSection(5)->GetName(), read.FindSection(5)->GetCount(),
+                                           read.FindSection(6)->GetName(), read.FindSection(2)->GetName()}));
+    const std::wstring text = ElementOf(read);
     // Ascending ordinals, whatever the order read.
     EXPECT_LT(text.find(L"name='two'"), text.find(L"name='five'"));
     EXPECT_LT(text.find(L"name='five'"), text.find(L"name='none'"));
-    EXPECT_NE(std::wstring::npos,
-              text.find(L"<section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' "
-                        L"name='two' ordinal='2'/>"));
+    EXPECT_THAT(text, HasSubstr(L"<section xmlns='https://schemas.example.org/xml/cml/CommonDocuments/AvpSections' "
+                                L"name='two' ordinal='2'/>"));
     CCmlAvpSections zero;
     zero.AddSection(CAvpSection(kNsAvpSections, L"z", 0));
-    EXPECT_NE(std::wstring::npos, ElementOf(zero).find(L"name='z'/>"));
+    EXPECT_THAT(ElementOf(zero), HasSubstr(L"name='z'/>"));
 }
 
 TEST(GroupSettings, ChildrenAreCarriedUnchangedAndOutliveTheirDocument) {
     std::unique_ptr<CGroupSettingsChildNode> child;
     {
         CCmlParser parser;
-        CCmlDOM_Element element =
-            RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
+        auto element = RootOf(parser, "<s:server xmlns:s='urn:settings' host='h'><s:port>80</s:port></s:server>");
         child = std::make_unique<CGroupSettingsChildNode>(element);
     }
-    EXPECT_EQ(L"s:server urn:settings", child->GetTagName() + L" " + child->GetNamespace());
-    EXPECT_TRUE(child->HasContent() && child->GetChildCount() == 1);
+    EXPECT_EQ(L"s:server|urn:settings|1|1|",
+              Joined({child->GetTagName(), child->GetNamespace(), child->HasContent(), child->GetChildCount()}));
     std::unique_ptr<CGroupSettingsChildSource> clone(child->Clone());
     child.reset();
-    std::ostringstream out;
-    clone->WriteElement(out, 0);
     EXPECT_EQ("<s:server host='h' xmlns:s='urn:settings'>\n    <s:port>\n        80\n    </s:port>\n</s:server>\n",
-              out.str());
+              ElementOf<char>(*clone));
     CGroupSettingsChildNode empty;
     const std::function<void()> calls[] = {[&] { empty.GetTagName(); }, [&] { empty.GetNamespace(); },
                                            [&] { empty.HasContent(); }, [&] { empty.GetChildCount(); }};
-    for (const auto& call : calls) EXPECT_EQ(OVX_E_CML_NULL_NODE, Failure(call).GetErrorCode());
-    CCmlDOM_Element none;
-    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, Failure([&] { empty.Deserialize(none); }).GetErrorCode());
+    for (const auto& call : calls) EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf(call));
+    EXPECT_EQ(OVX_E_CML_NULL_ELEMENT, CodeOf([&] { ReadFrom(empty, ""); }));
 }

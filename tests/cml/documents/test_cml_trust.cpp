@@ -1,14 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-
-#include "cml/core/cmlNamespaces.h"
 #include "cml/documents/cmlTrust.h"
 #include "cml_documents_test_support.h"
 
-using namespace ovx::cml;
 using namespace ovx::cml::testing;
 
 namespace {
@@ -35,52 +27,35 @@ TEST(Trust, PemKeysSplitAndRejoinAndAShortLabelDoesNotCloseItsBeginLine) {
             SCOPED_TRACE(std::string(label.begin(), label.end()) + " width " + std::to_string(width));
             std::wstring begin, end, body;
             ExtractPemBoundaries(Pem(label, Body(130), width).c_str(), begin, end, body);
-            EXPECT_EQ(L"-----BEGIN " + label + L"-----", begin);
-            EXPECT_EQ(L"-----END " + label + L"-----", end);
-            EXPECT_EQ(Body(130), body);
-            CCmlKey key(body, begin, end, L"RSA", 2048);
+            EXPECT_EQ(Joined({L"-----BEGIN " + label + L"-----", L"-----END " + label + L"-----", Body(130)}),
+                      Joined({begin, end, body}));
             EXPECT_EQ(begin + L"\n" + Body(130).substr(0, 64) + L"\n" + Body(130).substr(64, 64) + L"\n" +
                           Body(130).substr(128) + L"\n" + end,
-                      key.GetPemText());
+                      CCmlKey(body, begin, end, L"RSA", 2048).GetPemText());
         }
     }
     // "-----BEGIN KEY-----" is 19 characters: the search for the closing
     // dashes starts at 20, inside the body's line, so the begin "line" runs
     // on to the end line's dashes, and no end line is left to find.
     std::wstring begin, end, body;
-    CCmlException error = Failure([&] { ExtractPemBoundaries(Pem(L"KEY", Body(40), 64).c_str(), begin, end, body); });
-    EXPECT_EQ(L"Source string is invalid", error.GetMessage());
-    EXPECT_EQ(L"Extracting PEM EBs", error.GetOperation());
+    ExpectRefusal(0, L"Extracting PEM EBs", L"Source string is invalid",
+                  [&] { ExtractPemBoundaries(Pem(L"KEY", Body(40), 64).c_str(), begin, end, body); });
     EXPECT_EQ(L"Source string is NULL", Failure([&] { ExtractPemBoundaries(nullptr, begin, end, body); }).GetMessage());
-    EXPECT_EQ(
-        L"Source string is invalid",
-        Failure([&] { ExtractPemBoundaries(L"-----BEGIN PUBLIC KEY-----\nAAAA\n", begin, end, body); }).GetMessage());
+    ExpectRefusal(0, L"", L"Source string is invalid",
+                  [&] { ExtractPemBoundaries(L"-----BEGIN PUBLIC KEY-----\nAAAA\n", begin, end, body); });
 }
 
 TEST(Trust, KeyElementsReadTheirContentStrictly) {
-    CCmlParser parser;
     CCmlKey key;
-    CCmlDOM_Element cdata =
-        RootOf(parser, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
-    const CCmlException error = Failure([&] { key.Deserialize(cdata); });
-    EXPECT_EQ(OVX_E_CML_MISSING_ELEMENT, error.GetErrorCode()) << error.GetMessage();
-    EXPECT_EQ(L"Invalid content:  missing key", error.GetMessage());
-    CCmlDOM_Element empty = RootOf(parser, "<key/>");
-    EXPECT_EQ(L"Invalid content:  missing key", Failure([&] { key.Deserialize(empty); }).GetMessage());
-    CCmlDOM_Element other = RootOf(parser, "<lock>x</lock>");
-    EXPECT_EQ(L"Invalid content", Failure([&] { key.Deserialize(other); }).GetMessage());
-    CCmlDOM_Element good =
-        RootOf(parser, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
-    key.Deserialize(good);
-    EXPECT_EQ(0u, key.GetLength());
-    EXPECT_EQ(L"AAAA", key.GetKeyBody());
-    std::wostringstream out;
-    key.WriteAttributes(out);
-    EXPECT_EQ(L"", out.str());
-    CCmlKey none;
-    std::ostringstream element;
-    none.Serialize(element, 1);
-    EXPECT_EQ("    <key></key>\n", element.str());
+    ExpectRefusal(OVX_E_CML_MISSING_ELEMENT, L"", L"Invalid content:  missing key", [&] {
+        ReadFrom(key, "<key><![CDATA[-----BEGIN PUBLIC KEY-----\nAA\n-----END PUBLIC KEY-----]]></key>");
+    });
+    ExpectRefusal(0, L"", L"Invalid content:  missing key", [&] { ReadFrom(key, "<key/>"); });
+    ExpectRefusal(0, L"", L"Invalid content", [&] { ReadFrom(key, "<lock>x</lock>"); });
+    ReadFrom(key, "<key length='abc'>-----BEGIN PUBLIC KEY-----\nAA AA\n-----END PUBLIC KEY-----</key>");
+    EXPECT_EQ(L"0|AAAA|", Joined({key.GetLength(), key.GetKeyBody()}));
+    EXPECT_EQ(L"", TextOf<wchar_t>([&](auto& out) { key.WriteAttributes(out); }));
+    EXPECT_EQ("    <key></key>\n", TextOf([](auto& out) { CCmlKey().Serialize(out, 1); }));
 }
 
 TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
@@ -93,21 +68,17 @@ TEST(Trust, ExchangeKeysDocumentsRoundTripAndKeepTheirKeys) {
     message.AddResponse(response);
     std::unique_ptr<CCmlMessage> back = RoundTrip(message, true);
     ASSERT_NE(nullptr, back);
-    auto* read = dynamic_cast<CExchangeKeysRequest*>(back->GetRequests()[0]);
-    ASSERT_NE(nullptr, read);
-    ASSERT_EQ(2u, read->GetKeyCount());
-    EXPECT_EQ(Body(200), read->GetKey(1)->GetKeyBody());
-    auto* readResponse = dynamic_cast<CExchangeKeysResponse*>(back->GetResponses()[0]);
-    ASSERT_NE(nullptr, readResponse);
-    EXPECT_EQ(0u, readResponse->GetKeyCount());
     EXPECT_EQ(Written(message), Written(*back));
+    auto* read = dynamic_cast<CExchangeKeysRequest*>(back->GetRequests()[0]);
+    auto* readResponse = dynamic_cast<CExchangeKeysResponse*>(back->GetResponses()[0]);
+    ASSERT_TRUE(read && readResponse);
+    ASSERT_EQ(2u, read->GetKeyCount());
+    EXPECT_EQ(Joined({Body(200), 0}), Joined({read->GetKey(1)->GetKeyBody(), readResponse->GetKeyCount()}));
 
     EXPECT_EQ(L"Invalid vector index", Failure([&] { read->GetKey(2); }).GetMessage());
-    const CKeyList& keys = *read;
-    EXPECT_EQ(OVX_E_CML_BAD_INDEX, Failure([&] { keys.GetKey(2); }).GetErrorCode());
-    EXPECT_EQ(L"Invalid argument",
-              Failure([&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); }).GetMessage());
-    EXPECT_EQ(L"Invalid argument", Failure([&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); }).GetMessage());
+    EXPECT_EQ(OVX_E_CML_BAD_INDEX, CodeOf([&] { static_cast<const CKeyList&>(*read).GetKey(2); }));
+    ExpectRefusal(0, L"", L"Invalid argument", [&] { read->AddKey(static_cast<const wchar_t*>(nullptr), nullptr, 0); });
+    ExpectRefusal(0, L"", L"Invalid argument", [&] { read->AddKey(static_cast<CCmlKey*>(nullptr)); });
     // Assignment appends copies of the other's keys to those held.
     CExchangeKeysRequest more;
     more.AddKey(Pem(L"PUBLIC KEY", Body(10), 64).c_str(), nullptr, 0);
