@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "Simulator.h"
 #include "sensor_services/Answers.h"
@@ -39,10 +40,8 @@ uint32_t OnComplete(const char*) {
 }
 bool Seen(const std::string& prefix) {
     std::lock_guard<std::mutex> hold(g_events.lock);
-    for (const std::string& event : g_events.calls) {
-        if (event.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
+    return std::any_of(g_events.calls.begin(), g_events.calls.end(),
+                       [&](const std::string& event) { return event.rfind(prefix, 0) == 0; });
 }
 
 // A simulator serving TLS with the test certificate `pair` (.pem and .key).
@@ -118,7 +117,7 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
         int stallMs;
     } faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0}, {ovxSim::Fault::kStall, 4000},
                   {ovxSim::Fault::kTruncate, 0}, {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
-    CSensorServices* session = Current();
+    session = Current();  // released by the fixture
     ASSERT_NE(nullptr, session);
     for (const auto& fault : faults) {
         SCOPED_TRACE(static_cast<int>(fault.fault));
@@ -133,7 +132,6 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
         ASSERT_TRUE(WaitFor([&] { return Both("heartbeat") >= before + (resent ? 2 : 1); }, std::chrono::seconds(30)));
         EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }, std::chrono::seconds(30)));
     }
-    session->Release();
 }
 
 // A server whose certificate the agent does not trust is refused, and the
@@ -185,17 +183,13 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
     secondary->InjectFault(ovxSim::Fault::kBusy, 3);
     std::thread chaos([&] { std::this_thread::sleep_for(std::chrono::milliseconds(150)), primary->RefuseFor(1); });
     // Four agent threads, each asking for policies of its own.
-    std::vector<std::thread> agents;
-    for (int t = 0; t < 4; ++t) {
-        agents.emplace_back([t] {
-            for (int i = 0; i < 25; ++i) {
-                SS_HMESSAGE heartbeat = Asking({"p-" + std::to_string(t) + "-" + std::to_string(i)});
-                if (heartbeat != nullptr && PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        });
-    }
-    for (std::thread& agent : agents) agent.join();
+    OnThreads(4, [](int t) {
+        for (int i = 0; i < 25; ++i) {
+            SS_HMESSAGE heartbeat = Asking({"p-" + std::to_string(t) + "-" + std::to_string(i)});
+            if (heartbeat != nullptr && PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
     chaos.join();
     // A heartbeat may still be on the wire, or waiting for its retry: the
     // items arrive in the end, each of them.
@@ -226,8 +220,7 @@ TEST_F(EndToEnd, WhatTheSimulatorAnswersReachesTheAgentToTheLetterPlainOrCompres
     for (const bool compress : {false, true}) {
         SCOPED_TRACE(compress);
         if (compress) {
-            ASSERT_EQ(0u, SS_ShutDown());
-            ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+            ASSERT_NO_FATAL_FAILURE(End());
             WriteText(localFile, ReadText(localFile) + "compressPosts=1\n");
             ASSERT_EQ(0u, Init());
         }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "SimXml.h"
 
@@ -120,20 +119,16 @@ TEST(SimPlainXml, AnythingElseIsLeftToTheFullParser) {
 TEST(SimPlainXml, DocumentsAByteAwayFromAHeartbeatAreNeverReadOtherwise) {
     const std::string replacements = std::string("<>&;#'\"/=! \t\r\n\x01\x80\xC3\xFFxX:-.0", 24);
     int read = 0, total = 0;
-    for (size_t i = 0; i < kHeartbeat.size(); ++i) {
-        std::vector<std::string> variants = {kHeartbeat.substr(0, i),
-                                             kHeartbeat.substr(0, i) + kHeartbeat.substr(i + 1)};
-        for (char c : replacements) {
-            std::string changed = kHeartbeat;
-            changed[i] = c;
-            variants.push_back(changed);
-        }
-        for (const std::string& text : variants) {
-            read += AgreesWithExpat(text) ? 1 : 0;
-            ++total;
-        }
-        if (HasFailure()) return;
+    const auto check = [&](const std::string& text) {
+        read += AgreesWithExpat(text) ? 1 : 0;
+        ++total;
+    };
+    for (size_t i = 0; i < kHeartbeat.size() && !HasFailure(); ++i) {
+        check(kHeartbeat.substr(0, i));
+        check(kHeartbeat.substr(0, i) + kHeartbeat.substr(i + 1));
+        for (char c : replacements) check(kHeartbeat.substr(0, i) + c + kHeartbeat.substr(i + 1));
     }
+    ASSERT_FALSE(HasFailure());
     // Both verdicts occur: many such changes leave the document plain (a
     // letter of a value), many break it.
     EXPECT_GT(read, total / 10);

@@ -1,9 +1,9 @@
 // The signature check on real files signed with keys made by the test.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,14 +24,8 @@ using ovxTest::WriteText;
 
 namespace {
 
-std::string Slurp(int fd) {
-    std::string out;
-    char buffer[4096];
-    ssize_t got;
-    lseek(fd, 0, SEEK_SET);
-    while ((got = read(fd, buffer, sizeof(buffer))) > 0) out.append(buffer, static_cast<size_t>(got));
-    return out;
-}
+// All that `fd` reads from its start.
+std::string Slurp(int fd) { return ovxTest::ReadText("/proc/self/fd/" + std::to_string(fd)); }
 
 class IntegrityTest : public ::testing::Test {
 protected:

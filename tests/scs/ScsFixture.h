@@ -4,13 +4,8 @@
 #define OVX_TESTS_SCS_SCSFIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"

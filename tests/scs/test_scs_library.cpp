@@ -2,7 +2,6 @@
 // settings-changed callbacks of the SCS library.
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "scs/ScsFixture.h"

@@ -169,17 +169,13 @@ TEST_F(PostTest, ConnectionsAreKeptAliveAndReusedByConcurrentPosters) {
     EXPECT_EQ(20u, server.Requests());
     EXPECT_EQ(1u, server.Connections());
     std::atomic<int> good{0};
-    std::vector<std::thread> posters;
-    for (int t = 0; t < 4; ++t) {
-        posters.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                std::string body = std::to_string(t) + "-" + std::to_string(i);
-                Answer answer = Post("/echo", body);
-                if (answer.status == 0 && answer.body.find("echo:" + body + ":") == 0) ++good;
-            }
-        });
-    }
-    for (auto& poster : posters) poster.join();
+    ovxTest::OnThreads(4, [&](int t) {
+        for (int i = 0; i < 25; ++i) {
+            const std::string body = std::to_string(t) + "-" + std::to_string(i);
+            const Answer answer = Post("/echo", body);
+            if (answer.status == 0 && answer.body.find("echo:" + body + ":") == 0) ++good;
+        }
+    });
     EXPECT_EQ(100, good.load());
     EXPECT_LE(server.Connections(), 4u);
 }

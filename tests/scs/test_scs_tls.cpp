@@ -21,9 +21,8 @@ protected:
     std::string LocalSettings() override { return "[scs]\n"; }
     // A server at one TLS version, requiring a client certificate or not.
     static std::unique_ptr<TestServer> Serve(int version, bool requireClient) {
-        auto server = requireClient ? std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key",
-                                                                   kCerts + "/ca.pem")
-                                    : std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key");
+        auto server = std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key",
+                                                   requireClient ? kCerts + "/ca.pem" : "");
         SSL_CTX_set_min_proto_version(server->TlsContext(), version);
         SSL_CTX_set_max_proto_version(server->TlsContext(), version);
         server->server().Post("/echo", [](const httplib::Request& request, httplib::Response& response) {

@@ -6,7 +6,6 @@
 // The test command runs a short form; OVX_STRESS_FULL=1 runs 8 threads of
 // 10,000 calls and 200 session cycles.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -147,9 +146,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
             }
             cycling = false;
         });
-        std::vector<std::thread> agents;
-        for (int t = 0; t < threads; ++t) agents.emplace_back([&, t] { Agent(t + 1, calls, made, cycling); });
-        for (std::thread& agent : agents) agent.join();
+        OnThreads(threads, [&](int t) { Agent(t + 1, calls, made, cycling); });
         cycler.join();
         EXPECT_GE(made.load(), threads * calls);
         EXPECT_GT(sessions.load(), 0);

@@ -17,6 +17,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace ovxTest {
 
@@ -65,6 +66,15 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// Runs body(t) for t from 0 to count - 1, each on a thread of its own, all
+// at once; returns when every one has ended.
+template <class Body>
+void OnThreads(int count, Body body) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) threads.emplace_back(body, t);
+    for (std::thread& thread : threads) thread.join();
 }
 
 // What f() returns when run on a thread of its own, joined before return.

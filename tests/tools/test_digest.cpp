@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "ovxStatus.h"
 #include "tools/ovxDigest.h"
 
 using namespace ovxToolsLib;

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ovxStatus.h"
 #include "tools/c-api-error.h"
 #include "tools/jsexception.h"
 #include "tools/ovxError.h"
@@ -30,12 +29,9 @@ TEST_F(ErrorTest, CatalogAddressOfACodeAndOperatingSystemErrors) {
     EXPECT_EQ(0x4004, OVXError::CatalogMessage(0x47560004u));
     EXPECT_EQ(0x7FFFFFFF, OVXError::CatalogSet(0xC0050001u));
     EXPECT_EQ(2, OVXError::CatalogSet(0xC0010001u));
-    EXPECT_EQ(0xC721000Au, OVXError::MapOsError(ENOENT));
-    EXPECT_EQ(0xC7210003u, OVXError::MapOsError(EINVAL));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(ENOSPC));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(EFBIG));
-    EXPECT_EQ(0xC7210025u, OVXError::MapOsError(EBUSY));
-    EXPECT_EQ(99u, OVXError::MapOsError(99));
+    const std::pair<int, uint32_t> os[] = {{ENOENT, 0xC721000Au}, {EINVAL, 0xC7210003u}, {ENOSPC, 0xC721001Eu},
+                                           {EFBIG, 0xC721001Eu},  {EBUSY, 0xC7210025u},  {99, 99u}};
+    for (const auto& [error, code] : os) EXPECT_EQ(code, OVXError::MapOsError(error)) << error;
 }
 
 // A width limits every line, the identifier's included; inserts are

@@ -2,7 +2,6 @@
 // must find every lock it needs free. Each case keeps a thread taking the
 // lock in a loop, forks many times, and lets each child take it once.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

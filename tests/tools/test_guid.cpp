@@ -1,13 +1,12 @@
 // GUID text layout and uniqueness across threads.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/TestFiles.h"
 #include "tools/ovxGuid.h"
 
 using namespace ovxToolsLib;
@@ -30,18 +29,14 @@ TEST(Guid, TextLayoutPlatformVariantsAndUniquenessAcrossThreads) {
     // Unique across two threads.
     constexpr int kPerThread = 100000;
     std::vector<std::string> produced[2];
-    std::thread workers[2];
-    for (int t = 0; t < 2; ++t) {
-        workers[t] = std::thread([&, t] {
-            produced[t].reserve(kPerThread);
-            COVXUXGuid guid;
-            for (int i = 0; i < kPerThread; ++i) {
-                guid.generate();
-                produced[t].emplace_back(guid.text());
-            }
-        });
-    }
-    for (auto& worker : workers) worker.join();
+    ovxTest::OnThreads(2, [&](int t) {
+        produced[t].reserve(kPerThread);
+        COVXUXGuid guid;
+        for (int i = 0; i < kPerThread; ++i) {
+            guid.generate();
+            produced[t].emplace_back(guid.text());
+        }
+    });
     std::set<std::string> all(produced[0].begin(), produced[0].end());
     all.insert(produced[1].begin(), produced[1].end());
     EXPECT_EQ(2u * kPerThread, all.size());

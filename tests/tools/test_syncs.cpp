@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "support/TestFiles.h"
-#include "tools/jsevent.h"
 #include "tools/jssync.h"
 
 using namespace ovxToolsLib;
@@ -14,9 +13,7 @@ using ovxTest::OnAnotherThread;
 
 TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsItAndNestedGuardsCount) {
     jsRecursiveSync sync;
-    ASSERT_EQ(0, sync.lock());
-    ASSERT_EQ(0, sync.lock());
-    ASSERT_EQ(0, sync.lock());
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(0, sync.lock());
     std::atomic<bool> acquired{false};
     std::thread other([&] {
         sync.lock();
@@ -33,16 +30,13 @@ TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsItAndNested
     EXPECT_TRUE(acquired.load());
     // Nested guards on many threads count exactly.
     long counter = 0;
-    std::thread workers[4];
-    for (auto& worker : workers)
-        worker = std::thread([&] {
-            for (int i = 0; i < 2000; ++i) {
-                jsRecursiveLock outer(sync);
-                jsRecursiveLock inner(sync);
-                ++counter;
-            }
-        });
-    for (auto& worker : workers) worker.join();
+    ovxTest::OnThreads(4, [&](int) {
+        for (int i = 0; i < 2000; ++i) {
+            jsRecursiveLock outer(sync);
+            jsRecursiveLock inner(sync);
+            ++counter;
+        }
+    });
     EXPECT_EQ(8000, counter);
     EXPECT_TRUE(ovxTest::WaitFor([&] { return sync.probe(); }));
 }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 #include "ovxStatus.h"
 #include "support/TestFiles.h"

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "support/TestFiles.h"
@@ -42,8 +41,7 @@ TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
 // an uncooperative one runs on; with a kill and no time it ends at once.
 TEST(Thread, StopEndsACooperativeThreadAndKillsOnlyWhenAsked) {
     LambdaThread cooperative([](LambdaThread& self) {
-        while (!self.waitForStop(5)) {
-        }
+        while (!self.waitForStop(5)) continue;
         return 7u;
     });
     ASSERT_TRUE(cooperative.start());
@@ -84,14 +82,13 @@ TEST(Thread, ExitCodesOfAKillFromWithinAndOfAnException) {
         after = true;  // never reached
         return 0u;
     });
-    ASSERT_TRUE(killer.start());
-    ASSERT_TRUE(killer.waitForExit(10000));
-    EXPECT_EQ(57005u, killer.getExitCode());
-    EXPECT_FALSE(after.load());
     LambdaThread thrower([](LambdaThread&) -> uint32_t { throw 5; });
-    ASSERT_TRUE(thrower.start());
-    ASSERT_TRUE(thrower.waitForExit(10000));
-    EXPECT_EQ(0xC7210005u, thrower.getExitCode());
+    for (auto [thread, code] : {std::make_pair(&killer, 57005u), std::make_pair(&thrower, 0xC7210005u)}) {
+        ASSERT_TRUE(thread->start());
+        ASSERT_TRUE(thread->waitForExit(10000));
+        EXPECT_EQ(code, thread->getExitCode());
+    }
+    EXPECT_FALSE(after.load());
 }
 
 TEST(Thread, PriorityLevelsMapBothWays) {
@@ -108,13 +105,8 @@ TEST(Thread, PriorityLevelsMapBothWays) {
 
 TEST(Thread, SeventeenthSlotIsRefused) {
     std::vector<int> slots;
-    for (;;) {
-        int slot = jsThread::allocSlot();
-        if (slot < 0) break;
-        slots.push_back(slot);
-        ASSERT_LE(slots.size(), 16u);
-    }
-    EXPECT_EQ(16u, slots.size());  // no other test holds a slot
+    for (int slot; slots.size() <= 16 && (slot = jsThread::allocSlot()) >= 0;) slots.push_back(slot);
+    ASSERT_EQ(16u, slots.size());  // no other test holds a slot
     EXPECT_EQ(-1, jsThread::allocSlot());
     ASSERT_TRUE(jsThread::setSlot(slots[0], &slots));
     EXPECT_EQ(&slots, jsThread::getSlot(slots[0]));

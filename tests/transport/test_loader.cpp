@@ -1,13 +1,10 @@
 // The loader against real, signed libraries built by this project.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "ovxStatus.h"
 #include "support/TestFiles.h"
@@ -157,18 +154,14 @@ TEST(LoaderLockLife, ACleanupLeavesAHeldLockAndTheNextTakeMakesItAgain) {
     EXPECT_FALSE(lock.Made());
     std::atomic<int> failures{0};
     std::atomic<bool> stop{false};
-    std::vector<std::thread> users;
-    for (int i = 0; i < 3; ++i) {
-        users.emplace_back([&] {
-            for (int round = 0; round < 2000; ++round) {
-                if (lock.Take() != 0 || lock.Give() != 0) ++failures;
-            }
-        });
-    }
     std::thread cleaner([&] {
         while (!stop.load()) mslLoader::mslLoaderCleanup();
     });
-    for (std::thread& user : users) user.join();
+    ovxTest::OnThreads(3, [&](int) {
+        for (int round = 0; round < 2000; ++round) {
+            if (lock.Take() != 0 || lock.Give() != 0) ++failures;
+        }
+    });
     stop = true;
     cleaner.join();
     EXPECT_EQ(0, failures.load());

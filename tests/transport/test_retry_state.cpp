@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,11 +23,8 @@ uint32_t g_serverCount = 1;
 uint32_t g_countStatus = 0;
 
 uint32_t FakeRetrieve(int32_t, const char* section, const char* key, char** value) {
-    *value = nullptr;
     auto it = g_settings.find(std::string(section) + "/" + key);
-    if (it == g_settings.end()) return 0;
-    *value = new char[it->second.size() + 1];
-    std::copy(it->second.c_str(), it->second.c_str() + it->second.size() + 1, *value);
+    *value = it == g_settings.end() ? nullptr : std::strcpy(new char[it->second.size() + 1], it->second.c_str());
     return 0;
 }
 uint32_t FakeCount(int32_t, uint32_t* count) {
@@ -252,11 +250,9 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
             const bool gaveUp = (event.flags & kGaveUp) != 0;
             EXPECT_EQ(gaveUp, subject.TakeGaveUp());
             EXPECT_TRUE(!gaveUp || subject.attempts() == 0);
-            if (event.traced != nullptr) {
-                EXPECT_NE(FakeOwner::lines.end(),
-                          std::find(FakeOwner::lines.begin(), FakeOwner::lines.end(), std::string(event.traced)))
-                    << event.traced;
-            }
+            EXPECT_TRUE(event.traced == nullptr ||
+                        std::count(FakeOwner::lines.begin(), FakeOwner::lines.end(), event.traced) > 0)
+                << event.traced;
         }
     }
 }
@@ -267,10 +263,10 @@ TEST_F(RetryTest, SchedulesFollowTheRulesStepByStep) {
 // the delays fill the whole window [ceiling x (1 - j), ceiling] (ten equal
 // buckets, none empty) and none goes above the ceiling.
 TEST_F(RetryTest, JitterSpreadsDelaysAtTheCeilingOverTheWholeWindowAndNeverAboveIt) {
-    g_settings["sensor_services/retryInterval"] = "60000";
-    g_settings["sensor_services/retryCeiling"] = "60000";
-    g_settings["sensor_services/maxServerRetry"] = "1000000";
-    g_settings["sensor_services/retryJitter"] = "50";
+    g_settings = {{"sensor_services/retryInterval", "60000"},
+                  {"sensor_services/retryCeiling", "60000"},
+                  {"sensor_services/maxServerRetry", "1000000"},
+                  {"sensor_services/retryJitter", "50"}};
     Start();
     EXPECT_EQ(50u, state.retryJitter());
     const uint32_t lowest = 30000, ceiling = 60000;
