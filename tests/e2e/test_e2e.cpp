@@ -77,9 +77,8 @@ protected:
         WriteText(dir + "/policies/scanner-settings.xml",
                   "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/></policy>");
         // Policies that are no XML travel as base64, each length (mod 3) padded its own way.
-        for (const size_t length : {3, 4, 5}) {
+        for (const size_t length : {3, 4, 5})
             WriteText(dir + "/policies/blob-" + std::to_string(length) + ".bin", std::string(length, 'b'));
-        }
         primary = std::make_unique<ovxSim::Simulator>(Config("primary", dir));
         secondary = std::make_unique<ovxSim::Simulator>(Config("secondary", dir));
         ASSERT_GT(primary->Start(), 0);
@@ -108,8 +107,6 @@ protected:
 
     std::unique_ptr<ovxSim::Simulator> primary, secondary;
 };
-
-}  // namespace
 
 TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
     const struct {
@@ -158,8 +155,6 @@ TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
 }
 
 // ---- many agent threads against failing servers
-
-namespace {
 
 std::atomic<int> g_failures{0};
 uint32_t CountFailure(uint32_t status, uint32_t kind) {

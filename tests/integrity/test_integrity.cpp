@@ -77,8 +77,6 @@ protected:
              *m_other = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
 };
 
-}  // namespace
-
 // What a tamperer or a broken install can do to the library, its signature
 // or the key file, and the status each gives: no descriptor, ever. A good
 // signature gives the verified bytes.
@@ -157,8 +155,6 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     EVP_PKEY_free(rsa);
     EVP_PKEY_free(ec);
 }
-
-namespace {
 
 // What the signature check probe printed; it is killed after ten seconds.
 // `setuid` runs a copy of it owned by nobody and setuid, started by this

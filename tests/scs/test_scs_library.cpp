@@ -32,8 +32,6 @@ std::string GroupInfo(int32_t destination) {
     return Take(version) + " " + Take(hint);
 }
 
-}  // namespace
-
 // An added server is saved with the group section and reads back the same;
 // values a settings file cannot hold are refused and change nothing.
 TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
@@ -99,7 +97,6 @@ TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
 }
 
-namespace {
 std::atomic<int> g_changes{0};
 std::atomic<int32_t> g_changedDestination{-1};
 std::atomic<uint32_t> g_countSeenInCallback{0};

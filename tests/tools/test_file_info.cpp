@@ -36,13 +36,12 @@ TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
 
     // A FIFO with no writer and a folder are refused at once.
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    EXPECT_FALSE(ReadRegularFile(fd, 100, text));
-    close(fd);
-    fd = open(dir.c_str(), O_RDONLY);
-    EXPECT_FALSE(ReadRegularFile(fd, 100, text));
-    close(fd);
+    for (const std::string& path : {fifo, dir}) {
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << path;
+        EXPECT_FALSE(ReadRegularFile(fd, 100, text)) << path;
+        close(fd);
+    }
 }
 
 // A whole-file write replaces the file or leaves it as it was, with no

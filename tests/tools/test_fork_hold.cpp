@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cctype>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -88,12 +87,8 @@ TEST_P(ForkWhileHeld, EveryChildTakesTheLock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locks, ForkWhileHeld,
-                         ::testing::Values(LockUser{"registered lock", &RegisteredLock, false},
-                                           LockUser{"trace route", &RoutedLine, false},
-                                           LockUser{"GUID state", &NewGuid, false},
-                                           LockUser{"system log", &SystemLogLine, true}),
-                         [](const ::testing::TestParamInfo<LockUser>& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
+                         ::testing::Values(LockUser{"registered_lock", &RegisteredLock, false},
+                                           LockUser{"trace_route", &RoutedLine, false},
+                                           LockUser{"GUID_state", &NewGuid, false},
+                                           LockUser{"system_log", &SystemLogLine, true}),
+                         [](const ::testing::TestParamInfo<LockUser>& info) { return std::string(info.param.name); });

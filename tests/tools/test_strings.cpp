@@ -54,10 +54,8 @@ TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
     char text[] = "a,b,,c";
     char* position = nullptr;
     std::string seen;
-    for (char* token = cStrTok(text, ",", &position); token; token = cStrTok(nullptr, ",", &position)) {
-        seen += token;
-        seen += '|';
-    }
+    for (char* token = cStrTok(text, ",", &position); token; token = cStrTok(nullptr, ",", &position))
+        seen += std::string(token) + '|';
     EXPECT_EQ("a|b|c|", seen);
 }
 

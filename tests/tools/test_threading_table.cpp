@@ -30,18 +30,12 @@ uint32_t CountUnlock(ovxSyncHandle) {
 TEST(ThreadingTable, AGuardReleasesOnlyWhatItTook) {
     ovxThreadingFunctions table = *ovxGetThreadingFunctions();
     table.Unlock = CountUnlock;
-    table.Lock = AcceptLock;
-    {
-        ovxSyncGuard hold(&table, 7);
-        EXPECT_EQ(0u, hold.Status());
+    for (const auto& [lock, status] :
+         {std::make_pair(&AcceptLock, 0u), std::make_pair(&RefuseLock, OVX_E_UNEXPECTED)}) {
+        table.Lock = lock;
+        EXPECT_EQ(status, ovxSyncGuard(&table, 7).Status());  // the guard ends with the statement
+        EXPECT_EQ(1, g_unlocks.load());
     }
-    EXPECT_EQ(1, g_unlocks.load());
-    table.Lock = RefuseLock;
-    {
-        ovxSyncGuard hold(&table, 7);
-        EXPECT_EQ(OVX_E_UNEXPECTED, hold.Status());
-    }
-    EXPECT_EQ(1, g_unlocks.load());
 }
 
 TEST(ThreadingTable, EventsAndSyncsByHandleAndTheProcessWideLock) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -92,14 +91,9 @@ TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
 TEST_F(LoaderTest, ALibraryThatFailsItsCheckIsNeverOpened) {
     mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const std::string library = m_dir + "/" + kLibraryName;
-    std::fstream file(library, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekg(4000);
-    char byte = 0;
-    file.read(&byte, 1);
-    file.seekp(4000);
-    byte = static_cast<char>(byte ^ 0x5a);
-    file.write(&byte, 1);
-    file.close();
+    std::string bytes = ovxTest::ReadText(library);
+    bytes.at(4000) ^= 0x5a;
+    ovxTest::WriteText(library, bytes);
     EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "does not verify"));
     EXPECT_FALSE(Traced(SS_TRACE_LOADER, "About to load library"));

@@ -80,8 +80,6 @@ protected:
     ovxToolsLib::ovxTimeSource m_previous = nullptr;
 };
 
-}  // namespace
-
 // The settings and their defaults, and a server list that cannot be read or
 // is empty, at the start and at a reload.
 TEST_F(RetryTest, SettingsDefaultsAndTheServerCount) {
@@ -144,7 +142,6 @@ TEST_F(RetryTest, SetServerRecordsTheSwitch) {
 // last one, the return to the primary, the back-off status that neither
 // counts nor moves, the server's own delay (Retry-After) and the special
 // results.
-namespace {
 constexpr uint32_t kBackOff = OVX_I_SCS_BACK_OFF;
 constexpr uint32_t kAgain = OVX_E_TRY_AGAIN;
 constexpr uint32_t kNone = OVX_E_NOTHING_OPEN;
