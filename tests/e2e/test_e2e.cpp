@@ -109,23 +109,21 @@ protected:
 };
 
 TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
-    const struct {
-        ovxSim::Fault fault;
-        int stallMs;
-    } faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0}, {ovxSim::Fault::kStall, 4000},
-                  {ovxSim::Fault::kTruncate, 0}, {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
+    const std::pair<ovxSim::Fault, int> faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0},
+                                                    {ovxSim::Fault::kStall, 4000}, {ovxSim::Fault::kTruncate, 0},
+                                                    {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
     session = Current();  // released by the fixture
     ASSERT_NE(nullptr, session);
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(static_cast<int>(fault.fault));
+    for (const auto& [fault, stallMs] : faults) {
+        SCOPED_TRACE(static_cast<int>(fault));
         const int before = Both("heartbeat");
-        for (auto* server : {primary.get(), secondary.get()}) server->InjectFault(fault.fault, 1, fault.stallMs);
+        for (auto* server : {primary.get(), secondary.get()}) server->InjectFault(fault, 1, stallMs);
         ASSERT_EQ(0u, PostHeartbeat(Asking({}), nullptr, nullptr));
         // Whichever server took it, and however often it had to be sent:
         // it arrived and nothing is left waiting.
         // A fault that broke the post itself has the heartbeat sent again;
         // an answer that cannot be read still means it was delivered.
-        const bool resent = fault.fault != ovxSim::Fault::kTruncate && fault.fault != ovxSim::Fault::kGarble;
+        const bool resent = fault != ovxSim::Fault::kTruncate && fault != ovxSim::Fault::kGarble;
         ASSERT_TRUE(WaitFor([&] { return Both("heartbeat") >= before + (resent ? 2 : 1); }, std::chrono::seconds(30)));
         EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }, std::chrono::seconds(30)));
     }

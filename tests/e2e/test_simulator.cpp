@@ -165,9 +165,8 @@ TEST(SimulatorFiles, FilesOthersCouldReadOrHaveMadeAreRefused) {
 // Run by an ordinary user with a umask of 000, the program makes its state,
 // the state's -wal and -shm and its token file for that user alone.
 TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
-    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs root and setpriv to run the simulator as another user";
-    }
     TempDir temp("ovx-sim-user");
     const std::string program = temp / "agent-manager-sim";
     ASSERT_EQ(0, std::system(("cp " + std::string(OVX_SIM_PROGRAM) + " " + program).c_str()));

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "integrity/ovxIntegrity.h"
@@ -85,12 +86,7 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
     EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
     std::string changed = m_content;
     changed[5000] ^= 1;
-    struct Case {
-        const char* what;
-        std::function<void()> tamper;
-        uint32_t status;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void()>, uint32_t> cases[] = {
         {"one changed byte", [&] { WriteText(m_library, changed); }, OVX_E_SIG_MISMATCH},
         {"a truncated signature", [&] { WriteText(m_library + ".sig", signature.substr(0, 63)); }, OVX_E_SIG_MALFORMED},
         {"a signature too long", [&] { WriteText(m_library + ".sig", signature + "x"); }, OVX_E_SIG_MALFORMED},
@@ -105,12 +101,12 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
         {"a folder for the library", [&] { unlink(m_library.c_str()), mkdir(m_library.c_str(), 0700); },
          OVX_E_LIB_UNREADABLE},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, tamper, status] : cases) {
         Signed();
-        c.tamper();
+        tamper();
         int fd = 7;
-        EXPECT_EQ(c.status, Verify(&fd)) << c.what;
-        EXPECT_EQ(-1, fd) << c.what;
+        EXPECT_EQ(status, Verify(&fd)) << what;
+        EXPECT_EQ(-1, fd) << what;
     }
     EVP_PKEY_free(rsa);
     Signed();
@@ -217,14 +213,9 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
     const std::string rogueKey = m_dir + "/rogue.pem";
     WriteKeys(rogueKey, {m_other});
     const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
-    struct Case {
-        const char* name;
-        std::string keyFile, folder;
-        bool setuid;
-        uint32_t status;
-        const char* refuse;
-    };
-    const Case cases[] = {
+    // What the test is, the key file and the folder the probe uses, whether
+    // it runs setuid, the status it must print, and the calls it refuses.
+    const std::tuple<const char*, std::string, std::string, bool, uint32_t, const char*> cases[] = {
         {"a FIFO for the key file", fifo, kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
         {"a device for the key file", "/dev/zero", kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
         {"a 16 GiB key file", sparse, kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
@@ -234,14 +225,14 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
         {"no in-memory files", ownKey, kServices, false, 0, "memfd"},
         {"no in-memory nor unnamed files", ownKey, kServices, false, OVX_E_LIB_NO_PRIVATE_COPY, "memfd+unnamed"},
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        if (test.setuid && geteuid() != 0) continue;  // only root may start a setuid copy
-        const std::string work = m_dir + "/work-" + std::to_string(&test - cases);
+    int run = 0;
+    for (const auto& [name, keyFile, folder, setuid, status, refuse] : cases) {
+        SCOPED_TRACE(name);
+        if (setuid && geteuid() != 0) continue;  // only root may start a setuid copy
+        const std::string work = m_dir + "/work-" + std::to_string(++run);
         ASSERT_EQ(0, mkdir(work.c_str(), 0777));
         chmod(work.c_str(), 0777);
-        EXPECT_EQ(Expected(test.setuid, test.status),
-                  RunProbe(test.keyFile, test.folder, work, test.setuid, test.refuse));
+        EXPECT_EQ(Expected(setuid, status), RunProbe(keyFile, folder, work, setuid, refuse));
     }
 }
 

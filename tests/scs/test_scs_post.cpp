@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
@@ -98,11 +99,8 @@ protected:
 // connection works (a server that refuses a request that is no post).
 TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
     const uint32_t none = ~0u;  // no connection test for this row
-    const struct {
-        const char* path;
-        int32_t index;
-        uint32_t post, test;
-    } rows[] = {
+    const std::tuple<const char*, int32_t, uint32_t, uint32_t> rows[] = {
+        // path, server, post, test
         // clang-format off
         {"/status/204", 0, 0, 0}, {"/empty", 0, 0, none},
         {"/status/503", 0, OVX_E_SCS_SERVER_BUSY, OVX_E_SCS_SERVER_BUSY},
@@ -118,16 +116,16 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
         // clang-format on
     };
     const uint32_t timeouts[4] = {2000, 300, 0, 0};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.path) + " of server " + std::to_string(row.index));
+    for (const auto& [path, index, post, test] : rows) {
+        SCOPED_TRACE(std::string(path) + " of server " + std::to_string(index));
         const auto start = std::chrono::steady_clock::now();
-        const Answer answer = Post(row.path, "hello", row.index, timeouts);
+        const Answer answer = Post(path, "hello", index, timeouts);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         // These servers send no body, and a failure hands back none.
-        EXPECT_EQ(std::to_string(row.post) + ":", std::to_string(answer.status) + ":" + answer.body);
-        if (row.test != none) {
-            const std::string url = (row.index == 0 ? server.Url() : refused) + row.path;
-            EXPECT_EQ(row.test, SCS_TestCommSettings(url.c_str(), 300, "sensor_services"));
+        EXPECT_EQ(std::to_string(post) + ":", std::to_string(answer.status) + ":" + answer.body);
+        if (test != none) {
+            const std::string url = (index == 0 ? server.Url() : refused) + path;
+            EXPECT_EQ(test, SCS_TestCommSettings(url.c_str(), 300, "sensor_services"));
         }
     }
     const Answer echo = Post("/echo", "payload");  // and the next post works
@@ -205,22 +203,19 @@ TEST_F(PostTest, RetryAfterOfBusyAndBackOffAnswersIsReadInBothFormsAndNothingEls
     struct tm parts {};
     gmtime_r(&ahead, &parts);
     strftime(date, sizeof date, "%a,%%20%d%%20%b%%20%Y%%20%H:%M:%S%%20GMT", &parts);
-    const struct {
-        int status;
-        std::string value;
-        uint32_t least, most;
-    } rows[] = {
+    const std::tuple<int, std::string, uint32_t, uint32_t> rows[] = {
+        // status, Retry-After, least, most
         {429, "3", 3000, 3000},   {503, "120", 120000, 120000},
         {503, date, 9000, 10000}, {503, "Wed,%2021%20Oct%202015%2007:28:00%20GMT", 0, 0},  // gone by
         {429, "soon", 0, 0},      {429, "3abc", 0, 0},
         {429, "-5", 0, 0},        {500, "3", 0, 0},
         {200, "3", 0, 0},
     };
-    for (const auto& row : rows) {
-        const Answer answer = PostEx("/retry/" + std::to_string(row.status) + "/" + row.value, "x", 0);
-        EXPECT_EQ(static_cast<uint32_t>(row.status), answer.info.httpStatus) << row.value;
-        EXPECT_GE(answer.info.retryAfterMs, row.least) << row.status << " " << row.value;
-        EXPECT_LE(answer.info.retryAfterMs, row.most) << row.status << " " << row.value;
+    for (const auto& [status, value, least, most] : rows) {
+        const Answer answer = PostEx("/retry/" + std::to_string(status) + "/" + value, "x", 0);
+        EXPECT_EQ(static_cast<uint32_t>(status), answer.info.httpStatus) << value;
+        EXPECT_GE(answer.info.retryAfterMs, least) << status << " " << value;
+        EXPECT_LE(answer.info.retryAfterMs, most) << status << " " << value;
     }
 }
 

@@ -30,21 +30,19 @@ TEST(Ini, SectionsKeysCommentsAndUtf8) {
 
 // A refused text names its first bad line and leaves the file as it was.
 TEST(Ini, ErrorsNameTheLineAndChangeNothing) {
-    const struct {
-        std::string text;
-        int line;
-    } rows[] = {
+    const std::pair<std::string, int> rows[] = {
+        // the text, its first bad line
         {"[a]\nx=1\nthis line has no equals sign\n", 3},
         {"[a\nx=1\n", 1},
         {"[a]\nx=" + std::string(kMaxIniLine, 'v') + "\n", 2},
         {std::string("[a]\nx=1") + '\0' + "\ny=2\n", 2},
     };
-    for (const auto& row : rows) {
+    for (const auto& [text, bad] : rows) {
         IniFile file;
         file.Set("kept", "k", "v");
         int line = 0;
-        EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(row.text, file, &line)) << row.line;
-        EXPECT_EQ(row.line, line);
+        EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(text, file, &line)) << bad;
+        EXPECT_EQ(bad, line);
         EXPECT_NE(nullptr, file.Find("kept", "k"));
     }
     IniFile file;

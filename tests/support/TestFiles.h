@@ -25,11 +25,8 @@ class TempDir {
 public:
     explicit TempDir(const std::string& name = "ovx") {
         std::string pattern = "/tmp/" + name + "-XXXXXX";
-        if (mkdtemp(&pattern[0]) != nullptr) {
-            m_path = pattern;
-        } else {
-            ADD_FAILURE() << "no temporary folder for " << name;
-        }
+        m_path = mkdtemp(&pattern[0]) != nullptr ? pattern : "";
+        if (m_path.empty()) ADD_FAILURE() << "no temporary folder for " << name;
     }
     ~TempDir() {
         std::error_code ignored;
@@ -46,14 +43,12 @@ private:
 };
 
 inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 

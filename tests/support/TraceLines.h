@@ -25,9 +25,7 @@ struct TraceLine {
 class TraceLines {
 public:
     // A sink that writes here the levels of `mask`, with `context` passed back.
-    static SS_TraceSink Sink(uint32_t mask = 0xFFFFFFFFu, uint32_t context = 0) {
-        return SS_TraceSink{context, mask, &Write};
-    }
+    static SS_TraceSink Sink(uint32_t mask = 0xFFFFFFFFu, uint32_t context = 0) { return {context, mask, &Write}; }
     static void Forget() {
         std::lock_guard<std::mutex> hold(Lock());
         Lines().clear();

@@ -10,19 +10,16 @@ using namespace ovxToolsLib;
 using Unicode = ovxUnicode<wchar_t>;
 
 TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
-    struct Case {
-        std::string bytes;
-        std::wstring expected;
-    } cases[] = {
+    const std::pair<std::string, std::wstring> cases[] = {
         {std::string("a\xFF") + "b", L"a\uFFFDb"},          // never valid byte
         {"\xC3", L"\uFFFD"},                                // truncated sequence
         {"\xC0\xAF", L"\uFFFD\uFFFD"},                      // overlong slash
         {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},            // surrogate half
         {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
-    for (const auto& c : cases) {
+    for (const auto& [bytes, expected] : cases) {
         bool clean = true;
-        EXPECT_EQ(c.expected, Unicode::FromUtf8(c.bytes, &clean));
+        EXPECT_EQ(expected, Unicode::FromUtf8(bytes, &clean));
         EXPECT_FALSE(clean);
     }
     bool clean = true;
@@ -34,15 +31,8 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
 // sequences and bad bytes land at every offset of a piece, and the text is
 // longer than several pieces.
 TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
-    struct Sequence {
-        const char* bytes;
-        std::wstring expected;
-    } sequences[] = {
-        {"\xC3\xA9", L"\u00e9"},
-        {"\xE2\x82\xAC", L"\u20ac"},
-        {"\xF0\x9F\x98\x80", L"\U0001F600"},
-        {"\xFF", L"\uFFFD"},
-    };
+    const std::pair<const char*, std::wstring> sequences[] = {
+        {"\xC3\xA9", L"\u00e9"}, {"\xE2\x82\xAC", L"\u20ac"}, {"\xF0\x9F\x98\x80", L"\U0001F600"}, {"\xFF", L"\uFFFD"}};
     std::string utf8;
     std::wstring expected;
     for (int i = 0; i < 600; ++i) {
@@ -50,9 +40,8 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
             utf8 += static_cast<char>('a' + k);
             expected += static_cast<wchar_t>(L'a' + k);
         }
-        const Sequence& sequence = sequences[i % 4];
-        utf8 += sequence.bytes;
-        expected += sequence.expected;
+        utf8 += sequences[i % 4].first;
+        expected += sequences[i % 4].second;
     }
     utf8 += std::string(1, '\0') + "tail";
     expected += std::wstring(1, L'\0') + L"tail";

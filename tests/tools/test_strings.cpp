@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <tuple>
 
 #include "tools/c-api-string.h"
 #include "tools/ovxCodecvt.h"
@@ -65,14 +66,10 @@ TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
 TEST(SettingValues, NumbersAndFlagsTakeDigitsOnlyAndWarnOtherwise) {
     const ovxSettingRule rule{"retryJitter", 5, 50, 20};
     const std::string longest(64, '7');
-    struct Row {
-        std::string text;
-        uint64_t value;     // of the number under `rule`
-        bool on;            // of the flag, its default being on
-        bool flagWarns;     // the flag is refused too
-        std::string shown;  // the text as the warnings show it
-    };
-    const Row rows[] = {
+    // The text; the number it gives under `rule`; the flag it gives, its
+    // default being on; whether the flag is refused too; the text as the
+    // warnings show it.
+    const std::tuple<std::string, uint64_t, bool, bool, std::string> rows[] = {
         {"5", 5, true, false, ""},
         {"50", 50, true, false, ""},
         {"0", 20, false, false, "0"},  // a good flag, but below the range
@@ -89,19 +86,19 @@ TEST(SettingValues, NumbersAndFlagsTakeDigitsOnlyAndWarnOtherwise) {
         {"a\"b\x01\x7F", 20, true, true, "a?b??"},
         {longest + "9", 20, true, true, longest + "..."},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
+    for (const auto& [text, value, on, flagWarns, shown] : rows) {
+        SCOPED_TRACE(text);
         std::string warning = "stale";
-        EXPECT_EQ(row.value, ReadSettingNumber(rule, row.text.c_str(), warning));
-        EXPECT_EQ(row.value != rule.fallback ? std::string()
-                                             : "The setting retryJitter=\"" + row.shown +
-                                                   "\" is not a whole number from 5 to 50: 20 is used instead.",
+        EXPECT_EQ(value, ReadSettingNumber(rule, text.c_str(), warning));
+        EXPECT_EQ(value != rule.fallback ? std::string()
+                                         : "The setting retryJitter=\"" + shown +
+                                               "\" is not a whole number from 5 to 50: 20 is used instead.",
                   warning);
-        EXPECT_EQ(row.on, ReadSettingFlag("sendAll", row.text.c_str(), true, warning));
-        EXPECT_EQ(!row.flagWarns ? std::string()
-                                 : "The setting sendAll=\"" + row.shown +
-                                       "\" is not a flag (0 for off, another number in digits for on): 1 (on) is "
-                                       "used instead.",
+        EXPECT_EQ(on, ReadSettingFlag("sendAll", text.c_str(), true, warning));
+        EXPECT_EQ(!flagWarns ? std::string()
+                             : "The setting sendAll=\"" + shown +
+                                   "\" is not a flag (0 for off, another number in digits for on): 1 (on) is "
+                                   "used instead.",
                   warning);
     }
     std::string warning;

@@ -25,11 +25,9 @@ protected:
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
-            for (const std::string& file : {name, name + ".sig"}) {
+        for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"})
+            for (const std::string& file : {name, name + ".sig"})
                 ovxTest::WriteText(m_dir + "/" + file, ovxTest::ReadText(OVX_TEST_LIBRARY_DIR "/" + file));
-            }
-        }
     }
     void TearDown() override {
         while (ReferenceCount() > 0) UnloadOvxSessionConfigSvcs();
@@ -152,9 +150,8 @@ TEST(LoaderLockLife, ACleanupLeavesAHeldLockAndTheNextTakeMakesItAgain) {
         while (!stop.load()) mslLoader::mslLoaderCleanup();
     });
     ovxTest::OnThreads(3, [&](int) {
-        for (int round = 0; round < 2000; ++round) {
+        for (int round = 0; round < 2000; ++round)
             if (lock.Take() != 0 || lock.Give() != 0) ++failures;
-        }
     });
     stop = true;
     cleaner.join();

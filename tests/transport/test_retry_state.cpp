@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ovxStatus.h"
@@ -85,11 +86,9 @@ protected:
 TEST_F(RetryTest, SettingsDefaultsAndTheServerCount) {
     Start();
     EXPECT_EQ("sensor_services", state.GetSectionName());
-    EXPECT_EQ(60000u, state.retryInterval());
-    EXPECT_EQ(1800000u, state.retryCeiling());
-    EXPECT_EQ(5u, state.maxServerRetry());
-    EXPECT_EQ(7200u, state.retryPrimaryServer());
-    EXPECT_TRUE(state.retryServerLoop());
+    EXPECT_EQ(std::make_tuple(60000u, 1800000u, 5u, 7200u, true),
+              std::make_tuple(state.retryInterval(), state.retryCeiling(), state.maxServerRetry(),
+                              state.retryPrimaryServer(), state.retryServerLoop()));
     g_settings = {{"sensor_services/retryInterval", "1000"},
                   {"sensor_services/maxServerRetry", "x"},
                   {"sensor_services/retryServerLoop", "False"}};
