@@ -41,23 +41,20 @@ struct stat StatOf(const std::string& path) {
 
 // Runs `command` in a shell: what it printed, and its exit status.
 std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string out;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char chunk[4096];
-    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+    if (pipe == nullptr) return "";
+    const std::string out = ovxTest::ReadText("/proc/self/fd/" + std::to_string(fileno(pipe)));
     const int exited = pclose(pipe);
     if (status != nullptr) *status = exited;
     return out;
 }
 
 // Headless chromium with a profile of its own in `dir`, bounded in time.
-std::string Chromium(const std::string& dir, const std::string& arguments, int* status = nullptr) {
+std::string Chromium(const std::string& dir, const std::string& arguments) {
     return Shell(
         "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-            dir + "/profile " + arguments + " 2>/dev/null",
-        status);
+        dir + "/profile " + arguments + " 2>/dev/null");
 }
 
 // A heartbeat as an agent of `agent` sends it, small.

@@ -87,10 +87,9 @@ void Agent(int seed, int calls, std::atomic<int>& made, const std::atomic<bool>&
                 Release(message);
                 break;
             case 9:
-                if (random() % 20 == 0) {
-                    SS_StartAliveHeartbeats(1, 1);
-                    SS_StopAliveHeartbeats();
-                }
+                if (random() % 20 != 0) break;
+                SS_StartAliveHeartbeats(1, 1);
+                SS_StopAliveHeartbeats();
                 break;
             case 10:
                 if (CreateMessage(&message, "{stress}", "stress", "urn:stress") != 0) break;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,10 +73,7 @@ public:
         std::lock_guard<std::mutex> hold(m_lock);
         return m_clientPorts.size();
     }
-    size_t Requests() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_requests;
-    }
+    size_t Requests() const { return m_requests; }
 
 private:
     void Configure() {
@@ -84,9 +82,9 @@ private:
         m_server->set_tcp_nodelay(true);
         m_server->set_keep_alive_max_count(100000);
         m_server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+            ++m_requests;
             std::lock_guard<std::mutex> hold(m_lock);
             m_clientPorts.insert(request.remote_port);
-            ++m_requests;
             return httplib::Server::HandlerResponse::Unhandled;
         });
     }
@@ -96,7 +94,7 @@ private:
     int m_port = -1;
     std::mutex m_lock;
     std::set<int> m_clientPorts;
-    size_t m_requests = 0;
+    std::atomic<size_t> m_requests{0};
 };
 
 }  // namespace ovxTest

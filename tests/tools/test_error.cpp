@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 
 #include "tools/c-api-error.h"
 #include "tools/jsexception.h"
@@ -45,11 +46,8 @@ TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     for (unsigned width = 20; width <= 60; ++width) {
         std::string text = error.GetMessageText(width);
         EXPECT_NE('\n', text.back()) << "no final newline with a width";
-        for (size_t start = 0, end; start < text.size(); start = end + 1) {
-            end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            EXPECT_LE(end - start, width) << text;
-        }
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), width) << text;
         identifierAlone |= text.find("\n[ID=0xc7210003]") != std::string::npos;
     }
     EXPECT_TRUE(identifierAlone);

@@ -72,11 +72,9 @@ TEST(Guards, ReleaseExactlyOnce) {
         EXPECT_FALSE(guard.held());
     }  // the destructor must not unlock a second time
     EXPECT_TRUE(OnAnotherThread([&] { return sync.probe(); }));
-    {
-        jsFastSync fast;
-        { jsFastLock guard(fast); }
-        EXPECT_TRUE(fast.probe());
-    }
+    jsFastSync fast;
+    { jsFastLock guard(fast); }
+    EXPECT_TRUE(fast.probe());
     jsRWSync rw;
     { jsRWLock guard(rw, kJsRWExclusive); }
     { jsRWLock guard(rw, kJsRWShared); }

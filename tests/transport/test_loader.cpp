@@ -25,6 +25,7 @@ protected:
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
+        mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
         for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"})
             for (const std::string& file : {name, name + ".sig"})
                 ovxTest::WriteText(m_dir + "/" + file, ovxTest::ReadText(OVX_TEST_LIBRARY_DIR "/" + file));
@@ -41,7 +42,6 @@ protected:
 }  // namespace
 
 TEST_F(LoaderTest, PathInTheNameAfterADirectoryWasSetWarnsAndStillPrefixes) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     cLibHandle handle;
     cInitLibHandle(&handle);
     EXPECT_NE(0u, mslLoader::LoadServiceLibrary((m_dir + "/" + kLibraryName).c_str(), &handle));
@@ -65,13 +65,11 @@ TEST_F(LoaderTest, StubsAnswerUntilTheLibraryIsBoundAndArgumentsAreChecked) {
     void* slot = nullptr;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LookupSymbol(&handle, &slot, ""));
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "'symbol' argument is NULL"));
-    std::string overlong(5000, 'a');
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(overlong.c_str(), &handle));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(std::string(5000, 'a').c_str(), &handle));
     cDestroyLibHandle(&handle);
 }
 
 TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
     // Entries before it are bound, it is empty, the ones after keep their stubs.
@@ -87,7 +85,6 @@ TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
 // way the check fails, and its status, is the integrity tests'). A byte is
 // flipped, not overwritten: a fixed byte could be the one already there.
 TEST_F(LoaderTest, ALibraryThatFailsItsCheckIsNeverOpened) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const std::string library = m_dir + "/" + kLibraryName;
     std::string bytes = ovxTest::ReadText(library);
     bytes.at(4000) ^= 0x5a;
@@ -115,7 +112,6 @@ TEST_F(LoaderTest, TheSignatureExtensionCanBeChanged) {
 // The loader's locks live while the service library has users: the last
 // unload destroys them, the next load makes them again.
 TEST_F(LoaderTest, TheLastUnloadEndsTheLoaderAndTheNextLoadStartsItAgain) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const auto cleanups = [] {
         return ovxTest::TraceLines::CountAt("mslLoader::mslLoaderCleanup()", "Entered function");
     };

@@ -49,7 +49,7 @@ public:
     bool TraceWanted(uint32_t level) const override { return (m_sink.levelMask & level) != 0; }
     const mslLoader_ovxSessionConfigSvcs::ScsFunctionTable& ScsTable() const override { return m_table; }
 
-    static std::vector<std::string> lines;
+    static inline std::vector<std::string> lines;
 
 private:
     static uint32_t Write(uint32_t, uint32_t, const char* text, const char*) {
@@ -59,7 +59,6 @@ private:
     SS_TraceSink m_sink{0, SS_TRACE_PROGRESS, &Write};
     mslLoader_ovxSessionConfigSvcs::ScsFunctionTable m_table;
 };
-std::vector<std::string> FakeOwner::lines;
 
 constexpr uint32_t kFail = OVX_E_SCS_CONNECTION_REFUSED;
 constexpr uint32_t kInf = svcRetryState::kInfinite;
