@@ -72,8 +72,7 @@ protected:
     void SetUp() override {
         SessionFixture::SetUp();
         g_events.Take();
-        mkdir((dir + "/groups").c_str(), 0700);
-        mkdir((dir + "/policies").c_str(), 0700);
+        for (const char* folder : {"/groups", "/policies"}) mkdir((dir + folder).c_str(), 0700);
         WriteText(dir + "/policies/scanner-settings.xml",
                   "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/></policy>");
         // Policies that are no XML travel as base64, each length (mod 3) padded its own way.
@@ -197,8 +196,7 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
     EXPECT_TRUE(WaitFor([&] { return missing().empty(); }, std::chrono::seconds(60))) << "never arrived:" << missing();
     // Every failed post reaches the agent's error callback (the last one
     // may still be on its way when the slot is seen empty).
-    EXPECT_TRUE(WaitFor([&] { return g_failures.load() >= Both("fault"); }))
-        << g_failures.load() << " failures reported";
+    EXPECT_TRUE(WaitFor([&] { return g_failures >= Both("fault"); })) << g_failures << " failures reported";
     EXPECT_GT(Both("fault"), 0);
 }
 

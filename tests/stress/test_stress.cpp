@@ -109,8 +109,7 @@ TEST(Stress, AgentThreadsAndSessionCyclesAgainstAFailingServer) {
     // A thread started and joined first lets a sanitizer start its own
     // helper thread before the baseline is taken.
     std::thread([] {}).join();
-    const size_t threadsBefore = TaskCount();
-    const size_t descriptorsBefore = OpenDescriptors();
+    const size_t threadsBefore = TaskCount(), descriptorsBefore = OpenDescriptors();
 
     ovxTest::TempDir temp("ovx-stress");
     const std::string dir = temp.path();

@@ -56,10 +56,8 @@ inline std::string ReadText(const std::string& path) {
 template <class Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 

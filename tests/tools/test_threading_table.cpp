@@ -63,10 +63,8 @@ TEST(ThreadingTable, EventsAndSyncsByHandleAndTheProcessWideLock) {
     ovxSyncHandle sync = 0;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateSync(3, &sync));
     // The process-wide lock is recursive.
-    EXPECT_EQ(0u, table->Lock(kOvxGlobalSyncHandle));
-    EXPECT_EQ(0u, table->Lock(kOvxGlobalSyncHandle));
-    EXPECT_EQ(0u, table->Unlock(kOvxGlobalSyncHandle));
-    EXPECT_EQ(0u, table->Unlock(kOvxGlobalSyncHandle));
+    for (auto call : {table->Lock, table->Lock, table->Unlock, table->Unlock})
+        EXPECT_EQ(0u, call(kOvxGlobalSyncHandle));
 }
 
 TEST(ThreadingTable, CreatesAndStopsThreadsAndRefusesUnsupportedEntries) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -20,27 +21,22 @@ int64_t g_now = 1000000;
 int64_t FakeNow() { return g_now; }
 
 std::map<std::string, std::string> g_settings;  // "section/key" -> value
-uint32_t g_serverCount = 1;
-uint32_t g_countStatus = 0;
-
-uint32_t FakeRetrieve(int32_t, const char* section, const char* key, char** value) {
-    auto it = g_settings.find(std::string(section) + "/" + key);
-    *value = it == g_settings.end() ? nullptr : std::strcpy(new char[it->second.size() + 1], it->second.c_str());
-    return 0;
-}
-uint32_t FakeCount(int32_t, uint32_t* count) {
-    *count = g_serverCount;
-    return g_countStatus;
-}
-void FakeFree(void* pointer) { delete[] static_cast<char*>(pointer); }
+uint32_t g_serverCount = 1, g_countStatus = 0;
 
 class FakeOwner : public svcRetryOwner {
 public:
     FakeOwner() {
         m_table = mslLoader_ovxSessionConfigSvcs::Scs();
-        m_table.SCS_RetrieveLocalSettingsValue = &FakeRetrieve;
-        m_table.SCS_GetServerCount = &FakeCount;
-        m_table.SCS_Free = &FakeFree;
+        m_table.SCS_RetrieveLocalSettingsValue = [](int32_t, const char* section, const char* key, char** value) {
+            auto it = g_settings.find(std::string(section) + "/" + key);
+            *value = it == g_settings.end() ? nullptr : strdup(it->second.c_str());
+            return 0u;
+        };
+        m_table.SCS_GetServerCount = [](int32_t, uint32_t* count) {
+            *count = g_serverCount;
+            return g_countStatus;
+        };
+        m_table.SCS_Free = [](void* pointer) { free(pointer); };
     }
     int32_t DefaultDestination() const override { return 7; }
     void Trace(uint32_t level, const char* where, const char* text) const override {
