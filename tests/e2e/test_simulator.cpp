@@ -20,8 +20,7 @@
 #include "Simulator.h"
 #include "support/TestFiles.h"
 
-using ovxTest::TempDir;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 

@@ -20,8 +20,7 @@
 #include "support/RefuseCalls.h"
 #include "support/TestFiles.h"
 
-using ovxTest::ChildExit;
-using ovxTest::WriteText;
+using namespace ovxTest;
 
 namespace {
 

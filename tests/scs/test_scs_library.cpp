@@ -6,9 +6,7 @@
 
 #include "scs/ScsFixture.h"
 
-using ovxTest::ReadText;
-using ovxTest::ScsFixture;
-using ovxTest::WriteText;
+using namespace ovxTest;
 
 namespace {
 

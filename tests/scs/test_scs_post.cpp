@@ -11,8 +11,7 @@
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
 
-using ovxTest::ScsFixture;
-using ovxTest::TestServer;
+using namespace ovxTest;
 
 namespace {
 
@@ -145,11 +144,10 @@ TEST_F(PostTest, ConnectTimeoutWhenNobodyAccepts) {
     ASSERT_EQ(0, listen(listener, 0));
     socklen_t size = sizeof(address);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    std::vector<int> fillers(8);
+    for (int& fd : fillers) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        fillers.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));

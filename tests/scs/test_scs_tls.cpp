@@ -11,8 +11,7 @@
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
 
-using ovxTest::kCerts;
-using ovxTest::TestServer;
+using namespace ovxTest;
 
 namespace {
 

@@ -34,8 +34,6 @@ public:
         return tls != nullptr ? tls->ssl_context() : nullptr;
     }
     ~TestServer() { Stop(); }
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
 
     httplib::Server& server() { return *m_server; }
 

@@ -36,10 +36,8 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
     std::string utf8;
     std::wstring expected;
     for (int i = 0; i < 600; ++i) {
-        for (int k = 0; k < i % 19; ++k) {
-            utf8 += static_cast<char>('a' + k);
-            expected += static_cast<wchar_t>(L'a' + k);
-        }
+        utf8 += std::string("abcdefghijklmnopqr", i % 19);
+        expected += std::wstring(L"abcdefghijklmnopqr", i % 19);
         utf8 += sequences[i % 4].first;
         expected += sequences[i % 4].second;
     }
@@ -71,15 +69,13 @@ TEST(Utf8, FacetConvertsThroughAStandardLocale) {
     EXPECT_EQ(4, facet.max_length());
     std::wstring text = L"\u00e9t\u00e9";
     std::mbstate_t state{};
-    char out[16];
+    char out[16], *toNext = nullptr;
     const wchar_t* fromNext = nullptr;
-    char* toNext = nullptr;
     ASSERT_EQ(std::codecvt_base::ok,
               facet.out(state, text.data(), text.data() + text.size(), fromNext, out, out + sizeof(out), toNext));
     EXPECT_EQ("\xC3\xA9t\xC3\xA9", std::string(out, toNext));
-    wchar_t back[8];
+    wchar_t back[8], *backNext = nullptr;
     const char* inNext = nullptr;
-    wchar_t* backNext = nullptr;
     ASSERT_EQ(std::codecvt_base::ok, facet.in(state, out, toNext, inNext, back, back + 8, backNext));
     EXPECT_EQ(text, std::wstring(back, backNext));
 }

@@ -40,8 +40,7 @@ TEST_F(ErrorTest, CatalogAddressOfACodeAndOperatingSystemErrors) {
 TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     OVXError error(0xC7210003u);
     EXPECT_STREQ("0xc7210003", error.GetIdentifier());
-    std::string wide = error.GetMessageText(255);
-    EXPECT_EQ(std::string::npos, wide.find('\n'));
+    EXPECT_EQ(std::string::npos, std::string(error.GetMessageText(255)).find('\n'));
     bool identifierAlone = false;
     for (unsigned width = 20; width <= 60; ++width) {
         std::string text = error.GetMessageText(width);
@@ -52,8 +51,8 @@ TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     }
     EXPECT_TRUE(identifierAlone);
     OVXError socket(0xC721002Du);  // "Socket error %1."
-    const std::string text = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier);
-    EXPECT_EQ(0u, text.find("Socket error 104."));
+    EXPECT_EQ(0u,
+              std::string(socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier)).find("Socket error 104."));
     const std::string raw = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
     EXPECT_EQ(0u, raw.find("Socket error %1."));
 }
@@ -86,14 +85,12 @@ TEST_F(ErrorTest, ExceptionOperatingSystemAndCFormTexts) {
     EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", jsFileException("read", 13, "/tmp/x").what());
     EXPECT_EQ(0u,
               std::string(ovxErrorException(0xC7210003u).what()).find("ovxErrorException : An argument is invalid"));
-    OVXError foreign(0xC0990001u);
-    EXPECT_EQ(0u, std::string(foreign.GetOsMessageText()).find("Operating system specific status encountered."));
-    OVXError socket(10054);
-    EXPECT_EQ(std::string::npos, std::string(socket.GetOsMessageText()).find("Operating system specific"));
-    char tiny[8];
+    const std::string foreign = OVXError(0xC0990001u).GetOsMessageText(), socket = OVXError(10054).GetOsMessageText();
+    EXPECT_EQ(0u, foreign.find("Operating system specific status encountered."));
+    EXPECT_EQ(std::string::npos, socket.find("Operating system specific"));
+    char tiny[8], buffer[256];
     cOvxGetErrorText(0xC7210003u, tiny, sizeof(tiny));
     EXPECT_STREQ("ErrMsgB", tiny);
-    char buffer[256];
     cOvxGetErrorText(0xC7210003u, buffer, sizeof(buffer));
     EXPECT_NE(nullptr, strstr(buffer, "[ID=c7210003]"));
     EXPECT_EQ(0, cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""));

@@ -15,8 +15,7 @@
 #include "support/TestFiles.h"
 #include "tools/ovxFileInfo.h"
 
-using ovxToolsLib::ReadRegularFile;
-using ovxToolsLib::WriteFileAtomically;
+using namespace ovxToolsLib;
 
 TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     ovxTest::TempDir temp("ovx-file");
