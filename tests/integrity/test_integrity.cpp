@@ -209,9 +209,8 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
     }
     WriteText(rogue + "/" + kScsName + ".sig", Sign(m_other, ovxTest::ReadText(kServices + "/" + kScsName)));
     ASSERT_EQ(0, mkfifo((piped + "/" + kScsName + ".sig").c_str(), 0644));
-    const std::string rogueKey = m_dir + "/rogue.pem";
+    const std::string rogueKey = m_dir + "/rogue.pem", ownKey = std::getenv("OVX_TRUSTED_KEYS");
     WriteKeys(rogueKey, {m_other});
-    const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
     // What the test is, the key file and the folder the probe uses, whether
     // it runs setuid, the status it must print, and the calls it refuses.
     const std::tuple<const char*, std::string, std::string, bool, uint32_t, const char*> cases[] = {
