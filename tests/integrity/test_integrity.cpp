@@ -242,8 +242,7 @@ TEST_F(IntegrityTest, WithoutInMemoryFilesTheVerifiedBytesStayThoseChecked) {
         if (!ovxTest::RefuseCopyCalls(false)) return 10;
         int fd = -1;
         if (Verify(&fd) != 0 || fd < 0) return 11;
-        struct stat copy {
-        }, file{};
+        struct stat copy = {}, file = {};
         if (fstat(fd, &copy) != 0 || stat(m_library.c_str(), &file) != 0) return 12;
         if (copy.st_ino == file.st_ino && copy.st_dev == file.st_dev) return 13;
         if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY || (copy.st_mode & 0277) != 0) return 14;

@@ -98,9 +98,8 @@ protected:
     static inline std::atomic<bool> stopSlow{false};
 };
 
-class TlsTest : public ovxTest::ScsFixture {
+class TlsTest : public PostTest {
 protected:
-    std::string LocalSettings() override { return "[scs]\n"; }
     // A server at one TLS version, requiring a client certificate or not.
     static std::unique_ptr<TestServer> Serve(int version, bool requireClient) {
         auto server = std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key",
@@ -124,15 +123,7 @@ protected:
         ovxTest::WriteText(commFile, text);
         ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
     }
-    uint32_t Post(int32_t index, std::string* body = nullptr) {
-        uint8_t* response = nullptr;
-        uint32_t length = 0;
-        uint32_t status = SCS_PostData(destination, index, "/echo", 0, "text/plain",
-                                       reinterpret_cast<const uint8_t*>("x"), 1, nullptr, &response, &length);
-        if (body != nullptr) body->assign(reinterpret_cast<char*>(response), length);
-        SCS_Free(response);
-        return status;
-    }
+    uint32_t Echo(int32_t index) { return Post("/echo", "x", index).status; }
     static uint32_t Test(const std::string& url) { return SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"); }
     uint32_t TestFile() { return SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"); }
 };
@@ -293,20 +284,20 @@ TEST_F(TlsTest, EachFailureGivesTheSameStatusAtEveryVersion) {
         plain.Start();
         UseServers({Entry(required->Url("https"), "ca.pem"), Entry(open->Url("https"), "ca.pem"),
                     Entry(open->Url("https"), "wrong-ca.pem"), Entry(plain.Url("https"), "ca.pem")});
-        std::string body;
-        EXPECT_EQ(0u, Post(1, &body));
-        EXPECT_EQ("tls:x", body);
-        EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(2));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(3));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Post(0)) << ovxTest::TraceLines::Last();
+        const Answer echo = Post("/echo", "x", 1);
+        EXPECT_EQ(0u, echo.status);
+        EXPECT_EQ("tls:x", echo.body);
+        EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(2));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(3));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(0)) << ovxTest::TraceLines::Last();
         EXPECT_EQ(0u, Test(open->Url("https")));
         EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(required->Url("https")));
         EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, TestFile());
         const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
         SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
         ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-        EXPECT_EQ(0u, Post(0));
-        EXPECT_EQ(0u, Post(1));
+        EXPECT_EQ(0u, Echo(0));
+        EXPECT_EQ(0u, Echo(1));
         EXPECT_EQ(0u, Test(required->Url("https")));
         EXPECT_EQ(0u, TestFile());
         ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
@@ -324,13 +315,13 @@ TEST_F(TlsTest, TheCaAndProxyOfAPostAreThoseOfTheConnectionTest) {
     UseServers({Entry("https://127.0.0.1:1")});
     EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Test(url));
     UseServers({Entry(url)});
-    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(0));
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
     SS_CertificateInfo info{sizeof(SS_CertificateInfo), nullptr, nullptr, nullptr, ca.c_str()};
     ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-    EXPECT_EQ(0u, Post(0));
+    EXPECT_EQ(0u, Echo(0));
     EXPECT_EQ(0u, Test(url));
     ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
-    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Post(0));
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
 
     UseServers({Entry(url, "ca.pem") + "\nproxy=http://127.0.0.1:1"});
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, Test(url));
