@@ -78,7 +78,7 @@ TEST(AtomicWrite, AFullDiskKeepsTheOldFile) {
                   struct rlimit limit = {4096, 4096};
                   setrlimit(RLIMIT_FSIZE, &limit);
                   int error = 0;
-                  uint32_t status = WriteFileAtomically(file, std::string(100000, 'n'), &error);
+                  const uint32_t status = WriteFileAtomically(file, std::string(100000, 'n'), &error);
                   return status == OVX_E_SCS_SETTINGS_WRITE && error != 0 ? 0 : 1;
               }));
     EXPECT_EQ("old content\n", ReadText(file));

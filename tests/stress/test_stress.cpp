@@ -32,6 +32,11 @@ using namespace ovxTest;
 
 namespace {
 
+// The number in the environment variable `name`, or `fallback` without one.
+int FromEnvironment(const char* name, int fallback) {
+    return std::getenv(name) ? std::atoi(std::getenv(name)) : fallback;
+}
+
 size_t TaskCount() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // Open descriptors, but for the verified copy of the service library the
@@ -244,8 +249,7 @@ TEST_F(Idle, ASessionWithNothingToDoCostsNoCpuAndLittleMemory) {
         ASSERT_EQ(0u, SS_ShutDown());
         ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
     }
-    const char* configured = std::getenv("OVX_IDLE_SECONDS");
-    const int seconds = configured != nullptr ? std::atoi(configured) : 2;
+    const int seconds = FromEnvironment("OVX_IDLE_SECONDS", 2);
     // The baseline: this process over the same window without a session.
     double cpuStart = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -274,8 +278,7 @@ TEST_F(Growth, ResidentMemoryStaysFlatAfterTheFirstThousandHeartbeats) {
     sink.levelMask = SS_TRACE_ERROR;
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, RegisterResponseComplete(&Answered));
-    const char* configured = std::getenv("OVX_HEARTBEATS");
-    const int total = configured != nullptr ? std::atoi(configured) : 4000;
+    const int total = FromEnvironment("OVX_HEARTBEATS", 4000);
     ASSERT_GT(total, 1000);
     long afterFirst = 0;
     for (int i = 0; i < total; ++i) {

@@ -65,10 +65,9 @@ TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
     EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(temp.path()), {}));
 
     // A name without a folder is written where we are.
-    char cwd[4096];
-    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-    ASSERT_EQ(0, chdir(temp.path().c_str()));
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(temp.path());
     EXPECT_EQ(0, WriteFileAtomically("here.ini", "h"));
-    ASSERT_EQ(0, chdir(cwd));
+    std::filesystem::current_path(cwd);
     EXPECT_EQ("h", ovxTest::ReadText(temp / "here.ini"));
 }

@@ -1,18 +1,23 @@
 // Text: bounded formatting and the safe string helpers of the C-callable
 // layer, the checks of text that comes from settings files, UTF-8 <-> wide
-// conversion, and MD5 and Base64.
+// conversion, MD5 and Base64, and GUIDs as text.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <locale>
+#include <regex>
+#include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "support/TestFiles.h"
 #include "tools/c-api-string.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxDigest.h"
+#include "tools/ovxGuid.h"
 #include "tools/ovxSettingValue.h"
 #include "tools/ovxXmlChars.h"
 #include "tools/xsnprintf.h"
@@ -234,4 +239,34 @@ TEST(Md5, Rfc1321Vectors) {
     const uint8_t expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
                                   0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
     EXPECT_EQ(0, memcmp(expected, digest, 16));
+}
+
+// ---- GUID text layout and uniqueness across threads.
+
+// Thirty-six hex digits in groups of 8-4-4-4-12, new each time, on any
+// thread; the other platforms' variants refuse to generate.
+TEST(Guid, TextLayoutPlatformVariantsAndUniquenessAcrossThreads) {
+    COVXGuid* guid = ovxGuidCreate();
+    ASSERT_NE(nullptr, guid);
+    ASSERT_EQ(0, ovxGuidGenerate(guid));
+    const std::string text = ovxGuidText(guid);
+    EXPECT_TRUE(std::regex_match(text, std::regex("[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}"))) << text;
+    ASSERT_EQ(0, ovxGuidGenerate(guid));
+    EXPECT_NE(text, ovxGuidText(guid));
+    ovxGuidDelete(guid);
+    EXPECT_EQ(-1, COVXWin32Guid().generate());
+    // Unique across two threads.
+    constexpr int kPerThread = 100000;
+    std::vector<std::string> produced[2];
+    ovxTest::OnThreads(2, [&](int t) {
+        produced[t].reserve(kPerThread);
+        COVXUXGuid guid;
+        for (int i = 0; i < kPerThread; ++i) {
+            guid.generate();
+            produced[t].emplace_back(guid.text());
+        }
+    });
+    std::set<std::string> all(produced[0].begin(), produced[0].end());
+    all.insert(produced[1].begin(), produced[1].end());
+    EXPECT_EQ(2u * kPerThread, all.size());
 }
