@@ -133,8 +133,7 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
 TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
     ovxSim::Simulator rogue(Config("rogue", dir, "wrong-ca"));
     ASSERT_GT(rogue.Start(), 0);
-    ASSERT_EQ(0u, SS_DeleteServer(1));
-    ASSERT_EQ(0u, SS_DeleteServer(0));
+    for (const int index : {1, 0}) ASSERT_EQ(0u, SS_DeleteServer(index));
     ASSERT_EQ(0u, SS_AddServer(0, "rogue", rogue.Url().c_str(), (kCerts + "/ca.pem").c_str(), nullptr, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, 0));
     SS_HMESSAGE message = nullptr;

@@ -246,8 +246,7 @@ TEST_F(Idle, ASessionWithNothingToDoCostsNoCpuAndLittleMemory) {
     // on top of that.
     for (int warm = 0; warm < 3; ++warm) {
         ASSERT_EQ(0u, Init());
-        ASSERT_EQ(0u, SS_ShutDown());
-        ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+        ASSERT_NO_FATAL_FAILURE(End());
     }
     const int seconds = FromEnvironment("OVX_IDLE_SECONDS", 2);
     // The baseline: this process over the same window without a session.

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -73,9 +74,7 @@ void OnThreads(int count, Body body) {
 // What f() returns when run on a thread of its own, joined before return.
 template <class F>
 auto OnAnotherThread(F f) {
-    decltype(f()) result{};
-    std::thread([&] { result = f(); }).join();
-    return result;
+    return std::async(std::launch::async, f).get();
 }
 
 // The exit status of a child process that runs `body` and exits with what
