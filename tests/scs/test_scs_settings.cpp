@@ -13,6 +13,7 @@
 #include "support/TestFiles.h"
 
 using namespace ovxScs;
+using namespace std::string_literals;
 
 using ovxTest::ReadText;
 
@@ -50,20 +51,16 @@ TEST(Ini, ErrorsNameTheLineAndChangeNothing) {
 }
 
 TEST(Ini, StorableValuesRoundTrip) {
-    for (const std::string& value : {std::string("https://127.0.0.1:8443/path?q=1"), std::string("a;b"),
-                                     std::string("caf\xC3\xA9"), std::string("")}) {
+    for (const std::string& value : {"https://127.0.0.1:8443/path?q=1"s, "a;b"s, "caf\xC3\xA9"s, ""s}) {
         EXPECT_TRUE(IsStorableValue(value)) << value;
-        IniFile file;
+        IniFile file, back;
         file.Set("s", "k", value);
-        IniFile back;
         ASSERT_EQ(0u, ParseIni(FormatIni(file), back, nullptr));
         ASSERT_NE(nullptr, back.Find("s", "k"));
         EXPECT_EQ(value, *back.Find("s", "k"));
     }
-    for (const std::string& value : {std::string("two\nlines"), std::string(" padded"), std::string("x ; comment"),
-                                     std::string("tab\there"), std::string(300, 'x')}) {
+    for (const std::string& value : {"two\nlines"s, " padded"s, "x ; comment"s, "tab\there"s, std::string(300, 'x')})
         EXPECT_FALSE(IsStorableValue(value)) << value;
-    }
 }
 
 // A full disk keeps the old file, and leaves no temporary file behind (the

@@ -29,10 +29,7 @@ public:
         Configure();
     }
     // The OpenSSL context of an HTTPS server (to pin its TLS version).
-    SSL_CTX* TlsContext() {
-        auto* tls = dynamic_cast<httplib::SSLServer*>(m_server.get());
-        return tls != nullptr ? tls->ssl_context() : nullptr;
-    }
+    SSL_CTX* TlsContext() { return dynamic_cast<httplib::SSLServer&>(*m_server).ssl_context(); }
     ~TestServer() { Stop(); }
 
     httplib::Server& server() { return *m_server; }
