@@ -165,10 +165,9 @@ std::string RunProbe(const std::string& keyFile, const std::string& folder, cons
     const std::string local = work + "/local.ini", comm = work + "/comm.ini";
     WriteText(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
     WriteText(comm, "[group]\ngroupnameHint=Servers\n");
-    FILE* out = popen(("OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " + local +
-                       " " + comm + " " + refuse)
-                          .c_str(),
-                      "r");
+    const std::string command = "OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " +
+                                local + " " + comm + " " + refuse;
+    FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) return "no probe";
     const std::string printed = Slurp(fileno(out));
     pclose(out);
