@@ -16,9 +16,8 @@ static void check(int condition, const char* what) {
 }
 
 int main(void) {
-    char text[256];
+    char text[256], *agentId = NULL;
     uint32_t count = 0;
-    char* agentId = NULL;
     SS_HMESSAGE message = NULL;
 
     check(SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, text, sizeof text) == 0, "SS_GetErrorMsg returns 0");

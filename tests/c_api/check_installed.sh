@@ -27,13 +27,8 @@ outside=$(find "$scratch" -path "$scratch/first" -prune -o -type f -print)
 
 # No installed file names the folder it was built in.
 build_path=$(cd "$build" && pwd -P)
-while IFS= read -r -d '' file; do
-    if strings -a "$file" | grep -qF "$build_path"; then
-        echo "$file names the build folder $build_path:"
-        strings -a "$file" | grep -F "$build_path" | head -5
-        exit 1
-    fi
-done < <(find "$scratch/first" -type f -print0)
+naming=$(grep -rlaF "$build_path" "$scratch/first" || true)
+[ -z "$naming" ] || { echo "these files name the build folder $build_path: $naming"; exit 1; }
 
 # Moved elsewhere, the tree still works.
 mv "$scratch/first" "$scratch/moved"

@@ -29,6 +29,7 @@ static int Fail(const char* step, uint32_t status) {
 }
 
 int main(int argc, char** argv) {
+    const struct timespec pause = {0, 10 * 1000 * 1000};
     SS_HMESSAGE heartbeat = NULL;
     uint32_t status;
     int waited;
@@ -46,10 +47,7 @@ int main(int argc, char** argv) {
         FreeHeartbeat(heartbeat);
         return Fail("PostHeartbeat", status);
     }
-    for (waited = 0; waited < 1000 && !answered; ++waited) {
-        struct timespec pause = {0, 10 * 1000 * 1000};
-        nanosleep(&pause, NULL);
-    }
+    for (waited = 0; waited < 1000 && !answered; ++waited) nanosleep(&pause, NULL);
     status = SS_ShutDown();
     if (status != 0) return Fail("SS_ShutDown", status);
     if (!answered) {

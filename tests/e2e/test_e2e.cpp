@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "Simulator.h"
 #include "sensor_services/Answers.h"
@@ -39,10 +40,8 @@ uint32_t OnComplete(const char*) {
 }
 bool Seen(const std::string& prefix) {
     std::lock_guard<std::mutex> hold(g_events.lock);
-    for (const std::string& event : g_events.calls) {
-        if (event.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
+    return std::any_of(g_events.calls.begin(), g_events.calls.end(),
+                       [&](const std::string& event) { return event.rfind(prefix, 0) == 0; });
 }
 
 // A simulator serving TLS with the test certificate `pair` (.pem and .key).
@@ -73,14 +72,12 @@ protected:
     void SetUp() override {
         SessionFixture::SetUp();
         g_events.Take();
-        mkdir((dir + "/groups").c_str(), 0700);
-        mkdir((dir + "/policies").c_str(), 0700);
+        for (const char* folder : {"/groups", "/policies"}) mkdir((dir + folder).c_str(), 0700);
         WriteText(dir + "/policies/scanner-settings.xml",
                   "<policy xmlns='urn:demo:scanner' name='scanner-settings'><depth level='3'/></policy>");
         // Policies that are no XML travel as base64, each length (mod 3) padded its own way.
-        for (const size_t length : {3, 4, 5}) {
+        for (const size_t length : {3, 4, 5})
             WriteText(dir + "/policies/blob-" + std::to_string(length) + ".bin", std::string(length, 'b'));
-        }
         primary = std::make_unique<ovxSim::Simulator>(Config("primary", dir));
         secondary = std::make_unique<ovxSim::Simulator>(Config("secondary", dir));
         ASSERT_GT(primary->Start(), 0);
@@ -110,30 +107,25 @@ protected:
     std::unique_ptr<ovxSim::Simulator> primary, secondary;
 };
 
-}  // namespace
-
 TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
-    const struct {
-        ovxSim::Fault fault;
-        int stallMs;
-    } faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0}, {ovxSim::Fault::kStall, 4000},
-                  {ovxSim::Fault::kTruncate, 0}, {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
-    CSensorServices* session = Current();
+    const std::pair<ovxSim::Fault, int> faults[] = {{ovxSim::Fault::kBusy, 0},     {ovxSim::Fault::kThrottle, 0},
+                                                    {ovxSim::Fault::kStall, 4000}, {ovxSim::Fault::kTruncate, 0},
+                                                    {ovxSim::Fault::kGarble, 0},   {ovxSim::Fault::kOversize, 0}};
+    session = Current();  // released by the fixture
     ASSERT_NE(nullptr, session);
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(static_cast<int>(fault.fault));
+    for (const auto& [fault, stallMs] : faults) {
+        SCOPED_TRACE(static_cast<int>(fault));
         const int before = Both("heartbeat");
-        for (auto* server : {primary.get(), secondary.get()}) server->InjectFault(fault.fault, 1, fault.stallMs);
+        for (auto* server : {primary.get(), secondary.get()}) server->InjectFault(fault, 1, stallMs);
         ASSERT_EQ(0u, PostHeartbeat(Asking({}), nullptr, nullptr));
         // Whichever server took it, and however often it had to be sent:
         // it arrived and nothing is left waiting.
         // A fault that broke the post itself has the heartbeat sent again;
         // an answer that cannot be read still means it was delivered.
-        const bool resent = fault.fault != ovxSim::Fault::kTruncate && fault.fault != ovxSim::Fault::kGarble;
+        const bool resent = fault != ovxSim::Fault::kTruncate && fault != ovxSim::Fault::kGarble;
         ASSERT_TRUE(WaitFor([&] { return Both("heartbeat") >= before + (resent ? 2 : 1); }, std::chrono::seconds(30)));
         EXPECT_TRUE(WaitFor([&] { return !session->HasPendingHeartbeat(); }, std::chrono::seconds(30)));
     }
-    session->Release();
 }
 
 // A server whose certificate the agent does not trust is refused, and the
@@ -141,8 +133,7 @@ TEST_F(EndToEnd, NoFaultLosesAHeartbeat) {
 TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
     ovxSim::Simulator rogue(Config("rogue", dir, "wrong-ca"));
     ASSERT_GT(rogue.Start(), 0);
-    ASSERT_EQ(0u, SS_DeleteServer(1));
-    ASSERT_EQ(0u, SS_DeleteServer(0));
+    for (const int index : {1, 0}) ASSERT_EQ(0u, SS_DeleteServer(index));
     ASSERT_EQ(0u, SS_AddServer(0, "rogue", rogue.Url().c_str(), (kCerts + "/ca.pem").c_str(), nullptr, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, 0));
     SS_HMESSAGE message = nullptr;
@@ -160,8 +151,6 @@ TEST_F(EndToEnd, ACertificateTheAgentDoesNotTrustIsRefused) {
 }
 
 // ---- many agent threads against failing servers
-
-namespace {
 
 std::atomic<int> g_failures{0};
 uint32_t CountFailure(uint32_t status, uint32_t kind) {
@@ -185,17 +174,13 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
     secondary->InjectFault(ovxSim::Fault::kBusy, 3);
     std::thread chaos([&] { std::this_thread::sleep_for(std::chrono::milliseconds(150)), primary->RefuseFor(1); });
     // Four agent threads, each asking for policies of its own.
-    std::vector<std::thread> agents;
-    for (int t = 0; t < 4; ++t) {
-        agents.emplace_back([t] {
-            for (int i = 0; i < 25; ++i) {
-                SS_HMESSAGE heartbeat = Asking({"p-" + std::to_string(t) + "-" + std::to_string(i)});
-                if (heartbeat != nullptr && PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        });
-    }
-    for (std::thread& agent : agents) agent.join();
+    OnThreads(4, [](int t) {
+        for (int i = 0; i < 25; ++i) {
+            SS_HMESSAGE heartbeat = Asking({"p-" + std::to_string(t) + "-" + std::to_string(i)});
+            if (heartbeat != nullptr && PostHeartbeat(heartbeat, nullptr, nullptr) != 0) FreeHeartbeat(heartbeat);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
     chaos.join();
     // A heartbeat may still be on the wire, or waiting for its retry: the
     // items arrive in the end, each of them.
@@ -210,8 +195,7 @@ TEST_F(Merging, EveryPolicyItemAnyThreadPostedReachesAServer) {
     EXPECT_TRUE(WaitFor([&] { return missing().empty(); }, std::chrono::seconds(60))) << "never arrived:" << missing();
     // Every failed post reaches the agent's error callback (the last one
     // may still be on its way when the slot is seen empty).
-    EXPECT_TRUE(WaitFor([&] { return g_failures.load() >= Both("fault"); }))
-        << g_failures.load() << " failures reported";
+    EXPECT_TRUE(WaitFor([&] { return g_failures >= Both("fault"); })) << g_failures << " failures reported";
     EXPECT_GT(Both("fault"), 0);
 }
 
@@ -226,8 +210,7 @@ TEST_F(EndToEnd, WhatTheSimulatorAnswersReachesTheAgentToTheLetterPlainOrCompres
     for (const bool compress : {false, true}) {
         SCOPED_TRACE(compress);
         if (compress) {
-            ASSERT_EQ(0u, SS_ShutDown());
-            ASSERT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; }));
+            ASSERT_NO_FATAL_FAILURE(End());
             WriteText(localFile, ReadText(localFile) + "compressPosts=1\n");
             ASSERT_EQ(0u, Init());
         }

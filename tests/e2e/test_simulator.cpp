@@ -20,8 +20,7 @@
 #include "Simulator.h"
 #include "support/TestFiles.h"
 
-using ovxTest::TempDir;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 
@@ -35,29 +34,26 @@ ovxSim::SimConfig Quiet(const std::string& name) {
 // The file's stat, zero when there is none.
 struct stat StatOf(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) info = {};
+    stat(path.c_str(), &info);  // left zero when it fails
     return info;
 }
 
 // Runs `command` in a shell: what it printed, and its exit status.
 std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string out;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char chunk[4096];
-    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+    if (pipe == nullptr) return "";
+    const std::string out = ovxTest::ReadText("/proc/self/fd/" + std::to_string(fileno(pipe)));
     const int exited = pclose(pipe);
     if (status != nullptr) *status = exited;
     return out;
 }
 
 // Headless chromium with a profile of its own in `dir`, bounded in time.
-std::string Chromium(const std::string& dir, const std::string& arguments, int* status = nullptr) {
+std::string Chromium(const std::string& dir, const std::string& arguments) {
     return Shell(
         "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-            dir + "/profile " + arguments + " 2>/dev/null",
-        status);
+        dir + "/profile " + arguments + " 2>/dev/null");
 }
 
 // A heartbeat as an agent of `agent` sends it, small.
@@ -165,9 +161,8 @@ TEST(SimulatorFiles, FilesOthersCouldReadOrHaveMadeAreRefused) {
 // Run by an ordinary user with a umask of 000, the program makes its state,
 // the state's -wal and -shm and its token file for that user alone.
 TEST(SimulatorFiles, RunByAnOrdinaryUserItsFilesAreForItAlone) {
-    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs root and setpriv to run the simulator as another user";
-    }
     TempDir temp("ovx-sim-user");
     const std::string program = temp / "agent-manager-sim";
     ASSERT_EQ(0, std::system(("cp " + std::string(OVX_SIM_PROGRAM) + " " + program).c_str()));
@@ -233,17 +228,11 @@ TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
         "<?xml version='1.0'?><!DOCTYPE ovx [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
         "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]>";
     const std::string heartbeat = HeartbeatOf("{bodies}");
-    const std::string cases[] = {
-        "",
-        "not xml at all",
-        "<ovx><unclosed></ovx>",
-        "<other/>",
-        heartbeat.substr(0, heartbeat.size() / 2),
-        laughs + heartbeat.substr(heartbeat.find("<ovx")),
-        laughs + "<ovx>&d;</ovx>",
-    };
     httplib::Client client("127.0.0.1", simulator.Port());
-    for (const std::string& body : cases) EXPECT_EQ(400, PostStatus(client, body)) << body;
+    for (const std::string& body : {std::string(), std::string("not xml at all"), std::string("<ovx><unclosed></ovx>"),
+                                    std::string("<other/>"), heartbeat.substr(0, heartbeat.size() / 2),
+                                    laughs + heartbeat.substr(heartbeat.find("<ovx")), laughs + "<ovx>&d;</ovx>"})
+        EXPECT_EQ(400, PostStatus(client, body)) << body;
     EXPECT_EQ(404, PostStatus(client, heartbeat, "/ovx/sensor_services/elsewhere"));  // no such service
     EXPECT_EQ(0, simulator.Count("heartbeat"));
     EXPECT_EQ(200, PostStatus(client, heartbeat));

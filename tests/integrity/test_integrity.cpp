@@ -1,9 +1,9 @@
 // The signature check on real files signed with keys made by the test.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "integrity/ovxIntegrity.h"
@@ -19,19 +20,12 @@
 #include "support/RefuseCalls.h"
 #include "support/TestFiles.h"
 
-using ovxTest::ChildExit;
-using ovxTest::WriteText;
+using namespace ovxTest;
 
 namespace {
 
-std::string Slurp(int fd) {
-    std::string out;
-    char buffer[4096];
-    ssize_t got;
-    lseek(fd, 0, SEEK_SET);
-    while ((got = read(fd, buffer, sizeof(buffer))) > 0) out.append(buffer, static_cast<size_t>(got));
-    return out;
-}
+// All that `fd` reads from its start.
+std::string Slurp(int fd) { return ovxTest::ReadText("/proc/self/fd/" + std::to_string(fd)); }
 
 class IntegrityTest : public ::testing::Test {
 protected:
@@ -83,8 +77,6 @@ protected:
              *m_other = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
 };
 
-}  // namespace
-
 // What a tamperer or a broken install can do to the library, its signature
 // or the key file, and the status each gives: no descriptor, ever. A good
 // signature gives the verified bytes.
@@ -93,12 +85,7 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
     EVP_PKEY* rsa = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
     std::string changed = m_content;
     changed[5000] ^= 1;
-    struct Case {
-        const char* what;
-        std::function<void()> tamper;
-        uint32_t status;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void()>, uint32_t> cases[] = {
         {"one changed byte", [&] { WriteText(m_library, changed); }, OVX_E_SIG_MISMATCH},
         {"a truncated signature", [&] { WriteText(m_library + ".sig", signature.substr(0, 63)); }, OVX_E_SIG_MALFORMED},
         {"a signature too long", [&] { WriteText(m_library + ".sig", signature + "x"); }, OVX_E_SIG_MALFORMED},
@@ -113,12 +100,12 @@ TEST_F(IntegrityTest, TamperedOrMissingFilesAreRefusedEachWithItsStatus) {
         {"a folder for the library", [&] { unlink(m_library.c_str()), mkdir(m_library.c_str(), 0700); },
          OVX_E_LIB_UNREADABLE},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, tamper, status] : cases) {
         Signed();
-        c.tamper();
+        tamper();
         int fd = 7;
-        EXPECT_EQ(c.status, Verify(&fd)) << c.what;
-        EXPECT_EQ(-1, fd) << c.what;
+        EXPECT_EQ(status, Verify(&fd)) << what;
+        EXPECT_EQ(-1, fd) << what;
     }
     EVP_PKEY_free(rsa);
     Signed();
@@ -164,8 +151,6 @@ TEST_F(IntegrityTest, KeyFilesAsOpenSslWritesThemAndAsPeopleEditThem) {
     EVP_PKEY_free(ec);
 }
 
-namespace {
-
 // What the signature check probe printed; it is killed after ten seconds.
 // `setuid` runs a copy of it owned by nobody and setuid, started by this
 // process (root); `refuse` names the calls it refuses ("" for none).
@@ -180,10 +165,9 @@ std::string RunProbe(const std::string& keyFile, const std::string& folder, cons
     const std::string local = work + "/local.ini", comm = work + "/comm.ini";
     WriteText(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
     WriteText(comm, "[group]\ngroupnameHint=Servers\n");
-    FILE* out = popen(("OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " + local +
-                       " " + comm + " " + refuse)
-                          .c_str(),
-                      "r");
+    const std::string command = "OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " +
+                                local + " " + comm + " " + refuse;
+    FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) return "no probe";
     const std::string printed = Slurp(fileno(out));
     pclose(out);
@@ -224,17 +208,11 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
     }
     WriteText(rogue + "/" + kScsName + ".sig", Sign(m_other, ovxTest::ReadText(kServices + "/" + kScsName)));
     ASSERT_EQ(0, mkfifo((piped + "/" + kScsName + ".sig").c_str(), 0644));
-    const std::string rogueKey = m_dir + "/rogue.pem";
+    const std::string rogueKey = m_dir + "/rogue.pem", ownKey = std::getenv("OVX_TRUSTED_KEYS");
     WriteKeys(rogueKey, {m_other});
-    const std::string ownKey = std::getenv("OVX_TRUSTED_KEYS");
-    struct Case {
-        const char* name;
-        std::string keyFile, folder;
-        bool setuid;
-        uint32_t status;
-        const char* refuse;
-    };
-    const Case cases[] = {
+    // What the test is, the key file and the folder the probe uses, whether
+    // it runs setuid, the status it must print, and the calls it refuses.
+    const std::tuple<const char*, std::string, std::string, bool, uint32_t, const char*> cases[] = {
         {"a FIFO for the key file", fifo, kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
         {"a device for the key file", "/dev/zero", kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
         {"a 16 GiB key file", sparse, kServices, false, OVX_E_SIG_KEY_UNREADABLE, ""},
@@ -244,14 +222,14 @@ TEST_F(IntegrityTest, AnAgentLoadsOnlyAPrivateCopyCheckedWithTheKeysItMayTrust) 
         {"no in-memory files", ownKey, kServices, false, 0, "memfd"},
         {"no in-memory nor unnamed files", ownKey, kServices, false, OVX_E_LIB_NO_PRIVATE_COPY, "memfd+unnamed"},
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        if (test.setuid && geteuid() != 0) continue;  // only root may start a setuid copy
-        const std::string work = m_dir + "/work-" + std::to_string(&test - cases);
+    int run = 0;
+    for (const auto& [name, keyFile, folder, setuid, status, refuse] : cases) {
+        SCOPED_TRACE(name);
+        if (setuid && geteuid() != 0) continue;  // only root may start a setuid copy
+        const std::string work = m_dir + "/work-" + std::to_string(++run);
         ASSERT_EQ(0, mkdir(work.c_str(), 0777));
         chmod(work.c_str(), 0777);
-        EXPECT_EQ(Expected(test.setuid, test.status),
-                  RunProbe(test.keyFile, test.folder, work, test.setuid, test.refuse));
+        EXPECT_EQ(Expected(setuid, status), RunProbe(keyFile, folder, work, setuid, refuse));
     }
 }
 
@@ -263,8 +241,7 @@ TEST_F(IntegrityTest, WithoutInMemoryFilesTheVerifiedBytesStayThoseChecked) {
         if (!ovxTest::RefuseCopyCalls(false)) return 10;
         int fd = -1;
         if (Verify(&fd) != 0 || fd < 0) return 11;
-        struct stat copy {
-        }, file{};
+        struct stat copy = {}, file = {};
         if (fstat(fd, &copy) != 0 || stat(m_library.c_str(), &file) != 0) return 12;
         if (copy.st_ino == file.st_ino && copy.st_dev == file.st_dev) return 13;
         if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY || (copy.st_mode & 0277) != 0) return 14;

@@ -4,13 +4,8 @@
 #define OVX_TESTS_SCS_SCSFIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"
@@ -25,8 +20,6 @@ inline const std::string kCerts = OVX_TEST_CERT_DIR;
 class ScsFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        localFile = dir + "/local.ini";
-        commFile = dir + "/comm.ini";
         WriteText(localFile, LocalSettings());
         WriteText(commFile, CommSettings());
         TraceLines::Forget();
@@ -44,7 +37,7 @@ protected:
     static bool Traced(const std::string& text) { return TraceLines::Count(text) > 0; }
 
     TempDir temp{"ovx-scs"};
-    std::string dir = temp.path(), localFile, commFile;
+    std::string dir = temp.path(), localFile = dir + "/local.ini", commFile = dir + "/comm.ini";
     int32_t destination = -1;
     SS_TraceSink sink = TraceLines::Sink(SS_TRACE_ERROR);
 };

@@ -2,14 +2,11 @@
 // settings-changed callbacks of the SCS library.
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "scs/ScsFixture.h"
 
-using ovxTest::ReadText;
-using ovxTest::ScsFixture;
-using ovxTest::WriteText;
+using namespace ovxTest;
 
 namespace {
 
@@ -24,16 +21,6 @@ uint32_t Count(int32_t destination) {
     EXPECT_EQ(0u, SCS_GetServerCount(destination, &count));
     return count;
 }
-
-// The schema version and group name hint of the comm settings.
-std::string GroupInfo(int32_t destination) {
-    char* version = nullptr;
-    char* hint = nullptr;
-    EXPECT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
-    return Take(version) + " " + Take(hint);
-}
-
-}  // namespace
 
 // An added server is saved with the group section and reads back the same;
 // values a settings file cannot hold are refused and change nothing.
@@ -50,7 +37,9 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     std::vector<std::string> fields;
     for (char* field : f) fields.push_back(Take(field));
     EXPECT_EQ("first /etc/ca.pem inserted", fields[0] + " " + fields[2] + " " + fields[9]);
-    EXPECT_EQ("1.2 Servers", GroupInfo(destination));
+    char *version = nullptr, *hint = nullptr;  // of the comm settings
+    EXPECT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
+    EXPECT_EQ("1.2 Servers", Take(version) + " " + Take(hint));
     ASSERT_EQ(0u, SCS_DeleteServer(destination, 0));
     EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, SCS_DeleteServer(destination, 5));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", "http://127.0.0.1:1\n[server.9]", nullptr,
@@ -100,16 +89,13 @@ TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
 }
 
-namespace {
 std::atomic<int> g_changes{0};
 std::atomic<int32_t> g_changedDestination{-1};
 std::atomic<uint32_t> g_countSeenInCallback{0};
 uint32_t OnChanged(int32_t destination) {
     ++g_changes;
     g_changedDestination = destination;
-    uint32_t count = 0;
-    SCS_GetServerCount(destination, &count);  // calling back in must not deadlock
-    g_countSeenInCallback = count;
+    g_countSeenInCallback = Count(destination);  // calling back in must not deadlock
     return 0;
 }
 }  // namespace

@@ -1,17 +1,25 @@
 // SCS_PostData against real servers on 127.0.0.1: answers, status mapping,
-// connection reuse, concurrency, limits, Retry-After and compression.
+// connection reuse, concurrency, limits, Retry-After and compression; and
+// TLS (cpp-httplib over OpenSSL), pinned to TLS 1.2 or TLS 1.3, with and
+// without a required client certificate: the same failure gives the same
+// status whichever version reports it, and a connection test uses what a
+// post to the same server would.
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
 
-using ovxTest::ScsFixture;
-using ovxTest::TestServer;
+using namespace ovxTest;
 
 namespace {
 
@@ -90,6 +98,35 @@ protected:
     static inline std::atomic<bool> stopSlow{false};
 };
 
+class TlsTest : public PostTest {
+protected:
+    // A server at one TLS version, requiring a client certificate or not.
+    static std::unique_ptr<TestServer> Serve(int version, bool requireClient) {
+        auto server = std::make_unique<TestServer>(kCerts + "/server.pem", kCerts + "/server.key",
+                                                   requireClient ? kCerts + "/ca.pem" : "");
+        SSL_CTX_set_min_proto_version(server->TlsContext(), version);
+        SSL_CTX_set_max_proto_version(server->TlsContext(), version);
+        server->server().Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content("tls:" + request.body, "text/plain");
+        });
+        server->Start();
+        return server;
+    }
+    // The server list's entry of `url` with the test CA file `ca` (none when empty).
+    static std::string Entry(const std::string& url, const std::string& ca = "") {
+        return "url=" + url + (ca.empty() ? "" : "\ncaFile=" + kCerts + "/" + ca);
+    }
+    void UseServers(const std::vector<std::string>& entries) {
+        std::string text;
+        for (size_t i = 0; i < entries.size(); ++i)
+            text += "[server." + std::to_string(i + 1) + "]\n" + entries[i] + "\n";
+        ovxTest::WriteText(commFile, text);
+        ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+    }
+    uint32_t Echo(int32_t index) { return Post("/echo", "x", index).status; }
+    static uint32_t Test(const std::string& url) { return SCS_TestCommSettings(url.c_str(), 2000, "sensor_services"); }
+    uint32_t TestFile() { return SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"); }
+};
 }  // namespace
 
 // Every answer and transport failure maps to its status, whatever the
@@ -98,11 +135,8 @@ protected:
 // connection works (a server that refuses a request that is no post).
 TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
     const uint32_t none = ~0u;  // no connection test for this row
-    const struct {
-        const char* path;
-        int32_t index;
-        uint32_t post, test;
-    } rows[] = {
+    const std::tuple<const char*, int32_t, uint32_t, uint32_t> rows[] = {
+        // path, server, post, test
         // clang-format off
         {"/status/204", 0, 0, 0}, {"/empty", 0, 0, none},
         {"/status/503", 0, OVX_E_SCS_SERVER_BUSY, OVX_E_SCS_SERVER_BUSY},
@@ -118,16 +152,16 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
         // clang-format on
     };
     const uint32_t timeouts[4] = {2000, 300, 0, 0};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.path) + " of server " + std::to_string(row.index));
+    for (const auto& [path, index, post, test] : rows) {
+        SCOPED_TRACE(std::string(path) + " of server " + std::to_string(index));
         const auto start = std::chrono::steady_clock::now();
-        const Answer answer = Post(row.path, "hello", row.index, timeouts);
+        const Answer answer = Post(path, "hello", index, timeouts);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         // These servers send no body, and a failure hands back none.
-        EXPECT_EQ(std::to_string(row.post) + ":", std::to_string(answer.status) + ":" + answer.body);
-        if (row.test != none) {
-            const std::string url = (row.index == 0 ? server.Url() : refused) + row.path;
-            EXPECT_EQ(row.test, SCS_TestCommSettings(url.c_str(), 300, "sensor_services"));
+        EXPECT_EQ(std::to_string(post) + ":", std::to_string(answer.status) + ":" + answer.body);
+        if (test != none) {
+            const std::string url = (index == 0 ? server.Url() : refused) + path;
+            EXPECT_EQ(test, SCS_TestCommSettings(url.c_str(), 300, "sensor_services"));
         }
     }
     const Answer echo = Post("/echo", "payload");  // and the next post works
@@ -147,11 +181,10 @@ TEST_F(PostTest, ConnectTimeoutWhenNobodyAccepts) {
     ASSERT_EQ(0, listen(listener, 0));
     socklen_t size = sizeof(address);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    std::vector<int> fillers(8);
+    for (int& fd : fillers) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        fillers.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
@@ -169,17 +202,13 @@ TEST_F(PostTest, ConnectionsAreKeptAliveAndReusedByConcurrentPosters) {
     EXPECT_EQ(20u, server.Requests());
     EXPECT_EQ(1u, server.Connections());
     std::atomic<int> good{0};
-    std::vector<std::thread> posters;
-    for (int t = 0; t < 4; ++t) {
-        posters.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                std::string body = std::to_string(t) + "-" + std::to_string(i);
-                Answer answer = Post("/echo", body);
-                if (answer.status == 0 && answer.body.find("echo:" + body + ":") == 0) ++good;
-            }
-        });
-    }
-    for (auto& poster : posters) poster.join();
+    ovxTest::OnThreads(4, [&](int t) {
+        for (int i = 0; i < 25; ++i) {
+            const std::string body = std::to_string(t) + "-" + std::to_string(i);
+            const Answer answer = Post("/echo", body);
+            if (answer.status == 0 && answer.body.find("echo:" + body + ":") == 0) ++good;
+        }
+    });
     EXPECT_EQ(100, good.load());
     EXPECT_LE(server.Connections(), 4u);
 }
@@ -209,22 +238,19 @@ TEST_F(PostTest, RetryAfterOfBusyAndBackOffAnswersIsReadInBothFormsAndNothingEls
     struct tm parts {};
     gmtime_r(&ahead, &parts);
     strftime(date, sizeof date, "%a,%%20%d%%20%b%%20%Y%%20%H:%M:%S%%20GMT", &parts);
-    const struct {
-        int status;
-        std::string value;
-        uint32_t least, most;
-    } rows[] = {
+    const std::tuple<int, std::string, uint32_t, uint32_t> rows[] = {
+        // status, Retry-After, least, most
         {429, "3", 3000, 3000},   {503, "120", 120000, 120000},
         {503, date, 9000, 10000}, {503, "Wed,%2021%20Oct%202015%2007:28:00%20GMT", 0, 0},  // gone by
         {429, "soon", 0, 0},      {429, "3abc", 0, 0},
         {429, "-5", 0, 0},        {500, "3", 0, 0},
         {200, "3", 0, 0},
     };
-    for (const auto& row : rows) {
-        const Answer answer = PostEx("/retry/" + std::to_string(row.status) + "/" + row.value, "x", 0);
-        EXPECT_EQ(static_cast<uint32_t>(row.status), answer.info.httpStatus) << row.value;
-        EXPECT_GE(answer.info.retryAfterMs, row.least) << row.status << " " << row.value;
-        EXPECT_LE(answer.info.retryAfterMs, row.most) << row.status << " " << row.value;
+    for (const auto& [status, value, least, most] : rows) {
+        const Answer answer = PostEx("/retry/" + std::to_string(status) + "/" + value, "x", 0);
+        EXPECT_EQ(static_cast<uint32_t>(status), answer.info.httpStatus) << value;
+        EXPECT_GE(answer.info.retryAfterMs, least) << status << " " << value;
+        EXPECT_LE(answer.info.retryAfterMs, most) << status << " " << value;
     }
 }
 
@@ -242,4 +268,61 @@ TEST_F(PostTest, TheExtendedPostDecodesAnswersAndRefusesWhatItCannotTell) {
     const Answer shortInfo = PostEx("/echo", "x", 0, 4);
     EXPECT_EQ(std::to_string(OVX_E_INVALID_ARGUMENT) + ":", std::to_string(shortInfo.status) + ":" + shortInfo.body);
     EXPECT_EQ("echo:x:text/xml", PostEx("/echo", "x", 0, 0).body);
+}
+
+// ---- TLS, pinned to one version, with and without a client certificate
+
+// At each version: the right CA is accepted, the wrong one rejected, a
+// server that speaks no TLS fails as TLS; a missing client certificate
+// fails the posts and the connection tests (of a url and of a settings
+// file whose first server requires one) alike until it is registered.
+TEST_F(TlsTest, EachFailureGivesTheSameStatusAtEveryVersion) {
+    for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+        SCOPED_TRACE(version);
+        const auto required = Serve(version, true), open = Serve(version, false);
+        TestServer plain;
+        plain.Start();
+        UseServers({Entry(required->Url("https"), "ca.pem"), Entry(open->Url("https"), "ca.pem"),
+                    Entry(open->Url("https"), "wrong-ca.pem"), Entry(plain.Url("https"), "ca.pem")});
+        const Answer echo = Post("/echo", "x", 1);
+        EXPECT_EQ(0u, echo.status);
+        EXPECT_EQ("tls:x", echo.body);
+        EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(2));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(3));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(0)) << ovxTest::TraceLines::Last();
+        EXPECT_EQ(0u, Test(open->Url("https")));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(required->Url("https")));
+        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, TestFile());
+        const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
+        SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
+        ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
+        EXPECT_EQ(0u, Echo(0));
+        EXPECT_EQ(0u, Echo(1));
+        EXPECT_EQ(0u, Test(required->Url("https")));
+        EXPECT_EQ(0u, TestFile());
+        ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
+    }
+}
+
+// A server with a private CA passes the connection test as it passes posts:
+// through the CA of its entry in the server list, or the CA the agent
+// registered (until it unregisters it); a proxy in its entry is used too.
+TEST_F(TlsTest, TheCaAndProxyOfAPostAreThoseOfTheConnectionTest) {
+    const auto server = Serve(TLS1_3_VERSION, false);
+    const std::string url = server->Url("https"), ca = kCerts + "/ca.pem";
+    // Not in the list, then in it without a CA: the system store does not
+    // know the test CA, the registered one does.
+    UseServers({Entry("https://127.0.0.1:1")});
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Test(url));
+    UseServers({Entry(url)});
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
+    SS_CertificateInfo info{sizeof(SS_CertificateInfo), nullptr, nullptr, nullptr, ca.c_str()};
+    ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
+    EXPECT_EQ(0u, Echo(0));
+    EXPECT_EQ(0u, Test(url));
+    ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
+    EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
+
+    UseServers({Entry(url, "ca.pem") + "\nproxy=http://127.0.0.1:1"});
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, Test(url));
 }

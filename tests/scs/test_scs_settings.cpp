@@ -13,6 +13,7 @@
 #include "support/TestFiles.h"
 
 using namespace ovxScs;
+using namespace std::string_literals;
 
 using ovxTest::ReadText;
 
@@ -30,21 +31,19 @@ TEST(Ini, SectionsKeysCommentsAndUtf8) {
 
 // A refused text names its first bad line and leaves the file as it was.
 TEST(Ini, ErrorsNameTheLineAndChangeNothing) {
-    const struct {
-        std::string text;
-        int line;
-    } rows[] = {
+    const std::pair<std::string, int> rows[] = {
+        // the text, its first bad line
         {"[a]\nx=1\nthis line has no equals sign\n", 3},
         {"[a\nx=1\n", 1},
         {"[a]\nx=" + std::string(kMaxIniLine, 'v') + "\n", 2},
         {std::string("[a]\nx=1") + '\0' + "\ny=2\n", 2},
     };
-    for (const auto& row : rows) {
+    for (const auto& [text, bad] : rows) {
         IniFile file;
         file.Set("kept", "k", "v");
         int line = 0;
-        EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(row.text, file, &line)) << row.line;
-        EXPECT_EQ(row.line, line);
+        EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(text, file, &line)) << bad;
+        EXPECT_EQ(bad, line);
         EXPECT_NE(nullptr, file.Find("kept", "k"));
     }
     IniFile file;
@@ -52,20 +51,16 @@ TEST(Ini, ErrorsNameTheLineAndChangeNothing) {
 }
 
 TEST(Ini, StorableValuesRoundTrip) {
-    for (const std::string& value : {std::string("https://127.0.0.1:8443/path?q=1"), std::string("a;b"),
-                                     std::string("caf\xC3\xA9"), std::string("")}) {
+    for (const std::string& value : {"https://127.0.0.1:8443/path?q=1"s, "a;b"s, "caf\xC3\xA9"s, ""s}) {
         EXPECT_TRUE(IsStorableValue(value)) << value;
-        IniFile file;
+        IniFile file, back;
         file.Set("s", "k", value);
-        IniFile back;
         ASSERT_EQ(0u, ParseIni(FormatIni(file), back, nullptr));
         ASSERT_NE(nullptr, back.Find("s", "k"));
         EXPECT_EQ(value, *back.Find("s", "k"));
     }
-    for (const std::string& value : {std::string("two\nlines"), std::string(" padded"), std::string("x ; comment"),
-                                     std::string("tab\there"), std::string(300, 'x')}) {
+    for (const std::string& value : {"two\nlines"s, " padded"s, "x ; comment"s, "tab\there"s, std::string(300, 'x')})
         EXPECT_FALSE(IsStorableValue(value)) << value;
-    }
 }
 
 // A full disk keeps the old file, and leaves no temporary file behind (the
@@ -80,7 +75,7 @@ TEST(AtomicWrite, AFullDiskKeepsTheOldFile) {
                   struct rlimit limit = {4096, 4096};
                   setrlimit(RLIMIT_FSIZE, &limit);
                   int error = 0;
-                  uint32_t status = WriteFileAtomically(file, std::string(100000, 'n'), &error);
+                  const uint32_t status = WriteFileAtomically(file, std::string(100000, 'n'), &error);
                   return status == OVX_E_SCS_SETTINGS_WRITE && error != 0 ? 0 : 1;
               }));
     EXPECT_EQ("old content\n", ReadText(file));

@@ -16,9 +16,8 @@ namespace ovxTest {
 inline long ResidentKiB(const char* kind) {
     std::ifstream status("/proc/self/status");
     const std::string prefix = std::string(kind) + ":";
-    for (std::string line; std::getline(status, line);) {
+    for (std::string line; std::getline(status, line);)
         if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
-    }
     ADD_FAILURE() << "no " << kind << " in /proc/self/status";
     return 0;
 }

@@ -18,13 +18,12 @@ inline bool RefuseCopyCalls(bool unnamedFilesToo) {
     if (filter == nullptr) return false;
     const scmp_datum_t unnamed = O_TMPFILE & ~O_DIRECTORY;
     bool ready = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(memfd_create), 0) == 0;
-    if (unnamedFilesToo) {
+    if (unnamedFilesToo)
         ready = ready &&
                 seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(openat), 1,
                                  SCMP_A2(SCMP_CMP_MASKED_EQ, unnamed, unnamed)) == 0 &&
                 seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(open), 1,
                                  SCMP_A1(SCMP_CMP_MASKED_EQ, unnamed, unnamed)) == 0;
-    }
     ready = ready && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ready;

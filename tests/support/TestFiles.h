@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace ovxTest {
 
@@ -24,11 +26,8 @@ class TempDir {
 public:
     explicit TempDir(const std::string& name = "ovx") {
         std::string pattern = "/tmp/" + name + "-XXXXXX";
-        if (mkdtemp(&pattern[0]) != nullptr) {
-            m_path = pattern;
-        } else {
-            ADD_FAILURE() << "no temporary folder for " << name;
-        }
+        m_path = mkdtemp(&pattern[0]) != nullptr ? pattern : "";
+        if (m_path.empty()) ADD_FAILURE() << "no temporary folder for " << name;
     }
     ~TempDir() {
         std::error_code ignored;
@@ -45,14 +44,12 @@ private:
 };
 
 inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
@@ -60,19 +57,24 @@ inline std::string ReadText(const std::string& path) {
 template <class Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
+}
+
+// Runs body(t) for t from 0 to count - 1, each on a thread of its own, all
+// at once; returns when every one has ended.
+template <class Body>
+void OnThreads(int count, Body body) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) threads.emplace_back(body, t);
+    for (std::thread& thread : threads) thread.join();
 }
 
 // What f() returns when run on a thread of its own, joined before return.
 template <class F>
 auto OnAnotherThread(F f) {
-    decltype(f()) result{};
-    std::thread([&] { result = f(); }).join();
-    return result;
+    return std::async(std::launch::async, f).get();
 }
 
 // The exit status of a child process that runs `body` and exits with what

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -19,25 +20,17 @@ namespace ovxTest {
 
 class TestServer {
 public:
-    // Plain HTTP, or HTTPS with the given certificate and key files.
+    // Plain HTTP, or HTTPS with the given certificate and key files (and,
+    // unless empty, requiring a client certificate signed by `clientCa`).
     TestServer() : m_server(new httplib::Server()) { Configure(); }
-    TestServer(const std::string& certificate, const std::string& key)
-        : m_server(new httplib::SSLServer(certificate.c_str(), key.c_str())) {
-        Configure();
-    }
-    // HTTPS that requires a client certificate signed by `clientCa`.
-    TestServer(const std::string& certificate, const std::string& key, const std::string& clientCa)
-        : m_server(new httplib::SSLServer(certificate.c_str(), key.c_str(), clientCa.c_str())) {
+    TestServer(const std::string& certificate, const std::string& key, const std::string& clientCa = "")
+        : m_server(
+              new httplib::SSLServer(certificate.c_str(), key.c_str(), clientCa.empty() ? nullptr : clientCa.c_str())) {
         Configure();
     }
     // The OpenSSL context of an HTTPS server (to pin its TLS version).
-    SSL_CTX* TlsContext() {
-        auto* tls = dynamic_cast<httplib::SSLServer*>(m_server.get());
-        return tls != nullptr ? tls->ssl_context() : nullptr;
-    }
+    SSL_CTX* TlsContext() { return dynamic_cast<httplib::SSLServer&>(*m_server).ssl_context(); }
     ~TestServer() { Stop(); }
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
 
     httplib::Server& server() { return *m_server; }
 
@@ -49,22 +42,10 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return m_port;
     }
-    // Serves on `port` of 127.0.0.1 (a port a client was told before the
-    // server came up); false when it is taken.
-    bool StartOn(int port) {
-        if (!m_server->bind_to_port("127.0.0.1", port)) return false;
-        m_port = port;
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        for (int i = 0; i < 500 && !m_server->is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return true;
-    }
     // A port of 127.0.0.1 with nothing listening on it (free when asked).
     static int FreePort() {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
         socklen_t size = sizeof(address);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
@@ -87,10 +68,7 @@ public:
         std::lock_guard<std::mutex> hold(m_lock);
         return m_clientPorts.size();
     }
-    size_t Requests() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_requests;
-    }
+    size_t Requests() const { return m_requests; }
 
 private:
     void Configure() {
@@ -99,9 +77,9 @@ private:
         m_server->set_tcp_nodelay(true);
         m_server->set_keep_alive_max_count(100000);
         m_server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+            ++m_requests;
             std::lock_guard<std::mutex> hold(m_lock);
             m_clientPorts.insert(request.remote_port);
-            ++m_requests;
             return httplib::Server::HandlerResponse::Unhandled;
         });
     }
@@ -111,7 +89,7 @@ private:
     int m_port = -1;
     std::mutex m_lock;
     std::set<int> m_clientPorts;
-    size_t m_requests = 0;
+    std::atomic<size_t> m_requests{0};
 };
 
 }  // namespace ovxTest

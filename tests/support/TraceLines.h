@@ -25,16 +25,14 @@ struct TraceLine {
 class TraceLines {
 public:
     // A sink that writes here the levels of `mask`, with `context` passed back.
-    static SS_TraceSink Sink(uint32_t mask = 0xFFFFFFFFu, uint32_t context = 0) {
-        return SS_TraceSink{context, mask, &Write};
-    }
+    static SS_TraceSink Sink(uint32_t mask = 0xFFFFFFFFu, uint32_t context = 0) { return {context, mask, &Write}; }
     static void Forget() {
-        std::lock_guard<std::mutex> hold(Lock());
-        Lines().clear();
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_lines.clear();
     }
     static std::vector<TraceLine> All() {
-        std::lock_guard<std::mutex> hold(Lock());
-        return Lines();
+        std::lock_guard<std::mutex> hold(s_lock);
+        return s_lines;
     }
     // Lines containing `text`.
     static size_t Count(const std::string& text) {
@@ -55,8 +53,8 @@ public:
     }
     // The last line's text, empty when there is none: context for a failure.
     static std::string Last() {
-        std::lock_guard<std::mutex> hold(Lock());
-        return Lines().empty() ? std::string() : Lines().back().text;
+        std::lock_guard<std::mutex> hold(s_lock);
+        return s_lines.empty() ? std::string() : s_lines.back().text;
     }
     // Every line on stdout, for the report of a failed test.
     static void Print() {
@@ -65,25 +63,19 @@ public:
 
 private:
     static uint32_t Write(uint32_t context, uint32_t level, const char* text, const char* where) {
-        std::lock_guard<std::mutex> hold(Lock());
-        Lines().push_back({context, level, text != nullptr ? text : "(no text)", where != nullptr ? where : ""});
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_lines.push_back({context, level, text != nullptr ? text : "(no text)", where != nullptr ? where : ""});
         return 0;
     }
     template <typename Match>
     static size_t CountIf(Match match) {
-        std::lock_guard<std::mutex> hold(Lock());
+        std::lock_guard<std::mutex> hold(s_lock);
         size_t n = 0;
-        for (const TraceLine& line : Lines()) n += match(line);
+        for (const TraceLine& line : s_lines) n += match(line);
         return n;
     }
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::vector<TraceLine>& Lines() {
-        static std::vector<TraceLine> lines;
-        return lines;
-    }
+    static inline std::mutex s_lock;
+    static inline std::vector<TraceLine> s_lines;
 };
 
 }  // namespace ovxTest

@@ -18,14 +18,12 @@ inline SS_HMESSAGE TypicalHeartbeat(const char* agentId, const char* agentName, 
     if (CreateHeartbeat(&heartbeat, agentId, agentName, "urn:sensors", "5.0.0", "127.0.0.1") != 0) return nullptr;
     SetHostInfo(heartbeat, hostName, "127.0.0.1", "Linux", 0, domain, "WORKGROUP", nullptr, nullptr);
     for (int i = 0; i < 50; ++i) AddModuleInfo(heartbeat, ("module-" + std::to_string(i)).c_str(), "1.2.3", 0, nullptr);
-    for (int i = 0; i < 92; ++i) {
+    for (int i = 0; i < 92; ++i)
         AddSchemaInfo(heartbeat, nullptr, ("https://schemas.example.org/xml/cml/Ext" + std::to_string(i)).c_str(),
                       "1.0.0", 0, 0, 0, 0);
-    }
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 20; ++i)
         AddGetPolicyRequest(heartbeat, "0", ("policy-" + std::to_string(i)).c_str(), "urn:p", nullptr, nullptr,
                             nullptr);
-    }
     return heartbeat;
 }
 

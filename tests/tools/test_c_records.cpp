@@ -2,9 +2,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "ovxStatus.h"
+#include "support/TestFiles.h"
 #include "tools/c-api-lib.h"
 #include "tools/c-api-lock.h"
 
@@ -16,16 +15,13 @@ TEST(LockRecord, TakeReleaseNotHeldDestroyedAndExclusion) {
     EXPECT_EQ(1, lock.holdCount);
     EXPECT_EQ(0u, cLockRelease(&lock));
     long counter = 0;
-    std::thread workers[2];
-    for (auto& worker : workers)
-        worker = std::thread([&] {
-            for (int i = 0; i < 5000; ++i) {
-                cLockTake(&lock);
-                ++counter;
-                cLockRelease(&lock);
-            }
-        });
-    for (auto& worker : workers) worker.join();
+    ovxTest::OnThreads(2, [&](int) {
+        for (int i = 0; i < 5000; ++i) {
+            cLockTake(&lock);
+            ++counter;
+            cLockRelease(&lock);
+        }
+    });
     EXPECT_EQ(10000, counter);
     EXPECT_EQ(0u, cLockDestroy(&lock));
     EXPECT_EQ(0xC7210035u, cLockTake(&lock));  // destroyed

@@ -3,8 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 
-#include "ovxStatus.h"
 #include "tools/c-api-error.h"
 #include "tools/jsexception.h"
 #include "tools/ovxError.h"
@@ -24,18 +24,14 @@ protected:
 
 // Where a code's text is in the catalog, and the code of an errno.
 TEST_F(ErrorTest, CatalogAddressOfACodeAndOperatingSystemErrors) {
-    EXPECT_EQ(37, OVXError::CatalogSet(0xC7210003u));
+    const std::pair<uint32_t, int> sets[] = {
+        {0xC7210003u, 37}, {0xC7560003u, 90}, {0xC0050001u, 0x7FFFFFFF}, {0xC0010001u, 2}};
+    for (const auto& [code, set] : sets) EXPECT_EQ(set, OVXError::CatalogSet(code)) << code;
     EXPECT_EQ(3, OVXError::CatalogMessage(0xC7210003u));
-    EXPECT_EQ(90, OVXError::CatalogSet(0xC7560003u));
     EXPECT_EQ(0x4004, OVXError::CatalogMessage(0x47560004u));
-    EXPECT_EQ(0x7FFFFFFF, OVXError::CatalogSet(0xC0050001u));
-    EXPECT_EQ(2, OVXError::CatalogSet(0xC0010001u));
-    EXPECT_EQ(0xC721000Au, OVXError::MapOsError(ENOENT));
-    EXPECT_EQ(0xC7210003u, OVXError::MapOsError(EINVAL));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(ENOSPC));
-    EXPECT_EQ(0xC721001Eu, OVXError::MapOsError(EFBIG));
-    EXPECT_EQ(0xC7210025u, OVXError::MapOsError(EBUSY));
-    EXPECT_EQ(99u, OVXError::MapOsError(99));
+    const std::pair<int, uint32_t> os[] = {{ENOENT, 0xC721000Au}, {EINVAL, 0xC7210003u}, {ENOSPC, 0xC721001Eu},
+                                           {EFBIG, 0xC721001Eu},  {EBUSY, 0xC7210025u},  {99, 99u}};
+    for (const auto& [error, code] : os) EXPECT_EQ(code, OVXError::MapOsError(error)) << error;
 }
 
 // A width limits every line, the identifier's included; inserts are
@@ -43,23 +39,19 @@ TEST_F(ErrorTest, CatalogAddressOfACodeAndOperatingSystemErrors) {
 TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     OVXError error(0xC7210003u);
     EXPECT_STREQ("0xc7210003", error.GetIdentifier());
-    std::string wide = error.GetMessageText(255);
-    EXPECT_EQ(std::string::npos, wide.find('\n'));
+    EXPECT_EQ(std::string::npos, std::string(error.GetMessageText(255)).find('\n'));
     bool identifierAlone = false;
     for (unsigned width = 20; width <= 60; ++width) {
         std::string text = error.GetMessageText(width);
         EXPECT_NE('\n', text.back()) << "no final newline with a width";
-        for (size_t start = 0, end; start < text.size(); start = end + 1) {
-            end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            EXPECT_LE(end - start, width) << text;
-        }
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), width) << text;
         identifierAlone |= text.find("\n[ID=0xc7210003]") != std::string::npos;
     }
     EXPECT_TRUE(identifierAlone);
     OVXError socket(0xC721002Du);  // "Socket error %1."
-    const std::string text = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier);
-    EXPECT_EQ(0u, text.find("Socket error 104."));
+    EXPECT_EQ(0u,
+              std::string(socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier)).find("Socket error 104."));
     const std::string raw = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
     EXPECT_EQ(0u, raw.find("Socket error %1."));
 }
@@ -92,14 +84,12 @@ TEST_F(ErrorTest, ExceptionOperatingSystemAndCFormTexts) {
     EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", jsFileException("read", 13, "/tmp/x").what());
     EXPECT_EQ(0u,
               std::string(ovxErrorException(0xC7210003u).what()).find("ovxErrorException : An argument is invalid"));
-    OVXError foreign(0xC0990001u);
-    EXPECT_EQ(0u, std::string(foreign.GetOsMessageText()).find("Operating system specific status encountered."));
-    OVXError socket(10054);
-    EXPECT_EQ(std::string::npos, std::string(socket.GetOsMessageText()).find("Operating system specific"));
-    char tiny[8];
+    const std::string foreign = OVXError(0xC0990001u).GetOsMessageText(), socket = OVXError(10054).GetOsMessageText();
+    EXPECT_EQ(0u, foreign.find("Operating system specific status encountered."));
+    EXPECT_EQ(std::string::npos, socket.find("Operating system specific"));
+    char tiny[8], buffer[256];
     cOvxGetErrorText(0xC7210003u, tiny, sizeof(tiny));
     EXPECT_STREQ("ErrMsgB", tiny);
-    char buffer[256];
     cOvxGetErrorText(0xC7210003u, buffer, sizeof(buffer));
     EXPECT_NE(nullptr, strstr(buffer, "[ID=c7210003]"));
     EXPECT_EQ(0, cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""));

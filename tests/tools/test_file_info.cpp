@@ -15,8 +15,7 @@
 #include "support/TestFiles.h"
 #include "tools/ovxFileInfo.h"
 
-using ovxToolsLib::ReadRegularFile;
-using ovxToolsLib::WriteFileAtomically;
+using namespace ovxToolsLib;
 
 TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     ovxTest::TempDir temp("ovx-file");
@@ -36,13 +35,12 @@ TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
 
     // A FIFO with no writer and a folder are refused at once.
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    EXPECT_FALSE(ReadRegularFile(fd, 100, text));
-    close(fd);
-    fd = open(dir.c_str(), O_RDONLY);
-    EXPECT_FALSE(ReadRegularFile(fd, 100, text));
-    close(fd);
+    for (const std::string& path : {fifo, dir}) {
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << path;
+        EXPECT_FALSE(ReadRegularFile(fd, 100, text)) << path;
+        close(fd);
+    }
 }
 
 // A whole-file write replaces the file or leaves it as it was, with no
@@ -53,9 +51,8 @@ TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
     ASSERT_EQ(0, WriteFileAtomically(file, "first"));
     ASSERT_EQ(0, WriteFileAtomically(file, std::string(100000, 'x') + "second"));
     EXPECT_EQ(std::string(100000, 'x') + "second", ovxTest::ReadText(file));
-    struct stat info {};
-    ASSERT_EQ(0, stat(file.c_str(), &info));
-    EXPECT_EQ(0600u, info.st_mode & 0777);
+    using std::filesystem::perms;
+    EXPECT_EQ(perms::owner_read | perms::owner_write, std::filesystem::status(file).permissions());
     ASSERT_EQ(0, WriteFileAtomically(file, ""));
     EXPECT_EQ("", ovxTest::ReadText(file));
 
@@ -68,10 +65,9 @@ TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
     EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(temp.path()), {}));
 
     // A name without a folder is written where we are.
-    char cwd[4096];
-    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-    ASSERT_EQ(0, chdir(temp.path().c_str()));
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(temp.path());
     EXPECT_EQ(0, WriteFileAtomically("here.ini", "h"));
-    ASSERT_EQ(0, chdir(cwd));
+    std::filesystem::current_path(cwd);
     EXPECT_EQ("h", ovxTest::ReadText(temp / "here.ini"));
 }

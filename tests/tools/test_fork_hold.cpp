@@ -2,13 +2,11 @@
 // must find every lock it needs free. Each case keeps a thread taking the
 // lock in a loop, forks many times, and lets each child take it once.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cctype>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -89,12 +87,8 @@ TEST_P(ForkWhileHeld, EveryChildTakesTheLock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locks, ForkWhileHeld,
-                         ::testing::Values(LockUser{"registered lock", &RegisteredLock, false},
-                                           LockUser{"trace route", &RoutedLine, false},
-                                           LockUser{"GUID state", &NewGuid, false},
-                                           LockUser{"system log", &SystemLogLine, true}),
-                         [](const ::testing::TestParamInfo<LockUser>& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
+                         ::testing::Values(LockUser{"registered_lock", &RegisteredLock, false},
+                                           LockUser{"trace_route", &RoutedLine, false},
+                                           LockUser{"GUID_state", &NewGuid, false},
+                                           LockUser{"system_log", &SystemLogLine, true}),
+                         [](const ::testing::TestParamInfo<LockUser>& info) { return std::string(info.param.name); });

@@ -1,19 +1,29 @@
-// Bounded formatting, the safe string helpers of the C-callable layer, and
-// the checks of text that comes from settings files.
+// Text: bounded formatting and the safe string helpers of the C-callable
+// layer, the checks of text that comes from settings files, UTF-8 <-> wide
+// conversion, MD5 and Base64, and GUIDs as text.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <locale>
+#include <regex>
+#include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "support/TestFiles.h"
 #include "tools/c-api-string.h"
 #include "tools/ovxCodecvt.h"
+#include "tools/ovxDigest.h"
+#include "tools/ovxGuid.h"
 #include "tools/ovxSettingValue.h"
 #include "tools/ovxXmlChars.h"
 #include "tools/xsnprintf.h"
 
 using namespace ovxToolsLib;
+using Unicode = ovxUnicode<wchar_t>;
 
 // Bounded formatting and copies: cut text reports -1 and stays terminated;
 // copies and appends never overrun.
@@ -54,10 +64,8 @@ TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
     char text[] = "a,b,,c";
     char* position = nullptr;
     std::string seen;
-    for (char* token = cStrTok(text, ",", &position); token; token = cStrTok(nullptr, ",", &position)) {
-        seen += token;
-        seen += '|';
-    }
+    for (char* token = cStrTok(text, ",", &position); token; token = cStrTok(nullptr, ",", &position))
+        seen += std::string(token) + '|';
     EXPECT_EQ("a|b|c|", seen);
 }
 
@@ -67,14 +75,10 @@ TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
 TEST(SettingValues, NumbersAndFlagsTakeDigitsOnlyAndWarnOtherwise) {
     const ovxSettingRule rule{"retryJitter", 5, 50, 20};
     const std::string longest(64, '7');
-    struct Row {
-        std::string text;
-        uint64_t value;     // of the number under `rule`
-        bool on;            // of the flag, its default being on
-        bool flagWarns;     // the flag is refused too
-        std::string shown;  // the text as the warnings show it
-    };
-    const Row rows[] = {
+    // The text; the number it gives under `rule`; the flag it gives, its
+    // default being on; whether the flag is refused too; the text as the
+    // warnings show it.
+    const std::tuple<std::string, uint64_t, bool, bool, std::string> rows[] = {
         {"5", 5, true, false, ""},
         {"50", 50, true, false, ""},
         {"0", 20, false, false, "0"},  // a good flag, but below the range
@@ -91,19 +95,19 @@ TEST(SettingValues, NumbersAndFlagsTakeDigitsOnlyAndWarnOtherwise) {
         {"a\"b\x01\x7F", 20, true, true, "a?b??"},
         {longest + "9", 20, true, true, longest + "..."},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
+    for (const auto& [text, value, on, flagWarns, shown] : rows) {
+        SCOPED_TRACE(text);
         std::string warning = "stale";
-        EXPECT_EQ(row.value, ReadSettingNumber(rule, row.text.c_str(), warning));
-        EXPECT_EQ(row.value != rule.fallback ? std::string()
-                                             : "The setting retryJitter=\"" + row.shown +
-                                                   "\" is not a whole number from 5 to 50: 20 is used instead.",
+        EXPECT_EQ(value, ReadSettingNumber(rule, text.c_str(), warning));
+        EXPECT_EQ(value != rule.fallback ? std::string()
+                                         : "The setting retryJitter=\"" + shown +
+                                               "\" is not a whole number from 5 to 50: 20 is used instead.",
                   warning);
-        EXPECT_EQ(row.on, ReadSettingFlag("sendAll", row.text.c_str(), true, warning));
-        EXPECT_EQ(!row.flagWarns ? std::string()
-                                 : "The setting sendAll=\"" + row.shown +
-                                       "\" is not a flag (0 for off, another number in digits for on): 1 (on) is "
-                                       "used instead.",
+        EXPECT_EQ(on, ReadSettingFlag("sendAll", text.c_str(), true, warning));
+        EXPECT_EQ(!flagWarns ? std::string()
+                             : "The setting sendAll=\"" + shown +
+                                   "\" is not a flag (0 for off, another number in digits for on): 1 (on) is "
+                                   "used instead.",
                   warning);
     }
     std::string warning;
@@ -131,4 +135,138 @@ TEST(XmlChars, OnlyCharactersXmlCanCarryPass) {
     EXPECT_TRUE(ovxIsXmlText(nullptr, 5));
     EXPECT_TRUE(ovxIsXmlText(std::string("\xEF\xBF")));  // cut short: not U+FFFF
     EXPECT_TRUE(ovxIsXmlText(std::string("\xEF\xBE\xBF")));
+}
+
+// ---- UTF-8 <-> wide conversion, lenient on bad input.
+
+TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {std::string("a\xFF") + "b", L"a\uFFFDb"},          // never valid byte
+        {"\xC3", L"\uFFFD"},                                // truncated sequence
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},                      // overlong slash
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},            // surrogate half
+        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+    };
+    for (const auto& [bytes, expected] : cases) {
+        bool clean = true;
+        EXPECT_EQ(expected, Unicode::FromUtf8(bytes, &clean));
+        EXPECT_FALSE(clean);
+    }
+    bool clean = true;
+    EXPECT_EQ("\xEF\xBF\xBD", Unicode::ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800)), &clean));  // a lone half
+    EXPECT_FALSE(clean);
+}
+
+// Long text is decoded in pieces, ASCII several bytes at a time: multi-byte
+// sequences and bad bytes land at every offset of a piece, and the text is
+// longer than several pieces.
+TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
+    const std::pair<const char*, std::wstring> sequences[] = {
+        {"\xC3\xA9", L"\u00e9"}, {"\xE2\x82\xAC", L"\u20ac"}, {"\xF0\x9F\x98\x80", L"\U0001F600"}, {"\xFF", L"\uFFFD"}};
+    std::string utf8;
+    std::wstring expected;
+    for (int i = 0; i < 600; ++i) {
+        utf8 += std::string("abcdefghijklmnopqr", i % 19);
+        expected += std::wstring(L"abcdefghijklmnopqr", i % 19);
+        utf8 += sequences[i % 4].first;
+        expected += sequences[i % 4].second;
+    }
+    utf8 += std::string(1, '\0') + "tail";
+    expected += std::wstring(1, L'\0') + L"tail";
+    bool clean = true;
+    EXPECT_EQ(expected, Unicode::FromUtf8(utf8, &clean));
+    EXPECT_FALSE(clean);  // the 0xFF bytes
+    // The same without the bad bytes is clean, and a sequence cut off by
+    // the end of a long text gives one replacement character.
+    std::string good;
+    std::wstring goodExpected;
+    for (int i = 0; i < 300; ++i) {
+        good += std::string(i % 11, 'x') + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+        goodExpected += std::wstring(i % 11, L'x') + L"\u00e9\u20ac\U0001F600";
+    }
+    EXPECT_EQ(goodExpected, Unicode::FromUtf8(good, &clean));
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(goodExpected + L"\uFFFD", Unicode::FromUtf8(good + "\xF0\x9F", &clean));
+    EXPECT_FALSE(clean);
+    // Wide to UTF-8 gives the same sequences of one to four bytes.
+    EXPECT_EQ(good, Unicode::ToUtf8(goodExpected, &clean));
+    EXPECT_TRUE(clean);
+}
+
+TEST(Utf8, FacetConvertsThroughAStandardLocale) {
+    std::locale locale(std::locale::classic(), new COvxCodecvt());
+    const auto& facet = std::use_facet<std::codecvt<wchar_t, char, std::mbstate_t>>(locale);
+    EXPECT_EQ(4, facet.max_length());
+    std::wstring text = L"\u00e9t\u00e9";
+    std::mbstate_t state{};
+    char out[16], *toNext = nullptr;
+    const wchar_t* fromNext = nullptr;
+    ASSERT_EQ(std::codecvt_base::ok,
+              facet.out(state, text.data(), text.data() + text.size(), fromNext, out, out + sizeof(out), toNext));
+    EXPECT_EQ("\xC3\xA9t\xC3\xA9", std::string(out, toNext));
+    wchar_t back[8], *backNext = nullptr;
+    const char* inNext = nullptr;
+    ASSERT_EQ(std::codecvt_base::ok, facet.in(state, out, toNext, inNext, back, back + 8, backNext));
+    EXPECT_EQ(text, std::wstring(back, backNext));
+}
+
+// ---- MD5 and Base64 against the RFC test vectors.
+
+TEST(Base64, Rfc4648VectorsLineBreaksAndMalformedText) {
+    const std::string plain[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
+    const std::string encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(encoded[i], ovxBase64Encode(plain[i].data(), plain[i].size()));
+        std::vector<uint8_t> decoded;
+        ASSERT_EQ(0u, ovxBase64Decode(encoded[i].data(), encoded[i].size(), decoded)) << encoded[i];
+        EXPECT_EQ(plain[i], std::string(decoded.begin(), decoded.end()));
+    }
+    // Line breaks are skipped; malformed text is refused and leaves nothing.
+    std::vector<uint8_t> decoded;
+    ASSERT_EQ(0u, ovxBase64Decode("Zm9v\r\nYmFy\n", 11, decoded));
+    EXPECT_EQ("foobar", std::string(decoded.begin(), decoded.end()));
+    for (std::string bad : {"Zm9", "Zm9v!A==", "Z===", "Zg==Zg==", "Zh=="}) {
+        decoded.assign(3, 'x');
+        EXPECT_NE(0u, ovxBase64Decode(bad.data(), bad.size(), decoded)) << bad;
+        EXPECT_TRUE(decoded.empty()) << bad;
+    }
+}
+
+TEST(Md5, Rfc1321Vectors) {
+    EXPECT_EQ("1B2M2Y8AsgTpgAmY7PhCfg==", ovxMd5Base64("", 0));  // d41d8cd98f00b204e9800998ecf8427e
+    uint8_t digest[16];
+    ASSERT_EQ(0u, ovxMd5("abc", 3, digest));
+    const uint8_t expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                  0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
+    EXPECT_EQ(0, memcmp(expected, digest, 16));
+}
+
+// ---- GUID text layout and uniqueness across threads.
+
+// Thirty-six hex digits in groups of 8-4-4-4-12, new each time, on any
+// thread; the other platforms' variants refuse to generate.
+TEST(Guid, TextLayoutPlatformVariantsAndUniquenessAcrossThreads) {
+    COVXGuid* guid = ovxGuidCreate();
+    ASSERT_NE(nullptr, guid);
+    ASSERT_EQ(0, ovxGuidGenerate(guid));
+    const std::string text = ovxGuidText(guid);
+    EXPECT_TRUE(std::regex_match(text, std::regex("[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}"))) << text;
+    ASSERT_EQ(0, ovxGuidGenerate(guid));
+    EXPECT_NE(text, ovxGuidText(guid));
+    ovxGuidDelete(guid);
+    EXPECT_EQ(-1, COVXWin32Guid().generate());
+    // Unique across two threads.
+    constexpr int kPerThread = 100000;
+    std::vector<std::string> produced[2];
+    ovxTest::OnThreads(2, [&](int t) {
+        produced[t].reserve(kPerThread);
+        COVXUXGuid guid;
+        for (int i = 0; i < kPerThread; ++i) {
+            guid.generate();
+            produced[t].emplace_back(guid.text());
+        }
+    });
+    std::set<std::string> all(produced[0].begin(), produced[0].end());
+    all.insert(produced[1].begin(), produced[1].end());
+    EXPECT_EQ(2u * kPerThread, all.size());
 }

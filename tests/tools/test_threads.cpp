@@ -1,12 +1,14 @@
-// The thread front: start, stop requests, kills, exit codes, slots.
+// The thread front (start, stop requests, kills, exit codes, slots) and the
+// threading function table over the process-wide threading service.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
-#include <thread>
 #include <vector>
 
+#include "ovxStatus.h"
 #include "support/TestFiles.h"
+#include "tools/asThreadingDefault.h"
 #include "tools/jsthread.h"
 
 using namespace ovxToolsLib;
@@ -23,6 +25,19 @@ private:
     std::function<uint32_t(LambdaThread&)> m_body;
 };
 
+std::atomic<int> g_calls{0};
+uint32_t CountCall(void* argument) {
+    ++g_calls;
+    static_cast<std::atomic<bool>*>(argument)->store(true);
+    return 3;
+}
+std::atomic<int> g_unlocks{0};
+uint32_t AcceptLock(ovxSyncHandle) { return 0; }
+uint32_t RefuseLock(ovxSyncHandle) { return OVX_E_UNEXPECTED; }
+uint32_t CountUnlock(ovxSyncHandle) {
+    ++g_unlocks;
+    return 0;
+}
 }  // namespace
 
 TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
@@ -42,8 +57,7 @@ TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
 // an uncooperative one runs on; with a kill and no time it ends at once.
 TEST(Thread, StopEndsACooperativeThreadAndKillsOnlyWhenAsked) {
     LambdaThread cooperative([](LambdaThread& self) {
-        while (!self.waitForStop(5)) {
-        }
+        while (!self.waitForStop(5)) continue;
         return 7u;
     });
     ASSERT_TRUE(cooperative.start());
@@ -84,14 +98,13 @@ TEST(Thread, ExitCodesOfAKillFromWithinAndOfAnException) {
         after = true;  // never reached
         return 0u;
     });
-    ASSERT_TRUE(killer.start());
-    ASSERT_TRUE(killer.waitForExit(10000));
-    EXPECT_EQ(57005u, killer.getExitCode());
-    EXPECT_FALSE(after.load());
     LambdaThread thrower([](LambdaThread&) -> uint32_t { throw 5; });
-    ASSERT_TRUE(thrower.start());
-    ASSERT_TRUE(thrower.waitForExit(10000));
-    EXPECT_EQ(0xC7210005u, thrower.getExitCode());
+    for (auto [thread, code] : {std::make_pair(&killer, 57005u), std::make_pair(&thrower, 0xC7210005u)}) {
+        ASSERT_TRUE(thread->start());
+        ASSERT_TRUE(thread->waitForExit(10000));
+        EXPECT_EQ(code, thread->getExitCode());
+    }
+    EXPECT_FALSE(after.load());
 }
 
 TEST(Thread, PriorityLevelsMapBothWays) {
@@ -108,13 +121,8 @@ TEST(Thread, PriorityLevelsMapBothWays) {
 
 TEST(Thread, SeventeenthSlotIsRefused) {
     std::vector<int> slots;
-    for (;;) {
-        int slot = jsThread::allocSlot();
-        if (slot < 0) break;
-        slots.push_back(slot);
-        ASSERT_LE(slots.size(), 16u);
-    }
-    EXPECT_EQ(16u, slots.size());  // no other test holds a slot
+    for (int slot; slots.size() <= 16 && (slot = jsThread::allocSlot()) >= 0;) slots.push_back(slot);
+    ASSERT_EQ(16u, slots.size());  // no other test holds a slot
     EXPECT_EQ(-1, jsThread::allocSlot());
     ASSERT_TRUE(jsThread::setSlot(slots[0], &slots));
     EXPECT_EQ(&slots, jsThread::getSlot(slots[0]));
@@ -122,4 +130,73 @@ TEST(Thread, SeventeenthSlotIsRefused) {
     for (int slot : slots) EXPECT_TRUE(jsThread::freeSlot(slot));
     EXPECT_FALSE(jsThread::freeSlot(slots[0]));
     EXPECT_FALSE(jsThread::setSlot(16, nullptr));
+}
+
+// ---- The threading function table over the process-wide threading service.
+
+// A guard releases only a hold it took: releasing after a refused lock would
+// give up an outer scope's hold of a recursive sync, or another thread's.
+TEST(ThreadingTable, AGuardReleasesOnlyWhatItTook) {
+    ovxThreadingFunctions table = *ovxGetThreadingFunctions();
+    table.Unlock = CountUnlock;
+    for (const auto& [lock, status] :
+         {std::make_pair(&AcceptLock, 0u), std::make_pair(&RefuseLock, OVX_E_UNEXPECTED)}) {
+        table.Lock = lock;
+        EXPECT_EQ(status, ovxSyncGuard(&table, 7).Status());  // the guard ends with the statement
+        EXPECT_EQ(1, g_unlocks.load());
+    }
+}
+
+TEST(ThreadingTable, EventsAndSyncsByHandleAndTheProcessWideLock) {
+    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
+    ovxEventHandle event = 0;
+    ASSERT_EQ(0u, table->CreateEvent(0, 1, &event));
+    EXPECT_NE(0u, event);
+    EXPECT_EQ(0u, table->WaitEvent(event, 0));  // a time-out also counts as success
+    EXPECT_EQ(0u, table->SetEvent(event));
+    EXPECT_EQ(0u, table->WaitEvent(event, 0));
+    EXPECT_EQ(0u, table->ResetEvent(event));
+    EXPECT_EQ(0u, table->CloseEvent(event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->SetEvent(event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(2, 0, &event));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(0, 0, nullptr));
+    for (uint32_t kind : {kOvxSyncGeneral, kOvxSyncRecursive, kOvxSyncFast}) {
+        ovxSyncHandle sync = 0;
+        ASSERT_EQ(0u, table->CreateSync(kind, &sync));
+        EXPECT_EQ(0u, table->Lock(sync));
+        EXPECT_EQ(OVX_E_BUSY, ovxTest::OnAnotherThread([&] { return table->TryLock(sync); }));
+        EXPECT_EQ(0u, table->Unlock(sync));
+        EXPECT_EQ(0u, table->CloseSync(sync));
+        EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->Lock(sync));
+    }
+    ovxSyncHandle sync = 0;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateSync(3, &sync));
+    // The process-wide lock is recursive.
+    for (auto call : {table->Lock, table->Lock, table->Unlock, table->Unlock})
+        EXPECT_EQ(0u, call(kOvxGlobalSyncHandle));
+}
+
+TEST(ThreadingTable, CreatesAndStopsThreadsAndRefusesUnsupportedEntries) {
+    const ovxThreadingFunctions* table = ovxGetThreadingFunctions();
+    std::atomic<bool> ran{false};
+    ovxThreadHandle handle = 0;
+    int before = g_calls.load();
+    ASSERT_EQ(0u, table->CreateThread(&CountCall, &ran, &handle));
+    EXPECT_NE(0u, handle);
+    EXPECT_EQ(0u, ovxThreadingDefaultImpl::instance().waitThread(handle, 10000));
+    EXPECT_TRUE(ran.load());
+    EXPECT_EQ(before + 1, g_calls.load());
+    ovxThreadHandle self = 0;
+    EXPECT_EQ(0u, table->GetCurrentThreadId(&self));
+    EXPECT_NE(0u, self);
+    EXPECT_EQ(0u, table->Sleep(1));
+    EXPECT_EQ(0xC721003Cu, table->Unsupported7());
+    EXPECT_EQ(0xC721003Cu, table->Unsupported19());
+    // A service of its own stops all its threads.
+    ovxThreadingDefaultImpl service;
+    ASSERT_EQ(0u, service.createThread(&CountCall, &ran, &handle));
+    EXPECT_EQ(0u, service.waitThread(handle, 10000));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, service.waitThread(12345, 0));
+    EXPECT_TRUE(service.stopAllThreads(500, true));
+    EXPECT_EQ(0u, service.threadCount());
 }

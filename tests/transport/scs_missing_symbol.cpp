@@ -1,6 +1,5 @@
 // A service library that lacks SCS_PostData and is otherwise complete: the
 // loader must refuse to bind it.
-#include <cstdint>
 
 #include "ovxStatus.h"
 #include "scs/ovxSessionConfigSvcs.h"

@@ -1,13 +1,9 @@
 // The loader against real, signed libraries built by this project.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "ovxStatus.h"
 #include "support/TestFiles.h"
@@ -29,11 +25,10 @@ protected:
         ovxTest::TraceLines::Forget();
         mslLoader::ResetForTesting();
         mslLoader::SetTraceSink(&g_sink);
-        for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"}) {
-            for (const std::string& file : {name, name + ".sig"}) {
+        mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
+        for (const std::string name : {kLibraryName, "libovxScsMissingSymbol.so"})
+            for (const std::string& file : {name, name + ".sig"})
                 ovxTest::WriteText(m_dir + "/" + file, ovxTest::ReadText(OVX_TEST_LIBRARY_DIR "/" + file));
-            }
-        }
     }
     void TearDown() override {
         while (ReferenceCount() > 0) UnloadOvxSessionConfigSvcs();
@@ -47,7 +42,6 @@ protected:
 }  // namespace
 
 TEST_F(LoaderTest, PathInTheNameAfterADirectoryWasSetWarnsAndStillPrefixes) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     cLibHandle handle;
     cInitLibHandle(&handle);
     EXPECT_NE(0u, mslLoader::LoadServiceLibrary((m_dir + "/" + kLibraryName).c_str(), &handle));
@@ -71,13 +65,11 @@ TEST_F(LoaderTest, StubsAnswerUntilTheLibraryIsBoundAndArgumentsAreChecked) {
     void* slot = nullptr;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LookupSymbol(&handle, &slot, ""));
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "'symbol' argument is NULL"));
-    std::string overlong(5000, 'a');
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(overlong.c_str(), &handle));
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, mslLoader::LoadServiceLibrary(std::string(5000, 'a').c_str(), &handle));
     cDestroyLibHandle(&handle);
 }
 
 TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
     // Entries before it are bound, it is empty, the ones after keep their stubs.
@@ -93,16 +85,10 @@ TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
 // way the check fails, and its status, is the integrity tests'). A byte is
 // flipped, not overwritten: a fixed byte could be the one already there.
 TEST_F(LoaderTest, ALibraryThatFailsItsCheckIsNeverOpened) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const std::string library = m_dir + "/" + kLibraryName;
-    std::fstream file(library, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekg(4000);
-    char byte = 0;
-    file.read(&byte, 1);
-    file.seekp(4000);
-    byte = static_cast<char>(byte ^ 0x5a);
-    file.write(&byte, 1);
-    file.close();
+    std::string bytes = ovxTest::ReadText(library);
+    bytes.at(4000) ^= 0x5a;
+    ovxTest::WriteText(library, bytes);
     EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
     EXPECT_TRUE(Traced(SS_TRACE_ERROR, "does not verify"));
     EXPECT_FALSE(Traced(SS_TRACE_LOADER, "About to load library"));
@@ -126,7 +112,6 @@ TEST_F(LoaderTest, TheSignatureExtensionCanBeChanged) {
 // The loader's locks live while the service library has users: the last
 // unload destroys them, the next load makes them again.
 TEST_F(LoaderTest, TheLastUnloadEndsTheLoaderAndTheNextLoadStartsItAgain) {
-    mslLoader::SetMSLLoaderLibPath(m_dir.c_str());
     const auto cleanups = [] {
         return ovxTest::TraceLines::CountAt("mslLoader::mslLoaderCleanup()", "Entered function");
     };
@@ -157,18 +142,13 @@ TEST(LoaderLockLife, ACleanupLeavesAHeldLockAndTheNextTakeMakesItAgain) {
     EXPECT_FALSE(lock.Made());
     std::atomic<int> failures{0};
     std::atomic<bool> stop{false};
-    std::vector<std::thread> users;
-    for (int i = 0; i < 3; ++i) {
-        users.emplace_back([&] {
-            for (int round = 0; round < 2000; ++round) {
-                if (lock.Take() != 0 || lock.Give() != 0) ++failures;
-            }
-        });
-    }
     std::thread cleaner([&] {
         while (!stop.load()) mslLoader::mslLoaderCleanup();
     });
-    for (std::thread& user : users) user.join();
+    ovxTest::OnThreads(3, [&](int) {
+        for (int round = 0; round < 2000; ++round)
+            if (lock.Take() != 0 || lock.Give() != 0) ++failures;
+    });
     stop = true;
     cleaner.join();
     EXPECT_EQ(0, failures.load());
