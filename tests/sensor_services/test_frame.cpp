@@ -1,16 +1,11 @@
 // The exported frame over a fake session: the shared wrapper, SS_Init and
 // SS_ShutDown, reference counting under concurrent calls, and the entries
 // that work without a session.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 
+#include "Checks.h"
 #include "sensor_services/SensorServices.h"
-#include "support/TraceLines.h"
 
 namespace {
 
@@ -19,8 +14,7 @@ std::atomic<int> g_live{0};
 // The real session with its lifetime, start and stop replaced: a test sees
 // its references and makes the one operation it calls (SS_SetLanguage)
 // fail, throw or answer slowly.
-class FakeSession : public ovxSensorServices::CSensorServices {
-public:
+struct FakeSession : ovxSensorServices::CSensorServices {
     FakeSession() { ++g_live; }
     ~FakeSession() override { --g_live; }
     uint32_t AddRef() override {
@@ -59,8 +53,7 @@ public:
 
 using namespace ovxTest;
 
-class FrameTest : public ::testing::Test {
-protected:
+struct FrameTest : ::testing::Test {
     void SetUp() override {
         TraceLines::Forget();
         FakeSession::s_status = FakeSession::s_initStatus = 0;
@@ -117,8 +110,7 @@ TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
         RegisterSetSchemaRequest(nullptr), RegisterGenericResponse(nullptr), RegisterResponseComplete(nullptr),
         RegisterPingResponse(nullptr), RegisterCommSettingsResponse(nullptr), RegisterGroupSettingsResponse(nullptr)};
     // clang-format on
-    for (size_t i = 0; i < sizeof statuses / sizeof statuses[0]; ++i)
-        EXPECT_EQ(OVX_E_NOT_INITIALIZED, statuses[i]) << "entry #" << i << " of the list";
+    EXPECT_THAT(statuses, Each(OVX_E_NOT_INITIALIZED));
     EXPECT_EQ(nullptr, SS_Allocate(16));
     SS_Free(nullptr);
     SS_SetMSLLibPath(nullptr);
@@ -200,8 +192,7 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
     // Cycle until the callers have really overlapped the cycles (bounded),
     // each shut-down once a call has reached the session.
     for (int cycle = 0; cycle < 50 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
-        const uint32_t status = InitOk();
-        EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
+        EXPECT_THAT(InitOk(), AnyOf(0u, OVX_I_ALREADY_INITIALIZED));
         const long seen = reached.load();
         for (int i = 0; i < 100000 && reached.load() == seen; ++i) std::this_thread::yield();
         EXPECT_EQ(0u, SS_ShutDown());
@@ -231,6 +222,5 @@ TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer));
     EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", buffer);
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, buffer, sizeof buffer));
-    EXPECT_EQ(std::string::npos, std::string(buffer).find("0xc721002"));
-    EXPECT_NE(std::string::npos, std::string(buffer).find(" [ID=0xc8a00005]")) << buffer;
+    EXPECT_THAT(std::string(buffer), AllOf(Not(HasSubstr("0xc721002")), HasSubstr(" [ID=0xc8a00005]")));
 }

@@ -8,8 +8,7 @@
 #include "tools/ovxError.h"
 
 using namespace ovxSensorServices;
-using ovxTest::TraceLines;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 
@@ -51,9 +50,8 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
     }
     EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.seen);
     for (const char* line : {"Failed to process work item: An unexpected internal failure occurred.",
-                             "Entering worker thread: ProcessId = ", "Exiting worker thread: ProcessId = "}) {
+                             "Entering worker thread: ProcessId = ", "Exiting worker thread: ProcessId = "})
         EXPECT_EQ(1u, TraceLines::CountStartingWith(line)) << line;
-    }
     EXPECT_LE(1u, TraceLines::CountStartingWith("Waiting on worker event with timeout = 60000"));
 }
 
