@@ -18,6 +18,7 @@ namespace ovxTest {
 
 using ::testing::AllOf;
 using ::testing::AnyOf;
+using ::testing::ContainsRegex;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;

@@ -14,11 +14,10 @@ using Session = ovxTest::SessionFixture;
 
 // The flags (dump, group settings request, merge, response thread) and the
 // shut-down timeout of `session`.
-static std::string Settings(CSensorServices* session) {
-    const SessionFlags f = session->GetFlags();
-    return std::to_string(f.dumpEnabled) + std::to_string(f.autoGroupSettingsRequest) +
-           std::to_string(f.mergeHeartbeatOnPost) + std::to_string(f.processResponseThread) + " " +
-           std::to_string(session->ShutdownTimeout());
+static std::string Settings(CSensorServices* s) {
+    const SessionFlags f = s->GetFlags();
+    return Joined({f.dumpEnabled, f.autoGroupSettingsRequest, f.mergeHeartbeatOnPost, f.processResponseThread,
+                   s->ShutdownTimeout()});
 }
 
 static bool Said(const std::string& line, size_t times = 1) {
@@ -34,9 +33,8 @@ TEST_F(Session, InitStartsTheThreadsWithTheDefaultsAndShutDownStopsThem) {
     EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
     ASSERT_TRUE(Said("Entering dispatch thread: ProcessId = "));
     ASSERT_TRUE(Said("Entering worker thread: "));
-    EXPECT_EQ("0100 30000", Settings(session));
-    EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(commFile, session->GetCommSettingsFile());
+    EXPECT_EQ("0 1 0 0 30000", Settings(session));
+    EXPECT_EQ("0 " + commFile, Joined({session->GetGroupSettingsToken(), session->GetCommSettingsFile()}));
     ASSERT_TRUE(Said("Waiting on dispatch event with timeout = -1"));
     EXPECT_EQ(0u, session->RequestDispatch());
     ASSERT_TRUE(Said("Cannot dispatch data. No server found."));
@@ -61,8 +59,7 @@ struct SessionWithFlags : Session {
 TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     ASSERT_NO_FATAL_FAILURE(Start());
     // "yes" is not a number: no merge; neither is "abc": no shut-down timeout.
-    EXPECT_EQ("1001 0", Settings(session));
-    EXPECT_EQ(1500u, session->Timeouts()[0]);
+    EXPECT_EQ("1 0 0 1 0 1500", Joined({Settings(session), session->Timeouts()[0]}));
     // A change for another destination changes nothing; for ours the
     // settings are read again.
     WriteText(localFile,
