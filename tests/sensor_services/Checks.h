@@ -7,8 +7,6 @@
 
 #include <gmock/gmock.h>
 
-#include <cstring>
-#include <initializer_list>
 #include <string>
 #include <type_traits>
 
@@ -34,7 +32,9 @@ struct Field {
     Field(std::basic_string<Char> text) : text(std::move(text)) {}
     template <class N, class = std::enable_if_t<std::is_arithmetic<N>::value>>
     Field(N number) : text(Of(std::to_string(number).c_str())) {}
-    static std::basic_string<Char> Of(const char* ascii) { return {ascii, ascii + std::strlen(ascii)}; }
+    static std::basic_string<Char> Of(const char* ascii) {
+        return {ascii, ascii + std::char_traits<char>::length(ascii)};
+    }
     std::basic_string<Char> text;
 };
 

@@ -43,8 +43,7 @@ struct Builders : SessionFixture {
 // with the supported schemas, and takes the agent's description.
 TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndTheAgentsDescription) {
     CCmlMessage& message = Of(heartbeat);
-    ASSERT_EQ(1u, message.GetDestinations().size());
-    ASSERT_EQ(1u, message.GetRequests().size());
+    ASSERT_EQ("1 1", Joined({message.GetDestinations().size(), message.GetRequests().size()}));
     // The message id is a GUID in text form; the zone of the address is cut.
     const CAgentInfo& manager = message.GetDestinations()[0];
     EXPECT_EQ(std::wstring(L"{agent} AgentManager ") + kNsAgentManager + L" 36 fe80::1 5.0.1 8",
@@ -233,8 +232,7 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     EXPECT_THAT(std::string(buffer, length), HasSubstr("<p:cfg"));
     EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), Len(schema), nullptr, nullptr));
     EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), Len(policy)));
-    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), Len(policy)));
-    EXPECT_EQ(1u, Content().GetPolicyCount());
+    EXPECT_EQ("0 1", Joined({AddAgentParams(heartbeat, policy.data(), Len(policy)), Content().GetPolicyCount()}));
 }
 
 // A policy brings a schema location for its namespace (and for each

@@ -27,8 +27,7 @@ std::string KeysAnswer(const std::string& code = "0") {
 Recorder g_pings;
 std::atomic<int> g_pingErrors{0};
 uint32_t OnPing(const char* id, uint32_t idLength, uint32_t status, const uint8_t* data, uint32_t size) {
-    g_pings.Add(Str(id, idLength) + " " + std::to_string(status) + " " +
-                (data == nullptr ? "(null)" : std::to_string(size)));
+    g_pings.Add(Joined({Str(id, idLength), status, data == nullptr ? "(null)" : std::to_string(size)}));
     return 0;
 }
 uint32_t OnError(uint32_t status, uint32_t kind) {
@@ -185,12 +184,10 @@ TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIs
 
 TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
     auto process = [&](const std::string& text) {
-        return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()),
-                                                  static_cast<uint32_t>(text.size()));
+        return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()), Len(text));
     };
     // Nobody listens: not even parsed, so no trace line either.
-    EXPECT_EQ(0u, process("<<<"));
-    EXPECT_EQ(0u, TraceLines::Count("parse failed"));
+    EXPECT_EQ("0 0", Joined({process("<<<"), TraceLines::Count("parse failed")}));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process("<<<"));
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='agent-ping'/>")));
@@ -207,16 +204,15 @@ int64_t g_now = 0;
 int64_t FakeNow() { return g_now; }
 
 TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_StartAliveHeartbeats(0, 10));
-    EXPECT_EQ(0u, SS_StopAliveHeartbeats());  // none running
+    // Refused without a period; none running to stop.
+    EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, 0}), Joined({SS_StartAliveHeartbeats(0, 10), SS_StopAliveHeartbeats()}));
     // Period 1 s here (one "minute" is a second in these settings).
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
     ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
     EXPECT_TRUE(session->HasAliveThread());
     ASSERT_TRUE(WaitFor([&] { return !server.Bodies(kAlivePath).empty(); }));
-    EXPECT_EQ("{agent-7}", server.Bodies(kAlivePath)[0]);
-    EXPECT_EQ(0u, SS_StopAliveHeartbeats());
-    EXPECT_FALSE(session->HasAliveThread());
+    EXPECT_EQ("{agent-7} 0 0",
+              Joined({server.Bodies(kAlivePath)[0], SS_StopAliveHeartbeats(), session->HasAliveThread()}));
 
     // The duration rule, through the clock seam: one post, then silence
     // once the agent has not posted for the whole duration.

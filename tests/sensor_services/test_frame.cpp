@@ -1,6 +1,7 @@
 // The exported frame over a fake session: the shared wrapper, SS_Init and
 // SS_ShutDown, reference counting under concurrent calls, and the entries
 // that work without a session.
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -36,10 +37,7 @@ struct FakeSession : ovxSensorServices::CSensorServices {
     // defaults say.
     void OnInstalled() override { CSessionOperations::OnInstalled(); }
     std::function<void()> AgentDetacher() override { return CSessionOperations::AgentDetacher(); }
-    uint32_t SetLanguage(const char*) override {
-        if (s_throw) throw std::runtime_error("boom");
-        return s_status;
-    }
+    uint32_t SetLanguage(const char*) override { return s_throw ? throw std::runtime_error("boom") : s_status; }
 
     static CSessionOperations* Make() { return s_last = new FakeSession(); }
 
@@ -167,9 +165,7 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
 // A session that fails to start, or none to make, leaves none behind.
 TEST_F(FrameTest, FailedInitLeavesNoSession) {
     FakeSession::s_initStatus = 0xC7590002u;
-    EXPECT_EQ(0xC7590002u, InitOk());
-    EXPECT_EQ(0, g_live.load());
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
+    EXPECT_EQ(Joined({0xC7590002u, 0, OVX_E_NOT_INITIALIZED}), Joined({InitOk(), g_live.load(), SS_SetLanguage("en")}));
     ovxSensorSvcs::SetSessionFactory(nullptr);
     EXPECT_EQ(OVX_E_UNEXPECTED, InitOk());
 }
@@ -209,18 +205,17 @@ TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     char buffer[512];
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, buffer, 1));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, nullptr, 100));
-    ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, sizeof(buffer)));
-    EXPECT_STREQ("Zizozo Razarivi is not initialised. [ID=0xc7560003]", buffer);
+    ASSERT_EQ("0 Zizozo Razarivi is not initialised. [ID=0xc7560003]",
+              Joined({SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, sizeof(buffer)), buffer}));
     size_t length = std::strlen(buffer);
     std::memset(buffer, 'x', sizeof(buffer));
     EXPECT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length)));
-    EXPECT_STREQ("", buffer);
-    EXPECT_EQ('\0', buffer[length - 1]);  // the whole given buffer was cleared
-    EXPECT_EQ('x', buffer[length]);       // and nothing past it
+    // The whole given buffer was cleared, and nothing past it.
+    EXPECT_EQ(std::string(length, '\0') + 'x', std::string(buffer, length + 1));
     ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length + 1)));
     EXPECT_EQ(length, std::strlen(buffer));
-    ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer));
-    EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", buffer);
+    EXPECT_EQ("0 Socket error 104. [ID=0xc72b0068]",
+              Joined({SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer), buffer}));
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, buffer, sizeof buffer));
     EXPECT_THAT(std::string(buffer), AllOf(Not(HasSubstr("0xc721002")), HasSubstr(" [ID=0xc8a00005]")));
 }

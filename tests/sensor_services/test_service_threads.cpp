@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "Answers.h"
+#include "Checks.h"
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "support/TestFiles.h"
@@ -39,8 +40,7 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
                                   std::make_shared<ovxToolsLib::ovxAgentGate>(&sink), &Work::Process, &work));
         for (const char* item : {"one", "bad", "three", "four"}) work.Queue(worker, item);
         ASSERT_TRUE(WaitFor([&] { return work.Size() == 4; }));
-        EXPECT_EQ(0u, worker.Stop());
-        EXPECT_FALSE(worker.IsRunning());
+        EXPECT_EQ("0 0", Joined({worker.Stop(), worker.IsRunning()}));
     }
     EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.Take());
     for (const char* line : {"Failed to process work item: An unexpected internal failure occurred.",
@@ -54,13 +54,11 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
 TEST(WorkerThread, ItemsLeftAtStopGoWithTheObject) {
     Work work;
     CWorkerThread worker;
-    ASSERT_EQ(0u, worker.Init(nullptr, nullptr, &Work::Process, &work));
-    EXPECT_FALSE(worker.IsRunning());
+    ASSERT_EQ("0 0", Joined({worker.Init(nullptr, nullptr, &Work::Process, &work), worker.IsRunning()}));
     work.Queue(worker, "xy");
     worker.QueueWorkItem(nullptr, 0);
-    EXPECT_EQ(2u, worker.GetQueuedCount());
-    EXPECT_TRUE(worker.ProcessNextWorkItem());
-    EXPECT_FALSE(worker.ProcessNextWorkItem());
+    // Two queued; the first processed; nothing left to process.
+    EXPECT_EQ("2 1 0", Joined({worker.GetQueuedCount(), worker.ProcessNextWorkItem(), worker.ProcessNextWorkItem()}));
     EXPECT_EQ((std::vector<std::string>{"xy", ""}), work.Take());
     work.Queue(worker, "xy");
     EXPECT_EQ(0u, worker.Stop());

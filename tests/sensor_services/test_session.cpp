@@ -136,8 +136,7 @@ TEST_F(Session, ASessionEndingLateLeavesTheNextOneIntact) {
     ASSERT_EQ(0u, Init());
     CSensorServices* old = Current();  // an exported call still in progress
     ASSERT_NE(nullptr, old);
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_EQ(0u, Init());
+    ASSERT_EQ("0 0", Joined({SS_ShutDown(), Init()}));
     old->Release();  // the old session cleans up now
     EXPECT_EQ(0u, Servers());
     session = Current();

@@ -17,15 +17,14 @@ const std::string kHostile = "a'\"&<>\n\t\r\r\n \xc3\xa9\xe2\x82\xac\xf0\x9f\x98
 
 const std::string kSchemas = OVX_SCHEMA_DIR;
 
-// What a command printed; its exit status (-1 when it did not exit) in `status`.
-std::string Printed(const std::string& command, int* status = nullptr) {
+// A command's exit status (-1 when it did not exit), and what it printed.
+std::pair<int, std::string> Run(const std::string& command) {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     std::string output;
     char part[4096];
     for (size_t got; pipe != nullptr && (got = std::fread(part, 1, sizeof part, pipe)) > 0;) output.append(part, got);
     const int ended = pipe == nullptr ? -1 : pclose(pipe);
-    if (status != nullptr) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
-    return output;
+    return {WIFEXITED(ended) ? WEXITSTATUS(ended) : -1, output};
 }
 
 struct Wire : ServedSession {
@@ -50,13 +49,12 @@ struct Wire : ServedSession {
     // xmllint reads and validates `body`; its complaints, if any.
     ::testing::AssertionResult ReadsAndValidates(const std::string& body) {
         WriteText(document, body);
-        int status = -1;
-        const std::string output = Printed("xmllint --noout --nonet --schema " + schema + " " + document, &status);
+        const auto [status, output] = Run("xmllint --noout --nonet --schema " + schema + " " + document);
         return status == 0 ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << output << "\n" << body;
     }
     // The text xmllint reads from the last document at `xpath`.
     std::string Read(const std::string& xpath) {
-        std::string output = Printed("xmllint --nonet --xpath \"" + xpath + "\" " + document);
+        std::string output = Run("xmllint --nonet --xpath \"" + xpath + "\" " + document).second;
         if (!output.empty() && output.back() == '\n') output.pop_back();
         return output;
     }
@@ -216,11 +214,9 @@ TEST_F(Dumping, ADumpIsNeverWrittenIntoAFileSomeoneElseMade) {
 
     char ping[64];
     uint32_t length = sizeof ping;
-    ASSERT_EQ(0u, PostPing(ping, &length));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
+    ASSERT_EQ("0 0", Joined({PostPing(ping, &length), PostHeartbeat(Heartbeat(), nullptr, nullptr)}));
 
-    EXPECT_EQ("someone else's file", ReadText(victim));
-    EXPECT_EQ("where the link leads", ReadText(target));
+    EXPECT_EQ("someone else's file where the link leads", Joined({ReadText(victim), ReadText(target)}));
     for (const char* name : {"ss_dump_pingreq.txt", "ss_dump_hbreq.txt"}) {
         struct stat info {};
         ASSERT_EQ(0, lstat((work / name).c_str(), &info)) << name;
@@ -242,7 +238,7 @@ TEST(Schemas, EveryShippedSchemaCompilesOnItsOwn) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(kSchemas)) {
         if (entry.path().extension() != ".xsd") continue;
         const std::string output =
-            Printed("xmllint --noout --nonet --schema " + entry.path().string() + " " + document);
+            Run("xmllint --noout --nonet --schema " + entry.path().string() + " " + document).second;
         EXPECT_THAT(output, AllOf(Not(HasSubstr("Schemas parser error")), Not(HasSubstr("failed to compile"))))
             << entry.path();
         ++compiled;
