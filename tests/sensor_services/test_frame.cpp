@@ -137,8 +137,7 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("4.9", "l", "c", "s1", nullptr, &sink));
     // Each line as level, place and text.
     std::string said;
-    for (const TraceLine& line : TraceLines::All())
-        said += std::to_string(line.level) + " " + line.where + " " + line.text + "\n";
+    for (const TraceLine& line : TraceLines::All()) said += Joined({line.level, line.where, line.text}) + "\n";
     char expected[300];
     snprintf(expected, sizeof(expected),
              "%u ovxSensorSvcs::SS_Init() Initializing Zizozo Razarivi...\n%u ovxSensorSvcs::SS_Init() ...Error "
