@@ -16,8 +16,6 @@ namespace ovxTest {
 
 using ::testing::AllOf;
 using ::testing::AnyOf;
-using ::testing::ContainsRegex;
-using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;

@@ -91,9 +91,9 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
     SS_Free(pem);
     algorithm = pem = nullptr;
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
-    EXPECT_THAT(server.Trust(),
-                ElementsAre(AllOf(ContainsRegex("<key[^>]*>"), Not(ContainsRegex("<key[^>]*algorithm=")),
-                                  HasSubstr("AGENTKEYAGENTKEY"))));
+    EXPECT_THAT(server.Trust(), ElementsAre(AllOf(::testing::ContainsRegex("<key[^>]*>"),
+                                                  Not(::testing::ContainsRegex("<key[^>]*algorithm=")),
+                                                  HasSubstr("AGENTKEYAGENTKEY"))));
     EXPECT_EQ(1u, TraceLines::Count("Adding Certificate via AddKey interface"));
     EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
     const std::string unexpected = "The message document is of an unexpected type.";

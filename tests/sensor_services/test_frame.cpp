@@ -108,7 +108,7 @@ TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
         RegisterSetSchemaRequest(nullptr), RegisterGenericResponse(nullptr), RegisterResponseComplete(nullptr),
         RegisterPingResponse(nullptr), RegisterCommSettingsResponse(nullptr), RegisterGroupSettingsResponse(nullptr)};
     // clang-format on
-    EXPECT_THAT(statuses, Each(OVX_E_NOT_INITIALIZED));
+    EXPECT_THAT(statuses, ::testing::Each(OVX_E_NOT_INITIALIZED));
     EXPECT_EQ(nullptr, SS_Allocate(16));
     SS_Free(nullptr);
     SS_SetMSLLibPath(nullptr);
