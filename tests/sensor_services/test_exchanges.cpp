@@ -53,8 +53,8 @@ struct Exchanges : ServedSession {
         g_pings.Take();
         g_pingErrors = 0;
         ASSERT_NO_FATAL_FAILURE(Start());
-        ASSERT_EQ(0u, SS_SetAgentId("{agent-7}"));
-        ASSERT_EQ(0u, CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors"));
+        ASSERT_EQ("0 0",
+                  Joined({SS_SetAgentId("{agent-7}"), CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors")}));
     }
     void TearDown() override {
         if (message != nullptr) FreeMessage(message);

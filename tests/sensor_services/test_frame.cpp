@@ -123,8 +123,7 @@ TEST_F(FrameTest, AnEntryKeepsTheSessionsStatusAndTurnsAnExceptionIntoUnexpected
     FakeSession::s_status = 0xC7590004u;
     EXPECT_EQ(0xC7590004u, SS_SetLanguage("en"));
     FakeSession::s_throw = true;
-    EXPECT_EQ(OVX_E_UNEXPECTED, SS_SetLanguage("en"));
-    EXPECT_EQ(1u, FakeSession::s_last->m_refs.load());
+    EXPECT_EQ(Joined({OVX_E_UNEXPECTED, 1}), Joined({SS_SetLanguage("en"), FakeSession::s_last->m_refs.load()}));
     char* memory = static_cast<char*>(SS_Allocate(32));
     ASSERT_NE(nullptr, memory);
     std::memset(memory, 'a', 32);
@@ -204,8 +203,8 @@ TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     char buffer[512];
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, buffer, 1));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetErrorMsg(OVX_E_INVALID_ARGUMENT, nullptr, 100));
-    ASSERT_EQ("0 Zizozo Razarivi is not initialised. [ID=0xc7560003]",
-              Joined({SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, sizeof(buffer)), buffer}));
+    ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, sizeof(buffer)));
+    EXPECT_STREQ("Zizozo Razarivi is not initialised. [ID=0xc7560003]", buffer);
     size_t length = std::strlen(buffer);
     std::memset(buffer, 'x', sizeof(buffer));
     EXPECT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length)));
@@ -213,8 +212,8 @@ TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     EXPECT_EQ(std::string(length, '\0') + 'x', std::string(buffer, length + 1));
     ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length + 1)));
     EXPECT_EQ(length, std::strlen(buffer));
-    EXPECT_EQ("0 Socket error 104. [ID=0xc72b0068]",
-              Joined({SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer), buffer}));
+    ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer));
+    EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", buffer);
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, buffer, sizeof buffer));
     EXPECT_THAT(std::string(buffer), AllOf(Not(HasSubstr("0xc721002")), HasSubstr(" [ID=0xc8a00005]")));
 }
