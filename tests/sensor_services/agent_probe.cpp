@@ -67,11 +67,10 @@ uint32_t OnPolicy(const char*, uint32_t, uint32_t, const char*, const char*, con
 bool Post(const char* name, const char* module = nullptr) {
     SS_HMESSAGE heartbeat = nullptr;
     if (OVX_CALL(CreateHeartbeat)(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1") != 0) return false;
-    if ((module == nullptr || OVX_CALL(AddModuleInfo)(heartbeat, module, "1.0", 0, nullptr) == 0) &&
-        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0)
-        return true;
-    OVX_CALL(FreeHeartbeat)(heartbeat);
-    return false;
+    const bool posted = (module == nullptr || OVX_CALL(AddModuleInfo)(heartbeat, module, "1.0", 0, nullptr) == 0) &&
+                        OVX_CALL(PostHeartbeat)(heartbeat, nullptr, nullptr) == 0;
+    if (!posted) OVX_CALL(FreeHeartbeat)(heartbeat);  // a posted heartbeat is the library's
+    return posted;
 }
 
 template <class Condition>

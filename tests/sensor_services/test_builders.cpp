@@ -1,4 +1,5 @@
 // The builders through the exported entries, on a live session.
+#include "Checks.h"
 #include "SessionFixture.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
@@ -11,8 +12,7 @@ namespace {
 
 const char* const kNull = "A required input parameter is NULL.";
 
-class Builders : public SessionFixture {
-protected:
+struct Builders : SessionFixture {
     void SetUp() override {
         SessionFixture::SetUp();
         ASSERT_EQ(0u, Init());
@@ -33,7 +33,6 @@ protected:
         cml.Serialize(out);
         return out.str();
     }
-    static uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text.size()); }
     SS_HMESSAGE heartbeat = nullptr, plain = nullptr;
     const std::nullptr_t no = nullptr;  // an argument left out, short enough for a table's row
 };
@@ -44,25 +43,23 @@ protected:
 // with the supported schemas, and takes the agent's description.
 TEST_F(Builders, AHeartbeatCarriesItsAnnouncementAndTheAgentsDescription) {
     CCmlMessage& message = Of(heartbeat);
-    ASSERT_EQ(1u, message.GetDestinations().size());
-    ASSERT_EQ(1u, message.GetRequests().size());
+    ASSERT_EQ("1 1", Joined({message.GetDestinations().size(), message.GetRequests().size()}));
     // The message id is a GUID in text form; the zone of the address is cut.
+    const CAgentInfo& manager = message.GetDestinations()[0];
     EXPECT_EQ(std::wstring(L"{agent} AgentManager ") + kNsAgentManager + L" 36 fe80::1 5.0.1 8",
-              message.GetSource().GetAgentId() + L" " + message.GetDestinations()[0].GetName() + L" " +
-                  message.GetDestinations()[0].GetNamespace() + L" " + std::to_wstring(message.GetMessageId().size()) +
-                  L" " + Content().host.ipAddress + L" " + Content().version + L" " +
-                  std::to_wstring(Content().schemas.size()));
+              WJoined({message.GetSource().GetAgentId(), manager.GetName(), manager.GetNamespace(),
+                       message.GetMessageId().size(), Content().host.ipAddress, Content().version,
+                       Content().schemas.size()}));
     EXPECT_NE(message.GetMessageId(), message.GetRequests()[0]->GetRequestId());
     EXPECT_TRUE(Of(plain).GetRequests().empty());
     EXPECT_EQ(0u, SetBasicAgentInfo(heartbeat, no, no, 7, no, 0xC7210005u, no, no, no, no, 1, 0));
     // No set-schema-request callback is registered: no new schemas are asked for.
     const CAgentInfoContent& c = Content();
-    EXPECT_EQ(L"7 3340828677 1 false  0", std::to_wstring(c.packageStatus) + L" " + std::to_wstring(c.agentStatus) +
-                                              L" " + std::to_wstring(c.useLocalSettings) + L" " + c.registerAgent +
-                                              L" " + c.model + L" " + std::to_wstring(c.sendNewSchemas));
+    EXPECT_EQ(L"7 3340828677 1 false  0", WJoined({c.packageStatus, c.agentStatus, c.useLocalSettings, c.registerAgent,
+                                                   c.model, c.sendNewSchemas}));
     const std::string longest(4095, 'n');
     EXPECT_EQ(0u, SetHostInfo(heartbeat, longest.c_str(), "10.0.0.1%2", "Linux", 0, no, no, no, no));
-    EXPECT_EQ(L"4095 10.0.0.1", std::to_wstring(Content().host.hostName.size()) + L" " + Content().host.ipAddress);
+    EXPECT_EQ(L"4095 10.0.0.1", WJoined({Content().host.hostName.size(), Content().host.ipAddress}));
 }
 
 // Every builder refuses a handle, text or request id it cannot do without,
@@ -117,11 +114,7 @@ TEST_F(Builders, EveryBuilderRefusesWhatItCannotDoWithoutAndSaysWhy) {
         {ROW(AddSetSchemaResponse(plain, "s", "u", "1", 0, no, "r\x01", 2)), OVX_E_INVALID_ARGUMENT,
          "An input parameter holds a character XML cannot carry: requestId"}};
     // clang-format on
-    for (const Row& row : rows) {
-        const size_t before = TraceLines::Count(row.said);
-        EXPECT_EQ(row.status, row.call()) << row.name;
-        EXPECT_EQ(before + 1, TraceLines::Count(row.said)) << row.name;
-    }
+    for (const Row& row : rows) EXPECT_EQ(Joined({row.status, 1}), AnswerAndLines(row.said, row.call)) << row.name;
 #undef ROW
 }
 
@@ -136,13 +129,11 @@ TEST_F(Builders, ALastRestartIsADateAndTimeThatExists) {
         "2007-01-00T10:00:00Z",      "2007-01-01T24:00:00.5Z", "2007-01-01T10:00:00-15:00"};
     const char* const accepted[] = {"2007-01-01T10:00:00-14:00", "2024-02-29T10:00:00Z", "2000-02-29T23:59:60.5-05:30",
                                     "2007-12-31T24:00:00Z",      "2007-01-15T10:04:05",  "2007-01-15T10:04:05+14:00"};
-    for (const char* text : refused) {
-        const size_t before = TraceLines::Count(kInvalid);
-        EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SetBasicAgentInfoEx(heartbeat, no, no, 0, no, 0, no, no, no, no, 0, 0, text));
-        EXPECT_EQ(before + 1, TraceLines::Count(kInvalid)) << text;
-    }
+    auto set = [&](const char* t) { return SetBasicAgentInfoEx(heartbeat, no, no, 0, no, 0, no, no, no, no, 0, 0, t); };
+    for (const char* text : refused)
+        EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, 1}), AnswerAndLines(kInvalid, [&] { return set(text); })) << text;
     for (const char* text : accepted) {
-        EXPECT_EQ(0u, SetBasicAgentInfoEx(heartbeat, no, no, 0, no, 0, no, no, no, no, 0, 0, text)) << text;
+        EXPECT_EQ(0u, set(text)) << text;
         EXPECT_EQ(Wide(text), Content().lastRestart);
     }
 }
@@ -161,11 +152,9 @@ TEST_F(Builders, IllFormedUtf8IsCarriedAndSaidAndModuleHandlesStayValid) {
     const std::string warning = "An input parameter is not well-formed UTF-8; U+FFFD stands for its ill-formed bytes: ";
     for (const char* bytes : illFormed) {
         const std::string name = std::string("mod-") + bytes + "-x";
-        const size_t before = TraceLines::Count(warning + "name");
-        ASSERT_EQ(0u, AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, nullptr)) << name;
-        EXPECT_EQ(before + 1, TraceLines::Count(warning + "name")) << name;
-        const std::wstring stored = Content().modules.back().GetName();
-        EXPECT_TRUE(stored.find(L"mod-") == 0 && stored.find(L'\xFFFD') != std::wstring::npos) << name;
+        const auto add = [&] { return AddModuleInfo(heartbeat, name.c_str(), "1.0", 0, nullptr); };
+        ASSERT_EQ("0 1", AnswerAndLines(warning + "name", add)) << name;
+        EXPECT_THAT(Content().modules.back().GetName(), AllOf(StartsWith(L"mod-"), HasSubstr(L"\xFFFD"))) << name;
     }
     EXPECT_EQ(0u, TraceLines::Count(warning + "version"));
     const size_t warnings = TraceLines::Count(warning + "name");
@@ -193,8 +182,8 @@ TEST_F(Builders, PolicyItemsGatherInOneRequestAndCopyItsText) {
     ASSERT_NE(nullptr, request);
     ASSERT_EQ(2u, request->GetCount());
     EXPECT_EQ(L"0 t2", request->GetItem(0)->GetToken() + L" " + request->GetItem(1)->GetToken());
-    EXPECT_EQ(0u, std::string(buffer, length).find("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"));
-    EXPECT_NE(std::string::npos, std::string(buffer, length).find("name='first'"));
+    EXPECT_THAT(std::string(buffer, length),
+                AllOf(StartsWith("<?xml version='1.0' encoding='UTF-8' standalone='no'?>"), HasSubstr("name='first'")));
     CGetPolicyRequest copy(*request);
     copy.AddItem(CPolicyItem(L"third", L"urn:p", L"", L"", L"", 0, L"", L"0", L"", L"", L"policy-item"));
     uint32_t given = Len(Written(copy)) - 1;
@@ -228,10 +217,9 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
 
     const std::string broken = "<policy><unclosed></policy>";
     EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(plain, broken.data(), Len(broken), nullptr, nullptr));
-    EXPECT_EQ(1u,
-              TraceLines::Count("parse failed with CML error. Exception: Parse operation:  Fatal error parsing input "
-                                "\"OVX-SensorServices-SetPolicyRequest\""));
-    EXPECT_EQ(1u, TraceLines::Count(" ERR code: 0xc7560012 CML code: 0xc7380003"));
+    EXPECT_EQ("1 1", Joined({TraceLines::Count("parse failed with CML error. Exception: Parse operation:  Fatal error "
+                                               "parsing input \"OVX-SensorServices-SetPolicyRequest\""),
+                             TraceLines::Count(" ERR code: 0xc7560012 CML code: 0xc7380003")}));
     const std::string policy =
         "<p:cfg xmlns:p='https://schemas.example.org/xml/cml/CommonDocuments/ServerSettings' schema-version='1.0.0' "
         "name='c'/>";
@@ -241,11 +229,10 @@ TEST_F(Builders, ResponsesTakeTheirRequestIdAndUnparsableTextsAreRefused) {
     auto* request = dynamic_cast<CSetPolicyRequest*>(Of(plain).GetRequests().back());
     ASSERT_NE(nullptr, request);
     EXPECT_EQ(L"c", request->GetPolicy(0)->GetName());
-    EXPECT_NE(std::string::npos, std::string(buffer, length).find("<p:cfg"));
+    EXPECT_THAT(std::string(buffer, length), HasSubstr("<p:cfg"));
     EXPECT_EQ(0u, AddSetSchemaRequest(plain, "s", "urn:s", "1.0", 1, schema.data(), Len(schema), nullptr, nullptr));
     EXPECT_EQ(OVX_E_UNEXPECTED, AddAgentParams(plain, policy.data(), Len(policy)));
-    EXPECT_EQ(0u, AddAgentParams(heartbeat, policy.data(), Len(policy)));
-    EXPECT_EQ(1u, Content().GetPolicyCount());
+    EXPECT_EQ("0 1", Joined({AddAgentParams(heartbeat, policy.data(), Len(policy)), Content().GetPolicyCount()}));
 }
 
 // A policy brings a schema location for its namespace (and for each
@@ -274,7 +261,7 @@ TEST_F(Builders, PoliciesNoMessageCouldCarryAreRefusedAndTheMessageStaysWritable
         }
         const std::string inCml = "<p:cfg xmlns:p='" + cml + "' schema-version='1.0.0' name='" + name + "'/>";
         EXPECT_EQ(0u, add(inCml.data(), Len(inCml))) << name;
-        EXPECT_NE(std::string::npos, Written(Of(heartbeat)).find(std::string("name='") + name + "'"));
+        EXPECT_THAT(Written(Of(heartbeat)), HasSubstr(std::string("name='") + name + "'"));
     }
     EXPECT_EQ(6u, TraceLines::CountStartingWith("parse failed with CML error. Exception: Building schema filename"));
 }

@@ -1,7 +1,6 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
-#include <tuple>
-
+#include "Checks.h"
 #include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 
@@ -28,8 +27,7 @@ std::string KeysAnswer(const std::string& code = "0") {
 Recorder g_pings;
 std::atomic<int> g_pingErrors{0};
 uint32_t OnPing(const char* id, uint32_t idLength, uint32_t status, const uint8_t* data, uint32_t size) {
-    g_pings.Add(Str(id, idLength) + " " + std::to_string(status) + " " +
-                (data == nullptr ? "(null)" : std::to_string(size)));
+    g_pings.Add(Joined({Str(id, idLength), status, data == nullptr ? "(null)" : std::to_string(size)}));
     return 0;
 }
 uint32_t OnError(uint32_t status, uint32_t kind) {
@@ -40,8 +38,7 @@ uint32_t OnError(uint32_t status, uint32_t kind) {
 constexpr char kPingPath[] = "/ovx/sensor_services/new_ping";
 constexpr char kAlivePath[] = "/ovx/sensor_services/alive";
 
-class Exchanges : public ServedSession {
-protected:
+struct Exchanges : ServedSession {
     void SetUp() override {
         // One Agent Manager: busy on the trust path when told, each ping
         // answered with its own request id, alive heartbeats with nothing.
@@ -56,8 +53,8 @@ protected:
         g_pings.Take();
         g_pingErrors = 0;
         ASSERT_NO_FATAL_FAILURE(Start());
-        ASSERT_EQ(0u, SS_SetAgentId("{agent-7}"));
-        ASSERT_EQ(0u, CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors"));
+        ASSERT_EQ("0 0",
+                  Joined({SS_SetAgentId("{agent-7}"), CreateMessage(&message, "{agent-7}", "sensor", "urn:sensors")}));
     }
     void TearDown() override {
         if (message != nullptr) FreeMessage(message);
@@ -89,16 +86,14 @@ protected:
 TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirStatus) {
     ASSERT_EQ(0u, Exchange(nullptr));
     EXPECT_EQ("RSA 2048 -----BEGIN PUBLIC KEY-----\nSERVERKEY\n-----END PUBLIC KEY-----",
-              Str(algorithm) + " " + std::to_string(length) + " " + Str(pem));
+              Joined({algorithm, length, pem}));
     SS_Free(algorithm);
     SS_Free(pem);
     algorithm = pem = nullptr;
-    std::vector<std::string> trust = server.Trust();
-    ASSERT_EQ(1u, trust.size());
     // Without an algorithm the key goes as a certificate: no algorithm, length 0.
-    const size_t key = trust[0].find("<key");
-    EXPECT_EQ(std::string::npos, trust[0].substr(key, trust[0].find('>', key) - key).find("algorithm=")) << trust[0];
-    EXPECT_NE(std::string::npos, trust[0].find("AGENTKEYAGENTKEY"));
+    EXPECT_THAT(server.Trust(), ElementsAre(AllOf(::testing::ContainsRegex("<key[^>]*>"),
+                                                  Not(::testing::ContainsRegex("<key[^>]*algorithm=")),
+                                                  HasSubstr("AGENTKEYAGENTKEY"))));
     EXPECT_EQ(1u, TraceLines::Count("Adding Certificate via AddKey interface"));
     EXPECT_EQ(1u, TraceLines::Count("Posting Complete"));
     const std::string unexpected = "The message document is of an unexpected type.";
@@ -113,13 +108,11 @@ TEST_F(Exchanges, KeysAreExchangedWithTheFirstServerThatAnswersOrFailWithTheirSt
         {"<broken", OVX_E_CML_PARSE_FATAL, "Fatal error parsing input \"OVX-SensorServices-Trust-Response\""},
     };
     for (const auto& [answer, status, said] : rows) {
-        SCOPED_TRACE(answer);
-        const size_t before = TraceLines::Count(said);
         server.TrustAnswer(answer);
-        EXPECT_EQ(status, Exchange("RSA"));
-        EXPECT_EQ(before + 1, TraceLines::Count(said));
-        EXPECT_EQ(nullptr, algorithm);
-        EXPECT_EQ(nullptr, pem);
+        // The status and the line, then the out arguments, still empty.
+        EXPECT_EQ(Joined({status, 1, "(null) (null)"}),
+                  Joined({AnswerAndLines(said, [&] { return Exchange("RSA"); }), algorithm, pem}))
+            << answer;
     }
     // Every out argument is required, and the message.
     char* text = nullptr;
@@ -140,10 +133,10 @@ TEST_F(Exchanges, ABusyServerIsAskedAgainUpToTheLimit) {
 TEST_F(Exchanges, AttachingSendsTheCredentialsAndTracesNoPassword) {
     server.TrustAnswer(Answer("", Doc("attach-to-site-response", kAgentNs, "a-1", "", " code='0x47380021'")));
     EXPECT_EQ(0x47380021u, SS_AttachToSite(message, 2000, 5000, 60000, "operator", kPassword, "RSA", 1024, kAgentPem));
-    std::vector<std::string> trust = server.Trust();
-    ASSERT_EQ(1u, trust.size());
     // The password is on the wire, to the server only.
-    ExpectContains(trust[0], {"user-name='operator'", kPassword, "<attach-to-site-request", "<exchange-keys-request"});
+    EXPECT_THAT(server.Trust(),
+                ElementsAre(AllOf(HasSubstr("user-name='operator'"), HasSubstr(kPassword),
+                                  HasSubstr("<attach-to-site-request"), HasSubstr("<exchange-keys-request"))));
     // An answer that says nothing of the attachment has not attached.
     server.TrustAnswer(KeysAnswer());
     EXPECT_EQ(OVX_E_BAD_RESPONSE,
@@ -179,27 +172,22 @@ TEST_F(Exchanges, APingIsAnsweredThroughTheCallbackAndOnlyTheNewestWaitingPingIs
     server.Release();
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 2; }));
     EXPECT_EQ((std::vector<std::string>{first, last}), server.Bodies(kPingPath));
-    std::vector<std::string> answers = g_pings.Take();
-    EXPECT_EQ(0u, answers[0].find(first + " 0 "));
-    EXPECT_EQ(0u, answers[1].find(last + " 0 "));
+    EXPECT_THAT(g_pings.Take(), ElementsAre(StartsWith(first + " 0 "), StartsWith(last + " 0 ")));
     // The refusing first server was tried once and reported as kind 2.
     EXPECT_EQ(1, g_pingErrors.load());
     server.Stop();
     ASSERT_EQ(0u, PostPing(nullptr, nullptr));
     ASSERT_TRUE(WaitFor([] { return g_pings.Size() == 1; }));
-    EXPECT_NE(std::string::npos,
-              g_pings.Take()[0].find(" " + std::to_string(OVX_E_SCS_CONNECTION_REFUSED) + " (null)"));
+    EXPECT_THAT(g_pings.Take(), ElementsAre(HasSubstr(" " + std::to_string(OVX_E_SCS_CONNECTION_REFUSED) + " (null)")));
     EXPECT_EQ(3, g_pingErrors.load());  // each server once more
 }
 
 TEST_F(Exchanges, PingAnswersAreReadOnlyForAnAgentThatListens) {
     auto process = [&](const std::string& text) {
-        return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()),
-                                                  static_cast<uint32_t>(text.size()));
+        return session->HelperProcessPingResponse(reinterpret_cast<const uint8_t*>(text.data()), Len(text));
     };
     // Nobody listens: not even parsed, so no trace line either.
-    EXPECT_EQ(0u, process("<<<"));
-    EXPECT_EQ(0u, TraceLines::Count("parse failed"));
+    EXPECT_EQ("0 0", Joined({process("<<<"), TraceLines::Count("parse failed")}));
     RegisterPingResponse(&OnPing);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process("<<<"));
     EXPECT_EQ(OVX_E_BAD_RESPONSE, process(Avp("<section name='agent-ping'/>")));
@@ -216,16 +204,15 @@ int64_t g_now = 0;
 int64_t FakeNow() { return g_now; }
 
 TEST_F(Exchanges, AliveHeartbeatsPostTheAgentIdWhileTheAgentKeepsPosting) {
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_StartAliveHeartbeats(0, 10));
-    EXPECT_EQ(0u, SS_StopAliveHeartbeats());  // none running
-    // Period 1 s here (one "minute" is a second in these settings).
-    ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));
-    ASSERT_EQ(0u, SS_StartAliveHeartbeats(1, 1440));  // the same thread, new period
-    EXPECT_TRUE(session->HasAliveThread());
+    // Refused without a period; none running to stop.
+    EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, 0}), Joined({SS_StartAliveHeartbeats(0, 10), SS_StopAliveHeartbeats()}));
+    // Period 1 s here (one "minute" is a second in these settings); started
+    // again, the same thread takes the new period.
+    ASSERT_EQ("0 0 1",
+              Joined({SS_StartAliveHeartbeats(1, 1440), SS_StartAliveHeartbeats(1, 1440), session->HasAliveThread()}));
     ASSERT_TRUE(WaitFor([&] { return !server.Bodies(kAlivePath).empty(); }));
-    EXPECT_EQ("{agent-7}", server.Bodies(kAlivePath)[0]);
-    EXPECT_EQ(0u, SS_StopAliveHeartbeats());
-    EXPECT_FALSE(session->HasAliveThread());
+    EXPECT_EQ("{agent-7} 0 0",
+              Joined({server.Bodies(kAlivePath)[0], SS_StopAliveHeartbeats(), session->HasAliveThread()}));
 
     // The duration rule, through the clock seam: one post, then silence
     // once the agent has not posted for the whole duration.

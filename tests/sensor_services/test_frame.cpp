@@ -1,16 +1,12 @@
 // The exported frame over a fake session: the shared wrapper, SS_Init and
 // SS_ShutDown, reference counting under concurrent calls, and the entries
 // that work without a session.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
+#include "Checks.h"
 #include "sensor_services/SensorServices.h"
-#include "support/TraceLines.h"
 
 namespace {
 
@@ -19,8 +15,7 @@ std::atomic<int> g_live{0};
 // The real session with its lifetime, start and stop replaced: a test sees
 // its references and makes the one operation it calls (SS_SetLanguage)
 // fail, throw or answer slowly.
-class FakeSession : public ovxSensorServices::CSensorServices {
-public:
+struct FakeSession : ovxSensorServices::CSensorServices {
     FakeSession() { ++g_live; }
     ~FakeSession() override { --g_live; }
     uint32_t AddRef() override {
@@ -42,10 +37,7 @@ public:
     // defaults say.
     void OnInstalled() override { CSessionOperations::OnInstalled(); }
     std::function<void()> AgentDetacher() override { return CSessionOperations::AgentDetacher(); }
-    uint32_t SetLanguage(const char*) override {
-        if (s_throw) throw std::runtime_error("boom");
-        return s_status;
-    }
+    uint32_t SetLanguage(const char*) override { return s_throw ? throw std::runtime_error("boom") : s_status; }
 
     static CSessionOperations* Make() { return s_last = new FakeSession(); }
 
@@ -59,8 +51,7 @@ public:
 
 using namespace ovxTest;
 
-class FrameTest : public ::testing::Test {
-protected:
+struct FrameTest : ::testing::Test {
     void SetUp() override {
         TraceLines::Forget();
         FakeSession::s_status = FakeSession::s_initStatus = 0;
@@ -117,8 +108,7 @@ TEST_F(FrameTest, EverySessionBoundEntryAnswersNotInitialisedWithoutASession) {
         RegisterSetSchemaRequest(nullptr), RegisterGenericResponse(nullptr), RegisterResponseComplete(nullptr),
         RegisterPingResponse(nullptr), RegisterCommSettingsResponse(nullptr), RegisterGroupSettingsResponse(nullptr)};
     // clang-format on
-    for (size_t i = 0; i < sizeof statuses / sizeof statuses[0]; ++i)
-        EXPECT_EQ(OVX_E_NOT_INITIALIZED, statuses[i]) << "entry #" << i << " of the list";
+    EXPECT_THAT(statuses, ::testing::Each(OVX_E_NOT_INITIALIZED));
     EXPECT_EQ(nullptr, SS_Allocate(16));
     SS_Free(nullptr);
     SS_SetMSLLibPath(nullptr);
@@ -133,8 +123,7 @@ TEST_F(FrameTest, AnEntryKeepsTheSessionsStatusAndTurnsAnExceptionIntoUnexpected
     FakeSession::s_status = 0xC7590004u;
     EXPECT_EQ(0xC7590004u, SS_SetLanguage("en"));
     FakeSession::s_throw = true;
-    EXPECT_EQ(OVX_E_UNEXPECTED, SS_SetLanguage("en"));
-    EXPECT_EQ(1u, FakeSession::s_last->m_refs.load());
+    EXPECT_EQ(Joined({OVX_E_UNEXPECTED, 1}), Joined({SS_SetLanguage("en"), FakeSession::s_last->m_refs.load()}));
     char* memory = static_cast<char*>(SS_Allocate(32));
     ASSERT_NE(nullptr, memory);
     std::memset(memory, 'a', 32);
@@ -147,8 +136,7 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_Init("4.9", "l", "c", "s1", nullptr, &sink));
     // Each line as level, place and text.
     std::string said;
-    for (const TraceLine& line : TraceLines::All())
-        said += std::to_string(line.level) + " " + line.where + " " + line.text + "\n";
+    for (const TraceLine& line : TraceLines::All()) said += Joined({line.level, line.where, line.text}) + "\n";
     char expected[300];
     snprintf(expected, sizeof(expected),
              "%u ovxSensorSvcs::SS_Init() Initializing Zizozo Razarivi...\n%u ovxSensorSvcs::SS_Init() ...Error "
@@ -175,9 +163,7 @@ TEST_F(FrameTest, InitValidatesItsArgumentsAndTracesTheFailure) {
 // A session that fails to start, or none to make, leaves none behind.
 TEST_F(FrameTest, FailedInitLeavesNoSession) {
     FakeSession::s_initStatus = 0xC7590002u;
-    EXPECT_EQ(0xC7590002u, InitOk());
-    EXPECT_EQ(0, g_live.load());
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_SetLanguage("en"));
+    EXPECT_EQ(Joined({0xC7590002u, 0, OVX_E_NOT_INITIALIZED}), Joined({InitOk(), g_live.load(), SS_SetLanguage("en")}));
     ovxSensorSvcs::SetSessionFactory(nullptr);
     EXPECT_EQ(OVX_E_UNEXPECTED, InitOk());
 }
@@ -200,8 +186,7 @@ TEST_F(FrameTest, CallsOverlappingShutDownFinishOnALiveObject) {
     // Cycle until the callers have really overlapped the cycles (bounded),
     // each shut-down once a call has reached the session.
     for (int cycle = 0; cycle < 50 || (answered.load() < 1000 && cycle < 200000); ++cycle) {
-        const uint32_t status = InitOk();
-        EXPECT_TRUE(status == 0 || status == OVX_I_ALREADY_INITIALIZED);
+        EXPECT_THAT(InitOk(), AnyOf(0u, OVX_I_ALREADY_INITIALIZED));
         const long seen = reached.load();
         for (int i = 0; i < 100000 && reached.load() == seen; ++i) std::this_thread::yield();
         EXPECT_EQ(0u, SS_ShutDown());
@@ -223,14 +208,12 @@ TEST(GetErrorMsg, BufferRulesAndInsertTexts) {
     size_t length = std::strlen(buffer);
     std::memset(buffer, 'x', sizeof(buffer));
     EXPECT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length)));
-    EXPECT_STREQ("", buffer);
-    EXPECT_EQ('\0', buffer[length - 1]);  // the whole given buffer was cleared
-    EXPECT_EQ('x', buffer[length]);       // and nothing past it
+    // The whole given buffer was cleared, and nothing past it.
+    EXPECT_EQ(std::string(length, '\0') + 'x', std::string(buffer, length + 1));
     ASSERT_EQ(0u, SS_GetErrorMsg(OVX_E_NOT_INITIALIZED, buffer, static_cast<uint32_t>(length + 1)));
     EXPECT_EQ(length, std::strlen(buffer));
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC72B0068u, buffer, sizeof buffer));
     EXPECT_STREQ("Socket error 104. [ID=0xc72b0068]", buffer);
     ASSERT_EQ(0u, SS_GetErrorMsg(0xC8A00005u, buffer, sizeof buffer));
-    EXPECT_EQ(std::string::npos, std::string(buffer).find("0xc721002"));
-    EXPECT_NE(std::string::npos, std::string(buffer).find(" [ID=0xc8a00005]")) << buffer;
+    EXPECT_THAT(std::string(buffer), AllOf(Not(HasSubstr("0xc721002")), HasSubstr(" [ID=0xc8a00005]")));
 }

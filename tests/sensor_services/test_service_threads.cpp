@@ -1,6 +1,8 @@
 // The session's worker and pulse threads on their own.
 #include <atomic>
 
+#include "Answers.h"
+#include "Checks.h"
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "support/TestFiles.h"
@@ -8,24 +10,16 @@
 #include "tools/ovxError.h"
 
 using namespace ovxSensorServices;
-using ovxTest::TraceLines;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 
 // What the worker was given, in order; "bad" fails.
-struct Work {
-    std::mutex lock;
-    std::vector<std::string> seen;
+struct Work : Recorder {
     static uint32_t Process(const uint8_t* data, uint32_t size, void* argument) {
-        auto* self = static_cast<Work*>(argument);
-        std::lock_guard<std::mutex> hold(self->lock);
-        self->seen.emplace_back(reinterpret_cast<const char*>(data), size);
-        return self->seen.back() == "bad" ? 0xC7210005u : 0;
-    }
-    size_t Size() {
-        std::lock_guard<std::mutex> hold(lock);
-        return seen.size();
+        const std::string item(reinterpret_cast<const char*>(data), size);
+        static_cast<Work*>(argument)->Add(item);
+        return item == "bad" ? 0xC7210005u : 0;
     }
     void Queue(CWorkerThread& worker, const std::string& item) {
         ASSERT_EQ(0u, worker.QueueWorkItem(reinterpret_cast<const uint8_t*>(item.data()),
@@ -46,14 +40,12 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
                                   std::make_shared<ovxToolsLib::ovxAgentGate>(&sink), &Work::Process, &work));
         for (const char* item : {"one", "bad", "three", "four"}) work.Queue(worker, item);
         ASSERT_TRUE(WaitFor([&] { return work.Size() == 4; }));
-        EXPECT_EQ(0u, worker.Stop());
-        EXPECT_FALSE(worker.IsRunning());
+        EXPECT_EQ("0 0", Joined({worker.Stop(), worker.IsRunning()}));
     }
-    EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.seen);
+    EXPECT_EQ((std::vector<std::string>{"one", "bad", "three", "four"}), work.Take());
     for (const char* line : {"Failed to process work item: An unexpected internal failure occurred.",
-                             "Entering worker thread: ProcessId = ", "Exiting worker thread: ProcessId = "}) {
+                             "Entering worker thread: ProcessId = ", "Exiting worker thread: ProcessId = "})
         EXPECT_EQ(1u, TraceLines::CountStartingWith(line)) << line;
-    }
     EXPECT_LE(1u, TraceLines::CountStartingWith("Waiting on worker event with timeout = 60000"));
 }
 
@@ -62,14 +54,12 @@ TEST(WorkerThread, ProcessesInOrderAndGoesOnAfterAFailure) {
 TEST(WorkerThread, ItemsLeftAtStopGoWithTheObject) {
     Work work;
     CWorkerThread worker;
-    ASSERT_EQ(0u, worker.Init(nullptr, nullptr, &Work::Process, &work));
-    EXPECT_FALSE(worker.IsRunning());
+    ASSERT_EQ("0 0", Joined({worker.Init(nullptr, nullptr, &Work::Process, &work), worker.IsRunning()}));
     work.Queue(worker, "xy");
     worker.QueueWorkItem(nullptr, 0);
-    EXPECT_EQ(2u, worker.GetQueuedCount());
-    EXPECT_TRUE(worker.ProcessNextWorkItem());
-    EXPECT_FALSE(worker.ProcessNextWorkItem());
-    EXPECT_EQ((std::vector<std::string>{"xy", ""}), work.seen);
+    // Two queued; the first processed; nothing left to process.
+    EXPECT_EQ("2 1 0", Joined({worker.GetQueuedCount(), worker.ProcessNextWorkItem(), worker.ProcessNextWorkItem()}));
+    EXPECT_EQ((std::vector<std::string>{"xy", ""}), work.Take());
     work.Queue(worker, "xy");
     EXPECT_EQ(0u, worker.Stop());
 }

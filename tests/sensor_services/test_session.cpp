@@ -3,6 +3,7 @@
 // that nothing answers.
 #include <atomic>
 
+#include "Checks.h"
 #include "SessionFixture.h"
 #include "transport/BaseServices.h"
 #include "transport/BaseSupport.h"
@@ -13,11 +14,10 @@ using Session = ovxTest::SessionFixture;
 
 // The flags (dump, group settings request, merge, response thread) and the
 // shut-down timeout of `session`.
-static std::string Settings(CSensorServices* session) {
-    const SessionFlags f = session->GetFlags();
-    return std::to_string(f.dumpEnabled) + std::to_string(f.autoGroupSettingsRequest) +
-           std::to_string(f.mergeHeartbeatOnPost) + std::to_string(f.processResponseThread) + " " +
-           std::to_string(session->ShutdownTimeout());
+static std::string Settings(CSensorServices* s) {
+    const SessionFlags f = s->GetFlags();
+    return Joined({f.dumpEnabled, f.autoGroupSettingsRequest, f.mergeHeartbeatOnPost, f.processResponseThread,
+                   s->ShutdownTimeout()});
 }
 
 static bool Said(const std::string& line, size_t times = 1) {
@@ -33,27 +33,23 @@ TEST_F(Session, InitStartsTheThreadsWithTheDefaultsAndShutDownStopsThem) {
     EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));
     ASSERT_TRUE(Said("Entering dispatch thread: ProcessId = "));
     ASSERT_TRUE(Said("Entering worker thread: "));
-    EXPECT_EQ("0100 30000", Settings(session));
-    EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(commFile, session->GetCommSettingsFile());
+    EXPECT_EQ("0 1 0 0 30000", Settings(session));
+    EXPECT_EQ("0 " + commFile, Joined({session->GetGroupSettingsToken(), session->GetCommSettingsFile()}));
     ASSERT_TRUE(Said("Waiting on dispatch event with timeout = -1"));
     EXPECT_EQ(0u, session->RequestDispatch());
     ASSERT_TRUE(Said("Cannot dispatch data. No server found."));
     ASSERT_TRUE(Said("Waiting on dispatch event with timeout = -1", 2));
-    EXPECT_EQ(OVX_I_ALREADY_INITIALIZED, Init());
-    EXPECT_EQ(1u, TraceLines::Count("Zizozo razarivi initialized."));  // nothing new was started
+    // Nothing new was started.
+    EXPECT_EQ(Joined({OVX_I_ALREADY_INITIALIZED, 1}),
+              Joined({Init(), TraceLines::Count("Zizozo razarivi initialized.")}));
     Release();
-    EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_EQ(1u, TraceLines::Count("Exiting dispatch thread: "));
-    EXPECT_EQ(1u, TraceLines::Count("Exiting worker thread: "));
+    EXPECT_EQ("0 1 1", Joined({SS_ShutDown(), TraceLines::Count("Exiting dispatch thread: "),
+                               TraceLines::Count("Exiting worker thread: ")}));
     uint32_t count = 99;
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, SS_GetServerCount(&count));
-    EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_EQ(0u, Init());
+    EXPECT_EQ(Joined({OVX_E_NOT_INITIALIZED, 0, 0}), Joined({SS_GetServerCount(&count), SS_ShutDown(), Init()}));
 }
 
-class SessionWithFlags : public Session {
-protected:
+struct SessionWithFlags : Session {
     std::string LocalSettings() override {
         return "[sensor_services]\ndumpEnabled=1\nautoGroupSettingsRequest=0\nmergeHeartbeatOnPost=yes\n"
                "processResponseThread=2\nshutdownTimeout=abc\nconnectTimeout=1500\n";
@@ -63,8 +59,7 @@ protected:
 TEST_F(SessionWithFlags, FlagsAndTimeoutsComeFromTheSettings) {
     ASSERT_NO_FATAL_FAILURE(Start());
     // "yes" is not a number: no merge; neither is "abc": no shut-down timeout.
-    EXPECT_EQ("1001 0", Settings(session));
-    EXPECT_EQ(1500u, session->Timeouts()[0]);
+    EXPECT_EQ("1 0 0 1 0 1500", Joined({Settings(session), session->Timeouts()[0]}));
     // A change for another destination changes nothing; for ours the
     // settings are read again.
     WriteText(localFile,
@@ -99,41 +94,33 @@ TEST_F(Session, SettingsCallsReachTheServiceLibraryAndTheFiles) {
                                nullptr, nullptr, 0));
     char* f[10] = {};
     ASSERT_EQ(0u, SS_GetServerInfo(0, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
-    EXPECT_STREQ("primary", f[0]);
-    EXPECT_EQ(refused, f[1]);
+    EXPECT_EQ("primary " + refused, Joined({f[0], f[1]}));
     for (char* field : f) SS_Free(field);
-    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER,
-              SS_GetServerInfo(1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]));
-    EXPECT_EQ(0u, SS_DeleteServer(0));
-    EXPECT_EQ(0u, Servers());
-    EXPECT_EQ(0u, SS_SetAgentId("{agent}"));
-    EXPECT_EQ(0u, SS_GetAgentId(&f[0]));
+    EXPECT_EQ(Joined({OVX_E_SCS_NO_SUCH_SERVER, 0, 0, 0, 0}),
+              Joined({SS_GetServerInfo(1, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]),
+                      SS_DeleteServer(0), Servers(), SS_SetAgentId("{agent}"), SS_GetAgentId(&f[0])}));
     EXPECT_STREQ("{agent}", f[0]);
     SS_Free(f[0]);
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SS_GetAgentId(nullptr));
-    EXPECT_EQ(0u, SS_ResetToPrimaryController());
-    EXPECT_EQ(0u, SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; }));
+    EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, 0, 0}),
+              Joined({SS_GetAgentId(nullptr), SS_ResetToPrimaryController(),
+                      SS_RegisterErrorCallback([](uint32_t, uint32_t) -> uint32_t { return 0; })}));
 
     const std::string servers = dir + "/servers.ini", saved = dir + "/saved.ini";
     WriteText(servers, "[server.1]\nurl=http://127.0.0.1:7\n[server.2]\nurl=http://127.0.0.1:8\n");
     for (const uint32_t replace : {0u, 0u, 7u}) EXPECT_EQ(0u, SS_LoadServers(servers.c_str(), replace));
-    EXPECT_EQ(2u, Servers());                           // added twice, then replaced: any non-zero replaces
-    ASSERT_EQ(0u, SS_LoadServers(servers.c_str(), 0));  // added to those there
-    EXPECT_EQ(4u, Servers());
-    EXPECT_EQ(0u, SS_SetGroupnameHint("Laptops"));
+    // Added twice, then replaced (any non-zero replaces), then added to those there.
+    EXPECT_EQ("2 0 4 0",
+              Joined({Servers(), SS_LoadServers(servers.c_str(), 0), Servers(), SS_SetGroupnameHint("Laptops")}));
     ASSERT_EQ(0u, SS_SaveCommSettings(saved.c_str()));
     ExpectContains(ReadText(saved), {"http://127.0.0.1:8", "Laptops"});
     WriteText(commFile, "[server.1]\nurl=" + refused + "\n");
-    ASSERT_EQ(0u, SS_LoadCommSettingsFile(commFile.c_str()));
-    EXPECT_EQ(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, Servers());
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettings(refused.c_str(), 2000));
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, SS_TestCommSettingsFile(commFile.c_str(), 2000));
+    EXPECT_EQ(Joined({0, 0, 1, OVX_E_SCS_CONNECTION_REFUSED, OVX_E_SCS_CONNECTION_REFUSED}),
+              Joined({SS_LoadCommSettingsFile(commFile.c_str()), session->ReloadGroupSettings(), Servers(),
+                      SS_TestCommSettings(refused.c_str(), 2000), SS_TestCommSettingsFile(commFile.c_str(), 2000)}));
     EXPECT_NE(0u, SS_LoadCommSettingsFile((dir + "/missing.ini").c_str()));
     WriteText(commFile, "[server.1]\nname=no url\n");
     EXPECT_NE(0u, session->ReloadGroupSettings());
-    EXPECT_EQ(1u, TraceLines::Count("Unable to load group settings file: " + commFile));
-    EXPECT_EQ(1u, Servers());
+    EXPECT_EQ("1 1", Joined({TraceLines::Count("Unable to load group settings file: " + commFile), Servers()}));
     // /proc takes no new file; certificate information is required.
     SS_CertificateInfo info{sizeof(info), nullptr, nullptr, nullptr, nullptr};
     EXPECT_EQ((std::vector<uint32_t>{OVX_E_SCS_SETTINGS_WRITE, 0, OVX_E_INVALID_ARGUMENT, 0, 0}),
@@ -148,8 +135,7 @@ TEST_F(Session, ASessionEndingLateLeavesTheNextOneIntact) {
     ASSERT_EQ(0u, Init());
     CSensorServices* old = Current();  // an exported call still in progress
     ASSERT_NE(nullptr, old);
-    ASSERT_EQ(0u, SS_ShutDown());
-    ASSERT_EQ(0u, Init());
+    ASSERT_EQ("0 0", Joined({SS_ShutDown(), Init()}));
     old->Release();  // the old session cleans up now
     EXPECT_EQ(0u, Servers());
     session = Current();
@@ -173,8 +159,7 @@ namespace {
 
 // Base services whose send blocks or fails as a test wants, to watch the
 // dispatch thread's schedule.
-class CProbeServices : public CBaseServices {
-public:
+struct CProbeServices : CBaseServices {
     std::atomic<int> sends{0};
     std::atomic<bool> fail{false};
     std::atomic<int> blockMs{0};
@@ -187,8 +172,7 @@ public:
     }
 };
 
-class Dispatch : public Session {
-protected:
+struct Dispatch : Session {
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=400\nretryCeiling=400\nshutdownTimeout=200\n";
     }
