@@ -6,7 +6,7 @@
 // that cannot starve it; a status page a browser shows; a --help that says
 // everything; a request log that loses no line.
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -21,6 +21,8 @@
 #include "support/TestFiles.h"
 
 using namespace ovxTest;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -38,22 +40,13 @@ struct stat StatOf(const std::string& path) {
     return info;
 }
 
-// Runs `command` in a shell: what it printed, and its exit status.
-std::string Shell(const std::string& command, int* status = nullptr) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    const std::string out = ovxTest::ReadText("/proc/self/fd/" + std::to_string(fileno(pipe)));
-    const int exited = pclose(pipe);
-    if (status != nullptr) *status = exited;
-    return out;
-}
-
 // Headless chromium with a profile of its own in `dir`, bounded in time.
 std::string Chromium(const std::string& dir, const std::string& arguments) {
-    return Shell(
-        "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-        dir + "/profile " + arguments + " 2>/dev/null");
+    return RunShell(
+               "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
+               "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+               dir + "/profile " + arguments + " 2>/dev/null")
+        .output;
 }
 
 // A heartbeat as an agent of `agent` sends it, small.
@@ -420,15 +413,13 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
 
 // --help says what every option does, without a source file to read.
 TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
-    int status = -1;
-    const std::string text = Shell(std::string(OVX_SIM_PROGRAM) + " --help", &status);
-    EXPECT_EQ(0, status);
-    for (const char* option : {"--name", "--port", "--host-name", "--cert", "--key", "--state", "--groups",
-                               "--policies", "--users", "--admin-token-file", "--fault", "--help", "OVX_SIM_USERS",
-                               "/admin/fault", "/admin/refuse", "/admin/queue"}) {
-        EXPECT_NE(std::string::npos, text.find(option)) << option;
-    }
-    EXPECT_EQ(std::string::npos, text.find(".cpp")) << text;
+    const ShellRun help = RunShell(std::string(OVX_SIM_PROGRAM) + " --help");
+    EXPECT_EQ(0, help.status);
+    for (const char* option :
+         {"--name", "--port", "--host-name", "--cert", "--key", "--state", "--groups", "--policies", "--users",
+          "--admin-token-file", "--fault", "--help", "OVX_SIM_USERS", "/admin/fault", "/admin/refuse", "/admin/queue"})
+        EXPECT_THAT(help.output, HasSubstr(option));
+    EXPECT_THAT(help.output, Not(HasSubstr(".cpp")));
 }
 
 // The request log is written in batches: a line still shows within a short

@@ -7,12 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <functional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
@@ -165,13 +160,9 @@ std::string RunProbe(const std::string& keyFile, const std::string& folder, cons
     const std::string local = work + "/local.ini", comm = work + "/comm.ini";
     WriteText(local, "[scs]\nagentIdFile=" + work + "/agent-id.ini\n");
     WriteText(comm, "[group]\ngroupnameHint=Servers\n");
-    const std::string command = "OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " +
-                                local + " " + comm + " " + refuse;
-    FILE* out = popen(command.c_str(), "r");
-    if (out == nullptr) return "no probe";
-    const std::string printed = Slurp(fileno(out));
-    pclose(out);
-    return printed;
+    return RunShell("OVX_TRUSTED_KEYS=" + keyFile + " timeout -s KILL 10 " + probe + " " + folder + " " + local + " " +
+                    comm + " " + refuse)
+        .output;
 }
 
 // The probe's line: no mapping of the checked file in any case.
