@@ -1,7 +1,6 @@
 // Destinations, settings files, the server list, the agent id and the
 // settings-changed callbacks of the SCS library.
 #include <atomic>
-#include <vector>
 
 #include "scs/ScsFixture.h"
 

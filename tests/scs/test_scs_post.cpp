@@ -9,12 +9,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"

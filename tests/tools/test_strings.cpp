@@ -1,7 +1,6 @@
 // Text: bounded formatting and the safe string helpers of the C-callable
 // layer, the checks of text that comes from settings files, UTF-8 <-> wide
 // conversion, MD5 and Base64, and GUIDs as text.
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,9 +8,7 @@
 #include <locale>
 #include <regex>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "sensor_services/Checks.h"
 #include "support/TestFiles.h"

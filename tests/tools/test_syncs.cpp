@@ -1,10 +1,7 @@
 // Fast, recursive and reader/writer locks and their guards; events and
 // semaphores: reset semantics and timed waits.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "sensor_services/Checks.h"
 #include "support/TestFiles.h"

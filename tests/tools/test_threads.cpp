@@ -1,10 +1,7 @@
 // The thread front (start, stop requests, kills, exit codes, slots) and the
 // threading function table over the process-wide threading service.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
-#include <vector>
 
 #include "ovxStatus.h"
 #include "sensor_services/Checks.h"

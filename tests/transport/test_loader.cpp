@@ -1,9 +1,6 @@
 // The loader against real, signed libraries built by this project.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
-#include <thread>
 
 #include "ovxStatus.h"
 #include "sensor_services/Checks.h"
