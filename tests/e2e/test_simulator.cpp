@@ -6,18 +6,16 @@
 // that cannot starve it; a status page a browser shows; a --help that says
 // everything; a request log that loses no line.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 
 #include "Simulator.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 
 using namespace ovxTest;
@@ -38,22 +36,13 @@ struct stat StatOf(const std::string& path) {
     return info;
 }
 
-// Runs `command` in a shell: what it printed, and its exit status.
-std::string Shell(const std::string& command, int* status = nullptr) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    const std::string out = ovxTest::ReadText("/proc/self/fd/" + std::to_string(fileno(pipe)));
-    const int exited = pclose(pipe);
-    if (status != nullptr) *status = exited;
-    return out;
-}
-
 // Headless chromium with a profile of its own in `dir`, bounded in time.
 std::string Chromium(const std::string& dir, const std::string& arguments) {
-    return Shell(
-        "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-        dir + "/profile " + arguments + " 2>/dev/null");
+    return RunShell(
+               "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
+               "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+               dir + "/profile " + arguments + " 2>/dev/null")
+        .output;
 }
 
 // A heartbeat as an agent of `agent` sends it, small.
@@ -152,7 +141,7 @@ TEST(SimulatorFiles, FilesOthersCouldReadOrHaveMadeAreRefused) {
             ovxSim::Simulator simulator(config);
             std::string error;
             EXPECT_EQ(-1, simulator.Start(&error));
-            EXPECT_NE(std::string::npos, error.find(planted + " must be a regular file")) << error;
+            EXPECT_THAT(error, HasSubstr(planted + " must be a regular file"));
             EXPECT_EQ(text, ovxTest::ReadText(how == Plant::kSymlink ? planted + ".target" : planted));
         }
     }
@@ -233,10 +222,10 @@ TEST(SimulatorHeartbeat, APostThatIsNoMessageGets400) {
                                     std::string("<other/>"), heartbeat.substr(0, heartbeat.size() / 2),
                                     laughs + heartbeat.substr(heartbeat.find("<ovx")), laughs + "<ovx>&d;</ovx>"})
         EXPECT_EQ(400, PostStatus(client, body)) << body;
-    EXPECT_EQ(404, PostStatus(client, heartbeat, "/ovx/sensor_services/elsewhere"));  // no such service
-    EXPECT_EQ(0, simulator.Count("heartbeat"));
-    EXPECT_EQ(200, PostStatus(client, heartbeat));
-    EXPECT_EQ(1, simulator.Count("heartbeat"));
+    // No such service, then the heartbeat service.
+    EXPECT_EQ("404 0 200 1",
+              Joined({PostStatus(client, heartbeat, "/ovx/sensor_services/elsewhere"), simulator.Count("heartbeat"),
+                      PostStatus(client, heartbeat), simulator.Count("heartbeat")}));
 }
 
 // The key pair and the admin token are made on the first start, kept for
@@ -262,25 +251,23 @@ TEST(SimulatorAdmin, OnlyTheOperatorsTokenChangesStateAndKeyAndTokenAreKept) {
     httplib::Client client("127.0.0.1", simulator->Port());
     const char* path = "/admin/fault?kind=busy&count=5";
     const auto post = [&](const httplib::Headers& headers) { return PostStatus(client, "", path, headers); };
-    EXPECT_EQ(403, post({}));
-    EXPECT_EQ(403, post({{"X-Admin-Token", "not-the-token-at-all-0123456789"}}));
-    EXPECT_EQ(403, post({{"X-Admin-Token", simulator->AdminToken()}, {"Origin", "http://evil.example"}}));
+    EXPECT_EQ("403 403 403",
+              Joined({post({}), post({{"X-Admin-Token", "not-the-token-at-all-0123456789"}}),
+                      post({{"X-Admin-Token", simulator->AdminToken()}, {"Origin", "http://evil.example"}})}));
     auto get = client.Get(path, httplib::Headers{{"X-Admin-Token", simulator->AdminToken()}});
     EXPECT_TRUE(get && get->status != 200);
     // Nothing of that changed anything: heartbeats are answered.
-    EXPECT_EQ(200, PostStatus(client, HeartbeatOf("{a}")));
-    EXPECT_EQ(0, simulator->Count("fault"));
+    EXPECT_EQ("200 0", Joined({PostStatus(client, HeartbeatOf("{a}")), simulator->Count("fault")}));
     // The operator's command works.
-    EXPECT_EQ(200, post({{"X-Admin-Token", simulator->AdminToken()}}));
-    EXPECT_EQ(503, PostStatus(client, HeartbeatOf("{a}")));
+    EXPECT_EQ("200 503",
+              Joined({post({{"X-Admin-Token", simulator->AdminToken()}}), PostStatus(client, HeartbeatOf("{a}"))}));
 
     // A second start takes the token and the key from their files.
     const std::string token = simulator->AdminToken();
     simulator.reset();
     ovxSim::Simulator second(config);
     ASSERT_GT(second.Start(), 0);
-    EXPECT_EQ(token, second.AdminToken());
-    EXPECT_EQ(pem, second.PublicKeyPem());
+    EXPECT_EQ(Joined({token, pem}), Joined({second.AdminToken(), second.PublicKeyPem()}));
 }
 
 // The status page as a browser shows it: the DOM it built names the agents
@@ -293,8 +280,8 @@ TEST(SimulatorPage, ABrowserShowsTheAgentsTheSimulatorKnows) {
     httplib::Client client("127.0.0.1", simulator.Port());
     ASSERT_TRUE(client.Post("/ovx/sensor_services/alive", "{browser-agent-42}", "text/plain"));
     const std::string dom = Chromium(temp.path(), "--dump-dom " + simulator.Url() + "/");
-    EXPECT_NE(std::string::npos, dom.find("<td>{browser-agent-42}</td>")) << dom.substr(0, 2000);
-    EXPECT_NE(std::string::npos, dom.find("Agent Manager simulator: browser-check"));
+    EXPECT_THAT(dom,
+                AllOf(HasSubstr("<td>{browser-agent-42}</td>"), HasSubstr("Agent Manager simulator: browser-check")));
     const std::string shot = "--window-size=1024,600 --screenshot=" + temp.path() + "/";
     Chromium(temp.path(), shot + "page.png " + simulator.Url() + "/");
     Chromium(temp.path(), shot + "blank.png about:blank");
@@ -311,14 +298,12 @@ TEST(SimulatorUsers, PasswordsComeFromAFileOnlyItsOwnerReadsOrTheEnvironment) {
     std::string error;
     ASSERT_EQ(0, chmod(file.c_str(), 0644));
     EXPECT_FALSE(ovxSim::LoadUsers(file, users, &error));
-    EXPECT_NE(std::string::npos, error.find("0600")) << error;
+    EXPECT_THAT(error, HasSubstr("0600"));
     ASSERT_EQ(0, chmod(file.c_str(), 0600));
-    ASSERT_TRUE(ovxSim::LoadUsers(file, users, &error)) << error;
-    ASSERT_EQ(1u, users.size());
+    ASSERT_EQ("1 1", Joined({ovxSim::LoadUsers(file, users, &error), users.size()})) << error;
     EXPECT_NE("secret", users["operator"]);  // kept as a digest
-    EXPECT_TRUE(ovxSim::LoadUsersFromText("a:1\nb:2\n", users, &error));
-    EXPECT_EQ(3u, users.size());
-    EXPECT_FALSE(ovxSim::LoadUsersFromText("no colon\n", users, &error));
+    EXPECT_EQ("1 3 0", Joined({ovxSim::LoadUsersFromText("a:1\nb:2\n", users, &error), users.size(),
+                               ovxSim::LoadUsersFromText("no colon\n", users, &error)}));
     // The program takes no password on its command line.
     const int status = std::system((std::string(OVX_SIM_PROGRAM) + " --user operator:secret >/dev/null 2>&1").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
@@ -420,15 +405,13 @@ TEST(SimulatorLoad, AThousandSlowClientsLeaveAHeartbeatAnsweredWithinASecond) {
 
 // --help says what every option does, without a source file to read.
 TEST(SimulatorProgram, HelpNamesEveryOptionWithItsMeaning) {
-    int status = -1;
-    const std::string text = Shell(std::string(OVX_SIM_PROGRAM) + " --help", &status);
-    EXPECT_EQ(0, status);
-    for (const char* option : {"--name", "--port", "--host-name", "--cert", "--key", "--state", "--groups",
-                               "--policies", "--users", "--admin-token-file", "--fault", "--help", "OVX_SIM_USERS",
-                               "/admin/fault", "/admin/refuse", "/admin/queue"}) {
-        EXPECT_NE(std::string::npos, text.find(option)) << option;
-    }
-    EXPECT_EQ(std::string::npos, text.find(".cpp")) << text;
+    const ShellRun help = RunShell(std::string(OVX_SIM_PROGRAM) + " --help");
+    EXPECT_EQ(0, help.status);
+    for (const char* option :
+         {"--name", "--port", "--host-name", "--cert", "--key", "--state", "--groups", "--policies", "--users",
+          "--admin-token-file", "--fault", "--help", "OVX_SIM_USERS", "/admin/fault", "/admin/refuse", "/admin/queue"})
+        EXPECT_THAT(help.output, HasSubstr(option));
+    EXPECT_THAT(help.output, Not(HasSubstr(".cpp")));
 }
 
 // The request log is written in batches: a line still shows within a short

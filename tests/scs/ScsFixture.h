@@ -3,14 +3,10 @@
 #ifndef OVX_TESTS_SCS_SCSFIXTURE_H
 #define OVX_TESTS_SCS_SCSFIXTURE_H
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
-#include "support/TraceLines.h"
 
 namespace ovxTest {
 

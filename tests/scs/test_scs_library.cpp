@@ -1,8 +1,6 @@
 // Destinations, settings files, the server list, the agent id and the
 // settings-changed callbacks of the SCS library.
 #include <atomic>
-#include <cstring>
-#include <vector>
 
 #include "scs/ScsFixture.h"
 
@@ -28,7 +26,7 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     ASSERT_EQ(0u, SCS_AddServer(destination, 0, "first", "https://127.0.0.1:8443", "/etc/ca.pem", nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr, "inserted", 1));
     EXPECT_EQ(3u, Count(destination));
-    EXPECT_NE(std::string::npos, ReadText(commFile).find("url=https://127.0.0.1:8443"));
+    EXPECT_THAT(ReadText(commFile), HasSubstr("url=https://127.0.0.1:8443"));
     ASSERT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
     // The ten fields of a server: name, url, caFile, ..., site, description.
     char* f[10] = {};
@@ -38,10 +36,10 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
     for (char* field : f) fields.push_back(Take(field));
     EXPECT_EQ("first /etc/ca.pem inserted", fields[0] + " " + fields[2] + " " + fields[9]);
     char *version = nullptr, *hint = nullptr;  // of the comm settings
-    EXPECT_EQ(0u, SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint));
-    EXPECT_EQ("1.2 Servers", Take(version) + " " + Take(hint));
-    ASSERT_EQ(0u, SCS_DeleteServer(destination, 0));
-    EXPECT_EQ(OVX_E_SCS_NO_SUCH_SERVER, SCS_DeleteServer(destination, 5));
+    EXPECT_EQ("0 1.2 Servers",
+              Joined({SCS_GetCommSettingsInfo(destination, 0, 0, &version, &hint), Take(version), Take(hint)}));
+    EXPECT_EQ(Joined({0, OVX_E_SCS_NO_SUCH_SERVER}),
+              Joined({SCS_DeleteServer(destination, 0), SCS_DeleteServer(destination, 5)}));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", "http://127.0.0.1:1\n[server.9]", nullptr,
                                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_AddServer(destination, -1, "x", nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -54,38 +52,33 @@ TEST_F(ScsFixture, AddedServersPersistAndReloadTheSame) {
 TEST_F(ScsFixture, AFileWithErrorsOrADestinationNamedWronglyIsRefused) {
     std::string broken = dir + "/broken.ini";
     WriteText(broken, "[server.1]\nurl=http://127.0.0.1:9\nnot a setting\n");
-    EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
-    EXPECT_TRUE(Traced("has a syntax error at line 3"));
-    EXPECT_EQ(2u, Count(destination));
+    EXPECT_EQ(Joined({OVX_E_SCS_SETTINGS_SYNTAX, 1, 2}),
+              Joined({SCS_LoadCommSettingsFile(destination, broken.c_str()), Traced("has a syntax error at line 3"),
+                      Count(destination)}));
     WriteText(broken, "[server.1]\nname=no url\n");
     EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, SCS_LoadCommSettingsFile(destination, broken.c_str()));
-    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_LoadCommSettingsFile(destination, (dir + "/absent.ini").c_str()));
-    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_LoadLocalSettingsFile(destination, dir.c_str()));  // a folder
-    int32_t other = -1;
-    EXPECT_EQ(OVX_E_SCS_SETTINGS_READ, SCS_AddDestinationFiles(localFile.c_str(), (dir + "/nope").c_str(), &other));
-    EXPECT_EQ(-1, other);
+    int32_t other = -1;  // the second file, a folder, the local settings of another destination
+    EXPECT_EQ(Joined({OVX_E_SCS_SETTINGS_READ, OVX_E_SCS_SETTINGS_READ, OVX_E_SCS_SETTINGS_READ, -1}),
+              Joined({SCS_LoadCommSettingsFile(destination, (dir + "/absent.ini").c_str()),
+                      SCS_LoadLocalSettingsFile(destination, dir.c_str()),
+                      SCS_AddDestinationFiles(localFile.c_str(), (dir + "/nope").c_str(), &other), other}));
     char* value = nullptr;
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RetrieveLocalSettingsValue(99, "a", "b", &value));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_RetrieveLocalSettingsValue(destination, nullptr, "b", &value));
-    EXPECT_EQ(OVX_E_SCS_UNKNOWN_DESTINATION, SCS_RemoveDestination(99));
+    EXPECT_EQ(Joined({OVX_E_SCS_UNKNOWN_DESTINATION, OVX_E_INVALID_ARGUMENT, OVX_E_SCS_UNKNOWN_DESTINATION}),
+              Joined({SCS_RetrieveLocalSettingsValue(99, "a", "b", &value),
+                      SCS_RetrieveLocalSettingsValue(destination, nullptr, "b", &value), SCS_RemoveDestination(99)}));
 }
 
 TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     char* id = nullptr;
-    ASSERT_EQ(0u, SCS_GetAgentId(&id));
-    EXPECT_EQ(nullptr, id);
-    ASSERT_EQ(0u, SCS_SetAgentId("agent-42"));
-    ASSERT_EQ(0u, SCS_SetLastGoodAgentId("agent-41"));
-    ASSERT_EQ(0u, SCS_GetAgentId(&id));
-    EXPECT_EQ("agent-42", Take(id));
-    for (const char* line : {"id=agent-42", "lastGoodId=agent-41"})
-        EXPECT_NE(std::string::npos, ReadText(dir + "/agent-id.ini").find(line)) << line;
+    ASSERT_EQ("0 (null)", Joined({SCS_GetAgentId(&id), id}));
+    ASSERT_EQ("0 0 0 agent-42",
+              Joined({SCS_SetAgentId("agent-42"), SCS_SetLastGoodAgentId("agent-41"), SCS_GetAgentId(&id), Take(id)}));
+    EXPECT_THAT(ReadText(dir + "/agent-id.ini"), AllOf(HasSubstr("id=agent-42"), HasSubstr("lastGoodId=agent-41")));
     // A new session reads them back.
     ASSERT_EQ(0u, SCS_ShutDown());
     ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, nullptr));
     ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
-    ASSERT_EQ(0u, SCS_GetAgentId(&id));
-    EXPECT_EQ("agent-42", Take(id));
+    ASSERT_EQ("0 agent-42", Joined({SCS_GetAgentId(&id), Take(id)}));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
 }
 
@@ -109,12 +102,9 @@ TEST_F(ScsFixture, SettingsChangedCallbacksRunOnEveryReload) {
     ASSERT_EQ(0u, SCS_LoadLocalSettingsFile(destination, localFile.c_str()));
     std::string list = dir + "/servers.ini";
     WriteText(list, "[server.a]\nurl=http://127.0.0.1:7\n[server.b]\nurl=http://127.0.0.1:8\n");
-    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 0));
-    EXPECT_EQ(4u, g_countSeenInCallback.load());
-    ASSERT_EQ(0u, SCS_LoadServers(destination, list.c_str(), 1));
-    EXPECT_EQ(2u, g_countSeenInCallback.load());
-    EXPECT_EQ(4, g_changes.load());
-    EXPECT_EQ(destination, g_changedDestination.load());
+    ASSERT_EQ("0 4", Joined({SCS_LoadServers(destination, list.c_str(), 0), g_countSeenInCallback.load()}));
+    ASSERT_EQ("0 2", Joined({SCS_LoadServers(destination, list.c_str(), 1), g_countSeenInCallback.load()}));
+    EXPECT_EQ(Joined({4, destination}), Joined({g_changes.load(), g_changedDestination.load()}));
     WriteText(dir + "/broken.ini", "garbage\n");
     SCS_LoadCommSettingsFile(destination, (dir + "/broken.ini").c_str());
     EXPECT_EQ(4, g_changes.load());  // a refused file is no change
@@ -126,13 +116,13 @@ TEST_F(ScsFixture, SettingsChangedCallbacksRunOnEveryReload) {
 TEST(ScsUnsupported, TheListenerSideAndHelpersSaySo) {
     EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_SERVER_Init("5.9", "a", nullptr, nullptr));
     int32_t listener = 0;
-    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_SERVER_AddListenerFiles("a", "b", &listener));
-    EXPECT_EQ(-1, listener);
-    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_HttpHeadersNew());
-    EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_VerifySignedFile());
+    EXPECT_EQ(Joined({OVX_E_SCS_NOT_SUPPORTED, -1}),
+              Joined({SCS_SERVER_AddListenerFiles("a", "b", &listener), listener}));
+    EXPECT_EQ(Joined({OVX_E_SCS_NOT_SUPPORTED, OVX_E_SCS_NOT_SUPPORTED}),
+              Joined({SCS_HttpHeadersNew(), SCS_VerifySignedFile()}));
     EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, SCS_AddDestination("x", &listener));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_Init("4.0", "a", nullptr, nullptr));
     char text[128];
     ASSERT_EQ(0u, SCS_GetErrorMsg(OVX_E_SCS_SERVER_BUSY, text, sizeof(text)));
-    EXPECT_NE(nullptr, std::strstr(text, "busy"));
+    EXPECT_THAT(text, HasSubstr("busy"));
 }

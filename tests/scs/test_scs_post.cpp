@@ -9,17 +9,15 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "scs/ScsFixture.h"
 #include "support/TestServer.h"
 
 using namespace ovxTest;
+using ::testing::Ge;
+using ::testing::Le;
 
 namespace {
 
@@ -165,8 +163,7 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
         }
     }
     const Answer echo = Post("/echo", "payload");  // and the next post works
-    ASSERT_EQ(0u, echo.status);
-    EXPECT_EQ("echo:payload:application/x-test; charset=UTF-8", echo.body);
+    EXPECT_EQ("0 echo:payload:application/x-test; charset=UTF-8", Joined({echo.status, echo.body}));
     EXPECT_EQ(0u, SCS_TestCommSettingsFile(commFile.c_str(), 2000, "sensor_services"));
     ovxTest::WriteText(dir + "/empty.ini", "[group]\nschemaVersion=1\n");
     EXPECT_EQ(OVX_E_SCS_NO_SERVERS, SCS_TestCommSettingsFile((dir + "/empty.ini").c_str(), 2000, "sensor_services"));
@@ -249,8 +246,7 @@ TEST_F(PostTest, RetryAfterOfBusyAndBackOffAnswersIsReadInBothFormsAndNothingEls
     for (const auto& [status, value, least, most] : rows) {
         const Answer answer = PostEx("/retry/" + std::to_string(status) + "/" + value, "x", 0);
         EXPECT_EQ(static_cast<uint32_t>(status), answer.info.httpStatus) << value;
-        EXPECT_GE(answer.info.retryAfterMs, least) << status << " " << value;
-        EXPECT_LE(answer.info.retryAfterMs, most) << status << " " << value;
+        EXPECT_THAT(answer.info.retryAfterMs, AllOf(Ge(least), Le(most))) << status << " " << value;
     }
 }
 
@@ -261,12 +257,11 @@ TEST_F(PostTest, TheExtendedPostDecodesAnswersAndRefusesWhatItCannotTell) {
     // 5000 bytes of answer compress to a few dozen; the limit (4096) is on what the agent gets.
     EXPECT_EQ(OVX_E_SCS_RESPONSE_TOO_LARGE, PostEx("/big", "x", SCS_POST_GZIP).status);
     const Answer echo = PostEx("/echo", std::string(3000, 'e'), SCS_POST_GZIP);
-    ASSERT_EQ(0u, echo.status);
-    EXPECT_EQ("echo:" + std::string(3000, 'e') + ":text/xml", echo.body);
+    EXPECT_EQ("0 echo:" + std::string(3000, 'e') + ":text/xml", Joined({echo.status, echo.body}));
     EXPECT_LT(echo.info.bytesReceived, 1000u);  // it came compressed
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, PostEx("/echo", "x", 0x80).status);
     const Answer shortInfo = PostEx("/echo", "x", 0, 4);
-    EXPECT_EQ(std::to_string(OVX_E_INVALID_ARGUMENT) + ":", std::to_string(shortInfo.status) + ":" + shortInfo.body);
+    EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, ""}), Joined({shortInfo.status, shortInfo.body}));
     EXPECT_EQ("echo:x:text/xml", PostEx("/echo", "x", 0, 0).body);
 }
 
@@ -285,21 +280,17 @@ TEST_F(TlsTest, EachFailureGivesTheSameStatusAtEveryVersion) {
         UseServers({Entry(required->Url("https"), "ca.pem"), Entry(open->Url("https"), "ca.pem"),
                     Entry(open->Url("https"), "wrong-ca.pem"), Entry(plain.Url("https"), "ca.pem")});
         const Answer echo = Post("/echo", "x", 1);
-        EXPECT_EQ(0u, echo.status);
-        EXPECT_EQ("tls:x", echo.body);
-        EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(2));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(3));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Echo(0)) << ovxTest::TraceLines::Last();
-        EXPECT_EQ(0u, Test(open->Url("https")));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, Test(required->Url("https")));
-        EXPECT_EQ(OVX_E_SCS_TLS_FAILURE, TestFile());
+        EXPECT_EQ("0 tls:x", Joined({echo.status, echo.body}));
+        // The wrong CA, no TLS, no client certificate; the connection tests.
+        EXPECT_EQ(Joined({OVX_E_SCS_CERTIFICATE_REJECTED, OVX_E_SCS_TLS_FAILURE, OVX_E_SCS_TLS_FAILURE}),
+                  Joined({Echo(2), Echo(3), Echo(0)}))
+            << ovxTest::TraceLines::Last();
+        EXPECT_EQ(Joined({0, OVX_E_SCS_TLS_FAILURE, OVX_E_SCS_TLS_FAILURE}),
+                  Joined({Test(open->Url("https")), Test(required->Url("https")), TestFile()}));
         const std::string certificate = kCerts + "/client.pem", key = kCerts + "/client.key";
         SS_CertificateInfo info{sizeof(SS_CertificateInfo), certificate.c_str(), key.c_str(), nullptr, nullptr};
         ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-        EXPECT_EQ(0u, Echo(0));
-        EXPECT_EQ(0u, Echo(1));
-        EXPECT_EQ(0u, Test(required->Url("https")));
-        EXPECT_EQ(0u, TestFile());
+        EXPECT_EQ("0 0 0 0", Joined({Echo(0), Echo(1), Test(required->Url("https")), TestFile()}));
         ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
     }
 }
@@ -318,8 +309,7 @@ TEST_F(TlsTest, TheCaAndProxyOfAPostAreThoseOfTheConnectionTest) {
     EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
     SS_CertificateInfo info{sizeof(SS_CertificateInfo), nullptr, nullptr, nullptr, ca.c_str()};
     ASSERT_EQ(0u, SCS_RegisterCertificateInfo(destination, &info));
-    EXPECT_EQ(0u, Echo(0));
-    EXPECT_EQ(0u, Test(url));
+    EXPECT_EQ("0 0", Joined({Echo(0), Test(url)}));
     ASSERT_EQ(0u, SCS_UnregisterCertificateInfo(destination));
     EXPECT_EQ(OVX_E_SCS_CERTIFICATE_REJECTED, Echo(0));
 

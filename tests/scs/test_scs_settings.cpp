@@ -1,32 +1,33 @@
 // INI parsing bounds and atomic file replacement.
-#include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <filesystem>
 #include <iterator>
-#include <string>
 
 #include "ovxStatus.h"
 #include "scs/scsSettings.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 
 using namespace ovxScs;
 using namespace std::string_literals;
 
+using ovxTest::Joined;
 using ovxTest::ReadText;
+
+// The value of `key` in `section`, "(none)" when there is none.
+static std::string ValueOf(const IniFile& file, const char* section, const char* key) {
+    return file.Find(section, key) != nullptr ? *file.Find(section, key) : "(none)";
+}
 
 TEST(Ini, SectionsKeysCommentsAndUtf8) {
     IniFile file;
     int line = -1;
     ASSERT_EQ(0u, ParseIni("; comment\n[a]\nx = 1\n# another\ny=caf\xC3\xA9\n\n[b]\nx=2\n[a]\nx=3\n", file, &line));
-    EXPECT_EQ(0, line);
-    ASSERT_NE(nullptr, file.Find("a", "x"));
-    EXPECT_EQ("3", *file.Find("a", "x"));  // a later line overrides
-    EXPECT_EQ("caf\xC3\xA9", *file.Find("a", "y"));
-    EXPECT_EQ("2", *file.Find("b", "x"));
-    EXPECT_EQ(nullptr, file.Find("b", "y"));
+    // A later line overrides.
+    EXPECT_EQ("0 3 caf\xC3\xA9 2 (none)", Joined({line, ValueOf(file, "a", "x"), ValueOf(file, "a", "y"),
+                                                  ValueOf(file, "b", "x"), ValueOf(file, "b", "y")}));
 }
 
 // A refused text names its first bad line and leaves the file as it was.
@@ -42,9 +43,8 @@ TEST(Ini, ErrorsNameTheLineAndChangeNothing) {
         IniFile file;
         file.Set("kept", "k", "v");
         int line = 0;
-        EXPECT_EQ(OVX_E_SCS_SETTINGS_SYNTAX, ParseIni(text, file, &line)) << bad;
-        EXPECT_EQ(bad, line);
-        EXPECT_NE(nullptr, file.Find("kept", "k"));
+        EXPECT_EQ(Joined({OVX_E_SCS_SETTINGS_SYNTAX, bad, "v"}),
+                  Joined({ParseIni(text, file, &line), line, ValueOf(file, "kept", "k")}));
     }
     IniFile file;
     EXPECT_EQ(0u, ParseIni("[a]\nx=" + std::string(kMaxIniLine - 2, 'v') + "\r\n", file, nullptr));  // just fits
@@ -55,9 +55,7 @@ TEST(Ini, StorableValuesRoundTrip) {
         EXPECT_TRUE(IsStorableValue(value)) << value;
         IniFile file, back;
         file.Set("s", "k", value);
-        ASSERT_EQ(0u, ParseIni(FormatIni(file), back, nullptr));
-        ASSERT_NE(nullptr, back.Find("s", "k"));
-        EXPECT_EQ(value, *back.Find("s", "k"));
+        EXPECT_EQ("0 " + value, Joined({ParseIni(FormatIni(file), back, nullptr), ValueOf(back, "s", "k")}));
     }
     for (const std::string& value : {"two\nlines"s, " padded"s, "x ; comment"s, "tab\there"s, std::string(300, 'x')})
         EXPECT_FALSE(IsStorableValue(value)) << value;

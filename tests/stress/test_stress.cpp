@@ -10,17 +10,11 @@
 // heartbeats posted and answered, more of them must not make it grow. The
 // test command watches a short window and posts a few thousand;
 // OVX_IDLE_SECONDS=30 and OVX_HEARTBEATS=100000 run the full measurements.
-#include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <random>
-#include <string>
-#include <thread>
 
 #include "ProcessUsage.h"
 #include "Simulator.h"

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -85,6 +86,18 @@ inline int ChildExit(const std::function<int()>& body) {
     int status = -1;
     EXPECT_EQ(child, waitpid(child, &status, 0));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What a shell printed for `command` and how it ended (pclose's status).
+struct ShellRun {
+    int status;
+    std::string output;
+};
+inline ShellRun RunShell(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return {-1, ""};
+    std::string output = ReadText("/proc/self/fd/" + std::to_string(fileno(pipe)));
+    return {pclose(pipe), std::move(output)};
 }
 
 }  // namespace ovxTest

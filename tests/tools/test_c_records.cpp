@@ -1,19 +1,20 @@
 // Lock and library-handle records of the C-callable layer.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
 #include "ovxStatus.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/c-api-lib.h"
 #include "tools/c-api-lock.h"
 
+using ovxTest::Joined;
+
 TEST(LockRecord, TakeReleaseNotHeldDestroyedAndExclusion) {
     cLockRecord lock;
     ASSERT_EQ(0u, cLockInit(&lock, 0));
-    EXPECT_EQ(0x4721003Bu, cLockRelease(&lock));  // not held
-    EXPECT_EQ(0u, cLockTake(&lock));
-    EXPECT_EQ(1, lock.holdCount);
-    EXPECT_EQ(0u, cLockRelease(&lock));
+    // Released while not held, then taken once and released.
+    EXPECT_EQ(Joined({0x4721003Bu, 0, 1, 0}),
+              Joined({cLockRelease(&lock), cLockTake(&lock), lock.holdCount, cLockRelease(&lock)}));
     long counter = 0;
     ovxTest::OnThreads(2, [&](int) {
         for (int i = 0; i < 5000; ++i) {
@@ -23,9 +24,8 @@ TEST(LockRecord, TakeReleaseNotHeldDestroyedAndExclusion) {
         }
     });
     EXPECT_EQ(10000, counter);
-    EXPECT_EQ(0u, cLockDestroy(&lock));
-    EXPECT_EQ(0xC7210035u, cLockTake(&lock));  // destroyed
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, cLockTake(nullptr));
+    EXPECT_EQ(Joined({0, 0xC7210035u, OVX_E_INVALID_ARGUMENT}),  // a destroyed lock is no lock
+              Joined({cLockDestroy(&lock), cLockTake(&lock), cLockTake(nullptr)}));
 }
 
 TEST(LibHandle, OpensBindsAndReportsFailures) {
@@ -36,9 +36,8 @@ TEST(LibHandle, OpensBindsAndReportsFailures) {
     EXPECT_STRNE("<none>", cLibErrorText(&lib));
     ASSERT_EQ(0u, cLibLoadLibrary(&lib, "libm.so.6"));
     EXPECT_NE(nullptr, cLibGetSymbol(&lib, "cos"));
-    EXPECT_EQ(nullptr, cLibGetSymbol(&lib, "no_such_symbol_here"));
-    EXPECT_EQ(0xC7360002u, lib.status);
-    EXPECT_EQ(0u, cLibFreeLibrary(&lib));
+    EXPECT_EQ(Joined({1, 0xC7360002u, 0}),
+              Joined({cLibGetSymbol(&lib, "no_such_symbol_here") == nullptr, lib.status, cLibFreeLibrary(&lib)}));
     // Again in a mode of the caller's choosing, and destroyed while open.
     cLibSetOpenModeOverride(RTLD_NOW | RTLD_LOCAL);
     ASSERT_EQ(0u, cLibLoadLibrary(&lib, "libm.so.6"));

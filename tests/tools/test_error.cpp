@@ -1,5 +1,5 @@
 // Error objects, catalog addressing, insert expansion and the C form.
-#include <gtest/gtest.h>
+#include "sensor_services/Checks.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +11,10 @@
 #include "tools/ovxErrorException.h"
 
 using namespace ovxToolsLib;
+using ovxTest::HasSubstr;
+using ovxTest::Joined;
+using ovxTest::Not;
+using ovxTest::StartsWith;
 
 namespace {
 // Every test here expects the build's catalog (NLSPATH is set by ctest).
@@ -50,23 +54,20 @@ TEST_F(ErrorTest, WidthLimitsEveryLineAndInsertsAreExpanded) {
     }
     EXPECT_TRUE(identifierAlone);
     OVXError socket(0xC721002Du);  // "Socket error %1."
-    EXPECT_EQ(0u,
-              std::string(socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier)).find("Socket error 104."));
-    const std::string raw = socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts);
-    EXPECT_EQ(0u, raw.find("Socket error %1."));
+    EXPECT_THAT(socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier), StartsWith("Socket error 104."));
+    EXPECT_THAT(socket.GetMessageText(0, {ovxInsert(104u)}, kOvxMsgNoIdentifier | kOvxMsgNoInserts),
+                StartsWith("Socket error %1."));
 }
 
 TEST(ExpandInserts, EscapesFormatsAndPercentZero) {
     bool ended = false;
-    EXPECT_EQ("a 7 b", ovxExpandInserts("a %1 b", {ovxInsert(7)}, 0, &ended));
-    EXPECT_FALSE(ended);
+    EXPECT_EQ("a 7 b 0", Joined({ovxExpandInserts("a %1 b", {ovxInsert(7)}, 0, &ended), ended}));
     EXPECT_EQ("x=00ff", ovxExpandInserts("x=%1!04x!", {ovxInsert(255u)}, 0, &ended));
     EXPECT_EQ("two one", ovxExpandInserts("%2 %1", {ovxInsert("one"), ovxInsert("two")}, 0, &ended));
     EXPECT_EQ("100% . ! [ ]", ovxExpandInserts("100%% %. %! [%b]", {}, 0, &ended));
     EXPECT_EQ("a\rb\nc", ovxExpandInserts("a%rb%\\c", {}, 0, &ended));
     EXPECT_EQ("line one line two", ovxExpandInserts("line one\nline two", {}, 40, &ended));
-    EXPECT_EQ("kept", ovxExpandInserts("kept%0dropped", {}, 0, &ended));
-    EXPECT_TRUE(ended);
+    EXPECT_EQ("kept 1", Joined({ovxExpandInserts("kept%0dropped", {}, 0, &ended), ended}));
     // An insert that was not supplied stays as written rather than reading past the list.
     EXPECT_EQ("[%3]", ovxExpandInserts("[%3]", {ovxInsert(1)}, 0, &ended));
 }
@@ -78,20 +79,18 @@ TEST_F(ErrorTest, ExceptionOperatingSystemAndCFormTexts) {
         OVXError::RaiseAt("file.cpp", 12, 0xC7210003u);
         ADD_FAILURE() << "no exception";
     } catch (const jsThreadException& exception) {
-        EXPECT_EQ(0u, std::string(exception.what()).find("Error detected at: file.cpp:12\nAn argument is invalid"));
+        EXPECT_THAT(exception.what(), StartsWith("Error detected at: file.cpp:12\nAn argument is invalid"));
     }
     EXPECT_STREQ("jsException: At(open) error(2)", jsOsException("open", 2).what());
     EXPECT_STREQ("jsFileException: At(read) error(13) path(/tmp/x)", jsFileException("read", 13, "/tmp/x").what());
-    EXPECT_EQ(0u,
-              std::string(ovxErrorException(0xC7210003u).what()).find("ovxErrorException : An argument is invalid"));
-    const std::string foreign = OVXError(0xC0990001u).GetOsMessageText(), socket = OVXError(10054).GetOsMessageText();
-    EXPECT_EQ(0u, foreign.find("Operating system specific status encountered."));
-    EXPECT_EQ(std::string::npos, socket.find("Operating system specific"));
+    EXPECT_THAT(ovxErrorException(0xC7210003u).what(), StartsWith("ovxErrorException : An argument is invalid"));
+    EXPECT_THAT(OVXError(0xC0990001u).GetOsMessageText(), StartsWith("Operating system specific status encountered."));
+    EXPECT_THAT(OVXError(10054).GetOsMessageText(), Not(HasSubstr("Operating system specific")));
     char tiny[8], buffer[256];
     cOvxGetErrorText(0xC7210003u, tiny, sizeof(tiny));
     EXPECT_STREQ("ErrMsgB", tiny);
     cOvxGetErrorText(0xC7210003u, buffer, sizeof(buffer));
-    EXPECT_NE(nullptr, strstr(buffer, "[ID=c7210003]"));
+    EXPECT_THAT(buffer, HasSubstr("[ID=c7210003]"));
     EXPECT_EQ(0, cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""));
 }
 
@@ -99,6 +98,5 @@ TEST(ErrorNoCatalog, TextSaysTheCatalogIsMissing) {
     ovxCloseCatalog();
     OVXError error(0xC7560003u);
     EXPECT_STREQ("Status 2 retrieving message text for [0xc7560003]", error.GetMessageText(0, {}, kOvxMsgNoIdentifier));
-    EXPECT_EQ(0, OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
-    EXPECT_TRUE(ovxCatalogIsOpen());
+    EXPECT_EQ("0 1", Joined({OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""), ovxCatalogIsOpen()}));
 }

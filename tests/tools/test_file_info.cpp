@@ -1,21 +1,18 @@
 // Whole-file reads refuse what is not a bounded regular file, without
 // blocking on it; whole-file writes are all or nothing.
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <iterator>
-#include <string>
-#include <vector>
 
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/ovxFileInfo.h"
 
 using namespace ovxToolsLib;
+using ovxTest::Joined;
+using ovxTest::ReadText;
 
 TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     ovxTest::TempDir temp("ovx-file");
@@ -23,15 +20,14 @@ TEST(FileInfo, OnlyABoundedRegularFileIsRead) {
     int fd = open(file.c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
     std::string text;
-    EXPECT_TRUE(ReadRegularFile(fd, 0, text));  // empty
-    EXPECT_EQ("", text);
-    ASSERT_EQ(5, write(fd, "a\0bcd", 5));  // the read starts at 0, wherever the offset is
+    EXPECT_EQ("1 ", Joined({ReadRegularFile(fd, 0, text), text}));  // empty
+    ASSERT_EQ(5, write(fd, "a\0bcd", 5));                           // the read starts at 0, wherever the offset is
     std::vector<unsigned char> bytes;
     EXPECT_TRUE(ReadRegularFile(fd, 5, bytes));
     EXPECT_EQ((std::vector<unsigned char>{'a', 0, 'b', 'c', 'd'}), bytes);
-    EXPECT_FALSE(ReadRegularFile(fd, 4, text));  // one byte over the limit
+    // One byte over the limit; no file.
+    EXPECT_EQ("0 0", Joined({ReadRegularFile(fd, 4, text), ReadRegularFile(-1, 100, text)}));
     close(fd);
-    EXPECT_FALSE(ReadRegularFile(-1, 100, text));
 
     // A FIFO with no writer and a folder are refused at once.
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -49,15 +45,14 @@ TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
     ovxTest::TempDir temp("ovx-write");
     const std::string file = temp / "settings.ini";
     ASSERT_EQ(0, WriteFileAtomically(file, "first"));
-    ASSERT_EQ(0, WriteFileAtomically(file, std::string(100000, 'x') + "second"));
-    EXPECT_EQ(std::string(100000, 'x') + "second", ovxTest::ReadText(file));
+    EXPECT_EQ("0 " + std::string(100000, 'x') + "second",
+              Joined({WriteFileAtomically(file, std::string(100000, 'x') + "second"), ReadText(file)}));
     using std::filesystem::perms;
     EXPECT_EQ(perms::owner_read | perms::owner_write, std::filesystem::status(file).permissions());
-    ASSERT_EQ(0, WriteFileAtomically(file, ""));
-    EXPECT_EQ("", ovxTest::ReadText(file));
+    EXPECT_EQ("0 ", Joined({WriteFileAtomically(file, ""), ReadText(file)}));
 
-    EXPECT_EQ(EINVAL, WriteFileAtomically("", "x"));
-    EXPECT_EQ(ENOENT, WriteFileAtomically(temp / "missing/settings.ini", "x"));
+    EXPECT_EQ(Joined({EINVAL, ENOENT}),
+              Joined({WriteFileAtomically("", "x"), WriteFileAtomically(temp / "missing/settings.ini", "x")}));
     // A folder in the way: the rename fails and the temporary file goes.
     ASSERT_EQ(0, mkdir((temp / "taken").c_str(), 0700));
     EXPECT_EQ(EISDIR, WriteFileAtomically(temp / "taken", "x"));
@@ -69,5 +64,5 @@ TEST(FileInfo, AWholeFileWriteReplacesTheFileOrLeavesItAlone) {
     std::filesystem::current_path(temp.path());
     EXPECT_EQ(0, WriteFileAtomically("here.ini", "h"));
     std::filesystem::current_path(cwd);
-    EXPECT_EQ("h", ovxTest::ReadText(temp / "here.ini"));
+    EXPECT_EQ("h", ReadText(temp / "here.ini"));
 }

@@ -1,17 +1,10 @@
 // fork() while another thread holds one of the process-wide locks: the child
 // must find every lock it needs free. Each case keeps a thread taking the
 // lock in a loop, forks many times, and lets each child take it once.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <ostream>
-#include <string>
-#include <thread>
 
 #include "support/TestFiles.h"
 #include "tools/ovxAgentGate.h"

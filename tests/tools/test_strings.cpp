@@ -1,7 +1,6 @@
 // Text: bounded formatting and the safe string helpers of the C-callable
 // layer, the checks of text that comes from settings files, UTF-8 <-> wide
 // conversion, MD5 and Base64, and GUIDs as text.
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,10 +8,9 @@
 #include <locale>
 #include <regex>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/c-api-string.h"
 #include "tools/ovxCodecvt.h"
@@ -24,43 +22,35 @@
 
 using namespace ovxToolsLib;
 using Unicode = ovxUnicode<wchar_t>;
+using ovxTest::Joined;
+using ovxTest::WJoined;
 
 // Bounded formatting and copies: cut text reports -1 and stays terminated;
 // copies and appends never overrun.
 TEST(CStrings, CutTextReportsItselfNoCopyOverrunsAndTheOtherHelpersWork) {
     char buffer[4];
     std::memset(buffer, 'x', sizeof(buffer));
-    EXPECT_EQ(-1, xsnprintf(buffer, sizeof(buffer), "%s", "abcde"));
-    EXPECT_STREQ("abc", buffer);
-    EXPECT_EQ(3, xsnprintf(buffer, sizeof(buffer), "%d", 123));
-    EXPECT_STREQ("123", buffer);
+    EXPECT_EQ("-1 abc", Joined({xsnprintf(buffer, sizeof(buffer), "%s", "abcde"), buffer}));
+    EXPECT_EQ("3 123", Joined({xsnprintf(buffer, sizeof(buffer), "%d", 123), buffer}));
     EXPECT_EQ(-1, xsnprintf(buffer, sizeof(buffer), "%d", 1234));  // exactly the size is cut too
     EXPECT_EQ(-1, xsnprintf(buffer, 0, "x"));
     EXPECT_EQ(-1, cxsnprintf(buffer, sizeof(buffer), "%s", "abcd"));
     char six[6];
-    EXPECT_EQ(0, cStrCopy(six, sizeof(six), "hello"));
-    EXPECT_STREQ("hello", six);
-    EXPECT_EQ(EINVAL, cStrCopy(six, sizeof(six), "hello!"));
-    EXPECT_STREQ("", six);
-    EXPECT_EQ(EINVAL, cStrCopy(nullptr, 4, "a"));
-    EXPECT_EQ(EINVAL, cStrCopy(six, sizeof(six), nullptr));
-    EXPECT_EQ(0, cStrCopyN(six, sizeof(six), "abcdefgh", 3));
-    EXPECT_STREQ("abc", six);
-    EXPECT_EQ(0, cStrAppend(six, sizeof(six), "de"));
-    EXPECT_STREQ("abcde", six);
-    EXPECT_EQ(EINVAL, cStrAppend(six, sizeof(six), "f"));
-    EXPECT_EQ(EINVAL, cStrCopyN(six, sizeof(six), "abcdefgh", 6));
+    EXPECT_EQ("0 hello", Joined({cStrCopy(six, sizeof(six), "hello"), six}));
+    EXPECT_EQ(Joined({EINVAL, ""}), Joined({cStrCopy(six, sizeof(six), "hello!"), six}));
+    EXPECT_EQ(Joined({EINVAL, EINVAL}), Joined({cStrCopy(nullptr, 4, "a"), cStrCopy(six, sizeof(six), nullptr)}));
+    EXPECT_EQ("0 abc", Joined({cStrCopyN(six, sizeof(six), "abcdefgh", 3), six}));
+    EXPECT_EQ("0 abcde", Joined({cStrAppend(six, sizeof(six), "de"), six}));
+    EXPECT_EQ(Joined({EINVAL, EINVAL}),
+              Joined({cStrAppend(six, sizeof(six), "f"), cStrCopyN(six, sizeof(six), "abcdefgh", 6)}));
     // Error texts, times, files and tokens.
     char message[128];
-    EXPECT_EQ(0, cStrError(message, sizeof(message), ENOENT));
-    EXPECT_STREQ(strerror(ENOENT), message);
+    EXPECT_EQ(Joined({0, strerror(ENOENT)}), Joined({cStrError(message, sizeof(message), ENOENT), message}));
     time_t when = 0;
     struct tm parts;
-    EXPECT_EQ(0, cLocalTime(&when, &parts));
-    EXPECT_EQ(EINVAL, cLocalTime(nullptr, &parts));
+    EXPECT_EQ(Joined({0, EINVAL}), Joined({cLocalTime(&when, &parts), cLocalTime(nullptr, &parts)}));
     FILE* file = nullptr;
-    EXPECT_EQ(ENOENT, cFileOpen(&file, "/nonexistent/dir/file", "r"));
-    EXPECT_EQ(nullptr, file);
+    EXPECT_EQ(Joined({ENOENT, 1}), Joined({cFileOpen(&file, "/nonexistent/dir/file", "r"), file == nullptr}));
     char text[] = "a,b,,c";
     char* position = nullptr;
     std::string seen;
@@ -149,12 +139,11 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
     };
     for (const auto& [bytes, expected] : cases) {
         bool clean = true;
-        EXPECT_EQ(expected, Unicode::FromUtf8(bytes, &clean));
-        EXPECT_FALSE(clean);
+        EXPECT_EQ(expected + L" 0", WJoined({Unicode::FromUtf8(bytes, &clean), clean}));
     }
-    bool clean = true;
-    EXPECT_EQ("\xEF\xBF\xBD", Unicode::ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800)), &clean));  // a lone half
-    EXPECT_FALSE(clean);
+    bool clean = true;  // a lone half
+    EXPECT_EQ("\xEF\xBF\xBD 0",
+              Joined({Unicode::ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800)), &clean), clean}));
 }
 
 // Long text is decoded in pieces, ASCII several bytes at a time: multi-byte
@@ -173,9 +162,8 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
     }
     utf8 += std::string(1, '\0') + "tail";
     expected += std::wstring(1, L'\0') + L"tail";
-    bool clean = true;
-    EXPECT_EQ(expected, Unicode::FromUtf8(utf8, &clean));
-    EXPECT_FALSE(clean);  // the 0xFF bytes
+    bool clean = true;  // but for the 0xFF bytes
+    EXPECT_EQ(expected + L" 0", WJoined({Unicode::FromUtf8(utf8, &clean), clean}));
     // The same without the bad bytes is clean, and a sequence cut off by
     // the end of a long text gives one replacement character.
     std::string good;
@@ -184,13 +172,10 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
         good += std::string(i % 11, 'x') + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
         goodExpected += std::wstring(i % 11, L'x') + L"\u00e9\u20ac\U0001F600";
     }
-    EXPECT_EQ(goodExpected, Unicode::FromUtf8(good, &clean));
-    EXPECT_TRUE(clean);
-    EXPECT_EQ(goodExpected + L"\uFFFD", Unicode::FromUtf8(good + "\xF0\x9F", &clean));
-    EXPECT_FALSE(clean);
+    EXPECT_EQ(goodExpected + L" 1", WJoined({Unicode::FromUtf8(good, &clean), clean}));
+    EXPECT_EQ(goodExpected + L"\uFFFD 0", WJoined({Unicode::FromUtf8(good + "\xF0\x9F", &clean), clean}));
     // Wide to UTF-8 gives the same sequences of one to four bytes.
-    EXPECT_EQ(good, Unicode::ToUtf8(goodExpected, &clean));
-    EXPECT_TRUE(clean);
+    EXPECT_EQ(good + " 1", Joined({Unicode::ToUtf8(goodExpected, &clean), clean}));
 }
 
 TEST(Utf8, FacetConvertsThroughAStandardLocale) {

@@ -1,17 +1,16 @@
 // Fast, recursive and reader/writer locks and their guards; events and
 // semaphores: reset semantics and timed waits.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/jsevent.h"
 #include "tools/jssemaphore.h"
 #include "tools/jssync.h"
 
 using namespace ovxToolsLib;
+using ovxTest::Joined;
 using ovxTest::OnAnotherThread;
 
 TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsItAndNestedGuardsCount) {
@@ -48,10 +47,8 @@ TEST(RecursiveSync, ThreeLocksNeedThreeUnlocksBeforeAnotherThreadGetsItAndNested
 // lock, and its own try succeeds.
 TEST(Syncs, OnlyTheOwnerUnlocksAndAnotherThreadsTryIsBusy) {
     jsRecursiveSync recursive;
-    EXPECT_EQ(22, recursive.unlock());
-    recursive.lock();
-    EXPECT_EQ(22, OnAnotherThread([&] { return recursive.unlock(); }));
-    EXPECT_EQ(0, recursive.unlock());
+    EXPECT_EQ("22 0 22 0", Joined({recursive.unlock(), recursive.lock(),
+                                   OnAnotherThread([&] { return recursive.unlock(); }), recursive.unlock()}));
     jsSync sync(/*lockedByCreator=*/true);
     EXPECT_EQ(1, OnAnotherThread([&] { return sync.tryLock(); }));
     EXPECT_EQ(0, sync.tryLock());  // the owner may take it again
@@ -59,20 +56,15 @@ TEST(Syncs, OnlyTheOwnerUnlocksAndAnotherThreadsTryIsBusy) {
     sync.unlock();
     EXPECT_TRUE(sync.probe());
     jsFastSync fast;
-    EXPECT_TRUE(fast.probe());
-    EXPECT_EQ(0, fast.lock());
-    EXPECT_EQ(1, OnAnotherThread([&] { return fast.tryLock(); }));
-    EXPECT_FALSE(OnAnotherThread([&] { return fast.probe(); }));
-    EXPECT_EQ(0, fast.unlock());
+    EXPECT_EQ("1 0 1 0 0", Joined({fast.probe(), fast.lock(), OnAnotherThread([&] { return fast.tryLock(); }),
+                                   OnAnotherThread([&] { return fast.probe(); }), fast.unlock()}));
 }
 
 TEST(Guards, ReleaseExactlyOnce) {
     jsRecursiveSync sync;
     {
         jsRecursiveLock guard(sync);
-        EXPECT_TRUE(guard.held());
-        guard.release();
-        EXPECT_FALSE(guard.held());
+        EXPECT_EQ("1 0", Joined({guard.held(), (guard.release(), guard.held())}));
     }  // the destructor must not unlock a second time
     EXPECT_TRUE(OnAnotherThread([&] { return sync.probe(); }));
     jsFastSync fast;
@@ -126,19 +118,15 @@ TEST(RWSync, AReaderWaitsForTheWriterAndTheWriterForTheLastReader) {
 // signalled until reset; one not initially reset starts signalled.
 TEST(Event, ResetKinds) {
     jsEvent autoReset(/*initiallyReset=*/true, /*manualReset=*/false);
-    EXPECT_TRUE(autoReset.set());
-    EXPECT_TRUE(autoReset.set());
-    EXPECT_EQ(0u, autoReset.wait(0));
-    EXPECT_EQ(1u, autoReset.wait(0));
+    EXPECT_EQ("1 1 0 1", Joined({autoReset.set(), autoReset.set(), autoReset.wait(0), autoReset.wait(0)}));
     jsEvent manual(true, true);
     EXPECT_EQ(1u, manual.wait(0));
     manual.set();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(0u, manual.wait(0));
+    EXPECT_EQ("0 0 0", Joined({manual.wait(0), manual.wait(0), manual.wait(0)}));
     manual.reset();
     EXPECT_EQ(1u, manual.wait(5));
     jsEvent signalled(false, false);
-    EXPECT_EQ(0u, signalled.wait(0));
-    EXPECT_EQ(1u, signalled.wait(0));
+    EXPECT_EQ("0 1", Joined({signalled.wait(0), signalled.wait(0)}));
 }
 
 TEST(Event, TimedWaitLastsAboutTheTimeoutEvenAcrossASecondBoundary) {
@@ -176,22 +164,14 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
 
 TEST(Semaphore, CountsPostsTimesOutAndIsSharedByName) {
     jsSemaphore semaphore(1);
-    EXPECT_EQ(0u, semaphore.tryWait());
-    EXPECT_EQ(1u, semaphore.tryWait());
-    EXPECT_EQ(1u, semaphore.wait(20));
-    EXPECT_EQ(0u, semaphore.post());
-    EXPECT_EQ(0u, semaphore.post());
-    EXPECT_EQ(0u, semaphore.wait(20));
-    EXPECT_EQ(0u, semaphore.wait());
-    EXPECT_EQ(1u, semaphore.tryWait());
+    EXPECT_EQ("0 1 1 0 0 0 0 1", Joined({semaphore.tryWait(), semaphore.tryWait(), semaphore.wait(20), semaphore.post(),
+                                         semaphore.post(), semaphore.wait(20), semaphore.wait(), semaphore.tryWait()}));
     // A named one is shared by its name.
     std::string name = "/ovx-test-" + std::to_string(::getpid());
     {
         jsNamedSemaphore first(name.c_str(), 0);
         jsNamedSemaphore second(name.c_str(), 0);
-        EXPECT_EQ(0u, first.post());
-        EXPECT_EQ(0u, second.tryWait());
-        EXPECT_EQ(1u, first.tryWait());
+        EXPECT_EQ("0 0 1", Joined({first.post(), second.tryWait(), first.tryWait()}));
     }
     sem_unlink(name.c_str());
 }

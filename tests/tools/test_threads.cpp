@@ -1,17 +1,16 @@
 // The thread front (start, stop requests, kills, exit codes, slots) and the
 // threading function table over the process-wide threading service.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
-#include <vector>
 
 #include "ovxStatus.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/asThreadingDefault.h"
 #include "tools/jsthread.h"
 
 using namespace ovxToolsLib;
+using ovxTest::Joined;
 
 namespace {
 
@@ -47,9 +46,7 @@ TEST(Thread, RunsReportsItsExitCodeAndCanBeStartedAgain) {
     for (uint32_t run = 1; run <= 2; ++run) {
         ASSERT_TRUE(thread.start());
         ASSERT_TRUE(thread.waitForExit(10000));
-        EXPECT_EQ(run, thread.getExitCode());
-        EXPECT_FALSE(thread.isRunning());
-        EXPECT_EQ(0u, thread.getThreadId());
+        EXPECT_EQ(Joined({run, 0, 0}), Joined({thread.getExitCode(), thread.isRunning(), thread.getThreadId()}));
     }
 }
 
@@ -72,8 +69,7 @@ TEST(Thread, StopEndsACooperativeThreadAndKillsOnlyWhenAsked) {
     });
     ASSERT_TRUE(deaf.start());
     jsThread::sleep(20);
-    EXPECT_FALSE(deaf.stop(30, false));
-    EXPECT_TRUE(deaf.isRunning());
+    EXPECT_EQ("0 1", Joined({deaf.stop(30, false), deaf.isRunning()}));
     release = true;
     ASSERT_TRUE(deaf.waitForExit(10000));
     EXPECT_EQ(1u, deaf.getExitCode());
@@ -113,23 +109,19 @@ TEST(Thread, PriorityLevelsMapBothWays) {
         EXPECT_EQ(expected[level], jsThread::mapPriority(level));
         EXPECT_EQ(level, jsThread::priorityLevel(expected[level]));
     }
-    EXPECT_EQ(63, jsThread::mapPriority(9));
-    EXPECT_EQ(63, jsThread::mapPriority(-1));
-    EXPECT_EQ(1, jsThread::priorityLevel(40));
-    EXPECT_EQ(4, jsThread::priorityLevel(80));
+    EXPECT_EQ("63 63 1 4", Joined({jsThread::mapPriority(9), jsThread::mapPriority(-1), jsThread::priorityLevel(40),
+                                   jsThread::priorityLevel(80)}));
 }
 
 TEST(Thread, SeventeenthSlotIsRefused) {
     std::vector<int> slots;
     for (int slot; slots.size() <= 16 && (slot = jsThread::allocSlot()) >= 0;) slots.push_back(slot);
     ASSERT_EQ(16u, slots.size());  // no other test holds a slot
-    EXPECT_EQ(-1, jsThread::allocSlot());
-    ASSERT_TRUE(jsThread::setSlot(slots[0], &slots));
+    EXPECT_EQ("-1 1", Joined({jsThread::allocSlot(), jsThread::setSlot(slots[0], &slots)}));
     EXPECT_EQ(&slots, jsThread::getSlot(slots[0]));
     EXPECT_EQ(nullptr, ovxTest::OnAnotherThread([&] { return jsThread::getSlot(slots[0]); }));  // slots are per thread
     for (int slot : slots) EXPECT_TRUE(jsThread::freeSlot(slot));
-    EXPECT_FALSE(jsThread::freeSlot(slots[0]));
-    EXPECT_FALSE(jsThread::setSlot(16, nullptr));
+    EXPECT_EQ("0 0", Joined({jsThread::freeSlot(slots[0]), jsThread::setSlot(16, nullptr)}));
 }
 
 // ---- The threading function table over the process-wide threading service.
@@ -152,22 +144,17 @@ TEST(ThreadingTable, EventsAndSyncsByHandleAndTheProcessWideLock) {
     ovxEventHandle event = 0;
     ASSERT_EQ(0u, table->CreateEvent(0, 1, &event));
     EXPECT_NE(0u, event);
-    EXPECT_EQ(0u, table->WaitEvent(event, 0));  // a time-out also counts as success
-    EXPECT_EQ(0u, table->SetEvent(event));
-    EXPECT_EQ(0u, table->WaitEvent(event, 0));
-    EXPECT_EQ(0u, table->ResetEvent(event));
-    EXPECT_EQ(0u, table->CloseEvent(event));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->SetEvent(event));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(2, 0, &event));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateEvent(0, 0, nullptr));
+    // A time-out also counts as success; a closed event is no event.
+    EXPECT_EQ("0 0 0 0 0", Joined({table->WaitEvent(event, 0), table->SetEvent(event), table->WaitEvent(event, 0),
+                                   table->ResetEvent(event), table->CloseEvent(event)}));
+    EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, OVX_E_INVALID_ARGUMENT, OVX_E_INVALID_ARGUMENT}),
+              Joined({table->SetEvent(event), table->CreateEvent(2, 0, &event), table->CreateEvent(0, 0, nullptr)}));
     for (uint32_t kind : {kOvxSyncGeneral, kOvxSyncRecursive, kOvxSyncFast}) {
         ovxSyncHandle sync = 0;
         ASSERT_EQ(0u, table->CreateSync(kind, &sync));
-        EXPECT_EQ(0u, table->Lock(sync));
-        EXPECT_EQ(OVX_E_BUSY, ovxTest::OnAnotherThread([&] { return table->TryLock(sync); }));
-        EXPECT_EQ(0u, table->Unlock(sync));
-        EXPECT_EQ(0u, table->CloseSync(sync));
-        EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->Lock(sync));
+        EXPECT_EQ(Joined({0, OVX_E_BUSY, 0, 0, OVX_E_INVALID_ARGUMENT}),
+                  Joined({table->Lock(sync), ovxTest::OnAnotherThread([&] { return table->TryLock(sync); }),
+                          table->Unlock(sync), table->CloseSync(sync), table->Lock(sync)}));
     }
     ovxSyncHandle sync = 0;
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, table->CreateSync(3, &sync));
@@ -183,20 +170,17 @@ TEST(ThreadingTable, CreatesAndStopsThreadsAndRefusesUnsupportedEntries) {
     int before = g_calls.load();
     ASSERT_EQ(0u, table->CreateThread(&CountCall, &ran, &handle));
     EXPECT_NE(0u, handle);
-    EXPECT_EQ(0u, ovxThreadingDefaultImpl::instance().waitThread(handle, 10000));
-    EXPECT_TRUE(ran.load());
-    EXPECT_EQ(before + 1, g_calls.load());
+    EXPECT_EQ(Joined({0, 1, before + 1}),
+              Joined({ovxThreadingDefaultImpl::instance().waitThread(handle, 10000), ran.load(), g_calls.load()}));
     ovxThreadHandle self = 0;
     EXPECT_EQ(0u, table->GetCurrentThreadId(&self));
     EXPECT_NE(0u, self);
-    EXPECT_EQ(0u, table->Sleep(1));
-    EXPECT_EQ(0xC721003Cu, table->Unsupported7());
-    EXPECT_EQ(0xC721003Cu, table->Unsupported19());
+    EXPECT_EQ(Joined({0, 0xC721003Cu, 0xC721003Cu}),
+              Joined({table->Sleep(1), table->Unsupported7(), table->Unsupported19()}));
     // A service of its own stops all its threads.
     ovxThreadingDefaultImpl service;
     ASSERT_EQ(0u, service.createThread(&CountCall, &ran, &handle));
-    EXPECT_EQ(0u, service.waitThread(handle, 10000));
-    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, service.waitThread(12345, 0));
-    EXPECT_TRUE(service.stopAllThreads(500, true));
-    EXPECT_EQ(0u, service.threadCount());
+    EXPECT_EQ(Joined({0, OVX_E_INVALID_ARGUMENT, 1, 0}),
+              Joined({service.waitThread(handle, 10000), service.waitThread(12345, 0),
+                      service.stopAllThreads(500, true), service.threadCount()}));
 }

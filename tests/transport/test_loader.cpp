@@ -1,17 +1,15 @@
 // The loader against real, signed libraries built by this project.
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
-#include <thread>
 
 #include "ovxStatus.h"
+#include "sensor_services/Checks.h"
 #include "support/TestFiles.h"
-#include "support/TraceLines.h"
 #include "transport/mslLoader.h"
 #include "transport/mslLoader_ovxSessionConfigSvcs.h"
 
 using namespace mslLoader_ovxSessionConfigSvcs;
+using ovxTest::Joined;
 
 namespace {
 
@@ -70,15 +68,14 @@ TEST_F(LoaderTest, StubsAnswerUntilTheLibraryIsBoundAndArgumentsAreChecked) {
 }
 
 TEST_F(LoaderTest, AMissingSymbolStopsTheBind) {
-    EXPECT_EQ(OVX_E_LIB_SYMBOL, LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"));
-    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'"));
+    EXPECT_EQ(Joined({OVX_E_LIB_SYMBOL, 1}), Joined({LoadOvxSessionConfigSvcs("libovxScsMissingSymbol.so"),
+                                                     Traced(SS_TRACE_ERROR, "Error mapping symbol:  'SCS_PostData'")}));
     // Entries before it are bound, it is empty, the ones after keep their stubs.
     EXPECT_EQ(OVX_E_SCS_NOT_SUPPORTED, Scs().SCS_GetServerCount(0, nullptr));
     EXPECT_EQ(nullptr, Scs().SCS_PostData);
     EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_SetLanguage(0, "en"));
-    EXPECT_EQ(1, ReferenceCount());  // the caller's clean-up unloads
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(0, ReferenceCount());
+    // The caller's clean-up unloads.
+    EXPECT_EQ("1 0 0", Joined({ReferenceCount(), UnloadOvxSessionConfigSvcs(), ReferenceCount()}));
 }
 
 // A library whose check fails is never opened and leaves the stubs (each
@@ -89,9 +86,9 @@ TEST_F(LoaderTest, ALibraryThatFailsItsCheckIsNeverOpened) {
     std::string bytes = ovxTest::ReadText(library);
     bytes.at(4000) ^= 0x5a;
     ovxTest::WriteText(library, bytes);
-    EXPECT_EQ(OVX_E_SIG_MISMATCH, LoadOvxSessionConfigSvcs());
-    EXPECT_TRUE(Traced(SS_TRACE_ERROR, "does not verify"));
-    EXPECT_FALSE(Traced(SS_TRACE_LOADER, "About to load library"));
+    EXPECT_EQ(Joined({OVX_E_SIG_MISMATCH, 1, 0}),
+              Joined({LoadOvxSessionConfigSvcs(), Traced(SS_TRACE_ERROR, "does not verify"),
+                      Traced(SS_TRACE_LOADER, "About to load library")}));
     EXPECT_EQ(OVX_E_MSL_NOT_LOADED, Scs().SCS_GetServerCount(0, nullptr));
 }
 
@@ -117,10 +114,8 @@ TEST_F(LoaderTest, TheLastUnloadEndsTheLoaderAndTheNextLoadStartsItAgain) {
     };
     ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
     ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(0u, cleanups());  // one user is left
-    EXPECT_EQ(0u, UnloadOvxSessionConfigSvcs());
-    EXPECT_EQ(1u, cleanups());
+    // One user is left after the first unload.
+    EXPECT_EQ("0 0 0 1", Joined({UnloadOvxSessionConfigSvcs(), cleanups(), UnloadOvxSessionConfigSvcs(), cleanups()}));
     EXPECT_EQ(1u, ovxTest::TraceLines::CountAt("mslLoader::mslLoaderDestroyLock()", "Entered function"));
     ASSERT_EQ(0u, LoadOvxSessionConfigSvcs());
     uint32_t count = 0;
@@ -134,12 +129,9 @@ TEST_F(LoaderTest, TheLastUnloadEndsTheLoaderAndTheNextLoadStartsItAgain) {
 TEST(LoaderLockLife, ACleanupLeavesAHeldLockAndTheNextTakeMakesItAgain) {
     // Never destroyed: it is registered for every later cleanup.
     static auto& lock = *new mslLoader::LoaderLock({"take", "give", "destroy"});
-    ASSERT_EQ(0u, lock.Take());
-    EXPECT_EQ(0u, lock.Destroy());
-    EXPECT_TRUE(lock.Made());  // held: kept
-    EXPECT_EQ(0u, lock.Give());
-    EXPECT_EQ(0u, lock.Destroy());
-    EXPECT_FALSE(lock.Made());
+    // Held, it is kept; given, it goes.
+    ASSERT_EQ("0 0 1 0 0 0",
+              Joined({lock.Take(), lock.Destroy(), lock.Made(), lock.Give(), lock.Destroy(), lock.Made()}));
     std::atomic<int> failures{0};
     std::atomic<bool> stop{false};
     std::thread cleaner([&] {
