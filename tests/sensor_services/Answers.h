@@ -56,13 +56,15 @@ inline std::string GroupSettingsAnswer(const std::string& token, const std::stri
     return Answer("", Doc("get-policy-response", kPolicyNs, "gs-1", Base64Item(kGroupSettingsNs, token, settings)));
 }
 
-// Every call of an agent callback, as text, in order.
+// Every call of an agent callback, as text, in order. Add gives 0, what a
+// callback that records returns.
 struct Recorder {
     std::mutex lock;
     std::vector<std::string> calls;
-    void Add(const std::string& call) {
+    uint32_t Add(const std::string& call) {
         std::lock_guard<std::mutex> hold(lock);
         calls.push_back(call);
+        return 0;
     }
     std::vector<std::string> Take() {
         std::lock_guard<std::mutex> hold(lock);

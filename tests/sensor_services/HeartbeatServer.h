@@ -35,8 +35,6 @@ public:
     }
     // Stopped (its held answers released) before the state its handler reads goes away.
     ~HeartbeatServer() { Stop(); }
-    HeartbeatServer(const HeartbeatServer&) = delete;
-    HeartbeatServer& operator=(const HeartbeatServer&) = delete;
 
     void Start() { m_server.Start(); }
     void Stop() {
@@ -157,8 +155,7 @@ private:
 
 // A session whose one server is the recording server, with retries 0.1 s
 // apart (or as Flags and Ceiling say).
-class ServedSession : public SessionFixture {
-protected:
+struct ServedSession : SessionFixture {
     void SetUp() override {
         server.Start();
         SessionFixture::SetUp();
@@ -176,10 +173,14 @@ protected:
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + scs +
                                  "[sensor_services]\nretryInterval=100\nretryCeiling=" + ceiling + "\n" + flags);
     }
+    // Posts `heartbeat`; true once `until` holds.
+    template <class Condition>
+    bool Posted(SS_HMESSAGE heartbeat, Condition until) {
+        return PostHeartbeat(heartbeat, nullptr, nullptr) == 0 && WaitFor(until);
+    }
     // Posts the usual heartbeat called `name`; true once `count` of that name arrived.
     bool Posted(const std::string& name, size_t count = 1) {
-        return PostHeartbeat(Heartbeat(name.c_str()), nullptr, nullptr) == 0 &&
-               WaitFor([&] { return server.Named(name) == count; });
+        return Posted(Heartbeat(name.c_str()), [&] { return server.Named(name) == count; });
     }
     virtual std::string Flags() { return ""; }
     virtual std::string Ceiling() { return "100"; }

@@ -3,6 +3,7 @@
 #ifndef OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 #define OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
 #include <initializer_list>
@@ -18,11 +19,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace ovxTest {
 
-using ovxSensorServices::CSensorServices;
-using ovxSensorServices::RegisterSessionFactory;
+using ovxSensorServices::CSensorServices, ovxSensorServices::RegisterSessionFactory;
+using ::testing::AllOf, ::testing::Each, ::testing::ElementsAre, ::testing::HasSubstr, ::testing::Not;
 
-class SessionFixture : public ::testing::Test {
-protected:
+struct SessionFixture : ::testing::Test {
     void SetUp() override {
         localFile = dir + "/local.ini";
         commFile = dir + "/comm.ini";
@@ -50,10 +50,7 @@ protected:
     }
     uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
     // The installed session, with a reference the caller releases.
-    CSensorServices* Current() {
-        CSessionOperations* installed = ovxSensorSvcs::AcquireSession();
-        return installed == nullptr ? nullptr : dynamic_cast<CSensorServices*>(installed);
-    }
+    CSensorServices* Current() { return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession()); }
     // A session started and held in `session` until the test ends.
     void Start() {
         ASSERT_EQ(0u, Init());

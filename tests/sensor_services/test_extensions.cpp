@@ -32,7 +32,7 @@ Recorder g_errors;
 uint32_t OnError(uint32_t status, uint32_t kind) {
     char text[64];
     std::snprintf(text, sizeof text, "0x%08x kind %u", status, kind);
-    return g_errors.Add(text), 0;
+    return g_errors.Add(text);
 }
 
 // The statistics of this header's size into `statistics`; their status.
@@ -42,8 +42,7 @@ uint32_t Statistics(SS_Statistics& statistics) {
     return SS_GetStatistics(&statistics);
 }
 
-class Extensions : public ServedSession {
-protected:
+struct Extensions : ServedSession {
     void SetUp() override {
         server.Default(kAcknowledgement);
         // While a post is on the wire the statistics tell the wait that
@@ -86,9 +85,8 @@ protected:
     // The rolled-back settings offered again, after `heartbeat`: refused.
     void ExpectRefusedAgain(SS_HMESSAGE heartbeat, const std::string& good) {
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-        ASSERT_TRUE(
-            WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
+        ASSERT_TRUE(Posted(
+            heartbeat, [] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
         EXPECT_EQ(good, ReadText(commFile));
     }
     // Group settings whose one server nothing answers on, taken from the
@@ -98,8 +96,7 @@ protected:
         if (probation) Settings("settingsProbation=5\n");
         ASSERT_NO_FATAL_FAILURE(Start());
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+        ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     }
 
     std::atomic<bool> failing{false};
@@ -201,8 +198,7 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     ASSERT_EQ(0u, Statistics(statistics));
     EXPECT_EQ(0u, heartbeat.success + statistics.ping.success + heartbeat.httpError + statistics.bytesSent +
                       static_cast<uint64_t>(statistics.lastSuccessTime));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unheard"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Statistics(statistics) == 0 && heartbeat.refused >= 1; }));
+    ASSERT_TRUE(Posted(Heartbeat("unheard"), [&] { return Statistics(statistics) == 0 && heartbeat.refused >= 1; }));
     EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, statistics.lastFailureStatus);
 }
 
@@ -250,7 +246,7 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
 
 // ---- the pending store
 
-class StoreModes : public Extensions, public ::testing::WithParamInterface<bool> {};
+struct StoreModes : Extensions, ::testing::WithParamInterface<bool> {};
 
 // A heartbeat no server took outlives its session, as the very text that
 // would be sent, and the next session sends it first; a stored heartbeat goes
@@ -261,8 +257,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     Settings("pendingStore=" + Store() + "\nmergeHeartbeatOnPost=" + (GetParam() ? "1" : "0") + "\n");
     failing = true;
     ASSERT_EQ(0u, Init());
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("kept"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("kept") >= 2; }));
+    ASSERT_TRUE(Posted(Heartbeat("kept"), [&] { return server.Named("kept") >= 2; }));
     ASSERT_EQ(0600u, Mode(Store()));
     const std::string stored = ReadText(Store());
     EXPECT_EQ(server.ArrivalAt(0).body, stored);
@@ -295,8 +290,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     SS_HMESSAGE older = Heartbeat(), newer = Heartbeat();
     ASSERT_EQ(0u, AddModuleInfo(older, "older", "1.0", 0, nullptr));
     ASSERT_EQ(0u, AddModuleInfo(newer, "newer", "1.0", 0, nullptr));
-    ASSERT_EQ(0u, PostHeartbeat(older, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("older") == 1; }));
+    ASSERT_TRUE(Posted(older, [&] { return server.Named("older") == 1; }));
     server.Rule(
         [](const Arrival& posted, size_t) { return posted.body.find("name='newer'") != std::string::npos ? 500 : 0; });
     ASSERT_EQ(0u, PostHeartbeat(newer, nullptr, nullptr));
@@ -349,8 +343,7 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
         EXPECT_EQ(1u, regular ? TraceLines::Count(c.first) : TraceLines::CountAtLevel(SS_TRACE_ERROR, c.first));
         // Posts that fail and go back to the slot, each a change of the store.
         const size_t arrived = server.Arrived();
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return server.Arrived() >= arrived + 2; }));
+        ASSERT_TRUE(Posted(Heartbeat("unstored"), [&] { return server.Arrived() >= arrived + 2; }));
         ASSERT_NO_FATAL_FAILURE(End());
         EXPECT_EQ(aside + (regular ? 1 : 0), Files("pending.xml.bad."));
         // Not a file of ours: the very same thing is still there.
@@ -410,9 +403,7 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndN
     // Cut off: every post goes to the dead server and fails.
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5, true));
-    const std::string stranded = server.FirstNamed("stranded");
-    EXPECT_NE(std::string::npos, stranded.find("token='0'")) << stranded;
-    EXPECT_EQ(std::string::npos, stranded.find("tok-dead"));
+    EXPECT_THAT(server.FirstNamed("stranded"), AllOf(HasSubstr("token='0'"), Not(HasSubstr("tok-dead"))));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
     EXPECT_EQ(1u, TraceLines::Count("No post succeeded for 5 seconds with the new group settings: the last known good "
@@ -422,7 +413,7 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndN
     SS_HMESSAGE again = Heartbeat("again");
     ASSERT_EQ(0u, AddGetPolicyRequest(again, "tok-dead", nullptr, kGroupSettingsNs.c_str(), "1.0.0", nullptr, nullptr));
     ASSERT_NO_FATAL_FAILURE(ExpectRefusedAgain(again, good));
-    EXPECT_EQ(std::string::npos, server.FirstNamed("again").find("tok-dead"));
+    EXPECT_THAT(server.FirstNamed("again"), Not(HasSubstr("tok-dead")));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
 }
 
@@ -434,7 +425,7 @@ TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     // The token is taken just before the probation is written down.
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == 0600u; }));
-    EXPECT_NE(std::string::npos, ReadText(kept).find(good));
+    EXPECT_THAT(ReadText(kept), HasSubstr(good));
     ASSERT_NO_FATAL_FAILURE(Strand("cut off", 5));
     ASSERT_NO_FATAL_FAILURE(End());
     ASSERT_EQ(dead, ReadText(commFile));
@@ -462,7 +453,7 @@ TEST_F(Extensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
         [&] { return TraceLines::Count("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
     EXPECT_EQ("tok-dead", session->GetGroupSettingsToken());
     EXPECT_EQ(0u, TraceLines::Count("the last known good settings are restored."));
-    for (const std::string& error : g_errors.Take()) EXPECT_EQ(std::string::npos, error.find("kind 3")) << error;
+    EXPECT_THAT(g_errors.Take(), Each(Not(HasSubstr("kind 3"))));
 }
 
 TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSetAside) {
@@ -475,10 +466,9 @@ TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSe
     const std::string newer =
         "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
     server.Then(GroupSettingsAnswer("tok-newer", newer));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return ReadText(commFile) == newer; }));
+    ASSERT_TRUE(Posted(Heartbeat("confirming"),
+                       [] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
     // Kept for good: a probation's length later they are still in force.
     g_now += 60;

@@ -1,7 +1,5 @@
 // The heartbeat queue against a real server on 127.0.0.1, and the merge of
 // a newer heartbeat into a pending one.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <random>
 #include <set>
@@ -13,29 +11,21 @@
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 
-std::atomic<int> g_errors{0};
-std::atomic<uint32_t> g_lastError{0};
-uint32_t OnError(uint32_t status, uint32_t kind) {
-    if (kind == 1) {
-        g_lastError = status;
-        ++g_errors;
-    }
-    return 0;
-}
+// The statuses of the failed posts.
+Recorder g_errors;
+uint32_t OnError(uint32_t status, uint32_t kind) { return kind == 1 ? g_errors.Add(std::to_string(status)) : 0; }
 
-class Queue : public ovxTest::ServedSession {
-protected:
+struct Queue : ServedSession {
     void SetUp() override {
-        server.Rule([this](const ovxTest::Arrival&, size_t n) { return refuseEveryThird && Refused(n) ? 500 : 0; });
+        server.Rule([this](const Arrival&, size_t n) { return refuseEveryThird && Refused(n) ? 500 : 0; });
         ServedSession::SetUp();
         sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
         ASSERT_NO_FATAL_FAILURE(Start());
-        g_errors = 0;
-        g_lastError = 0;
+        g_errors.Take();
         SS_RegisterErrorCallback(&OnError);
     }
     static bool Refused(size_t n) { return n % 3 == 2; }
@@ -81,8 +71,7 @@ struct PairCase {
 };
 void PrintTo(const PairCase& c, std::ostream* os) { *os << c.name; }
 
-class QueuedPair : public Queue, public ::testing::WithParamInterface<PairCase> {
-protected:
+struct QueuedPair : Queue, ::testing::WithParamInterface<PairCase> {
     std::string Flags() override {
         return std::string(GetParam().merge ? "mergeHeartbeatOnPost=1\n" : "") + "autoGroupSettingsRequest=0\n";
     }
@@ -128,7 +117,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
         return session->QueueHeartbeatRequest(m, written[older].data(), &lengths[older]);
     };
     std::atomic<bool> secondQueued{false};
-    if (c.fails == 2) server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 1 ? 500 : 0; });
+    if (c.fails == 2) server.Rule([](const Arrival&, size_t n) { return n < 1 ? 500 : 0; });
     if (c.fails == 1) {
         server.Note([&] {
             if (c.second != kNone && !secondQueued.exchange(true)) {
@@ -136,7 +125,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
             }
             return 0u;
         });
-        server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 2 ? 500 : 0; });
+        server.Rule([](const Arrival&, size_t n) { return n < 2 ? 500 : 0; });
     }
     ASSERT_EQ(0u, queue(c.first));
     if (c.fails != 1 && c.second != kNone) {
@@ -148,19 +137,16 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(posts, server.Count());
     server.Note(nullptr);
-    EXPECT_EQ(std::make_pair(static_cast<int>(posts) - 1, posts > 1 ? OVX_E_SCS_HTTP_STATUS : 0u),
-              std::make_pair(g_errors.load(), g_lastError.load()));
+    EXPECT_EQ(std::vector<std::string>(posts - 1, std::to_string(OVX_E_SCS_HTTP_STATUS)), g_errors.Take());
     const std::string body = server.Body(posts - 1);
     for (const char* tag :
          {"agent-startup-announcement", "get-policy-request", "set-policy-request", "set-policy-response",
           "set-schema-request", "get-schema-request", "get-schema-response", "set-schema-response"}) {
-        EXPECT_EQ(1u, ovxTest::Occurrences(body, std::string("<") + tag + " ")) << tag << " in " << body;
+        EXPECT_EQ(1u, Occurrences(body, std::string("<") + tag + " ")) << tag << " in " << body;
         const size_t at = body.find(std::string("<") + tag + " ");
         const std::string document = body.substr(at, body.find(std::string("</") + tag, at) - at);
-        for (const std::string& text : c.kept)
-            EXPECT_NE(std::string::npos, document.find(text)) << text << " in " << document;
-        for (const std::string& text : c.gone)
-            EXPECT_EQ(std::string::npos, document.find(text)) << text << " in " << document;
+        for (const std::string& text : c.kept) EXPECT_THAT(document, HasSubstr(text));
+        for (const std::string& text : c.gone) EXPECT_THAT(document, Not(HasSubstr(text)));
     }
     // An empty name does not overwrite the pending one's.
     const size_t announcement = body.find("<agent-startup-announcement");
@@ -296,8 +282,7 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
     }
 }
 
-class StressQueue : public Queue {
-protected:
+struct StressQueue : Queue {
     StressQueue() { refuseEveryThird = true; }
     std::string Flags() override { return "mergeHeartbeatOnPost=1\nautoGroupSettingsRequest=0\n"; }
 };
@@ -319,7 +304,7 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     for (auto& agent : agents) agent.join();
     auto delivered = [this] {
         std::set<std::string> names;
-        const std::vector<std::string> bodies = server.Bodies(ovxTest::kHeartbeatPath);
+        const std::vector<std::string> bodies = server.Bodies(kHeartbeatPath);
         for (size_t i = 0; i < bodies.size(); ++i)
             for (size_t at = bodies[i].find("name='item-"); at != std::string::npos && !Refused(i);
                  at = bodies[i].find("name='item-", at + 1))
@@ -328,6 +313,6 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     };
     EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))
         << delivered() << " of " << kThreads * kPosts << " items delivered";
-    EXPECT_LT(0, g_errors.load());
+    EXPECT_LT(0u, g_errors.Size());
 }
 }  // namespace

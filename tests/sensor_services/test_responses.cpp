@@ -22,20 +22,18 @@ template <int kind>
 uint32_t OnSchema(const char* id, uint32_t idLength, uint32_t zero, const char* agent, const char* name, const char* ns,
                   const char* version, uint32_t code, const char* text, const char* schema, uint32_t schemaLength,
                   uint8_t last) {
-    g_calls.Add(std::string(kKinds[kind]) + " " + Str(id, idLength) + " " + std::to_string(zero) + " " + Str(agent) +
-                " " + Str(name) + " " + Str(ns) + " " + Str(version) + " " + std::to_string(code) + " " + Str(text) +
-                " " + Str(schema, schemaLength) + " last=" + std::to_string(last));
-    return 0;
+    return g_calls.Add(std::string(kKinds[kind]) + " " + Str(id, idLength) + " " + std::to_string(zero) + " " +
+                       Str(agent) + " " + Str(name) + " " + Str(ns) + " " + Str(version) + " " + std::to_string(code) +
+                       " " + Str(text) + " " + Str(schema, schemaLength) + " last=" + std::to_string(last));
 }
 template <int kind>
 uint32_t OnPolicy(const char* id, uint32_t idLength, uint32_t, const char* agent, const char* token, const char* name,
                   const char* ns, const char* schemaVersion, uint32_t code, const char* text, const uint8_t* data,
                   uint32_t dataLength, uint8_t last) {
-    g_calls.Add(std::string(kKinds[kind]) + " " + Str(id, idLength) + " " + Str(agent) + " " + Str(token) + " " +
-                Str(name) + " " + Str(ns) + " " + Str(schemaVersion) + " " + std::to_string(code) + " " + Str(text) +
-                " [" + (data == nullptr ? "(null)" : std::string(reinterpret_cast<const char*>(data), dataLength)) +
-                "] last=" + std::to_string(last));
-    return 0;
+    return g_calls.Add(std::string(kKinds[kind]) + " " + Str(id, idLength) + " " + Str(agent) + " " + Str(token) + " " +
+                       Str(name) + " " + Str(ns) + " " + Str(schemaVersion) + " " + std::to_string(code) + " " +
+                       Str(text) + " [" + Str(reinterpret_cast<const char*>(data), dataLength) +
+                       "] last=" + std::to_string(last));
 }
 
 uint32_t OnGeneric(const char* tag, const char* id, uint32_t, const char* agent, uint32_t code, const char* text,
@@ -46,17 +44,13 @@ uint32_t OnGeneric(const char* tag, const char* id, uint32_t, const char* agent,
     return 0;
 }
 
-uint32_t OnComplete(const char* responseTo) {
-    g_calls.Add("complete " + Str(responseTo));
-    return 0;
-}
+uint32_t OnComplete(const char* responseTo) { return g_calls.Add("complete " + Str(responseTo)); }
 
 constexpr unsigned kGetSchemaRequest = 1, kSetSchemaRequest = 2, kGetSchemaResponse = 4, kSetSchemaResponse = 8,
                    kGetPolicy = 16, kSetPolicy = 32, kComm = 64, kGeneric = 128,
                    kThrowing = 256 /* a generic that throws */, kComplete = 512, kGroup = 1024;
 
-class Responses : public ServedSession {
-protected:
+struct Responses : ServedSession {
     void SetUp() override {
         server.Default(Answer("", ""));
         ServedSession::SetUp();
@@ -112,23 +106,22 @@ struct AnswerCase {
 };
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
-class AnswerCallbacks : public Responses, public ::testing::WithParamInterface<AnswerCase> {};
+struct AnswerCallbacks : Responses, ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     const AnswerCase& c = GetParam();
     const std::string before = ReadText(commFile);
-    const unsigned mask = c.callbacks;
-    if (mask & kGetSchemaRequest) RegisterGetSchemaRequest(&OnSchema<0>);
-    if (mask & kSetSchemaRequest) RegisterSetSchemaRequest(&OnSchema<1>);
-    if (mask & kGetSchemaResponse) RegisterGetSchemaResponse(&OnSchema<2>);
-    if (mask & kSetSchemaResponse) RegisterSetSchemaResponse(&OnSchema<3>);
-    if (mask & kGetPolicy) RegisterGetPolicyResponse(&OnPolicy<4>);
-    if (mask & kSetPolicy) RegisterSetPolicyResponse(&OnPolicy<5>);
-    if (mask & kComm) RegisterCommSettingsResponse(&OnPolicy<6>);
-    if (mask & kGroup) RegisterGroupSettingsResponse(&OnPolicy<6>);
-    if (mask & (kGeneric | kThrowing)) RegisterGenericResponse(&OnGeneric);
-    if (mask & kComplete) RegisterResponseComplete(&OnComplete);
-    g_genericThrows = (mask & kThrowing) != 0;
+    if (c.callbacks & kGetSchemaRequest) RegisterGetSchemaRequest(&OnSchema<0>);
+    if (c.callbacks & kSetSchemaRequest) RegisterSetSchemaRequest(&OnSchema<1>);
+    if (c.callbacks & kGetSchemaResponse) RegisterGetSchemaResponse(&OnSchema<2>);
+    if (c.callbacks & kSetSchemaResponse) RegisterSetSchemaResponse(&OnSchema<3>);
+    if (c.callbacks & kGetPolicy) RegisterGetPolicyResponse(&OnPolicy<4>);
+    if (c.callbacks & kSetPolicy) RegisterSetPolicyResponse(&OnPolicy<5>);
+    if (c.callbacks & kComm) RegisterCommSettingsResponse(&OnPolicy<6>);
+    if (c.callbacks & kGroup) RegisterGroupSettingsResponse(&OnPolicy<6>);
+    if (c.callbacks & (kGeneric | kThrowing)) RegisterGenericResponse(&OnGeneric);
+    if (c.callbacks & kComplete) RegisterResponseComplete(&OnComplete);
+    g_genericThrows = (c.callbacks & kThrowing) != 0;
     EXPECT_EQ(c.status, Process(c.answer));
     const std::vector<std::string> calls = g_calls.Take();
     ASSERT_EQ(c.calls.size(), calls.size()) << ::testing::PrintToString(calls);
@@ -361,15 +354,13 @@ uint32_t CallBackIn(const char*, uint32_t, uint32_t, const char* agent, const ch
 TEST_F(Responses, ACallbackMayCallAnyExportedFunction) {
     RegisterGetSchemaRequest(&CallBackIn);
     server.Then(Answer(kThreeSchemas, ""));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
     // On the dispatch thread: the heartbeats posted from the callback follow.
-    ASSERT_TRUE(WaitFor([] { return g_reentered.load() == 3; }));
+    ASSERT_TRUE(Posted(Heartbeat(), [] { return g_reentered.load() == 3; }));
     ASSERT_TRUE(WaitFor([&] { return server.Count() >= 2; }));
     EXPECT_FALSE(session->HasAliveThread());
 }
 
-class WorkerResponses : public Responses {
-protected:
+struct WorkerResponses : Responses {
     std::string Flags() override { return "processResponseThread=1\n"; }
 };
 
@@ -378,7 +369,7 @@ TEST_F(WorkerResponses, AnswersAreProcessedOnTheWorkerThreadInOrder) {
     for (int i = 0; i < 5; ++i) server.Then(Answer("", "", kDestination, "hb-" + std::to_string(i)));
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(Posted("sensor", i + 1));
     ASSERT_TRUE(WaitFor([] { return g_calls.Size() == 5; }));
-    std::vector<std::string> calls = g_calls.Take();
-    for (int i = 0; i < 5; ++i) EXPECT_EQ("complete hb-" + std::to_string(i), calls[i]);
+    EXPECT_THAT(g_calls.Take(),
+                ElementsAre("complete hb-0", "complete hb-1", "complete hb-2", "complete hb-3", "complete hb-4"));
 }
 }  // namespace
