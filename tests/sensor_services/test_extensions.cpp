@@ -22,8 +22,7 @@ using namespace ovxTest;
 
 namespace {
 
-const std::string kAcknowledgement =
-    Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "hb-req", "", " code='0'"));
+const std::string kAck = Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "hb-req", "", " code='0'"));
 
 std::atomic<int64_t> g_now{1000000};
 int64_t FakeNow() { return g_now.load(); }
@@ -44,7 +43,7 @@ uint32_t Statistics(SS_Statistics& statistics) {
 
 struct Extensions : ServedSession {
     void SetUp() override {
-        server.Default(kAcknowledgement);
+        server.Default(kAck);
         // While a post is on the wire the statistics tell the wait that
         // came before it (0xFFFFFFFF with no session).
         server.Note([] {
@@ -142,8 +141,8 @@ TEST_F(Extensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGetsThemPlainF
 }
 
 TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStructure) {
-    SS_Statistics statistics;
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, Statistics(statistics));
+    SS_Statistics s;
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, Statistics(s));
     ASSERT_EQ(0u, Init());
     server.Status(500);
     server.Status(503);
@@ -153,24 +152,20 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     // The last post's statistics are recorded right after it returns; the
     // retry delay is "none" once the dispatch thread has found nothing left
     // to send (until then it says "at once").
-    ASSERT_TRUE(WaitFor([&] {
-        return Statistics(statistics) == 0 && statistics.ping.success == 1 &&
-               statistics.retryDelayMs == svcRetryState::kInfinite;
-    }));
-    EXPECT_EQ(sizeof statistics, statistics.structSize);
-    const auto& heartbeat = statistics.heartbeat;
+    ASSERT_TRUE(WaitFor(
+        [&] { return Statistics(s) == 0 && s.ping.success == 1 && s.retryDelayMs == svcRetryState::kInfinite; }));
+    EXPECT_EQ(sizeof s, s.structSize);
+    const auto& hb = s.heartbeat;
     EXPECT_EQ(std::make_tuple(1u, 1u, 1u, 0u, 0u),
-              std::make_tuple(heartbeat.success, heartbeat.httpError, heartbeat.busy,
-                              heartbeat.refused + heartbeat.tls + heartbeat.timeout + heartbeat.other,
-                              statistics.alive.success + statistics.exchange.success));
+              std::make_tuple(hb.success, hb.httpError, hb.busy, hb.refused + hb.tls + hb.timeout + hb.other,
+                              s.alive.success + s.exchange.success));
     uint64_t bodies = 0;
     for (size_t i = 0; i < 4; ++i) bodies += server.ArrivalAt(i).body.size();
-    EXPECT_GT(statistics.bytesSent, bodies);  // bodies and headers
-    EXPECT_GT(statistics.bytesReceived, 2 * kAcknowledgement.size());
+    EXPECT_GT(s.bytesSent, bodies);  // bodies and headers
+    EXPECT_GT(s.bytesReceived, 2 * kAck.size());
     // The clock seam's time, the last failure, the server.
     EXPECT_EQ(std::make_tuple(int64_t{1000000}, OVX_E_SCS_SERVER_BUSY, 0),
-              std::make_tuple(int64_t{statistics.lastSuccessTime}, statistics.lastFailureStatus,
-                              int{statistics.serverIndex}));
+              std::make_tuple(int64_t{s.lastSuccessTime}, s.lastFailureStatus, int{s.serverIndex}));
 
     // A structure of an older, shorter header: whole fields that fit, nothing past them.
     unsigned char bytes[sizeof(SS_Statistics) + 16];
@@ -195,11 +190,10 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     ASSERT_NO_FATAL_FAILURE(End());
     WriteText(commFile, dead);
     ASSERT_EQ(0u, Init());
-    ASSERT_EQ(0u, Statistics(statistics));
-    EXPECT_EQ(0u, heartbeat.success + statistics.ping.success + heartbeat.httpError + statistics.bytesSent +
-                      static_cast<uint64_t>(statistics.lastSuccessTime));
-    ASSERT_TRUE(Posted(Heartbeat("unheard"), [&] { return Statistics(statistics) == 0 && heartbeat.refused >= 1; }));
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, statistics.lastFailureStatus);
+    ASSERT_EQ(0u, Statistics(s));
+    EXPECT_EQ(0u, hb.success + s.ping.success + hb.httpError + s.bytesSent + static_cast<uint64_t>(s.lastSuccessTime));
+    ASSERT_TRUE(Posted(Heartbeat("unheard"), [&] { return Statistics(s) == 0 && hb.refused >= 1; }));
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, s.lastFailureStatus);
 }
 
 TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefaultWithAWarning) {
@@ -291,8 +285,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     ASSERT_EQ(0u, AddModuleInfo(older, "older", "1.0", 0, nullptr));
     ASSERT_EQ(0u, AddModuleInfo(newer, "newer", "1.0", 0, nullptr));
     ASSERT_TRUE(Posted(older, [&] { return server.Named("older") == 1; }));
-    server.Rule(
-        [](const Arrival& posted, size_t) { return posted.body.find("name='newer'") != std::string::npos ? 500 : 0; });
+    server.Rule([](const Arrival& a, size_t) { return a.body.find("name='newer'") != a.body.npos ? 500 : 0; });
     ASSERT_EQ(0u, PostHeartbeat(newer, nullptr, nullptr));
     const auto holds = [&](const char* name) { return ReadText(Store()).find(name) != std::string::npos; };
     EXPECT_EQ(std::make_pair(GetParam(), true), std::make_pair(holds("name='older'"), holds("name='newer'")));
@@ -323,7 +316,7 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
     // What a warning (a file set aside) or an error (what is left) says, and what is there.
     const std::pair<std::string, std::function<int()>> cases[] = {
         {"' is not a heartbeat" + moved, [&] { return file("garbage <<<", 0600); }},
-        {"' is not a heartbeat" + moved, [&] { return file(kAcknowledgement, 0600); }},
+        {"' is not a heartbeat" + moved, [&] { return file(kAck, 0600); }},
         {"' is not this user's alone" + moved, [&] { return file("<x/>", 0666); }},
         {"' has an impossible size" + moved, [&] { return file("", 0600); }},
         {"' is a folder" + left, [&] { return ::mkdir(Store().c_str(), 0700) + file("kept\n", 0600, "/inside.txt"); }},
@@ -463,8 +456,7 @@ TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSe
     ASSERT_EQ(0, ::chmod(kept.c_str(), 0600));
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(1u, TraceLines::Count("' is not a probation record; it was moved to '"));
-    const std::string newer =
-        "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
+    const auto newer = "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
     server.Then(GroupSettingsAnswer("tok-newer", newer));
     ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return ReadText(commFile) == newer; }));
     ASSERT_TRUE(Posted(Heartbeat("confirming"),

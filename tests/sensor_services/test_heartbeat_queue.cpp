@@ -153,8 +153,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
     EXPECT_EQ(c.olderName,
               body.substr(announcement, body.find('>', announcement) - announcement).find("name='older'") !=
                   std::string::npos);
-    EXPECT_EQ(c.first == kOwn || c.second == kOwn,
-              body.find("request-id='unknown-1' code='0xc7380004'") != std::string::npos);
+    EXPECT_EQ(c.first == kOwn || c.second == kOwn, body.find("request-id='unknown-1' code='0xc7380004'") != body.npos);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(c.postedAs == i, body == std::string(written[i].data(), lengths[i])) << i;
 }
 

@@ -78,12 +78,10 @@ const std::string kGetSchemaCalls[] = {"get-schema-request g-1 0 {agent} A urn:a
 
 // `pattern` with each '*' standing for any text.
 bool Matches(std::string_view pattern, std::string_view text) {
-    const size_t star = pattern.find('*');
-    if (star == pattern.npos) return text == pattern;
-    if (text.substr(0, star) != pattern.substr(0, star)) return false;
-    for (size_t at = star; at <= text.size(); ++at)
-        if (Matches(pattern.substr(star + 1), text.substr(at))) return true;
-    return false;
+    if (pattern.empty() || pattern[0] != '*')
+        return pattern.empty() ? text.empty()
+                               : !text.empty() && pattern[0] == text[0] && Matches(pattern.substr(1), text.substr(1));
+    return Matches(pattern.substr(1), text) || (!text.empty() && Matches(pattern, text.substr(1)));
 }
 
 // Each answer is read by a fresh session with the callbacks of its row: the
@@ -123,10 +121,9 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     if (c.callbacks & kComplete) RegisterResponseComplete(&OnComplete);
     g_genericThrows = (c.callbacks & kThrowing) != 0;
     EXPECT_EQ(c.status, Process(c.answer));
-    const std::vector<std::string> calls = g_calls.Take();
-    ASSERT_EQ(c.calls.size(), calls.size()) << ::testing::PrintToString(calls);
-    for (size_t i = 0; i < calls.size(); ++i)
-        EXPECT_TRUE(Matches(c.calls[i], calls[i])) << c.calls[i] << "\n" << calls[i];
+    const std::vector<std::string> got = g_calls.Take();
+    ASSERT_EQ(c.calls.size(), got.size()) << ::testing::PrintToString(got);
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(Matches(c.calls[i], got[i])) << c.calls[i] << "\n" << got[i];
     for (auto [line, count] : c.traces) {
         if (line.find("{comm}") != std::string::npos) line.replace(line.find("{comm}"), 6, commFile);
         EXPECT_EQ(count, TraceLines::Count(line)) << line;
@@ -169,8 +166,8 @@ AnswerCase Row(const char* name, unsigned callbacks, const std::string& answer, 
                std::vector<std::pair<std::string, size_t>> traces = {}, uint32_t status = 0, std::string token = "0") {
     return {name, callbacks, answer, std::move(calls), std::move(traces), status, std::move(token)};
 }
-AnswerCase Unwritable(const char* name, const std::string& settings) {
-    return Row(name, kComm, GroupSettingsAnswer("t", settings), {},
+AnswerCase Unwritable(const char* name, const std::string& text) {
+    return Row(name, kComm, GroupSettingsAnswer("t", text), {},
                {{"Error writing out group settings. File: {comm}", 1}});
 }
 // Answers the parser refuses reach no callback.

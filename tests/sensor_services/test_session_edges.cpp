@@ -245,8 +245,7 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
 TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
     Settings("mergeHeartbeatOnPost=1\n");
     ASSERT_EQ(0u, Init());
-    const std::string longText(5000, 'x');
-    const char* const huge = longText.c_str();
+    const std::string huge(5000, 'x');
     const char b[] = "<policy><unclosed></policy>";
     const uint32_t n = sizeof b - 1;
     const std::function<uint32_t(SS_HMESSAGE)> builders[] = {
@@ -258,12 +257,12 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         [&](auto m) {
             return SetBasicAgentInfoEx(m, "9.9", "/new", 1, "changed", 2, "/a", "/d", "model", "g", 1, 1, "not a date");
         },
-        [&](auto m) { return SetHostInfo(m, "new-host", "10.0.0.9", "os", 0, "NB", "DOMAIN", "OU=x", huge); },
+        [&](auto m) { return SetHostInfo(m, "new-host", "10.0.0.9", "os", 0, "NB", "DOMAIN", "OU=x", huge.c_str()); },
         [&](auto m) { return AddGetPolicyRequest(m, "0", "bad\x01name", "urn:p", "1.0", nullptr, nullptr); },
-        [&](auto m) { return AddSetPolicyResponse(m, "p", "urn:p", "1.0", 1, huge, "t", "r", 1); },
+        [&](auto m) { return AddSetPolicyResponse(m, "p", "urn:p", "1.0", 1, huge.c_str(), "t", "r", 1); },
         [&](auto m) { return AddGetSchemaRequest(m, "s", "urn:s\xef\xbf\xbf", "1.0", nullptr, nullptr); },
         [&](auto m) { return AddSetSchemaResponse(m, "s", nullptr, "1.0", 0, nullptr, "r", 1); },
-        [&](auto m) { return AddModuleInfo(m, huge, "1.0", 0, nullptr); },
+        [&](auto m) { return AddModuleInfo(m, huge.c_str(), "1.0", 0, nullptr); },
         [&](auto m) { return AddSchemaInfo(m, "s", "urn:s\x1f", "1.0", 0, 0, 0, 0); },
     };
     for (size_t i = 0; i < std::size(builders); ++i) {
@@ -283,9 +282,8 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         EXPECT_TRUE(WaitFor([&] { return server.Named("module-" + std::to_string(i)) > 0; })) << i;
 }
 
-static std::atomic<long> g_shutDownStatus{-1};
+static std::atomic<long> g_shutDownStatus{-1}, g_threadsInCallback{0};
 static std::atomic<size_t> g_linesAtReturn{0};
-static std::atomic<int> g_threadsInCallback{0};
 static uint32_t ShutsDown(const char*) {
     g_threadsInCallback = Threads();
     const uint32_t status = SS_ShutDown();
