@@ -56,6 +56,15 @@ inline std::string GroupSettingsAnswer(const std::string& token, const std::stri
     return Answer("", Doc("get-policy-response", kPolicyNs, "gs-1", Base64Item(kGroupSettingsNs, token, settings)));
 }
 
+// An answer carrying one policy whose content is a single attribute of
+// `bytes` bytes.
+inline std::string LargePolicyAnswer(const std::string& id, size_t bytes) {
+    return Answer("", Doc("get-policy-response", kPolicyNs, id,
+                          "<policy-item name='large' namespace='urn:large' schema-version='1.0.0' token='1'><policy "
+                          "xmlns='urn:large' blob='" +
+                              std::string(bytes, 'x') + "'/></policy-item>"));
+}
+
 // Every call of an agent callback, as text, in order. Add gives 0, what a
 // callback that records returns.
 struct Recorder {
@@ -77,9 +86,7 @@ struct Recorder {
 };
 
 inline std::string Str(const char* text) { return text == nullptr ? "(null)" : text; }
-inline std::string Str(const char* text, uint32_t length) {
-    return text == nullptr ? "(null)" : std::string(text, length);
-}
+inline std::string Str(const char* text, uint32_t size) { return text == nullptr ? "(null)" : std::string(text, size); }
 
 }  // namespace ovxTest
 

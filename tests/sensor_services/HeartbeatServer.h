@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Answers.h"
+#include "Listener.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 
@@ -54,12 +55,9 @@ public:
     // Bodies posted to the trust path (key exchange, attachment).
     std::vector<std::string> Trust() { return Bodies(kTrustPath); }
     std::vector<std::string> Bodies(const std::string& path) { return Posted(path, ""); }
-    // Heartbeats carrying an item or a sensor called `name`.
-    size_t Named(const std::string& name) { return Posted(kHeartbeatPath, "name='" + name + "'").size(); }
-    std::string FirstNamed(const std::string& name) {
-        const std::vector<std::string> named = Posted(kHeartbeatPath, "name='" + name + "'");
-        return named.empty() ? "" : named.front();
-    }
+    // Heartbeats carrying an item or a sensor called `name`, and how many.
+    std::vector<std::string> Carrying(const std::string& name) { return Posted(kHeartbeatPath, "name='" + name + "'"); }
+    size_t Named(const std::string& name) { return Carrying(name).size(); }
 
     // ---- how it answers, first rule first
     // 1. Statuses answered once each, in order, with a Retry-After when given.

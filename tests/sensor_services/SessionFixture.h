@@ -6,7 +6,10 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <initializer_list>
+#include <iterator>
+#include <random>
 
 #include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
@@ -24,8 +27,6 @@ using ::testing::AllOf, ::testing::Each, ::testing::ElementsAre, ::testing::HasS
 
 struct SessionFixture : ::testing::Test {
     void SetUp() override {
-        localFile = dir + "/local.ini";
-        commFile = dir + "/comm.ini";
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
         WriteText(commFile, CommSettings());
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
@@ -89,7 +90,7 @@ struct SessionFixture : ::testing::Test {
 #endif
 
     TempDir temp{"ovx-session"};
-    std::string dir = temp.path(), localFile, commFile;
+    std::string dir = temp.path(), localFile = dir + "/local.ini", commFile = dir + "/comm.ini";
     SS_TraceSink sink = TraceLines::Sink();
     CSensorServices* session = nullptr;
 };

@@ -1,8 +1,6 @@
 // The heartbeat queue against a real server on 127.0.0.1, and the merge of
 // a newer heartbeat into a pending one.
 #include <algorithm>
-#include <random>
-#include <set>
 
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
@@ -151,8 +149,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
     // An empty name does not overwrite the pending one's.
     const size_t announcement = body.find("<agent-startup-announcement");
     EXPECT_EQ(c.olderName,
-              body.substr(announcement, body.find('>', announcement) - announcement).find("name='older'") !=
-                  std::string::npos);
+              body.substr(announcement, body.find('>', announcement) - announcement).find("name='older'") != body.npos);
     EXPECT_EQ(c.first == kOwn || c.second == kOwn, body.find("request-id='unknown-1' code='0xc7380004'") != body.npos);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(c.postedAs == i, body == std::string(written[i].data(), lengths[i])) << i;
 }

@@ -2,9 +2,6 @@
 // their arguments, group settings, unknown requests and hostile answers.
 #include <malloc.h>
 
-#include <stdexcept>
-#include <string_view>
-
 #include "HeartbeatServer.h"
 
 using namespace ovxTest;
@@ -319,10 +316,7 @@ TEST_F(Responses, ARefusedLargeAnswerGivesItsMemoryBack) {
     ASSERT_EQ(0u, Process(small));
     const size_t before = inUse();
     if (before == 0) GTEST_SKIP() << "this allocator keeps no malloc statistics";
-    std::string large = Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
-                                       "<policy-item name='large' namespace='urn:large' schema-version='1.0.0' "
-                                       "token='1'><policy xmlns='urn:large' blob='" +
-                                           std::string(12 << 20, 'x') + "'/></policy-item>"));
+    std::string large = LargePolicyAnswer("gp-1", 12 << 20);
     large.resize(large.size() - 12);
     EXPECT_EQ(OVX_E_BAD_RESPONSE, Process(large));
     std::string().swap(large);

@@ -4,11 +4,7 @@
 // in the agent probe, a child process), callbacks that call back in or end
 // the session, fork, and who owns a heartbeat after each status.
 
-#include <cstring>
-#include <iterator>
-
 #include "HeartbeatServer.h"
-#include "Listener.h"
 #include "cml/core/cmlMessage.h"
 
 using namespace ovxTest;
@@ -44,13 +40,10 @@ struct Edges : ServedSession {
     }
     std::string Flags() override { return "shutdownTimeout=2000\n"; }
     void Settings(const std::string& flags) { ServedSession::Settings(flags, "200"); }
-    bool Arrives(size_t count) {
-        return WaitFor([&] { return server.Count() >= count; });
-    }
     // PostOne, and true once its heartbeat arrived.
     bool PostedOne(const char* name = "edge") {
         const size_t before = server.Count();
-        return PostOne(name) == 0 && Arrives(before + 1);
+        return PostOne(name) == 0 && WaitFor([&] { return server.Count() > before; });
     }
 };
 
@@ -360,7 +353,7 @@ TEST_F(Edges, AForkedChildReleasesTheInheritedSessionAndStartsItsOwn) {
 #endif
         EXPECT_EQ(0, ChildExit(child)) << "child " << i;
         // The parent's and the child's heartbeats both arrive.
-        EXPECT_TRUE(Arrives(before + 2)) << "child " << i;
+        EXPECT_TRUE(WaitFor([&] { return server.Count() >= before + 2; })) << "child " << i;
         ASSERT_TRUE(WaitFor([&] { return g_answers.load() > answers; }));
     }
     // The parent's session goes on.
@@ -374,11 +367,7 @@ TEST_F(Edges, ALargeAnswerTakesMemoryInProportionToItsSize) {
     GTEST_SKIP() << "the sanitizers' shadow memory says nothing of ours";
 #endif
     const size_t megabytes = 20;
-    const std::string large =
-        Answer("", Doc("get-policy-response", kPolicyNs, "gp",
-                       "<policy-item name='large' namespace='urn:large' schema-version='1.0.0' token='1'><policy "
-                       "xmlns='urn:large' blob='" +
-                           std::string(megabytes << 20, 'x') + "'/></policy-item>"));
+    const std::string large = LargePolicyAnswer("gp", megabytes << 20);
     server.Then(Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     server.Then(large);
     WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\nmaxResponseSize=" +
