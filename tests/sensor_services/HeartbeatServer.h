@@ -77,7 +77,7 @@ public:
     // other path but the heartbeat's (pings, alive heartbeats).
     void TrustAnswer(const std::string& answer) { Set(m_trustAnswer, answer); }
     void Reply(std::function<std::string(const Arrival&)> reply) { Set(m_reply, std::move(reply)); }
-    // Called as each request arrives, outside the server's lock.
+    // Called as each request arrives, outside the server's lock (never empty).
     void Note(std::function<uint32_t()> note) { Set(m_note, std::move(note)); }
     // Answers wait (at most five seconds) while held.
     void Hold() { m_held = true; }
@@ -102,8 +102,7 @@ private:
         return bodies;
     }
     void Serve(const httplib::Request& request, httplib::Response& response) {
-        const std::function<uint32_t()> note = Get(m_note);
-        const uint32_t noted = note ? note() : 0;
+        const uint32_t noted = Get(m_note)();
         const auto header = [&](const char* name) { return request.get_header_value(name); };
         const Arrival arrival{
             Clock::now(), request.path, header("Content-Type"), header("Content-Encoding"), header("Accept-Encoding"),
@@ -121,16 +120,13 @@ private:
             if (m_rule) response.status = m_rule(arrival, m_arrivals.size() - 1);
             if (response.status != 0 && response.status != -1) return;
             response.status = 200;
-            if (arrival.path == kTrustPath) {
-                answer = m_trustAnswer;
-            } else if (arrival.path != kHeartbeatPath && m_reply) {
-                answer = m_reply(arrival);
-            } else if (!m_answers.empty()) {
-                answer = m_answers.front();
-                m_answers.pop_front();
-            } else {
-                answer = m_answer;
-            }
+            // The heartbeat path, and any other but the trust path without a
+            // reply rule, take the queued answers, then the default.
+            const bool queued = arrival.path != kTrustPath && (arrival.path == kHeartbeatPath || !m_reply);
+            answer = !queued             ? (arrival.path == kTrustPath ? m_trustAnswer : m_reply(arrival))
+                     : m_answers.empty() ? m_answer
+                                         : m_answers.front();
+            if (queued && !m_answers.empty()) m_answers.pop_front();
         }
         for (int i = 0; i < 5000 && m_held.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         response.set_content(answer, "application/x-ovx-cml-data");
@@ -141,7 +137,7 @@ private:
     std::vector<Arrival> m_arrivals;
     std::deque<std::pair<int, std::string>> m_statuses;
     std::function<int(const Arrival&, size_t)> m_rule;
-    std::function<uint32_t()> m_note;
+    std::function<uint32_t()> m_note = [] { return 0u; };
     std::function<std::string(const Arrival&)> m_reply;
     std::deque<std::string> m_answers;
     std::atomic<bool> m_held{false};
@@ -154,14 +150,6 @@ private:
 // A session whose one server is the recording server, with retries 0.1 s
 // apart (or as Flags and Ceiling say).
 struct ServedSession : SessionFixture {
-    void SetUp() override {
-        server.Start();
-        SessionFixture::SetUp();
-    }
-    void TearDown() override {
-        SessionFixture::TearDown();
-        server.Stop();
-    }
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
     }
@@ -186,7 +174,7 @@ struct ServedSession : SessionFixture {
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     }
 
-    HeartbeatServer server{false};
+    HeartbeatServer server;  // stopped after the session, as the fixture goes
 };
 
 }  // namespace ovxTest

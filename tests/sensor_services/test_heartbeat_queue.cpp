@@ -134,7 +134,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
     ASSERT_TRUE(WaitFor([&] { return server.Count() == posts && !session->HasPendingHeartbeat(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(posts, server.Count());
-    server.Note(nullptr);
+    server.Note([] { return 0u; });
     EXPECT_EQ(std::vector<std::string>(posts - 1, std::to_string(OVX_E_SCS_HTTP_STATUS)), g_errors.Take());
     const std::string body = server.Body(posts - 1);
     for (const char* tag :
@@ -254,11 +254,10 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
             int kind = 0;
             for (const List* from : {&modules, &tokens}) {
                 List& into = expected[kind++];
-                for (const auto& entry : *from) {
-                    auto at =
-                        std::find_if(into.begin(), into.end(), [&](const auto& e) { return e.first == entry.first; });
-                    if (at == into.end()) at = into.insert(at, entry);
-                    at->second = entry.second;
+                for (const auto& e : *from) {
+                    auto at = std::find_if(into.begin(), into.end(), [&](const auto& x) { return x.first == e.first; });
+                    if (at == into.end()) at = into.insert(at, e);
+                    at->second = e.second;
                 }
             }
         }
