@@ -4,9 +4,7 @@
 #define OVX_TESTS_SENSOR_SERVICES_ANSWERS_H
 
 #include <mutex>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "tools/ovxDigest.h"
 

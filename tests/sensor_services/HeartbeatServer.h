@@ -5,9 +5,7 @@
 #ifndef OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 #define OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 
-#include <atomic>
 #include <deque>
-#include <functional>
 #include <utility>
 
 #include "Answers.h"

@@ -7,11 +7,9 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
 #include <random>
 
-#include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/mslLoader.h"
 #include "support/TestFiles.h"
@@ -55,8 +53,7 @@ struct SessionFixture : ::testing::Test {
     // A session started and held in `session` until the test ends.
     void Start() {
         ASSERT_EQ(0u, Init());
-        session = Current();
-        ASSERT_NE(nullptr, session);
+        ASSERT_NE(nullptr, session = Current());
     }
     void Release() {
         if (session != nullptr) session->Release();

@@ -42,7 +42,6 @@ struct Extensions : ServedSession {
             SS_Statistics statistics;
             return Statistics(statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
         });
-        server.Rule([this](const Arrival&, size_t) { return failing.load() ? 500 : 0; });
         ServedSession::SetUp();
         g_errors.Take();
         g_now = 1000000;
@@ -90,7 +89,6 @@ struct Extensions : ServedSession {
         ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     }
 
-    std::atomic<bool> failing{false};
     ovxToolsLib::ovxTimeSource m_previousClock = nullptr;
     const std::string dead =
         "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) +
@@ -241,7 +239,7 @@ struct StoreModes : Extensions, ::testing::WithParamInterface<bool> {};
 // killed between making one and renaming it left, and nothing else.
 TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledged) {
     Settings("pendingStore=" + Store() + "\nmergeHeartbeatOnPost=" + (GetParam() ? "1" : "0") + "\n");
-    failing = true;
+    server.Rule([](const Arrival&, size_t) { return 500; });  // every post fails
     ASSERT_EQ(0u, Init());
     ASSERT_TRUE(Posted(Heartbeat("kept"), [&] { return server.Named("kept") >= 2; }));
     ASSERT_EQ(0600u, Mode(Store()));
@@ -258,7 +256,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     ASSERT_EQ(0, ::mkdir(kept[3].c_str(), 0700));
     ASSERT_EQ(0, ::symlink(kept[0].c_str(), kept[4].c_str()));
     const bool chowned = ::chown(kept[5].c_str(), 65534, 65534) == 0;
-    failing = false;
+    server.Rule(nullptr);
     server.Forget();
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(~0u, Mode(left));
@@ -297,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(MergingOrNot, StoreModes, ::testing::Bool());
 // way the session starts and runs, and nothing that was there is sent.
 TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAsItIs) {
     Settings("pendingStore=" + Store() + "\n");
-    failing = true;
+    server.Rule([](const Arrival&, size_t) { return 500; });  // every post fails
     const std::string target = dir + "/agents-own.xml";
     WriteText(target, "the agent's own file\n");
     const auto file = [&](const std::string& content, mode_t mode, const std::string& inside = "") {

@@ -111,8 +111,7 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 1; })) << Threads() << " against " << before;
 }
 
-static std::atomic<bool> g_returned{false};
-static std::atomic<int> g_lateCalls{0};
+static std::atomic<int> g_returned{0}, g_lateCalls{0};
 // Any callback or trace line, counted once SS_ShutDown returned.
 template <class... Arguments>
 static uint32_t Late(Arguments...) {
@@ -132,7 +131,7 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                   Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
                                   Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
-    g_returned = (g_lateCalls = 0) != 0;
+    g_returned = g_lateCalls = 0;
     auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &Late};
     ASSERT_EQ(0u, SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, sink));
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&Late));
