@@ -26,16 +26,13 @@ struct Arrival {
 
 class HeartbeatServer {
 public:
-    // Serving at once, or once Start() is called (a server the agent is
-    // told about before it comes up, or never does).
-    explicit HeartbeatServer(bool start = true) {
+    HeartbeatServer() {
         m_server.server().Post(".*", [this](const auto& request, auto& response) { Serve(request, response); });
-        if (start) Start();
+        m_server.Start();
     }
     // Stopped (its held answers released) before the state its handler reads goes away.
     ~HeartbeatServer() { Stop(); }
 
-    void Start() { m_server.Start(); }
     void Stop() {
         Release();
         m_server.Stop();

@@ -97,6 +97,9 @@ inline int Threads() {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
 
+// How many trace lines say `text`.
+inline size_t Says(const std::string& text) { return TraceLines::Count(text); }
+
 // How many times `part` is in `text`.
 inline size_t Occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;

@@ -65,18 +65,17 @@ struct Extensions : ServedSession {
         const char* const retried = "Next retry in 0 seconds to server index #0";
         for (const int64_t step : {int64_t{0}, seconds}) {
             g_now += step;
-            const size_t until = TraceLines::Count(retried) + 3;
-            ASSERT_TRUE(WaitFor([&] { return TraceLines::Count(retried) >= until; }));
+            const size_t until = Says(retried) + 3;
+            ASSERT_TRUE(WaitFor([&] { return Says(retried) >= until; }));
         }
         EXPECT_EQ(0u, server.Named(name));
         g_now += rescued ? 1 : 0;
         ASSERT_TRUE(!rescued || WaitFor([&] { return server.Named(name) == 1; }));
     }
     // The rolled-back settings offered again, after `heartbeat`: refused.
-    void ExpectRefusedAgain(SS_HMESSAGE heartbeat, const std::string& good) {
+    void ExpectRefusedAgain(SS_HMESSAGE hb, const std::string& good) {
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        ASSERT_TRUE(Posted(
-            heartbeat, [] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
+        ASSERT_TRUE(Posted(hb, [] { return Says("these settings were rolled back after their probation") == 1; }));
         EXPECT_EQ(good, ReadText(commFile));
     }
     // Group settings whose one server nothing answers on, taken from the
@@ -107,7 +106,7 @@ TEST_F(Extensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked) {
     // The schedule alone would have waited 0.1 s.
     const auto waited = server.ArrivalAt(1).at - server.ArrivalAt(0).at;
     EXPECT_TRUE(waited >= std::chrono::milliseconds(990) && waited < std::chrono::seconds(3)) << waited.count();
-    EXPECT_EQ(1u, TraceLines::Count("Next retry in 1 seconds to server index #0"));
+    EXPECT_EQ(1u, Says("Next retry in 1 seconds to server index #0"));
     EXPECT_EQ(1000u, server.ArrivalAt(1).note);
 }
 
@@ -123,8 +122,8 @@ TEST_F(Extensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGetsThemPlainF
     ASSERT_TRUE(Posted("refused", 2));
     EXPECT_EQ(server.ArrivalAt(1).encoding + server.ArrivalAt(1).body,
               "gzip" + server.ArrivalAt(2).encoding + server.ArrivalAt(2).body);
-    EXPECT_EQ(1u, TraceLines::Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it "
-                                    "uncompressed from now on."));
+    EXPECT_EQ(1u, Says("Server index #0 refused a compressed heartbeat (HTTP 415); sending it "
+                       "uncompressed from now on."));
     EXPECT_TRUE(g_errors.Take().empty());  // a heartbeat that arrived is no failure
     ASSERT_TRUE(Posted("after"));
     EXPECT_EQ("4 ", std::to_string(server.Arrived()) + " " + server.ArrivalAt(3).encoding);
@@ -205,7 +204,7 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         const std::string warning = "The setting " + key + "=\"" + setting.substr(key.size() + 1) + "\" is not ";
         EXPECT_EQ(taken ? "0 0" : "1 1",
                   std::to_string(TraceLines::CountAtLevel(SS_TRACE_WARNING, warning + (taken ? "" : said.at(key)))) +
-                      " " + std::to_string(TraceLines::Count("The setting ")));
+                      " " + std::to_string(Says("The setting ")));
         // Without jitter the wait after a failure is the schedule's 0.1 s.
         EXPECT_TRUE((taken && key == "retryJitter") || server.ArrivalAt(1).note == 100u);
         // By default heartbeats go plain and ask for no encoding.
@@ -265,7 +264,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     for (size_t i = 0; i < std::size(kept) - (chowned ? 0 : 1); ++i) EXPECT_NE(~0u, Mode(kept[i])) << kept[i];
     ASSERT_TRUE(WaitFor([&] { return server.Named("kept") == 1; }));
     EXPECT_EQ(stored, server.ArrivalAt(0).body);
-    EXPECT_EQ(1u, TraceLines::Count("A heartbeat left pending by an earlier session is queued first."));
+    EXPECT_EQ(1u, Says("A heartbeat left pending by an earlier session is queued first."));
     ASSERT_TRUE(WaitFor([&] { return Mode(Store()) == ~0u; }));
 
     // One heartbeat in flight, a newer one posted: in merge mode the store
@@ -323,7 +322,7 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
         const bool regular = S_ISREG(before.st_mode);
         const size_t aside = Files("pending.xml.bad.");
         ASSERT_EQ(0u, Init());
-        EXPECT_EQ(1u, regular ? TraceLines::Count(c.first) : TraceLines::CountAtLevel(SS_TRACE_ERROR, c.first));
+        EXPECT_EQ(1u, regular ? Says(c.first) : TraceLines::CountAtLevel(SS_TRACE_ERROR, c.first));
         // Posts that fail and go back to the slot, each a change of the store.
         const size_t arrived = server.Arrived();
         ASSERT_TRUE(Posted(Heartbeat("unstored"), [&] { return server.Arrived() >= arrived + 2; }));
@@ -364,7 +363,7 @@ TEST_F(Extensions, WhatWasPostedArrivesAfterASigkillAtAnyMoment) {
         ASSERT_EQ(0u, Init());
         WaitFor([&] { return server.Named(posted.back()) > 0; });
         for (size_t i = 1; i < posted.size(); i += 2) EXPECT_LT(0u, server.Named(posted[i])) << posted[i];
-        EXPECT_EQ(0u, TraceLines::Count("it was moved to"));  // never a torn or foreign store
+        EXPECT_EQ(0u, Says("it was moved to"));  // never a torn or foreign store
         EXPECT_EQ(0u, Files("pending.xml.tmp"));
         ASSERT_NO_FATAL_FAILURE(End());
         TraceLines::Forget();
@@ -389,8 +388,8 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndN
     EXPECT_THAT(server.Carrying("stranded"), ElementsAre(AllOf(HasSubstr("token='0'"), Not(HasSubstr("tok-dead")))));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(1u, TraceLines::Count("No post succeeded for 5 seconds with the new group settings: the last known good "
-                                    "settings are restored."));
+    EXPECT_EQ(1u, Says("No post succeeded for 5 seconds with the new group settings: the last known good "
+                       "settings are restored."));
     EXPECT_EQ("0xc7560014 kind 3", g_errors.Take().back());
 
     SS_HMESSAGE again = Heartbeat("again");
@@ -413,8 +412,7 @@ TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
     ASSERT_NO_FATAL_FAILURE(End());
     ASSERT_EQ(dead, ReadText(commFile));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, TraceLines::Count(
-                      "Group settings were on probation when the last session ended: their probation starts again."));
+    EXPECT_EQ(1u, Says("Group settings were on probation when the last session ended: their probation starts again."));
     ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5, true));
     EXPECT_EQ(good, ReadText(commFile));
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
@@ -432,10 +430,9 @@ TEST_F(Extensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
     ASSERT_EQ(0, ::mkdir(commFile.c_str(), 0700));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
     g_now += 6;
-    EXPECT_TRUE(WaitFor(
-        [&] { return TraceLines::Count("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
+    EXPECT_TRUE(WaitFor([&] { return Says("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
     EXPECT_EQ("tok-dead", session->GetGroupSettingsToken());
-    EXPECT_EQ(0u, TraceLines::Count("the last known good settings are restored."));
+    EXPECT_EQ(0u, Says("the last known good settings are restored."));
     EXPECT_THAT(g_errors.Take(), Each(Not(HasSubstr("kind 3"))));
 }
 
@@ -445,12 +442,12 @@ TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSe
     WriteText(kept, "not a probation record");
     ASSERT_EQ(0, ::chmod(kept.c_str(), 0600));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, TraceLines::Count("' is not a probation record; it was moved to '"));
+    EXPECT_EQ(1u, Says("' is not a probation record; it was moved to '"));
     const auto newer = "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
     server.Then(GroupSettingsAnswer("tok-newer", newer));
     ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return ReadText(commFile) == newer; }));
     ASSERT_TRUE(Posted(Heartbeat("confirming"),
-                       [] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
+                       [] { return Says("A post succeeded: the new group settings are kept.") == 1; }));
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
     // Kept for good: a probation's length later they are still in force.
     g_now += 60;

@@ -240,12 +240,11 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
             messages[side].AddRequest(announcement);
             List tokens;
             if (pick(3) != 0) {
-                CGetPolicyRequest request;
+                CGetPolicyRequest r;
                 tokens = list(L"p");
                 for (const auto& [name, token] : tokens)
-                    request.AddItem(
-                        CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
-                messages[side].AddRequest(request);
+                    r.AddItem(CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
+                messages[side].AddRequest(r);
             }
             int kind = 0;
             for (const List* from : {&modules, &tokens}) {
@@ -259,15 +258,13 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
         }
         HbUtils::Merge(messages[1], messages[0]);
         List got[2];
-        auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
+        auto* a = dynamic_cast<CAgentStartupAnnouncement*>(
             HbUtils::FindDocument(messages[0], L"agent-startup-announcement", true));
-        ASSERT_NE(nullptr, announcement);
-        for (const CModuleInfo& module : announcement->GetContent().modules)
-            got[0].emplace_back(module.GetName(), module.GetVersion());
-        if (auto* request =
-                dynamic_cast<CGetPolicyRequest*>(HbUtils::FindDocument(messages[0], L"get-policy-request", true)))
-            for (size_t i = 0; i < request->GetCount(); ++i)
-                got[1].emplace_back(request->GetItem(i)->GetName(), request->GetItem(i)->GetToken());
+        ASSERT_NE(nullptr, a);
+        for (const CModuleInfo& m : a->GetContent().modules) got[0].emplace_back(m.GetName(), m.GetVersion());
+        if (auto* r = dynamic_cast<CGetPolicyRequest*>(HbUtils::FindDocument(messages[0], L"get-policy-request", true)))
+            for (size_t i = 0; i < r->GetCount(); ++i)
+                got[1].emplace_back(r->GetItem(i)->GetName(), r->GetItem(i)->GetToken());
         for (int kind = 0; kind < 2; ++kind) EXPECT_TRUE(expected[kind] == got[kind]) << "kind " << kind;
         if (::testing::Test::HasFailure()) break;
     }

@@ -88,8 +88,7 @@ bool Matches(std::string_view pattern, std::string_view text) {
 // read), the service library reloads them and the next heartbeat asks with
 // their token; any other answer changes none of these. Whatever the answer,
 // the session reads the next one.
-const std::string kLaptops =
-    "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=http://127.0.0.1:1\n";
+const std::string kLaptop = "[group]\nschemaVersion=1.0.0\ngroupnameHint=Laptops\n[server.1]\nurl=http://127.0.0.1:1\n";
 struct AnswerCase {
     const char* name;
     unsigned callbacks;
@@ -123,10 +122,10 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(Matches(c.calls[i], got[i])) << c.calls[i] << "\n" << got[i];
     for (auto [line, count] : c.traces) {
         if (line.find("{comm}") != std::string::npos) line.replace(line.find("{comm}"), 6, commFile);
-        EXPECT_EQ(count, TraceLines::Count(line)) << line;
+        EXPECT_EQ(count, Says(line)) << line;
     }
     const bool applied = c.token != "0";
-    EXPECT_EQ(applied ? kLaptops : before, ReadText(commFile));
+    EXPECT_EQ(applied ? kLaptop : before, ReadText(commFile));
     EXPECT_EQ(applied ? 0600u : Mode(commFile), Mode(commFile));
     EXPECT_EQ(c.token, session->GetGroupSettingsToken());
     char *schemaVersion = nullptr, *hint = nullptr;
@@ -194,10 +193,10 @@ const AnswerCase kAnswerCases[] = {
         Answer("", Doc("get-policy-response", kPolicyNs, "gp-1",
                        "<policy-item name='fw' namespace='urn:firewall' schema-version='1.0.0' token='t-fw'><rules "
                        "xmlns='urn:firewall' name='fw'><rule port='22'/></rules></policy-item>" +
-                           Base64Item(kGroupSettingsNs, "tok-2", kLaptops) +
+                           Base64Item(kGroupSettingsNs, "tok-2", kLaptop) +
                            Base64Item("urn:blob", "t-blob", std::string("\x01\x00\xfe\xff", 4), "blob"))),
         {"get-policy-response gp-1 {agent} t-fw fw urn:firewall 1.0.0 0 (null) [<*<rule port='22'/>*] last=0",
-         "comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + kLaptops + "] last=0",
+         "comm-settings gp-1 {agent} tok-2  " + kGroupSettingsNs + " 1.0.0 0 (null) [" + kLaptop + "] last=0",
          "get-policy-response gp-1 {agent} t-blob blob urn:blob 1.0.0 0 (null) [" + std::string("\x01\x00\xfe\xff", 4) +
              "] last=1"},
         {}, 0, "tok-2"),
@@ -291,10 +290,10 @@ TEST_F(Responses, UnknownRequestsAreAnsweredByOneErrorResponseHeartbeat) {
                            Doc("something-else", "urn:not-ours", "foreign-1");
     for (int i = 0; i < 2000; ++i) requests += Doc("get-agent-status-request", kAgentNs, "flood-" + std::to_string(i));
     ASSERT_EQ(0u, Process(Answer(requests, "")));
-    EXPECT_EQ(1u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-info-request"));
-    EXPECT_EQ(2000u, TraceLines::Count("Unknown CML message received. Tag name: get-agent-status-request"));
-    EXPECT_EQ(0u, TraceLines::Count("configure-task-request"));  // other namespaces are skipped silently
-    EXPECT_EQ(0u, TraceLines::Count("something-else"));
+    EXPECT_EQ(1u, Says("Unknown CML message received. Tag name: get-agent-info-request"));
+    EXPECT_EQ(2000u, Says("Unknown CML message received. Tag name: get-agent-status-request"));
+    EXPECT_EQ(0u, Says("configure-task-request"));  // other namespaces are skipped silently
+    EXPECT_EQ(0u, Says("something-else"));
     ASSERT_TRUE(WaitFor([&] { return server.Count() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(1u, server.Count());

@@ -15,17 +15,15 @@ const std::string kLibraryDir = OVX_TEST_LIBRARY_DIR;
 const std::string kScsName = "libovxSessionConfigSvcs5.so";
 
 // The header's list of statuses that leave a posted message with the caller.
-bool LeftWithCaller(uint32_t status) {
-    return status == OVX_E_INVALID_ARGUMENT || status == OVX_E_OUT_OF_MEMORY || status == OVX_E_UNEXPECTED ||
-           status == OVX_E_NOT_INITIALIZED;
-}
+const std::set<uint32_t> kCallersOwn = {OVX_E_INVALID_ARGUMENT, OVX_E_OUT_OF_MEMORY, OVX_E_UNEXPECTED,
+                                        OVX_E_NOT_INITIALIZED};
 
 // A heartbeat posted as an agent following the header does: it frees what a
 // status leaves with it.
 uint32_t PostOne(const char* name = "edge") {
-    SS_HMESSAGE heartbeat = nullptr;
-    uint32_t status = CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1");
-    if (status == 0 && LeftWithCaller(status = PostHeartbeat(heartbeat, nullptr, nullptr))) FreeHeartbeat(heartbeat);
+    SS_HMESSAGE hb = nullptr;
+    uint32_t status = CreateHeartbeat(&hb, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1");
+    if (status == 0 && kCallersOwn.count(status = PostHeartbeat(hb, nullptr, nullptr))) FreeHeartbeat(hb);
     return status;
 }
 
@@ -197,8 +195,7 @@ TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
                                     "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n"));
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
-    ASSERT_TRUE(
-        WaitFor([] { return TraceLines::Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
+    ASSERT_TRUE(WaitFor([] { return Says("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(PostedOne("next"));
     ExpectContains(server.Body(server.Count() - 1),
                    {"namespace='" + kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"});
@@ -225,7 +222,7 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
         EXPECT_EQ(OVX_E_INVALID_ARGUMENT, create(&message));
         EXPECT_EQ(nullptr, message);
     }
-    EXPECT_EQ(1u, TraceLines::Count("An input parameter holds a character XML cannot carry: name"));
+    EXPECT_EQ(1u, Says("An input parameter holds a character XML cannot carry: name"));
     ASSERT_TRUE(PostedOne("good"));
     ASSERT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, PostOne("after the shut-down"));
