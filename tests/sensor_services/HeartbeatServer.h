@@ -56,17 +56,11 @@ public:
 
     // ---- how it answers, first rule first
     // 1. Statuses answered once each, in order, with a Retry-After when given.
-    void Status(int status, const std::string& retryAfter = "") {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_statuses.emplace_back(status, retryAfter);
-    }
+    void Status(int status, const std::string& retryAfter = "") { Push(m_statuses, status, retryAfter); }
     // 2. A status for the request (0: answer it), given it and how many came before.
     void Rule(std::function<int(const Arrival&, size_t)> rule) { Set(m_rule, std::move(rule)); }
     // 3. Answers on the heartbeat path given once each, in order; then the default.
-    void Then(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_answers.push_back(answer);
-    }
+    void Then(const std::string& answer) { Push(m_answers, answer); }
     void Default(const std::string& answer) { Set(m_answer, answer); }
     // 4. The answer on the trust path, and one made for each request on any
     // other path but the heartbeat's (pings, alive heartbeats).
@@ -88,6 +82,11 @@ private:
     void Set(Member& member, Value&& value) {
         std::lock_guard<std::mutex> hold(m_lock);
         member = std::forward<Value>(value);
+    }
+    template <class Member, class... Values>
+    void Push(Member& member, Values&&... values) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        member.emplace_back(std::forward<Values>(values)...);
     }
     // Bodies posted to `path` that hold `part`.
     std::vector<std::string> Posted(const std::string& path, const std::string& part) {

@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 namespace ovxTest {
 
 using ovxSensorServices::CSensorServices, ovxSensorServices::RegisterSessionFactory;
-using ::testing::AllOf, ::testing::Each, ::testing::ElementsAre, ::testing::HasSubstr, ::testing::Not;
+using ::testing::AllOf, ::testing::AnyOf, ::testing::Each, ::testing::ElementsAre, ::testing::HasSubstr, ::testing::Not;
 
 struct SessionFixture : ::testing::Test {
     void SetUp() override {
@@ -56,8 +56,7 @@ struct SessionFixture : ::testing::Test {
         ASSERT_NE(nullptr, session = Current());
     }
     void Release() {
-        if (session != nullptr) session->Release();
-        session = nullptr;
+        if (CSensorServices* held = std::exchange(session, nullptr)) held->Release();
     }
     // Shuts the session down and waits until the service library is let go.
     void End() {

@@ -132,8 +132,7 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     const auto& scs = mslLoader_ovxSessionConfigSvcs::Scs();
     ASSERT_EQ(0u, scs.SCS_GetCommSettingsInfo(session->DefaultDestination(), 0, 0, &schemaVersion, &hint));
     EXPECT_EQ(applied ? "Laptops" : "Servers", Str(hint));
-    scs.SCS_Free(schemaVersion);
-    scs.SCS_Free(hint);
+    for (char* text : {schemaVersion, hint}) scs.SCS_Free(text);
     std::vector<char> text(64 * 1024);
     uint32_t length = static_cast<uint32_t>(text.size());
     ASSERT_EQ(0u, session->QueueHeartbeatRequest(Heartbeat(), text.data(), &length));

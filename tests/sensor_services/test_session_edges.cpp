@@ -96,8 +96,7 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     for (int i = 0; i < 6; ++i)
         starters.emplace_back([&] {
             for (++ready; ready.load() != 6;) std::this_thread::yield();
-            const uint32_t result = Init();
-            EXPECT_TRUE(result == 0 || result == OVX_I_ALREADY_INITIALIZED) << result;
+            EXPECT_THAT(Init(), AnyOf(0u, OVX_I_ALREADY_INITIALIZED));
         });
     for (std::thread& starter : starters) starter.join();
     // The losers' loads of the service library are given back.
@@ -109,7 +108,10 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 1; })) << Threads() << " against " << before;
 }
 
-static std::atomic<int> g_returned{0}, g_lateCalls{0};
+// What the callbacks of these tests saw and did.
+static std::atomic<int> g_returned{0}, g_lateCalls{0}, g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
+static std::atomic<long> g_shutDownStatus{-1}, g_threadsInCallback{0}, g_answers{0};
+static std::atomic<size_t> g_linesAtReturn{0};
 // Any callback or trace line, counted once SS_ShutDown returned.
 template <class... Arguments>
 static uint32_t Late(Arguments...) {
@@ -158,7 +160,6 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     }
 }
 
-static std::atomic<int> g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
 static uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
     if (status != OVX_I_RETRY_GAVE_UP || kind != 1 || g_gaveUp.load() != 0) return 0;
     // Another thread of the agent calls in, and the callback waits for it.
@@ -271,8 +272,6 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         EXPECT_TRUE(WaitFor([&] { return server.Named("module-" + std::to_string(i)) > 0; })) << i;
 }
 
-static std::atomic<long> g_shutDownStatus{-1}, g_threadsInCallback{0};
-static std::atomic<size_t> g_linesAtReturn{0};
 static uint32_t ShutsDown(const char*) {
     g_threadsInCallback = Threads();
     const uint32_t status = SS_ShutDown();
@@ -305,7 +304,6 @@ TEST_P(EitherEdges, AShutDownFromACallbackEndsTheSessionOnceTheCallbackReturns) 
 
 INSTANTIATE_TEST_SUITE_P(OrNot, EitherEdges, ::testing::Bool());
 
-static std::atomic<int> g_answers{0};
 static uint32_t Answered(const char*) {
     ++g_answers;
     return 0;
@@ -370,9 +368,8 @@ TEST_F(Edges, ALargeAnswerTakesMemoryInProportionToItsSize) {
                              std::to_string(large.size() + 1024) + "\n[sensor_services]\nautoGroupSettingsRequest=0\n");
     std::string said;
     ASSERT_EQ(0, Probe("memory", said)) << said;
-    long growthKb = 0;
-    size_t policyBytes = 0;
-    ASSERT_EQ(2, std::sscanf(said.c_str(), "peak-growth-kb %ld policy-bytes %zu", &growthKb, &policyBytes)) << said;
-    EXPECT_GT(policyBytes, megabytes << 20);
+    long growthKb = 0, policyBytes = 0;
+    ASSERT_EQ(2, std::sscanf(said.c_str(), "peak-growth-kb %ld policy-bytes %ld", &growthKb, &policyBytes)) << said;
+    EXPECT_GT(policyBytes, static_cast<long>(megabytes << 20));
     EXPECT_LE(growthKb, static_cast<long>(8 * large.size() / 1024 + 16 * 1024)) << "for an answer of " << large.size();
 }
