@@ -193,27 +193,6 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         {"aliveUnitSeconds", "a whole number from 1 to 60: 60 is used instead."},
         {"compressPosts", "a flag (0 for off, another number in digits for on): 0 (off) is used instead."},
         {"maxResponseSize", "a whole number from 1 to 4294967295: 16777216 is used instead."}};
-    const auto check = [&](const std::string& setting, bool taken) {
-        SCOPED_TRACE(setting);
-        const std::string key = setting.substr(0, setting.find('=')), line = setting + "\n";
-        const bool scs = key == "maxResponseSize";
-        Settings(scs ? "" : line, "100", scs ? line : "");
-        server.Status(500);
-        ASSERT_EQ(0u, Init());
-        ASSERT_TRUE(Posted("strict", 2));
-        const std::string warning = "The setting " + key + "=\"" + setting.substr(key.size() + 1) + "\" is not ";
-        EXPECT_EQ(taken ? "0 0" : "1 1",
-                  std::to_string(TraceLines::CountAtLevel(SS_TRACE_WARNING, warning + (taken ? "" : said.at(key)))) +
-                      " " + std::to_string(Says("The setting ")));
-        // Without jitter the wait after a failure is the schedule's 0.1 s.
-        EXPECT_TRUE((taken && key == "retryJitter") || server.ArrivalAt(1).note == 100u);
-        // By default heartbeats go plain and ask for no encoding.
-        EXPECT_EQ(taken && key == "compressPosts" ? "gzipgzip" : "",
-                  server.ArrivalAt(0).encoding + server.ArrivalAt(0).acceptEncoding);
-        ASSERT_NO_FATAL_FAILURE(End());
-        TraceLines::Forget();
-        server.Forget();
-    };
     // Then in range; and the keys every agent knows keep their own rules.
     for (const bool taken : {false, true}) {
         std::istringstream settings(
@@ -223,7 +202,27 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
                     "settingsProbation=2592001 settingsProbation=-1 aliveUnitSeconds=0 aliveUnitSeconds=61 "
                     "compressPosts=-1 compressPosts=yes compressPosts=true maxResponseSize=-1 maxResponseSize=0 "
                     "maxResponseSize=4294967296");
-        for (std::string setting; settings >> setting;) check(setting, taken);
+        for (std::string setting; settings >> setting;) {
+            SCOPED_TRACE(setting);
+            const std::string key = setting.substr(0, setting.find('=')), line = setting + "\n";
+            const bool scs = key == "maxResponseSize";
+            Settings(scs ? "" : line, "100", scs ? line : "");
+            server.Status(500);
+            ASSERT_EQ(0u, Init());
+            ASSERT_TRUE(Posted("strict", 2));
+            const std::string warning = "The setting " + key + "=\"" + setting.substr(key.size() + 1) + "\" is not ";
+            EXPECT_EQ(taken ? "0 0" : "1 1", std::to_string(TraceLines::CountAtLevel(
+                                                 SS_TRACE_WARNING, warning + (taken ? "" : said.at(key)))) +
+                                                 " " + std::to_string(Says("The setting ")));
+            // Without jitter the wait after a failure is the schedule's 0.1 s.
+            EXPECT_TRUE((taken && key == "retryJitter") || server.ArrivalAt(1).note == 100u);
+            // By default heartbeats go plain and ask for no encoding.
+            EXPECT_EQ(taken && key == "compressPosts" ? "gzipgzip" : "",
+                      server.ArrivalAt(0).encoding + server.ArrivalAt(0).acceptEncoding);
+            ASSERT_NO_FATAL_FAILURE(End());
+            TraceLines::Forget();
+            server.Forget();
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 // their arguments, group settings, unknown requests and hostile answers.
 #include <malloc.h>
 
+#include <regex>
+
 #include "HeartbeatServer.h"
 
 using namespace ovxTest;
@@ -120,10 +122,8 @@ TEST_P(AnswerCallbacks, ReachTheAgentAsTheRulesSay) {
     const std::vector<std::string> got = g_calls.Take();
     ASSERT_EQ(c.calls.size(), got.size()) << ::testing::PrintToString(got);
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(Matches(c.calls[i], got[i])) << c.calls[i] << "\n" << got[i];
-    for (auto [line, count] : c.traces) {
-        if (line.find("{comm}") != std::string::npos) line.replace(line.find("{comm}"), 6, commFile);
-        EXPECT_EQ(count, Says(line)) << line;
-    }
+    for (const auto& [line, count] : c.traces)
+        EXPECT_EQ(count, Says(std::regex_replace(line, std::regex("\\{comm\\}"), commFile))) << line;
     const bool applied = c.token != "0";
     EXPECT_EQ(applied ? kLaptop : before, ReadText(commFile));
     EXPECT_EQ(applied ? 0600u : Mode(commFile), Mode(commFile));

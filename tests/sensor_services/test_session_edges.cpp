@@ -31,11 +31,8 @@ bool Unloaded() {
     return WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; });
 }
 
+// The fixture names the service library's folder.
 struct Edges : ServedSession {
-    void SetUp() override {
-        ServedSession::SetUp();
-        SS_SetMSLLibPath(kLibraryDir.c_str());
-    }
     std::string Flags() override { return "shutdownTimeout=2000\n"; }
     void Settings(const std::string& flags) { ServedSession::Settings(flags, "200"); }
     // PostOne, and true once its heartbeat arrived.
