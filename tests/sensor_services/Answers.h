@@ -4,9 +4,7 @@
 #define OVX_TESTS_SENSOR_SERVICES_ANSWERS_H
 
 #include <mutex>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "tools/ovxDigest.h"
 
@@ -56,13 +54,24 @@ inline std::string GroupSettingsAnswer(const std::string& token, const std::stri
     return Answer("", Doc("get-policy-response", kPolicyNs, "gs-1", Base64Item(kGroupSettingsNs, token, settings)));
 }
 
-// Every call of an agent callback, as text, in order.
+// An answer carrying one policy whose content is a single attribute of
+// `bytes` bytes.
+inline std::string LargePolicyAnswer(const std::string& id, size_t bytes) {
+    return Answer("", Doc("get-policy-response", kPolicyNs, id,
+                          "<policy-item name='large' namespace='urn:large' schema-version='1.0.0' token='1'><policy "
+                          "xmlns='urn:large' blob='" +
+                              std::string(bytes, 'x') + "'/></policy-item>"));
+}
+
+// Every call of an agent callback, as text, in order. Add gives 0, what a
+// callback that records returns.
 struct Recorder {
     std::mutex lock;
     std::vector<std::string> calls;
-    void Add(const std::string& call) {
+    uint32_t Add(const std::string& call) {
         std::lock_guard<std::mutex> hold(lock);
         calls.push_back(call);
+        return 0;
     }
     std::vector<std::string> Take() {
         std::lock_guard<std::mutex> hold(lock);
@@ -75,9 +84,7 @@ struct Recorder {
 };
 
 inline std::string Str(const char* text) { return text == nullptr ? "(null)" : text; }
-inline std::string Str(const char* text, uint32_t length) {
-    return text == nullptr ? "(null)" : std::string(text, length);
-}
+inline std::string Str(const char* text, uint32_t size) { return text == nullptr ? "(null)" : std::string(text, size); }
 
 }  // namespace ovxTest
 

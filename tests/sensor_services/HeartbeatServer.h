@@ -5,12 +5,11 @@
 #ifndef OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 #define OVX_TESTS_SENSOR_SERVICES_HEARTBEATSERVER_H
 
-#include <atomic>
 #include <deque>
-#include <functional>
 #include <utility>
 
 #include "Answers.h"
+#include "Listener.h"
 #include "SessionFixture.h"
 #include "support/TestServer.h"
 
@@ -27,18 +26,13 @@ struct Arrival {
 
 class HeartbeatServer {
 public:
-    // Serving at once, or once Start() is called (a server the agent is
-    // told about before it comes up, or never does).
-    explicit HeartbeatServer(bool start = true) {
+    HeartbeatServer() {
         m_server.server().Post(".*", [this](const auto& request, auto& response) { Serve(request, response); });
-        if (start) Start();
+        m_server.Start();
     }
     // Stopped (its held answers released) before the state its handler reads goes away.
     ~HeartbeatServer() { Stop(); }
-    HeartbeatServer(const HeartbeatServer&) = delete;
-    HeartbeatServer& operator=(const HeartbeatServer&) = delete;
 
-    void Start() { m_server.Start(); }
     void Stop() {
         Release();
         m_server.Stop();
@@ -56,32 +50,23 @@ public:
     // Bodies posted to the trust path (key exchange, attachment).
     std::vector<std::string> Trust() { return Bodies(kTrustPath); }
     std::vector<std::string> Bodies(const std::string& path) { return Posted(path, ""); }
-    // Heartbeats carrying an item or a sensor called `name`.
-    size_t Named(const std::string& name) { return Posted(kHeartbeatPath, "name='" + name + "'").size(); }
-    std::string FirstNamed(const std::string& name) {
-        const std::vector<std::string> named = Posted(kHeartbeatPath, "name='" + name + "'");
-        return named.empty() ? "" : named.front();
-    }
+    // Heartbeats carrying an item or a sensor called `name`, and how many.
+    std::vector<std::string> Carrying(const std::string& name) { return Posted(kHeartbeatPath, "name='" + name + "'"); }
+    size_t Named(const std::string& name) { return Carrying(name).size(); }
 
     // ---- how it answers, first rule first
     // 1. Statuses answered once each, in order, with a Retry-After when given.
-    void Status(int status, const std::string& retryAfter = "") {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_statuses.emplace_back(status, retryAfter);
-    }
+    void Status(int status, const std::string& retryAfter = "") { Push(m_statuses, status, retryAfter); }
     // 2. A status for the request (0: answer it), given it and how many came before.
     void Rule(std::function<int(const Arrival&, size_t)> rule) { Set(m_rule, std::move(rule)); }
     // 3. Answers on the heartbeat path given once each, in order; then the default.
-    void Then(const std::string& answer) {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_answers.push_back(answer);
-    }
+    void Then(const std::string& answer) { Push(m_answers, answer); }
     void Default(const std::string& answer) { Set(m_answer, answer); }
     // 4. The answer on the trust path, and one made for each request on any
     // other path but the heartbeat's (pings, alive heartbeats).
     void TrustAnswer(const std::string& answer) { Set(m_trustAnswer, answer); }
     void Reply(std::function<std::string(const Arrival&)> reply) { Set(m_reply, std::move(reply)); }
-    // Called as each request arrives, outside the server's lock.
+    // Called as each request arrives, outside the server's lock (never empty).
     void Note(std::function<uint32_t()> note) { Set(m_note, std::move(note)); }
     // Answers wait (at most five seconds) while held.
     void Hold() { m_held = true; }
@@ -98,6 +83,11 @@ private:
         std::lock_guard<std::mutex> hold(m_lock);
         member = std::forward<Value>(value);
     }
+    template <class Member, class... Values>
+    void Push(Member& member, Values&&... values) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        member.emplace_back(std::forward<Values>(values)...);
+    }
     // Bodies posted to `path` that hold `part`.
     std::vector<std::string> Posted(const std::string& path, const std::string& part) {
         std::vector<std::string> bodies;
@@ -106,8 +96,7 @@ private:
         return bodies;
     }
     void Serve(const httplib::Request& request, httplib::Response& response) {
-        const std::function<uint32_t()> note = Get(m_note);
-        const uint32_t noted = note ? note() : 0;
+        const uint32_t noted = Get(m_note)();
         const auto header = [&](const char* name) { return request.get_header_value(name); };
         const Arrival arrival{
             Clock::now(), request.path, header("Content-Type"), header("Content-Encoding"), header("Accept-Encoding"),
@@ -125,16 +114,13 @@ private:
             if (m_rule) response.status = m_rule(arrival, m_arrivals.size() - 1);
             if (response.status != 0 && response.status != -1) return;
             response.status = 200;
-            if (arrival.path == kTrustPath) {
-                answer = m_trustAnswer;
-            } else if (arrival.path != kHeartbeatPath && m_reply) {
-                answer = m_reply(arrival);
-            } else if (!m_answers.empty()) {
-                answer = m_answers.front();
-                m_answers.pop_front();
-            } else {
-                answer = m_answer;
-            }
+            // The heartbeat path, and any other but the trust path without a
+            // reply rule, take the queued answers, then the default.
+            const bool queued = arrival.path != kTrustPath && (arrival.path == kHeartbeatPath || !m_reply);
+            answer = !queued             ? (arrival.path == kTrustPath ? m_trustAnswer : m_reply(arrival))
+                     : m_answers.empty() ? m_answer
+                                         : m_answers.front();
+            if (queued && !m_answers.empty()) m_answers.pop_front();
         }
         for (int i = 0; i < 5000 && m_held.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         response.set_content(answer, "application/x-ovx-cml-data");
@@ -145,7 +131,7 @@ private:
     std::vector<Arrival> m_arrivals;
     std::deque<std::pair<int, std::string>> m_statuses;
     std::function<int(const Arrival&, size_t)> m_rule;
-    std::function<uint32_t()> m_note;
+    std::function<uint32_t()> m_note = [] { return 0u; };
     std::function<std::string(const Arrival&)> m_reply;
     std::deque<std::string> m_answers;
     std::atomic<bool> m_held{false};
@@ -157,16 +143,7 @@ private:
 
 // A session whose one server is the recording server, with retries 0.1 s
 // apart (or as Flags and Ceiling say).
-class ServedSession : public SessionFixture {
-protected:
-    void SetUp() override {
-        server.Start();
-        SessionFixture::SetUp();
-    }
-    void TearDown() override {
-        SessionFixture::TearDown();
-        server.Stop();
-    }
+struct ServedSession : SessionFixture {
     std::string LocalSettings() override {
         return "[sensor_services]\nretryInterval=100\nretryCeiling=" + Ceiling() + "\n" + Flags();
     }
@@ -176,10 +153,14 @@ protected:
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + scs +
                                  "[sensor_services]\nretryInterval=100\nretryCeiling=" + ceiling + "\n" + flags);
     }
+    // Posts `heartbeat`; true once `until` holds.
+    template <class Condition>
+    bool Posted(SS_HMESSAGE heartbeat, Condition until) {
+        return PostHeartbeat(heartbeat, nullptr, nullptr) == 0 && WaitFor(until);
+    }
     // Posts the usual heartbeat called `name`; true once `count` of that name arrived.
     bool Posted(const std::string& name, size_t count = 1) {
-        return PostHeartbeat(Heartbeat(name.c_str()), nullptr, nullptr) == 0 &&
-               WaitFor([&] { return server.Named(name) == count; });
+        return Posted(Heartbeat(name.c_str()), [&] { return server.Named(name) == count; });
     }
     virtual std::string Flags() { return ""; }
     virtual std::string Ceiling() { return "100"; }
@@ -187,7 +168,7 @@ protected:
         return "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n";
     }
 
-    HeartbeatServer server{false};
+    HeartbeatServer server;  // stopped after the session, as the fixture goes
 };
 
 }  // namespace ovxTest

@@ -19,9 +19,7 @@ public:
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
             port = ntohs(address.sin_port);
     }
-    ~Listener() {
-        if (fd >= 0) close(fd);
-    }
+    ~Listener() { close(fd); }  // nothing when there is no socket (-1)
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 

@@ -3,11 +3,13 @@
 #ifndef OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 #define OVX_TESTS_SENSOR_SERVICES_SESSIONFIXTURE_H
 
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
-#include <initializer_list>
+#include <cstring>
+#include <iterator>
+#include <random>
 
-#include "ovxStatus.h"
 #include "sensor_services/SensorServices.h"
 #include "transport/mslLoader.h"
 #include "support/TestFiles.h"
@@ -18,14 +20,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace ovxTest {
 
-using ovxSensorServices::CSensorServices;
-using ovxSensorServices::RegisterSessionFactory;
+using ovxSensorServices::CSensorServices, ovxSensorServices::RegisterSessionFactory;
+using ::testing::AllOf, ::testing::AnyOf, ::testing::Each, ::testing::ElementsAre, ::testing::HasSubstr, ::testing::Not;
 
-class SessionFixture : public ::testing::Test {
-protected:
+struct SessionFixture : ::testing::Test {
     void SetUp() override {
-        localFile = dir + "/local.ini";
-        commFile = dir + "/comm.ini";
         WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\n" + LocalSettings());
         WriteText(commFile, CommSettings());
         mslLoader::SetMSLLoaderLibPath(OVX_TEST_LIBRARY_DIR);
@@ -50,19 +49,14 @@ protected:
     }
     uint32_t Init() { return SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, &sink); }
     // The installed session, with a reference the caller releases.
-    CSensorServices* Current() {
-        CSessionOperations* installed = ovxSensorSvcs::AcquireSession();
-        return installed == nullptr ? nullptr : dynamic_cast<CSensorServices*>(installed);
-    }
+    CSensorServices* Current() { return dynamic_cast<CSensorServices*>(ovxSensorSvcs::AcquireSession()); }
     // A session started and held in `session` until the test ends.
     void Start() {
         ASSERT_EQ(0u, Init());
-        session = Current();
-        ASSERT_NE(nullptr, session);
+        ASSERT_NE(nullptr, session = Current());
     }
     void Release() {
-        if (session != nullptr) session->Release();
-        session = nullptr;
+        if (CSensorServices* held = std::exchange(session, nullptr)) held->Release();
     }
     // Shuts the session down and waits until the service library is let go.
     void End() {
@@ -92,7 +86,7 @@ protected:
 #endif
 
     TempDir temp{"ovx-session"};
-    std::string dir = temp.path(), localFile, commFile;
+    std::string dir = temp.path(), localFile = dir + "/local.ini", commFile = dir + "/comm.ini";
     SS_TraceSink sink = TraceLines::Sink();
     CSensorServices* session = nullptr;
 };
@@ -101,6 +95,9 @@ protected:
 inline int Threads() {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
+
+// How many trace lines say `text`.
+inline size_t Says(const std::string& text) { return TraceLines::Count(text); }
 
 // How many times `part` is in `text`.
 inline size_t Occurrences(const std::string& text, const std::string& part) {

@@ -7,23 +7,14 @@
 #include <signal.h>
 #include <sys/sysmacros.h>
 
-#include <cstddef>
-#include <cstring>
-#include <iterator>
-#include <map>
-#include <random>
-#include <tuple>
-
 #include "HeartbeatServer.h"
-#include "Listener.h"
 #include "tools/ovxClock.h"
 
 using namespace ovxTest;
 
 namespace {
 
-const std::string kAcknowledgement =
-    Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "hb-req", "", " code='0'"));
+const std::string kAck = Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "hb-req", "", " code='0'"));
 
 std::atomic<int64_t> g_now{1000000};
 int64_t FakeNow() { return g_now.load(); }
@@ -32,7 +23,7 @@ Recorder g_errors;
 uint32_t OnError(uint32_t status, uint32_t kind) {
     char text[64];
     std::snprintf(text, sizeof text, "0x%08x kind %u", status, kind);
-    return g_errors.Add(text), 0;
+    return g_errors.Add(text);
 }
 
 // The statistics of this header's size into `statistics`; their status.
@@ -42,17 +33,15 @@ uint32_t Statistics(SS_Statistics& statistics) {
     return SS_GetStatistics(&statistics);
 }
 
-class Extensions : public ServedSession {
-protected:
+struct Extensions : ServedSession {
     void SetUp() override {
-        server.Default(kAcknowledgement);
+        server.Default(kAck);
         // While a post is on the wire the statistics tell the wait that
         // came before it (0xFFFFFFFF with no session).
         server.Note([] {
             SS_Statistics statistics;
             return Statistics(statistics) == 0 ? statistics.retryDelayMs : svcRetryState::kInfinite;
         });
-        server.Rule([this](const Arrival&, size_t) { return failing.load() ? 500 : 0; });
         ServedSession::SetUp();
         g_errors.Take();
         g_now = 1000000;
@@ -76,19 +65,17 @@ protected:
         const char* const retried = "Next retry in 0 seconds to server index #0";
         for (const int64_t step : {int64_t{0}, seconds}) {
             g_now += step;
-            const size_t until = TraceLines::Count(retried) + 3;
-            ASSERT_TRUE(WaitFor([&] { return TraceLines::Count(retried) >= until; }));
+            const size_t until = Says(retried) + 3;
+            ASSERT_TRUE(WaitFor([&] { return Says(retried) >= until; }));
         }
         EXPECT_EQ(0u, server.Named(name));
         g_now += rescued ? 1 : 0;
         ASSERT_TRUE(!rescued || WaitFor([&] { return server.Named(name) == 1; }));
     }
     // The rolled-back settings offered again, after `heartbeat`: refused.
-    void ExpectRefusedAgain(SS_HMESSAGE heartbeat, const std::string& good) {
+    void ExpectRefusedAgain(SS_HMESSAGE hb, const std::string& good) {
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-        ASSERT_TRUE(
-            WaitFor([&] { return TraceLines::Count("these settings were rolled back after their probation") == 1; }));
+        ASSERT_TRUE(Posted(hb, [] { return Says("these settings were rolled back after their probation") == 1; }));
         EXPECT_EQ(good, ReadText(commFile));
     }
     // Group settings whose one server nothing answers on, taken from the
@@ -98,11 +85,9 @@ protected:
         if (probation) Settings("settingsProbation=5\n");
         ASSERT_NO_FATAL_FAILURE(Start());
         server.Then(GroupSettingsAnswer("tok-dead", dead));
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
+        ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return session->GetGroupSettingsToken() == "tok-dead"; }));
     }
 
-    std::atomic<bool> failing{false};
     ovxToolsLib::ovxTimeSource m_previousClock = nullptr;
     const std::string dead =
         "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=http://127.0.0.1:" + std::to_string(TestServer::FreePort()) +
@@ -121,7 +106,7 @@ TEST_F(Extensions, A429WithRetryAfterIsRetriedNoSoonerThanTheServerAsked) {
     // The schedule alone would have waited 0.1 s.
     const auto waited = server.ArrivalAt(1).at - server.ArrivalAt(0).at;
     EXPECT_TRUE(waited >= std::chrono::milliseconds(990) && waited < std::chrono::seconds(3)) << waited.count();
-    EXPECT_EQ(1u, TraceLines::Count("Next retry in 1 seconds to server index #0"));
+    EXPECT_EQ(1u, Says("Next retry in 1 seconds to server index #0"));
     EXPECT_EQ(1000u, server.ArrivalAt(1).note);
 }
 
@@ -137,16 +122,16 @@ TEST_F(Extensions, HeartbeatsGoCompressedAndAServerThatRefusesThemGetsThemPlainF
     ASSERT_TRUE(Posted("refused", 2));
     EXPECT_EQ(server.ArrivalAt(1).encoding + server.ArrivalAt(1).body,
               "gzip" + server.ArrivalAt(2).encoding + server.ArrivalAt(2).body);
-    EXPECT_EQ(1u, TraceLines::Count("Server index #0 refused a compressed heartbeat (HTTP 415); sending it "
-                                    "uncompressed from now on."));
+    EXPECT_EQ(1u, Says("Server index #0 refused a compressed heartbeat (HTTP 415); sending it "
+                       "uncompressed from now on."));
     EXPECT_TRUE(g_errors.Take().empty());  // a heartbeat that arrived is no failure
     ASSERT_TRUE(Posted("after"));
     EXPECT_EQ("4 ", std::to_string(server.Arrived()) + " " + server.ArrivalAt(3).encoding);
 }
 
 TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStructure) {
-    SS_Statistics statistics;
-    EXPECT_EQ(OVX_E_NOT_INITIALIZED, Statistics(statistics));
+    SS_Statistics s;
+    EXPECT_EQ(OVX_E_NOT_INITIALIZED, Statistics(s));
     ASSERT_EQ(0u, Init());
     server.Status(500);
     server.Status(503);
@@ -156,24 +141,20 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     // The last post's statistics are recorded right after it returns; the
     // retry delay is "none" once the dispatch thread has found nothing left
     // to send (until then it says "at once").
-    ASSERT_TRUE(WaitFor([&] {
-        return Statistics(statistics) == 0 && statistics.ping.success == 1 &&
-               statistics.retryDelayMs == svcRetryState::kInfinite;
-    }));
-    EXPECT_EQ(sizeof statistics, statistics.structSize);
-    const auto& heartbeat = statistics.heartbeat;
+    ASSERT_TRUE(WaitFor(
+        [&] { return Statistics(s) == 0 && s.ping.success == 1 && s.retryDelayMs == svcRetryState::kInfinite; }));
+    EXPECT_EQ(sizeof s, s.structSize);
+    const auto& hb = s.heartbeat;
     EXPECT_EQ(std::make_tuple(1u, 1u, 1u, 0u, 0u),
-              std::make_tuple(heartbeat.success, heartbeat.httpError, heartbeat.busy,
-                              heartbeat.refused + heartbeat.tls + heartbeat.timeout + heartbeat.other,
-                              statistics.alive.success + statistics.exchange.success));
+              std::make_tuple(hb.success, hb.httpError, hb.busy, hb.refused + hb.tls + hb.timeout + hb.other,
+                              s.alive.success + s.exchange.success));
     uint64_t bodies = 0;
     for (size_t i = 0; i < 4; ++i) bodies += server.ArrivalAt(i).body.size();
-    EXPECT_GT(statistics.bytesSent, bodies);  // bodies and headers
-    EXPECT_GT(statistics.bytesReceived, 2 * kAcknowledgement.size());
+    EXPECT_GT(s.bytesSent, bodies);  // bodies and headers
+    EXPECT_GT(s.bytesReceived, 2 * kAck.size());
     // The clock seam's time, the last failure, the server.
     EXPECT_EQ(std::make_tuple(int64_t{1000000}, OVX_E_SCS_SERVER_BUSY, 0),
-              std::make_tuple(int64_t{statistics.lastSuccessTime}, statistics.lastFailureStatus,
-                              int{statistics.serverIndex}));
+              std::make_tuple(int64_t{s.lastSuccessTime}, s.lastFailureStatus, int{s.serverIndex}));
 
     // A structure of an older, shorter header: whole fields that fit, nothing past them.
     unsigned char bytes[sizeof(SS_Statistics) + 16];
@@ -198,12 +179,10 @@ TEST_F(Extensions, StatisticsCountEveryPostByKindAndOutcomeAndFitTheCallersStruc
     ASSERT_NO_FATAL_FAILURE(End());
     WriteText(commFile, dead);
     ASSERT_EQ(0u, Init());
-    ASSERT_EQ(0u, Statistics(statistics));
-    EXPECT_EQ(0u, heartbeat.success + statistics.ping.success + heartbeat.httpError + statistics.bytesSent +
-                      static_cast<uint64_t>(statistics.lastSuccessTime));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unheard"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return Statistics(statistics) == 0 && heartbeat.refused >= 1; }));
-    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, statistics.lastFailureStatus);
+    ASSERT_EQ(0u, Statistics(s));
+    EXPECT_EQ(0u, hb.success + s.ping.success + hb.httpError + s.bytesSent + static_cast<uint64_t>(s.lastSuccessTime));
+    ASSERT_TRUE(Posted(Heartbeat("unheard"), [&] { return Statistics(s) == 0 && hb.refused >= 1; }));
+    EXPECT_EQ(OVX_E_SCS_CONNECTION_REFUSED, s.lastFailureStatus);
 }
 
 TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefaultWithAWarning) {
@@ -214,27 +193,6 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
         {"aliveUnitSeconds", "a whole number from 1 to 60: 60 is used instead."},
         {"compressPosts", "a flag (0 for off, another number in digits for on): 0 (off) is used instead."},
         {"maxResponseSize", "a whole number from 1 to 4294967295: 16777216 is used instead."}};
-    const auto check = [&](const std::string& setting, bool taken) {
-        SCOPED_TRACE(setting);
-        const std::string key = setting.substr(0, setting.find('=')), line = setting + "\n";
-        const bool scs = key == "maxResponseSize";
-        Settings(scs ? "" : line, "100", scs ? line : "");
-        server.Status(500);
-        ASSERT_EQ(0u, Init());
-        ASSERT_TRUE(Posted("strict", 2));
-        const std::string warning = "The setting " + key + "=\"" + setting.substr(key.size() + 1) + "\" is not ";
-        EXPECT_EQ(taken ? "0 0" : "1 1",
-                  std::to_string(TraceLines::CountAtLevel(SS_TRACE_WARNING, warning + (taken ? "" : said.at(key)))) +
-                      " " + std::to_string(TraceLines::Count("The setting ")));
-        // Without jitter the wait after a failure is the schedule's 0.1 s.
-        EXPECT_TRUE((taken && key == "retryJitter") || server.ArrivalAt(1).note == 100u);
-        // By default heartbeats go plain and ask for no encoding.
-        EXPECT_EQ(taken && key == "compressPosts" ? "gzipgzip" : "",
-                  server.ArrivalAt(0).encoding + server.ArrivalAt(0).acceptEncoding);
-        ASSERT_NO_FATAL_FAILURE(End());
-        TraceLines::Forget();
-        server.Forget();
-    };
     // Then in range; and the keys every agent knows keep their own rules.
     for (const bool taken : {false, true}) {
         std::istringstream settings(
@@ -244,13 +202,33 @@ TEST_F(Extensions, OurSettingsTakeDigitsInTheirRangeAndAnythingElseGivesTheDefau
                     "settingsProbation=2592001 settingsProbation=-1 aliveUnitSeconds=0 aliveUnitSeconds=61 "
                     "compressPosts=-1 compressPosts=yes compressPosts=true maxResponseSize=-1 maxResponseSize=0 "
                     "maxResponseSize=4294967296");
-        for (std::string setting; settings >> setting;) check(setting, taken);
+        for (std::string setting; settings >> setting;) {
+            SCOPED_TRACE(setting);
+            const std::string key = setting.substr(0, setting.find('=')), line = setting + "\n";
+            const bool scs = key == "maxResponseSize";
+            Settings(scs ? "" : line, "100", scs ? line : "");
+            server.Status(500);
+            ASSERT_EQ(0u, Init());
+            ASSERT_TRUE(Posted("strict", 2));
+            const std::string warning = "The setting " + key + "=\"" + setting.substr(key.size() + 1) + "\" is not ";
+            EXPECT_EQ(taken ? "0 0" : "1 1", std::to_string(TraceLines::CountAtLevel(
+                                                 SS_TRACE_WARNING, warning + (taken ? "" : said.at(key)))) +
+                                                 " " + std::to_string(Says("The setting ")));
+            // Without jitter the wait after a failure is the schedule's 0.1 s.
+            EXPECT_TRUE((taken && key == "retryJitter") || server.ArrivalAt(1).note == 100u);
+            // By default heartbeats go plain and ask for no encoding.
+            EXPECT_EQ(taken && key == "compressPosts" ? "gzipgzip" : "",
+                      server.ArrivalAt(0).encoding + server.ArrivalAt(0).acceptEncoding);
+            ASSERT_NO_FATAL_FAILURE(End());
+            TraceLines::Forget();
+            server.Forget();
+        }
     }
 }
 
 // ---- the pending store
 
-class StoreModes : public Extensions, public ::testing::WithParamInterface<bool> {};
+struct StoreModes : Extensions, ::testing::WithParamInterface<bool> {};
 
 // A heartbeat no server took outlives its session, as the very text that
 // would be sent, and the next session sends it first; a stored heartbeat goes
@@ -259,10 +237,9 @@ class StoreModes : public Extensions, public ::testing::WithParamInterface<bool>
 // killed between making one and renaming it left, and nothing else.
 TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledged) {
     Settings("pendingStore=" + Store() + "\nmergeHeartbeatOnPost=" + (GetParam() ? "1" : "0") + "\n");
-    failing = true;
+    server.Rule([](const Arrival&, size_t) { return 500; });  // every post fails
     ASSERT_EQ(0u, Init());
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("kept"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("kept") >= 2; }));
+    ASSERT_TRUE(Posted(Heartbeat("kept"), [&] { return server.Named("kept") >= 2; }));
     ASSERT_EQ(0600u, Mode(Store()));
     const std::string stored = ReadText(Store());
     EXPECT_EQ(server.ArrivalAt(0).body, stored);
@@ -277,7 +254,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     ASSERT_EQ(0, ::mkdir(kept[3].c_str(), 0700));
     ASSERT_EQ(0, ::symlink(kept[0].c_str(), kept[4].c_str()));
     const bool chowned = ::chown(kept[5].c_str(), 65534, 65534) == 0;
-    failing = false;
+    server.Rule(nullptr);
     server.Forget();
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(~0u, Mode(left));
@@ -286,7 +263,7 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     for (size_t i = 0; i < std::size(kept) - (chowned ? 0 : 1); ++i) EXPECT_NE(~0u, Mode(kept[i])) << kept[i];
     ASSERT_TRUE(WaitFor([&] { return server.Named("kept") == 1; }));
     EXPECT_EQ(stored, server.ArrivalAt(0).body);
-    EXPECT_EQ(1u, TraceLines::Count("A heartbeat left pending by an earlier session is queued first."));
+    EXPECT_EQ(1u, Says("A heartbeat left pending by an earlier session is queued first."));
     ASSERT_TRUE(WaitFor([&] { return Mode(Store()) == ~0u; }));
 
     // One heartbeat in flight, a newer one posted: in merge mode the store
@@ -295,10 +272,8 @@ TEST_P(StoreModes, APendingHeartbeatOutlivesItsSessionAndGoesOnlyOnceAcknowledge
     SS_HMESSAGE older = Heartbeat(), newer = Heartbeat();
     ASSERT_EQ(0u, AddModuleInfo(older, "older", "1.0", 0, nullptr));
     ASSERT_EQ(0u, AddModuleInfo(newer, "newer", "1.0", 0, nullptr));
-    ASSERT_EQ(0u, PostHeartbeat(older, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return server.Named("older") == 1; }));
-    server.Rule(
-        [](const Arrival& posted, size_t) { return posted.body.find("name='newer'") != std::string::npos ? 500 : 0; });
+    ASSERT_TRUE(Posted(older, [&] { return server.Named("older") == 1; }));
+    server.Rule([](const Arrival& a, size_t) { return a.body.find("name='newer'") != a.body.npos ? 500 : 0; });
     ASSERT_EQ(0u, PostHeartbeat(newer, nullptr, nullptr));
     const auto holds = [&](const char* name) { return ReadText(Store()).find(name) != std::string::npos; };
     EXPECT_EQ(std::make_pair(GetParam(), true), std::make_pair(holds("name='older'"), holds("name='newer'")));
@@ -318,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(MergingOrNot, StoreModes, ::testing::Bool());
 // way the session starts and runs, and nothing that was there is sent.
 TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAsItIs) {
     Settings("pendingStore=" + Store() + "\n");
-    failing = true;
+    server.Rule([](const Arrival&, size_t) { return 500; });  // every post fails
     const std::string target = dir + "/agents-own.xml";
     WriteText(target, "the agent's own file\n");
     const auto file = [&](const std::string& content, mode_t mode, const std::string& inside = "") {
@@ -329,7 +304,7 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
     // What a warning (a file set aside) or an error (what is left) says, and what is there.
     const std::pair<std::string, std::function<int()>> cases[] = {
         {"' is not a heartbeat" + moved, [&] { return file("garbage <<<", 0600); }},
-        {"' is not a heartbeat" + moved, [&] { return file(kAcknowledgement, 0600); }},
+        {"' is not a heartbeat" + moved, [&] { return file(kAck, 0600); }},
         {"' is not this user's alone" + moved, [&] { return file("<x/>", 0666); }},
         {"' has an impossible size" + moved, [&] { return file("", 0600); }},
         {"' is a folder" + left, [&] { return ::mkdir(Store().c_str(), 0700) + file("kept\n", 0600, "/inside.txt"); }},
@@ -346,11 +321,10 @@ TEST_F(Extensions, AStoreThatCannotBeTrustedIsSetAsideAndOneThatIsNoFileIsLeftAs
         const bool regular = S_ISREG(before.st_mode);
         const size_t aside = Files("pending.xml.bad.");
         ASSERT_EQ(0u, Init());
-        EXPECT_EQ(1u, regular ? TraceLines::Count(c.first) : TraceLines::CountAtLevel(SS_TRACE_ERROR, c.first));
+        EXPECT_EQ(1u, regular ? Says(c.first) : TraceLines::CountAtLevel(SS_TRACE_ERROR, c.first));
         // Posts that fail and go back to the slot, each a change of the store.
         const size_t arrived = server.Arrived();
-        ASSERT_EQ(0u, PostHeartbeat(Heartbeat("unstored"), nullptr, nullptr));
-        ASSERT_TRUE(WaitFor([&] { return server.Arrived() >= arrived + 2; }));
+        ASSERT_TRUE(Posted(Heartbeat("unstored"), [&] { return server.Arrived() >= arrived + 2; }));
         ASSERT_NO_FATAL_FAILURE(End());
         EXPECT_EQ(aside + (regular ? 1 : 0), Files("pending.xml.bad."));
         // Not a file of ours: the very same thing is still there.
@@ -388,7 +362,7 @@ TEST_F(Extensions, WhatWasPostedArrivesAfterASigkillAtAnyMoment) {
         ASSERT_EQ(0u, Init());
         WaitFor([&] { return server.Named(posted.back()) > 0; });
         for (size_t i = 1; i < posted.size(); i += 2) EXPECT_LT(0u, server.Named(posted[i])) << posted[i];
-        EXPECT_EQ(0u, TraceLines::Count("it was moved to"));  // never a torn or foreign store
+        EXPECT_EQ(0u, Says("it was moved to"));  // never a torn or foreign store
         EXPECT_EQ(0u, Files("pending.xml.tmp"));
         ASSERT_NO_FATAL_FAILURE(End());
         TraceLines::Forget();
@@ -410,19 +384,17 @@ TEST_F(Extensions, SettingsThatReachNoServerAreRolledBackAfterTheirProbationAndN
     // Cut off: every post goes to the dead server and fails.
     // Past the probation: at the next retry the good settings are back and the heartbeat arrives.
     ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5, true));
-    const std::string stranded = server.FirstNamed("stranded");
-    EXPECT_NE(std::string::npos, stranded.find("token='0'")) << stranded;
-    EXPECT_EQ(std::string::npos, stranded.find("tok-dead"));
+    EXPECT_THAT(server.Carrying("stranded"), ElementsAre(AllOf(HasSubstr("token='0'"), Not(HasSubstr("tok-dead")))));
     EXPECT_EQ(good, ReadText(commFile));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
-    EXPECT_EQ(1u, TraceLines::Count("No post succeeded for 5 seconds with the new group settings: the last known good "
-                                    "settings are restored."));
+    EXPECT_EQ(1u, Says("No post succeeded for 5 seconds with the new group settings: the last known good "
+                       "settings are restored."));
     EXPECT_EQ("0xc7560014 kind 3", g_errors.Take().back());
 
     SS_HMESSAGE again = Heartbeat("again");
     ASSERT_EQ(0u, AddGetPolicyRequest(again, "tok-dead", nullptr, kGroupSettingsNs.c_str(), "1.0.0", nullptr, nullptr));
     ASSERT_NO_FATAL_FAILURE(ExpectRefusedAgain(again, good));
-    EXPECT_EQ(std::string::npos, server.FirstNamed("again").find("tok-dead"));
+    EXPECT_THAT(server.Carrying("again"), Each(Not(HasSubstr("tok-dead"))));
     EXPECT_EQ("0", session->GetGroupSettingsToken());
 }
 
@@ -434,13 +406,12 @@ TEST_F(Extensions, AProbationOutlivesARestartOfTheAgent) {
     ASSERT_NO_FATAL_FAILURE(TakeDeadSettings());
     // The token is taken just before the probation is written down.
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == 0600u; }));
-    EXPECT_NE(std::string::npos, ReadText(kept).find(good));
+    EXPECT_THAT(ReadText(kept), HasSubstr(good));
     ASSERT_NO_FATAL_FAILURE(Strand("cut off", 5));
     ASSERT_NO_FATAL_FAILURE(End());
     ASSERT_EQ(dead, ReadText(commFile));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, TraceLines::Count(
-                      "Group settings were on probation when the last session ended: their probation starts again."));
+    EXPECT_EQ(1u, Says("Group settings were on probation when the last session ended: their probation starts again."));
     ASSERT_NO_FATAL_FAILURE(Strand("stranded", 5, true));
     EXPECT_EQ(good, ReadText(commFile));
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
@@ -458,11 +429,10 @@ TEST_F(Extensions, ARestoreThatCannotBeWrittenIsSaidAndNothingIsRolledBack) {
     ASSERT_EQ(0, ::mkdir(commFile.c_str(), 0700));
     ASSERT_EQ(0u, PostHeartbeat(Heartbeat("stranded"), nullptr, nullptr));
     g_now += 6;
-    EXPECT_TRUE(WaitFor(
-        [&] { return TraceLines::Count("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
+    EXPECT_TRUE(WaitFor([&] { return Says("Unable to restore the last known good group settings. OSSTAT: ") >= 1; }));
     EXPECT_EQ("tok-dead", session->GetGroupSettingsToken());
-    EXPECT_EQ(0u, TraceLines::Count("the last known good settings are restored."));
-    for (const std::string& error : g_errors.Take()) EXPECT_EQ(std::string::npos, error.find("kind 3")) << error;
+    EXPECT_EQ(0u, Says("the last known good settings are restored."));
+    EXPECT_THAT(g_errors.Take(), Each(Not(HasSubstr("kind 3"))));
 }
 
 TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSetAside) {
@@ -471,14 +441,12 @@ TEST_F(Extensions, SettingsConfirmedByAPostLeaveNoProbationFileAndAForgedOneIsSe
     WriteText(kept, "not a probation record");
     ASSERT_EQ(0, ::chmod(kept.c_str(), 0600));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(1u, TraceLines::Count("' is not a probation record; it was moved to '"));
-    const std::string newer =
-        "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
+    EXPECT_EQ(1u, Says("' is not a probation record; it was moved to '"));
+    const auto newer = "[group]\nschemaVersion=1.0.0\ngroupnameHint=Newer\n[server.1]\nurl=" + server.Url() + "\n";
     server.Then(GroupSettingsAnswer("tok-newer", newer));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("first"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return ReadText(commFile) == newer; }));
-    ASSERT_EQ(0u, PostHeartbeat(Heartbeat("confirming"), nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return TraceLines::Count("A post succeeded: the new group settings are kept.") == 1; }));
+    ASSERT_TRUE(Posted(Heartbeat("first"), [&] { return ReadText(commFile) == newer; }));
+    ASSERT_TRUE(Posted(Heartbeat("confirming"),
+                       [] { return Says("A post succeeded: the new group settings are kept.") == 1; }));
     ASSERT_TRUE(WaitFor([&] { return Mode(kept) == ~0u; }));
     // Kept for good: a probation's length later they are still in force.
     g_now += 60;

@@ -1,11 +1,5 @@
 // The heartbeat queue against a real server on 127.0.0.1, and the merge of
 // a newer heartbeat into a pending one.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <random>
-#include <set>
-
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"
 #include "sensor_services/HbUtils.h"
@@ -13,33 +7,23 @@
 
 using namespace ovxSensorServices;
 using namespace ovx::cml;
-using ovxTest::WaitFor;
+using namespace ovxTest;
 
 namespace {
 
-std::atomic<int> g_errors{0};
-std::atomic<uint32_t> g_lastError{0};
-uint32_t OnError(uint32_t status, uint32_t kind) {
-    if (kind == 1) {
-        g_lastError = status;
-        ++g_errors;
-    }
-    return 0;
-}
+// The statuses of the failed posts.
+Recorder g_errors;
+uint32_t OnError(uint32_t status, uint32_t kind) { return kind == 1 ? g_errors.Add(std::to_string(status)) : 0; }
 
-class Queue : public ovxTest::ServedSession {
-protected:
+struct Queue : ServedSession {
     void SetUp() override {
-        server.Rule([this](const ovxTest::Arrival&, size_t n) { return refuseEveryThird && Refused(n) ? 500 : 0; });
         ServedSession::SetUp();
         sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;  // thousands of posts: keep only what explains a failure
         ASSERT_NO_FATAL_FAILURE(Start());
-        g_errors = 0;
-        g_lastError = 0;
+        g_errors.Take();
         SS_RegisterErrorCallback(&OnError);
     }
     static bool Refused(size_t n) { return n % 3 == 2; }
-    bool refuseEveryThird = false;
 };
 
 // The text written into the agent's buffer is the text posted, to the byte,
@@ -81,8 +65,7 @@ struct PairCase {
 };
 void PrintTo(const PairCase& c, std::ostream* os) { *os << c.name; }
 
-class QueuedPair : public Queue, public ::testing::WithParamInterface<PairCase> {
-protected:
+struct QueuedPair : Queue, ::testing::WithParamInterface<PairCase> {
     std::string Flags() override {
         return std::string(GetParam().merge ? "mergeHeartbeatOnPost=1\n" : "") + "autoGroupSettingsRequest=0\n";
     }
@@ -128,7 +111,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
         return session->QueueHeartbeatRequest(m, written[older].data(), &lengths[older]);
     };
     std::atomic<bool> secondQueued{false};
-    if (c.fails == 2) server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 1 ? 500 : 0; });
+    if (c.fails == 2) server.Rule([](const Arrival&, size_t n) { return n < 1 ? 500 : 0; });
     if (c.fails == 1) {
         server.Note([&] {
             if (c.second != kNone && !secondQueued.exchange(true)) {
@@ -136,7 +119,7 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
             }
             return 0u;
         });
-        server.Rule([](const ovxTest::Arrival&, size_t n) { return n < 2 ? 500 : 0; });
+        server.Rule([](const Arrival&, size_t n) { return n < 2 ? 500 : 0; });
     }
     ASSERT_EQ(0u, queue(c.first));
     if (c.fails != 1 && c.second != kNone) {
@@ -147,28 +130,23 @@ TEST_P(QueuedPair, TheLastPostCarriesWhatTheRulesKeep) {
     ASSERT_TRUE(WaitFor([&] { return server.Count() == posts && !session->HasPendingHeartbeat(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(posts, server.Count());
-    server.Note(nullptr);
-    EXPECT_EQ(std::make_pair(static_cast<int>(posts) - 1, posts > 1 ? OVX_E_SCS_HTTP_STATUS : 0u),
-              std::make_pair(g_errors.load(), g_lastError.load()));
+    server.Note([] { return 0u; });
+    EXPECT_EQ(std::vector<std::string>(posts - 1, std::to_string(OVX_E_SCS_HTTP_STATUS)), g_errors.Take());
     const std::string body = server.Body(posts - 1);
     for (const char* tag :
          {"agent-startup-announcement", "get-policy-request", "set-policy-request", "set-policy-response",
           "set-schema-request", "get-schema-request", "get-schema-response", "set-schema-response"}) {
-        EXPECT_EQ(1u, ovxTest::Occurrences(body, std::string("<") + tag + " ")) << tag << " in " << body;
+        EXPECT_EQ(1u, Occurrences(body, std::string("<") + tag + " ")) << tag << " in " << body;
         const size_t at = body.find(std::string("<") + tag + " ");
         const std::string document = body.substr(at, body.find(std::string("</") + tag, at) - at);
-        for (const std::string& text : c.kept)
-            EXPECT_NE(std::string::npos, document.find(text)) << text << " in " << document;
-        for (const std::string& text : c.gone)
-            EXPECT_EQ(std::string::npos, document.find(text)) << text << " in " << document;
+        for (const std::string& text : c.kept) EXPECT_THAT(document, HasSubstr(text));
+        for (const std::string& text : c.gone) EXPECT_THAT(document, Not(HasSubstr(text)));
     }
     // An empty name does not overwrite the pending one's.
     const size_t announcement = body.find("<agent-startup-announcement");
     EXPECT_EQ(c.olderName,
-              body.substr(announcement, body.find('>', announcement) - announcement).find("name='older'") !=
-                  std::string::npos);
-    EXPECT_EQ(c.first == kOwn || c.second == kOwn,
-              body.find("request-id='unknown-1' code='0xc7380004'") != std::string::npos);
+              body.substr(announcement, body.find('>', announcement) - announcement).find("name='older'") != body.npos);
+    EXPECT_EQ(c.first == kOwn || c.second == kOwn, body.find("request-id='unknown-1' code='0xc7380004'") != body.npos);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(c.postedAs == i, body == std::string(written[i].data(), lengths[i])) << i;
 }
 
@@ -262,49 +240,44 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
             messages[side].AddRequest(announcement);
             List tokens;
             if (pick(3) != 0) {
-                CGetPolicyRequest request;
+                CGetPolicyRequest r;
                 tokens = list(L"p");
                 for (const auto& [name, token] : tokens)
-                    request.AddItem(
-                        CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
-                messages[side].AddRequest(request);
+                    r.AddItem(CPolicyItem(name, L"urn:p", L"", L"", L"", 0, L"", token, L"", L"", L"policy-item"));
+                messages[side].AddRequest(r);
             }
             int kind = 0;
             for (const List* from : {&modules, &tokens}) {
                 List& into = expected[kind++];
-                for (const auto& entry : *from) {
-                    auto at =
-                        std::find_if(into.begin(), into.end(), [&](const auto& e) { return e.first == entry.first; });
-                    if (at == into.end()) at = into.insert(at, entry);
-                    at->second = entry.second;
+                for (const auto& e : *from) {
+                    auto at = std::find_if(into.begin(), into.end(), [&](const auto& x) { return x.first == e.first; });
+                    if (at == into.end()) at = into.insert(at, e);
+                    at->second = e.second;
                 }
             }
         }
         HbUtils::Merge(messages[1], messages[0]);
         List got[2];
-        auto* announcement = dynamic_cast<CAgentStartupAnnouncement*>(
+        auto* a = dynamic_cast<CAgentStartupAnnouncement*>(
             HbUtils::FindDocument(messages[0], L"agent-startup-announcement", true));
-        ASSERT_NE(nullptr, announcement);
-        for (const CModuleInfo& module : announcement->GetContent().modules)
-            got[0].emplace_back(module.GetName(), module.GetVersion());
-        if (auto* request =
-                dynamic_cast<CGetPolicyRequest*>(HbUtils::FindDocument(messages[0], L"get-policy-request", true)))
-            for (size_t i = 0; i < request->GetCount(); ++i)
-                got[1].emplace_back(request->GetItem(i)->GetName(), request->GetItem(i)->GetToken());
+        ASSERT_NE(nullptr, a);
+        for (const CModuleInfo& m : a->GetContent().modules) got[0].emplace_back(m.GetName(), m.GetVersion());
+        if (auto* r = dynamic_cast<CGetPolicyRequest*>(HbUtils::FindDocument(messages[0], L"get-policy-request", true)))
+            for (size_t i = 0; i < r->GetCount(); ++i)
+                got[1].emplace_back(r->GetItem(i)->GetName(), r->GetItem(i)->GetToken());
         for (int kind = 0; kind < 2; ++kind) EXPECT_TRUE(expected[kind] == got[kind]) << "kind " << kind;
         if (::testing::Test::HasFailure()) break;
     }
 }
 
-class StressQueue : public Queue {
-protected:
-    StressQueue() { refuseEveryThird = true; }
+struct StressQueue : Queue {
     std::string Flags() override { return "mergeHeartbeatOnPost=1\nautoGroupSettingsRequest=0\n"; }
 };
 
 // Eight agent threads post heartbeats with items of their own while the
 // server refuses every third post: merging and requeuing lose nothing.
 TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
+    server.Rule([](const Arrival&, size_t n) { return Refused(n) ? 500 : 0; });
     constexpr int kThreads = 8, kPosts = 1000;
     std::vector<std::thread> agents;
     for (int t = 0; t < kThreads; ++t)
@@ -319,7 +292,7 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     for (auto& agent : agents) agent.join();
     auto delivered = [this] {
         std::set<std::string> names;
-        const std::vector<std::string> bodies = server.Bodies(ovxTest::kHeartbeatPath);
+        const std::vector<std::string> bodies = server.Bodies(kHeartbeatPath);
         for (size_t i = 0; i < bodies.size(); ++i)
             for (size_t at = bodies[i].find("name='item-"); at != std::string::npos && !Refused(i);
                  at = bodies[i].find("name='item-", at + 1))
@@ -328,6 +301,6 @@ TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
     };
     EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))
         << delivered() << " of " << kThreads * kPosts << " items delivered";
-    EXPECT_LT(0, g_errors.load());
+    EXPECT_LT(0u, g_errors.Size());
 }
 }  // namespace

@@ -4,11 +4,7 @@
 // in the agent probe, a child process), callbacks that call back in or end
 // the session, fork, and who owns a heartbeat after each status.
 
-#include <cstring>
-#include <iterator>
-
 #include "HeartbeatServer.h"
-#include "Listener.h"
 #include "cml/core/cmlMessage.h"
 
 using namespace ovxTest;
@@ -19,17 +15,15 @@ const std::string kLibraryDir = OVX_TEST_LIBRARY_DIR;
 const std::string kScsName = "libovxSessionConfigSvcs5.so";
 
 // The header's list of statuses that leave a posted message with the caller.
-bool LeftWithCaller(uint32_t status) {
-    return status == OVX_E_INVALID_ARGUMENT || status == OVX_E_OUT_OF_MEMORY || status == OVX_E_UNEXPECTED ||
-           status == OVX_E_NOT_INITIALIZED;
-}
+const std::set<uint32_t> kCallersOwn = {OVX_E_INVALID_ARGUMENT, OVX_E_OUT_OF_MEMORY, OVX_E_UNEXPECTED,
+                                        OVX_E_NOT_INITIALIZED};
 
 // A heartbeat posted as an agent following the header does: it frees what a
 // status leaves with it.
 uint32_t PostOne(const char* name = "edge") {
-    SS_HMESSAGE heartbeat = nullptr;
-    uint32_t status = CreateHeartbeat(&heartbeat, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1");
-    if (status == 0 && LeftWithCaller(status = PostHeartbeat(heartbeat, nullptr, nullptr))) FreeHeartbeat(heartbeat);
+    SS_HMESSAGE hb = nullptr;
+    uint32_t status = CreateHeartbeat(&hb, "{agent}", name, "urn:sensors", "5.0", "127.0.0.1");
+    if (status == 0 && kCallersOwn.count(status = PostHeartbeat(hb, nullptr, nullptr))) FreeHeartbeat(hb);
     return status;
 }
 
@@ -37,22 +31,20 @@ bool Unloaded() {
     return WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 0; });
 }
 
-class Edges : public ServedSession {
-protected:
-    void SetUp() override {
-        ServedSession::SetUp();
-        SS_SetMSLLibPath(kLibraryDir.c_str());
-    }
+// The fixture names the service library's folder.
+struct Edges : ServedSession {
     std::string Flags() override { return "shutdownTimeout=2000\n"; }
     void Settings(const std::string& flags) { ServedSession::Settings(flags, "200"); }
-    bool Arrives(size_t count) {
-        return WaitFor([&] { return server.Count() >= count; });
+    // PostOne, and true once its heartbeat arrived.
+    bool PostedOne(const char* name = "edge") {
+        const size_t before = server.Count();
+        return PostOne(name) == 0 && WaitFor([&] { return server.Count() > before; });
     }
 };
 
 // Sessions set up to process answers on a thread of their own, and those that
 // do not.
-class EitherEdges : public Edges, public ::testing::WithParamInterface<bool> {};
+struct EitherEdges : Edges, ::testing::WithParamInterface<bool> {};
 
 }  // namespace
 
@@ -78,10 +70,8 @@ TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
         // The table holds its stubs again, not entries of a half-bound library.
         EXPECT_EQ(OVX_E_MSL_NOT_LOADED, mslLoader_ovxSessionConfigSvcs::Scs().SCS_SetAgentId("x"));
         SS_SetMSLLibPath(kLibraryDir.c_str());
-        const size_t before = server.Count();
         ASSERT_EQ(0u, Init());
-        EXPECT_EQ(0u, PostOne());
-        EXPECT_TRUE(Arrives(before + 1));
+        EXPECT_TRUE(PostedOne());
         ASSERT_NO_FATAL_FAILURE(End());
     }
 }
@@ -95,8 +85,7 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     // sanitizer's helper thread and the libraries' own start before the
     // baseline is taken.
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(0u, PostOne());
-    ASSERT_TRUE(Arrives(1));
+    ASSERT_TRUE(PostedOne());
     ASSERT_NO_FATAL_FAILURE(End());
     const int before = Threads();
     std::atomic<int> ready{0};
@@ -104,22 +93,22 @@ TEST_F(Edges, RacingStartsLeaveOneSessionAndNoThreadBehind) {
     for (int i = 0; i < 6; ++i)
         starters.emplace_back([&] {
             for (++ready; ready.load() != 6;) std::this_thread::yield();
-            const uint32_t result = Init();
-            EXPECT_TRUE(result == 0 || result == OVX_I_ALREADY_INITIALIZED) << result;
+            EXPECT_THAT(Init(), AnyOf(0u, OVX_I_ALREADY_INITIALIZED));
         });
     for (std::thread& starter : starters) starter.join();
     // The losers' loads of the service library are given back.
     EXPECT_TRUE(WaitFor([] { return mslLoader_ovxSessionConfigSvcs::ReferenceCount() == 1; }));
-    EXPECT_EQ(0u, PostOne());
-    EXPECT_TRUE(Arrives(2));
+    EXPECT_TRUE(PostedOne());
     // Its threads and nothing else: a dispatch and a worker thread.
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 2 + 1; })) << Threads() << " against " << before;
     ASSERT_NO_FATAL_FAILURE(End());
     EXPECT_TRUE(WaitFor([&] { return Threads() <= before + 1; })) << Threads() << " against " << before;
 }
 
-static std::atomic<bool> g_returned{false};
-static std::atomic<int> g_lateCalls{0};
+// What the callbacks of these tests saw and did.
+static std::atomic<int> g_returned{0}, g_lateCalls{0}, g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
+static std::atomic<long> g_shutDownStatus{-1}, g_threadsInCallback{0}, g_answers{0};
+static std::atomic<size_t> g_linesAtReturn{0};
 // Any callback or trace line, counted once SS_ShutDown returned.
 template <class... Arguments>
 static uint32_t Late(Arguments...) {
@@ -139,7 +128,7 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     server.Default(Answer("", Doc("get-policy-response", kPolicyNs, "gp",
                                   Base64Item(kGroupSettingsNs, "late-token", "[server.1]\nurl=http://127.0.0.1:1\n")) +
                                   Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
-    g_returned = (g_lateCalls = 0) != 0;
+    g_returned = g_lateCalls = 0;
     auto* sink = new SS_TraceSink{0, 0xFFFFFFFFu, &Late};
     ASSERT_EQ(0u, SS_Init("5.0", localFile.c_str(), commFile.c_str(), "ovx-tests", nullptr, sink));
     ASSERT_EQ(0u, SS_RegisterErrorCallback(&Late));
@@ -168,7 +157,6 @@ TEST_F(Edges, NothingReachesTheAgentAfterATimedOutShutDown) {
     }
 }
 
-static std::atomic<int> g_gaveUp{0}, g_innerStatus{-1}, g_agentIdStatus{-1};
 static uint32_t JoinsACallingThread(uint32_t status, uint32_t kind) {
     if (status != OVX_I_RETRY_GAVE_UP || kind != 1 || g_gaveUp.load() != 0) return 0;
     // Another thread of the agent calls in, and the callback waits for it.
@@ -205,12 +193,8 @@ TEST_F(Edges, AServerTokenNoHeartbeatCouldCarryIsRefusedOnReceipt) {
                                     "[group]\nschemaVersion=1.0.0\n[server.1]\nurl=" + server.Url() + "\n"));
     ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, PostOne("first"));
-    ASSERT_TRUE(
-        WaitFor([] { return TraceLines::Count("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
-    for (size_t i = 2; i < 12; ++i) {
-        EXPECT_EQ(0u, PostOne("next"));
-        ASSERT_TRUE(Arrives(i));
-    }
+    ASSERT_TRUE(WaitFor([] { return Says("Group settings refused: the token is longer than 4095 bytes.") == 1; }));
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(PostedOne("next"));
     ExpectContains(server.Body(server.Count() - 1),
                    {"namespace='" + kGroupSettingsNs + "' schema-version='1.0.0' token='0'/>"});
     EXPECT_EQ(before, ReadText(commFile));
@@ -236,9 +220,8 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
         EXPECT_EQ(OVX_E_INVALID_ARGUMENT, create(&message));
         EXPECT_EQ(nullptr, message);
     }
-    EXPECT_EQ(1u, TraceLines::Count("An input parameter holds a character XML cannot carry: name"));
-    EXPECT_EQ(0u, PostOne("good"));
-    ASSERT_TRUE(Arrives(1));
+    EXPECT_EQ(1u, Says("An input parameter holds a character XML cannot carry: name"));
+    ASSERT_TRUE(PostedOne("good"));
     ASSERT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(OVX_E_NOT_INITIALIZED, PostOne("after the shut-down"));
 }
@@ -249,8 +232,7 @@ TEST_F(Edges, EveryStatusTellsWhoOwnsTheMessageAndAFailedCreateClearsItsHandle) 
 TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
     Settings("mergeHeartbeatOnPost=1\n");
     ASSERT_EQ(0u, Init());
-    const std::string longText(5000, 'x');
-    const char* const huge = longText.c_str();
+    const std::string huge(5000, 'x');
     const char b[] = "<policy><unclosed></policy>";
     const uint32_t n = sizeof b - 1;
     const std::function<uint32_t(SS_HMESSAGE)> builders[] = {
@@ -262,12 +244,12 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         [&](auto m) {
             return SetBasicAgentInfoEx(m, "9.9", "/new", 1, "changed", 2, "/a", "/d", "model", "g", 1, 1, "not a date");
         },
-        [&](auto m) { return SetHostInfo(m, "new-host", "10.0.0.9", "os", 0, "NB", "DOMAIN", "OU=x", huge); },
+        [&](auto m) { return SetHostInfo(m, "new-host", "10.0.0.9", "os", 0, "NB", "DOMAIN", "OU=x", huge.c_str()); },
         [&](auto m) { return AddGetPolicyRequest(m, "0", "bad\x01name", "urn:p", "1.0", nullptr, nullptr); },
-        [&](auto m) { return AddSetPolicyResponse(m, "p", "urn:p", "1.0", 1, huge, "t", "r", 1); },
+        [&](auto m) { return AddSetPolicyResponse(m, "p", "urn:p", "1.0", 1, huge.c_str(), "t", "r", 1); },
         [&](auto m) { return AddGetSchemaRequest(m, "s", "urn:s\xef\xbf\xbf", "1.0", nullptr, nullptr); },
         [&](auto m) { return AddSetSchemaResponse(m, "s", nullptr, "1.0", 0, nullptr, "r", 1); },
-        [&](auto m) { return AddModuleInfo(m, huge, "1.0", 0, nullptr); },
+        [&](auto m) { return AddModuleInfo(m, huge.c_str(), "1.0", 0, nullptr); },
         [&](auto m) { return AddSchemaInfo(m, "s", "urn:s\x1f", "1.0", 0, 0, 0, 0); },
     };
     for (size_t i = 0; i < std::size(builders); ++i) {
@@ -287,9 +269,6 @@ TEST_F(Edges, AFailedBuilderLeavesTheMessageAsItWas) {
         EXPECT_TRUE(WaitFor([&] { return server.Named("module-" + std::to_string(i)) > 0; })) << i;
 }
 
-static std::atomic<long> g_shutDownStatus{-1};
-static std::atomic<size_t> g_linesAtReturn{0};
-static std::atomic<int> g_threadsInCallback{0};
 static uint32_t ShutsDown(const char*) {
     g_threadsInCallback = Threads();
     const uint32_t status = SS_ShutDown();
@@ -317,13 +296,11 @@ TEST_P(EitherEdges, AShutDownFromACallbackEndsTheSessionOnceTheCallbackReturns) 
     EXPECT_TRUE(WaitFor([&] { return Threads() == threads; })) << Threads() << " threads, not " << threads;
     EXPECT_EQ(g_linesAtReturn.load(), TraceLines::Count(""));
     ASSERT_EQ(0u, Init());
-    EXPECT_EQ(0u, PostOne());
-    EXPECT_TRUE(Arrives(2));
+    EXPECT_TRUE(PostedOne());
 }
 
 INSTANTIATE_TEST_SUITE_P(OrNot, EitherEdges, ::testing::Bool());
 
-static std::atomic<int> g_answers{0};
 static uint32_t Answered(const char*) {
     ++g_answers;
     return 0;
@@ -367,13 +344,11 @@ TEST_F(Edges, AForkedChildReleasesTheInheritedSessionAndStartsItsOwn) {
 #endif
         EXPECT_EQ(0, ChildExit(child)) << "child " << i;
         // The parent's and the child's heartbeats both arrive.
-        EXPECT_TRUE(Arrives(before + 2)) << "child " << i;
+        EXPECT_TRUE(WaitFor([&] { return server.Count() >= before + 2; })) << "child " << i;
         ASSERT_TRUE(WaitFor([&] { return g_answers.load() > answers; }));
     }
     // The parent's session goes on.
-    const size_t before = server.Count();
-    EXPECT_EQ(0u, PostOne("after"));
-    EXPECT_TRUE(Arrives(before + 1));
+    EXPECT_TRUE(PostedOne("after"));
 }
 
 // A large answer (one policy whose content is a single attribute of 20 MB)
@@ -383,20 +358,15 @@ TEST_F(Edges, ALargeAnswerTakesMemoryInProportionToItsSize) {
     GTEST_SKIP() << "the sanitizers' shadow memory says nothing of ours";
 #endif
     const size_t megabytes = 20;
-    const std::string large =
-        Answer("", Doc("get-policy-response", kPolicyNs, "gp",
-                       "<policy-item name='large' namespace='urn:large' schema-version='1.0.0' token='1'><policy "
-                       "xmlns='urn:large' blob='" +
-                           std::string(megabytes << 20, 'x') + "'/></policy-item>"));
+    const std::string large = LargePolicyAnswer("gp", megabytes << 20);
     server.Then(Answer("", Doc("agent-startup-acknowledgement", kAgentNs, "ack")));
     server.Then(large);
     WriteText(localFile, "[scs]\nagentIdFile=" + dir + "/agent-id.ini\nmaxResponseSize=" +
                              std::to_string(large.size() + 1024) + "\n[sensor_services]\nautoGroupSettingsRequest=0\n");
     std::string said;
     ASSERT_EQ(0, Probe("memory", said)) << said;
-    long growthKb = 0;
-    size_t policyBytes = 0;
-    ASSERT_EQ(2, std::sscanf(said.c_str(), "peak-growth-kb %ld policy-bytes %zu", &growthKb, &policyBytes)) << said;
-    EXPECT_GT(policyBytes, megabytes << 20);
+    long growthKb = 0, policyBytes = 0;
+    ASSERT_EQ(2, std::sscanf(said.c_str(), "peak-growth-kb %ld policy-bytes %ld", &growthKb, &policyBytes)) << said;
+    EXPECT_GT(policyBytes, static_cast<long>(megabytes << 20));
     EXPECT_LE(growthKb, static_cast<long>(8 * large.size() / 1024 + 16 * 1024)) << "for an answer of " << large.size();
 }
