@@ -9,7 +9,7 @@
 
 #include "Simulator.h"
 #include "sensor_services/Answers.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "sensor_services/SessionFixture.h"
 #include "support/TypicalHeartbeat.h"
 

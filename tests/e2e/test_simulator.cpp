@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "Simulator.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 
 using namespace ovxTest;

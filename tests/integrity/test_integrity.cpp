@@ -10,7 +10,7 @@
 #include "integrity/ovxIntegrity.h"
 #include "ovxStatus.h"
 #include "tools/xsnprintf.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/RefuseCalls.h"
 #include "support/TestFiles.h"
 

@@ -5,7 +5,7 @@
 
 #include "ovxStatus.h"
 #include "scs/ScsDeclarations.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 
 namespace ovxTest {

@@ -7,7 +7,7 @@
 
 #include "ovxStatus.h"
 #include "scs/scsSettings.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 
 using namespace ovxScs;

@@ -1,5 +1,5 @@
 // The builders through the exported entries, on a live session.
-#include "Checks.h"
+#include "support/Checks.h"
 #include "SessionFixture.h"
 #include "cml/documents/cmlAgentInfo.h"
 #include "cml/documents/cmlPolicy.h"

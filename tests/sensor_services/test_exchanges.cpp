@@ -1,6 +1,6 @@
 // Key exchange, site attachment, pings and alive heartbeats against real
 // servers on 127.0.0.1.
-#include "Checks.h"
+#include "support/Checks.h"
 #include "HeartbeatServer.h"
 #include "tools/ovxClock.h"
 

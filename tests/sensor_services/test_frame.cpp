@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Checks.h"
+#include "support/Checks.h"
 #include "sensor_services/SensorServices.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <atomic>
 
 #include "Answers.h"
-#include "Checks.h"
+#include "support/Checks.h"
 #include "sensor_services/PulseThread.h"
 #include "sensor_services/WorkerThread.h"
 #include "support/TestFiles.h"

@@ -3,7 +3,7 @@
 // that nothing answers.
 #include <atomic>
 
-#include "Checks.h"
+#include "support/Checks.h"
 #include "SessionFixture.h"
 #include "transport/BaseServices.h"
 #include "transport/BaseSupport.h"

@@ -3,7 +3,7 @@
 // in the process nor race between one session's end and the next start.
 #include <atomic>
 
-#include "Checks.h"
+#include "support/Checks.h"
 #include "SessionFixture.h"
 #include "stress/ProcessUsage.h"
 

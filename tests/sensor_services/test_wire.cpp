@@ -4,7 +4,7 @@
 // document that libxml2's xmllint reads and validates against schemas/, and
 // reads back as the value the agent gave. Text XML cannot carry at all is
 // refused where it enters.
-#include "Checks.h"
+#include "support/Checks.h"
 #include "HeartbeatServer.h"
 
 using namespace ovxTest;

@@ -2,7 +2,7 @@
 #include <dlfcn.h>
 
 #include "ovxStatus.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/c-api-lib.h"
 #include "tools/c-api-lock.h"

@@ -1,5 +1,5 @@
 // Error objects, catalog addressing, insert expansion and the C form.
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 
 #include <cerrno>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/ovxFileInfo.h"
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <tuple>
 
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/c-api-string.h"
 #include "tools/ovxCodecvt.h"

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/jsevent.h"
 #include "tools/jssemaphore.h"

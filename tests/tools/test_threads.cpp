@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "ovxStatus.h"
-#include "sensor_services/Checks.h"
+#include "support/Checks.h"
 #include "support/TestFiles.h"
 #include "tools/asThreadingDefault.h"
 #include "tools/jsthread.h"

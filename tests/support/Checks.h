@@ -1,9 +1,9 @@
-// The assertion vocabulary of the session tests: several values joined into
+// The tests' assertion vocabulary: several values joined into
 // one text, so that one comparison checks every one of them and shows them
 // all on a mismatch, and a call's answer together with the trace lines it
 // wrote.
-#ifndef OVX_TESTS_SENSOR_SERVICES_CHECKS_H
-#define OVX_TESTS_SENSOR_SERVICES_CHECKS_H
+#ifndef OVX_TESTS_SUPPORT_CHECKS_H
+#define OVX_TESTS_SUPPORT_CHECKS_H
 
 #include <gmock/gmock.h>
 
@@ -60,4 +60,4 @@ inline uint32_t Len(const std::string& text) { return static_cast<uint32_t>(text
 
 }  // namespace ovxTest
 
-#endif  // OVX_TESTS_SENSOR_SERVICES_CHECKS_H
+#endif  // OVX_TESTS_SUPPORT_CHECKS_H
