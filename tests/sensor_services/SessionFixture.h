@@ -77,11 +77,9 @@ struct SessionFixture : ::testing::Test {
     int Probe(const std::string& mode, std::string& said, const std::string& arguments = "") {
         const std::string command = std::string(OVX_PROBE) + " " + mode + " " + OVX_SENSOR_LIBRARY + " " +
                                     OVX_TEST_LIBRARY_DIR + " " + localFile + " " + commFile + " " + arguments;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        char chunk[256];
-        while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) said += chunk;
-        const int status = pipe == nullptr ? -1 : ::pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        const ShellRun run = RunShell(command);
+        said += run.output;
+        return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : 128 + WTERMSIG(run.status);
     }
 #endif
 

@@ -17,16 +17,6 @@ const std::string kHostile = "a'\"&<>\n\t\r\r\n \xc3\xa9\xe2\x82\xac\xf0\x9f\x98
 
 const std::string kSchemas = OVX_SCHEMA_DIR;
 
-// A command's exit status (-1 when it did not exit), and what it printed.
-std::pair<int, std::string> Shell(const std::string& command) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    std::string output;
-    char part[4096];
-    for (size_t got; pipe != nullptr && (got = std::fread(part, 1, sizeof part, pipe)) > 0;) output.append(part, got);
-    const int ended = pipe == nullptr ? -1 : pclose(pipe);
-    return {WIFEXITED(ended) ? WEXITSTATUS(ended) : -1, output};
-}
-
 struct Wire : ServedSession {
     void SetUp() override {
         ServedSession::SetUp();
@@ -47,12 +37,14 @@ struct Wire : ServedSession {
     // xmllint reads and validates `body`; its complaints, if any.
     ::testing::AssertionResult ReadsAndValidates(const std::string& body) {
         WriteText(document, body);
-        const auto [status, output] = Shell("xmllint --noout --nonet --schema " + schema + " " + document);
-        return status == 0 ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << output << "\n" << body;
+        const ShellRun run = RunShell("xmllint --noout --nonet --schema " + schema + " " + document + " 2>&1");
+        return run.status == 0 ? ::testing::AssertionSuccess()
+                               : ::testing::AssertionFailure() << run.output << "\n"
+                                                               << body;
     }
     // The text xmllint reads from the last document at `xpath`.
     std::string Read(const std::string& xpath) {
-        std::string output = Shell("xmllint --nonet --xpath \"" + xpath + "\" " + document).second;
+        std::string output = RunShell("xmllint --nonet --xpath \"" + xpath + "\" " + document + " 2>&1").output;
         if (!output.empty() && output.back() == '\n') output.pop_back();
         return output;
     }
@@ -236,7 +228,7 @@ TEST(Schemas, EveryShippedSchemaCompilesOnItsOwn) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(kSchemas)) {
         if (entry.path().extension() != ".xsd") continue;
         const std::string output =
-            Shell("xmllint --noout --nonet --schema " + entry.path().string() + " " + document).second;
+            RunShell("xmllint --noout --nonet --schema " + entry.path().string() + " " + document + " 2>&1").output;
         EXPECT_THAT(output, AllOf(Not(HasSubstr("Schemas parser error")), Not(HasSubstr("failed to compile"))))
             << entry.path();
         ++compiled;
