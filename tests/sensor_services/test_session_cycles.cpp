@@ -42,7 +42,14 @@ TEST_F(Cycles, FiveHundredSessionsMapTheServiceLibraryOnce) {
     for (int i = 0; i < 480; ++i) ASSERT_TRUE(Cycle()) << i;
     const auto [all, library] = Mappings();
     EXPECT_EQ(libraryBefore, library);
+    // A mapping left behind per session (a thread's stack, a copy of the
+    // library) would add hundreds over 480 cycles. The sanitizers' runtimes
+    // map their own bookkeeping as it grows, a few regions more now and then.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    EXPECT_LE(all, allBefore + 64);
+#else
     EXPECT_LE(all, allBefore + 8);
+#endif
     // One more copy of the library is about 3 MB of shared memory.
     EXPECT_LE(ResidentKiB("RssShmem"), shmemBefore + 1024);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
