@@ -25,26 +25,31 @@ namespace {
 
 // An entry's identity, the fields a newer heartbeat's entry must share with a
 // pending one to replace it, as views into its own strings: looking an entry
-// up builds and copies no key.
+// up builds and copies no key. Wide for the documents that keep wide text,
+// narrow for those that keep UTF-8.
+template <class Char>
 struct KeyView {
-    std::wstring_view a, b, c;
+    std::basic_string_view<Char> a, b, c;
     bool operator==(const KeyView& other) const { return a == other.a && b == other.b && c == other.c; }
 };
 
-size_t HashOf(const KeyView& key) {
-    const std::hash<std::wstring_view> hash;
+template <class Char>
+size_t HashOf(const KeyView<Char>& key) {
+    const std::hash<std::basic_string_view<Char>> hash;
     size_t seed = hash(key.a);
-    for (const std::wstring_view part : {key.b, key.c}) {
+    for (const std::basic_string_view<Char> part : {key.b, key.c}) {
         seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
     }
     return seed;
 }
 
-KeyView KeyOf(const CSchemaInfo& schema) { return {schema.GetNamespace(), schema.GetVersion(), {}}; }
-KeyView KeyOf(const CContentDate& date) { return {date.identity, {}, {}}; }
-KeyView KeyOf(const CModuleInfo& module) { return {module.GetName(), {}, {}}; }
-KeyView KeyOf(const CUpdateInfo& update) { return {update.module, update.type, {}}; }
-KeyView KeyOf(const CPolicyItem& item) { return {item.GetNamespace(), item.GetSchemaVersion(), item.GetName()}; }
+using WideKey = KeyView<wchar_t>;
+using Utf8Key = KeyView<char>;
+Utf8Key KeyOf(const CSchemaInfo& schema) { return {schema.GetNamespaceUtf8(), schema.GetVersionUtf8(), {}}; }
+WideKey KeyOf(const CContentDate& date) { return {date.identity, {}, {}}; }
+Utf8Key KeyOf(const CModuleInfo& module) { return {module.GetNameUtf8(), {}, {}}; }
+WideKey KeyOf(const CUpdateInfo& update) { return {update.module, update.type, {}}; }
+WideKey KeyOf(const CPolicyItem& item) { return {item.GetNamespace(), item.GetSchemaVersion(), item.GetName()}; }
 
 // The positions of a list's entries by key, for one merge. Open addressing
 // in one array sized for every entry the merge can add: a probe reads a slot
@@ -66,7 +71,8 @@ public:
     // The position of the entry whose key is `key`; when there is none,
     // `position` is recorded as that key's and kNone returned. At most
     // `entries` positions are recorded, so the array never fills.
-    size_t FindOrAdd(const KeyView& key, size_t position) {
+    template <class Key>
+    size_t FindOrAdd(const Key& key, size_t position) {
         const size_t hash = HashOf(key);
         const size_t mask = m_slots.size() - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {

@@ -441,7 +441,7 @@ uint32_t CSensorServices::AddModuleInfo(SS_HMESSAGE message, const char* name, c
             return OVX_E_UNEXPECTED;
         }
         auto& modules = announcement->GetContent().modules;
-        modules.emplace_back(Wide(name), Wide(version), status);
+        modules.emplace_back(CleanUtf8(name), CleanUtf8(version), status);
         if (module != nullptr) *module = reinterpret_cast<SS_HMODULE>(&modules.back());
         return 0;
     })
@@ -458,9 +458,9 @@ uint32_t CSensorServices::AddSchemaInfo(SS_HMESSAGE message, const char* name, c
             Trace(SS_TRACE_ERROR, Where("AddSchemaInfo").c_str(), kNoAnnouncement);
             return OVX_E_UNEXPECTED;
         }
-        announcement->GetContent().schemas.push_back(CSchemaInfo(Wide(nameSpace), Wide(version), Wide(name),
-                                                                 overwrite != 0, root != 0, cpeEditable != 0,
-                                                                 getFromAgent != 0, false));
+        announcement->GetContent().schemas.push_back(CSchemaInfo(CleanUtf8(nameSpace), CleanUtf8(version),
+                                                                 CleanUtf8(name), overwrite != 0, root != 0,
+                                                                 cpeEditable != 0, getFromAgent != 0, false));
         return 0;
     })
 }
@@ -668,7 +668,7 @@ uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE message, const char* n
     OVX_CHECK("AddGetSchemaRequest", {"nameSpace", nameSpace, true}, {"name", name, false},
               {"version", version, false});
     OVX_BUILD({
-        const CSchemaInfo item(Wide(nameSpace), Wide(version), Wide(name));
+        const CSchemaInfo item(CleanUtf8(nameSpace), CleanUtf8(version), CleanUtf8(name));
         CSchemaRequest* request =
             AddToRequest(*MessageOf(message), kReqGetSchemaRequest, kNsSchemaMessages,
                          CSchemaRequest(kReqGetSchemaRequest), [&](CSchemaRequest& target) { target.AddItem(item); });
@@ -687,7 +687,7 @@ uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE message, const char* 
     const uint32_t idStatus = CheckRequestId("AddSetSchemaResponse", requestId, requestIdLength);
     if (idStatus != 0) return idStatus;
     OVX_BUILD({
-        CSchemaInfoResponseData item(Wide(nameSpace), Wide(version), Wide(name));
+        CSchemaInfoResponseData item(CleanUtf8(nameSpace), CleanUtf8(version), CleanUtf8(name));
         item.SetCode(code);
         item.SetText(Wide(text));
         AddToResponse(*MessageOf(message), kRespSetSchemaResponse, kNsSchemaMessages,

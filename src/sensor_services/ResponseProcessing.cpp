@@ -45,6 +45,7 @@ const char kNullArgument[] = "A required input parameter is NULL.";
 // be handed on as NULL where the callback says "null when empty".
 struct Utf8 {
     explicit Utf8(const std::wstring& text) : value(Narrow(text)) {}
+    explicit Utf8(std::string text) : value(std::move(text)) {}
     const char* c_str() const { return value.c_str(); }
     const char* OrNull() const { return value.empty() ? nullptr : value.c_str(); }
     uint32_t size() const { return static_cast<uint32_t>(value.size()); }
@@ -259,7 +260,7 @@ void CSensorServices::HelperProcessGetSchemaRequest(const std::string& agentId, 
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
-        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 name(items[i].GetNameUtf8()), ns(items[i].GetNamespaceUtf8()), version(items[i].GetVersionUtf8());
         CallAgent([&] {
             callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
                      nullptr, 0, last && i + 1 == items.size() ? 1 : 0);
@@ -274,7 +275,7 @@ void CSensorServices::HelperProcessSetSchemaRequest(const std::string& agentId, 
     const Utf8 id(request.GetRequestId());
     const auto& items = request.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
-        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 name(items[i].GetNameUtf8()), ns(items[i].GetNamespaceUtf8()), version(items[i].GetVersionUtf8());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
         CallAgent([&] {
             callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(), 0, nullptr,
@@ -291,7 +292,7 @@ void CSensorServices::HelperProcessGetSchemaResponse(const std::string& agentId,
     const Utf8 id(response.GetRequestId());
     const auto& items = response.GetItems();
     for (size_t i = 0; i < items.size(); ++i) {
-        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 name(items[i].GetNameUtf8()), ns(items[i].GetNamespaceUtf8()), version(items[i].GetVersionUtf8());
         const Utf8 text(items[i].GetText());
         const std::string schema = SchemaText<char>(items[i].GetSchema());
         CallAgent([&] {
@@ -316,7 +317,7 @@ void CSensorServices::HelperProcessSetSchemaResponse(const std::string& agentId,
         return;
     }
     for (size_t i = 0; i < items.size(); ++i) {
-        const Utf8 name(items[i].GetName()), ns(items[i].GetNamespace()), version(items[i].GetVersion());
+        const Utf8 name(items[i].GetNameUtf8()), ns(items[i].GetNamespaceUtf8()), version(items[i].GetVersionUtf8());
         const Utf8 text(items[i].GetText());
         CallAgent([&] {
             callback(id.c_str(), id.size(), 0, agentId.c_str(), name.c_str(), ns.c_str(), version.c_str(),

@@ -26,6 +26,10 @@ std::wstring Wide(const char* text) {
     return text != nullptr ? ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text, std::strlen(text)) : std::wstring();
 }
 
+std::string CleanUtf8(const char* text) {
+    return text != nullptr ? ovxToolsLib::ovxCleanUtf8(text, std::strlen(text)) : std::string();
+}
+
 std::string ParseFailureLine(const CCmlException& error, uint32_t status) {
     std::string line;
     if (const auto* schema = dynamic_cast<const CSchemaException*>(&error)) {

@@ -57,6 +57,9 @@ char* AgentCopy(const char* text);
 std::string Narrow(const std::wstring& text);
 std::wstring Wide(const char* text);
 std::wstring Wide(const char* text, size_t length);
+// The caller's UTF-8 as the documents that keep UTF-8 take it: ill-formed
+// bytes replaced as Wide replaces them; NULL gives an empty text.
+std::string CleanUtf8(const char* text);
 
 // The line written when XML does not parse: "parse failed with schema
 // error. Exception: ..." (naming the first incompatibility) or "parse failed

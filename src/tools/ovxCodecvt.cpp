@@ -147,6 +147,44 @@ std::wstring ovxUnicode<wchar_t>::FromUtf8(const char* text, size_t length, bool
     return out;
 }
 
+std::string ovxCleanUtf8(const char* text, size_t length, bool* clean) {
+    std::string out;
+    bool allLegal = true;
+    if (text != nullptr) {
+        const char* cursor = text;
+        const char* const end = text + length;
+        // Runs of well-formed text are copied as they are, once each.
+        const char* run = cursor;
+        while (cursor < end) {
+            if (static_cast<unsigned char>(*cursor) < 0x80) {
+                ++cursor;
+                continue;
+            }
+            const char* const at = cursor;
+            char32_t character;
+            const int result = ovxDecodeUtf8(&cursor, end, &character);
+            if (result > 0) continue;
+            if (out.empty()) out.reserve(length + 2);
+            out.append(run, static_cast<size_t>(at - run));
+            out.append("\xEF\xBF\xBD", 3);  // U+FFFD
+            allLegal = false;
+            if (result == 0) {  // truncated sequence at the end of the input
+                cursor = end;
+                run = end;
+                break;
+            }
+            run = cursor;
+        }
+        if (allLegal) {
+            out.assign(text, length);
+        } else {
+            out.append(run, static_cast<size_t>(end - run));
+        }
+    }
+    if (clean) *clean = allLegal;
+    return out;
+}
+
 std::codecvt_base::result COvxCodecvt::do_out(state_type&, const intern_type* from, const intern_type* fromEnd,
                                               const intern_type*& fromNext, extern_type* to, extern_type* toEnd,
                                               extern_type*& toNext) const {

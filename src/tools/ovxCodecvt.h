@@ -29,6 +29,11 @@ struct ovxUnicode<wchar_t> {
     }
 };
 
+// `text` as well-formed UTF-8: the bytes as they are, each ill-formed
+// sequence replaced as FromUtf8 replaces it, so that the result is what
+// ToUtf8(FromUtf8(text)) would give without the detour through wide text.
+std::string ovxCleanUtf8(const char* text, size_t length, bool* clean = nullptr);
+
 // Appends the UTF-8 form of one character; returns false (and appends U+FFFD)
 // for a surrogate or a value above U+10FFFF.
 bool ovxAppendUtf8(std::string& out, char32_t character);

@@ -140,6 +140,10 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
     for (const auto& [bytes, expected] : cases) {
         bool clean = true;
         EXPECT_EQ(expected + L" 0", WJoined({Unicode::FromUtf8(bytes, &clean), clean}));
+        // Cleaned in place: the same replacements, still as UTF-8.
+        clean = true;
+        EXPECT_EQ(Unicode::ToUtf8(expected) + " 0",
+                  Joined({ovxToolsLib::ovxCleanUtf8(bytes.data(), bytes.size(), &clean), clean}));
     }
     bool clean = true;  // a lone half
     EXPECT_EQ("\xEF\xBF\xBD 0",
@@ -164,6 +168,8 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
     expected += std::wstring(1, L'\0') + L"tail";
     bool clean = true;  // but for the 0xFF bytes
     EXPECT_EQ(expected + L" 0", WJoined({Unicode::FromUtf8(utf8, &clean), clean}));
+    EXPECT_EQ(Unicode::ToUtf8(expected) + " 0",
+              Joined({ovxToolsLib::ovxCleanUtf8(utf8.data(), utf8.size(), &clean), clean}));
     // The same without the bad bytes is clean, and a sequence cut off by
     // the end of a long text gives one replacement character.
     std::string good;
@@ -174,6 +180,9 @@ TEST(Utf8, LongMixedTextDecodesWhateverTheOffsetOfEachSequence) {
     }
     EXPECT_EQ(goodExpected + L" 1", WJoined({Unicode::FromUtf8(good, &clean), clean}));
     EXPECT_EQ(goodExpected + L"\uFFFD 0", WJoined({Unicode::FromUtf8(good + "\xF0\x9F", &clean), clean}));
+    EXPECT_EQ(good + " 1", Joined({ovxToolsLib::ovxCleanUtf8(good.data(), good.size(), &clean), clean}));
+    const std::string cut = good + "\xF0\x9F";
+    EXPECT_EQ(good + "\xEF\xBF\xBD 0", Joined({ovxToolsLib::ovxCleanUtf8(cut.data(), cut.size(), &clean), clean}));
     // Wide to UTF-8 gives the same sequences of one to four bytes.
     EXPECT_EQ(good + " 1", Joined({Unicode::ToUtf8(goodExpected, &clean), clean}));
 }

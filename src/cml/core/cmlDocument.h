@@ -177,6 +177,10 @@ inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const st
 inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const wchar_t* value) {
     out.Attribute(name, value);
 }
+// The same from well-formed UTF-8.
+inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const std::string& value) {
+    out.Attribute(name, value);
+}
 // A code as "0x" and lower-case hexadecimal without leading zeros.
 void WriteHexAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, uint32_t code);
 

@@ -15,6 +15,7 @@
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
 
 namespace ovx {
 namespace cml {
@@ -26,6 +27,12 @@ inline const wchar_t* OrEmpty(const wchar_t* text) { return text == nullptr ? L"
 inline std::wstring GetAttributeText(CCmlDOM_Element& element, const wchar_t* name) {
     return OrEmpty(element.getAttribute(name));
 }
+
+// Between the wide text of the document interface and the UTF-8 some
+// documents keep theirs in; a value that is not a Unicode scalar becomes
+// U+FFFD, as it would on the wire.
+inline std::string Utf8Of(const std::wstring& text) { return ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text); }
+inline std::wstring WideOf(const std::string& text) { return ovxToolsLib::ovxUnicode<wchar_t>::FromUtf8(text); }
 
 // Runs `read`, turning a DOM error into CCmlException under `operation`
 // with the DOM's message and code.
@@ -52,10 +59,12 @@ void ForEachChildElement(CCmlDOM_Node& parent, Visit visit) {
 // Indentation, "<" and the tag (attributes follow).
 inline void StartTag(CXmlOut& out, int level, const std::wstring& tag) { out.StartTag(level, tag); }
 inline void StartTag(CXmlOut& out, int level, const wchar_t* tag) { out.StartTag(level, tag); }
+inline void StartTag(CXmlOut& out, int level, const std::string& tag) { out.StartTag(level, tag); }
 
 // Indentation, "</", the tag, ">" and an end of line.
 inline void EndTag(CXmlOut& out, int level, const std::wstring& tag) { out.EndTag(level, tag); }
 inline void EndTag(CXmlOut& out, int level, const wchar_t* tag) { out.EndTag(level, tag); }
+inline void EndTag(CXmlOut& out, int level, const std::string& tag) { out.EndTag(level, tag); }
 
 // Markup and text into a writer, under the names the stream forms have.
 template <size_t N>

@@ -264,6 +264,62 @@ inline char* PutText(char* at, const wchar_t* p, const wchar_t* end, const Encod
 
 constexpr size_t kPiece = 4096;
 
+// Well-formed UTF-8 escaped as an attribute value: sixteen bytes at a time
+// while none needs escaping, the last few through a padded copy so that
+// short values (most are) take no byte-at-a-time loop. Room for six bytes a
+// byte and one block more is made.
+inline char* PutUtf8Attribute(char* at, const char* p, const char* end) {
+    const Escape* const escapes = kEscapes.attribute;
+#if defined(__SSE2__)
+    while (p < end) {
+        const auto left = static_cast<size_t>(end - p);
+        size_t count = kBlock;
+        __m128i bytes;
+        if (left >= kBlock) {
+            bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        } else {
+            alignas(16) char padded[kBlock] = {};
+            std::memcpy(padded, p, left);
+            bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(padded));
+            count = left;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
+        __m128i hit =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+        const unsigned special = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << count) - 1);
+        if (special == 0) {
+            at += count;
+            p += count;
+            continue;
+        }
+        // The bytes before the first special one are in place.
+        const auto run = static_cast<size_t>(__builtin_ctz(special));
+        at += run;
+        p += run;
+        const auto c = static_cast<unsigned char>(*p++);
+        std::memcpy(at, escapes[c].text, sizeof escapes[c].text);
+        at += escapes[c].length;
+    }
+#else
+    for (; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x80 || kPlain.attribute[c] != 0) {
+            *at++ = static_cast<char>(c);
+        } else {
+            std::memcpy(at, escapes[c].text, sizeof escapes[c].text);
+            at += escapes[c].length;
+        }
+    }
+#endif
+    return at;
+}
+
 }  // namespace
 
 void CXmlOut::Name(const wchar_t* name) {
@@ -305,6 +361,18 @@ void CXmlOut::Attribute(const wchar_t* name, const wchar_t* value, size_t length
     m_at = at;
 }
 
+void CXmlOut::Utf8Attribute(const wchar_t* name, const char* value, size_t length) {
+    const size_t nameLength = std::wcslen(name);
+    char* at = Room(nameLength * 5 + length * 6 + kBlock + 4);
+    *at++ = ' ';
+    at = PutName(at, name, nameLength, m_keep);
+    *at++ = '=';
+    *at++ = '\'';
+    at = PutUtf8Attribute(at, value, value + length);
+    *at++ = '\'';
+    m_at = at;
+}
+
 void CXmlOut::Indent(int level) {
     if (level <= 0) return;
     const size_t count = static_cast<size_t>(level) * 4;
@@ -336,6 +404,19 @@ void CXmlOut::EndTag(int level, const std::wstring& tag) {
     Indent(level);
     Literal("</");
     Text(tag);
+    Literal(">\n");
+}
+
+void CXmlOut::StartTag(int level, const std::string& tag) {
+    Indent(level);
+    Literal("<");
+    Bytes(tag.data(), tag.size());
+}
+
+void CXmlOut::EndTag(int level, const std::string& tag) {
+    Indent(level);
+    Literal("</");
+    Bytes(tag.data(), tag.size());
     Literal(">\n");
 }
 

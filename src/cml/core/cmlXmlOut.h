@@ -50,12 +50,19 @@ public:
     void Attribute(const wchar_t* name, const wchar_t* value, size_t length);
     void Attribute(const wchar_t* name, const std::wstring& value) { Attribute(name, value.data(), value.size()); }
     void Attribute(const wchar_t* name, const wchar_t* value) { Attribute(name, value, std::wcslen(value)); }
+    // The same from well-formed UTF-8 (what the documents that keep their
+    // text as UTF-8 hold): bytes from 0x80 up go out as they are.
+    void Attribute(const wchar_t* name, const std::string& value) { Utf8Attribute(name, value.data(), value.size()); }
+    void Utf8Attribute(const wchar_t* name, const char* value, size_t length);
     // Indentation, "<" and the tag; the attributes follow.
     void StartTag(int level, const wchar_t* tag);
     void StartTag(int level, const std::wstring& tag);
     // Indentation, "</", the tag, ">" and an end of line.
     void EndTag(int level, const wchar_t* tag);
     void EndTag(int level, const std::wstring& tag);
+    // The same for a tag held as UTF-8.
+    void StartTag(int level, const std::string& tag);
+    void EndTag(int level, const std::string& tag);
 
     // What this writer has written so far, and forgetting it (the target
     // keeps what it held before the writer was made).

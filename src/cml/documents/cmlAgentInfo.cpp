@@ -21,6 +21,8 @@ namespace cml {
 using XmlUtils::GetAttributeText;
 using XmlUtils::OrEmpty;
 using XmlUtils::ReadGuarded;
+using XmlUtils::Utf8Of;
+using XmlUtils::WideOf;
 
 namespace {
 
@@ -226,7 +228,16 @@ void CUpdateInfo::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteUp
 
 // ---- CModuleInfo
 
+CModuleInfo::CModuleInfo(const std::wstring& name, const std::wstring& version, uint32_t status)
+    : CModuleInfo(Utf8Of(name), Utf8Of(version), status) {}
+
 CModuleInfo::~CModuleInfo() = default;
+
+std::wstring CModuleInfo::GetElementName() const { return WideOf(m_elementName); }
+std::wstring CModuleInfo::GetName() const { return WideOf(m_name); }
+std::wstring CModuleInfo::GetVersion() const { return WideOf(m_version); }
+void CModuleInfo::SetName(const std::wstring& name) { m_name = Utf8Of(name); }
+void CModuleInfo::SetVersion(const std::wstring& version) { m_version = Utf8Of(version); }
 
 CPolicySource* CModuleInfo::GetPolicy(size_t index) const {
     return CheckedPolicy(m_policies, index, L"Getting module policy source");
@@ -263,9 +274,9 @@ std::vector<CPolicySource*> CModuleInfo::GetPolicies(const std::wstring& namespa
 
 void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
     ReadGuarded(ReadOperation(L"module").c_str(), [&] {
-        m_elementName = NameOf(element);
-        m_name = GetAttributeText(element, kAttrName);
-        m_version = GetAttributeText(element, L"version");
+        m_elementName = Utf8Of(NameOf(element));
+        m_name = Utf8Of(GetAttributeText(element, kAttrName));
+        m_version = Utf8Of(GetAttributeText(element, L"version"));
         m_status = ReadStatus(element, L"status");
         m_policies.clear();
         XmlUtils::ForEachChildElement(element, [&](CCmlDOM_Element& child) { AddPolicy(child); });

@@ -57,10 +57,14 @@ public:
     void EmitElement(XmlUtils::CXmlOut& out, int level) const;
 };
 
+// A module and its status. Its texts are kept as UTF-8, as CSchemaInfo's
+// are: the wide accessors convert.
 class CModuleInfo {
 public:
     CModuleInfo() = default;
-    CModuleInfo(std::wstring name, std::wstring version, uint32_t status = OVX_I_CML_STATUS_NOT_SET)
+    CModuleInfo(const std::wstring& name, const std::wstring& version, uint32_t status = OVX_I_CML_STATUS_NOT_SET);
+    // From well-formed UTF-8 (see ovxCleanUtf8), taken as it is.
+    CModuleInfo(std::string name, std::string version, uint32_t status = OVX_I_CML_STATUS_NOT_SET)
         : m_name(std::move(name)), m_version(std::move(version)), m_status(status) {}
     CModuleInfo(const CModuleInfo& other) = default;
     CModuleInfo& operator=(const CModuleInfo& other) = default;
@@ -68,12 +72,13 @@ public:
     CModuleInfo& operator=(CModuleInfo&&) noexcept = default;
     virtual ~CModuleInfo();
 
-    const std::wstring& GetElementName() const { return m_elementName; }
-    const std::wstring& GetName() const { return m_name; }
-    const std::wstring& GetVersion() const { return m_version; }
+    std::wstring GetElementName() const;
+    std::wstring GetName() const;
+    std::wstring GetVersion() const;
+    const std::string& GetNameUtf8() const { return m_name; }
     uint32_t GetStatus() const { return m_status; }
-    void SetName(const std::wstring& name) { m_name = name; }
-    void SetVersion(const std::wstring& version) { m_version = version; }
+    void SetName(const std::wstring& name);
+    void SetVersion(const std::wstring& version);
     void SetStatus(uint32_t status) { m_status = status; }
 
     size_t GetPolicyCount() const { return m_policies.size(); }
@@ -94,9 +99,9 @@ public:
 private:
     void WriteModule(XmlUtils::CXmlOut& out, int level) const;
 
-    std::wstring m_elementName = L"module";
-    std::wstring m_name;
-    std::wstring m_version;
+    std::string m_elementName = "module";
+    std::string m_name;
+    std::string m_version;
     uint32_t m_status = OVX_I_CML_STATUS_NOT_SET;
     COwnedVector<CPolicySource> m_policies;
 };

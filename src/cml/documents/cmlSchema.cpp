@@ -19,6 +19,8 @@ const wchar_t kXmlSchemaNamespace[] = L"http://www.w3.org/2001/XMLSchema";
 using XmlUtils::GetAttributeText;
 using XmlUtils::OrEmpty;
 using XmlUtils::ReadGuarded;
+using XmlUtils::Utf8Of;
+using XmlUtils::WideOf;
 
 namespace {
 
@@ -32,7 +34,12 @@ void WriteFlag(XmlUtils::CXmlOut& out, const wchar_t* name, bool value) {
 
 // ---- CSchemaInfo
 
-CSchemaInfo::CSchemaInfo(std::wstring namespaceUri, std::wstring version, std::wstring name, bool overwrite, bool root,
+CSchemaInfo::CSchemaInfo(const std::wstring& namespaceUri, const std::wstring& version, const std::wstring& name,
+                         bool overwrite, bool root, bool cpeEditable, bool getFromAgent, bool getLatestCompatible)
+    : CSchemaInfo(Utf8Of(namespaceUri), Utf8Of(version), Utf8Of(name), overwrite, root, cpeEditable, getFromAgent,
+                  getLatestCompatible) {}
+
+CSchemaInfo::CSchemaInfo(std::string namespaceUri, std::string version, std::string name, bool overwrite, bool root,
                          bool cpeEditable, bool getFromAgent, bool getLatestCompatible)
     : m_namespace(std::move(namespaceUri)),
       m_version(std::move(version)),
@@ -42,6 +49,13 @@ CSchemaInfo::CSchemaInfo(std::wstring namespaceUri, std::wstring version, std::w
       m_cpeEditable(cpeEditable),
       m_getFromAgent(getFromAgent),
       m_getLatestCompatible(getLatestCompatible) {}
+
+std::wstring CSchemaInfo::GetNamespace() const { return WideOf(m_namespace); }
+std::wstring CSchemaInfo::GetVersion() const { return WideOf(m_version); }
+std::wstring CSchemaInfo::GetName() const { return WideOf(m_name); }
+void CSchemaInfo::SetNamespace(const std::wstring& value) { m_namespace = Utf8Of(value); }
+void CSchemaInfo::SetVersion(const std::wstring& value) { m_version = Utf8Of(value); }
+void CSchemaInfo::SetName(const std::wstring& value) { m_name = Utf8Of(value); }
 
 CSchemaInfo::~CSchemaInfo() = default;
 
@@ -72,9 +86,9 @@ void CSchemaInfo::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull())
         throw CCmlException(L"Deserializing schema-info", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     ReadGuarded(L"Deserializing schema-info", [&] {
-        m_namespace = GetAttributeText(element, kAttrNamespace);
-        m_version = GetAttributeText(element, L"version");
-        m_name = GetAttributeText(element, kAttrName);
+        m_namespace = Utf8Of(GetAttributeText(element, kAttrNamespace));
+        m_version = Utf8Of(GetAttributeText(element, L"version"));
+        m_name = Utf8Of(GetAttributeText(element, kAttrName));
         m_overwrite = GetAttributeText(element, L"overwrite") == kValueTrue;
         m_root = GetAttributeText(element, L"root") == kValueTrue;
         m_cpeEditable = GetAttributeText(element, L"cpe-editable") == kValueTrue;

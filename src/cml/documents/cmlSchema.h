@@ -17,10 +17,18 @@ namespace ovx {
 namespace cml {
 extern const wchar_t kXmlSchemaNamespace[];
 
+// A schema's descriptor. Its texts are kept as UTF-8, the form they arrive
+// in from the agent and leave in on the wire: a heartbeat carries about a
+// hundred of them, and short ones (versions) then fit in the string itself.
+// The wide accessors convert.
 class CSchemaInfo {
 public:
     CSchemaInfo() = default;
-    CSchemaInfo(std::wstring namespaceUri, std::wstring version, std::wstring name, bool overwrite = false,
+    CSchemaInfo(const std::wstring& namespaceUri, const std::wstring& version, const std::wstring& name,
+                bool overwrite = false, bool root = false, bool cpeEditable = false, bool getFromAgent = false,
+                bool getLatestCompatible = false);
+    // From well-formed UTF-8 (see ovxCleanUtf8), taken as it is.
+    CSchemaInfo(std::string namespaceUri, std::string version, std::string name, bool overwrite = false,
                 bool root = false, bool cpeEditable = false, bool getFromAgent = false,
                 bool getLatestCompatible = false);
     CSchemaInfo(const CSchemaInfo& other) = default;
@@ -30,17 +38,20 @@ public:
     CSchemaInfo& operator=(CSchemaInfo&& other) noexcept = default;
     virtual ~CSchemaInfo();
 
-    const std::wstring& GetNamespace() const { return m_namespace; }
-    const std::wstring& GetVersion() const { return m_version; }
-    const std::wstring& GetName() const { return m_name; }
+    std::wstring GetNamespace() const;
+    std::wstring GetVersion() const;
+    std::wstring GetName() const;
+    const std::string& GetNamespaceUtf8() const { return m_namespace; }
+    const std::string& GetVersionUtf8() const { return m_version; }
+    const std::string& GetNameUtf8() const { return m_name; }
     bool GetOverwrite() const { return m_overwrite; }
     bool GetRoot() const { return m_root; }
     bool GetCpeEditable() const { return m_cpeEditable; }
     bool GetGetFromAgent() const { return m_getFromAgent; }
     bool GetGetLatestCompatible() const { return m_getLatestCompatible; }
-    void SetNamespace(const std::wstring& value) { m_namespace = value; }
-    void SetVersion(const std::wstring& value) { m_version = value; }
-    void SetName(const std::wstring& value) { m_name = value; }
+    void SetNamespace(const std::wstring& value);
+    void SetVersion(const std::wstring& value);
+    void SetName(const std::wstring& value);
     void SetOverwrite(bool value) { m_overwrite = value; }
     void SetRoot(bool value) { m_root = value; }
     void SetCpeEditable(bool value) { m_cpeEditable = value; }
@@ -63,9 +74,9 @@ public:
 private:
     void WriteInfoAttributes(XmlUtils::CXmlOut& out) const;
 
-    std::wstring m_namespace;
-    std::wstring m_version;
-    std::wstring m_name;
+    std::string m_namespace;
+    std::string m_version;
+    std::string m_name;
     bool m_overwrite = false;
     bool m_root = false;
     bool m_cpeEditable = false;

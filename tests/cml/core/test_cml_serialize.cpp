@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "cml/core/cmlSerialize.h"
+#include "cml/core/cmlXmlOut.h"
 #include "cml/core/cmlXmlText.h"
+#include "tools/ovxCodecvt.h"
 #include "cml/documents/cml_documents_test_support.h"
 #include "support/TestFiles.h"
 
@@ -109,6 +111,15 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
                       unescaped.Append(text);
                       unescaped.Flush();
                   }));
+        // Documents that keep their text as UTF-8 hold it well-formed (a
+        // value that is not a scalar is U+FFFD there already) and write the
+        // same attribute value.
+        std::string viaUtf8;
+        {
+            CXmlOut out(viaUtf8);
+            out.Attribute(L"v", ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text));
+        }
+        ASSERT_EQ(" v='" + narrow[1] + "'", viaUtf8);
     }
 }
 
