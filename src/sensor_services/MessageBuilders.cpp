@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 #include "cml/core/cmlDocument.h"
 #include "cml/core/cmlException.h"
@@ -125,23 +126,27 @@ Response* FindResponse(CCmlMessage& message, const wchar_t* tag, const wchar_t* 
 // `fill` runs on the request the message already has, or on a new one made
 // aside, which is attached only when `fill` returned. A failure in between
 // leaves the message as it was.
-template <class Request, class Fill>
-Request* AddToRequest(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Request prototype, Fill fill) {
+// The new one is made by `make` only when the message has none yet: most
+// calls add to the one the first call made.
+template <class Make, class Fill, class Request = std::invoke_result_t<Make>>
+Request* AddToRequest(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Make make, Fill fill) {
     if (Request* existing = FindRequest<Request>(message, tag, ns)) {
         fill(*existing);
         return existing;
     }
+    Request prototype = make();
     fill(prototype);
     return dynamic_cast<Request*>(message.AddRequest(prototype));
 }
 
-template <class Response, class Fill>
-Response* AddToResponse(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Response prototype,
-                        const char* requestId, uint32_t requestIdLength, Fill fill) {
+template <class Make, class Fill, class Response = std::invoke_result_t<Make>>
+Response* AddToResponse(CCmlMessage& message, const wchar_t* tag, const wchar_t* ns, Make make, const char* requestId,
+                        uint32_t requestIdLength, Fill fill) {
     if (Response* existing = FindResponse<Response>(message, tag, ns)) {
         fill(*existing);
         return existing;
     }
+    Response prototype = make();
     prototype.SetRequestId(Wide(requestId, requestIdLength).c_str());
     fill(prototype);
     return dynamic_cast<Response*>(message.AddResponse(prototype));
@@ -548,9 +553,10 @@ uint32_t CSensorServices::AddSetPolicyRequest(SS_HMESSAGE message, const char* x
     uint32_t status = ParseInto("AddSetPolicyRequest", L"OVX-SensorServices-SetPolicyRequest", xmlText, xmlLength,
                                 "parsed policy but document root element is NULL!", [&](CCmlDOM_Element& root) {
                                     RequireWritable(CPolicyNode(root));
-                                    request = AddToRequest(*MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages,
-                                                           CSetPolicyRequest(),
-                                                           [&](CSetPolicyRequest& target) { target.AddPolicy(root); });
+                                    request = AddToRequest(
+                                        *MessageOf(message), kReqSetPolicyRequest, kNsPolicyMessages,
+                                        [] { return CSetPolicyRequest(); },
+                                        [&](CSetPolicyRequest& target) { target.AddPolicy(root); });
                                 });
     if (status != 0) return status;
     if (request == nullptr) return OVX_E_UNEXPECTED;
@@ -564,14 +570,15 @@ uint32_t CSensorServices::AddSetSchemaRequest(SS_HMESSAGE message, const char* n
     OVX_REQUIRE(message != nullptr && schemaText != nullptr && schemaLength != 0, "AddSetSchemaRequest");
     OVX_CHECK("AddSetSchemaRequest", {"nameSpace", nameSpace, true}, {"version", version, true}, {"name", name, false});
     CSetSchemaRequest* request = nullptr;
-    uint32_t status = ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
-                                "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
-                                    CSetSchemaRequestData item(Wide(nameSpace), root, Wide(version), Wide(name),
-                                                               flag != 0, false, false, false, false);
-                                    request = AddToRequest(*MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages,
-                                                           CSetSchemaRequest(),
-                                                           [&](CSetSchemaRequest& target) { target.AddItem(item); });
-                                });
+    uint32_t status =
+        ParseInto("AddSetSchemaRequest", L"OVX-SensorServices-SetSchemaRequest", schemaText, schemaLength,
+                  "parsed schema but document root element is NULL!", [&](CCmlDOM_Element& root) {
+                      CSetSchemaRequestData item(Wide(nameSpace), root, Wide(version), Wide(name), flag != 0, false,
+                                                 false, false, false);
+                      request = AddToRequest(
+                          *MessageOf(message), kReqSetSchemaRequest, kNsSchemaMessages,
+                          [] { return CSetSchemaRequest(); }, [&](CSetSchemaRequest& target) { target.AddItem(item); });
+                  });
     if (status != 0) return status;
     if (request == nullptr) return OVX_E_UNEXPECTED;
     CopyRequestText(*request, buffer, length);
@@ -603,11 +610,13 @@ uint32_t CSensorServices::AddGetSchemaResponse(SS_HMESSAGE message, const char* 
         if (status != 0) return status;
     }
     OVX_BUILD({
-        AddToResponse(*MessageOf(message), kRespGetSchemaResponse, kNsSchemaMessages, CGetSchemaResponse(), requestId,
-                      requestIdLength, [&](CGetSchemaResponse& target) {
-                          target.AddItem(data);
-                          if (code != 0) target.SetCode(OVX_E_CML_GET_SCHEMA_FAILED);
-                      });
+        AddToResponse(
+            *MessageOf(message), kRespGetSchemaResponse, kNsSchemaMessages, [] { return CGetSchemaResponse(); },
+            requestId, requestIdLength,
+            [&](CGetSchemaResponse& target) {
+                target.AddItem(data);
+                if (code != 0) target.SetCode(OVX_E_CML_GET_SCHEMA_FAILED);
+            });
         return 0;
     })
 }
@@ -627,9 +636,9 @@ uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE message, const char* t
         item.SetName(Wide(name));
         item.SetNamespace(Wide(nameSpace));
         item.SetSchemaVersion(Wide(schemaVersion));
-        CGetPolicyRequest* request =
-            AddToRequest(*MessageOf(message), kReqGetPolicyRequest, kNsPolicyMessages, CGetPolicyRequest(),
-                         [&](CGetPolicyRequest& target) { target.AddItem(item); });
+        CGetPolicyRequest* request = AddToRequest(
+            *MessageOf(message), kReqGetPolicyRequest, kNsPolicyMessages, [] { return CGetPolicyRequest(); },
+            [&](CGetPolicyRequest& target) { target.AddItem(item); });
         if (request == nullptr) return OVX_E_UNEXPECTED;
         CopyRequestText(*request, buffer, length);
         return 0;
@@ -653,11 +662,13 @@ uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE message, const char* 
         item.SetCode(code);
         item.SetText(Wide(text));
         item.SetToken(Wide(token));
-        AddToResponse(*MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages, CSetPolicyResponse(), requestId,
-                      requestIdLength, [&](CSetPolicyResponse& target) {
-                          target.AddItem(item);
-                          if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_POLICY_FAILED);
-                      });
+        AddToResponse(
+            *MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages, [] { return CSetPolicyResponse(); },
+            requestId, requestIdLength,
+            [&](CSetPolicyResponse& target) {
+                target.AddItem(item);
+                if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_POLICY_FAILED);
+            });
         return 0;
     })
 }
@@ -669,9 +680,9 @@ uint32_t CSensorServices::AddGetSchemaRequest(SS_HMESSAGE message, const char* n
               {"version", version, false});
     OVX_BUILD({
         const CSchemaInfo item(CleanUtf8(nameSpace), CleanUtf8(version), CleanUtf8(name));
-        CSchemaRequest* request =
-            AddToRequest(*MessageOf(message), kReqGetSchemaRequest, kNsSchemaMessages,
-                         CSchemaRequest(kReqGetSchemaRequest), [&](CSchemaRequest& target) { target.AddItem(item); });
+        CSchemaRequest* request = AddToRequest(
+            *MessageOf(message), kReqGetSchemaRequest, kNsSchemaMessages,
+            [] { return CSchemaRequest(kReqGetSchemaRequest); }, [&](CSchemaRequest& target) { target.AddItem(item); });
         if (request == nullptr) return OVX_E_UNEXPECTED;
         CopyRequestText(*request, buffer, length);
         return 0;
@@ -690,12 +701,13 @@ uint32_t CSensorServices::AddSetSchemaResponse(SS_HMESSAGE message, const char* 
         CSchemaInfoResponseData item(CleanUtf8(nameSpace), CleanUtf8(version), CleanUtf8(name));
         item.SetCode(code);
         item.SetText(Wide(text));
-        AddToResponse(*MessageOf(message), kRespSetSchemaResponse, kNsSchemaMessages,
-                      CSchemaResponse(kRespSetSchemaResponse), requestId, requestIdLength,
-                      [&](CSchemaResponse& target) {
-                          target.AddItem(item);
-                          if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_SCHEMA_FAILED);
-                      });
+        AddToResponse(
+            *MessageOf(message), kRespSetSchemaResponse, kNsSchemaMessages,
+            [] { return CSchemaResponse(kRespSetSchemaResponse); }, requestId, requestIdLength,
+            [&](CSchemaResponse& target) {
+                target.AddItem(item);
+                if (code != 0 && target.GetCode() == 0) target.SetCode(OVX_E_CML_SET_SCHEMA_FAILED);
+            });
         return 0;
     })
 }
