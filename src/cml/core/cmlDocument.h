@@ -177,8 +177,12 @@ inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const st
 inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const wchar_t* value) {
     out.Attribute(name, value);
 }
-// The same from well-formed UTF-8.
+// The same from well-formed UTF-8, the name wide or an ASCII literal.
 inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const std::string& value) {
+    out.Attribute(name, value);
+}
+template <size_t N>
+void WriteAttribute(XmlUtils::CXmlOut& out, const char (&name)[N], const std::string& value) {
     out.Attribute(name, value);
 }
 // A code as "0x" and lower-case hexadecimal without leading zeros.

@@ -12,6 +12,8 @@
 #include <locale>
 #include <mutex>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlXmlText.h"
@@ -590,32 +592,46 @@ void CTextBatch<wchar_t>::AppendEscaped(const wchar_t* text, size_t length, bool
 
 // ---- schema file names
 
+// Every heartbeat names the schemas of its namespaces in its root tag: the
+// name is built in one string, sized once.
 void BuildSchemaFileName(const std::wstring& namespaceUri, const std::wstring& version, const std::wstring& folder,
                          std::wstring& out) {
-    std::wstring suffix = version;
-    for (wchar_t& c : suffix) {
-        if (c == L'.') c = L'_';
-    }
-    const std::wstring base = kCmlBaseUri;
+    const std::wstring_view base = kCmlBaseUri;
     std::wstring result;
+    result.reserve(folder.size() + namespaceUri.size() + 2 * version.size() + 16);
+    result = folder;
+    const auto appendSuffix = [&] {
+        for (const wchar_t c : version) result.push_back(c == L'.' ? L'_' : c);
+    };
     if (namespaceUri == base) {
-        result = folder + L"/Ovx" + suffix + L".xsd";
+        result += L"/Ovx";
+        appendSuffix();
+        result += L".xsd";
     } else {
         if (namespaceUri.compare(0, base.size(), base) != 0 || namespaceUri.size() == base.size()) {
             throw CCmlException(L"Building schema filename", L"Invalid namespace", OVX_E_CML_UNKNOWN_NAMESPACE);
         }
-        std::wstring rest = namespaceUri.substr(base.size());
-        result = folder + rest + L"/";
-        std::wstring override = GetSchemaFileNameOverride();
+        result.append(namespaceUri, base.size(), std::wstring::npos);
+        result += L'/';
+        const std::wstring override = GetSchemaFileNameOverride();
         if (!override.empty()) {
             result += override;
-            if (override.find(L".xsd") == std::wstring::npos) result += suffix + L".xsd";
+            if (override.find(L".xsd") == std::wstring::npos) {
+                appendSuffix();
+                result += L".xsd";
+            }
         } else {
-            result += namespaceUri.substr(namespaceUri.rfind(L'/') + 1) + suffix + L".xsd";
+            result.append(namespaceUri, namespaceUri.rfind(L'/') + 1, std::wstring::npos);
+            appendSuffix();
+            result += L".xsd";
         }
     }
+    if (result.find(L' ') == std::wstring::npos) {
+        out = std::move(result);
+        return;
+    }
     out.clear();
-    for (wchar_t c : result) {
+    for (const wchar_t c : result) {
         if (c == L' ') {
             out += L"%20";
         } else {

@@ -373,6 +373,18 @@ void CXmlOut::Utf8Attribute(const wchar_t* name, const char* value, size_t lengt
     m_at = at;
 }
 
+void CXmlOut::Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length) {
+    char* at = Room(nameLength + length * 6 + kBlock + 4);
+    *at++ = ' ';
+    std::memcpy(at, name, nameLength);
+    at += nameLength;
+    *at++ = '=';
+    *at++ = '\'';
+    at = PutUtf8Attribute(at, value, value + length);
+    *at++ = '\'';
+    m_at = at;
+}
+
 void CXmlOut::Indent(int level) {
     if (level <= 0) return;
     const size_t count = static_cast<size_t>(level) * 4;

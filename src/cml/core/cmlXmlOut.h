@@ -54,6 +54,13 @@ public:
     // text as UTF-8 hold): bytes from 0x80 up go out as they are.
     void Attribute(const wchar_t* name, const std::string& value) { Utf8Attribute(name, value.data(), value.size()); }
     void Utf8Attribute(const wchar_t* name, const char* value, size_t length);
+    // The same with an ASCII name given as a literal: nothing to measure or
+    // narrow (the documents that keep UTF-8 write their names this way).
+    template <size_t N>
+    void Attribute(const char (&name)[N], const std::string& value) {
+        Utf8Attribute(name, N - 1, value.data(), value.size());
+    }
+    void Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length);
     // Indentation, "<" and the tag; the attributes follow.
     void StartTag(int level, const wchar_t* tag);
     void StartTag(int level, const std::wstring& tag);

@@ -2,6 +2,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -127,6 +128,26 @@ void WriteStatusText(XmlUtils::CXmlOut& out, uint32_t status) {
         WriteAttribute(out, L"status-text", ReadStatusText(status));
         return;
     }
+    // A heartbeat's modules mostly share one status: the last attribute
+    // this thread wrote is reused without the shared table's lock. Plain
+    // bytes, so that the copy needs no destructor at thread exit.
+    thread_local struct {
+        uint64_t generation;
+        uint32_t status;
+        uint32_t length;
+        char bytes[240];
+    } t_last{};
+    if (t_last.generation == generation && t_last.status == status) {
+        out.Bytes(t_last.bytes, t_last.length);
+        return;
+    }
+    const auto remember = [&](const std::string& attribute) {
+        if (attribute.size() > sizeof t_last.bytes) return;
+        std::memcpy(t_last.bytes, attribute.data(), attribute.size());
+        t_last.length = static_cast<uint32_t>(attribute.size());
+        t_last.status = status;
+        t_last.generation = generation;
+    };
     StatusTexts& kept = Texts();
     {
         std::lock_guard<std::mutex> hold(kept.lock);
@@ -134,6 +155,7 @@ void WriteStatusText(XmlUtils::CXmlOut& out, uint32_t status) {
             auto found = kept.attributes.find(status);
             if (found != kept.attributes.end()) {
                 out.Bytes(found->second.data(), found->second.size());
+                remember(found->second);
                 return;
             }
         }
@@ -144,6 +166,7 @@ void WriteStatusText(XmlUtils::CXmlOut& out, uint32_t status) {
         WriteAttribute(piece, L"status-text", ReadStatusText(status));
     }
     out.Bytes(attribute.data(), attribute.size());
+    remember(attribute);
     std::lock_guard<std::mutex> hold(kept.lock);
     if (kept.generation != generation) {
         kept.attributes.clear();
@@ -285,8 +308,8 @@ void CModuleInfo::Deserialize(CCmlDOM_Element& element) {
 
 void CModuleInfo::WriteModule(XmlUtils::CXmlOut& out, int level) const {
     XmlUtils::StartTag(out, level, m_elementName);
-    WriteAttribute(out, kAttrName, m_name);
-    WriteAttribute(out, L"version", m_version);
+    WriteAttribute(out, "name", m_name);
+    WriteAttribute(out, "version", m_version);
     if (m_status != OVX_I_CML_STATUS_NOT_SET) {
         WriteHexAttribute(out, L"status", m_status);
         WriteStatusText(out, m_status);

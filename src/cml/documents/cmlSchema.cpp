@@ -60,9 +60,9 @@ void CSchemaInfo::SetName(const std::wstring& value) { m_name = Utf8Of(value); }
 CSchemaInfo::~CSchemaInfo() = default;
 
 void CSchemaInfo::WriteInfoAttributes(XmlUtils::CXmlOut& out) const {
-    WriteAttribute(out, kAttrNamespace, m_namespace);
-    if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
+    WriteAttribute(out, "namespace", m_namespace);
+    if (!m_version.empty()) WriteAttribute(out, "version", m_version);
+    if (!m_name.empty()) WriteAttribute(out, "name", m_name);
     if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue);
     WriteFlag(out, L"root", m_root);
     WriteFlag(out, L"cpe-editable", m_cpeEditable);
