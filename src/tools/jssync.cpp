@@ -63,93 +63,59 @@ bool jsFastSync::probe() {
 // The inner mutex is held for as long as some thread owns the lock, so a thread
 // that finds the lock owned elsewhere simply blocks on it.
 
-jsRecursiveSyncImpl::jsRecursiveSyncImpl() {
-    bool guard = pthread_mutex_init(&m_guard, nullptr) == 0;
-    bool inner = pthread_mutex_init(&m_inner, nullptr) == 0;
-    m_valid = guard && inner;
-}
+jsRecursiveSyncImpl::jsRecursiveSyncImpl() { m_valid = pthread_mutex_init(&m_inner, nullptr) == 0; }
 jsRecursiveSyncImpl::~jsRecursiveSyncImpl() {
-    if (m_valid) {
-        pthread_mutex_destroy(&m_inner);
-        pthread_mutex_destroy(&m_guard);
-    }
+    if (m_valid) pthread_mutex_destroy(&m_inner);
 }
 
 int jsRecursiveSyncImpl::lock() {
     if (!m_valid) return EINVAL;
-    unsigned long self = Self();
-    pthread_mutex_lock(&m_guard);
-    if (m_owner == self) {
-        if (m_count == UINT16_MAX) {
-            pthread_mutex_unlock(&m_guard);
-            return EAGAIN;
-        }
-        ++m_count;
-        pthread_mutex_unlock(&m_guard);
+    const unsigned long self = Self();
+    if (m_owner.load(std::memory_order_relaxed) == self) {
+        const uint16_t count = m_count.load(std::memory_order_relaxed);
+        if (count == UINT16_MAX) return EAGAIN;
+        m_count.store(static_cast<uint16_t>(count + 1), std::memory_order_relaxed);
         return 0;
     }
-    pthread_mutex_unlock(&m_guard);
-    int result = pthread_mutex_lock(&m_inner);
+    const int result = pthread_mutex_lock(&m_inner);
     if (result != 0) return result;
-    pthread_mutex_lock(&m_guard);
-    m_owner = self;
-    m_count = 1;
-    pthread_mutex_unlock(&m_guard);
+    m_owner.store(self, std::memory_order_relaxed);
+    m_count.store(1, std::memory_order_relaxed);
     return 0;
 }
 
 int jsRecursiveSyncImpl::tryLock() {
     if (!m_valid) return EINVAL;
-    unsigned long self = Self();
-    pthread_mutex_lock(&m_guard);
-    int result = 0;
-    if (m_owner == self) {
-        if (m_count == UINT16_MAX) {
-            result = EAGAIN;
-        } else {
-            ++m_count;
-        }
-    } else if (pthread_mutex_trylock(&m_inner) == 0) {
-        m_owner = self;
-        m_count = 1;
-    } else {
-        result = EBUSY;
+    const unsigned long self = Self();
+    if (m_owner.load(std::memory_order_relaxed) == self) {
+        const uint16_t count = m_count.load(std::memory_order_relaxed);
+        if (count == UINT16_MAX) return EAGAIN;
+        m_count.store(static_cast<uint16_t>(count + 1), std::memory_order_relaxed);
+        return 0;
     }
-    pthread_mutex_unlock(&m_guard);
-    return result;
+    if (pthread_mutex_trylock(&m_inner) != 0) return EBUSY;
+    m_owner.store(self, std::memory_order_relaxed);
+    m_count.store(1, std::memory_order_relaxed);
+    return 0;
 }
 
 int jsRecursiveSyncImpl::unlock() {
     if (!m_valid) return EINVAL;
-    int saved = errno;
-    pthread_mutex_lock(&m_guard);
-    if (m_owner != Self()) {
-        pthread_mutex_unlock(&m_guard);
-        errno = saved;
-        return EINVAL;
-    }
-    if (--m_count == 0) {
-        m_owner = 0;
+    if (m_owner.load(std::memory_order_relaxed) != Self()) return EINVAL;
+    const auto count = static_cast<uint16_t>(m_count.load(std::memory_order_relaxed) - 1);
+    m_count.store(count, std::memory_order_relaxed);
+    if (count == 0) {
+        m_owner.store(0, std::memory_order_relaxed);
+        const int saved = errno;
         pthread_mutex_unlock(&m_inner);
+        errno = saved;
     }
-    pthread_mutex_unlock(&m_guard);
-    errno = saved;
     return 0;
 }
 
-unsigned long jsRecursiveSyncImpl::owner() {
-    pthread_mutex_lock(&m_guard);
-    unsigned long owner = m_owner;
-    pthread_mutex_unlock(&m_guard);
-    return owner;
-}
+unsigned long jsRecursiveSyncImpl::owner() { return m_owner.load(std::memory_order_relaxed); }
 
-unsigned jsRecursiveSyncImpl::count() {
-    pthread_mutex_lock(&m_guard);
-    unsigned count = m_count;
-    pthread_mutex_unlock(&m_guard);
-    return count;
-}
+unsigned jsRecursiveSyncImpl::count() { return m_count.load(std::memory_order_relaxed); }
 
 #define OVX_RECURSIVE_FRONT(Class, Impl)                                                      \
     Class::Class(bool lockedByCreator) : m_impl(new Impl()) {                                 \

@@ -66,9 +66,11 @@ public:
     unsigned count();
 
 private:
-    pthread_mutex_t m_guard;
-    unsigned long m_owner = 0;
-    uint16_t m_count = 0;
+    // The owner's id and its depth are written only by the owning thread;
+    // another thread reading the id sees someone else's or none, never its
+    // own, so it takes the inner mutex. One mutex operation a lock.
+    std::atomic<unsigned long> m_owner{0};
+    std::atomic<uint16_t> m_count{0};
     pthread_mutex_t m_inner;
 };
 
