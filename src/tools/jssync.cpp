@@ -68,7 +68,9 @@ jsRecursiveSyncImpl::~jsRecursiveSyncImpl() {
     if (m_valid) pthread_mutex_destroy(&m_inner);
 }
 
-int jsRecursiveSyncImpl::lock() {
+// Takes the inner mutex with `take` unless this thread owns the lock already.
+template <class Take>
+int jsRecursiveSyncImpl::Acquire(Take take) {
     if (!m_valid) return EINVAL;
     const unsigned long self = Self();
     if (m_owner.load(std::memory_order_relaxed) == self) {
@@ -77,26 +79,19 @@ int jsRecursiveSyncImpl::lock() {
         m_count.store(static_cast<uint16_t>(count + 1), std::memory_order_relaxed);
         return 0;
     }
-    const int result = pthread_mutex_lock(&m_inner);
+    const int result = take(&m_inner);
     if (result != 0) return result;
     m_owner.store(self, std::memory_order_relaxed);
     m_count.store(1, std::memory_order_relaxed);
     return 0;
 }
 
+int jsRecursiveSyncImpl::lock() {
+    return Acquire([](pthread_mutex_t* inner) { return pthread_mutex_lock(inner); });
+}
+
 int jsRecursiveSyncImpl::tryLock() {
-    if (!m_valid) return EINVAL;
-    const unsigned long self = Self();
-    if (m_owner.load(std::memory_order_relaxed) == self) {
-        const uint16_t count = m_count.load(std::memory_order_relaxed);
-        if (count == UINT16_MAX) return EAGAIN;
-        m_count.store(static_cast<uint16_t>(count + 1), std::memory_order_relaxed);
-        return 0;
-    }
-    if (pthread_mutex_trylock(&m_inner) != 0) return EBUSY;
-    m_owner.store(self, std::memory_order_relaxed);
-    m_count.store(1, std::memory_order_relaxed);
-    return 0;
+    return Acquire([](pthread_mutex_t* inner) { return pthread_mutex_trylock(inner) == 0 ? 0 : EBUSY; });
 }
 
 int jsRecursiveSyncImpl::unlock() {

@@ -66,6 +66,9 @@ public:
     unsigned count();
 
 private:
+    template <class Take>
+    int Acquire(Take take);
+
     // The owner's id and its depth are written only by the owning thread;
     // another thread reading the id sees someone else's or none, never its
     // own, so it takes the inner mutex. One mutex operation a lock.

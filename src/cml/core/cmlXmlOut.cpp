@@ -112,6 +112,23 @@ __attribute__((noinline)) char* PutSpecial(char* at, uint32_t c, const Escape* e
 
 constexpr size_t kBlock = 16;
 
+#if defined(__SSE2__)
+// The mask of the sixteen bytes that are escaped in content, or in an
+// attribute value.
+inline unsigned SpecialBytes(__m128i bytes, bool attribute) {
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    if (attribute) {
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 #if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
 // Sixteen characters when all are ASCII: narrowed into `at` (sixteen bytes
 // written), and the mask of those that need escaping returned in `special`.
@@ -126,20 +143,7 @@ inline bool AsciiBlock(const wchar_t* text, char* at, bool escaping, bool attrib
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, _mm_setzero_si128())) != 0xFFFF) return false;
     const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
-    special = 0;
-    if (escaping) {
-        __m128i hit =
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
-        if (attribute) {
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
-        }
-        special = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    }
+    special = escaping ? SpecialBytes(bytes, attribute) : 0;
     return true;
 }
 #else
@@ -284,15 +288,7 @@ inline char* PutUtf8Attribute(char* at, const char* p, const char* end) {
             count = left;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
-        __m128i hit =
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
-        const unsigned special = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << count) - 1);
+        const unsigned special = SpecialBytes(bytes, true) & ((1u << count) - 1);
         if (special == 0) {
             at += count;
             p += count;
