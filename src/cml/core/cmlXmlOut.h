@@ -67,8 +67,16 @@ public:
     // Indentation, "</", the tag, ">" and an end of line.
     void EndTag(int level, const wchar_t* tag);
     void EndTag(int level, const std::wstring& tag);
-    // The same for a tag held as UTF-8.
+    // The same for a tag held as UTF-8, or an ASCII literal.
     void StartTag(int level, const std::string& tag);
+    template <size_t N>
+    void StartTag(int level, const char (&tag)[N]) {
+        Indent(level);
+        char* at = Room(N);
+        *at++ = '<';
+        std::memcpy(at, tag, N - 1);
+        m_at = at + N - 1;
+    }
     void EndTag(int level, const std::string& tag);
 
     // What this writer has written so far, and forgetting it (the target

@@ -26,8 +26,8 @@ namespace {
 
 const wchar_t kTagSchemaInfo[] = L"schema-info";
 
-void WriteFlag(XmlUtils::CXmlOut& out, const wchar_t* name, bool value) {
-    if (value || GetSerializeDefaults()) WriteAttribute(out, name, value ? kValueTrue : kValueFalse);
+void WriteFlag(XmlUtils::CXmlOut& out, const wchar_t* name, bool value, bool defaults) {
+    if (value || defaults) WriteAttribute(out, name, value ? kValueTrue : kValueFalse);
 }
 
 }  // namespace
@@ -64,17 +64,18 @@ void CSchemaInfo::WriteInfoAttributes(XmlUtils::CXmlOut& out) const {
     if (!m_version.empty()) WriteAttribute(out, "version", m_version);
     if (!m_name.empty()) WriteAttribute(out, "name", m_name);
     if (m_overwrite) WriteAttribute(out, L"overwrite", kValueTrue);
-    WriteFlag(out, L"root", m_root);
-    WriteFlag(out, L"cpe-editable", m_cpeEditable);
-    WriteFlag(out, L"get-from-agent", m_getFromAgent);
-    WriteFlag(out, L"get-latest-compatible", m_getLatestCompatible);
+    const bool defaults = GetSerializeDefaults();
+    WriteFlag(out, L"root", m_root, defaults);
+    WriteFlag(out, L"cpe-editable", m_cpeEditable, defaults);
+    WriteFlag(out, L"get-from-agent", m_getFromAgent, defaults);
+    WriteFlag(out, L"get-latest-compatible", m_getLatestCompatible, defaults);
 }
 
 void CSchemaInfo::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteInfoAttributes(out); }
 
 namespace {
 void WriteEmptyInfo(const CSchemaInfo& info, XmlUtils::CXmlOut& out, int level) {
-    XmlUtils::StartTag(out, level, kTagSchemaInfo);
+    out.StartTag(level, "schema-info");
     info.EmitAttributes(out);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
