@@ -177,10 +177,7 @@ inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const st
 inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const wchar_t* value) {
     out.Attribute(name, value);
 }
-// The same from well-formed UTF-8, the name wide or an ASCII literal.
-inline void WriteAttribute(XmlUtils::CXmlOut& out, const wchar_t* name, const std::string& value) {
-    out.Attribute(name, value);
-}
+// The same from well-formed UTF-8, the name an ASCII literal.
 template <size_t N>
 void WriteAttribute(XmlUtils::CXmlOut& out, const char (&name)[N], const std::string& value) {
     out.Attribute(name, value);

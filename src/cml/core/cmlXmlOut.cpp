@@ -357,18 +357,6 @@ void CXmlOut::Attribute(const wchar_t* name, const wchar_t* value, size_t length
     m_at = at;
 }
 
-void CXmlOut::Utf8Attribute(const wchar_t* name, const char* value, size_t length) {
-    const size_t nameLength = std::wcslen(name);
-    char* at = Room(nameLength * 5 + length * 6 + kBlock + 4);
-    *at++ = ' ';
-    at = PutName(at, name, nameLength, m_keep);
-    *at++ = '=';
-    *at++ = '\'';
-    at = PutUtf8Attribute(at, value, value + length);
-    *at++ = '\'';
-    m_at = at;
-}
-
 void CXmlOut::Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length) {
     char* at = Room(nameLength + length * 6 + kBlock + 4);
     *at++ = ' ';

@@ -51,11 +51,8 @@ public:
     void Attribute(const wchar_t* name, const std::wstring& value) { Attribute(name, value.data(), value.size()); }
     void Attribute(const wchar_t* name, const wchar_t* value) { Attribute(name, value, std::wcslen(value)); }
     // The same from well-formed UTF-8 (what the documents that keep their
-    // text as UTF-8 hold): bytes from 0x80 up go out as they are.
-    void Attribute(const wchar_t* name, const std::string& value) { Utf8Attribute(name, value.data(), value.size()); }
-    void Utf8Attribute(const wchar_t* name, const char* value, size_t length);
-    // The same with an ASCII name given as a literal: nothing to measure or
-    // narrow (the documents that keep UTF-8 write their names this way).
+    // text as UTF-8 hold; bytes from 0x80 up go out as they are), the name
+    // an ASCII literal: nothing to measure or narrow.
     template <size_t N>
     void Attribute(const char (&name)[N], const std::string& value) {
         Utf8Attribute(name, N - 1, value.data(), value.size());

@@ -117,7 +117,7 @@ TEST(Escaping, EveryCharacterClassComesOutInItsFormAtAnyOffset) {
         std::string viaUtf8;
         {
             CXmlOut out(viaUtf8);
-            out.Attribute(L"v", ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text));
+            out.Attribute("v", ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text));
         }
         ASSERT_EQ(" v='" + narrow[1] + "'", viaUtf8);
     }
