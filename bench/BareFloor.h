@@ -12,6 +12,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -32,6 +33,9 @@ public:
         // No "Expect: 100-continue" round trip for the larger bodies, as the
         // library sends none: the baseline is libcurl used well.
         m_headers = curl_slist_append(m_headers, "Expect:");
+        // As the library sets it, and as libcurl asks of a program with
+        // threads: no signal handling around each transfer.
+        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
         m_parser.setDoNamespaces(true);
     }
     ~CBare() {
@@ -101,7 +105,9 @@ public:
         hold.unlock();
         m_senderWake.notify_one();
         hold.lock();
-        m_doneWake.wait(hold, [&] { return m_done != before; });
+        // Bounded as the agent's wait for its callback is: the same kind of
+        // wait on both sides.
+        if (!m_doneWake.wait_for(hold, std::chrono::seconds(10), [&] { return m_done != before; })) return false;
         return m_ok;
     }
 

@@ -36,7 +36,7 @@ uint32_t CPulseThread::Loop() {
     uint32_t wait = timeout();
     while (!m_stop.load()) {
         Trace(8, Where(), ("Waiting on pulse event with timeout = " + std::to_string(wait)).c_str());
-        m_threading->WaitEvent(m_event, wait);
+        WaitForWake(wait);
         if (m_stop.load()) break;
         (void)Pulse();
         wait = timeout();

@@ -28,7 +28,20 @@ void CServiceThread::Trace(uint32_t level, const char* where, const char* text) 
     if (m_gate) m_gate->Trace(level, text, where);
 }
 void CServiceThread::Wake() const {
-    if (m_haveHandles) m_threading->SetEvent(m_event);
+    if (!m_haveHandles) return;
+    if (m_eventObject) {
+        m_eventObject->set();
+    } else {
+        m_threading->SetEvent(m_event);
+    }
+}
+
+void CServiceThread::WaitForWake(uint32_t timeoutMs) const {
+    if (m_eventObject) {
+        m_eventObject->wait(timeoutMs);
+    } else {
+        m_threading->WaitEvent(m_event, timeoutMs);
+    }
 }
 
 uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, std::shared_ptr<ovxToolsLib::ovxAgentGate> gate,
@@ -49,6 +62,8 @@ uint32_t CServiceThread::Start(const ovxThreadingFunctions* threading, std::shar
                 Stop();
                 return status;
             }
+            m_lockObject = ovxToolsLib::ovxDirectSync(threading, m_lock);
+            m_eventObject = ovxToolsLib::ovxDirectEvent(threading, m_event);
             m_haveHandles = true;
         }
         m_threading = threading;

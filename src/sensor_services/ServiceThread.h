@@ -47,12 +47,14 @@ protected:
     class LockGuard {
     public:
         explicit LockGuard(const CServiceThread& thread)
-            : m_hold(thread.m_haveHandles ? thread.m_threading : nullptr, thread.m_lock) {}
+            : m_hold(thread.m_haveHandles ? thread.m_threading : nullptr, thread.m_lock, thread.m_lockObject.get()) {}
 
     private:
         ovxToolsLib::ovxSyncGuard m_hold;
     };
     void Wake() const;
+    // Waits on the thread's event until Wake() or `timeoutMs`.
+    void WaitForWake(uint32_t timeoutMs) const;
     // Called by Loop() on the thread when its work has just destroyed this
     // object: the loop returns at once, and the thread ends touching nothing
     // of it.
@@ -73,6 +75,11 @@ protected:
     std::atomic<bool> m_running{false};
 
 private:
+    // The lock's and the event's objects when the table is the library's
+    // own, reached without a look-up per call; set with the handles, before
+    // the thread starts, and kept to the end.
+    std::shared_ptr<ovxToolsLib::jsSyncBase> m_lockObject;
+    std::shared_ptr<ovxToolsLib::jsEvent> m_eventObject;
     static uint32_t Run(void* self);
     void CloseHandles();
 };

@@ -100,7 +100,7 @@ uint32_t CWorkerThread::Loop() {
             Trace(SS_TRACE_PROGRESS, Where(),
                   ("Waiting on worker event with timeout = " + std::to_string(kWorkerWaitMs)).c_str());
         }
-        m_threading->WaitEvent(m_event, kWorkerWaitMs);
+        WaitForWake(kWorkerWaitMs);
         if (m_stop.load()) break;
         for (;;) {
             const bool more = ProcessNextWorkItem();

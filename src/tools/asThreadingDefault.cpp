@@ -320,4 +320,15 @@ const ovxThreadingFunctions kTable = {
 
 const ovxThreadingFunctions* ovxGetThreadingFunctions() { return &kTable; }
 
+std::shared_ptr<jsSyncBase> ovxDirectSync(const ovxThreadingFunctions* table, ovxSyncHandle handle) {
+    // The process-wide lock's object is a member, not shared: it stays with
+    // its table.
+    if (table != &kTable || handle == kOvxGlobalSyncHandle) return nullptr;
+    return Service().findSync(handle);
+}
+
+std::shared_ptr<jsEvent> ovxDirectEvent(const ovxThreadingFunctions* table, ovxEventHandle handle) {
+    return table == &kTable ? Service().findEvent(handle) : nullptr;
+}
+
 }  // namespace ovxToolsLib

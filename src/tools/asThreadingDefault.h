@@ -56,6 +56,15 @@ struct ovxThreadingFunctions {
 // The table over the process-wide threading service object.
 const ovxThreadingFunctions* ovxGetThreadingFunctions();
 
+// The object behind a sync or event handle of the table above, for a holder
+// that uses it on every call: reached directly, it costs none of the handle's
+// look-up (a process-wide lock and two updates of a reference count that
+// every thread shares). The reference keeps the object alive after its
+// handle is closed. Null for another table or an unknown handle: calls then
+// go through the table.
+std::shared_ptr<jsSyncBase> ovxDirectSync(const ovxThreadingFunctions* table, ovxSyncHandle handle);
+std::shared_ptr<jsEvent> ovxDirectEvent(const ovxThreadingFunctions* table, ovxEventHandle handle);
+
 // Holds a sync of a threading table for a scope, so that nothing thrown
 // between taking and releasing it can leave it held. A null table holds
 // nothing (objects initialised without a table run single-threaded). A lock
@@ -64,17 +73,30 @@ const ovxThreadingFunctions* ovxGetThreadingFunctions();
 // answer.
 class ovxSyncGuard {
 public:
-    ovxSyncGuard(const ovxThreadingFunctions* table, ovxSyncHandle handle)
-        : m_table(table), m_handle(handle), m_status(table != nullptr ? table->Lock(handle) : 0) {}
+    // `direct`, when given, is the handle's object (ovxDirectSync): locked
+    // without the table.
+    ovxSyncGuard(const ovxThreadingFunctions* table, ovxSyncHandle handle, jsSyncBase* direct = nullptr)
+        : m_table(table), m_direct(table != nullptr ? direct : nullptr), m_handle(handle), m_status(Take()) {}
     ~ovxSyncGuard() {
-        if (m_table != nullptr && m_status == 0) m_table->Unlock(m_handle);
+        if (m_table == nullptr || m_status != 0) return;
+        if (m_direct != nullptr) {
+            m_direct->unlockSync();
+        } else {
+            m_table->Unlock(m_handle);
+        }
     }
     ovxSyncGuard(const ovxSyncGuard&) = delete;
     ovxSyncGuard& operator=(const ovxSyncGuard&) = delete;
     uint32_t Status() const { return m_status; }
 
 private:
+    uint32_t Take() {
+        if (m_table == nullptr) return 0;
+        if (m_direct == nullptr) return m_table->Lock(m_handle);
+        return m_direct->lockSync() == 0 ? 0 : OVX_E_UNEXPECTED;
+    }
     const ovxThreadingFunctions* m_table;
+    jsSyncBase* m_direct;
     ovxSyncHandle m_handle;
     uint32_t m_status;
 };
@@ -125,13 +147,15 @@ public:
     // True when every thread ended within the timeout.
     bool stopAllThreads(uint32_t timeoutMs, bool kill);
 
+    // The object behind a handle, or null.
+    std::shared_ptr<jsEvent> findEvent(ovxEventHandle handle);
+    std::shared_ptr<jsSyncBase> findSync(ovxSyncHandle handle);
+
 private:
     static void forkPrepare();
     static void forkParent();
     static void forkChild();
     void purgeFinishedThreads();
-    std::shared_ptr<jsEvent> findEvent(ovxEventHandle handle);
-    std::shared_ptr<jsSyncBase> findSync(ovxSyncHandle handle);
 
     jsFastSync m_threadsLock;
     std::map<ovxThreadHandle, std::unique_ptr<_asThread>> m_threads;

@@ -95,9 +95,19 @@ uint32_t CBaseServices::CreateSyncs(const ovxToolsLib::ovxThreadingFunctions* th
         if (status != 0) threading->CloseSync(m_lock);
     }
     if (status != 0) return status;
+    m_lockObject = ovxToolsLib::ovxDirectSync(threading, m_lock);
+    m_dispatchEventObject = ovxToolsLib::ovxDirectEvent(threading, m_dispatchEvent);
     m_threading = threading;
     m_lockTable = threading;
     return 0;
+}
+
+void CBaseServices::WakeDispatch() const {
+    if (m_dispatchEventObject) {
+        m_dispatchEventObject->set();
+    } else {
+        m_threading->SetEvent(m_dispatchEvent);
+    }
 }
 
 // What the default destination and the default listener differ in: the
@@ -257,7 +267,7 @@ uint32_t CBaseServices::ResetRetryState() {
         LockGuard hold(*this);
         if (m_retryState != nullptr) m_retryState->Reset();
     }
-    if (m_threading != nullptr) m_threading->SetEvent(m_dispatchEvent);
+    if (m_threading != nullptr) WakeDispatch();
     return 0;
 }
 
@@ -284,7 +294,7 @@ uint32_t CBaseServices::RequestDispatch() {
             // The dispatch thread sends. Once it has ended (the session is
             // shutting down) nothing is sent any more, and never on the
             // caller's thread: what waits goes with the session.
-            if (m_dispatchRunning.load() && timeout == svcRetryState::kInfinite) m_threading->SetEvent(m_dispatchEvent);
+            if (m_dispatchRunning.load() && timeout == svcRetryState::kInfinite) WakeDispatch();
             return 0;
         }
         if (index < 0) return OVX_E_NOTHING_OPEN;
@@ -297,7 +307,7 @@ uint32_t CBaseServices::RequestDispatch() {
 bool CBaseServices::RequestStop() {
     m_stop = true;
     if (m_threading == nullptr) return true;
-    m_threading->SetEvent(m_dispatchEvent);
+    WakeDispatch();
     // Asked from the dispatch thread itself (an agent callback that shuts
     // the session down): it cannot wait for its own end. It stops when the
     // callback returns, and its reference keeps the session until then.
@@ -387,7 +397,11 @@ uint32_t CBaseServices::DispatchLoop() {
                           .c_str());
             }
             if (m_stop.load()) break;
-            m_threading->WaitEvent(m_dispatchEvent, timeout);
+            if (m_dispatchEventObject) {
+                m_dispatchEventObject->wait(timeout);
+            } else {
+                m_threading->WaitEvent(m_dispatchEvent, timeout);
+            }
             if (m_stop.load()) break;
             if (index < 0) {
                 Trace(SS_TRACE_PROGRESS, kDispatchWhere, "Cannot dispatch data. No server found.");

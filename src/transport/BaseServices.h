@@ -86,7 +86,8 @@ public:
     // Holds the session lock for a scope.
     class LockGuard {
     public:
-        explicit LockGuard(const CBaseServices& services) : m_hold(services.m_lockTable.load(), services.m_lock) {}
+        explicit LockGuard(const CBaseServices& services)
+            : m_hold(services.m_lockTable.load(), services.m_lock, services.m_lockObject.get()) {}
 
     private:
         ovxToolsLib::ovxSyncGuard m_hold;
@@ -99,6 +100,7 @@ protected:
     // exiting, so that it touches nothing exit destroys.
     void ContinueAfterBlockingCall() const;
     const ovxToolsLib::ovxThreadingFunctions* Threading() const { return m_threading; }
+    void WakeDispatch() const;
 
 private:
     uint32_t InitSteps(const char* role, svcRetryState* retryState, const ovxToolsLib::ovxThreadingFunctions* threading,
@@ -131,6 +133,11 @@ private:
     const ovxToolsLib::ovxThreadingFunctions* m_threading = nullptr;
     // The table the lock is taken through while the lock exists.
     std::atomic<const ovxToolsLib::ovxThreadingFunctions*> m_lockTable{nullptr};
+    // The lock's and the dispatch event's objects when the table is the
+    // library's own, reached without a look-up per call; set with the
+    // handles, before any other thread uses them, and kept to the end.
+    std::shared_ptr<ovxToolsLib::jsSyncBase> m_lockObject;
+    std::shared_ptr<ovxToolsLib::jsEvent> m_dispatchEventObject;
     std::shared_ptr<ovxToolsLib::ovxAgentGate> m_gate;
     ovxToolsLib::ovxSyncHandle m_lock = 0;
     ovxToolsLib::ovxEventHandle m_dispatchEvent = 0;

@@ -7,6 +7,7 @@
 #include <locale>
 #include <new>
 #include <sstream>
+#include <string_view>
 
 #include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
@@ -221,7 +222,7 @@ void CCmlDocumentClassFactory::DeleteTagName(const wchar_t* tag) {
 
 CCmlDocumentBase* CCmlDocumentClassFactory::GetDocument(const wchar_t* tag) const {
     if (tag == nullptr) ThrowInvalid(L"Getting document object from document class factory");
-    auto found = m_prototypes.find(tag);
+    auto found = m_prototypes.find(std::wstring_view(tag));
     return found == m_prototypes.end() ? nullptr : found->second->Clone();
 }
 
@@ -287,11 +288,12 @@ CCmlDocumentClassFactory* CCmlClassFactory::FindDocumentClassFactory(const wchar
                                                                      const wchar_t* version, int matchMode) {
     ovxToolsLib::jsLock hold(FactoryLock());
     if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Finding document class factory");
-    auto entry = m_namespaces.find(OrEmpty(namespaceUri));
+    // Looked up as views: each comparison then knows both lengths.
+    auto entry = m_namespaces.find(std::wstring_view(OrEmpty(namespaceUri)));
     if (entry == m_namespaces.end()) return nullptr;
     const auto& versions = entry->second;
     if (matchMode == kMatchExact) {
-        auto exact = versions.find(OrEmpty(version));
+        auto exact = versions.find(std::wstring_view(OrEmpty(version)));
         return exact == versions.end() ? nullptr : exact->second.get();
     }
     // Versions are walked in text order, which is not revision order ("1.0.10"

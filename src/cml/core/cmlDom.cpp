@@ -3,8 +3,12 @@
 #include "cml/core/cmlDomNodes.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cml/core/cmlDomWrapperSupport.h"
 #include "cml/core/cmlException.h"
@@ -40,21 +44,41 @@ class XmlArg {
 public:
     explicit XmlArg(const wchar_t* text) : m_null(text == nullptr) {
         if (text == nullptr) return;
+        const size_t length = std::wcslen(text);
+        if (length >= kSmall) {  // long: the general path
+            Long(text);
+            return;
+        }
         size_t used = 0;
-        for (const wchar_t* c = text; *c != L'\0'; ++c) {
-            auto value = static_cast<uint32_t>(*c);
-            if (value >= 0x10000 || used + 1 >= kSmall) {  // surrogates or long: the general path
-                m_long = XmlUtils::ToXml(text);
-                m_useLong = true;
+#if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
+        // Four characters at a time while all lie below the surrogates: each
+        // narrowed to its low half.
+        const __m128i below = _mm_set1_epi32(0xD800), negative = _mm_set1_epi32(-1);
+        for (; length - used >= 4; used += 4) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + used));
+            const __m128i fits = _mm_and_si128(_mm_cmplt_epi32(units, below), _mm_cmpgt_epi32(units, negative));
+            if (_mm_movemask_epi8(fits) != 0xFFFF) break;
+            __m128i halves = _mm_shufflelo_epi16(units, _MM_SHUFFLE(3, 3, 2, 0));
+            halves = _mm_shufflehi_epi16(halves, _MM_SHUFFLE(3, 3, 2, 0));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(m_small + used),
+                             _mm_shuffle_epi32(halves, _MM_SHUFFLE(3, 3, 2, 0)));
+        }
+#endif
+        for (; used < length; ++used) {
+            auto value = static_cast<uint32_t>(text[used]);
+            if (value >= 0x10000) {  // beyond 16 bits: the general path writes surrogate pairs
+                Long(text);
                 return;
             }
-            m_small[used++] = (value >= 0xD800 && value <= 0xDFFF) ? u'\xFFFD' : static_cast<char16_t>(value);
+            m_small[used] = (value >= 0xD800 && value <= 0xDFFF) ? u'\xFFFD' : static_cast<char16_t>(value);
         }
         m_small[used] = u'\0';
     }
     XmlArg(XmlArg&& other) noexcept
         : m_null(other.m_null), m_useLong(other.m_useLong), m_long(std::move(other.m_long)) {
-        std::copy(std::begin(other.m_small), std::end(other.m_small), std::begin(m_small));
+        if (m_null || m_useLong) return;
+        const size_t length = std::char_traits<char16_t>::length(other.m_small);
+        std::copy(other.m_small, other.m_small + length + 1, m_small);
     }
     XmlArg(const XmlArg&) = delete;
     XmlArg& operator=(const XmlArg&) = delete;
@@ -64,10 +88,14 @@ public:
     }
 
 private:
+    void Long(const wchar_t* text) {
+        m_long = XmlUtils::ToXml(text);
+        m_useLong = true;
+    }
     static constexpr size_t kSmall = 64;
     bool m_null;
     bool m_useLong = false;
-    char16_t m_small[kSmall] = {};
+    char16_t m_small[kSmall];  // written up to its terminator before use
     std::u16string m_long;
 };
 
