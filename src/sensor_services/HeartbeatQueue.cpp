@@ -124,8 +124,11 @@ uint32_t CSensorServices::AddGroupSettingsStep(SS_HMESSAGE handle, uint32_t& inf
         // tokens, schema versions), so the step fails only for want of
         // memory, and then the heartbeat, unchanged, stays the agent's.
         const std::string token = GetGroupSettingsToken();
-        const std::string groupSettings = ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings);
-        const uint32_t added = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings.c_str(),
+        // Made once and never destroyed: a session thread may still queue a
+        // heartbeat while the process exits.
+        static const std::string* const groupSettings =
+            new std::string(ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(kNsGroupSettings));
+        const uint32_t added = AddGetPolicyRequest(handle, token.c_str(), nullptr, groupSettings->c_str(),
                                                    schemaVersion != nullptr ? schemaVersion : "", nullptr, nullptr);
         if (added != 0) return IsCallerOwnedStatus(added) ? added : OVX_E_UNEXPECTED;
     }
