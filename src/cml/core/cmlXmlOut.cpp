@@ -111,6 +111,7 @@ __attribute__((noinline)) char* PutSpecial(char* at, uint32_t c, const Escape* e
 }
 
 constexpr size_t kBlock = 16;
+static_assert(kBlock <= 16, "CXmlOut::ValueRoom makes room for one block past a value");
 
 #if defined(__SSE2__)
 // The mask of the sixteen bytes that are escaped in content, or in an
@@ -282,8 +283,18 @@ inline char* PutUtf8Attribute(char* at, const char* p, const char* end) {
         if (left >= kBlock) {
             bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         } else {
+            // The last few bytes, read without passing the value's end: two
+            // copies of a fixed size that overlap, not a call with a length.
             alignas(16) char padded[kBlock] = {};
-            std::memcpy(padded, p, left);
+            if (left >= 8) {
+                std::memcpy(padded, p, 8);
+                std::memcpy(padded + left - 8, end - 8, 8);
+            } else if (left >= 4) {
+                std::memcpy(padded, p, 4);
+                std::memcpy(padded + left - 4, end - 4, 4);
+            } else {
+                for (size_t i = 0; i < left; ++i) padded[i] = p[i];
+            }
             bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(padded));
             count = left;
         }
@@ -358,7 +369,7 @@ void CXmlOut::Attribute(const wchar_t* name, const wchar_t* value, size_t length
 }
 
 void CXmlOut::Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length) {
-    char* at = Room(nameLength + length * 6 + kBlock + 4);
+    char* at = Room(nameLength + 4 + ValueRoom(length));
     *at++ = ' ';
     std::memcpy(at, name, nameLength);
     at += nameLength;
@@ -367,6 +378,10 @@ void CXmlOut::Utf8Attribute(const char* name, size_t nameLength, const char* val
     at = PutUtf8Attribute(at, value, value + length);
     *at++ = '\'';
     m_at = at;
+}
+
+char* CXmlOut::PutAttributeValue(char* at, const char* value, size_t length) {
+    return PutUtf8Attribute(at, value, value + length);
 }
 
 void CXmlOut::Indent(int level) {

@@ -55,7 +55,17 @@ public:
     // an ASCII literal: nothing to measure or narrow.
     template <size_t N>
     void Attribute(const char (&name)[N], const std::string& value) {
-        Utf8Attribute(name, N - 1, value.data(), value.size());
+        // The name is copied at its known size, in place; only the value
+        // goes through the escaping loop.
+        char* at = Room(N + 2 + ValueRoom(value.size()));
+        *at++ = ' ';
+        std::memcpy(at, name, N - 1);
+        at += N - 1;
+        *at++ = '=';
+        *at++ = '\'';
+        at = PutAttributeValue(at, value.data(), value.size());
+        *at++ = '\'';
+        m_at = at;
     }
     void Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length);
     // Indentation, "<" and the tag; the attributes follow.
@@ -109,6 +119,12 @@ private:
         return m_at;
     }
     void Grow(size_t count);
+    // Room PutAttributeValue needs for `length` bytes: six bytes a byte at
+    // most (an escape), and a block it may write whole past the end.
+    static size_t ValueRoom(size_t length) { return length * 6 + 16; }
+    // Well-formed UTF-8 escaped as an attribute value at `at`; returns the
+    // end of what it wrote.
+    static char* PutAttributeValue(char* at, const char* value, size_t length);
     void Encode(const wchar_t* text, size_t length, bool escaping, bool attribute);
 
     std::string& m_target;
