@@ -49,7 +49,9 @@ Utf8Key KeyOf(const CSchemaInfo& schema) { return {schema.GetNamespaceUtf8(), sc
 WideKey KeyOf(const CContentDate& date) { return {date.identity, {}, {}}; }
 Utf8Key KeyOf(const CModuleInfo& module) { return {module.GetNameUtf8(), {}, {}}; }
 WideKey KeyOf(const CUpdateInfo& update) { return {update.module, update.type, {}}; }
-WideKey KeyOf(const CPolicyItem& item) { return {item.GetNamespace(), item.GetSchemaVersion(), item.GetName()}; }
+Utf8Key KeyOf(const CPolicyItem& item) {
+    return {item.GetNamespaceUtf8(), item.GetSchemaVersionUtf8(), item.GetNameUtf8()};
+}
 
 // The positions of a list's entries by key, for one merge. Open addressing
 // in one array sized for every entry the merge can add: a probe reads a slot
@@ -175,14 +177,14 @@ void MergePolicyItems(const Message& newer, Message& pending, Update update) {
 
 void MergeGetPolicy(const CGetPolicyRequest& newer, CGetPolicyRequest& pending) {
     MergePolicyItems(newer, pending,
-                     [](CPolicyItem& into, const CPolicyItem& item) { into.SetToken(item.GetToken()); });
+                     [](CPolicyItem& into, const CPolicyItem& item) { into.SetTokenUtf8(item.GetTokenUtf8()); });
 }
 
 void MergeSetPolicyResponse(const CSetPolicyResponse& newer, CSetPolicyResponse& pending) {
     MergePolicyItems(newer, pending, [](CPolicyItem& into, const CPolicyItem& item) {
-        into.SetToken(item.GetToken());
+        into.SetTokenUtf8(item.GetTokenUtf8());
         into.SetCode(item.GetCode());
-        into.SetText(item.GetText());
+        into.SetTextUtf8(item.GetTextUtf8());
     });
 }
 
@@ -270,9 +272,10 @@ bool ReplaceGroupSettingsToken(CCmlMessage& message, const std::wstring& from, c
     auto* request = dynamic_cast<CGetPolicyRequest*>(FindDocument(message, kReqGetPolicyRequest, true));
     if (request == nullptr) return false;
     bool replaced = false;
+    const std::string groupSettings = XmlUtils::Utf8Of(kNsGroupSettings), fromUtf8 = XmlUtils::Utf8Of(from);
     for (size_t i = 0; i < request->GetCount(); ++i) {
         CPolicyItem* item = request->GetItem(i);
-        if (item->GetNamespace() == kNsGroupSettings && item->GetToken() == from) {
+        if (item->GetNamespaceUtf8() == groupSettings && item->GetTokenUtf8() == fromUtf8) {
             item->SetToken(to);
             replaced = true;
         }

@@ -631,11 +631,11 @@ uint32_t CSensorServices::AddGetPolicyRequest(SS_HMESSAGE message, const char* t
               {"schemaVersion", schemaVersion, false});
     OVX_BUILD({
         CPolicyItem item;
-        item.SetElementName(L"policy-item");
-        item.SetToken(token != nullptr ? Wide(token) : L"0");
-        item.SetName(Wide(name));
-        item.SetNamespace(Wide(nameSpace));
-        item.SetSchemaVersion(Wide(schemaVersion));
+        item.SetElementNameUtf8("policy-item");
+        item.SetTokenUtf8(token != nullptr ? CleanUtf8(token) : std::string("0"));
+        item.SetNameUtf8(CleanUtf8(name));
+        item.SetNamespaceUtf8(CleanUtf8(nameSpace));
+        item.SetSchemaVersionUtf8(CleanUtf8(schemaVersion));
         CGetPolicyRequest* request = AddToRequest(
             *MessageOf(message), kReqGetPolicyRequest, kNsPolicyMessages, [] { return CGetPolicyRequest(); },
             [&](CGetPolicyRequest& target) { target.AddItem(item); });
@@ -655,13 +655,13 @@ uint32_t CSensorServices::AddSetPolicyResponse(SS_HMESSAGE message, const char* 
     if (idStatus != 0) return idStatus;
     OVX_BUILD({
         CPolicyItem item;
-        item.SetElementName(L"policy-item");
-        item.SetName(Wide(name));
-        item.SetNamespace(Wide(nameSpace));
-        item.SetSchemaVersion(Wide(schemaVersion));
+        item.SetElementNameUtf8("policy-item");
+        item.SetNameUtf8(CleanUtf8(name));
+        item.SetNamespaceUtf8(CleanUtf8(nameSpace));
+        item.SetSchemaVersionUtf8(CleanUtf8(schemaVersion));
         item.SetCode(code);
-        item.SetText(Wide(text));
-        item.SetToken(Wide(token));
+        item.SetTextUtf8(CleanUtf8(text));
+        item.SetTokenUtf8(CleanUtf8(token));
         AddToResponse(
             *MessageOf(message), kRespSetPolicyResponse, kNsPolicyMessages, [] { return CSetPolicyResponse(); },
             requestId, requestIdLength,

@@ -341,8 +341,8 @@ void CSensorServices::HelperProcessSetPolicyResponse(const std::string& agentId,
     }
     for (size_t i = 0; i < count; ++i) {
         const CPolicyItem& item = *response.GetItem(i);
-        const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
-        const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
+        const Utf8 token(item.GetTokenUtf8()), name(item.GetNameUtf8()), ns(item.GetNamespaceUtf8());
+        const Utf8 schemaVersion(item.GetSchemaVersionUtf8()), text(item.GetTextUtf8());
         CallAgent([&] {
             callback(id.c_str(), id.size(), 0, agentId.c_str(), token.c_str(), name.c_str(), ns.c_str(),
                      schemaVersion.c_str(), item.GetCode(), text.OrNull(), nullptr, 0, last && i + 1 == count ? 1 : 0);
@@ -380,8 +380,8 @@ void CSensorServices::HelperProcessGetPolicyResponse(const std::string& agentId,
             continue;
         }
 
-        const Utf8 token(item.GetToken()), name(item.GetName()), ns(item.GetNamespace());
-        const Utf8 schemaVersion(item.GetSchemaVersion()), text(item.GetText());
+        const Utf8 token(item.GetTokenUtf8()), name(item.GetNameUtf8()), ns(item.GetNamespaceUtf8());
+        const Utf8 schemaVersion(item.GetSchemaVersionUtf8()), text(item.GetTextUtf8());
         const uint8_t* bytes = data.empty() ? nullptr : data.data();
         const uint32_t length = static_cast<uint32_t>(data.size());
         if (groupSettings) {

@@ -203,19 +203,20 @@ void CPolicyNode::EmitElement(XmlUtils::CXmlOut& out, int level) const {
 
 // ---- CPolicyItem
 
-CPolicyItem::CPolicyItem(std::wstring name, std::wstring namespaceUri, std::wstring version, std::wstring schemaVersion,
-                         std::wstring tag, uint32_t code, std::wstring text, std::wstring token, std::wstring groupMsid,
-                         const std::wstring& timestamp, std::wstring elementName)
-    : m_elementName(std::move(elementName)),
-      m_name(std::move(name)),
-      m_namespace(std::move(namespaceUri)),
-      m_version(std::move(version)),
-      m_schemaVersion(std::move(schemaVersion)),
-      m_tag(std::move(tag)),
+CPolicyItem::CPolicyItem(const std::wstring& name, const std::wstring& namespaceUri, const std::wstring& version,
+                         const std::wstring& schemaVersion, const std::wstring& tag, uint32_t code,
+                         const std::wstring& text, const std::wstring& token, const std::wstring& groupMsid,
+                         const std::wstring& timestamp, const std::wstring& elementName)
+    : m_elementName(XmlUtils::Utf8Of(elementName)),
+      m_name(XmlUtils::Utf8Of(name)),
+      m_namespace(XmlUtils::Utf8Of(namespaceUri)),
+      m_version(XmlUtils::Utf8Of(version)),
+      m_schemaVersion(XmlUtils::Utf8Of(schemaVersion)),
+      m_tag(XmlUtils::Utf8Of(tag)),
       m_code(code),
-      m_text(std::move(text)),
-      m_token(std::move(token)),
-      m_groupMsid(std::move(groupMsid)) {
+      m_text(XmlUtils::Utf8Of(text)),
+      m_token(XmlUtils::Utf8Of(token)),
+      m_groupMsid(XmlUtils::Utf8Of(groupMsid)) {
     if (!timestamp.empty()) m_timestamp.FromString(timestamp);
 }
 
@@ -226,15 +227,15 @@ CPolicyItem* CPolicyItem::Clone() const {
 }
 
 void CPolicyItem::WriteItemAttributes(XmlUtils::CXmlOut& out) const {
-    if (!m_name.empty()) WriteAttribute(out, kAttrName, m_name);
-    if (!m_namespace.empty()) WriteAttribute(out, kAttrNamespace, m_namespace);
-    if (!m_version.empty()) WriteAttribute(out, L"version", m_version);
-    if (!m_schemaVersion.empty()) WriteAttribute(out, kTagSchemaVersion, m_schemaVersion);
-    if (!m_tag.empty()) WriteAttribute(out, L"tag", m_tag);
+    if (!m_name.empty()) WriteAttribute(out, "name", m_name);
+    if (!m_namespace.empty()) WriteAttribute(out, "namespace", m_namespace);
+    if (!m_version.empty()) WriteAttribute(out, "version", m_version);
+    if (!m_schemaVersion.empty()) WriteAttribute(out, "schema-version", m_schemaVersion);
+    if (!m_tag.empty()) WriteAttribute(out, "tag", m_tag);
     if (m_code != 0) WriteHexAttribute(out, kTagCode, m_code);
-    if (!m_text.empty()) WriteAttribute(out, kTagText, m_text);
-    if (!m_token.empty()) WriteAttribute(out, L"token", m_token);
-    if (!m_groupMsid.empty()) WriteAttribute(out, L"group-msid", m_groupMsid);
+    if (!m_text.empty()) WriteAttribute(out, "text", m_text);
+    if (!m_token.empty()) WriteAttribute(out, "token", m_token);
+    if (!m_groupMsid.empty()) WriteAttribute(out, "group-msid", m_groupMsid);
     if (!m_timestamp.IsNull()) WriteAttribute(out, L"timestamp", TimestampText(m_timestamp));
 }
 
@@ -242,8 +243,8 @@ void CPolicyItem::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteItemAttrib
 
 namespace {
 void WritePlainItem(const CPolicyItem& item, XmlUtils::CXmlOut& out, int level) {
-    if (item.GetElementName().empty()) return;
-    XmlUtils::StartTag(out, level, item.GetElementName());
+    if (item.GetElementNameUtf8().empty()) return;
+    out.StartTag(level, item.GetElementNameUtf8());
     item.EmitAttributes(out);
     XmlUtils::WriteLiteral(out, "/>\n");
 }
@@ -256,16 +257,16 @@ void CPolicyItem::Deserialize(CCmlDOM_Element& element) {
         throw CCmlException(L"Deserializing policy-item node", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     ReadGuarded(L"Deserializing policy-item node", [&] {
-        m_elementName = OrEmpty(element.getNodeName());
-        m_name = GetAttributeText(element, kAttrName);
-        m_namespace = GetAttributeText(element, kAttrNamespace);
-        m_version = GetAttributeText(element, L"version");
-        m_schemaVersion = GetAttributeText(element, kTagSchemaVersion);
-        m_tag = GetAttributeText(element, L"tag");
+        m_elementName = XmlUtils::Utf8Of(OrEmpty(element.getNodeName()));
+        m_name = XmlUtils::Utf8Of(GetAttributeText(element, kAttrName));
+        m_namespace = XmlUtils::Utf8Of(GetAttributeText(element, kAttrNamespace));
+        m_version = XmlUtils::Utf8Of(GetAttributeText(element, L"version"));
+        m_schemaVersion = XmlUtils::Utf8Of(GetAttributeText(element, kTagSchemaVersion));
+        m_tag = XmlUtils::Utf8Of(GetAttributeText(element, L"tag"));
         m_code = ToUnsigned(element.getAttribute(kTagCode));
-        m_text = GetAttributeText(element, kTagText);
-        m_token = GetAttributeText(element, L"token");
-        m_groupMsid = GetAttributeText(element, L"group-msid");
+        m_text = XmlUtils::Utf8Of(GetAttributeText(element, kTagText));
+        m_token = XmlUtils::Utf8Of(GetAttributeText(element, L"token"));
+        m_groupMsid = XmlUtils::Utf8Of(GetAttributeText(element, L"group-msid"));
         m_timestamp.Clear();
         std::wstring timestamp = GetAttributeText(element, L"timestamp");
         if (!timestamp.empty()) m_timestamp.FromString(timestamp);
@@ -307,8 +308,8 @@ void CPolicyData::SetPolicy(const CCmlDOM_Element& element) {
 }
 
 void CPolicyData::WriteData(XmlUtils::CXmlOut& out, int level) const {
-    if (GetElementName().empty()) return;
-    XmlUtils::StartTag(out, level, GetElementName());
+    if (GetElementNameUtf8().empty()) return;
+    out.StartTag(level, GetElementNameUtf8());
     EmitAttributes(out);
     if (!m_policy) {
         XmlUtils::WriteLiteral(out, "/>\n");
@@ -316,7 +317,7 @@ void CPolicyData::WriteData(XmlUtils::CXmlOut& out, int level) const {
     }
     XmlUtils::WriteLiteral(out, ">\n");
     m_policy->EmitElement(out, level + 1);
-    XmlUtils::EndTag(out, level, GetElementName());
+    out.EndTag(level, GetElementNameUtf8());
 }
 
 void CPolicyData::EmitElement(XmlUtils::CXmlOut& out, int level) const { WriteData(out, level); }

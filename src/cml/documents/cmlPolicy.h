@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cml/core/cmlDocument.h"
+#include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlMessage.h"
 #include "cml/core/cmlValueTypes.h"
@@ -108,40 +109,61 @@ private:
     std::wstring m_schemaVersion;
 };
 
+// A policy item keeps its texts as UTF-8, as they go on the wire: an item of
+// usual size then takes no heap block beyond itself, and is written without
+// a conversion. The wide accessors convert; a wide value that is not a
+// Unicode scalar is stored as U+FFFD, as the writer would send it.
 class CPolicyItem {
 public:
     CPolicyItem() = default;
-    CPolicyItem(std::wstring name, std::wstring namespaceUri, std::wstring version, std::wstring schemaVersion,
-                std::wstring tag, uint32_t code, std::wstring text, std::wstring token, std::wstring groupMsid,
-                const std::wstring& timestamp, std::wstring elementName);
+    CPolicyItem(const std::wstring& name, const std::wstring& namespaceUri, const std::wstring& version,
+                const std::wstring& schemaVersion, const std::wstring& tag, uint32_t code, const std::wstring& text,
+                const std::wstring& token, const std::wstring& groupMsid, const std::wstring& timestamp,
+                const std::wstring& elementName);
     CPolicyItem(const CPolicyItem& other) = default;
     CPolicyItem& operator=(const CPolicyItem& other) = default;
     virtual ~CPolicyItem();
     virtual CPolicyItem* Clone() const;
 
-    const std::wstring& GetElementName() const { return m_elementName; }
-    const std::wstring& GetName() const { return m_name; }
-    const std::wstring& GetNamespace() const { return m_namespace; }
-    const std::wstring& GetVersion() const { return m_version; }
-    const std::wstring& GetSchemaVersion() const { return m_schemaVersion; }
-    const std::wstring& GetTag() const { return m_tag; }
+    std::wstring GetElementName() const { return XmlUtils::WideOf(m_elementName); }
+    std::wstring GetName() const { return XmlUtils::WideOf(m_name); }
+    std::wstring GetNamespace() const { return XmlUtils::WideOf(m_namespace); }
+    std::wstring GetVersion() const { return XmlUtils::WideOf(m_version); }
+    std::wstring GetSchemaVersion() const { return XmlUtils::WideOf(m_schemaVersion); }
+    std::wstring GetTag() const { return XmlUtils::WideOf(m_tag); }
     uint32_t GetCode() const { return m_code; }
-    const std::wstring& GetText() const { return m_text; }
-    const std::wstring& GetToken() const { return m_token; }
-    const std::wstring& GetGroupMsid() const { return m_groupMsid; }
+    std::wstring GetText() const { return XmlUtils::WideOf(m_text); }
+    std::wstring GetToken() const { return XmlUtils::WideOf(m_token); }
+    std::wstring GetGroupMsid() const { return XmlUtils::WideOf(m_groupMsid); }
     const XmlUtils::CDateTime& GetTimestamp() const { return m_timestamp; }
 
-    void SetElementName(const std::wstring& value) { m_elementName = value; }
-    void SetName(const std::wstring& value) { m_name = value; }
-    void SetNamespace(const std::wstring& value) { m_namespace = value; }
-    void SetVersion(const std::wstring& value) { m_version = value; }
-    void SetSchemaVersion(const std::wstring& value) { m_schemaVersion = value; }
-    void SetTag(const std::wstring& value) { m_tag = value; }
+    // The texts as stored.
+    const std::string& GetElementNameUtf8() const { return m_elementName; }
+    const std::string& GetNameUtf8() const { return m_name; }
+    const std::string& GetNamespaceUtf8() const { return m_namespace; }
+    const std::string& GetSchemaVersionUtf8() const { return m_schemaVersion; }
+    const std::string& GetTextUtf8() const { return m_text; }
+    const std::string& GetTokenUtf8() const { return m_token; }
+
+    void SetElementName(const std::wstring& value) { m_elementName = XmlUtils::Utf8Of(value); }
+    void SetName(const std::wstring& value) { m_name = XmlUtils::Utf8Of(value); }
+    void SetNamespace(const std::wstring& value) { m_namespace = XmlUtils::Utf8Of(value); }
+    void SetVersion(const std::wstring& value) { m_version = XmlUtils::Utf8Of(value); }
+    void SetSchemaVersion(const std::wstring& value) { m_schemaVersion = XmlUtils::Utf8Of(value); }
+    void SetTag(const std::wstring& value) { m_tag = XmlUtils::Utf8Of(value); }
     void SetCode(uint32_t value) { m_code = value; }
-    void SetText(const std::wstring& value) { m_text = value; }
-    void SetToken(const std::wstring& value) { m_token = value; }
-    void SetGroupMsid(const std::wstring& value) { m_groupMsid = value; }
+    void SetText(const std::wstring& value) { m_text = XmlUtils::Utf8Of(value); }
+    void SetToken(const std::wstring& value) { m_token = XmlUtils::Utf8Of(value); }
+    void SetGroupMsid(const std::wstring& value) { m_groupMsid = XmlUtils::Utf8Of(value); }
     void SetTimestamp(const XmlUtils::CDateTime& value) { m_timestamp = value; }
+
+    // Well-formed UTF-8, stored as it is.
+    void SetElementNameUtf8(std::string value) { m_elementName = std::move(value); }
+    void SetNameUtf8(std::string value) { m_name = std::move(value); }
+    void SetNamespaceUtf8(std::string value) { m_namespace = std::move(value); }
+    void SetSchemaVersionUtf8(std::string value) { m_schemaVersion = std::move(value); }
+    void SetTextUtf8(std::string value) { m_text = std::move(value); }
+    void SetTokenUtf8(std::string value) { m_token = std::move(value); }
 
     virtual void EmitElement(XmlUtils::CXmlOut& out, int level) const;
     // Stream forms of the writer above.
@@ -162,16 +184,16 @@ public:
 private:
     void WriteItemAttributes(XmlUtils::CXmlOut& out) const;
 
-    std::wstring m_elementName;
-    std::wstring m_name;
-    std::wstring m_namespace;
-    std::wstring m_version;
-    std::wstring m_schemaVersion;
-    std::wstring m_tag;
+    std::string m_elementName;
+    std::string m_name;
+    std::string m_namespace;
+    std::string m_version;
+    std::string m_schemaVersion;
+    std::string m_tag;
     uint32_t m_code = 0;
-    std::wstring m_text;
-    std::wstring m_token;
-    std::wstring m_groupMsid;
+    std::string m_text;
+    std::string m_token;
+    std::string m_groupMsid;
     XmlUtils::CDateTime m_timestamp;
 };
 

@@ -31,6 +31,14 @@ TEST_F(Policy, ItemsWriteWhatIsSetReadCodesInAnyBaseAndSkipForeignItems) {
         L"    <policy-item name='n&amp;m' namespace='urn:ns' version='2' schema-version='1.0.0' tag='t' "
         L"code='0x12ab' text='say &quot;hi&quot;' token='tok' group-msid='g' timestamp='2026-12-07T10:11:12.000000Z'/>\n",
         ElementOf(item, 1));
+    // Texts are kept as they go on the wire: a character beyond ASCII as its
+    // UTF-8 bytes, a value that is not a Unicode scalar as U+FFFD.
+    CPolicyItem wide;
+    wide.SetElementName(L"policy-item");
+    wide.SetName(std::wstring(L"caf\u00e9 ") + static_cast<wchar_t>(0xD800));
+    EXPECT_EQ("caf\xC3\xA9 \xEF\xBF\xBD", wide.GetNameUtf8());
+    EXPECT_EQ(L"caf\u00e9 \uFFFD", wide.GetName());
+    EXPECT_EQ(L"<policy-item name='caf\u00e9 \uFFFD'/>\n", ElementOf(wide));
     CPolicyItem bare;
     EXPECT_EQ(L"", ElementOf(bare));  // no element name: nothing
     bare.SetElementName(L"policy-item");
