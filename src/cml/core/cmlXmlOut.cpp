@@ -368,18 +368,6 @@ void CXmlOut::Attribute(const wchar_t* name, const wchar_t* value, size_t length
     m_at = at;
 }
 
-void CXmlOut::Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length) {
-    char* at = Room(nameLength + 4 + ValueRoom(length));
-    *at++ = ' ';
-    std::memcpy(at, name, nameLength);
-    at += nameLength;
-    *at++ = '=';
-    *at++ = '\'';
-    at = PutUtf8Attribute(at, value, value + length);
-    *at++ = '\'';
-    m_at = at;
-}
-
 char* CXmlOut::PutAttributeValue(char* at, const char* value, size_t length) {
     return PutUtf8Attribute(at, value, value + length);
 }

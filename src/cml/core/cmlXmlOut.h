@@ -67,7 +67,6 @@ public:
         *at++ = '\'';
         m_at = at;
     }
-    void Utf8Attribute(const char* name, size_t nameLength, const char* value, size_t length);
     // Indentation, "<" and the tag; the attributes follow.
     void StartTag(int level, const wchar_t* tag);
     void StartTag(int level, const std::wstring& tag);
