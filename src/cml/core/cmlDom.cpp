@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+#include <xercesc/util/XMLUni.hpp>
+
 #include "cml/core/cmlDomWrapperSupport.h"
 #include "cml/core/cmlException.h"
 #include "cml/core/cmlXmlText.h"
@@ -329,9 +331,28 @@ xercesc::DOMElement* CCmlDOM_Element::Element(const char* op) const {
 #define OVX_ATTR(attr) static_cast<xercesc::DOMAttr*>((attr).GetDOMNode())
 
 const wchar_t* CCmlDOM_Element::getTagName() { return Keep(OVX_E(getTagName)->getTagName()); }
+// What DOMElement::getAttribute gives, without its cost for the usual case.
+// The DOM's own attribute value reaches the attribute's one text child
+// through a dynamic_cast that walks the node class hierarchy, hundreds of
+// instructions for each attribute read; the child's siblings and type are
+// plain virtual calls. Any other shape (no text, several children, entity
+// references built by hand) still goes through the DOM.
+namespace {
+const XMLCh* AttributeValue(const xercesc::DOMElement* element, const XMLCh* name) {
+    const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
+    const DOMNode* attribute = attributes != nullptr ? attributes->getNamedItem(name) : nullptr;
+    if (attribute == nullptr) return xercesc::XMLUni::fgZeroLenString;
+    const DOMNode* text = attribute->getFirstChild();
+    if (text != nullptr && text->getNextSibling() == nullptr && text->getNodeType() == DOMNode::TEXT_NODE) {
+        return text->getNodeValue();
+    }
+    return attribute->getNodeValue();
+}
+}  // namespace
+
 const wchar_t* CCmlDOM_Element::getAttribute(const wchar_t* name) {
     xercesc::DOMElement* element = OVX_E(getAttribute);
-    return Keep(element->getAttribute(OVX_REQ(name, getAttribute)));
+    return Keep(AttributeValue(element, OVX_REQ(name, getAttribute)));
 }
 CCmlDOM_Attr CCmlDOM_Element::getAttributeNode(const wchar_t* name) const {
     xercesc::DOMElement* element = OVX_E(getAttributeNode);

@@ -115,6 +115,13 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     EXPECT_EQ(L"w|w|c|k|",
               Joined({c.getAttribute(L"k"), attribute.getValue(), attribute.getOwnerElement().getNodeName(),
                       c.getAttributes().getNamedItem(L"k").getNodeName()}));
+    // A value of several text children, as only a hand-built tree has, is
+    // their text joined; an empty one is empty.
+    attribute.appendChild(document.createTextNode(L"2"));
+    EXPECT_EQ(L"w2|w2|", Joined({c.getAttribute(L"k"), attribute.getValue()}));
+    attribute.setValue(L"");
+    EXPECT_EQ(L"|1|", Joined({c.getAttribute(L"k"), c.hasAttribute(L"k")}));
+    attribute.setValue(L"w");
     CCmlDOM_Node copy = c.cloneNode(true);
     EXPECT_TRUE(copy.isEqualNode(c));
     c.removeAttribute(L"k");
