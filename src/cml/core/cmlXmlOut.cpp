@@ -115,16 +115,20 @@ static_assert(kBlock <= 16, "CXmlOut::ValueRoom makes room for one block past a 
 
 #if defined(__SSE2__)
 // The mask of the sixteen bytes that are escaped in content, or in an
-// attribute value.
+// attribute value. Three pairs of them differ in one bit only: '<' (0x3C)
+// and '>' (0x3E), '"' (0x22) and '&' (0x26), tab (0x09) and carriage return
+// (0x0D). With that bit set, each pair is one comparison, and no other byte
+// compares equal.
 inline unsigned SpecialBytes(__m128i bytes, bool attribute) {
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+    const auto withBit = [&](char bit) { return _mm_or_si128(bytes, _mm_set1_epi8(bit)); };
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(withBit(0x02), _mm_set1_epi8('>')),
+                               _mm_cmpeq_epi8(withBit(0x04), _mm_set1_epi8('&')));
     hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
-    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
-    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')));
-    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
     if (attribute) {
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(withBit(0x04), _mm_set1_epi8('\r')));
         hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    } else {
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
     }
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
 }
@@ -372,9 +376,7 @@ char* CXmlOut::PutAttributeValue(char* at, const char* value, size_t length) {
     return PutUtf8Attribute(at, value, value + length);
 }
 
-void CXmlOut::Indent(int level) {
-    if (level <= 0) return;
-    const size_t count = static_cast<size_t>(level) * 4;
+void CXmlOut::IndentLong(size_t count) {
     char* at = Room(count);
     std::memset(at, ' ', count);
     m_at = at + count;

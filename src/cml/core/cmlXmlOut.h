@@ -44,8 +44,21 @@ public:
     void Text(const std::wstring& text) { Encode(text.data(), text.size(), false, false); }
     // Wide text escaped as an attribute value or as element content.
     void Escaped(const wchar_t* text, size_t length, bool attribute) { Encode(text, length, true, attribute); }
-    // `level` times four spaces.
-    void Indent(int level);
+    // `level` times four spaces. Every line of a document starts with some:
+    // a copy of a fixed size, not a call with a length.
+    void Indent(int level) {
+        if (level <= 0) return;
+        const auto count = static_cast<size_t>(level) * 4;
+        if (count > kIndentRun) {
+            IndentLong(count);
+            return;
+        }
+        // More spaces than asked for go in: the bytes past `count` are room
+        // that the next piece writes over.
+        char* at = Room(kIndentRun);
+        std::memcpy(at, kSpaces, kIndentRun);
+        m_at = at + count;
+    }
     // " name='value'", the value escaped.
     void Attribute(const wchar_t* name, const wchar_t* value, size_t length);
     void Attribute(const wchar_t* name, const std::wstring& value) { Attribute(name, value.data(), value.size()); }
@@ -112,6 +125,9 @@ public:
 private:
     class Buffer;
 
+    static constexpr size_t kIndentRun = 64;
+    static constexpr char kSpaces[kIndentRun + 1] = "                                                                ";
+    void IndentLong(size_t count);
     // Room for `count` more bytes; returns where they go.
     char* Room(size_t count) {
         if (static_cast<size_t>(m_end - m_at) < count) Grow(count);

@@ -40,7 +40,8 @@ TEST(Escaping, Utf8TextIsReadAndNullTextsAreRefused) {
 // attribute values, carriage return in both), everything else unchanged, as
 // UTF-8 on a narrow stream, and a value UTF-8 cannot carry (a surrogate, past
 // the last code point, negative) as U+FFFD there; a wide stream gets every
-// value as it was given.
+// value as it was given. The last five are one bit away from an escaped
+// character and come out unchanged.
 struct EscapedForm {
     wchar_t character;
     const char* attribute;
@@ -55,7 +56,8 @@ const EscapedForm kEscapedForms[] = {
     {L'&', "&amp;", "&amp;"},  {L'"', "&quot;", "&quot;"}, {L'\xE9', "\xC3\xA9", "\xC3\xA9"},
     {L'>', "&gt;", "&gt;"},    {L'<', "&lt;", "&lt;"},     {L'\xFF', "\xC3\xBF", "\xC3\xBF"},
     {L'\xD800', kU, kU},       {L'\xDFFF', kU, kU},        {L'\x110000', kU, kU},
-    {wchar_t(-5), kU, kU},
+    {wchar_t(-5), kU, kU},     {L'#', "#", "#"},           {L'?', "?", "?"},
+    {L';', ";", ";"},          {L'$', "$", "$"},           {L'%', "%", "%"},
 };
 
 // `text` escaped through one batch of `Char`.
