@@ -258,7 +258,8 @@ TEST_F(DomWrappers, ErrorTextsComeFromTheCatalogAndTheParseError) {
 // 16-bit units several characters at a time where they can: every kind of
 // character (ASCII, the last below the surrogates, one above them, one that
 // needs a pair, a lone surrogate, which becomes U+FFFD) at every offset of
-// texts longer than a step, checked against the units the DOM holds.
+// texts longer than a step, and of texts longer than the conversions keep on
+// the stack, checked against the units the DOM holds.
 TEST_F(DomWrappers, NamesAndValuesKeepEveryCharacterAtEveryOffset) {
     CCmlDOM_Element root = document.getDocumentElement();
     auto* element = static_cast<xercesc::DOMElement*>(root.GetDOMNode());
@@ -271,19 +272,21 @@ TEST_F(DomWrappers, NamesAndValuesKeepEveryCharacterAtEveryOffset) {
                  {static_cast<wchar_t>(0xE000), u"\uE000", static_cast<wchar_t>(0xE000)},
                  {static_cast<wchar_t>(0x1F600), u"\U0001F600", static_cast<wchar_t>(0x1F600)},
                  {static_cast<wchar_t>(0xDC00), u"\uFFFD", static_cast<wchar_t>(0xFFFD)}};
-    for (const auto& kind : kinds) {
-        for (size_t at = 0; at < 20; ++at) {
-            std::wstring value(20, L'v'), expectedBack(20, L'v');
-            std::u16string units(at, u'v');
-            value[at] = kind.wide;
-            expectedBack[at] = kind.back;
-            units += kind.units + std::u16string(19 - at, u'v');
-            const std::wstring name = L"n" + std::wstring(at, L'a');
-            root.setAttribute(name.c_str(), value.c_str());
-            const std::u16string name16 = u"n" + std::u16string(at, u'a');
-            ASSERT_NE(nullptr, element->getAttributeNode(name16.c_str())) << at;
-            EXPECT_EQ(units, std::u16string(element->getAttribute(name16.c_str()))) << at;
-            EXPECT_EQ(expectedBack, std::wstring(root.getAttribute(name.c_str()))) << at;
+    for (const size_t length : {size_t{20}, size_t{140}}) {
+        for (const auto& kind : kinds) {
+            for (size_t at = 0; at < length; ++at) {
+                std::wstring value(length, L'v'), expectedBack(length, L'v');
+                std::u16string units(at, u'v');
+                value[at] = kind.wide;
+                expectedBack[at] = kind.back;
+                units += kind.units + std::u16string(length - 1 - at, u'v');
+                const std::wstring name = L"n" + std::wstring(at, L'a');
+                root.setAttribute(name.c_str(), value.c_str());
+                const std::u16string name16 = u"n" + std::u16string(at, u'a');
+                ASSERT_NE(nullptr, element->getAttributeNode(name16.c_str())) << at;
+                EXPECT_EQ(units, std::u16string(element->getAttribute(name16.c_str()))) << at;
+                EXPECT_EQ(expectedBack, std::wstring(root.getAttribute(name.c_str()))) << at;
+            }
         }
     }
 }
