@@ -68,6 +68,115 @@ void WriteList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List
     XmlUtils::EndTag(out, level, tag);
 }
 
+// An agent lists the same schemas and modules in every heartbeat, and the
+// two lists are most of the work of writing one. Each thread keeps the last
+// text it wrote of each list, with a key of everything that text was
+// written from; a list whose key is the same is that text again.
+struct CKeptList {
+    std::string key;
+    std::string text;
+};
+// Lists of usual size are kept; a larger one is written each time.
+constexpr size_t kKeptListText = 64 * 1024;
+
+// A key is written once, when a list's text is kept, and read each time a
+// list is written: both through the same description of what a list is
+// written from (KeyOf), so that they cannot differ.
+class CKeyWriter {
+public:
+    explicit CKeyWriter(std::string& key) : m_key(key) {}
+    bool Bytes(const void* bytes, size_t length) {
+        m_key.append(static_cast<const char*>(bytes), length);
+        return true;
+    }
+    bool Text(const std::string& text) {
+        const auto length = static_cast<uint32_t>(text.size());
+        return Bytes(&length, sizeof length) && Bytes(text.data(), text.size());
+    }
+
+private:
+    std::string& m_key;
+};
+
+// Compares in place, with no copy: false at the first difference.
+class CKeyReader {
+public:
+    explicit CKeyReader(const std::string& key) : m_at(key.data()), m_end(key.data() + key.size()) {}
+    bool Bytes(const void* bytes, size_t length) {
+        if (static_cast<size_t>(m_end - m_at) < length || std::memcmp(m_at, bytes, length) != 0) return false;
+        m_at += length;
+        return true;
+    }
+    bool Text(const std::string& text) {
+        const auto length = static_cast<uint32_t>(text.size());
+        return Bytes(&length, sizeof length) && Bytes(text.data(), text.size());
+    }
+    bool AtEnd() const { return m_at == m_end; }
+
+private:
+    const char* m_at;
+    const char* m_end;
+};
+
+// What a schema-info element is written from; every one can be kept.
+template <class Key>
+bool KeyOf(Key& key, const CSchemaInfo& info) {
+    const char flags[] = {info.GetOverwrite(), info.GetRoot(), info.GetCpeEditable(), info.GetGetFromAgent(),
+                          info.GetGetLatestCompatible()};
+    return key.Text(info.GetNamespaceUtf8()) && key.Text(info.GetVersionUtf8()) && key.Text(info.GetNameUtf8()) &&
+           key.Bytes(flags, sizeof flags);
+}
+
+// What a module element is written from. One with policies, or with a
+// status while no catalog gives its text (the fallback text names errno),
+// cannot be kept: false.
+template <class Key>
+bool KeyOf(Key& key, const CModuleInfo& module) {
+    const uint32_t status = module.GetStatus();
+    if (module.GetPolicyCount() != 0) return false;
+    if (status != OVX_I_CML_STATUS_NOT_SET && ovxToolsLib::ovxCatalogGeneration() == 0) return false;
+    return key.Text(module.GetElementNameUtf8()) && key.Text(module.GetNameUtf8()) &&
+           key.Text(module.GetVersionUtf8()) && key.Bytes(&status, sizeof status);
+}
+
+// The whole key of a list. The text also depends on its indentation, on
+// whether default values are written and on the catalog's status texts. It
+// is the same for a narrow and a wide stream: the items hold well-formed
+// UTF-8, and the rest is ASCII or the catalog's text.
+template <class Key, class List>
+bool KeyOf(Key& key, int level, const List& items) {
+    const bool defaults = XmlUtils::GetSerializeDefaults();
+    const uint64_t catalog = ovxToolsLib::ovxCatalogGeneration();
+    if (!key.Bytes(&level, sizeof level) || !key.Bytes(&defaults, sizeof defaults) ||
+        !key.Bytes(&catalog, sizeof catalog)) {
+        return false;
+    }
+    for (const auto& item : items) {
+        if (!KeyOf(key, item)) return false;
+    }
+    return true;
+}
+
+// WriteList for a list whose text this thread may have kept in `kept`.
+template <class List>
+void WriteKeptList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List& items, CKeptList& kept) {
+    if (items.empty()) return;
+    CKeyReader same(kept.key);
+    if (!kept.key.empty() && KeyOf(same, level, items) && same.AtEnd()) {
+        out.Bytes(kept.text.data(), kept.text.size());
+        return;
+    }
+    const size_t start = out.Size();
+    WriteList(out, level, tag, items);
+    const size_t length = out.Size() - start;
+    kept.key.clear();  // a text that cannot be kept leaves none
+    std::string key;
+    CKeyWriter writer(key);
+    if (length > kKeptListText || !KeyOf(writer, level, items)) return;
+    kept.text.assign(out.Data() + start, length);
+    kept.key.swap(key);
+}
+
 void WriteTextElement(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const std::wstring& text) {
     if (text.empty()) return;
     XmlUtils::StartTag(out, level, tag);
@@ -410,9 +519,10 @@ void CAgentInfoContent::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteCont
 
 void CAgentInfoContent::WriteChildren(XmlUtils::CXmlOut& out, int level) const {
     host.EmitElement(out, level);
-    WriteList(out, level, L"schema-list", schemas);
+    thread_local CKeptList t_schemas, t_modules;
+    WriteKeptList(out, level, L"schema-list", schemas, t_schemas);
     WriteList(out, level, L"content-date-list", contentDates);
-    WriteList(out, level, L"module-list", modules);
+    WriteKeptList(out, level, L"module-list", modules, t_modules);
     WriteList(out, level, L"update-list", updates);
     WriteTextElement(out, level, L"copyright-info", copyright);
     WriteTextElement(out, level, L"patent-info", patent);

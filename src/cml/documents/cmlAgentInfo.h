@@ -76,6 +76,8 @@ public:
     std::wstring GetName() const;
     std::wstring GetVersion() const;
     const std::string& GetNameUtf8() const { return m_name; }
+    const std::string& GetVersionUtf8() const { return m_version; }
+    const std::string& GetElementNameUtf8() const { return m_elementName; }
     uint32_t GetStatus() const { return m_status; }
     void SetName(const std::wstring& name);
     void SetVersion(const std::wstring& version);

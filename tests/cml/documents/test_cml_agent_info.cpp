@@ -3,6 +3,10 @@
 #include "cml_documents_test_support.h"
 #include "tools/ovxError.h"
 
+#include <functional>
+#include <thread>
+#include <vector>
+
 using namespace ovx::cml::testing;
 
 namespace {
@@ -164,4 +168,65 @@ TEST(AgentInfo, StatusTextsFollowTheCatalogInForce) {
     EXPECT_THAT(written(), HasSubstr("status-text='Status 2 retrieving message text for [0xc7210005]'"));
     ASSERT_EQ(0, ovxToolsLib::OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""));
     EXPECT_THAT(written(), HasSubstr(fromCatalog));
+}
+
+// A thread writes a schema or module list it wrote last time as it wrote it
+// then. After a change to anything a list is written from, the text must be
+// what a thread that has written no list writes, and no longer the old one.
+TEST(AgentInfo, ListsWrittenAgainAreWhatAFreshThreadWrites) {
+    CAgentStartupAnnouncement announcement;
+    CAgentInfoContent& content = announcement.GetContent();
+    for (const wchar_t* name : {L"a", L"b", L"c"}) {
+        content.schemas.push_back(CSchemaInfo(std::wstring(L"urn:schema:") + name, L"1.0.0", L""));
+        content.modules.push_back(CModuleInfo(name, L"1.0", 0));
+    }
+    const auto fresh = [&](int level, bool wide) {
+        std::string narrow;
+        std::wstring text;
+        std::thread([&] {
+            if (wide) text = ElementOf<wchar_t>(announcement, level);
+            if (!wide) narrow = ElementOf<char>(announcement, level);
+        }).join();
+        return wide ? ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(text) : narrow;
+    };
+    const auto here = [&](int level, bool wide) {
+        return wide ? ovxToolsLib::ovxUnicode<wchar_t>::ToUtf8(ElementOf<wchar_t>(announcement, level))
+                    : ElementOf<char>(announcement, level);
+    };
+    CCmlAvpSections policy(true);
+    policy.SetName(L"details");
+    const std::vector<std::function<void()>> changes = {
+        [&] { content.schemas[1].SetNamespace(L"urn:other"); },
+        [&] { content.schemas[1].SetVersion(L"2.0"); },
+        [&] { content.schemas[1].SetName(L"named"); },
+        [&] { content.schemas[2].SetOverwrite(true); },
+        [&] { content.schemas[2].SetRoot(true); },
+        [&] { content.schemas[2].SetCpeEditable(true); },
+        [&] { content.schemas[2].SetGetFromAgent(true); },
+        [&] { content.schemas[2].SetGetLatestCompatible(true); },
+        [&] { content.schemas.pop_back(); },
+        [&] { content.modules[0].SetName(L"renamed"); },
+        [&] { content.modules[0].SetVersion(L"2.0"); },
+        [&] { content.modules[1].SetStatus(OVX_E_UNEXPECTED); },
+        [&] { content.modules[1].SetStatus(OVX_I_CML_STATUS_NOT_SET); },
+        [&] { content.modules[2].AddPolicy(policy); },
+        [&] { content.modules.pop_back(); },
+        [] { SetSerializeDefaults(true); },
+    };
+    for (const bool wide : {false, true}) {
+        const std::string first = here(1, wide);
+        EXPECT_EQ(fresh(1, wide), first) << wide;
+        EXPECT_EQ(first, here(1, wide)) << wide;
+        EXPECT_EQ(fresh(3, wide), here(3, wide)) << wide;  // at another depth
+    }
+    std::string before = here(1, false);
+    for (size_t i = 0; i < changes.size(); ++i) {
+        changes[i]();
+        const std::string again = here(1, false);
+        EXPECT_NE(before, again) << i;
+        EXPECT_EQ(fresh(1, false), again) << i;
+        before = again;
+    }
+    EXPECT_EQ(fresh(1, true), here(1, true));
+    SetSerializeDefaults(false);
 }
