@@ -196,6 +196,8 @@ TEST(AgentInfo, ListsWrittenAgainAreWhatAFreshThreadWrites) {
     CCmlAvpSections policy(true);
     policy.SetName(L"details");
     const std::vector<std::function<void()>> changes = {
+        [&] { content.schemas[0].SetNamespace(L"urn:schema:q"); },  // as long, the last byte differs
+        [&] { content.modules[0].SetVersion(L"1.1"); },
         [&] { content.schemas[1].SetNamespace(L"urn:other"); },
         [&] { content.schemas[1].SetVersion(L"2.0"); },
         [&] { content.schemas[1].SetName(L"named"); },
