@@ -4,6 +4,8 @@
 #include "cml_documents_test_support.h"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 using namespace ovx::cml::testing;
 
@@ -122,6 +124,28 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
     for (auto get : {&CSchemaNode::GetNamespace, &CSchemaNode::GetVersion})
         EXPECT_EQ(OVX_E_CML_NULL_NODE, CodeOf([&] { (none.*get)(); }));
     EXPECT_TRUE(CSchemaNode(none).IsNull());
+}
+
+// A namespace's text is held once and shared by the schema-infos that name
+// it, up to bounds; a long one, or one past the bounds, is a copy of its
+// own. Either way each reads back what it was given, and one moved from
+// reads an empty namespace.
+TEST(SchemaDocuments, SchemaInfosShareTheirNamespaceTextAndReadBackWhatTheyWereGiven) {
+    const CSchemaInfo first(std::string("urn:shared"), "1.0", ""), second(std::string("urn:shared"), "2.0", "");
+    EXPECT_EQ(first.GetNamespaceUtf8().data(), second.GetNamespaceUtf8().data());
+    const std::string longer = "urn:" + std::string(400, 'x');
+    const CSchemaInfo own(longer, "1.0", ""), other(longer, "1.0", "");
+    EXPECT_NE(own.GetNamespaceUtf8().data(), other.GetNamespaceUtf8().data());
+    EXPECT_EQ(longer, other.GetNamespaceUtf8());
+    std::vector<CSchemaInfo> many;
+    for (int i = 0; i < 1500; ++i) many.emplace_back("urn:many:" + std::to_string(i), "1.0", "");
+    for (int i = 0; i < 1500; ++i) ASSERT_EQ("urn:many:" + std::to_string(i), many[i].GetNamespaceUtf8());
+    CSchemaInfo moved(std::string("urn:shared"), "1.0", "");
+    CSchemaInfo taken(std::move(moved));
+    EXPECT_EQ("urn:shared", taken.GetNamespaceUtf8());
+    EXPECT_EQ(L"", moved.GetNamespace());  // a moved-from object stays usable
+    moved.SetNamespace(L"urn:again");
+    EXPECT_EQ("urn:again", moved.GetNamespaceUtf8());
 }
 
 TEST(AvpSections, OrdinalsAreAssignedOrKeptAndDuplicatesRefused) {
