@@ -17,6 +17,7 @@
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlSerialize.h"
+#include "cml/core/cmlSharedText.h"
 
 namespace ovx {
 namespace cml {
@@ -37,9 +38,9 @@ public:
     // A new object of the dynamic type with every field copied; the caller owns it.
     virtual CCmlDocumentBase* Clone() const = 0;
 
-    virtual const std::wstring& GetTagName() const { return m_tagName; }
-    virtual const std::wstring& GetClassSchemaVersion() const { return m_classSchemaVersion; }
-    virtual const std::wstring& GetNamespaceUri() const { return m_namespaceUri; }
+    virtual const std::wstring& GetTagName() const { return m_tagName.Get(); }
+    virtual const std::wstring& GetClassSchemaVersion() const { return m_classSchemaVersion.Get(); }
+    virtual const std::wstring& GetNamespaceUri() const { return m_namespaceUri.Get(); }
     // The schema version of this instance: the value of its schema-version attribute.
     virtual const std::wstring& GetSchemaVersion() const = 0;
     // NULL assigns the empty text.
@@ -85,9 +86,10 @@ protected:
     void ProcessStandardAttributes(CCmlDOM_Element& element);
 
 private:
-    std::wstring m_tagName;
-    std::wstring m_namespaceUri;
-    std::wstring m_classSchemaVersion;
+    // The texts of a document class, shared by its objects.
+    CSharedText<wchar_t> m_tagName;
+    CSharedText<wchar_t> m_namespaceUri;
+    CSharedText<wchar_t> m_classSchemaVersion;
 };
 
 // The prototypes of one (namespace, schema version), by tag name.

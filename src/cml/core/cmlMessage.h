@@ -28,7 +28,7 @@ public:
     virtual const std::wstring& GetRequestId() const { return m_requestId; }
     virtual void SetRequestId(const wchar_t* requestId) { m_requestId = requestId == nullptr ? L"" : requestId; }
 
-    const std::wstring& GetSchemaVersion() const override { return m_schemaVersion; }
+    const std::wstring& GetSchemaVersion() const override { return m_schemaVersion.Get(); }
     void SetSchemaVersion(const wchar_t* version) override { m_schemaVersion = version == nullptr ? L"" : version; }
     bool HasContent() const override { return false; }
     void Deserialize(CCmlDOM_Element& element) override;
@@ -40,7 +40,7 @@ protected:
 
 private:
     std::wstring m_requestId;
-    std::wstring m_schemaVersion;
+    CSharedText<wchar_t> m_schemaVersion;
 };
 
 class CCmlRequest : public CMessageBase {

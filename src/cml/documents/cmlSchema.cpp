@@ -2,10 +2,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
-#include <mutex>
 #include <new>
-#include <string_view>
-#include <unordered_map>
 
 #include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
@@ -13,7 +10,6 @@
 #include "cml/core/cmlVocabulary.h"
 #include "cml/core/cmlXmlText.h"
 #include "cml/documents/cmlPolicy.h"
-#include "tools/ovxForkHold.h"
 
 namespace ovx {
 namespace cml {
@@ -34,43 +30,6 @@ void WriteFlag(XmlUtils::CXmlOut& out, const wchar_t* name, bool value, bool def
     if (value || defaults) WriteAttribute(out, name, value ? kValueTrue : kValueFalse);
 }
 
-// Schema namespaces are few, and every heartbeat lists the same ones: each
-// is held once for the process and shared by the schema-infos that name it,
-// so that freeing a heartbeat frees none of them. What is held is bounded
-// (answers come from servers): the first kSharedNamespaces namespaces of at
-// most kSharedLength bytes, kSharedBytes in all; any other gets a copy of
-// its own, freed with it. Never destroyed: a heartbeat may be built while
-// the process exits.
-struct SharedNamespaces {
-    std::mutex lock;
-    // The keys view the texts the values hold.
-    std::unordered_map<std::string_view, std::shared_ptr<const std::string>> texts;
-    size_t bytes = 0;
-};
-SharedNamespaces& Namespaces() {
-    static SharedNamespaces* namespaces = new SharedNamespaces();
-    return *namespaces;
-}
-const ovxToolsLib::ovxForkHold g_namespacesForkHold(Namespaces().lock, ovxToolsLib::ovxForkRank::kLeaf);
-constexpr size_t kSharedNamespaces = 1024;
-constexpr size_t kSharedLength = 256;
-constexpr size_t kSharedBytes = 64 * 1024;
-
-std::shared_ptr<const std::string> SharedNamespace(std::string text) {
-    if (text.empty()) return nullptr;
-    if (text.size() > kSharedLength) return std::make_shared<const std::string>(std::move(text));
-    SharedNamespaces& shared = Namespaces();
-    std::lock_guard<std::mutex> hold(shared.lock);
-    auto found = shared.texts.find(text);
-    if (found != shared.texts.end()) return found->second;
-    auto made = std::make_shared<const std::string>(std::move(text));
-    if (shared.texts.size() < kSharedNamespaces && shared.bytes + made->size() <= kSharedBytes) {
-        shared.texts.emplace(*made, made);
-        shared.bytes += made->size();
-    }
-    return made;
-}
-
 }  // namespace
 
 // ---- CSchemaInfo
@@ -82,7 +41,7 @@ CSchemaInfo::CSchemaInfo(const std::wstring& namespaceUri, const std::wstring& v
 
 CSchemaInfo::CSchemaInfo(std::string namespaceUri, std::string version, std::string name, bool overwrite, bool root,
                          bool cpeEditable, bool getFromAgent, bool getLatestCompatible)
-    : m_namespace(SharedNamespace(std::move(namespaceUri))),
+    : m_namespace(namespaceUri),
       m_version(std::move(version)),
       m_name(std::move(name)),
       m_overwrite(overwrite),
@@ -91,15 +50,10 @@ CSchemaInfo::CSchemaInfo(std::string namespaceUri, std::string version, std::str
       m_getFromAgent(getFromAgent),
       m_getLatestCompatible(getLatestCompatible) {}
 
-const std::string& CSchemaInfo::EmptyText() {
-    static const std::string* const empty = new std::string();
-    return *empty;
-}
-
 std::wstring CSchemaInfo::GetNamespace() const { return WideOf(GetNamespaceUtf8()); }
 std::wstring CSchemaInfo::GetVersion() const { return WideOf(m_version); }
 std::wstring CSchemaInfo::GetName() const { return WideOf(m_name); }
-void CSchemaInfo::SetNamespace(const std::wstring& value) { m_namespace = SharedNamespace(Utf8Of(value)); }
+void CSchemaInfo::SetNamespace(const std::wstring& value) { m_namespace = Utf8Of(value); }
 void CSchemaInfo::SetVersion(const std::wstring& value) { m_version = Utf8Of(value); }
 void CSchemaInfo::SetName(const std::wstring& value) { m_name = Utf8Of(value); }
 
@@ -133,7 +87,7 @@ void CSchemaInfo::Deserialize(CCmlDOM_Element& element) {
     if (element.IsNull())
         throw CCmlException(L"Deserializing schema-info", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     ReadGuarded(L"Deserializing schema-info", [&] {
-        m_namespace = SharedNamespace(Utf8Of(GetAttributeText(element, kAttrNamespace)));
+        m_namespace = Utf8Of(GetAttributeText(element, kAttrNamespace));
         m_version = Utf8Of(GetAttributeText(element, L"version"));
         m_name = Utf8Of(GetAttributeText(element, kAttrName));
         m_overwrite = GetAttributeText(element, L"overwrite") == kValueTrue;

@@ -12,6 +12,7 @@
 
 #include "cml/core/cmlDom.h"
 #include "cml/core/cmlMessage.h"
+#include "cml/core/cmlSharedText.h"
 
 namespace ovx {
 namespace cml {
@@ -41,7 +42,7 @@ public:
     std::wstring GetNamespace() const;
     std::wstring GetVersion() const;
     std::wstring GetName() const;
-    const std::string& GetNamespaceUtf8() const { return m_namespace ? *m_namespace : EmptyText(); }
+    const std::string& GetNamespaceUtf8() const { return m_namespace.Get(); }
     const std::string& GetVersionUtf8() const { return m_version; }
     const std::string& GetNameUtf8() const { return m_name; }
     bool GetOverwrite() const { return m_overwrite; }
@@ -73,11 +74,8 @@ public:
 
 private:
     void WriteInfoAttributes(XmlUtils::CXmlOut& out) const;
-    static const std::string& EmptyText();
 
-    // Shared by every schema-info of the same namespace (see cmlSchema.cpp);
-    // null for an empty one.
-    std::shared_ptr<const std::string> m_namespace;
+    CSharedText<char> m_namespace;
     std::string m_version;
     std::string m_name;
     bool m_overwrite = false;

@@ -127,12 +127,14 @@ TEST(SchemaDocuments, MessagesTakeOnlyTheirOwnItemsAndEachItemOneSchema) {
 }
 
 // A namespace's text is held once and shared by the schema-infos that name
-// it, up to bounds; a long one, or one past the bounds, is a copy of its
-// own. Either way each reads back what it was given, and one moved from
-// reads an empty namespace.
-TEST(SchemaDocuments, SchemaInfosShareTheirNamespaceTextAndReadBackWhatTheyWereGiven) {
+// it, as a document class's texts are by its documents, up to bounds; a long one, or one past the bounds, is a copy of
+// its own. Either way each reads back what it was given, and one moved from reads an empty namespace.
+TEST(SchemaDocuments, NamespacesAndClassTextsAreSharedAndReadBackAsGiven) {
     const CSchemaInfo first(std::string("urn:shared"), "1.0", ""), second(std::string("urn:shared"), "2.0", "");
     EXPECT_EQ(first.GetNamespaceUtf8().data(), second.GetNamespaceUtf8().data());
+    const CSetSchemaRequest one, two;  // a document class's texts, likewise
+    EXPECT_EQ(one.GetTagName().data(), two.GetTagName().data());
+    EXPECT_EQ(one.GetSchemaVersion().data(), two.GetSchemaVersion().data());
     const std::string longer = "urn:" + std::string(400, 'x');
     const CSchemaInfo own(longer, "1.0", ""), other(longer, "1.0", "");
     EXPECT_NE(own.GetNamespaceUtf8().data(), other.GetNamespaceUtf8().data());
