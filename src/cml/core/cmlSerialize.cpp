@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "cml/core/cmlException.h"
+#include "cml/core/cmlKeptText.h"
 #include "cml/core/cmlXmlText.h"
 #include "tools/ovxCodecvt.h"
 #include "tools/ovxForkHold.h"
@@ -529,9 +530,9 @@ void WriteXmlDeclaration(CXmlOut& out, bool standalone) {
     out.Literal("\n");
 }
 
-void WriteRootStartTag(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
-    if (tag == nullptr)
-        throw CCmlException(L"Writing root start tag", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
+namespace {
+
+void WriteRootStartTagAnew(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
     WriteXmlDeclaration(out, false);
     out.Literal("<");
     out.Name(tag);
@@ -553,6 +554,33 @@ void WriteRootStartTag(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& na
         out.Escaped(file.data(), file.size(), true);
     }
     if (!first) out.Literal("'");
+}
+
+}  // namespace
+
+void WriteRootStartTag(CXmlOut& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
+    if (tag == nullptr)
+        throw CCmlException(L"Writing root start tag", L"NULL pointer received", OVX_E_INVALID_ARGUMENT);
+    if (out.GetWideTarget() != nullptr) {  // its declaration depends on the kind of wide stream
+        WriteRootStartTagAnew(out, tag, namespaces);
+        return;
+    }
+    // Every heartbeat of an agent starts with the same root tag, which names
+    // the schema file of each namespace: the last one this thread wrote is
+    // kept (see cmlKeptText.h).
+    thread_local CKeptText t_kept;
+    constexpr size_t kKeptRootTag = 16 * 1024;
+    const auto keyOf = [&](auto& key) {
+        if (!key.Text(std::wstring_view(tag))) return false;
+        for (const CNamespace& ns : namespaces) {
+            if (!key.Text(std::wstring_view(ns.GetNamespaceUri())) ||
+                !key.Text(std::wstring_view(ns.GetSchemaVersion()))) {
+                return false;
+            }
+        }
+        return true;
+    };
+    WriteKept(out, t_kept, kKeptRootTag, keyOf, [&] { WriteRootStartTagAnew(out, tag, namespaces); });
 }
 void WriteRootStartTag(std::wostream& out, const wchar_t* tag, const CNamespaceSet& namespaces) {
     WriteThrough(out, [&](CXmlOut& xml) { WriteRootStartTag(xml, tag, namespaces); });

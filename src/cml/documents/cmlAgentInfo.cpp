@@ -9,6 +9,7 @@
 
 #include "cml/core/cmlDocumentUtils.h"
 #include "cml/core/cmlException.h"
+#include "cml/core/cmlKeptText.h"
 #include "cml/core/cmlNamespaces.h"
 #include "cml/core/cmlVocabulary.h"
 #include "cml/core/cmlXmlText.h"
@@ -69,62 +70,19 @@ void WriteList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List
 }
 
 // An agent lists the same schemas and modules in every heartbeat, and the
-// two lists are most of the work of writing one. Each thread keeps the last
-// text it wrote of each list, with a key of everything that text was
-// written from; a list whose key is the same is that text again.
-struct CKeptList {
-    std::string key;
-    std::string text;
-};
+// two lists are most of the work of writing one: each thread keeps the last
+// text it wrote of each (see cmlKeptText.h).
+using XmlUtils::CKeptText;
 // Lists of usual size are kept; a larger one is written each time.
 constexpr size_t kKeptListText = 64 * 1024;
-
-// A key is written once, when a list's text is kept, and read each time a
-// list is written: both through the same description of what a list is
-// written from (KeyOf), so that they cannot differ.
-class CKeyWriter {
-public:
-    explicit CKeyWriter(std::string& key) : m_key(key) {}
-    bool Bytes(const void* bytes, size_t length) {
-        m_key.append(static_cast<const char*>(bytes), length);
-        return true;
-    }
-    bool Text(const std::string& text) {
-        const auto length = static_cast<uint32_t>(text.size());
-        return Bytes(&length, sizeof length) && Bytes(text.data(), text.size());
-    }
-
-private:
-    std::string& m_key;
-};
-
-// Compares in place, with no copy: false at the first difference.
-class CKeyReader {
-public:
-    explicit CKeyReader(const std::string& key) : m_at(key.data()), m_end(key.data() + key.size()) {}
-    bool Bytes(const void* bytes, size_t length) {
-        if (static_cast<size_t>(m_end - m_at) < length || std::memcmp(m_at, bytes, length) != 0) return false;
-        m_at += length;
-        return true;
-    }
-    bool Text(const std::string& text) {
-        const auto length = static_cast<uint32_t>(text.size());
-        return Bytes(&length, sizeof length) && Bytes(text.data(), text.size());
-    }
-    bool AtEnd() const { return m_at == m_end; }
-
-private:
-    const char* m_at;
-    const char* m_end;
-};
 
 // What a schema-info element is written from; every one can be kept.
 template <class Key>
 bool KeyOf(Key& key, const CSchemaInfo& info) {
     const char flags[] = {info.GetOverwrite(), info.GetRoot(), info.GetCpeEditable(), info.GetGetFromAgent(),
                           info.GetGetLatestCompatible()};
-    return key.Text(info.GetNamespaceUtf8()) && key.Text(info.GetVersionUtf8()) && key.Text(info.GetNameUtf8()) &&
-           key.Bytes(flags, sizeof flags);
+    return key.Text(std::string_view(info.GetNamespaceUtf8())) && key.Text(std::string_view(info.GetVersionUtf8())) &&
+           key.Text(std::string_view(info.GetNameUtf8())) && key.Bytes(flags, sizeof flags);
 }
 
 // What a module element is written from. One with policies, or with a
@@ -135,46 +93,32 @@ bool KeyOf(Key& key, const CModuleInfo& module) {
     const uint32_t status = module.GetStatus();
     if (module.GetPolicyCount() != 0) return false;
     if (status != OVX_I_CML_STATUS_NOT_SET && ovxToolsLib::ovxCatalogGeneration() == 0) return false;
-    return key.Text(module.GetElementNameUtf8()) && key.Text(module.GetNameUtf8()) &&
-           key.Text(module.GetVersionUtf8()) && key.Bytes(&status, sizeof status);
+    return key.Text(std::string_view(module.GetElementNameUtf8())) &&
+           key.Text(std::string_view(module.GetNameUtf8())) && key.Text(std::string_view(module.GetVersionUtf8())) &&
+           key.Bytes(&status, sizeof status);
 }
 
-// The whole key of a list. The text also depends on its indentation, on
-// whether default values are written and on the catalog's status texts. It
-// is the same for a narrow and a wide stream: the items hold well-formed
-// UTF-8, and the rest is ASCII or the catalog's text.
-template <class Key, class List>
-bool KeyOf(Key& key, int level, const List& items) {
-    const bool defaults = XmlUtils::GetSerializeDefaults();
-    const uint64_t catalog = ovxToolsLib::ovxCatalogGeneration();
-    if (!key.Bytes(&level, sizeof level) || !key.Bytes(&defaults, sizeof defaults) ||
-        !key.Bytes(&catalog, sizeof catalog)) {
-        return false;
-    }
-    for (const auto& item : items) {
-        if (!KeyOf(key, item)) return false;
-    }
-    return true;
-}
-
-// WriteList for a list whose text this thread may have kept in `kept`.
+// WriteList for a list whose text this thread may have kept in `kept`. The
+// text also depends on its indentation, on whether default values are
+// written and on the catalog's status texts. It is the same for a narrow
+// and a wide stream: the items hold well-formed UTF-8, and the rest is ASCII
+// or the catalog's text.
 template <class List>
-void WriteKeptList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List& items, CKeptList& kept) {
+void WriteKeptList(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const List& items, CKeptText& kept) {
     if (items.empty()) return;
-    CKeyReader same(kept.key);
-    if (!kept.key.empty() && KeyOf(same, level, items) && same.AtEnd()) {
-        out.Bytes(kept.text.data(), kept.text.size());
-        return;
-    }
-    const size_t start = out.Size();
-    WriteList(out, level, tag, items);
-    const size_t length = out.Size() - start;
-    kept.key.clear();  // a text that cannot be kept leaves none
-    std::string key;
-    CKeyWriter writer(key);
-    if (length > kKeptListText || !KeyOf(writer, level, items)) return;
-    kept.text.assign(out.Data() + start, length);
-    kept.key.swap(key);
+    const auto keyOf = [&](auto& key) {
+        const bool defaults = XmlUtils::GetSerializeDefaults();
+        const uint64_t catalog = ovxToolsLib::ovxCatalogGeneration();
+        if (!key.Bytes(&level, sizeof level) || !key.Bytes(&defaults, sizeof defaults) ||
+            !key.Bytes(&catalog, sizeof catalog)) {
+            return false;
+        }
+        for (const auto& item : items) {
+            if (!KeyOf(key, item)) return false;
+        }
+        return true;
+    };
+    XmlUtils::WriteKept(out, kept, kKeptListText, keyOf, [&] { WriteList(out, level, tag, items); });
 }
 
 void WriteTextElement(XmlUtils::CXmlOut& out, int level, const wchar_t* tag, const std::wstring& text) {
@@ -519,7 +463,7 @@ void CAgentInfoContent::EmitAttributes(XmlUtils::CXmlOut& out) const { WriteCont
 
 void CAgentInfoContent::WriteChildren(XmlUtils::CXmlOut& out, int level) const {
     host.EmitElement(out, level);
-    thread_local CKeptList t_schemas, t_modules;
+    thread_local CKeptText t_schemas, t_modules;
     WriteKeptList(out, level, L"schema-list", schemas, t_schemas);
     WriteList(out, level, L"content-date-list", contentDates);
     WriteKeptList(out, level, L"module-list", modules, t_modules);

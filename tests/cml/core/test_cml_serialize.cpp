@@ -1,5 +1,7 @@
 #include <fstream>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include "cml/core/cmlSerialize.h"
 #include "cml/core/cmlXmlOut.h"
@@ -158,6 +160,30 @@ TEST(Declarations, TheStreamDecidesTheEncodingAndTheRootTagListsTheSchemas) {
         "    https://schemas.example.org/xml/cml/Message/AgentMessages "
         "./schemas/cml/Message/AgentMessages/AgentMessages1_0_4.xsd'",
         TextOf([&](auto& out) { WriteRootStartTag(out, L"ovx", set); }));
+
+    // A thread keeps the last root tag it wrote: after each change of what
+    // the tag is written from, it is what a thread that wrote none writes.
+    const auto tagOf = [](const wchar_t* tag, const CNamespaceSet& namespaces) {
+        return TextOf([&](auto& out) { WriteRootStartTag(out, tag, namespaces); });
+    };
+    const std::pair<const wchar_t*, CNamespaceSet> changes[] = {
+        {L"ovx", set},
+        {L"other", set},
+        {L"other", {CNamespace(kNsMessage, kVersionMessage)}},
+        {L"other", {CNamespace(kNsMessage, L"1.0.9")}},
+        {L"other", {CNamespace(kNsAgentMessages, L"1.0.9")}},
+        {L"other", {}},
+    };
+    std::string before;
+    for (const auto& [tag, namespaces] : changes) {
+        std::string fresh;
+        std::thread([&, tag = tag, &namespaces = namespaces] { fresh = tagOf(tag, namespaces); }).join();
+        const std::string again = tagOf(tag, namespaces);
+        EXPECT_EQ(fresh, again);
+        EXPECT_EQ(again, tagOf(tag, namespaces));
+        EXPECT_NE(before, again);
+        before = again;
+    }
 }
 
 TEST(SchemaFileNames, BuildAndParseAreInverse) {
