@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -76,11 +77,16 @@ void WriteKept(CXmlOut& out, CKeptText& kept, size_t limit, KeyOf keyOf, Write w
     write();
     const size_t length = out.Size() - start;
     kept.key.clear();  // a text that cannot be kept leaves none
-    std::string key;
-    CKeyWriter writer(key);
-    if (length > limit || !keyOf(writer)) return;
-    kept.text.assign(out.Data() + start, length);
-    kept.key.swap(key);
+    // Keeping is best effort: short of memory, the text is written and not kept.
+    try {
+        std::string key;
+        CKeyWriter writer(key);
+        if (length > limit || !keyOf(writer)) return;
+        kept.text.assign(out.Data() + start, length);
+        kept.key.swap(key);
+    } catch (const std::bad_alloc&) {
+        kept.key.clear();
+    }
 }
 
 }  // namespace XmlUtils

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 #include "tools/ovxForkHold.h"
@@ -46,8 +47,11 @@ std::shared_ptr<const typename CSharedText<Char>::Text> CSharedText<Char>::Share
     if (found != shared.texts.end()) return found->second;
     auto made = std::make_shared<const Text>(text);
     if (shared.texts.size() < kSharedTexts && shared.characters + made->size() <= kSharedCharacters) {
-        shared.texts.emplace(*made, made);
-        shared.characters += made->size();
+        try {  // sharing is best effort: short of memory, the text is its own
+            shared.texts.emplace(*made, made);
+            shared.characters += made->size();
+        } catch (const std::bad_alloc&) {
+        }
     }
     return made;
 }
