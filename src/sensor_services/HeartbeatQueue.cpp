@@ -54,6 +54,11 @@ bool CSensorServices::HasPendingHeartbeat() const {
     return m_pendingHeartbeat != nullptr;
 }
 
+bool CSensorServices::HoldsSentHeartbeat() const {
+    LockGuard hold(*this);
+    return m_sent.message != nullptr;
+}
+
 std::time_t CSensorServices::GetLastPostTime() const {
     LockGuard hold(*this);
     return m_lastPostTime;
@@ -518,6 +523,12 @@ void CSensorServices::RetireSentHeartbeat(std::unique_ptr<CCmlMessage> heartbeat
     older = std::move(m_sent);
     m_sent.message = std::move(heartbeat);
     m_sent.record = std::move(record);
+}
+
+void CSensorServices::FreeSentHeartbeat() {
+    SentHeartbeat sent;  // freed on return, outside the lock
+    LockGuard hold(*this);
+    sent = std::move(m_sent);
 }
 
 }  // namespace ovxSensorServices

@@ -308,6 +308,8 @@ uint32_t CSensorServices::CreateHeartbeat(SS_HMESSAGE* message, const char* agen
     OVX_REQUIRE(message != nullptr, "CreateHeartbeat");
     OVX_CHECK("CreateHeartbeat", {"agentId", agentId, true}, {"name", name, true}, {"nameSpace", nameSpace, true},
               {"version", version, true}, {"ipAddress", ipAddress, true});
+    // The last heartbeat goes before the next is built: the peak holds one.
+    FreeSentHeartbeat();
     SS_HMESSAGE created = nullptr;
     uint32_t status = CreateMessage(&created, agentId, name, nameSpace);
     if (status != 0) return status;

@@ -272,10 +272,12 @@ public:
                                                                 uint64_t& version, bool& own);
     // After a heartbeat taken at `takenVersion` was acknowledged.
     void ForgetSentHeartbeat(uint64_t takenVersion);
-    // A sent heartbeat and its bytes, left for the agent's next post to
-    // free (see m_sent).
+    // A sent heartbeat and its bytes, left for the agent's thread to free
+    // (see m_sent).
     void RetireSentHeartbeat(std::unique_ptr<ovx::cml::CCmlMessage> heartbeat,
                              std::unique_ptr<CHeartbeatRecord> record);
+    // Frees the retired heartbeat, if there is one, on the calling thread.
+    void FreeSentHeartbeat();
     // What the store holds for the slot as it is (under the lock): the
     // pending heartbeat, merged into the one in flight in merge mode.
     std::string StoreTextLocked() const;
@@ -287,6 +289,8 @@ public:
     uint32_t PostHeartbeatRecord(const CHeartbeatRecord& record, int32_t serverIndex, bool compress, uint8_t** response,
                                  uint32_t* responseLength);
     bool HasPendingHeartbeat() const;
+    // Whether an acknowledged heartbeat waits to be freed (see m_sent).
+    bool HoldsSentHeartbeat() const;
     std::time_t GetLastPostTime() const;
 
     // Response processing (ResponseProcessing.cpp): the server's answer to a
@@ -423,9 +427,11 @@ private:
     // A copy of the heartbeat being sent, in merge mode with a store, until
     // the server acknowledges it.
     std::unique_ptr<ovx::cml::CCmlMessage> m_inFlight;
-    // The last acknowledged heartbeat (of up to 256 KB of text), freed by
-    // the next PostHeartbeat on the agent's thread, which made it, while
-    // the dispatch thread posts, or with the session.
+    // The last acknowledged heartbeat (of up to 256 KB of text), freed on
+    // the agent's thread, which made it: by the next CreateHeartbeat, before
+    // the agent builds the next one in the same memory and while no round
+    // trip is running; else by the next PostHeartbeat, while the dispatch
+    // thread posts; else with the session.
     // Freed by the dispatch thread, its thousand or so objects went back
     // to the allocator's arena of the agent's thread under that arena's
     // lock just as the agent, woken by the answer, built the next one in

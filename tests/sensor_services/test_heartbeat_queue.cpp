@@ -43,6 +43,29 @@ TEST_F(Queue, TheTextWrittenOutIsTheTextPosted) {
     EXPECT_EQ("application/x-ovx-cml-data; charset=UTF-8", server.ArrivalAt(1).contentType);
 }
 
+// An acknowledged heartbeat is kept until the agent's thread frees it: the
+// next CreateHeartbeat frees it before the next heartbeat is built, so one
+// heartbeat at most is held besides the agent's; a failed creation frees
+// nothing, and a post frees what no creation did.
+TEST_F(Queue, TheAcknowledgedHeartbeatGoesWhenTheNextIsCreated) {
+    ASSERT_EQ(0u, PostHeartbeat(Heartbeat(), nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->HoldsSentHeartbeat(); }));
+    SS_HMESSAGE none = nullptr;
+    EXPECT_EQ(OVX_E_INVALID_ARGUMENT, CreateHeartbeat(&none, nullptr, "n", "urn:n", "1", "127.0.0.1"));
+    EXPECT_TRUE(session->HoldsSentHeartbeat());
+    SS_HMESSAGE next = Heartbeat();
+    EXPECT_FALSE(session->HoldsSentHeartbeat());
+    SS_HMESSAGE third = Heartbeat();  // made while none is held
+    ASSERT_EQ(0u, PostHeartbeat(next, nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return session->HoldsSentHeartbeat(); }));
+    // Refused from now on, the third is never acknowledged: only its post
+    // can have freed the second.
+    server.Rule([](const Arrival&, size_t n) { return n >= 2 ? 500 : 0; });
+    ASSERT_EQ(0u, PostHeartbeat(third, nullptr, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return !g_errors.Take().empty(); }));
+    EXPECT_FALSE(session->HoldsSentHeartbeat());
+}
+
 // Two heartbeats meet in the queue: both wait (and the post of the one kept
 // may be refused once), or the second is queued while the first is on the
 // wire and the server refuses it, and its retry too (a retry is made from
