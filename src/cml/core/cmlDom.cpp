@@ -338,21 +338,52 @@ const wchar_t* CCmlDOM_Element::getTagName() { return Keep(OVX_E(getTagName)->ge
 // plain virtual calls. Any other shape (no text, several children, entity
 // references built by hand) still goes through the DOM.
 namespace {
-const XMLCh* AttributeValue(const xercesc::DOMElement* element, const XMLCh* name) {
-    const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
-    const DOMNode* attribute = attributes != nullptr ? attributes->getNamedItem(name) : nullptr;
-    if (attribute == nullptr) return xercesc::XMLUni::fgZeroLenString;
+const XMLCh* ValueOf(const DOMNode* attribute) {
     const DOMNode* text = attribute->getFirstChild();
     if (text != nullptr && text->getNextSibling() == nullptr && text->getNodeType() == DOMNode::TEXT_NODE) {
         return text->getNodeValue();
     }
     return attribute->getNodeValue();
 }
+const XMLCh* AttributeValue(const xercesc::DOMElement* element, const XMLCh* name) {
+    const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
+    const DOMNode* attribute = attributes != nullptr ? attributes->getNamedItem(name) : nullptr;
+    return attribute != nullptr ? ValueOf(attribute) : xercesc::XMLUni::fgZeroLenString;
+}
+// Whether a name in the parser's form is `wanted`, unit by unit.
+bool SameName(const XMLCh* name, const wchar_t* wanted) {
+    for (;; ++name, ++wanted) {
+        if (static_cast<uint32_t>(*name) != static_cast<uint32_t>(*wanted)) return false;
+        if (*name == 0) return true;
+    }
+}
 }  // namespace
 
 const wchar_t* CCmlDOM_Element::getAttribute(const wchar_t* name) {
     xercesc::DOMElement* element = OVX_E(getAttribute);
     return Keep(AttributeValue(element, OVX_REQ(name, getAttribute)));
+}
+void CCmlDOM_Element::ReadAttributes(std::initializer_list<CAttributeTarget> wanted) {
+    xercesc::DOMElement* element = OVX_E(ReadAttributes);
+    for (const CAttributeTarget& target : wanted) {
+        if (target.name == nullptr || target.value == nullptr) {
+            throw CCmlException(Where("CCmlDOM_Element", "ReadAttributes"), L"Received value is NULL",
+                                OVX_E_INVALID_ARGUMENT);
+        }
+    }
+    for (const CAttributeTarget& target : wanted) target.value->clear();
+    const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
+    const XMLSize_t count = attributes != nullptr ? attributes->getLength() : 0;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const DOMNode* attribute = attributes->item(i);
+        if (attribute == nullptr) continue;
+        const XMLCh* name = attribute->getNodeName();
+        for (const CAttributeTarget& target : wanted) {
+            if (!SameName(name, target.name)) continue;
+            XmlUtils::AssignWide(*target.value, ValueOf(attribute));
+            break;
+        }
+    }
 }
 CCmlDOM_Attr CCmlDOM_Element::getAttributeNode(const wchar_t* name) const {
     xercesc::DOMElement* element = OVX_E(getAttributeNode);

@@ -13,6 +13,7 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace ovx {
@@ -179,6 +180,13 @@ private:
     xercesc::DOMAttr* Attr(const char* op) const;
 };
 
+// One attribute CCmlDOM_Element::ReadAttributes looks for, and where its
+// value goes.
+struct CAttributeTarget {
+    const wchar_t* name;
+    std::wstring* value;
+};
+
 class CCmlDOM_Element : public CCmlDOM_Node {
 public:
     CCmlDOM_Element() = default;
@@ -190,6 +198,11 @@ public:
     virtual const wchar_t* getTagName();
     // Empty, not NULL, for an attribute that is not there, as the DOM does.
     virtual const wchar_t* getAttribute(const wchar_t* name);
+    // What getAttribute gives for each name of `wanted` (plain ASCII names),
+    // read in one pass over the element's attributes: an element that lacks
+    // most of the attributes it may have, as an agent's description does,
+    // costs a comparison of names for each, not a search.
+    void ReadAttributes(std::initializer_list<CAttributeTarget> wanted);
     virtual CCmlDOM_Attr getAttributeNode(const wchar_t* name) const;
     virtual CCmlDOM_NodeList getElementsByTagName(const wchar_t* name) const;
     virtual void setAttribute(const wchar_t* name, const wchar_t* value);

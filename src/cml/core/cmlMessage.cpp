@@ -194,13 +194,13 @@ void CAgentInfo::Deserialize(CCmlDOM_Element& element) {
     const wchar_t* operation = L"Processing agent-info element";
     if (element.IsNull()) throw CCmlException(operation, L"Null element received", OVX_E_CML_NULL_ELEMENT);
     try {
-        m_name = Attribute(element, kAttrName);
-        m_namespace = Attribute(element, kAttrNamespace);
-        m_ipAddress = Attribute(element, kAttrIpAddress);
-        m_hostName = Attribute(element, kAttrHostName);
-        m_agentId = Attribute(element, kAttrAgentId);
-        m_authToken = Attribute(element, kAttrAuthToken);
-        m_authHash = Attribute(element, kAttrAuthHash);
+        element.ReadAttributes({{kAttrName, &m_name},
+                                {kAttrNamespace, &m_namespace},
+                                {kAttrIpAddress, &m_ipAddress},
+                                {kAttrHostName, &m_hostName},
+                                {kAttrAgentId, &m_agentId},
+                                {kAttrAuthToken, &m_authToken},
+                                {kAttrAuthHash, &m_authHash}});
         m_groups.clear();
         const std::wstring groupNamespace = std::wstring(kNsPropertyDocuments);
         ForEachChildElement(element, [&](CCmlDOM_Element& child) {
@@ -467,9 +467,10 @@ void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
 }
 
 void CCmlMessage::ReadEnvelope(CCmlDOM_Element& envelope) {
-    m_broadcast = Attribute(envelope, kAttrBroadcast) == kValueTrue;
-    m_messageId = Attribute(envelope, kTagMessageId);
-    m_responseTo = Attribute(envelope, kTagResponseTo);
+    std::wstring broadcast;
+    envelope.ReadAttributes(
+        {{kAttrBroadcast, &broadcast}, {kTagMessageId, &m_messageId}, {kTagResponseTo, &m_responseTo}});
+    m_broadcast = broadcast == kValueTrue;
     ForEachChildElement(envelope, [&](CCmlDOM_Element& child) {
         std::wstring name = OrEmpty(child.getLocalName());
         if (name == kTagSource) {

@@ -258,17 +258,27 @@ void CPolicyItem::Deserialize(CCmlDOM_Element& element) {
     }
     ReadGuarded(L"Deserializing policy-item node", [&] {
         m_elementName = XmlUtils::Utf8Of(OrEmpty(element.getNodeName()));
-        m_name = XmlUtils::Utf8Of(GetAttributeText(element, kAttrName));
-        m_namespace = XmlUtils::Utf8Of(GetAttributeText(element, kAttrNamespace));
-        m_version = XmlUtils::Utf8Of(GetAttributeText(element, L"version"));
-        m_schemaVersion = XmlUtils::Utf8Of(GetAttributeText(element, kTagSchemaVersion));
-        m_tag = XmlUtils::Utf8Of(GetAttributeText(element, L"tag"));
-        m_code = ToUnsigned(element.getAttribute(kTagCode));
-        m_text = XmlUtils::Utf8Of(GetAttributeText(element, kTagText));
-        m_token = XmlUtils::Utf8Of(GetAttributeText(element, L"token"));
-        m_groupMsid = XmlUtils::Utf8Of(GetAttributeText(element, L"group-msid"));
+        std::wstring name, namespaceUri, version, schemaVersion, tag, code, text, token, groupMsid, timestamp;
+        element.ReadAttributes({{kAttrName, &name},
+                                {kAttrNamespace, &namespaceUri},
+                                {L"version", &version},
+                                {kTagSchemaVersion, &schemaVersion},
+                                {L"tag", &tag},
+                                {kTagCode, &code},
+                                {kTagText, &text},
+                                {L"token", &token},
+                                {L"group-msid", &groupMsid},
+                                {L"timestamp", &timestamp}});
+        m_name = XmlUtils::Utf8Of(name);
+        m_namespace = XmlUtils::Utf8Of(namespaceUri);
+        m_version = XmlUtils::Utf8Of(version);
+        m_schemaVersion = XmlUtils::Utf8Of(schemaVersion);
+        m_tag = XmlUtils::Utf8Of(tag);
+        m_code = ToUnsigned(code.c_str());
+        m_text = XmlUtils::Utf8Of(text);
+        m_token = XmlUtils::Utf8Of(token);
+        m_groupMsid = XmlUtils::Utf8Of(groupMsid);
         m_timestamp.Clear();
-        std::wstring timestamp = GetAttributeText(element, L"timestamp");
         if (!timestamp.empty()) m_timestamp.FromString(timestamp);
     });
 }

@@ -58,6 +58,14 @@ TEST_F(DomWrappers, EmptyWrappersNullArgumentsAndWrongNodeTypesAreRefused) {
     type.SetDOMDocumentType(nullptr);  // NULL empties a wrapper
     const uint32_t kEmpty = OVX_E_CML_WRAPPER_EMPTY, kNull = OVX_E_INVALID_ARGUMENT, kType = OVX_E_CML_WRONG_NODE_TYPE;
     ExpectRefusal(kEmpty, L"CCmlDOM_Element::getAttribute()", L"The node is NULL", [&] { element.getAttribute(L"x"); });
+    std::wstring value = L"kept";
+    ExpectRefusal(kEmpty, L"CCmlDOM_Element::ReadAttributes()", L"The node is NULL", [&] {
+        element.ReadAttributes({{L"x", &value}});
+    });
+    ExpectRefusal(kNull, L"CCmlDOM_Element::ReadAttributes()", L"Received value is NULL", [&] {
+        root.ReadAttributes({{L"x", &value}, {nullptr, &value}});
+    });
+    EXPECT_EQ(L"kept", value);  // a refused read changes nothing
     ExpectRefusal(kEmpty, L"CCmlDOM_Node::getNodeName()", L"", [&] { element.getNodeName(); });
     ExpectRefusal(kEmpty, L"CCmlDOM_DocumentType::getName()", L"The node is NULL", [&] { type.getName(); });
     ExpectRefusal(0, L"CCmlDOM_Text::splitText()", L"", [] { CCmlDOM_Text().splitText(1); });
@@ -121,6 +129,19 @@ TEST_F(DomWrappers, TreesEditedThroughTheWrappersReadBackAsTheDomSays) {
     EXPECT_EQ(L"w2|w2|", Joined({c.getAttribute(L"k"), attribute.getValue()}));
     attribute.setValue(L"");
     EXPECT_EQ(L"|1|", Joined({c.getAttribute(L"k"), c.hasAttribute(L"k")}));
+    attribute.setValue(L"w");
+    // Read in one pass, each value is what getAttribute gives, two text
+    // children and a prefixed name included; one not there is emptied.
+    attribute.appendChild(document.createTextNode(L"3"));
+    c.setAttributeNS(L"urn:x", L"x:n", L"caf\u00e9 \U0001F600");
+    c.setAttribute(L"e", L"");
+    std::wstring k = L"old", n, e = L"old", absent = L"old", prefix;
+    c.ReadAttributes({{L"k", &k}, {L"x:n", &n}, {L"e", &e}, {L"absent", &absent}, {L"n", &prefix}});
+    EXPECT_EQ(L"w3|caf\u00e9 \U0001F600||||",
+              Joined({k.c_str(), n.c_str(), e.c_str(), absent.c_str(), prefix.c_str()}));
+    EXPECT_EQ(Joined({c.getAttribute(L"k"), c.getAttribute(L"x:n")}), Joined({k.c_str(), n.c_str()}));
+    c.removeAttributeNS(L"urn:x", L"n");
+    c.removeAttribute(L"e");
     attribute.setValue(L"w");
     CCmlDOM_Node copy = c.cloneNode(true);
     EXPECT_TRUE(copy.isEqualNode(c));
