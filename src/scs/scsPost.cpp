@@ -165,8 +165,23 @@ std::string JoinUrl(const std::string& base, const char* path) {
     return url + path;
 }
 
-// Options common to posts and connection tests.
-void SetTransportOptions(CURL* handle, const Server& server, const Certificate& certificate, char* errorBuffer) {
+// The transport a server's settings ask for: its own TLS files, else the
+// registered certificate information's, and its proxy.
+Transport TransportOf(const Server& server, const Certificate& certificate) {
+    Transport transport;
+    transport.caFile = !server.field[kCaFile].empty() ? server.field[kCaFile] : certificate.caFile;
+    transport.clientCertificateFile =
+        !server.field[kClientCert].empty() ? server.field[kClientCert] : certificate.clientCertificateFile;
+    transport.clientKeyFile = !server.field[kClientKey].empty() ? server.field[kClientKey] : certificate.clientKeyFile;
+    transport.clientKeyPassword = certificate.clientKeyPassword;
+    transport.proxy = server.field[kProxy];
+    transport.proxyUser = server.field[kProxyUser];
+    transport.proxyPassword = server.field[kProxyPassword];
+    return transport;
+}
+
+// Options common to posts and connection tests, on a handle fresh or reset.
+void SetTransportOptions(CURL* handle, const Transport& transport, char* errorBuffer) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -174,22 +189,20 @@ void SetTransportOptions(CURL* handle, const Server& server, const Certificate& 
     curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    const std::string& caFile = !server.field[kCaFile].empty() ? server.field[kCaFile] : certificate.caFile;
-    if (!caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
-    const std::string& cert =
-        !server.field[kClientCert].empty() ? server.field[kClientCert] : certificate.clientCertificateFile;
-    const std::string& key = !server.field[kClientKey].empty() ? server.field[kClientKey] : certificate.clientKeyFile;
-    if (!cert.empty()) curl_easy_setopt(handle, CURLOPT_SSLCERT, cert.c_str());
-    if (!key.empty()) curl_easy_setopt(handle, CURLOPT_SSLKEY, key.c_str());
-    if (!certificate.clientKeyPassword.empty()) {
-        curl_easy_setopt(handle, CURLOPT_KEYPASSWD, certificate.clientKeyPassword.c_str());
+    if (!transport.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, transport.caFile.c_str());
+    if (!transport.clientCertificateFile.empty()) {
+        curl_easy_setopt(handle, CURLOPT_SSLCERT, transport.clientCertificateFile.c_str());
+    }
+    if (!transport.clientKeyFile.empty()) curl_easy_setopt(handle, CURLOPT_SSLKEY, transport.clientKeyFile.c_str());
+    if (!transport.clientKeyPassword.empty()) {
+        curl_easy_setopt(handle, CURLOPT_KEYPASSWD, transport.clientKeyPassword.c_str());
     }
     // An empty proxy also keeps the process environment's proxy variables
     // from redirecting the agent's traffic.
-    curl_easy_setopt(handle, CURLOPT_PROXY, server.field[kProxy].c_str());
-    if (!server.field[kProxyUser].empty()) {
-        curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, server.field[kProxyUser].c_str());
-        curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, server.field[kProxyPassword].c_str());
+    curl_easy_setopt(handle, CURLOPT_PROXY, transport.proxy.c_str());
+    if (!transport.proxyUser.empty()) {
+        curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, transport.proxyUser.c_str());
+        curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, transport.proxyPassword.c_str());
     }
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Progress);
@@ -241,7 +254,7 @@ uint32_t TestExchange(const Server& server, const Certificate& certificate, uint
     CURL* handle = curl_easy_init();
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
-    SetTransportOptions(handle, server, certificate, errorBuffer);
+    SetTransportOptions(handle, TransportOf(server, certificate), errorBuffer);
     curl_easy_setopt(handle, CURLOPT_URL, server.field[kUrl].c_str());
     curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Discard);
@@ -321,6 +334,8 @@ curl_slist* SetPostOptions(CURL* handle, const PostTarget& target, const PostReq
         headers = curl_slist_append(headers, "Content-Encoding: gzip");
         // libcurl decodes the answer; only gzip, which every server has.
         curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "gzip");
+    } else {
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, nullptr);  // a kept handle's last post may have asked
     }
     if (!target.language.empty()) {
         headers = curl_slist_append(headers, ("Accept-Language: " + target.language).c_str());
@@ -357,18 +372,30 @@ void Describe(CURL* handle, uint32_t status, const PostRequest& request, const R
 }
 
 uint32_t Perform(const PostTarget& target, const PostRequest& request, Response& answer, SCS_PostInfo* info) {
-    CURL* handle = target.pool->Take();
+    const Transport transport = TransportOf(target.server, target.certificate);
+    bool configured = false;
+    CURL* handle = target.pool->Take(transport, configured);
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
-    SetTransportOptions(handle, target.server, target.certificate, errorBuffer);
+    if (configured) {
+        // Resetting a handle and setting its transport again costs about as
+        // much as the rest of a post's own work: a handle kept for the same
+        // transport keeps its options, and gets this call's error buffer.
+        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+        t_certificateRequested = false;
+        t_alertReceived = false;
+    } else {
+        SetTransportOptions(handle, transport, errorBuffer);
+    }
     curl_slist* headers = SetPostOptions(handle, target, request, answer);
     CURLcode code = curl_easy_perform(handle);
     uint32_t status = MapResult(code, handle, answer);
     if (info != nullptr) Describe(handle, status, request, answer, *info);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);  // the buffer is this call's
     curl_slist_free_all(headers);
     if (code == CURLE_OK) {
-        target.pool->Give(handle);
+        target.pool->Give(handle, transport);
     } else {
         curl_easy_cleanup(handle);
     }

@@ -48,6 +48,9 @@ protected:
         };
         http.Post("/slow", answerLate).Get("/slow", answerLate);
         http.Post("/empty", [](const httplib::Request&, httplib::Response&) {});
+        http.Post("/encoding", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content("asked:" + request.get_header_value("Accept-Encoding"), "text/plain");
+        });
         // Answers `status` with Retry-After: `value` (the rest of the path, URL-decoded by the server).
         http.Post("/retry/(\\d+)/(.*)", [](const httplib::Request& request, httplib::Response& response) {
             response.status = std::stoi(request.matches[1]);
@@ -263,6 +266,9 @@ TEST_F(PostTest, TheExtendedPostDecodesAnswersAndRefusesWhatItCannotTell) {
     const Answer shortInfo = PostEx("/echo", "x", 0, 4);
     EXPECT_EQ(Joined({OVX_E_INVALID_ARGUMENT, ""}), Joined({shortInfo.status, shortInfo.body}));
     EXPECT_EQ("echo:x:text/xml", PostEx("/echo", "x", 0, 0).body);
+    // The kept handle that asked for a compressed answer asks no more.
+    EXPECT_EQ("asked:gzip asked:",
+              Joined({PostEx("/encoding", "x", SCS_POST_GZIP).body, PostEx("/encoding", "x", 0).body}));
 }
 
 // ---- TLS, pinned to one version, with and without a client certificate
