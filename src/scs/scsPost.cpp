@@ -77,7 +77,9 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
         response->tooLarge = true;
         return 0;  // aborts the transfer
     }
-    response->body.insert(response->body.end(), data, data + length);
+    // As bytes of the vector's own type: copied as a block, not one by one.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    response->body.insert(response->body.end(), bytes, bytes + length);
     return length;
 }
 
