@@ -69,56 +69,39 @@ struct Server {
     std::string field[SCS_SERVER_FIELDS];
 };
 
-// What a handle's transport options were set from: its TLS files, the
-// key's password and the proxy.
-struct Transport {
-    std::string caFile, clientCertificateFile, clientKeyFile, clientKeyPassword, proxy, proxyUser, proxyPassword;
-    bool operator==(const Transport& other) const {
-        return caFile == other.caFile && clientCertificateFile == other.clientCertificateFile &&
-               clientKeyFile == other.clientKeyFile && clientKeyPassword == other.clientKeyPassword &&
-               proxy == other.proxy && proxyUser == other.proxyUser && proxyPassword == other.proxyPassword;
-    }
-};
-
 // Idle easy handles of one server. Each handle keeps its own connection
 // alive, so consecutive posts reuse it and concurrent posts each get one.
-// A handle goes back with the transport its options were set for: taken
-// for the same one, it keeps them and only the request's options are set
-// again (every one of them, each time); taken for another, it is reset.
+// A pool is rebuilt whenever its server's settings or the certificate
+// information change (RebuildPools), so every handle in it was set up for
+// the same transport: one taken again keeps its transport options, and only
+// the request's options are set again (every one of them, each time).
 class ConnectionPool {
 public:
     ~ConnectionPool() {
-        for (Idle& idle : m_idle) curl_easy_cleanup(idle.handle);
+        for (CURL* handle : m_idle) curl_easy_cleanup(handle);
     }
-    // `configured` tells whether the handle's transport options are those
-    // of `transport` already.
-    CURL* Take(const Transport& transport, bool& configured) {
-        configured = false;
+    // `reused` tells a handle set up by an earlier post from a new one.
+    CURL* Take(bool& reused) {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (m_idle.empty()) return curl_easy_init();
-        Idle idle = std::move(m_idle.back());
+        reused = !m_idle.empty();
+        if (!reused) return curl_easy_init();
+        CURL* handle = m_idle.back();
         m_idle.pop_back();
-        configured = idle.transport == transport;
-        if (!configured) curl_easy_reset(idle.handle);  // options go, the live connection stays
-        return idle.handle;
+        return handle;
     }
     // Short of memory, the handle is closed rather than kept.
-    void Give(CURL* handle, const Transport& transport) {
+    void Give(CURL* handle) {
         try {
             std::lock_guard<std::mutex> hold(m_lock);
-            m_idle.push_back(Idle{handle, transport});
+            m_idle.push_back(handle);
         } catch (const std::bad_alloc&) {
             curl_easy_cleanup(handle);
         }
     }
 
 private:
-    struct Idle {
-        CURL* handle;
-        Transport transport;
-    };
     std::mutex m_lock;
-    std::vector<Idle> m_idle;
+    std::vector<CURL*> m_idle;
 };
 
 struct Certificate {

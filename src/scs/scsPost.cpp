@@ -167,23 +167,8 @@ std::string JoinUrl(const std::string& base, const char* path) {
     return url + path;
 }
 
-// The transport a server's settings ask for: its own TLS files, else the
-// registered certificate information's, and its proxy.
-Transport TransportOf(const Server& server, const Certificate& certificate) {
-    Transport transport;
-    transport.caFile = !server.field[kCaFile].empty() ? server.field[kCaFile] : certificate.caFile;
-    transport.clientCertificateFile =
-        !server.field[kClientCert].empty() ? server.field[kClientCert] : certificate.clientCertificateFile;
-    transport.clientKeyFile = !server.field[kClientKey].empty() ? server.field[kClientKey] : certificate.clientKeyFile;
-    transport.clientKeyPassword = certificate.clientKeyPassword;
-    transport.proxy = server.field[kProxy];
-    transport.proxyUser = server.field[kProxyUser];
-    transport.proxyPassword = server.field[kProxyPassword];
-    return transport;
-}
-
-// Options common to posts and connection tests, on a handle fresh or reset.
-void SetTransportOptions(CURL* handle, const Transport& transport, char* errorBuffer) {
+// Options common to posts and connection tests, on a new handle.
+void SetTransportOptions(CURL* handle, const Server& server, const Certificate& certificate, char* errorBuffer) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -191,20 +176,22 @@ void SetTransportOptions(CURL* handle, const Transport& transport, char* errorBu
     curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!transport.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, transport.caFile.c_str());
-    if (!transport.clientCertificateFile.empty()) {
-        curl_easy_setopt(handle, CURLOPT_SSLCERT, transport.clientCertificateFile.c_str());
-    }
-    if (!transport.clientKeyFile.empty()) curl_easy_setopt(handle, CURLOPT_SSLKEY, transport.clientKeyFile.c_str());
-    if (!transport.clientKeyPassword.empty()) {
-        curl_easy_setopt(handle, CURLOPT_KEYPASSWD, transport.clientKeyPassword.c_str());
+    const std::string& caFile = !server.field[kCaFile].empty() ? server.field[kCaFile] : certificate.caFile;
+    if (!caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+    const std::string& cert =
+        !server.field[kClientCert].empty() ? server.field[kClientCert] : certificate.clientCertificateFile;
+    const std::string& key = !server.field[kClientKey].empty() ? server.field[kClientKey] : certificate.clientKeyFile;
+    if (!cert.empty()) curl_easy_setopt(handle, CURLOPT_SSLCERT, cert.c_str());
+    if (!key.empty()) curl_easy_setopt(handle, CURLOPT_SSLKEY, key.c_str());
+    if (!certificate.clientKeyPassword.empty()) {
+        curl_easy_setopt(handle, CURLOPT_KEYPASSWD, certificate.clientKeyPassword.c_str());
     }
     // An empty proxy also keeps the process environment's proxy variables
     // from redirecting the agent's traffic.
-    curl_easy_setopt(handle, CURLOPT_PROXY, transport.proxy.c_str());
-    if (!transport.proxyUser.empty()) {
-        curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, transport.proxyUser.c_str());
-        curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, transport.proxyPassword.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROXY, server.field[kProxy].c_str());
+    if (!server.field[kProxyUser].empty()) {
+        curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, server.field[kProxyUser].c_str());
+        curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, server.field[kProxyPassword].c_str());
     }
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Progress);
@@ -256,7 +243,7 @@ uint32_t TestExchange(const Server& server, const Certificate& certificate, uint
     CURL* handle = curl_easy_init();
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
-    SetTransportOptions(handle, TransportOf(server, certificate), errorBuffer);
+    SetTransportOptions(handle, server, certificate, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_URL, server.field[kUrl].c_str());
     curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Discard);
@@ -374,20 +361,19 @@ void Describe(CURL* handle, uint32_t status, const PostRequest& request, const R
 }
 
 uint32_t Perform(const PostTarget& target, const PostRequest& request, Response& answer, SCS_PostInfo* info) {
-    const Transport transport = TransportOf(target.server, target.certificate);
-    bool configured = false;
-    CURL* handle = target.pool->Take(transport, configured);
+    bool reused = false;
+    CURL* handle = target.pool->Take(reused);
     if (handle == nullptr) return OVX_E_OUT_OF_MEMORY;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
-    if (configured) {
+    if (reused) {
         // Resetting a handle and setting its transport again costs about as
-        // much as the rest of a post's own work: a handle kept for the same
-        // transport keeps its options, and gets this call's error buffer.
+        // much as the rest of a post's own work: a handle of the pool keeps
+        // its transport options, and gets this call's error buffer.
         curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
         t_certificateRequested = false;
         t_alertReceived = false;
     } else {
-        SetTransportOptions(handle, transport, errorBuffer);
+        SetTransportOptions(handle, target.server, target.certificate, errorBuffer);
     }
     curl_slist* headers = SetPostOptions(handle, target, request, answer);
     CURLcode code = curl_easy_perform(handle);
@@ -397,7 +383,7 @@ uint32_t Perform(const PostTarget& target, const PostRequest& request, Response&
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);  // the buffer is this call's
     curl_slist_free_all(headers);
     if (code == CURLE_OK) {
-        target.pool->Give(handle, transport);
+        target.pool->Give(handle);
     } else {
         curl_easy_cleanup(handle);
     }

@@ -114,6 +114,9 @@ std::string FormatCommSettings(const Destination& destination) {
     return FormatIni(file);
 }
 
+// Pooled handles keep the transport options they were set up with (see
+// ConnectionPool): every change of a server or of the certificate
+// information comes through here.
 void RebuildPools(Destination& destination) {
     destination.pools.clear();
     for (size_t i = 0; i < destination.servers.size(); ++i)
