@@ -167,10 +167,17 @@ std::string JoinUrl(const std::string& base, const char* path) {
     return url + path;
 }
 
+// What belongs to one call on a handle, a new one or one kept in a pool:
+// the call's error buffer, and what the TLS watch has seen.
+void StartCall(CURL* handle, char* errorBuffer) {
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    t_certificateRequested = false;
+    t_alertReceived = false;
+}
+
 // Options common to posts and connection tests, on a new handle.
 void SetTransportOptions(CURL* handle, const Server& server, const Certificate& certificate, char* errorBuffer) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
@@ -196,8 +203,7 @@ void SetTransportOptions(CURL* handle, const Server& server, const Certificate& 
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Progress);
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &WatchTlsOf);
-    t_certificateRequested = false;
-    t_alertReceived = false;
+    StartCall(handle, errorBuffer);
 }
 
 // What a connection test to `url` uses, the same as a post to it would: the
@@ -368,10 +374,8 @@ uint32_t Perform(const PostTarget& target, const PostRequest& request, Response&
     if (reused) {
         // Resetting a handle and setting its transport again costs about as
         // much as the rest of a post's own work: a handle of the pool keeps
-        // its transport options, and gets this call's error buffer.
-        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-        t_certificateRequested = false;
-        t_alertReceived = false;
+        // its transport options.
+        StartCall(handle, errorBuffer);
     } else {
         SetTransportOptions(handle, target.server, target.certificate, errorBuffer);
     }
