@@ -23,13 +23,24 @@
 //
 // The server runs in a child process, so that the process CPU of a round
 // trip (getrusage over all threads, user + system) is the client's alone.
-// The three sides run in turns of short blocks, so all see the same machine;
-// a block's CPU is its process CPU less the builder calls (timed on the
-// agent's thread), divided by its round trips. Each pair of blocks (ours and
-// the floor) gives a ratio of medians for latency and a ratio of CPU. A
-// figure is "ok" when the 10th to 90th percentile of the block ratios lies
-// within its goal, "MISSED" when it lies above it, and "undecided" when it
-// straddles it.
+// The sides take turns round trip by round trip, in a new random order
+// every round: each of ours is measured within milliseconds of the floor's,
+// so a virtual machine's drift in speed, which runs over seconds, falls on
+// both alike, and no side always follows the same other one, whose
+// leftovers in the caches it would always meet. After each round trip all
+// threads are left idle for kPause. The round trip's tail (the threads
+// finishing after the callback) ends before the next side starts, and
+// every round trip starts as an agent's heartbeats, minutes apart, do: its
+// threads asleep and its caches worked over by others. A round trip's CPU
+// is the process CPU from its start to the end of that pause, less the
+// builder calls (timed on the agent's thread). A block of 60 rounds gives
+// each side its median latency and its mean CPU, and ours against the floor
+// a ratio of each. A figure is "ok" when the 10th to 90th percentile of the
+// block ratios lies within its goal, "MISSED" when it lies above it, and
+// "undecided" when it straddles it. A second floor, with threads and a
+// connection of its own, takes its turns beside the others: its ratios to
+// the floor are the method's own spread on this machine, printed beside
+// each figure's.
 //
 // The builder calls (CreateHeartbeat, SetHostInfo, the Add* calls and
 // FreeHeartbeat) are timed apart, per item, on the typical heartbeat and on
@@ -43,9 +54,9 @@
 //
 //   ovxBenchRealPath CERTIFICATE_FOLDER [VARIANT [SIDE]]
 // VARIANT (0 to 3) runs one round-trip variant alone, for a profiler; SIDE
-// ("ours" or "floor") then runs only that side, for as long as the full run
-// or for OVX_BENCH_BLOCKS blocks (of 60 round trips). VARIANT "builders" runs
-// the builder calls alone.
+// ("ours" or "floor") then runs only that side, 30 blocks or
+// OVX_BENCH_BLOCKS blocks of 60 round trips, each with its pause. VARIANT
+// "builders" runs the builder calls alone.
 #include <curl/curl.h>
 #include <ini.h>
 #include <sys/resource.h>
@@ -68,6 +79,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +95,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kBlocks = 30;
 constexpr int kPerBlock = 60;
+constexpr std::chrono::milliseconds kPause{3};
 constexpr int kWarmUp = 200;
 const char kAgentId[] = "{6B29FC40-CA47-1067-B31D-00DD010662DA}";
 
@@ -205,20 +218,31 @@ struct Side {
 // `excluded` the CPU the agent's thread spent on what is not measured.
 using RoundTrip = std::function<double(double& excluded)>;
 
-bool RunBlock(const RoundTrip& roundTrip, Side& side) {
-    std::vector<double> took;
-    double excluded = 0;
-    const double before = ProcessCpu();
-    for (int i = 0; i < kPerBlock; ++i) {
-        took.push_back(roundTrip(excluded));
-        if (took.back() < 0) return false;
+// One block: kPerBlock rounds of one round trip per side, each followed by
+// the pause; the sides' order in a round drawn from `random`.
+bool RunBlock(const std::vector<RoundTrip>& sides, std::vector<Side>& results, std::mt19937& random) {
+    const size_t count = sides.size();
+    std::vector<std::vector<double>> took(count);
+    std::vector<double> cpu(count, 0.0);
+    std::vector<size_t> turns(count);
+    for (int round = 0; round < kPerBlock; ++round) {
+        for (size_t side = 0; side < count; ++side) turns[side] = side;
+        std::shuffle(turns.begin(), turns.end(), random);
+        for (const size_t side : turns) {
+            double excluded = 0;
+            const double before = ProcessCpu();
+            const double latency = sides[side](excluded);
+            if (latency < 0) return false;
+            std::this_thread::sleep_for(kPause);
+            cpu[side] += ProcessCpu() - before - excluded;
+            took[side].push_back(latency);
+        }
     }
-    // The last round trip's tail (the sender releasing what it used) is
-    // this block's: it ends before the next block starts.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    side.blockCpu.push_back((ProcessCpu() - before - excluded) / kPerBlock);
-    side.blockMedian.push_back(Percentile(took, 0.5));
-    side.latency.insert(side.latency.end(), took.begin(), took.end());
+    for (size_t side = 0; side < count; ++side) {
+        results[side].blockCpu.push_back(cpu[side] / kPerBlock);
+        results[side].blockMedian.push_back(Percentile(took[side], 0.5));
+        results[side].latency.insert(results[side].latency.end(), took[side].begin(), took[side].end());
+    }
     return true;
 }
 
@@ -242,19 +266,23 @@ std::string Format(const char* format, double a, double b = 0, double c = 0) {
 }
 
 // Latency (medians, p99) and CPU per round trip of ours against the floor,
-// the no-thread baseline beside it; ratios with the block ratios' spread.
-void Report(const std::string& what, const Side& ours, const Side& floor, const Side& bare, double latencyGoal,
-            double cpuGoal) {
+// the no-thread baseline beside it; ratios with the block ratios' spread,
+// and beside them the spread of the second floor's against the floor.
+void Report(const std::string& what, const Side& ours, const Side& floor, const Side& bare, const Side& second,
+            double latencyGoal, double cpuGoal) {
     const std::vector<double> latency = Ratios(ours.blockMedian, floor.blockMedian);
     const std::vector<double> cpu = Ratios(ours.blockCpu, floor.blockCpu);
-    const auto ratio = [](const std::vector<double>& ratios, double median) {
-        return Format("%.2fx (%.2f-%.2f)", median, Percentile(ratios, 0.1), Percentile(ratios, 0.9));
+    const std::vector<double> sameLatency = Ratios(second.blockMedian, floor.blockMedian);
+    const std::vector<double> sameCpu = Ratios(second.blockCpu, floor.blockCpu);
+    const auto ratio = [](const std::vector<double>& ratios, double median, const std::vector<double>& same) {
+        return Format("%.2fx (%.2f-%.2f)", median, Percentile(ratios, 0.1), Percentile(ratios, 0.9)) +
+               Format("; floor vs floor %.2f-%.2f", Percentile(same, 0.1), Percentile(same, 0.9));
     };
     const auto latencyText = [](const Side& side) {
         return Format("%.0f us (p99 %.0f)", Percentile(side.latency, 0.5), Percentile(side.latency, 0.99));
     };
     Line("latency: " + what, latencyText(ours), "floor " + latencyText(floor) + "; no thread " + latencyText(bare),
-         ratio(latency, Percentile(ours.latency, 0.5) / Percentile(floor.latency, 0.5)),
+         ratio(latency, Percentile(ours.latency, 0.5) / Percentile(floor.latency, 0.5), sameLatency),
          Format("<= %.1fx the floor", latencyGoal), Verdict(latency, latencyGoal));
     const auto cpuText = [](const Side& side) {
         return Format("%.0f us (%.0f-%.0f)", Percentile(side.blockCpu, 0.5), Percentile(side.blockCpu, 0.1),
@@ -262,7 +290,7 @@ void Report(const std::string& what, const Side& ours, const Side& floor, const 
     };
     Line("process CPU per round trip, builders left out: " + what, cpuText(ours),
          "floor " + cpuText(floor) + "; no thread " + cpuText(bare),
-         ratio(cpu, Percentile(ours.blockCpu, 0.5) / Percentile(floor.blockCpu, 0.5)),
+         ratio(cpu, Percentile(ours.blockCpu, 0.5) / Percentile(floor.blockCpu, 0.5), sameCpu),
          Format("<= %.1fx the floor", cpuGoal), Verdict(cpu, cpuGoal));
 }
 
@@ -319,15 +347,13 @@ bool RunVariant(const Variant& variant, const std::string& dir, const std::strin
     const std::string path = url + "/ovx/sensor_services/heartbeat";
     ovxBench::CBare bare(path, caFile);
     ovxBench::CBareBehindThreads floor(path, caFile, variant.responseThread);
+    ovxBench::CBareBehindThreads second(path, caFile, variant.responseThread);
     std::vector<char> buffer(256 * 1024);
     std::string body;
     const RoundTrip ours = [&](double& excluded) { return OursRoundTrip(buffer, body, excluded); };
-    // The bare sides' agent does what ours does between its round trips:
-    // it builds (and here frees) the same heartbeat, outside the timing and
-    // the CPU. A sender thread then sleeps as long before it is woken as the
-    // dispatch thread does; back to back, it would often still be on its way
-    // to sleep, and its wake-up would cost less than any agent's in the
-    // field, whose heartbeats are minutes apart.
+    // The bare sides' agent does what ours does before its round trips: it
+    // builds (and here frees) the same heartbeat, outside the timing and the
+    // CPU, so that each side starts with what an agent's caches hold.
     const auto timed = [&](auto& tools) -> RoundTrip {
         return [&](double& excluded) {
             const double building = ThreadCpu();
@@ -337,27 +363,25 @@ bool RunVariant(const Variant& variant, const std::string& dir, const std::strin
             return tools.RoundTrip(body) ? Microseconds(Clock::now() - start) : -1;
         };
     };
-    std::vector<RoundTrip> order = {ours, timed(floor), timed(bare)};
-    Side results[3];
+    // Ours first: its out buffer gives the others their body.
+    std::vector<RoundTrip> order = {ours, timed(floor), timed(bare), timed(second)};
     double excluded = 0;
     const char* blocks = std::getenv("OVX_BENCH_BLOCKS");  // a shorter run under a slow profiler
     for (int i = 0; i < (blocks != nullptr ? 10 : kWarmUp); ++i) {
         for (const RoundTrip& roundTrip : order)
             if (roundTrip(excluded) < 0) return false;
     }
-    const int count = blocks != nullptr ? std::atoi(blocks) : sides == Sides::All ? kBlocks : kBlocks * 3;
-    for (int block = 0; block < count; ++block) {
-        for (int turn = 0; turn < 3; ++turn) {
-            const int side = (block + turn) % 3;  // each side goes first in turn
-            if ((sides == Sides::Ours && side != 0) || (sides == Sides::Floor && side != 1)) continue;
-            if (!RunBlock(order[side], results[side])) return false;
-        }
-    }
+    if (sides != Sides::All) order = {order[sides == Sides::Ours ? 0 : 1]};
+    std::vector<Side> results(order.size());
+    const int count = blocks != nullptr ? std::atoi(blocks) : kBlocks;
+    std::mt19937 random(20261209);  // the same orders in every run
+    for (int block = 0; block < count; ++block)
+        if (!RunBlock(order, results, random)) return false;
     SS_ShutDown();
     if (sides == Sides::All) {
         Report(std::string("typical heartbeat (") + std::to_string(body.size() / 1024) + " KB), " + variant.name +
                    ", through PostHeartbeat vs bare libcurl + Xerces behind the same hand-offs",
-               results[0], results[1], results[2], 1.3, 1.5);
+               results[0], results[1], results[2], results[3], 1.3, 1.5);
     }
     return true;
 }
