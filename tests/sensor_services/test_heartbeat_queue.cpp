@@ -23,7 +23,6 @@ struct Queue : ServedSession {
         g_errors.Take();
         SS_RegisterErrorCallback(&OnError);
     }
-    static bool Refused(size_t n) { return n % 3 == 2; }
 };
 
 // The text written into the agent's buffer is the text posted, to the byte,
@@ -293,37 +292,4 @@ TEST(HbMerge, RandomPairsFollowTheRule) {
     }
 }
 
-struct StressQueue : Queue {
-    std::string Flags() override { return "mergeHeartbeatOnPost=1\nautoGroupSettingsRequest=0\n"; }
-};
-
-// Eight agent threads post heartbeats with items of their own while the
-// server refuses every third post: merging and requeuing lose nothing.
-TEST_F(StressQueue, EveryPostedItemReachesTheServer) {
-    server.Rule([](const Arrival&, size_t n) { return Refused(n) ? 500 : 0; });
-    constexpr int kThreads = 8, kPosts = 1000;
-    std::vector<std::thread> agents;
-    for (int t = 0; t < kThreads; ++t)
-        agents.emplace_back([this, t] {
-            for (int i = 0; i < kPosts; ++i) {
-                SS_HMESSAGE heartbeat = Heartbeat("stress");
-                const std::string name = "item-" + std::to_string(t) + "-" + std::to_string(i);
-                EXPECT_EQ(0u, AddGetPolicyRequest(heartbeat, "0", name.c_str(), "urn:p", nullptr, nullptr, nullptr));
-                EXPECT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
-            }
-        });
-    for (auto& agent : agents) agent.join();
-    auto delivered = [this] {
-        std::set<std::string> names;
-        const std::vector<std::string> bodies = server.Bodies(kHeartbeatPath);
-        for (size_t i = 0; i < bodies.size(); ++i)
-            for (size_t at = bodies[i].find("name='item-"); at != std::string::npos && !Refused(i);
-                 at = bodies[i].find("name='item-", at + 1))
-                names.insert(bodies[i].substr(at + 6, bodies[i].find('\'', at + 6) - at - 6));
-        return names.size();
-    };
-    EXPECT_TRUE(WaitFor([&] { return delivered() == kThreads * kPosts; }, std::chrono::seconds(60)))
-        << delivered() << " of " << kThreads * kPosts << " items delivered";
-    EXPECT_LT(0u, g_errors.Size());
-}
 }  // namespace

@@ -89,17 +89,3 @@ TEST(PulseThread, PulsesAtItsPeriodAndTakesANewPeriodFromTheNextWait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(after, pulses.load());
 }
-
-TEST(ServiceThreads, ManyStartsAndStopsLeaveNothingRunning) {
-    for (int i = 0; i < 50; ++i) {
-        CWorkerThread worker;
-        Work work;
-        ASSERT_EQ(0u, worker.Init(ovxToolsLib::ovxGetThreadingFunctions(), nullptr, &Work::Process, &work));
-        work.Queue(worker, "1");
-        CPulseThread pulse;
-        ASSERT_EQ(0u, pulse.Init(ovxToolsLib::ovxGetThreadingFunctions(), nullptr, nullptr, 3600, nullptr));
-        pulse.Stop();
-        worker.Stop();
-        EXPECT_FALSE(worker.IsRunning() || pulse.IsRunning());
-    }
-}

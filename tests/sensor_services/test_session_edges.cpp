@@ -5,6 +5,7 @@
 // the session, fork, and who owns a heartbeat after each status.
 
 #include "HeartbeatServer.h"
+#include "support/Checks.h"
 #include "cml/core/cmlMessage.h"
 
 using namespace ovxTest;
@@ -66,7 +67,10 @@ TEST_F(Edges, AFailedStartLeavesNothingBehindAndTheNextOneWorks) {
         const std::string comm = folder == kLibraryDir ? dir + "/absent.ini" : commFile;
         SS_SetMSLLibPath(folder.c_str());
         EXPECT_NE(0u, SS_Init("5.0", localFile.c_str(), comm.c_str(), "ovx-tests", nullptr, &sink));
-        EXPECT_EQ(0, mslLoader_ovxSessionConfigSvcs::ReferenceCount());
+        EXPECT_EQ("0 " + std::to_string(~0u), Joined({mslLoader_ovxSessionConfigSvcs::ReferenceCount(), Servers()}));
+        // Only a library that loads gets as far as the missing comm settings file, and says so.
+        EXPECT_EQ(folder == kLibraryDir,
+                  Says("Unable to add default destination where local property file = '" + localFile + "'") == 1);
         // The table holds its stubs again, not entries of a half-bound library.
         EXPECT_EQ(OVX_E_MSL_NOT_LOADED, mslLoader_ovxSessionConfigSvcs::Scs().SCS_SetAgentId("x"));
         SS_SetMSLLibPath(kLibraryDir.c_str());

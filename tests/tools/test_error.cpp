@@ -93,10 +93,3 @@ TEST_F(ErrorTest, ExceptionOperatingSystemAndCFormTexts) {
     EXPECT_THAT(buffer, HasSubstr("[ID=c7210003]"));
     EXPECT_EQ(0, cOvxOpenCatalog(nullptr, "ovx-ZuviDevi.cat", ""));
 }
-
-TEST(ErrorNoCatalog, TextSaysTheCatalogIsMissing) {
-    ovxCloseCatalog();
-    OVXError error(0xC7560003u);
-    EXPECT_STREQ("Status 2 retrieving message text for [0xc7560003]", error.GetMessageText(0, {}, kOvxMsgNoIdentifier));
-    EXPECT_EQ("0 1", Joined({OVXError::OpenCatalog(nullptr, "ovx-ZuviDevi", ""), ovxCatalogIsOpen()}));
-}

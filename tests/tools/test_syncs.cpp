@@ -139,16 +139,6 @@ TEST(Event, TimedWaitLastsAboutTheTimeoutEvenAcrossASecondBoundary) {
     EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
-TEST(Event, SetFromAnotherThreadWakesAWaiter) {
-    jsEvent event;
-    std::thread setter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        event.set();
-    });
-    EXPECT_EQ(0u, event.wait(10000));
-    setter.join();
-}
-
 TEST(Event, ManualResetReleasesEveryWaiter) {
     jsEvent event(true, true);
     std::atomic<int> released{0};
