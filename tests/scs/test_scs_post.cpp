@@ -4,15 +4,14 @@
 // without a required client certificate: the same failure gives the same
 // status whichever version reports it, and a connection test uses what a
 // post to the same server would.
-#include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <memory>
 #include <tuple>
 
 #include "scs/ScsFixture.h"
+#include "support/Listener.h"
 #include "support/TestServer.h"
 
 using namespace ovxTest;
@@ -175,25 +174,21 @@ TEST_F(PostTest, AnswersAndFailuresMapToTheirCodesForPostsAndConnectionTests) {
 TEST_F(PostTest, ConnectTimeoutWhenNobodyAccepts) {
     // A listener whose backlog is full: the kernel drops further SYNs, so the
     // connection never completes.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    ASSERT_EQ(0, listen(listener, 0));
-    socklen_t size = sizeof(address);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const Listener listener(0);
+    ASSERT_NE(0, listener.port);
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(listener.port)), {htonl(INADDR_LOOPBACK)}, {}};
     std::vector<int> fillers(8);
     for (int& fd : fillers) {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.port);
     EXPECT_EQ(0u, SCS_AddServer(destination, -1, "stuck", url.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, 0));
     const uint32_t timeouts[4] = {300, 0, 0, 0};
     EXPECT_EQ(OVX_E_SCS_CONNECT_TIMEOUT, Post("/echo", "x", 2, timeouts).status);
     for (int fd : fillers) close(fd);
-    close(listener);
 }
 
 // One poster keeps one connection alive; four at once use one each at most.

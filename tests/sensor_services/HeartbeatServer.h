@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "Answers.h"
-#include "Listener.h"
 #include "SessionFixture.h"
+#include "support/Listener.h"
 #include "support/TestServer.h"
 
 namespace ovxTest {

@@ -1,8 +1,5 @@
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <iconv.h>
 
@@ -11,6 +8,7 @@
 #include <thread>
 
 #include "cml/documents/cml_documents_test_support.h"
+#include "support/Listener.h"
 
 using namespace ovx::cml::testing;
 
@@ -271,21 +269,18 @@ TEST_F(Parser, DocumentTypesAreRefusedInEveryEncoding) {
 // to it (a refusal, a failed validation, the plain parse that then looks at
 // the versions), the next one is held to the same rules.
 TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ASSERT_TRUE(listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                listen(listener, 4) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const Listener listener;
+    ASSERT_NE(0, listener.port);
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.port);
     // A connection is counted and closed at once, so that a parser that
     // does connect fails instead of waiting for an answer.
     std::atomic<bool> done{false};
     std::atomic<int> connections{0};
     std::thread closer([&] {
         while (!done.load()) {
-            pollfd incoming{listener, POLLIN, 0};
+            pollfd incoming{listener.fd, POLLIN, 0};
             if (poll(&incoming, 1, 20) <= 0) continue;
-            const int connection = accept(listener, nullptr, nullptr);
+            const int connection = accept(listener.fd, nullptr, nullptr);
             if (connection >= 0 && ++connections) close(connection);
         }
     });
@@ -315,7 +310,6 @@ TEST_F(Parser, NoConnectionIsMadeForEntitiesOrSchemaLocations) {
     }
     done = true;
     closer.join();
-    close(listener);
     EXPECT_EQ(0, connections.load()) << "the parser connected to " << url;
 }
 

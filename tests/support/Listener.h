@@ -1,9 +1,9 @@
 // A listening socket on 127.0.0.1 that never accepts by itself: the kernel
-// completes the connections, and a request sent there gets no answer until
-// its owner accepts and answers it. The probes run as child processes use
-// it too: it needs nothing but the system's headers.
-#ifndef OVX_TESTS_SENSOR_SERVICES_LISTENER_H
-#define OVX_TESTS_SENSOR_SERVICES_LISTENER_H
+// completes the connections (as many as `backlog` holds; past that it drops
+// them), and a request sent there gets no answer until its owner accepts and
+// answers it. It needs nothing but the system's headers.
+#ifndef OVX_TESTS_SUPPORT_LISTENER_H
+#define OVX_TESTS_SUPPORT_LISTENER_H
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,10 +12,10 @@
 
 class Listener {
 public:
-    Listener() {
+    explicit Listener(int backlog = 128) {
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof address;
-        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, 128) == 0 &&
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, backlog) == 0 &&
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
             port = ntohs(address.sin_port);
     }
@@ -27,4 +27,4 @@ public:
     int port = 0;  // 0 when it could not listen
 };
 
-#endif  // OVX_TESTS_SENSOR_SERVICES_LISTENER_H
+#endif  // OVX_TESTS_SUPPORT_LISTENER_H
