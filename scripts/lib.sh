@@ -41,3 +41,32 @@ ovx_build() {
     CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(ovx_root)} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true} \
         cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
+
+# ovx_build_profiled <build dir> [cmake options...]: the tree that ships,
+# optimised from a profile of the heartbeat round trip. The tree is first
+# built instrumented and runs the round trip an agent makes (the real-path
+# benchmark's own side alone: HTTP and HTTPS, the worker thread off and on,
+# and the builder calls); it is then built again from what that run counted.
+# Both builds are of the same folder: the profile names a function by where
+# it was compiled, headers made in the build folder included. The second
+# build bypasses ccache, which would not tell one profile from the next.
+ovx_build_profiled() {
+    local dir
+    dir=$(realpath -m "$1")
+    shift
+    local profile="$dir.profile"
+    rm -rf "$profile"
+    OVX_TARGETS="ovxBenchRealPath ovxCatalog" ovx_build "$dir" "$@" -DOVX_BUILD_TESTS=ON -DOVX_BUILD_BENCH=ON \
+        -DOVX_PROFILE_GENERATE="$profile" -DOVX_PROFILE_USE=
+    local run
+    for run in "0 ours" "1 ours" "2 ours" "3 ours" "builders"; do
+        # shellcheck disable=SC2086
+        NLSPATH="$dir/catalog/%N.cat" OVX_TRUSTED_KEYS="$dir/share/ovxSensorSvcs/trusted-keys.pem" \
+            OVX_BENCH_BLOCKS=2 "$dir/bench/ovxBenchRealPath" "$dir/tests/certs" $run >/dev/null ||
+            { echo "the profiling run ($run) failed" >&2; return 1; }
+    done
+    # The tests and benchmarks the first build needed are off again unless
+    # the options given turn them on.
+    CCACHE_DISABLE=1 ovx_build "$dir" -DOVX_BUILD_TESTS=OFF -DOVX_BUILD_BENCH=OFF "$@" \
+        -DOVX_PROFILE_USE="$profile" -DOVX_PROFILE_GENERATE=
+}
