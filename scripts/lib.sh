@@ -62,7 +62,7 @@ ovx_build_profiled() {
     for run in "0 ours" "1 ours" "2 ours" "3 ours" "builders"; do
         # shellcheck disable=SC2086
         NLSPATH="$dir/catalog/%N.cat" OVX_TRUSTED_KEYS="$dir/share/ovxSensorSvcs/trusted-keys.pem" \
-            OVX_BENCH_BLOCKS=2 "$dir/bench/ovxBenchRealPath" "$dir/tests/certs" $run >/dev/null ||
+            OVX_BENCH_BLOCKS=8 "$dir/bench/ovxBenchRealPath" "$dir/tests/certs" $run >/dev/null ||
             { echo "the profiling run ($run) failed" >&2; return 1; }
     done
     # The tests and benchmarks the first build needed are off again unless
