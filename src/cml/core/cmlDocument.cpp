@@ -193,9 +193,10 @@ void CCmlDocumentBase::ProcessStandardAttributes(CCmlDOM_Element& element) {
         throw CCmlException(L"Deserializing document", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     const wchar_t* operation = L"Processing standard document attributes";
     try {
-        std::wstring uri = OrEmpty(element.getNamespaceURI());
-        if (uri != GetNamespaceUri()) {
-            throw CCmlException(operation, L"Unrecognized namespace " + uri, OVX_E_CML_UNKNOWN_NAMESPACE);
+        const XMLCh* uri = element.GetDOMNode()->getNamespaceURI();
+        if (!XmlUtils::SameText(uri, GetNamespaceUri())) {
+            throw CCmlException(operation, L"Unrecognized namespace " + XmlUtils::ToWide(uri),
+                                OVX_E_CML_UNKNOWN_NAMESPACE);
         }
         SetSchemaVersion(element.getAttribute(kTagSchemaVersion));
     } catch (const xercesc::DOMException& error) {
@@ -234,7 +235,10 @@ CCmlDocumentClassFactory* CCmlClassFactory::RegisterNamespace(const wchar_t* nam
     ovxToolsLib::jsLock hold(FactoryLock());
     if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Registering namespace with global class factory");
     std::unique_ptr<CCmlDocumentClassFactory>& entry = m_namespaces[OrEmpty(namespaceUri)][OrEmpty(version)];
-    if (!entry) entry = std::make_unique<CCmlDocumentClassFactory>();
+    if (!entry) {
+        entry = std::make_unique<CCmlDocumentClassFactory>();
+        m_found.clear();  // a compatible look-up may now find this one
+    }
     return entry.get();
 }
 
@@ -288,18 +292,38 @@ CCmlDocumentClassFactory* CCmlClassFactory::FindDocumentClassFactory(const wchar
                                                                      const wchar_t* version, int matchMode) {
     ovxToolsLib::jsLock hold(FactoryLock());
     if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Finding document class factory");
+    const std::wstring_view uri(OrEmpty(namespaceUri)), wanted(OrEmpty(version));
+    for (const CFound& found : m_found) {
+        if (found.matchMode == matchMode && found.namespaceUri == uri && found.version == wanted) return found.factory;
+    }
+    CCmlDocumentClassFactory* factory = SearchDocumentClassFactory(uri, wanted, matchMode);
+    // Bounded in count and length: a server may name any namespace and
+    // version, and such names are rare enough to be searched each time.
+    constexpr size_t kFoundMax = 16, kKeyMax = 256;
+    if (uri.size() <= kKeyMax && wanted.size() <= kKeyMax) {
+        if (m_found.size() >= kFoundMax) m_found.clear();
+        try {
+            m_found.push_back({std::wstring(uri), std::wstring(wanted), matchMode, factory});
+        } catch (const std::bad_alloc&) {  // remembering is best effort: the answer stands
+        }
+    }
+    return factory;
+}
+
+CCmlDocumentClassFactory* CCmlClassFactory::SearchDocumentClassFactory(std::wstring_view namespaceUri,
+                                                                       std::wstring_view version, int matchMode) const {
     // Looked up as views: each comparison then knows both lengths.
-    auto entry = m_namespaces.find(std::wstring_view(OrEmpty(namespaceUri)));
+    auto entry = m_namespaces.find(namespaceUri);
     if (entry == m_namespaces.end()) return nullptr;
     const auto& versions = entry->second;
     if (matchMode == kMatchExact) {
-        auto exact = versions.find(std::wstring_view(OrEmpty(version)));
+        auto exact = versions.find(version);
         return exact == versions.end() ? nullptr : exact->second.get();
     }
     // Versions are walked in text order, which is not revision order ("1.0.10"
     // sorts before "1.0.2"): an older revision is only taken while nothing
     // better has been found.
-    const std::wstring requested = OrEmpty(version);
+    const std::wstring requested(version);
     const std::wstring* best = &requested;
     CCmlDocumentClassFactory* chosen = nullptr;
     for (const auto& candidate : versions) {
@@ -326,11 +350,14 @@ CCmlDocumentBase* CCmlClassFactory::CreateDocumentFromElement(CCmlDOM_Element& e
         throw CCmlException(L"Deserializing a parsed document", L"Null element received", OVX_E_CML_NULL_ELEMENT);
     }
     try {
-        std::wstring uri = OrEmpty(element.getNamespaceURI());
-        std::wstring version = OrEmpty(element.getAttribute(kTagSchemaVersion));
-        std::wstring localName = OrEmpty(element.getLocalName());
+        // The names are looked up, not kept: widened on the stack from the
+        // parser's node rather than copied into strings of their own.
+        const xercesc::DOMNode* node = element.GetDOMNode();
+        const XmlUtils::CWideText uri(node->getNamespaceURI());
+        const XmlUtils::CWideText localName(node->getLocalName());
+        const wchar_t* version = OrEmpty(element.getAttribute(kTagSchemaVersion));
         ovxToolsLib::jsLock hold(FactoryLock());
-        CCmlDocumentClassFactory* factory = FindDocumentClassFactory(uri.c_str(), version.c_str(), matchMode);
+        CCmlDocumentClassFactory* factory = FindDocumentClassFactory(uri.c_str(), version, matchMode);
         return factory == nullptr ? nullptr : factory->GetDocument(localName.c_str());
     } catch (const xercesc::DOMException& error) {
         XmlUtils::ThrowDomError(L"Deserializing a parsed document", error);
@@ -340,6 +367,7 @@ CCmlDocumentBase* CCmlClassFactory::CreateDocumentFromElement(CCmlDOM_Element& e
 void CCmlClassFactory::DeregisterDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version) {
     ovxToolsLib::jsLock hold(FactoryLock());
     if (namespaceUri == nullptr && version == nullptr) ThrowInvalid(L"Deregistering document class factory");
+    m_found.clear();
     auto entry = m_namespaces.find(OrEmpty(namespaceUri));
     if (entry == m_namespaces.end()) return;
     auto& versions = entry->second;

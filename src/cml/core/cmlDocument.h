@@ -151,8 +151,22 @@ public:
     virtual void DeregisterDocumentClassFactory(const wchar_t* namespaceUri, const wchar_t* version);
 
 private:
+    CCmlDocumentClassFactory* SearchDocumentClassFactory(std::wstring_view namespaceUri, std::wstring_view version,
+                                                         int matchMode) const;
+
     std::map<std::wstring, std::map<std::wstring, std::unique_ptr<CCmlDocumentClassFactory>, std::less<>>, std::less<>>
         m_namespaces;
+    // Look-ups already answered. A server's answers name the same few
+    // namespaces and versions each time, and the maps' long keys, all alike
+    // up to their last segment, and the walk over the versions cost more than
+    // a scan of these. Forgotten whenever a namespace or version is added or
+    // removed; a few short entries at most, whatever a server sends.
+    struct CFound {
+        std::wstring namespaceUri, version;
+        int matchMode;
+        CCmlDocumentClassFactory* factory;
+    };
+    std::vector<CFound> m_found;
 };
 
 // The process-wide factory, created on first use (and at load).

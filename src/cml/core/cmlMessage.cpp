@@ -438,13 +438,12 @@ void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
     m_destinations.clear();
     try {
         ProcessStandardAttributes(element);
-        const std::wstring cmlUri = kNsCml;
-        const std::wstring messageUri = kNsMessage;
         CCmlDOM_Element cml;
         ForEachChildElement(element, [&](CCmlDOM_Element& child) {
-            if (!cml.IsNull() || std::wcscmp(OrEmpty(child.getNodeName()), kTagCml) != 0) return;
-            std::wstring uri = OrEmpty(child.getNamespaceURI());
-            if (uri == cmlUri || uri == messageUri) cml = child;
+            const xercesc::DOMNode* node = child.GetDOMNode();
+            if (!cml.IsNull() || !XmlUtils::SameText(node->getNodeName(), kTagCml)) return;
+            const XMLCh* uri = node->getNamespaceURI();
+            if (XmlUtils::SameText(uri, kNsCml) || XmlUtils::SameText(uri, kNsMessage)) cml = child;
         });
         if (cml.IsNull()) {
             throw CCmlException(L"Parsing compound message", L"Missing \"cml\" element", OVX_E_CML_MISSING_ELEMENT);
@@ -452,7 +451,7 @@ void CCmlMessage::Deserialize(CCmlDOM_Element& element) {
         m_messageSchemaVersion = Attribute(cml, kTagSchemaVersion);
         CCmlDOM_Element envelope;
         ForEachChildElement(cml, [&](CCmlDOM_Element& child) {
-            if (envelope.IsNull() && std::wcscmp(OrEmpty(child.getLocalName()), kTagMessageEnvelope) == 0) {
+            if (envelope.IsNull() && XmlUtils::SameText(child.GetDOMNode()->getLocalName(), kTagMessageEnvelope)) {
                 envelope = child;
             }
         });
@@ -472,15 +471,15 @@ void CCmlMessage::ReadEnvelope(CCmlDOM_Element& envelope) {
         {{kAttrBroadcast, &broadcast}, {kTagMessageId, &m_messageId}, {kTagResponseTo, &m_responseTo}});
     m_broadcast = broadcast == kValueTrue;
     ForEachChildElement(envelope, [&](CCmlDOM_Element& child) {
-        std::wstring name = OrEmpty(child.getLocalName());
-        if (name == kTagSource) {
+        const XMLCh* name = child.GetDOMNode()->getLocalName();
+        if (XmlUtils::SameText(name, kTagSource)) {
             m_source.Deserialize(child);
             m_source.SetTagName(kTagSource);
-        } else if (name == kTagDestination) {
+        } else if (XmlUtils::SameText(name, kTagDestination)) {
             CAgentInfo destination;
             destination.Deserialize(child);
             AddDestination(destination);
-        } else if (name == kTagMessageBody) {
+        } else if (XmlUtils::SameText(name, kTagMessageBody)) {
             ReadBody(child);
         }
     });
@@ -488,9 +487,9 @@ void CCmlMessage::ReadEnvelope(CCmlDOM_Element& envelope) {
 
 void CCmlMessage::ReadBody(CCmlDOM_Element& body) {
     ForEachChildElement(body, [&](CCmlDOM_Element& group) {
-        std::wstring name = OrEmpty(group.getLocalName());
-        bool requests = name == kTagRequest;
-        if (!requests && name != kTagResponse) return;
+        const XMLCh* name = group.GetDOMNode()->getLocalName();
+        const bool requests = XmlUtils::SameText(name, kTagRequest);
+        if (!requests && !XmlUtils::SameText(name, kTagResponse)) return;
         ForEachChildElement(group, [&](CCmlDOM_Element& item) {
             std::unique_ptr<CCmlDocumentBase> document(DeserializeParsedDocument(item, kMatchCompatible));
             if (!document) return;  // no class registered for it: not ours to read

@@ -19,17 +19,11 @@ std::wstring ToWide(const XMLCh* text) {
     return out;
 }
 
-void AssignWide(std::wstring& out, const XMLCh* text) {
-    out.clear();
-    if (text == nullptr) return;
-    // One allocation of the final size (surrogate pairs only shrink it), not
-    // a doubling series whose last steps hold two large copies at once; the
-    // characters are stored through a pointer, without a capacity check
-    // each, and the string cut to what was written.
-    const XMLCh* const end = text + xercesc::XMLString::stringLen(text);
-    out.resize(static_cast<size_t>(end - text));
-    wchar_t* to = &out[0];
-    const XMLCh* p = text;
+namespace {
+
+// Widens [p, end) into `to`, which has room for end - p characters (surrogate
+// pairs only shrink the text); returns the end of what was written.
+wchar_t* Widen(const XMLCh* p, const XMLCh* const end, wchar_t* to) {
 #if defined(__SSE2__) && WCHAR_MAX > 0xFFFF
     // Eight units at a time while none is a surrogate, as in nearly every
     // text a server sends: each widened as it is.
@@ -54,7 +48,64 @@ void AssignWide(std::wstring& out, const XMLCh* text) {
             *to++ = static_cast<wchar_t>(0xFFFD);
         }
     }
+    return to;
+}
+
+}  // namespace
+
+void AssignWide(std::wstring& out, const XMLCh* text) {
+    out.clear();
+    if (text == nullptr) return;
+    // One allocation of the final size, not a doubling series whose last
+    // steps hold two large copies at once; the characters are stored through
+    // a pointer, without a capacity check each, and the string cut to what
+    // was written.
+    const XMLCh* const end = text + xercesc::XMLString::stringLen(text);
+    out.resize(static_cast<size_t>(end - text));
+    wchar_t* to = Widen(text, end, &out[0]);
     out.resize(static_cast<size_t>(to - out.data()));
+}
+
+bool SameText(const XMLCh* text, std::wstring_view wanted) {
+    if (text == nullptr) return wanted.empty();
+    const size_t length = wanted.size();
+    size_t at = 0;
+    // Units that stand for themselves, as in every name and namespace in
+    // practice: equal to their wide character, neither the end nor part of
+    // a surrogate pair.
+    for (; at < length; ++at) {
+        const uint32_t unit = text[at];
+        if (unit != static_cast<uint32_t>(wanted[at]) || unit == 0 || unit - 0xD800u < 0x800u) break;
+    }
+    // The rest as ToWide reads it: pairs joined, a lone surrogate U+FFFD.
+    for (const XMLCh* p = text + at; *p != 0; ++p, ++at) {
+        if (at == length) return false;
+        char32_t unit = *p;
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            if (unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00);
+                ++p;
+            } else {
+                unit = 0xFFFD;
+            }
+        }
+        if (static_cast<uint32_t>(wanted[at]) != static_cast<uint32_t>(unit)) return false;
+    }
+    return at == length;
+}
+
+CWideText::CWideText(const XMLCh* text) {
+    const XMLCh* const end = text != nullptr ? text + xercesc::XMLString::stringLen(text) : text;
+    const auto length = static_cast<size_t>(end - text);
+    if (length < kSmall) {
+        m_text = m_small;
+        m_length = static_cast<size_t>(Widen(text, end, m_small) - m_small);
+        m_small[m_length] = L'\0';
+        return;
+    }
+    AssignWide(m_long, text);
+    m_text = m_long.c_str();
+    m_length = m_long.size();
 }
 
 std::u16string ToXml(const std::wstring& text) {

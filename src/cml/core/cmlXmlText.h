@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ovxStatus.h"
 
@@ -21,6 +22,28 @@ std::wstring ToWide(const XMLCh* text);
 // The same into `out`, replacing its content but keeping its storage, so a
 // buffer that is reused does not reallocate for text that fits.
 void AssignWide(std::wstring& out, const XMLCh* text);
+// Whether ToWide(text) == wanted, without making the wide text: for names
+// and namespaces that are compared and not kept.
+bool SameText(const XMLCh* text, std::wstring_view wanted);
+// UTF-16 text widened for the length of a look-up or comparison: on the
+// stack when short, as names, namespaces and versions are. NULL reads as
+// empty. Not copyable: c_str() may point into the object.
+class CWideText {
+public:
+    explicit CWideText(const XMLCh* text);
+    CWideText(const CWideText&) = delete;
+    CWideText& operator=(const CWideText&) = delete;
+    const wchar_t* c_str() const { return m_text; }
+    std::wstring_view view() const { return {m_text, m_length}; }
+
+private:
+    static constexpr size_t kSmall = 128;
+    const wchar_t* m_text;
+    size_t m_length;
+    wchar_t m_small[kSmall];  // written up to its terminator when used
+    std::wstring m_long;
+};
+
 // Wide to UTF-16; characters above U+FFFF become surrogate pairs, values
 // that are not characters become U+FFFD.
 std::u16string ToXml(const std::wstring& text);

@@ -46,8 +46,19 @@ TEST_F(ClassFactory, ASecondPrototypeReplacesTheFirstAndCompatibleLookupTakesThe
     EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchExact));
     EXPECT_EQ(v100, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
     EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(L"urn:unknown", L"1.0.0", kMatchCompatible));
+    // Answers already given follow a later registration or removal.
+    factory.RegisterDocument(kProbeNs, L"1.0.12", L"probe-request", CProbeRequest(L"1.0.12"));
+    CCmlDocumentClassFactory* v1012 = factory.FindDocumentClassFactory(kProbeNs, L"1.0.12", kMatchExact);
+    ASSERT_NE(nullptr, v1012);
+    EXPECT_EQ(v1012, factory.FindDocumentClassFactory(kProbeNs, L"1.0.1", kMatchCompatible));
+    EXPECT_EQ(v100, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
     factory.DeregisterDocumentClassFactory(kProbeNs, L"1.0.0");
     EXPECT_EQ(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.0", kMatchExact));
+    // However many different ones were asked.
+    for (int revision = 0; revision < 20; ++revision) {
+        const std::wstring version = L"1.0." + std::to_wstring(revision);
+        EXPECT_EQ(v1012, factory.FindDocumentClassFactory(kProbeNs, version.c_str(), kMatchCompatible)) << version;
+    }
     EXPECT_NE(nullptr, factory.FindDocumentClassFactory(kProbeNs, L"1.0.2", kMatchExact));
 }
 

@@ -149,6 +149,18 @@ TEST(XmlText, TextsAndDomCodesConvertBothWays) {
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};
     EXPECT_EQ(L"a\uFFFDb", ToWide(lone));
     EXPECT_EQ(L"", ToWide(nullptr));
+    // Compared or widened on the stack, text reads as ToWide makes it.
+    EXPECT_TRUE(SameText(ToXml(text).c_str(), text));
+    EXPECT_TRUE(SameText(lone, L"a\uFFFDb"));
+    EXPECT_FALSE(SameText(lone, L"a"));
+    EXPECT_FALSE(SameText(u"ab", L"abc"));
+    EXPECT_TRUE(SameText(nullptr, L""));
+    EXPECT_FALSE(SameText(nullptr, L"a"));
+    const std::wstring longText(300, L'x');
+    EXPECT_EQ(longText, CWideText(ToXml(longText).c_str()).view());
+    EXPECT_EQ(text, CWideText(ToXml(text).c_str()).c_str());
+    EXPECT_EQ(L"a\uFFFDb", CWideText(lone).view());
+    EXPECT_EQ(L"", CWideText(nullptr).view());
     EXPECT_EQ(u"\uFFFD", ToXml(std::wstring(1, static_cast<wchar_t>(0x110000))));
     // The codes of the DOM's own errors are mapped into the catalog's range,
     // those it does not define pass through unchanged.
