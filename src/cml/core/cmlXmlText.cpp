@@ -68,20 +68,11 @@ void AssignWide(std::wstring& out, const XMLCh* text) {
 
 bool SameText(const XMLCh* text, std::wstring_view wanted) {
     if (text == nullptr) return wanted.empty();
-    const size_t length = wanted.size();
     size_t at = 0;
-    // Units that stand for themselves, as in every name and namespace in
-    // practice: equal to their wide character, neither the end nor part of
-    // a surrogate pair.
-    for (; at < length; ++at) {
-        const uint32_t unit = text[at];
-        if (unit != static_cast<uint32_t>(wanted[at]) || unit == 0 || unit - 0xD800u < 0x800u) break;
-    }
-    // The rest as ToWide reads it: pairs joined, a lone surrogate U+FFFD.
-    for (const XMLCh* p = text + at; *p != 0; ++p, ++at) {
-        if (at == length) return false;
+    for (const XMLCh* p = text; *p != 0; ++p, ++at) {
+        if (at == wanted.size()) return false;
         char32_t unit = *p;
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) {  // as ToWide joins or replaces it
             if (unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
                 unit = 0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00);
                 ++p;
@@ -91,7 +82,7 @@ bool SameText(const XMLCh* text, std::wstring_view wanted) {
         }
         if (static_cast<uint32_t>(wanted[at]) != static_cast<uint32_t>(unit)) return false;
     }
-    return at == length;
+    return at == wanted.size();
 }
 
 CWideText::CWideText(const XMLCh* text) {
