@@ -375,8 +375,8 @@ void CCmlMessage::SetSchemaVersion(const wchar_t* version) {
 
 void CCmlMessage::CollectNamespaces(CNamespaceSet& namespaces) const {
     const wchar_t* operation = L"Constructing CmlMessage namespace object";
-    AddNamespace(namespaces, CNamespace(kCmlBaseUri, m_formatVersion), operation);
-    AddNamespace(namespaces, CNamespace(m_messageNamespace, m_messageSchemaVersion), operation);
+    AddNamespace(namespaces, std::wstring(kCmlBaseUri), m_formatVersion, operation);
+    AddNamespace(namespaces, m_messageNamespace, m_messageSchemaVersion, operation);
     try {
         for (const CCmlRequest* request : m_requests) request->CollectNamespaces(namespaces);
         for (const CCmlResponse* response : m_responses) response->CollectNamespaces(namespaces);

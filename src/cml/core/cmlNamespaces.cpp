@@ -143,8 +143,12 @@ bool CNamespace::operator<(const CNamespace& other) const { return m_uri < other
 
 void AddNamespace(CNamespaceSet& set, const std::wstring& uri, const std::wstring& version, const wchar_t* operation) {
     auto found = set.find(uri);
-    if (found != set.end() && found->GetSchemaVersion() == version) return;
-    AddNamespace(set, CNamespace(uri, version), operation);
+    if (found == set.end()) {
+        set.emplace_hint(found, uri, version);  // built in its place: the strings copied once
+        return;
+    }
+    if (found->GetSchemaVersion() == version) return;
+    AddNamespace(set, CNamespace(uri, version), operation);  // the conflict, told as ever
 }
 
 void AddNamespace(CNamespaceSet& set, const CNamespace& ns, const wchar_t* operation) {
