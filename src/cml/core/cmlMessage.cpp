@@ -330,6 +330,11 @@ void CCmlMessage::AddDestination(const CAgentInfo& destination) {
     m_destinations.back().SetTagName(kTagDestination);
 }
 
+void CCmlMessage::AddDestination(CAgentInfo&& destination) {
+    m_destinations.push_back(std::move(destination));
+    m_destinations.back().SetTagName(kTagDestination);
+}
+
 void CCmlMessage::AddRequest(CCmlRequest* request) {
     if (request == nullptr) {
         throw CCmlException(L"Adding request to message vector", L"Internal error: invalid parameter",
@@ -478,7 +483,7 @@ void CCmlMessage::ReadEnvelope(CCmlDOM_Element& envelope) {
         } else if (XmlUtils::SameText(name, kTagDestination)) {
             CAgentInfo destination;
             destination.Deserialize(child);
-            AddDestination(destination);
+            AddDestination(std::move(destination));
         } else if (XmlUtils::SameText(name, kTagMessageBody)) {
             ReadBody(child);
         }

@@ -107,7 +107,9 @@ class CAgentInfo {
 public:
     CAgentInfo() = default;
     CAgentInfo(const CAgentInfo& other) = default;
+    CAgentInfo(CAgentInfo&& other) noexcept = default;
     CAgentInfo& operator=(const CAgentInfo& other) = default;
+    CAgentInfo& operator=(CAgentInfo&& other) noexcept = default;
     virtual ~CAgentInfo();
     virtual CAgentInfo* Clone() const;
 
@@ -198,6 +200,7 @@ public:
     const std::vector<CAgentInfo>& GetDestinations() const { return m_destinations; }
     std::vector<CAgentInfo>& GetDestinations() { return m_destinations; }
     void AddDestination(const CAgentInfo& destination);
+    void AddDestination(CAgentInfo&& destination);
     bool GetBroadcast() const { return m_broadcast; }
     void SetBroadcast(bool broadcast) { m_broadcast = broadcast; }
     const std::wstring& GetMessageId() const { return m_messageId; }
