@@ -156,8 +156,11 @@ TEST(XmlText, TextsAndDomCodesConvertBothWays) {
     EXPECT_FALSE(SameText(u"ab", L"abc"));
     EXPECT_TRUE(SameText(nullptr, L""));
     EXPECT_FALSE(SameText(nullptr, L"a"));
-    const std::wstring longText(300, L'x');
-    EXPECT_EQ(longText, CWideText(ToXml(longText).c_str()).view());
+    // Around the stack buffer's end, and well past it.
+    for (size_t length : {127u, 128u, 300u}) {
+        const std::wstring longText(length, L'x');
+        EXPECT_EQ(longText, CWideText(ToXml(longText).c_str()).view()) << length;
+    }
     EXPECT_EQ(text, CWideText(ToXml(text).c_str()).c_str());
     EXPECT_EQ(L"a\uFFFDb", CWideText(lone).view());
     EXPECT_EQ(L"", CWideText(nullptr).view());
