@@ -1,5 +1,6 @@
 // Settings files of the session configuration services: parsed, and when
-// they parse, written and parsed again to the same content.
+// the writer takes what was parsed, written and read back to the very same
+// sections, keys and values.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,14 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ovxScs::IniFile file;
     int line = 0;
     if (ovxScs::ParseIni(std::string(reinterpret_cast<const char*>(data), size), file, &line) != 0) return 0;
-    // Only values the writer can store round-trip; others are refused on writing.
-    for (const auto& section : file.sections) {
-        for (const auto& pair : section.second) {
-            if (!ovxScs::IsStorableValue(pair.second)) return 0;
-        }
-    }
+    std::string text;
+    if (!ovxScs::FormatIni(file, text)) return 0;  // refused: the unit tests name what is
     ovxScs::IniFile again;
-    if (ovxScs::ParseIni(ovxScs::FormatIni(file), again, &line) != 0) __builtin_trap();
-    if (again.sections.size() != file.sections.size()) __builtin_trap();
+    if (ovxScs::ParseIni(text, again, &line) != 0) __builtin_trap();
+    if (again.sections != file.sections) __builtin_trap();
     return 0;
 }

@@ -200,7 +200,11 @@ OVX_SS_API void SS_Free(void* pointer);
  * Passed to the session configuration services. A server is described by an
  * insertion position (-1 appends) and ten strings, the same ten that
  * SS_GetServerInfo() returns: name, URL, CA file, client certificate file,
- * client key file, proxy, proxy user, proxy password, site, description. */
+ * client key file, proxy, proxy user, proxy password, site, description.
+ * Settings are only ever written in a form that reads back the same: when a
+ * value in force could not be (one read from an indented continuation line
+ * longer than its key's line allows), SS_SaveCommSettings() and a persisted
+ * SS_AddServer() return OVX_E_SCS_SETTINGS_WRITE and change nothing. */
 OVX_SS_API uint32_t SS_AddServer(int32_t position, const char* name, const char* url, const char* caFile,
                                  const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
                                  const char* proxyUser, const char* proxyPassword, const char* site,

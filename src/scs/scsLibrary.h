@@ -168,7 +168,11 @@ uint32_t ReadCommSettings(const IniFile& file, std::vector<Server>& servers, std
                           std::string* hint);
 // Reads a settings file, tracing why it cannot be read under `where`.
 uint32_t LoadIni(const std::string& path, IniFile& file, const char* where);
-std::string FormatCommSettings(const Destination& destination);
+// The text of a comm settings file naming the destination's servers; false
+// and the offending key in *unwritable when a value would not read back.
+bool FormatCommSettings(const Destination& destination, std::string& out, std::string& unwritable);
+// Traces under `where` why a settings file was not written.
+void TraceUnwritable(const char* where, const std::string& unwritable);
 // One pool per server: called whenever the server list changes.
 void RebuildPools(Destination& destination);
 

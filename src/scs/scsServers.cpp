@@ -86,7 +86,8 @@ uint32_t SCS_AddServer(int32_t destination, int32_t position, const char* name, 
     }
     if (server.field[kUrl].empty()) return OVX_E_INVALID_ARGUMENT;
     try {
-        std::string target, content;
+        std::string unwritable;
+        bool written = true;
         {
             std::lock_guard<std::mutex> hold(S().lock);
             std::shared_ptr<Destination> found = FindLocked(destination);
@@ -101,12 +102,21 @@ uint32_t SCS_AddServer(int32_t destination, int32_t position, const char* name, 
                 // Persist first: a failed write leaves both the file and the list in force unchanged.
                 Destination copy = *found;
                 copy.servers = servers;
-                int error = 0;
-                uint32_t status = WriteFileAtomically(found->commFile, FormatCommSettings(copy), &error);
-                if (status != 0) return status;
+                std::string content;
+                written = FormatCommSettings(copy, content, unwritable);
+                if (written) {
+                    uint32_t status = WriteFileAtomically(found->commFile, content);
+                    if (status != 0) return status;
+                }
             }
-            found->servers = std::move(servers);
-            RebuildPools(*found);
+            if (written) {
+                found->servers = std::move(servers);
+                RebuildPools(*found);
+            }
+        }
+        if (!written) {
+            TraceUnwritable("SCS_AddServer()", unwritable);  // outside the lock: the sink is the agent's
+            return OVX_E_SCS_SETTINGS_WRITE;
         }
         // The failover schedule counts the servers: it must hear of the change.
         NotifyChanged(destination);

@@ -8,8 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "ovxStatus.h"
 #include "tools/ovxFileInfo.h"
@@ -94,30 +92,64 @@ uint32_t LoadIniFile(const std::string& path, IniFile& out, int* errorLine) {
     return ParseIni(text, out, errorLine);
 }
 
-bool IsStorableValue(const std::string& value) {
-    if (value.size() > kMaxIniLine - 40) return false;  // leaves room for the key
-    if (!value.empty() &&
-        (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' || value.back() == '\t')) {
-        return false;
-    }
-    for (size_t i = 0; i < value.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(value[i]);
+namespace {
+
+// No line breaks or other control characters, and no blank followed by ';'
+// (the parser takes the rest of the line for a comment).
+bool IsOneLineWithoutComment(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 || c == 0x7F) return false;
-        if (c == ';' && i > 0 && (value[i - 1] == ' ' || value[i - 1] == '\t')) return false;
+        if (c == ';' && i > 0 && text[i - 1] == ' ') return false;
     }
     return true;
 }
 
-std::string FormatIni(const IniFile& file) {
-    std::ostringstream out;
-    bool first = true;
+// Text after "key=" reads back as it is when it also has no blank at either
+// end: the parser strips them.
+bool ReadsBackAsItIs(const std::string& text) {
+    return (text.empty() || (text.front() != ' ' && text.back() != ' ')) && IsOneLineWithoutComment(text);
+}
+
+// A key must also not open a section or a comment, nor hold the separators.
+bool IsWritableKey(const std::string& key) {
+    if (!key.empty() && (key.front() == '[' || key.front() == ';' || key.front() == '#')) return false;
+    return key.find_first_of("=:") == std::string::npos && ReadsBackAsItIs(key);
+}
+
+// The parser keeps a section's name as it stands, blanks included, up to
+// its first ']' or inline comment, and no longer than its name buffer.
+bool IsWritableSection(const std::string& name) {
+    return name.size() <= kMaxIniSection && name.find(']') == std::string::npos && IsOneLineWithoutComment(name);
+}
+
+}  // namespace
+
+bool IsStorableValue(const std::string& value) {
+    return value.size() <= kMaxIniLine - 40 && ReadsBackAsItIs(value);  // leaves room for the key
+}
+
+bool FormatIni(const IniFile& file, std::string& out, std::string* unwritable) {
+    std::string text;
     for (const auto& section : file.sections) {
-        if (!first) out << '\n';
-        first = false;
-        out << '[' << section.first << "]\n";
-        for (const auto& pair : section.second) out << pair.first << '=' << pair.second << '\n';
+        if (!IsWritableSection(section.first)) {
+            if (unwritable != nullptr) *unwritable = "[" + section.first + "]";
+            return false;
+        }
+        if (!text.empty()) text += '\n';
+        text += '[' + section.first + "]\n";
+        for (const auto& [key, value] : section.second) {
+            // A line longer than the parser's bound would be split on reading,
+            // so a value read from a continuation line may not fit its key's line.
+            if (key.size() + 1 + value.size() > kMaxIniLine || !IsWritableKey(key) || !ReadsBackAsItIs(value)) {
+                if (unwritable != nullptr) *unwritable = key;
+                return false;
+            }
+            text += key + '=' + value + '\n';
+        }
     }
-    return out.str();
+    out = std::move(text);
+    return true;
 }
 
 uint32_t WriteFileAtomically(const std::string& path, const std::string& content, int* osError) {

@@ -21,6 +21,8 @@ struct IniFile {
 
 // Longest line accepted, without its line end (the parser's own bound).
 constexpr size_t kMaxIniLine = 198;
+// Longest section name the parser keeps; it cuts longer ones short.
+constexpr size_t kMaxIniSection = 49;
 // Largest settings file read.
 constexpr size_t kMaxIniFile = 1024 * 1024;
 
@@ -34,7 +36,12 @@ uint32_t LoadIniFile(const std::string& path, IniFile& out, int* errorLine);
 // is: no line breaks or other control characters, no leading or trailing
 // blank, no inline comment marker, and short enough for one line.
 bool IsStorableValue(const std::string& value);
-std::string FormatIni(const IniFile& file);
+// The text of `file`, which the parser reads back to the same sections, keys
+// and values. A file holding anything that would not read back as it is (a
+// value read from a continuation line too long for its key's line, a control
+// character) gives false, `out` untouched and the offending key or section in
+// *unwritable: a settings file is never replaced by one that cannot be read.
+bool FormatIni(const IniFile& file, std::string& out, std::string* unwritable = nullptr);
 
 // Replaces `path` with `content` so that a reader sees the old file or the
 // new one, never a part: temporary file in the same folder, fsync, rename,

@@ -99,7 +99,7 @@ uint32_t ReadCommSettings(const IniFile& file, std::vector<Server>& servers, std
     return 0;
 }
 
-std::string FormatCommSettings(const Destination& destination) {
+bool FormatCommSettings(const Destination& destination, std::string& out, std::string& unwritable) {
     IniFile file;
     if (!destination.schemaVersion.empty()) file.Set("group", "schemaVersion", destination.schemaVersion);
     if (!destination.groupnameHint.empty()) file.Set("group", "groupnameHint", destination.groupnameHint);
@@ -111,7 +111,12 @@ std::string FormatCommSettings(const Destination& destination) {
         }
         if (destination.servers[i].field[kUrl].empty()) file.Set(section, "url", "");
     }
-    return FormatIni(file);
+    return FormatIni(file, out, &unwritable);
+}
+
+void TraceUnwritable(const char* where, const std::string& unwritable) {
+    Trace(SS_TRACE_ERROR, where, "The value of '%s' would not read back from a settings file: nothing written",
+          unwritable.c_str());
 }
 
 // Pooled handles keep the transport options they were set up with (see
@@ -320,15 +325,20 @@ uint32_t SCS_LoadCommSettingsFile(int32_t destination, const char* path) {
 
 uint32_t SCS_SaveCommSettings(int32_t destination, const char* path) {
     try {
-        std::string target, content;
+        std::string target, content, unwritable;
+        bool formatted = false;
         {
             std::lock_guard<std::mutex> hold(S().lock);
             std::shared_ptr<Destination> found = FindLocked(destination);
             if (!found) return OVX_E_SCS_UNKNOWN_DESTINATION;
             target = (path != nullptr && *path != '\0') ? Optional(path) : found->commFile;
-            content = FormatCommSettings(*found);
+            formatted = FormatCommSettings(*found, content, unwritable);
         }
         if (target.empty()) return OVX_E_INVALID_ARGUMENT;
+        if (!formatted) {
+            TraceUnwritable("SCS_SaveCommSettings()", unwritable);
+            return OVX_E_SCS_SETTINGS_WRITE;
+        }
         int error = 0;
         uint32_t status = WriteFileAtomically(target, content, &error);
         if (status != 0) {

@@ -42,17 +42,37 @@ namespace {
 std::once_flag g_curlOnce;
 CURLcode g_curlStatus = CURLE_OK;
 
-uint32_t SaveAgentIdsLocked(State& state, const std::string& id, const std::string& lastGood) {
+// Writes both ids to the agent id file. osError is set when the write
+// itself failed; the caller traces it once S().lock is released, since the
+// trace sink is the agent's.
+uint32_t SaveAgentIdsLocked(State& state, const std::string& id, const std::string& lastGood, int& osError) {
+    osError = 0;
     if (state.agentIdFile.empty()) return 0;
     if (!IsStorableValue(id) || !IsStorableValue(lastGood)) return OVX_E_INVALID_ARGUMENT;
     IniFile file;
     file.Set("agent", "id", id);
     file.Set("agent", "lastGoodId", lastGood);
+    std::string content;
+    if (!FormatIni(file, content)) return OVX_E_INVALID_ARGUMENT;
+    return WriteFileAtomically(state.agentIdFile, content, &osError);
+}
+
+// Sets the agent id, or the last good one, and writes both to the file.
+uint32_t SetAgentIdAndSave(const char* agentId, bool lastGood) {
+    std::string file;
     int error = 0;
-    uint32_t status = WriteFileAtomically(state.agentIdFile, FormatIni(file), &error);
-    if (status != 0) {
-        Trace(SS_TRACE_ERROR, "SCS_SetAgentId()", "Unable to write the agent id file '%s' (error %d)",
-              state.agentIdFile.c_str(), error);
+    uint32_t status = 0;
+    {
+        std::lock_guard<std::mutex> hold(S().lock);
+        State& state = S();
+        status = lastGood ? SaveAgentIdsLocked(state, state.agentId, agentId, error)
+                          : SaveAgentIdsLocked(state, agentId, state.lastGoodAgentId, error);
+        if (status == 0) (lastGood ? state.lastGoodAgentId : state.agentId) = agentId;
+        file = state.agentIdFile;
+    }
+    if (status == OVX_E_SCS_SETTINGS_WRITE) {
+        Trace(SS_TRACE_ERROR, lastGood ? "SCS_SetLastGoodAgentId()" : "SCS_SetAgentId()",
+              "Unable to write the agent id file '%s' (error %d)", file.c_str(), error);
     }
     return status;
 }
@@ -200,10 +220,7 @@ uint32_t SCS_GetAgentId(char** agentId) {
 uint32_t SCS_SetAgentId(const char* agentId) {
     if (!ValidString(agentId)) return OVX_E_INVALID_ARGUMENT;
     try {
-        std::lock_guard<std::mutex> hold(S().lock);
-        uint32_t status = SaveAgentIdsLocked(S(), agentId, S().lastGoodAgentId);
-        if (status == 0) S().agentId = agentId;
-        return status;
+        return SetAgentIdAndSave(agentId, false);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }
@@ -212,10 +229,7 @@ uint32_t SCS_SetAgentId(const char* agentId) {
 uint32_t SCS_SetLastGoodAgentId(const char* agentId) {
     if (!ValidString(agentId)) return OVX_E_INVALID_ARGUMENT;
     try {
-        std::lock_guard<std::mutex> hold(S().lock);
-        uint32_t status = SaveAgentIdsLocked(S(), S().agentId, agentId);
-        if (status == 0) S().lastGoodAgentId = agentId;
-        return status;
+        return SetAgentIdAndSave(agentId, true);
     } catch (...) {
         return OVX_E_UNEXPECTED;
     }

@@ -82,6 +82,54 @@ TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
 }
 
+// A continuation line can give a value too long for its key's own line:
+// written back, the file would no longer read. Saving, and persisting an
+// added server, are refused instead, and change nothing.
+class LongContinuedValue : public ScsFixture {
+    std::string CommSettings() override {
+        // 197 characters: within the longest line read; "url=" and the value are not.
+        return "[server.1]\nurl=http://127.0.0.1:1\n  http://127.0.0.1:1/" + std::string(176, 'p') + "\n";
+    }
+};
+
+TEST_F(LongContinuedValue, IsNeverWrittenIntoAFileThatCannotBeRead) {
+    const std::string before = ReadText(commFile), traced = "The value of 'url' would not read back";
+    EXPECT_EQ(Joined({OVX_E_SCS_SETTINGS_WRITE, OVX_E_SCS_SETTINGS_WRITE, 1, 1, 1, before}),
+              Joined({SCS_SaveCommSettings(destination, nullptr),
+                      SCS_AddServer(destination, -1, "x", "http://127.0.0.1:3", nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr, 1),
+                      TraceLines::CountAt("SCS_SaveCommSettings()", traced + " from a settings file: nothing written"),
+                      TraceLines::CountAt("SCS_AddServer()", traced + " from a settings file: nothing written"),
+                      Count(destination), ReadText(commFile)}));
+    EXPECT_EQ(0u, SCS_LoadCommSettingsFile(destination, commFile.c_str()));
+}
+
+// The trace sink is the agent's, and may call back in: a failed write of the
+// agent id file is traced once the library's lock is released.
+class UnwritableAgentIdFile : public ScsFixture {
+protected:
+    std::string LocalSettings() override { return "[scs]\nagentIdFile=" + dir + "/absent/agent-id.ini\n"; }
+    static uint32_t CallingBackIn(uint32_t, uint32_t, const char* text, const char* where) {
+        char* id = nullptr;
+        if (SCS_GetAgentId(&id) == 0) ++s_linesSeen;
+        SCS_Free(id);
+        return TraceLines::Sink().write(0, SS_TRACE_ERROR, text, where);
+    }
+    static inline std::atomic<int> s_linesSeen{0};
+};
+
+TEST_F(UnwritableAgentIdFile, IsTracedToASinkThatCallsBackIn) {
+    SS_TraceSink callingBack = {0, SS_TRACE_ERROR, &CallingBackIn};
+    ASSERT_EQ(0u, SCS_ShutDown());
+    ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, &callingBack));
+    ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
+    const std::string traced = "Unable to write the agent id file '" + dir + "/absent/agent-id.ini' (error 2)";
+    EXPECT_EQ(Joined({OVX_E_SCS_SETTINGS_WRITE, OVX_E_SCS_SETTINGS_WRITE, 2, 1, 1}),
+              Joined({SCS_SetAgentId("agent-42"), SCS_SetLastGoodAgentId("agent-41"), s_linesSeen.load(),
+                      TraceLines::CountAt("SCS_SetAgentId()", traced),
+                      TraceLines::CountAt("SCS_SetLastGoodAgentId()", traced)}));
+}
+
 std::atomic<int> g_changes{0};
 std::atomic<int32_t> g_changedDestination{-1};
 std::atomic<uint32_t> g_countSeenInCallback{0};

@@ -17,7 +17,7 @@ using ovxTest::Joined;
 using ovxTest::ReadText;
 
 // The value of `key` in `section`, "(none)" when there is none.
-static std::string ValueOf(const IniFile& file, const char* section, const char* key) {
+static std::string ValueOf(const IniFile& file, const std::string& section, const std::string& key) {
     return file.Find(section, key) != nullptr ? *file.Find(section, key) : "(none)";
 }
 
@@ -55,10 +55,51 @@ TEST(Ini, StorableValuesRoundTrip) {
         EXPECT_TRUE(IsStorableValue(value)) << value;
         IniFile file, back;
         file.Set("s", "k", value);
-        EXPECT_EQ("0 " + value, Joined({ParseIni(FormatIni(file), back, nullptr), ValueOf(back, "s", "k")}));
+        std::string text;
+        EXPECT_EQ("1 0 " + value,
+                  Joined({FormatIni(file, text), ParseIni(text, back, nullptr), ValueOf(back, "s", "k")}));
     }
     for (const std::string& value : {"two\nlines"s, " padded"s, "x ; comment"s, "tab\there"s, std::string(300, 'x')})
         EXPECT_FALSE(IsStorableValue(value)) << value;
+}
+
+// The writer refuses, naming what it refuses, every file it could not read
+// back the same: whatever was set in code, or read from a continuation line.
+TEST(Ini, WhatWouldNotReadBackIsNeverWritten) {
+    const std::string kept = "[kept]\nk=v\n";
+    const struct {
+        std::string section, key, value, named;
+    } rows[] = {
+        {"s", std::string(100, 'k'), std::string(98, 'v'), std::string(100, 'k')},  // one past the longest line
+        {"s", "k", "tail ", "k"},
+        {"s", "k", "x ; comment", "k"},
+        {"s", "k", "two\nlines", "k"},
+        {"s", "a=b", "v", "a=b"},
+        {"s", "a:b", "v", "a:b"},
+        {"s", "[k", "v", "[k"},
+        {"s", "#k", "v", "#k"},
+        {"s", " k", "v", " k"},
+        {"s]x", "k", "v", "[s]x]"},
+        {std::string(kMaxIniSection + 1, 's'), "k", "v", "[" + std::string(kMaxIniSection + 1, 's') + "]"},
+        {"s ;x", "k", "v", "[s ;x]"},
+    };
+    for (const auto& row : rows) {
+        IniFile file;
+        file.Set(row.section, row.key, row.value);
+        std::string text = kept, named;
+        EXPECT_EQ(Joined({0, kept, row.named}), Joined({FormatIni(file, text, &named), text, named})) << row.key;
+    }
+    // The longest line that fits, and a file as the parser left it after a
+    // continuation line, are written and read back the same.
+    IniFile file, back;
+    ASSERT_EQ(0u, ParseIni("[a]\nurl=x\n  http://127.0.0.1/continued\n", file, nullptr));
+    file.Set(std::string(kMaxIniSection, 's'), std::string(100, 'k'), std::string(97, 'v'));
+    std::string text;
+    ASSERT_TRUE(FormatIni(file, text));
+    ASSERT_EQ(0u, ParseIni(text, back, nullptr));
+    EXPECT_EQ(
+        Joined({std::string(97, 'v'), "http://127.0.0.1/continued"}),
+        Joined({ValueOf(back, std::string(kMaxIniSection, 's'), std::string(100, 'k')), ValueOf(back, "a", "url")}));
 }
 
 // A full disk keeps the old file, and leaves no temporary file behind (the
