@@ -203,8 +203,9 @@ OVX_SS_API void SS_Free(void* pointer);
  * client key file, proxy, proxy user, proxy password, site, description.
  * Settings are only ever written in a form that reads back the same: when a
  * value in force could not be (one read from an indented continuation line
- * longer than its key's line allows), SS_SaveCommSettings() and a persisted
- * SS_AddServer() return OVX_E_SCS_SETTINGS_WRITE and change nothing. */
+ * longer than its key's line allows), SS_SaveCommSettings(), a persisted
+ * SS_AddServer() and SS_SetAgentId() return OVX_E_SCS_SETTINGS_WRITE and
+ * change nothing. */
 OVX_SS_API uint32_t SS_AddServer(int32_t position, const char* name, const char* url, const char* caFile,
                                  const char* clientCertificateFile, const char* clientKeyFile, const char* proxy,
                                  const char* proxyUser, const char* proxyPassword, const char* site,

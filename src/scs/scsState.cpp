@@ -43,36 +43,41 @@ std::once_flag g_curlOnce;
 CURLcode g_curlStatus = CURLE_OK;
 
 // Writes both ids to the agent id file. osError is set when the write
-// itself failed; the caller traces it once S().lock is released, since the
-// trace sink is the agent's.
-uint32_t SaveAgentIdsLocked(State& state, const std::string& id, const std::string& lastGood, int& osError) {
+// itself failed, unwritable when an id would not read back (one kept from
+// the file can be); the caller traces either once S().lock is released,
+// since the trace sink is the agent's.
+uint32_t SaveAgentIdsLocked(State& state, const std::string& id, const std::string& lastGood, int& osError,
+                            std::string& unwritable) {
     osError = 0;
     if (state.agentIdFile.empty()) return 0;
-    if (!IsStorableValue(id) || !IsStorableValue(lastGood)) return OVX_E_INVALID_ARGUMENT;
     IniFile file;
     file.Set("agent", "id", id);
     file.Set("agent", "lastGoodId", lastGood);
     std::string content;
-    if (!FormatIni(file, content)) return OVX_E_INVALID_ARGUMENT;
+    if (!FormatIni(file, content, &unwritable)) return OVX_E_SCS_SETTINGS_WRITE;
     return WriteFileAtomically(state.agentIdFile, content, &osError);
 }
 
 // Sets the agent id, or the last good one, and writes both to the file.
 uint32_t SetAgentIdAndSave(const char* agentId, bool lastGood) {
-    std::string file;
+    const char* where = lastGood ? "SCS_SetLastGoodAgentId()" : "SCS_SetAgentId()";
+    std::string file, unwritable;
     int error = 0;
     uint32_t status = 0;
     {
         std::lock_guard<std::mutex> hold(S().lock);
         State& state = S();
-        status = lastGood ? SaveAgentIdsLocked(state, state.agentId, agentId, error)
-                          : SaveAgentIdsLocked(state, agentId, state.lastGoodAgentId, error);
+        // Only an id kept in a file is bound by what the file can hold.
+        if (!state.agentIdFile.empty() && !IsStorableValue(agentId)) return OVX_E_INVALID_ARGUMENT;
+        status = lastGood ? SaveAgentIdsLocked(state, state.agentId, agentId, error, unwritable)
+                          : SaveAgentIdsLocked(state, agentId, state.lastGoodAgentId, error, unwritable);
         if (status == 0) (lastGood ? state.lastGoodAgentId : state.agentId) = agentId;
         file = state.agentIdFile;
     }
-    if (status == OVX_E_SCS_SETTINGS_WRITE) {
-        Trace(SS_TRACE_ERROR, lastGood ? "SCS_SetLastGoodAgentId()" : "SCS_SetAgentId()",
-              "Unable to write the agent id file '%s' (error %d)", file.c_str(), error);
+    if (!unwritable.empty()) {
+        TraceUnwritable(where, unwritable);
+    } else if (status == OVX_E_SCS_SETTINGS_WRITE) {
+        Trace(SS_TRACE_ERROR, where, "Unable to write the agent id file '%s' (error %d)", file.c_str(), error);
     }
     return status;
 }

@@ -80,6 +80,21 @@ TEST_F(ScsFixture, AgentIdsAreKeptInTheirFile) {
     ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
     ASSERT_EQ("0 agent-42", Joined({SCS_GetAgentId(&id), Take(id)}));
     EXPECT_EQ(OVX_E_INVALID_ARGUMENT, SCS_SetAgentId("two\nlines"));
+    // An id kept from the file is written back as long as its own line can
+    // hold it; one from a continuation line too long for "lastGoodId=" is not.
+    for (const auto& [kept, status] :
+         {std::pair{std::string(170, 'g'), 0u}, std::pair{"x\n  " + std::string(190, 'g'), OVX_E_SCS_SETTINGS_WRITE}}) {
+        const std::string text = "[agent]\nid=agent-42\nlastGoodId=" + kept + "\n";
+        ASSERT_EQ(0u, SCS_ShutDown());
+        WriteText(dir + "/agent-id.ini", text);
+        ASSERT_EQ(0u, SCS_Init("5.9", "ovx-tests", nullptr, &sink));
+        ASSERT_EQ(0u, SCS_AddDestinationFiles(localFile.c_str(), commFile.c_str(), &destination));
+        EXPECT_EQ(Joined({status, status == 0 ? "id=agent-43" : "id=agent-42"}),
+                  Joined({SCS_SetAgentId("agent-43"), ReadText(dir + "/agent-id.ini").substr(8, 11)}));
+    }
+    EXPECT_EQ(
+        1u, TraceLines::CountAt("SCS_SetAgentId()",
+                                "The value of 'lastGoodId' would not read back from a settings file: nothing written"));
 }
 
 // A continuation line can give a value too long for its key's own line:
