@@ -357,9 +357,10 @@ std::string Format(const char* format, double a, double b = 0, double c = 0) {
     return text;
 }
 
-// Latency (medians, p99) and CPU per round trip of ours against the floor,
-// the no-thread baseline beside it; ratios with the block ratios' spread,
-// and beside them the spread of the second floor's against the floor.
+// Latency (medians, p99) and CPU per round trip of ours against the floor
+// it was paired with, the no-thread baseline beside it; ratios with the
+// block ratios' spread, and beside them the spread of the second floor's
+// against the floor in their own pairs.
 void Report(const std::string& what, const std::vector<Side>& pair, const Side& bare, const std::vector<Side>& second,
             double latencyGoal, double cpuGoal) {
     const Side &ours = pair[0], &floor = pair[1];
