@@ -27,9 +27,9 @@
 // by round trip, in a new random order every round, so each of ours is
 // measured within milliseconds of the floor's (a virtual machine's drift in
 // speed, which runs over seconds, falls on both alike) and each side runs
-// after the other as often as after itself. That matters: a side meets
-// what the one before it left in the caches and branch predictors, and it
-// runs faster after code of its own kind. With the four sides shuffled
+// after the other as often as the other runs after it. That matters: a
+// side meets what the one before it left in the caches and branch
+// predictors, and it runs faster after code of its own kind. With the four sides shuffled
 // together, three of them bare tools, the floor mostly ran after its own
 // kind (the same libcurl calls, the same Xerces scanner) and ours after
 // foreign code, which made ours look slower than it is
